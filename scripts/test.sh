@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the whole suite on a
+# normal build, then the unit tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Tests that need root or the network rig skip
+# with a message when they can't run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+
+if [ "${QORCAM_SKIP_SANITIZED:-0}" != 1 ]; then
+  bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQORCAM_SANITIZE=ON \
+    -DQORCAM_BENCHMARKS=OFF -DQORCAM_GUI=OFF
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE 'rig|slow|nosan'
+fi
