@@ -1,0 +1,46 @@
+// Paths: where the system keeps its run-time objects, settings and data.
+#pragma once
+
+#include <string>
+
+namespace qorcam::os {
+
+/// The folders of the system, all relocated by the environment variable
+/// QORCAM_ROOT so that tests run isolated and in parallel.
+///
+/// | folder            | QORCAM_ROOT unset       | QORCAM_ROOT=<root>  |
+/// |-------------------|-------------------------|---------------------|
+/// | Run               | /run/qorcam             | <root>/run          |
+/// | MachineSettings   | /etc/qorcam             | <root>/etc          |
+/// | Data (common      | /var/lib/qorcam         | <root>/data         |
+/// |   application data)                                               |
+/// | UserSettings      | $HOME/.config/qorcam    | <root>/user         |
+/// | Documents         | $HOME/Documents         | <root>/documents    |
+///
+/// Guarantees: the variable is read at every call (a test may change it);
+/// an empty value counts as unset and a relative one is taken from the
+/// current folder; every folder is created on demand (with its parents) when
+/// asked for, failures included silently so that the caller's own file
+/// operation reports them. Paths never end in '/'.
+class Paths {
+public:
+    /// The root given by QORCAM_ROOT, or empty when unset.
+    static std::string Root();
+
+    static std::string Run();
+    /// Named objects (shared memory, mutexes, events): <run>/shm.
+    static std::string SharedObjects();
+    static std::string MachineSettings();
+    static std::string Data();
+    static std::string UserSettings();
+    static std::string Documents();
+
+    /// The folder of our own binaries (the install prefix's program folder):
+    /// the folder of the executable or shared object that holds this code.
+    static std::string ProgramFiles();
+
+    /// Creates path and its missing parents (mode 0755); true when it exists.
+    static bool CreateFolder(const std::string& path);
+};
+
+} // namespace qorcam::os
