@@ -1,0 +1,110 @@
+// DeviceHandle: a client's open handle to a device served by a service program.
+#pragma once
+
+#include "devio/Overlapped.h"
+#include "devio/Region.h"
+#include "devio/Status.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace qorcam::devio {
+
+/// A part of a registered region that receives a request's output in place:
+/// the service writes there directly and the client reads it with no copy.
+struct RegionSpan {
+    std::uint32_t region = 0; ///< id from DeviceHandle::RegisterRegion
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+/// One open handle to a device: one connection to the service's socket.
+///
+/// Requests carry a control code, input bytes and an output room (a buffer
+/// of the caller, or a span of a registered region). The service completes
+/// each at once or pends it; the call tells which, exactly:
+/// - a call returns STATUS_PENDING when the service pended the request; its
+///   completion arrives later in the Overlapped record;
+/// - any other return value is the final status of a request that completed
+///   at once (its output, byte count and event are already set), or of a
+///   request the handle refused without sending it.
+///
+/// Guarantees:
+/// - The caller's output buffer is written only while its request is in
+///   flight, and never beyond the length given with it; nothing the service
+///   sends can make the handle write elsewhere.
+/// - CancelIo cancels the requests that the calling thread started on this
+///   handle; Close (and the destructor) cancels every request of the handle
+///   and returns only when each has completed, cancelled ones with
+///   STATUS_CANCELLED. After that the caller may free every buffer.
+/// - A service that goes away completes every request in flight with
+///   STATUS_DEVICE_NOT_CONNECTED (its state is gone, so nothing more is
+///   written into any region either).
+/// - Every method is safe from any thread, also while other threads wait in
+///   GetOverlappedResult or have requests in flight.
+class DeviceHandle {
+public:
+    DeviceHandle();
+    ~DeviceHandle();
+    DeviceHandle(const DeviceHandle&) = delete;
+    DeviceHandle& operator=(const DeviceHandle&) = delete;
+
+    /// Opens a device by name (see DevicePath): STATUS_SUCCESS;
+    /// STATUS_OBJECT_NAME_INVALID for a name that maps to no path;
+    /// STATUS_OBJECT_NAME_NOT_FOUND when nothing serves it;
+    /// STATUS_INVALID_HANDLE when this handle is already open;
+    /// STATUS_INSUFFICIENT_RESOURCES when no socket or thread can be had.
+    NtStatus Open(std::string_view name);
+    bool IsOpen() const;
+    /// Cancels every request of the handle, waits until each has completed
+    /// (a bounded time for a service that does not answer; then they are
+    /// completed with STATUS_CANCELLED here) and closes the connection. A
+    /// closed handle may be opened again.
+    void Close();
+
+    /// Synchronous request: returns its final status once it has completed.
+    /// bytesReturned (optional) receives the byte count the service reported.
+    NtStatus DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength, void* output,
+                             std::size_t outputLength, std::uint64_t* bytesReturned = nullptr);
+
+    /// Overlapped request; output and output bytes land in the caller's
+    /// buffer, which must stay valid until the request has completed.
+    NtStatus DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength, void* output,
+                             std::size_t outputLength, Overlapped& overlapped);
+
+    /// Overlapped request whose output room is a span of a registered region.
+    NtStatus DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                             const RegionSpan& output, Overlapped& overlapped);
+
+    /// Overlapped read of up to length bytes into the caller's buffer.
+    NtStatus ReadFile(void* output, std::size_t length, Overlapped& overlapped);
+    /// Overlapped read straight into a span of a registered region.
+    NtStatus ReadFile(const RegionSpan& output, Overlapped& overlapped);
+
+    /// The result of an overlapped request: its final status (bytes receives
+    /// the reported byte count), or STATUS_PENDING when it is still in flight
+    /// and wait is false. With wait true, returns only once it has completed.
+    NtStatus GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes, bool wait);
+
+    /// Asks the service to cancel every request the calling thread has in
+    /// flight on this handle; each then completes with STATUS_CANCELLED (or
+    /// with its own result, when it was completing anyway). Returns at once.
+    NtStatus CancelIo();
+
+    /// Hands the region's memory to the service once, by descriptor; the id
+    /// names it in RegionSpan. The region must outlive the requests that use
+    /// it; the service keeps its own mapping.
+    NtStatus RegisterRegion(const Region& region, std::uint32_t* regionId);
+    /// Forgets a region; requests already in flight into it still complete.
+    NtStatus UnregisterRegion(std::uint32_t regionId);
+
+private:
+    NtStatus Start(std::uint32_t kind, std::uint32_t code, const void* input, std::size_t inputLength,
+                   void* output, std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped);
+
+    std::shared_ptr<detail::HandleCore> core_;
+};
+
+} // namespace qorcam::devio

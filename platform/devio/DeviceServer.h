@@ -1,0 +1,72 @@
+// DeviceServer: the service side of a device: its socket, connections and requests.
+#pragma once
+
+#include "devio/Request.h"
+#include "devio/Status.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace qorcam::devio {
+
+/// Who a connection (one client handle) belongs to.
+struct ConnectionInfo {
+    std::uint64_t id = 0;        ///< as Request::ConnectionId
+    std::uint32_t processId = 0; ///< from the socket's peer credentials
+    std::uint32_t userId = 0;
+};
+
+/// Receives every request. It either completes the request before returning
+/// or pends it (RequestQueue::Pend, or keeps it with a cancel routine) and
+/// completes it later from any thread. Requests of one connection are
+/// dispatched one after another on that connection's thread; requests of
+/// different connections may be dispatched at the same time.
+using DispatchRoutine = std::function<void(const RequestPtr&)>;
+
+/// Runs once per connection after the client closed it (or its process
+/// ended, or the server stops), once every request of that connection has
+/// been cancelled and has completed.
+using CloseRoutine = std::function<void(const ConnectionInfo&)>;
+
+/// Serves one device on a Unix-domain stream socket.
+///
+/// Guarantees:
+/// - Each accepted connection is one client handle with its own thread; the
+///   client's process id comes from SO_PEERCRED, never from the client.
+/// - Every message is checked against its declared sizes and the limits of
+///   the wire protocol before anything is read from it; a malformed message,
+///   or a client that floods the connection without reading its answers,
+///   closes that connection only (its requests are cancelled and the close
+///   routine runs as for any close). The server and its other connections
+///   go on.
+/// - Region outputs are checked against the region's real size and stay
+///   mapped as long as a request uses them, whatever the client does.
+/// - Stop (and the destructor) stops accepting, closes every connection as
+///   above, waits for every close routine, and removes the socket file.
+class DeviceServer {
+public:
+    DeviceServer(DispatchRoutine dispatch, CloseRoutine close = {});
+    ~DeviceServer();
+    DeviceServer(const DeviceServer&) = delete;
+    DeviceServer& operator=(const DeviceServer&) = delete;
+
+    /// Creates the socket at path (its folder is created; mode 0666, as any
+    /// process may open the device), listens and starts serving.
+    /// STATUS_OBJECT_NAME_COLLISION when another server answers there (a
+    /// stale socket file is replaced); STATUS_INVALID_HANDLE when already
+    /// started; STATUS_UNSUCCESSFUL for other socket errors.
+    NtStatus Start(const std::filesystem::path& socketPath);
+    void Stop();
+
+    /// Connections currently open (their close routine not yet finished).
+    std::size_t ConnectionCount() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+} // namespace qorcam::devio
