@@ -1,6 +1,7 @@
 // NamedMutex: a mutex shared between processes that survives a dead owner.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,11 +52,17 @@ public:
     /// Releases one level of ownership; false when the caller is not the owner.
     bool Unlock();
 
+    /// Gives up this handle. A mutex that a thread still holds through this
+    /// handle stays held (its mapping is kept until the process ends) and is
+    /// reported as OwnerDied to the next locker once that thread ends.
     void Close();
 
 private:
     struct State;
     State* state_ = nullptr;
+    // Locks taken through this object and not yet released: a mutex still
+    // held at Close stays mapped (see Close) so that its owner's death is seen.
+    std::atomic<std::uint32_t> held_{0};
     int fd_ = -1;
     bool existed_ = false;
     int error_ = 0;

@@ -21,8 +21,8 @@ namespace qorcam::os {
 /// area that has a living user is opened with AlreadyExisted() true and the
 /// content untouched; an existing area smaller than the size asked for fails
 /// to open rather than exposing memory past its end. Names may hold any
-/// characters (characters a file name can't hold are escaped); an empty name
-/// or one longer than 200 bytes fails.
+/// characters (those a file name can't hold are escaped as %XX); an empty
+/// name, a size of 0, or a name longer than 240 bytes once escaped fails.
 class SharedMemory {
 public:
     SharedMemory() = default;
