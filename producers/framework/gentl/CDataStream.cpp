@@ -1,0 +1,55 @@
+// The data-stream module behind a DS_HANDLE: what every transport's stream shares.
+#include "gentl/CDataStream.h"
+
+#include "GenTLCustom.h"
+#include "gentl/CBufferInfo.h"
+#include "gentl/CDataStreamEventNewBuffer.h"
+#include "gentl/CDevice.h"
+#include "gentl/InfoFillers.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace GenICam::Client {
+
+CDataStream::CDataStream(CDevice* device, uint32_t index, std::string id)
+    : m_device(device), m_index(index), m_id(std::move(id)),
+      m_newBufferEvent(std::make_unique<CDataStreamEventNewBuffer>(this)) {}
+
+CDataStream::~CDataStream() {
+    if (m_device) m_device->ForgetDataStream(this);
+}
+
+void CDataStream::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
+    CEventObj* source = nullptr;
+    if (type == EVENT_ERROR) source = &m_errorEvent;
+    if (type == EVENT_NEW_BUFFER) source = m_newBufferEvent.get();
+    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
+    source->Start();
+    *event = ToHandle(source);
+}
+
+void CDataStream::UnregisterEvent(EVENT_TYPE type) {
+    CEventObj* source = nullptr;
+    if (type == EVENT_ERROR) source = &m_errorEvent;
+    if (type == EVENT_NEW_BUFFER) source = m_newBufferEvent.get();
+    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
+    source->Stop();
+}
+
+void CopyNewBufferEventData(const CBufferInfo& delivered, void* buffer, size_t* size) {
+    NEW_BUFFER_EVENT_DATA record{};
+    record.BufferHandle = reinterpret_cast<uintptr_t>(static_cast<const ICommonBase*>(&delivered));
+    record.BufferBase = reinterpret_cast<uintptr_t>(delivered.GetBase());
+    record.UserPointer = reinterpret_cast<uintptr_t>(delivered.GetUserPointer());
+    if (!buffer) {
+        *size = 0;
+        return;
+    }
+    const size_t n = std::min(*size, sizeof record);
+    std::memcpy(buffer, &record, n);
+    *size = n;
+}
+
+} // namespace GenICam::Client

@@ -1,0 +1,69 @@
+// The device module behind a DEV_HANDLE: what every transport's device shares.
+#include "gentl/CDevice.h"
+
+#include "gentl/CDataStream.h"
+#include "gentl/CInterface.h"
+#include "gentl/InfoFillers.h"
+
+#include <stdexcept>
+
+namespace GenICam::Client {
+
+CDevice::CDevice(CTL* tl, CInterface* parent, std::string id, DEVICE_ACCESS_FLAGS access)
+    : m_tl(tl), m_parent(parent), m_id(std::move(id)), m_access(access) {}
+
+CDevice::~CDevice() {
+    DestroyDataStreams();
+    if (m_parent) m_parent->RemoveDevice(this);
+}
+
+void CDevice::DestroyDataStreams() {
+    for (CDataStream*& stream : m_streams) {
+        CDataStream* s = stream;
+        stream = nullptr;
+        delete s;
+    }
+}
+
+std::string CDevice::GetDataStreamID(uint32_t index) const {
+    if (index >= kNumDataStreams) throw std::invalid_argument(FormatString("Invalid Stream Index %d", index));
+    return "DS" + std::to_string(index);
+}
+
+CDataStream* CDevice::OpenDataStream(const std::string& id) {
+    for (CDataStream* stream : m_streams) {
+        if (stream && stream->GetID() == id) return stream;
+    }
+    // The stream's slot is its index, so "DS" must be followed by exactly one of the indices.
+    uint32_t index = kNumDataStreams;
+    for (uint32_t i = 0; i < kNumDataStreams; ++i) {
+        if (id == GetDataStreamID(i)) index = i;
+    }
+    if (index == kNumDataStreams) throw std::invalid_argument(FormatString("Invalid Stream ID %s", id.c_str()));
+    CDataStream* stream = CreateDataStream(index, id);
+    m_streams[index] = stream;
+    return stream;
+}
+
+void CDevice::ForgetDataStream(CDataStream* stream) {
+    for (CDataStream*& s : m_streams) {
+        if (s == stream) s = nullptr;
+    }
+}
+
+CEventObj* CDevice::EventSource(EVENT_TYPE) { return nullptr; }
+
+void CDevice::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
+    CEventObj* source = type == EVENT_ERROR ? &m_errorEvent : EventSource(type);
+    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
+    source->Start();
+    *event = ToHandle(source);
+}
+
+void CDevice::UnregisterEvent(EVENT_TYPE type) {
+    CEventObj* source = type == EVENT_ERROR ? &m_errorEvent : EventSource(type);
+    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
+    source->Stop();
+}
+
+} // namespace GenICam::Client

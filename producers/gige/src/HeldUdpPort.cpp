@@ -1,0 +1,51 @@
+// A UDP port held for the GigE network service: bound, but receiving nothing.
+#include "HeldUdpPort.h"
+
+#include <linux/filter.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
+namespace qorcam::gige {
+
+HeldUdpPort::~HeldUdpPort() { Close(); }
+
+HeldUdpPort::HeldUdpPort(HeldUdpPort&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_bound(std::exchange(other.m_bound, false)),
+      m_port(std::exchange(other.m_port, 0)) {}
+
+HeldUdpPort& HeldUdpPort::operator=(HeldUdpPort&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_bound = std::exchange(other.m_bound, false);
+        m_port = std::exchange(other.m_port, 0);
+    }
+    return *this;
+}
+
+HeldUdpPort HeldUdpPort::Hold(uint16_t port) {
+    HeldUdpPort held;
+    held.m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (held.m_fd < 0) return held;
+    held.m_port = port;
+    // Attached before the bind, so not a single packet is queued.
+    sock_filter dropAll[] = {BPF_STMT(BPF_RET | BPF_K, 0)};
+    sock_fprog program{1, dropAll};
+    ::setsockopt(held.m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    held.m_bound = ::bind(held.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    return held;
+}
+
+void HeldUdpPort::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_bound = false;
+}
+
+} // namespace qorcam::gige
