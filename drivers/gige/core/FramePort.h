@@ -1,0 +1,24 @@
+// What the service's logic needs of one bound network adapter.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace qorcam::gige {
+
+// The adapter end of the frame path: raw Ethernet frames out, the multicast
+// filter, and the link figures that the binding queries. A frame handed to
+// SendFrame is copied before the call returns.
+class FramePort {
+public:
+    virtual ~FramePort() = default;
+    virtual bool SendFrame(std::span<const uint8_t> frame) = 0;
+    virtual bool SetMulticastList(const std::vector<std::array<uint8_t, 6>>& macs) = 0;
+    // Maximum frame size (the MTU) and link speed in units of 100 bit/s; false
+    // when the adapter can't tell.
+    virtual bool QueryLink(uint32_t& maxFrameSize, uint32_t& linkSpeed) = 0;
+};
+
+} // namespace qorcam::gige

@@ -1,0 +1,119 @@
+// One bound adapter and the camera-side records it holds.
+#pragma once
+
+#include "DriverProfile.h"
+#include "FramePort.h"
+#include "GigeRequest.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <string>
+
+namespace qorcam::gige {
+
+inline constexpr uint64_t kNever = ~0ull;
+
+// One camera seen on an adapter's network.
+struct GigeDeviceEntry {
+    uint64_t lastSeen = kNever;
+    uint64_t leaseTime = kNever;
+    uint64_t commandTimeout = 0; // ticks
+    uint32_t owner = 0;
+    uint32_t heartbeatInterval = 0;
+    uint32_t lostTimeout = 0;
+    uint32_t heartbeatUnanswered = 0;
+    uint16_t heartbeatPort = 0;
+    uint16_t heartbeatPendingId = 0;
+    uint64_t heartbeatDue = 0; // 0 = timer not armed
+    uint64_t lostDue = 0;
+    uint16_t versionMajor = 0;
+    uint16_t versionMinor = 0;
+    uint32_t deviceMode = 0;
+    std::array<uint8_t, 176> text{};
+    MacAddress mac{};
+    uint32_t ip = 0; // network order
+    bool answered = false;
+    bool lost = false;
+};
+
+// A stream channel: GVSP of one host port placed into pended buffers.
+struct GigeStreamChannel {
+    uint32_t cameraIp = 0;
+    uint16_t hostPort = 0;
+    uint16_t channelIndex = 0;
+    uint32_t packetPayloadSize = 0;
+    bool resendEnable = false;
+    bool enabled = false;
+    std::deque<GigeRequestPtr> blockRequests;
+    std::deque<GigeRequestPtr> leaderRequests;
+    uint64_t packets = 0;
+    uint64_t missingOrRequested = 0;
+    uint64_t resendCommands = 0;
+};
+
+// An event channel: camera events of one host port for one process.
+struct GigeEventChannel {
+    uint32_t owner = 0;
+    uint16_t hostPort = 0;
+    uint16_t cameraPort = 0;
+    uint16_t lastEventId = 0;
+    uint16_t lastEventDataId = 0;
+    std::deque<GigeRequestPtr> requests;
+};
+
+enum class AdapterTimer { Start, Tick, Discovery, DhcpSend, Announce, DhcpRetry, BusEvent, Settings, Count };
+
+// The state of one bound adapter. The service's lock guards all of it.
+struct GigeAdapter {
+    uint32_t number = 0;
+    std::string bindName;    // "\DEVICE\" + the interface name
+    std::string displayName;
+    FramePort* port = nullptr;
+
+    uint16_t gvcpRequestId = 0;
+    uint16_t ipId = 0;
+
+    std::deque<GigeRequestPtr> commandQueue;
+    std::deque<GigeRequestPtr> awaitingAck;
+    std::deque<GigeRequestPtr> testPacketQueue;
+    std::deque<GigeRequestPtr> toolQueue;
+    std::list<GigeDeviceEntry> devices;
+    std::list<GigeStreamChannel> streamChannels;
+    std::list<GigeEventChannel> eventChannels;
+
+    std::array<uint64_t, static_cast<size_t>(AdapterTimer::Count)> timerDue{}; // 0 = not armed
+
+    uint32_t linkSpeed = 0; // units of 100 bit/s
+    uint32_t maxFrameSize = 0;
+
+    uint32_t ip = 0;   // network order, 0 = none
+    uint32_t mask = 0; // network order
+    uint32_t systemIp = 0; // the address the system's stack holds on it
+    uint32_t systemMask = 0;
+    MacAddress mac{};
+    uint32_t dhcpTransactionId = 0;
+    MacAddress dhcpServerMac{};
+    uint32_t dhcpServerIp = 0;
+    uint32_t offeredIp = 0;
+    uint8_t dhcpRetryCount = 0;
+    uint8_t announceCount = 0;
+
+    bool windowsManaged = true;
+    bool dhcpClientActive = false;
+    bool otherServerPresent = false;
+    bool startedOnce = false;
+    bool resume = false;
+    bool paused = false;
+    bool closing = false;
+    bool serverProbeRunning = false;
+    uint32_t notConnected = 0; // 1 = no link
+    uint32_t lastNotConnected = 0;
+
+    // The name by which user mode names the adapter.
+    std::string ShortName() const { return bindName.size() > 8 ? bindName.substr(8) : std::string(); }
+    uint64_t& Timer(AdapterTimer t) { return timerDue[static_cast<size_t>(t)]; }
+};
+
+} // namespace qorcam::gige

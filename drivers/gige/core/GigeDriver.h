@@ -1,0 +1,146 @@
+// The GigE network service's logic: global state, device control and the frame path.
+#pragma once
+
+#include "DriverProfile.h"
+#include "GigeAdapter.h"
+#include "GigeClock.h"
+#include "GigeParameters.h"
+#include "GigeRecords.h"
+#include "GigeRequest.h"
+#include "ReceivedFrame.h"
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qorcam::gige {
+
+// What the service knows of an adapter when it binds it.
+struct AdapterBinding {
+    std::string name;        // interface name; the bind name is "\DEVICE\" + name
+    std::string displayName; // shown to people; the name when empty
+    MacAddress mac{};
+    uint32_t maxFrameSize = 1500;
+    uint32_t linkSpeed = 0; // units of 100 bit/s
+    bool connected = false;
+    FramePort* port = nullptr;
+};
+
+// The service's whole logic, driven by requests, frames and time, with no
+// sockets, threads or sleeps of its own. Every entry point may be called from
+// any thread: one lock guards the state, and requests are completed only
+// after it is released. Frames go out through each adapter's FramePort.
+class GigeDriver {
+public:
+    GigeDriver(const GigeParameters& parameters, DriverProfile profile, const GigeClock& clock);
+    ~GigeDriver();
+    GigeDriver(const GigeDriver&) = delete;
+    GigeDriver& operator=(const GigeDriver&) = delete;
+
+    // One device-control request: completes it at once and returns its status,
+    // or pends it and returns STATUS_PENDING.
+    uint32_t DeviceControl(const GigeRequestPtr& request);
+    // The caller cancelled the request: when it is still pended it leaves its
+    // queue and completes with STATUS_CANCELLED (the registration request
+    // first frees everything its process holds).
+    void Cancel(const GigeRequestPtr& request);
+
+    // Binding: the new adapter's number, or empty with the failure status.
+    std::optional<uint32_t> BindAdapter(const AdapterBinding& binding, uint32_t* status = nullptr);
+    void UnbindAdapter(uint32_t number);
+    void LinkStateChanged(uint32_t number, bool connected);
+    // The address the system gives the adapter (adapters served beside the
+    // system's own stack take it as theirs).
+    void SystemAddressChanged(uint32_t number, uint32_t ip, uint32_t mask);
+    // One received frame (the bytes of its first buffer).
+    void Receive(uint32_t number, std::span<const uint8_t> frame);
+
+    // Runs the timers that are due; returns the time of the next one (kNever: none).
+    uint64_t RunTimers();
+    uint64_t NextTimerDue() const;
+
+    // Stops the service's logic: every later request fails, pended ones complete.
+    void Unload();
+
+    // Views for the service and tests.
+    size_t AdapterCount() const;
+    size_t RegistrationCount() const;
+    size_t PortCount() const;
+    size_t MulticastCount() const;
+    size_t BusEventWaiterCount() const;
+    const GigeParameters& Parameters() const { return params_; }
+
+private:
+    struct Completion {
+        GigeRequestPtr request;
+        uint32_t status;
+        uint32_t bytes;
+    };
+    using Completions = std::vector<Completion>;
+    struct BusEventWaiter {
+        uint32_t processId;
+        std::deque<GigeRequestPtr> requests;
+    };
+    struct HostPortEntry {
+        uint32_t processId;
+        uint16_t port;
+    };
+    struct MulticastEntry {
+        uint32_t processId;
+        uint32_t group;
+    };
+
+    static void CompleteAll(Completions& completions);
+
+    uint32_t Dispatch(const GigeRequestPtr& r, Completions& done, uint32_t& bytes);
+    uint32_t Pend(std::deque<GigeRequestPtr>& queue, const GigeRequestPtr& r, Completions& done);
+    bool RemoveFrom(std::deque<GigeRequestPtr>& queue, const GigeRequestPtr& r);
+    void Drain(std::deque<GigeRequestPtr>& queue, uint32_t status, Completions& done);
+
+    void CancelRegistration(uint32_t processId, Completions& done);
+    void ReleaseDevice(GigeAdapter& a, GigeDeviceEntry& e, bool releaseControl);
+    void RemovePortChannels(uint16_t port, Completions& done);
+    void UpdateMulticastList(Completions& done);
+    void CompleteBusEventWaiters(uint32_t status, Completions& done);
+    void PostDriverMessage(const GigeAdapter* adapter, const char16_t* text, Completions& done);
+
+    GigeAdapter* AdapterByNumber(uint32_t number);
+    GigeAdapter* AdapterByShortName(std::span<const char16_t> name);
+    GigeDeviceEntry* DeviceByIp(uint32_t ip, GigeAdapter** adapter = nullptr);
+    GigeDeviceEntry* OwnedDevice(uint32_t processId, uint32_t ip, GigeAdapter** adapter = nullptr);
+    GigeStreamChannel* StreamChannel(uint16_t port, GigeAdapter** adapter = nullptr);
+    bool PortListed(uint16_t port) const;
+    bool AddressTaken(const GigeAdapter& adapter, uint32_t ip) const;
+    void ArmTimer(GigeAdapter& a, AdapterTimer t, uint32_t ms);
+    void FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done);
+    void LinkStateWork(GigeAdapter& a, Completions& done);
+    void StartAdapterAddressing(GigeAdapter& a);
+    std::pair<uint16_t, uint16_t> NextGvcpIds(GigeAdapter& a);
+
+    void HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
+    void HandleIcmp(GigeAdapter& a, const ReceivedFrame& f);
+
+    const GigeParameters params_;
+    const DriverProfile profile_;
+    const GigeClock& clock_;
+
+    mutable std::mutex mutex_;
+    bool unloading_ = false;
+    std::list<GigeAdapter> adapters_;
+    std::deque<GigeRequestPtr> registrations_;
+    std::list<BusEventWaiter> busEventWaiters_;
+    std::vector<HostPortEntry> ports_;
+    std::vector<MulticastEntry> multicasts_;
+    std::deque<GigeRequestPtr> deviceListRequests_;
+    std::deque<GigeRequestPtr> discoveryAnswers_;
+    std::deque<GigeRequestPtr> messages_;
+    std::deque<GigeRequestPtr> actionAcks_;
+    uint32_t messageLevel_ = 0;
+};
+
+} // namespace qorcam::gige

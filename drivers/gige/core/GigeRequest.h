@@ -1,0 +1,31 @@
+// One device-control request as the service's logic sees it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace qorcam::gige {
+
+// A request carries its control code, its input bytes and the room of its
+// output. The transport behind it guarantees that Complete is called once at
+// most and that Output stays valid until then. Cancelled turns true when the
+// caller cancels the request (CancelIo, closing the handle, the process ends);
+// the transport then also asks the service to take it out of its queue.
+class GigeRequest {
+public:
+    virtual ~GigeRequest() = default;
+
+    virtual uint32_t Code() const = 0;
+    virtual std::span<const uint8_t> Input() const = 0;
+    virtual size_t OutputLength() const = 0;
+    // The caller's output, mapped for writing; empty when it cannot be mapped.
+    virtual std::span<uint8_t> MapOutput() = 0;
+    virtual bool Cancelled() const = 0;
+    virtual void Complete(uint32_t status, uint32_t bytes) = 0;
+};
+
+using GigeRequestPtr = std::shared_ptr<GigeRequest>;
+
+} // namespace qorcam::gige
