@@ -1,0 +1,28 @@
+// HandleRegistry: the set of live library objects that handles given to applications may name.
+#include "HandleRegistry.h"
+
+namespace qorcam::library {
+
+CHandleRegistry& CHandleRegistry::Instance() {
+    // Never destroyed: objects may be removed from static destructors at exit.
+    static CHandleRegistry* registry = new CHandleRegistry;
+    return *registry;
+}
+
+void CHandleRegistry::AddEntry(const void* object, std::type_index root) {
+    std::lock_guard<std::mutex> guard(lock_);
+    live_.insert_or_assign(object, root);
+}
+
+void CHandleRegistry::Remove(const void* object) {
+    std::lock_guard<std::mutex> guard(lock_);
+    live_.erase(object);
+}
+
+bool CHandleRegistry::Contains(const void* object, std::type_index root) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = live_.find(object);
+    return it != live_.end() && it->second == root;
+}
+
+} // namespace qorcam::library

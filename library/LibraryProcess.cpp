@@ -1,0 +1,86 @@
+// LibraryProcess: CLibraryProcess, what the library sets up when a process loads it and tears down when it unloads it.
+#include "LibraryProcess.h"
+
+#include "OutputFilter.h"
+#include "ProcessIdTable.h"
+#include "QorCamDLL.h"
+#include "QorCamShared.h"
+#include "SharedData.h"
+#include "TraceLog.h"
+#include "os/Process.h"
+#include "os/SettingsStore.h"
+
+#include <atomic>
+#include <new>
+
+namespace qorcam::library {
+
+namespace {
+
+struct ProcessState {
+    explicit ProcessState(std::uint32_t pid) : processId(pid), filter(pid) {}
+    std::uint32_t processId;
+    COutputFilter filter;
+    CSharedData sharedData;
+    CProcessIdTable table;
+};
+
+// Plain pointers, so that nothing depends on the order in which static
+// objects are built before the load-time entry runs.
+ProcessState* g_state = nullptr;
+std::atomic<CQorCamDLL*> g_library{nullptr};
+
+// The stored path is a 260-character field: a longer value does not fit and
+// is not read, as the settings it stands for would refuse it.
+constexpr std::size_t kMonitorPathMax = 259;
+
+} // namespace
+
+void CLibraryProcess::Attach() {
+    const std::uint32_t pid = os::Process::CurrentId();
+    g_state = new (std::nothrow) ProcessState(pid);
+    if (g_state == nullptr) return;
+
+    g_state->sharedData.Open();
+    TheTraceLog().Open(g_state->sharedData.ExcludedProcessId());
+    TraceLine(1, "%s ProcessID=%d\n", "DLL ATTACH", static_cast<int>(pid));
+
+    g_state->table.Open();
+    g_state->table.Add(pid);
+
+    StartMonitor();
+
+    g_library.store(new (std::nothrow) CQorCamDLL);
+}
+
+void CLibraryProcess::Detach() {
+    DestroyLibrary();
+    if (g_state == nullptr) return;
+    const std::uint32_t pid = g_state->processId;
+    g_state->table.Remove(pid);
+    g_state->table.Close();
+    TraceLine(1, "%s ProcessID=%d\n", "DLL DETACH", static_cast<int>(pid));
+    g_state->filter.Close();
+    TheTraceLog().Close();
+    g_state->sharedData.Close();
+    delete g_state;
+    g_state = nullptr;
+}
+
+CQorCamDLL* CLibraryProcess::Library() { return g_library.load(); }
+
+void CLibraryProcess::DestroyLibrary() { delete g_library.exchange(nullptr); }
+
+COutputFilter* CLibraryProcess::OutputFilter() { return g_state != nullptr ? &g_state->filter : nullptr; }
+
+CSharedData* CLibraryProcess::SharedData() { return g_state != nullptr ? &g_state->sharedData : nullptr; }
+
+void CLibraryProcess::StartMonitor() {
+    os::SettingsStore machine(os::SettingsStore::Hive::Machine);
+    const auto path = machine.GetString(shared::kMonitorKey, shared::kMonitorPathValue);
+    if (!path || path->empty() || path->size() > kMonitorPathMax) return;
+    // Neither waited for nor checked: the monitor keeps itself to one instance.
+    os::Process::Start(*path);
+}
+
+} // namespace qorcam::library

@@ -1,0 +1,118 @@
+// TraceLog: CTraceLog, the writer's side of the trace area shared by every process.
+#include "TraceLog.h"
+
+#include "os/LocalTime.h"
+#include "os/Process.h"
+#include "os/Thread.h"
+
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+
+namespace qorcam::library {
+
+namespace {
+
+int ThreadId() { return static_cast<int>(os::Thread::CurrentId()); }
+int ProcessId() { return static_cast<int>(os::Process::CurrentId()); }
+
+// Pointers print as the trace format's %p does on the system the format comes
+// from: 16 upper-case hex digits, so "0x%p" reads "0x00007F..." and a null
+// handle "0x0000000000000000".
+#define QORCAM_PTR "%016" PRIXPTR
+std::uintptr_t Ptr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+} // namespace
+
+CTraceLog& TheTraceLog() {
+    // Never destroyed: trace lines may be written from static destructors.
+    static CTraceLog* log = new CTraceLog;
+    return *log;
+}
+
+void CTraceLog::Open(const volatile std::uint32_t* excludedProcessId) {
+    excluded_ = excludedProcessId;
+    mutex_ = os::NamedMutex(shared::kLogMutexName);
+    event_ = os::NamedEvent(shared::kLogEventName, os::ResetMode::Auto, false);
+    area_ = os::SharedMemory(shared::kLogFileName, sizeof(shared::LogShareMemory));
+    if (mutex_.IsValid() && event_.IsValid() && area_.IsValid()) {
+        log_ = static_cast<shared::LogShareMemory*>(area_.Data());
+    }
+}
+
+void CTraceLog::Close() {
+    log_ = nullptr;
+    mutex_.Close();
+    event_.Close();
+    area_.Close();
+    excluded_ = nullptr;
+}
+
+std::uint32_t CTraceLog::Level() const {
+    if (log_ == nullptr) return 0;
+    return std::atomic_ref<std::uint32_t>(log_->level).load(std::memory_order_relaxed);
+}
+
+void CTraceLog::Write(std::uint32_t minLevel, const char* fmt, va_list args) {
+    if (Level() < minLevel || log_ == nullptr) return;
+    os::NamedMutexLock lock(mutex_);
+    if (!lock.owns()) return;
+
+    const std::uint32_t self = os::Process::CurrentId();
+    if (excluded_ != nullptr && *excluded_ == self) return;
+    // Any process may write the count; a value past the slots counts as full.
+    const std::uint32_t count = log_->count;
+    if (count >= shared::kLogSlotCount) return;
+
+    char* slot = log_->slot[count];
+    const os::LocalTime t = os::LocalTime::Now();
+    int used = std::snprintf(slot, shared::kLogSlotSize, "%04d/%02d/%02d %02d:%02d:%02d'%03d  ", t.year, t.month,
+                             t.day, t.hour, t.minute, t.second, t.millisecond);
+    if (used < 0) used = 0;
+    if (static_cast<std::size_t>(used) < shared::kLogSlotSize) {
+        const int rest = std::vsnprintf(slot + used, shared::kLogSlotSize - used, fmt, args);
+        if (rest >= 0 && static_cast<std::size_t>(used) + rest >= shared::kLogSlotSize) {
+            // Cut to the slot, but keep the line ending the reader expects.
+            slot[shared::kLogSlotSize - 2] = '\n';
+        }
+    }
+    slot[shared::kLogSlotSize - 1] = '\0';
+    log_->count = count + 1;
+    event_.Set();
+}
+
+void TraceLine(std::uint32_t minLevel, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    TheTraceLog().Write(minLevel, fmt, args);
+    va_end(args);
+}
+
+void TraceExport(std::uint32_t minLevel, const char* name, const char* what) {
+    TraceLine(minLevel, "%-28s %s ThreadID=%d, ProcessID=%d\n", name, what, ThreadId(), ProcessId());
+}
+
+void TraceExportError(std::uint32_t minLevel, const char* name, std::int32_t code) {
+    TraceLine(minLevel, "%-28s Error=%d, ThreadID=%d, ProcessID=%d\n", name, code, ThreadId(), ProcessId());
+}
+
+void TraceCamera(std::uint32_t minLevel, const char* name, const char* what, const void* handle) {
+    TraceLine(minLevel, "%-28s %s HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what, Ptr(handle), ThreadId(),
+              ProcessId());
+}
+
+void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle) {
+    TraceLine(minLevel, "%-28s Error=%d, HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, code, Ptr(handle),
+              ThreadId(), ProcessId());
+}
+
+void TraceClass(std::uint32_t minLevel, const char* name, const char* text) {
+    TraceLine(minLevel, "%-34s %s ThreadID=%d, ProcessID=%d\n", name, text, ThreadId(), ProcessId());
+}
+
+void TraceDump(std::uint32_t minLevel, const char* name, const char* text, const void* value) {
+    TraceLine(minLevel, "%-34s %s DUMP=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, text, Ptr(value), ThreadId(),
+              ProcessId());
+}
+
+} // namespace qorcam::library

@@ -1,0 +1,252 @@
+// Kernels of every format that is not a Bayer mosaic, serial and parallel.
+#include "ConvTypes.h"
+#include "KernelArgs.h"
+
+#include <cstring>
+
+namespace qorcam::conversion {
+namespace {
+
+inline uint8_t Clamp255(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// Writes pixels of P bytes in the direction Dir (+1 or -1); only bytes 0 to 2
+// of a pixel are ever touched.
+template <int P, int Dir> struct PixelOut {
+    uint8_t* d;
+    inline void Put(uint8_t b, uint8_t g, uint8_t r) {
+        d[0] = b;
+        d[1] = g;
+        d[2] = r;
+        d += Dir * P;
+    }
+    inline void Grey(uint8_t v) { Put(v, v, v); }
+};
+
+struct Yuv {
+    const int32_t* t;
+    template <class Out> inline void Put(Out& out, int y, int u, int v) const {
+        const uint8_t r = Clamp255(y + t[v]);
+        const uint8_t g = Clamp255(y - (t[256 + v] + t[512 + u]));
+        const uint8_t b = Clamp255(y + t[768 + u]);
+        out.Put(b, g, r);
+    }
+};
+
+inline uint8_t Sample16(const uint8_t* s, bool swap, uint32_t shift) {
+    uint32_t v = swap ? (uint32_t{s[0]} << 8 | s[1]) : (uint32_t{s[1]} << 8 | s[0]);
+    return static_cast<uint8_t>(v >> shift);
+}
+
+// 5- and 6-bit fields widened to 8 bits so that full scale stays full scale.
+inline uint8_t Widen5(uint32_t v) { return static_cast<uint8_t>(v << 3 | v >> 2); }
+inline uint8_t Widen6(uint32_t v) { return static_cast<uint8_t>(v << 2 | v >> 4); }
+
+// The chroma byte that a partial group borrows from the group before it, or
+// the neutral 128 when the row has no group before it.
+inline int Borrow(const uint8_t* s, const uint8_t* rowStart, ptrdiff_t back) {
+    return s - rowStart >= back ? s[-back] : 128;
+}
+
+template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out out) {
+    const int w = a.width;
+    const uint8_t* const row = s;
+    const Yuv yuv{a.yuv};
+    switch (a.id) {
+    case ConvMono8:
+        for (int x = 0; x < w; ++x) out.Grey(s[x]);
+        break;
+    case ConvYuv411: {
+        int x = 0;
+        for (; x + 4 <= w; x += 4, s += 6) {
+            yuv.Put(out, s[1], s[0], s[3]);
+            yuv.Put(out, s[2], s[0], s[3]);
+            yuv.Put(out, s[4], s[0], s[3]);
+            yuv.Put(out, s[5], s[0], s[3]);
+        }
+        const int rest = w - x;
+        if (rest == 3) {
+            yuv.Put(out, s[1], s[0], s[3]);
+            yuv.Put(out, s[2], s[0], s[3]);
+            yuv.Put(out, s[4], s[0], s[3]);
+        } else if (rest > 0) {
+            const int v = Borrow(s, row, 3);
+            yuv.Put(out, s[1], s[0], v);
+            if (rest == 2) yuv.Put(out, s[2], s[0], v);
+        }
+        break;
+    }
+    case ConvYCbCr411: {
+        int x = 0;
+        for (; x + 4 <= w; x += 4, s += 6) {
+            yuv.Put(out, s[0], s[2], s[5]);
+            yuv.Put(out, s[1], s[2], s[5]);
+            yuv.Put(out, s[3], s[2], s[5]);
+            yuv.Put(out, s[4], s[2], s[5]);
+        }
+        const int rest = w - x;
+        if (rest == 1) {
+            yuv.Put(out, s[0], Borrow(s, row, 4), Borrow(s, row, 1));
+        } else if (rest > 1) {
+            const int v = Borrow(s, row, 1);
+            yuv.Put(out, s[0], s[2], v);
+            yuv.Put(out, s[1], s[2], v);
+            if (rest == 3) yuv.Put(out, s[3], s[2], v);
+        }
+        break;
+    }
+    case ConvYuv422: {
+        int x = 0;
+        for (; x + 2 <= w; x += 2, s += 4) {
+            yuv.Put(out, s[1], s[0], s[2]);
+            yuv.Put(out, s[3], s[0], s[2]);
+        }
+        if (x < w) yuv.Put(out, s[1], s[0], Borrow(s, row, 2));
+        break;
+    }
+    case ConvYuv422Yuyv:
+    case ConvYCbCr422: {
+        int x = 0;
+        for (; x + 2 <= w; x += 2, s += 4) {
+            yuv.Put(out, s[0], s[1], s[3]);
+            yuv.Put(out, s[2], s[1], s[3]);
+        }
+        if (x < w) yuv.Put(out, s[0], s[1], Borrow(s, row, 1));
+        break;
+    }
+    case ConvYuv444:
+        for (int x = 0; x < w; ++x, s += 3) yuv.Put(out, s[1], s[0], s[2]);
+        break;
+    case ConvYCbCr8:
+        for (int x = 0; x < w; ++x, s += 3) yuv.Put(out, s[0], s[1], s[2]);
+        break;
+    case ConvRgb8:
+        for (int x = 0; x < w; ++x, s += 3) out.Put(s[2], s[1], s[0]);
+        break;
+    case ConvBgr8:
+        for (int x = 0; x < w; ++x, s += 3) out.Put(s[0], s[1], s[2]);
+        break;
+    case ConvRgbx8:
+        for (int x = 0; x < w; ++x, s += 4) out.Put(s[2], s[1], s[0]);
+        break;
+    case ConvBgrx8:
+        for (int x = 0; x < w; ++x, s += 4) out.Put(s[0], s[1], s[2]);
+        break;
+    case ConvMono16:
+        for (int x = 0; x < w; ++x, s += 2) out.Grey(Sample16(s, a.swapBytes, a.shift));
+        break;
+    case ConvRgb16:
+        for (int x = 0; x < w; ++x, s += 6)
+            out.Put(Sample16(s + 4, a.swapBytes, a.shift), Sample16(s + 2, a.swapBytes, a.shift),
+                    Sample16(s, a.swapBytes, a.shift));
+        break;
+    case ConvBgr16:
+        for (int x = 0; x < w; ++x, s += 6)
+            out.Put(Sample16(s, a.swapBytes, a.shift), Sample16(s + 2, a.swapBytes, a.shift),
+                    Sample16(s + 4, a.swapBytes, a.shift));
+        break;
+    case ConvMono12Packed:
+    case ConvMono10Packed: {
+        int x = 0;
+        for (; x + 2 <= w; x += 2, s += 3) {
+            out.Grey(s[0]);
+            out.Grey(s[2]);
+        }
+        if (x < w) out.Grey(s[0]);
+        break;
+    }
+    case ConvMono12p: {
+        int x = 0;
+        for (; x + 2 <= w; x += 2, s += 3) {
+            out.Grey(static_cast<uint8_t>(s[0] >> 4 | s[1] << 4));
+            out.Grey(s[2]);
+        }
+        if (x < w) out.Grey(static_cast<uint8_t>(s[0] >> 4 | s[1] << 4));
+        break;
+    }
+    case ConvRgb10V1Packed:
+        for (int x = 0; x < w; ++x, s += 4) out.Put(s[1], s[2], s[3]);
+        break;
+    case ConvRgb10V2Packed:
+        for (int x = 0; x < w; ++x, s += 4) {
+            const uint32_t v = uint32_t{s[0]} | uint32_t{s[1]} << 8 | uint32_t{s[2]} << 16 | uint32_t{s[3]} << 24;
+            out.Put(static_cast<uint8_t>(v >> 2), static_cast<uint8_t>(v >> 12), static_cast<uint8_t>(v >> 22));
+        }
+        break;
+    case ConvRgb12V1Packed: {
+        int x = 0;
+        for (; x + 2 <= w; x += 2, s += 9) {
+            out.Put(s[3], s[2], s[0]);
+            out.Put(s[8], s[6], s[5]);
+        }
+        if (x < w) out.Put(s[3], s[2], s[0]);
+        break;
+    }
+    case ConvRgb565:
+        for (int x = 0; x < w; ++x, s += 2) {
+            const uint32_t v = uint32_t{s[0]} | uint32_t{s[1]} << 8;
+            out.Put(Widen5(v >> 11), Widen6(v >> 5 & 63), Widen5(v & 31));
+        }
+        break;
+    case ConvBgr565:
+        for (int x = 0; x < w; ++x, s += 2) {
+            const uint32_t v = uint32_t{s[0]} | uint32_t{s[1]} << 8;
+            out.Put(Widen5(v & 31), Widen6(v >> 5 & 63), Widen5(v >> 11));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// Mono8 into 32-bit pixels, the hottest case: whole words, keeping byte 3.
+template <int Dir> void Mono8RowDib32(const uint8_t* s, uint8_t* d, int w) {
+    for (int x = 0; x < w; ++x) {
+        uint32_t old;
+        uint8_t* p = d + static_cast<ptrdiff_t>(Dir) * 4 * x;
+        std::memcpy(&old, p, 4);
+        const uint32_t v = (old & 0xFF000000u) | uint32_t{s[x]} * 0x010101u;
+        std::memcpy(p, &v, 4);
+    }
+}
+
+template <int P> void ConvertOneRow(const KernelArgs& a, int y) {
+    const uint8_t* s = a.src + static_cast<size_t>(y) * a.srcStride;
+    const bool flip = a.storeMode == StoreBmp || a.storeMode == StoreBmpLR;
+    const bool mirror = a.storeMode == StoreMemLR || a.storeMode == StoreBmpLR;
+    uint8_t* d = a.dst + static_cast<size_t>(flip ? a.height - 1 - y : y) * a.dstStride;
+    if (mirror) {
+        d += static_cast<size_t>(a.width - 1) * P;
+        if (P == 4 && a.id == ConvMono8) return Mono8RowDib32<-1>(s, d, a.width);
+        ConvertRow(a, s, PixelOut<P, -1>{d});
+    } else {
+        if (P == 4 && a.id == ConvMono8) return Mono8RowDib32<1>(s, d, a.width);
+        ConvertRow(a, s, PixelOut<P, 1>{d});
+    }
+}
+
+// The body that every thread of the parallel region runs: a static share of
+// the rows, each row computed exactly as the serial loop computes it.
+template <int P> void ConvertParallelBody(const KernelArgs& a) {
+#pragma omp for schedule(static)
+    for (int y = 0; y < a.height; ++y) ConvertOneRow<P>(a, y);
+}
+
+template <int P> void Convert(const KernelArgs& a) {
+    if (a.parallel) {
+#pragma omp parallel
+        ConvertParallelBody<P>(a);
+    } else {
+        for (int y = 0; y < a.height; ++y) ConvertOneRow<P>(a, y);
+    }
+}
+
+} // namespace
+
+void ConvertGeneric(const KernelArgs& args, int pixelBytes) {
+    if (pixelBytes == 4)
+        Convert<4>(args);
+    else
+        Convert<3>(args);
+}
+
+} // namespace qorcam::conversion

@@ -1,0 +1,297 @@
+// Bilinear Bayer demosaicing of 8-bit, 16-bit and packed samples.
+//
+// Every destination pixel is computed straight from the source samples that
+// its neighbourhood holds once placed in the destination's orientation, so
+// each destination byte is written once and the rows are independent. The
+// arithmetic is that of placing the samples and interpolating in place:
+// interior colours are floor averages of the four or two nearest samples of
+// that colour, border colours use only the neighbours along the border (or a
+// copy where one neighbour is left), and the optional green revision then
+// sweeps the interior's native greens in a fixed order on the destination.
+#include "ConvTypes.h"
+#include "KernelArgs.h"
+
+#include <algorithm>
+
+namespace qorcam::conversion {
+namespace {
+
+// Columns per strip: three strip lines live on the stack, whatever the width.
+constexpr int kStrip = 2048;
+
+enum Site { SiteR, SiteG, SiteB };
+
+struct Geometry {
+    int w = 0;
+    int h = 0;
+    bool flip = false;
+    bool mirror = false;
+    uint32_t phase = 0; // the mosaic's phase as it lies in the destination
+
+    Site At(int r, int c) const {
+        const int x = (c + static_cast<int>(phase >> 1)) & 1;
+        const int y = (r + static_cast<int>(phase & 1)) & 1;
+        if (x == 0 && y == 0) return SiteR;
+        if (x == 1 && y == 1) return SiteB;
+        return SiteG;
+    }
+    // Rows that hold red (and green) samples.
+    bool RedRow(int r) const { return ((r + static_cast<int>(phase & 1)) & 1) == 0; }
+};
+
+// One source sample reduced to 8 bits; sx is the source column.
+template <SampleKind K> inline uint8_t Sample(const KernelArgs& a, const uint8_t* row, int sx) {
+    if constexpr (K == SampleKind::Byte) {
+        return row[sx];
+    } else if constexpr (K == SampleKind::Word) {
+        const uint8_t* s = row + 2 * static_cast<size_t>(sx);
+        const uint32_t v = a.swapBytes ? (uint32_t{s[0]} << 8 | s[1]) : (uint32_t{s[1]} << 8 | s[0]);
+        return static_cast<uint8_t>(v >> a.shift);
+    } else if constexpr (K == SampleKind::Packed) {
+        return row[3 * static_cast<size_t>(sx >> 1) + 2 * (sx & 1)];
+    } else {
+        // Least significant bits first: byte 3k and the low half of byte 3k + 1
+        // make sample 2k, the high half of byte 3k + 1 and byte 3k + 2 sample 2k + 1.
+        const uint8_t* s = row + 3 * static_cast<size_t>(sx >> 1);
+        return (sx & 1) ? s[2] : static_cast<uint8_t>(s[0] >> 4 | s[1] << 4);
+    }
+}
+
+// Returns p with p[c - s] the 8-bit sample that lands in destination row r,
+// column c, for every c of [s - 1, e + 1) inside the image.
+template <SampleKind K>
+const uint8_t* Line(const KernelArgs& a, const Geometry& g, int r, int s, int e, uint8_t* buf) {
+    const int sy = g.flip ? g.h - 1 - r : r;
+    const uint8_t* row = a.src + static_cast<size_t>(sy) * a.srcStride;
+    if (K == SampleKind::Byte && !g.mirror) return row + s;
+    const int lo = std::max(s - 1, 0);
+    const int hi = std::min(e + 1, g.w);
+    uint8_t* p = buf + 1;
+    if (g.mirror) {
+        for (int c = lo; c < hi; ++c) p[c - s] = Sample<K>(a, row, g.w - 1 - c);
+    } else {
+        for (int c = lo; c < hi; ++c) p[c - s] = Sample<K>(a, row, c);
+    }
+    return p;
+}
+
+inline void Store(uint8_t* p, int b, int g, int r) {
+    p[0] = static_cast<uint8_t>(b);
+    p[1] = static_cast<uint8_t>(g);
+    p[2] = static_cast<uint8_t>(r);
+}
+
+// A pixel of the border: every missing colour from the neighbours of that
+// colour inside the image; a red or blue site with three neighbours inside
+// takes its green from the two along the border. Lines are indexed c - s;
+// A (above) or B (below) is null on the first or last row.
+void EdgePixel(const Geometry& g, const uint8_t* A, const uint8_t* C, const uint8_t* B, int r, int c, int s,
+               uint8_t* p) {
+    const int i = c - s;
+    const bool hasL = c > 0;
+    const bool hasR = c < g.w - 1;
+    const Site site = g.At(r, c);
+    const int own = C[i];
+    if (site == SiteG) {
+        const int h = hasL && hasR ? (C[i - 1] + C[i + 1]) >> 1 : (hasL ? C[i - 1] : C[i + 1]);
+        const int v = A && B ? (A[i] + B[i]) >> 1 : (A ? A[i] : B[i]);
+        if (g.RedRow(r))
+            Store(p, v, own, h);
+        else
+            Store(p, h, own, v);
+        return;
+    }
+    int green;
+    if (hasL && hasR && A && B)
+        green = (C[i - 1] + C[i + 1] + A[i] + B[i]) >> 2;
+    else if (hasL && hasR)
+        green = (C[i - 1] + C[i + 1]) >> 1;
+    else if (A && B)
+        green = (A[i] + B[i]) >> 1;
+    else
+        green = ((hasL ? C[i - 1] : C[i + 1]) + (A ? A[i] : B[i])) >> 1;
+    int sum = 0;
+    int count = 0;
+    for (const uint8_t* line : {A, B}) {
+        if (!line) continue;
+        if (hasL) sum += line[i - 1], ++count;
+        if (hasR) sum += line[i + 1], ++count;
+    }
+    const int other = count == 4 ? sum >> 2 : (count == 2 ? sum >> 1 : sum);
+    if (site == SiteR)
+        Store(p, other, green, own);
+    else
+        Store(p, own, green, other);
+}
+
+// A run of interior pixels of one row; A, C, B and d point at its first
+// pixel. Red says the row holds red samples, FirstG that the run starts on
+// a green sample; the sites alternate from there.
+template <int P, bool Red, bool FirstG>
+void InteriorRun(const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* d, int n) {
+    auto site = [&](int i) {
+        const int g = (C[i - 1] + C[i + 1] + A[i] + B[i]) >> 2;
+        const int o = (A[i - 1] + A[i + 1] + B[i - 1] + B[i + 1]) >> 2;
+        if (Red)
+            Store(d + i * P, o, g, C[i]);
+        else
+            Store(d + i * P, C[i], g, o);
+    };
+    auto green = [&](int i) {
+        const int h = (C[i - 1] + C[i + 1]) >> 1;
+        const int v = (A[i] + B[i]) >> 1;
+        if (Red)
+            Store(d + i * P, v, C[i], h);
+        else
+            Store(d + i * P, h, C[i], v);
+    };
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        if (FirstG) {
+            green(i);
+            site(i + 1);
+        } else {
+            site(i);
+            green(i + 1);
+        }
+    }
+    if (i < n) FirstG ? green(i) : site(i);
+}
+
+template <int P>
+void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* d, int c,
+              int n) {
+    const bool red = g.RedRow(r);
+    const bool firstG = g.At(r, c) == SiteG;
+    if (red)
+        firstG ? InteriorRun<P, true, true>(A, C, B, d, n) : InteriorRun<P, true, false>(A, C, B, d, n);
+    else
+        firstG ? InteriorRun<P, false, true>(A, C, B, d, n) : InteriorRun<P, false, false>(A, C, B, d, n);
+}
+
+template <int P, SampleKind K> void DemosaicRow(const KernelArgs& a, const Geometry& g, int r) {
+    uint8_t bufA[kStrip + 2];
+    uint8_t bufC[kStrip + 2];
+    uint8_t bufB[kStrip + 2];
+    uint8_t* drow = a.dst + static_cast<size_t>(r) * a.dstStride;
+    const bool edgeRow = r == 0 || r == g.h - 1;
+    for (int s = 0; s < g.w; s += kStrip) {
+        const int e = std::min(s + kStrip, g.w);
+        const uint8_t* C = Line<K>(a, g, r, s, e, bufC);
+        const uint8_t* A = r > 0 ? Line<K>(a, g, r - 1, s, e, bufA) : nullptr;
+        const uint8_t* B = r < g.h - 1 ? Line<K>(a, g, r + 1, s, e, bufB) : nullptr;
+        if (edgeRow) {
+            for (int c = s; c < e; ++c) EdgePixel(g, A, C, B, r, c, s, drow + static_cast<size_t>(c) * P);
+            continue;
+        }
+        if (s == 0) EdgePixel(g, A, C, B, r, 0, s, drow);
+        const int lo = std::max(s, 1);
+        const int hi = std::min(e, g.w - 1);
+        if (hi > lo)
+            Interior<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo,
+                        hi - lo);
+        if (e == g.w) EdgePixel(g, A, C, B, r, g.w - 1, s, drow + static_cast<size_t>(g.w - 1) * P);
+    }
+}
+
+// Images narrower or shorter than 2 pixels have no neighbourhood to
+// interpolate from: each pixel shows its own sample as grey.
+template <int P, SampleKind K> void GreyRow(const KernelArgs& a, const Geometry& g, int r) {
+    uint8_t buf[kStrip + 2];
+    uint8_t* drow = a.dst + static_cast<size_t>(r) * a.dstStride;
+    for (int s = 0; s < g.w; s += kStrip) {
+        const int e = std::min(s + kStrip, g.w);
+        const uint8_t* C = Line<K>(a, g, r, s, e, buf);
+        for (int c = s; c < e; ++c) Store(drow + static_cast<size_t>(c) * P, C[c - s], C[c - s], C[c - s]);
+    }
+}
+
+// The green revision: each native green of the interior becomes G / 2 plus
+// a eighth of its four diagonal greens, in place, in a fixed sweep (row
+// pairs from the top, 2 x 2 blocks from the left, upper green first; an odd
+// last column after its pair, an odd last row after all pairs), so every
+// green reads the revised greens above and to its left.
+template <int P> void ReviseGreens(const KernelArgs& a, const Geometry& g) {
+    const size_t stride = a.dstStride;
+    auto revise = [&](int r, int c) {
+        uint8_t* p = a.dst + static_cast<size_t>(r) * stride + static_cast<size_t>(c) * P + 1;
+        const int sum = p[-static_cast<ptrdiff_t>(stride) - P] + p[-static_cast<ptrdiff_t>(stride) + P] +
+                        p[stride - P] + p[stride + P];
+        *p = static_cast<uint8_t>((*p >> 1) + (sum >> 3));
+    };
+    auto greenOf = [&](int r, int c) {
+        if (g.At(r, c) == SiteG) revise(r, c);
+    };
+    int r = 1;
+    for (; r + 1 <= g.h - 2; r += 2) {
+        int c = 1;
+        for (; c + 1 <= g.w - 2; c += 2) {
+            g.At(r, c) == SiteG ? revise(r, c) : revise(r, c + 1);
+            g.At(r + 1, c) == SiteG ? revise(r + 1, c) : revise(r + 1, c + 1);
+        }
+        if (c == g.w - 2) g.At(r, c) == SiteG ? revise(r, c) : revise(r + 1, c);
+    }
+    if (r == g.h - 2)
+        for (int c = 1; c <= g.w - 2; ++c) greenOf(r, c);
+}
+
+template <int P, SampleKind K> void ConvertRows(const KernelArgs& a, const Geometry& g, int r) {
+    if (g.w < 2 || g.h < 2)
+        GreyRow<P, K>(a, g, r);
+    else
+        DemosaicRow<P, K>(a, g, r);
+}
+
+// The body that every thread of the parallel region runs: a static share of
+// the rows, then one thread sweeps the green revision, whose order is part
+// of its result.
+template <int P, SampleKind K> void DemosaicParallelBody(const KernelArgs& a, const Geometry& g) {
+#pragma omp for schedule(static)
+    for (int r = 0; r < g.h; ++r) ConvertRows<P, K>(a, g, r);
+    if (a.revision) {
+#pragma omp single
+        ReviseGreens<P>(a, g);
+    }
+}
+
+template <int P, SampleKind K> void Demosaic(const KernelArgs& a) {
+    Geometry g;
+    g.w = a.width;
+    g.h = a.height;
+    g.mirror = a.storeMode == StoreMemLR || a.storeMode == StoreBmpLR;
+    g.flip = a.storeMode == StoreBmp || a.storeMode == StoreBmpLR;
+    g.phase = a.phase;
+    if (g.mirror && g.w % 2 == 0) g.phase ^= 2;
+    if (g.flip && g.h % 2 == 0) g.phase ^= 1;
+    if (a.parallel) {
+#pragma omp parallel
+        DemosaicParallelBody<P, K>(a, g);
+    } else {
+        for (int r = 0; r < g.h; ++r) ConvertRows<P, K>(a, g, r);
+        if (a.revision) ReviseGreens<P>(a, g);
+    }
+}
+
+template <int P> void DemosaicKind(const KernelArgs& a, SampleKind kind) {
+    switch (kind) {
+    case SampleKind::Byte:
+        return Demosaic<P, SampleKind::Byte>(a);
+    case SampleKind::Word:
+        return Demosaic<P, SampleKind::Word>(a);
+    case SampleKind::Packed:
+        return Demosaic<P, SampleKind::Packed>(a);
+    case SampleKind::Packed12p:
+        return Demosaic<P, SampleKind::Packed12p>(a);
+    }
+}
+
+} // namespace
+
+void DemosaicBayer(const KernelArgs& args, int pixelBytes, SampleKind kind) {
+    if (pixelBytes == 4)
+        DemosaicKind<4>(args, kind);
+    else
+        DemosaicKind<3>(args, kind);
+}
+
+} // namespace qorcam::conversion

@@ -1,0 +1,35 @@
+// What the conversion kernels receive from CConv::ConvExec (internal).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qorcam::conversion {
+
+// One conversion, checked and resolved: width and height at least 1, sizes
+// within 32 bits, store mode and Bayer phase 0 to 3, the shift resolved.
+struct KernelArgs {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t id = 0;
+    uint32_t phase = 0;
+    bool swapBytes = false; // 16-bit samples arrive high byte first
+    uint32_t shift = 0;     // already masked to 0..31
+    uint32_t storeMode = 0;
+    bool revision = false;
+    bool parallel = false;
+    const uint8_t* src = nullptr;
+    uint8_t* dst = nullptr;
+    const int32_t* yuv = nullptr;
+    size_t srcStride = 0;
+    size_t dstStride = 0;
+};
+
+enum class SampleKind { Byte, Word, Packed, Packed12p };
+
+// Generic (non-Bayer) formats into pixels of pixelBytes (3 or 4) bytes.
+void ConvertGeneric(const KernelArgs& args, int pixelBytes);
+// Bayer mosaics of the given sample kind into pixels of 3 or 4 bytes.
+void DemosaicBayer(const KernelArgs& args, int pixelBytes, SampleKind kind);
+
+} // namespace qorcam::conversion

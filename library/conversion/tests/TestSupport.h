@@ -1,0 +1,97 @@
+// Helpers shared by the conversion tests.
+#pragma once
+
+#include "CConv.h"
+#include "ReferenceModel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace qorcam::conversion::test {
+
+struct Case {
+    int32_t id = 0;
+    uint32_t width = 1;
+    uint32_t height = 1;
+    uint32_t phase = 0;
+    uint32_t endian = EndianLittle;
+    uint32_t storeMode = StoreMem;
+    uint32_t dibMode = Dib32;
+    int32_t shift = 0;
+    bool revision = false;
+    bool parallel = false;
+};
+
+inline std::string Describe(const Case& c) {
+    char text[200];
+    std::snprintf(text, sizeof text, "id %d %ux%u phase %u endian %u store %u dib %u shift %d rev %d par %d", c.id,
+                  c.width, c.height, c.phase, c.endian, c.storeMode, c.dibMode, c.shift, c.revision, c.parallel);
+    return text;
+}
+
+inline ConvMode ModeOf(const Case& c) {
+    ConvMode m;
+    m.StoreMode = c.storeMode;
+    m.ShiftID = c.shift;
+    m.DIBMode = c.dibMode;
+    m.BayerRevision_G = c.revision;
+    m.Parallel_Flag = c.parallel;
+    return m;
+}
+
+// Runs the kernel on src into a destination prefilled with `old`.
+inline std::vector<uint8_t> RunKernel(const Case& c, const std::vector<uint8_t>& src, const std::vector<uint8_t>& old) {
+    CConv conv(ModeOf(c), ConvValue{});
+    std::vector<uint8_t> dst = old;
+    ConvRequest r;
+    r.Width = c.width;
+    r.Height = c.height;
+    r.ConvFormatId = static_cast<uint32_t>(c.id);
+    r.BayerPhase = c.phase;
+    r.EndianMode = c.endian;
+    r.Src = src.data();
+    r.Dst = dst.data();
+    EXPECT_TRUE(conv.ConvExec(r)) << Describe(c);
+    return dst;
+}
+
+inline std::vector<uint8_t> RunReference(const Case& c, const std::vector<uint8_t>& src,
+                                         const std::vector<uint8_t>& old) {
+    RefSettings s;
+    s.storeMode = c.storeMode;
+    s.dibMode = c.dibMode;
+    s.shift = static_cast<uint32_t>(c.shift);
+    s.revision = c.revision;
+    std::vector<uint8_t> dst = old;
+    ConvRequest r;
+    r.Width = c.width;
+    r.Height = c.height;
+    r.ConvFormatId = static_cast<uint32_t>(c.id);
+    r.BayerPhase = c.phase;
+    r.EndianMode = c.endian;
+    r.Src = src.data();
+    RefConvert(s, r, dst);
+    return dst;
+}
+
+// Converts a random image with the kernel (serial and parallel) and the
+// model, into destinations holding the same random old content, and
+// compares every byte, the unwritten ones included.
+inline ::testing::AssertionResult MatchesReference(Case c, std::mt19937& rng) {
+    const auto src = RandomBytes(RefSourceBytes(c.id, c.width, c.height), rng);
+    const auto old = RandomBytes(RefDibBytes(c.dibMode, c.width, c.height), rng);
+    const auto want = RunReference(c, src, old);
+    for (bool parallel : {false, true}) {
+        c.parallel = parallel;
+        const auto got = RunKernel(c, src, old);
+        for (size_t i = 0; i < want.size(); ++i)
+            if (got[i] != want[i])
+                return ::testing::AssertionFailure() << Describe(c) << ": byte " << i << " is " << int(got[i])
+                                                     << ", model " << int(want[i]);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace qorcam::conversion::test

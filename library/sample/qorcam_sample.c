@@ -1,0 +1,87 @@
+/* qorcam_sample: loads libQorCam.so, calls the exports the library offers so far and prints the trace lines they wrote. */
+#include "QorCam.h"
+#include "TraceAreaReader.h"
+
+#include <dlfcn.h>
+#include <stdio.h>
+#include <string.h>
+
+typedef uint32_t (*RevisionFn)(void);
+typedef STATUS_RTNCODE (*LastErrorFn)(void);
+typedef uint32_t (*AllocFn)(uint32_t, uint32_t, uint32_t);
+typedef uint32_t (*OutPutFn)(void*);
+typedef uint32_t (*GetAddrFn)(void**);
+typedef uint32_t (*NoArgFn)(void);
+
+static void* g_library;
+
+/* ISO C has no conversion from object to function pointers; copy the bytes. */
+static int Resolve(const char* name, void* fn, size_t size)
+{
+    void* symbol = dlsym(g_library, name);
+    if (symbol == NULL) {
+        fprintf(stderr, "qorcam_sample: %s is missing: %s\n", name, dlerror());
+        return 0;
+    }
+    memcpy(fn, &symbol, size);
+    return 1;
+}
+
+static void PrintLine(const char* line)
+{
+    fputs(line, stdout);
+}
+
+int main(void)
+{
+    RevisionFn revision;
+    LastErrorFn lastError;
+    AllocFn alloc;
+    OutPutFn output;
+    GetAddrFn getAddr;
+    NoArgFn flush, purge, freeRing;
+    uint32_t image[64 * 48];
+    void* slot = NULL;
+    uint32_t lines;
+
+    /* The sample reads the trace area the way the log tool does: it opens the
+     * area first and sets the level, so even the library's attach line shows. */
+    if (!qorcam_trace_open()) {
+        fprintf(stderr, "qorcam_sample: the trace area can't be opened\n");
+        return 1;
+    }
+    qorcam_trace_set_level(2);
+
+    g_library = dlopen("libQorCam.so", RTLD_NOW);
+    if (g_library == NULL) {
+        fprintf(stderr, "qorcam_sample: %s\n", dlerror());
+        return 1;
+    }
+    if (!Resolve("QORCAM_GetLibraryRevision", &revision, sizeof revision) ||
+        !Resolve("QORCAM_GetLastError", &lastError, sizeof lastError) ||
+        !Resolve("QORCAMFILTER_Alloc", &alloc, sizeof alloc) || !Resolve("QORCAMFILTER_OutPut", &output, sizeof output) ||
+        !Resolve("QORCAMFILTER_GetAddr", &getAddr, sizeof getAddr) ||
+        !Resolve("QORCAMFILTER_Flush", &flush, sizeof flush) || !Resolve("QORCAMFILTER_Purge", &purge, sizeof purge) ||
+        !Resolve("QORCAMFILTER_Free", &freeRing, sizeof freeRing)) {
+        return 1;
+    }
+
+    printf("library revision %u, last error %d\n", (unsigned)revision(), (int)lastError());
+    memset(image, 0x80, sizeof image);
+    printf("QORCAMFILTER_Alloc(64, 48)  -> %u\n", (unsigned)alloc(64, 48, 0));
+    printf("QORCAMFILTER_OutPut         -> %u\n", (unsigned)output(image));
+    printf("QORCAMFILTER_GetAddr        -> %u\n", (unsigned)getAddr(&slot));
+    if (slot != NULL) memcpy(slot, image, sizeof image);
+    printf("QORCAMFILTER_Flush          -> %u\n", (unsigned)flush());
+    printf("QORCAMFILTER_Purge          -> %u\n", (unsigned)purge());
+    printf("QORCAMFILTER_Free           -> %u\n", (unsigned)freeRing());
+    printf("QORCAMFILTER_Flush          -> %u (no ring)\n", (unsigned)flush());
+
+    dlclose(g_library);
+
+    printf("trace lines:\n");
+    lines = qorcam_trace_take(PrintLine);
+    printf("%u trace lines\n", (unsigned)lines);
+    qorcam_trace_close();
+    return lines > 0 ? 0 : 1;
+}

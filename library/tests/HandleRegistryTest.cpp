@@ -1,0 +1,39 @@
+// HandleRegistryTest: handle tests accept only live objects of the asked family and class.
+#include "Base.h"
+#include "BasePort.h"
+#include "HandleRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace qorcam::library;
+
+namespace {
+
+struct CameraA : CBase {};
+struct CameraB : CBase {};
+struct Port : CBasePort {};
+
+TEST(HandleRegistry, AcceptsOnlyLiveObjectsOfTheAskedClass)
+{
+    auto& registry = CHandleRegistry::Instance();
+    auto a = std::make_unique<CameraA>();
+    auto port = std::make_unique<Port>();
+    void* handle = a->Handle();
+
+    EXPECT_EQ((registry.Test<CBase, CameraA>(handle)), a.get());
+    EXPECT_EQ((registry.Test<CBase, CameraB>(handle)), nullptr) << "another camera class";
+    EXPECT_EQ((registry.Test<CBasePort, Port>(handle)), nullptr) << "a camera is no register handle";
+    EXPECT_EQ((registry.Test<CBase, CameraA>(port->Handle())), nullptr) << "a register handle is no camera";
+    EXPECT_EQ((registry.Test<CBase, CameraA>(nullptr)), nullptr);
+
+    int garbage[64] = {};
+    EXPECT_EQ((registry.Test<CBase, CameraA>(garbage)), nullptr) << "memory that holds no object";
+    EXPECT_EQ((registry.Test<CBase, CameraA>(reinterpret_cast<void*>(0x10))), nullptr);
+
+    a.reset();
+    EXPECT_EQ((registry.Test<CBase, CameraA>(handle)), nullptr) << "a closed (stale) handle";
+}
+
+} // namespace
