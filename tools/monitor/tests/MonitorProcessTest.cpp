@@ -1,0 +1,156 @@
+// MonitorProcessTest: the monitor program with real library processes: one instance, SIGTERM, and device changes signalled within a second.
+#include "TempRoot.h"
+
+#include "QorCamShared.h"
+#include "os/NamedEvent.h"
+#include "os/NamedMutex.h"
+#include "os/Paths.h"
+#include "os/Process.h"
+#include "os/SharedMemory.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <thread>
+
+using qorcam::os::Process;
+
+namespace {
+
+Process Spawn(const char* program, const std::vector<std::string>& args = {}) {
+    auto p = Process::Spawn(program, args);
+    EXPECT_TRUE(p.has_value()) << program;
+    return std::move(*p);
+}
+
+std::string DeviceFolder() {
+    const std::string folder = qorcam::os::Paths::Run() + "/dev/" + qorcam::shared::kUsbDeviceClass;
+    qorcam::os::Paths::CreateFolder(folder);
+    return folder;
+}
+
+// A device arrives as a listening socket in the class folder, as the USB
+// service makes them.
+class DeviceSocket {
+public:
+    explicit DeviceSocket(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    }
+    ~DeviceSocket() {
+        close(fd_);
+        unlink(path_.c_str());
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+qorcam::os::NamedEvent UsbEvent(std::uint32_t pid) {
+    return qorcam::os::NamedEvent(std::string(qorcam::shared::kUsbEventPrefix) + std::to_string(pid),
+                                  qorcam::os::ResetMode::Auto);
+}
+
+void Drain(qorcam::os::NamedEvent& e) {
+    while (e.Wait(0)) {
+    }
+}
+
+TEST(MonitorProcess, SecondInstanceEndsAtOnceAndSigtermEndsTheFirst)
+{
+    qorcam::testing::TempRoot root;
+    {
+        qorcam::os::NamedMutex other(qorcam::shared::kMonitorMutexName);
+        ASSERT_TRUE(qorcam::os::Owns(other.Lock(0)));
+        Process second = Spawn(QORCAM_MONITOR);
+        EXPECT_EQ(second.Wait(10000), 1);
+        other.Unlock();
+    }
+    Process monitor = Spawn(QORCAM_MONITOR);
+    EXPECT_FALSE(monitor.Wait(300).has_value()) << "the only instance keeps running";
+    monitor.Kill(SIGTERM);
+    EXPECT_EQ(monitor.Wait(10000), 0);
+}
+
+TEST(MonitorProcess, InstanceKilledHoldingTheMutexDoesNotBlockTheNext)
+{
+    qorcam::testing::TempRoot root;
+    Process first = Spawn(QORCAM_MONITOR);
+    // Wait until the first instance owns the single-instance mutex.
+    qorcam::os::NamedMutex probe(qorcam::shared::kMonitorMutexName);
+    bool held = false;
+    for (int i = 0; i < 500 && !held; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto r = probe.Lock(0);
+        if (qorcam::os::Owns(r)) {
+            probe.Unlock();
+        } else {
+            held = r == qorcam::os::LockResult::Timeout;
+        }
+        if (!held && first.Wait(0).has_value()) first = Spawn(QORCAM_MONITOR);
+    }
+    ASSERT_TRUE(held);
+    first.Kill(SIGKILL);
+    first.Wait(10000);
+
+    Process next = Spawn(QORCAM_MONITOR);
+    EXPECT_FALSE(next.Wait(500).has_value()) << "the dead instance's mutex was taken over";
+    next.Kill(SIGTERM);
+    EXPECT_EQ(next.Wait(10000), 0);
+}
+
+TEST(MonitorProcess, SignalsEveryLibraryProcessWithinASecondOfADeviceChange)
+{
+    qorcam::testing::TempRoot root;
+    const std::string folder = DeviceFolder();
+    Process monitor = Spawn(QORCAM_MONITOR);
+    Process a = Spawn(QORCAM_LIBRARY_CLIENT, {"hold"});
+    Process b = Spawn(QORCAM_LIBRARY_CLIENT, {"hold"});
+
+    qorcam::os::SharedMemory tableArea(qorcam::shared::kProcessIdTableName, sizeof(qorcam::shared::ProcessIdTable));
+    const auto* table = static_cast<const qorcam::shared::ProcessIdTable*>(tableArea.Data());
+    for (int i = 0; i < 1000 && table->count < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(table->count, 2u);
+
+    auto eventA = UsbEvent(a.Id());
+    auto eventB = UsbEvent(b.Id());
+    // The monitor takes up the table on its own thread; wait until a device
+    // change reaches both processes before timing one.
+    bool ready = false;
+    for (int i = 0; i < 50 && !ready; ++i) {
+        DeviceSocket warm(folder + "/warm" + std::to_string(i));
+        ready = eventA.Wait(200) && eventB.Wait(200);
+    }
+    ASSERT_TRUE(ready);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Drain(eventA);
+    Drain(eventB);
+
+    {
+        DeviceSocket camera(folder + "/usb-camera-1");
+        EXPECT_TRUE(eventA.Wait(1000)) << "arrival";
+        EXPECT_TRUE(eventB.Wait(1000)) << "arrival";
+    }
+    EXPECT_TRUE(eventA.Wait(1000)) << "removal";
+    EXPECT_TRUE(eventB.Wait(1000)) << "removal";
+
+    a.Kill(SIGTERM);
+    b.Kill(SIGTERM);
+    EXPECT_EQ(a.Wait(10000), 0);
+    EXPECT_EQ(b.Wait(10000), 0);
+    monitor.Kill(SIGTERM);
+    EXPECT_EQ(monitor.Wait(10000), 0);
+}
+
+} // namespace
