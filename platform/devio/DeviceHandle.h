@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 namespace qorcam::devio {
@@ -104,6 +105,9 @@ private:
     NtStatus Start(std::uint32_t kind, std::uint32_t code, const void* input, std::size_t inputLength,
                    void* output, std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped);
 
+    std::shared_ptr<detail::HandleCore> Core() const;
+
+    mutable std::mutex coreMutex_;
     std::shared_ptr<detail::HandleCore> core_;
 };
 

@@ -18,8 +18,9 @@ namespace qorcam::devio {
 /// must complete it), or claimed by its cancellation (the queue unlinks it,
 /// runs the queue's cancel routine for it and completes it with
 /// STATUS_CANCELLED if the routine did not complete it). Never both. All
-/// methods are safe from any thread and never call out while holding the
-/// queue's lock, so callers may hold their own locks around them. Destroying
+/// methods are safe from any thread; apart from a Match predicate (which
+/// must not use the queue) nothing of the caller runs under the queue's
+/// lock, so callers may hold their own locks around these calls. Destroying
 /// the queue completes every request still in it with STATUS_CANCELLED.
 class RequestQueue {
 public:

@@ -1,0 +1,86 @@
+// Connection: the service side of one client handle: its socket, requests, regions and thread.
+#pragma once
+
+#include "devio/DeviceServer.h"
+#include "devio/MessageReader.h"
+#include "devio/Region.h"
+#include "devio/Request.h"
+#include "os/Event.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace qorcam::devio::detail {
+
+/// One accepted client connection and the thread that serves it.
+///
+/// Guarantees: requests are dispatched one at a time on the connection's own
+/// thread; answers (first answers and completions) go out in the order they
+/// are queued, without ever blocking the thread that completes a request; on
+/// the way out every request still in flight is cancelled and waited for,
+/// the close routine runs, and only then is the socket closed.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    /// What the connection needs of its server; outlives the connection's thread.
+    struct Host {
+        DispatchRoutine dispatch;
+        CloseRoutine close;
+        os::Event* stop = nullptr;
+    };
+
+    Connection(int fd, ConnectionInfo info, const Host* host);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool Start();
+    void Join();
+    bool IsFinished() const { return finished_.load(); }
+    const ConnectionInfo& Info() const { return info_; }
+
+private:
+    friend class devio::Request;
+
+    // Bytes queued for a client that does not read before it counts as gone.
+    static constexpr std::size_t kMaxQueuedBytes = 256u << 20;
+
+    void Run();
+    bool Serve();
+    void Drain();
+    bool Handle(Message& message);
+    bool HandleRequest(Message& message);
+    bool HandleRegister(const Message& message);
+
+    // Both below with mutex_ held.
+    void EnqueueLocked(std::vector<std::uint8_t> message);
+    bool FlushLocked();
+    void DropOutLocked();
+    std::vector<std::uint8_t> CompletionMessageLocked(const Request& request) const;
+    void AnswerAtOnce(std::uint64_t id, NtStatus status);
+
+    int fd_;
+    ConnectionInfo info_;
+    const Host* host_;
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
+    MessageReader reader_;
+    os::Event wake_{os::ResetMode::Auto};
+
+    mutable std::mutex mutex_;
+    std::unordered_map<std::uint64_t, RequestPtr> requests_;
+    std::unordered_map<std::uint32_t, std::shared_ptr<Region>> regions_;
+    std::deque<std::vector<std::uint8_t>> out_;
+    std::size_t outOffset_ = 0;
+    std::size_t outBytes_ = 0;
+    bool closing_ = false;
+    bool closed_ = false;
+    bool overflow_ = false;
+};
+
+} // namespace qorcam::devio::detail

@@ -1,0 +1,108 @@
+// DeviceHandle: the Windows-style device calls over one connection to a service.
+#include "devio/DeviceHandle.h"
+
+#include "devio/HandleCore.h"
+#include "devio/Request.h"
+
+#include <thread>
+
+namespace qorcam::devio {
+
+DeviceHandle::DeviceHandle() = default;
+
+DeviceHandle::~DeviceHandle() { Close(); }
+
+std::shared_ptr<detail::HandleCore> DeviceHandle::Core() const {
+    std::lock_guard lock(coreMutex_);
+    return core_;
+}
+
+NtStatus DeviceHandle::Open(std::string_view name) {
+    std::lock_guard lock(coreMutex_);
+    if (core_ && core_->IsOpen()) return STATUS_INVALID_HANDLE;
+    NtStatus status = STATUS_UNSUCCESSFUL;
+    auto core = detail::HandleCore::Connect(name, &status);
+    if (core) {
+        if (core_) core_->Close();
+        core_ = std::move(core);
+    }
+    return status;
+}
+
+bool DeviceHandle::IsOpen() const {
+    const auto core = Core();
+    return core && core->IsOpen();
+}
+
+void DeviceHandle::Close() {
+    if (const auto core = Core()) core->Close();
+}
+
+NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void* input, std::size_t inputLength,
+                             void* output, std::size_t outputLength, const RegionSpan* region,
+                             Overlapped& overlapped) {
+    const auto core = Core();
+    if (!core) return STATUS_INVALID_HANDLE;
+    return core->Submit(core, kind, code, input, inputLength, output, outputLength, region, overlapped);
+}
+
+NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength, void* output,
+                                       std::size_t outputLength, std::uint64_t* bytesReturned) {
+    Overlapped overlapped;
+    NtStatus status = Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, output,
+                            outputLength, nullptr, overlapped);
+    if (status == STATUS_PENDING) status = GetOverlappedResult(overlapped, nullptr, true);
+    if (bytesReturned != nullptr) *bytesReturned = overlapped.Information();
+    return status;
+}
+
+NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength, void* output,
+                                       std::size_t outputLength, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, output,
+                 outputLength, nullptr, overlapped);
+}
+
+NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                       const RegionSpan& output, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, nullptr, 0,
+                 &output, overlapped);
+}
+
+NtStatus DeviceHandle::ReadFile(void* output, std::size_t length, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, output, length, nullptr, overlapped);
+}
+
+NtStatus DeviceHandle::ReadFile(const RegionSpan& output, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, nullptr, 0, &output, overlapped);
+}
+
+NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes, bool wait) {
+    // The record knows the connection its request went on, which may be an
+    // earlier one of this handle.
+    if (!overlapped.core_) {
+        if (bytes != nullptr) *bytes = overlapped.Information();
+        return overlapped.Status();
+    }
+    return overlapped.core_->Result(overlapped, bytes, wait);
+}
+
+NtStatus DeviceHandle::CancelIo() {
+    const auto core = Core();
+    if (!core || !core->IsOpen()) return STATUS_INVALID_HANDLE;
+    core->CancelThread(std::this_thread::get_id());
+    return STATUS_SUCCESS;
+}
+
+NtStatus DeviceHandle::RegisterRegion(const Region& region, std::uint32_t* regionId) {
+    const auto core = Core();
+    if (!core) return STATUS_INVALID_HANDLE;
+    return core->RegisterRegion(region, regionId);
+}
+
+NtStatus DeviceHandle::UnregisterRegion(std::uint32_t regionId) {
+    const auto core = Core();
+    if (!core) return STATUS_INVALID_HANDLE;
+    return core->UnregisterRegion(regionId);
+}
+
+} // namespace qorcam::devio

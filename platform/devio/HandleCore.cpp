@@ -1,0 +1,323 @@
+// HandleCore: requests of one client connection, their first answers and completions.
+#include "devio/HandleCore.h"
+
+#include "devio/DeviceName.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qorcam::devio::detail {
+namespace {
+
+template <typename T> T ReadBody(const std::vector<std::uint8_t>& body) {
+    T value;
+    std::memcpy(&value, body.data(), sizeof(T));
+    return value;
+}
+
+} // namespace
+
+std::shared_ptr<HandleCore> HandleCore::Connect(std::string_view name, NtStatus* status) {
+    const std::filesystem::path path = DevicePath(name);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.native().size() >= sizeof(address.sun_path)) {
+        *status = STATUS_OBJECT_NAME_INVALID;
+        return nullptr;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.native().size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *status = STATUS_INSUFFICIENT_RESOURCES;
+        return nullptr;
+    }
+    int result;
+    do {
+        result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        const int error = errno;
+        close(fd);
+        *status = (error == EACCES || error == EPERM) ? STATUS_ACCESS_DENIED : STATUS_OBJECT_NAME_NOT_FOUND;
+        return nullptr;
+    }
+    std::shared_ptr<HandleCore> core(new HandleCore(fd));
+    try {
+        core->reader_ = std::thread([raw = core.get()] { raw->ReaderLoop(); });
+    } catch (const std::system_error&) {
+        core->connected_ = false;
+        *status = STATUS_INSUFFICIENT_RESOURCES;
+        return nullptr;
+    }
+    *status = STATUS_SUCCESS;
+    return core;
+}
+
+HandleCore::~HandleCore() {
+    Close();
+    close(fd_);
+}
+
+bool HandleCore::IsOpen() const {
+    std::lock_guard lock(mutex_);
+    return connected_ && !closing_;
+}
+
+void HandleCore::Finish(Overlapped& overlapped, NtStatus status) {
+    overlapped.information_.store(0, std::memory_order_relaxed);
+    overlapped.outputBytes_.store(0, std::memory_order_relaxed);
+    overlapped.status_.store(status, std::memory_order_release);
+    overlapped.event_.Set();
+}
+
+bool HandleCore::Send(std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> a,
+                      std::span<const std::uint8_t> b, int passFd) {
+    const auto message = BuildMessage(static_cast<wire::MessageType>(type), id, {a, b});
+    std::lock_guard lock(sendMutex_);
+    return SendAll(fd_, message, passFd);
+}
+
+NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
+                            const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
+                            const RegionSpan* region, Overlapped& overlapped) {
+    // A record whose request is still in flight cannot carry a second one:
+    // the first completion would land in the second request's place.
+    if (overlapped.core_ && overlapped.IsPending()) {
+        std::lock_guard lock(overlapped.core_->mutex_);
+        const auto it = overlapped.core_->entries_.find(overlapped.id_);
+        if (it != overlapped.core_->entries_.end() && it->second.overlapped == &overlapped)
+            return STATUS_INVALID_PARAMETER;
+    }
+    NtStatus refused = STATUS_SUCCESS;
+    wire::RequestBody body{kind, code, static_cast<std::uint32_t>(inputLength), 0, 0, 0, 0};
+    if (inputLength > wire::kMaxInputLength || (input == nullptr && inputLength != 0)) {
+        refused = STATUS_INVALID_PARAMETER;
+    } else if (region != nullptr) {
+        body.outputMode = static_cast<std::uint32_t>(wire::OutputMode::Region);
+        body.regionId = region->region;
+        body.outputOffset = region->offset;
+        body.outputLength = region->length;
+        std::lock_guard lock(mutex_);
+        const auto it = regionSizes_.find(region->region);
+        if (it == regionSizes_.end() || region->offset > it->second || region->length > it->second - region->offset)
+            refused = STATUS_INVALID_PARAMETER;
+    } else if (outputLength > wire::kMaxInlineOutputLength || (output == nullptr && outputLength != 0)) {
+        refused = STATUS_INVALID_PARAMETER;
+    } else {
+        body.outputLength = outputLength;
+    }
+
+    overlapped.event_.Reset();
+    overlapped.information_ = 0;
+    overlapped.outputBytes_ = 0;
+    overlapped.status_.store(STATUS_PENDING, std::memory_order_release);
+    overlapped.core_ = self;
+    if (refused != STATUS_SUCCESS) {
+        Finish(overlapped, refused);
+        return refused;
+    }
+
+    FirstAnswer first = FirstAnswer::None;
+    std::uint64_t id;
+    {
+        std::lock_guard lock(mutex_);
+        if (!connected_ || closing_) {
+            const NtStatus status = closing_ || closed_ ? STATUS_INVALID_HANDLE : STATUS_DEVICE_NOT_CONNECTED;
+            Finish(overlapped, status);
+            return status;
+        }
+        id = nextId_++;
+        entries_.emplace(id, Entry{&overlapped, region ? nullptr : static_cast<std::uint8_t*>(output),
+                                   region ? 0 : outputLength, std::this_thread::get_id(), &first});
+        overlapped.id_ = id;
+    }
+    if (!Send(static_cast<std::uint16_t>(wire::MessageType::Request), id, AsBytes(body),
+              {static_cast<const std::uint8_t*>(input), inputLength})) {
+        // The reader sees the connection end and completes every request.
+        shutdown(fd_, SHUT_RDWR);
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return first != FirstAnswer::None; });
+    return first == FirstAnswer::Pending ? STATUS_PENDING : overlapped.Status();
+}
+
+NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, bool wait) {
+    if (overlapped.IsPending()) {
+        if (!wait) return STATUS_PENDING;
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !overlapped.IsPending(); });
+    }
+    if (bytes != nullptr) *bytes = overlapped.Information();
+    return overlapped.Status();
+}
+
+void HandleCore::CancelThread(std::thread::id thread) {
+    std::vector<std::uint64_t> ids;
+    {
+        std::lock_guard lock(mutex_);
+        if (!connected_) return;
+        for (const auto& [id, entry] : entries_)
+            if (entry.thread == thread) ids.push_back(id);
+    }
+    for (const auto id : ids) Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), id);
+}
+
+void HandleCore::Forget(Overlapped& overlapped) {
+    bool inFlight = false;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = entries_.find(overlapped.id_);
+        if (it != entries_.end() && it->second.overlapped == &overlapped) {
+            it->second.overlapped = nullptr;
+            it->second.output = nullptr;
+            it->second.outputLength = 0;
+            inFlight = connected_;
+        }
+    }
+    if (inFlight) Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), overlapped.id_);
+}
+
+NtStatus HandleCore::RegisterRegion(const Region& region, std::uint32_t* regionId) {
+    if (regionId == nullptr) return STATUS_INVALID_PARAMETER;
+    std::uint32_t id;
+    {
+        std::lock_guard lock(mutex_);
+        if (!connected_ || closing_) return STATUS_INVALID_HANDLE;
+        id = nextRegion_++;
+    }
+    if (!Send(static_cast<std::uint16_t>(wire::MessageType::RegisterRegion), id, {}, {}, region.Fd())) {
+        shutdown(fd_, SHUT_RDWR);
+        return STATUS_DEVICE_NOT_CONNECTED;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return regionAnswers_.count(id) != 0 || !connected_; });
+    const auto it = regionAnswers_.find(id);
+    if (it == regionAnswers_.end()) return STATUS_DEVICE_NOT_CONNECTED;
+    const NtStatus status = it->second;
+    regionAnswers_.erase(it);
+    if (status == STATUS_SUCCESS) {
+        regionSizes_[id] = region.Size();
+        *regionId = id;
+    }
+    return status;
+}
+
+NtStatus HandleCore::UnregisterRegion(std::uint32_t regionId) {
+    {
+        std::lock_guard lock(mutex_);
+        if (regionSizes_.erase(regionId) == 0) return STATUS_INVALID_PARAMETER;
+    }
+    Send(static_cast<std::uint16_t>(wire::MessageType::UnregisterRegion), regionId);
+    return STATUS_SUCCESS;
+}
+
+void HandleCore::Close() {
+    std::lock_guard closing(closeMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return;
+        closing_ = true;
+    }
+    // The service sees the end of our requests, cancels every one still in
+    // flight, hands them back and closes its side; the reader then ends.
+    shutdown(fd_, SHUT_WR);
+    {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs), [&] { return !connected_; })) {
+            lock.unlock();
+            shutdown(fd_, SHUT_RDWR);
+        }
+    }
+    if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) reader_.join();
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+}
+
+void HandleCore::ReaderLoop() {
+    MessageReader reader(sizeof(wire::CompletionBody) + wire::kMaxInlineOutputLength);
+    Message message;
+    bool running = true;
+    while (running && reader.Receive(fd_) == MessageReader::ReceiveResult::Data) {
+        for (;;) {
+            const auto popped = reader.Pop(message);
+            if (popped == MessageReader::PopResult::NeedMore) break;
+            if (popped == MessageReader::PopResult::Malformed || !HandleMessage(message)) {
+                running = false;
+                break;
+            }
+        }
+    }
+    // Whatever ended the connection, nothing will answer the requests still
+    // in flight: complete them here so no caller waits forever.
+    shutdown(fd_, SHUT_RDWR);
+    std::lock_guard lock(mutex_);
+    const NtStatus status = closing_ ? STATUS_CANCELLED : STATUS_DEVICE_NOT_CONNECTED;
+    for (auto& [id, entry] : entries_) CompleteLocked(entry, status, 0, nullptr, 0);
+    entries_.clear();
+    connected_ = false;
+    changed_.notify_all();
+}
+
+bool HandleCore::HandleMessage(const Message& message) {
+    switch (message.Type()) {
+    case wire::MessageType::Pending: {
+        if (!message.body.empty()) return false;
+        std::lock_guard lock(mutex_);
+        const auto it = entries_.find(message.header.id);
+        if (it != entries_.end() && it->second.first != nullptr) {
+            *it->second.first = FirstAnswer::Pending;
+            it->second.first = nullptr;
+            changed_.notify_all();
+        }
+        return true;
+    }
+    case wire::MessageType::Completion: {
+        if (message.body.size() < sizeof(wire::CompletionBody)) return false;
+        const auto body = ReadBody<wire::CompletionBody>(message.body);
+        if (message.body.size() != sizeof(wire::CompletionBody) + body.outputLength) return false;
+        std::lock_guard lock(mutex_);
+        const auto it = entries_.find(message.header.id);
+        if (it == entries_.end()) return true; // its record was forgotten, or an id we never used
+        CompleteLocked(it->second, body.status, body.information, message.body.data() + sizeof body,
+                       body.outputLength);
+        entries_.erase(it);
+        changed_.notify_all();
+        return true;
+    }
+    case wire::MessageType::RegionStatus: {
+        if (message.body.size() != sizeof(wire::RegionStatusBody) || message.header.id > UINT32_MAX) return false;
+        const auto body = ReadBody<wire::RegionStatusBody>(message.body);
+        std::lock_guard lock(mutex_);
+        regionAnswers_[static_cast<std::uint32_t>(message.header.id)] = body.status;
+        changed_.notify_all();
+        return true;
+    }
+    default: return false;
+    }
+}
+
+void HandleCore::CompleteLocked(Entry& entry, NtStatus status, std::uint64_t information, const std::uint8_t* data,
+                                std::size_t length) {
+    // STATUS_PENDING is no final status; a service that sends it as one
+    // would leave the caller waiting forever.
+    if (status == STATUS_PENDING) status = STATUS_UNSUCCESSFUL;
+    if (Overlapped* overlapped = entry.overlapped) {
+        const std::size_t copied = std::min(length, entry.outputLength);
+        if (copied != 0) std::memcpy(entry.output, data, copied);
+        overlapped->information_.store(information, std::memory_order_relaxed);
+        overlapped->outputBytes_.store(copied, std::memory_order_relaxed);
+        overlapped->status_.store(status, std::memory_order_release);
+        overlapped->event_.Set();
+    }
+    if (entry.first != nullptr) {
+        *entry.first = FirstAnswer::Completed;
+        entry.first = nullptr;
+    }
+}
+
+} // namespace qorcam::devio::detail

@@ -1,0 +1,83 @@
+// HandleCore: the client side of one device connection: requests in flight and their answers.
+#pragma once
+
+#include "devio/DeviceHandle.h"
+#include "devio/Overlapped.h"
+#include "devio/MessageReader.h"
+#include "devio/Protocol.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace qorcam::devio::detail {
+
+/// One connection of a DeviceHandle, shared with the Overlapped records of
+/// its requests so that a record can always find (and forget) its request.
+///
+/// Guarantees: a request's first answer (pending or completed) reaches the
+/// thread that started it; output bytes are copied into the caller's buffer,
+/// never beyond the length given with the request, and only while the
+/// request's record still wants them; when the connection ends every request
+/// still in flight completes (STATUS_CANCELLED after Close, else
+/// STATUS_DEVICE_NOT_CONNECTED).
+class HandleCore {
+public:
+    static std::shared_ptr<HandleCore> Connect(std::string_view name, NtStatus* status);
+    ~HandleCore();
+    HandleCore(const HandleCore&) = delete;
+    HandleCore& operator=(const HandleCore&) = delete;
+
+    NtStatus Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
+                    const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
+                    const RegionSpan* region, Overlapped& overlapped);
+    NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, bool wait);
+    void CancelThread(std::thread::id thread);
+    void Forget(Overlapped& overlapped);
+    NtStatus RegisterRegion(const Region& region, std::uint32_t* regionId);
+    NtStatus UnregisterRegion(std::uint32_t regionId);
+    void Close();
+    bool IsOpen() const;
+
+private:
+    enum class FirstAnswer { None, Pending, Completed };
+    struct Entry {
+        Overlapped* overlapped;
+        std::uint8_t* output;
+        std::size_t outputLength;
+        std::thread::id thread;
+        FirstAnswer* first;
+    };
+
+    // How long Close waits for the service to hand back cancelled requests.
+    static constexpr int kCloseWaitMs = 5000;
+
+    explicit HandleCore(int fd) : fd_(fd) {}
+    void ReaderLoop();
+    bool HandleMessage(const Message& message);
+    void CompleteLocked(Entry& entry, NtStatus status, std::uint64_t information, const std::uint8_t* data,
+                        std::size_t length);
+    static void Finish(Overlapped& overlapped, NtStatus status);
+    bool Send(std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> a = {},
+              std::span<const std::uint8_t> b = {}, int passFd = -1);
+
+    int fd_;
+    std::thread reader_;
+    std::mutex closeMutex_;
+    std::mutex sendMutex_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unordered_map<std::uint64_t, Entry> entries_;
+    std::unordered_map<std::uint32_t, std::uint64_t> regionSizes_;
+    std::unordered_map<std::uint32_t, NtStatus> regionAnswers_;
+    std::uint64_t nextId_ = 1;
+    std::uint32_t nextRegion_ = 1;
+    bool connected_ = true;
+    bool closing_ = false;
+    bool closed_ = false;
+};
+
+} // namespace qorcam::devio::detail

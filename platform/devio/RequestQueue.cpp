@@ -1,0 +1,88 @@
+// RequestQueue: pended requests, each owned either by the queue, its taker or its cancellation.
+#include "devio/RequestQueue.h"
+
+#include <algorithm>
+#include <list>
+#include <mutex>
+
+namespace qorcam::devio {
+
+struct RequestQueue::State {
+    mutable std::mutex mutex;
+    std::list<RequestPtr> items;
+
+    bool Unlink(const Request* request) {
+        std::lock_guard lock(mutex);
+        const auto it = std::find_if(items.begin(), items.end(), [&](const RequestPtr& r) { return r.get() == request; });
+        if (it == items.end()) return false;
+        items.erase(it);
+        return true;
+    }
+};
+
+RequestQueue::RequestQueue() : state_(std::make_shared<State>()) {}
+
+RequestQueue::~RequestQueue() {
+    for (auto& request : TakeAll()) request->Complete(STATUS_CANCELLED);
+}
+
+bool RequestQueue::Pend(const RequestPtr& request, CancelRoutine onCancel) {
+    if (!request) return false;
+    std::weak_ptr<State> weak = state_;
+    CancelRoutine routine = [weak, onCancel = std::move(onCancel)](const RequestPtr& cancelled) {
+        if (auto state = weak.lock()) state->Unlink(cancelled.get());
+        if (onCancel) onCancel(cancelled);
+    };
+    {
+        // The request enters the list under the queue's lock, so a
+        // cancellation that races with Pend finds it there.
+        std::lock_guard lock(state_->mutex);
+        if (request->SetCancelRoutine(std::move(routine))) {
+            state_->items.push_back(request);
+            return true;
+        }
+    }
+    request->Complete(STATUS_CANCELLED);
+    return false;
+}
+
+RequestPtr RequestQueue::Next() {
+    return TakeIf({});
+}
+
+RequestPtr RequestQueue::TakeIf(const Match& match) {
+    std::lock_guard lock(state_->mutex);
+    for (auto it = state_->items.begin(); it != state_->items.end();) {
+        if (match && !match(**it)) {
+            ++it;
+            continue;
+        }
+        RequestPtr request = *it;
+        it = state_->items.erase(it);
+        // A cancellation that got there first owns the request; skip it.
+        if (request->ClearCancelRoutine()) return request;
+    }
+    return nullptr;
+}
+
+std::vector<RequestPtr> RequestQueue::TakeAll(const Match& match) {
+    std::vector<RequestPtr> taken;
+    std::lock_guard lock(state_->mutex);
+    for (auto it = state_->items.begin(); it != state_->items.end();) {
+        if (match && !match(**it)) {
+            ++it;
+            continue;
+        }
+        RequestPtr request = *it;
+        it = state_->items.erase(it);
+        if (request->ClearCancelRoutine()) taken.push_back(std::move(request));
+    }
+    return taken;
+}
+
+std::size_t RequestQueue::Size() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->items.size();
+}
+
+} // namespace qorcam::devio
