@@ -61,20 +61,21 @@ GigeDriver::GigeDriver(const GigeParameters& parameters, DriverProfile profile, 
 GigeDriver::~GigeDriver() { Unload(); }
 
 void GigeDriver::CompleteAll(Completions& completions) {
-    for (auto& c : completions) c.request->Complete(c.status, c.bytes);
+    for (auto& c : completions) c.request->Complete(c.status, c.bytes, std::max<size_t>(c.bytes, c.written));
     completions.clear();
 }
 
 uint32_t GigeDriver::DeviceControl(const GigeRequestPtr& request) {
     Completions done;
     uint32_t bytes = 0;
+    size_t written = 0;
     uint32_t status;
     {
         std::lock_guard lock(mutex_);
-        status = unloading_ ? STATUS_INVALID_PARAMETER : Dispatch(request, done, bytes);
+        status = unloading_ ? STATUS_INVALID_PARAMETER : Dispatch(request, done, bytes, written);
     }
     CompleteAll(done);
-    if (status != STATUS_PENDING) request->Complete(status, bytes);
+    if (status != STATUS_PENDING) request->Complete(status, bytes, std::max<size_t>(bytes, written));
     return status;
 }
 
@@ -95,11 +96,11 @@ bool GigeDriver::RemoveFrom(std::deque<GigeRequestPtr>& queue, const GigeRequest
 }
 
 void GigeDriver::Drain(std::deque<GigeRequestPtr>& queue, uint32_t status, Completions& done) {
-    for (auto& r : queue) done.push_back({r, status, 0});
+    for (auto& r : queue) done.push_back({r, status, 0, 0});
     queue.clear();
 }
 
-uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32_t& bytes) {
+uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32_t& bytes, size_t& written) {
     const auto in = r->Input();
     // Sizes are compared in 64 bits: nothing a caller puts in can wrap them.
     const uint64_t outLength = r->OutputLength();
@@ -320,6 +321,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         uint64_t stats[3] = {c->packets, c->missingOrRequested, c->resendCommands};
         std::memcpy(out.data(), stats, sizeof stats);
         c->packets = c->missingOrRequested = c->resendCommands = 0;
+        written = sizeof stats;
         return STATUS_SUCCESS; // the byte count stays 0
     }
     case IOCTL_GIGE_GetStream: {
@@ -368,6 +370,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (out.size() < 4) return STATUS_NO_MEMORY_MAPPING;
         uint32_t found = AdapterByShortName(name) ? 1 : 0;
         std::memcpy(out.data(), &found, 4);
+        written = 4;
         return STATUS_SUCCESS; // the byte count stays 0
     }
     case IOCTL_GIGE_GetNicList: {
@@ -485,7 +488,7 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
         if (RemoveFrom(registrations_, request)) {
             CancelRegistration(InputU32(request->Input(), 0), done);
             // The registration completes first, then what was collected.
-            done.insert(done.begin(), Completion{request, STATUS_CANCELLED, 0});
+            done.insert(done.begin(), Completion{request, STATUS_CANCELLED, 0, 0});
         } else {
             bool found = RemoveFrom(deviceListRequests_, request) || RemoveFrom(discoveryAnswers_, request) ||
                          RemoveFrom(messages_, request) || RemoveFrom(actionAcks_, request);
@@ -498,7 +501,7 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
                     found = found || RemoveFrom(c.blockRequests, request) || RemoveFrom(c.leaderRequests, request);
                 for (auto& c : a.eventChannels) found = found || RemoveFrom(c.requests, request);
             }
-            if (found) done.push_back({request, STATUS_CANCELLED, 0});
+            if (found) done.push_back({request, STATUS_CANCELLED, 0, 0});
         }
     }
     CompleteAll(done);
@@ -561,7 +564,7 @@ void GigeDriver::RemovePortChannels(uint16_t port, Completions& done) {
             if (!StreamChannel(port)) {
                 for (auto it = a.testPacketQueue.begin(); it != a.testPacketQueue.end();) {
                     if (InputU16((*it)->Input(), 0) == port) {
-                        done.push_back({*it, STATUS_CANCELLED, 0});
+                        done.push_back({*it, STATUS_CANCELLED, 0, 0});
                         it = a.testPacketQueue.erase(it);
                     } else {
                         ++it;
@@ -598,7 +601,7 @@ void GigeDriver::UpdateMulticastList(Completions& done) {
 void GigeDriver::CompleteBusEventWaiters(uint32_t status, Completions& done) {
     for (auto& w : busEventWaiters_) {
         if (w.requests.empty()) continue;
-        done.push_back({w.requests.front(), status, 0});
+        done.push_back({w.requests.front(), status, 0, 0});
         w.requests.pop_front();
     }
 }
@@ -610,14 +613,16 @@ void GigeDriver::PostDriverMessage(const GigeAdapter* adapter, const char16_t* t
     messages_.pop_front();
     auto out = r->MapOutput();
     if (out.size() < sizeof(GigeMessageRecord)) {
-        done.push_back({r, STATUS_NO_MEMORY_MAPPING, 0});
+        done.push_back({r, STATUS_NO_MEMORY_MAPPING, 0, 0});
         return;
     }
     GigeMessageRecord rec{};
     if (adapter) std::memcpy(&rec.adapterWord, adapter->mac.data() + 2, 4);
     std::memcpy(rec.text, text, units * 2);
     std::memcpy(out.data(), &rec, sizeof rec);
-    done.push_back({r, STATUS_SUCCESS, 532});
+    // The count says 532 as callers expect; the whole record goes back, so a
+    // text of full length keeps its terminator.
+    done.push_back({r, STATUS_SUCCESS, 532, sizeof rec});
 }
 
 GigeAdapter* GigeDriver::AdapterByNumber(uint32_t number) {

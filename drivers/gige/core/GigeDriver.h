@@ -80,6 +80,7 @@ private:
         GigeRequestPtr request;
         uint32_t status;
         uint32_t bytes;
+        size_t written = 0; // output bytes that carry the answer, when more than bytes
     };
     using Completions = std::vector<Completion>;
     struct BusEventWaiter {
@@ -97,7 +98,7 @@ private:
 
     static void CompleteAll(Completions& completions);
 
-    uint32_t Dispatch(const GigeRequestPtr& r, Completions& done, uint32_t& bytes);
+    uint32_t Dispatch(const GigeRequestPtr& r, Completions& done, uint32_t& bytes, size_t& written);
     uint32_t Pend(std::deque<GigeRequestPtr>& queue, const GigeRequestPtr& r, Completions& done);
     bool RemoveFrom(std::deque<GigeRequestPtr>& queue, const GigeRequestPtr& r);
     void Drain(std::deque<GigeRequestPtr>& queue, uint32_t status, Completions& done);

@@ -23,7 +23,9 @@ public:
     // The caller's output, mapped for writing; empty when it cannot be mapped.
     virtual std::span<uint8_t> MapOutput() = 0;
     virtual bool Cancelled() const = 0;
-    virtual void Complete(uint32_t status, uint32_t bytes) = 0;
+    // bytes is the count the caller is told; outputBytes how much of the
+    // output carries the answer (some answers are written but report 0).
+    virtual void Complete(uint32_t status, uint32_t bytes, size_t outputBytes) = 0;
 };
 
 using GigeRequestPtr = std::shared_ptr<GigeRequest>;

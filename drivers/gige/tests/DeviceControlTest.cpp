@@ -203,6 +203,7 @@ TEST(DeviceControl, MulticastGroupsFillEveryAdaptersList) {
 
     ASSERT_EQ(message->status, STATUS_SUCCESS);
     EXPECT_EQ(message->bytes, 532u);
+    EXPECT_EQ(message->written, 540u);
     auto rec = message->Out<GigeMessageRecord>();
     EXPECT_EQ(std::u16string(rec.text), u"Set MULTICAST_LIST OK");
     EXPECT_EQ(rec.adapterWord, 0x55443322u); // MAC bytes 2..5, byte 2 lowest
@@ -280,6 +281,7 @@ TEST(DeviceControl, NicListAndAdapterNames) {
         auto r = f.Call(IOCTL_GIGE_GetAdapterAddress, n.in, 4);
         EXPECT_EQ(r->status, STATUS_SUCCESS);
         EXPECT_EQ(r->bytes, 0u);
+        EXPECT_EQ(r->written, 4u); // the answer still goes back
         EXPECT_EQ(r->Out<uint32_t>(), n.found);
     }
     // A full-length name with no terminator matches nothing and reads nothing beyond.

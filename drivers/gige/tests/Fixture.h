@@ -51,10 +51,11 @@ public:
     size_t OutputLength() const override { return out_.size(); }
     std::span<uint8_t> MapOutput() override { return mappable ? std::span<uint8_t>(out_) : std::span<uint8_t>(); }
     bool Cancelled() const override { return cancelled; }
-    void Complete(uint32_t s, uint32_t b) override {
+    void Complete(uint32_t s, uint32_t b, size_t w) override {
         ++completions;
         status = s;
         bytes = b;
+        written = w;
     }
     template <class T> T Out(size_t offset = 0) const {
         T v;
@@ -68,6 +69,7 @@ public:
     int completions = 0;
     uint32_t status = 0xFFFFFFFF;
     uint32_t bytes = 0;
+    size_t written = 0;
 
 private:
     uint32_t code_;

@@ -1,0 +1,153 @@
+// PacketSocket: raw Ethernet frames in and out of one network interface.
+#include "net/PacketSocket.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+
+#ifndef PACKET_IGNORE_OUTGOING
+#define PACKET_IGNORE_OUTGOING 23
+#endif
+
+namespace qorcam::net {
+
+PacketSocket::~PacketSocket() { Close(); }
+
+void PacketSocket::Close() {
+    if (ring_) ::munmap(ring_, ringSize_);
+    ring_ = nullptr;
+    ringSize_ = 0;
+    fd_.Reset();
+    multicast_.clear();
+}
+
+int PacketSocket::Open(int interfaceIndex, const Options& o) {
+    Close();
+    UniqueFd fd(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)));
+    if (!fd.IsValid()) return errno;
+    int version = TPACKET_V3;
+    if (::setsockopt(fd.Get(), SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return errno;
+    int one = 1;
+    // Older kernels lack it; our own frames are then skipped by packet type.
+    ::setsockopt(fd.Get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
+
+    tpacket_req3 req{};
+    req.tp_block_size = static_cast<unsigned>(o.blockSize);
+    req.tp_block_nr = static_cast<unsigned>(o.blockCount);
+    req.tp_frame_size = static_cast<unsigned>(o.frameSize);
+    req.tp_frame_nr = static_cast<unsigned>(o.blockSize / o.frameSize * o.blockCount);
+    req.tp_retire_blk_tov = o.blockTimeoutMs;
+    if (::setsockopt(fd.Get(), SOL_PACKET, PACKET_RX_RING, &req, sizeof req) != 0) return errno;
+    size_t size = o.blockSize * o.blockCount;
+    void* ring = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_LOCKED, fd.Get(), 0);
+    if (ring == MAP_FAILED) ring = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
+    if (ring == MAP_FAILED) return errno;
+
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_ALL);
+    address.sll_ifindex = interfaceIndex;
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        int error = errno;
+        ::munmap(ring, size);
+        return error;
+    }
+    fd_ = std::move(fd);
+    index_ = interfaceIndex;
+    ring_ = static_cast<uint8_t*>(ring);
+    ringSize_ = size;
+    blockSize_ = o.blockSize;
+    blockCount_ = o.blockCount;
+    nextBlock_ = 0;
+    if (!Membership(PACKET_MR_PROMISC, nullptr, true)) {
+        int error = errno;
+        Close();
+        return error;
+    }
+    return 0;
+}
+
+int PacketSocket::Receive(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs) {
+    if (!ring_) return -1;
+    auto* block = reinterpret_cast<tpacket_block_desc*>(ring_ + nextBlock_ * blockSize_);
+    if ((__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) {
+        pollfd p{fd_.Get(), POLLIN | POLLERR, 0};
+        int r = ::poll(&p, 1, timeoutMs);
+        if (r < 0) return errno == EINTR ? 0 : -1;
+        if (p.revents & (POLLERR | POLLNVAL | POLLHUP)) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &error, &length);
+            if (error == ENETDOWN) return 0; // link down: frames resume when it comes back
+            if (error != 0 || (p.revents & (POLLNVAL | POLLHUP))) return -1;
+        }
+    }
+    int handed = 0;
+    // Every block the kernel has handed over, in ring order.
+    for (size_t visited = 0; visited < blockCount_; ++visited) {
+        block = reinterpret_cast<tpacket_block_desc*>(ring_ + nextBlock_ * blockSize_);
+        if ((__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) break;
+        const uint8_t* base = reinterpret_cast<const uint8_t*>(block);
+        size_t offset = block->hdr.bh1.offset_to_first_pkt;
+        const uint32_t packets = block->hdr.bh1.num_pkts;
+        for (uint32_t i = 0; i < packets; ++i) {
+            if (offset < sizeof(tpacket_block_desc) || offset + sizeof(tpacket3_hdr) > blockSize_) break;
+            auto* h = reinterpret_cast<const tpacket3_hdr*>(base + offset);
+            const size_t mac = offset + h->tp_mac;
+            const size_t llOffset = offset + TPACKET_ALIGN(sizeof(tpacket3_hdr));
+            bool outgoing = false;
+            if (llOffset + sizeof(sockaddr_ll) <= blockSize_)
+                outgoing = reinterpret_cast<const sockaddr_ll*>(base + llOffset)->sll_pkttype == PACKET_OUTGOING;
+            if (!outgoing && mac <= blockSize_ && h->tp_snaplen <= blockSize_ - mac) {
+                frame(std::span<const uint8_t>(base + mac, h->tp_snaplen));
+                ++handed;
+            }
+            if (h->tp_next_offset == 0) break;
+            offset += h->tp_next_offset;
+        }
+        __atomic_store_n(&block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        nextBlock_ = (nextBlock_ + 1) % blockCount_;
+    }
+    return handed;
+}
+
+bool PacketSocket::Send(std::span<const uint8_t> frame) {
+    if (!fd_.IsValid()) return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ssize_t n = ::send(fd_.Get(), frame.data(), frame.size(), MSG_DONTWAIT);
+        if (n == static_cast<ssize_t>(frame.size())) return true;
+        if (n < 0 && errno != EINTR && errno != EAGAIN && errno != ENOBUFS) return false;
+    }
+    return false;
+}
+
+bool PacketSocket::Membership(int type, const uint8_t* mac, bool add) {
+    packet_mreq m{};
+    m.mr_ifindex = index_;
+    m.mr_type = static_cast<unsigned short>(type);
+    if (mac) {
+        m.mr_alen = 6;
+        std::memcpy(m.mr_address, mac, 6);
+    }
+    return ::setsockopt(fd_.Get(), SOL_PACKET, add ? PACKET_ADD_MEMBERSHIP : PACKET_DROP_MEMBERSHIP, &m, sizeof m) == 0;
+}
+
+bool PacketSocket::SetMulticastList(const std::vector<std::array<uint8_t, 6>>& macs) {
+    if (!fd_.IsValid()) return false;
+    bool ok = true;
+    for (const auto& old : multicast_)
+        if (std::find(macs.begin(), macs.end(), old) == macs.end()) ok = Membership(PACKET_MR_MULTICAST, old.data(), false) && ok;
+    for (const auto& mac : macs)
+        if (std::find(multicast_.begin(), multicast_.end(), mac) == multicast_.end())
+            ok = Membership(PACKET_MR_MULTICAST, mac.data(), true) && ok;
+    multicast_ = macs;
+    return ok;
+}
+
+} // namespace qorcam::net

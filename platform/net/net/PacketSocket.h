@@ -1,0 +1,72 @@
+// PacketSocket: raw Ethernet frames in and out of one network interface.
+#pragma once
+
+#include "net/UniqueFd.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace qorcam::net {
+
+/// One AF_PACKET socket bound to one interface, receiving every frame on the
+/// wire through a TPACKET_V3 ring, sending whole frames as built.
+///
+/// Guarantees: the interface is put in promiscuous mode and joined to
+/// multicast groups only through this socket's memberships, which the
+/// kernel drops when the socket closes, so nothing outlives the socket on the
+/// interface. Frames the socket sends itself are not received again. Each
+/// received frame is handed over with exactly the bytes the kernel captured
+/// (checked against the ring's block bounds); a frame is never passed with a
+/// length that runs past its buffer. Not thread-safe for Receive; Send and
+/// SetMulticastList may be called from other threads.
+class PacketSocket {
+public:
+    struct Options {
+        size_t blockSize = 1u << 20; ///< bytes per ring block (a power of two, page multiple)
+        size_t blockCount = 16;
+        size_t frameSize = 2048;      ///< largest capture per frame (bigger frames are cut)
+        unsigned blockTimeoutMs = 2;  ///< how long a partly filled block waits for the reader
+    };
+
+    PacketSocket() = default;
+    ~PacketSocket();
+    PacketSocket(const PacketSocket&) = delete;
+    PacketSocket& operator=(const PacketSocket&) = delete;
+
+    /// Opens, maps the ring and binds to the interface; errno-style error
+    /// code (0 on success).
+    int Open(int interfaceIndex, const Options& options);
+    int Open(int interfaceIndex) { return Open(interfaceIndex, Options{}); }
+    void Close();
+    bool IsOpen() const { return fd_.IsValid(); }
+    int Fd() const { return fd_.Get(); }
+
+    /// Waits up to timeoutMs for frames and hands each to the callback;
+    /// returns the number handed over, or -1 when the socket failed (the
+    /// interface went away).
+    int Receive(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs);
+
+    /// Sends one whole frame; false when the kernel refused it.
+    bool Send(std::span<const uint8_t> frame);
+
+    /// Makes exactly these Ethernet multicast addresses pass the interface's filter.
+    bool SetMulticastList(const std::vector<std::array<uint8_t, 6>>& macs);
+
+private:
+    bool Membership(int type, const uint8_t* mac, bool add);
+
+    UniqueFd fd_;
+    int index_ = 0;
+    uint8_t* ring_ = nullptr;
+    size_t ringSize_ = 0;
+    size_t blockSize_ = 0;
+    size_t blockCount_ = 0;
+    size_t nextBlock_ = 0;
+    std::vector<std::array<uint8_t, 6>> multicast_;
+};
+
+} // namespace qorcam::net
