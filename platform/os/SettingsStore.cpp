@@ -85,8 +85,9 @@ std::string Escape(std::string_view s, bool isName) {
             out += isName ? "\\=" : "=";
             break;
         case ' ':
-            // Spaces at the ends of a name would be trimmed when read back.
-            out += (isName && (i == 0 || i + 1 == s.size())) ? "\\s" : " ";
+            // Spaces at the ends of a line (and of a name) would be trimmed
+            // when read back.
+            out += ((isName && i == 0) || i + 1 == s.size()) ? "\\s" : " ";
             break;
         default:
             // A name must not look like a comment, a section or the default value.
