@@ -37,7 +37,8 @@ TEST_P(EventReset, SetWaitAndReset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, EventReset,
-                         ::testing::Values(ResetCase{ResetMode::Auto, false}, ResetCase{ResetMode::Manual, true}));
+                         ::testing::Values(ResetCase{ResetMode::Auto, false}, ResetCase{ResetMode::Manual, true}),
+                         [](const auto& info) { return info.param.mode == ResetMode::Auto ? "Auto" : "Manual"; });
 
 TEST(Event, InitialStateAndTimeout) {
     Event set(ResetMode::Auto, true);

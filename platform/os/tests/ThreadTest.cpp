@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace qorcam::os {
@@ -36,35 +40,76 @@ TEST(Thread, RunsOnceOnItsOwnThreadAndSignalsItsEnd) {
     EXPECT_TRUE(thread.IsFinished());
 }
 
-TEST(Thread, EveryPriorityStartsWhateverThePermissions) {
-    // Without privilege, time-critical and high levels are substituted; the
-    // thread must still start and run.
-    const ThreadPriority all[] = {ThreadPriority::Idle,        ThreadPriority::Lowest,  ThreadPriority::BelowNormal,
-                                  ThreadPriority::Normal,      ThreadPriority::AboveNormal, ThreadPriority::Highest,
-                                  ThreadPriority::TimeCritical};
-    for (ThreadPriority p : all) {
+// What the thread itself sees of its scheduling.
+struct Seen {
+    int policy = -1;
+    int nice = 99;
+};
+
+Seen LookAtMyself() {
+    Seen seen;
+    sched_param param{};
+    pthread_getschedparam(pthread_self(), &seen.policy, &param);
+    errno = 0;
+    seen.nice = getpriority(PRIO_PROCESS, static_cast<id_t>(Thread::CurrentId()));
+    return seen;
+}
+
+TEST(Thread, EveryPriorityStartsAndReportsWhatItGot) {
+    // Without privilege, time-critical and high levels are replaced by what
+    // the process may take; the thread must still start, and the priority it
+    // reports must be the one it runs at.
+    struct Case {
+        ThreadPriority wanted;
+        int nice; // from a process at nice 0, lowering is always granted
+    };
+    const Case cases[] = {{ThreadPriority::Idle, 19},       {ThreadPriority::Lowest, 10},
+                          {ThreadPriority::BelowNormal, 5}, {ThreadPriority::Normal, 0},
+                          {ThreadPriority::AboveNormal, -5}, {ThreadPriority::Highest, -10},
+                          {ThreadPriority::TimeCritical, 0}};
+    errno = 0;
+    const bool processAtZero = getpriority(PRIO_PROCESS, 0) == 0 && errno == 0;
+    for (const Case& c : cases) {
         Thread thread;
-        std::atomic<bool> ran{false};
-        ASSERT_TRUE(thread.Start([&] { ran = true; }, p)) << static_cast<int>(p);
+        Seen seen;
+        ASSERT_TRUE(thread.Start([&] { seen = LookAtMyself(); }, c.wanted)) << static_cast<int>(c.wanted);
         thread.Join();
-        EXPECT_TRUE(ran.load()) << static_cast<int>(p);
-        if (geteuid() == 0) {
-            EXPECT_EQ(thread.Priority(), p) << static_cast<int>(p);
+        const ThreadPriority got = thread.Priority();
+        EXPECT_LE(static_cast<int>(got), static_cast<int>(c.wanted));
+        EXPECT_EQ(seen.policy == SCHED_FIFO, got == ThreadPriority::TimeCritical) << static_cast<int>(c.wanted);
+        if (processAtZero && c.wanted <= ThreadPriority::Normal) {
+            EXPECT_EQ(got, c.wanted);
+            EXPECT_EQ(seen.nice, c.nice);
+        }
+        if (processAtZero && got == c.wanted && c.wanted != ThreadPriority::TimeCritical) {
+            EXPECT_EQ(seen.nice, c.nice) << static_cast<int>(c.wanted);
         }
     }
 }
 
-TEST(Thread, LoweringPriorityIsAlwaysGranted) {
+TEST(Thread, PriorityOfARunningThreadCanBeChanged) {
     Thread thread;
+    Event look(ResetMode::Auto);
+    Event seenIt(ResetMode::Auto);
     Event done(ResetMode::Manual);
-    ASSERT_TRUE(thread.Start([&] { done.Wait(kInfinite); }));
+    Seen seen;
+    ASSERT_TRUE(thread.Start([&] {
+        while (WaitAny({&done, &look}, kInfinite) == 1) {
+            seen = LookAtMyself();
+            seenIt.Set();
+        }
+    }));
     EXPECT_EQ(thread.SetPriority(ThreadPriority::Lowest), ThreadPriority::Lowest);
+    look.Set();
+    ASSERT_TRUE(seenIt.Wait(5000));
+    EXPECT_EQ(seen.policy, SCHED_OTHER);
+    EXPECT_EQ(seen.nice, 10);
     // Going back up may need privilege; the answer says what is in effect.
     const ThreadPriority now = thread.SetPriority(ThreadPriority::TimeCritical);
     EXPECT_EQ(now, thread.Priority());
-    if (geteuid() == 0) {
-        EXPECT_EQ(now, ThreadPriority::TimeCritical);
-    }
+    look.Set();
+    ASSERT_TRUE(seenIt.Wait(5000));
+    EXPECT_EQ(seen.policy == SCHED_FIFO, now == ThreadPriority::TimeCritical);
     done.Set();
 }
 
