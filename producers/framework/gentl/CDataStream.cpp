@@ -5,7 +5,9 @@
 #include "gentl/CBufferInfo.h"
 #include "gentl/CDataStreamEventNewBuffer.h"
 #include "gentl/CDevice.h"
+#include "gentl/CTL.h"
 #include "gentl/InfoFillers.h"
+#include "gentl/Producer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,6 +38,22 @@ void CDataStream::UnregisterEvent(EVENT_TYPE type) {
     if (type == EVENT_NEW_BUFFER) source = m_newBufferEvent.get();
     if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
     source->Stop();
+}
+
+void CDataStream::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
+    PortInfoValues values;
+    values.id = "DS" + std::to_string(m_index);
+    values.vendor = GetProducerVendorName();
+    values.model = GetProducerModelName();
+    values.tltype = GetProducerTLType();
+    values.module = "TLDataStream";
+    values.littleEndian = values.accessRead = values.accessWrite = true;
+    values.bigEndian = values.accessNA = values.accessNI = false;
+    CTL* tl = m_device ? m_device->GetSystem() : nullptr;
+    values.version = tl ? tl->FormatVersion(tl->GetVersion()) : FormatProducerVersion(GetProducerVersion());
+    values.portName = "StreamPort";
+    values.refuseUnknown = false;
+    AnswerPortInfo(values, cmd, type, buffer, size);
 }
 
 void CopyNewBufferEventData(const CBufferInfo& delivered, void* buffer, size_t* size) {

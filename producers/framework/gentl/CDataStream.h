@@ -26,6 +26,9 @@ public:
     // throws runtime_error "Event ID <type> not implemented".
     void RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) override;
     void UnregisterEvent(EVENT_TYPE type) override;
+    // The stream module's own port: ID "DS" and the index, MODULE "TLDataStream", PORTNAME
+    // "StreamPort", little-endian, readable and writable; other commands answer nothing.
+    void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
 
     virtual CBufferInfo* AnnounceBuffer(void* buffer, size_t size, void* userPointer) = 0;
     virtual CBufferInfo* AllocAndAnnounceBuffer(size_t size, void* userPointer) = 0;

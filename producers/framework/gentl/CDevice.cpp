@@ -3,7 +3,9 @@
 
 #include "gentl/CDataStream.h"
 #include "gentl/CInterface.h"
+#include "gentl/CTL.h"
 #include "gentl/InfoFillers.h"
+#include "gentl/Producer.h"
 
 #include <stdexcept>
 
@@ -49,6 +51,20 @@ void CDevice::ForgetDataStream(CDataStream* stream) {
     for (CDataStream*& s : m_streams) {
         if (s == stream) s = nullptr;
     }
+}
+
+void CDevice::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
+    PortInfoValues values;
+    values.id = "DEV::" + m_id;
+    values.vendor = GetProducerVendorName();
+    values.model = GetProducerModelName();
+    values.tltype = GetProducerTLType();
+    values.module = "Device";
+    values.littleEndian = values.accessRead = values.accessWrite = true;
+    values.bigEndian = values.accessNA = values.accessNI = false;
+    values.version = m_tl ? m_tl->FormatVersion(m_tl->GetVersion()) : FormatProducerVersion(GetProducerVersion());
+    values.portName = "DevicePort";
+    AnswerPortInfo(values, cmd, type, buffer, size);
 }
 
 CEventObj* CDevice::EventSource(EVENT_TYPE) { return nullptr; }

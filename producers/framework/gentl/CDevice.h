@@ -28,6 +28,9 @@ public:
     // device events); none throws runtime_error "Event ID <type> not implemented".
     void RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) override;
     void UnregisterEvent(EVENT_TYPE type) override;
+    // The device module's own port: ID "DEV::" and the id, MODULE "Device", PORTNAME "DevicePort",
+    // little-endian, readable and writable.
+    void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
 
     // The transport's part.
     virtual void GetInfo(DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) = 0;
