@@ -4,9 +4,8 @@
 namespace qorcam::library {
 
 CHandleRegistry& CHandleRegistry::Instance() {
-    // Never destroyed: objects may be removed from static destructors at exit.
-    static CHandleRegistry* registry = new CHandleRegistry;
-    return *registry;
+    static CHandleRegistry registry;
+    return registry;
 }
 
 void CHandleRegistry::AddEntry(const void* object, std::type_index root) {

@@ -25,9 +25,10 @@ std::uintptr_t Ptr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); 
 } // namespace
 
 CTraceLog& TheTraceLog() {
-    // Never destroyed: trace lines may be written from static destructors.
-    static CTraceLog* log = new CTraceLog;
-    return *log;
+    // Built on first use (attach) and destroyed with the library's static
+    // objects, which run after the unload entry has written its last line.
+    static CTraceLog log;
+    return log;
 }
 
 void CTraceLog::Open(const volatile std::uint32_t* excludedProcessId) {

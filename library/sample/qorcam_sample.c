@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 typedef uint32_t (*RevisionFn)(void);
 typedef STATUS_RTNCODE (*LastErrorFn)(void);
@@ -25,6 +26,24 @@ static int Resolve(const char* name, void* fn, size_t size)
     }
     memcpy(fn, &symbol, size);
     return 1;
+}
+
+/* The library is looked up by plain name first (the loader's search path),
+ * then beside the sample's own executable, where the build puts both. */
+static void* LoadLibrary(void)
+{
+    char path[4096];
+    char* slash;
+    ssize_t n;
+    void* library = dlopen("libQorCam.so", RTLD_NOW);
+    if (library != NULL) return library;
+    n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return NULL;
+    path[n] = '\0';
+    slash = strrchr(path, '/');
+    if (slash == NULL || (size_t)(slash - path) + sizeof "/libQorCam.so" > sizeof path) return NULL;
+    strcpy(slash, "/libQorCam.so");
+    return dlopen(path, RTLD_NOW);
 }
 
 static void PrintLine(const char* line)
@@ -52,7 +71,7 @@ int main(void)
     }
     qorcam_trace_set_level(2);
 
-    g_library = dlopen("libQorCam.so", RTLD_NOW);
+    g_library = LoadLibrary();
     if (g_library == NULL) {
         fprintf(stderr, "qorcam_sample: %s\n", dlerror());
         return 1;

@@ -2,7 +2,8 @@
  *
  *   trace N   allocate an output ring, then N purges (two trace lines each), then end normally
  *   loop      allocate a ring, then purge without end (the test kills it)
- *   hold      stay loaded until SIGTERM, then end normally
+ *   hold      stay loaded until SIGTERM, then end normally; the file
+ *             $QORCAM_ROOT/ready-<pid> tells that SIGTERM is handled
  *   exclude N exclude this process from tracing, print the build date, then N purges
  */
 #include "QorCam.h"
@@ -28,6 +29,16 @@ static void Purges(long n)
     for (i = 0; i < n; ++i) QORCAMFILTER_Purge();
 }
 
+static void MarkReady(void)
+{
+    char path[4096];
+    const char* root = getenv("QORCAM_ROOT");
+    FILE* f;
+    snprintf(path, sizeof path, "%s/ready-%ld", root != NULL ? root : ".", (long)getpid());
+    f = fopen(path, "w");
+    if (f != NULL) fclose(f);
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2) return 2;
@@ -41,6 +52,7 @@ int main(int argc, char** argv)
         memset(&sa, 0, sizeof sa);
         sa.sa_handler = OnTerm;
         sigaction(SIGTERM, &sa, NULL);
+        MarkReady();
         while (!g_stop) pause();
     } else if (strcmp(argv[1], "exclude") == 0 && argc > 2) {
         char* date = NULL;

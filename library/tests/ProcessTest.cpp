@@ -113,6 +113,8 @@ TEST_F(LibraryProcessTest, TwoProcessesShareOneTraceAreaAndOneProcessTable)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_EQ(table->count, 2u);
+    ASSERT_TRUE(root_.WaitReady(a.Id()));
+    ASSERT_TRUE(root_.WaitReady(b.Id()));
     EXPECT_TRUE((table->id[0] == a.Id() && table->id[1] == b.Id()) || (table->id[0] == b.Id() && table->id[1] == a.Id()));
 
     a.Kill(SIGTERM);

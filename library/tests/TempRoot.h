@@ -1,6 +1,7 @@
 // TempRoot: a temporary QORCAM_ROOT for one test, removed afterwards.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -33,6 +34,17 @@ public:
     TempRoot& operator=(const TempRoot&) = delete;
 
     const std::string& Path() const { return path_; }
+
+    /// Waits (up to 10 s) until the library client of that process id has
+    /// marked itself ready.
+    bool WaitReady(std::uint32_t pid) const {
+        const std::string marker = path_ + "/ready-" + std::to_string(pid);
+        for (int i = 0; i < 2000; ++i) {
+            if (std::filesystem::exists(marker)) return true;
+            usleep(5000);
+        }
+        return false;
+    }
 
 private:
     std::string path_;
