@@ -26,6 +26,10 @@ std::mutex& InitLock() {
 
 uint32_t g_initCount = 0;
 
+// An address that certainly lies in this producer's file: exported names may be interposed by another
+// producer loaded into the same process, this one cannot.
+void PathAnchor() {}
+
 } // namespace
 
 std::string GetProducerVendorName() { return GetTransport().VendorName(); }
@@ -34,9 +38,8 @@ std::string GetProducerTLType() { return GetTransport().TLType(); }
 std::string GetProducerDisplayName() { return GetTransport().DisplayName(); }
 
 std::string GetProducerPath() {
-    // Any function of the framework lies in the producer's own file.
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&GCInitLib), &info) == 0 || !info.dli_fname) return std::string();
+    if (dladdr(reinterpret_cast<void*>(&PathAnchor), &info) == 0 || !info.dli_fname) return std::string();
     return info.dli_fname;
 }
 

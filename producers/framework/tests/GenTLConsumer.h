@@ -13,8 +13,8 @@ namespace qorcam::testing {
 // and unloads it on destruction. Every export is reachable as a member of the same name.
 class GenTLConsumer {
 public:
-    explicit GenTLConsumer(const std::string& path) {
-        m_module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    explicit GenTLConsumer(const std::string& path, int flags = RTLD_NOW | RTLD_LOCAL) {
+        m_module = dlopen(path.c_str(), flags);
         if (!m_module) throw std::runtime_error(std::string("dlopen failed: ") + dlerror());
 #define GC_RESOLVE(name, params)                                                                             \
     name = reinterpret_cast<P##name>(dlsym(m_module, #name));                                                \

@@ -202,5 +202,30 @@ TEST_F(GigEProducer, SystemModuleListsTheServiceInterface) {
     EXPECT_EQ(gc->LastError().first, GC_ERR_NO_DATA);
 }
 
+TEST(GigEProducerBeside, TwoProducersInOneProcessKeepTheirOwnState) {
+    // Loaded globally, both export the same names; each must still answer for itself.
+    GenTLConsumer other(FAKE_PRODUCER_PATH, RTLD_NOW | RTLD_GLOBAL);
+    GenTLConsumer gige(GIGE_PRODUCER_PATH, RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_EQ(other.GCInitLib(), GC_ERR_SUCCESS);
+    ASSERT_EQ(gige.GCInitLib(), GC_ERR_SUCCESS);
+    auto id = [](GenTLConsumer& gc) {
+        return gc.InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc.GCGetInfo(TL_INFO_ID, t, b, s); });
+    };
+    EXPECT_EQ(id(gige), "QorGigEGenTL.cti");
+    EXPECT_EQ(id(other), "FakeGenTL.cti");
+
+    // A handle of one producer is a garbage handle to the other.
+    TL_HANDLE gigeTl = nullptr;
+    ASSERT_EQ(gige.TLOpen(&gigeTl), GC_ERR_SUCCESS);
+    uint32_t count = 0;
+    EXPECT_EQ(other.TLGetNumInterfaces(gigeTl, &count), GC_ERR_ERROR);
+    EXPECT_EQ(other.LastError().second, "Invalid Device Handle");
+    EXPECT_EQ(gige.LastError().first, GC_ERR_NO_DATA);
+    EXPECT_EQ(gige.TLClose(gigeTl), GC_ERR_SUCCESS);
+
+    EXPECT_EQ(gige.GCCloseLib(), GC_ERR_SUCCESS);
+    EXPECT_EQ(other.GCCloseLib(), GC_ERR_SUCCESS);
+}
+
 } // namespace
 } // namespace qorcam::testing
