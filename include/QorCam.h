@@ -127,10 +127,7 @@ typedef enum {
     STATUSQORCAM_UNDEF_ERROR = 99
 } STATUS_RTNCODE;
 
-typedef enum {
-    STATUSQORCAM_BUSRESET = 1,
-    STATUSQORCAM_POWERUP = 2
-} STATUS_SYSTEMCODE;
+typedef enum { STATUSQORCAM_BUSRESET = 1, STATUSQORCAM_POWERUP = 2 } STATUS_SYSTEMCODE;
 
 typedef enum {
     QORCAM_S100M = 0,
@@ -157,10 +154,7 @@ typedef enum {
     QORCAM_SFT8 = 8
 } QORCAM_SHIFTID;
 
-typedef enum {
-    QORCAM_DIB32 = 0,
-    QORCAM_DIB24 = 1
-} QORCAM_DIBMODE;
+typedef enum { QORCAM_DIB32 = 0, QORCAM_DIB24 = 1 } QORCAM_DIBMODE;
 
 typedef enum {
     QORCAM_MEMmode = 0,
@@ -169,10 +163,7 @@ typedef enum {
     QORCAM_BMPmodeLR = 3
 } QORCAM_STOREMODE;
 
-typedef enum {
-    QORCAM_BIGENDIAN = 0,
-    QORCAM_LITTLEENDIAN = 1
-} QORCAM_ENDIAN;
+typedef enum { QORCAM_BIGENDIAN = 0, QORCAM_LITTLEENDIAN = 1 } QORCAM_ENDIAN;
 
 /* The stream kinds numbered for the managed binding; the records themselves
  * carry the protocol's own payload type values. */
@@ -261,9 +252,9 @@ typedef struct {
 } QORCAM_PKTLOG;
 
 typedef struct {
-    uint32_t StoreMode;       /* QORCAM_STOREMODE */
-    int32_t ShiftID;          /* QORCAM_SHIFTID */
-    uint32_t DIBMode;         /* QORCAM_DIBMODE */
+    uint32_t StoreMode; /* QORCAM_STOREMODE */
+    int32_t ShiftID;    /* QORCAM_SHIFTID */
+    uint32_t DIBMode;   /* QORCAM_DIBMODE */
     BOOL BayerRevision_G;
     BOOL Parallel_Flag;
 } QORCAM_COLORCONVMODE;
@@ -322,7 +313,8 @@ typedef struct {
  * fields end at 532; the last 8 bytes are reserved to keep the 540 bytes the
  * block-information area occupies. */
 typedef struct {
-    uint32_t SType; /* GVSP payload type: 1 image, 2 raw, 3 file, 4 chunk, 5 extended chunk, 0x8000 bit device-specific */
+    uint32_t SType; /* GVSP payload type: 1 image, 2 raw, 3 file, 4 chunk, 5 extended chunk, 0x8000 bit
+                       device-specific */
     uint64_t Frame_ID;
     uint64_t TimeStamp;
     union {
@@ -507,7 +499,7 @@ QORCAM_API uint32_t QORCAMFILTER_Free(void);
 /* C99: a negative array size stops the build. */
 #define QORCAM_STATIC_ASSERT_JOIN2(a, b) a##b
 #define QORCAM_STATIC_ASSERT_JOIN(a, b) QORCAM_STATIC_ASSERT_JOIN2(a, b)
-#define QORCAM_STATIC_ASSERT(cond, msg) \
+#define QORCAM_STATIC_ASSERT(cond, msg)                                                                      \
     typedef char QORCAM_STATIC_ASSERT_JOIN(qorcam_layout_check_, __LINE__)[(cond) ? 1 : -1]
 #endif
 
@@ -528,13 +520,16 @@ QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, MACAddr) == 4, "QORCAM_GIGE
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, Spec_Major) == 10, "QORCAM_GIGECAMERAINFO.Spec_Major");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, Dev_Mode) == 16, "QORCAM_GIGECAMERAINFO.Dev_Mode");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, VendorName) == 20, "QORCAM_GIGECAMERAINFO.VendorName");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, Vendor_Info) == 116, "QORCAM_GIGECAMERAINFO.Vendor_Info");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, SerialNumber) == 164, "QORCAM_GIGECAMERAINFO.SerialNumber");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, Vendor_Info) == 116,
+                     "QORCAM_GIGECAMERAINFO.Vendor_Info");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, SerialNumber) == 164,
+                     "QORCAM_GIGECAMERAINFO.SerialNumber");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGECAMERAINFO, UserName) == 180, "QORCAM_GIGECAMERAINFO.UserName");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_USBCAMERAINFO) == 464, "QORCAM_USBCAMERAINFO size");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_USBCAMERAINFO, VendorName) == 8, "QORCAM_USBCAMERAINFO.VendorName");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_USBCAMERAINFO, UserName) == 392, "QORCAM_USBCAMERAINFO.UserName");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_USBCAMERAINFO, Dev_Capability) == 456, "QORCAM_USBCAMERAINFO.Dev_Capability");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_USBCAMERAINFO, Dev_Capability) == 456,
+                     "QORCAM_USBCAMERAINFO.Dev_Capability");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_IMAGE) == 32, "QORCAM_IMAGE size");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGE, pBuffer) == 8, "QORCAM_IMAGE.pBuffer");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGE, Length) == 16, "QORCAM_IMAGE.Length");
@@ -542,7 +537,8 @@ QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGE, PixelFormatID) == 20, "QORCAM_IMAGE.
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGE, Status) == 28, "QORCAM_IMAGE.Status");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_PKTLOG) == 24, "QORCAM_PKTLOG size");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_COLORCONVMODE) == 20, "QORCAM_COLORCONVMODE size");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_COLORCONVMODE, Parallel_Flag) == 16, "QORCAM_COLORCONVMODE.Parallel_Flag");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_COLORCONVMODE, Parallel_Flag) == 16,
+                     "QORCAM_COLORCONVMODE.Parallel_Flag");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_COLORVALUE) == 32, "QORCAM_COLORVALUE size");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_STREAMINFO_IMAGE) == 28, "QORCAM_STREAMINFO_IMAGE size");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_STREAMINFO_EXT_CHUNK) == 36, "QORCAM_STREAMINFO_EXT_CHUNK size");
@@ -554,14 +550,21 @@ QORCAM_STATIC_ASSERT(sizeof(QORCAM_IMAGEDATAINFO) == 548, "QORCAM_IMAGEDATAINFO 
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info) == 4, "QORCAM_IMAGEDATAINFO.Info");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Frame_ID) == 12, "GigE Frame_ID");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.TimeStamp) == 20, "GigE TimeStamp");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.Image.Padding_X) == 48, "GigE Padding_X");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.Image.Size_Y) == 52, "GigE Size_Y");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.File.FileName) == 36, "GigE FileName");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.Ext_Chunk.Chunk_ID) == 60, "GigE Chunk_ID");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.Image.Padding_X) == 48,
+                     "GigE Padding_X");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.Image.Size_Y) == 52,
+                     "GigE Size_Y");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.File.FileName) == 36,
+                     "GigE FileName");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CGigE.StreamInfo.Data.Ext_Chunk.Chunk_ID) == 60,
+                     "GigE Chunk_ID");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CUsb.StreamInfo.DataSize) == 28, "USB DataSize");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CUsb.StreamInfo.Data.Image.Pixel_Type) == 36, "USB Pixel_Type");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CUsb.StreamInfo.Data.Image.Size_Y) == 60, "USB Size_Y");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CUsb.StreamInfo.Data.Ext_Chunk.Chunk_ID) == 64, "USB Chunk_ID");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CUsb.StreamInfo.Data.Image.Pixel_Type) == 36,
+                     "USB Pixel_Type");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CUsb.StreamInfo.Data.Image.Size_Y) == 60,
+                     "USB Size_Y");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.CUsb.StreamInfo.Data.Ext_Chunk.Chunk_ID) == 64,
+                     "USB Chunk_ID");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info.C1394.CycleCount_E) == 20, "1394 CycleCount_E");
 QORCAM_STATIC_ASSERT(sizeof(STATUS_RTNCODE) == 4, "STATUS_RTNCODE is 32 bits");
 

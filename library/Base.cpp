@@ -5,8 +5,12 @@
 
 namespace qorcam::library {
 
-CBase::CBase() { CHandleRegistry::Instance().Add<CBase>(this); }
+CBase::CBase() {
+    CHandleRegistry::Instance().Add<CBase>(this);
+}
 
-CBase::~CBase() { CHandleRegistry::Instance().Remove(this); }
+CBase::~CBase() {
+    CHandleRegistry::Instance().Remove(this);
+}
 
 } // namespace qorcam::library

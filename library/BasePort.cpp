@@ -5,8 +5,12 @@
 
 namespace qorcam::library {
 
-CBasePort::CBasePort() { CHandleRegistry::Instance().Add<CBasePort>(this); }
+CBasePort::CBasePort() {
+    CHandleRegistry::Instance().Add<CBasePort>(this);
+}
 
-CBasePort::~CBasePort() { CHandleRegistry::Instance().Remove(this); }
+CBasePort::~CBasePort() {
+    CHandleRegistry::Instance().Remove(this);
+}
 
 } // namespace qorcam::library

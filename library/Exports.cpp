@@ -1,4 +1,5 @@
-// Exports: the library-wide exports built so far (last error, revision, log reader hand-over, library release).
+// Exports: the library-wide exports built so far (last error, revision, log reader hand-over, library
+// release).
 #include "QorCam.h"
 
 #include "LibraryProcess.h"
@@ -11,7 +12,8 @@ extern "C" {
 
 QORCAM_API STATUS_RTNCODE QORCAM_GetLastError(void) {
     const auto* library = CLibraryProcess::Library();
-    return library != nullptr ? static_cast<STATUS_RTNCODE>(library->GetLastErrorCode()) : STATUSQORCAM_COMPLETE;
+    return library != nullptr ? static_cast<STATUS_RTNCODE>(library->GetLastErrorCode())
+                              : STATUSQORCAM_COMPLETE;
 }
 
 QORCAM_API uint32_t QORCAM_GetLibraryRevision(void) {
@@ -27,6 +29,8 @@ QORCAM_API void QORCAM_LogCommonAreaGet(uint32_t ProcessId, char** BuildDate) {
     CLibraryProcess::DestroyLibrary();
 }
 
-QORCAM_API void QORCAM_FreeLibrary(void) { CLibraryProcess::DestroyLibrary(); }
+QORCAM_API void QORCAM_FreeLibrary(void) {
+    CLibraryProcess::DestroyLibrary();
+}
 
 } // extern "C"

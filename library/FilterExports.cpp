@@ -13,8 +13,7 @@ namespace {
 // Runs one filter call inside the export frame: start line, the call, then
 // the end line or an error line carrying the returned code. The per-frame
 // calls trace at level 2, the others at level 1.
-template <class Call>
-uint32_t Frame(const char* name, uint32_t level, Call call) {
+template <class Call> uint32_t Frame(const char* name, uint32_t level, Call call) {
     qorcam::library::TraceExport(level, name, "Start");
     COutputFilter* filter = CLibraryProcess::OutputFilter();
     const uint32_t result = filter != nullptr ? call(*filter) : COutputFilter::kError;

@@ -22,15 +22,13 @@ class CHandleRegistry {
 public:
     static CHandleRegistry& Instance();
 
-    template <class Root>
-    void Add(Root* object) {
+    template <class Root> void Add(Root* object) {
         AddEntry(static_cast<const void*>(object), std::type_index(typeid(Root)));
     }
     void Remove(const void* object);
 
     /// The object behind handle as a T (a class derived from Root), or null.
-    template <class Root, class T>
-    T* Test(const void* handle) const {
+    template <class Root, class T> T* Test(const void* handle) const {
         if (handle == nullptr || !Contains(handle, std::type_index(typeid(Root)))) return nullptr;
         return dynamic_cast<T*>(static_cast<Root*>(const_cast<void*>(handle)));
     }

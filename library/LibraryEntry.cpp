@@ -3,8 +3,12 @@
 
 namespace {
 
-__attribute__((constructor)) void QorCamProcessAttach() { qorcam::library::CLibraryProcess::Attach(); }
+__attribute__((constructor)) void QorCamProcessAttach() {
+    qorcam::library::CLibraryProcess::Attach();
+}
 
-__attribute__((destructor)) void QorCamProcessDetach() { qorcam::library::CLibraryProcess::Detach(); }
+__attribute__((destructor)) void QorCamProcessDetach() {
+    qorcam::library::CLibraryProcess::Detach();
+}
 
 } // namespace

@@ -1,4 +1,5 @@
-// LibraryProcess: CLibraryProcess, what the library sets up when a process loads it and tears down when it unloads it.
+// LibraryProcess: CLibraryProcess, what the library sets up when a process loads it and tears down when it
+// unloads it.
 #include "LibraryProcess.h"
 
 #include "OutputFilter.h"
@@ -67,13 +68,21 @@ void CLibraryProcess::Detach() {
     g_state = nullptr;
 }
 
-CQorCamDLL* CLibraryProcess::Library() { return g_library.load(); }
+CQorCamDLL* CLibraryProcess::Library() {
+    return g_library.load();
+}
 
-void CLibraryProcess::DestroyLibrary() { delete g_library.exchange(nullptr); }
+void CLibraryProcess::DestroyLibrary() {
+    delete g_library.exchange(nullptr);
+}
 
-COutputFilter* CLibraryProcess::OutputFilter() { return g_state != nullptr ? &g_state->filter : nullptr; }
+COutputFilter* CLibraryProcess::OutputFilter() {
+    return g_state != nullptr ? &g_state->filter : nullptr;
+}
 
-CSharedData* CLibraryProcess::SharedData() { return g_state != nullptr ? &g_state->sharedData : nullptr; }
+CSharedData* CLibraryProcess::SharedData() {
+    return g_state != nullptr ? &g_state->sharedData : nullptr;
+}
 
 void CLibraryProcess::StartMonitor() {
     os::SettingsStore machine(os::SettingsStore::Hive::Machine);

@@ -1,4 +1,5 @@
-// LibraryProcess: CLibraryProcess, what the library sets up when a process loads it and tears down when it unloads it.
+// LibraryProcess: CLibraryProcess, what the library sets up when a process loads it and tears down when it
+// unloads it.
 #pragma once
 
 #include <cstdint>

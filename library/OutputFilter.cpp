@@ -43,7 +43,8 @@ std::uint32_t COutputFilter::Alloc(std::uint32_t width, std::uint32_t height, st
     auto event = std::make_unique<os::NamedEvent>(WithIdAndThree(kEventBase, processId_).text,
                                                   os::ResetMode::Auto, false);
     if (!event->IsValid()) return kError;
-    auto control = std::make_unique<os::SharedMemory>(WithId(kControlBase, processId_).text, sizeof(OutFilterControl));
+    auto control =
+        std::make_unique<os::SharedMemory>(WithId(kControlBase, processId_).text, sizeof(OutFilterControl));
     if (!control->IsValid()) return kError;
     // Checked before anything is written, so a ring this process already has
     // keeps working untouched.
@@ -86,7 +87,9 @@ std::uint32_t COutputFilter::ChooseSlot(bool& full) const {
     return next;
 }
 
-std::uint8_t* COutputFilter::SlotAddress(std::uint32_t slot) const { return data_ + slot * slotStride_; }
+std::uint8_t* COutputFilter::SlotAddress(std::uint32_t slot) const {
+    return data_ + slot * slotStride_;
+}
 
 std::uint32_t COutputFilter::OutPut(const void* image) {
     if (!HasRing() || image == nullptr) return kError;

@@ -34,7 +34,8 @@ void CProcessIdTable::Remove(std::uint32_t processId) {
         const std::uint32_t count = shared::ClampedProcessCount(table_->count);
         for (std::uint32_t i = 0; i < count; ++i) {
             if (table_->id[i] != processId) continue;
-            for (std::uint32_t j = i + 1; j < count; ++j) table_->id[j - 1] = table_->id[j];
+            for (std::uint32_t j = i + 1; j < count; ++j)
+                table_->id[j - 1] = table_->id[j];
             table_->count = count - 1;
             break;
         }

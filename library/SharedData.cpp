@@ -6,7 +6,9 @@
 
 namespace qorcam::library {
 
-const char* LibraryBuildDate() { return __DATE__; }
+const char* LibraryBuildDate() {
+    return __DATE__;
+}
 
 namespace {
 
@@ -18,7 +20,9 @@ void Stamp(shared::SharedDataSection& data) {
 
 } // namespace
 
-CSharedData::CSharedData() { Stamp(local_); }
+CSharedData::CSharedData() {
+    Stamp(local_);
+}
 
 void CSharedData::Open() {
     area_ = os::SharedMemory(shared::kSharedDataName, sizeof(shared::SharedDataSection));

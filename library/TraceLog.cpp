@@ -13,14 +13,20 @@ namespace qorcam::library {
 
 namespace {
 
-int ThreadId() { return static_cast<int>(os::Thread::CurrentId()); }
-int ProcessId() { return static_cast<int>(os::Process::CurrentId()); }
+int ThreadId() {
+    return static_cast<int>(os::Thread::CurrentId());
+}
+int ProcessId() {
+    return static_cast<int>(os::Process::CurrentId());
+}
 
 // Pointers print as the trace format's %p does on the system the format comes
 // from: 16 upper-case hex digits, so "0x%p" reads "0x00007F..." and a null
 // handle "0x0000000000000000".
 #define QORCAM_PTR "%016" PRIXPTR
-std::uintptr_t Ptr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+std::uintptr_t Ptr(const void* p) {
+    return reinterpret_cast<std::uintptr_t>(p);
+}
 
 } // namespace
 
@@ -67,8 +73,8 @@ void CTraceLog::Write(std::uint32_t minLevel, const char* fmt, va_list args) {
 
     char* slot = log_->slot[count];
     const os::LocalTime t = os::LocalTime::Now();
-    int used = std::snprintf(slot, shared::kLogSlotSize, "%04d/%02d/%02d %02d:%02d:%02d'%03d  ", t.year, t.month,
-                             t.day, t.hour, t.minute, t.second, t.millisecond);
+    int used = std::snprintf(slot, shared::kLogSlotSize, "%04d/%02d/%02d %02d:%02d:%02d'%03d  ", t.year,
+                             t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
     if (used < 0) used = 0;
     if (static_cast<std::size_t>(used) < shared::kLogSlotSize) {
         const int rest = std::vsnprintf(slot + used, shared::kLogSlotSize - used, fmt, args);
@@ -98,13 +104,13 @@ void TraceExportError(std::uint32_t minLevel, const char* name, std::int32_t cod
 }
 
 void TraceCamera(std::uint32_t minLevel, const char* name, const char* what, const void* handle) {
-    TraceLine(minLevel, "%-28s %s HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what, Ptr(handle), ThreadId(),
-              ProcessId());
+    TraceLine(minLevel, "%-28s %s HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what,
+              Ptr(handle), ThreadId(), ProcessId());
 }
 
 void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle) {
-    TraceLine(minLevel, "%-28s Error=%d, HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, code, Ptr(handle),
-              ThreadId(), ProcessId());
+    TraceLine(minLevel, "%-28s Error=%d, HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, code,
+              Ptr(handle), ThreadId(), ProcessId());
 }
 
 void TraceClass(std::uint32_t minLevel, const char* name, const char* text) {
@@ -112,8 +118,8 @@ void TraceClass(std::uint32_t minLevel, const char* name, const char* text) {
 }
 
 void TraceDump(std::uint32_t minLevel, const char* name, const char* text, const void* value) {
-    TraceLine(minLevel, "%-34s %s DUMP=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, text, Ptr(value), ThreadId(),
-              ProcessId());
+    TraceLine(minLevel, "%-34s %s DUMP=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, text, Ptr(value),
+              ThreadId(), ProcessId());
 }
 
 } // namespace qorcam::library

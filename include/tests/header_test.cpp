@@ -7,21 +7,19 @@
 
 extern "C" size_t qorcam_c_sizeof(int which);
 
-TEST(Header, CAndCppAgreeOnRecordSizes)
-{
+TEST(Header, CAndCppAgreeOnRecordSizes) {
     struct Case {
         int which;
         size_t expected;
     };
-    const Case cases[] = {{0, 532}, {1, 76}, {2, 32}, {3, 548}, {4, 196}, {5, 464}, {6, 24},
+    const Case cases[] = {{0, 532}, {1, 76}, {2, 32},  {3, 548}, {4, 196}, {5, 464}, {6, 24},
                           {7, 20},  {8, 32}, {9, 536}, {10, 44}, {11, 28}, {12, 64}};
     for (const Case& c : cases) {
         EXPECT_EQ(qorcam_c_sizeof(c.which), c.expected) << "record " << c.which;
     }
 }
 
-TEST(Header, ImageDataInfoPartsOverlayTheSameBytes)
-{
+TEST(Header, ImageDataInfoPartsOverlayTheSameBytes) {
     // The GigE decoder copies the 540-byte block information straight into
     // StreamInfo; the reserved tail must be part of it, not padding.
     QORCAM_IMAGEDATAINFO info;
@@ -34,8 +32,7 @@ TEST(Header, ImageDataInfoPartsOverlayTheSameBytes)
     EXPECT_EQ(info.Info.CUsb.StreamInfo.SType, 5u);
 }
 
-TEST(Header, ResultCodesKeepTheirValues)
-{
+TEST(Header, ResultCodesKeepTheirValues) {
     EXPECT_EQ(STATUSQORCAM_REQUEST_PENDING, -1);
     EXPECT_EQ(STATUSQORCAM_NO_SUPPORT_PIXELFORMAT, 21);
     EXPECT_EQ(STATUSQORCAM_LIBRARY_CONTRADICTION, 90);

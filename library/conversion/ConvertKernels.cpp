@@ -47,16 +47,35 @@ inline int Borrow(const uint8_t* s, const uint8_t* rowStart, ptrdiff_t back) {
     return s - rowStart >= back ? s[-back] : 128;
 }
 
-template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out out) {
+// Bytes before pixel x0 of a row; x0 is 0 or a multiple of 16, so always
+// the start of a whole group.
+size_t SourceOffset(int32_t id, int x0) {
+    const size_t x = static_cast<size_t>(x0);
+    switch (id) {
+    case ConvMono8: return x;
+    case ConvYuv411: case ConvYCbCr411: return x / 4 * 6;
+    case ConvYuv422: case ConvYuv422Yuyv: case ConvYCbCr422: case ConvMono16: case ConvRgb565: case ConvBgr565:
+        return 2 * x;
+    case ConvYuv444: case ConvYCbCr8: case ConvRgb8: case ConvBgr8: return 3 * x;
+    case ConvRgb16: case ConvBgr16: return 6 * x;
+    case ConvMono12Packed: case ConvMono10Packed: case ConvMono12p: return x / 2 * 3;
+    case ConvRgb12V1Packed: return x / 2 * 9;
+    default: return 4 * x;
+    }
+}
+
+// Converts pixels x0 to width - 1 of the source row that starts at row; out
+// points at the destination pixel of x0.
+template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* row, int x0, Out out) {
     const int w = a.width;
-    const uint8_t* const row = s;
+    const uint8_t* s = row + SourceOffset(a.id, x0);
     const Yuv yuv{a.yuv};
     switch (a.id) {
     case ConvMono8:
-        for (int x = 0; x < w; ++x) out.Grey(s[x]);
+        for (int x = x0; x < w; ++x) out.Grey(s[x]);
         break;
     case ConvYuv411: {
-        int x = 0;
+        int x = x0;
         for (; x + 4 <= w; x += 4, s += 6) {
             yuv.Put(out, s[1], s[0], s[3]);
             yuv.Put(out, s[2], s[0], s[3]);
@@ -76,7 +95,7 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
         break;
     }
     case ConvYCbCr411: {
-        int x = 0;
+        int x = x0;
         for (; x + 4 <= w; x += 4, s += 6) {
             yuv.Put(out, s[0], s[2], s[5]);
             yuv.Put(out, s[1], s[2], s[5]);
@@ -95,7 +114,7 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
         break;
     }
     case ConvYuv422: {
-        int x = 0;
+        int x = x0;
         for (; x + 2 <= w; x += 2, s += 4) {
             yuv.Put(out, s[1], s[0], s[2]);
             yuv.Put(out, s[3], s[0], s[2]);
@@ -105,7 +124,7 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
     }
     case ConvYuv422Yuyv:
     case ConvYCbCr422: {
-        int x = 0;
+        int x = x0;
         for (; x + 2 <= w; x += 2, s += 4) {
             yuv.Put(out, s[0], s[1], s[3]);
             yuv.Put(out, s[2], s[1], s[3]);
@@ -114,39 +133,39 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
         break;
     }
     case ConvYuv444:
-        for (int x = 0; x < w; ++x, s += 3) yuv.Put(out, s[1], s[0], s[2]);
+        for (int x = x0; x < w; ++x, s += 3) yuv.Put(out, s[1], s[0], s[2]);
         break;
     case ConvYCbCr8:
-        for (int x = 0; x < w; ++x, s += 3) yuv.Put(out, s[0], s[1], s[2]);
+        for (int x = x0; x < w; ++x, s += 3) yuv.Put(out, s[0], s[1], s[2]);
         break;
     case ConvRgb8:
-        for (int x = 0; x < w; ++x, s += 3) out.Put(s[2], s[1], s[0]);
+        for (int x = x0; x < w; ++x, s += 3) out.Put(s[2], s[1], s[0]);
         break;
     case ConvBgr8:
-        for (int x = 0; x < w; ++x, s += 3) out.Put(s[0], s[1], s[2]);
+        for (int x = x0; x < w; ++x, s += 3) out.Put(s[0], s[1], s[2]);
         break;
     case ConvRgbx8:
-        for (int x = 0; x < w; ++x, s += 4) out.Put(s[2], s[1], s[0]);
+        for (int x = x0; x < w; ++x, s += 4) out.Put(s[2], s[1], s[0]);
         break;
     case ConvBgrx8:
-        for (int x = 0; x < w; ++x, s += 4) out.Put(s[0], s[1], s[2]);
+        for (int x = x0; x < w; ++x, s += 4) out.Put(s[0], s[1], s[2]);
         break;
     case ConvMono16:
-        for (int x = 0; x < w; ++x, s += 2) out.Grey(Sample16(s, a.swapBytes, a.shift));
+        for (int x = x0; x < w; ++x, s += 2) out.Grey(Sample16(s, a.swapBytes, a.shift));
         break;
     case ConvRgb16:
-        for (int x = 0; x < w; ++x, s += 6)
+        for (int x = x0; x < w; ++x, s += 6)
             out.Put(Sample16(s + 4, a.swapBytes, a.shift), Sample16(s + 2, a.swapBytes, a.shift),
                     Sample16(s, a.swapBytes, a.shift));
         break;
     case ConvBgr16:
-        for (int x = 0; x < w; ++x, s += 6)
+        for (int x = x0; x < w; ++x, s += 6)
             out.Put(Sample16(s, a.swapBytes, a.shift), Sample16(s + 2, a.swapBytes, a.shift),
                     Sample16(s + 4, a.swapBytes, a.shift));
         break;
     case ConvMono12Packed:
     case ConvMono10Packed: {
-        int x = 0;
+        int x = x0;
         for (; x + 2 <= w; x += 2, s += 3) {
             out.Grey(s[0]);
             out.Grey(s[2]);
@@ -155,7 +174,7 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
         break;
     }
     case ConvMono12p: {
-        int x = 0;
+        int x = x0;
         for (; x + 2 <= w; x += 2, s += 3) {
             out.Grey(static_cast<uint8_t>(s[0] >> 4 | s[1] << 4));
             out.Grey(s[2]);
@@ -164,16 +183,16 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
         break;
     }
     case ConvRgb10V1Packed:
-        for (int x = 0; x < w; ++x, s += 4) out.Put(s[1], s[2], s[3]);
+        for (int x = x0; x < w; ++x, s += 4) out.Put(s[1], s[2], s[3]);
         break;
     case ConvRgb10V2Packed:
-        for (int x = 0; x < w; ++x, s += 4) {
+        for (int x = x0; x < w; ++x, s += 4) {
             const uint32_t v = uint32_t{s[0]} | uint32_t{s[1]} << 8 | uint32_t{s[2]} << 16 | uint32_t{s[3]} << 24;
             out.Put(static_cast<uint8_t>(v >> 2), static_cast<uint8_t>(v >> 12), static_cast<uint8_t>(v >> 22));
         }
         break;
     case ConvRgb12V1Packed: {
-        int x = 0;
+        int x = x0;
         for (; x + 2 <= w; x += 2, s += 9) {
             out.Put(s[3], s[2], s[0]);
             out.Put(s[8], s[6], s[5]);
@@ -182,13 +201,13 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
         break;
     }
     case ConvRgb565:
-        for (int x = 0; x < w; ++x, s += 2) {
+        for (int x = x0; x < w; ++x, s += 2) {
             const uint32_t v = uint32_t{s[0]} | uint32_t{s[1]} << 8;
             out.Put(Widen5(v >> 11), Widen6(v >> 5 & 63), Widen5(v & 31));
         }
         break;
     case ConvBgr565:
-        for (int x = 0; x < w; ++x, s += 2) {
+        for (int x = x0; x < w; ++x, s += 2) {
             const uint32_t v = uint32_t{s[0]} | uint32_t{s[1]} << 8;
             out.Put(Widen5(v & 31), Widen6(v >> 5 & 63), Widen5(v >> 11));
         }
@@ -200,7 +219,7 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* s, Out 
 
 // Mono8 into 32-bit pixels, the hottest case: whole words, keeping byte 3.
 template <int Dir> void Mono8RowDib32(const uint8_t* s, uint8_t* d, int w) {
-    for (int x = 0; x < w; ++x) {
+    for (int x = x0; x < w; ++x) {
         uint32_t old;
         uint8_t* p = d + static_cast<ptrdiff_t>(Dir) * 4 * x;
         std::memcpy(&old, p, 4);

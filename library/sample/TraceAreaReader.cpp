@@ -12,7 +12,9 @@ namespace {
 struct Reader {
     qorcam::os::NamedMutex mutex{qorcam::shared::kLogMutexName};
     qorcam::os::SharedMemory area{qorcam::shared::kLogFileName, sizeof(qorcam::shared::LogShareMemory)};
-    qorcam::shared::LogShareMemory* Log() { return static_cast<qorcam::shared::LogShareMemory*>(area.Data()); }
+    qorcam::shared::LogShareMemory* Log() {
+        return static_cast<qorcam::shared::LogShareMemory*>(area.Data());
+    }
 };
 
 std::unique_ptr<Reader> g_reader;
@@ -46,4 +48,6 @@ extern "C" uint32_t qorcam_trace_take(void (*print)(const char* line)) {
     return count;
 }
 
-extern "C" void qorcam_trace_close(void) { g_reader.reset(); }
+extern "C" void qorcam_trace_close(void) {
+    g_reader.reset();
+}

@@ -1,4 +1,5 @@
-/* qorcam_sample: loads libQorCam.so, calls the exports the library offers so far and prints the trace lines they wrote. */
+/* qorcam_sample: loads libQorCam.so, calls the exports the library offers so far and prints the trace lines
+ * they wrote. */
 #include "QorCam.h"
 #include "TraceAreaReader.h"
 
@@ -17,8 +18,7 @@ typedef uint32_t (*NoArgFn)(void);
 static void* g_library;
 
 /* ISO C has no conversion from object to function pointers; copy the bytes. */
-static int Resolve(const char* name, void* fn, size_t size)
-{
+static int Resolve(const char* name, void* fn, size_t size) {
     void* symbol = dlsym(g_library, name);
     if (symbol == NULL) {
         fprintf(stderr, "qorcam_sample: %s is missing: %s\n", name, dlerror());
@@ -30,8 +30,7 @@ static int Resolve(const char* name, void* fn, size_t size)
 
 /* The library is looked up by plain name first (the loader's search path),
  * then beside the sample's own executable, where the build puts both. */
-static void* LoadLibrary(void)
-{
+static void* LoadLibrary(void) {
     char path[4096];
     char* slash;
     ssize_t n;
@@ -46,13 +45,11 @@ static void* LoadLibrary(void)
     return dlopen(path, RTLD_NOW);
 }
 
-static void PrintLine(const char* line)
-{
+static void PrintLine(const char* line) {
     fputs(line, stdout);
 }
 
-int main(void)
-{
+int main(void) {
     RevisionFn revision;
     LastErrorFn lastError;
     AllocFn alloc;
@@ -78,9 +75,11 @@ int main(void)
     }
     if (!Resolve("QORCAM_GetLibraryRevision", &revision, sizeof revision) ||
         !Resolve("QORCAM_GetLastError", &lastError, sizeof lastError) ||
-        !Resolve("QORCAMFILTER_Alloc", &alloc, sizeof alloc) || !Resolve("QORCAMFILTER_OutPut", &output, sizeof output) ||
+        !Resolve("QORCAMFILTER_Alloc", &alloc, sizeof alloc) ||
+        !Resolve("QORCAMFILTER_OutPut", &output, sizeof output) ||
         !Resolve("QORCAMFILTER_GetAddr", &getAddr, sizeof getAddr) ||
-        !Resolve("QORCAMFILTER_Flush", &flush, sizeof flush) || !Resolve("QORCAMFILTER_Purge", &purge, sizeof purge) ||
+        !Resolve("QORCAMFILTER_Flush", &flush, sizeof flush) ||
+        !Resolve("QORCAMFILTER_Purge", &purge, sizeof purge) ||
         !Resolve("QORCAMFILTER_Free", &freeRing, sizeof freeRing)) {
         return 1;
     }

@@ -1,7 +1,7 @@
 // HandleRegistryTest: handle tests accept only live objects of the asked family and class.
+#include "HandleRegistry.h"
 #include "Base.h"
 #include "BasePort.h"
-#include "HandleRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,7 @@ struct CameraA : CBase {};
 struct CameraB : CBase {};
 struct Port : CBasePort {};
 
-TEST(HandleRegistry, AcceptsOnlyLiveObjectsOfTheAskedClass)
-{
+TEST(HandleRegistry, AcceptsOnlyLiveObjectsOfTheAskedClass) {
     auto& registry = CHandleRegistry::Instance();
     auto a = std::make_unique<CameraA>();
     auto port = std::make_unique<Port>();

@@ -16,21 +16,19 @@
 
 static volatile sig_atomic_t g_stop = 0;
 
-static void OnTerm(int sig)
-{
+static void OnTerm(int sig) {
     (void)sig;
     g_stop = 1;
 }
 
-static void Purges(long n)
-{
+static void Purges(long n) {
     long i;
     QORCAMFILTER_Alloc(2, 2, 0);
-    for (i = 0; i < n; ++i) QORCAMFILTER_Purge();
+    for (i = 0; i < n; ++i)
+        QORCAMFILTER_Purge();
 }
 
-static void MarkReady(void)
-{
+static void MarkReady(void) {
     char path[4096];
     const char* root = getenv("QORCAM_ROOT");
     FILE* f;
@@ -39,21 +37,22 @@ static void MarkReady(void)
     if (f != NULL) fclose(f);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) return 2;
     if (strcmp(argv[1], "trace") == 0 && argc > 2) {
         Purges(strtol(argv[2], NULL, 10));
     } else if (strcmp(argv[1], "loop") == 0) {
         QORCAMFILTER_Alloc(2, 2, 0);
-        for (;;) QORCAMFILTER_Purge();
+        for (;;)
+            QORCAMFILTER_Purge();
     } else if (strcmp(argv[1], "hold") == 0) {
         struct sigaction sa;
         memset(&sa, 0, sizeof sa);
         sa.sa_handler = OnTerm;
         sigaction(SIGTERM, &sa, NULL);
         MarkReady();
-        while (!g_stop) pause();
+        while (!g_stop)
+            pause();
     } else if (strcmp(argv[1], "exclude") == 0 && argc > 2) {
         char* date = NULL;
         QORCAM_LogCommonAreaGet((uint32_t)getpid(), &date);

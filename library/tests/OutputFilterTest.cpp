@@ -21,7 +21,8 @@ protected:
     // What a consumer opens by name.
     OutFilterControl* Control() {
         if (!consumerControl_.IsValid()) {
-            consumerControl_ = qorcam::os::SharedMemory("QORCAMOutFilterFile_Quillonmark_4242", sizeof(OutFilterControl));
+            consumerControl_ =
+                qorcam::os::SharedMemory("QORCAMOutFilterFile_Quillonmark_4242", sizeof(OutFilterControl));
         }
         return static_cast<OutFilterControl*>(consumerControl_.Data());
     }
@@ -31,15 +32,15 @@ protected:
     qorcam::os::SharedMemory consumerControl_;
 };
 
-TEST_F(OutputFilterTest, ControlBlockDescribesTheRing)
-{
+TEST_F(OutputFilterTest, ControlBlockDescribesTheRing) {
     struct Case {
         std::uint32_t width, height, imageSize, stride;
     };
     for (const Case c : {Case{640, 480, 1228800, 1228800}, Case{641, 480, 1230720, 1232896}}) {
         COutputFilter filter(kPid + c.width);
         ASSERT_EQ(filter.Alloc(c.width, c.height, 77), COutputFilter::kSuccess);
-        qorcam::os::SharedMemory control("QORCAMOutFilterFile_Quillonmark_" + std::to_string(kPid + c.width), 28);
+        qorcam::os::SharedMemory control("QORCAMOutFilterFile_Quillonmark_" + std::to_string(kPid + c.width),
+                                         28);
         const auto* block = static_cast<const OutFilterControl*>(control.Data());
         EXPECT_EQ(block->width, c.width);
         EXPECT_EQ(block->param, 77u);
@@ -52,8 +53,7 @@ TEST_F(OutputFilterTest, ControlBlockDescribesTheRing)
     }
 }
 
-TEST_F(OutputFilterTest, EveryCallButAllocNeedsARing)
-{
+TEST_F(OutputFilterTest, EveryCallButAllocNeedsARing) {
     void* address = nullptr;
     std::uint32_t pixel = 0;
     EXPECT_EQ(filter_.OutPut(&pixel), COutputFilter::kError);
@@ -63,8 +63,7 @@ TEST_F(OutputFilterTest, EveryCallButAllocNeedsARing)
     EXPECT_EQ(filter_.Free(), COutputFilter::kError);
 }
 
-TEST_F(OutputFilterTest, WithoutAConsumerTheNewestSlotIsOverwritten)
-{
+TEST_F(OutputFilterTest, WithoutAConsumerTheNewestSlotIsOverwritten) {
     ASSERT_EQ(filter_.Alloc(2, 2, 0), COutputFilter::kSuccess);
     std::vector<std::uint32_t> image(4, 0x11111111);
     EXPECT_EQ(filter_.OutPut(image.data()), COutputFilter::kSuccess);
@@ -86,8 +85,7 @@ TEST_F(OutputFilterTest, WithoutAConsumerTheNewestSlotIsOverwritten)
     EXPECT_EQ(Control()->writeIndex, 0u);
 }
 
-TEST_F(OutputFilterTest, FlushPublishesOnlyAStandingReservation)
-{
+TEST_F(OutputFilterTest, FlushPublishesOnlyAStandingReservation) {
     ASSERT_EQ(filter_.Alloc(2, 2, 0), COutputFilter::kSuccess);
     EXPECT_EQ(filter_.Flush(), COutputFilter::kNothing);
 
@@ -104,8 +102,7 @@ TEST_F(OutputFilterTest, FlushPublishesOnlyAStandingReservation)
     EXPECT_EQ(filter_.Flush(), COutputFilter::kNothing) << "an OutPut cancels the reservation";
 }
 
-TEST_F(OutputFilterTest, SecondAllocKeepsTheFirstRingAndFreeAllowsANewOne)
-{
+TEST_F(OutputFilterTest, SecondAllocKeepsTheFirstRingAndFreeAllowsANewOne) {
     ASSERT_EQ(filter_.Alloc(2, 2, 0), COutputFilter::kSuccess);
     EXPECT_EQ(filter_.Alloc(8, 8, 0), COutputFilter::kExists);
     EXPECT_EQ(Control()->width, 2u);
@@ -120,8 +117,7 @@ TEST_F(OutputFilterTest, SecondAllocKeepsTheFirstRingAndFreeAllowsANewOne)
     EXPECT_EQ(filter_.Alloc(4, 4, 0), COutputFilter::kSuccess);
 }
 
-TEST_F(OutputFilterTest, UnsafeInputFailsInsteadOfCorruptingMemory)
-{
+TEST_F(OutputFilterTest, UnsafeInputFailsInsteadOfCorruptingMemory) {
     EXPECT_EQ(filter_.Alloc(65536, 65536, 0), COutputFilter::kError) << "image size past 32 bits";
     EXPECT_EQ(filter_.Alloc(0, 480, 0), COutputFilter::kError) << "empty image";
     ASSERT_EQ(filter_.Alloc(2, 2, 0), COutputFilter::kSuccess);

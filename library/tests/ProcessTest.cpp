@@ -1,4 +1,5 @@
-// ProcessTest: the built library in real processes: trace lines, the shared trace area and process-id table, exclusion, the monitor start and the sample.
+// ProcessTest: the built library in real processes: trace lines, the shared trace area and process-id table,
+// exclusion, the monitor start and the sample.
 #include "TempRoot.h"
 #include "TraceReader.h"
 
@@ -31,11 +32,11 @@ Process Client(const std::vector<std::string>& args) {
 }
 
 // Drains the area until pred holds for everything read so far, or 10 s pass.
-template <class Pred>
-bool DrainUntil(qorcam::testing::TraceReader& reader, Lines& all, Pred pred) {
+template <class Pred> bool DrainUntil(qorcam::testing::TraceReader& reader, Lines& all, Pred pred) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < end) {
-        for (auto& l : reader.Drain()) all.push_back(std::move(l));
+        for (auto& l : reader.Drain())
+            all.push_back(std::move(l));
         if (pred(all)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -49,7 +50,9 @@ bool Contains(const Lines& lines, const std::string& text) {
     return false;
 }
 
-std::string Pid(const Process& p) { return "ProcessID=" + std::to_string(p.Id()) + "\n"; }
+std::string Pid(const Process& p) {
+    return "ProcessID=" + std::to_string(p.Id()) + "\n";
+}
 
 class LibraryProcessTest : public ::testing::Test {
 protected:
@@ -59,8 +62,7 @@ protected:
     qorcam::testing::TraceReader reader_;
 };
 
-TEST_F(LibraryProcessTest, EveryExportCallWritesStartAndEndLinesInTheExactFormat)
-{
+TEST_F(LibraryProcessTest, EveryExportCallWritesStartAndEndLinesInTheExactFormat) {
     reader_.SetLevel(1);
     Process client = Client({"trace", "1"});
     ASSERT_EQ(client.Wait(10000), 0);
@@ -87,18 +89,17 @@ TEST_F(LibraryProcessTest, EveryExportCallWritesStartAndEndLinesInTheExactFormat
     }
 }
 
-TEST_F(LibraryProcessTest, LevelZeroWritesNothing)
-{
+TEST_F(LibraryProcessTest, LevelZeroWritesNothing) {
     reader_.SetLevel(0);
     Process client = Client({"trace", "3"});
     ASSERT_EQ(client.Wait(10000), 0);
     EXPECT_EQ(reader_.Area().count, 0u);
 }
 
-TEST_F(LibraryProcessTest, TwoProcessesShareOneTraceAreaAndOneProcessTable)
-{
+TEST_F(LibraryProcessTest, TwoProcessesShareOneTraceAreaAndOneProcessTable) {
     reader_.SetLevel(1);
-    qorcam::os::SharedMemory tableArea(qorcam::shared::kProcessIdTableName, sizeof(qorcam::shared::ProcessIdTable));
+    qorcam::os::SharedMemory tableArea(qorcam::shared::kProcessIdTableName,
+                                       sizeof(qorcam::shared::ProcessIdTable));
     ASSERT_TRUE(tableArea.IsValid());
     const auto* table = static_cast<const qorcam::shared::ProcessIdTable*>(tableArea.Data());
 
@@ -115,7 +116,8 @@ TEST_F(LibraryProcessTest, TwoProcessesShareOneTraceAreaAndOneProcessTable)
     ASSERT_EQ(table->count, 2u);
     ASSERT_TRUE(root_.WaitReady(a.Id()));
     ASSERT_TRUE(root_.WaitReady(b.Id()));
-    EXPECT_TRUE((table->id[0] == a.Id() && table->id[1] == b.Id()) || (table->id[0] == b.Id() && table->id[1] == a.Id()));
+    EXPECT_TRUE((table->id[0] == a.Id() && table->id[1] == b.Id()) ||
+                (table->id[0] == b.Id() && table->id[1] == a.Id()));
 
     a.Kill(SIGTERM);
     ASSERT_EQ(a.Wait(10000), 0);
@@ -129,8 +131,7 @@ TEST_F(LibraryProcessTest, TwoProcessesShareOneTraceAreaAndOneProcessTable)
     }));
 }
 
-TEST_F(LibraryProcessTest, KillingAWriterMidTraceLeavesTheOthersWorking)
-{
+TEST_F(LibraryProcessTest, KillingAWriterMidTraceLeavesTheOthersWorking) {
     reader_.SetLevel(1);
     // Several rounds make it likely that one kill lands while the victim holds
     // the log mutex; whatever the moment, the next writer must get through.
@@ -144,19 +145,20 @@ TEST_F(LibraryProcessTest, KillingAWriterMidTraceLeavesTheOthersWorking)
         Process next = Client({"trace", "2"});
         ASSERT_EQ(next.Wait(10000), 0);
         lines.clear();
-        EXPECT_TRUE(DrainUntil(reader_, lines, [&](const Lines& l) { return Contains(l, "DLL DETACH " + Pid(next)); }))
+        EXPECT_TRUE(DrainUntil(reader_, lines,
+                               [&](const Lines& l) { return Contains(l, "DLL DETACH " + Pid(next)); }))
             << "round " << round;
     }
 }
 
-TEST_F(LibraryProcessTest, ExcludedProcessIsNotTracedAndLearnsTheBuildDate)
-{
+TEST_F(LibraryProcessTest, ExcludedProcessIsNotTracedAndLearnsTheBuildDate) {
     reader_.SetLevel(2);
     FILE* out = popen((std::string(QORCAM_LIBRARY_CLIENT) + " exclude 3; echo exit=$?").c_str(), "r");
     ASSERT_NE(out, nullptr);
     char buffer[256] = {};
     std::string text;
-    while (std::fgets(buffer, sizeof buffer, out) != nullptr) text += buffer;
+    while (std::fgets(buffer, sizeof buffer, out) != nullptr)
+        text += buffer;
     pclose(out);
     EXPECT_TRUE(std::regex_search(text, std::regex(R"(^[A-Z][a-z]{2} [ 1-3]\d \d{4}\nexit=0\n$)"))) << text;
 
@@ -170,8 +172,7 @@ TEST_F(LibraryProcessTest, ExcludedProcessIsNotTracedAndLearnsTheBuildDate)
     EXPECT_EQ(reader_.Drain().size(), 6u);
 }
 
-TEST_F(LibraryProcessTest, AttachStartsTheProgramNamedByMonitorPath)
-{
+TEST_F(LibraryProcessTest, AttachStartsTheProgramNamedByMonitorPath) {
     const std::string marker = root_.Path() + "/monitor-started";
     const std::string script = root_.Path() + "/fake-monitor.sh";
     {
@@ -185,19 +186,20 @@ TEST_F(LibraryProcessTest, AttachStartsTheProgramNamedByMonitorPath)
     Process client = Client({"trace", "0"});
     ASSERT_EQ(client.Wait(10000), 0);
     const auto start = std::chrono::steady_clock::now();
-    while (!std::filesystem::exists(marker) && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+    while (!std::filesystem::exists(marker) &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(std::filesystem::exists(marker));
 }
 
-TEST_F(LibraryProcessTest, SampleLoadsTheLibraryAndPrintsItsTraceLines)
-{
+TEST_F(LibraryProcessTest, SampleLoadsTheLibraryAndPrintsItsTraceLines) {
     FILE* out = popen((std::string(QORCAM_SAMPLE) + " 2>&1; echo exit=$?").c_str(), "r");
     ASSERT_NE(out, nullptr);
     char buffer[1100];
     std::string text;
-    while (std::fgets(buffer, sizeof buffer, out) != nullptr) text += buffer;
+    while (std::fgets(buffer, sizeof buffer, out) != nullptr)
+        text += buffer;
     pclose(out);
     EXPECT_NE(text.find("library revision 10106"), std::string::npos) << text;
     EXPECT_NE(text.find("DLL ATTACH"), std::string::npos) << text;

@@ -1,6 +1,6 @@
 // TraceLogTest: the writer's side of the trace area: levels, the 32 slots, exclusion and damaged counts.
-#include "TempRoot.h"
 #include "TraceLog.h"
+#include "TempRoot.h"
 #include "TraceReader.h"
 
 #include "os/Process.h"
@@ -37,14 +37,14 @@ protected:
     CTraceLog log_;
 };
 
-TEST_F(TraceLogTest, LevelDecidesWhichLinesAreWritten)
-{
+TEST_F(TraceLogTest, LevelDecidesWhichLinesAreWritten) {
     struct Case {
         std::uint32_t areaLevel;
         std::uint32_t lineLevel;
         bool written;
     };
-    const Case cases[] = {{0, 1, false}, {0, 2, false}, {1, 1, true}, {1, 2, false}, {2, 1, true}, {2, 2, true}};
+    const Case cases[] = {{0, 1, false}, {0, 2, false}, {1, 1, true},
+                          {1, 2, false}, {2, 1, true},  {2, 2, true}};
     for (const Case& c : cases) {
         reader_.SetLevel(c.areaLevel);
         Line(c.lineLevel, "x\n");
@@ -53,8 +53,7 @@ TEST_F(TraceLogTest, LevelDecidesWhichLinesAreWritten)
     }
 }
 
-TEST_F(TraceLogTest, LineCarriesTheTimePrefixAndEndsInALineFeed)
-{
+TEST_F(TraceLogTest, LineCarriesTheTimePrefixAndEndsInALineFeed) {
     reader_.SetLevel(1);
     qorcam::library::TheTraceLog().Open(&excluded_);
     qorcam::library::TraceExport(1, "QORCAM_Test", "Start");
@@ -63,16 +62,17 @@ TEST_F(TraceLogTest, LineCarriesTheTimePrefixAndEndsInALineFeed)
     const auto lines = reader_.Drain();
     ASSERT_EQ(lines.size(), 2u);
     const int pid = static_cast<int>(qorcam::os::Process::CurrentId());
-    const std::regex start(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}'\d{3}  QORCAM_Test {17} Start ThreadID=\d+, ProcessID=)" +
-                           std::to_string(pid) + "\n");
+    const std::regex start(
+        R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}'\d{3}  QORCAM_Test {17} Start ThreadID=\d+, ProcessID=)" +
+        std::to_string(pid) + "\n");
     EXPECT_TRUE(std::regex_match(lines[0], start)) << lines[0];
     EXPECT_NE(lines[1].find(" End   HCAMERA=0x0000000000000000, ThreadID="), std::string::npos) << lines[1];
 }
 
-TEST_F(TraceLogTest, ThirtyThirdPendingLineIsDroppedUntilTheReaderEmptiesTheArea)
-{
+TEST_F(TraceLogTest, ThirtyThirdPendingLineIsDroppedUntilTheReaderEmptiesTheArea) {
     reader_.SetLevel(1);
-    for (int i = 0; i < 33; ++i) Line(1, "line %d\n", i);
+    for (int i = 0; i < 33; ++i)
+        Line(1, "line %d\n", i);
     EXPECT_EQ(Count(), 32u);
     const auto lines = reader_.Drain();
     ASSERT_EQ(lines.size(), 32u);
@@ -83,8 +83,7 @@ TEST_F(TraceLogTest, ThirtyThirdPendingLineIsDroppedUntilTheReaderEmptiesTheArea
     EXPECT_NE(std::string(reader_.Area().slot[0]).find("after\n"), std::string::npos);
 }
 
-TEST_F(TraceLogTest, ExcludedProcessWritesNothing)
-{
+TEST_F(TraceLogTest, ExcludedProcessWritesNothing) {
     reader_.SetLevel(2);
     excluded_ = qorcam::os::Process::CurrentId();
     Line(1, "hidden\n");
@@ -94,16 +93,14 @@ TEST_F(TraceLogTest, ExcludedProcessWritesNothing)
     EXPECT_EQ(Count(), 1u);
 }
 
-TEST_F(TraceLogTest, DamagedCountIsTakenAsAFullArea)
-{
+TEST_F(TraceLogTest, DamagedCountIsTakenAsAFullArea) {
     reader_.SetLevel(1);
     reader_.Area().count = 100000;
     Line(1, "nowhere\n");
     EXPECT_EQ(reader_.Area().count, 100000u);
 }
 
-TEST_F(TraceLogTest, OverlongLineIsCutToItsSlotAndStillEndsTheLine)
-{
+TEST_F(TraceLogTest, OverlongLineIsCutToItsSlotAndStillEndsTheLine) {
     reader_.SetLevel(1);
     const std::string text(3000, 'a');
     Line(1, "%s\n", text.c_str());

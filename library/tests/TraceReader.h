@@ -25,7 +25,8 @@ public:
         std::vector<std::string> lines;
         os::NamedMutexLock lock(mutex_);
         const std::uint32_t count = shared::ClampedLogCount(Area().count);
-        for (std::uint32_t i = 0; i < count; ++i) lines.emplace_back(Area().slot[i]);
+        for (std::uint32_t i = 0; i < count; ++i)
+            lines.emplace_back(Area().slot[i]);
         Area().count = 0;
         return lines;
     }

@@ -1,4 +1,5 @@
-// Monitor: CMonitor, the device monitor program that tells library processes of USB3 Vision devices coming and going.
+// Monitor: CMonitor, the device monitor program that tells library processes of USB3 Vision devices coming
+// and going.
 #include "Monitor.h"
 
 #include "QorCamShared.h"
@@ -50,10 +51,9 @@ int CMonitor::Run() {
     folder_ = DeviceClassFolder();
     os::Paths::CreateFolder(folder_);
     const int notifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    bool watching = notifyFd >= 0 &&
-                    inotify_add_watch(notifyFd, folder_.c_str(),
-                                      IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                          IN_MOVE_SELF) >= 0;
+    bool watching = notifyFd >= 0 && inotify_add_watch(notifyFd, folder_.c_str(),
+                                                       IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                                           IN_DELETE_SELF | IN_MOVE_SELF) >= 0;
     paths_.Append(CDevicePathList::Scan(folder_));
 
     for (;;) {

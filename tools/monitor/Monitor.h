@@ -1,4 +1,5 @@
-// Monitor: CMonitor, the device monitor program that tells library processes of USB3 Vision devices coming and going.
+// Monitor: CMonitor, the device monitor program that tells library processes of USB3 Vision devices coming
+// and going.
 #pragma once
 
 #include "DevicePathList.h"

@@ -46,7 +46,8 @@ void CProcessEventList::Clear() {
 std::vector<std::uint32_t> CProcessEventList::ProcessIds() const {
     std::lock_guard<std::mutex> guard(lock_);
     std::vector<std::uint32_t> ids;
-    for (const Record& r : records_) ids.push_back(r.processId);
+    for (const Record& r : records_)
+        ids.push_back(r.processId);
     return ids;
 }
 

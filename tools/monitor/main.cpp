@@ -1,4 +1,6 @@
 // main: the QorCamMonitor program.
 #include "Monitor.h"
 
-int main() { return qorcam::monitor::CMonitor().Run(); }
+int main() {
+    return qorcam::monitor::CMonitor().Run();
+}

@@ -6,8 +6,7 @@
 using qorcam::monitor::CDevicePathList;
 using Paths = std::vector<std::string>;
 
-TEST(DevicePathList, OnlyAChangeOfTheSetCounts)
-{
+TEST(DevicePathList, OnlyAChangeOfTheSetCounts) {
     struct Case {
         const char* what;
         Paths stored, current;
@@ -32,8 +31,7 @@ TEST(DevicePathList, OnlyAChangeOfTheSetCounts)
     }
 }
 
-TEST(DevicePathList, SecondScanWithoutChangeSetsNothing)
-{
+TEST(DevicePathList, SecondScanWithoutChangeSetsNothing) {
     CDevicePathList list;
     list.Append({});
     EXPECT_TRUE(list.Update({"x"}));

@@ -1,4 +1,5 @@
-// MonitorProcessTest: the monitor program with real library processes: one instance, SIGTERM, and device changes signalled within a second.
+// MonitorProcessTest: the monitor program with real library processes: one instance, SIGTERM, and device
+// changes signalled within a second.
 #include "TempRoot.h"
 
 #include "QorCamShared.h"
@@ -67,8 +68,7 @@ void Drain(qorcam::os::NamedEvent& e) {
     }
 }
 
-TEST(MonitorProcess, SecondInstanceEndsAtOnceAndSigtermEndsTheFirst)
-{
+TEST(MonitorProcess, SecondInstanceEndsAtOnceAndSigtermEndsTheFirst) {
     qorcam::testing::TempRoot root;
     {
         qorcam::os::NamedMutex other(qorcam::shared::kMonitorMutexName);
@@ -83,8 +83,7 @@ TEST(MonitorProcess, SecondInstanceEndsAtOnceAndSigtermEndsTheFirst)
     EXPECT_EQ(monitor.Wait(10000), 0);
 }
 
-TEST(MonitorProcess, InstanceKilledHoldingTheMutexDoesNotBlockTheNext)
-{
+TEST(MonitorProcess, InstanceKilledHoldingTheMutexDoesNotBlockTheNext) {
     qorcam::testing::TempRoot root;
     Process first = Spawn(QORCAM_MONITOR);
     // Wait until the first instance owns the single-instance mutex.
@@ -110,18 +109,21 @@ TEST(MonitorProcess, InstanceKilledHoldingTheMutexDoesNotBlockTheNext)
     EXPECT_EQ(next.Wait(10000), 0);
 }
 
-TEST(MonitorProcess, SignalsEveryLibraryProcessWithinASecondOfADeviceChange)
-{
+TEST(MonitorProcess, SignalsEveryLibraryProcessWithinASecondOfADeviceChange) {
     qorcam::testing::TempRoot root;
     const std::string folder = DeviceFolder();
     Process monitor = Spawn(QORCAM_MONITOR);
     Process a = Spawn(QORCAM_LIBRARY_CLIENT, {"hold"});
     Process b = Spawn(QORCAM_LIBRARY_CLIENT, {"hold"});
 
-    qorcam::os::SharedMemory tableArea(qorcam::shared::kProcessIdTableName, sizeof(qorcam::shared::ProcessIdTable));
+    qorcam::os::SharedMemory tableArea(qorcam::shared::kProcessIdTableName,
+                                       sizeof(qorcam::shared::ProcessIdTable));
     const auto* table = static_cast<const qorcam::shared::ProcessIdTable*>(tableArea.Data());
-    for (int i = 0; i < 1000 && table->count < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 1000 && table->count < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(table->count, 2u);
+    ASSERT_TRUE(root.WaitReady(a.Id()));
+    ASSERT_TRUE(root.WaitReady(b.Id()));
 
     auto eventA = UsbEvent(a.Id());
     auto eventB = UsbEvent(b.Id());

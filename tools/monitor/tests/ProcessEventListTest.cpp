@@ -1,4 +1,5 @@
-// ProcessEventListTest: one named event per listed process, kept across reconciles and closed when the process leaves.
+// ProcessEventListTest: one named event per listed process, kept across reconciles and closed when the
+// process leaves.
 #include "ProcessEventList.h"
 #include "TempRoot.h"
 
@@ -20,8 +21,7 @@ qorcam::os::NamedEvent UsbEvent(std::uint32_t pid) {
                                   qorcam::os::ResetMode::Auto);
 }
 
-TEST(ProcessEventList, FollowsTheTableAndSetsEveryListedProcess)
-{
+TEST(ProcessEventList, FollowsTheTableAndSetsEveryListedProcess) {
     qorcam::testing::TempRoot root;
     CProcessEventList list;
     const std::uint32_t first[] = {101, 202};
@@ -38,7 +38,8 @@ TEST(ProcessEventList, FollowsTheTableAndSetsEveryListedProcess)
 
     const std::uint32_t second[] = {303, 202};
     list.Reconcile(second, 2);
-    EXPECT_EQ(list.ProcessIds(), (std::vector<std::uint32_t>{303, 202})) << "table order; 202 keeps its record";
+    EXPECT_EQ(list.ProcessIds(), (std::vector<std::uint32_t>{303, 202}))
+        << "table order; 202 keeps its record";
     list.SetAll();
     EXPECT_FALSE(e101.Wait(0)) << "a process that left is no longer signalled";
     EXPECT_TRUE(e202.Wait(0));
@@ -48,8 +49,7 @@ TEST(ProcessEventList, FollowsTheTableAndSetsEveryListedProcess)
     EXPECT_TRUE(list.ProcessIds().empty());
 }
 
-TEST(ProcessEventList, ReadsAtMost256Entries)
-{
+TEST(ProcessEventList, ReadsAtMost256Entries) {
     qorcam::testing::TempRoot root;
     std::vector<std::uint32_t> ids(300);
     std::iota(ids.begin(), ids.end(), 1000u);

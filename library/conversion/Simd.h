@@ -1,0 +1,137 @@
+// Vector building blocks of the hot kernels (x86-64 with AVX2, internal).
+//
+// Every function here is compiled for AVX2 and called only after
+// UseSimd() said yes, so the library still runs, on its scalar code, on a
+// processor without it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QORCAM_CONV_SIMD 1
+#include <immintrin.h>
+#define QC_SIMD __attribute__((target("avx2"), always_inline)) inline
+#else
+#define QORCAM_CONV_SIMD 0
+#endif
+
+namespace qorcam::conversion {
+
+// True when the vector kernels may run: the processor has AVX2 and the
+// scalar kernels were not asked for.
+bool UseSimd();
+// Makes every kernel take its scalar path (tests compare both paths).
+void ForceScalarKernels(bool scalar);
+
+#if QORCAM_CONV_SIMD
+namespace simd {
+
+QC_SIMD __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+QC_SIMD void Save(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+QC_SIMD __m128i Reverse(__m128i v) {
+    return _mm_shuffle_epi8(v, _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
+}
+
+// floor((a + b) / 2) per byte.
+QC_SIMD __m128i FloorAvg(__m128i a, __m128i b) {
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+
+// floor((a + b + c + d) / 4) per byte, exactly, without widening.
+QC_SIMD __m128i FloorAvg4(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i h = FloorAvg(a, b);
+    const __m128i v = FloorAvg(c, d);
+    // The two halves dropped a bit each; both together make one more unit.
+    const __m128i carry = _mm_and_si128(_mm_xor_si128(a, b), _mm_xor_si128(c, d));
+    const __m128i odd = _mm_and_si128(_mm_xor_si128(h, v), one);
+    return _mm_sub_epi8(_mm_avg_epu8(h, v), _mm_andnot_si128(carry, odd));
+}
+
+// Stores 16 pixels from planes b, g, r: 48 bytes of B G R, or 64 bytes of
+// B G R x where x keeps the destination's old fourth byte.
+template <int P> QC_SIMD void StoreBgr(uint8_t* d, __m128i b, __m128i g, __m128i r) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
+    const __m128i r0Lo = _mm_unpacklo_epi8(r, zero), r0Hi = _mm_unpackhi_epi8(r, zero);
+    __m128i q0 = _mm_unpacklo_epi16(bgLo, r0Lo), q1 = _mm_unpackhi_epi16(bgLo, r0Lo);
+    __m128i q2 = _mm_unpacklo_epi16(bgHi, r0Hi), q3 = _mm_unpackhi_epi16(bgHi, r0Hi);
+    if constexpr (P == 4) {
+        const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        Save(d, _mm_or_si128(q0, _mm_and_si128(Load(d), keep)));
+        Save(d + 16, _mm_or_si128(q1, _mm_and_si128(Load(d + 16), keep)));
+        Save(d + 32, _mm_or_si128(q2, _mm_and_si128(Load(d + 32), keep)));
+        Save(d + 48, _mm_or_si128(q3, _mm_and_si128(Load(d + 48), keep)));
+    } else {
+        const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+        q0 = _mm_shuffle_epi8(q0, pack);
+        q1 = _mm_shuffle_epi8(q1, pack);
+        q2 = _mm_shuffle_epi8(q2, pack);
+        q3 = _mm_shuffle_epi8(q3, pack);
+        Save(d, _mm_or_si128(q0, _mm_slli_si128(q1, 12)));
+        Save(d + 16, _mm_or_si128(_mm_srli_si128(q1, 4), _mm_slli_si128(q2, 8)));
+        Save(d + 32, _mm_or_si128(_mm_srli_si128(q2, 8), _mm_slli_si128(q3, 4)));
+    }
+}
+
+// Splits 16 pixels of 3 bytes (48 bytes at s) into their three planes.
+QC_SIMD void Split3(const uint8_t* s, __m128i& c0, __m128i& c1, __m128i& c2) {
+    const __m128i a = Load(s), b = Load(s + 16), c = Load(s + 32);
+    // Byte k of plane j comes from source byte 3k + j.
+    c0 = _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(a, _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+                     _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1))),
+        _mm_shuffle_epi8(c, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13)));
+    c1 = _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(a, _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+                     _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1))),
+        _mm_shuffle_epi8(c, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14)));
+    c2 = _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(a, _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+                     _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1))),
+        _mm_shuffle_epi8(c, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15)));
+}
+
+// 16 samples of 16 bits (32 bytes at s) reduced to bytes: optionally
+// byte-swapped, shifted right, low 8 bits kept.
+QC_SIMD __m128i Reduce16(const uint8_t* s, bool swap, __m128i shift) {
+    __m128i lo = Load(s), hi = Load(s + 16);
+    if (swap) {
+        const __m128i sw = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+        lo = _mm_shuffle_epi8(lo, sw);
+        hi = _mm_shuffle_epi8(hi, sw);
+    }
+    const __m128i mask = _mm_set1_epi16(0xFF);
+    lo = _mm_and_si128(_mm_srl_epi16(lo, shift), mask);
+    hi = _mm_and_si128(_mm_srl_epi16(hi, shift), mask);
+    return _mm_packus_epi16(lo, hi);
+}
+
+// 16 samples packed two in 3 bytes (24 bytes at s), most significant
+// bits first: bytes 3k and 3k + 2.
+QC_SIMD __m128i UnpackMsb(const uint8_t* s) {
+    const __m128i a = Load(s), b = Load(s + 8);
+    return _mm_or_si128(
+        _mm_shuffle_epi8(a, _mm_setr_epi8(0, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, -1, -1, -1, -1, -1)),
+        _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, 12, 13, 15)));
+}
+
+// 16 samples packed two in 3 bytes, least significant bits first: the top
+// 8 of 12 bits are (b0 >> 4 | b1 << 4) for sample 2k and b2 for 2k + 1.
+QC_SIMD __m128i UnpackLsb(const uint8_t* s) {
+    const __m128i a = Load(s), b = Load(s + 8);
+    const __m128i even = _mm_or_si128(
+        _mm_shuffle_epi8(a, _mm_setr_epi8(0, 1, 3, 4, 6, 7, 9, 10, 12, 13, -1, -1, -1, -1, -1, -1)),
+        _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 7, 8, 10, 11, 13, 14)));
+    const __m128i odd = _mm_or_si128(
+        _mm_shuffle_epi8(a, _mm_setr_epi8(-1, 2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1)),
+        _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, -1, 12, -1, 15)));
+    return _mm_or_si128(_mm_and_si128(_mm_srli_epi16(even, 4), _mm_set1_epi16(0xFF)), odd);
+}
+
+} // namespace simd
+#endif
+
+} // namespace qorcam::conversion
