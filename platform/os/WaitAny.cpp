@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <iterator>
 #include <poll.h>
 #include <vector>
 
@@ -19,7 +20,14 @@ std::uint64_t MonotonicMs() {
 
 int WaitAny(std::span<Waitable* const> objects, std::uint32_t timeoutMs) {
     if (objects.empty()) return kWaitFailed;
-    std::vector<pollfd> fds(objects.size());
+    // Most waits are on one to a few objects: no allocation for those.
+    pollfd local[8];
+    std::vector<pollfd> many;
+    pollfd* fds = local;
+    if (objects.size() > std::size(local)) {
+        many.resize(objects.size());
+        fds = many.data();
+    }
     for (std::size_t i = 0; i < objects.size(); ++i) {
         if (objects[i] == nullptr || objects[i]->PollFd() < 0) return kWaitFailed;
         fds[i] = pollfd{objects[i]->PollFd(), POLLIN, 0};
@@ -35,14 +43,16 @@ int WaitAny(std::span<Waitable* const> objects, std::uint32_t timeoutMs) {
         if (timeoutMs != kInfinite) {
             const std::uint64_t elapsed = MonotonicMs() - start;
             if (elapsed >= timeoutMs) return kWaitTimeout;
-            wait = static_cast<int>(timeoutMs - elapsed);
+            // poll takes an int: long time-outs are waited in slices.
+            const std::uint64_t left = timeoutMs - elapsed;
+            wait = left > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(left);
         }
-        const int n = poll(fds.data(), fds.size(), wait);
+        const int n = poll(fds, objects.size(), wait);
         if (n < 0 && errno != EINTR) return kWaitFailed;
         // A descriptor that reports an error or hang-up would spin; such an
         // object can't be signalled any more.
-        for (const pollfd& p : fds) {
-            if (p.revents & (POLLERR | POLLNVAL)) return kWaitFailed;
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            if (fds[i].revents & (POLLERR | POLLNVAL)) return kWaitFailed;
         }
         // n == 0: the time-out; the loop re-checks the objects once more and
         // then reports it, so a signal that arrived at the last moment counts.

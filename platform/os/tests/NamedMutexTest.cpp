@@ -14,6 +14,17 @@ namespace {
 
 using NamedMutexTest = test::RootFixture;
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
+// The thread sanitizer keeps a mutex whose owner died as held by that owner.
+#define SKIP_UNDER_THREAD_SANITIZER()                                                                          \
+    if (kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer does not model robust mutexes"
+
+
 TEST_F(NamedMutexTest, ExcludesOtherThreadsAndNestsForTheOwner) {
     NamedMutex a("QORCAMLogMutex_Test");
     NamedMutex b("QORCAMLogMutex_Test");
@@ -27,7 +38,9 @@ TEST_F(NamedMutexTest, ExcludesOtherThreadsAndNestsForTheOwner) {
     Thread t;
     ASSERT_TRUE(t.Start([&] {
         other = static_cast<int>(b.Lock(30));
-        EXPECT_FALSE(b.Unlock()); // not the owner
+        if (!kThreadSanitizer) {
+            EXPECT_FALSE(b.Unlock()); // not the owner (a misuse the sanitizer reports)
+        }
     }));
     t.Join();
     EXPECT_EQ(other.load(), static_cast<int>(LockResult::Timeout));
@@ -44,6 +57,7 @@ TEST_F(NamedMutexTest, ExcludesOtherThreadsAndNestsForTheOwner) {
 }
 
 TEST_F(NamedMutexTest, ThreadThatEndsHoldingItHandsOverOwnerDied) {
+    SKIP_UNDER_THREAD_SANITIZER();
     NamedMutex mutex("Abandoned");
     Thread t;
     ASSERT_TRUE(t.Start([&] { EXPECT_EQ(mutex.Lock(), LockResult::Acquired); }));
@@ -55,6 +69,7 @@ TEST_F(NamedMutexTest, ThreadThatEndsHoldingItHandsOverOwnerDied) {
 }
 
 TEST_F(NamedMutexTest, ChildKilledWhileHoldingItDoesNotHangTheParent) {
+    SKIP_UNDER_THREAD_SANITIZER();
     auto child = SpawnChild("hold-mutex", {"QORCAMProcessIdTBLMutex_Test"});
     ASSERT_TRUE(child.has_value());
     NamedEvent ready("QORCAMProcessIdTBLMutex_Test.ready", ResetMode::Manual);
@@ -89,6 +104,7 @@ TEST_F(NamedMutexTest, InvalidMutexFailsEveryCall) {
 }
 
 TEST_F(NamedMutexTest, ClosingWhileHeldKeepsItHeldUntilTheOwnerEnds) {
+    SKIP_UNDER_THREAD_SANITIZER();
     NamedMutex other("Closed");
     Event locked(ResetMode::Manual);
     Event close(ResetMode::Manual);

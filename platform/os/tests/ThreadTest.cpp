@@ -111,6 +111,7 @@ TEST(Thread, PriorityOfARunningThreadCanBeChanged) {
     ASSERT_TRUE(seenIt.Wait(5000));
     EXPECT_EQ(seen.policy == SCHED_FIFO, now == ThreadPriority::TimeCritical);
     done.Set();
+    thread.Join();
 }
 
 TEST(LastError, IsPerThread) {
