@@ -1,9 +1,9 @@
 // Event: an eventfd whose counter is the signalled state.
 #include "os/Event.h"
 
-#include <cerrno>
+#include "os/Descriptor.h"
+
 #include <cstdint>
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <utility>
@@ -32,39 +32,21 @@ Event& Event::operator=(Event&& other) noexcept {
 }
 
 void Event::Set() {
-    if (fd_ < 0) return;
-    const std::uint64_t one = 1;
-    // EAGAIN only when the counter is near its limit: already signalled.
-    ssize_t r;
-    do {
-        r = write(fd_, &one, sizeof one);
-    } while (r < 0 && errno == EINTR);
+    // Refused only when the counter is near its limit: already signalled.
+    detail::AddCounter(fd_, 1);
 }
 
 void Event::Reset() {
-    if (fd_ < 0) return;
     std::uint64_t value;
-    ssize_t r;
-    do {
-        r = read(fd_, &value, sizeof value);
-    } while (r < 0 && errno == EINTR);
+    detail::ReadCounter(fd_, value);
 }
 
-bool Event::IsSet() const {
-    if (fd_ < 0) return false;
-    pollfd p{fd_, POLLIN, 0};
-    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-}
+bool Event::IsSet() const { return detail::IsReadable(fd_); }
 
 bool Event::TryAcquire() {
     if (mode_ == ResetMode::Manual) return IsSet();
-    if (fd_ < 0) return false;
     std::uint64_t value;
-    ssize_t r;
-    do {
-        r = read(fd_, &value, sizeof value);
-    } while (r < 0 && errno == EINTR);
-    return r == static_cast<ssize_t>(sizeof value);
+    return detail::ReadCounter(fd_, value);
 }
 
 } // namespace qorcam::os

@@ -1,13 +1,13 @@
 // NamedEvent: a named pipe whose pending bytes are the signalled state.
 #include "os/NamedEvent.h"
 
+#include "os/Descriptor.h"
 #include "os/NamedObjectFile.h"
 #include "os/Paths.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -124,11 +124,7 @@ void NamedEvent::Reset() {
     if (fifo_ >= 0) Drain(fifo_);
 }
 
-bool NamedEvent::IsSet() const {
-    if (fifo_ < 0) return false;
-    pollfd p{fifo_, POLLIN, 0};
-    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-}
+bool NamedEvent::IsSet() const { return detail::IsReadable(fifo_); }
 
 bool NamedEvent::TryAcquire() {
     if (mode_ == ResetMode::Manual) return IsSet();

@@ -1,7 +1,8 @@
 // Semaphore: an eventfd in semaphore mode, with the count mirrored to enforce the maximum.
 #include "os/Semaphore.h"
 
-#include <cerrno>
+#include "os/Descriptor.h"
+
 #include <cstdint>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -26,12 +27,7 @@ bool Semaphore::Release(std::uint32_t count) {
     do {
         if (count > maximum_ - current) return false;
     } while (!count_.compare_exchange_weak(current, current + count));
-    const std::uint64_t add = count;
-    ssize_t r;
-    do {
-        r = write(fd_, &add, sizeof add);
-    } while (r < 0 && errno == EINTR);
-    if (r != static_cast<ssize_t>(sizeof add)) {
+    if (!detail::AddCounter(fd_, count)) {
         count_.fetch_sub(count);
         return false;
     }
@@ -39,13 +35,8 @@ bool Semaphore::Release(std::uint32_t count) {
 }
 
 bool Semaphore::TryAcquire() {
-    if (fd_ < 0) return false;
     std::uint64_t value;
-    ssize_t r;
-    do {
-        r = read(fd_, &value, sizeof value);
-    } while (r < 0 && errno == EINTR);
-    if (r != static_cast<ssize_t>(sizeof value)) return false;
+    if (!detail::ReadCounter(fd_, value)) return false;
     count_.fetch_sub(1);
     return true;
 }
