@@ -7,7 +7,6 @@
 #include "gentl/CDevice.h"
 #include "gentl/CTL.h"
 #include "gentl/InfoFillers.h"
-#include "gentl/Producer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,35 +22,25 @@ CDataStream::~CDataStream() {
     if (m_device) m_device->ForgetDataStream(this);
 }
 
-void CDataStream::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
+CEventObj& CDataStream::EventSourceOf(EVENT_TYPE type) {
     CEventObj* source = nullptr;
     if (type == EVENT_ERROR) source = &m_errorEvent;
     if (type == EVENT_NEW_BUFFER) source = m_newBufferEvent.get();
-    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
-    source->Start();
-    *event = ToHandle(source);
+    return RequireEventSource(source, type);
 }
 
-void CDataStream::UnregisterEvent(EVENT_TYPE type) {
-    CEventObj* source = nullptr;
-    if (type == EVENT_ERROR) source = &m_errorEvent;
-    if (type == EVENT_NEW_BUFFER) source = m_newBufferEvent.get();
-    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
-    source->Stop();
+void CDataStream::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
+    CEventObj& source = EventSourceOf(type);
+    source.Start();
+    *event = ToHandle(&source);
 }
+
+void CDataStream::UnregisterEvent(EVENT_TYPE type) { EventSourceOf(type).Stop(); }
 
 void CDataStream::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    PortInfoValues values;
-    values.id = "DS" + std::to_string(m_index);
-    values.vendor = GetProducerVendorName();
-    values.model = GetProducerModelName();
-    values.tltype = GetProducerTLType();
-    values.module = "TLDataStream";
-    values.littleEndian = values.accessRead = values.accessWrite = true;
-    values.bigEndian = values.accessNA = values.accessNI = false;
-    CTL* tl = m_device ? m_device->GetSystem() : nullptr;
-    values.version = tl ? tl->FormatVersion(tl->GetVersion()) : FormatProducerVersion(GetProducerVersion());
-    values.portName = "StreamPort";
+    PortInfoValues values = ModulePortInfo("DS" + std::to_string(m_index), "TLDataStream", "StreamPort",
+                                           SystemVersionText(m_device ? m_device->GetSystem() : nullptr));
+    values.accessRead = values.accessWrite = true;
     values.refuseUnknown = false;
     AnswerPortInfo(values, cmd, type, buffer, size);
 }

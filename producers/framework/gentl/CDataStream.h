@@ -54,6 +54,8 @@ public:
     CDataStreamEventNewBuffer& GetNewBufferEvent() { return *m_newBufferEvent; }
 
 private:
+    CEventObj& EventSourceOf(EVENT_TYPE type);
+
     CDevice* m_device;
     uint32_t m_index;
     std::string m_id;

@@ -5,7 +5,6 @@
 #include "gentl/CInterface.h"
 #include "gentl/CTL.h"
 #include "gentl/InfoFillers.h"
-#include "gentl/Producer.h"
 
 #include <stdexcept>
 
@@ -54,32 +53,21 @@ void CDevice::ForgetDataStream(CDataStream* stream) {
 }
 
 void CDevice::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    PortInfoValues values;
-    values.id = "DEV::" + m_id;
-    values.vendor = GetProducerVendorName();
-    values.model = GetProducerModelName();
-    values.tltype = GetProducerTLType();
-    values.module = "Device";
-    values.littleEndian = values.accessRead = values.accessWrite = true;
-    values.bigEndian = values.accessNA = values.accessNI = false;
-    values.version = m_tl ? m_tl->FormatVersion(m_tl->GetVersion()) : FormatProducerVersion(GetProducerVersion());
-    values.portName = "DevicePort";
+    PortInfoValues values = ModulePortInfo("DEV::" + m_id, "Device", "DevicePort", SystemVersionText(m_tl));
+    values.accessRead = values.accessWrite = true;
     AnswerPortInfo(values, cmd, type, buffer, size);
 }
 
 CEventObj* CDevice::EventSource(EVENT_TYPE) { return nullptr; }
 
 void CDevice::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
-    CEventObj* source = type == EVENT_ERROR ? &m_errorEvent : EventSource(type);
-    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
-    source->Start();
-    *event = ToHandle(source);
+    CEventObj& source = RequireEventSource(type == EVENT_ERROR ? &m_errorEvent : EventSource(type), type);
+    source.Start();
+    *event = ToHandle(&source);
 }
 
 void CDevice::UnregisterEvent(EVENT_TYPE type) {
-    CEventObj* source = type == EVENT_ERROR ? &m_errorEvent : EventSource(type);
-    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
-    source->Stop();
+    RequireEventSource(type == EVENT_ERROR ? &m_errorEvent : EventSource(type), type).Stop();
 }
 
 } // namespace GenICam::Client

@@ -2,8 +2,10 @@
 #include "gentl/CEventObj.h"
 
 #include "gentl/HandleRegistry.h"
+#include "gentl/InfoFillers.h"
 
 #include <chrono>
+#include <stdexcept>
 
 namespace GenICam::Client {
 
@@ -28,6 +30,11 @@ bool CEventObj::WaitSignal(std::unique_lock<std::mutex>& held, uint64_t timeout)
     }
     m_signalled = false;
     return true;
+}
+
+CEventObj& RequireEventSource(CEventObj* source, EVENT_TYPE type) {
+    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
+    return *source;
 }
 
 } // namespace GenICam::Client

@@ -45,6 +45,10 @@ private:
     bool m_signalled = false;
 };
 
+// The event source a module offers for `type`; null (not offered) throws runtime_error
+// "Event ID <type> not implemented".
+CEventObj& RequireEventSource(CEventObj* source, EVENT_TYPE type);
+
 // The handle value of an event object, as the consumer sees it.
 inline EVENT_HANDLE ToHandle(CEventObj* event) { return event; }
 

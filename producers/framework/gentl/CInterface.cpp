@@ -40,32 +40,20 @@ void CInterface::GetInfo(INTERFACE_INFO_CMD cmd, INFO_DATATYPE* type, void* buff
 }
 
 void CInterface::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    PortInfoValues values;
-    values.id = m_info->GetID();
-    values.vendor = GetProducerVendorName();
-    values.model = GetProducerModelName();
-    values.tltype = GetProducerTLType();
-    values.module = "TLInterface";
-    values.littleEndian = true;
-    values.bigEndian = values.accessRead = values.accessWrite = values.accessNA = values.accessNI = false;
-    values.version = m_tl ? m_tl->FormatVersion(m_tl->GetVersion()) : FormatProducerVersion(GetProducerVersion());
-    values.portName = "InterfacePort";
-    AnswerPortInfo(values, cmd, type, buffer, size);
+    AnswerPortInfo(ModulePortInfo(m_info->GetID(), "TLInterface", "InterfacePort", SystemVersionText(m_tl)), cmd, type,
+                   buffer, size);
 }
 
 CEventObj* CInterface::EventSource(EVENT_TYPE) { return nullptr; }
 
 void CInterface::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
-    CEventObj* source = type == EVENT_CUSTOM_BUS ? &m_busEvent : EventSource(type);
-    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
-    source->Start();
-    *event = ToHandle(source);
+    CEventObj& source = RequireEventSource(type == EVENT_CUSTOM_BUS ? &m_busEvent : EventSource(type), type);
+    source.Start();
+    *event = ToHandle(&source);
 }
 
 void CInterface::UnregisterEvent(EVENT_TYPE type) {
-    CEventObj* source = type == EVENT_CUSTOM_BUS ? &m_busEvent : EventSource(type);
-    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
-    source->Stop();
+    RequireEventSource(type == EVENT_CUSTOM_BUS ? &m_busEvent : EventSource(type), type).Stop();
 }
 
 } // namespace GenICam::Client

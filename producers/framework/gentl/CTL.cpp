@@ -18,6 +18,10 @@ std::string GetProducerFileName() {
     return path.substr(slash + 1);
 }
 
+std::string SystemVersionText(CTL* tl) {
+    return tl ? tl->FormatVersion(tl->GetVersion()) : FormatProducerVersion(GetProducerVersion());
+}
+
 bool AnswerLibraryInfo(TL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
     switch (cmd) {
     case TL_INFO_VENDOR: CopyInfoString(buffer, size, type, GetProducerVendorName()); return true;
@@ -44,17 +48,7 @@ CTL::~CTL() {
 }
 
 void CTL::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    PortInfoValues values;
-    values.id = "0";
-    values.vendor = GetProducerVendorName();
-    values.model = GetProducerModelName();
-    values.tltype = GetProducerTLType();
-    values.module = "TLSystem";
-    values.littleEndian = true;
-    values.bigEndian = values.accessRead = values.accessWrite = values.accessNA = values.accessNI = false;
-    values.version = FormatVersion(GetVersion());
-    values.portName = "TLPort";
-    AnswerPortInfo(values, cmd, type, buffer, size);
+    AnswerPortInfo(ModulePortInfo("0", "TLSystem", "TLPort", FormatVersion(GetVersion())), cmd, type, buffer, size);
 }
 
 uint32_t CTL::GetNumInterfaces() {

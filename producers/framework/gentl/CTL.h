@@ -51,6 +51,8 @@ private:
 // The answers common to GCGetInfo and TLGetInfo for commands 1 to 7 (TL_INFO_ID is answered apart).
 // Returns false for a command outside 0 to 7.
 bool AnswerLibraryInfo(TL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size);
+// The version text of a module's system module (the producer's own when there is none).
+std::string SystemVersionText(CTL* tl);
 // The producer's file name (the path after its last '/'); empty when the path has none.
 std::string GetProducerFileName();
 

@@ -7,58 +7,54 @@
 namespace GenICam::Client::HandleRegistry {
 namespace {
 
-struct Registry {
-    std::mutex lock;
-    std::unordered_set<const void*> modules;
-    std::unordered_set<const void*> events;
+// One set of live addresses under its own lock.
+class LiveSet {
+public:
+    void Add(const void* p) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_live.insert(p);
+    }
+    void Remove(const void* p) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_live.erase(p);
+    }
+    bool Contains(const void* p) {
+        if (!p) return false;
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_live.count(p) != 0;
+    }
+
+private:
+    std::mutex m_lock;
+    std::unordered_set<const void*> m_live;
 };
 
 // Never destroyed: objects may still unregister from static destructors at unload.
-Registry& Instance() {
-    static Registry* registry = new Registry;
-    return *registry;
+LiveSet& Modules() {
+    static LiveSet* set = new LiveSet;
+    return *set;
+}
+
+LiveSet& Events() {
+    static LiveSet* set = new LiveSet;
+    return *set;
 }
 
 } // namespace
 
-void AddModule(ICommonBase* module) {
-    Registry& r = Instance();
-    std::lock_guard<std::mutex> guard(r.lock);
-    r.modules.insert(module);
-}
+void AddModule(ICommonBase* module) { Modules().Add(module); }
+void RemoveModule(ICommonBase* module) { Modules().Remove(module); }
 
-void RemoveModule(ICommonBase* module) {
-    Registry& r = Instance();
-    std::lock_guard<std::mutex> guard(r.lock);
-    r.modules.erase(module);
-}
-
+// Only addresses of live objects are converted back to pointers, never the consumer's raw value.
 ICommonBase* FindModule(const void* handle) {
-    if (!handle) return nullptr;
-    Registry& r = Instance();
-    std::lock_guard<std::mutex> guard(r.lock);
-    auto it = r.modules.find(handle);
-    return it == r.modules.end() ? nullptr : static_cast<ICommonBase*>(const_cast<void*>(*it));
+    return Modules().Contains(handle) ? static_cast<ICommonBase*>(const_cast<void*>(handle)) : nullptr;
 }
 
-void AddEvent(CEventObj* event) {
-    Registry& r = Instance();
-    std::lock_guard<std::mutex> guard(r.lock);
-    r.events.insert(event);
-}
-
-void RemoveEvent(CEventObj* event) {
-    Registry& r = Instance();
-    std::lock_guard<std::mutex> guard(r.lock);
-    r.events.erase(event);
-}
+void AddEvent(CEventObj* event) { Events().Add(event); }
+void RemoveEvent(CEventObj* event) { Events().Remove(event); }
 
 CEventObj* FindEvent(const void* handle) {
-    if (!handle) return nullptr;
-    Registry& r = Instance();
-    std::lock_guard<std::mutex> guard(r.lock);
-    auto it = r.events.find(handle);
-    return it == r.events.end() ? nullptr : static_cast<CEventObj*>(const_cast<void*>(*it));
+    return Events().Contains(handle) ? static_cast<CEventObj*>(const_cast<void*>(handle)) : nullptr;
 }
 
 } // namespace GenICam::Client::HandleRegistry

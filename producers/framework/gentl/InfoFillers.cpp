@@ -1,6 +1,8 @@
 // Value fillers shared by every info answer of the producer, and small text helpers.
 #include "gentl/InfoFillers.h"
 
+#include "gentl/Producer.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -65,6 +67,20 @@ std::string FormatString(const char* format, ...) {
     va_end(args);
     if (n < 0) return std::string();
     return std::string(text);
+}
+
+PortInfoValues ModulePortInfo(std::string id, std::string module, std::string portName, std::string version) {
+    PortInfoValues values;
+    values.id = std::move(id);
+    values.vendor = GetProducerVendorName();
+    values.model = GetProducerModelName();
+    values.tltype = GetProducerTLType();
+    values.module = std::move(module);
+    values.littleEndian = true;
+    values.bigEndian = values.accessRead = values.accessWrite = values.accessNA = values.accessNI = false;
+    values.version = std::move(version);
+    values.portName = std::move(portName);
+    return values;
 }
 
 void AnswerPortInfo(const PortInfoValues& values, PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,

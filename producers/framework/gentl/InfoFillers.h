@@ -44,6 +44,9 @@ struct PortInfoValues {
     // Commands outside 0 to 12 throw invalid_argument "Invalid parameter" when set; else nothing.
     bool refuseUnknown = true;
 };
+// The values every module port shares: the producer's vendor, model and transport type, the given id,
+// module, port name and version text; little-endian, no other flag set.
+PortInfoValues ModulePortInfo(std::string id, std::string module, std::string portName, std::string version);
 void AnswerPortInfo(const PortInfoValues& values, PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
                     size_t* size);
 

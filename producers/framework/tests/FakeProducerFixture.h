@@ -2,6 +2,7 @@
 #pragma once
 
 #include "GenTLConsumer.h"
+#include "GenTLExpect.h"
 #include "GenTLCustom.h"
 
 #include <gtest/gtest.h>
@@ -48,10 +49,7 @@ protected:
 
     // The code an export returned together with the last-error text it left.
     void ExpectError(GC_ERROR result, GC_ERROR code, const std::string& text) {
-        EXPECT_EQ(result, code);
-        auto [lastCode, lastText] = gc->LastError();
-        EXPECT_EQ(lastCode, code);
-        EXPECT_EQ(lastText, text);
+        ExpectLastError(*gc, result, code, text);
     }
 
     std::unique_ptr<GenTLConsumer> gc;

@@ -54,17 +54,13 @@ TEST_F(InfoAnswers, FillersFollowOneSizeRule) {
 }
 
 TEST_F(InfoAnswers, LibraryInfoThroughGCGetInfoAndTLGetInfo) {
-    const std::pair<TL_INFO_CMD, std::string> expected[] = {
-        {TL_INFO_ID, "FakeGenTL.cti"},  {TL_INFO_VENDOR, "Fake Vendor"},   {TL_INFO_MODEL, "FakeGenTL"},
-        {TL_INFO_TLTYPE, "Custom"},     {TL_INFO_NAME, "FakeGenTL.cti"}, {TL_INFO_DISPLAYNAME, "GenTL Fake"},
-    };
-    for (const auto& [cmd, value] : expected) {
-        SCOPED_TRACE(cmd);
-        EXPECT_EQ(gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(cmd, t, b, s); }),
-                  value);
-        EXPECT_EQ(gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->TLGetInfo(tl, cmd, t, b, s); }),
-                  value);
-    }
+    ExpectLibraryInfo(*gc, tl,
+                      {{TL_INFO_ID, "FakeGenTL.cti"},
+                       {TL_INFO_VENDOR, "Fake Vendor"},
+                       {TL_INFO_MODEL, "FakeGenTL"},
+                       {TL_INFO_TLTYPE, "Custom"},
+                       {TL_INFO_NAME, "FakeGenTL.cti"},
+                       {TL_INFO_DISPLAYNAME, "GenTL Fake"}});
     const std::string path =
         gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_PATHNAME, t, b, s); });
     EXPECT_EQ(path.substr(path.rfind('/') + 1), "FakeGenTL.cti");

@@ -1,5 +1,6 @@
 // The QorGigEGenTL plug-in loaded with dlopen: exports, identity, host ports and its system module.
 #include "GenTLConsumer.h"
+#include "GenTLExpect.h"
 #include "GenTLCustom.h"
 
 #include <gtest/gtest.h>
@@ -77,10 +78,7 @@ protected:
     void SetUp() override { gc = std::make_unique<GenTLConsumer>(GIGE_PRODUCER_PATH); }
 
     void ExpectError(GC_ERROR result, GC_ERROR code, const std::string& text) {
-        EXPECT_EQ(result, code);
-        auto [lastCode, lastText] = gc->LastError();
-        EXPECT_EQ(lastCode, code);
-        EXPECT_EQ(lastText, text);
+        ExpectLastError(*gc, result, code, text);
     }
 
     std::unique_ptr<GenTLConsumer> gc;
@@ -129,17 +127,13 @@ TEST_F(GigEProducer, IdentityThroughEveryLibraryInfoCommand) {
     ASSERT_EQ(gc->GCInitLib(), GC_ERR_SUCCESS);
     TL_HANDLE tl = nullptr;
     ASSERT_EQ(gc->TLOpen(&tl), GC_ERR_SUCCESS);
-    const std::pair<TL_INFO_CMD, std::string> expected[] = {
-        {TL_INFO_ID, "QorGigEGenTL.cti"}, {TL_INFO_MODEL, "QorGigEGenTL"},   {TL_INFO_VERSION, "1.1.6.0"},
-        {TL_INFO_TLTYPE, "GEV"},          {TL_INFO_NAME, "QorGigEGenTL.cti"}, {TL_INFO_DISPLAYNAME, "GenTL GigEVision"},
-    };
-    for (const auto& [cmd, value] : expected) {
-        SCOPED_TRACE(cmd);
-        EXPECT_EQ(gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(cmd, t, b, s); }),
-                  value);
-        EXPECT_EQ(gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->TLGetInfo(tl, cmd, t, b, s); }),
-                  value);
-    }
+    ExpectLibraryInfo(*gc, tl,
+                      {{TL_INFO_ID, "QorGigEGenTL.cti"},
+                       {TL_INFO_MODEL, "QorGigEGenTL"},
+                       {TL_INFO_VERSION, "1.1.6.0"},
+                       {TL_INFO_TLTYPE, "GEV"},
+                       {TL_INFO_NAME, "QorGigEGenTL.cti"},
+                       {TL_INFO_DISPLAYNAME, "GenTL GigEVision"}});
     const std::string vendor =
         gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_VENDOR, t, b, s); });
     EXPECT_FALSE(vendor.empty());
