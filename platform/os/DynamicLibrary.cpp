@@ -17,9 +17,13 @@ std::string LastDlError() {
 
 } // namespace
 
-DynamicLibrary::~DynamicLibrary() { Close(); }
+DynamicLibrary::~DynamicLibrary() {
+    Close();
+}
 
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept { *this = std::move(other); }
+DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept {
+    *this = std::move(other);
+}
 
 DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
     if (this != &other) {

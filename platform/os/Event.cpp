@@ -41,7 +41,9 @@ void Event::Reset() {
     detail::ReadCounter(fd_, value);
 }
 
-bool Event::IsSet() const { return detail::IsReadable(fd_); }
+bool Event::IsSet() const {
+    return detail::IsReadable(fd_);
+}
 
 bool Event::TryAcquire() {
     if (mode_ == ResetMode::Manual) return IsSet();

@@ -6,7 +6,11 @@ namespace {
 thread_local std::uint32_t tlsLastError = 0;
 }
 
-std::uint32_t LastError::Get() { return tlsLastError; }
-void LastError::Set(std::uint32_t code) { tlsLastError = code; }
+std::uint32_t LastError::Get() {
+    return tlsLastError;
+}
+void LastError::Set(std::uint32_t code) {
+    tlsLastError = code;
+}
 
 } // namespace qorcam::os

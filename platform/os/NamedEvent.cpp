@@ -68,7 +68,8 @@ NamedEvent::NamedEvent(std::string_view name, ResetMode mode, bool initiallySet)
     }
     const std::string fifoPath = file.path + ".fifo";
     Header header{};
-    if (pread(file.fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) || header.magic != kMagic) {
+    if (pread(file.fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        header.magic != kMagic) {
         error_ = EINVAL;
         if (createdFifo >= 0) close(createdFifo);
         detail::CloseNamedObject(file.fd, file.path, fifoPath);
@@ -78,7 +79,7 @@ NamedEvent::NamedEvent(std::string_view name, ResetMode mode, bool initiallySet)
     // and the pipe keeps its bytes while any user has it open.
     const int fifo =
         createdFifo >= 0 ? createdFifo : open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-    struct stat st{};
+    struct stat st {};
     if (fifo < 0 || fstat(fifo, &st) != 0 || !S_ISFIFO(st.st_mode)) {
         error_ = fifo < 0 ? errno : EINVAL;
         if (fifo >= 0) close(fifo);
@@ -92,9 +93,13 @@ NamedEvent::NamedEvent(std::string_view name, ResetMode mode, bool initiallySet)
     path_ = std::move(file.path);
 }
 
-NamedEvent::~NamedEvent() { Close(); }
+NamedEvent::~NamedEvent() {
+    Close();
+}
 
-NamedEvent::NamedEvent(NamedEvent&& other) noexcept { *this = std::move(other); }
+NamedEvent::NamedEvent(NamedEvent&& other) noexcept {
+    *this = std::move(other);
+}
 
 NamedEvent& NamedEvent::operator=(NamedEvent&& other) noexcept {
     if (this != &other) {
@@ -124,7 +129,9 @@ void NamedEvent::Reset() {
     if (fifo_ >= 0) Drain(fifo_);
 }
 
-bool NamedEvent::IsSet() const { return detail::IsReadable(fifo_); }
+bool NamedEvent::IsSet() const {
+    return detail::IsReadable(fifo_);
+}
 
 bool NamedEvent::TryAcquire() {
     if (mode_ == ResetMode::Manual) return IsSet();

@@ -71,9 +71,13 @@ NamedMutex::NamedMutex(std::string_view name) {
     path_ = std::move(file.path);
 }
 
-NamedMutex::~NamedMutex() { Close(); }
+NamedMutex::~NamedMutex() {
+    Close();
+}
 
-NamedMutex::NamedMutex(NamedMutex&& other) noexcept { *this = std::move(other); }
+NamedMutex::NamedMutex(NamedMutex&& other) noexcept {
+    *this = std::move(other);
+}
 
 NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
     if (this != &other) {

@@ -21,7 +21,9 @@ enum class LockResult {
 };
 
 /// True for the two results that leave the caller owning the mutex.
-inline bool Owns(LockResult r) { return r == LockResult::Acquired || r == LockResult::OwnerDied; }
+inline bool Owns(LockResult r) {
+    return r == LockResult::Acquired || r == LockResult::OwnerDied;
+}
 
 /// A named mutex shared by every process under the same runtime root, owned
 /// by one thread at a time (the owning thread may lock it again; each Lock

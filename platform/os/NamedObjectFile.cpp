@@ -48,8 +48,8 @@ private:
 };
 
 bool SameFile(int fd, const std::string& path) {
-    struct stat a{};
-    struct stat b{};
+    struct stat a {};
+    struct stat b {};
     return fstat(fd, &a) == 0 && lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -60,8 +60,8 @@ std::string EscapeName(std::string_view name) {
     std::string out;
     for (std::size_t i = 0; i < name.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                           c == '-' || c == '{' || c == '}' || (c == '.' && i > 0);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           c == '_' || c == '-' || c == '{' || c == '}' || (c == '.' && i > 0);
         if (plain) {
             out += static_cast<char>(c);
         } else {
@@ -94,7 +94,7 @@ NamedObjectFile OpenNamedObject(std::string_view name, std::string_view suffix, 
         result.error = errno;
         return result;
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         result.error = EINVAL;
         close(fd);

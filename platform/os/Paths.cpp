@@ -14,7 +14,8 @@ namespace qorcam::os {
 namespace {
 
 std::string TrimSlashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     return path;
 }
 
@@ -55,7 +56,9 @@ std::string Paths::Root() {
     return TrimSlashes(path);
 }
 
-std::string Paths::Run() { return UnderRoot("run", "/run/qorcam"); }
+std::string Paths::Run() {
+    return UnderRoot("run", "/run/qorcam");
+}
 
 std::string Paths::SharedObjects() {
     const std::string path = Run() + "/shm";
@@ -65,10 +68,18 @@ std::string Paths::SharedObjects() {
     return path;
 }
 
-std::string Paths::MachineSettings() { return UnderRoot("etc", "/etc/qorcam"); }
-std::string Paths::Data() { return UnderRoot("data", "/var/lib/qorcam"); }
-std::string Paths::UserSettings() { return UnderRoot("user", Home() + "/.config/qorcam"); }
-std::string Paths::Documents() { return UnderRoot("documents", Home() + "/Documents"); }
+std::string Paths::MachineSettings() {
+    return UnderRoot("etc", "/etc/qorcam");
+}
+std::string Paths::Data() {
+    return UnderRoot("data", "/var/lib/qorcam");
+}
+std::string Paths::UserSettings() {
+    return UnderRoot("user", Home() + "/.config/qorcam");
+}
+std::string Paths::Documents() {
+    return UnderRoot("documents", Home() + "/Documents");
+}
 
 std::string Paths::ProgramFiles() {
     // The module that holds this function: the program itself, or the shared
@@ -93,7 +104,7 @@ std::string Paths::ProgramFiles() {
 
 bool Paths::CreateFolder(const std::string& path) {
     if (path.empty()) return false;
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     for (std::size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos == path.size() || path[pos] == '/') {

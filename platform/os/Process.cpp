@@ -36,13 +36,15 @@ ExecPlan MakePlan(const std::string& path, const std::vector<std::string>& args,
         const std::string entry = *e;
         bool replaced = false;
         for (const auto& [name, value] : env) {
-            if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '=') {
+            if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 &&
+                entry[name.size()] == '=') {
                 replaced = true;
             }
         }
         if (!replaced) vars.push_back(entry);
     }
-    for (const auto& [name, value] : env) vars.push_back(name + "=" + value);
+    for (const auto& [name, value] : env)
+        vars.push_back(name + "=" + value);
     plan.strings.push_back(path);
     plan.strings.insert(plan.strings.end(), args.begin(), args.end());
     const std::size_t argc = plan.strings.size();
@@ -70,9 +72,10 @@ void CloseDescriptorsFrom(int first, int keep) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl{};
+    struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &dfl, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &dfl, nullptr);
     CloseDescriptorsFrom(3, report);
     execve(plan.path.c_str(), plan.argv.data(), plan.envp.data());
     const int error = errno;
@@ -110,7 +113,9 @@ Process::~Process() {
     }
 }
 
-Process::Process(Process&& other) noexcept : pid_(other.pid_), status_(other.status_) { other.pid_ = -1; }
+Process::Process(Process&& other) noexcept : pid_(other.pid_), status_(other.status_) {
+    other.pid_ = -1;
+}
 
 Process& Process::operator=(Process&& other) noexcept {
     if (this != &other) {
@@ -179,7 +184,9 @@ std::optional<Process> Process::Spawn(const std::string& path, const std::vector
     return Process(pid);
 }
 
-std::uint32_t Process::CurrentId() { return static_cast<std::uint32_t>(getpid()); }
+std::uint32_t Process::CurrentId() {
+    return static_cast<std::uint32_t>(getpid());
+}
 
 std::string Process::ExecutablePath() {
     char path[PATH_MAX];

@@ -18,7 +18,9 @@ constexpr std::size_t kMaxFileSize = 16u * 1024u * 1024u;
 
 // ---- names and keys --------------------------------------------------------
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -60,7 +62,9 @@ bool IsUnder(std::string_view key, std::string_view prefix, bool orEqual) {
     return key[prefix.size()] == '\\';
 }
 
-bool HasNul(std::string_view s) { return s.find('\0') != std::string_view::npos; }
+bool HasNul(std::string_view s) {
+    return s.find('\0') != std::string_view::npos;
+}
 
 // ---- text form ---------------------------------------------------------------
 
@@ -91,7 +95,8 @@ std::string Escape(std::string_view s, bool isName) {
             break;
         default:
             // A name must not look like a comment, a section or the default value.
-            if (isName && i == 0 && (c == ';' || c == '#' || c == '[' || (c == '@' && s.size() == 1))) out += '\\';
+            if (isName && i == 0 && (c == ';' || c == '#' || c == '[' || (c == '@' && s.size() == 1)))
+                out += '\\';
             out += c;
         }
     }
@@ -145,8 +150,10 @@ std::string Unescape(std::string_view s, bool isName, std::size_t* end = nullptr
 }
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -260,7 +267,8 @@ bool ParseValueLine(std::string_view line, Entry& entry) {
     const std::string_view rawName = Trim(trimmed.substr(0, eq));
     name = rawName == "@" ? std::string() : Unescape(rawName, false);
     std::string_view rest = trimmed.substr(eq + 1);
-    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
+        rest.remove_prefix(1);
     const std::size_t colon = rest.find(':');
     if (colon == std::string_view::npos) return false;
     const std::string_view type = Trim(rest.substr(0, colon));
@@ -317,7 +325,8 @@ std::string Serialise(const Document& doc) {
         if (s.header.empty() && s.entries.empty()) continue;
         if (!out.empty()) out += '\n';
         if (!s.header.empty()) out += s.header + "\n";
-        for (const Entry& e : s.entries) out += (e.isValue ? FormatValue(e.name, e.value) : e.raw) + "\n";
+        for (const Entry& e : s.entries)
+            out += (e.isValue ? FormatValue(e.name, e.value) : e.raw) + "\n";
     }
     return out;
 }
@@ -328,8 +337,9 @@ bool ReadFile(const std::string& path, std::string& text) {
     text.clear();
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
-    struct stat st{};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kMaxFileSize;
+    struct stat st {};
+    bool ok =
+        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= kMaxFileSize;
     if (ok) {
         char buffer[65536];
         for (;;) {
@@ -393,10 +403,11 @@ bool Modify(const std::string& path, const std::function<Change(Document&)>& edi
             std::string text = Serialise(doc);
             if (fresh) {
                 text = "; QorCam settings: one [key] section per key, one line per value:\n"
-                       "; name=dword:0x0000000a, name=string:text, name=binary:00 11 22; @ is the default value.\n" +
+                       "; name=dword:0x0000000a, name=string:text, name=binary:00 11 22; @ is the default "
+                       "value.\n" +
                        text;
             }
-            struct stat st{};
+            struct stat st {};
             const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
             const std::string temp = path + ".tmp";
             const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
@@ -424,7 +435,8 @@ Entry* FindValue(Section& s, std::string_view name) {
 } // namespace
 
 SettingsStore::SettingsStore(Hive hive)
-    : path_(hive == Hive::Machine ? Paths::MachineSettings() + "/machine.ini" : Paths::UserSettings() + "/user.ini") {}
+    : path_(hive == Hive::Machine ? Paths::MachineSettings() + "/machine.ini"
+                                  : Paths::UserSettings() + "/user.ini") {}
 
 SettingsStore::SettingsStore(std::string filePath) : path_(std::move(filePath)) {}
 
@@ -450,7 +462,8 @@ std::optional<std::string> SettingsStore::GetString(std::string_view key, std::s
     return std::move(v->string);
 }
 
-std::optional<std::vector<std::uint8_t>> SettingsStore::GetBinary(std::string_view key, std::string_view name) const {
+std::optional<std::vector<std::uint8_t>> SettingsStore::GetBinary(std::string_view key,
+                                                                  std::string_view name) const {
     auto v = Get(key, name);
     if (!v || v->type != SettingsType::Binary) return std::nullopt;
     return std::move(v->binary);
@@ -458,7 +471,8 @@ std::optional<std::vector<std::uint8_t>> SettingsStore::GetBinary(std::string_vi
 
 bool SettingsStore::Set(std::string_view key, std::string_view name, const SettingsValue& value) {
     const std::string k = NormalizeKey(key);
-    if (k.empty() || HasNul(name) || HasNul(k) || (value.type == SettingsType::String && HasNul(value.string))) {
+    if (k.empty() || HasNul(name) || HasNul(k) ||
+        (value.type == SettingsType::String && HasNul(value.string))) {
         return false;
     }
     return Modify(path_, [&](Document& doc) {
@@ -490,7 +504,8 @@ bool SettingsStore::SetString(std::string_view key, std::string_view name, std::
     return Set(key, name, v);
 }
 
-bool SettingsStore::SetBinary(std::string_view key, std::string_view name, const std::vector<std::uint8_t>& value) {
+bool SettingsStore::SetBinary(std::string_view key, std::string_view name,
+                              const std::vector<std::uint8_t>& value) {
     SettingsValue v;
     v.type = SettingsType::Binary;
     v.binary = value;
@@ -537,7 +552,8 @@ bool SettingsStore::DeleteKey(std::string_view key) {
     if (k.empty()) return false; // never the whole hive by accident
     return Modify(path_, [&](Document& doc) {
         const std::size_t before = doc.sections.size();
-        std::erase_if(doc.sections, [&](const Section& s) { return !s.header.empty() && IsUnder(s.key, k, true); });
+        std::erase_if(doc.sections,
+                      [&](const Section& s) { return !s.header.empty() && IsUnder(s.key, k, true); });
         return doc.sections.size() == before ? Change::Failed : Change::Changed;
     });
 }
@@ -551,7 +567,8 @@ std::vector<std::string> SettingsStore::EnumValues(std::string_view key) const {
     for (const Entry& e : s->entries) {
         if (!e.isValue) continue;
         bool seen = false;
-        for (const std::string& n : names) seen = seen || EqualNoCase(n, e.name);
+        for (const std::string& n : names)
+            seen = seen || EqualNoCase(n, e.name);
         if (!seen) names.push_back(e.name);
     }
     return names;
@@ -567,7 +584,8 @@ std::vector<std::string> SettingsStore::EnumSubkeys(std::string_view key) const 
         const std::string rest = k.empty() ? s.key : s.key.substr(k.size() + 1);
         const std::string child = rest.substr(0, rest.find('\\'));
         bool seen = false;
-        for (const std::string& n : names) seen = seen || EqualNoCase(n, child);
+        for (const std::string& n : names)
+            seen = seen || EqualNoCase(n, child);
         if (!seen) names.push_back(child);
     }
     return names;

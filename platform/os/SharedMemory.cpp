@@ -29,9 +29,13 @@ SharedMemory::SharedMemory(std::string_view name, std::size_t size) {
     path_ = std::move(file.path);
 }
 
-SharedMemory::~SharedMemory() { Close(); }
+SharedMemory::~SharedMemory() {
+    Close();
+}
 
-SharedMemory::SharedMemory(SharedMemory&& other) noexcept { *this = std::move(other); }
+SharedMemory::SharedMemory(SharedMemory&& other) noexcept {
+    *this = std::move(other);
+}
 
 SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
     if (this != &other) {

@@ -75,7 +75,9 @@ ThreadPriority Apply(pthread_t handle, std::uint32_t tid, ThreadPriority wanted)
 
 Thread::Thread(std::string name) : name_(std::move(name)) {}
 
-Thread::~Thread() { Join(); }
+Thread::~Thread() {
+    Join();
+}
 
 bool Thread::Start(std::function<void()> fn, ThreadPriority priority) {
     if (started_ || !fn || !finished_.IsValid() || !running_.IsValid()) return false;
@@ -116,7 +118,9 @@ void Thread::Join() {
     }
 }
 
-std::uint32_t Thread::CurrentId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
+std::uint32_t Thread::CurrentId() {
+    return static_cast<std::uint32_t>(syscall(SYS_gettid));
+}
 
 ThreadPriority Thread::SetCurrentPriority(ThreadPriority priority) {
     return Apply(pthread_self(), CurrentId(), priority);

@@ -28,12 +28,14 @@ std::vector<std::string> CommandLine() {
     std::vector<std::string> args;
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string arg;
-    while (std::getline(in, arg, '\0')) args.push_back(arg);
+    while (std::getline(in, arg, '\0'))
+        args.push_back(arg);
     return args;
 }
 
 [[noreturn]] void Hang() {
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 // Signals the parent that the child reached its point, by a named event.
@@ -90,7 +92,8 @@ int Run(const std::string& role, const std::vector<std::string>& args) {
         const int count = args.size() > 1 ? std::atoi(args[1].c_str()) : 0;
         SettingsStore store(SettingsStore::Hive::Machine);
         for (int i = 0; i < count; ++i) {
-            if (!store.SetDword("Software\\Race", prefix + std::to_string(i), static_cast<std::uint32_t>(i))) return 2;
+            if (!store.SetDword("Software\\Race", prefix + std::to_string(i), static_cast<std::uint32_t>(i)))
+                return 2;
         }
         return 0;
     }

@@ -37,8 +37,11 @@ TEST_P(EventReset, SetWaitAndReset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, EventReset,
-                         ::testing::Values(ResetCase{ResetMode::Auto, false}, ResetCase{ResetMode::Manual, true}),
-                         [](const auto& info) { return info.param.mode == ResetMode::Auto ? "Auto" : "Manual"; });
+                         ::testing::Values(ResetCase{ResetMode::Auto, false},
+                                           ResetCase{ResetMode::Manual, true}),
+                         [](const auto& info) {
+                             return info.param.mode == ResetMode::Auto ? "Auto" : "Manual";
+                         });
 
 TEST(Event, InitialStateAndTimeout) {
     Event set(ResetMode::Auto, true);
@@ -73,7 +76,8 @@ TEST(Event, AutoResetReleasesExactlyOneOfSeveralWaiters) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     event.Set();
-    for (auto& t : waiters) t.join();
+    for (auto& t : waiters)
+        t.join();
     EXPECT_EQ(released.load(), 1);
 }
 
@@ -87,7 +91,8 @@ TEST(Event, ManualResetReleasesEveryWaiter) {
         });
     }
     event.Set();
-    for (auto& t : waiters) t.join();
+    for (auto& t : waiters)
+        t.join();
     EXPECT_EQ(released.load(), 4);
 }
 
@@ -136,7 +141,8 @@ TEST(Semaphore, CountsUnitsAndRefusesToPassTheMaximum) {
     EXPECT_TRUE(sem.Release(2));
     EXPECT_FALSE(sem.Release(1)); // 3 + 1 > 3
     EXPECT_FALSE(sem.Release(0));
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(sem.Wait(0)) << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(sem.Wait(0)) << i;
     EXPECT_FALSE(sem.Wait(0));
     EXPECT_TRUE(sem.Release(3));
 

@@ -21,9 +21,8 @@ constexpr bool kThreadSanitizer = false;
 #endif
 
 // The thread sanitizer keeps a mutex whose owner died as held by that owner.
-#define SKIP_UNDER_THREAD_SANITIZER()                                                                          \
+#define SKIP_UNDER_THREAD_SANITIZER()                                                                        \
     if (kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer does not model robust mutexes"
-
 
 TEST_F(NamedMutexTest, ExcludesOtherThreadsAndNestsForTheOwner) {
     NamedMutex a("QORCAMLogMutex_Test");

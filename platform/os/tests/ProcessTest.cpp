@@ -44,7 +44,8 @@ TEST_F(ProcessTest, StartRunsTheProgramDetachedWithoutOurDescriptors) {
         if (word == "fd") fds.insert(value);
     }
     EXPECT_NE(ppid, static_cast<int>(getpid())); // not our child: never a zombie of ours
-    for (int fd : fds) EXPECT_LE(fd, 2) << "inherited descriptor " << fd;
+    for (int fd : fds)
+        EXPECT_LE(fd, 2) << "inherited descriptor " << fd;
 }
 
 TEST_F(ProcessTest, StartReportsAProgramThatCannotRun) {
@@ -72,8 +73,9 @@ TEST_F(ProcessTest, SpawnedChildGivesItsExitCodeOrSignal) {
 
 TEST_F(ProcessTest, SpawnPassesExtraEnvironmentOverTheCallers) {
     setenv("QORCAM_OS_TEST_VAR", "old", 1);
-    auto child = Process::Spawn("/bin/sh", {"-c", "test \"$QORCAM_OS_TEST_VAR\" = new && test -n \"$QORCAM_ROOT\""},
-                                {{"QORCAM_OS_TEST_VAR", "new"}});
+    auto child =
+        Process::Spawn("/bin/sh", {"-c", "test \"$QORCAM_OS_TEST_VAR\" = new && test -n \"$QORCAM_ROOT\""},
+                       {{"QORCAM_OS_TEST_VAR", "new"}});
     unsetenv("QORCAM_OS_TEST_VAR");
     ASSERT_TRUE(child.has_value());
     EXPECT_EQ(child->Wait(10000), 0);

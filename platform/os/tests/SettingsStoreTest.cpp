@@ -71,10 +71,12 @@ TEST_F(SettingsStoreTest, AwkwardNamesAndStringsSurviveTheFile) {
         {"#hash", "C:\\Program Files\\QorCam"},
         {"Ünïcödé", "ünïcödé ✓"},
     };
-    for (const auto& [name, value] : cases) ASSERT_TRUE(store.SetString("Software\\Odd", name, value)) << name;
+    for (const auto& [name, value] : cases)
+        ASSERT_TRUE(store.SetString("Software\\Odd", name, value)) << name;
     // Read back by a fresh store: everything went through the text.
     SettingsStore again(SettingsStore::Hive::User);
-    for (const auto& [name, value] : cases) EXPECT_EQ(again.GetString("Software\\Odd", name), value) << name;
+    for (const auto& [name, value] : cases)
+        EXPECT_EQ(again.GetString("Software\\Odd", name), value) << name;
     EXPECT_EQ(again.EnumValues("Software\\Odd").size(), std::size(cases));
     // Strings and names hold no NUL; the key path must name a key.
     EXPECT_FALSE(store.SetString("Software\\Odd", "nul", std::string_view("a\0b", 3)));
@@ -131,12 +133,14 @@ TEST_F(SettingsStoreTest, HandWrittenFileIsReadAndItsCommentsAndOddLinesKept) {
     EXPECT_EQ(store.GetDword(kGige, "LISTWAIT"), 500u);
     EXPECT_EQ(store.GetString(kGige, "PATH"), "/data/prof.dat");
     EXPECT_EQ(store.GetString("Software\\Other", ""), "default");
-    for (const char* bad : {"TOOBIG", "ODD", "STREAMRETRY"}) EXPECT_FALSE(store.Get(kGige, bad).has_value()) << bad;
+    for (const char* bad : {"TOOBIG", "ODD", "STREAMRETRY"})
+        EXPECT_FALSE(store.Get(kGige, bad).has_value()) << bad;
 
     ASSERT_TRUE(store.SetDword(kGige, "CMDRETRY", 4));
     const std::string text = ReadText(store.FilePath());
-    for (const char* kept : {"; written by hand", "# keep me", "this line means nothing", "TOOBIG=dword:0x100000000",
-                             "STREAMRETRY=qword:5", "CMDRETRY=dword:0x00000004"}) {
+    for (const char* kept :
+         {"; written by hand", "# keep me", "this line means nothing", "TOOBIG=dword:0x100000000",
+          "STREAMRETRY=qword:5", "CMDRETRY=dword:0x00000004"}) {
         EXPECT_NE(text.find(kept), std::string::npos) << kept << "\n" << text;
     }
     EXPECT_EQ(store.GetDword(kGige, "LISTWAIT"), 500u);
@@ -154,7 +158,8 @@ TEST_F(SettingsStoreTest, OversizedOrMissingFiles) {
         std::ofstream out(huge.FilePath());
         out << "[K]\nv=dword:1\n";
         const std::string filler(1 << 20, ';');
-        for (int i = 0; i < 17; ++i) out << filler << "\n";
+        for (int i = 0; i < 17; ++i)
+            out << filler << "\n";
     }
     EXPECT_FALSE(huge.GetDword("K", "v").has_value());
     EXPECT_FALSE(huge.SetDword("K", "w", 2)); // refused, and nothing lost
@@ -175,18 +180,22 @@ TEST_F(SettingsStoreTest, WritersInSeveralProcessesAndThreadsLoseNothing) {
         ASSERT_TRUE(threads.back()->Start([prefix] {
             SettingsStore store(SettingsStore::Hive::Machine);
             for (int i = 0; i < kPerWriter; ++i) {
-                EXPECT_TRUE(store.SetDword("Software\\Race", prefix + std::to_string(i), static_cast<std::uint32_t>(i)));
+                EXPECT_TRUE(store.SetDword("Software\\Race", prefix + std::to_string(i),
+                                           static_cast<std::uint32_t>(i)));
             }
         }));
     }
-    for (auto& t : threads) t->Join();
-    for (auto& c : children) EXPECT_EQ(test::ExitCodeOf(c, 60000), 0);
+    for (auto& t : threads)
+        t->Join();
+    for (auto& c : children)
+        EXPECT_EQ(test::ExitCodeOf(c, 60000), 0);
 
     SettingsStore store(SettingsStore::Hive::Machine);
     EXPECT_EQ(store.EnumValues("Software\\Race").size(), 5u * kPerWriter);
     for (const char* prefix : {"a", "b", "c", "t", "u"}) {
         for (int i = 0; i < kPerWriter; ++i) {
-            EXPECT_EQ(store.GetDword("Software\\Race", prefix + std::to_string(i)), static_cast<std::uint32_t>(i));
+            EXPECT_EQ(store.GetDword("Software\\Race", prefix + std::to_string(i)),
+                      static_cast<std::uint32_t>(i));
         }
     }
 }

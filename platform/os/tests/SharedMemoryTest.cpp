@@ -18,7 +18,8 @@ TEST_F(SharedMemoryTest, SecondOpenSeesTheFirstsBytesAndLastCloseRemovesIt) {
     ASSERT_TRUE(first.IsValid()) << first.Error();
     EXPECT_FALSE(first.AlreadyExisted());
     const auto* bytes = static_cast<const unsigned char*>(first.Data());
-    for (std::size_t i = 0; i < first.Size(); ++i) ASSERT_EQ(bytes[i], 0) << i;
+    for (std::size_t i = 0; i < first.Size(); ++i)
+        ASSERT_EQ(bytes[i], 0) << i;
     std::strcpy(static_cast<char*>(first.Data()) + 8, "line");
 
     SharedMemory second("QORCAMLogFile_Test", 32776);

@@ -1,6 +1,6 @@
 // Tests of threads, their priorities and the per-thread last error.
-#include "os/LastError.h"
 #include "os/Thread.h"
+#include "os/LastError.h"
 #include "os/WaitAny.h"
 
 #include <gtest/gtest.h>
@@ -63,8 +63,8 @@ TEST(Thread, EveryPriorityStartsAndReportsWhatItGot) {
         ThreadPriority wanted;
         int nice; // from a process at nice 0, lowering is always granted
     };
-    const Case cases[] = {{ThreadPriority::Idle, 19},       {ThreadPriority::Lowest, 10},
-                          {ThreadPriority::BelowNormal, 5}, {ThreadPriority::Normal, 0},
+    const Case cases[] = {{ThreadPriority::Idle, 19},        {ThreadPriority::Lowest, 10},
+                          {ThreadPriority::BelowNormal, 5},  {ThreadPriority::Normal, 0},
                           {ThreadPriority::AboveNormal, -5}, {ThreadPriority::Highest, -10},
                           {ThreadPriority::TimeCritical, 0}};
     errno = 0;
@@ -76,7 +76,8 @@ TEST(Thread, EveryPriorityStartsAndReportsWhatItGot) {
         thread.Join();
         const ThreadPriority got = thread.Priority();
         EXPECT_LE(static_cast<int>(got), static_cast<int>(c.wanted));
-        EXPECT_EQ(seen.policy == SCHED_FIFO, got == ThreadPriority::TimeCritical) << static_cast<int>(c.wanted);
+        EXPECT_EQ(seen.policy == SCHED_FIFO, got == ThreadPriority::TimeCritical)
+            << static_cast<int>(c.wanted);
         if (processAtZero && c.wanted <= ThreadPriority::Normal) {
             EXPECT_EQ(got, c.wanted);
             EXPECT_EQ(seen.nice, c.nice);
