@@ -84,6 +84,7 @@ uint32_t GigeDriver::Pend(std::deque<GigeRequestPtr>& queue, const GigeRequestPt
     // and both happen under our lock's ordering, so a request cancelled before
     // it got here is never queued.
     if (r->Cancelled()) return STATUS_CANCELLED;
+    r->MarkPending();
     queue.push_back(r);
     return STATUS_PENDING;
 }

@@ -23,6 +23,8 @@ public:
     // The caller's output, mapped for writing; empty when it cannot be mapped.
     virtual std::span<uint8_t> MapOutput() = 0;
     virtual bool Cancelled() const = 0;
+    // Called when the request is queued to wait, before anyone can complete it.
+    virtual void MarkPending() {}
     // bytes is the count the caller is told; outputBytes how much of the
     // output carries the answer (some answers are written but report 0).
     virtual void Complete(uint32_t status, uint32_t bytes, size_t outputBytes) = 0;

@@ -1,0 +1,188 @@
+// GigeService: the QorGigEFilter service: its device, its adapters and its timers.
+#include "GigeService.h"
+
+#include "DevioGigeRequest.h"
+#include "devio/DeviceName.h"
+#include "os/SettingsStore.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace qorcam::gige {
+
+namespace {
+
+GigeParameters LoadParameters() {
+    os::SettingsStore store(os::SettingsStore::Hive::Machine);
+    auto dword = [&](const char* name) { return store.GetDword(kGigeParametersKey, name); };
+    return GigeParameters::FromValues(dword, store.GetString(kGigeParametersKey, "PATH").value_or(""));
+}
+
+uint32_t FirstAddress(const net::AdapterInfo& info, uint32_t* mask) {
+    *mask = info.addresses.empty() ? 0 : info.addresses[0].mask;
+    return info.addresses.empty() ? 0 : info.addresses[0].address;
+}
+
+} // namespace
+
+GigeService::GigeService() = default;
+
+GigeService::~GigeService() { Stop(); }
+
+bool GigeService::Start(std::string* error) {
+    GigeParameters params = LoadParameters();
+    DriverProfile profile;
+    if (!params.path.empty() && !profile.ReadProfileFile(params.path))
+        std::fprintf(stderr, "QorGigEFilter: profile %s not read; every adapter is served beside the system\n",
+                     params.path.c_str());
+    driver_ = std::make_unique<GigeDriver>(params, std::move(profile), clock_);
+
+    if (!netlink_.Open(true)) {
+        if (error) *error = "netlink not available";
+        return false;
+    }
+    stop_ = false;
+    Rescan();
+    timerThread_ = std::thread([this] { TimerLoop(); });
+    linkThread_ = std::thread([this] { LinkLoop(); });
+
+    server_ = std::make_unique<devio::DeviceServer>(
+        [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r); });
+    auto status = server_->Start(devio::DevicePath(kGigeDeviceName));
+    if (status != devio::STATUS_SUCCESS) {
+        if (error) {
+            char text[96];
+            std::snprintf(text, sizeof text, "device %s not served: status 0x%08X", kGigeDeviceName, status);
+            *error = text;
+        }
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+void GigeService::Stop() {
+    if (server_) server_->Stop(); // every connection closes: registrations free their processes
+    server_.reset();
+    stop_ = true;
+    timerWake_.notify_all();
+    if (timerThread_.joinable()) timerThread_.join();
+    if (linkThread_.joinable()) linkThread_.join();
+    if (driver_) driver_->Unload();
+    for (auto& [index, port] : ports_) port->Stop();
+    ports_.clear();
+}
+
+std::set<std::string> GigeService::BindList() const {
+    os::SettingsStore store(os::SettingsStore::Hive::Machine);
+    std::string list = store.GetString(kGigeLinkageKey, kGigeBindValue).value_or("");
+    std::set<std::string> names;
+    std::string name;
+    for (char c : list + ",") {
+        if (c == ',' || c == ' ' || c == ';' || c == '\t') {
+            if (!name.empty()) names.insert(name);
+            name.clear();
+        } else {
+            name += c;
+        }
+    }
+    return names;
+}
+
+void GigeService::Rescan() {
+    auto list = netlink_.ListAdapters();
+    if (!list) return;
+    const std::set<std::string> wanted = BindList();
+
+    // Interfaces that went away, were renamed or are no longer listed.
+    for (auto it = ports_.begin(); it != ports_.end();) {
+        auto info = std::find_if(list->begin(), list->end(), [&](const net::AdapterInfo& a) { return a.index == it->first; });
+        if (info == list->end() || info->name != it->second->Name() || !wanted.count(info->name)) {
+            driver_->UnbindAdapter(it->second->number);
+            it->second->Stop();
+            std::fprintf(stderr, "QorGigEFilter: %s unbound\n", it->second->Name().c_str());
+            it = ports_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+
+    for (const auto& info : *list) {
+        if (!info.IsEthernet() || !wanted.count(info.name)) continue;
+        const uint32_t speed = net::NetlinkMonitor::LinkSpeedMbps(info.name).value_or(1000) * 10000u;
+        uint32_t mask = 0;
+        const uint32_t ip = FirstAddress(info, &mask);
+        auto found = ports_.find(info.index);
+        if (found == ports_.end()) {
+            auto port = std::make_unique<AdapterPort>(info.index, info.name);
+            if (int e = port->Open()) {
+                std::fprintf(stderr, "QorGigEFilter: %s not bound: %s\n", info.name.c_str(), std::strerror(e));
+                continue;
+            }
+            port->mtu = info.mtu;
+            port->speed = speed;
+            AdapterBinding b;
+            b.name = info.name;
+            b.mac = info.mac;
+            b.maxFrameSize = info.mtu;
+            b.linkSpeed = speed;
+            b.connected = info.Connected();
+            b.port = port.get();
+            uint32_t status = 0;
+            auto number = driver_->BindAdapter(b, &status);
+            if (!number) {
+                std::fprintf(stderr, "QorGigEFilter: %s not bound: status 0x%08X\n", info.name.c_str(), status);
+                continue;
+            }
+            port->connected = info.Connected();
+            port->ip = ip;
+            port->mask = mask;
+            driver_->SystemAddressChanged(*number, ip, mask);
+            port->Start(*driver_, *number);
+            std::fprintf(stderr, "QorGigEFilter: %s bound as adapter %u\n", info.name.c_str(), *number);
+            ports_.emplace(info.index, std::move(port));
+            continue;
+        }
+        AdapterPort& port = *found->second;
+        port.mtu = info.mtu;
+        if (info.Connected()) port.speed = speed;
+        if (info.Connected() != port.connected) {
+            port.connected = info.Connected();
+            driver_->LinkStateChanged(port.number, port.connected);
+            std::fprintf(stderr, "QorGigEFilter: %s link %s\n", info.name.c_str(), port.connected ? "up" : "down");
+        }
+        if (ip != port.ip || mask != port.mask) {
+            port.ip = ip;
+            port.mask = mask;
+            driver_->SystemAddressChanged(port.number, ip, mask);
+        }
+    }
+    timerWake_.notify_all();
+}
+
+void GigeService::LinkLoop() {
+    auto lastScan = std::chrono::steady_clock::now();
+    while (!stop_.load()) {
+        bool changed = netlink_.WaitChange(100);
+        // Settings and lost notices are caught by a scan every second.
+        auto now = std::chrono::steady_clock::now();
+        if (changed || now - lastScan > std::chrono::seconds(1)) {
+            Rescan();
+            lastScan = now;
+        }
+    }
+}
+
+void GigeService::TimerLoop() {
+    std::unique_lock lock(timerMutex_);
+    while (!stop_.load()) {
+        uint64_t next = driver_->RunTimers();
+        uint64_t now = clock_.Now();
+        // The shortest timer of the service is 5 ms; nothing waits longer than that to be looked at.
+        uint64_t waitNs = next == kNever ? 5000000 : (next > now ? std::min<uint64_t>(next - now, 5000000) : 0);
+        timerWake_.wait_for(lock, std::chrono::nanoseconds(waitNs));
+    }
+}
+
+} // namespace qorcam::gige

@@ -1,0 +1,57 @@
+// GigeService: the QorGigEFilter service: its device, its adapters and its timers.
+#pragma once
+
+#include "AdapterPort.h"
+#include "GigeDriver.h"
+#include "devio/DeviceServer.h"
+#include "net/NetlinkMonitor.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace qorcam::gige {
+
+// Where the service keeps its settings, and the device it serves.
+inline constexpr const char* kGigeDeviceName = "\\\\.\\QORGIGE";
+// The interfaces the service binds: names separated by commas or spaces.
+inline constexpr const char* kGigeLinkageKey = "System\\CurrentControlSet\\Services\\QORGIGE\\Linkage";
+inline constexpr const char* kGigeBindValue = "Bind";
+
+// Loads the parameters and the profile, serves the device, binds the
+// interfaces its settings list as they come and go, and runs the timers.
+// Start either brings all of it up or fails with a message; Stop takes it
+// all down again: the device first, so no request arrives while the
+// adapters are unbound, then every pended request completes.
+class GigeService {
+public:
+    GigeService();
+    ~GigeService();
+
+    bool Start(std::string* error);
+    void Stop();
+
+private:
+    void Rescan();
+    std::set<std::string> BindList() const;
+    void TimerLoop();
+    void LinkLoop();
+
+    std::unique_ptr<GigeDriver> driver_;
+    SteadyGigeClock clock_;
+    std::unique_ptr<devio::DeviceServer> server_;
+    net::NetlinkMonitor netlink_;
+    std::map<int, std::unique_ptr<AdapterPort>> ports_; // by interface index; link thread only
+    std::atomic<bool> stop_{false};
+    std::mutex timerMutex_;
+    std::condition_variable timerWake_;
+    std::thread timerThread_;
+    std::thread linkThread_;
+};
+
+} // namespace qorcam::gige
