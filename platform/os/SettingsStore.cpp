@@ -66,6 +66,11 @@ bool HasNul(std::string_view s) {
     return s.find('\0') != std::string_view::npos;
 }
 
+// A key path is written as a section line: no line breaks in it.
+bool BadKey(std::string_view key) {
+    return key.empty() || key.find_first_of(std::string_view("\0\n\r", 3)) != std::string_view::npos;
+}
+
 // ---- text form ---------------------------------------------------------------
 
 std::string Escape(std::string_view s, bool isName) {
@@ -471,8 +476,7 @@ std::optional<std::vector<std::uint8_t>> SettingsStore::GetBinary(std::string_vi
 
 bool SettingsStore::Set(std::string_view key, std::string_view name, const SettingsValue& value) {
     const std::string k = NormalizeKey(key);
-    if (k.empty() || HasNul(name) || HasNul(k) ||
-        (value.type == SettingsType::String && HasNul(value.string))) {
+    if (BadKey(k) || HasNul(name) || (value.type == SettingsType::String && HasNul(value.string))) {
         return false;
     }
     return Modify(path_, [&](Document& doc) {
@@ -514,7 +518,7 @@ bool SettingsStore::SetBinary(std::string_view key, std::string_view name,
 
 bool SettingsStore::CreateKey(std::string_view key) {
     const std::string k = NormalizeKey(key);
-    if (k.empty() || HasNul(k)) return false;
+    if (BadKey(k)) return false;
     return Modify(path_, [&](Document& doc) {
         if (doc.Find(k) != nullptr) return Change::Unchanged;
         doc.Make(k);

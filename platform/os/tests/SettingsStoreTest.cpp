@@ -82,6 +82,9 @@ TEST_F(SettingsStoreTest, AwkwardNamesAndStringsSurviveTheFile) {
     EXPECT_FALSE(store.SetString("Software\\Odd", "nul", std::string_view("a\0b", 3)));
     EXPECT_FALSE(store.SetString("Software\\Odd", std::string_view("n\0", 2), "x"));
     EXPECT_FALSE(store.SetDword("\\\\", "x", 1));
+    EXPECT_FALSE(store.SetDword("Bad\nKey", "x", 1));
+    EXPECT_FALSE(store.CreateKey("Bad\rKey"));
+    EXPECT_FALSE(store.KeyExists("Bad"));
 }
 
 TEST_F(SettingsStoreTest, KeysNestEnumerateAndDelete) {
