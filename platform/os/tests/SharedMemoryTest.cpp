@@ -89,6 +89,11 @@ TEST_F(SharedMemoryTest, ChildProcessSeesTheSameArea) {
     ASSERT_TRUE(child.has_value());
     EXPECT_EQ(test::ExitCodeOf(*child), 0);
     EXPECT_STREQ(static_cast<char*>(area.Data()) + 100, "from child");
+    // The child's close left the area to us; ours is the last.
+    const std::string path = area.Path();
+    EXPECT_TRUE(std::filesystem::exists(path));
+    area.Close();
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(SharedMemoryTest, AreaLeftByKilledUsersStartsAfresh) {
