@@ -1,0 +1,359 @@
+// FormulaNodes: binding formula names to variables, constants and sub-expressions, and the computed kinds.
+#include "genapi/FormulaNodes.h"
+
+#include "genapi/GenericException.h"
+#include "genapi/NodeMapCore.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace qorcam::genapi {
+
+namespace {
+
+std::string FormatDouble(double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.15g", v);
+    return buffer;
+}
+
+ERepresentation RepresentationOf(const std::string& text) {
+    static const char* names[] = {"Linear",     "Logarithmic", "Boolean",   "PureNumber",
+                                  "HexNumber", "IPV4Address", "MACAddress"};
+    for (int i = 0; i < 7; ++i)
+        if (text == names[i]) return static_cast<ERepresentation>(i);
+    return PureNumber;
+}
+
+} // namespace
+
+bool FormulaNodeBase::ConfigureFormulaElement(const pugi::xml_node& child) {
+    std::string n = child.name();
+    std::string attribute = child.attribute("Name").value();
+    if (n == "pVariable") {
+        if (attribute.empty()) Fail("<pVariable> without a Name attribute");
+        variables_.push_back({attribute, Text(child), nullptr});
+    } else if (n == "Constant") {
+        if (attribute.empty()) Fail("<Constant> without a Name attribute");
+        int64_t i = 0;
+        std::string text = Text(child);
+        if (ParseInt64Text(text, i)) {
+            constants_.push_back({attribute, FormulaValue::Int(i)});
+        } else {
+            char* end = nullptr;
+            double d = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end) Fail("<Constant> '" + text + "' is not a number");
+            constants_.push_back({attribute, FormulaValue::Float(d)});
+        }
+    } else if (n == "Expression") {
+        if (attribute.empty()) Fail("<Expression> without a Name attribute");
+        Compiled c;
+        c.name = attribute;
+        c.text = Text(child);
+        c.present = true;
+        expressions_.push_back(std::move(c));
+    } else if (n == "Unit") {
+        unit_ = Text(child);
+    } else if (n == "Representation") {
+        representation_ = RepresentationOf(Text(child));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void FormulaNodeBase::Resolve(const Resolver& r) {
+    NodeBase::Resolve(r);
+    for (auto& v : variables_) v.node = r.Find(*this, v.target, "pVariable");
+}
+
+void FormulaNodeBase::ValueDependencies(std::vector<NodeBase*>& out) const {
+    for (const auto& v : variables_) out.push_back(v.node);
+}
+
+void FormulaNodeBase::Compile(Compiled& c, const char* builtin) {
+    c.slots.clear();
+    c.error.clear();
+    try {
+        c.formula = Formula(c.text);
+        for (const std::string& name : c.formula.Names()) {
+            Slot slot{Slot::Pi, 0};
+            bool found = false;
+            for (size_t i = 0; i < variables_.size() && !found; ++i)
+                if (variables_[i].name == name) slot = {Slot::Variable, i}, found = true;
+            for (size_t i = 0; i < constants_.size() && !found; ++i)
+                if (constants_[i].first == name) slot = {Slot::Constant, i}, found = true;
+            for (size_t i = 0; i < expressions_.size() && !found; ++i)
+                if (expressions_[i].name == name) slot = {Slot::Expression, i}, found = true;
+            if (!found && builtin && name == builtin) slot = {Slot::Builtin, 0}, found = true;
+            if (!found && name == "PI") slot = {Slot::Pi, 0}, found = true;
+            if (!found && name == "E") slot = {Slot::E, 0}, found = true;
+            if (!found) throw LogicalErrorException("formula \"" + c.text + "\": unknown name '" + name + "'");
+            c.slots.push_back(slot);
+        }
+    } catch (const GenericException& e) {
+        c.error = "node '" + name_ + "': " + e.what();
+    }
+}
+
+FormulaValue FormulaNodeBase::ValueOfNode(NodeBase* node, bool ignoreCache) {
+    if (node->GetPrincipalInterfaceType() == intfIFloat) return FormulaValue::Float(FloatOf(node, ignoreCache));
+    return FormulaValue::Int(IntOf(node, ignoreCache));
+}
+
+FormulaValue FormulaNodeBase::Run(const Compiled& c, FormulaValue builtinValue, bool integerMode, bool ignoreCache) {
+    if (!c.present) Fail("has no formula");
+    if (!c.error.empty()) throw LogicalErrorException(c.error);
+    NodeMapCore::Depth depth(core_, *this);
+    auto lookup = [&](size_t index) -> FormulaValue {
+        const Slot& slot = c.slots[index];
+        switch (slot.kind) {
+        case Slot::Variable: return ValueOfNode(variables_[slot.index].node, ignoreCache);
+        case Slot::Constant: return constants_[slot.index].second;
+        case Slot::Expression: return Run(expressions_[slot.index], builtinValue, integerMode, ignoreCache);
+        case Slot::Builtin: return builtinValue;
+        case Slot::Pi: return FormulaValue::Float(3.14159265358979323846);
+        case Slot::E: return FormulaValue::Float(2.71828182845904523536);
+        }
+        return FormulaValue::Int(0);
+    };
+    return c.formula.Evaluate(lookup, integerMode);
+}
+
+// ---- IntSwissKnife ----
+
+bool IntSwissKnifeNode::ConfigureElement(const pugi::xml_node& child) {
+    if (ConfigureFormulaElement(child)) return true;
+    if (std::string(child.name()) == "Formula") {
+        formula_.text = Text(child);
+        formula_.present = true;
+        return true;
+    }
+    return NodeBase::ConfigureElement(child);
+}
+
+void IntSwissKnifeNode::Validate() {
+    if (!formula_.present) Fail("IntSwissKnife has no <Formula>");
+    for (auto& e : expressions_) Compile(e, nullptr);
+    Compile(formula_, nullptr);
+}
+
+int64_t IntSwissKnifeNode::GetValue(bool, bool ignoreCache) {
+    auto lock = Lock();
+    CheckReadable();
+    return Run(formula_, FormulaValue::Int(0), true, ignoreCache).AsInt();
+}
+
+void IntSwissKnifeNode::SetValue(int64_t, bool) {
+    auto lock = Lock();
+    CheckWritable();
+}
+
+int64_t IntSwissKnifeNode::GetMin() { return std::numeric_limits<int64_t>::min(); }
+int64_t IntSwissKnifeNode::GetMax() { return std::numeric_limits<int64_t>::max(); }
+
+std::string IntSwissKnifeNode::ToString(bool verify, bool ignoreCache) {
+    return std::to_string(GetValue(verify, ignoreCache));
+}
+
+void IntSwissKnifeNode::FromString(const std::string&, bool) { SetValue(0); }
+
+// ---- SwissKnife ----
+
+bool SwissKnifeNode::ConfigureElement(const pugi::xml_node& child) {
+    if (ConfigureFormulaElement(child)) return true;
+    if (std::string(child.name()) == "Formula") {
+        formula_.text = Text(child);
+        formula_.present = true;
+        return true;
+    }
+    return NodeBase::ConfigureElement(child);
+}
+
+void SwissKnifeNode::Validate() {
+    if (!formula_.present) Fail("SwissKnife has no <Formula>");
+    for (auto& e : expressions_) Compile(e, nullptr);
+    Compile(formula_, nullptr);
+}
+
+double SwissKnifeNode::GetValue(bool, bool ignoreCache) {
+    auto lock = Lock();
+    CheckReadable();
+    return Run(formula_, FormulaValue::Int(0), false, ignoreCache).AsDouble();
+}
+
+void SwissKnifeNode::SetValue(double, bool) {
+    auto lock = Lock();
+    CheckWritable();
+}
+
+double SwissKnifeNode::GetMin() { return -std::numeric_limits<double>::max(); }
+double SwissKnifeNode::GetMax() { return std::numeric_limits<double>::max(); }
+double SwissKnifeNode::GetInc() { throw LogicalErrorException("node '" + name_ + "' has no increment"); }
+
+std::string SwissKnifeNode::ToString(bool verify, bool ignoreCache) {
+    return FormatDouble(GetValue(verify, ignoreCache));
+}
+
+void SwissKnifeNode::FromString(const std::string&, bool) { SetValue(0.0); }
+
+// ---- Converter core ----
+
+bool ConverterCore::ConfigureElement(const pugi::xml_node& child) {
+    if (ConfigureFormulaElement(child)) return true;
+    std::string n = child.name();
+    if (n == "FormulaTo") {
+        to_.text = Text(child);
+        to_.present = true;
+    } else if (n == "FormulaFrom") {
+        from_.text = Text(child);
+        from_.present = true;
+    } else if (n == "pValue") {
+        pValueName_ = Text(child);
+    } else if (n == "Slope" || n == "IsLinear") {
+        // The range is taken from both ends of the underlying range, so the
+        // slope hint is not needed.
+    } else {
+        return NodeBase::ConfigureElement(child);
+    }
+    return true;
+}
+
+void ConverterCore::Resolve(const Resolver& r) {
+    FormulaNodeBase::Resolve(r);
+    pValue_ = r.Find(*this, pValueName_, "pValue");
+}
+
+void ConverterCore::ValueDependencies(std::vector<NodeBase*>& out) const {
+    FormulaNodeBase::ValueDependencies(out);
+    if (pValue_) out.push_back(pValue_);
+}
+
+void ConverterCore::Validate() {
+    if (!to_.present || !from_.present) Fail(Kind() + " needs both <FormulaTo> and <FormulaFrom>");
+    for (auto& e : expressions_) Compile(e, nullptr);
+    Compile(to_, "FROM");
+    Compile(from_, "TO");
+}
+
+EAccessMode ConverterCore::BaseAccessMode() { return pValue_->GetAccessMode(); }
+
+FormulaValue ConverterCore::ReadConverted(bool integerMode, bool ignoreCache) {
+    FormulaValue to = ValueOfNode(pValue_, ignoreCache);
+    return Run(from_, to, integerMode, ignoreCache);
+}
+
+void ConverterCore::WriteConverted(FormulaValue value, bool integerMode) {
+    FormulaValue raw = Run(to_, value, integerMode, false);
+    if (pValue_->GetPrincipalInterfaceType() == intfIFloat) WriteFloat(pValue_, raw.AsDouble());
+    else WriteInt(pValue_, raw.AsInt());
+}
+
+void ConverterCore::ConvertedRange(bool integerMode, double& low, double& high) {
+    low = -std::numeric_limits<double>::max();
+    high = std::numeric_limits<double>::max();
+    try {
+        double a = Run(from_, FormulaValue::Float(pValue_->NumericMin()), integerMode, false).AsDouble();
+        double b = Run(from_, FormulaValue::Float(pValue_->NumericMax()), integerMode, false).AsDouble();
+        if (std::isnan(a) || std::isnan(b)) return;
+        low = std::fmin(a, b);
+        high = std::fmax(a, b);
+    } catch (const GenericException&) {
+        // An underlying range the formula cannot take (a division by zero at
+        // one end) leaves the converter unbounded rather than unreadable.
+    }
+}
+
+// ---- Converter ----
+
+double ConverterNode::GetValue(bool, bool ignoreCache) {
+    auto lock = Lock();
+    CheckReadable();
+    return ReadConverted(false, ignoreCache).AsDouble();
+}
+
+void ConverterNode::SetValue(double value, bool) {
+    auto lock = Lock();
+    CheckWritable();
+    if (std::isnan(value)) throw InvalidArgumentException("node '" + name_ + "': NaN is not a value");
+    double low, high;
+    ConvertedRange(false, low, high);
+    if (value < low || value > high)
+        throw OutOfRangeException("node '" + name_ + "': value " + FormatDouble(value) + " must be between " +
+                                  FormatDouble(low) + " and " + FormatDouble(high));
+    WriteConverted(FormulaValue::Float(value), false);
+    NotifyWritten();
+}
+
+double ConverterNode::GetMin() {
+    auto lock = Lock();
+    double low, high;
+    ConvertedRange(false, low, high);
+    return low;
+}
+
+double ConverterNode::GetMax() {
+    auto lock = Lock();
+    double low, high;
+    ConvertedRange(false, low, high);
+    return high;
+}
+
+double ConverterNode::GetInc() { throw LogicalErrorException("node '" + name_ + "' has no increment"); }
+
+std::string ConverterNode::ToString(bool verify, bool ignoreCache) { return FormatDouble(GetValue(verify, ignoreCache)); }
+
+void ConverterNode::FromString(const std::string& value, bool verify) {
+    char* end = nullptr;
+    double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
+    SetValue(v, verify);
+}
+
+// ---- IntConverter ----
+
+int64_t IntConverterNode::GetValue(bool, bool ignoreCache) {
+    auto lock = Lock();
+    CheckReadable();
+    return ReadConverted(true, ignoreCache).AsInt();
+}
+
+void IntConverterNode::SetValue(int64_t value, bool) {
+    auto lock = Lock();
+    CheckWritable();
+    int64_t low = GetMin(), high = GetMax();
+    if (value < low || value > high)
+        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) + " must be between " +
+                                  std::to_string(low) + " and " + std::to_string(high));
+    WriteConverted(FormulaValue::Int(value), true);
+    NotifyWritten();
+}
+
+int64_t IntConverterNode::GetMin() {
+    auto lock = Lock();
+    double low, high;
+    ConvertedRange(true, low, high);
+    return RoundToInt64(low);
+}
+
+int64_t IntConverterNode::GetMax() {
+    auto lock = Lock();
+    double low, high;
+    ConvertedRange(true, low, high);
+    return RoundToInt64(high);
+}
+
+std::string IntConverterNode::ToString(bool verify, bool ignoreCache) {
+    return std::to_string(GetValue(verify, ignoreCache));
+}
+
+void IntConverterNode::FromString(const std::string& value, bool verify) {
+    int64_t v = 0;
+    if (!ParseInt64Text(value, v))
+        throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not an integer");
+    SetValue(v, verify);
+}
+
+} // namespace qorcam::genapi
