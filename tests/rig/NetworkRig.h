@@ -1,0 +1,78 @@
+// NetworkRig: two private network namespaces, a veth pair, the camera emulator and the GigE service.
+#pragma once
+
+#include "os/Process.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qorcam::rig {
+
+// The GigE test network of one test process.
+//
+// Guarantees: every name it creates (namespaces, interfaces, the temporary
+// QORCAM_ROOT) carries a suffix unique to the process, so rigs of tests
+// running in parallel never meet; it touches no interface of the machine's
+// own namespace; the destructor stops the processes it started and removes
+// the namespaces (and with them the veth pair) and the root, also after a
+// failed start. Every wait is bounded. Available() is false, with Reason()
+// saying why, when the rig can't be built here (not root, no iproute2);
+// tests then skip with that reason.
+class NetworkRig {
+public:
+    struct Options {
+        bool startService = true;
+        bool startCamera = true;
+        uint32_t dhcp = 1; // the service's DHCP parameter
+    };
+
+    NetworkRig() : NetworkRig(Options{}) {}
+    explicit NetworkRig(const Options& options);
+    ~NetworkRig();
+    NetworkRig(const NetworkRig&) = delete;
+    NetworkRig& operator=(const NetworkRig&) = delete;
+
+    bool Available() const { return available_; }
+    const std::string& Reason() const { return reason_; }
+
+    const std::string& HostNamespace() const { return hostNs_; }
+    const std::string& CameraNamespace() const { return cameraNs_; }
+    const std::string& HostInterface() const { return hostIf_; }
+    const std::string& CameraInterface() const { return cameraIf_; }
+    const std::string& HostMac() const { return hostMac_; } // "aa:bb:cc:dd:ee:ff"
+    const std::string& Root() const { return root_; }
+    // Dotted addresses: the service's own address on the host veth, the camera's.
+    const std::string& DriverAddress() const { return driverIp_; }
+    const std::string& CameraAddress() const { return cameraIp_; }
+
+    // Runs a shell command; its exit code (or -1). Output, when asked, is captured.
+    static int Run(const std::string& command, std::string* output = nullptr);
+    // Runs a command in a namespace, with QORCAM_ROOT set to the rig's root.
+    int RunIn(const std::string& ns, const std::string& command, std::string* output = nullptr) const;
+
+    // Whether the service still runs.
+    bool ServiceRunning();
+    bool StartService();
+    void StopService();
+
+private:
+    bool Build(const Options& options);
+    void TearDown();
+
+    bool available_ = false;
+    std::string reason_;
+    std::string suffix_;
+    std::string hostNs_, cameraNs_, hostIf_, cameraIf_, hostMac_;
+    std::string driverIp_, cameraIp_;
+    std::string root_;
+    bool hostNsMade_ = false, cameraNsMade_ = false;
+    std::optional<os::Process> service_;
+    std::optional<os::Process> camera_;
+};
+
+// Where the programs under test were built.
+std::string BinaryDir();
+
+} // namespace qorcam::rig
