@@ -20,8 +20,10 @@ namespace qorcam::os {
 /// Guarantees: the variable is read at every call (a test may change it);
 /// an empty value counts as unset and a relative one is taken from the
 /// current folder; every folder is created on demand (with its parents) when
-/// asked for, failures included silently so that the caller's own file
-/// operation reports them. Paths never end in '/'.
+/// asked for; a folder that can't be made is still returned, and the
+/// caller's own file operation then reports the failure. Paths never end in
+/// '/'. Named objects need `<run>/shm` writable by every user of the system:
+/// made here with mode 1777 (as /dev/shm) when this call creates it.
 class Paths {
 public:
     /// The root given by QORCAM_ROOT, or empty when unset.

@@ -32,8 +32,10 @@ struct SettingsValue {
 ///     PATH=string:/var/lib/qorcam/QORGIGEDRVPROF.dat
 ///     MAC=binary:00 11 22 aa bb cc
 ///
-/// In names and strings a backslash, a line break, a tab and (in names) '='
-/// are written as \\, \n, \r, \t and \=; the unnamed (default) value is '@'.
+/// In names and strings a backslash, a line feed, a carriage return, a tab,
+/// a space at the end (or, in names, at the start) and, in names, '=' are
+/// written as \\, \n, \r, \t, \s and \=; the unnamed (default) value is '@'.
+/// Key paths hold no line break.
 /// Comment lines (';' or '#') and lines the store does not understand are
 /// kept as they are when the file is rewritten.
 ///
