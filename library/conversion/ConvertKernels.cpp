@@ -1,6 +1,7 @@
 // Kernels of every format that is not a Bayer mosaic, serial and parallel.
 #include "ConvTypes.h"
 #include "KernelArgs.h"
+#include "Simd.h"
 
 #include <cstring>
 
@@ -72,7 +73,7 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* row, in
     const Yuv yuv{a.yuv};
     switch (a.id) {
     case ConvMono8:
-        for (int x = x0; x < w; ++x) out.Grey(s[x]);
+        for (int x = x0; x < w; ++x) out.Grey(row[x]);
         break;
     case ConvYuv411: {
         int x = x0;
@@ -217,30 +218,106 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* row, in
     }
 }
 
-// Mono8 into 32-bit pixels, the hottest case: whole words, keeping byte 3.
-template <int Dir> void Mono8RowDib32(const uint8_t* s, uint8_t* d, int w) {
-    for (int x = x0; x < w; ++x) {
-        uint32_t old;
-        uint8_t* p = d + static_cast<ptrdiff_t>(Dir) * 4 * x;
-        std::memcpy(&old, p, 4);
-        const uint32_t v = (old & 0xFF000000u) | uint32_t{s[x]} * 0x010101u;
-        std::memcpy(p, &v, 4);
-    }
+#if QORCAM_CONV_SIMD
+// 8 x i32 -> 8 x i16, saturated.
+QC_SIMD __m128i Narrow(__m256i x) { return _mm_packs_epi32(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1)); }
+
+// YUV pixels for 16 Y bytes whose pairs share the 8 U and 8 V bytes given as
+// 32-bit indices; the saturating adds and packs give exactly the clamps of
+// the scalar rule for any table entry.
+QC_SIMD void YuvPlanes(const int32_t* t, __m128i y, __m256i u, __m256i v, __m128i& b, __m128i& g, __m128i& r) {
+    const __m256i tr = _mm256_i32gather_epi32(t, v, 4);
+    const __m256i tg = _mm256_add_epi32(_mm256_i32gather_epi32(t + 256, v, 4), _mm256_i32gather_epi32(t + 512, u, 4));
+    const __m256i tb = _mm256_i32gather_epi32(t + 768, u, 4);
+    const __m128i orr = Narrow(tr), og = Narrow(tg), ob = Narrow(tb);
+    const __m128i ylo = _mm_cvtepu8_epi16(y), yhi = _mm_cvtepu8_epi16(_mm_srli_si128(y, 8));
+    r = _mm_packus_epi16(_mm_adds_epi16(ylo, _mm_unpacklo_epi16(orr, orr)),
+                         _mm_adds_epi16(yhi, _mm_unpackhi_epi16(orr, orr)));
+    g = _mm_packus_epi16(_mm_subs_epi16(ylo, _mm_unpacklo_epi16(og, og)),
+                         _mm_subs_epi16(yhi, _mm_unpackhi_epi16(og, og)));
+    b = _mm_packus_epi16(_mm_adds_epi16(ylo, _mm_unpacklo_epi16(ob, ob)),
+                         _mm_adds_epi16(yhi, _mm_unpackhi_epi16(ob, ob)));
 }
+
+// Bytes k0 + 4j of two 16-byte halves as eight 32-bit indices.
+QC_SIMD __m256i Chroma(__m128i lo, __m128i hi, int k0) {
+    const __m128i pick = _mm_add_epi8(_mm_setr_epi8(0, -128, -128, -128, 4, -128, -128, -128, 8, -128, -128, -128,
+                                                    12, -128, -128, -128),
+                                      _mm_setr_epi8(static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0), 0, 0, 0,
+                                                    static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0), 0, 0, 0));
+    return _mm256_set_m128i(_mm_shuffle_epi8(hi, pick), _mm_shuffle_epi8(lo, pick));
+}
+
+// Converts the whole 16-pixel blocks of a row with vector code and returns
+// how many pixels it did (0 for formats it does not handle).
+template <int P>
+__attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* s, uint8_t* d, bool mirror) {
+    const int w = a.width;
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        __m128i b, g, r;
+        switch (a.id) {
+        case ConvMono8:
+            b = g = r = simd::Load(s + x);
+            break;
+        case ConvMono16:
+            b = g = r = simd::Reduce16(s + 2 * static_cast<size_t>(x), a.swapBytes, shift);
+            break;
+        case ConvMono12Packed:
+        case ConvMono10Packed:
+            b = g = r = simd::UnpackMsb(s + static_cast<size_t>(x) / 2 * 3);
+            break;
+        case ConvMono12p:
+            b = g = r = simd::UnpackLsb(s + static_cast<size_t>(x) / 2 * 3);
+            break;
+        case ConvRgb8:
+            simd::Split3(s + 3 * static_cast<size_t>(x), r, g, b);
+            break;
+        case ConvBgr8:
+            simd::Split3(s + 3 * static_cast<size_t>(x), b, g, r);
+            break;
+        case ConvYuv422: { // U Y V Y
+            const __m128i lo = simd::Load(s + 2 * static_cast<size_t>(x)), hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
+            const __m128i y = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
+            YuvPlanes(a.yuv, y, Chroma(lo, hi, 0), Chroma(lo, hi, 2), b, g, r);
+            break;
+        }
+        case ConvYuv422Yuyv:
+        case ConvYCbCr422: { // Y U Y V
+            const __m128i lo = simd::Load(s + 2 * static_cast<size_t>(x)), hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
+            const __m128i m = _mm_set1_epi16(0xFF);
+            const __m128i y = _mm_packus_epi16(_mm_and_si128(lo, m), _mm_and_si128(hi, m));
+            YuvPlanes(a.yuv, y, Chroma(lo, hi, 1), Chroma(lo, hi, 3), b, g, r);
+            break;
+        }
+        default:
+            return 0;
+        }
+        if (mirror)
+            simd::StoreBgr<P>(d + static_cast<size_t>(w - 16 - x) * P, simd::Reverse(b), simd::Reverse(g),
+                              simd::Reverse(r));
+        else
+            simd::StoreBgr<P>(d + static_cast<size_t>(x) * P, b, g, r);
+    }
+    return x;
+}
+#endif
 
 template <int P> void ConvertOneRow(const KernelArgs& a, int y) {
     const uint8_t* s = a.src + static_cast<size_t>(y) * a.srcStride;
     const bool flip = a.storeMode == StoreBmp || a.storeMode == StoreBmpLR;
     const bool mirror = a.storeMode == StoreMemLR || a.storeMode == StoreBmpLR;
     uint8_t* d = a.dst + static_cast<size_t>(flip ? a.height - 1 - y : y) * a.dstStride;
-    if (mirror) {
-        d += static_cast<size_t>(a.width - 1) * P;
-        if (P == 4 && a.id == ConvMono8) return Mono8RowDib32<-1>(s, d, a.width);
-        ConvertRow(a, s, PixelOut<P, -1>{d});
-    } else {
-        if (P == 4 && a.id == ConvMono8) return Mono8RowDib32<1>(s, d, a.width);
-        ConvertRow(a, s, PixelOut<P, 1>{d});
-    }
+    int x0 = 0;
+#if QORCAM_CONV_SIMD
+    if (UseSimd()) x0 = SimdRow<P>(a, s, d, mirror);
+#endif
+    if (x0 == a.width) return;
+    if (mirror)
+        ConvertRow(a, s, x0, PixelOut<P, -1>{d + static_cast<size_t>(a.width - 1 - x0) * P});
+    else
+        ConvertRow(a, s, x0, PixelOut<P, 1>{d + static_cast<size_t>(x0) * P});
 }
 
 // The body that every thread of the parallel region runs: a static share of

@@ -10,6 +10,7 @@
 // sweeps the interior's native greens in a fixed order on the destination.
 #include "ConvTypes.h"
 #include "KernelArgs.h"
+#include "Simd.h"
 
 #include <algorithm>
 
@@ -18,6 +19,9 @@ namespace {
 
 // Columns per strip: three strip lines live on the stack, whatever the width.
 constexpr int kStrip = 2048;
+// Rows handed out together, so that each decoded source line serves the
+// three destination rows that need it.
+constexpr int kRowBlock = 16;
 
 enum Site { SiteR, SiteG, SiteB };
 
@@ -57,20 +61,69 @@ template <SampleKind K> inline uint8_t Sample(const KernelArgs& a, const uint8_t
     }
 }
 
-// Returns p with p[c - s] the 8-bit sample that lands in destination row r,
+#if QORCAM_CONV_SIMD
+// Decodes destination columns [c, hi) of one source row into p[c - s] with
+// vector code where 16 columns fit; returns the first column not done.
+template <SampleKind K>
+__attribute__((target("avx2"))) int DecodeSimd(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c,
+                                                int hi, uint8_t* p, int s) {
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
+    // Packed samples come in pairs: start the blocks on an even source column.
+    if ((K == SampleKind::Packed || K == SampleKind::Packed12p) && c < hi && ((g.mirror ? g.w - 16 - c : c) & 1)) {
+        p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
+        ++c;
+    }
+    for (; c + 16 <= hi; c += 16) {
+        const int sx = g.mirror ? g.w - 16 - c : c;
+        __m128i v;
+        if constexpr (K == SampleKind::Byte)
+            v = simd::Load(row + sx);
+        else if constexpr (K == SampleKind::Word)
+            v = simd::Reduce16(row + 2 * static_cast<size_t>(sx), a.swapBytes, shift);
+        else if constexpr (K == SampleKind::Packed)
+            v = simd::UnpackMsb(row + static_cast<size_t>(sx) / 2 * 3);
+        else
+            v = simd::UnpackLsb(row + static_cast<size_t>(sx) / 2 * 3);
+        simd::Save(p + (c - s), g.mirror ? simd::Reverse(v) : v);
+    }
+    return c;
+}
+#endif
+
+// Fills p[c - s] with the 8-bit sample that lands in destination row r,
 // column c, for every c of [s - 1, e + 1) inside the image.
 template <SampleKind K>
-const uint8_t* Line(const KernelArgs& a, const Geometry& g, int r, int s, int e, uint8_t* buf) {
-    const int sy = g.flip ? g.h - 1 - r : r;
-    const uint8_t* row = a.src + static_cast<size_t>(sy) * a.srcStride;
-    if (K == SampleKind::Byte && !g.mirror) return row + s;
-    const int lo = std::max(s - 1, 0);
+void DecodeLine(const KernelArgs& a, const Geometry& g, const uint8_t* row, int s, int e, uint8_t* p) {
+    int c = std::max(s - 1, 0);
     const int hi = std::min(e + 1, g.w);
-    uint8_t* p = buf + 1;
-    if (g.mirror) {
-        for (int c = lo; c < hi; ++c) p[c - s] = Sample<K>(a, row, g.w - 1 - c);
-    } else {
-        for (int c = lo; c < hi; ++c) p[c - s] = Sample<K>(a, row, c);
+#if QORCAM_CONV_SIMD
+    if (UseSimd()) c = DecodeSimd<K>(a, g, row, c, hi, p, s);
+#endif
+    for (; c < hi; ++c) p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
+}
+
+const uint8_t* SourceRow(const KernelArgs& a, const Geometry& g, int r) {
+    return a.src + static_cast<size_t>(g.flip ? g.h - 1 - r : r) * a.srcStride;
+}
+
+// The last three decoded lines of a strip; destination rows r - 1, r, r + 1
+// always sit in different slots.
+struct LineCache {
+    uint8_t buf[3][kStrip + 2];
+    int row[3] = {-1, -1, -1};
+    void Reset() { row[0] = row[1] = row[2] = -1; }
+};
+
+// Returns p with p[c - s] the 8-bit sample of destination row r, column c,
+// for every c of [s - 1, e + 1) inside the image.
+template <SampleKind K>
+const uint8_t* Line(const KernelArgs& a, const Geometry& g, LineCache& cache, int r, int s, int e) {
+    if (K == SampleKind::Byte && !g.mirror) return SourceRow(a, g, r) + s;
+    const int slot = r % 3;
+    uint8_t* p = cache.buf[slot] + 1;
+    if (cache.row[slot] != r) {
+        DecodeLine<K>(a, g, SourceRow(a, g, r), s, e, p);
+        cache.row[slot] = r;
     }
     return p;
 }
@@ -158,6 +211,37 @@ void InteriorRun(const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* 
     if (i < n) FirstG ? green(i) : site(i);
 }
 
+#if QORCAM_CONV_SIMD
+// The whole 16-pixel blocks of an interior run, as InteriorRun computes
+// them; returns how many pixels it did.
+template <int P>
+__attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const uint8_t* A, const uint8_t* C,
+                                                  const uint8_t* B, uint8_t* d, int c, int n) {
+    const bool red = g.RedRow(r);
+    // Lanes that hold native greens: the even ones when the run starts on one.
+    const __m128i even = _mm_set1_epi16(0x00FF);
+    const __m128i gmask = g.At(r, c) == SiteG ? even : _mm_xor_si128(even, _mm_set1_epi8(-1));
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i cl = simd::Load(C + i - 1), cc = simd::Load(C + i), cr = simd::Load(C + i + 1);
+        const __m128i al = simd::Load(A + i - 1), ac = simd::Load(A + i), ar = simd::Load(A + i + 1);
+        const __m128i bl = simd::Load(B + i - 1), bc = simd::Load(B + i), br = simd::Load(B + i + 1);
+        const __m128i h2 = simd::FloorAvg(cl, cr);
+        const __m128i v2 = simd::FloorAvg(ac, bc);
+        const __m128i cross = simd::FloorAvg4(cl, cr, ac, bc);
+        const __m128i diag = simd::FloorAvg4(al, ar, bl, br);
+        const __m128i own = _mm_blendv_epi8(cc, h2, gmask);     // the row's own colour
+        const __m128i green = _mm_blendv_epi8(cross, cc, gmask);
+        const __m128i other = _mm_blendv_epi8(diag, v2, gmask); // the colour of the rows above and below
+        if (red)
+            simd::StoreBgr<P>(d + static_cast<size_t>(i) * P, other, green, own);
+        else
+            simd::StoreBgr<P>(d + static_cast<size_t>(i) * P, own, green, other);
+    }
+    return i;
+}
+#endif
+
 template <int P>
 void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* d, int c,
               int n) {
@@ -169,40 +253,50 @@ void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, cons
         firstG ? InteriorRun<P, false, true>(A, C, B, d, n) : InteriorRun<P, false, false>(A, C, B, d, n);
 }
 
-template <int P, SampleKind K> void DemosaicRow(const KernelArgs& a, const Geometry& g, int r) {
-    uint8_t bufA[kStrip + 2];
-    uint8_t bufC[kStrip + 2];
-    uint8_t bufB[kStrip + 2];
+template <int P, SampleKind K>
+void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r, int s, int e) {
     uint8_t* drow = a.dst + static_cast<size_t>(r) * a.dstStride;
-    const bool edgeRow = r == 0 || r == g.h - 1;
-    for (int s = 0; s < g.w; s += kStrip) {
-        const int e = std::min(s + kStrip, g.w);
-        const uint8_t* C = Line<K>(a, g, r, s, e, bufC);
-        const uint8_t* A = r > 0 ? Line<K>(a, g, r - 1, s, e, bufA) : nullptr;
-        const uint8_t* B = r < g.h - 1 ? Line<K>(a, g, r + 1, s, e, bufB) : nullptr;
-        if (edgeRow) {
-            for (int c = s; c < e; ++c) EdgePixel(g, A, C, B, r, c, s, drow + static_cast<size_t>(c) * P);
-            continue;
-        }
-        if (s == 0) EdgePixel(g, A, C, B, r, 0, s, drow);
-        const int lo = std::max(s, 1);
-        const int hi = std::min(e, g.w - 1);
-        if (hi > lo)
-            Interior<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo,
-                        hi - lo);
-        if (e == g.w) EdgePixel(g, A, C, B, r, g.w - 1, s, drow + static_cast<size_t>(g.w - 1) * P);
+    const uint8_t* C = Line<K>(a, g, cache, r, s, e);
+    const uint8_t* A = r > 0 ? Line<K>(a, g, cache, r - 1, s, e) : nullptr;
+    const uint8_t* B = r < g.h - 1 ? Line<K>(a, g, cache, r + 1, s, e) : nullptr;
+    if (r == 0 || r == g.h - 1) {
+        for (int c = s; c < e; ++c) EdgePixel(g, A, C, B, r, c, s, drow + static_cast<size_t>(c) * P);
+        return;
     }
+    if (s == 0) EdgePixel(g, A, C, B, r, 0, s, drow);
+    int lo = std::max(s, 1);
+    const int hi = std::min(e, g.w - 1);
+#if QORCAM_CONV_SIMD
+    if (hi > lo && UseSimd())
+        lo += InteriorSimd<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo,
+                              hi - lo);
+#endif
+    if (hi > lo)
+        Interior<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo, hi - lo);
+    if (e == g.w) EdgePixel(g, A, C, B, r, g.w - 1, s, drow + static_cast<size_t>(g.w - 1) * P);
 }
 
 // Images narrower or shorter than 2 pixels have no neighbourhood to
 // interpolate from: each pixel shows its own sample as grey.
-template <int P, SampleKind K> void GreyRow(const KernelArgs& a, const Geometry& g, int r) {
-    uint8_t buf[kStrip + 2];
+template <int P, SampleKind K>
+void GreyRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r, int s, int e) {
     uint8_t* drow = a.dst + static_cast<size_t>(r) * a.dstStride;
+    const uint8_t* C = Line<K>(a, g, cache, r, s, e);
+    for (int c = s; c < e; ++c) Store(drow + static_cast<size_t>(c) * P, C[c - s], C[c - s], C[c - s]);
+}
+
+// Destination rows [r0, r1), strip by strip.
+template <int P, SampleKind K> void ConvertRows(const KernelArgs& a, const Geometry& g, int r0, int r1) {
+    LineCache cache;
     for (int s = 0; s < g.w; s += kStrip) {
         const int e = std::min(s + kStrip, g.w);
-        const uint8_t* C = Line<K>(a, g, r, s, e, buf);
-        for (int c = s; c < e; ++c) Store(drow + static_cast<size_t>(c) * P, C[c - s], C[c - s], C[c - s]);
+        cache.Reset();
+        for (int r = r0; r < r1; ++r) {
+            if (g.w < 2 || g.h < 2)
+                GreyRow<P, K>(a, g, cache, r, s, e);
+            else
+                DemosaicRow<P, K>(a, g, cache, r, s, e);
+        }
     }
 }
 
@@ -235,19 +329,13 @@ template <int P> void ReviseGreens(const KernelArgs& a, const Geometry& g) {
         for (int c = 1; c <= g.w - 2; ++c) greenOf(r, c);
 }
 
-template <int P, SampleKind K> void ConvertRows(const KernelArgs& a, const Geometry& g, int r) {
-    if (g.w < 2 || g.h < 2)
-        GreyRow<P, K>(a, g, r);
-    else
-        DemosaicRow<P, K>(a, g, r);
-}
-
 // The body that every thread of the parallel region runs: a static share of
 // the rows, then one thread sweeps the green revision, whose order is part
 // of its result.
 template <int P, SampleKind K> void DemosaicParallelBody(const KernelArgs& a, const Geometry& g) {
+    const int blocks = (g.h + kRowBlock - 1) / kRowBlock;
 #pragma omp for schedule(static)
-    for (int r = 0; r < g.h; ++r) ConvertRows<P, K>(a, g, r);
+    for (int b = 0; b < blocks; ++b) ConvertRows<P, K>(a, g, b * kRowBlock, std::min(g.h, (b + 1) * kRowBlock));
     if (a.revision) {
 #pragma omp single
         ReviseGreens<P>(a, g);
@@ -267,7 +355,7 @@ template <int P, SampleKind K> void Demosaic(const KernelArgs& a) {
 #pragma omp parallel
         DemosaicParallelBody<P, K>(a, g);
     } else {
-        for (int r = 0; r < g.h; ++r) ConvertRows<P, K>(a, g, r);
+        ConvertRows<P, K>(a, g, 0, g.h);
         if (a.revision) ReviseGreens<P>(a, g);
     }
 }

@@ -16,6 +16,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 namespace qorcam::monitor {
@@ -24,14 +25,28 @@ std::string CMonitor::DeviceClassFolder() {
     return os::Paths::Run() + "/dev/" + shared::kUsbDeviceClass;
 }
 
-int CMonitor::Run() {
-    // Termination arrives as a descriptor event on this thread, never as an
-    // asynchronous handler; the watch thread inherits the blocked mask.
+namespace {
+
+sigset_t TerminationSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
-    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return 1;
+    return signals;
+}
+
+} // namespace
+
+bool CMonitor::BlockTerminationSignals() {
+    // Termination arrives as a descriptor event in Run, never as an
+    // asynchronous handler; threads made later inherit the blocked mask.
+    const sigset_t signals = TerminationSignals();
+    return pthread_sigmask(SIG_BLOCK, &signals, nullptr) == 0;
+}
+
+int CMonitor::Run() {
+    if (!BlockTerminationSignals()) return 1;
+    const sigset_t signals = TerminationSignals();
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
     if (signalFd < 0) return 1;
 
@@ -57,11 +72,11 @@ int CMonitor::Run() {
     paths_.Append(CDevicePathList::Scan(folder_));
 
     for (;;) {
-        pollfd fds[2] = {{signalFd, POLLIN, 0}, {notifyFd, POLLIN, 0}};
-        const int ready = poll(fds, notifyFd >= 0 ? 2 : 1, 1000);
+        pollfd fds[3] = {{signalFd, POLLIN, 0}, {quit_.PollFd(), POLLIN, 0}, {notifyFd, POLLIN, 0}};
+        const int ready = poll(fds, notifyFd >= 0 ? 3 : 2, 1000);
         if (ready < 0 && errno != EINTR) break;
-        if (fds[0].revents & POLLIN) break;
-        if (notifyFd >= 0 && (fds[1].revents & POLLIN)) {
+        if ((fds[0].revents & POLLIN) || quit_.IsSet()) break;
+        if (notifyFd >= 0 && (fds[2].revents & POLLIN)) {
             alignas(inotify_event) char buffer[4096];
             bool selfGone = false;
             ssize_t n;

@@ -23,8 +23,14 @@ namespace qorcam::monitor {
 /// but no process is signalled.
 class CMonitor {
 public:
-    /// Runs the program; returns its exit code.
+    /// Runs the program; returns its exit code. SIGTERM and SIGINT must be
+    /// blocked in every thread of the process before any thread but the
+    /// caller exists (BlockTerminationSignals), so that they reach Run.
     int Run();
+    /// Ends Run as SIGTERM does; safe from any thread.
+    void RequestStop() { quit_.Set(); }
+
+    static bool BlockTerminationSignals();
 
     /// The folder that holds one socket per present USB3 Vision device.
     static std::string DeviceClassFolder();
@@ -35,6 +41,7 @@ private:
     void ScanAndSignal();
 
     os::Event stop_{os::ResetMode::Manual};
+    os::Event quit_{os::ResetMode::Manual};
     CDevicePathList paths_;
     CProcessEventList events_;
     std::string folder_;

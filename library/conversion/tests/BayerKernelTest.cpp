@@ -30,12 +30,13 @@ TEST(BayerKernels, MatchModelOnRandomAndWideImages) {
     const Size sizes[] = {{64, 48}, {33, 17}, {2051, 4}, {4100, 3}};
     for (int32_t id : {9, 10, 12, 14, 29})
         for (const Size& s : sizes)
-            for (uint32_t store = 0; store < 4; ++store) {
-                Case c;
-                c.id = id, c.width = s.w, c.height = s.h, c.phase = (store + s.w) % 4, c.storeMode = store;
-                c.dibMode = store % 2, c.revision = store < 2, c.shift = 8;
-                ASSERT_TRUE(MatchesReference(c, rng));
-            }
+            for (uint32_t store = 0; store < 4; ++store)
+                for (uint32_t dib : {Dib32, Dib24}) {
+                    Case c;
+                    c.id = id, c.width = s.w, c.height = s.h, c.phase = (store + s.w) % 4, c.storeMode = store;
+                    c.dibMode = dib, c.revision = store < 2, c.shift = 8, c.endian = dib;
+                    ASSERT_TRUE(MatchesReference(c, rng));
+                }
 }
 
 TEST(BayerKernels, UniformImageStaysUniform) {

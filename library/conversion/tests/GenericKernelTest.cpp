@@ -1,6 +1,8 @@
 // Generic (non-Bayer) kernels against the model and against fixed values.
 #include "TestSupport.h"
 
+#include <limits>
+
 namespace qorcam::conversion::test {
 namespace {
 
@@ -32,13 +34,42 @@ TEST(GenericKernels, SixteenBitSamplesFollowShiftAndByteOrder) {
 }
 
 TEST(GenericKernels, RandomLargerImages) {
+    // Wide enough for the vector code's 16-pixel blocks and a ragged tail.
     std::mt19937 rng(3);
-    for (int32_t id : kGenericIds) {
-        Case c;
-        c.id = id, c.width = 61 + id, c.height = 37, c.storeMode = static_cast<uint32_t>(id % 4),
-        c.dibMode = static_cast<uint32_t>(id % 2), c.shift = id % 9;
-        ASSERT_TRUE(MatchesReference(c, rng));
-    }
+    for (int32_t id : kGenericIds)
+        for (uint32_t dib : {Dib32, Dib24})
+            for (uint32_t store = 0; store < 4; ++store) {
+                Case c;
+                c.id = id, c.width = 35 + id, c.height = 7, c.storeMode = store, c.dibMode = dib;
+                c.shift = id % 9, c.endian = store % 2;
+                ASSERT_TRUE(MatchesReference(c, rng));
+            }
+}
+
+TEST(GenericKernels, ExtremeYuvCoefficientsClampAlikeOnEveryPath) {
+    std::mt19937 rng(4);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const ConvValue values[] = {{1e9, -1e9, 1e9, -1e9}, {300.0, 250.0, -250.0, -300.0}, {nan, 0.0, nan, 0.0}};
+    for (const ConvValue& value : values)
+        for (int32_t id : {2, 24, 26, 3}) {
+            const uint32_t w = 40, h = 3;
+            const auto src = RandomBytes(RefSourceBytes(id, w, h), rng);
+            RefSettings set;
+            set.value = value;
+            std::vector<uint8_t> want(RefDibBytes(Dib32, w, h), 9);
+            ConvRequest r;
+            r.Width = w, r.Height = h, r.ConvFormatId = static_cast<uint32_t>(id), r.Src = src.data();
+            RefConvert(set, r, want);
+            for (bool scalar : {false, true}) {
+                CConv conv(ConvMode{}, value);
+                std::vector<uint8_t> got(want.size(), 9);
+                r.Dst = got.data();
+                ForceScalarKernels(scalar);
+                EXPECT_TRUE(conv.ConvExec(r));
+                ForceScalarKernels(false);
+                EXPECT_EQ(got, want) << id << " scalar " << scalar << " R " << value.R_Value;
+            }
+        }
 }
 
 std::vector<uint8_t> Convert1(int32_t id, std::vector<uint8_t> src, uint32_t w, uint32_t h, uint32_t store = 0,

@@ -262,7 +262,11 @@ struct Model {
 
 } // namespace
 
-int32_t RefYuvEntry(int i, double coefficient) { return static_cast<int32_t>(std::trunc((i - 128) * coefficient)); }
+int32_t RefYuvEntry(int i, double coefficient) {
+    // Not-a-number counts as 0; products are held to +-32767.
+    if (coefficient != coefficient) return 0;
+    return static_cast<int32_t>(std::trunc(std::max(-32767.0, std::min(32767.0, (i - 128) * coefficient))));
+}
 
 uint64_t RefSourceBytes(int32_t id, uint32_t width, uint32_t height) { return RowBytes(id, width) * height; }
 

@@ -24,7 +24,8 @@ struct RefSettings {
 // each step in place on the destination.
 void RefConvert(const RefSettings& settings, const ConvRequest& request, std::vector<uint8_t>& dst);
 
-// The YUV table entry of the model: (i - 128) x coefficient, truncated.
+// The YUV table entry of the model: (i - 128) x coefficient, truncated,
+// held to +-32767, 0 for a coefficient that is not a number.
 int32_t RefYuvEntry(int i, double coefficient);
 
 uint64_t RefSourceBytes(int32_t id, uint32_t width, uint32_t height);

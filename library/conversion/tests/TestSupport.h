@@ -3,6 +3,7 @@
 
 #include "CConv.h"
 #include "ReferenceModel.h"
+#include "Simd.h"
 
 #include <gtest/gtest.h>
 
@@ -76,21 +77,24 @@ inline std::vector<uint8_t> RunReference(const Case& c, const std::vector<uint8_
     return dst;
 }
 
-// Converts a random image with the kernel (serial and parallel) and the
-// model, into destinations holding the same random old content, and
-// compares every byte, the unwritten ones included.
+// Converts a random image with the kernel (serial and parallel, vector and
+// scalar paths) and the model, into destinations holding the same random
+// old content, and compares every byte, the unwritten ones included.
 inline ::testing::AssertionResult MatchesReference(Case c, std::mt19937& rng) {
     const auto src = RandomBytes(RefSourceBytes(c.id, c.width, c.height), rng);
     const auto old = RandomBytes(RefDibBytes(c.dibMode, c.width, c.height), rng);
     const auto want = RunReference(c, src, old);
-    for (bool parallel : {false, true}) {
-        c.parallel = parallel;
-        const auto got = RunKernel(c, src, old);
-        for (size_t i = 0; i < want.size(); ++i)
-            if (got[i] != want[i])
-                return ::testing::AssertionFailure() << Describe(c) << ": byte " << i << " is " << int(got[i])
-                                                     << ", model " << int(want[i]);
-    }
+    for (bool scalar : {false, true})
+        for (bool parallel : {false, true}) {
+            c.parallel = parallel;
+            ForceScalarKernels(scalar);
+            const auto got = RunKernel(c, src, old);
+            ForceScalarKernels(false);
+            for (size_t i = 0; i < want.size(); ++i)
+                if (got[i] != want[i])
+                    return ::testing::AssertionFailure() << Describe(c) << (scalar ? " scalar" : "") << ": byte " << i
+                                                         << " is " << int(got[i]) << ", model " << int(want[i]);
+        }
     return ::testing::AssertionSuccess();
 }
 
