@@ -63,6 +63,13 @@ qorcam::os::NamedEvent UsbEvent(std::uint32_t pid) {
                                   qorcam::os::ResetMode::Auto);
 }
 
+// A running monitor stays up until SIGTERM and then ends with 0.
+void ExpectRunsUntilSigterm(Process& monitor, const char* why) {
+    EXPECT_FALSE(monitor.Wait(400).has_value()) << why;
+    monitor.Kill(SIGTERM);
+    EXPECT_EQ(monitor.Wait(10000), 0);
+}
+
 void Drain(qorcam::os::NamedEvent& e) {
     while (e.Wait(0)) {
     }
@@ -78,9 +85,7 @@ TEST(MonitorProcess, SecondInstanceEndsAtOnceAndSigtermEndsTheFirst) {
         other.Unlock();
     }
     Process monitor = Spawn(QORCAM_MONITOR);
-    EXPECT_FALSE(monitor.Wait(300).has_value()) << "the only instance keeps running";
-    monitor.Kill(SIGTERM);
-    EXPECT_EQ(monitor.Wait(10000), 0);
+    ExpectRunsUntilSigterm(monitor, "the only instance keeps running");
 }
 
 TEST(MonitorProcess, InstanceKilledHoldingTheMutexDoesNotBlockTheNext) {
@@ -104,9 +109,7 @@ TEST(MonitorProcess, InstanceKilledHoldingTheMutexDoesNotBlockTheNext) {
     first.Wait(10000);
 
     Process next = Spawn(QORCAM_MONITOR);
-    EXPECT_FALSE(next.Wait(500).has_value()) << "the dead instance's mutex was taken over";
-    next.Kill(SIGTERM);
-    EXPECT_EQ(next.Wait(10000), 0);
+    ExpectRunsUntilSigterm(next, "the dead instance's mutex was taken over");
 }
 
 TEST(MonitorProcess, SignalsEveryLibraryProcessWithinASecondOfADeviceChange) {
