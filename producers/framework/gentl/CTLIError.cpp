@@ -14,13 +14,13 @@ struct Record {
 };
 
 std::mutex& Lock() {
-    static std::mutex* lock = new std::mutex;
-    return *lock;
+    static std::mutex lock;
+    return lock;
 }
 
 std::optional<Record>& Stored() {
-    static std::optional<Record>* record = new std::optional<Record>;
-    return *record;
+    static std::optional<Record> record;
+    return record;
 }
 
 } // namespace

@@ -29,15 +29,15 @@ private:
     std::unordered_set<const void*> m_live;
 };
 
-// Never destroyed: objects may still unregister from static destructors at unload.
+// Freed when the producer is unloaded; no module or event object is destroyed by a static destructor.
 LiveSet& Modules() {
-    static LiveSet* set = new LiveSet;
-    return *set;
+    static LiveSet set;
+    return set;
 }
 
 LiveSet& Events() {
-    static LiveSet* set = new LiveSet;
-    return *set;
+    static LiveSet set;
+    return set;
 }
 
 } // namespace

@@ -20,8 +20,8 @@ namespace GenICam::Client {
 namespace {
 
 std::mutex& InitLock() {
-    static std::mutex* lock = new std::mutex;
-    return *lock;
+    static std::mutex lock;
+    return lock;
 }
 
 uint32_t g_initCount = 0;

@@ -251,6 +251,8 @@ TEST_F(EventQueues, NewBufferEventGoesToTheStream) {
     ExpectError(gc->EventGetData(newBuffer, &data, &size, 10), GC_ERR_TIMEOUT, "Timeout");
 
     ASSERT_EQ(gc->DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+    ASSERT_EQ(transfer(stream, 1), 1);
+    ASSERT_EQ(complete(stream, 0), 0);
     size_t awaiting = 0;
     size = sizeof awaiting;
     ASSERT_EQ(gc->EventGetInfo(newBuffer, EVENT_NUM_IN_QUEUE, nullptr, &awaiting, &size), GC_ERR_SUCCESS);
@@ -267,6 +269,8 @@ TEST_F(EventQueues, NewBufferEventGoesToTheStream) {
     EXPECT_EQ(out[16], 0xEE);
 
     ASSERT_EQ(gc->DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
+    ASSERT_EQ(transfer(stream, 1), 1);
+    ASSERT_EQ(complete(stream, 0), 0);
     ASSERT_EQ(gc->EventFlush(newBuffer), GC_ERR_SUCCESS);
     size = sizeof data;
     EXPECT_EQ(gc->EventGetData(newBuffer, &data, &size, 0), GC_ERR_TIMEOUT);

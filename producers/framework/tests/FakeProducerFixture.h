@@ -22,7 +22,9 @@ protected:
             reinterpret_cast<int (*)(DEV_HANDLE, const void*, size_t)>(gc->Symbol("FakeGenTL_PushDeviceEvent"));
         pushError = reinterpret_cast<int (*)(void*, const char*)>(gc->Symbol("FakeGenTL_PushError"));
         setInterfaceCount = reinterpret_cast<void (*)(uint32_t)>(gc->Symbol("FakeGenTL_SetInterfaceCount"));
-        ASSERT_TRUE(pushBus && pushAck && pushDeviceEvent && pushError && setInterfaceCount);
+        transfer = reinterpret_cast<int (*)(DS_HANDLE, uint32_t)>(gc->Symbol("FakeGenTL_Transfer"));
+        complete = reinterpret_cast<int (*)(DS_HANDLE, uint32_t)>(gc->Symbol("FakeGenTL_Complete"));
+        ASSERT_TRUE(pushBus && pushAck && pushDeviceEvent && pushError && setInterfaceCount && transfer && complete);
         setInterfaceCount(1);
         ASSERT_EQ(gc->GCInitLib(), GC_ERR_SUCCESS);
         ASSERT_EQ(gc->TLOpen(&tl), GC_ERR_SUCCESS);
@@ -59,6 +61,9 @@ protected:
     int (*pushDeviceEvent)(DEV_HANDLE, const void*, size_t) = nullptr;
     int (*pushError)(void*, const char*) = nullptr;
     void (*setInterfaceCount)(uint32_t) = nullptr;
+    // The fake driver: takes up to n input buffers; completes the oldest taken one with a status.
+    int (*transfer)(DS_HANDLE, uint32_t) = nullptr;
+    int (*complete)(DS_HANDLE, uint32_t) = nullptr;
 };
 
 } // namespace qorcam::testing

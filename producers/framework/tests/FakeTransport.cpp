@@ -11,10 +11,7 @@
 #include "gentl/Producer.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <stdexcept>
 
 using namespace GenICam::Client;
@@ -38,77 +35,42 @@ public:
     }
 };
 
+// The stream pools are the framework's; "the driver" is the test, through the hooks below.
 class FakeStream : public CDataStream {
 public:
     using CDataStream::CDataStream;
-    ~FakeStream() override {
-        for (CBufferInfo* b : m_announced) delete b;
-    }
-    CBufferInfo* AnnounceBuffer(void* buffer, size_t size, void* user) override {
-        m_announced.push_back(new CBufferInfo(buffer, size, user));
-        return m_announced.back();
-    }
-    CBufferInfo* AllocAndAnnounceBuffer(size_t size, void* user) override { return AnnounceBuffer(nullptr, size, user); }
-    void RevokeBuffer(CBufferInfo* buffer, void** memory, void** user) override {
-        auto it = std::find(m_announced.begin(), m_announced.end(), buffer);
-        if (it == m_announced.end()) throw std::invalid_argument("Invalid Buffer Handle");
-        if (buffer->queued || buffer->awaitingDelivery) throw std::runtime_error("Buffer queued");
-        if (memory) *memory = buffer->OwnsMemory() ? nullptr : buffer->GetBase();
-        if (user) *user = buffer->GetUserPointer();
-        m_announced.erase(it);
-        delete buffer;
-    }
-    // A queued buffer completes at once: it is delivered with status 0 and all its bytes.
-    void QueueBuffer(CBufferInfo* buffer) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        buffer->awaitingDelivery = true;
-        buffer->bytes = static_cast<uint32_t>(buffer->GetSize());
-        m_output.push_back(buffer);
-        m_wake.notify_one();
-    }
-    void FlushQueue(ACQ_QUEUE_TYPE operation) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (operation == ACQ_QUEUE_OUTPUT_DISCARD) {
-            for (CBufferInfo* b : m_output) b->awaitingDelivery = false;
-            m_output.clear();
-        }
-    }
-    void StartAcquisition(ACQ_START_FLAGS, uint64_t) override {}
-    void StopAcquisition(ACQ_STOP_FLAGS) override {}
-    void GetInfo(STREAM_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        switch (cmd) {
-        case STREAM_INFO_NUM_ANNOUNCED: return CopyInfoSizeT(buffer, size, type, m_announced.size());
-        case STREAM_INFO_NUM_AWAIT_DELIVERY: return CopyInfoSizeT(buffer, size, type, m_output.size());
-        default: throw std::runtime_error(FormatString("Invalid stream info command %d", cmd));
-        }
-    }
+    void StartAcquisition(ACQ_START_FLAGS, uint64_t) override { SetWaitStop(false); }
+    void StopAcquisition(ACQ_STOP_FLAGS) override { SetWaitStop(true); }
     void GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out, size_t* size) override {
+        RequireOwnBuffer(buffer);
         if (!buffer->AnswerCommonInfo(cmd, type, out, size) && type) *type = INFO_DATATYPE_UNKNOWN;
     }
-    CBufferInfo* GetBufferID(uint32_t index) override {
-        if (index >= m_announced.size()) throw std::runtime_error(FormatString("Invalid Buffer Index %d", index));
-        return m_announced[index];
+    void CancelPendingRequests() override {
+        while (CBufferInfo* pending = OldestWithDriver()) Complete(pending, 0xC0000120u);
     }
-    bool TakeNextNewBuffer(void* buffer, size_t* size, uint64_t timeout) override {
-        std::unique_lock<std::mutex> held(m_lock);
-        if (!m_wake.wait_for(held, std::chrono::milliseconds(static_cast<uint32_t>(timeout)),
-                             [this] { return !m_output.empty(); }))
-            return false;
-        CBufferInfo* next = m_output.front();
-        m_output.pop_front();
-        next->awaitingDelivery = false;
-        next->newData = true;
-        CopyNewBufferEventData(*next, buffer, size);
+    // Hands up to `count` input buffers to the driver; answers how many went.
+    uint32_t Transfer(uint32_t count) {
+        uint32_t done = 0;
+        for (; done < count; ++done) {
+            CBufferInfo* next = PopInput();
+            if (!next) break;
+            AddToDriver(next);
+        }
+        return done;
+    }
+    bool CompleteOldest(uint32_t status) {
+        CBufferInfo* oldest = OldestWithDriver();
+        if (!oldest) return false;
+        Complete(oldest, status);
         return true;
     }
-    void CancelPendingRequests() override {}
 
 private:
-    std::vector<CBufferInfo*> m_announced;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::deque<CBufferInfo*> m_output;
+    void Complete(CBufferInfo* buffer, uint32_t status) {
+        buffer->status = status;
+        buffer->bytes = status == 0 ? static_cast<uint32_t>(buffer->GetSize()) : 0;
+        Deliver(buffer, true);
+    }
 };
 
 class FakeDevice : public CDevice {
@@ -231,6 +193,17 @@ GC_API_EXPORT int FakeGenTL_PushDeviceEvent(DEV_HANDLE device, const void* data,
     if (!d) return -1;
     d->DeviceEvents().Push(std::make_unique<EventDataEntry>(data, size));
     return 0;
+}
+
+GC_API_EXPORT int FakeGenTL_Transfer(DS_HANDLE stream, uint32_t count) {
+    auto* s = Live<FakeStream>(stream);
+    return s ? static_cast<int>(s->Transfer(count)) : -1;
+}
+
+GC_API_EXPORT int FakeGenTL_Complete(DS_HANDLE stream, uint32_t status) {
+    auto* s = Live<FakeStream>(stream);
+    if (!s) return -1;
+    return s->CompleteOldest(status) ? 0 : 1;
 }
 
 GC_API_EXPORT int FakeGenTL_PushError(void* module, const char* text) {
