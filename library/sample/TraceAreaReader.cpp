@@ -30,8 +30,11 @@ extern "C" int qorcam_trace_open(void) {
     return 1;
 }
 
-extern "C" void qorcam_trace_set_level(uint32_t level) {
-    if (g_reader) g_reader->Log()->level = level;
+extern "C" uint32_t qorcam_trace_set_level(uint32_t level) {
+    if (!g_reader) return 0;
+    const uint32_t before = g_reader->Log()->level;
+    g_reader->Log()->level = level;
+    return before;
 }
 
 extern "C" uint32_t qorcam_trace_take(void (*print)(const char* line)) {

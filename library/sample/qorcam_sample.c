@@ -59,6 +59,7 @@ int main(void) {
     uint32_t image[64 * 48];
     void* slot = NULL;
     uint32_t lines;
+    uint32_t levelBefore;
 
     /* The sample reads the trace area the way the log tool does: it opens the
      * area first and sets the level, so even the library's attach line shows. */
@@ -66,7 +67,7 @@ int main(void) {
         fprintf(stderr, "qorcam_sample: the trace area can't be opened\n");
         return 1;
     }
-    qorcam_trace_set_level(2);
+    levelBefore = qorcam_trace_set_level(2);
 
     g_library = LoadLibrary();
     if (g_library == NULL) {
@@ -100,6 +101,8 @@ int main(void) {
     printf("trace lines:\n");
     lines = qorcam_trace_take(PrintLine);
     printf("%u trace lines\n", (unsigned)lines);
+    /* A log tool that was already collecting keeps its own level. */
+    qorcam_trace_set_level(levelBefore);
     qorcam_trace_close();
     return lines > 0 ? 0 : 1;
 }

@@ -41,7 +41,8 @@ bool RunWithTrayIcon(CMonitor& monitor, int& exitCode) {
     int code = 1;
     std::thread loop([&] {
         code = monitor.Run();
-        QMetaObject::invokeMethod(&app, [] { QApplication::quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &app, [] { QApplication::quit(); }, Qt::QueuedConnection);
     });
     app.exec();
     loop.join();
