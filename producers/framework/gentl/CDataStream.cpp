@@ -157,6 +157,11 @@ CBufferInfo* CDataStream::GetBufferID(uint32_t index) {
 }
 
 bool CDataStream::TakeNextNewBuffer(void* buffer, size_t* size, uint64_t timeout) {
+    // Taking a buffer without handing out its handle would lose it: no room is a size query.
+    if (!buffer || *size == 0) {
+        *size = sizeof(NEW_BUFFER_EVENT_DATA);
+        return false;
+    }
     std::unique_lock<std::mutex> held(m_lock);
     auto ready = [this] { return m_waitStop || !m_output.empty(); };
     const uint32_t ms = static_cast<uint32_t>(timeout);
@@ -244,10 +249,6 @@ void CopyNewBufferEventData(const CBufferInfo& delivered, void* buffer, size_t* 
     record.BufferHandle = reinterpret_cast<uintptr_t>(static_cast<const ICommonBase*>(&delivered));
     record.BufferBase = reinterpret_cast<uintptr_t>(delivered.GetBase());
     record.UserPointer = reinterpret_cast<uintptr_t>(delivered.GetUserPointer());
-    if (!buffer) {
-        *size = 0;
-        return;
-    }
     const size_t n = std::min(*size, sizeof record);
     std::memcpy(buffer, &record, n);
     *size = n;

@@ -56,7 +56,8 @@ public:
     // An index past the announced buffers throws runtime_error "Invalid Buffer Index %d".
     virtual CBufferInfo* GetBufferID(uint32_t index);
     // The new-buffer event's GetData: waits up to `timeout` ms for a buffer in the output queue, marks it
-    // delivered and writes its NEW_BUFFER_EVENT_DATA (at most *size bytes). False on a time-out;
+    // delivered and writes its NEW_BUFFER_EVENT_DATA (at most *size bytes). False on a time-out, and
+    // for a size query (null buffer or *size 0: *size = the record's size, nothing taken);
     // runtime_error "Wait terminated" when acquisition is being stopped.
     virtual bool TakeNextNewBuffer(void* buffer, size_t* size, uint64_t timeout);
 
@@ -120,7 +121,7 @@ private:
 };
 
 // Writes the event data of one delivered buffer into the consumer's buffer: at most *size bytes of the
-// record (a null buffer writes nothing); *size becomes the bytes written.
+// record; *size becomes the bytes written.
 void CopyNewBufferEventData(const CBufferInfo& delivered, void* buffer, size_t* size);
 
 } // namespace GenICam::Client

@@ -164,6 +164,14 @@ TEST_F(StreamPools, DeliveryInOrderWithStatusAndCounts) {
     ASSERT_EQ(complete(stream, 0), 0);
     ASSERT_EQ(complete(stream, 0xC0000001u), 0);
     EXPECT_EQ(Delivered(), 2u);
+    // A size query takes nothing.
+    size_t size = 0;
+    NEW_BUFFER_EVENT_DATA data{};
+    ExpectError(gc->EventGetData(newBuffer, &data, &size, 0), GC_ERR_TIMEOUT, "Timeout");
+    EXPECT_EQ(size, sizeof data);
+    size = sizeof data;
+    EXPECT_EQ(gc->EventGetData(newBuffer, nullptr, &size, 0), GC_ERR_TIMEOUT);
+    EXPECT_EQ(StreamCount(STREAM_INFO_NUM_AWAIT_DELIVERY), 2u);
     EXPECT_EQ(Take(), buffers[0]);
     EXPECT_TRUE(Flag(buffers[0], BUFFER_INFO_NEW_DATA));
     EXPECT_FALSE(Flag(buffers[0], BUFFER_INFO_IS_QUEUED));
