@@ -3,7 +3,9 @@
 
 #include <unzip.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -96,6 +98,7 @@ struct ZipReader {
     int32_t current = -1; // entry the reader stands on
     bool entryOpen = false;
     bool encrypted = false;
+    int pending = -1; // a byte read ahead to learn whether the entry goes on
     int32_t cachedIndex = -2;
     ZipEntryInfo cached{};
 };
@@ -149,6 +152,7 @@ uint32_t OpenArchive(ZipReader** handle, const void* source, uint32_t length, ui
 static void CloseEntry(ZipReader* r) {
     if (r->entryOpen) unzCloseCurrentFile(r->file);
     r->entryOpen = false;
+    r->pending = -1;
 }
 
 /// Walks to the entry and opens it; codes as GetEntry's.
@@ -237,7 +241,13 @@ uint32_t ExtractEntry(ZipReader* r, void* buffer, uint32_t length, uint32_t* ext
         CloseEntry(r);
         return ZR_PASSWORD;
     }
+    if (length == 0 && r->pending >= 0) return ZR_MORE;
     uint32_t total = 0;
+    if (r->pending >= 0 && length > 0) {
+        static_cast<uint8_t*>(buffer)[0] = static_cast<uint8_t>(r->pending);
+        r->pending = -1;
+        total = 1;
+    }
     while (total < length) {
         unsigned chunk = length - total > 0x40000000u ? 0x40000000u : length - total;
         int n = unzReadCurrentFile(r->file, static_cast<uint8_t*>(buffer) + total, chunk);
@@ -257,9 +267,13 @@ uint32_t ExtractEntry(ZipReader* r, void* buffer, uint32_t length, uint32_t* ext
             CloseEntry(r);
             return ZR_READ_FAILED;
         }
-        if (n > 0) return ZR_MORE;
+        if (n > 0) {
+            r->pending = probe;
+            return ZR_MORE;
+        }
     }
     // The checksum is verified when the entry is closed at its end.
+    if (r->pending >= 0) return ZR_MORE;
     int closed = unzCloseCurrentFile(r->file);
     r->entryOpen = false;
     return closed == UNZ_OK ? ZR_OK : ZR_READ_FAILED;
