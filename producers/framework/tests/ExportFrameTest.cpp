@@ -229,6 +229,32 @@ TEST_F(ExportFrame, PortAccessAndStackedAccess) {
     EXPECT_EQ(gc->GCWritePortStacked(iface, nullptr, &count), GC_ERR_INVALID_HANDLE);
 }
 
+TEST_F(ExportFrame, ExceptionsBecomeCodesAndTexts) {
+    IF_HANDLE iface = OpenInterface();
+    struct Case {
+        uint64_t address;
+        GC_ERROR code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0xE1, GC_ERR_INVALID_PARAMETER, "bad argument"}, // before logic_error, from which it derives
+        {0xE2, GC_ERR_ERROR, "out of range"},
+        {0xBAD, GC_ERR_ERROR, "Error I/O"},
+        {0xE3, GC_ERR_ERROR, "logic"},
+        {0xE4, GC_ERR_TIMEOUT, "waited too long"},
+        {0xE5, GC_ERR_ERROR, "wrong class"},
+    };
+    uint8_t buffer[4];
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        size_t size = sizeof buffer;
+        ExpectError(gc->GCReadPort(iface, c.address, buffer, &size), c.code, c.text);
+    }
+    // Any other exception: -1001, and the record stays as the last failure left it.
+    size_t size = sizeof buffer;
+    ExpectError(gc->GCReadPort(iface, 0xE6, buffer, &size), GC_ERR_ERROR, "wrong class");
+}
+
 TEST_F(ExportFrame, DeviceStreamsAndBuffers) {
     IF_HANDLE iface = OpenInterface();
     DEV_HANDLE device = OpenDevice(iface);

@@ -6,6 +6,7 @@
 #include "gentl/CDevice.h"
 #include "gentl/CInterface.h"
 #include "gentl/CInterfaceInfo.h"
+#include "gentl/Exceptions.h"
 #include "gentl/HandleRegistry.h"
 #include "gentl/InfoFillers.h"
 #include "gentl/Producer.h"
@@ -18,14 +19,29 @@ using namespace GenICam::Client;
 
 namespace {
 
-// Address at which every fake module port fails, to exercise error paths of the port exports.
+// Addresses at which every fake module port fails, one per kind of exception the exports map.
 constexpr uint64_t kFailingAddress = 0xBAD;
+constexpr uint64_t kThrowInvalidArgument = 0xE1;
+constexpr uint64_t kThrowOutOfRange = 0xE2;
+constexpr uint64_t kThrowLogicError = 0xE3;
+constexpr uint64_t kThrowTimeout = 0xE4;
+constexpr uint64_t kThrowCastError = 0xE5;
+constexpr uint64_t kThrowForeign = 0xE6;
 uint32_t g_interfaceCount = 1;
 
 class FakePort : public ICommonBase {
 public:
     void Read(uint64_t address, void* buffer, size_t* size) override {
-        if (address == kFailingAddress) throw std::runtime_error("Error I/O");
+        switch (address) {
+        case kFailingAddress: throw std::runtime_error("Error I/O");
+        case kThrowInvalidArgument: throw std::invalid_argument("bad argument");
+        case kThrowOutOfRange: throw std::out_of_range("out of range");
+        case kThrowLogicError: throw std::logic_error("logic");
+        case kThrowTimeout: throw timeout_error("waited too long");
+        case kThrowCastError: throw dynamic_cast_error("wrong class");
+        case kThrowForeign: throw 42;
+        default: break;
+        }
         std::memset(buffer, 0xAB, *size);
     }
     void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override {

@@ -173,10 +173,36 @@ TEST_F(GigEProducer, SystemModuleListsTheServiceInterface) {
         return gc->TLGetInterfaceInfo(tl, id, INTERFACE_INFO_TLTYPE, t, b, s);
     }),
               "GEV");
-    EXPECT_EQ(gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) {
-        return gc->GCGetPortInfo(tl, PORT_INFO_MODULE, t, b, s);
-    }),
-              "TLSystem");
+    // The system module's port: texts and flags, each with its type and size.
+    struct PortCase {
+        PORT_INFO_CMD cmd;
+        const char* text; // null: a BOOL8 flag
+        bool8_t flag;
+    };
+    const PortCase portCases[] = {
+        {PORT_INFO_ID, "0", 0},           {PORT_INFO_MODEL, "QorGigEGenTL", 0}, {PORT_INFO_TLTYPE, "GEV", 0},
+        {PORT_INFO_MODULE, "TLSystem", 0}, {PORT_INFO_LITTLE_ENDIAN, nullptr, 1}, {PORT_INFO_BIG_ENDIAN, nullptr, 0},
+        {PORT_INFO_ACCESS_READ, nullptr, 0}, {PORT_INFO_ACCESS_WRITE, nullptr, 0}, {PORT_INFO_ACCESS_NA, nullptr, 0},
+        {PORT_INFO_ACCESS_NI, nullptr, 0}, {PORT_INFO_VERSION, "1.1.6.0", 0},  {PORT_INFO_PORTNAME, "TLPort", 0},
+    };
+    for (const PortCase& c : portCases) {
+        SCOPED_TRACE(c.cmd);
+        if (c.text) {
+            EXPECT_EQ(gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) {
+                return gc->GCGetPortInfo(tl, c.cmd, t, b, s);
+            }),
+                      c.text);
+        } else {
+            bool8_t flag = 9;
+            size_t flagSize = 0;
+            INFO_DATATYPE type = -1;
+            ASSERT_EQ(gc->GCGetPortInfo(tl, c.cmd, &type, nullptr, &flagSize), GC_ERR_SUCCESS);
+            EXPECT_EQ(flagSize, 1u);
+            ASSERT_EQ(gc->GCGetPortInfo(tl, c.cmd, &type, &flag, &flagSize), GC_ERR_SUCCESS);
+            EXPECT_EQ(type, INFO_DATATYPE_BOOL8);
+            EXPECT_EQ(flag, c.flag);
+        }
+    }
 
     // The service's device is not there to open: the interface fails as with a missing service.
     IF_HANDLE iface = nullptr;
