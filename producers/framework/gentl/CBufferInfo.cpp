@@ -32,24 +32,46 @@ void CBufferInfo::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buff
     AnswerPortInfo(values, cmd, type, buffer, size);
 }
 
-bool CBufferInfo::AnswerCommonInfo(BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) const {
+bool CBufferInfo::AnswerCommonInfo(BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                                   size_t* size) const {
     switch (cmd) {
     case BUFFER_INFO_BASE:
         if (!m_base) throw std::runtime_error("Invalid Memory Buffer");
         CopyInfoPtr(buffer, size, type, m_base);
         return true;
     case BUFFER_INFO_SIZE:
-    case BUFFER_INFO_SIZE_FILLED: CopyInfoSizeT(buffer, size, type, m_size); return true;
-    case BUFFER_INFO_USER_PTR: CopyInfoPtr(buffer, size, type, m_userPointer); return true;
-    case BUFFER_INFO_NEW_DATA: CopyInfoBool8(buffer, size, type, newData); return true;
-    case BUFFER_INFO_IS_QUEUED: CopyInfoBool8(buffer, size, type, queued); return true;
-    case BUFFER_INFO_IS_ACQUIRING: CopyInfoBool8(buffer, size, type, acquiring); return true;
-    case BUFFER_INFO_IS_INCOMPLETE: CopyInfoBool8(buffer, size, type, incomplete); return true;
-    case BUFFER_INFO_TLTYPE: CopyInfoString(buffer, size, type, "Custom"); return true;
-    case BUFFER_INFO_FILENAME: CopyInfoString(buffer, size, type, "ImageFileName.img"); return true;
-    case BUFFER_INFO_CUSTOM_STATUS: CopyInfoUInt32(buffer, size, type, status); return true;
-    case BUFFER_INFO_CUSTOM_BYTES: CopyInfoUInt32(buffer, size, type, bytes); return true;
-    default: return false;
+    case BUFFER_INFO_SIZE_FILLED:
+        CopyInfoSizeT(buffer, size, type, m_size);
+        return true;
+    case BUFFER_INFO_USER_PTR:
+        CopyInfoPtr(buffer, size, type, m_userPointer);
+        return true;
+    case BUFFER_INFO_NEW_DATA:
+        CopyInfoBool8(buffer, size, type, newData);
+        return true;
+    case BUFFER_INFO_IS_QUEUED:
+        CopyInfoBool8(buffer, size, type, queued);
+        return true;
+    case BUFFER_INFO_IS_ACQUIRING:
+        CopyInfoBool8(buffer, size, type, acquiring);
+        return true;
+    case BUFFER_INFO_IS_INCOMPLETE:
+        CopyInfoBool8(buffer, size, type, incomplete);
+        return true;
+    case BUFFER_INFO_TLTYPE:
+        CopyInfoString(buffer, size, type, "Custom");
+        return true;
+    case BUFFER_INFO_FILENAME:
+        CopyInfoString(buffer, size, type, "ImageFileName.img");
+        return true;
+    case BUFFER_INFO_CUSTOM_STATUS:
+        CopyInfoUInt32(buffer, size, type, status);
+        return true;
+    case BUFFER_INFO_CUSTOM_BYTES:
+        CopyInfoUInt32(buffer, size, type, bytes);
+        return true;
+    default:
+        return false;
     }
 }
 

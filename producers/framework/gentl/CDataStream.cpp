@@ -22,7 +22,8 @@ CDataStream::CDataStream(CDevice* device, uint32_t index, std::string id)
 CDataStream::~CDataStream() {
     // The transport's threads are stopped: no buffer is with the driver any more, so all can go, also
     // those still queued or awaiting delivery.
-    for (CBufferInfo* buffer : m_announced) delete buffer;
+    for (CBufferInfo* buffer : m_announced)
+        delete buffer;
     if (m_device) m_device->ForgetDataStream(this);
 }
 
@@ -98,11 +99,13 @@ void CDataStream::FlushQueue(ACQ_QUEUE_TYPE operation) {
             if (!m_output.empty()) m_outputReady.notify_all();
             break;
         case ACQ_QUEUE_OUTPUT_DISCARD:
-            for (CBufferInfo* b : m_output) b->queued = b->newData = b->awaitingDelivery = false;
+            for (CBufferInfo* b : m_output)
+                b->queued = b->newData = b->awaitingDelivery = false;
             m_output.clear();
             break;
         case ACQ_QUEUE_ALL_TO_INPUT:
-            for (CBufferInfo* b : m_output) AppendInput(b);
+            for (CBufferInfo* b : m_output)
+                AppendInput(b);
             m_output.clear();
             for (CBufferInfo* b : m_announced) {
                 if (!b->queued) AppendInput(b);
@@ -122,7 +125,8 @@ void CDataStream::FlushQueue(ACQ_QUEUE_TYPE operation) {
                 if (!b->acquiring) b->queued = b->newData = b->awaitingDelivery = false;
             }
             break;
-        default: break;
+        default:
+            break;
         }
     }
     if (filledInput) OnBufferQueued();
@@ -139,14 +143,22 @@ void CDataStream::GetInfo(STREAM_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer
         delivered = m_delivered;
     }
     switch (cmd) {
-    case STREAM_INFO_ID: return CopyInfoString(buffer, size, type, std::to_string(m_index));
-    case STREAM_INFO_NUM_DELIVERED: return CopyInfoUInt64(buffer, size, type, delivered);
-    case STREAM_INFO_NUM_UNDERRUN: return CopyInfoUInt64(buffer, size, type, 0);
-    case STREAM_INFO_NUM_ANNOUNCED: return CopyInfoSizeT(buffer, size, type, announced);
-    case STREAM_INFO_NUM_QUEUED: return CopyInfoSizeT(buffer, size, type, queued);
-    case STREAM_INFO_NUM_AWAIT_DELIVERY: return CopyInfoSizeT(buffer, size, type, awaiting);
-    case STREAM_INFO_TLTYPE: return CopyInfoString(buffer, size, type, "Custom");
-    default: throw std::runtime_error(FormatString("Invalid stream info command %d", cmd));
+    case STREAM_INFO_ID:
+        return CopyInfoString(buffer, size, type, std::to_string(m_index));
+    case STREAM_INFO_NUM_DELIVERED:
+        return CopyInfoUInt64(buffer, size, type, delivered);
+    case STREAM_INFO_NUM_UNDERRUN:
+        return CopyInfoUInt64(buffer, size, type, 0);
+    case STREAM_INFO_NUM_ANNOUNCED:
+        return CopyInfoSizeT(buffer, size, type, announced);
+    case STREAM_INFO_NUM_QUEUED:
+        return CopyInfoSizeT(buffer, size, type, queued);
+    case STREAM_INFO_NUM_AWAIT_DELIVERY:
+        return CopyInfoSizeT(buffer, size, type, awaiting);
+    case STREAM_INFO_TLTYPE:
+        return CopyInfoString(buffer, size, type, "Custom");
+    default:
+        throw std::runtime_error(FormatString("Invalid stream info command %d", cmd));
     }
 }
 
@@ -234,7 +246,9 @@ void CDataStream::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
     *event = ToHandle(&source);
 }
 
-void CDataStream::UnregisterEvent(EVENT_TYPE type) { EventSourceOf(type).Stop(); }
+void CDataStream::UnregisterEvent(EVENT_TYPE type) {
+    EventSourceOf(type).Stop();
+}
 
 void CDataStream::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
     PortInfoValues values = ModulePortInfo("DS" + std::to_string(m_index), "TLDataStream", "StreamPort",

@@ -16,8 +16,12 @@ void CDataStreamEventNewBuffer::GetInfo(EVENT_INFO_CMD cmd, INFO_DATATYPE* type,
     if (cmd == EVENT_NUM_IN_QUEUE) m_stream->GetInfo(STREAM_INFO_NUM_AWAIT_DELIVERY, type, buffer, size);
 }
 
-void CDataStreamEventNewBuffer::Flush() { m_stream->FlushQueue(ACQ_QUEUE_OUTPUT_DISCARD); }
+void CDataStreamEventNewBuffer::Flush() {
+    m_stream->FlushQueue(ACQ_QUEUE_OUTPUT_DISCARD);
+}
 
-void CDataStreamEventNewBuffer::Kill() { m_stream->CancelPendingRequests(); }
+void CDataStreamEventNewBuffer::Kill() {
+    m_stream->CancelPendingRequests();
+}
 
 } // namespace GenICam::Client

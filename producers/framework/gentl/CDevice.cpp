@@ -40,7 +40,8 @@ CDataStream* CDevice::OpenDataStream(const std::string& id) {
     for (uint32_t i = 0; i < kNumDataStreams; ++i) {
         if (id == GetDataStreamID(i)) index = i;
     }
-    if (index == kNumDataStreams) throw std::invalid_argument(FormatString("Invalid Stream ID %s", id.c_str()));
+    if (index == kNumDataStreams)
+        throw std::invalid_argument(FormatString("Invalid Stream ID %s", id.c_str()));
     CDataStream* stream = CreateDataStream(index, id);
     m_streams[index] = stream;
     return stream;
@@ -58,7 +59,9 @@ void CDevice::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, 
     AnswerPortInfo(values, cmd, type, buffer, size);
 }
 
-CEventObj* CDevice::EventSource(EVENT_TYPE) { return nullptr; }
+CEventObj* CDevice::EventSource(EVENT_TYPE) {
+    return nullptr;
+}
 
 void CDevice::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
     CEventObj& source = RequireEventSource(type == EVENT_ERROR ? &m_errorEvent : EventSource(type), type);

@@ -9,16 +9,22 @@
 
 namespace GenICam::Client {
 
-CEventObj::CEventObj() { HandleRegistry::AddEvent(this); }
+CEventObj::CEventObj() {
+    HandleRegistry::AddEvent(this);
+}
 
-CEventObj::~CEventObj() { HandleRegistry::RemoveEvent(this); }
+CEventObj::~CEventObj() {
+    HandleRegistry::RemoveEvent(this);
+}
 
 void CEventObj::Signal() {
     m_signalled = true;
     m_wake.notify_one();
 }
 
-void CEventObj::ResetSignal() { m_signalled = false; }
+void CEventObj::ResetSignal() {
+    m_signalled = false;
+}
 
 bool CEventObj::WaitSignal(std::unique_lock<std::mutex>& held, uint64_t timeout) {
     const uint32_t ms = static_cast<uint32_t>(timeout);
@@ -33,7 +39,8 @@ bool CEventObj::WaitSignal(std::unique_lock<std::mutex>& held, uint64_t timeout)
 }
 
 CEventObj& RequireEventSource(CEventObj* source, EVENT_TYPE type) {
-    if (!source) throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
+    if (!source)
+        throw std::runtime_error(FormatString("Event ID %ld not implemented", static_cast<long>(type)));
     return *source;
 }
 

@@ -22,8 +22,8 @@ public:
     // call only asked for the size); the export reports that as a time-out.
     virtual bool GetData(void* buffer, size_t* size, uint64_t timeout) = 0;
     virtual void GetInfo(EVENT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) = 0;
-    virtual void GetDataInfo(const void* inBuffer, size_t inSize, EVENT_DATA_INFO_CMD cmd, INFO_DATATYPE* type,
-                             void* outBuffer, size_t* outSize) = 0;
+    virtual void GetDataInfo(const void* inBuffer, size_t inSize, EVENT_DATA_INFO_CMD cmd,
+                             INFO_DATATYPE* type, void* outBuffer, size_t* outSize) = 0;
     virtual void Flush() = 0;
     virtual void Kill() {}
     // Registration and unregistration of the event's type on its module.
@@ -50,6 +50,8 @@ private:
 CEventObj& RequireEventSource(CEventObj* source, EVENT_TYPE type);
 
 // The handle value of an event object, as the consumer sees it.
-inline EVENT_HANDLE ToHandle(CEventObj* event) { return event; }
+inline EVENT_HANDLE ToHandle(CEventObj* event) {
+    return event;
+}
 
 } // namespace GenICam::Client

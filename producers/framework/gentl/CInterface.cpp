@@ -28,7 +28,9 @@ void CInterface::DestroyOpenDevices() {
     }
 }
 
-void CInterface::AddOpenDevice(CDevice* device) { m_openDevices.push_back(device); }
+void CInterface::AddOpenDevice(CDevice* device) {
+    m_openDevices.push_back(device);
+}
 
 void CInterface::RemoveDevice(CDevice* device) {
     auto it = std::find(m_openDevices.begin(), m_openDevices.end(), device);
@@ -40,11 +42,13 @@ void CInterface::GetInfo(INTERFACE_INFO_CMD cmd, INFO_DATATYPE* type, void* buff
 }
 
 void CInterface::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    AnswerPortInfo(ModulePortInfo(m_info->GetID(), "TLInterface", "InterfacePort", SystemVersionText(m_tl)), cmd, type,
-                   buffer, size);
+    AnswerPortInfo(ModulePortInfo(m_info->GetID(), "TLInterface", "InterfacePort", SystemVersionText(m_tl)),
+                   cmd, type, buffer, size);
 }
 
-CEventObj* CInterface::EventSource(EVENT_TYPE) { return nullptr; }
+CEventObj* CInterface::EventSource(EVENT_TYPE) {
+    return nullptr;
+}
 
 void CInterface::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
     CEventObj& source = RequireEventSource(type == EVENT_CUSTOM_BUS ? &m_busEvent : EventSource(type), type);

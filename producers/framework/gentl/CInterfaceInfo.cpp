@@ -18,14 +18,20 @@ std::unique_ptr<CInterfaceInfo> CInterfaceInfo::Clone() const {
 
 void CInterfaceInfo::GetInfo(INTERFACE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) const {
     switch (cmd) {
-    case INTERFACE_INFO_ID: return CopyInfoString(buffer, size, type, GetID());
-    case INTERFACE_INFO_DISPLAYNAME: return CopyInfoString(buffer, size, type, GetDisplayName());
-    case INTERFACE_INFO_TLTYPE: return CopyInfoString(buffer, size, type, GetProducerTLType());
-    default: throw std::invalid_argument(FormatString("Invalid InterfaceInfoID %d", cmd));
+    case INTERFACE_INFO_ID:
+        return CopyInfoString(buffer, size, type, GetID());
+    case INTERFACE_INFO_DISPLAYNAME:
+        return CopyInfoString(buffer, size, type, GetDisplayName());
+    case INTERFACE_INFO_TLTYPE:
+        return CopyInfoString(buffer, size, type, GetProducerTLType());
+    default:
+        throw std::invalid_argument(FormatString("Invalid InterfaceInfoID %d", cmd));
     }
 }
 
-std::string CInterfaceInfo::GetID() const { return m_name + "::" + m_devicePath; }
+std::string CInterfaceInfo::GetID() const {
+    return m_name + "::" + m_devicePath;
+}
 
 bool CInterfaceInfo::IsMatch(const std::string& text) const {
     const size_t sep = text.find("::");

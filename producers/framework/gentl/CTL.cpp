@@ -24,15 +24,26 @@ std::string SystemVersionText(CTL* tl) {
 
 bool AnswerLibraryInfo(TL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
     switch (cmd) {
-    case TL_INFO_VENDOR: CopyInfoString(buffer, size, type, GetProducerVendorName()); return true;
-    case TL_INFO_MODEL: CopyInfoString(buffer, size, type, GetProducerModelName()); return true;
+    case TL_INFO_VENDOR:
+        CopyInfoString(buffer, size, type, GetProducerVendorName());
+        return true;
+    case TL_INFO_MODEL:
+        CopyInfoString(buffer, size, type, GetProducerModelName());
+        return true;
     case TL_INFO_VERSION:
         CopyInfoString(buffer, size, type, FormatProducerVersion(GetProducerVersion()));
         return true;
-    case TL_INFO_TLTYPE: CopyInfoString(buffer, size, type, GetProducerTLType()); return true;
-    case TL_INFO_PATHNAME: CopyInfoString(buffer, size, type, GetProducerPath()); return true;
-    case TL_INFO_DISPLAYNAME: CopyInfoString(buffer, size, type, GetProducerDisplayName()); return true;
-    default: return false;
+    case TL_INFO_TLTYPE:
+        CopyInfoString(buffer, size, type, GetProducerTLType());
+        return true;
+    case TL_INFO_PATHNAME:
+        CopyInfoString(buffer, size, type, GetProducerPath());
+        return true;
+    case TL_INFO_DISPLAYNAME:
+        CopyInfoString(buffer, size, type, GetProducerDisplayName());
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -43,12 +54,14 @@ CTL::~CTL() {
     while (!m_openInterfaces.empty()) {
         CInterface* first = m_openInterfaces.front();
         delete first;
-        if (!m_openInterfaces.empty() && m_openInterfaces.front() == first) m_openInterfaces.erase(m_openInterfaces.begin());
+        if (!m_openInterfaces.empty() && m_openInterfaces.front() == first)
+            m_openInterfaces.erase(m_openInterfaces.begin());
     }
 }
 
 void CTL::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    AnswerPortInfo(ModulePortInfo("0", "TLSystem", "TLPort", FormatVersion(GetVersion())), cmd, type, buffer, size);
+    AnswerPortInfo(ModulePortInfo("0", "TLSystem", "TLPort", FormatVersion(GetVersion())), cmd, type, buffer,
+                   size);
 }
 
 uint32_t CTL::GetNumInterfaces() {
@@ -78,8 +91,10 @@ void CTL::UpdateInterfaceList(bool8_t* changed, uint64_t) {
         }
     }
     bool anyChange = !added.empty();
-    for (auto& entry : added) m_interfaceList.push_back(std::move(entry));
-    for (auto& old : previous) anyChange = anyChange || old != nullptr;
+    for (auto& entry : added)
+        m_interfaceList.push_back(std::move(entry));
+    for (auto& old : previous)
+        anyChange = anyChange || old != nullptr;
     if (changed && anyChange) *changed = 1;
     m_listRead = true;
 }
@@ -119,7 +134,8 @@ CInterface* CTL::OpenInterface(const std::string& id) {
 void CTL::GetInterfaceInfo(const std::string& id, INTERFACE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
                            size_t* size) {
     for (CInterface* open : m_openInterfaces) {
-        if (open->GetInterfaceInfo().GetID() == id) return open->GetInterfaceInfo().GetInfo(cmd, type, buffer, size);
+        if (open->GetInterfaceInfo().GetID() == id)
+            return open->GetInterfaceInfo().GetInfo(cmd, type, buffer, size);
     }
     for (const auto& entry : m_interfaceList) {
         if (entry->GetID() == id) return entry->GetInfo(cmd, type, buffer, size);
@@ -127,8 +143,12 @@ void CTL::GetInterfaceInfo(const std::string& id, INTERFACE_INFO_CMD cmd, INFO_D
     throw std::invalid_argument("Invalid Interface name");
 }
 
-uint64_t CTL::GetVersion() { return GetProducerVersion(); }
+uint64_t CTL::GetVersion() {
+    return GetProducerVersion();
+}
 
-std::string CTL::FormatVersion(uint64_t version) { return FormatProducerVersion(version); }
+std::string CTL::FormatVersion(uint64_t version) {
+    return FormatProducerVersion(version);
+}
 
 } // namespace GenICam::Client

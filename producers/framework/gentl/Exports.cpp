@@ -60,7 +60,9 @@ template <class T> T* Module(void* handle) {
 }
 
 // Port and event-source handles: any live module. Null when the handle is null or names none.
-ICommonBase* Port(void* handle) { return HandleRegistry::FindModule(handle); }
+ICommonBase* Port(void* handle) {
+    return HandleRegistry::FindModule(handle);
+}
 
 // A text value handed out without a type: the fillers' size rule.
 void CopyText(char* text, size_t* size, const std::string& value) {
@@ -111,7 +113,8 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetInfo(TL_INFO_CMD iInfoCmd, INFO_DATATYPE
 
 // Port functions.
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer,
+                                              size_t* piSize) {
     ICommonBase* port = Port(hPort);
     if (!port) return GC_ERR_INVALID_HANDLE;
     return Frame(nullptr, [&] {
@@ -177,8 +180,9 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetNumPortURLs(PORT_HANDLE hPort, uint32_t*
     return Frame(nullptr, [&] { port->GetNumURLs(piNumURLs); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInfoCmd,
-                                                    INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex,
+                                                    URL_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
+                                                    void* pBuffer, size_t* piSize) {
     ICommonBase* port = Port(hPort);
     if (!port) return GC_ERR_INVALID_HANDLE;
     return Frame(nullptr, [&] {
@@ -187,8 +191,8 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t 
     });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
-                                                 void* pBuffer, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd,
+                                                 INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
     ICommonBase* port = Port(hPort);
     if (!port) return GC_ERR_INVALID_HANDLE;
     return Frame(nullptr, [&] { port->GetPortInfo(iInfoCmd, piType, pBuffer, piSize); });
@@ -228,16 +232,17 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE EventGetData(EVENT_HANDLE hEvent, void* pBuff
     return GC_ERR_SUCCESS;
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE EventGetInfo(EVENT_HANDLE hEvent, EVENT_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
-                                                void* pBuffer, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE EventGetInfo(EVENT_HANDLE hEvent, EVENT_INFO_CMD iInfoCmd,
+                                                INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
     CEventObj* event = HandleRegistry::FindEvent(hEvent);
     if (!event) return InvalidEventHandle();
     return Frame(nullptr, [&] { event->GetInfo(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE EventGetDataInfo(EVENT_HANDLE hEvent, const void* pInBuffer, size_t iInSize,
-                                                    EVENT_DATA_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
-                                                    void* pOutBuffer, size_t* piOutSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE EventGetDataInfo(EVENT_HANDLE hEvent, const void* pInBuffer,
+                                                    size_t iInSize, EVENT_DATA_INFO_CMD iInfoCmd,
+                                                    INFO_DATATYPE* piType, void* pOutBuffer,
+                                                    size_t* piOutSize) {
     CEventObj* event = HandleRegistry::FindEvent(hEvent);
     if (!event) return InvalidEventHandle();
     return Frame(nullptr,
@@ -282,7 +287,8 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE TLGetNumInterfaces(TL_HANDLE hTL, uint32_t* p
     return Frame(nullptr, [&] { *piNumIfaces = Module<CTL>(hTL)->GetNumInterfaces(); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE TLGetInterfaceID(TL_HANDLE hTL, uint32_t iIndex, char* sID, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE TLGetInterfaceID(TL_HANDLE hTL, uint32_t iIndex, char* sID,
+                                                    size_t* piSize) {
     return Frame(nullptr, [&] { CopyText(sID, piSize, Module<CTL>(hTL)->GetInterfaceID(iIndex)); });
 }
 
@@ -300,7 +306,8 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE TLOpenInterface(TL_HANDLE hTL, const char* sI
                  [&] { *phIface = ToHandle(Module<CTL>(hTL)->OpenInterface(TextArg(sIfaceID))); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE TLUpdateInterfaceList(TL_HANDLE hTL, bool8_t* pbChanged, uint64_t iTimeout) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE TLUpdateInterfaceList(TL_HANDLE hTL, bool8_t* pbChanged,
+                                                         uint64_t iTimeout) {
     return Frame(nullptr, [&] { Module<CTL>(hTL)->UpdateInterfaceList(pbChanged, iTimeout); });
 }
 
@@ -310,8 +317,8 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE IFClose(IF_HANDLE hIface) {
     return Frame(nullptr, [&] { delete Module<CInterface>(hIface); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE IFGetInfo(IF_HANDLE hIface, INTERFACE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
-                                             void* pBuffer, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE IFGetInfo(IF_HANDLE hIface, INTERFACE_INFO_CMD iInfoCmd,
+                                             INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
     return Frame(nullptr, [&] { Module<CInterface>(hIface)->GetInfo(iInfoCmd, piType, pBuffer, piSize); });
 }
 
@@ -322,22 +329,25 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE IFGetNumDevices(IF_HANDLE hIface, uint32_t* p
 
 GC_API_EXPORT GC_ERROR GC_CALLTYPE IFGetDeviceID(IF_HANDLE hIface, uint32_t iIndex, char* sIDeviceID,
                                                  size_t* piSize) {
-    return Frame(nullptr, [&] { CopyText(sIDeviceID, piSize, Module<CInterface>(hIface)->GetDeviceID(iIndex)); });
+    return Frame(nullptr,
+                 [&] { CopyText(sIDeviceID, piSize, Module<CInterface>(hIface)->GetDeviceID(iIndex)); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE IFUpdateDeviceList(IF_HANDLE hIface, bool8_t* pbChanged, uint64_t iTimeout) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE IFUpdateDeviceList(IF_HANDLE hIface, bool8_t* pbChanged,
+                                                      uint64_t iTimeout) {
     return Frame(nullptr, [&] { Module<CInterface>(hIface)->UpdateDeviceList(pbChanged, iTimeout); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID, DEVICE_INFO_CMD iInfoCmd,
-                                                   INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID,
+                                                   DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
+                                                   void* pBuffer, size_t* piSize) {
     return Frame(nullptr, [&] {
         Module<CInterface>(hIface)->GetDeviceInfo(TextArg(sDeviceID), iInfoCmd, piType, pBuffer, piSize);
     });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS iOpenFlag,
-                                                DEV_HANDLE* phDevice) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID,
+                                                DEVICE_ACCESS_FLAGS iOpenFlag, DEV_HANDLE* phDevice) {
     if (!phDevice) return GC_ERR_INVALID_PARAMETER;
     return Frame("Unknown Error", [&] {
         *phDevice = ToHandle(Module<CInterface>(hIface)->OpenDevice(TextArg(sDeviceID), iOpenFlag));
@@ -361,8 +371,8 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE DevGetNumDataStreams(DEV_HANDLE hDevice, uint
     return Frame(nullptr, [&] { *piNumDataStreams = Module<CDevice>(hDevice)->GetNumDataStreams(); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE DevGetDataStreamID(DEV_HANDLE hDevice, uint32_t iIndex, char* sDataStreamID,
-                                                      size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE DevGetDataStreamID(DEV_HANDLE hDevice, uint32_t iIndex,
+                                                      char* sDataStreamID, size_t* piSize) {
     return Frame(nullptr,
                  [&] { CopyText(sDataStreamID, piSize, Module<CDevice>(hDevice)->GetDataStreamID(iIndex)); });
 }
@@ -375,8 +385,8 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE DevOpenDataStream(DEV_HANDLE hDevice, const c
     });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE DevGetInfo(DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
-                                              void* pBuffer, size_t* piSize) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE DevGetInfo(DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd,
+                                              INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
     return Frame(nullptr, [&] { Module<CDevice>(hDevice)->GetInfo(iInfoCmd, piType, pBuffer, piSize); });
 }
 
@@ -399,16 +409,16 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE DSAnnounceBuffer(DS_HANDLE hDataStream, void*
     });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, size_t iSize, void* pPrivate,
-                                                            BUFFER_HANDLE* phBuffer) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE DSAllocAndAnnounceBuffer(DS_HANDLE hDataStream, size_t iSize,
+                                                            void* pPrivate, BUFFER_HANDLE* phBuffer) {
     if (!phBuffer) return GC_ERR_INVALID_PARAMETER;
     return Frame(nullptr, [&] {
         *phBuffer = ToHandle(Module<CDataStream>(hDataStream)->AllocAndAnnounceBuffer(iSize, pPrivate));
     });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, void** pBuffer,
-                                                  void** pPrivate) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE DSRevokeBuffer(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer,
+                                                  void** pBuffer, void** pPrivate) {
     return Frame(nullptr, [&] {
         CDataStream* stream = Module<CDataStream>(hDataStream);
         stream->RevokeBuffer(Module<CBufferInfo>(hBuffer), pBuffer, pPrivate);
@@ -428,34 +438,38 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE DSFlushQueue(DS_HANDLE hDataStream, ACQ_QUEUE
 
 GC_API_EXPORT GC_ERROR GC_CALLTYPE DSStartAcquisition(DS_HANDLE hDataStream, ACQ_START_FLAGS iStartFlags,
                                                       uint64_t iNumToAcquire) {
-    return Frame(nullptr, [&] { Module<CDataStream>(hDataStream)->StartAcquisition(iStartFlags, iNumToAcquire); });
+    return Frame(nullptr,
+                 [&] { Module<CDataStream>(hDataStream)->StartAcquisition(iStartFlags, iNumToAcquire); });
 }
 
 GC_API_EXPORT GC_ERROR GC_CALLTYPE DSStopAcquisition(DS_HANDLE hDataStream, ACQ_STOP_FLAGS iStopFlags) {
     return Frame(nullptr, [&] { Module<CDataStream>(hDataStream)->StopAcquisition(iStopFlags); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE DSGetInfo(DS_HANDLE hDataStream, STREAM_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
-                                             void* pBuffer, size_t* piSize) {
-    return Frame(nullptr, [&] { Module<CDataStream>(hDataStream)->GetInfo(iInfoCmd, piType, pBuffer, piSize); });
+GC_API_EXPORT GC_ERROR GC_CALLTYPE DSGetInfo(DS_HANDLE hDataStream, STREAM_INFO_CMD iInfoCmd,
+                                             INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
+    return Frame(nullptr,
+                 [&] { Module<CDataStream>(hDataStream)->GetInfo(iInfoCmd, piType, pBuffer, piSize); });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE DSGetBufferID(DS_HANDLE hDataStream, uint32_t iIndex, BUFFER_HANDLE* phBuffer) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE DSGetBufferID(DS_HANDLE hDataStream, uint32_t iIndex,
+                                                 BUFFER_HANDLE* phBuffer) {
     if (!phBuffer) return GC_ERR_INVALID_PARAMETER;
-    return Frame(nullptr, [&] { *phBuffer = ToHandle(Module<CDataStream>(hDataStream)->GetBufferID(iIndex)); });
+    return Frame(nullptr,
+                 [&] { *phBuffer = ToHandle(Module<CDataStream>(hDataStream)->GetBufferID(iIndex)); });
 }
 
 GC_API_EXPORT GC_ERROR GC_CALLTYPE DSGetBufferInfo(DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer,
-                                                   BUFFER_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer,
-                                                   size_t* piSize) {
+                                                   BUFFER_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
+                                                   void* pBuffer, size_t* piSize) {
     return Frame(nullptr, [&] {
         CDataStream* stream = Module<CDataStream>(hDataStream);
         stream->GetBufferInfo(Module<CBufferInfo>(hBuffer), iInfoCmd, piType, pBuffer, piSize);
     });
 }
 
-GC_API_EXPORT GC_ERROR GC_CALLTYPE DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE, SINGLE_CHUNK_DATA*,
-                                                        size_t* piNumChunks) {
+GC_API_EXPORT GC_ERROR GC_CALLTYPE DSGetBufferChunkData(DS_HANDLE hDataStream, BUFFER_HANDLE,
+                                                        SINGLE_CHUNK_DATA*, size_t* piNumChunks) {
     // No chunk layout is reported: the count says so.
     return Frame(nullptr, [&] {
         Module<CDataStream>(hDataStream);

@@ -42,16 +42,24 @@ LiveSet& Events() {
 
 } // namespace
 
-void AddModule(ICommonBase* module) { Modules().Add(module); }
-void RemoveModule(ICommonBase* module) { Modules().Remove(module); }
+void AddModule(ICommonBase* module) {
+    Modules().Add(module);
+}
+void RemoveModule(ICommonBase* module) {
+    Modules().Remove(module);
+}
 
 // Only addresses of live objects are converted back to pointers, never the consumer's raw value.
 ICommonBase* FindModule(const void* handle) {
     return Modules().Contains(handle) ? static_cast<ICommonBase*>(const_cast<void*>(handle)) : nullptr;
 }
 
-void AddEvent(CEventObj* event) { Events().Add(event); }
-void RemoveEvent(CEventObj* event) { Events().Remove(event); }
+void AddEvent(CEventObj* event) {
+    Events().Add(event);
+}
+void RemoveEvent(CEventObj* event) {
+    Events().Remove(event);
+}
 
 CEventObj* FindEvent(const void* handle) {
     return Events().Contains(handle) ? static_cast<CEventObj*>(const_cast<void*>(handle)) : nullptr;

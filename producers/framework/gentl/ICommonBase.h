@@ -51,12 +51,15 @@ public:
     void WriteRegister(uint64_t address, uint32_t value) override;
     void GetURL(char* text, size_t* size) override;
     void GetNumURLs(uint32_t* count) override;
-    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
+    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                    size_t* size) override;
     void RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) override;
     void UnregisterEvent(EVENT_TYPE type) override;
 };
 
 // The handle value of a module object, as the consumer sees it.
-inline void* ToHandle(ICommonBase* module) { return module; }
+inline void* ToHandle(ICommonBase* module) {
+    return module;
+}
 
 } // namespace GenICam::Client

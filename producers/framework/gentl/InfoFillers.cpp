@@ -55,7 +55,8 @@ void CopyInfoBool8(void* buffer, size_t* size, INFO_DATATYPE* type, bool value) 
 
 std::string ToUpperText(const std::string& text) {
     std::string upper(text);
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return upper;
 }
 
@@ -92,19 +93,32 @@ void AnswerPortInfo(const PortInfoValues& values, PORT_INFO_CMD cmd, INFO_DATATY
         if (value) CopyInfoBool8(buffer, size, type, *value);
     };
     switch (cmd) {
-    case PORT_INFO_ID: return text(values.id);
-    case PORT_INFO_VENDOR: return text(values.vendor);
-    case PORT_INFO_MODEL: return text(values.model);
-    case PORT_INFO_TLTYPE: return text(values.tltype);
-    case PORT_INFO_MODULE: return text(values.module);
-    case PORT_INFO_LITTLE_ENDIAN: return flag(values.littleEndian);
-    case PORT_INFO_BIG_ENDIAN: return flag(values.bigEndian);
-    case PORT_INFO_ACCESS_READ: return flag(values.accessRead);
-    case PORT_INFO_ACCESS_WRITE: return flag(values.accessWrite);
-    case PORT_INFO_ACCESS_NA: return flag(values.accessNA);
-    case PORT_INFO_ACCESS_NI: return flag(values.accessNI);
-    case PORT_INFO_VERSION: return text(values.version);
-    case PORT_INFO_PORTNAME: return text(values.portName);
+    case PORT_INFO_ID:
+        return text(values.id);
+    case PORT_INFO_VENDOR:
+        return text(values.vendor);
+    case PORT_INFO_MODEL:
+        return text(values.model);
+    case PORT_INFO_TLTYPE:
+        return text(values.tltype);
+    case PORT_INFO_MODULE:
+        return text(values.module);
+    case PORT_INFO_LITTLE_ENDIAN:
+        return flag(values.littleEndian);
+    case PORT_INFO_BIG_ENDIAN:
+        return flag(values.bigEndian);
+    case PORT_INFO_ACCESS_READ:
+        return flag(values.accessRead);
+    case PORT_INFO_ACCESS_WRITE:
+        return flag(values.accessWrite);
+    case PORT_INFO_ACCESS_NA:
+        return flag(values.accessNA);
+    case PORT_INFO_ACCESS_NI:
+        return flag(values.accessNI);
+    case PORT_INFO_VERSION:
+        return text(values.version);
+    case PORT_INFO_PORTNAME:
+        return text(values.portName);
     default:
         if (values.refuseUnknown) throw std::invalid_argument("Invalid parameter");
     }

@@ -34,7 +34,9 @@ std::string ToUpperText(const std::string& text);
 std::string FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A text argument of an export: null reads as the empty text.
-inline std::string TextArg(const char* text) { return text ? std::string(text) : std::string(); }
+inline std::string TextArg(const char* text) {
+    return text ? std::string(text) : std::string();
+}
 
 // The values of one module port's PORT_INFO answer. An absent value leaves that command unanswered:
 // nothing is written and the call succeeds.

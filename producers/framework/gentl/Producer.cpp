@@ -32,10 +32,18 @@ void PathAnchor() {}
 
 } // namespace
 
-std::string GetProducerVendorName() { return GetTransport().VendorName(); }
-std::string GetProducerModelName() { return GetTransport().ModelName(); }
-std::string GetProducerTLType() { return GetTransport().TLType(); }
-std::string GetProducerDisplayName() { return GetTransport().DisplayName(); }
+std::string GetProducerVendorName() {
+    return GetTransport().VendorName();
+}
+std::string GetProducerModelName() {
+    return GetTransport().ModelName();
+}
+std::string GetProducerTLType() {
+    return GetTransport().TLType();
+}
+std::string GetProducerDisplayName() {
+    return GetTransport().DisplayName();
+}
 
 std::string GetProducerPath() {
     Dl_info info{};

@@ -295,7 +295,11 @@ typedef int32_t ACQ_QUEUE_TYPE;
 enum ACQ_START_FLAGS_LIST { ACQ_START_FLAGS_DEFAULT = 0, ACQ_START_FLAGS_CUSTOM_ID = 1000 };
 typedef int32_t ACQ_START_FLAGS;
 
-enum ACQ_STOP_FLAGS_LIST { ACQ_STOP_FLAGS_DEFAULT = 0, ACQ_STOP_FLAGS_KILL = 1, ACQ_STOP_FLAGS_CUSTOM_ID = 1000 };
+enum ACQ_STOP_FLAGS_LIST {
+    ACQ_STOP_FLAGS_DEFAULT = 0,
+    ACQ_STOP_FLAGS_KILL = 1,
+    ACQ_STOP_FLAGS_CUSTOM_ID = 1000
+};
 typedef int32_t ACQ_STOP_FLAGS;
 
 typedef struct S_SINGLE_CHUNK_DATA {
@@ -324,16 +328,17 @@ typedef struct S_PORT_REGISTER_STACK_ENTRY {
     X(GCRegisterEvent, (EVENTSRC_HANDLE hEventSrc, EVENT_TYPE iEventID, EVENT_HANDLE * phEvent))             \
     X(GCUnregisterEvent, (EVENTSRC_HANDLE hEventSrc, EVENT_TYPE iEventID))                                   \
     X(EventGetData, (EVENT_HANDLE hEvent, void* pBuffer, size_t* piSize, uint64_t iTimeout))                 \
-    X(EventGetDataInfo, (EVENT_HANDLE hEvent, const void* pInBuffer, size_t iInSize,                         \
-                         EVENT_DATA_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pOutBuffer,              \
-                         size_t* piOutSize))                                                                 \
+    X(EventGetDataInfo,                                                                                      \
+      (EVENT_HANDLE hEvent, const void* pInBuffer, size_t iInSize, EVENT_DATA_INFO_CMD iInfoCmd,             \
+       INFO_DATATYPE* piType, void* pOutBuffer, size_t* piOutSize))                                          \
     X(EventGetInfo,                                                                                          \
       (EVENT_HANDLE hEvent, EVENT_INFO_CMD iInfoCmd, INFO_DATATYPE * piType, void* pBuffer, size_t* piSize)) \
     X(EventFlush, (EVENT_HANDLE hEvent))                                                                     \
     X(EventKill, (EVENT_HANDLE hEvent))                                                                      \
     X(TLOpen, (TL_HANDLE * phTL))                                                                            \
     X(TLClose, (TL_HANDLE hTL))                                                                              \
-    X(TLGetInfo, (TL_HANDLE hTL, TL_INFO_CMD iInfoCmd, INFO_DATATYPE * piType, void* pBuffer, size_t* piSize)) \
+    X(TLGetInfo,                                                                                             \
+      (TL_HANDLE hTL, TL_INFO_CMD iInfoCmd, INFO_DATATYPE * piType, void* pBuffer, size_t* piSize))          \
     X(TLGetNumInterfaces, (TL_HANDLE hTL, uint32_t * piNumIfaces))                                           \
     X(TLGetInterfaceID, (TL_HANDLE hTL, uint32_t iIndex, char* sID, size_t* piSize))                         \
     X(TLGetInterfaceInfo, (TL_HANDLE hTL, const char* sIfaceID, INTERFACE_INFO_CMD iInfoCmd,                 \
@@ -348,18 +353,19 @@ typedef struct S_PORT_REGISTER_STACK_ENTRY {
     X(IFUpdateDeviceList, (IF_HANDLE hIface, bool8_t * pbChanged, uint64_t iTimeout))                        \
     X(IFGetDeviceInfo, (IF_HANDLE hIface, const char* sDeviceID, DEVICE_INFO_CMD iInfoCmd,                   \
                         INFO_DATATYPE* piType, void* pBuffer, size_t* piSize))                               \
-    X(IFOpenDevice, (IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS iOpenFlag,                 \
-                     DEV_HANDLE* phDevice))                                                                  \
+    X(IFOpenDevice,                                                                                          \
+      (IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS iOpenFlag, DEV_HANDLE* phDevice))        \
     X(DevGetPort, (DEV_HANDLE hDevice, PORT_HANDLE * phRemoteDevice))                                        \
     X(DevGetNumDataStreams, (DEV_HANDLE hDevice, uint32_t * piNumDataStreams))                               \
     X(DevGetDataStreamID, (DEV_HANDLE hDevice, uint32_t iIndex, char* sDataStreamID, size_t* piSize))        \
     X(DevOpenDataStream, (DEV_HANDLE hDevice, const char* sDataStreamID, DS_HANDLE* phDataStream))           \
-    X(DevGetInfo, (DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE * piType, void* pBuffer,      \
-                   size_t* piSize))                                                                          \
+    X(DevGetInfo,                                                                                            \
+      (DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE * piType, void* pBuffer, size_t* piSize)) \
     X(DevClose, (DEV_HANDLE hDevice))                                                                        \
     X(DSAnnounceBuffer,                                                                                      \
       (DS_HANDLE hDataStream, void* pBuffer, size_t iSize, void* pPrivate, BUFFER_HANDLE* phBuffer))         \
-    X(DSAllocAndAnnounceBuffer, (DS_HANDLE hDataStream, size_t iSize, void* pPrivate, BUFFER_HANDLE* phBuffer)) \
+    X(DSAllocAndAnnounceBuffer,                                                                              \
+      (DS_HANDLE hDataStream, size_t iSize, void* pPrivate, BUFFER_HANDLE* phBuffer))                        \
     X(DSFlushQueue, (DS_HANDLE hDataStream, ACQ_QUEUE_TYPE iOperation))                                      \
     X(DSStartAcquisition, (DS_HANDLE hDataStream, ACQ_START_FLAGS iStartFlags, uint64_t iNumToAcquire))      \
     X(DSStopAcquisition, (DS_HANDLE hDataStream, ACQ_STOP_FLAGS iStopFlags))                                 \
@@ -370,14 +376,14 @@ typedef struct S_PORT_REGISTER_STACK_ENTRY {
     X(DSRevokeBuffer, (DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, void** pBuffer, void** pPrivate))       \
     X(DSQueueBuffer, (DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer))                                         \
     X(DSGetBufferInfo, (DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, BUFFER_INFO_CMD iInfoCmd,              \
-                        INFO_DATATYPE* piType, void* pBuffer, size_t* piSize))                               \
+                        INFO_DATATYPE * piType, void* pBuffer, size_t* piSize))                              \
     X(GCGetNumPortURLs, (PORT_HANDLE hPort, uint32_t * piNumURLs))                                           \
     X(GCGetPortURLInfo, (PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInfoCmd,                       \
-                         INFO_DATATYPE* piType, void* pBuffer, size_t* piSize))                              \
+                         INFO_DATATYPE * piType, void* pBuffer, size_t* piSize))                             \
     X(GCReadPortStacked, (PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY * pEntries, size_t * piNumEntries))   \
     X(GCWritePortStacked, (PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY * pEntries, size_t * piNumEntries))  \
-    X(DSGetBufferChunkData, (DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, SINGLE_CHUNK_DATA * pChunkData,   \
-                             size_t * piNumChunks))                                                          \
+    X(DSGetBufferChunkData,                                                                                  \
+      (DS_HANDLE hDataStream, BUFFER_HANDLE hBuffer, SINGLE_CHUNK_DATA * pChunkData, size_t * piNumChunks))  \
     X(IFGetParentTL, (IF_HANDLE hIface, TL_HANDLE * phSystem))                                               \
     X(DevGetParentIF, (DEV_HANDLE hDevice, IF_HANDLE * phIface))                                             \
     X(DSGetParentDev, (DS_HANDLE hDataStream, DEV_HANDLE * phDevice))

@@ -1,4 +1,5 @@
-/* Conventions of our own between the camera library and the producers: custom info commands, events and module registers. */
+/* Conventions of our own between the camera library and the producers: custom info commands, events and
+ * module registers. */
 #ifndef QORCAM_GENTL_CUSTOM_H
 #define QORCAM_GENTL_CUSTOM_H
 
@@ -39,11 +40,7 @@ enum EVENT_CUSTOM_TYPE_LIST {
 };
 
 /* Codes of EVENT_CUSTOM_BUS entries. */
-enum BUS_EVENT_CODE_LIST {
-    BUS_EVENT_OTHER = 0,
-    BUS_EVENT_RESET = 1,
-    BUS_EVENT_POWER_UP = 2
-};
+enum BUS_EVENT_CODE_LIST { BUS_EVENT_OTHER = 0, BUS_EVENT_RESET = 1, BUS_EVENT_POWER_UP = 2 };
 
 /* Interface-module registers (GCReadPort / GCWritePort on an IF_HANDLE). */
 enum IF_REG_LIST {

@@ -55,11 +55,16 @@ TEST_F(EventQueues, RegistrationPerModule) {
     DS_HANDLE stream = nullptr;
     ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &stream), GC_ERR_SUCCESS);
     const Case cases[] = {
-        {iface, EVENT_CUSTOM_ACTION_ACK, true},   {iface, EVENT_CUSTOM_DEVICE_EVENT, false},
-        {iface, EVENT_ERROR, false},              {device, EVENT_ERROR, true},
-        {device, EVENT_CUSTOM_DEVICE_EVENT, true}, {device, EVENT_CUSTOM_BUS, false},
-        {device, EVENT_NEW_BUFFER, false},        {stream, EVENT_ERROR, true},
-        {stream, EVENT_NEW_BUFFER, true},         {stream, EVENT_FEATURE_CHANGE, false},
+        {iface, EVENT_CUSTOM_ACTION_ACK, true},
+        {iface, EVENT_CUSTOM_DEVICE_EVENT, false},
+        {iface, EVENT_ERROR, false},
+        {device, EVENT_ERROR, true},
+        {device, EVENT_CUSTOM_DEVICE_EVENT, true},
+        {device, EVENT_CUSTOM_BUS, false},
+        {device, EVENT_NEW_BUFFER, false},
+        {stream, EVENT_ERROR, true},
+        {stream, EVENT_NEW_BUFFER, true},
+        {stream, EVENT_FEATURE_CHANGE, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.type);
@@ -121,8 +126,8 @@ TEST_F(EventQueues, SizeQueriesAndShortBuffersLeaveTheEntryQueued) {
     uint32_t code = 0;
     ASSERT_EQ(TakeBus(&code), GC_ERR_SUCCESS);
     EXPECT_EQ(code, 2u);
-    ExpectError(gc->EventGetDataInfo(bus, buffer, 4, EVENT_DATA_ID, nullptr, buffer, &size), GC_ERR_INVALID_PARAMETER,
-                "Invalid Parameter");
+    ExpectError(gc->EventGetDataInfo(bus, buffer, 4, EVENT_DATA_ID, nullptr, buffer, &size),
+                GC_ERR_INVALID_PARAMETER, "Invalid Parameter");
 }
 
 TEST_F(EventQueues, EachEntryKindReportsTheBytesItWrote) {
@@ -156,7 +161,8 @@ TEST_F(EventQueues, EachEntryKindReportsTheBytesItWrote) {
 
     // A camera event record is delivered exactly as it was queued.
     uint8_t record[548];
-    for (size_t i = 0; i < sizeof record; ++i) record[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < sizeof record; ++i)
+        record[i] = static_cast<uint8_t>(i * 7);
     ASSERT_EQ(pushDeviceEvent(device, record, sizeof record), 0);
     size = 547;
     ExpectError(gc->EventGetData(camera, buffer, &size, 0), GC_ERR_INVALID_PARAMETER, "Buffer too small");
@@ -208,7 +214,8 @@ TEST_F(EventQueues, WaitsEndByPushFlushOrTimeoutButNotByKill) {
 }
 
 TEST_F(EventQueues, FlushDropsEveryEntry) {
-    for (uint32_t i = 0; i < 3; ++i) ASSERT_EQ(pushBus(iface, BUS_EVENT_RESET), 0);
+    for (uint32_t i = 0; i < 3; ++i)
+        ASSERT_EQ(pushBus(iface, BUS_EVENT_RESET), 0);
     ASSERT_EQ(gc->EventFlush(bus), GC_ERR_SUCCESS);
     int32_t count = -1;
     size_t size = sizeof count;
@@ -225,7 +232,8 @@ TEST_F(EventQueues, EventHandlesAreChecked) {
     size_t size = 4;
     for (EVENT_HANDLE handle : {static_cast<EVENT_HANDLE>(nullptr), static_cast<EVENT_HANDLE>(garbage),
                                 static_cast<EVENT_HANDLE>(iface)}) {
-        ExpectError(gc->EventGetData(handle, garbage, &size, 0), GC_ERR_INVALID_HANDLE, "Invalid Event Handle");
+        ExpectError(gc->EventGetData(handle, garbage, &size, 0), GC_ERR_INVALID_HANDLE,
+                    "Invalid Event Handle");
         ExpectError(gc->EventKill(handle), GC_ERR_INVALID_HANDLE, "Invalid Event Handle");
     }
     // The event object goes with its module.

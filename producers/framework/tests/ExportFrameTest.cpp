@@ -81,16 +81,19 @@ TEST_F(ExportFrame, LastErrorTextIsNeverTornBetweenThreads) {
     std::atomic<bool> stop{false};
     std::vector<std::thread> writers;
     writers.emplace_back([&] {
-        while (!stop) gc->TLClose(nullptr);
+        while (!stop)
+            gc->TLClose(nullptr);
     });
     writers.emplace_back([&] {
         char text[32];
         size_t size = sizeof text;
-        while (!stop) gc->DevGetDataStreamID(device, 7, text, &size);
+        while (!stop)
+            gc->DevGetDataStreamID(device, 7, text, &size);
     });
     writers.emplace_back([&] {
         EVENT_HANDLE event;
-        while (!stop) gc->GCRegisterEvent(device, EVENT_CUSTOM_BUS, &event);
+        while (!stop)
+            gc->GCRegisterEvent(device, EVENT_CUSTOM_BUS, &event);
     });
     for (int i = 0; i < 2000; ++i) {
         auto [code, text] = gc->LastError();
@@ -98,7 +101,8 @@ TEST_F(ExportFrame, LastErrorTextIsNeverTornBetweenThreads) {
         ASSERT_TRUE(known.count(text)) << text;
     }
     stop = true;
-    for (auto& t : writers) t.join();
+    for (auto& t : writers)
+        t.join();
 }
 
 TEST_F(ExportFrame, WrongStaleAndGarbageModuleHandlesAreRefused) {
@@ -170,15 +174,18 @@ TEST_F(ExportFrame, NullOutputsAndHandlesOfThePreChecksLeaveTheRecordAlone) {
     };
     const std::vector<Case> cases = {
         {"TLOpen null output", GC_ERR_INVALID_PARAMETER, [&] { return gc->TLOpen(nullptr); }},
-        {"TLGetNumInterfaces null output", GC_ERR_INVALID_PARAMETER, [&] { return gc->TLGetNumInterfaces(tl, nullptr); }},
+        {"TLGetNumInterfaces null output", GC_ERR_INVALID_PARAMETER,
+         [&] { return gc->TLGetNumInterfaces(tl, nullptr); }},
         {"TLOpenInterface null output", GC_ERR_INVALID_PARAMETER,
          [&] { return gc->TLOpenInterface(tl, "fake0", nullptr); }},
         {"IFOpenDevice null output", GC_ERR_INVALID_PARAMETER,
          [&] { return gc->IFOpenDevice(iface, "Fake::2", DEVICE_ACCESS_CONTROL, nullptr); }},
         {"GCRegisterEvent null output", GC_ERR_INVALID_PARAMETER,
          [&] { return gc->GCRegisterEvent(iface, EVENT_CUSTOM_BUS, nullptr); }},
-        {"GCReadPort null port", GC_ERR_INVALID_HANDLE, [&] { return gc->GCReadPort(nullptr, 0, buffer, &size); }},
-        {"GCReadPort garbage port", GC_ERR_INVALID_HANDLE, [&] { return gc->GCReadPort(garbage, 0, buffer, &size); }},
+        {"GCReadPort null port", GC_ERR_INVALID_HANDLE,
+         [&] { return gc->GCReadPort(nullptr, 0, buffer, &size); }},
+        {"GCReadPort garbage port", GC_ERR_INVALID_HANDLE,
+         [&] { return gc->GCReadPort(garbage, 0, buffer, &size); }},
         {"GCUnregisterEvent null source", GC_ERR_INVALID_HANDLE,
          [&] { return gc->GCUnregisterEvent(nullptr, EVENT_CUSTOM_BUS); }},
     };
@@ -265,13 +272,15 @@ TEST_F(ExportFrame, DeviceStreamsAndBuffers) {
     size_t size = sizeof id;
     EXPECT_EQ(gc->DevGetDataStreamID(device, 1, id, &size), GC_ERR_SUCCESS);
     EXPECT_STREQ(id, "DS1");
-    ExpectError(gc->DevGetDataStreamID(device, 2, id, &size), GC_ERR_INVALID_PARAMETER, "Invalid Stream Index 2");
+    ExpectError(gc->DevGetDataStreamID(device, 2, id, &size), GC_ERR_INVALID_PARAMETER,
+                "Invalid Stream Index 2");
 
     DS_HANDLE ds0 = nullptr, again = nullptr, bad = nullptr;
     ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &ds0), GC_ERR_SUCCESS);
     ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &again), GC_ERR_SUCCESS);
     EXPECT_EQ(ds0, again);
-    ExpectError(gc->DevOpenDataStream(device, "DS7", &bad), GC_ERR_INVALID_PARAMETER, "Invalid Stream ID DS7");
+    ExpectError(gc->DevOpenDataStream(device, "DS7", &bad), GC_ERR_INVALID_PARAMETER,
+                "Invalid Stream ID DS7");
 
     IF_HANDLE parentIf = nullptr;
     TL_HANDLE parentTl = nullptr;

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "GenTLConsumer.h"
-#include "GenTLExpect.h"
 #include "GenTLCustom.h"
+#include "GenTLExpect.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -18,13 +18,14 @@ protected:
         gc = std::make_unique<GenTLConsumer>(FAKE_PRODUCER_PATH);
         pushBus = reinterpret_cast<int (*)(IF_HANDLE, uint32_t)>(gc->Symbol("FakeGenTL_PushBusEvent"));
         pushAck = reinterpret_cast<int (*)(IF_HANDLE, uint64_t)>(gc->Symbol("FakeGenTL_PushAck"));
-        pushDeviceEvent =
-            reinterpret_cast<int (*)(DEV_HANDLE, const void*, size_t)>(gc->Symbol("FakeGenTL_PushDeviceEvent"));
+        pushDeviceEvent = reinterpret_cast<int (*)(DEV_HANDLE, const void*, size_t)>(
+            gc->Symbol("FakeGenTL_PushDeviceEvent"));
         pushError = reinterpret_cast<int (*)(void*, const char*)>(gc->Symbol("FakeGenTL_PushError"));
         setInterfaceCount = reinterpret_cast<void (*)(uint32_t)>(gc->Symbol("FakeGenTL_SetInterfaceCount"));
         transfer = reinterpret_cast<int (*)(DS_HANDLE, uint32_t)>(gc->Symbol("FakeGenTL_Transfer"));
         complete = reinterpret_cast<int (*)(DS_HANDLE, uint32_t)>(gc->Symbol("FakeGenTL_Complete"));
-        ASSERT_TRUE(pushBus && pushAck && pushDeviceEvent && pushError && setInterfaceCount && transfer && complete);
+        ASSERT_TRUE(pushBus && pushAck && pushDeviceEvent && pushError && setInterfaceCount && transfer &&
+                    complete);
         setInterfaceCount(1);
         ASSERT_EQ(gc->GCInitLib(), GC_ERR_SUCCESS);
         ASSERT_EQ(gc->TLOpen(&tl), GC_ERR_SUCCESS);

@@ -33,14 +33,22 @@ class FakePort : public ICommonBase {
 public:
     void Read(uint64_t address, void* buffer, size_t* size) override {
         switch (address) {
-        case kFailingAddress: throw std::runtime_error("Error I/O");
-        case kThrowInvalidArgument: throw std::invalid_argument("bad argument");
-        case kThrowOutOfRange: throw std::out_of_range("out of range");
-        case kThrowLogicError: throw std::logic_error("logic");
-        case kThrowTimeout: throw timeout_error("waited too long");
-        case kThrowCastError: throw dynamic_cast_error("wrong class");
-        case kThrowForeign: throw 42;
-        default: break;
+        case kFailingAddress:
+            throw std::runtime_error("Error I/O");
+        case kThrowInvalidArgument:
+            throw std::invalid_argument("bad argument");
+        case kThrowOutOfRange:
+            throw std::out_of_range("out of range");
+        case kThrowLogicError:
+            throw std::logic_error("logic");
+        case kThrowTimeout:
+            throw timeout_error("waited too long");
+        case kThrowCastError:
+            throw dynamic_cast_error("wrong class");
+        case kThrowForeign:
+            throw 42;
+        default:
+            break;
         }
         std::memset(buffer, 0xAB, *size);
     }
@@ -57,12 +65,14 @@ public:
     using CDataStream::CDataStream;
     void StartAcquisition(ACQ_START_FLAGS, uint64_t) override { SetWaitStop(false); }
     void StopAcquisition(ACQ_STOP_FLAGS) override { SetWaitStop(true); }
-    void GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out, size_t* size) override {
+    void GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
+                       size_t* size) override {
         RequireOwnBuffer(buffer);
         if (!buffer->AnswerCommonInfo(cmd, type, out, size) && type) *type = INFO_DATATYPE_UNKNOWN;
     }
     void CancelPendingRequests() override {
-        while (CBufferInfo* pending = OldestWithDriver()) Complete(pending, 0xC0000120u);
+        while (CBufferInfo* pending = OldestWithDriver())
+            Complete(pending, 0xC0000120u);
     }
     // Hands up to `count` input buffers to the driver; answers how many went.
     uint32_t Transfer(uint32_t count) {
@@ -188,7 +198,9 @@ CTransport& GenICam::Client::GetTransport() {
 // that is not a live module of the right kind.
 extern "C" {
 
-GC_API_EXPORT void FakeGenTL_SetInterfaceCount(uint32_t count) { g_interfaceCount = count; }
+GC_API_EXPORT void FakeGenTL_SetInterfaceCount(uint32_t count) {
+    g_interfaceCount = count;
+}
 
 GC_API_EXPORT int FakeGenTL_PushBusEvent(IF_HANDLE iface, uint32_t code) {
     auto* i = Live<FakeInterface>(iface);

@@ -28,7 +28,9 @@ public:
     GenTLConsumer(const GenTLConsumer&) = delete;
     GenTLConsumer& operator=(const GenTLConsumer&) = delete;
 
-    void* Symbol(const char* name) const { return dlsym(m_module, name); }
+    void* Symbol(const char* name) const {
+        return dlsym(m_module, name);
+    }
 
     // The last-error code and text, or {-1008, ""} when the producer reports none.
     std::pair<GC_ERROR, std::string> LastError() const {

@@ -42,7 +42,8 @@ TEST_F(InfoAnswers, FillersFollowOneSizeRule) {
             EXPECT_EQ(buffer[0], '#');
         }
     }
-    ExpectError(gc->GCGetInfo(TL_INFO_MODEL, &type, buffer, nullptr), GC_ERR_INVALID_PARAMETER, "Invalid Size");
+    ExpectError(gc->GCGetInfo(TL_INFO_MODEL, &type, buffer, nullptr), GC_ERR_INVALID_PARAMETER,
+                "Invalid Size");
 
     // The same rule for texts handed out without a type.
     char id[8];
@@ -61,12 +62,12 @@ TEST_F(InfoAnswers, LibraryInfoThroughGCGetInfoAndTLGetInfo) {
                        {TL_INFO_TLTYPE, "Custom"},
                        {TL_INFO_NAME, "FakeGenTL.cti"},
                        {TL_INFO_DISPLAYNAME, "GenTL Fake"}});
-    const std::string path =
-        gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_PATHNAME, t, b, s); });
+    const std::string path = gc->InfoText(
+        [&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_PATHNAME, t, b, s); });
     EXPECT_EQ(path.substr(path.rfind('/') + 1), "FakeGenTL.cti");
     EXPECT_EQ(path.front(), '/');
-    const std::string version =
-        gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_VERSION, t, b, s); });
+    const std::string version = gc->InfoText(
+        [&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_VERSION, t, b, s); });
     EXPECT_EQ(version, "1.1.6.0");
 
     // TL_INFO_ID needs no system module; every other command does.
@@ -74,12 +75,14 @@ TEST_F(InfoAnswers, LibraryInfoThroughGCGetInfoAndTLGetInfo) {
     size_t size = sizeof text;
     EXPECT_EQ(gc->TLGetInfo(nullptr, TL_INFO_ID, nullptr, text, &size), GC_ERR_SUCCESS);
     size = sizeof text;
-    ExpectError(gc->TLGetInfo(nullptr, TL_INFO_MODEL, nullptr, text, &size), GC_ERR_ERROR, "Invalid Device Handle");
+    ExpectError(gc->TLGetInfo(nullptr, TL_INFO_MODEL, nullptr, text, &size), GC_ERR_ERROR,
+                "Invalid Device Handle");
     ExpectError(gc->TLGetInfo(tl, TL_INFO_CHAR_ENCODING, nullptr, text, &size), GC_ERR_INVALID_PARAMETER,
                 "Invalid cmd");
     ExpectError(gc->GCGetInfo(TL_INFO_CHAR_ENCODING, nullptr, text, &size), GC_ERR_INVALID_PARAMETER,
                 "Unsupported GCInfo parameter");
-    ExpectError(gc->GCGetInfo(-1, nullptr, text, &size), GC_ERR_INVALID_PARAMETER, "Unsupported GCInfo parameter");
+    ExpectError(gc->GCGetInfo(-1, nullptr, text, &size), GC_ERR_INVALID_PARAMETER,
+                "Unsupported GCInfo parameter");
 }
 
 TEST_F(InfoAnswers, SystemModulePortInfo) {
@@ -115,7 +118,8 @@ TEST_F(InfoAnswers, SystemModulePortInfo) {
     }
     char buffer[8];
     size_t size = sizeof buffer;
-    ExpectError(gc->GCGetPortInfo(tl, 13, nullptr, buffer, &size), GC_ERR_INVALID_PARAMETER, "Invalid parameter");
+    ExpectError(gc->GCGetPortInfo(tl, 13, nullptr, buffer, &size), GC_ERR_INVALID_PARAMETER,
+                "Invalid parameter");
 }
 
 TEST_F(InfoAnswers, InterfaceListIsReadLazilyAndKeepsItsEntries) {
@@ -159,7 +163,8 @@ TEST_F(InfoAnswers, OpeningInterfacesById) {
     ASSERT_EQ(gc->TLOpenInterface(tl, "FAKE::fake0", &byId), GC_ERR_SUCCESS);
     EXPECT_NE(byId, byLowerId);
 
-    ExpectError(gc->TLOpenInterface(tl, "FAKE::nothing", &none), GC_ERR_ERROR, "Invalid interface name FAKE::nothing");
+    ExpectError(gc->TLOpenInterface(tl, "FAKE::nothing", &none), GC_ERR_ERROR,
+                "Invalid interface name FAKE::nothing");
     ExpectError(gc->TLOpenInterface(tl, "FAKE::", &none), GC_ERR_INVALID_PARAMETER, "Invalid Device Name");
     ExpectError(gc->TLOpenInterface(tl, nullptr, &none), GC_ERR_ERROR, "Invalid interface name ");
     // Formatted texts are cut at 255 characters.
@@ -173,7 +178,8 @@ TEST_F(InfoAnswers, OpeningInterfacesById) {
               "FAKE::fake0");
     char buffer[8];
     size_t size = sizeof buffer;
-    ExpectError(gc->IFGetInfo(byId, 3, nullptr, buffer, &size), GC_ERR_INVALID_PARAMETER, "Invalid InterfaceInfoID 3");
+    ExpectError(gc->IFGetInfo(byId, 3, nullptr, buffer, &size), GC_ERR_INVALID_PARAMETER,
+                "Invalid InterfaceInfoID 3");
     // An interface closed by IFClose is forgotten by its system module; TLClose closes the other.
     EXPECT_EQ(gc->IFClose(byId), GC_ERR_SUCCESS);
 }

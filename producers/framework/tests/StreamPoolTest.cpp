@@ -159,7 +159,8 @@ TEST_F(StreamPools, QueueAndRevokeRules) {
 
 TEST_F(StreamPools, DeliveryInOrderWithStatusAndCounts) {
     BUFFER_HANDLE buffers[3] = {Announce(), Announce(), Announce()};
-    for (BUFFER_HANDLE b : buffers) ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+    for (BUFFER_HANDLE b : buffers)
+        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
     ASSERT_EQ(transfer(stream, 3), 3);
     ASSERT_EQ(complete(stream, 0), 0);
     ASSERT_EQ(complete(stream, 0xC0000001u), 0);
@@ -234,7 +235,8 @@ TEST_F(StreamPools, StreamInfoAnswers) {
 
 TEST_F(StreamPools, ClosingAStreamFreesBuffersInEveryState) {
     BUFFER_HANDLE buffers[4] = {Announce(), Announce(), Announce(), Announce()};
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(gc->DSQueueBuffer(stream, buffers[i]), GC_ERR_SUCCESS);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(gc->DSQueueBuffer(stream, buffers[i]), GC_ERR_SUCCESS);
     ASSERT_EQ(transfer(stream, 2), 2);
     ASSERT_EQ(complete(stream, 0), 0);
     ASSERT_EQ(gc->DSClose(stream), GC_ERR_SUCCESS);

@@ -7,10 +7,18 @@
 
 namespace qorcam::gige {
 
-std::string GigETransport::VendorName() const { return "Korvashdrevali"; }
-std::string GigETransport::ModelName() const { return "QorGigEGenTL"; }
-std::string GigETransport::TLType() const { return "GEV"; }
-std::string GigETransport::DisplayName() const { return "GenTL GigEVision"; }
+std::string GigETransport::VendorName() const {
+    return "Korvashdrevali";
+}
+std::string GigETransport::ModelName() const {
+    return "QorGigEGenTL";
+}
+std::string GigETransport::TLType() const {
+    return "GEV";
+}
+std::string GigETransport::DisplayName() const {
+    return "GenTL GigEVision";
+}
 
 void GigETransport::InitLib() {
     m_portA = HeldUdpPort::Hold(kHostPortA);

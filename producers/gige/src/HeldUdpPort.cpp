@@ -9,7 +9,9 @@
 
 namespace qorcam::gige {
 
-HeldUdpPort::~HeldUdpPort() { Close(); }
+HeldUdpPort::~HeldUdpPort() {
+    Close();
+}
 
 HeldUdpPort::HeldUdpPort(HeldUdpPort&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_bound(std::exchange(other.m_bound, false)),

@@ -1,7 +1,7 @@
 // The QorGigEGenTL plug-in loaded with dlopen: exports, identity, host ports and its system module.
 #include "GenTLConsumer.h"
-#include "GenTLExpect.h"
 #include "GenTLCustom.h"
+#include "GenTLExpect.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,10 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <set>
-#include <vector>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace qorcam::testing {
 namespace {
@@ -38,7 +38,8 @@ std::multiset<uint16_t> OwnUdpPorts() {
         if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_DGRAM) continue;
         sockaddr_in address{};
         length = sizeof address;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 || address.sin_family != AF_INET)
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            address.sin_family != AF_INET)
             continue;
         ports.insert(ntohs(address.sin_port));
     }
@@ -52,7 +53,8 @@ bool PortTaken(uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+    const bool taken =
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
     close(fd);
     return taken;
 }
@@ -91,7 +93,8 @@ TEST_F(GigEProducer, HoldsTheHostPortsFromFirstInitToLastClose) {
     // Two sockets, however often GCInitLib is called; each port is held (by this process, or by
     // another copy of the producer running beside the test).
     EXPECT_EQ(OwnUdpPorts().size(), before + 2);
-    for (uint16_t port : kHostPorts) EXPECT_TRUE(PortTaken(port)) << port;
+    for (uint16_t port : kHostPorts)
+        EXPECT_TRUE(PortTaken(port)) << port;
 
     // The held port answers nothing: a datagram sent to it draws no port-unreachable.
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -110,14 +113,16 @@ TEST_F(GigEProducer, HoldsTheHostPortsFromFirstInitToLastClose) {
     // ... and queues nothing: the traffic is the GigE service's, not the socket's.
     const std::vector<unsigned long> queues = ReceiveQueues(kHostPorts[0]);
     EXPECT_FALSE(queues.empty());
-    for (unsigned long bytes : queues) EXPECT_EQ(bytes, 0u);
+    for (unsigned long bytes : queues)
+        EXPECT_EQ(bytes, 0u);
 
     ASSERT_EQ(gc->GCCloseLib(), GC_ERR_SUCCESS);
     EXPECT_EQ(OwnUdpPorts().size(), before + 2);
     ASSERT_EQ(gc->GCCloseLib(), GC_ERR_SUCCESS);
     const std::multiset<uint16_t> after = OwnUdpPorts();
     EXPECT_EQ(after.size(), before);
-    for (uint16_t port : kHostPorts) EXPECT_EQ(after.count(port), 0u);
+    for (uint16_t port : kHostPorts)
+        EXPECT_EQ(after.count(port), 0u);
     // An unmatched close changes nothing.
     EXPECT_EQ(gc->GCCloseLib(), GC_ERR_SUCCESS);
     EXPECT_EQ(OwnUdpPorts().size(), before);
@@ -134,11 +139,11 @@ TEST_F(GigEProducer, IdentityThroughEveryLibraryInfoCommand) {
                        {TL_INFO_TLTYPE, "GEV"},
                        {TL_INFO_NAME, "QorGigEGenTL.cti"},
                        {TL_INFO_DISPLAYNAME, "GenTL GigEVision"}});
-    const std::string vendor =
-        gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_VENDOR, t, b, s); });
+    const std::string vendor = gc->InfoText(
+        [&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->GCGetInfo(TL_INFO_VENDOR, t, b, s); });
     EXPECT_FALSE(vendor.empty());
-    const std::string path =
-        gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->TLGetInfo(tl, TL_INFO_PATHNAME, t, b, s); });
+    const std::string path = gc->InfoText(
+        [&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->TLGetInfo(tl, TL_INFO_PATHNAME, t, b, s); });
     char real[4096];
     ASSERT_NE(realpath(GIGE_PRODUCER_PATH, real), nullptr);
     char reported[4096];
@@ -148,7 +153,8 @@ TEST_F(GigEProducer, IdentityThroughEveryLibraryInfoCommand) {
     // "GEV" needs 4 bytes.
     char text[8];
     size_t size = 3;
-    ExpectError(gc->GCGetInfo(TL_INFO_TLTYPE, nullptr, text, &size), GC_ERR_INVALID_PARAMETER, "Invalid Buffer Size");
+    ExpectError(gc->GCGetInfo(TL_INFO_TLTYPE, nullptr, text, &size), GC_ERR_INVALID_PARAMETER,
+                "Invalid Buffer Size");
     EXPECT_EQ(gc->TLClose(tl), GC_ERR_SUCCESS);
     EXPECT_EQ(gc->GCCloseLib(), GC_ERR_SUCCESS);
 }
@@ -180,10 +186,18 @@ TEST_F(GigEProducer, SystemModuleListsTheServiceInterface) {
         bool8_t flag;
     };
     const PortCase portCases[] = {
-        {PORT_INFO_ID, "0", 0},           {PORT_INFO_MODEL, "QorGigEGenTL", 0}, {PORT_INFO_TLTYPE, "GEV", 0},
-        {PORT_INFO_MODULE, "TLSystem", 0}, {PORT_INFO_LITTLE_ENDIAN, nullptr, 1}, {PORT_INFO_BIG_ENDIAN, nullptr, 0},
-        {PORT_INFO_ACCESS_READ, nullptr, 0}, {PORT_INFO_ACCESS_WRITE, nullptr, 0}, {PORT_INFO_ACCESS_NA, nullptr, 0},
-        {PORT_INFO_ACCESS_NI, nullptr, 0}, {PORT_INFO_VERSION, "1.1.6.0", 0},  {PORT_INFO_PORTNAME, "TLPort", 0},
+        {PORT_INFO_ID, "0", 0},
+        {PORT_INFO_MODEL, "QorGigEGenTL", 0},
+        {PORT_INFO_TLTYPE, "GEV", 0},
+        {PORT_INFO_MODULE, "TLSystem", 0},
+        {PORT_INFO_LITTLE_ENDIAN, nullptr, 1},
+        {PORT_INFO_BIG_ENDIAN, nullptr, 0},
+        {PORT_INFO_ACCESS_READ, nullptr, 0},
+        {PORT_INFO_ACCESS_WRITE, nullptr, 0},
+        {PORT_INFO_ACCESS_NA, nullptr, 0},
+        {PORT_INFO_ACCESS_NI, nullptr, 0},
+        {PORT_INFO_VERSION, "1.1.6.0", 0},
+        {PORT_INFO_PORTNAME, "TLPort", 0},
     };
     for (const PortCase& c : portCases) {
         SCOPED_TRACE(c.cmd);
@@ -229,7 +243,8 @@ TEST(GigEProducerBeside, TwoProducersInOneProcessKeepTheirOwnState) {
     ASSERT_EQ(other.GCInitLib(), GC_ERR_SUCCESS);
     ASSERT_EQ(gige.GCInitLib(), GC_ERR_SUCCESS);
     auto id = [](GenTLConsumer& gc) {
-        return gc.InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc.GCGetInfo(TL_INFO_ID, t, b, s); });
+        return gc.InfoText(
+            [&](INFO_DATATYPE* t, void* b, size_t* s) { return gc.GCGetInfo(TL_INFO_ID, t, b, s); });
     };
     EXPECT_EQ(id(gige), "QorGigEGenTL.cti");
     EXPECT_EQ(id(other), "FakeGenTL.cti");
