@@ -150,7 +150,7 @@ bool Connection::Handle(Message& message) {
         RequestPtr request;
         {
             std::lock_guard lock(mutex_);
-            const auto it = requests_.find(message.header.id);
+            const auto it = requests_.find(message.Id());
             if (it != requests_.end()) request = it->second;
         }
         if (request) request->Cancel();
@@ -158,10 +158,10 @@ bool Connection::Handle(Message& message) {
     }
     case wire::MessageType::RegisterRegion: return HandleRegister(message);
     case wire::MessageType::UnregisterRegion: {
-        if (!message.body.empty() || message.header.id > UINT32_MAX) return false;
+        if (!message.body.empty() || message.Id() > UINT32_MAX) return false;
         std::shared_ptr<Region> dropped;
         std::lock_guard lock(mutex_);
-        const auto it = regions_.find(static_cast<std::uint32_t>(message.header.id));
+        const auto it = regions_.find(static_cast<std::uint32_t>(message.Id()));
         if (it != regions_.end()) {
             dropped = std::move(it->second);
             regions_.erase(it);
@@ -173,10 +173,10 @@ bool Connection::Handle(Message& message) {
 }
 
 bool Connection::HandleRegister(const Message& message) {
-    if (!message.body.empty() || message.header.id > UINT32_MAX) return false;
+    if (!message.body.empty() || message.Id() > UINT32_MAX) return false;
     const int fd = reader_.TakeFd();
     if (fd < 0) return false;
-    const auto id = static_cast<std::uint32_t>(message.header.id);
+    const auto id = static_cast<std::uint32_t>(message.Id());
     std::shared_ptr<Region> region = Region::Adopt(fd);
     wire::RegionStatusBody answer{STATUS_SUCCESS, 0};
     std::lock_guard lock(mutex_);
@@ -204,7 +204,7 @@ bool Connection::HandleRequest(Message& message) {
     if (kind != RequestKind::DeviceControl && kind != RequestKind::Read) return false;
     const auto mode = static_cast<wire::OutputMode>(body.outputMode);
     if (mode != wire::OutputMode::Inline && mode != wire::OutputMode::Region) return false;
-    const std::uint64_t id = message.header.id;
+    const std::uint64_t id = message.Id();
 
     auto request = RequestPtr(new Request());
     request->connection_ = shared_from_this();

@@ -268,7 +268,7 @@ bool HandleCore::HandleMessage(const Message& message) {
     case wire::MessageType::Pending: {
         if (!message.body.empty()) return false;
         std::lock_guard lock(mutex_);
-        const auto it = entries_.find(message.header.id);
+        const auto it = entries_.find(message.Id());
         if (it != entries_.end() && it->second.first != nullptr) {
             *it->second.first = FirstAnswer::Pending;
             it->second.first = nullptr;
@@ -281,7 +281,7 @@ bool HandleCore::HandleMessage(const Message& message) {
         const auto body = ReadBody<wire::CompletionBody>(message.body);
         if (message.body.size() != sizeof(wire::CompletionBody) + body.outputLength) return false;
         std::lock_guard lock(mutex_);
-        const auto it = entries_.find(message.header.id);
+        const auto it = entries_.find(message.Id());
         if (it == entries_.end()) return true; // its record was forgotten, or an id we never used
         CompleteLocked(it->second, body.status, body.information, message.body.data() + sizeof body,
                        body.outputLength);
@@ -290,10 +290,10 @@ bool HandleCore::HandleMessage(const Message& message) {
         return true;
     }
     case wire::MessageType::RegionStatus: {
-        if (message.body.size() != sizeof(wire::RegionStatusBody) || message.header.id > UINT32_MAX) return false;
+        if (message.body.size() != sizeof(wire::RegionStatusBody) || message.Id() > UINT32_MAX) return false;
         const auto body = ReadBody<wire::RegionStatusBody>(message.body);
         std::lock_guard lock(mutex_);
-        regionAnswers_[static_cast<std::uint32_t>(message.header.id)] = body.status;
+        regionAnswers_[static_cast<std::uint32_t>(message.Id())] = body.status;
         changed_.notify_all();
         return true;
     }

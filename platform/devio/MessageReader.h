@@ -17,6 +17,8 @@ struct Message {
     std::vector<std::uint8_t> body;
 
     wire::MessageType Type() const { return static_cast<wire::MessageType>(header.type); }
+    /// By value: the packed field must not be bound to a reference.
+    std::uint64_t Id() const { return header.id; }
 };
 
 /// Reads a socket into a buffer and hands out whole messages, with the

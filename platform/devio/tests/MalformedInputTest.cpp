@@ -214,11 +214,11 @@ TEST_F(MalformedInputTest, BadRequestsAreAnsweredAndTheConnectionStays) {
     for (int fd : {unsealed, pipeFds[0]}) {
         ASSERT_TRUE(raw.Send(Header(wire::MessageType::RegisterRegion, 0, 3), {fd}));
         ASSERT_TRUE(raw.Receive(header, body));
-        EXPECT_EQ(header.type, static_cast<std::uint16_t>(wire::MessageType::RegionStatus));
+        EXPECT_EQ(std::uint16_t{header.type}, static_cast<std::uint16_t>(wire::MessageType::RegionStatus));
         wire::RegionStatusBody status{};
         ASSERT_EQ(body.size(), sizeof status);
         std::memcpy(&status, body.data(), sizeof status);
-        EXPECT_EQ(status.status, STATUS_INVALID_PARAMETER);
+        EXPECT_EQ(std::uint32_t{status.status}, STATUS_INVALID_PARAMETER);
     }
     close(unsealed);
     close(pipeFds[0]);
@@ -233,8 +233,8 @@ TEST_F(MalformedInputTest, BadRequestsAreAnsweredAndTheConnectionStays) {
     ASSERT_TRUE(raw.Receive(header, body));
     wire::RegionStatusBody registered{};
     std::memcpy(&registered, body.data(), sizeof registered);
-    EXPECT_EQ(registered.status, STATUS_SUCCESS);
-    EXPECT_EQ(registered.size, 4096u);
+    EXPECT_EQ(std::uint32_t{registered.status}, STATUS_SUCCESS);
+    EXPECT_EQ(std::uint64_t{registered.size}, 4096u);
 
     auto span = [](std::uint32_t region, std::uint64_t offset, std::uint64_t length) {
         auto b = Body(test::kInvert);
@@ -252,23 +252,23 @@ TEST_F(MalformedInputTest, BadRequestsAreAnsweredAndTheConnectionStays) {
     for (const auto& request : refused) {
         ASSERT_TRUE(raw.Send(RequestMessage(++id, request, {})));
         ASSERT_TRUE(raw.Receive(header, body));
-        EXPECT_EQ(header.type, static_cast<std::uint16_t>(wire::MessageType::Completion));
-        EXPECT_EQ(header.id, id);
+        EXPECT_EQ(std::uint16_t{header.type}, static_cast<std::uint16_t>(wire::MessageType::Completion));
+        EXPECT_EQ(std::uint64_t{header.id}, id);
         wire::CompletionBody completion{};
         ASSERT_EQ(body.size(), sizeof completion);
         std::memcpy(&completion, body.data(), sizeof completion);
-        EXPECT_EQ(completion.status, STATUS_INVALID_PARAMETER);
+        EXPECT_EQ(std::uint32_t{completion.status}, STATUS_INVALID_PARAMETER);
     }
 
     // Still served: a fitting span, and a cancel of an id nobody uses.
     ASSERT_TRUE(raw.Send(Header(wire::MessageType::Cancel, 0, 999)));
     ASSERT_TRUE(raw.Send(RequestMessage(++id, span(4, 0, 4096), {})));
     ASSERT_TRUE(raw.Receive(header, body));
-    EXPECT_EQ(header.id, id);
+    EXPECT_EQ(std::uint64_t{header.id}, id);
     wire::CompletionBody completion{};
     std::memcpy(&completion, body.data(), sizeof completion);
-    EXPECT_EQ(completion.status, STATUS_SUCCESS);
-    EXPECT_EQ(completion.information, 4096u);
+    EXPECT_EQ(std::uint32_t{completion.status}, STATUS_SUCCESS);
+    EXPECT_EQ(std::uint64_t{completion.information}, 4096u);
     EXPECT_EQ(Closes(), 0u);
 }
 
