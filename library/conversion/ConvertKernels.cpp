@@ -248,6 +248,21 @@ QC_SIMD __m256i Chroma(__m128i lo, __m128i hi, int k0) {
     return _mm256_set_m128i(_mm_shuffle_epi8(hi, pick), _mm_shuffle_epi8(lo, pick));
 }
 
+// Masks of Permute48 that turn 16 three-byte pixels into B G R, for RGB or
+// BGR sources, in order or mirrored.
+struct Masks48 {
+    int8_t m[9][16];
+    constexpr Masks48(bool rgb, bool mirror) : m{} {
+        for (int j = 0; j < 48; ++j) {
+            const int pixel = mirror ? 15 - j / 3 : j / 3;
+            const int from = 3 * pixel + (rgb ? 2 - j % 3 : j % 3);
+            for (int i = 0; i < 3; ++i)
+                m[3 * (j / 16) + i][j % 16] = static_cast<int8_t>(from / 16 == i ? from % 16 : -1);
+        }
+    }
+};
+constexpr Masks48 kRgbFwd(true, false), kRgbRev(true, true), kBgrFwd(false, false), kBgrRev(false, true);
+
 // Converts the whole 16-pixel blocks of a row with vector code and returns
 // how many pixels it did (0 for formats it does not handle).
 template <int P>
@@ -255,22 +270,31 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
     const int w = a.width;
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
     int x = 0;
+    auto at = [&](int x) { return d + static_cast<size_t>(mirror ? w - 16 - x : x) * P; };
+    if (P == 3 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
+        const Masks48& m = a.id == ConvRgb8 ? (mirror ? kRgbRev : kRgbFwd) : (mirror ? kBgrRev : kBgrFwd);
+        for (; x + 16 <= w; x += 16) simd::Permute48(s + 3 * static_cast<size_t>(x), at(x), m.m);
+        return x;
+    }
+    if (a.id == ConvMono8 || a.id == ConvMono16 || a.id == ConvMono12Packed || a.id == ConvMono10Packed ||
+        a.id == ConvMono12p) {
+        for (; x + 16 <= w; x += 16) {
+            __m128i v;
+            if (a.id == ConvMono8)
+                v = simd::Load(s + x);
+            else if (a.id == ConvMono16)
+                v = simd::Reduce16(s + 2 * static_cast<size_t>(x), a.swapBytes, shift);
+            else if (a.id == ConvMono12p)
+                v = simd::UnpackLsb(s + static_cast<size_t>(x) / 2 * 3);
+            else
+                v = simd::UnpackMsb(s + static_cast<size_t>(x) / 2 * 3);
+            simd::StoreGrey<P>(at(x), mirror ? simd::Reverse(v) : v);
+        }
+        return x;
+    }
     for (; x + 16 <= w; x += 16) {
         __m128i b, g, r;
         switch (a.id) {
-        case ConvMono8:
-            b = g = r = simd::Load(s + x);
-            break;
-        case ConvMono16:
-            b = g = r = simd::Reduce16(s + 2 * static_cast<size_t>(x), a.swapBytes, shift);
-            break;
-        case ConvMono12Packed:
-        case ConvMono10Packed:
-            b = g = r = simd::UnpackMsb(s + static_cast<size_t>(x) / 2 * 3);
-            break;
-        case ConvMono12p:
-            b = g = r = simd::UnpackLsb(s + static_cast<size_t>(x) / 2 * 3);
-            break;
         case ConvRgb8:
             simd::Split3(s + 3 * static_cast<size_t>(x), r, g, b);
             break;
@@ -295,10 +319,9 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
             return 0;
         }
         if (mirror)
-            simd::StoreBgr<P>(d + static_cast<size_t>(w - 16 - x) * P, simd::Reverse(b), simd::Reverse(g),
-                              simd::Reverse(r));
+            simd::StoreBgr<P>(at(x), simd::Reverse(b), simd::Reverse(g), simd::Reverse(r));
         else
-            simd::StoreBgr<P>(d + static_cast<size_t>(x) * P, b, g, r);
+            simd::StoreBgr<P>(at(x), b, g, r);
     }
     return x;
 }

@@ -221,7 +221,25 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
     // Lanes that hold native greens: the even ones when the run starts on one.
     const __m128i even = _mm_set1_epi16(0x00FF);
     const __m128i gmask = g.At(r, c) == SiteG ? even : _mm_xor_si128(even, _mm_set1_epi8(-1));
+    const __m256i gmask2 = _mm256_set_m128i(gmask, gmask);
     int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i cl = simd::Load32(C + i - 1), cc = simd::Load32(C + i), cr = simd::Load32(C + i + 1);
+        const __m256i ac = simd::Load32(A + i), bc = simd::Load32(B + i);
+        const __m256i h2 = simd::FloorAvg(cl, cr);
+        const __m256i v2 = simd::FloorAvg(ac, bc);
+        const __m256i cross = simd::FloorAvg4(cl, cr, ac, bc);
+        const __m256i diag = simd::FloorAvg4(simd::Load32(A + i - 1), simd::Load32(A + i + 1), simd::Load32(B + i - 1),
+                                             simd::Load32(B + i + 1));
+        const __m256i own = _mm256_blendv_epi8(cc, h2, gmask2);
+        const __m256i green = _mm256_blendv_epi8(cross, cc, gmask2);
+        const __m256i other = _mm256_blendv_epi8(diag, v2, gmask2);
+        const __m256i b = red ? other : own, r8 = red ? own : other;
+        uint8_t* p = d + static_cast<size_t>(i) * P;
+        simd::StoreBgr<P>(p, _mm256_castsi256_si128(b), _mm256_castsi256_si128(green), _mm256_castsi256_si128(r8));
+        simd::StoreBgr<P>(p + 16 * P, _mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(green, 1),
+                          _mm256_extracti128_si256(r8, 1));
+    }
     for (; i + 16 <= n; i += 16) {
         const __m128i cl = simd::Load(C + i - 1), cc = simd::Load(C + i), cr = simd::Load(C + i + 1);
         const __m128i al = simd::Load(A + i - 1), ac = simd::Load(A + i), ar = simd::Load(A + i + 1);

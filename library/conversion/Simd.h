@@ -50,6 +50,20 @@ QC_SIMD __m128i FloorAvg4(__m128i a, __m128i b, __m128i c, __m128i d) {
     return _mm_sub_epi8(_mm_avg_epu8(h, v), _mm_andnot_si128(carry, odd));
 }
 
+QC_SIMD __m256i Load32(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
+QC_SIMD __m256i FloorAvg(__m256i a, __m256i b) {
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+}
+
+QC_SIMD __m256i FloorAvg4(__m256i a, __m256i b, __m256i c, __m256i d) {
+    const __m256i h = FloorAvg(a, b);
+    const __m256i v = FloorAvg(c, d);
+    const __m256i carry = _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(c, d));
+    const __m256i odd = _mm256_and_si256(_mm256_xor_si256(h, v), _mm256_set1_epi8(1));
+    return _mm256_sub_epi8(_mm256_avg_epu8(h, v), _mm256_andnot_si256(carry, odd));
+}
+
 // Stores 16 pixels from planes b, g, r: 48 bytes of B G R, or 64 bytes of
 // B G R x where x keeps the destination's old fourth byte.
 template <int P> QC_SIMD void StoreBgr(uint8_t* d, __m128i b, __m128i g, __m128i r) {
@@ -73,6 +87,36 @@ template <int P> QC_SIMD void StoreBgr(uint8_t* d, __m128i b, __m128i g, __m128i
         Save(d, _mm_or_si128(q0, _mm_slli_si128(q1, 12)));
         Save(d + 16, _mm_or_si128(_mm_srli_si128(q1, 4), _mm_slli_si128(q2, 8)));
         Save(d + 32, _mm_or_si128(_mm_srli_si128(q2, 8), _mm_slli_si128(q3, 4)));
+    }
+}
+
+// Stores 16 grey pixels: b = g = r = v.
+template <int P> QC_SIMD void StoreGrey(uint8_t* d, __m128i v) {
+    if constexpr (P == 4) {
+        const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        const __m128i m[4] = {_mm_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1),
+                              _mm_setr_epi8(4, 4, 4, -1, 5, 5, 5, -1, 6, 6, 6, -1, 7, 7, 7, -1),
+                              _mm_setr_epi8(8, 8, 8, -1, 9, 9, 9, -1, 10, 10, 10, -1, 11, 11, 11, -1),
+                              _mm_setr_epi8(12, 12, 12, -1, 13, 13, 13, -1, 14, 14, 14, -1, 15, 15, 15, -1)};
+        for (int k = 0; k < 4; ++k)
+            Save(d + 16 * k, _mm_or_si128(_mm_shuffle_epi8(v, m[k]), _mm_and_si128(Load(d + 16 * k), keep)));
+    } else {
+        Save(d, _mm_shuffle_epi8(v, _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5)));
+        Save(d + 16, _mm_shuffle_epi8(v, _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10)));
+        Save(d + 32, _mm_shuffle_epi8(v, _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)));
+    }
+}
+
+// Rearranges 48 bytes: d[j] = s[index[j]] for j < 48, with the nine
+// selection masks of Masks48 (mask 3o + i picks output register o's bytes
+// from input register i).
+QC_SIMD void Permute48(const uint8_t* s, uint8_t* d, const int8_t (*masks)[16]) {
+    const __m128i in[3] = {Load(s), Load(s + 16), Load(s + 32)};
+    for (int o = 0; o < 3; ++o) {
+        __m128i v = _mm_setzero_si128();
+        for (int i = 0; i < 3; ++i)
+            v = _mm_or_si128(v, _mm_shuffle_epi8(in[i], Load(reinterpret_cast<const uint8_t*>(masks[3 * o + i]))));
+        Save(d + 16 * o, v);
     }
 }
 
