@@ -3,6 +3,7 @@
 
 #include "genapi/GenericException.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -145,6 +146,9 @@ private:
         n.a = a;
         n.b = b;
         n.c = c;
+        for (int32_t child : {a, b, c})
+            if (child >= 0) n.depth = std::max(n.depth, f_.nodes_[static_cast<size_t>(child)].depth + 1);
+        if (n.depth > kMaxDepth) Fail("expression deeper than " + std::to_string(kMaxDepth) + " operations");
         f_.nodes_.push_back(n);
         return static_cast<int32_t>(f_.nodes_.size() - 1);
     }

@@ -53,6 +53,8 @@ public:
     FormulaValue Evaluate(const Lookup& lookup, bool integerMode) const;
 
     static constexpr int kMaxNesting = 128;
+    /// Deepest expression tree accepted (long chains like 1+1+...+1 count too).
+    static constexpr int kMaxDepth = 1024;
 
 private:
     enum class Op : uint8_t;
@@ -61,6 +63,7 @@ private:
         int32_t a = -1, b = -1, c = -1;
         FormulaValue literal;
         uint32_t name = 0;
+        int32_t depth = 1;
     };
     class Parser;
 

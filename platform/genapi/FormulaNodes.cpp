@@ -11,24 +11,6 @@
 
 namespace qorcam::genapi {
 
-namespace {
-
-std::string FormatDouble(double v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.15g", v);
-    return buffer;
-}
-
-ERepresentation RepresentationOf(const std::string& text) {
-    static const char* names[] = {"Linear",     "Logarithmic", "Boolean",   "PureNumber",
-                                  "HexNumber", "IPV4Address", "MACAddress"};
-    for (int i = 0; i < 7; ++i)
-        if (text == names[i]) return static_cast<ERepresentation>(i);
-    return PureNumber;
-}
-
-} // namespace
-
 bool FormulaNodeBase::ConfigureFormulaElement(const pugi::xml_node& child) {
     std::string n = child.name();
     std::string attribute = child.attribute("Name").value();
@@ -42,9 +24,8 @@ bool FormulaNodeBase::ConfigureFormulaElement(const pugi::xml_node& child) {
         if (ParseInt64Text(text, i)) {
             constants_.push_back({attribute, FormulaValue::Int(i)});
         } else {
-            char* end = nullptr;
-            double d = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end) Fail("<Constant> '" + text + "' is not a number");
+            double d = 0;
+            if (!ParseDoubleText(text, d)) Fail("<Constant> '" + text + "' is not a number");
             constants_.push_back({attribute, FormulaValue::Float(d)});
         }
     } else if (n == "Expression") {
@@ -57,7 +38,7 @@ bool FormulaNodeBase::ConfigureFormulaElement(const pugi::xml_node& child) {
     } else if (n == "Unit") {
         unit_ = Text(child);
     } else if (n == "Representation") {
-        representation_ = RepresentationOf(Text(child));
+        representation_ = ParseRepresentation(Text(child));
     } else {
         return false;
     }
@@ -306,9 +287,8 @@ double ConverterNode::GetInc() { throw LogicalErrorException("node '" + name_ + 
 std::string ConverterNode::ToString(bool verify, bool ignoreCache) { return FormatDouble(GetValue(verify, ignoreCache)); }
 
 void ConverterNode::FromString(const std::string& value, bool verify) {
-    char* end = nullptr;
-    double v = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
+    double v = 0;
+    if (!ParseDoubleText(value, v)) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
     SetValue(v, verify);
 }
 

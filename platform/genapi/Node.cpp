@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -70,6 +71,34 @@ bool ParseInt64Text(const std::string& text, int64_t& out) {
     return true;
 }
 
+bool ParseDoubleText(const std::string& text, double& out) {
+    const char* s = text.c_str();
+    while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n') ++s;
+    if (!*s) return false;
+    char* end = nullptr;
+    out = std::strtod(s, &end);
+    if (end == s) return false;
+    while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n') ++end;
+    return *end == '\0';
+}
+
+std::string FormatDouble(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.17g", value);
+    double back = 0;
+    char shorter[64];
+    std::snprintf(shorter, sizeof shorter, "%.15g", value);
+    return ParseDoubleText(shorter, back) && back == value ? shorter : buffer;
+}
+
+ERepresentation ParseRepresentation(const std::string& text) {
+    static const char* names[] = {"Linear",     "Logarithmic", "Boolean",   "PureNumber",
+                                  "HexNumber", "IPV4Address", "MACAddress"};
+    for (int i = 0; i < 7; ++i)
+        if (text == names[i]) return static_cast<ERepresentation>(i);
+    return PureNumber;
+}
+
 int64_t NodeBase::ParseInt(const pugi::xml_node& element) const {
     int64_t v = 0;
     if (!ParseInt64Text(Text(element), v))
@@ -83,9 +112,8 @@ double NodeBase::ParseFloat(const pugi::xml_node& element) const {
     if (text == "-INF") return -std::numeric_limits<double>::infinity();
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         return static_cast<double>(ParseInt(element));
-    char* end = nullptr;
-    double v = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
-    if (text.empty() || *end) Fail("<" + std::string(element.name()) + "> '" + text + "' is not a number");
+    double v = 0.0;
+    if (!ParseDoubleText(text, v)) Fail("<" + std::string(element.name()) + "> '" + text + "' is not a number");
     return v;
 }
 
@@ -204,12 +232,19 @@ void NodeBase::InvalidateNode() {
 }
 
 void NodeBase::InvalidateRecursive(uint64_t epoch) {
-    if (invalidateEpoch_ == epoch) return;
-    invalidateEpoch_ = epoch;
-    InvalidateOwnCache();
+    // Iterative: a description may chain many thousands of nodes.
+    std::vector<NodeBase*> pending{this};
     std::vector<NodeBase*> deps;
-    ValueDependencies(deps);
-    for (NodeBase* dep : deps) dep->InvalidateRecursive(epoch);
+    while (!pending.empty()) {
+        NodeBase* node = pending.back();
+        pending.pop_back();
+        if (node->invalidateEpoch_ == epoch) continue;
+        node->invalidateEpoch_ = epoch;
+        node->InvalidateOwnCache();
+        deps.clear();
+        node->ValueDependencies(deps);
+        pending.insert(pending.end(), deps.begin(), deps.end());
+    }
 }
 
 void NodeBase::AdvancePolling(int64_t elapsed) {

@@ -46,6 +46,9 @@ public:
     NodeBase(const NodeBase&) = delete;
     NodeBase& operator=(const NodeBase&) = delete;
 
+    /// An element's text without surrounding blanks.
+    static std::string Text(const pugi::xml_node& element);
+
     const std::string& Name() const { return name_; }
     const std::string& Kind() const { return kind_; }
     void SetName(std::string name) { name_ = std::move(name); }
@@ -137,7 +140,6 @@ protected:
 
     int64_t ParseInt(const pugi::xml_node& element) const;
     double ParseFloat(const pugi::xml_node& element) const;
-    static std::string Text(const pugi::xml_node& element);
 
     NodeMapCore& core_;
     std::string name_;
@@ -170,5 +172,10 @@ EAccessMode ParseAccessMode(const std::string& text);
 /// Decimal or 0x-hexadecimal, optionally signed; false when the text is no
 /// 64-bit integer.
 bool ParseInt64Text(const std::string& text, int64_t& out);
+/// A whole text as a double (surrounding blanks allowed); false otherwise.
+bool ParseDoubleText(const std::string& text, double& out);
+/// Shortest text that reads back to the same double.
+std::string FormatDouble(double value);
+ERepresentation ParseRepresentation(const std::string& text);
 
 } // namespace qorcam::genapi

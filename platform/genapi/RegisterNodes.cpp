@@ -260,13 +260,7 @@ bool IntRegNode::ConfigureElement(const pugi::xml_node& child) {
     else if (n == "Bit") lsb_ = msb_ = ParseInt(child);
     else if (n == "Unit") unit_ = Text(child);
     else if (n == "Representation") {
-        std::string v = Text(child);
-        representation_ = v == "HexNumber"     ? HexNumber
-                          : v == "IPV4Address" ? IPV4Address
-                          : v == "MACAddress"  ? MACAddress
-                          : v == "Boolean"     ? Boolean
-                          : v == "Linear"      ? Linear
-                                               : PureNumber;
+        representation_ = ParseRepresentation(Text(child));
     } else return RegisterBase::ConfigureElement(child);
     return true;
 }
@@ -450,15 +444,12 @@ double FloatRegNode::GetMax() {
 double FloatRegNode::GetInc() { throw LogicalErrorException("node '" + name_ + "' has no increment"); }
 
 std::string FloatRegNode::ToString(bool verify, bool ignoreCache) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.15g", GetValue(verify, ignoreCache));
-    return buffer;
+    return FormatDouble(GetValue(verify, ignoreCache));
 }
 
 void FloatRegNode::FromString(const std::string& value, bool verify) {
-    char* end = nullptr;
-    double v = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
+    double v = 0;
+    if (!ParseDoubleText(value, v)) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
     SetValue(v, verify);
 }
 

@@ -15,13 +15,6 @@ namespace qorcam::genapi {
 
 namespace {
 
-std::string Trimmed(const pugi::xml_node& e) {
-    std::string t = e.text().get();
-    size_t b = t.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return t.substr(b, t.find_last_not_of(" \t\r\n") - b + 1);
-}
-
 template <class T>
 bool ConfigureSource(NodeBase& node, const pugi::xml_node& child, ValueSource<T>& source,
                      const std::function<NumberRef<T>(const pugi::xml_node&, bool pointer)>& make) {
@@ -29,7 +22,7 @@ bool ConfigureSource(NodeBase& node, const pugi::xml_node& child, ValueSource<T>
     if (n == "Value" || n == "pValue") {
         source.direct = make(child, n == "pValue");
     } else if (n == "pIndex") {
-        source.indexName = Trimmed(child);
+        source.indexName = NodeBase::Text(child);
     } else if (n == "ValueIndexed" || n == "pValueIndexed") {
         int64_t index = 0;
         if (!ParseInt64Text(child.attribute("Index").value(), index))
@@ -62,29 +55,6 @@ template <class T> void SourceDependencies(const ValueSource<T>& source, std::ve
     for (const auto& e : source.indexed)
         if (e.ref.node) out.push_back(e.ref.node);
     if (source.fallback.node) out.push_back(source.fallback.node);
-}
-
-std::string FormatDouble(double v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.15g", v);
-    return buffer;
-}
-
-bool ParseDouble(const std::string& text, double& out) {
-    char* end = nullptr;
-    const char* s = text.c_str();
-    out = std::strtod(s, &end);
-    if (end == s) return false;
-    while (*end == ' ') ++end;
-    return *end == '\0';
-}
-
-ERepresentation ParseRepresentation(const std::string& text) {
-    static const char* names[] = {"Linear",     "Logarithmic", "Boolean",   "PureNumber",
-                                  "HexNumber", "IPV4Address", "MACAddress"};
-    for (int i = 0; i < 7; ++i)
-        if (text == names[i]) return static_cast<ERepresentation>(i);
-    return PureNumber;
 }
 
 } // namespace
@@ -294,7 +264,7 @@ std::string FloatNode::ToString(bool verify, bool ignoreCache) { return FormatDo
 
 void FloatNode::FromString(const std::string& value, bool verify) {
     double v = 0;
-    if (!ParseDouble(value, v)) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
+    if (!ParseDoubleText(value, v)) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
     SetValue(v, verify);
 }
 

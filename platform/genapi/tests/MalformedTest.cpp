@@ -100,6 +100,30 @@ TEST(Malformed, NestingAndSizeLimits) {
     EXPECT_THROW(map._LoadXMLFromString(nullptr), InvalidArgumentException);
 }
 
+TEST(Malformed, LongChainsFailClearlyInsteadOfExhaustingTheStack) {
+    std::string chain;
+    const int length = 20000;
+    for (int i = 0; i < length; ++i)
+        chain += "<Integer Name='C" + std::to_string(i) + "'><pValue>C" + std::to_string(i + 1) + "</pValue></Integer>";
+    chain += "<Integer Name='C" + std::to_string(length) + "'><Value>1</Value></Integer>";
+    std::string sum = "1";
+    for (int i = 0; i < 100000; ++i) sum += "+1";
+    chain += "<IntSwissKnife Name='Sum'><Formula>" + sum + "</Formula></IntSwissKnife>";
+    CNodeMapRef map;
+    map._LoadXMLFromString(Description(chain).c_str());
+    CIntegerPtr head = map._GetNode("C0");
+    EXPECT_THROW(head->GetValue(), LogicalErrorException);
+    head->GetNode()->InvalidateNode();
+    EXPECT_TRUE(head->GetNode()->IsCachable());
+    EXPECT_EQ(CIntegerPtr(map._GetNode("C19990"))->GetValue(), 1);
+    try {
+        CIntegerPtr(map._GetNode("Sum"))->GetValue();
+        ADD_FAILURE() << "no exception";
+    } catch (const LogicalErrorException& e) {
+        EXPECT_NE(std::string(e.what()).find("deeper than"), std::string::npos) << e.what();
+    }
+}
+
 TEST(Malformed, LoopsOutsideValuesFailWhenRead) {
     // Availability that depends on itself, a sub-expression that names itself,
     // and a length taken from a node: each loads, and fails clearly when read.
