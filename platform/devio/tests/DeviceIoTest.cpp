@@ -35,7 +35,9 @@ protected:
         ASSERT_EQ(handle_.Open(kName), STATUS_SUCCESS);
     }
 
-    static bool Completes(Overlapped& o) { return o.CompletionEvent().Wait(5000); }
+    // Reading the status after the event orders the output bytes before the
+    // caller's reads, as GetOverlappedResult does.
+    static bool Completes(Overlapped& o) { return o.CompletionEvent().Wait(5000) && !o.IsPending(); }
 
     NtStatus Echo(DeviceHandle& handle) {
         const char text[] = "ping";
