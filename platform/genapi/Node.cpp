@@ -192,8 +192,20 @@ INodeMap* NodeBase::GetNodeMap() const { return &core_.Owner(); }
 EAccessMode NodeBase::GetAccessMode() {
     auto lock = Lock();
     NodeMapCore::Depth depth(core_, *this);
-    if (isImplemented_ && !TruthOf(isImplemented_)) return NI;
-    if (isAvailable_ && !TruthOf(isAvailable_)) return NA;
+    // A condition the device cannot answer (port failure, node not readable)
+    // makes the node unavailable; a fault of the description itself (a loop)
+    // is still raised.
+    auto holds = [this](NodeBase* condition, bool unknown) {
+        try {
+            return TruthOf(condition);
+        } catch (const AccessException&) {
+            return unknown;
+        } catch (const RuntimeException&) {
+            return unknown;
+        }
+    };
+    if (isImplemented_ && !holds(isImplemented_, false)) return NI;
+    if (isAvailable_ && !holds(isAvailable_, false)) return NA;
     EAccessMode mode = BaseAccessMode();
     if (mode == NI || mode == NA || mode == _UndefinedAccesMode) return mode;
     bool readable = IsReadable(mode), writable = IsWritable(mode);
@@ -203,7 +215,7 @@ EAccessMode NodeBase::GetAccessMode() {
         readable = readable && IsReadable(imposed_);
         writable = writable && IsWritable(imposed_);
     }
-    if (writable && (core_.ReadOnly() || (isLocked_ && TruthOf(isLocked_)))) writable = false;
+    if (writable && (core_.ReadOnly() || (isLocked_ && holds(isLocked_, true)))) writable = false;
     if (readable && writable) return RW;
     if (readable) return RO;
     if (writable) return WO;

@@ -61,6 +61,25 @@ TEST(Access, AvailabilityImplementationAndLocks) {
     }
 }
 
+TEST(Access, ConditionsTheDeviceCannotAnswer) {
+    // Availability read from a failing device: unavailable; a lock that cannot
+    // be read: locked. Neither makes the access mode itself throw.
+    std::string xml = Description(Reg("Cond", 0) +
+                                  "<Integer Name='Avail'><pIsAvailable>Cond</pIsAvailable><Value>1</Value></Integer>"
+                                  "<Integer Name='Locked'><pIsLocked>Cond</pIsLocked><Value>1</Value></Integer>");
+    CNodeMapRef map;
+    map._LoadXMLFromString(xml.c_str());
+    MemoryPort port;
+    map._Connect(&port);
+    port.fail = true;
+    EXPECT_EQ(map._GetNode("Avail")->GetAccessMode(), NA);
+    EXPECT_EQ(map._GetNode("Locked")->GetAccessMode(), RO);
+    port.fail = false;
+    map.InvalidateNodes();
+    EXPECT_EQ(map._GetNode("Avail")->GetAccessMode(), NA); // Cond reads 0
+    EXPECT_EQ(map._GetNode("Locked")->GetAccessMode(), RW);
+}
+
 TEST(Access, ReadOnlyPortMakesEveryFeatureReadOnly) {
     std::string xml = Description(Reg("R", 0) + "<Integer Name='Local'><Value>1</Value></Integer>"
                                                "<Command Name='C'><pValue>R</pValue><CommandValue>1</CommandValue></Command>");
