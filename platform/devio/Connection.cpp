@@ -17,12 +17,6 @@ namespace {
 constexpr int kFinalFlushMs = 2000;
 constexpr int kDrainPollMs = 200;
 
-template <typename T> T ReadBody(const std::vector<std::uint8_t>& body) {
-    T value;
-    std::memcpy(&value, body.data(), sizeof(T));
-    return value;
-}
-
 } // namespace
 
 Connection::Connection(int fd, ConnectionInfo info, const Host* host)

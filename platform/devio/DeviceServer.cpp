@@ -2,6 +2,7 @@
 #include "devio/DeviceServer.h"
 
 #include "devio/Connection.h"
+#include "devio/UnixAddress.h"
 #include "os/Event.h"
 
 #include <cerrno>
@@ -33,26 +34,6 @@ struct DeviceServer::State {
     void ReapFinished();
 };
 
-namespace {
-
-bool FillAddress(const std::filesystem::path& path, sockaddr_un& address) {
-    const std::string& text = path.native();
-    if (text.empty() || text.size() >= sizeof(address.sun_path)) return false;
-    address = {};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-    return true;
-}
-
-bool SomeoneAnswers(const sockaddr_un& address) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool answered = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return answered;
-}
-
-} // namespace
 
 void DeviceServer::State::ReapFinished() {
     std::list<std::shared_ptr<detail::Connection>> finished;
@@ -117,14 +98,14 @@ NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
     std::lock_guard lock(s.mutex);
     if (s.started) return STATUS_INVALID_HANDLE;
     sockaddr_un address;
-    if (!FillAddress(socketPath, address)) return STATUS_OBJECT_NAME_INVALID;
+    if (!detail::FillUnixAddress(socketPath, address)) return STATUS_OBJECT_NAME_INVALID;
     std::error_code ignored;
     std::filesystem::create_directories(socketPath.parent_path(), ignored);
 
     struct stat st {};
     if (lstat(address.sun_path, &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) return STATUS_OBJECT_NAME_COLLISION;
-        if (SomeoneAnswers(address)) return STATUS_OBJECT_NAME_COLLISION;
+        if (detail::SocketAnswers(socketPath)) return STATUS_OBJECT_NAME_COLLISION;
         unlink(address.sun_path); // left behind by a service that ended without cleaning up
     }
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

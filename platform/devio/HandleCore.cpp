@@ -2,6 +2,7 @@
 #include "devio/HandleCore.h"
 
 #include "devio/DeviceName.h"
+#include "devio/UnixAddress.h"
 
 #include <cerrno>
 #include <chrono>
@@ -12,25 +13,13 @@
 #include <vector>
 
 namespace qorcam::devio::detail {
-namespace {
-
-template <typename T> T ReadBody(const std::vector<std::uint8_t>& body) {
-    T value;
-    std::memcpy(&value, body.data(), sizeof(T));
-    return value;
-}
-
-} // namespace
-
 std::shared_ptr<HandleCore> HandleCore::Connect(std::string_view name, NtStatus* status) {
     const std::filesystem::path path = DevicePath(name);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.native().size() >= sizeof(address.sun_path)) {
+    sockaddr_un address;
+    if (!FillUnixAddress(path, address)) {
         *status = STATUS_OBJECT_NAME_INVALID;
         return nullptr;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.native().size() + 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         *status = STATUS_INSUFFICIENT_RESOURCES;

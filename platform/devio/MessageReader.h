@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <span>
 #include <vector>
@@ -67,6 +68,13 @@ std::vector<std::uint8_t> BuildMessage(wire::MessageType type, std::uint64_t id,
 /// Writes all of data to a blocking socket (one descriptor attached to the
 /// first byte when passFd >= 0). False when the peer is gone.
 bool SendAll(int socket, std::span<const std::uint8_t> data, int passFd = -1);
+
+/// The record at the start of a body whose size the caller has checked.
+template <typename T> T ReadBody(const std::vector<std::uint8_t>& body) {
+    T value;
+    std::memcpy(&value, body.data(), sizeof(T));
+    return value;
+}
 
 template <typename T> std::span<const std::uint8_t> AsBytes(const T& value) {
     return {reinterpret_cast<const std::uint8_t*>(&value), sizeof(T)};

@@ -18,6 +18,23 @@ struct RequestQueue::State {
         items.erase(it);
         return true;
     }
+
+    /// Takes up to limit matching requests out, oldest first.
+    std::vector<RequestPtr> Take(const Match& match, std::size_t limit) {
+        std::vector<RequestPtr> taken;
+        std::lock_guard lock(mutex);
+        for (auto it = items.begin(); it != items.end() && taken.size() < limit;) {
+            if (match && !match(**it)) {
+                ++it;
+                continue;
+            }
+            RequestPtr request = *it;
+            it = items.erase(it);
+            // A cancellation that got there first owns the request; skip it.
+            if (request->ClearCancelRoutine()) taken.push_back(std::move(request));
+        }
+        return taken;
+    }
 };
 
 RequestQueue::RequestQueue() : state_(std::make_shared<State>()) {}
@@ -51,34 +68,11 @@ RequestPtr RequestQueue::Next() {
 }
 
 RequestPtr RequestQueue::TakeIf(const Match& match) {
-    std::lock_guard lock(state_->mutex);
-    for (auto it = state_->items.begin(); it != state_->items.end();) {
-        if (match && !match(**it)) {
-            ++it;
-            continue;
-        }
-        RequestPtr request = *it;
-        it = state_->items.erase(it);
-        // A cancellation that got there first owns the request; skip it.
-        if (request->ClearCancelRoutine()) return request;
-    }
-    return nullptr;
+    auto taken = state_->Take(match, 1);
+    return taken.empty() ? nullptr : std::move(taken.front());
 }
 
-std::vector<RequestPtr> RequestQueue::TakeAll(const Match& match) {
-    std::vector<RequestPtr> taken;
-    std::lock_guard lock(state_->mutex);
-    for (auto it = state_->items.begin(); it != state_->items.end();) {
-        if (match && !match(**it)) {
-            ++it;
-            continue;
-        }
-        RequestPtr request = *it;
-        it = state_->items.erase(it);
-        if (request->ClearCancelRoutine()) taken.push_back(std::move(request));
-    }
-    return taken;
-}
+std::vector<RequestPtr> RequestQueue::TakeAll(const Match& match) { return state_->Take(match, SIZE_MAX); }
 
 std::size_t RequestQueue::Size() const {
     std::lock_guard lock(state_->mutex);

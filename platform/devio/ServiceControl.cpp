@@ -2,6 +2,7 @@
 #include "devio/ServiceControl.h"
 
 #include "devio/DeviceName.h"
+#include "devio/UnixAddress.h"
 #include "os/Paths.h"
 
 #include <cerrno>
@@ -11,8 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -86,19 +85,6 @@ bool RunsProgram(pid_t pid, const std::filesystem::path& program) {
     std::string argv0;
     if (!std::getline(in, argv0, '\0') || argv0.empty()) return false;
     return std::filesystem::path(argv0).filename() == program.filename();
-}
-
-bool DeviceAnswers(const std::string& name) {
-    const std::filesystem::path path = DevicePath(name);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.native().size() >= sizeof(address.sun_path)) return false;
-    std::memcpy(address.sun_path, path.c_str(), path.native().size() + 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool answered = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return answered;
 }
 
 bool WaitEnded(pid_t pid, std::chrono::milliseconds timeout) {
@@ -232,7 +218,7 @@ bool ServiceControl::Start(std::string* error) {
             SetError(error, config_.program.filename().string() + " ended during start");
             return false;
         }
-        if (config_.deviceName.empty() || DeviceAnswers(config_.deviceName)) return true;
+        if (config_.deviceName.empty() || detail::SocketAnswers(DevicePath(config_.deviceName))) return true;
         if (Clock::now() >= deadline) {
             kill(pid, SIGTERM);
             if (!WaitEnded(pid, kKillWait)) {
