@@ -80,9 +80,12 @@ bool Connection::Serve() {
         }
         if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
         switch (reader_.Receive(fd_)) {
-        case MessageReader::ReceiveResult::Data: break;
-        case MessageReader::ReceiveResult::WouldBlock: continue;
-        default: return false; // closed, failed or malformed
+        case MessageReader::ReceiveResult::Data:
+            break;
+        case MessageReader::ReceiveResult::WouldBlock:
+            continue;
+        default:
+            return false; // closed, failed or malformed
         }
         Message message;
         for (;;) {
@@ -98,12 +101,15 @@ void Connection::Drain() {
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
-        for (auto& [id, request] : requests_) inFlight.push_back(request);
+        for (auto& [id, request] : requests_)
+            inFlight.push_back(request);
     }
     // Oldest first, so a process's registration (its first request) is
     // cancelled before what it registered for.
-    std::sort(inFlight.begin(), inFlight.end(), [](const RequestPtr& a, const RequestPtr& b) { return a->id_ < b->id_; });
-    for (auto& request : inFlight) request->Cancel();
+    std::sort(inFlight.begin(), inFlight.end(),
+              [](const RequestPtr& a, const RequestPtr& b) { return a->id_ < b->id_; });
+    for (auto& request : inFlight)
+        request->Cancel();
     inFlight.clear();
 
     // Requests without a cancel routine are completed by whoever holds them;
@@ -114,7 +120,8 @@ void Connection::Drain() {
         {
             std::lock_guard lock(mutex_);
             if (overflow_ || !FlushLocked()) DropOutLocked();
-            if (requests_.empty() && (out_.empty() || std::chrono::steady_clock::now() > finalDeadline)) break;
+            if (requests_.empty() && (out_.empty() || std::chrono::steady_clock::now() > finalDeadline))
+                break;
             if (out_.empty()) {
                 fds[0].fd = -1;
             } else {
@@ -138,7 +145,8 @@ void Connection::DropOutLocked() {
 
 bool Connection::Handle(Message& message) {
     switch (message.Type()) {
-    case wire::MessageType::Request: return HandleRequest(message);
+    case wire::MessageType::Request:
+        return HandleRequest(message);
     case wire::MessageType::Cancel: {
         if (!message.body.empty()) return false;
         RequestPtr request;
@@ -150,7 +158,8 @@ bool Connection::Handle(Message& message) {
         if (request) request->Cancel();
         return true;
     }
-    case wire::MessageType::RegisterRegion: return HandleRegister(message);
+    case wire::MessageType::RegisterRegion:
+        return HandleRegister(message);
     case wire::MessageType::UnregisterRegion: {
         if (!message.body.empty() || message.Id() > UINT32_MAX) return false;
         std::shared_ptr<Region> dropped;
@@ -162,7 +171,8 @@ bool Connection::Handle(Message& message) {
         }
         return true;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 
@@ -275,8 +285,9 @@ void Connection::AnswerAtOnce(std::uint64_t id, NtStatus status) {
 std::vector<std::uint8_t> Connection::CompletionMessageLocked(const Request& request) const {
     const wire::CompletionBody body{request.status_, request.information_,
                                     static_cast<std::uint32_t>(request.outputBytes_)};
-    return BuildMessage(wire::MessageType::Completion, request.id_,
-                        {AsBytes(body), std::span<const std::uint8_t>(request.outputData_, request.outputBytes_)});
+    return BuildMessage(
+        wire::MessageType::Completion, request.id_,
+        {AsBytes(body), std::span<const std::uint8_t>(request.outputData_, request.outputBytes_)});
 }
 
 void Connection::EnqueueLocked(std::vector<std::uint8_t> message) {
@@ -296,7 +307,8 @@ void Connection::EnqueueLocked(std::vector<std::uint8_t> message) {
 bool Connection::FlushLocked() {
     while (!out_.empty()) {
         const auto& front = out_.front();
-        const ssize_t n = send(fd_, front.data() + outOffset_, front.size() - outOffset_, MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t n =
+            send(fd_, front.data() + outOffset_, front.size() - outOffset_, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno == EAGAIN || errno == EWOULDBLOCK;

@@ -10,7 +10,9 @@ namespace qorcam::devio {
 
 DeviceHandle::DeviceHandle() = default;
 
-DeviceHandle::~DeviceHandle() { Close(); }
+DeviceHandle::~DeviceHandle() {
+    Close();
+}
 
 std::shared_ptr<detail::HandleCore> DeviceHandle::Core() const {
     std::lock_guard lock(coreMutex_);
@@ -38,26 +40,26 @@ void DeviceHandle::Close() {
     if (const auto core = Core()) core->Close();
 }
 
-NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void* input, std::size_t inputLength,
-                             void* output, std::size_t outputLength, const RegionSpan* region,
-                             Overlapped& overlapped) {
+NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void* input,
+                             std::size_t inputLength, void* output, std::size_t outputLength,
+                             const RegionSpan* region, Overlapped& overlapped) {
     const auto core = Core();
     if (!core) return STATUS_INVALID_HANDLE;
     return core->Submit(core, kind, code, input, inputLength, output, outputLength, region, overlapped);
 }
 
-NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength, void* output,
-                                       std::size_t outputLength, std::uint64_t* bytesReturned) {
+NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                       void* output, std::size_t outputLength, std::uint64_t* bytesReturned) {
     Overlapped overlapped;
-    NtStatus status = Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, output,
-                            outputLength, nullptr, overlapped);
+    NtStatus status = Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength,
+                            output, outputLength, nullptr, overlapped);
     if (status == STATUS_PENDING) status = GetOverlappedResult(overlapped, nullptr, true);
     if (bytesReturned != nullptr) *bytesReturned = overlapped.Information();
     return status;
 }
 
-NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength, void* output,
-                                       std::size_t outputLength, Overlapped& overlapped) {
+NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                       void* output, std::size_t outputLength, Overlapped& overlapped) {
     return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, output,
                  outputLength, nullptr, overlapped);
 }
@@ -69,11 +71,13 @@ NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, st
 }
 
 NtStatus DeviceHandle::ReadFile(void* output, std::size_t length, Overlapped& overlapped) {
-    return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, output, length, nullptr, overlapped);
+    return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, output, length, nullptr,
+                 overlapped);
 }
 
 NtStatus DeviceHandle::ReadFile(const RegionSpan& output, Overlapped& overlapped) {
-    return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, nullptr, 0, &output, overlapped);
+    return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, nullptr, 0, &output,
+                 overlapped);
 }
 
 NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes, bool wait) {

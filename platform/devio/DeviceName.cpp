@@ -15,7 +15,9 @@ bool IsPlainName(std::string_view name) {
 
 } // namespace
 
-std::filesystem::path DeviceDirectory() { return std::filesystem::path(os::Paths::Run()) / "dev"; }
+std::filesystem::path DeviceDirectory() {
+    return std::filesystem::path(os::Paths::Run()) / "dev";
+}
 
 std::filesystem::path DeviceInterfaceDirectory(std::string_view classGuid) {
     if (!IsPlainName(classGuid)) return {};
@@ -28,7 +30,8 @@ std::filesystem::path DevicePath(std::string_view name) {
         if (!IsPlainName(device)) return {};
         return DeviceDirectory() / std::string(device);
     }
-    if (!name.empty() && name.front() == '/' && name.find('\0') == std::string_view::npos) return std::string(name);
+    if (!name.empty() && name.front() == '/' && name.find('\0') == std::string_view::npos)
+        return std::string(name);
     return {};
 }
 

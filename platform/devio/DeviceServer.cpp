@@ -34,7 +34,6 @@ struct DeviceServer::State {
     void ReapFinished();
 };
 
-
 void DeviceServer::State::ReapFinished() {
     std::list<std::shared_ptr<detail::Connection>> finished;
     {
@@ -48,7 +47,8 @@ void DeviceServer::State::ReapFinished() {
             }
         }
     }
-    for (auto& connection : finished) connection->Join();
+    for (auto& connection : finished)
+        connection->Join();
 }
 
 void DeviceServer::State::AcceptLoop() {
@@ -91,7 +91,9 @@ DeviceServer::DeviceServer(DispatchRoutine dispatch, CloseRoutine close) : state
     state_->host.stop = &state_->stop;
 }
 
-DeviceServer::~DeviceServer() { Stop(); }
+DeviceServer::~DeviceServer() {
+    Stop();
+}
 
 NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
     State& s = *state_;
@@ -160,13 +162,15 @@ void DeviceServer::Stop() {
         std::lock_guard lock(s.mutex);
         connections.swap(s.connections);
     }
-    for (auto& connection : connections) connection->Join();
+    for (auto& connection : connections)
+        connection->Join();
 }
 
 std::size_t DeviceServer::ConnectionCount() const {
     std::lock_guard lock(state_->mutex);
     std::size_t count = 0;
-    for (const auto& connection : state_->connections) count += connection->IsFinished() ? 0 : 1;
+    for (const auto& connection : state_->connections)
+        count += connection->IsFinished() ? 0 : 1;
     return count;
 }
 

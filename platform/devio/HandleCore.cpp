@@ -72,8 +72,8 @@ bool HandleCore::Send(std::uint16_t type, std::uint64_t id, std::span<const std:
 }
 
 NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
-                            const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
-                            const RegionSpan* region, Overlapped& overlapped) {
+                            const void* input, std::size_t inputLength, void* output,
+                            std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped) {
     // A record whose request is still in flight cannot carry a second one:
     // the first completion would land in the second request's place.
     if (overlapped.core_ && overlapped.IsPending()) {
@@ -93,7 +93,8 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         body.outputLength = region->length;
         std::lock_guard lock(mutex_);
         const auto it = regionSizes_.find(region->region);
-        if (it == regionSizes_.end() || region->offset > it->second || region->length > it->second - region->offset)
+        if (it == regionSizes_.end() || region->offset > it->second ||
+            region->length > it->second - region->offset)
             refused = STATUS_INVALID_PARAMETER;
     } else if (outputLength > wire::kMaxInlineOutputLength || (output == nullptr && outputLength != 0)) {
         refused = STATUS_INVALID_PARAMETER;
@@ -153,7 +154,8 @@ void HandleCore::CancelThread(std::thread::id thread) {
         for (const auto& [id, entry] : entries_)
             if (entry.thread == thread) ids.push_back(id);
     }
-    for (const auto id : ids) Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), id);
+    for (const auto id : ids)
+        Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), id);
 }
 
 void HandleCore::Forget(Overlapped& overlapped) {
@@ -246,7 +248,8 @@ void HandleCore::ReaderLoop() {
     shutdown(fd_, SHUT_RDWR);
     std::lock_guard lock(mutex_);
     const NtStatus status = closing_ ? STATUS_CANCELLED : STATUS_DEVICE_NOT_CONNECTED;
-    for (auto& [id, entry] : entries_) CompleteLocked(entry, status, 0, nullptr, 0);
+    for (auto& [id, entry] : entries_)
+        CompleteLocked(entry, status, 0, nullptr, 0);
     entries_.clear();
     connected_ = false;
     changed_.notify_all();
@@ -286,12 +289,13 @@ bool HandleCore::HandleMessage(const Message& message) {
         changed_.notify_all();
         return true;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 
-void HandleCore::CompleteLocked(Entry& entry, NtStatus status, std::uint64_t information, const std::uint8_t* data,
-                                std::size_t length) {
+void HandleCore::CompleteLocked(Entry& entry, NtStatus status, std::uint64_t information,
+                                const std::uint8_t* data, std::size_t length) {
     // STATUS_PENDING is no final status; a service that sends it as one
     // would leave the caller waiting forever.
     if (status == STATUS_PENDING) status = STATUS_UNSUCCESSFUL;

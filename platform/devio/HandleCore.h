@@ -2,8 +2,8 @@
 #pragma once
 
 #include "devio/DeviceHandle.h"
-#include "devio/Overlapped.h"
 #include "devio/MessageReader.h"
+#include "devio/Overlapped.h"
 #include "devio/Protocol.h"
 
 #include <condition_variable>

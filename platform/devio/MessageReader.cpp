@@ -17,7 +17,8 @@ constexpr std::size_t kHeaderSize = sizeof(wire::MessageHeader);
 } // namespace
 
 MessageReader::~MessageReader() {
-    for (int fd : fds_) close(fd);
+    for (int fd : fds_)
+        close(fd);
 }
 
 bool MessageReader::HeaderValid(const wire::MessageHeader& header) const {
@@ -54,7 +55,8 @@ MessageReader::ReceiveResult MessageReader::Receive(int fd) {
     do {
         n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveResult::WouldBlock : ReceiveResult::Failed;
+    if (n < 0)
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveResult::WouldBlock : ReceiveResult::Failed;
 
     bool tooManyFds = (msg.msg_flags & MSG_CTRUNC) != 0;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
@@ -101,7 +103,8 @@ int MessageReader::TakeFd() {
 std::vector<std::uint8_t> BuildMessage(wire::MessageType type, std::uint64_t id,
                                        std::initializer_list<std::span<const std::uint8_t>> parts) {
     std::size_t bodyLength = 0;
-    for (const auto& part : parts) bodyLength += part.size();
+    for (const auto& part : parts)
+        bodyLength += part.size();
     wire::MessageHeader header{wire::kMagic, static_cast<std::uint16_t>(type), 0,
                                static_cast<std::uint32_t>(bodyLength), id};
     std::vector<std::uint8_t> message(kHeaderSize + bodyLength);

@@ -10,7 +10,8 @@ namespace qorcam::devio {
 Request::~Request() = default;
 
 bool Request::Complete(NtStatus status, std::uint64_t information) {
-    return Complete(status, information, static_cast<std::size_t>(std::min<std::uint64_t>(information, outputLength_)));
+    return Complete(status, information,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(information, outputLength_)));
 }
 
 bool Request::Complete(NtStatus status, std::uint64_t information, std::size_t outputBytes) {

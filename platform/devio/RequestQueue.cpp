@@ -13,7 +13,8 @@ struct RequestQueue::State {
 
     bool Unlink(const Request* request) {
         std::lock_guard lock(mutex);
-        const auto it = std::find_if(items.begin(), items.end(), [&](const RequestPtr& r) { return r.get() == request; });
+        const auto it =
+            std::find_if(items.begin(), items.end(), [&](const RequestPtr& r) { return r.get() == request; });
         if (it == items.end()) return false;
         items.erase(it);
         return true;
@@ -40,7 +41,8 @@ struct RequestQueue::State {
 RequestQueue::RequestQueue() : state_(std::make_shared<State>()) {}
 
 RequestQueue::~RequestQueue() {
-    for (auto& request : TakeAll()) request->Complete(STATUS_CANCELLED);
+    for (auto& request : TakeAll())
+        request->Complete(STATUS_CANCELLED);
 }
 
 bool RequestQueue::Pend(const RequestPtr& request, CancelRoutine onCancel) {
@@ -72,7 +74,9 @@ RequestPtr RequestQueue::TakeIf(const Match& match) {
     return taken.empty() ? nullptr : std::move(taken.front());
 }
 
-std::vector<RequestPtr> RequestQueue::TakeAll(const Match& match) { return state_->Take(match, SIZE_MAX); }
+std::vector<RequestPtr> RequestQueue::TakeAll(const Match& match) {
+    return state_->Take(match, SIZE_MAX);
+}
 
 std::size_t RequestQueue::Size() const {
     std::lock_guard lock(state_->mutex);

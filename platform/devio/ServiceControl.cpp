@@ -31,7 +31,8 @@ void SetError(std::string* error, const std::string& text) {
 /// cannot be opened: the lock then only serialises within reach).
 class FileLock {
 public:
-    explicit FileLock(const std::filesystem::path& path) : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    explicit FileLock(const std::filesystem::path& path)
+        : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
         if (fd_ >= 0) {
             while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
             }
@@ -105,7 +106,8 @@ pid_t SpawnDetached(const std::filesystem::path& program, const std::vector<std:
     strings.push_back(program.string());
     strings.insert(strings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (auto& s : strings) argv.push_back(s.data());
+    for (auto& s : strings)
+        argv.push_back(s.data());
     argv.push_back(nullptr);
 
     int report[2];
@@ -129,7 +131,8 @@ pid_t SpawnDetached(const std::filesystem::path& program, const std::vector<std:
             sigset_t none;
             sigemptyset(&none);
             sigprocmask(SIG_SETMASK, &none, nullptr);
-            for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD}) std::signal(signal, SIG_DFL);
+            for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+                std::signal(signal, SIG_DFL);
             execv(argv[0], argv.data());
             const int error = errno;
             (void)!write(report[1], &error, sizeof error);
@@ -190,7 +193,9 @@ pid_t ServiceControl::Pid() const {
     return pid > 0 && IsAlive(pid) && RunsProgram(pid, config_.program) ? pid : 0;
 }
 
-ServiceState ServiceControl::Query() const { return Pid() != 0 ? ServiceState::Running : ServiceState::Stopped; }
+ServiceState ServiceControl::Query() const {
+    return Pid() != 0 ? ServiceState::Running : ServiceState::Stopped;
+}
 
 bool ServiceControl::Start(std::string* error) {
     if (!ValidName(config_.name) || config_.program.empty()) {

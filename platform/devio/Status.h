@@ -27,7 +27,9 @@ inline constexpr NtStatus STATUS_DEVICE_NOT_CONNECTED = 0xC000009D;
 inline constexpr NtStatus STATUS_CANCELLED = 0xC0000120;
 
 /// True for success and informational statuses, as NT_SUCCESS.
-constexpr bool NtSuccess(NtStatus status) { return static_cast<std::int32_t>(status) >= 0; }
+constexpr bool NtSuccess(NtStatus status) {
+    return static_cast<std::int32_t>(status) >= 0;
+}
 
 inline constexpr std::uint32_t FILE_DEVICE_UNKNOWN = 0x22;
 inline constexpr std::uint32_t METHOD_BUFFERED = 0;
@@ -45,6 +47,8 @@ constexpr std::uint32_t CTL_CODE(std::uint32_t deviceType, std::uint32_t functio
 }
 
 /// The transfer method in the low two bits of a control code.
-constexpr std::uint32_t ControlCodeMethod(std::uint32_t code) { return code & 3u; }
+constexpr std::uint32_t ControlCodeMethod(std::uint32_t code) {
+    return code & 3u;
+}
 
 } // namespace qorcam::devio

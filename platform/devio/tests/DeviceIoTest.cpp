@@ -43,7 +43,8 @@ protected:
         const char text[] = "ping";
         char answer[8] = {};
         std::uint64_t bytes = 0;
-        const NtStatus status = handle.DeviceIoControl(test::kEcho, text, sizeof text, answer, sizeof answer, &bytes);
+        const NtStatus status =
+            handle.DeviceIoControl(test::kEcho, text, sizeof text, answer, sizeof answer, &bytes);
         if (status == STATUS_SUCCESS && (bytes != sizeof text || std::strcmp(answer, "ping") != 0))
             return STATUS_UNSUCCESSFUL;
         return status;
@@ -75,7 +76,14 @@ std::vector<std::uint8_t> Words(std::uint32_t a, std::uint32_t b) {
 TEST_F(DeviceIoTest, RequestsCompletedAtOnceReturnTheirResultDirectly) {
     const std::vector<AnswerCase> cases = {
         {"echo", test::kEcho, {1, 2, 3, 4, 5}, 16, STATUS_SUCCESS, 5, 5, 1},
-        {"output cut to the room, count as reported", test::kEcho, {9, 8, 7, 6, 5, 4, 3, 2}, 3, STATUS_SUCCESS, 8, 3, 9},
+        {"output cut to the room, count as reported",
+         test::kEcho,
+         {9, 8, 7, 6, 5, 4, 3, 2},
+         3,
+         STATUS_SUCCESS,
+         8,
+         3,
+         9},
         {"answer written, zero bytes reported", test::kAnswer, Words(0, 0), 24, STATUS_SUCCESS, 0, 24, 0xA5},
         {"error status with an answer", test::kAnswer, Words(0xE0000005, 7), 4, 0xE0000005, 7, 4, 0xA5},
         {"informational status", test::kAnswer, Words(0x40000001, 3), 8, 0x40000001, 3, 8, 0xA5},
@@ -86,18 +94,22 @@ TEST_F(DeviceIoTest, RequestsCompletedAtOnceReturnTheirResultDirectly) {
         SCOPED_TRACE(c.what);
         std::vector<std::uint8_t> out(c.room + 4, 0xEE);
         Overlapped o;
-        EXPECT_EQ(handle_.DeviceIoControl(c.code, c.input.data(), c.input.size(), out.data(), c.room, o), c.status);
+        EXPECT_EQ(handle_.DeviceIoControl(c.code, c.input.data(), c.input.size(), out.data(), c.room, o),
+                  c.status);
         EXPECT_TRUE(o.CompletionEvent().IsSet());
         EXPECT_EQ(o.Status(), c.status);
         EXPECT_EQ(o.Information(), c.information);
         EXPECT_EQ(o.OutputBytes(), c.outputBytes);
         EXPECT_EQ(out[0], c.firstByte);
         // Nothing beyond the output bytes is touched.
-        EXPECT_TRUE(std::all_of(out.begin() + static_cast<long>(c.outputBytes), out.end(), [](auto b) { return b == 0xEE; }));
+        EXPECT_TRUE(std::all_of(out.begin() + static_cast<long>(c.outputBytes), out.end(),
+                                [](auto b) { return b == 0xEE; }));
 
         std::vector<std::uint8_t> sync(c.room, 0xEE);
         std::uint64_t bytes = 99;
-        EXPECT_EQ(handle_.DeviceIoControl(c.code, c.input.data(), c.input.size(), sync.data(), c.room, &bytes), c.status);
+        EXPECT_EQ(
+            handle_.DeviceIoControl(c.code, c.input.data(), c.input.size(), sync.data(), c.room, &bytes),
+            c.status);
         EXPECT_EQ(bytes, c.information);
     }
 }
@@ -118,7 +130,8 @@ TEST_F(DeviceIoTest, PendedRequestCompletesLaterIntoTheCallersBuffer) {
     completer.join();
     EXPECT_EQ(handle_.GetOverlappedResult(o, &bytes, true), 0xE0000101u);
     EXPECT_EQ(bytes, 3u);
-    EXPECT_EQ((std::vector<std::uint8_t>(out.begin(), out.begin() + 4)), (std::vector<std::uint8_t>{1, 2, 3, 0xEE}));
+    EXPECT_EQ((std::vector<std::uint8_t>(out.begin(), out.begin() + 4)),
+              (std::vector<std::uint8_t>{1, 2, 3, 0xEE}));
 
     // A synchronous request waits for its pended completion.
     std::thread later([&] {
@@ -147,9 +160,11 @@ TEST_F(DeviceIoTest, RequestCancelledBeforeItIsPendedCompletesCancelledAndIsNeve
 TEST_F(DeviceIoTest, CancelIoCancelsOnlyTheCallingThreadsRequests) {
     Overlapped mine[2];
     Overlapped theirs;
-    for (auto& o : mine) ASSERT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
-    std::thread([&] { EXPECT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, theirs), STATUS_PENDING); })
-        .join();
+    for (auto& o : mine)
+        ASSERT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
+    std::thread([&] {
+        EXPECT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, theirs), STATUS_PENDING);
+    }).join();
     ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 3));
 
     EXPECT_EQ(handle_.CancelIo(), STATUS_SUCCESS);
@@ -169,7 +184,8 @@ TEST_F(DeviceIoTest, CloseCancelsEveryRequestBeforeTheCloseRoutineRuns) {
     Overlapped registration, work[3], read;
     std::uint8_t buffers[4][16];
     const std::uint32_t pid = getpid();
-    ASSERT_EQ(handle_.DeviceIoControl(test::kRegister, &pid, sizeof pid, nullptr, 0, registration), STATUS_PENDING);
+    ASSERT_EQ(handle_.DeviceIoControl(test::kRegister, &pid, sizeof pid, nullptr, 0, registration),
+              STATUS_PENDING);
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, buffers[i], 16, work[i]), STATUS_PENDING);
     ASSERT_EQ(handle_.ReadFile(buffers[3], 16, read), STATUS_PENDING);
@@ -227,13 +243,15 @@ TEST_F(DeviceIoTest, RequestsNeverWaitedForAreCancelledAndLeaveNothingBehind) {
         std::deque<Overlapped> records(5);
         DeviceHandle handle;
         ASSERT_EQ(handle.Open(kName), STATUS_SUCCESS);
-        for (auto& o : records) ASSERT_EQ(handle.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
+        for (auto& o : records)
+            ASSERT_EQ(handle.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
     }
     {
         DeviceHandle handle;
         ASSERT_EQ(handle.Open(kName), STATUS_SUCCESS);
         std::deque<Overlapped> records(5);
-        for (auto& o : records) ASSERT_EQ(handle.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
+        for (auto& o : records)
+            ASSERT_EQ(handle.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
     }
     EXPECT_TRUE(service_.WaitFor([&] { return service_.CountEvents(Event::Close, getpid()) == 2; }));
     EXPECT_EQ(service_.Work().Size(), 0u);
@@ -256,12 +274,14 @@ TEST_F(DeviceIoTest, CompletionsArriveInTheOrderTheServiceCompletedThem) {
     std::deque<Overlapped> records(kCount);
     std::vector<std::uint32_t> answers(kCount, 0xFFFFFFFF);
     for (std::uint32_t i = 0; i < kCount; ++i) {
-        ASSERT_EQ(handle_.DeviceIoControl(test::kPend, &i, sizeof i, &answers[i], sizeof(std::uint32_t), records[i]),
+        ASSERT_EQ(handle_.DeviceIoControl(test::kPend, &i, sizeof i, &answers[i], sizeof(std::uint32_t),
+                                          records[i]),
                   STATUS_PENDING);
     }
     ASSERT_TRUE(service_.WaitForQueued(service_.Work(), kCount));
     std::vector<RequestPtr> requests;
-    while (auto r = service_.Work().Next()) requests.push_back(r);
+    while (auto r = service_.Work().Next())
+        requests.push_back(r);
     std::shuffle(requests.begin(), requests.end(), std::mt19937(1234));
 
     std::vector<std::uint32_t> order;
@@ -281,7 +301,8 @@ TEST_F(DeviceIoTest, CompletionsArriveInTheOrderTheServiceCompletedThem) {
     for (std::size_t k = 0; k < order.size(); ++k) {
         ASSERT_TRUE(Completes(records[order[k]]));
         EXPECT_EQ(answers[order[k]], order[k]);
-        for (std::size_t j = 0; j < k; ++j) ASSERT_FALSE(records[order[j]].IsPending()) << "completion " << j << " after " << k;
+        for (std::size_t j = 0; j < k; ++j)
+            ASSERT_FALSE(records[order[j]].IsPending()) << "completion " << j << " after " << k;
     }
     completer.join();
 }
@@ -296,7 +317,8 @@ TEST_F(DeviceIoTest, RegionOutputsAreWrittenInPlaceAndSeenBothWays) {
     // The service sees what the client put there and the client sees what
     // the service wrote, with no output bytes travelling.
     Overlapped o;
-    ASSERT_EQ(handle_.DeviceIoControl(test::kInvert, nullptr, 0, RegionSpan{id, 1024, 512}, o), STATUS_SUCCESS);
+    ASSERT_EQ(handle_.DeviceIoControl(test::kInvert, nullptr, 0, RegionSpan{id, 1024, 512}, o),
+              STATUS_SUCCESS);
     EXPECT_EQ(o.Information(), 512u);
     EXPECT_EQ(o.OutputBytes(), 0u);
     for (std::size_t i = 0; i < 4096; ++i) {
@@ -334,11 +356,13 @@ TEST_F(DeviceIoTest, RegionSpansOutsideTheRegionAreRefused) {
         EXPECT_TRUE(o.CompletionEvent().IsSet());
     }
     Overlapped whole;
-    EXPECT_EQ(handle_.DeviceIoControl(test::kInvert, nullptr, 0, RegionSpan{id, 0, 4096}, whole), STATUS_SUCCESS);
+    EXPECT_EQ(handle_.DeviceIoControl(test::kInvert, nullptr, 0, RegionSpan{id, 0, 4096}, whole),
+              STATUS_SUCCESS);
     EXPECT_EQ(handle_.UnregisterRegion(id), STATUS_SUCCESS);
     EXPECT_EQ(handle_.UnregisterRegion(id), STATUS_INVALID_PARAMETER);
     Overlapped gone;
-    EXPECT_EQ(handle_.DeviceIoControl(test::kInvert, nullptr, 0, RegionSpan{id, 0, 1}, gone), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(handle_.DeviceIoControl(test::kInvert, nullptr, 0, RegionSpan{id, 0, 1}, gone),
+              STATUS_INVALID_PARAMETER);
 }
 
 TEST_F(DeviceIoTest, ReadIntoTheCallersBufferCompletesWithTheReportedCount) {
@@ -361,7 +385,8 @@ TEST_F(DeviceIoTest, ReadIntoTheCallersBufferCompletesWithTheReportedCount) {
 TEST_F(DeviceIoTest, OversizedRequestsAreRefusedBeforeSending) {
     std::vector<std::uint8_t> big(wire::kMaxInputLength + 1);
     Overlapped o;
-    EXPECT_EQ(handle_.DeviceIoControl(test::kEcho, big.data(), big.size(), nullptr, 0, o), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(handle_.DeviceIoControl(test::kEcho, big.data(), big.size(), nullptr, 0, o),
+              STATUS_INVALID_PARAMETER);
     std::uint8_t one;
     EXPECT_EQ(handle_.DeviceIoControl(test::kEcho, nullptr, 0, &one, wire::kMaxInlineOutputLength + 1, o),
               STATUS_INVALID_PARAMETER);
@@ -376,10 +401,12 @@ TEST_F(DeviceIoTest, ServiceStopCompletesRequestsInFlightAndLaterOnesFail) {
     ASSERT_TRUE(Completes(o));
     EXPECT_EQ(o.Status(), STATUS_CANCELLED);
     EXPECT_TRUE(service_.WaitFor([&] { return service_.CountEvents(Event::Close, getpid()) == 1; }));
-    for (int i = 0; i < 500 && handle_.IsOpen(); ++i) usleep(10000);
+    for (int i = 0; i < 500 && handle_.IsOpen(); ++i)
+        usleep(10000);
     EXPECT_FALSE(handle_.IsOpen());
     Overlapped after;
-    EXPECT_EQ(handle_.DeviceIoControl(test::kEcho, nullptr, 0, nullptr, 0, after), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(handle_.DeviceIoControl(test::kEcho, nullptr, 0, nullptr, 0, after),
+              STATUS_DEVICE_NOT_CONNECTED);
 }
 
 TEST_F(DeviceIoTest, KilledClientProcessHasItsRequestsCancelledAndTheServiceGoesOn) {

@@ -1,7 +1,7 @@
 // Tests of device names: where they live under the run-time root, and opening them.
+#include "devio/DeviceName.h"
 #include "TestRoot.h"
 #include "devio/DeviceHandle.h"
-#include "devio/DeviceName.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,8 @@ TEST(DeviceNameTest, NamesMapOntoTheDeviceFolderUnderTheRoot) {
               dev / "{097BDA20-222C-4952-A3A6-FF618734C21A}");
     const std::string instance = (dev / "{097BDA20-222C-4952-A3A6-FF618734C21A}" / "0001").string();
     EXPECT_EQ(DevicePath(instance), instance);
-    for (const char* bad : {"QORGIGE", "", "\\\\.\\", "\\\\.\\a/b", "\\\\.\\..", "\\\\.\\.", "relative/path"}) {
+    for (const char* bad :
+         {"QORGIGE", "", "\\\\.\\", "\\\\.\\a/b", "\\\\.\\..", "\\\\.\\.", "relative/path"}) {
         EXPECT_TRUE(DevicePath(bad).empty()) << bad;
     }
 }

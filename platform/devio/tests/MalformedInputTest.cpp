@@ -29,14 +29,15 @@ template <typename T> void Append(Bytes& bytes, const T& value) {
     std::memcpy(bytes.data() + at, &value, sizeof(T));
 }
 
-Bytes Header(wire::MessageType type, std::uint32_t bodyLength, std::uint64_t id = 1, std::uint32_t magic = wire::kMagic,
-             std::uint16_t flags = 0) {
+Bytes Header(wire::MessageType type, std::uint32_t bodyLength, std::uint64_t id = 1,
+             std::uint32_t magic = wire::kMagic, std::uint16_t flags = 0) {
     Bytes bytes;
     Append(bytes, wire::MessageHeader{magic, static_cast<std::uint16_t>(type), flags, bodyLength, id});
     return bytes;
 }
 
-Bytes RequestMessage(std::uint64_t id, wire::RequestBody body, const Bytes& input, std::uint32_t bodyLength = 0) {
+Bytes RequestMessage(std::uint64_t id, wire::RequestBody body, const Bytes& input,
+                     std::uint32_t bodyLength = 0) {
     if (bodyLength == 0) bodyLength = static_cast<std::uint32_t>(sizeof body + input.size());
     Bytes bytes = Header(wire::MessageType::Request, bodyLength, id);
     Append(bytes, body);
@@ -50,7 +51,8 @@ wire::RequestBody Body(std::uint32_t code, std::uint32_t inputLength = 0, std::u
 
 class RawSocket {
 public:
-    explicit RawSocket(const std::filesystem::path& path) : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit RawSocket(const std::filesystem::path& path)
+        : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -120,7 +122,8 @@ protected:
 
     std::size_t Closes() {
         std::size_t n = 0;
-        for (const auto& e : service_.Events()) n += e.kind == Event::Close ? 1 : 0;
+        for (const auto& e : service_.Events())
+            n += e.kind == Event::Close ? 1 : 0;
         return n;
     }
 
@@ -166,7 +169,13 @@ TEST_F(MalformedInputTest, MalformedMessageClosesThatConnectionOnly) {
         {"unknown output mode", RequestMessage(1, badMode, {})},
         {"unknown message type", Header(static_cast<wire::MessageType>(77), 0)},
         {"a service's message sent by a client", Header(wire::MessageType::Completion, 0)},
-        {"cancel with a body", [] { Bytes b = Header(wire::MessageType::Cancel, 2); b.push_back(0); b.push_back(0); return b; }()},
+        {"cancel with a body",
+         [] {
+             Bytes b = Header(wire::MessageType::Cancel, 2);
+             b.push_back(0);
+             b.push_back(0);
+             return b;
+         }()},
         {"region without a descriptor", Header(wire::MessageType::RegisterRegion, 0)},
         {"region id beyond 32 bits", Header(wire::MessageType::RegisterRegion, 0, 1ull << 40), 1},
         {"more descriptors than messages", Header(wire::MessageType::RegisterRegion, 0), 5},
@@ -187,7 +196,8 @@ TEST_F(MalformedInputTest, MalformedMessageClosesThatConnectionOnly) {
                 fds.push_back(fd);
             }
             ASSERT_TRUE(raw.Send(c.bytes, fds));
-            for (int fd : fds) close(fd);
+            for (int fd : fds)
+                close(fd);
             if (c.bytes == halfHeader) raw.ShutdownWrite();
             EXPECT_TRUE(raw.ClosedByPeer());
         }
@@ -245,7 +255,10 @@ TEST_F(MalformedInputTest, BadRequestsAreAnsweredAndTheConnectionStays) {
         return b;
     };
     const wire::RequestBody refused[] = {
-        span(4, 4096, 1), span(4, 1ull << 63, 1ull << 63), span(4, 8, ~0ull), span(9, 0, 1),
+        span(4, 4096, 1),
+        span(4, 1ull << 63, 1ull << 63),
+        span(4, 8, ~0ull),
+        span(9, 0, 1),
         Body(test::kEcho, 0, wire::kMaxInlineOutputLength + 1),
     };
     std::uint64_t id = 10;

@@ -1,8 +1,8 @@
 // Tests of service control: start until the device answers, stop, query, and pid files that lie.
+#include "devio/ServiceControl.h"
 #include "TestRoot.h"
 #include "TestService.h"
 #include "devio/DeviceHandle.h"
-#include "devio/ServiceControl.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +85,7 @@ TEST(ServiceControlTest, PidFileOfAnotherProgramIsNeverTakenForTheService) {
     test::TestRoot root;
     ServiceControl control(TestServiceConfig());
     for (const std::string& content : {std::to_string(getpid()), std::string("1"), std::string("garbage"),
-                                      std::string("-5"), std::string("99999999999")}) {
+                                       std::string("-5"), std::string("99999999999")}) {
         SCOPED_TRACE(content);
         std::ofstream(control.PidFile()) << content << "\n";
         EXPECT_EQ(control.Query(), ServiceState::Stopped);

@@ -52,7 +52,9 @@ class TestService {
 public:
     TestService()
         : server_([this](const RequestPtr& r) { Dispatch(r); },
-                  [this](const ConnectionInfo& info) { Record({Event::Close, info.processId, info.id}); }) {}
+                  [this](const ConnectionInfo& info) {
+                      Record({Event::Close, info.processId, info.id});
+                  }) {}
 
     NtStatus Start(const std::filesystem::path& path) { return server_.Start(path); }
     void Stop() { server_.Stop(); }
@@ -82,7 +84,8 @@ public:
     std::size_t CountEvents(Event::Kind kind, std::uint32_t pid) {
         std::lock_guard lock(mutex_);
         std::size_t n = 0;
-        for (const auto& e : events_) n += (e.kind == kind && e.processId == pid) ? 1 : 0;
+        for (const auto& e : events_)
+            n += (e.kind == kind && e.processId == pid) ? 1 : 0;
         return n;
     }
 
@@ -121,7 +124,9 @@ private:
             return;
         }
         case kPend:
-            work_.Pend(r, [this](const RequestPtr& c) { Record({Event::CancelWork, c->ProcessId(), c->ConnectionId()}); });
+            work_.Pend(r, [this](const RequestPtr& c) {
+                Record({Event::CancelWork, c->ProcessId(), c->ConnectionId()});
+            });
             Notify();
             return;
         case kAnswer: {
@@ -132,7 +137,8 @@ private:
             return;
         }
         case kInvert:
-            for (auto& b : r->Output()) b = static_cast<std::uint8_t>(~b);
+            for (auto& b : r->Output())
+                b = static_cast<std::uint8_t>(~b);
             r->Complete(STATUS_SUCCESS, r->OutputLength());
             return;
         case kRegister:
@@ -150,8 +156,11 @@ private:
             r->Cancel();
             if (work_.Pend(r)) r->Complete(STATUS_UNSUCCESSFUL);
             return;
-        case kThrow: throw std::runtime_error("dispatch failed");
-        default: r->Complete(STATUS_INVALID_DEVICE_REQUEST); return;
+        case kThrow:
+            throw std::runtime_error("dispatch failed");
+        default:
+            r->Complete(STATUS_INVALID_DEVICE_REQUEST);
+            return;
         }
     }
 
