@@ -103,9 +103,9 @@ FormulaValue FormulaNodeBase::Run(const Compiled& c, FormulaValue builtinValue, 
     return c.formula.Evaluate(lookup, integerMode);
 }
 
-// ---- IntSwissKnife ----
+// ---- SwissKnife core ----
 
-bool IntSwissKnifeNode::ConfigureElement(const pugi::xml_node& child) {
+bool SwissKnifeCore::ConfigureElement(const pugi::xml_node& child) {
     if (ConfigureFormulaElement(child)) return true;
     if (std::string(child.name()) == "Formula") {
         formula_.text = Text(child);
@@ -115,16 +115,22 @@ bool IntSwissKnifeNode::ConfigureElement(const pugi::xml_node& child) {
     return NodeBase::ConfigureElement(child);
 }
 
-void IntSwissKnifeNode::Validate() {
-    if (!formula_.present) Fail("IntSwissKnife has no <Formula>");
+void SwissKnifeCore::Validate() {
+    if (!formula_.present) Fail(Kind() + " has no <Formula>");
     for (auto& e : expressions_) Compile(e, nullptr);
     Compile(formula_, nullptr);
 }
 
+FormulaValue SwissKnifeCore::Compute(bool integerMode, bool ignoreCache) {
+    CheckReadable();
+    return Run(formula_, FormulaValue::Int(0), integerMode, ignoreCache);
+}
+
+// ---- IntSwissKnife ----
+
 int64_t IntSwissKnifeNode::GetValue(bool, bool ignoreCache) {
     auto lock = Lock();
-    CheckReadable();
-    return Run(formula_, FormulaValue::Int(0), true, ignoreCache).AsInt();
+    return Compute(true, ignoreCache).AsInt();
 }
 
 void IntSwissKnifeNode::SetValue(int64_t, bool) {
@@ -143,26 +149,9 @@ void IntSwissKnifeNode::FromString(const std::string&, bool) { SetValue(0); }
 
 // ---- SwissKnife ----
 
-bool SwissKnifeNode::ConfigureElement(const pugi::xml_node& child) {
-    if (ConfigureFormulaElement(child)) return true;
-    if (std::string(child.name()) == "Formula") {
-        formula_.text = Text(child);
-        formula_.present = true;
-        return true;
-    }
-    return NodeBase::ConfigureElement(child);
-}
-
-void SwissKnifeNode::Validate() {
-    if (!formula_.present) Fail("SwissKnife has no <Formula>");
-    for (auto& e : expressions_) Compile(e, nullptr);
-    Compile(formula_, nullptr);
-}
-
 double SwissKnifeNode::GetValue(bool, bool ignoreCache) {
     auto lock = Lock();
-    CheckReadable();
-    return Run(formula_, FormulaValue::Int(0), false, ignoreCache).AsDouble();
+    return Compute(false, ignoreCache).AsDouble();
 }
 
 void SwissKnifeNode::SetValue(double, bool) {

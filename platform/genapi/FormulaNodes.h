@@ -49,9 +49,23 @@ protected:
     ERepresentation representation_ = PureNumber;
 };
 
-class IntSwissKnifeNode : public FormulaNodeBase, public virtual IInteger {
+/// SwissKnife and IntSwissKnife: one read-only formula.
+class SwissKnifeCore : public FormulaNodeBase {
 public:
-    explicit IntSwissKnifeNode(NodeMapCore& core) : FormulaNodeBase(core, "IntSwissKnife") {}
+    using FormulaNodeBase::FormulaNodeBase;
+    void Validate() override;
+    EAccessMode BaseAccessMode() override { return RO; }
+
+protected:
+    bool ConfigureElement(const pugi::xml_node& child) override;
+    FormulaValue Compute(bool integerMode, bool ignoreCache);
+
+    Compiled formula_;
+};
+
+class IntSwissKnifeNode : public SwissKnifeCore, public virtual IInteger {
+public:
+    explicit IntSwissKnifeNode(NodeMapCore& core) : SwissKnifeCore(core, "IntSwissKnife") {}
 
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIInteger; }
     INode* GetNode() override { return this; }
@@ -65,20 +79,12 @@ public:
     ERepresentation GetRepresentation() override { return representation_; }
     std::string GetUnit() override { return unit_; }
 
-    void Validate() override;
     int64_t ReadAsInt(bool ignoreCache) override { return GetValue(false, ignoreCache); }
-    EAccessMode BaseAccessMode() override { return RO; }
-
-protected:
-    bool ConfigureElement(const pugi::xml_node& child) override;
-
-private:
-    Compiled formula_;
 };
 
-class SwissKnifeNode : public FormulaNodeBase, public virtual IFloat {
+class SwissKnifeNode : public SwissKnifeCore, public virtual IFloat {
 public:
-    explicit SwissKnifeNode(NodeMapCore& core) : FormulaNodeBase(core, "SwissKnife") {}
+    explicit SwissKnifeNode(NodeMapCore& core) : SwissKnifeCore(core, "SwissKnife") {}
 
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIFloat; }
     INode* GetNode() override { return this; }
@@ -95,16 +101,8 @@ public:
     EDisplayNotation GetDisplayNotation() override { return fnAutomatic; }
     int64_t GetDisplayPrecision() override { return 6; }
 
-    void Validate() override;
     int64_t ReadAsInt(bool ignoreCache) override { return RoundToInt64(GetValue(false, ignoreCache)); }
     double ReadAsFloat(bool ignoreCache) override { return GetValue(false, ignoreCache); }
-    EAccessMode BaseAccessMode() override { return RO; }
-
-protected:
-    bool ConfigureElement(const pugi::xml_node& child) override;
-
-private:
-    Compiled formula_;
 };
 
 /// Converter and IntConverter: the value is FormulaFrom of the underlying

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <type_traits>
 
 namespace qorcam::genapi {
 
@@ -59,17 +60,18 @@ template <class T> void SourceDependencies(const ValueSource<T>& source, std::ve
 
 } // namespace
 
-// ---- Integer ----
+// ---- Integer and Float ----
 
-bool IntegerNode::ConfigureElement(const pugi::xml_node& child) {
+template <class T> bool NumberNode<T>::ConfigureElement(const pugi::xml_node& child) {
     auto make = [this](const pugi::xml_node& e, bool pointer) {
-        NumberRef<int64_t> ref;
+        NumberRef<T> ref;
         ref.present = true;
         if (pointer) ref.name = Text(e);
+        else if constexpr (std::is_same_v<T, double>) ref.constant = ParseFloat(e);
         else ref.constant = ParseInt(e);
         return ref;
     };
-    if (ConfigureSource<int64_t>(*this, child, source_, make)) return true;
+    if (ConfigureSource<T>(*this, child, source_, make)) return true;
     if (ConfigureNumber(child, "Min", "pMin", min_) || ConfigureNumber(child, "Max", "pMax", max_) ||
         ConfigureNumber(child, "Inc", "pInc", inc_))
         return true;
@@ -80,7 +82,7 @@ bool IntegerNode::ConfigureElement(const pugi::xml_node& child) {
     return true;
 }
 
-void IntegerNode::Resolve(const Resolver& r) {
+template <class T> void NumberNode<T>::Resolve(const Resolver& r) {
     NodeBase::Resolve(r);
     ResolveRef(r, source_.direct, "pValue");
     source_.index = r.FindOptional(*this, source_.indexName, "pIndex");
@@ -91,20 +93,25 @@ void IntegerNode::Resolve(const Resolver& r) {
     ResolveRef(r, inc_, "pInc");
 }
 
-void IntegerNode::Validate() {
-    if (!source_.direct.present && !source_.index) Fail("Integer has neither <Value>, <pValue> nor <pIndex>");
+template <class T> void NumberNode<T>::Validate() {
+    if (!source_.direct.present && !source_.index) Fail(Kind() + " has neither <Value>, <pValue> nor <pIndex>");
 }
 
-void IntegerNode::ValueDependencies(std::vector<NodeBase*>& out) const { SourceDependencies(source_, out); }
-
-NumberRef<int64_t>& IntegerNode::Selected() {
-    return SelectSource<int64_t>(*this, source_, [this](NodeBase* n) { return IntOf(n, false); });
+template <class T> void NumberNode<T>::ValueDependencies(std::vector<NodeBase*>& out) const {
+    SourceDependencies(source_, out);
 }
 
-EAccessMode IntegerNode::BaseAccessMode() {
-    NumberRef<int64_t>& ref = Selected();
+template <class T> NumberRef<T>& NumberNode<T>::Selected() {
+    return SelectSource<T>(*this, source_, [this](NodeBase* n) { return IntOf(n, false); });
+}
+
+template <class T> EAccessMode NumberNode<T>::BaseAccessMode() {
+    NumberRef<T>& ref = Selected();
     return ref.node ? ref.node->GetAccessMode() : RW;
 }
+
+template class NumberNode<int64_t>;
+template class NumberNode<double>;
 
 int64_t IntegerNode::GetValue(bool verify, bool ignoreCache) {
     auto lock = Lock();
@@ -167,52 +174,13 @@ void IntegerNode::FromString(const std::string& value, bool verify) {
 // ---- Float ----
 
 bool FloatNode::ConfigureElement(const pugi::xml_node& child) {
-    auto make = [this](const pugi::xml_node& e, bool pointer) {
-        NumberRef<double> ref;
-        ref.present = true;
-        if (pointer) ref.name = Text(e);
-        else ref.constant = ParseFloat(e);
-        return ref;
-    };
-    if (ConfigureSource<double>(*this, child, source_, make)) return true;
-    if (ConfigureNumber(child, "Min", "pMin", min_) || ConfigureNumber(child, "Max", "pMax", max_) ||
-        ConfigureNumber(child, "Inc", "pInc", inc_))
-        return true;
     std::string n = child.name();
-    if (n == "Representation") representation_ = ParseRepresentation(Text(child));
-    else if (n == "Unit") unit_ = Text(child);
-    else if (n == "DisplayNotation") {
+    if (n == "DisplayNotation") {
         std::string v = Text(child);
         notation_ = v == "Fixed" ? fnFixed : v == "Scientific" ? fnScientific : fnAutomatic;
     } else if (n == "DisplayPrecision") precision_ = ParseInt(child);
-    else return NodeBase::ConfigureElement(child);
+    else return NumberNode<double>::ConfigureElement(child);
     return true;
-}
-
-void FloatNode::Resolve(const Resolver& r) {
-    NodeBase::Resolve(r);
-    ResolveRef(r, source_.direct, "pValue");
-    source_.index = r.FindOptional(*this, source_.indexName, "pIndex");
-    for (auto& e : source_.indexed) ResolveRef(r, e.ref, "pValueIndexed");
-    ResolveRef(r, source_.fallback, "pValueDefault");
-    ResolveRef(r, min_, "pMin");
-    ResolveRef(r, max_, "pMax");
-    ResolveRef(r, inc_, "pInc");
-}
-
-void FloatNode::Validate() {
-    if (!source_.direct.present && !source_.index) Fail("Float has neither <Value>, <pValue> nor <pIndex>");
-}
-
-void FloatNode::ValueDependencies(std::vector<NodeBase*>& out) const { SourceDependencies(source_, out); }
-
-NumberRef<double>& FloatNode::Selected() {
-    return SelectSource<double>(*this, source_, [this](NodeBase* n) { return IntOf(n, false); });
-}
-
-EAccessMode FloatNode::BaseAccessMode() {
-    NumberRef<double>& ref = Selected();
-    return ref.node ? ref.node->GetAccessMode() : RW;
 }
 
 double FloatNode::GetValue(bool verify, bool ignoreCache) {

@@ -21,11 +21,32 @@ template <class T> struct ValueSource {
     NumberRef<T> fallback;
 };
 
+/// What Integer and Float share: the value source, the limits (constant or
+/// pointer), unit and representation. Without own limits the value node's
+/// limits apply.
+template <class T> class NumberNode : public NodeBase {
+public:
+    using NodeBase::NodeBase;
+    void Resolve(const Resolver& resolver) override;
+    void ValueDependencies(std::vector<NodeBase*>& out) const override;
+    void Validate() override;
+    EAccessMode BaseAccessMode() override;
+
+protected:
+    bool ConfigureElement(const pugi::xml_node& child) override;
+    NumberRef<T>& Selected();
+
+    ValueSource<T> source_;
+    NumberRef<T> min_, max_, inc_;
+    ERepresentation representation_ = PureNumber;
+    std::string unit_;
+};
+
 /// Integer: range, increment and representation over a value source. A write
 /// outside [min, max] or off the increment grid throws OutOfRangeException.
-class IntegerNode : public NodeBase, public virtual IInteger {
+class IntegerNode : public NumberNode<int64_t>, public virtual IInteger {
 public:
-    explicit IntegerNode(NodeMapCore& core) : NodeBase(core, "Integer") {}
+    explicit IntegerNode(NodeMapCore& core) : NumberNode(core, "Integer") {}
 
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIInteger; }
     INode* GetNode() override { return this; }
@@ -39,29 +60,15 @@ public:
     ERepresentation GetRepresentation() override { return representation_; }
     std::string GetUnit() override { return unit_; }
 
-    void Resolve(const Resolver& resolver) override;
-    void ValueDependencies(std::vector<NodeBase*>& out) const override;
-    void Validate() override;
     int64_t ReadAsInt(bool ignoreCache) override { return GetValue(false, ignoreCache); }
     void WriteAsInt(int64_t value) override { SetValue(value, true); }
     double NumericMin() override { return static_cast<double>(GetMin()); }
     double NumericMax() override { return static_cast<double>(GetMax()); }
-    EAccessMode BaseAccessMode() override;
-
-protected:
-    bool ConfigureElement(const pugi::xml_node& child) override;
-
-private:
-    NumberRef<int64_t>& Selected();
-    ValueSource<int64_t> source_;
-    NumberRef<int64_t> min_, max_, inc_;
-    ERepresentation representation_ = PureNumber;
-    std::string unit_;
 };
 
-class FloatNode : public NodeBase, public virtual IFloat {
+class FloatNode : public NumberNode<double>, public virtual IFloat {
 public:
-    explicit FloatNode(NodeMapCore& core) : NodeBase(core, "Float") {}
+    explicit FloatNode(NodeMapCore& core) : NumberNode(core, "Float") {}
 
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIFloat; }
     INode* GetNode() override { return this; }
@@ -78,26 +85,17 @@ public:
     EDisplayNotation GetDisplayNotation() override { return notation_; }
     int64_t GetDisplayPrecision() override { return precision_; }
 
-    void Resolve(const Resolver& resolver) override;
-    void ValueDependencies(std::vector<NodeBase*>& out) const override;
-    void Validate() override;
     int64_t ReadAsInt(bool ignoreCache) override;
     void WriteAsInt(int64_t value) override { SetValue(static_cast<double>(value), true); }
     double ReadAsFloat(bool ignoreCache) override { return GetValue(false, ignoreCache); }
     void WriteAsFloat(double value) override { SetValue(value, true); }
     double NumericMin() override { return GetMin(); }
     double NumericMax() override { return GetMax(); }
-    EAccessMode BaseAccessMode() override;
 
 protected:
     bool ConfigureElement(const pugi::xml_node& child) override;
 
 private:
-    NumberRef<double>& Selected();
-    ValueSource<double> source_;
-    NumberRef<double> min_, max_, inc_;
-    ERepresentation representation_ = PureNumber;
-    std::string unit_;
     EDisplayNotation notation_ = fnAutomatic;
     int64_t precision_ = 6;
 };
