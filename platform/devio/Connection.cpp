@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -166,6 +167,7 @@ bool Connection::Handle(Message& message) {
         std::lock_guard lock(mutex_);
         const auto it = regions_.find(static_cast<std::uint32_t>(message.Id()));
         if (it != regions_.end()) {
+            regionBytes_ -= it->second->Size();
             dropped = std::move(it->second);
             regions_.erase(it);
         }
@@ -188,10 +190,12 @@ bool Connection::HandleRegister(const Message& message) {
         answer.status = STATUS_INVALID_PARAMETER;
     } else if (regions_.count(id) != 0) {
         answer.status = STATUS_OBJECT_NAME_COLLISION;
-    } else if (regions_.size() >= wire::kMaxRegionsPerConnection) {
+    } else if (regions_.size() >= wire::kMaxRegionsPerConnection ||
+               region->Size() > wire::kMaxRegionBytesPerConnection - regionBytes_) {
         answer.status = STATUS_INSUFFICIENT_RESOURCES;
     } else {
         answer.size = region->Size();
+        regionBytes_ += region->Size();
         regions_.emplace(id, std::move(region));
     }
     EnqueueLocked(BuildMessage(wire::MessageType::RegionStatus, id, {AsBytes(answer)}));
@@ -225,9 +229,10 @@ bool Connection::HandleRequest(Message& message) {
         // A client that reuses an id in flight is broken; its answers could
         // no longer be told apart.
         if (requests_.count(id) != 0) return false;
-        if (requests_.size() >= wire::kMaxRequestsPerConnection) {
-            refused = STATUS_INSUFFICIENT_RESOURCES;
-        } else if (mode == wire::OutputMode::Region) {
+        const std::size_t charge =
+            request->input_.size() +
+            (mode == wire::OutputMode::Inline ? static_cast<std::size_t>(body.outputLength) : 0);
+        if (mode == wire::OutputMode::Region) {
             const auto it = regions_.find(body.regionId);
             if (it == regions_.end() || body.outputOffset > it->second->Size() ||
                 body.outputLength > it->second->Size() - body.outputOffset) {
@@ -240,15 +245,27 @@ bool Connection::HandleRequest(Message& message) {
         } else if (body.outputLength > wire::kMaxInlineOutputLength || body.outputOffset != 0) {
             refused = STATUS_INVALID_PARAMETER;
         }
-    }
-    if (refused == STATUS_SUCCESS && mode == wire::OutputMode::Inline) {
-        try {
-            request->inlineOutput_.assign(static_cast<std::size_t>(body.outputLength), 0);
-        } catch (const std::bad_alloc&) {
+        if (refused == STATUS_SUCCESS && (requests_.size() >= wire::kMaxRequestsPerConnection ||
+                                          charge > wire::kMaxBytesInFlightPerConnection - bytesInFlight_)) {
             refused = STATUS_INSUFFICIENT_RESOURCES;
         }
-        request->outputData_ = request->inlineOutput_.data();
-        request->outputLength_ = request->inlineOutput_.size();
+        if (refused == STATUS_SUCCESS) {
+            bytesInFlight_ += charge;
+            request->charge_ = charge;
+        }
+    }
+    if (refused == STATUS_SUCCESS && mode == wire::OutputMode::Inline && body.outputLength != 0) {
+        const auto length = static_cast<std::size_t>(body.outputLength);
+        request->inlineOutput_.reset(static_cast<std::uint8_t*>(std::calloc(length, 1)));
+        if (request->inlineOutput_) {
+            request->outputData_ = request->inlineOutput_.get();
+            request->outputLength_ = length;
+        } else {
+            refused = STATUS_INSUFFICIENT_RESOURCES;
+            std::lock_guard lock(mutex_);
+            bytesInFlight_ -= request->charge_;
+            request->charge_ = 0;
+        }
     }
     if (refused != STATUS_SUCCESS) {
         AnswerAtOnce(id, refused);

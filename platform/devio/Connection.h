@@ -78,6 +78,8 @@ private:
     std::deque<std::vector<std::uint8_t>> out_;
     std::size_t outOffset_ = 0;
     std::size_t outBytes_ = 0;
+    std::size_t bytesInFlight_ = 0; // input and inline output of requests in flight
+    std::uint64_t regionBytes_ = 0;
     bool closing_ = false;
     bool closed_ = false;
     bool overflow_ = false;

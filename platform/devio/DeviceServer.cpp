@@ -17,6 +17,11 @@
 #include <unistd.h>
 
 namespace qorcam::devio {
+namespace {
+
+constexpr std::size_t kMaxConnections = 1024;
+
+} // namespace
 
 struct DeviceServer::State {
     detail::Connection::Host host;
@@ -67,6 +72,18 @@ void DeviceServer::State::AcceptLoop() {
         if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
             close(fd);
             continue;
+        }
+        {
+            // Each connection has a thread; past the limit a new client is
+            // turned away rather than the service running out of threads.
+            std::lock_guard lock(mutex);
+            std::size_t open = 0;
+            for (const auto& c : connections)
+                open += c->IsFinished() ? 0 : 1;
+            if (open >= kMaxConnections) {
+                close(fd);
+                continue;
+            }
         }
         ConnectionInfo info;
         info.processId = static_cast<std::uint32_t>(credentials.pid);

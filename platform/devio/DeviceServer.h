@@ -35,7 +35,8 @@ using CloseRoutine = std::function<void(const ConnectionInfo&)>;
 ///
 /// Guarantees:
 /// - Each accepted connection is one client handle with its own thread; the
-///   client's process id comes from SO_PEERCRED, never from the client.
+///   client's process id comes from SO_PEERCRED, never from the client. At
+///   most 1024 connections are served at a time; more are closed at once.
 /// - Every message is checked against its declared sizes and the limits of
 ///   the wire protocol before anything is read from it; a malformed message,
 ///   or a client that floods the connection without reading its answers,

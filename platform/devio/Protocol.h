@@ -88,7 +88,12 @@ inline constexpr std::uint64_t kMaxBodyLength = sizeof(CompletionBody) + kMaxInl
 /// Requests of one connection in flight at the same time; more are refused
 /// with STATUS_INSUFFICIENT_RESOURCES.
 inline constexpr std::size_t kMaxRequestsPerConnection = 4096;
-/// Regions one connection may register.
+/// Input and inline output bytes of one connection's requests in flight;
+/// a request beyond is refused with STATUS_INSUFFICIENT_RESOURCES.
+inline constexpr std::size_t kMaxBytesInFlightPerConnection = 1ull << 30;
+/// Regions one connection may register, and their bytes together; more are
+/// refused with STATUS_INSUFFICIENT_RESOURCES.
 inline constexpr std::size_t kMaxRegionsPerConnection = 1024;
+inline constexpr std::uint64_t kMaxRegionBytesPerConnection = 64ull << 30;
 
 } // namespace qorcam::devio::wire

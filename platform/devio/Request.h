@@ -106,7 +106,13 @@ private:
     std::uint32_t processId_ = 0;
     std::uint64_t connectionId_ = 0;
     std::vector<std::uint8_t> input_;
-    std::vector<std::uint8_t> inlineOutput_;
+    struct FreeMemory {
+        void operator()(std::uint8_t* p) const;
+    };
+    // From calloc: a large room costs no memory until the service writes it.
+    std::unique_ptr<std::uint8_t, FreeMemory> inlineOutput_;
+    // Input and inline output bytes counted against the connection's budget.
+    std::size_t charge_ = 0;
     std::shared_ptr<Region> region_;
     std::uint8_t* outputData_ = nullptr;
     std::size_t outputLength_ = 0;

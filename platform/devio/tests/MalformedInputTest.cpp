@@ -285,5 +285,58 @@ TEST_F(MalformedInputTest, BadRequestsAreAnsweredAndTheConnectionStays) {
     EXPECT_EQ(Closes(), 0u);
 }
 
+TEST_F(MalformedInputTest, ResourceLimitsRefuseRequestsAndKeepTheConnection) {
+    RawSocket raw(DevicePath(kName));
+    ASSERT_TRUE(raw.Connected());
+    wire::MessageHeader header{};
+    Bytes body;
+    auto firstAnswer = [&](std::uint64_t id) -> std::uint32_t {
+        if (!raw.Receive(header, body) || header.id != id) return 0xFFFFFFFF;
+        if (header.type == static_cast<std::uint16_t>(wire::MessageType::Pending)) return STATUS_PENDING;
+        wire::CompletionBody completion{};
+        if (body.size() < sizeof completion) return 0xFFFFFFFF;
+        std::memcpy(&completion, body.data(), sizeof completion);
+        return completion.status;
+    };
+
+    // Inline rooms of requests in flight: the budget holds sixteen of the
+    // largest; the service's memory is only reserved, not touched.
+    constexpr std::uint64_t kRooms = wire::kMaxBytesInFlightPerConnection / wire::kMaxInlineOutputLength;
+    for (std::uint64_t id = 1; id <= kRooms; ++id) {
+        ASSERT_TRUE(raw.Send(RequestMessage(id, Body(test::kPend, 0, wire::kMaxInlineOutputLength), {})));
+        ASSERT_EQ(firstAnswer(id), STATUS_PENDING) << id;
+    }
+    ASSERT_TRUE(raw.Send(RequestMessage(100, Body(test::kPend, 0, wire::kMaxInlineOutputLength), {})));
+    EXPECT_EQ(firstAnswer(100), STATUS_INSUFFICIENT_RESOURCES);
+    ASSERT_TRUE(raw.Send(RequestMessage(101, Body(test::kEcho, 0, 16), {})));
+    EXPECT_EQ(firstAnswer(101), STATUS_INSUFFICIENT_RESOURCES);
+    // A completed request gives its share back.
+    ASSERT_TRUE(raw.Send(Header(wire::MessageType::Cancel, 0, 1)));
+    ASSERT_EQ(firstAnswer(1), STATUS_CANCELLED);
+    ASSERT_TRUE(raw.Send(RequestMessage(102, Body(test::kEcho, 0, 16), {})));
+    EXPECT_EQ(firstAnswer(102), STATUS_SUCCESS);
+
+    // Registered regions together: sparse memory files, never touched.
+    auto sealedFile = [](std::uint64_t size) {
+        const int fd = memfd_create("test", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+        EXPECT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW), 0);
+        return fd;
+    };
+    const std::uint64_t sizes[] = {40ull << 30, 30ull << 30, 20ull << 30};
+    const NtStatus expected[] = {STATUS_SUCCESS, STATUS_INSUFFICIENT_RESOURCES, STATUS_SUCCESS};
+    for (int i = 0; i < 3; ++i) {
+        const int fd = sealedFile(sizes[i]);
+        ASSERT_TRUE(raw.Send(Header(wire::MessageType::RegisterRegion, 0, 50 + i), {fd}));
+        close(fd);
+        ASSERT_TRUE(raw.Receive(header, body));
+        wire::RegionStatusBody status{};
+        ASSERT_EQ(body.size(), sizeof status);
+        std::memcpy(&status, body.data(), sizeof status);
+        EXPECT_EQ(std::uint32_t{status.status}, expected[i]) << i;
+    }
+    EXPECT_EQ(Closes(), 0u);
+}
+
 } // namespace
 } // namespace qorcam::devio
