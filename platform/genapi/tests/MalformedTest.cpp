@@ -204,3 +204,118 @@ TEST(Malformed, FuzzedDescriptionsNeverCrash) {
     // Some damage leaves a usable description; those were read through.
     EXPECT_GT(loaded, 20);
 }
+
+TEST(Malformed, RandomNodeGraphsNeverCrashOrHang) {
+    // Descriptions made of random nodes that refer to each other at random:
+    // kinds that do not fit, loops through every kind of reference, odd
+    // lengths and formulas. Each loads or is refused; what loads is read,
+    // written, executed, polled and invalidated without crashing.
+    std::mt19937 random(4242);
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const int count = 16;
+    auto ref = [&] { return "N" + std::to_string(pick(count)); };
+    const char* formulas[] = {"A + B", "A / B", "A % B", "(A << B) | 1", "A ? B : 3", "A ** B", "-A",
+                              "SQRT(A) * B", "A = B", "(A & 0xFF) >> 2", "A * 1.5", "1 / 0"};
+    int loaded = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string nodes;
+        for (int i = 0; i < count; ++i) {
+            std::string name = "N" + std::to_string(i);
+            std::string common;
+            if (pick(6) == 0) common += "<pIsAvailable>" + ref() + "</pIsAvailable>";
+            if (pick(6) == 0) common += "<pIsLocked>" + ref() + "</pIsLocked>";
+            if (pick(8) == 0) common += "<pInvalidator>" + ref() + "</pInvalidator>";
+            if (pick(8) == 0) common += "<pSelected>" + ref() + "</pSelected>";
+            if (pick(8) == 0) common += "<PollingTime>" + std::to_string(pick(50)) + "</PollingTime>";
+            std::string address = "<Address>" + std::to_string(pick(64) * 4) + "</Address>" +
+                                  (pick(4) == 0 ? "<pIndex Offset='4'>" + ref() + "</pIndex>" : "") +
+                                  (pick(6) == 0 ? "<pAddress>" + ref() + "</pAddress>" : "");
+            std::string length = pick(5) == 0 ? "<pLength>" + ref() + "</pLength>"
+                                              : "<Length>" + std::to_string(1 + pick(8)) + "</Length>";
+            std::string vars = "<pVariable Name='A'>" + ref() + "</pVariable><pVariable Name='B'>" + ref() + "</pVariable>";
+            switch (pick(12)) {
+            case 0:
+                nodes += "<Integer Name='" + name + "'>" + common +
+                         (pick(2) ? "<Value>" + std::to_string(pick(9) - 4) + "</Value>"
+                                  : "<pValue>" + ref() + "</pValue>") +
+                         (pick(3) == 0 ? "<pMax>" + ref() + "</pMax>" : "") + "</Integer>";
+                break;
+            case 1:
+                nodes += "<Integer Name='" + name + "'>" + common + "<pIndex>" + ref() +
+                         "</pIndex><ValueIndexed Index='1'>5</ValueIndexed><pValueIndexed Index='2'>" + ref() +
+                         "</pValueIndexed>" + (pick(2) ? "<ValueDefault>7</ValueDefault>" : "") + "</Integer>";
+                break;
+            case 2:
+                nodes += "<IntReg Name='" + name + "'>" + common + address + length +
+                         "<AccessMode>RW</AccessMode><Sign>Signed</Sign></IntReg>";
+                break;
+            case 3:
+                nodes += "<MaskedIntReg Name='" + name + "'>" + common + address +
+                         "<Length>4</Length><AccessMode>RW</AccessMode><LSB>" + std::to_string(pick(32)) +
+                         "</LSB><MSB>" + std::to_string(pick(32)) + "</MSB></MaskedIntReg>";
+                break;
+            case 4:
+                nodes += "<IntSwissKnife Name='" + name + "'>" + common + vars + "<Formula>" +
+                         formulas[pick(12)] + "</Formula></IntSwissKnife>";
+                break;
+            case 5:
+                nodes += "<Converter Name='" + name + "'>" + common + vars + "<FormulaTo>FROM * A</FormulaTo>"
+                         "<FormulaFrom>" + formulas[pick(12)] + " + TO</FormulaFrom><pValue>" + ref() +
+                         "</pValue></Converter>";
+                break;
+            case 6:
+                nodes += "<Enumeration Name='" + name + "'>" + common +
+                         "<EnumEntry Name='A'><Value>0</Value></EnumEntry><EnumEntry Name='B'><pIsAvailable>" + ref() +
+                         "</pIsAvailable><Value>1</Value></EnumEntry><pValue>" + ref() + "</pValue></Enumeration>";
+                break;
+            case 7:
+                nodes += "<Command Name='" + name + "'>" + common + "<pValue>" + ref() +
+                         "</pValue><pCommandValue>" + ref() + "</pCommandValue></Command>";
+                break;
+            case 8:
+                nodes += "<Boolean Name='" + name + "'>" + common + "<pValue>" + ref() + "</pValue></Boolean>";
+                break;
+            case 9:
+                nodes += "<StringReg Name='" + name + "'>" + common + address + length +
+                         "<AccessMode>RW</AccessMode></StringReg>";
+                break;
+            case 10:
+                nodes += "<FloatReg Name='" + name + "'>" + common + address +
+                         (pick(2) ? "<Length>4</Length>" : "<pLength>" + ref() + "</pLength>") +
+                         "<AccessMode>RW</AccessMode></FloatReg>";
+                break;
+            default:
+                nodes += "<Float Name='" + name + "'>" + common + "<pValue>" + ref() + "</pValue><pMin>" + ref() +
+                         "</pMin></Float>";
+                break;
+            }
+        }
+        CNodeMapRef map;
+        try {
+            map._LoadXMLFromString(Description(nodes).c_str());
+        } catch (const LogicalErrorException&) {
+            continue;
+        }
+        ++loaded;
+        MemoryPort port(0x400);
+        map._Connect(&port);
+        for (int pass = 0; pass < 2; ++pass) {
+            ReadAll(map);
+            for (INode* node : map.GetNodes()) {
+                try {
+                    if (auto* c = dynamic_cast<ICommand*>(node)) {
+                        c->Execute();
+                        c->IsDone();
+                    }
+                    if (auto* e = dynamic_cast<IEnumeration*>(node)) e->FromString("B");
+                    if (auto* s = dynamic_cast<IString*>(node)) s->SetValue("text");
+                    if (auto* b = dynamic_cast<IBoolean*>(node)) b->SetValue(true);
+                } catch (const GenericException&) {
+                }
+                node->InvalidateNode();
+            }
+            map._Poll(30);
+        }
+    }
+    EXPECT_GT(loaded, 10);
+}
