@@ -237,6 +237,18 @@ TEST_F(Loader, FailuresGiveTheirTexts) {
     EXPECT_EQ(Error(), "producer says no");
 }
 
+TEST_F(Loader, DescriptionWithoutADevicePortFailsToConnect) {
+    std::string xml = CameraXml();
+    for (size_t at; (at = xml.find("Device")) != std::string::npos;) xml.replace(at, 6, "Other");
+    WriteFile("Cam.xml", xml);
+    device.urls = {"File:Cam.xml"};
+    NodeMapBinding binding;
+    // The node map's own error passes through; nothing built is kept.
+    EXPECT_THROW(LoadNodeMap(device, 0, false, folder.string(), binding), LogicalErrorException);
+    EXPECT_FALSE(binding.nodeMap);
+    EXPECT_TRUE(device.writes.empty());
+}
+
 TEST_F(Loader, UrlSizeFromTheProducerIsBounded) {
     WriteFile("Cam.xml", CameraXml());
     device.urls = {"File:Cam.xml"};
