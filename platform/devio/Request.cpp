@@ -54,7 +54,6 @@ bool Request::SetCancelRoutine(CancelRoutine routine) {
     if (completed_ || cancelled_) return false;
     cancelRoutine_.swap(routine);
     cancelClaimed_ = false;
-    pending_ = true;
     return true;
 }
 

@@ -79,9 +79,11 @@ public:
     /// it is completed before the dispatch routine returns.
     void MarkPending();
 
-    /// Makes the request cancelable. False when it has been cancelled
-    /// already: the routine is not kept and the caller should complete the
-    /// request with STATUS_CANCELLED instead of keeping it.
+    /// Makes the request cancelable (it does not mark it pending: a request
+    /// completed before its dispatch returns is still "completed at once").
+    /// False when it has been cancelled already: the routine is not kept and
+    /// the caller should complete the request with STATUS_CANCELLED instead
+    /// of keeping it.
     bool SetCancelRoutine(CancelRoutine routine);
     /// Makes the request no longer cancelable. True when the caller now owns
     /// the request (it must complete it); false when a cancellation has

@@ -57,6 +57,9 @@ bool RequestQueue::Pend(const RequestPtr& request, CancelRoutine onCancel) {
         // cancellation that races with Pend finds it there.
         std::lock_guard lock(state_->mutex);
         if (request->SetCancelRoutine(std::move(routine))) {
+            // Pending before anyone can take it and complete it: the client
+            // then sees "pending" even if that happens before dispatch ends.
+            request->MarkPending();
             state_->items.push_back(request);
             return true;
         }

@@ -89,6 +89,7 @@ TEST_F(DeviceIoTest, RequestsCompletedAtOnceReturnTheirResultDirectly) {
         {"informational status", test::kAnswer, Words(0x40000001, 3), 8, 0x40000001, 3, 8, 0xA5},
         {"unknown code", test::Code(0x8FF), {}, 4, STATUS_INVALID_DEVICE_REQUEST, 0, 0, 0xEE},
         {"dispatch that throws", test::kThrow, {}, 4, STATUS_UNSUCCESSFUL, 0, 0, 0xEE},
+        {"cancelable, completed in dispatch", test::kCancelableAtOnce, {}, 4, STATUS_SUCCESS, 0, 0, 0xEE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -40,6 +40,8 @@ inline constexpr std::uint32_t kPendAndComplete = Code(0x805);
 inline constexpr std::uint32_t kCancelThenPend = Code(0x806);
 /// The dispatch routine throws.
 inline constexpr std::uint32_t kThrow = Code(0x807);
+/// Made cancelable, then completed before the dispatch returns.
+inline constexpr std::uint32_t kCancelableAtOnce = Code(0x808);
 
 /// What happened in the service, in order, for the tests to check.
 struct Event {
@@ -155,6 +157,9 @@ private:
         case kCancelThenPend:
             r->Cancel();
             if (work_.Pend(r)) r->Complete(STATUS_UNSUCCESSFUL);
+            return;
+        case kCancelableAtOnce:
+            if (r->SetCancelRoutine([](const RequestPtr&) {})) r->Complete(STATUS_SUCCESS, 0);
             return;
         case kThrow:
             throw std::runtime_error("dispatch failed");
