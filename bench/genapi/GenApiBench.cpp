@@ -53,39 +53,48 @@ std::string MakeDescription(size_t targetBytes, int& features) {
             char address[32];
             std::snprintf(address, sizeof address, "0x%X", 0x1000 + i * 8);
             body += "  <pFeature>" + n + "</pFeature>\n";
-            std::string common = "  <ToolTip>Tool tip of feature " + n + "</ToolTip>\n  <Description>The feature " +
-                                 n + " of the benchmark description, with a sentence of text as real ones have."
-                                     "</Description>\n  <DisplayName>Feature " + n +
-                                 "</DisplayName>\n  <Visibility>Expert</Visibility>\n";
-            std::string reg = "<IntReg Name=\"" + n + "Reg\">\n  <Address>" + address +
-                              "</Address>\n  <Length>4</Length>\n  <AccessMode>RW</AccessMode>\n  <pPort>Device</pPort>\n"
-                              "  <Cachable>WriteThrough</Cachable>\n  <Sign>Unsigned</Sign>\n"
-                              "  <Endianess>BigEndian</Endianess>\n</IntReg>\n";
+            std::string common = "  <ToolTip>Tool tip of feature " + n +
+                                 "</ToolTip>\n  <Description>The feature " + n +
+                                 " of the benchmark description, with a sentence of text as real ones have."
+                                 "</Description>\n  <DisplayName>Feature " +
+                                 n + "</DisplayName>\n  <Visibility>Expert</Visibility>\n";
+            std::string reg =
+                "<IntReg Name=\"" + n + "Reg\">\n  <Address>" + address +
+                "</Address>\n  <Length>4</Length>\n  <AccessMode>RW</AccessMode>\n  <pPort>Device</pPort>\n"
+                "  <Cachable>WriteThrough</Cachable>\n  <Sign>Unsigned</Sign>\n"
+                "  <Endianess>BigEndian</Endianess>\n</IntReg>\n";
             switch (k % 5) {
             case 0:
             case 1:
-                nodes += "<Integer Name=\"" + n + "\">\n" + common + "  <pValue>" + n + "Reg</pValue>\n  <Min>0</Min>\n"
-                         "  <pMax>" + n + "Max</pMax>\n  <Inc>1</Inc>\n</Integer>\n" + reg +
-                         "<IntSwissKnife Name=\"" + n + "Max\">\n  <pVariable Name=\"A\">" + n +
-                         "Reg</pVariable>\n  <Formula>((A &amp; 0xFFFF) + 1000) * 2</Formula>\n</IntSwissKnife>\n";
+                nodes +=
+                    "<Integer Name=\"" + n + "\">\n" + common + "  <pValue>" + n +
+                    "Reg</pValue>\n  <Min>0</Min>\n"
+                    "  <pMax>" +
+                    n + "Max</pMax>\n  <Inc>1</Inc>\n</Integer>\n" + reg + "<IntSwissKnife Name=\"" + n +
+                    "Max\">\n  <pVariable Name=\"A\">" + n +
+                    "Reg</pVariable>\n  <Formula>((A &amp; 0xFFFF) + 1000) * 2</Formula>\n</IntSwissKnife>\n";
                 break;
             case 2: {
                 nodes += "<Enumeration Name=\"" + n + "\">\n" + common;
                 for (int e = 0; e < 8; ++e)
-                    nodes += "  <EnumEntry Name=\"Value" + std::to_string(e) + "\">\n    <DisplayName>Value " +
-                             std::to_string(e) + "</DisplayName>\n    <Value>" + std::to_string(e) +
-                             "</Value>\n  </EnumEntry>\n";
+                    nodes += "  <EnumEntry Name=\"Value" + std::to_string(e) +
+                             "\">\n    <DisplayName>Value " + std::to_string(e) +
+                             "</DisplayName>\n    <Value>" + std::to_string(e) + "</Value>\n  </EnumEntry>\n";
                 nodes += "  <pValue>" + n + "Reg</pValue>\n</Enumeration>\n" + reg;
                 break;
             }
             case 3:
-                nodes += "<Float Name=\"" + n + "\">\n" + common + "  <pValue>" + n + "Conv</pValue>\n  <Min>0</Min>\n"
-                         "  <Max>1000000</Max>\n  <Unit>us</Unit>\n</Float>\n<Converter Name=\"" + n +
+                nodes += "<Float Name=\"" + n + "\">\n" + common + "  <pValue>" + n +
+                         "Conv</pValue>\n  <Min>0</Min>\n"
+                         "  <Max>1000000</Max>\n  <Unit>us</Unit>\n</Float>\n<Converter Name=\"" +
+                         n +
                          "Conv\">\n  <FormulaTo>FROM * 10</FormulaTo>\n  <FormulaFrom>TO / 10</FormulaFrom>\n"
-                         "  <pValue>" + n + "Reg</pValue>\n</Converter>\n" + reg;
+                         "  <pValue>" +
+                         n + "Reg</pValue>\n</Converter>\n" + reg;
                 break;
             default:
-                nodes += "<StringReg Name=\"" + n + "\">\n" + common + "  <Address>" + std::to_string(0x100000 + i * 32) +
+                nodes += "<StringReg Name=\"" + n + "\">\n" + common + "  <Address>" +
+                         std::to_string(0x100000 + i * 32) +
                          "</Address>\n  <Length>32</Length>\n  <AccessMode>RW</AccessMode>\n"
                          "  <pPort>Device</pPort>\n</StringReg>\n";
                 break;
@@ -101,7 +110,8 @@ double MedianMs(int runs, const std::function<void()>& work) {
     for (int r = 0; r < runs; ++r) {
         auto start = std::chrono::steady_clock::now();
         work();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -142,12 +152,14 @@ void Report(const char* name, const std::string& xml, int runs) {
         features = ReadAll(map);
     });
     double readWarm = MedianMs(runs, [&] { ReadAll(map); });
-    std::printf("%s: %zu bytes, %zu nodes, %d features read\n", name, xml.size(), map.GetNodes().size(), features);
+    std::printf("%s: %zu bytes, %zu nodes, %d features read\n", name, xml.size(), map.GetNodes().size(),
+                features);
     std::printf("  XML parse alone        %9.3f ms  (1.00)\n", parse);
     std::printf("  load and connect       %9.3f ms  (%.2f x parse)\n", load, load / parse);
     std::printf("  read every feature     %9.3f ms  (%.2f x parse), caches cleared first\n", readCold,
                 readCold / parse);
-    std::printf("  read every feature     %9.3f ms  (%.2f x parse), from caches\n", readWarm, readWarm / parse);
+    std::printf("  read every feature     %9.3f ms  (%.2f x parse), from caches\n", readWarm,
+                readWarm / parse);
 }
 
 } // namespace

@@ -20,10 +20,13 @@ namespace {
 constexpr int32_t URL_INFO_URL = 0;
 constexpr size_t kUrlBufferSize = 2048;
 
-[[noreturn]] void Throw(const char* text) { throw DescriptionError(text); }
+[[noreturn]] void Throw(const char* text) {
+    throw DescriptionError(text);
+}
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -32,7 +35,7 @@ std::string Upper(std::string s) {
 bool ParseHex(const std::string& text, uint64_t& value) {
     value = 0;
     for (char c : text) {
-        int digit = std::isdigit(static_cast<unsigned char>(c))   ? c - '0'
+        int digit = std::isdigit(static_cast<unsigned char>(c))    ? c - '0'
                     : std::isxdigit(static_cast<unsigned char>(c)) ? std::toupper(c) - 'A' + 10
                                                                    : -1;
         if (digit < 0) break;
@@ -52,7 +55,8 @@ std::string Field(const std::string& text, size_t& at) {
 std::string Join(const std::string& folder, std::string name) {
     // The name is appended to the folder as it stands; leading separators
     // would make it an absolute path of its own.
-    while (!name.empty() && (name[0] == '/' || name[0] == '\\')) name.erase(0, 1);
+    while (!name.empty() && (name[0] == '/' || name[0] == '\\'))
+        name.erase(0, 1);
     return folder + "/" + name;
 }
 
@@ -94,7 +98,8 @@ std::vector<char> Unzip(ZipReader* archive) {
         Throw("Memory Alloc Error");
     }
     uint32_t extracted = 0;
-    uint32_t code = ExtractEntry(archive, text.data(), static_cast<uint32_t>(info.uncompressedSize), &extracted);
+    uint32_t code =
+        ExtractEntry(archive, text.data(), static_cast<uint32_t>(info.uncompressedSize), &extracted);
     CloseArchive(archive);
     if (code != ZR_OK) extracted = 0;
     text.resize(extracted + 1);
@@ -104,7 +109,9 @@ std::vector<char> Unzip(ZipReader* archive) {
 
 } // namespace
 
-std::string DescriptionFolder() { return os::Paths::Data() + "/Korvashdrevali/QorCam"; }
+std::string DescriptionFolder() {
+    return os::Paths::Data() + "/Korvashdrevali/QorCam";
+}
 
 bool LoadNodeMap(IRemoteDevice& device, uint32_t urlIndex, bool watch, const std::string& folder,
                  NodeMapBinding& binding) {
@@ -114,7 +121,8 @@ bool LoadNodeMap(IRemoteDevice& device, uint32_t urlIndex, bool watch, const std
     uint32_t index = (urlIndex == kUrlIndexInstalledFirst || urlIndex >= count) ? 0 : urlIndex;
     char buffer[kUrlBufferSize] = {};
     size_t size = sizeof buffer;
-    if (device.GetPortURLInfo(index, URL_INFO_URL, buffer, size) != 0) throw DescriptionError(device.LastErrorText());
+    if (device.GetPortURLInfo(index, URL_INFO_URL, buffer, size) != 0)
+        throw DescriptionError(device.LastErrorText());
     // The producer's count may exceed the buffer or be 0: the text ends at
     // the smaller of both, minus the terminator.
     size_t end = std::min(size, sizeof buffer);
@@ -140,7 +148,8 @@ bool LoadNodeMap(IRemoteDevice& device, uint32_t urlIndex, bool watch, const std
     if (scheme == "LOCAL:" && urlIndex != kUrlIndexInstalledFirst) {
         // 5: one read of device memory.
         uint64_t address = 0, length = 0;
-        if (!ParseHex(Field(url, at), address) || !ParseHex(Field(url, at), length)) Throw("Memory Alloc Error");
+        if (!ParseHex(Field(url, at), address) || !ParseHex(Field(url, at), length))
+            Throw("Memory Alloc Error");
         uint64_t readLength = (length + 3) & ~uint64_t{3};
         if (length > kMaxDescriptionBytes || address > UINT64_MAX - readLength) Throw("Memory Alloc Error");
         std::vector<char> memory;
@@ -154,7 +163,8 @@ bool LoadNodeMap(IRemoteDevice& device, uint32_t urlIndex, bool watch, const std
         memory[static_cast<size_t>(length)] = '\0';
         if (zipped) {
             ZipReader* archive = nullptr;
-            if (OpenArchive(&archive, memory.data(), static_cast<uint32_t>(length), ZIP_SOURCE_MEMORY) == ZR_OK)
+            if (OpenArchive(&archive, memory.data(), static_cast<uint32_t>(length), ZIP_SOURCE_MEMORY) ==
+                ZR_OK)
                 text = Unzip(archive);
         } else {
             text.swap(memory);
@@ -190,7 +200,8 @@ bool LoadNodeMap(IRemoteDevice& device, uint32_t urlIndex, bool watch, const std
         map = std::make_unique<genapi::CNodeMapRef>("Device");
         size_t textLength = strnlen(text.data(), text.size());
         if (haveAddon)
-            map->_LoadXMLFromBuffer(text.data(), textLength, addon.data(), strnlen(addon.data(), addon.size()));
+            map->_LoadXMLFromBuffer(text.data(), textLength, addon.data(),
+                                    strnlen(addon.data(), addon.size()));
         else
             map->_LoadXMLFromBuffer(text.data(), textLength);
     } catch (const std::exception&) {

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace qorcam::description {
@@ -20,7 +20,9 @@ struct MemoryStream {
     uint64_t position;
 };
 
-voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int) { return opaque; }
+voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int) {
+    return opaque;
+}
 
 uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buffer, uLong size) {
     auto* m = static_cast<MemoryStream*>(stream);
@@ -31,22 +33,34 @@ uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buffer, uLong size) {
     return n;
 }
 
-uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) {
+    return 0;
+}
 
-ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) { return static_cast<MemoryStream*>(stream)->position; }
+ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) {
+    return static_cast<MemoryStream*>(stream)->position;
+}
 
 long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* m = static_cast<MemoryStream*>(stream);
-    uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET ? 0 : origin == ZLIB_FILEFUNC_SEEK_CUR ? m->position : m->size;
+    uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
+                    : origin == ZLIB_FILEFUNC_SEEK_CUR ? m->position
+                                                       : m->size;
     if (offset > m->size || base > m->size - offset) return -1;
     m->position = base + offset;
     return 0;
 }
 
-int ZCALLBACK MemClose(voidpf, voidpf) { return 0; }
-int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
+int ZCALLBACK MemClose(voidpf, voidpf) {
+    return 0;
+}
+int ZCALLBACK MemError(voidpf, voidpf) {
+    return 0;
+}
 
-uint64_t UnixToFileTime(int64_t seconds) { return static_cast<uint64_t>(seconds + 11644473600LL) * 10000000ULL; }
+uint64_t UnixToFileTime(int64_t seconds) {
+    return static_cast<uint64_t>(seconds + 11644473600LL) * 10000000ULL;
+}
 
 uint64_t DosToFileTime(uLong dos) {
     std::tm t{};
@@ -87,7 +101,9 @@ void ParseExtraTimes(const uint8_t* extra, size_t length, ZipEntryInfo& info) {
     }
 }
 
-int32_t ClampSize(ZPOS64_T size) { return size > 0x7FFFFFFF ? -1 : static_cast<int32_t>(size); }
+int32_t ClampSize(ZPOS64_T size) {
+    return size > 0x7FFFFFFF ? -1 : static_cast<int32_t>(size);
+}
 
 } // namespace
 
@@ -106,9 +122,12 @@ struct ZipReader {
 void SanitiseEntryName(char* name) {
     std::string s = name;
     for (;;) {
-        if (s.size() >= 2 && s[1] == ':') s.erase(0, 2);
-        else if (!s.empty() && (s[0] == '/' || s[0] == '\\')) s.erase(0, 1);
-        else break;
+        if (s.size() >= 2 && s[1] == ':')
+            s.erase(0, 2);
+        else if (!s.empty() && (s[0] == '/' || s[0] == '\\'))
+            s.erase(0, 1);
+        else
+            break;
     }
     for (;;) {
         size_t cut = std::string::npos;
@@ -128,7 +147,8 @@ uint32_t OpenArchive(ZipReader** handle, const void* source, uint32_t length, ui
     *handle = nullptr;
     auto reader = std::make_unique<ZipReader>();
     if (kind == ZIP_SOURCE_MEMORY) {
-        reader->memory = std::make_unique<MemoryStream>(MemoryStream{static_cast<const uint8_t*>(source), length, 0});
+        reader->memory =
+            std::make_unique<MemoryStream>(MemoryStream{static_cast<const uint8_t*>(source), length, 0});
         zlib_filefunc64_def io{};
         io.zopen64_file = MemOpen;
         io.zread_file = MemRead;

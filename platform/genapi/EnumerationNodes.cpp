@@ -45,8 +45,8 @@ bool EnumerationNode::ConfigureElement(const pugi::xml_node& child) {
         if (entryName.empty()) Fail("<EnumEntry> without a Name attribute");
         // Entry names repeat across enumerations ("Off", "On"), so the node
         // name carries the enumeration's name.
-        auto* entry =
-            dynamic_cast<EnumEntryNode*>(core_.CreateFromElement(child, 1, "EnumEntry_" + name_ + "_" + entryName));
+        auto* entry = dynamic_cast<EnumEntryNode*>(
+            core_.CreateFromElement(child, 1, "EnumEntry_" + name_ + "_" + entryName));
         if (!entry) Fail("entry '" + entryName + "' could not be made");
         if (entry->GetSymbolic().empty()) entry->SetSymbolic(entryName);
         entries_.push_back(entry);
@@ -69,7 +69,9 @@ void EnumerationNode::ValueDependencies(std::vector<NodeBase*>& out) const {
     if (value_.node) out.push_back(value_.node);
 }
 
-EAccessMode EnumerationNode::BaseAccessMode() { return value_.node ? value_.node->GetAccessMode() : RW; }
+EAccessMode EnumerationNode::BaseAccessMode() {
+    return value_.node ? value_.node->GetAccessMode() : RW;
+}
 
 NodeList_t EnumerationNode::GetEntries() {
     auto lock = Lock();
@@ -108,13 +110,16 @@ void EnumerationNode::SetIntValue(int64_t value, bool) {
     for (EnumEntryNode* e : entries_)
         if (e->GetValue() == value) entry = e;
     if (!entry)
-        throw OutOfRangeException("node '" + name_ + "': " + std::to_string(value) + " is not the value of an entry");
+        throw OutOfRangeException("node '" + name_ + "': " + std::to_string(value) +
+                                  " is not the value of an entry");
     EAccessMode mode = entry->GetAccessMode();
     if (!IsAvailable(mode))
-        throw AccessException("node '" + name_ + "': entry '" + entry->GetSymbolic() + "' is not available (" +
-                              AccessModeName(mode) + ")");
-    if (value_.node) WriteInt(value_.node, value);
-    else value_.constant = value;
+        throw AccessException("node '" + name_ + "': entry '" + entry->GetSymbolic() +
+                              "' is not available (" + AccessModeName(mode) + ")");
+    if (value_.node)
+        WriteInt(value_.node, value);
+    else
+        value_.constant = value;
     NotifyWritten();
 }
 
@@ -123,7 +128,8 @@ std::string EnumerationNode::ToString(bool verify, bool ignoreCache) {
     int64_t value = GetIntValue(verify, ignoreCache);
     IEnumEntry* entry = GetEntry(value);
     if (!entry)
-        throw RuntimeException("node '" + name_ + "': the value " + std::to_string(value) + " matches no entry");
+        throw RuntimeException("node '" + name_ + "': the value " + std::to_string(value) +
+                               " matches no entry");
     return entry->GetSymbolic();
 }
 

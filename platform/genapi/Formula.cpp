@@ -74,7 +74,9 @@ int64_t TruncToInt64(double v) {
     return static_cast<int64_t>(r);
 }
 
-int64_t FormulaValue::AsInt() const { return isInt ? i : RoundToInt64(d); }
+int64_t FormulaValue::AsInt() const {
+    return isInt ? i : RoundToInt64(d);
+}
 
 namespace {
 
@@ -90,9 +92,15 @@ bool EqualsNoCase(const std::string& a, const char* b) {
     return n == a.size();
 }
 
-int64_t WrapAdd(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
-int64_t WrapSub(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
-int64_t WrapMul(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b)); }
+int64_t WrapAdd(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+int64_t WrapSub(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+int64_t WrapMul(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
+}
 
 } // namespace
 
@@ -114,11 +122,13 @@ private:
     int depth_ = 0;
 
     [[noreturn]] void Fail(const std::string& what) {
-        throw LogicalErrorException("formula \"" + s_ + "\": " + what + " at position " + std::to_string(pos_));
+        throw LogicalErrorException("formula \"" + s_ + "\": " + what + " at position " +
+                                    std::to_string(pos_));
     }
 
     void Skip() {
-        while (pos_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+        while (pos_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[pos_])))
+            ++pos_;
     }
 
     bool Accept(const char* token) {
@@ -175,70 +185,93 @@ private:
 
     int32_t LogOr() {
         int32_t l = LogAnd();
-        while (Accept("||")) l = Make(Op::LogOr, l, LogAnd());
+        while (Accept("||"))
+            l = Make(Op::LogOr, l, LogAnd());
         return l;
     }
     int32_t LogAnd() {
         int32_t l = BitOr();
-        while (Accept("&&")) l = Make(Op::LogAnd, l, BitOr());
+        while (Accept("&&"))
+            l = Make(Op::LogAnd, l, BitOr());
         return l;
     }
     int32_t BitOr() {
         int32_t l = BitXor();
-        while (AcceptSingle('|', "|")) l = Make(Op::BitOr, l, BitXor());
+        while (AcceptSingle('|', "|"))
+            l = Make(Op::BitOr, l, BitXor());
         return l;
     }
     int32_t BitXor() {
         int32_t l = BitAnd();
-        while (AcceptSingle('^', "")) l = Make(Op::BitXor, l, BitAnd());
+        while (AcceptSingle('^', ""))
+            l = Make(Op::BitXor, l, BitAnd());
         return l;
     }
     int32_t BitAnd() {
         int32_t l = Equality();
-        while (AcceptSingle('&', "&")) l = Make(Op::BitAnd, l, Equality());
+        while (AcceptSingle('&', "&"))
+            l = Make(Op::BitAnd, l, Equality());
         return l;
     }
     int32_t Equality() {
         int32_t l = Relational();
         for (;;) {
-            if (Accept("<>") || Accept("!=")) l = Make(Op::Ne, l, Relational());
-            else if (Accept("==") || AcceptSingle('=', "")) l = Make(Op::Eq, l, Relational());
-            else return l;
+            if (Accept("<>") || Accept("!="))
+                l = Make(Op::Ne, l, Relational());
+            else if (Accept("==") || AcceptSingle('=', ""))
+                l = Make(Op::Eq, l, Relational());
+            else
+                return l;
         }
     }
     int32_t Relational() {
         int32_t l = Shift();
         for (;;) {
-            if (Accept("<=")) l = Make(Op::Le, l, Shift());
-            else if (Accept(">=")) l = Make(Op::Ge, l, Shift());
-            else if (AcceptSingle('<', "<>=")) l = Make(Op::Lt, l, Shift());
-            else if (AcceptSingle('>', ">=")) l = Make(Op::Gt, l, Shift());
-            else return l;
+            if (Accept("<="))
+                l = Make(Op::Le, l, Shift());
+            else if (Accept(">="))
+                l = Make(Op::Ge, l, Shift());
+            else if (AcceptSingle('<', "<>="))
+                l = Make(Op::Lt, l, Shift());
+            else if (AcceptSingle('>', ">="))
+                l = Make(Op::Gt, l, Shift());
+            else
+                return l;
         }
     }
     int32_t Shift() {
         int32_t l = Additive();
         for (;;) {
-            if (Accept("<<")) l = Make(Op::Shl, l, Additive());
-            else if (Accept(">>")) l = Make(Op::Shr, l, Additive());
-            else return l;
+            if (Accept("<<"))
+                l = Make(Op::Shl, l, Additive());
+            else if (Accept(">>"))
+                l = Make(Op::Shr, l, Additive());
+            else
+                return l;
         }
     }
     int32_t Additive() {
         int32_t l = Multiplicative();
         for (;;) {
-            if (AcceptSingle('+', "")) l = Make(Op::Add, l, Multiplicative());
-            else if (AcceptSingle('-', "")) l = Make(Op::Sub, l, Multiplicative());
-            else return l;
+            if (AcceptSingle('+', ""))
+                l = Make(Op::Add, l, Multiplicative());
+            else if (AcceptSingle('-', ""))
+                l = Make(Op::Sub, l, Multiplicative());
+            else
+                return l;
         }
     }
     int32_t Multiplicative() {
         int32_t l = Power();
         for (;;) {
-            if (AcceptSingle('*', "*")) l = Make(Op::Mul, l, Power());
-            else if (AcceptSingle('/', "")) l = Make(Op::Div, l, Power());
-            else if (AcceptSingle('%', "")) l = Make(Op::Mod, l, Power());
-            else return l;
+            if (AcceptSingle('*', "*"))
+                l = Make(Op::Mul, l, Power());
+            else if (AcceptSingle('/', ""))
+                l = Make(Op::Div, l, Power());
+            else if (AcceptSingle('%', ""))
+                l = Make(Op::Mod, l, Power());
+            else
+                return l;
         }
     }
     int32_t Power() {
@@ -281,26 +314,30 @@ private:
             while (pos_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[pos_]))) {
                 if (++digits > 16) Fail("hexadecimal number longer than 64 bits");
                 char h = s_[pos_++];
-                v = v * 16 + static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(h)) ? h - '0'
-                                                                                          : std::toupper(h) - 'A' + 10);
+                v = v * 16 + static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(h))
+                                                       ? h - '0'
+                                                       : std::toupper(h) - 'A' + 10);
             }
             if (digits == 0) Fail("hexadecimal digits expected");
             f_.nodes_[n].literal = FormulaValue::Int(static_cast<int64_t>(v));
             return n;
         }
         bool isFloat = false;
-        while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+        while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_])))
+            ++pos_;
         if (pos_ < s_.size() && s_[pos_] == '.') {
             isFloat = true;
             ++pos_;
-            while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+            while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_])))
+                ++pos_;
         }
         if (pos_ < s_.size() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
             size_t save = pos_++;
             if (pos_ < s_.size() && (s_[pos_] == '+' || s_[pos_] == '-')) ++pos_;
             if (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_]))) {
                 isFloat = true;
-                while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+                while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_])))
+                    ++pos_;
             } else {
                 pos_ = save;
             }
@@ -330,7 +367,8 @@ private:
         if (pos_ < s_.size() && s_[pos_] == '(') return Function(name);
         int32_t n = Make(Op::Name);
         uint32_t index = 0;
-        while (index < f_.names_.size() && f_.names_[index] != name) ++index;
+        while (index < f_.names_.size() && f_.names_[index] != name)
+            ++index;
         if (index == f_.names_.size()) f_.names_.push_back(name);
         f_.nodes_[n].name = index;
         return n;
@@ -340,11 +378,12 @@ private:
         static const struct {
             const char* name;
             Op op;
-        } table[] = {{"SGN", Op::FnSgn},     {"NEG", Op::FnNeg},     {"ABS", Op::FnAbs},     {"SQRT", Op::FnSqrt},
-                     {"EXP", Op::FnExp},     {"LN", Op::FnLn},       {"LG", Op::FnLg},       {"SIN", Op::FnSin},
-                     {"COS", Op::FnCos},     {"TAN", Op::FnTan},     {"ASIN", Op::FnAsin},   {"ACOS", Op::FnAcos},
-                     {"ATAN", Op::FnAtan},   {"TRUNC", Op::FnTrunc}, {"FLOOR", Op::FnFloor}, {"CEIL", Op::FnCeil},
-                     {"ROUND", Op::FnRound}};
+        } table[] = {{"SGN", Op::FnSgn},   {"NEG", Op::FnNeg},     {"ABS", Op::FnAbs},
+                     {"SQRT", Op::FnSqrt}, {"EXP", Op::FnExp},     {"LN", Op::FnLn},
+                     {"LG", Op::FnLg},     {"SIN", Op::FnSin},     {"COS", Op::FnCos},
+                     {"TAN", Op::FnTan},   {"ASIN", Op::FnAsin},   {"ACOS", Op::FnAcos},
+                     {"ATAN", Op::FnAtan}, {"TRUNC", Op::FnTrunc}, {"FLOOR", Op::FnFloor},
+                     {"CEIL", Op::FnCeil}, {"ROUND", Op::FnRound}};
         for (const auto& fn : table) {
             if (!EqualsNoCase(name, fn.name)) continue;
             Nest nest(*this);
@@ -372,31 +411,43 @@ FormulaValue Formula::Evaluate(const Lookup& lookup, bool integerMode) const {
 FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
     const AstNode& n = nodes_[static_cast<size_t>(index)];
     auto arg = [&](int32_t i) { return Eval(i, lookup, im); };
-    auto num = [&](FormulaValue v) { return (im || !v.isInt) ? v : FormulaValue::Float(static_cast<double>(v.i)); };
+    auto num = [&](FormulaValue v) {
+        return (im || !v.isInt) ? v : FormulaValue::Float(static_cast<double>(v.i));
+    };
     auto truth = [](const FormulaValue& v) { return v.isInt ? v.i != 0 : v.d != 0.0; };
     auto boolean = [](bool b) { return FormulaValue::Int(b ? 1 : 0); };
     auto unaryFloat = [&](double (*fn)(double)) { return FormulaValue::Float(fn(arg(n.a).AsDouble())); };
     auto integral = [&](double v) {
         // Rounding functions stay integers in integer mode when they fit.
-        if (im && std::isfinite(v) && std::fabs(v) < 9.2e18) return FormulaValue::Int(static_cast<int64_t>(v));
+        if (im && std::isfinite(v) && std::fabs(v) < 9.2e18)
+            return FormulaValue::Int(static_cast<int64_t>(v));
         return FormulaValue::Float(v);
     };
 
     switch (n.op) {
-    case Op::Literal: return num(n.literal);
-    case Op::Name: return num(lookup(n.name));
+    case Op::Literal:
+        return num(n.literal);
+    case Op::Name:
+        return num(lookup(n.name));
     case Op::Neg:
     case Op::FnNeg: {
         FormulaValue v = arg(n.a);
         return v.isInt ? FormulaValue::Int(WrapSub(0, v.i)) : FormulaValue::Float(-v.d);
     }
-    case Op::Plus: return arg(n.a);
-    case Op::BitNot: return FormulaValue::Int(~arg(n.a).AsInt());
-    case Op::LogNot: return boolean(!truth(arg(n.a)));
-    case Op::LogAnd: return boolean(truth(arg(n.a)) && truth(arg(n.b)));
-    case Op::LogOr: return boolean(truth(arg(n.a)) || truth(arg(n.b)));
-    case Op::Ternary: return truth(arg(n.a)) ? arg(n.b) : arg(n.c);
-    default: break;
+    case Op::Plus:
+        return arg(n.a);
+    case Op::BitNot:
+        return FormulaValue::Int(~arg(n.a).AsInt());
+    case Op::LogNot:
+        return boolean(!truth(arg(n.a)));
+    case Op::LogAnd:
+        return boolean(truth(arg(n.a)) && truth(arg(n.b)));
+    case Op::LogOr:
+        return boolean(truth(arg(n.a)) || truth(arg(n.b)));
+    case Op::Ternary:
+        return truth(arg(n.a)) ? arg(n.b) : arg(n.c);
+    default:
+        break;
     }
 
     if (n.op >= Op::FnSgn) {
@@ -407,18 +458,29 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
         }
         case Op::FnAbs: {
             FormulaValue v = arg(n.a);
-            return v.isInt ? FormulaValue::Int(v.i < 0 ? WrapSub(0, v.i) : v.i) : FormulaValue::Float(std::fabs(v.d));
+            return v.isInt ? FormulaValue::Int(v.i < 0 ? WrapSub(0, v.i) : v.i)
+                           : FormulaValue::Float(std::fabs(v.d));
         }
-        case Op::FnSqrt: return unaryFloat(std::sqrt);
-        case Op::FnExp: return unaryFloat(std::exp);
-        case Op::FnLn: return unaryFloat(std::log);
-        case Op::FnLg: return unaryFloat(std::log10);
-        case Op::FnSin: return unaryFloat(std::sin);
-        case Op::FnCos: return unaryFloat(std::cos);
-        case Op::FnTan: return unaryFloat(std::tan);
-        case Op::FnAsin: return unaryFloat(std::asin);
-        case Op::FnAcos: return unaryFloat(std::acos);
-        case Op::FnAtan: return unaryFloat(std::atan);
+        case Op::FnSqrt:
+            return unaryFloat(std::sqrt);
+        case Op::FnExp:
+            return unaryFloat(std::exp);
+        case Op::FnLn:
+            return unaryFloat(std::log);
+        case Op::FnLg:
+            return unaryFloat(std::log10);
+        case Op::FnSin:
+            return unaryFloat(std::sin);
+        case Op::FnCos:
+            return unaryFloat(std::cos);
+        case Op::FnTan:
+            return unaryFloat(std::tan);
+        case Op::FnAsin:
+            return unaryFloat(std::asin);
+        case Op::FnAcos:
+            return unaryFloat(std::acos);
+        case Op::FnAtan:
+            return unaryFloat(std::atan);
         case Op::FnTrunc: {
             FormulaValue v = arg(n.a);
             return v.isInt ? v : integral(std::trunc(v.d));
@@ -440,7 +502,8 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
             double scale = std::pow(10.0, static_cast<double>(digits));
             return FormulaValue::Float(std::round(v.AsDouble() * scale) / scale);
         }
-        default: break;
+        default:
+            break;
         }
     }
 
@@ -448,9 +511,12 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
     FormulaValue r = arg(n.b);
     bool ints = l.isInt && r.isInt;
     switch (n.op) {
-    case Op::Add: return ints ? FormulaValue::Int(WrapAdd(l.i, r.i)) : FormulaValue::Float(l.AsDouble() + r.AsDouble());
-    case Op::Sub: return ints ? FormulaValue::Int(WrapSub(l.i, r.i)) : FormulaValue::Float(l.AsDouble() - r.AsDouble());
-    case Op::Mul: return ints ? FormulaValue::Int(WrapMul(l.i, r.i)) : FormulaValue::Float(l.AsDouble() * r.AsDouble());
+    case Op::Add:
+        return ints ? FormulaValue::Int(WrapAdd(l.i, r.i)) : FormulaValue::Float(l.AsDouble() + r.AsDouble());
+    case Op::Sub:
+        return ints ? FormulaValue::Int(WrapSub(l.i, r.i)) : FormulaValue::Float(l.AsDouble() - r.AsDouble());
+    case Op::Mul:
+        return ints ? FormulaValue::Int(WrapMul(l.i, r.i)) : FormulaValue::Float(l.AsDouble() * r.AsDouble());
     case Op::Div:
         if (!ints) return FormulaValue::Float(l.AsDouble() / r.AsDouble());
         if (r.i == 0) throw RuntimeException("formula \"" + text_ + "\": division by zero");
@@ -471,9 +537,12 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
             return FormulaValue::Int(static_cast<int64_t>(result));
         }
         return FormulaValue::Float(std::pow(l.AsDouble(), r.AsDouble()));
-    case Op::BitAnd: return FormulaValue::Int(l.AsInt() & r.AsInt());
-    case Op::BitOr: return FormulaValue::Int(l.AsInt() | r.AsInt());
-    case Op::BitXor: return FormulaValue::Int(l.AsInt() ^ r.AsInt());
+    case Op::BitAnd:
+        return FormulaValue::Int(l.AsInt() & r.AsInt());
+    case Op::BitOr:
+        return FormulaValue::Int(l.AsInt() | r.AsInt());
+    case Op::BitXor:
+        return FormulaValue::Int(l.AsInt() ^ r.AsInt());
     case Op::Shl: {
         int64_t s = r.AsInt();
         if (s < 0 || s > 63) return FormulaValue::Int(0);
@@ -486,13 +555,20 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
         if (s > 63) return FormulaValue::Int(v < 0 ? -1 : 0);
         return FormulaValue::Int(v >> s);
     }
-    case Op::Eq: return boolean(ints ? l.i == r.i : l.AsDouble() == r.AsDouble());
-    case Op::Ne: return boolean(ints ? l.i != r.i : l.AsDouble() != r.AsDouble());
-    case Op::Lt: return boolean(ints ? l.i < r.i : l.AsDouble() < r.AsDouble());
-    case Op::Gt: return boolean(ints ? l.i > r.i : l.AsDouble() > r.AsDouble());
-    case Op::Le: return boolean(ints ? l.i <= r.i : l.AsDouble() <= r.AsDouble());
-    case Op::Ge: return boolean(ints ? l.i >= r.i : l.AsDouble() >= r.AsDouble());
-    default: break;
+    case Op::Eq:
+        return boolean(ints ? l.i == r.i : l.AsDouble() == r.AsDouble());
+    case Op::Ne:
+        return boolean(ints ? l.i != r.i : l.AsDouble() != r.AsDouble());
+    case Op::Lt:
+        return boolean(ints ? l.i < r.i : l.AsDouble() < r.AsDouble());
+    case Op::Gt:
+        return boolean(ints ? l.i > r.i : l.AsDouble() > r.AsDouble());
+    case Op::Le:
+        return boolean(ints ? l.i <= r.i : l.AsDouble() <= r.AsDouble());
+    case Op::Ge:
+        return boolean(ints ? l.i >= r.i : l.AsDouble() >= r.AsDouble());
+    default:
+        break;
     }
     throw LogicalErrorException("formula \"" + text_ + "\": internal operator error");
 }

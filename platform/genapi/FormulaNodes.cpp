@@ -47,11 +47,13 @@ bool FormulaNodeBase::ConfigureFormulaElement(const pugi::xml_node& child) {
 
 void FormulaNodeBase::Resolve(const Resolver& r) {
     NodeBase::Resolve(r);
-    for (auto& v : variables_) v.node = r.Find(*this, v.target, "pVariable");
+    for (auto& v : variables_)
+        v.node = r.Find(*this, v.target, "pVariable");
 }
 
 void FormulaNodeBase::ValueDependencies(std::vector<NodeBase*>& out) const {
-    for (const auto& v : variables_) out.push_back(v.node);
+    for (const auto& v : variables_)
+        out.push_back(v.node);
 }
 
 void FormulaNodeBase::Compile(Compiled& c, const char* builtin) {
@@ -71,7 +73,8 @@ void FormulaNodeBase::Compile(Compiled& c, const char* builtin) {
             if (!found && builtin && name == builtin) slot = {Slot::Builtin, 0}, found = true;
             if (!found && name == "PI") slot = {Slot::Pi, 0}, found = true;
             if (!found && name == "E") slot = {Slot::E, 0}, found = true;
-            if (!found) throw LogicalErrorException("formula \"" + c.text + "\": unknown name '" + name + "'");
+            if (!found)
+                throw LogicalErrorException("formula \"" + c.text + "\": unknown name '" + name + "'");
             c.slots.push_back(slot);
         }
     } catch (const GenericException& e) {
@@ -80,23 +83,31 @@ void FormulaNodeBase::Compile(Compiled& c, const char* builtin) {
 }
 
 FormulaValue FormulaNodeBase::ValueOfNode(NodeBase* node, bool ignoreCache) {
-    if (node->GetPrincipalInterfaceType() == intfIFloat) return FormulaValue::Float(FloatOf(node, ignoreCache));
+    if (node->GetPrincipalInterfaceType() == intfIFloat)
+        return FormulaValue::Float(FloatOf(node, ignoreCache));
     return FormulaValue::Int(IntOf(node, ignoreCache));
 }
 
-FormulaValue FormulaNodeBase::Run(const Compiled& c, FormulaValue builtinValue, bool integerMode, bool ignoreCache) {
+FormulaValue FormulaNodeBase::Run(const Compiled& c, FormulaValue builtinValue, bool integerMode,
+                                  bool ignoreCache) {
     if (!c.present) Fail("has no formula");
     if (!c.error.empty()) throw LogicalErrorException(c.error);
     NodeMapCore::Depth depth(core_, *this);
     auto lookup = [&](size_t index) -> FormulaValue {
         const Slot& slot = c.slots[index];
         switch (slot.kind) {
-        case Slot::Variable: return ValueOfNode(variables_[slot.index].node, ignoreCache);
-        case Slot::Constant: return constants_[slot.index].second;
-        case Slot::Expression: return Run(expressions_[slot.index], builtinValue, integerMode, ignoreCache);
-        case Slot::Builtin: return builtinValue;
-        case Slot::Pi: return FormulaValue::Float(3.14159265358979323846);
-        case Slot::E: return FormulaValue::Float(2.71828182845904523536);
+        case Slot::Variable:
+            return ValueOfNode(variables_[slot.index].node, ignoreCache);
+        case Slot::Constant:
+            return constants_[slot.index].second;
+        case Slot::Expression:
+            return Run(expressions_[slot.index], builtinValue, integerMode, ignoreCache);
+        case Slot::Builtin:
+            return builtinValue;
+        case Slot::Pi:
+            return FormulaValue::Float(3.14159265358979323846);
+        case Slot::E:
+            return FormulaValue::Float(2.71828182845904523536);
         }
         return FormulaValue::Int(0);
     };
@@ -117,7 +128,8 @@ bool SwissKnifeCore::ConfigureElement(const pugi::xml_node& child) {
 
 void SwissKnifeCore::Validate() {
     if (!formula_.present) Fail(Kind() + " has no <Formula>");
-    for (auto& e : expressions_) Compile(e, nullptr);
+    for (auto& e : expressions_)
+        Compile(e, nullptr);
     Compile(formula_, nullptr);
 }
 
@@ -138,14 +150,20 @@ void IntSwissKnifeNode::SetValue(int64_t, bool) {
     CheckWritable();
 }
 
-int64_t IntSwissKnifeNode::GetMin() { return std::numeric_limits<int64_t>::min(); }
-int64_t IntSwissKnifeNode::GetMax() { return std::numeric_limits<int64_t>::max(); }
+int64_t IntSwissKnifeNode::GetMin() {
+    return std::numeric_limits<int64_t>::min();
+}
+int64_t IntSwissKnifeNode::GetMax() {
+    return std::numeric_limits<int64_t>::max();
+}
 
 std::string IntSwissKnifeNode::ToString(bool verify, bool ignoreCache) {
     return std::to_string(GetValue(verify, ignoreCache));
 }
 
-void IntSwissKnifeNode::FromString(const std::string&, bool) { SetValue(0); }
+void IntSwissKnifeNode::FromString(const std::string&, bool) {
+    SetValue(0);
+}
 
 // ---- SwissKnife ----
 
@@ -159,15 +177,23 @@ void SwissKnifeNode::SetValue(double, bool) {
     CheckWritable();
 }
 
-double SwissKnifeNode::GetMin() { return -std::numeric_limits<double>::max(); }
-double SwissKnifeNode::GetMax() { return std::numeric_limits<double>::max(); }
-double SwissKnifeNode::GetInc() { throw LogicalErrorException("node '" + name_ + "' has no increment"); }
+double SwissKnifeNode::GetMin() {
+    return -std::numeric_limits<double>::max();
+}
+double SwissKnifeNode::GetMax() {
+    return std::numeric_limits<double>::max();
+}
+double SwissKnifeNode::GetInc() {
+    throw LogicalErrorException("node '" + name_ + "' has no increment");
+}
 
 std::string SwissKnifeNode::ToString(bool verify, bool ignoreCache) {
     return FormatDouble(GetValue(verify, ignoreCache));
 }
 
-void SwissKnifeNode::FromString(const std::string&, bool) { SetValue(0.0); }
+void SwissKnifeNode::FromString(const std::string&, bool) {
+    SetValue(0.0);
+}
 
 // ---- Converter core ----
 
@@ -203,12 +229,15 @@ void ConverterCore::ValueDependencies(std::vector<NodeBase*>& out) const {
 
 void ConverterCore::Validate() {
     if (!to_.present || !from_.present) Fail(Kind() + " needs both <FormulaTo> and <FormulaFrom>");
-    for (auto& e : expressions_) Compile(e, nullptr);
+    for (auto& e : expressions_)
+        Compile(e, nullptr);
     Compile(to_, "FROM");
     Compile(from_, "TO");
 }
 
-EAccessMode ConverterCore::BaseAccessMode() { return pValue_->GetAccessMode(); }
+EAccessMode ConverterCore::BaseAccessMode() {
+    return pValue_->GetAccessMode();
+}
 
 FormulaValue ConverterCore::ReadConverted(bool integerMode, bool ignoreCache) {
     FormulaValue to = ValueOfNode(pValue_, ignoreCache);
@@ -217,8 +246,10 @@ FormulaValue ConverterCore::ReadConverted(bool integerMode, bool ignoreCache) {
 
 void ConverterCore::WriteConverted(FormulaValue value, bool integerMode) {
     FormulaValue raw = Run(to_, value, integerMode, false);
-    if (pValue_->GetPrincipalInterfaceType() == intfIFloat) WriteFloat(pValue_, raw.AsDouble());
-    else WriteInt(pValue_, raw.AsInt());
+    if (pValue_->GetPrincipalInterfaceType() == intfIFloat)
+        WriteFloat(pValue_, raw.AsDouble());
+    else
+        WriteInt(pValue_, raw.AsInt());
 }
 
 void ConverterCore::ConvertedRange(bool integerMode, double& low, double& high) {
@@ -271,13 +302,18 @@ double ConverterNode::GetMax() {
     return high;
 }
 
-double ConverterNode::GetInc() { throw LogicalErrorException("node '" + name_ + "' has no increment"); }
+double ConverterNode::GetInc() {
+    throw LogicalErrorException("node '" + name_ + "' has no increment");
+}
 
-std::string ConverterNode::ToString(bool verify, bool ignoreCache) { return FormatDouble(GetValue(verify, ignoreCache)); }
+std::string ConverterNode::ToString(bool verify, bool ignoreCache) {
+    return FormatDouble(GetValue(verify, ignoreCache));
+}
 
 void ConverterNode::FromString(const std::string& value, bool verify) {
     double v = 0;
-    if (!ParseDoubleText(value, v)) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
+    if (!ParseDoubleText(value, v))
+        throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
     SetValue(v, verify);
 }
 
@@ -294,8 +330,8 @@ void IntConverterNode::SetValue(int64_t value, bool) {
     CheckWritable();
     int64_t low = GetMin(), high = GetMax();
     if (value < low || value > high)
-        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) + " must be between " +
-                                  std::to_string(low) + " and " + std::to_string(high));
+        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) +
+                                  " must be between " + std::to_string(low) + " and " + std::to_string(high));
     WriteConverted(FormulaValue::Int(value), true);
     NotifyWritten();
 }

@@ -23,7 +23,8 @@ public:
     CallbackPort(QGA_READ_FN read, QGA_WRITE_FN write, void* context, bool readOnly)
         : read_(read), write_(write), context_(context), readOnly_(readOnly) {}
     void Read(void* buffer, int64_t address, int64_t length) override {
-        if (!read_ || read_(context_, static_cast<uint64_t>(address), buffer, static_cast<uint64_t>(length)) != 0)
+        if (!read_ ||
+            read_(context_, static_cast<uint64_t>(address), buffer, static_cast<uint64_t>(length)) != 0)
             throw std::runtime_error("the port refused the read");
     }
     void Write(const void* buffer, int64_t address, int64_t length) override {
@@ -114,7 +115,9 @@ int CopyText(const std::string& text, char* buffer, size_t* size) {
     size_t capacity = *size;
     *size = text.size() + 1;
     if (capacity > 0 && !buffer) return Fail(QGA_ERR_ARGUMENT, "null buffer");
-    if (capacity == 0) return text.empty() ? Fail(QGA_ERR_BUFFER_SHORT, "buffer too short") : Fail(QGA_ERR_BUFFER_SHORT, "buffer too short");
+    if (capacity == 0)
+        return text.empty() ? Fail(QGA_ERR_BUFFER_SHORT, "buffer too short")
+                            : Fail(QGA_ERR_BUFFER_SHORT, "buffer too short");
     size_t n = std::min(capacity - 1, text.size());
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
@@ -145,8 +148,10 @@ int QgaOpenXml(const char* xml, const char* addon, QGA_NODEMAP* map) {
         *map = nullptr;
         auto entry = std::make_unique<OpenedMap>();
         entry->map = std::make_unique<CNodeMapRef>("Device");
-        if (addon) entry->map->_LoadXMLFromStringInject(xml, addon);
-        else entry->map->_LoadXMLFromString(xml);
+        if (addon)
+            entry->map->_LoadXMLFromStringInject(xml, addon);
+        else
+            entry->map->_LoadXMLFromString(xml);
         CNodeMapRef* key = entry->map.get();
         std::lock_guard lock(openedLock);
         opened.emplace(key, std::move(entry));
@@ -196,7 +201,9 @@ int QgaConnect(QGA_NODEMAP map, const char* portName, QGA_READ_FN read, QGA_WRIT
     });
 }
 
-int QgaPoll(QGA_NODEMAP map, int64_t elapsedMs) { return Run([&] { MapOf(map)->_Poll(elapsedMs); }); }
+int QgaPoll(QGA_NODEMAP map, int64_t elapsedMs) {
+    return Run([&] { MapOf(map)->_Poll(elapsedMs); });
+}
 
 int QgaGetNode(QGA_NODEMAP map, const char* name, QGA_NODE* node) {
     return Run([&] {
@@ -229,17 +236,32 @@ int QgaGetText(QGA_NODE node, int which, char* buffer, size_t* size) {
     int code = Run([&] {
         INode* n = NodeOf(node);
         switch (which) {
-        case QGA_TEXT_NAME: text = n->GetName(); break;
-        case QGA_TEXT_DISPLAYNAME: text = n->GetDisplayName(); break;
-        case QGA_TEXT_DESCRIPTION: text = n->GetDescription(); break;
-        case QGA_TEXT_TOOLTIP: text = n->GetToolTip(); break;
-        case QGA_TEXT_NAMESPACE: text = n->GetNameSpace(); break;
-        case QGA_TEXT_UNIT:
-            if (auto* i = dynamic_cast<IInteger*>(n)) text = i->GetUnit();
-            else if (auto* f = dynamic_cast<IFloat*>(n)) text = f->GetUnit();
+        case QGA_TEXT_NAME:
+            text = n->GetName();
             break;
-        case QGA_TEXT_SYMBOLIC: text = As<IEnumEntry>(node, "an enumeration entry")->GetSymbolic(); break;
-        default: throw Error{QGA_ERR_ARGUMENT, "unknown text kind"};
+        case QGA_TEXT_DISPLAYNAME:
+            text = n->GetDisplayName();
+            break;
+        case QGA_TEXT_DESCRIPTION:
+            text = n->GetDescription();
+            break;
+        case QGA_TEXT_TOOLTIP:
+            text = n->GetToolTip();
+            break;
+        case QGA_TEXT_NAMESPACE:
+            text = n->GetNameSpace();
+            break;
+        case QGA_TEXT_UNIT:
+            if (auto* i = dynamic_cast<IInteger*>(n))
+                text = i->GetUnit();
+            else if (auto* f = dynamic_cast<IFloat*>(n))
+                text = f->GetUnit();
+            break;
+        case QGA_TEXT_SYMBOLIC:
+            text = As<IEnumEntry>(node, "an enumeration entry")->GetSymbolic();
+            break;
+        default:
+            throw Error{QGA_ERR_ARGUMENT, "unknown text kind"};
         }
     });
     return code != QGA_OK ? code : CopyText(text, buffer, size);
@@ -269,8 +291,10 @@ int QgaGetVisibility(QGA_NODE node, int32_t* visibility) {
 int QgaGetRepresentation(QGA_NODE node, int32_t* representation) {
     return Run([&] {
         Need(representation, "result pointer");
-        if (auto* i = dynamic_cast<IInteger*>(NodeOf(node))) *representation = i->GetRepresentation();
-        else *representation = As<IFloat>(node, "a number")->GetRepresentation();
+        if (auto* i = dynamic_cast<IInteger*>(NodeOf(node)))
+            *representation = i->GetRepresentation();
+        else
+            *representation = As<IFloat>(node, "a number")->GetRepresentation();
     });
 }
 
@@ -299,24 +323,31 @@ int QgaGetInt(QGA_NODE node, int64_t* value) {
     return Run([&] {
         Need(value, "result pointer");
         INode* n = NodeOf(node);
-        if (auto* i = dynamic_cast<IInteger*>(n)) *value = i->GetValue();
-        else if (auto* e = dynamic_cast<IEnumeration*>(n)) *value = e->GetIntValue();
+        if (auto* i = dynamic_cast<IInteger*>(n))
+            *value = i->GetValue();
+        else if (auto* e = dynamic_cast<IEnumeration*>(n))
+            *value = e->GetIntValue();
         else if (auto* f = dynamic_cast<IFloat*>(n)) {
             double d = f->GetValue();
             if (!(d > -9.2233720368547758e18 && d < 9.2233720368547758e18))
                 throw Error{QGA_ERR_RANGE, "node '" + n->GetName() + "': the value does not fit 64 bits"};
             *value = static_cast<int64_t>(d);
-        } else throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no integer value"};
+        } else
+            throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no integer value"};
     });
 }
 
 int QgaSetInt(QGA_NODE node, int64_t value) {
     return Run([&] {
         INode* n = NodeOf(node);
-        if (auto* i = dynamic_cast<IInteger*>(n)) i->SetValue(value);
-        else if (auto* e = dynamic_cast<IEnumeration*>(n)) e->SetIntValue(value);
-        else if (auto* f = dynamic_cast<IFloat*>(n)) f->SetValue(static_cast<double>(value));
-        else throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no integer value"};
+        if (auto* i = dynamic_cast<IInteger*>(n))
+            i->SetValue(value);
+        else if (auto* e = dynamic_cast<IEnumeration*>(n))
+            e->SetIntValue(value);
+        else if (auto* f = dynamic_cast<IFloat*>(n))
+            f->SetValue(static_cast<double>(value));
+        else
+            throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no integer value"};
     });
 }
 
@@ -336,7 +367,9 @@ int QgaGetFloat(QGA_NODE node, double* value) {
     });
 }
 
-int QgaSetFloat(QGA_NODE node, double value) { return Run([&] { As<IFloat>(node, "a float")->SetValue(value); }); }
+int QgaSetFloat(QGA_NODE node, double value) {
+    return Run([&] { As<IFloat>(node, "a float")->SetValue(value); });
+}
 
 int QgaGetFloatRange(QGA_NODE node, double* min, double* max, int32_t* hasInc, double* inc) {
     return Run([&] {
@@ -364,9 +397,12 @@ int QgaGetString(QGA_NODE node, char* buffer, size_t* size) {
     std::string text;
     int code = Run([&] {
         INode* n = NodeOf(node);
-        if (auto* s = dynamic_cast<IString*>(n)) text = s->GetValue();
-        else if (auto* e = dynamic_cast<IEnumeration*>(n)) text = e->ToString();
-        else throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no text value"};
+        if (auto* s = dynamic_cast<IString*>(n))
+            text = s->GetValue();
+        else if (auto* e = dynamic_cast<IEnumeration*>(n))
+            text = e->ToString();
+        else
+            throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no text value"};
     });
     return code != QGA_OK ? code : CopyText(text, buffer, size);
 }
@@ -375,9 +411,12 @@ int QgaSetString(QGA_NODE node, const char* value) {
     return Run([&] {
         Need(value, "value");
         INode* n = NodeOf(node);
-        if (auto* s = dynamic_cast<IString*>(n)) s->SetValue(value);
-        else if (auto* e = dynamic_cast<IEnumeration*>(n)) e->FromString(value);
-        else throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no text value"};
+        if (auto* s = dynamic_cast<IString*>(n))
+            s->SetValue(value);
+        else if (auto* e = dynamic_cast<IEnumeration*>(n))
+            e->FromString(value);
+        else
+            throw Error{QGA_ERR_WRONG_KIND, "node '" + n->GetName() + "' has no text value"};
     });
 }
 
@@ -388,7 +427,9 @@ int QgaGetStringMaxLength(QGA_NODE node, int64_t* length) {
     });
 }
 
-int QgaExecute(QGA_NODE node) { return Run([&] { As<ICommand>(node, "a command")->Execute(); }); }
+int QgaExecute(QGA_NODE node) {
+    return Run([&] { As<ICommand>(node, "a command")->Execute(); });
+}
 
 int QgaIsDone(QGA_NODE node, int32_t* done) {
     return Run([&] {

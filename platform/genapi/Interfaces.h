@@ -19,10 +19,18 @@ protected:
     virtual ~IBase() = default;
 };
 
-inline bool IsReadable(IBase* node) { return node && IsReadable(node->GetAccessMode()); }
-inline bool IsWritable(IBase* node) { return node && IsWritable(node->GetAccessMode()); }
-inline bool IsAvailable(IBase* node) { return node && IsAvailable(node->GetAccessMode()); }
-inline bool IsImplemented(IBase* node) { return node && IsImplemented(node->GetAccessMode()); }
+inline bool IsReadable(IBase* node) {
+    return node && IsReadable(node->GetAccessMode());
+}
+inline bool IsWritable(IBase* node) {
+    return node && IsWritable(node->GetAccessMode());
+}
+inline bool IsAvailable(IBase* node) {
+    return node && IsAvailable(node->GetAccessMode());
+}
+inline bool IsImplemented(IBase* node) {
+    return node && IsImplemented(node->GetAccessMode());
+}
 
 /// Device memory as the node map sees it. Implementations may throw any
 /// std::exception; the node map reports it with the node's name attached.

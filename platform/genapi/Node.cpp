@@ -18,8 +18,8 @@ namespace qorcam::genapi {
 NodeBase* Resolver::Find(const NodeBase& from, const std::string& name, const char* element) const {
     NodeBase* node = core_.Find(name);
     if (!node)
-        throw LogicalErrorException("node '" + from.Name() + "': <" + element + "> refers to missing node '" + name +
-                                    "'");
+        throw LogicalErrorException("node '" + from.Name() + "': <" + element + "> refers to missing node '" +
+                                    name + "'");
     return node;
 }
 
@@ -48,7 +48,8 @@ std::string NodeBase::Text(const pugi::xml_node& element) {
 
 bool ParseInt64Text(const std::string& text, int64_t& out) {
     const char* s = text.c_str();
-    while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n') ++s;
+    while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n')
+        ++s;
     bool negative = false;
     if (*s == '-' || *s == '+') negative = *s++ == '-';
     int base = 10;
@@ -60,7 +61,8 @@ bool ParseInt64Text(const std::string& text, int64_t& out) {
     char* end = nullptr;
     errno = 0;
     unsigned long long v = std::strtoull(s, &end, base);
-    while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n') ++end;
+    while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n')
+        ++end;
     if (*end || errno == ERANGE) return false;
     if (negative) {
         if (v > 9223372036854775808ULL) return false;
@@ -73,12 +75,14 @@ bool ParseInt64Text(const std::string& text, int64_t& out) {
 
 bool ParseDoubleText(const std::string& text, double& out) {
     const char* s = text.c_str();
-    while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n') ++s;
+    while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n')
+        ++s;
     if (!*s) return false;
     char* end = nullptr;
     out = std::strtod(s, &end);
     if (end == s) return false;
-    while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n') ++end;
+    while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n')
+        ++end;
     return *end == '\0';
 }
 
@@ -92,7 +96,7 @@ std::string FormatDouble(double value) {
 }
 
 ERepresentation ParseRepresentation(const std::string& text) {
-    static const char* names[] = {"Linear",     "Logarithmic", "Boolean",   "PureNumber",
+    static const char* names[] = {"Linear",    "Logarithmic", "Boolean",   "PureNumber",
                                   "HexNumber", "IPV4Address", "MACAddress"};
     for (int i = 0; i < 7; ++i)
         if (text == names[i]) return static_cast<ERepresentation>(i);
@@ -113,11 +117,14 @@ double NodeBase::ParseFloat(const pugi::xml_node& element) const {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         return static_cast<double>(ParseInt(element));
     double v = 0.0;
-    if (!ParseDoubleText(text, v)) Fail("<" + std::string(element.name()) + "> '" + text + "' is not a number");
+    if (!ParseDoubleText(text, v))
+        Fail("<" + std::string(element.name()) + "> '" + text + "' is not a number");
     return v;
 }
 
-void NodeBase::Fail(const std::string& what) const { throw LogicalErrorException("node '" + name_ + "': " + what); }
+void NodeBase::Fail(const std::string& what) const {
+    throw LogicalErrorException("node '" + name_ + "': " + what);
+}
 
 void NodeBase::Configure(const pugi::xml_node& element) {
     if (pugi::xml_attribute a = element.attribute("Name")) name_ = a.value();
@@ -128,32 +135,47 @@ void NodeBase::Configure(const pugi::xml_node& element) {
 
 void NodeBase::ConfigureChildren(const pugi::xml_node& element, const char* skip) {
     for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling())
-        if (child.type() == pugi::node_element && std::strcmp(child.name(), skip) != 0) ConfigureElement(child);
+        if (child.type() == pugi::node_element && std::strcmp(child.name(), skip) != 0)
+            ConfigureElement(child);
 }
 
 bool NodeBase::ConfigureElement(const pugi::xml_node& child) {
     std::string n = child.name();
-    if (n == "ToolTip") toolTip_ = Text(child);
-    else if (n == "Description") description_ = Text(child);
-    else if (n == "DisplayName") displayName_ = Text(child);
+    if (n == "ToolTip")
+        toolTip_ = Text(child);
+    else if (n == "Description")
+        description_ = Text(child);
+    else if (n == "DisplayName")
+        displayName_ = Text(child);
     else if (n == "Visibility") {
         std::string v = Text(child);
         visibility_ = v == "Expert" ? Expert : v == "Guru" ? Guru : v == "Invisible" ? Invisible : Beginner;
-    } else if (n == "pIsImplemented") isImplementedName_ = Text(child);
-    else if (n == "pIsAvailable") isAvailableName_ = Text(child);
-    else if (n == "pIsLocked") isLockedName_ = Text(child);
-    else if (n == "pBlockPolling") blockPollingName_ = Text(child);
-    else if (n == "ImposedAccessMode") imposed_ = ParseAccessMode(Text(child));
-    else if (n == "pSelected") selectedNames_.push_back(Text(child));
-    else if (n == "pInvalidator") invalidatorNames_.push_back(Text(child));
-    else if (n == "Streamable") streamable_ = Text(child) == "Yes";
-    else if (n == "IsDeprecated") deprecated_ = Text(child) == "Yes";
-    else if (n == "PollingTime") pollingTime_ = ParseInt(child);
+    } else if (n == "pIsImplemented")
+        isImplementedName_ = Text(child);
+    else if (n == "pIsAvailable")
+        isAvailableName_ = Text(child);
+    else if (n == "pIsLocked")
+        isLockedName_ = Text(child);
+    else if (n == "pBlockPolling")
+        blockPollingName_ = Text(child);
+    else if (n == "ImposedAccessMode")
+        imposed_ = ParseAccessMode(Text(child));
+    else if (n == "pSelected")
+        selectedNames_.push_back(Text(child));
+    else if (n == "pInvalidator")
+        invalidatorNames_.push_back(Text(child));
+    else if (n == "Streamable")
+        streamable_ = Text(child) == "Yes";
+    else if (n == "IsDeprecated")
+        deprecated_ = Text(child) == "Yes";
+    else if (n == "PollingTime")
+        pollingTime_ = ParseInt(child);
     else if (n == "Cachable") {
         std::string v = Text(child);
         caching_ = v == "NoCache" ? NoCache : v == "WriteAround" ? WriteAround : WriteThrough;
         hasCachingElement_ = true;
-    } else return false;
+    } else
+        return false;
     return true;
 }
 
@@ -176,7 +198,9 @@ void NodeBase::Resolve(const Resolver& r) {
 
 void NodeBase::ValueDependencies(std::vector<NodeBase*>&) const {}
 
-std::unique_lock<std::recursive_mutex> NodeBase::Lock() const { return std::unique_lock(core_.Mutex()); }
+std::unique_lock<std::recursive_mutex> NodeBase::Lock() const {
+    return std::unique_lock(core_.Mutex());
+}
 
 std::string NodeBase::GetName(bool fullQualified) const {
     return fullQualified ? (nameSpace_ == "Standard" ? "Std::" : "Cust::") + name_ : name_;
@@ -187,7 +211,9 @@ ECachingMode NodeBase::GetCachingMode() const {
     return cachable_ ? WriteThrough : NoCache;
 }
 
-INodeMap* NodeBase::GetNodeMap() const { return &core_.Owner(); }
+INodeMap* NodeBase::GetNodeMap() const {
+    return &core_.Owner();
+}
 
 EAccessMode NodeBase::GetAccessMode() {
     auto lock = Lock();
@@ -225,17 +251,20 @@ EAccessMode NodeBase::GetAccessMode() {
 void NodeBase::CheckReadable() {
     EAccessMode mode = GetAccessMode();
     if (!IsReadable(mode))
-        throw AccessException("node '" + name_ + "' is not readable (access mode " + AccessModeName(mode) + ")");
+        throw AccessException("node '" + name_ + "' is not readable (access mode " + AccessModeName(mode) +
+                              ")");
 }
 
 void NodeBase::CheckWritable() {
     EAccessMode mode = GetAccessMode();
     if (!IsWritable(mode))
-        throw AccessException("node '" + name_ + "' is not writable (access mode " + AccessModeName(mode) + ")");
+        throw AccessException("node '" + name_ + "' is not writable (access mode " + AccessModeName(mode) +
+                              ")");
 }
 
 void NodeBase::NotifyWritten() {
-    for (NodeBase* node : invalidates_) node->InvalidateNode();
+    for (NodeBase* node : invalidates_)
+        node->InvalidateNode();
 }
 
 void NodeBase::InvalidateNode() {
@@ -289,12 +318,24 @@ NodeList_t NodeBase::GetSelectingFeatures() {
     return NodeList_t(selecting_.begin(), selecting_.end());
 }
 
-int64_t NodeBase::ReadAsInt(bool) { Fail(kind_ + " node has no integer value"); }
-void NodeBase::WriteAsInt(int64_t) { Fail(kind_ + " node has no integer value"); }
-double NodeBase::ReadAsFloat(bool ignoreCache) { return static_cast<double>(ReadAsInt(ignoreCache)); }
-void NodeBase::WriteAsFloat(double value) { WriteAsInt(RoundToInt64(value)); }
-double NodeBase::NumericMin() { return -std::numeric_limits<double>::max(); }
-double NodeBase::NumericMax() { return std::numeric_limits<double>::max(); }
+int64_t NodeBase::ReadAsInt(bool) {
+    Fail(kind_ + " node has no integer value");
+}
+void NodeBase::WriteAsInt(int64_t) {
+    Fail(kind_ + " node has no integer value");
+}
+double NodeBase::ReadAsFloat(bool ignoreCache) {
+    return static_cast<double>(ReadAsInt(ignoreCache));
+}
+void NodeBase::WriteAsFloat(double value) {
+    WriteAsInt(RoundToInt64(value));
+}
+double NodeBase::NumericMin() {
+    return -std::numeric_limits<double>::max();
+}
+double NodeBase::NumericMax() {
+    return std::numeric_limits<double>::max();
+}
 
 int64_t NodeBase::IntOf(NodeBase* node, bool ignoreCache) {
     NodeMapCore::Depth depth(core_, *this);
@@ -316,7 +357,9 @@ void NodeBase::WriteFloat(NodeBase* node, double value) {
     node->WriteAsFloat(value);
 }
 
-bool NodeBase::TruthOf(NodeBase* node) { return IntOf(node, false) != 0; }
+bool NodeBase::TruthOf(NodeBase* node) {
+    return IntOf(node, false) != 0;
+}
 
 int64_t NodeBase::Eval(const NumberRef<int64_t>& ref, int64_t fallback, bool ignoreCache) {
     if (!ref.present) return fallback;

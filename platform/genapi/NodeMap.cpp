@@ -30,7 +30,8 @@ void CNodeMapRef::_LoadXMLFromBuffer(const char* xml, size_t length, const char*
     if (!xml) throw InvalidArgumentException("no description text");
     if (length == 0) throw LogicalErrorException("the description is empty");
     if (length > kMaxDescriptionSize || addonLength > kMaxDescriptionSize)
-        throw LogicalErrorException("the description is larger than " + std::to_string(kMaxDescriptionSize) + " bytes");
+        throw LogicalErrorException("the description is larger than " + std::to_string(kMaxDescriptionSize) +
+                                    " bytes");
     core_->Load(xml, length, addon, addonLength);
 }
 
@@ -42,7 +43,8 @@ void CNodeMapRef::_LoadXMLFromFile(const std::string& path) {
         throw LogicalErrorException("the description file " + path + " is empty, unreadable or too large");
     std::vector<char> text(static_cast<size_t>(size));
     file.seekg(0);
-    if (!file.read(text.data(), size)) throw LogicalErrorException("cannot read the description file " + path);
+    if (!file.read(text.data(), size))
+        throw LogicalErrorException("cannot read the description file " + path);
     _LoadXMLFromBuffer(text.data(), text.size());
 }
 
@@ -60,8 +62,12 @@ NodeList_t CNodeMapRef::GetNodes() const {
     return core_->Nodes();
 }
 
-void CNodeMapRef::Poll(int64_t elapsedTime) { core_->Poll(elapsedTime); }
+void CNodeMapRef::Poll(int64_t elapsedTime) {
+    core_->Poll(elapsedTime);
+}
 
-void CNodeMapRef::InvalidateNodes() { core_->InvalidateAll(); }
+void CNodeMapRef::InvalidateNodes() {
+    core_->InvalidateAll();
+}
 
 } // namespace qorcam::genapi

@@ -29,7 +29,8 @@ public:
     /// the others are added.
     void _LoadXMLFromStringInject(const char* xml, const char* addon);
     /// Description of a given length (need not be NUL-terminated).
-    void _LoadXMLFromBuffer(const char* xml, size_t length, const char* addon = nullptr, size_t addonLength = 0);
+    void _LoadXMLFromBuffer(const char* xml, size_t length, const char* addon = nullptr,
+                            size_t addonLength = 0);
     void _LoadXMLFromFile(const std::string& path);
 
     /// Connects a port to the port node portName. A port connected under the

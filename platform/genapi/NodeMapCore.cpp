@@ -16,11 +16,11 @@ namespace qorcam::genapi {
 namespace {
 
 bool IsNodeElement(const char* name) {
-    static const char* kinds[] = {"Node",         "Category",      "Integer",      "IntReg",       "MaskedIntReg",
-                                  "Float",        "FloatReg",      "Converter",    "IntConverter", "SwissKnife",
-                                  "IntSwissKnife", "Enumeration",  "Command",      "Boolean",      "String",
-                                  "StringReg",    "Register",      "StructReg",    "Port",         "ConfRom",
-                                  "TextDesc",     "IntKey",        "AdvFeatureLock", "SmartFeature"};
+    static const char* kinds[] = {
+        "Node",     "Category",  "Integer",      "IntReg",     "MaskedIntReg",   "Float",
+        "FloatReg", "Converter", "IntConverter", "SwissKnife", "IntSwissKnife",  "Enumeration",
+        "Command",  "Boolean",   "String",       "StringReg",  "Register",       "StructReg",
+        "Port",     "ConfRom",   "TextDesc",     "IntKey",     "AdvFeatureLock", "SmartFeature"};
     for (const char* k : kinds)
         if (std::strcmp(name, k) == 0) return true;
     return false;
@@ -33,8 +33,8 @@ pugi::xml_node ParseDescription(pugi::xml_document& doc, const char* text, size_
                                     " at offset " + std::to_string(result.offset));
     pugi::xml_node root = doc.document_element();
     if (std::strcmp(root.name(), "RegisterDescription") != 0)
-        throw LogicalErrorException(std::string(what) + " has no RegisterDescription element but <" + root.name() +
-                                    ">");
+        throw LogicalErrorException(std::string(what) + " has no RegisterDescription element but <" +
+                                    root.name() + ">");
     if (pugi::xml_attribute major = root.attribute("SchemaMajorVersion")) {
         if (std::strcmp(major.value(), "1") != 0)
             throw LogicalErrorException(std::string(what) + " uses schema version " + major.value() +
@@ -62,12 +62,14 @@ NodeBase* NodeMapCore::Find(const std::string& name) const {
 NodeList_t NodeMapCore::Nodes() const {
     NodeList_t list;
     list.reserve(nodes_.size());
-    for (const auto& n : nodes_) list.push_back(n.get());
+    for (const auto& n : nodes_)
+        list.push_back(n.get());
     return list;
 }
 
 NodeBase* NodeMapCore::Add(std::unique_ptr<NodeBase> node) {
-    if (node->Name().empty()) throw LogicalErrorException("a <" + node->Kind() + "> node has no Name attribute");
+    if (node->Name().empty())
+        throw LogicalErrorException("a <" + node->Kind() + "> node has no Name attribute");
     if (nodes_.size() >= kMaxNodes)
         throw LogicalErrorException("the description has more than " + std::to_string(kMaxNodes) + " nodes");
     auto [it, inserted] = byName_.emplace(node->Name(), node.get());
@@ -76,14 +78,16 @@ NodeBase* NodeMapCore::Add(std::unique_ptr<NodeBase> node) {
     return nodes_.back().get();
 }
 
-NodeBase* NodeMapCore::CreateFromElement(const pugi::xml_node& e, int depth, const std::string& nameOverride) {
+NodeBase* NodeMapCore::CreateFromElement(const pugi::xml_node& e, int depth,
+                                         const std::string& nameOverride) {
     if (depth > kMaxNesting) throw LogicalErrorException("the description nests nodes deeper than allowed");
     std::string kind = e.name();
     if (kind == "StructReg") {
         // Every StructEntry is a bit field over the same register: it takes the
         // register's elements first and then its own.
         NodeBase* last = nullptr;
-        for (pugi::xml_node entry = e.child("StructEntry"); entry; entry = entry.next_sibling("StructEntry")) {
+        for (pugi::xml_node entry = e.child("StructEntry"); entry;
+             entry = entry.next_sibling("StructEntry")) {
             auto node = std::make_unique<IntRegNode>(*this, "StructEntry", RO);
             node->ConfigureChildren(e, "StructEntry");
             node->Configure(entry);
@@ -92,28 +96,48 @@ NodeBase* NodeMapCore::CreateFromElement(const pugi::xml_node& e, int depth, con
         return last;
     }
     std::unique_ptr<NodeBase> node;
-    if (kind == "Integer") node = std::make_unique<IntegerNode>(*this);
-    else if (kind == "Float") node = std::make_unique<FloatNode>(*this);
-    else if (kind == "Boolean") node = std::make_unique<BooleanNode>(*this);
-    else if (kind == "String") node = std::make_unique<StringNode>(*this);
-    else if (kind == "Command") node = std::make_unique<CommandNode>(*this);
-    else if (kind == "Category") node = std::make_unique<CategoryNode>(*this);
-    else if (kind == "Port") node = std::make_unique<PortNode>(*this);
-    else if (kind == "Enumeration") node = std::make_unique<EnumerationNode>(*this);
-    else if (kind == "EnumEntry") node = std::make_unique<EnumEntryNode>(*this);
-    else if (kind == "IntSwissKnife") node = std::make_unique<IntSwissKnifeNode>(*this);
-    else if (kind == "SwissKnife") node = std::make_unique<SwissKnifeNode>(*this);
-    else if (kind == "Converter") node = std::make_unique<ConverterNode>(*this);
-    else if (kind == "IntConverter") node = std::make_unique<IntConverterNode>(*this);
+    if (kind == "Integer")
+        node = std::make_unique<IntegerNode>(*this);
+    else if (kind == "Float")
+        node = std::make_unique<FloatNode>(*this);
+    else if (kind == "Boolean")
+        node = std::make_unique<BooleanNode>(*this);
+    else if (kind == "String")
+        node = std::make_unique<StringNode>(*this);
+    else if (kind == "Command")
+        node = std::make_unique<CommandNode>(*this);
+    else if (kind == "Category")
+        node = std::make_unique<CategoryNode>(*this);
+    else if (kind == "Port")
+        node = std::make_unique<PortNode>(*this);
+    else if (kind == "Enumeration")
+        node = std::make_unique<EnumerationNode>(*this);
+    else if (kind == "EnumEntry")
+        node = std::make_unique<EnumEntryNode>(*this);
+    else if (kind == "IntSwissKnife")
+        node = std::make_unique<IntSwissKnifeNode>(*this);
+    else if (kind == "SwissKnife")
+        node = std::make_unique<SwissKnifeNode>(*this);
+    else if (kind == "Converter")
+        node = std::make_unique<ConverterNode>(*this);
+    else if (kind == "IntConverter")
+        node = std::make_unique<IntConverterNode>(*this);
     else if (kind == "IntReg" || kind == "MaskedIntReg" || kind == "ConfRom" || kind == "SmartFeature")
         node = std::make_unique<IntRegNode>(*this, kind, RO);
-    else if (kind == "IntKey" || kind == "AdvFeatureLock") node = std::make_unique<IntRegNode>(*this, kind, WO);
-    else if (kind == "FloatReg") node = std::make_unique<FloatRegNode>(*this);
-    else if (kind == "StringReg") node = std::make_unique<StringRegNode>(*this, kind, RO);
-    else if (kind == "TextDesc") node = std::make_unique<StringRegNode>(*this, kind, RO);
-    else if (kind == "Register") node = std::make_unique<RawRegisterNode>(*this);
-    else if (kind == "Node") node = std::make_unique<PlainNode>(*this);
-    else throw LogicalErrorException("unknown node kind <" + kind + ">");
+    else if (kind == "IntKey" || kind == "AdvFeatureLock")
+        node = std::make_unique<IntRegNode>(*this, kind, WO);
+    else if (kind == "FloatReg")
+        node = std::make_unique<FloatRegNode>(*this);
+    else if (kind == "StringReg")
+        node = std::make_unique<StringRegNode>(*this, kind, RO);
+    else if (kind == "TextDesc")
+        node = std::make_unique<StringRegNode>(*this, kind, RO);
+    else if (kind == "Register")
+        node = std::make_unique<RawRegisterNode>(*this);
+    else if (kind == "Node")
+        node = std::make_unique<PlainNode>(*this);
+    else
+        throw LogicalErrorException("unknown node kind <" + kind + ">");
     node->Configure(e);
     if (!nameOverride.empty()) node->SetName(nameOverride);
     return Add(std::move(node));
@@ -123,8 +147,10 @@ void NodeMapCore::CollectElements(const pugi::xml_node& parent, std::vector<pugi
     if (depth > kMaxNesting) throw LogicalErrorException("the description nests groups deeper than allowed");
     for (pugi::xml_node e = parent.first_child(); e; e = e.next_sibling()) {
         if (e.type() != pugi::node_element) continue;
-        if (std::strcmp(e.name(), "Group") == 0) CollectElements(e, out, depth + 1);
-        else if (IsNodeElement(e.name())) out.push_back(e);
+        if (std::strcmp(e.name(), "Group") == 0)
+            CollectElements(e, out, depth + 1);
+        else if (IsNodeElement(e.name()))
+            out.push_back(e);
     }
 }
 
@@ -137,7 +163,8 @@ void NodeMapCore::Load(const char* xml, size_t length, const char* addon, size_t
         std::vector<pugi::xml_node> elements;
         CollectElements(root, elements, 0);
         if (addon) {
-            pugi::xml_node addonRoot = ParseDescription(addonDoc, addon, addonLength, "the add-on description");
+            pugi::xml_node addonRoot =
+                ParseDescription(addonDoc, addon, addonLength, "the add-on description");
             std::vector<pugi::xml_node> extra;
             CollectElements(addonRoot, extra, 0);
             std::unordered_map<std::string, size_t> position;
@@ -145,14 +172,19 @@ void NodeMapCore::Load(const char* xml, size_t length, const char* addon, size_t
                 if (const char* n = elements[i].attribute("Name").value(); *n) position.emplace(n, i);
             for (const pugi::xml_node& e : extra) {
                 auto it = position.find(e.attribute("Name").value());
-                if (it != position.end() && *e.attribute("Name").value()) elements[it->second] = e;
-                else elements.push_back(e);
+                if (it != position.end() && *e.attribute("Name").value())
+                    elements[it->second] = e;
+                else
+                    elements.push_back(e);
             }
         }
-        for (const pugi::xml_node& e : elements) CreateFromElement(e, 0);
+        for (const pugi::xml_node& e : elements)
+            CreateFromElement(e, 0);
         Resolver resolver(*this);
-        for (size_t i = 0; i < nodes_.size(); ++i) nodes_[i]->Resolve(resolver);
-        for (auto& n : nodes_) n->Validate();
+        for (size_t i = 0; i < nodes_.size(); ++i)
+            nodes_[i]->Resolve(resolver);
+        for (auto& n : nodes_)
+            n->Validate();
         CheckValueLoops();
         ComputeCachable();
         for (auto& n : nodes_)
@@ -237,7 +269,8 @@ void NodeMapCore::ComputeCachable() {
                 continue;
             }
             bool cachable = node->OwnCachable() && node->GetPollingTime() <= 0;
-            for (NodeBase* d : deps) cachable = cachable && d->IsCachable();
+            for (NodeBase* d : deps)
+                cachable = cachable && d->IsCachable();
             node->SetCachable(cachable);
             done[node] = true;
         }
@@ -256,15 +289,18 @@ bool NodeMapCore::Connect(IPort* port, const std::string& portName, bool isDevic
 
 void NodeMapCore::Poll(int64_t elapsed) {
     std::lock_guard lock(mutex_);
-    for (NodeBase* n : polled_) n->AdvancePolling(elapsed);
+    for (NodeBase* n : polled_)
+        n->AdvancePolling(elapsed);
 }
 
 void NodeMapCore::InvalidateAll() {
     std::lock_guard lock(mutex_);
-    for (auto& n : nodes_) n->InvalidateOwnCache();
+    for (auto& n : nodes_)
+        n->InvalidateOwnCache();
 }
 
-void NodeMapCore::PortWritten(const PortNode* port, int64_t address, int64_t length, const RegisterBase* writer) {
+void NodeMapCore::PortWritten(const PortNode* port, int64_t address, int64_t length,
+                              const RegisterBase* writer) {
     for (RegisterBase* r : registers_)
         if (r != writer && r->Port() == port && r->CacheOverlaps(address, length)) r->InvalidateOwnCache();
 }

@@ -40,7 +40,8 @@ public:
 
     /// Creates the node an element describes (and the nodes nested in it);
     /// used by the loader and by nodes that hold inline nodes.
-    NodeBase* CreateFromElement(const pugi::xml_node& element, int depth, const std::string& nameOverride = {});
+    NodeBase* CreateFromElement(const pugi::xml_node& element, int depth,
+                                const std::string& nameOverride = {});
     /// Another register on the port was written: caches that overlap forget.
     void PortWritten(const PortNode* port, int64_t address, int64_t length, const RegisterBase* writer);
     void RegisterOnPort(RegisterBase* reg) { registers_.push_back(reg); }

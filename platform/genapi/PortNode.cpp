@@ -32,7 +32,9 @@ EAccessMode PortNode::BaseAccessMode() {
     return mode == _UndefinedAccesMode ? NA : mode;
 }
 
-void PortNode::Read(void* buffer, int64_t address, int64_t length) { ReadFor(*this, buffer, address, length); }
+void PortNode::Read(void* buffer, int64_t address, int64_t length) {
+    ReadFor(*this, buffer, address, length);
+}
 
 void PortNode::Write(const void* buffer, int64_t address, int64_t length) {
     WriteFor(*this, buffer, address, length);
@@ -40,7 +42,8 @@ void PortNode::Write(const void* buffer, int64_t address, int64_t length) {
 
 void PortNode::ReadFor(const NodeBase& who, void* buffer, int64_t address, int64_t length) {
     auto lock = Lock();
-    if (!connected_) throw AccessException("node '" + who.Name() + "': port '" + name_ + "' is not connected");
+    if (!connected_)
+        throw AccessException("node '" + who.Name() + "': port '" + name_ + "' is not connected");
     try {
         connected_->Read(buffer, address, length);
     } catch (const GenericException&) {
@@ -53,7 +56,8 @@ void PortNode::ReadFor(const NodeBase& who, void* buffer, int64_t address, int64
 
 void PortNode::WriteFor(const NodeBase& who, const void* buffer, int64_t address, int64_t length) {
     auto lock = Lock();
-    if (!connected_) throw AccessException("node '" + who.Name() + "': port '" + name_ + "' is not connected");
+    if (!connected_)
+        throw AccessException("node '" + who.Name() + "': port '" + name_ + "' is not connected");
     try {
         connected_->Write(buffer, address, length);
     } catch (const GenericException&) {

@@ -28,12 +28,16 @@ uint64_t BytesToUInt(const uint8_t* bytes, int64_t length, bool littleEndian) {
 void UIntToBytes(uint64_t v, uint8_t* bytes, int64_t length, bool littleEndian) {
     for (int64_t i = 0; i < length; ++i) {
         uint8_t b = static_cast<uint8_t>(v >> (8 * i));
-        if (littleEndian) bytes[i] = b;
-        else bytes[length - 1 - i] = b;
+        if (littleEndian)
+            bytes[i] = b;
+        else
+            bytes[length - 1 - i] = b;
     }
 }
 
-uint64_t Mask(int width) { return width >= 64 ? ~0ULL : ((1ULL << width) - 1); }
+uint64_t Mask(int width) {
+    return width >= 64 ? ~0ULL : ((1ULL << width) - 1);
+}
 
 } // namespace
 
@@ -60,7 +64,8 @@ bool RegisterBase::ConfigureElement(const pugi::xml_node& child) {
         term.name = Text(child);
         if (pugi::xml_attribute a = child.attribute("Offset")) {
             int64_t offset = 0;
-            if (!ParseInt64Text(a.value(), offset)) Fail("<pIndex> Offset '" + std::string(a.value()) + "' is no integer");
+            if (!ParseInt64Text(a.value(), offset))
+                Fail("<pIndex> Offset '" + std::string(a.value()) + "' is no integer");
             term.offset = {true, offset, {}, nullptr};
         } else if (pugi::xml_attribute p = child.attribute("pOffset")) {
             term.offset = {true, 0, p.value(), nullptr};
@@ -85,7 +90,8 @@ bool RegisterBase::ConfigureElement(const pugi::xml_node& child) {
 
 void RegisterBase::Resolve(const Resolver& r) {
     NodeBase::Resolve(r);
-    for (auto& a : addresses_) ResolveRef(r, a, "pAddress");
+    for (auto& a : addresses_)
+        ResolveRef(r, a, "pAddress");
     for (auto& i : indexes_) {
         i.node = r.Find(*this, i.name, "pIndex");
         ResolveRef(r, i.offset, "pOffset");
@@ -111,7 +117,8 @@ void RegisterBase::Validate() {
     if (!length_.present) Fail(Kind() + " has no <Length>");
     if (addresses_.empty() && indexes_.empty()) Fail(Kind() + " has no address");
     if (!length_.node && (length_.constant < 1 || length_.constant > kMaxLength))
-        Fail("<Length> " + std::to_string(length_.constant) + " is outside 1 to " + std::to_string(kMaxLength));
+        Fail("<Length> " + std::to_string(length_.constant) + " is outside 1 to " +
+             std::to_string(kMaxLength));
 }
 
 EAccessMode RegisterBase::BaseAccessMode() {
@@ -132,8 +139,8 @@ bool RegisterBase::ConstantLength(int64_t& length) const {
 int64_t RegisterBase::CheckedLength() {
     int64_t length = Eval(length_, 0);
     if (length < 1 || length > kMaxLength)
-        throw RuntimeException("node '" + name_ + "': length " + std::to_string(length) + " is outside 1 to " +
-                               std::to_string(kMaxLength));
+        throw RuntimeException("node '" + name_ + "': length " + std::to_string(length) +
+                               " is outside 1 to " + std::to_string(kMaxLength));
     return length;
 }
 
@@ -145,13 +152,15 @@ int64_t RegisterBase::GetLength() {
 int64_t RegisterBase::GetAddress() {
     auto lock = Lock();
     uint64_t sum = 0;
-    for (const auto& a : addresses_) sum += static_cast<uint64_t>(Eval(a, 0));
+    for (const auto& a : addresses_)
+        sum += static_cast<uint64_t>(Eval(a, 0));
     for (const auto& i : indexes_) {
         int64_t offset = i.offset.present ? Eval(i.offset, 0) : CheckedLength();
         sum += static_cast<uint64_t>(IntOf(i.node, false)) * static_cast<uint64_t>(offset);
     }
     int64_t address = static_cast<int64_t>(sum);
-    if (address < 0) throw RuntimeException("node '" + name_ + "': address " + std::to_string(address) + " is negative");
+    if (address < 0)
+        throw RuntimeException("node '" + name_ + "': address " + std::to_string(address) + " is negative");
     return address;
 }
 
@@ -198,8 +207,8 @@ void RegisterBase::Get(uint8_t* buffer, int64_t length, bool, bool ignoreCache) 
     CheckReadable();
     int64_t full = CheckedLength();
     if (length < 0 || length > full)
-        throw OutOfRangeException("node '" + name_ + "': " + std::to_string(length) + " bytes asked of a register of " +
-                                  std::to_string(full));
+        throw OutOfRangeException("node '" + name_ + "': " + std::to_string(length) +
+                                  " bytes asked of a register of " + std::to_string(full));
     if (length == 0) return;
     if (!buffer) throw InvalidArgumentException("node '" + name_ + "': null buffer");
     ReadBytes(buffer, length, ignoreCache);
@@ -238,11 +247,13 @@ void RegisterBase::FromString(const std::string& value, bool verify) {
         if (c >= 'A' && c <= 'F') return c - 'A' + 10;
         return -1;
     };
-    if (value.size() % 2) throw InvalidArgumentException("node '" + name_ + "': odd number of hexadecimal digits");
+    if (value.size() % 2)
+        throw InvalidArgumentException("node '" + name_ + "': odd number of hexadecimal digits");
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < value.size(); i += 2) {
         int hi = hex(value[i]), lo = hex(value[i + 1]);
-        if (hi < 0 || lo < 0) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not hexadecimal");
+        if (hi < 0 || lo < 0)
+            throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not hexadecimal");
         bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
     }
     Set(bytes.data(), static_cast<int64_t>(bytes.size()), verify);
@@ -255,13 +266,18 @@ IntRegNode::IntRegNode(NodeMapCore& core, std::string kind, EAccessMode defaultM
 
 bool IntRegNode::ConfigureElement(const pugi::xml_node& child) {
     std::string n = child.name();
-    if (n == "LSB") lsb_ = ParseInt(child);
-    else if (n == "MSB") msb_ = ParseInt(child);
-    else if (n == "Bit") lsb_ = msb_ = ParseInt(child);
-    else if (n == "Unit") unit_ = Text(child);
+    if (n == "LSB")
+        lsb_ = ParseInt(child);
+    else if (n == "MSB")
+        msb_ = ParseInt(child);
+    else if (n == "Bit")
+        lsb_ = msb_ = ParseInt(child);
+    else if (n == "Unit")
+        unit_ = Text(child);
     else if (n == "Representation") {
         representation_ = ParseRepresentation(Text(child));
-    } else return RegisterBase::ConfigureElement(child);
+    } else
+        return RegisterBase::ConfigureElement(child);
     return true;
 }
 
@@ -295,8 +311,9 @@ void IntRegNode::Field(int64_t length, int& low, int& width) const {
     int hi = static_cast<int>(littleEndian_ ? msb_ : bits - 1 - msb_);
     if (lo > hi) std::swap(lo, hi);
     if (lo < 0 || hi >= bits)
-        throw RuntimeException("node '" + name_ + "': bits " + std::to_string(lsb_) + " to " + std::to_string(msb_) +
-                               " lie outside a register of " + std::to_string(length) + " bytes");
+        throw RuntimeException("node '" + name_ + "': bits " + std::to_string(lsb_) + " to " +
+                               std::to_string(msb_) + " lie outside a register of " + std::to_string(length) +
+                               " bytes");
     low = lo;
     width = hi - lo + 1;
 }
@@ -335,8 +352,8 @@ void IntRegNode::SetValue(int64_t value, bool) {
     CheckWritable();
     int64_t mn = GetMin(), mx = GetMax();
     if (value < mn || value > mx)
-        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) + " must be between " +
-                                  std::to_string(mn) + " and " + std::to_string(mx));
+        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) +
+                                  " must be between " + std::to_string(mn) + " and " + std::to_string(mx));
     int64_t length = CheckedLength();
     int low = 0, width = 0;
     Field(length, low, width);
@@ -357,7 +374,9 @@ void IntRegNode::SetValue(int64_t value, bool) {
     WriteBytes(bytes, length);
 }
 
-std::string IntRegNode::ToString(bool verify, bool ignoreCache) { return std::to_string(GetValue(verify, ignoreCache)); }
+std::string IntRegNode::ToString(bool verify, bool ignoreCache) {
+    return std::to_string(GetValue(verify, ignoreCache));
+}
 
 void IntRegNode::FromString(const std::string& value, bool verify) {
     int64_t v = 0;
@@ -404,7 +423,9 @@ double FloatRegNode::GetValue(bool, bool ignoreCache) {
     return d;
 }
 
-int64_t FloatRegNode::ReadAsInt(bool ignoreCache) { return RoundToInt64(GetValue(false, ignoreCache)); }
+int64_t FloatRegNode::ReadAsInt(bool ignoreCache) {
+    return RoundToInt64(GetValue(false, ignoreCache));
+}
 
 void FloatRegNode::SetValue(double value, bool) {
     auto lock = Lock();
@@ -441,7 +462,9 @@ double FloatRegNode::GetMax() {
     return CheckedLength() == 4 ? static_cast<double>(FLT_MAX) : DBL_MAX;
 }
 
-double FloatRegNode::GetInc() { throw LogicalErrorException("node '" + name_ + "' has no increment"); }
+double FloatRegNode::GetInc() {
+    throw LogicalErrorException("node '" + name_ + "' has no increment");
+}
 
 std::string FloatRegNode::ToString(bool verify, bool ignoreCache) {
     return FormatDouble(GetValue(verify, ignoreCache));
@@ -449,7 +472,8 @@ std::string FloatRegNode::ToString(bool verify, bool ignoreCache) {
 
 void FloatRegNode::FromString(const std::string& value, bool verify) {
     double v = 0;
-    if (!ParseDoubleText(value, v)) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
+    if (!ParseDoubleText(value, v))
+        throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
     SetValue(v, verify);
 }
 
@@ -462,7 +486,8 @@ std::string StringRegNode::GetValue(bool, bool ignoreCache) {
     std::vector<uint8_t> bytes(static_cast<size_t>(length));
     ReadBytes(bytes.data(), length, ignoreCache);
     size_t end = 0;
-    while (end < bytes.size() && bytes[end] != 0) ++end;
+    while (end < bytes.size() && bytes[end] != 0)
+        ++end;
     return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(end));
 }
 

@@ -146,7 +146,9 @@ public:
         : RegisterBase(core, std::move(kind), defaultMode) {}
 
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIString; }
-    std::string ToString(bool verify = false, bool ignoreCache = false) override { return GetValue(verify, ignoreCache); }
+    std::string ToString(bool verify = false, bool ignoreCache = false) override {
+        return GetValue(verify, ignoreCache);
+    }
     void FromString(const std::string& value, bool verify = true) override { SetValue(value, verify); }
     std::string GetValue(bool verify = false, bool ignoreCache = false) override;
     void SetValue(const std::string& value, bool verify = true) override;

@@ -52,9 +52,17 @@ const char* AccessModeName(EAccessMode mode);
 const char* VisibilityName(EVisibility visibility);
 const char* InterfaceTypeName(EInterfaceType type);
 
-inline bool IsReadable(EAccessMode mode) { return mode == RO || mode == RW; }
-inline bool IsWritable(EAccessMode mode) { return mode == WO || mode == RW; }
-inline bool IsAvailable(EAccessMode mode) { return mode == RO || mode == RW || mode == WO; }
-inline bool IsImplemented(EAccessMode mode) { return mode != NI && mode != _UndefinedAccesMode; }
+inline bool IsReadable(EAccessMode mode) {
+    return mode == RO || mode == RW;
+}
+inline bool IsWritable(EAccessMode mode) {
+    return mode == WO || mode == RW;
+}
+inline bool IsAvailable(EAccessMode mode) {
+    return mode == RO || mode == RW || mode == WO;
+}
+inline bool IsImplemented(EAccessMode mode) {
+    return mode != NI && mode != _UndefinedAccesMode;
+}
 
 } // namespace qorcam::genapi

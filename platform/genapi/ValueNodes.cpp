@@ -27,7 +27,8 @@ bool ConfigureSource(NodeBase& node, const pugi::xml_node& child, ValueSource<T>
     } else if (n == "ValueIndexed" || n == "pValueIndexed") {
         int64_t index = 0;
         if (!ParseInt64Text(child.attribute("Index").value(), index))
-            throw LogicalErrorException("node '" + node.Name() + "': <" + n + "> has no integer Index attribute");
+            throw LogicalErrorException("node '" + node.Name() + "': <" + n +
+                                        "> has no integer Index attribute");
         source.indexed.push_back({index, make(child, n == "pValueIndexed")});
     } else if (n == "ValueDefault" || n == "pValueDefault") {
         source.fallback = make(child, n == "pValueDefault");
@@ -38,7 +39,8 @@ bool ConfigureSource(NodeBase& node, const pugi::xml_node& child, ValueSource<T>
 }
 
 template <class T>
-NumberRef<T>& SelectSource(NodeBase& node, ValueSource<T>& source, const std::function<int64_t(NodeBase*)>& index) {
+NumberRef<T>& SelectSource(NodeBase& node, ValueSource<T>& source,
+                           const std::function<int64_t(NodeBase*)>& index) {
     if (source.index) {
         int64_t selected = index(source.index);
         for (auto& entry : source.indexed)
@@ -66,9 +68,12 @@ template <class T> bool NumberNode<T>::ConfigureElement(const pugi::xml_node& ch
     auto make = [this](const pugi::xml_node& e, bool pointer) {
         NumberRef<T> ref;
         ref.present = true;
-        if (pointer) ref.name = Text(e);
-        else if constexpr (std::is_same_v<T, double>) ref.constant = ParseFloat(e);
-        else ref.constant = ParseInt(e);
+        if (pointer)
+            ref.name = Text(e);
+        else if constexpr (std::is_same_v<T, double>)
+            ref.constant = ParseFloat(e);
+        else
+            ref.constant = ParseInt(e);
         return ref;
     };
     if (ConfigureSource<T>(*this, child, source_, make)) return true;
@@ -76,9 +81,12 @@ template <class T> bool NumberNode<T>::ConfigureElement(const pugi::xml_node& ch
         ConfigureNumber(child, "Inc", "pInc", inc_))
         return true;
     std::string n = child.name();
-    if (n == "Representation") representation_ = ParseRepresentation(Text(child));
-    else if (n == "Unit") unit_ = Text(child);
-    else return NodeBase::ConfigureElement(child);
+    if (n == "Representation")
+        representation_ = ParseRepresentation(Text(child));
+    else if (n == "Unit")
+        unit_ = Text(child);
+    else
+        return NodeBase::ConfigureElement(child);
     return true;
 }
 
@@ -86,7 +94,8 @@ template <class T> void NumberNode<T>::Resolve(const Resolver& r) {
     NodeBase::Resolve(r);
     ResolveRef(r, source_.direct, "pValue");
     source_.index = r.FindOptional(*this, source_.indexName, "pIndex");
-    for (auto& e : source_.indexed) ResolveRef(r, e.ref, "pValueIndexed");
+    for (auto& e : source_.indexed)
+        ResolveRef(r, e.ref, "pValueIndexed");
     ResolveRef(r, source_.fallback, "pValueDefault");
     ResolveRef(r, min_, "pMin");
     ResolveRef(r, max_, "pMax");
@@ -94,7 +103,8 @@ template <class T> void NumberNode<T>::Resolve(const Resolver& r) {
 }
 
 template <class T> void NumberNode<T>::Validate() {
-    if (!source_.direct.present && !source_.index) Fail(Kind() + " has neither <Value>, <pValue> nor <pIndex>");
+    if (!source_.direct.present && !source_.index)
+        Fail(Kind() + " has neither <Value>, <pValue> nor <pIndex>");
 }
 
 template <class T> void NumberNode<T>::ValueDependencies(std::vector<NodeBase*>& out) const {
@@ -118,7 +128,8 @@ int64_t IntegerNode::GetValue(bool verify, bool ignoreCache) {
     CheckReadable();
     int64_t v = Eval(Selected(), 0, ignoreCache);
     if (verify && (v < GetMin() || v > GetMax()))
-        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(v) + " is outside its range");
+        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(v) +
+                                  " is outside its range");
     return v;
 }
 
@@ -127,14 +138,17 @@ void IntegerNode::SetValue(int64_t value, bool) {
     CheckWritable();
     int64_t mn = GetMin(), mx = GetMax(), inc = GetInc();
     if (value < mn || value > mx)
-        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) + " must be between " +
-                                  std::to_string(mn) + " and " + std::to_string(mx));
-    if (inc > 1 && (static_cast<uint64_t>(value) - static_cast<uint64_t>(mn)) % static_cast<uint64_t>(inc) != 0)
+        throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) +
+                                  " must be between " + std::to_string(mn) + " and " + std::to_string(mx));
+    if (inc > 1 &&
+        (static_cast<uint64_t>(value) - static_cast<uint64_t>(mn)) % static_cast<uint64_t>(inc) != 0)
         throw OutOfRangeException("node '" + name_ + "': value " + std::to_string(value) + " is not " +
                                   std::to_string(mn) + " plus a multiple of " + std::to_string(inc));
     NumberRef<int64_t>& ref = Selected();
-    if (ref.node) WriteInt(ref.node, value);
-    else ref.constant = value;
+    if (ref.node)
+        WriteInt(ref.node, value);
+    else
+        ref.constant = value;
     NotifyWritten();
 }
 
@@ -157,12 +171,16 @@ int64_t IntegerNode::GetMax() {
 int64_t IntegerNode::GetInc() {
     auto lock = Lock();
     int64_t inc = 1;
-    if (inc_.present) inc = Eval(inc_, 1);
-    else if (auto* target = dynamic_cast<IInteger*>(Selected().node)) inc = target->GetInc();
+    if (inc_.present)
+        inc = Eval(inc_, 1);
+    else if (auto* target = dynamic_cast<IInteger*>(Selected().node))
+        inc = target->GetInc();
     return inc > 0 ? inc : 1;
 }
 
-std::string IntegerNode::ToString(bool verify, bool ignoreCache) { return std::to_string(GetValue(verify, ignoreCache)); }
+std::string IntegerNode::ToString(bool verify, bool ignoreCache) {
+    return std::to_string(GetValue(verify, ignoreCache));
+}
 
 void IntegerNode::FromString(const std::string& value, bool verify) {
     int64_t v = 0;
@@ -178,8 +196,10 @@ bool FloatNode::ConfigureElement(const pugi::xml_node& child) {
     if (n == "DisplayNotation") {
         std::string v = Text(child);
         notation_ = v == "Fixed" ? fnFixed : v == "Scientific" ? fnScientific : fnAutomatic;
-    } else if (n == "DisplayPrecision") precision_ = ParseInt(child);
-    else return NumberNode<double>::ConfigureElement(child);
+    } else if (n == "DisplayPrecision")
+        precision_ = ParseInt(child);
+    else
+        return NumberNode<double>::ConfigureElement(child);
     return true;
 }
 
@@ -192,7 +212,9 @@ double FloatNode::GetValue(bool verify, bool ignoreCache) {
     return v;
 }
 
-int64_t FloatNode::ReadAsInt(bool ignoreCache) { return RoundToInt64(GetValue(false, ignoreCache)); }
+int64_t FloatNode::ReadAsInt(bool ignoreCache) {
+    return RoundToInt64(GetValue(false, ignoreCache));
+}
 
 void FloatNode::SetValue(double value, bool) {
     auto lock = Lock();
@@ -203,8 +225,10 @@ void FloatNode::SetValue(double value, bool) {
         throw OutOfRangeException("node '" + name_ + "': value " + FormatDouble(value) + " must be between " +
                                   FormatDouble(mn) + " and " + FormatDouble(mx));
     NumberRef<double>& ref = Selected();
-    if (ref.node) WriteFloat(ref.node, value);
-    else ref.constant = value;
+    if (ref.node)
+        WriteFloat(ref.node, value);
+    else
+        ref.constant = value;
     NotifyWritten();
 }
 
@@ -228,11 +252,14 @@ double FloatNode::GetInc() {
     return Eval(inc_, 0.0);
 }
 
-std::string FloatNode::ToString(bool verify, bool ignoreCache) { return FormatDouble(GetValue(verify, ignoreCache)); }
+std::string FloatNode::ToString(bool verify, bool ignoreCache) {
+    return FormatDouble(GetValue(verify, ignoreCache));
+}
 
 void FloatNode::FromString(const std::string& value, bool verify) {
     double v = 0;
-    if (!ParseDoubleText(value, v)) throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
+    if (!ParseDoubleText(value, v))
+        throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is not a number");
     SetValue(v, verify);
 }
 
@@ -241,9 +268,12 @@ void FloatNode::FromString(const std::string& value, bool verify) {
 bool BooleanNode::ConfigureElement(const pugi::xml_node& child) {
     if (ConfigureNumber(child, "Value", "pValue", value_)) return true;
     std::string n = child.name();
-    if (n == "OnValue") on_ = ParseInt(child);
-    else if (n == "OffValue") off_ = ParseInt(child);
-    else return NodeBase::ConfigureElement(child);
+    if (n == "OnValue")
+        on_ = ParseInt(child);
+    else if (n == "OffValue")
+        off_ = ParseInt(child);
+    else
+        return NodeBase::ConfigureElement(child);
     return true;
 }
 
@@ -260,7 +290,9 @@ void BooleanNode::ValueDependencies(std::vector<NodeBase*>& out) const {
     if (value_.node) out.push_back(value_.node);
 }
 
-EAccessMode BooleanNode::BaseAccessMode() { return value_.node ? value_.node->GetAccessMode() : RW; }
+EAccessMode BooleanNode::BaseAccessMode() {
+    return value_.node ? value_.node->GetAccessMode() : RW;
+}
 
 bool BooleanNode::GetValue(bool, bool ignoreCache) {
     auto lock = Lock();
@@ -271,8 +303,10 @@ bool BooleanNode::GetValue(bool, bool ignoreCache) {
 void BooleanNode::SetValue(bool value, bool) {
     auto lock = Lock();
     CheckWritable();
-    if (value_.node) WriteInt(value_.node, value ? on_ : off_);
-    else value_.constant = value ? on_ : off_;
+    if (value_.node)
+        WriteInt(value_.node, value ? on_ : off_);
+    else
+        value_.constant = value ? on_ : off_;
     NotifyWritten();
 }
 
@@ -281,9 +315,12 @@ std::string BooleanNode::ToString(bool verify, bool ignoreCache) {
 }
 
 void BooleanNode::FromString(const std::string& value, bool verify) {
-    if (value == "true" || value == "True" || value == "TRUE" || value == "1") SetValue(true, verify);
-    else if (value == "false" || value == "False" || value == "FALSE" || value == "0") SetValue(false, verify);
-    else throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is neither true nor false");
+    if (value == "true" || value == "True" || value == "TRUE" || value == "1")
+        SetValue(true, verify);
+    else if (value == "false" || value == "False" || value == "FALSE" || value == "0")
+        SetValue(false, verify);
+    else
+        throw InvalidArgumentException("node '" + name_ + "': '" + value + "' is neither true nor false");
 }
 
 // ---- String ----
@@ -293,8 +330,10 @@ bool StringNode::ConfigureElement(const pugi::xml_node& child) {
     if (n == "Value") {
         hasValue_ = true;
         value_ = child.text().get();
-    } else if (n == "pValue") pValueName_ = Text(child);
-    else return NodeBase::ConfigureElement(child);
+    } else if (n == "pValue")
+        pValueName_ = Text(child);
+    else
+        return NodeBase::ConfigureElement(child);
     return true;
 }
 
@@ -315,7 +354,9 @@ void StringNode::ValueDependencies(std::vector<NodeBase*>& out) const {
     if (pValueNode_) out.push_back(pValueNode_);
 }
 
-EAccessMode StringNode::BaseAccessMode() { return pValueNode_ ? pValueNode_->GetAccessMode() : RW; }
+EAccessMode StringNode::BaseAccessMode() {
+    return pValueNode_ ? pValueNode_->GetAccessMode() : RW;
+}
 
 std::string StringNode::GetValue(bool verify, bool ignoreCache) {
     auto lock = Lock();
@@ -371,14 +412,18 @@ void CommandNode::ValueDependencies(std::vector<NodeBase*>& out) const {
     if (commandValue_.node) out.push_back(commandValue_.node);
 }
 
-EAccessMode CommandNode::BaseAccessMode() { return value_.node ? value_.node->GetAccessMode() : RW; }
+EAccessMode CommandNode::BaseAccessMode() {
+    return value_.node ? value_.node->GetAccessMode() : RW;
+}
 
 void CommandNode::Execute(bool) {
     auto lock = Lock();
     CheckWritable();
     int64_t command = Eval(commandValue_, 0);
-    if (value_.node) WriteInt(value_.node, command);
-    else value_.constant = command;
+    if (value_.node)
+        WriteInt(value_.node, command);
+    else
+        value_.constant = command;
     NotifyWritten();
 }
 
@@ -386,7 +431,8 @@ bool CommandNode::IsDone(bool) {
     auto lock = Lock();
     EAccessMode mode = GetAccessMode();
     if (!IsImplemented(mode) || mode == NA)
-        throw AccessException("node '" + name_ + "' is not available (access mode " + AccessModeName(mode) + ")");
+        throw AccessException("node '" + name_ + "' is not available (access mode " + AccessModeName(mode) +
+                              ")");
     if (!value_.node) return true;
     if (!IsReadable(value_.node->GetAccessMode())) return true;
     // The device clears the value when the command has finished: ask it again.

@@ -133,7 +133,9 @@ public:
 
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIString; }
     INode* GetNode() override { return this; }
-    std::string ToString(bool verify = false, bool ignoreCache = false) override { return GetValue(verify, ignoreCache); }
+    std::string ToString(bool verify = false, bool ignoreCache = false) override {
+        return GetValue(verify, ignoreCache);
+    }
     void FromString(const std::string& value, bool verify = true) override { SetValue(value, verify); }
     std::string GetValue(bool verify = false, bool ignoreCache = false) override;
     void SetValue(const std::string& value, bool verify = true) override;

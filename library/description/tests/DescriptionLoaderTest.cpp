@@ -48,14 +48,16 @@ public:
     }
     int32_t WritePort(uint64_t address, const void* buffer, size_t& size) override {
         writes.push_back({address, size});
-        for (size_t i = 0; i < size; ++i) memory[address + i] = static_cast<const uint8_t*>(buffer)[i];
+        for (size_t i = 0; i < size; ++i)
+            memory[address + i] = static_cast<const uint8_t*>(buffer)[i];
         return 0;
     }
     std::string LastErrorText() override { return "producer says no"; }
     bool RefreshPresence() override { return present; }
 
     void Put(uint64_t address, const void* data, size_t size) {
-        for (size_t i = 0; i < size; ++i) memory[address + i] = static_cast<const uint8_t*>(data)[i];
+        for (size_t i = 0; i < size; ++i)
+            memory[address + i] = static_cast<const uint8_t*>(data)[i];
     }
 
     std::vector<std::string> urls;
@@ -66,15 +68,16 @@ public:
 };
 
 std::string CameraXml(const std::string& extra = "", bool withLocked = true) {
-    return std::string("<?xml version='1.0'?><RegisterDescription SchemaMajorVersion='1' SchemaMinorVersion='1'>"
-                       "<Integer Name='Width'><pValue>WidthReg</pValue></Integer>"
-                       "<IntReg Name='WidthReg'><Address>0x100</Address><Length>4</Length><AccessMode>RW</AccessMode>"
-                       "<pPort>Device</pPort><Endianess>BigEndian</Endianess></IntReg>"
-                       "<Integer Name='Height'><Value>480</Value></Integer>"
-                       "<IntSwissKnife Name='PayloadSize'><pVariable Name='W'>Width</pVariable>"
-                       "<pVariable Name='H'>Height</pVariable><Formula>W*H</Formula></IntSwissKnife>"
-                       "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><Value>17301505</Value></EnumEntry>"
-                       "<Value>17301505</Value></Enumeration>") +
+    return std::string(
+               "<?xml version='1.0'?><RegisterDescription SchemaMajorVersion='1' SchemaMinorVersion='1'>"
+               "<Integer Name='Width'><pValue>WidthReg</pValue></Integer>"
+               "<IntReg Name='WidthReg'><Address>0x100</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+               "<pPort>Device</pPort><Endianess>BigEndian</Endianess></IntReg>"
+               "<Integer Name='Height'><Value>480</Value></Integer>"
+               "<IntSwissKnife Name='PayloadSize'><pVariable Name='W'>Width</pVariable>"
+               "<pVariable Name='H'>Height</pVariable><Formula>W*H</Formula></IntSwissKnife>"
+               "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><Value>17301505</Value></EnumEntry>"
+               "<Value>17301505</Value></Enumeration>") +
            (withLocked ? "<Integer Name='TLParamsLocked'><Value>0</Value></Integer>" : "") +
            "<Command Name='AcquisitionStart'><pValue>Acq</pValue><CommandValue>1</CommandValue></Command>"
            "<Command Name='AcquisitionStop'><pValue>Acq</pValue><CommandValue>0</CommandValue></Command>"
@@ -179,8 +182,9 @@ TEST_F(Loader, FileUrlsZippedOrNot) {
 
 TEST_F(Loader, AddOnIsMergedByItsName) {
     // Cam_1.0.zip gives the add-on name Cam_10_QORADD.xml.
-    WriteFile("Cam_10_QORADD.xml", "<RegisterDescription SchemaMajorVersion='1'>"
-                                   "<Integer Name='Height'><Value>600</Value></Integer></RegisterDescription>");
+    WriteFile("Cam_10_QORADD.xml",
+              "<RegisterDescription SchemaMajorVersion='1'>"
+              "<Integer Name='Height'><Value>600</Value></Integer></RegisterDescription>");
     auto zip = MakeZip({{"Cam.xml", CameraXml()}});
     WriteFile("Cam_1.0.zip", std::string(zip.begin(), zip.end()));
     device.urls = {"File:Cam_1.0.zip"};
@@ -217,11 +221,11 @@ TEST_F(Loader, FailuresGiveTheirTexts) {
         {"File:missing.zip", "Local File Error"},
         {"Local:Cam.xml;10000;" + Hex(100), "xml File Not Found Error"}, // a cut description
         {"Local:Cam.xml;40000;" + Hex(noLocked.size()), "Std Node NotFound"},
-        {"Local:Cam.xml;10000;5000000", "Memory Alloc Error"},           // 80 MiB: above the cap
-        {"Local:Cam.xml;FFFFFFFFFFFFFFFF;10", "Memory Alloc Error"},      // address + size wraps
-        {"Local:Cam.xml;10000000000000000;10", "Memory Alloc Error"},    // 17 digits
+        {"Local:Cam.xml;10000;5000000", "Memory Alloc Error"},                  // 80 MiB: above the cap
+        {"Local:Cam.xml;FFFFFFFFFFFFFFFF;10", "Memory Alloc Error"},            // address + size wraps
+        {"Local:Cam.xml;10000000000000000;10", "Memory Alloc Error"},           // 17 digits
         {"Local:Cam.zip;80000;" + Hex(zip.size()), "xml File Not Found Error"}, // damaged archive
-        {"Local:Cam.zip;10000;" + size, "xml File Not Found Error"},     // not an archive at all
+        {"Local:Cam.zip;10000;" + size, "xml File Not Found Error"},            // not an archive at all
         {"Local:Cam.xml;10000;0", "xml File Not Found Error"},
     };
     for (const auto& c : cases) {
@@ -239,7 +243,8 @@ TEST_F(Loader, FailuresGiveTheirTexts) {
 
 TEST_F(Loader, DescriptionWithoutADevicePortFailsToConnect) {
     std::string xml = CameraXml();
-    for (size_t at; (at = xml.find("Device")) != std::string::npos;) xml.replace(at, 6, "Other");
+    for (size_t at; (at = xml.find("Device")) != std::string::npos;)
+        xml.replace(at, 6, "Other");
     WriteFile("Cam.xml", xml);
     device.urls = {"File:Cam.xml"};
     NodeMapBinding binding;

@@ -29,12 +29,14 @@ TEST(ZipReader, SanitisedNames) {
 
 TEST(ZipReader, EntriesOfAnArchiveInMemory) {
     // A "UT" extra field with modification, access and creation times.
-    std::vector<uint8_t> ut = {0x55, 0x54, 13, 0, 7, 0x00, 0x00, 0x00, 0x60, 0x10, 0, 0, 0x60, 0x20, 0, 0, 0x60};
+    std::vector<uint8_t> ut = {0x55, 0x54, 13, 0,    7,    0x00, 0x00, 0x00, 0x60,
+                               0x10, 0,    0,  0x60, 0x20, 0,    0,    0x60};
     auto zip = MakeZip({{"first.xml", "<a/>", ut, nullptr, 3, 0x81A40000u},
                         {"..\\..\\second.xml", std::string(5000, 'x'), {}, nullptr, 0, 0x21}});
     ZipReader* reader = nullptr;
     ASSERT_EQ(OpenArchive(&reader, zip.data(), static_cast<uint32_t>(zip.size()), ZIP_SOURCE_MEMORY), ZR_OK);
-    EXPECT_EQ(OpenArchive(&reader, zip.data(), static_cast<uint32_t>(zip.size()), ZIP_SOURCE_MEMORY), ZR_ALREADY_OPEN);
+    EXPECT_EQ(OpenArchive(&reader, zip.data(), static_cast<uint32_t>(zip.size()), ZIP_SOURCE_MEMORY),
+              ZR_ALREADY_OPEN);
 
     ZipEntryInfo info;
     ASSERT_EQ(GetEntry(reader, -1, &info), ZR_OK);
@@ -76,7 +78,8 @@ TEST(ZipReader, RefusesWhatItCannotRead) {
 
     // Encrypted with a password the reader never has.
     auto locked = MakeZip({{"d.xml", "secret text", {}, "pw"}});
-    ASSERT_EQ(OpenArchive(&reader, locked.data(), static_cast<uint32_t>(locked.size()), ZIP_SOURCE_MEMORY), ZR_OK);
+    ASSERT_EQ(OpenArchive(&reader, locked.data(), static_cast<uint32_t>(locked.size()), ZIP_SOURCE_MEMORY),
+              ZR_OK);
     char buffer[64];
     uint32_t got = 0;
     EXPECT_EQ(ExtractEntry(reader, buffer, sizeof buffer, &got), ZR_PASSWORD);
@@ -88,7 +91,8 @@ TEST(ZipReader, RefusesWhatItCannotRead) {
         auto broken = zip;
         broken[at] ^= 0x5A;
         reader = nullptr;
-        if (OpenArchive(&reader, broken.data(), static_cast<uint32_t>(broken.size()), ZIP_SOURCE_MEMORY) != ZR_OK)
+        if (OpenArchive(&reader, broken.data(), static_cast<uint32_t>(broken.size()), ZIP_SOURCE_MEMORY) !=
+            ZR_OK)
             continue;
         std::vector<char> out(2004);
         uint32_t code = ExtractEntry(reader, out.data(), static_cast<uint32_t>(out.size()), &got);

@@ -23,12 +23,12 @@ std::vector<uint8_t> MakeZip(const std::vector<ZipFile>& files) {
         zip_fileinfo info{};
         info.tmz_date = {0, 30, 12, 10, 11, 2026};
         info.external_fa = f.externalAttributes;
-        unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(f.content.data()),
-                                  static_cast<uInt>(f.content.size()));
-        int rc = zipOpenNewFileInZip4(zf, f.name.c_str(), &info, f.localExtra.empty() ? nullptr : f.localExtra.data(),
-                                      static_cast<uInt>(f.localExtra.size()), nullptr, 0, nullptr, Z_DEFLATED, 6, 0,
-                                      -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, f.password, crc,
-                                      (static_cast<uLong>(f.madeBy) << 8) | 20, 0);
+        unsigned long crc =
+            crc32(0, reinterpret_cast<const Bytef*>(f.content.data()), static_cast<uInt>(f.content.size()));
+        int rc = zipOpenNewFileInZip4(
+            zf, f.name.c_str(), &info, f.localExtra.empty() ? nullptr : f.localExtra.data(),
+            static_cast<uInt>(f.localExtra.size()), nullptr, 0, nullptr, Z_DEFLATED, 6, 0, -MAX_WBITS,
+            DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, f.password, crc, (static_cast<uLong>(f.madeBy) << 8) | 20, 0);
         if (rc != ZIP_OK) throw std::runtime_error("zipOpenNewFileInZip4");
         zipWriteInFileInZip(zf, f.content.data(), static_cast<unsigned>(f.content.size()));
         zipCloseFileInZip(zf);

@@ -8,8 +8,8 @@
 namespace qorcam::description::testing {
 
 struct ZipFile {
-    ZipFile(std::string n, std::string c, std::vector<uint8_t> extra = {}, const char* pw = nullptr, uint16_t host = 0,
-            uint32_t attributes = 0)
+    ZipFile(std::string n, std::string c, std::vector<uint8_t> extra = {}, const char* pw = nullptr,
+            uint16_t host = 0, uint32_t attributes = 0)
         : name(std::move(n)), content(std::move(c)), localExtra(std::move(extra)), password(pw), madeBy(host),
           externalAttributes(attributes) {}
     std::string name;

@@ -18,7 +18,8 @@ namespace {
 
 std::string Reg(const char* name, int address, const char* extra = "") {
     return std::string("<IntReg Name='") + name + "'><Address>" + std::to_string(address) +
-           "</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>" + extra + "</IntReg>";
+           "</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>" + extra +
+           "</IntReg>";
 }
 
 } // namespace
@@ -42,8 +43,8 @@ TEST(Access, AvailabilityImplementationAndLocks) {
         int64_t flag;
         EAccessMode mode;
     } cases[] = {
-        {"Avail", 1, RW}, {"Avail", 0, NA}, {"Impl", 1, RW}, {"Impl", 0, NI},
-        {"Locked", 0, RW}, {"Locked", 1, RO}, {"RO1", 0, RO}, {"WO1", 0, WO},
+        {"Avail", 1, RW},  {"Avail", 0, NA},  {"Impl", 1, RW}, {"Impl", 0, NI},
+        {"Locked", 0, RW}, {"Locked", 1, RO}, {"RO1", 0, RO},  {"WO1", 0, WO},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.node) + " flag " + std::to_string(c.flag));
@@ -64,9 +65,9 @@ TEST(Access, AvailabilityImplementationAndLocks) {
 TEST(Access, ConditionsTheDeviceCannotAnswer) {
     // Availability read from a failing device: unavailable; a lock that cannot
     // be read: locked. Neither makes the access mode itself throw.
-    std::string xml = Description(Reg("Cond", 0) +
-                                  "<Integer Name='Avail'><pIsAvailable>Cond</pIsAvailable><Value>1</Value></Integer>"
-                                  "<Integer Name='Locked'><pIsLocked>Cond</pIsLocked><Value>1</Value></Integer>");
+    std::string xml = Description(
+        Reg("Cond", 0) + "<Integer Name='Avail'><pIsAvailable>Cond</pIsAvailable><Value>1</Value></Integer>"
+                         "<Integer Name='Locked'><pIsLocked>Cond</pIsLocked><Value>1</Value></Integer>");
     CNodeMapRef map;
     map._LoadXMLFromString(xml.c_str());
     MemoryPort port;
@@ -81,8 +82,9 @@ TEST(Access, ConditionsTheDeviceCannotAnswer) {
 }
 
 TEST(Access, ReadOnlyPortMakesEveryFeatureReadOnly) {
-    std::string xml = Description(Reg("R", 0) + "<Integer Name='Local'><Value>1</Value></Integer>"
-                                               "<Command Name='C'><pValue>R</pValue><CommandValue>1</CommandValue></Command>");
+    std::string xml = Description(
+        Reg("R", 0) + "<Integer Name='Local'><Value>1</Value></Integer>"
+                      "<Command Name='C'><pValue>R</pValue><CommandValue>1</CommandValue></Command>");
     CNodeMapRef map;
     map._LoadXMLFromString(xml.c_str());
     MemoryPort port(0x100, RO);
@@ -185,9 +187,10 @@ TEST(Caching, InvalidatorsOverlapsAndPolling) {
 }
 
 TEST(Threads, ReadersAndWritersShareOneMap) {
-    std::string xml = Description(Reg("A", 0) + Reg("B", 4, "<Cachable>NoCache</Cachable>") +
-                                  "<IntSwissKnife Name='Sum'><pVariable Name='A'>A</pVariable>"
-                                  "<pVariable Name='B'>B</pVariable><Formula>A + B</Formula></IntSwissKnife>");
+    std::string xml =
+        Description(Reg("A", 0) + Reg("B", 4, "<Cachable>NoCache</Cachable>") +
+                    "<IntSwissKnife Name='Sum'><pVariable Name='A'>A</pVariable>"
+                    "<pVariable Name='B'>B</pVariable><Formula>A + B</Formula></IntSwissKnife>");
     CNodeMapRef map;
     map._LoadXMLFromString(xml.c_str());
     MemoryPort port;
@@ -195,7 +198,8 @@ TEST(Threads, ReadersAndWritersShareOneMap) {
     std::atomic<bool> bad{false};
     auto writer = [&](const char* name) {
         CIntegerPtr n = map._GetNode(name);
-        for (int i = 0; i < 2000; ++i) n->SetValue(i % 100);
+        for (int i = 0; i < 2000; ++i)
+            n->SetValue(i % 100);
     };
     auto reader = [&] {
         CIntegerPtr sum = map._GetNode("Sum");

@@ -31,8 +31,10 @@ int ReadEveryNode(CNodeMapRef& map, std::vector<std::string>* failures = nullptr
             node->GetAccessMode();
             node->IsCachable();
             if (auto* value = dynamic_cast<IValue*>(node); value && IsReadable(node->GetAccessMode())) {
-                if (auto* c = dynamic_cast<ICommand*>(node)) c->IsDone();
-                else value->ToString();
+                if (auto* c = dynamic_cast<ICommand*>(node))
+                    c->IsDone();
+                else
+                    value->ToString();
                 if (auto* i = dynamic_cast<IInteger*>(node)) {
                     i->GetMin();
                     i->GetMax();
@@ -64,7 +66,8 @@ TEST(PublicTestDescription, EveryNodeReadsOrFailsClearly) {
     EXPECT_GT(read, 80);
     // The chunk ports are never connected here, so their features are NA and
     // are skipped; nothing else may fail.
-    for (const auto& f : failures) ADD_FAILURE() << f;
+    for (const auto& f : failures)
+        ADD_FAILURE() << f;
 }
 
 TEST(PublicTestDescription, KnownValues) {
@@ -84,8 +87,8 @@ TEST(PublicTestDescription, KnownValues) {
         {"IntSwissKnifeBug699228", 4},
         {"Table", 200},
         {"Multiplexer", 200},
-        {"IntConverter", 10},                          // 0.1 * 100
-        {"IntConverterTestSubAndConstant", 10000},     // 100 * 10 * 10
+        {"IntConverter", 10},                      // 0.1 * 100
+        {"IntConverterTestSubAndConstant", 10000}, // 100 * 10 * 10
         {"P_RWInteger", 1},
         {"IntRegisterBAddress", 0xff},
     };
@@ -131,7 +134,9 @@ TEST(PublicTestDescription, KnownValues) {
 
     // Locks follow the value of their lock node, whatever its kind.
     for (const char* lock : {"IntegerLock", "FloatLock", "BooleanLock"}) {
-        std::string locked = std::string("LockedBy") + (lock[0] == 'I' ? "Integer" : lock[0] == 'F' ? "Float" : "Boolean");
+        std::string locked = std::string("LockedBy") + (lock[0] == 'I'   ? "Integer"
+                                                        : lock[0] == 'F' ? "Float"
+                                                                         : "Boolean");
         EXPECT_EQ(map._GetNode(locked)->GetAccessMode(), RW) << locked;
         CValuePtr(map._GetNode(lock))->FromString("1");
         EXPECT_EQ(map._GetNode(locked)->GetAccessMode(), RO) << locked;
@@ -146,10 +151,10 @@ TEST(EmulatorDescription, EveryNodeReadsAndStandardFeaturesWork) {
     CNodeMapRef map("Device");
     map._LoadXMLFromString(ReadFixture("aravis-fake-camera.xml").c_str());
     MemoryPort port(0x10000);
-    port.Put32BE(0x118, 480);  // sensor height
-    port.Put32BE(0x11c, 640);  // sensor width
-    port.Put32BE(0x100, 512);  // width
-    port.Put32BE(0x104, 256);  // height
+    port.Put32BE(0x118, 480); // sensor height
+    port.Put32BE(0x11c, 640); // sensor width
+    port.Put32BE(0x100, 512); // width
+    port.Put32BE(0x104, 256); // height
     port.Put32BE(0x128, 0x01080001);
     port.Put32BE(0x138, 40000);
     port.Put32BE(0x120, 1000);
@@ -158,7 +163,8 @@ TEST(EmulatorDescription, EveryNodeReadsAndStandardFeaturesWork) {
     ASSERT_TRUE(map._Connect(&port));
     std::vector<std::string> failures;
     ReadEveryNode(map, &failures);
-    for (const auto& f : failures) ADD_FAILURE() << f;
+    for (const auto& f : failures)
+        ADD_FAILURE() << f;
 
     CIntegerPtr width = map._GetNode("Width");
     CIntegerPtr payload = map._GetNode("PayloadSize");

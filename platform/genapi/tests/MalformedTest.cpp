@@ -55,32 +55,38 @@ TEST(Malformed, RefusedAtLoadWithAClearText) {
         {"", "empty"},
         {"<?xml version='1.0'?><Other/>", "no RegisterDescription"},
         {"<RegisterDescription SchemaMajorVersion='2'/>", "schema version 2"},
-        {Description("<Integer Name='A'><pValue>Missing</pValue></Integer>"), "refers to missing node 'Missing'"},
+        {Description("<Integer Name='A'><pValue>Missing</pValue></Integer>"),
+         "refers to missing node 'Missing'"},
         {Description("<Category Name='Root'><pFeature>Gone</pFeature></Category>"), "missing node 'Gone'"},
         {Description("<IntReg Name='R'><Address>0</Address><Length>4</Length><pPort>NoPort</pPort></IntReg>"),
          "missing node 'NoPort'"},
-        {Description("<Integer Name='A'><pValue>B</pValue></Integer><Integer Name='B'><pValue>A</pValue></Integer>"),
+        {Description(
+             "<Integer Name='A'><pValue>B</pValue></Integer><Integer Name='B'><pValue>A</pValue></Integer>"),
          "loop of values"},
         {Description("<Integer Name='A'><pValue>A</pValue></Integer>"), "loop of values"},
-        {Description("<IntSwissKnife Name='K'><pVariable Name='X'>K</pVariable><Formula>X</Formula></IntSwissKnife>"),
+        {Description(
+             "<IntSwissKnife Name='K'><pVariable Name='X'>K</pVariable><Formula>X</Formula></IntSwissKnife>"),
          "loop of values"},
         {Description("<IntReg Name='R'><pAddress>I</pAddress><Length>4</Length></IntReg>"
                      "<Integer Name='I'><pValue>R</pValue></Integer>"),
          "loop of values"},
-        {Description("<Integer Name='A'><Value>1</Value></Integer><Integer Name='A'><Value>2</Value></Integer>"),
+        {Description(
+             "<Integer Name='A'><Value>1</Value></Integer><Integer Name='A'><Value>2</Value></Integer>"),
          "twice"},
         {Description("<Integer Name='A'/>"), "neither"},
         {Description("<Integer Name='A'><Value>12abc</Value></Integer>"), "not an integer"},
         {Description("<Integer Name='A'><Value>0x1FFFFFFFFFFFFFFFF</Value></Integer>"), "not an integer"},
         {Description("<IntReg Name='R'><Address>0</Address><Length>0</Length></IntReg>"), "outside 1 to"},
-        {Description("<IntReg Name='R'><Address>0</Address><Length>999999999999</Length></IntReg>"), "outside 1 to"},
+        {Description("<IntReg Name='R'><Address>0</Address><Length>999999999999</Length></IntReg>"),
+         "outside 1 to"},
         {Description("<IntReg Name='R'><Address>0</Address><Length>9</Length></IntReg>"), "1 to 8 bytes"},
         {Description("<MaskedIntReg Name='R'><Address>0</Address><Length>2</Length><LSB>3</LSB><MSB>20</MSB>"
                      "</MaskedIntReg>"),
          "lie outside"},
         {Description("<FloatReg Name='R'><Address>0</Address><Length>5</Length></FloatReg>"), "4 or 8 bytes"},
         {Description("<Integer><Value>1</Value></Integer>"), "no Name"},
-        {Description("<Enumeration Name='E'><EnumEntry Name='X'/><Value>0</Value></Enumeration>"), "no <Value>"},
+        {Description("<Enumeration Name='E'><EnumEntry Name='X'/><Value>0</Value></Enumeration>"),
+         "no <Value>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.xml);
@@ -91,7 +97,8 @@ TEST(Malformed, RefusedAtLoadWithAClearText) {
 
 TEST(Malformed, NestingAndSizeLimits) {
     std::string groups;
-    for (int i = 0; i < 5000; ++i) groups += "<Group Comment='g'>";
+    for (int i = 0; i < 5000; ++i)
+        groups += "<Group Comment='g'>";
     EXPECT_NE(LoadError(Description(groups)).find(""), std::string::npos);
     EXPECT_NE(LoadError(Description(groups)), "");
     std::string huge(CNodeMapRef::kMaxDescriptionSize + 1, ' ');
@@ -104,10 +111,12 @@ TEST(Malformed, LongChainsFailClearlyInsteadOfExhaustingTheStack) {
     std::string chain;
     const int length = 20000;
     for (int i = 0; i < length; ++i)
-        chain += "<Integer Name='C" + std::to_string(i) + "'><pValue>C" + std::to_string(i + 1) + "</pValue></Integer>";
+        chain += "<Integer Name='C" + std::to_string(i) + "'><pValue>C" + std::to_string(i + 1) +
+                 "</pValue></Integer>";
     chain += "<Integer Name='C" + std::to_string(length) + "'><Value>1</Value></Integer>";
     std::string sum = "1";
-    for (int i = 0; i < 100000; ++i) sum += "+1";
+    for (int i = 0; i < 100000; ++i)
+        sum += "+1";
     chain += "<IntSwissKnife Name='Sum'><Formula>" + sum + "</Formula></IntSwissKnife>";
     CNodeMapRef map;
     map._LoadXMLFromString(Description(chain).c_str());
@@ -134,7 +143,8 @@ TEST(Malformed, LoopsOutsideValuesFailWhenRead) {
         "<IntSwissKnife Name='Bad'><Formula>1 +</Formula></IntSwissKnife>"
         "<IntSwissKnife Name='Unknown'><Formula>NOPE * 2</Formula></IntSwissKnife>"
         "<Integer Name='Len'><Value>999999999</Value></Integer>"
-        "<StringReg Name='S'><Address>0</Address><pLength>Len</pLength><AccessMode>RO</AccessMode></StringReg>"
+        "<StringReg "
+        "Name='S'><Address>0</Address><pLength>Len</pLength><AccessMode>RO</AccessMode></StringReg>"
         "<IntReg Name='Neg'><Address>-16</Address><Length>4</Length></IntReg>");
     CNodeMapRef map;
     map._LoadXMLFromString(xml.c_str());
@@ -143,8 +153,8 @@ TEST(Malformed, LoopsOutsideValuesFailWhenRead) {
     struct Case {
         const char* node;
         const char* expected;
-    } cases[] = {{"A", "depends on itself"}, {"K", "depends on itself"}, {"Bad", "operand expected"},
-                 {"Unknown", "unknown name 'NOPE'"}, {"S", "outside 1 to"}, {"Neg", "negative"}};
+    } cases[] = {{"A", "depends on itself"},         {"K", "depends on itself"}, {"Bad", "operand expected"},
+                 {"Unknown", "unknown name 'NOPE'"}, {"S", "outside 1 to"},      {"Neg", "negative"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.node);
         try {
@@ -169,8 +179,13 @@ TEST(Malformed, FuzzedDescriptionsNeverCrash) {
     // Mutations aimed at what the loader interprets: names, numbers and
     // element boundaries, plus plain byte damage. Fixed seed: failures repeat.
     std::mt19937 random(20261210);
-    const char* tokens[] = {"0", "-1", "0xFFFFFFFFFFFFFFFF", "99", "Root", "Device", "Width", "X", "(", "9999999999",
-                            "<", ">", "/", "pValue", "RW", "BigEndian", "Signed", "\"", "&amp;", ""};
+    const char* tokens[] = {"0",          "-1",     "0xFFFFFFFFFFFFFFFF",
+                            "99",         "Root",   "Device",
+                            "Width",      "X",      "(",
+                            "9999999999", "<",      ">",
+                            "/",          "pValue", "RW",
+                            "BigEndian",  "Signed", "\"",
+                            "&amp;",      ""};
     int loaded = 0;
     for (int round = 0; round < 400; ++round) {
         std::string xml = sources[round % 2];
@@ -178,15 +193,23 @@ TEST(Malformed, FuzzedDescriptionsNeverCrash) {
         for (int e = 0; e < edits; ++e) {
             size_t at = random() % xml.size();
             switch (random() % 4) {
-            case 0: xml[at] = static_cast<char>(random() % 256); break;
-            case 1: xml.erase(at, 1 + random() % 40); break;
+            case 0:
+                xml[at] = static_cast<char>(random() % 256);
+                break;
+            case 1:
+                xml.erase(at, 1 + random() % 40);
+                break;
             case 2: {
                 // Replace the text of an element (between '>' and '<') with a token.
-                size_t open = xml.find('>', at), close = open == std::string::npos ? open : xml.find('<', open);
-                if (close != std::string::npos) xml.replace(open + 1, close - open - 1, tokens[random() % 20]);
+                size_t open = xml.find('>', at),
+                       close = open == std::string::npos ? open : xml.find('<', open);
+                if (close != std::string::npos)
+                    xml.replace(open + 1, close - open - 1, tokens[random() % 20]);
                 break;
             }
-            default: xml.insert(at, tokens[random() % 20]); break;
+            default:
+                xml.insert(at, tokens[random() % 20]);
+                break;
             }
             if (xml.empty()) xml = "x";
         }
@@ -214,8 +237,8 @@ TEST(Malformed, RandomNodeGraphsNeverCrashOrHang) {
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     const int count = 16;
     auto ref = [&] { return "N" + std::to_string(pick(count)); };
-    const char* formulas[] = {"A + B", "A / B", "A % B", "(A << B) | 1", "A ? B : 3", "A ** B", "-A",
-                              "SQRT(A) * B", "A = B", "(A & 0xFF) >> 2", "A * 1.5", "1 / 0"};
+    const char* formulas[] = {"A + B", "A / B",       "A % B", "(A << B) | 1",    "A ? B : 3", "A ** B",
+                              "-A",    "SQRT(A) * B", "A = B", "(A & 0xFF) >> 2", "A * 1.5",   "1 / 0"};
     int loaded = 0;
     for (int round = 0; round < 300; ++round) {
         std::string nodes;
@@ -232,7 +255,8 @@ TEST(Malformed, RandomNodeGraphsNeverCrashOrHang) {
                                   (pick(6) == 0 ? "<pAddress>" + ref() + "</pAddress>" : "");
             std::string length = pick(5) == 0 ? "<pLength>" + ref() + "</pLength>"
                                               : "<Length>" + std::to_string(1 + pick(8)) + "</Length>";
-            std::string vars = "<pVariable Name='A'>" + ref() + "</pVariable><pVariable Name='B'>" + ref() + "</pVariable>";
+            std::string vars =
+                "<pVariable Name='A'>" + ref() + "</pVariable><pVariable Name='B'>" + ref() + "</pVariable>";
             switch (pick(12)) {
             case 0:
                 nodes += "<Integer Name='" + name + "'>" + common +
@@ -242,8 +266,9 @@ TEST(Malformed, RandomNodeGraphsNeverCrashOrHang) {
                 break;
             case 1:
                 nodes += "<Integer Name='" + name + "'>" + common + "<pIndex>" + ref() +
-                         "</pIndex><ValueIndexed Index='1'>5</ValueIndexed><pValueIndexed Index='2'>" + ref() +
-                         "</pValueIndexed>" + (pick(2) ? "<ValueDefault>7</ValueDefault>" : "") + "</Integer>";
+                         "</pIndex><ValueIndexed Index='1'>5</ValueIndexed><pValueIndexed Index='2'>" +
+                         ref() + "</pValueIndexed>" + (pick(2) ? "<ValueDefault>7</ValueDefault>" : "") +
+                         "</Integer>";
                 break;
             case 2:
                 nodes += "<IntReg Name='" + name + "'>" + common + address + length +
@@ -259,21 +284,25 @@ TEST(Malformed, RandomNodeGraphsNeverCrashOrHang) {
                          formulas[pick(12)] + "</Formula></IntSwissKnife>";
                 break;
             case 5:
-                nodes += "<Converter Name='" + name + "'>" + common + vars + "<FormulaTo>FROM * A</FormulaTo>"
-                         "<FormulaFrom>" + formulas[pick(12)] + " + TO</FormulaFrom><pValue>" + ref() +
-                         "</pValue></Converter>";
+                nodes += "<Converter Name='" + name + "'>" + common + vars +
+                         "<FormulaTo>FROM * A</FormulaTo>"
+                         "<FormulaFrom>" +
+                         formulas[pick(12)] + " + TO</FormulaFrom><pValue>" + ref() + "</pValue></Converter>";
                 break;
             case 6:
-                nodes += "<Enumeration Name='" + name + "'>" + common +
-                         "<EnumEntry Name='A'><Value>0</Value></EnumEntry><EnumEntry Name='B'><pIsAvailable>" + ref() +
-                         "</pIsAvailable><Value>1</Value></EnumEntry><pValue>" + ref() + "</pValue></Enumeration>";
+                nodes +=
+                    "<Enumeration Name='" + name + "'>" + common +
+                    "<EnumEntry Name='A'><Value>0</Value></EnumEntry><EnumEntry Name='B'><pIsAvailable>" +
+                    ref() + "</pIsAvailable><Value>1</Value></EnumEntry><pValue>" + ref() +
+                    "</pValue></Enumeration>";
                 break;
             case 7:
                 nodes += "<Command Name='" + name + "'>" + common + "<pValue>" + ref() +
                          "</pValue><pCommandValue>" + ref() + "</pCommandValue></Command>";
                 break;
             case 8:
-                nodes += "<Boolean Name='" + name + "'>" + common + "<pValue>" + ref() + "</pValue></Boolean>";
+                nodes +=
+                    "<Boolean Name='" + name + "'>" + common + "<pValue>" + ref() + "</pValue></Boolean>";
                 break;
             case 9:
                 nodes += "<StringReg Name='" + name + "'>" + common + address + length +
@@ -285,8 +314,8 @@ TEST(Malformed, RandomNodeGraphsNeverCrashOrHang) {
                          "<AccessMode>RW</AccessMode></FloatReg>";
                 break;
             default:
-                nodes += "<Float Name='" + name + "'>" + common + "<pValue>" + ref() + "</pValue><pMin>" + ref() +
-                         "</pMin></Float>";
+                nodes += "<Float Name='" + name + "'>" + common + "<pValue>" + ref() + "</pValue><pMin>" +
+                         ref() + "</pMin></Float>";
                 break;
             }
         }

@@ -30,19 +30,23 @@ public:
     EAccessMode GetAccessMode() override { return mode_; }
 
     void Put32BE(size_t address, uint32_t v) {
-        for (int i = 0; i < 4; ++i) memory.at(address + i) = static_cast<uint8_t>(v >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i)
+            memory.at(address + i) = static_cast<uint8_t>(v >> (24 - 8 * i));
     }
     uint32_t Get32BE(size_t address) const {
         uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v = (v << 8) | memory.at(address + i);
+        for (int i = 0; i < 4; ++i)
+            v = (v << 8) | memory.at(address + i);
         return v;
     }
     void Put32LE(size_t address, uint32_t v) {
-        for (int i = 0; i < 4; ++i) memory.at(address + i) = static_cast<uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            memory.at(address + i) = static_cast<uint8_t>(v >> (8 * i));
     }
     uint32_t Get32LE(size_t address) const {
         uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = (v << 8) | memory.at(address + i);
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | memory.at(address + i);
         return v;
     }
 
@@ -54,7 +58,8 @@ public:
 private:
     void Check(int64_t address, int64_t length) {
         if (fail) throw std::runtime_error("Unable to Read Register");
-        if (address < 0 || length < 0 || static_cast<uint64_t>(address) + static_cast<uint64_t>(length) > memory.size())
+        if (address < 0 || length < 0 ||
+            static_cast<uint64_t>(address) + static_cast<uint64_t>(length) > memory.size())
             throw std::runtime_error("address out of device memory");
     }
     EAccessMode mode_;

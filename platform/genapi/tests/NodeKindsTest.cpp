@@ -25,7 +25,8 @@ struct Fixture {
 };
 
 std::string IntReg(const char* extra) {
-    return std::string("<IntReg Name='R'><Address>0x10</Address><AccessMode>RW</AccessMode><pPort>Device</pPort>") +
+    return std::string(
+               "<IntReg Name='R'><Address>0x10</Address><AccessMode>RW</AccessMode><pPort>Device</pPort>") +
            extra + "</IntReg>";
 }
 
@@ -104,7 +105,8 @@ TEST(FloatReg, FourAndEightBytesBothOrders) {
     for (const char* endian : {"LittleEndian", "BigEndian"})
         for (int length : {4, 8}) {
             SCOPED_TRACE(std::string(endian) + " " + std::to_string(length));
-            Fixture f(std::string("<FloatReg Name='F'><Address>0x40</Address><Length>") + std::to_string(length) +
+            Fixture f(std::string("<FloatReg Name='F'><Address>0x40</Address><Length>") +
+                      std::to_string(length) +
                       "</Length><AccessMode>RW</AccessMode><pPort>Device</pPort><Endianess>" + endian +
                       "</Endianess></FloatReg>");
             CFloatPtr node = f.map._GetNode("F");
@@ -162,7 +164,8 @@ TEST(Integer, RangeIncrementAndPointers) {
 }
 
 TEST(Float, RangeAndConstantValue) {
-    Fixture f("<Float Name='G'><Value>1.5</Value><Min>0</Min><Max>2</Max><Inc>0.5</Inc><Unit>dB</Unit></Float>");
+    Fixture f(
+        "<Float Name='G'><Value>1.5</Value><Min>0</Min><Max>2</Max><Inc>0.5</Inc><Unit>dB</Unit></Float>");
     CFloatPtr g = f.map._GetNode("G");
     EXPECT_DOUBLE_EQ(g->GetValue(), 1.5);
     g->SetValue(2.0);
@@ -186,10 +189,11 @@ TEST(Boolean, OnAndOffValues) {
 }
 
 TEST(Enumeration, EntriesValuesAndSymbolics) {
-    Fixture f("<Enumeration Name='E'><EnumEntry Name='A'><Value>1</Value></EnumEntry>"
-              "<EnumEntry Name='B'><Value>5</Value><DisplayName>Bee</DisplayName></EnumEntry><pValue>R</pValue>"
-              "</Enumeration>" +
-              IntReg("<Length>4</Length>"));
+    Fixture f(
+        "<Enumeration Name='E'><EnumEntry Name='A'><Value>1</Value></EnumEntry>"
+        "<EnumEntry Name='B'><Value>5</Value><DisplayName>Bee</DisplayName></EnumEntry><pValue>R</pValue>"
+        "</Enumeration>" +
+        IntReg("<Length>4</Length>"));
     CEnumerationPtr e = f.map._GetNode("E");
     f.port.Put32LE(0x10, 5);
     EXPECT_EQ(e->ToString(), "B");
@@ -218,7 +222,8 @@ TEST(Command, ExecuteAndPollDone) {
 }
 
 TEST(Converters, BothDirectionsAndRange) {
-    Fixture f("<Converter Name='Rate'><FormulaTo>(1000000 / FROM)</FormulaTo><FormulaFrom>(1000000 / TO)</FormulaFrom>"
+    Fixture f("<Converter Name='Rate'><FormulaTo>(1000000 / FROM)</FormulaTo><FormulaFrom>(1000000 / "
+              "TO)</FormulaFrom>"
               "<pValue>Period</pValue></Converter>"
               "<Integer Name='Period'><pValue>R</pValue><Min>1000</Min><Max>10000000</Max></Integer>"
               "<IntConverter Name='Half'><FormulaTo>FROM * 2</FormulaTo><FormulaFrom>TO / 2</FormulaFrom>"
@@ -243,7 +248,8 @@ TEST(SwissKnife, VariablesConstantsAndExpressions) {
     Fixture f("<SwissKnife Name='S'><pVariable Name='A'>IA</pVariable><Constant Name='K'>0.5</Constant>"
               "<Expression Name='E1'>A * K</Expression><Formula>E1 + 1</Formula></SwissKnife>"
               "<Integer Name='IA'><Value>5</Value></Integer>"
-              "<IntSwissKnife Name='IS'><pVariable Name='A'>IA</pVariable><Formula>A / 2</Formula></IntSwissKnife>");
+              "<IntSwissKnife Name='IS'><pVariable Name='A'>IA</pVariable><Formula>A / "
+              "2</Formula></IntSwissKnife>");
     EXPECT_DOUBLE_EQ(CFloatPtr(f.map._GetNode("S"))->GetValue(), 3.5);
     EXPECT_EQ(CIntegerPtr(f.map._GetNode("IS"))->GetValue(), 2);
     EXPECT_EQ(f.map._GetNode("S")->GetAccessMode(), RO);
