@@ -31,16 +31,18 @@ namespace {
 
 int gRepeats = 15;
 
-double Seconds(const std::function<void()>& run) {
-    run(); // warm up: page in the buffers
-    std::vector<double> times;
-    for (int i = 0; i < gRepeats; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        run();
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    // The best run: the machine's other work only ever adds time.
-    return *std::min_element(times.begin(), times.end());
+// Best time of each contender, running them in turn round after round so
+// that all of them meet the same load from the rest of the machine.
+std::vector<double> Best(const std::vector<std::function<void()>>& runs) {
+    std::vector<double> best(runs.size(), 1e30);
+    for (const auto& run : runs) run(); // warm up: page in the buffers
+    for (int i = 0; i < gRepeats; ++i)
+        for (size_t k = 0; k < runs.size(); ++k) {
+            const auto t0 = std::chrono::steady_clock::now();
+            runs[k]();
+            best[k] = std::min(best[k], std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        }
+    return best;
 }
 
 struct Kernel {
@@ -49,8 +51,7 @@ struct Kernel {
     uint32_t dib;
     // OpenCV's way to the same bitmap, or empty when it has none.
     std::function<void(const cv::Mat& src, cv::Mat& dst)> opencv;
-    int srcType;      // OpenCV type of the source image (for the OpenCV run)
-    int srcWidthMul;  // source Mat columns per pixel (packed: 0 = raw bytes)
+    int srcType; // OpenCV type of the source image
 };
 
 void ParallelCopy(uint8_t* dst, const uint8_t* src, size_t n) {
@@ -87,24 +88,24 @@ int main(int argc, char** argv) {
     auto plain = [](int code) { return [code](const cv::Mat& s, cv::Mat& d) { cv::cvtColor(s, d, code); }; };
 
     const std::vector<Kernel> kernels = {
-        {"Bayer 8-bit to 24", ConvBayer8, Dib24, plain(cv::COLOR_BayerBG2BGR), CV_8UC1, 1},
-        {"Bayer 8-bit to 32", ConvBayer8, Dib32, plain(cv::COLOR_BayerBG2BGRA), CV_8UC1, 1},
-        {"Bayer 16-bit to 24", ConvBayer16, Dib24, bayer16(cv::COLOR_BayerBG2BGR), CV_16UC1, 1},
-        {"Bayer 16-bit to 32", ConvBayer16, Dib32, bayer16(cv::COLOR_BayerBG2BGRA), CV_16UC1, 1},
-        {"Bayer packed to 24", ConvBayer12Packed, Dib24, nullptr, 0, 0},
-        {"Bayer packed to 32", ConvBayer12Packed, Dib32, nullptr, 0, 0},
-        {"Mono8 to 24", ConvMono8, Dib24, plain(cv::COLOR_GRAY2BGR), CV_8UC1, 1},
-        {"Mono8 to 32", ConvMono8, Dib32, plain(cv::COLOR_GRAY2BGRA), CV_8UC1, 1},
-        {"Mono16 to 24", ConvMono16, Dib24, mono16(cv::COLOR_GRAY2BGR), CV_16UC1, 1},
-        {"Mono16 to 32", ConvMono16, Dib32, mono16(cv::COLOR_GRAY2BGRA), CV_16UC1, 1},
-        {"YUV 4:2:2 to 24", ConvYuv422, Dib24, plain(cv::COLOR_YUV2BGR_UYVY), CV_8UC2, 1},
-        {"YUV 4:2:2 to 32", ConvYuv422, Dib32, plain(cv::COLOR_YUV2BGRA_UYVY), CV_8UC2, 1},
-        {"RGB to BGR 24", ConvRgb8, Dib24, plain(cv::COLOR_RGB2BGR), CV_8UC3, 1},
-        {"RGB to BGR 32", ConvRgb8, Dib32, plain(cv::COLOR_RGB2BGRA), CV_8UC3, 1},
+        {"Bayer 8-bit to 24", ConvBayer8, Dib24, plain(cv::COLOR_BayerBG2BGR), CV_8UC1},
+        {"Bayer 8-bit to 32", ConvBayer8, Dib32, plain(cv::COLOR_BayerBG2BGRA), CV_8UC1},
+        {"Bayer 16-bit to 24", ConvBayer16, Dib24, bayer16(cv::COLOR_BayerBG2BGR), CV_16UC1},
+        {"Bayer 16-bit to 32", ConvBayer16, Dib32, bayer16(cv::COLOR_BayerBG2BGRA), CV_16UC1},
+        {"Bayer packed to 24", ConvBayer12Packed, Dib24, nullptr, 0},
+        {"Bayer packed to 32", ConvBayer12Packed, Dib32, nullptr, 0},
+        {"Mono8 to 24", ConvMono8, Dib24, plain(cv::COLOR_GRAY2BGR), CV_8UC1},
+        {"Mono8 to 32", ConvMono8, Dib32, plain(cv::COLOR_GRAY2BGRA), CV_8UC1},
+        {"Mono16 to 24", ConvMono16, Dib24, mono16(cv::COLOR_GRAY2BGR), CV_16UC1},
+        {"Mono16 to 32", ConvMono16, Dib32, mono16(cv::COLOR_GRAY2BGRA), CV_16UC1},
+        {"YUV 4:2:2 to 24", ConvYuv422, Dib24, plain(cv::COLOR_YUV2BGR_UYVY), CV_8UC2},
+        {"YUV 4:2:2 to 32", ConvYuv422, Dib32, plain(cv::COLOR_YUV2BGRA_UYVY), CV_8UC2},
+        {"RGB to BGR 24", ConvRgb8, Dib24, plain(cv::COLOR_RGB2BGR), CV_8UC3},
+        {"RGB to BGR 32", ConvRgb8, Dib32, plain(cv::COLOR_RGB2BGRA), CV_8UC3},
     };
     const std::pair<int, int> sizes[] = {{1920, 1200}, {4096, 3000}};
 
-    std::printf("Cores: %d (OpenMP threads %d, OpenCV threads %d), best of %d runs\n\n", cores, cores, cvThreads,
+    std::printf("Cores: %d (OpenMP threads %d, OpenCV threads %d), best of %d rounds\n\n", cores, cores, cvThreads,
                 gRepeats);
     std::printf("| kernel | size | serial ms | vs OpenCV | vs memcpy | parallel ms | vs OpenCV | vs memcpy |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
@@ -125,27 +126,34 @@ int main(int argc, char** argv) {
             req.EndianMode = EndianLittle;
             req.Src = src.data();
             req.Dst = dst.data();
-            double ours[2];
-            for (int par = 0; par < 2; ++par) {
-                ConvMode mode;
-                mode.DIBMode = k.dib;
-                mode.ShiftID = 4;
-                mode.Parallel_Flag = par;
-                CConv conv(mode, ConvValue{});
-                ours[par] = Seconds([&] { conv.ConvExec(req); });
-            }
-            const double copySerial = Seconds([&] { std::memcpy(copy.data(), dst.data(), dstBytes); });
-            const double copyParallel = Seconds([&] { ParallelCopy(copy.data(), dst.data(), dstBytes); });
-
-            double cvTime[2] = {0, 0};
+            ConvMode mode;
+            mode.DIBMode = k.dib;
+            mode.ShiftID = 4;
+            CConv serial(mode, ConvValue{});
+            mode.Parallel_Flag = 1;
+            CConv parallel(mode, ConvValue{});
+            cv::Mat in(h, w, k.srcType ? k.srcType : CV_8UC1, src.data());
+            cv::Mat out;
+            std::vector<std::function<void()>> runs = {
+                [&] { serial.ConvExec(req); },
+                [&] { std::memcpy(copy.data(), dst.data(), dstBytes); },
+                [&] { parallel.ConvExec(req); },
+                [&] { ParallelCopy(copy.data(), dst.data(), dstBytes); },
+            };
             if (k.opencv) {
-                cv::Mat in(h, w, k.srcType, src.data());
-                cv::Mat out;
-                cv::setNumThreads(1);
-                cvTime[0] = Seconds([&] { k.opencv(in, out); });
-                cv::setNumThreads(cvThreads);
-                cvTime[1] = Seconds([&] { k.opencv(in, out); });
+                runs.push_back([&] {
+                    cv::setNumThreads(1);
+                    k.opencv(in, out);
+                });
+                runs.push_back([&] {
+                    cv::setNumThreads(cvThreads);
+                    k.opencv(in, out);
+                });
             }
+            const std::vector<double> t = Best(runs);
+            const double ours[2] = {t[0], t[2]};
+            const double copySerial = t[1], copyParallel = t[3];
+            const double cvTime[2] = {k.opencv ? t[4] : 0.0, k.opencv ? t[5] : 0.0};
             auto vsCv = [&](int par) {
                 char text[32];
                 if (!k.opencv) return std::string("-");

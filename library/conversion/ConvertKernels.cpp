@@ -263,6 +263,27 @@ struct Masks48 {
 };
 constexpr Masks48 kRgbFwd(true, false), kRgbRev(true, true), kBgrFwd(false, false), kBgrRev(false, true);
 
+// Masks of Three2Four: destination pixels 4q to 4q + 3 come from the 16
+// source bytes loaded at loads[q]; the last source quad is loaded from byte
+// 32 so that no load leaves the 48 bytes.
+struct Masks32 {
+    int8_t m[4][16];
+    int loads[4];
+    constexpr Masks32(bool rgb, bool mirror) : m{}, loads{} {
+        for (int q = 0; q < 4; ++q) {
+            const int sq = mirror ? 3 - q : q; // source quad
+            loads[q] = sq == 3 ? 32 : 12 * sq;
+            for (int i = 0; i < 4; ++i) {
+                const int pixel = 4 * sq + (mirror ? 3 - i : i);
+                for (int c = 0; c < 4; ++c)
+                    m[q][4 * i + c] =
+                        static_cast<int8_t>(c == 3 ? -1 : 3 * pixel + (rgb ? 2 - c : c) - loads[q]);
+            }
+        }
+    }
+};
+constexpr Masks32 kRgb4Fwd(true, false), kRgb4Rev(true, true), kBgr4Fwd(false, false), kBgr4Rev(false, true);
+
 // Converts the whole 16-pixel blocks of a row with vector code and returns
 // how many pixels it did (0 for formats it does not handle).
 template <int P>
@@ -274,6 +295,11 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
     if (P == 3 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
         const Masks48& m = a.id == ConvRgb8 ? (mirror ? kRgbRev : kRgbFwd) : (mirror ? kBgrRev : kBgrFwd);
         for (; x + 16 <= w; x += 16) simd::Permute48(s + 3 * static_cast<size_t>(x), at(x), m.m);
+        return x;
+    }
+    if (P == 4 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
+        const Masks32& m = a.id == ConvRgb8 ? (mirror ? kRgb4Rev : kRgb4Fwd) : (mirror ? kBgr4Rev : kBgr4Fwd);
+        for (; x + 16 <= w; x += 16) simd::Three2Four(s + 3 * static_cast<size_t>(x), at(x), m.m, m.loads);
         return x;
     }
     if (a.id == ConvMono8 || a.id == ConvMono16 || a.id == ConvMono12Packed || a.id == ConvMono10Packed ||

@@ -73,11 +73,11 @@ template <int P> QC_SIMD void StoreBgr(uint8_t* d, __m128i b, __m128i g, __m128i
     __m128i q0 = _mm_unpacklo_epi16(bgLo, r0Lo), q1 = _mm_unpackhi_epi16(bgLo, r0Lo);
     __m128i q2 = _mm_unpacklo_epi16(bgHi, r0Hi), q3 = _mm_unpackhi_epi16(bgHi, r0Hi);
     if constexpr (P == 4) {
-        const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-        Save(d, _mm_or_si128(q0, _mm_and_si128(Load(d), keep)));
-        Save(d + 16, _mm_or_si128(q1, _mm_and_si128(Load(d + 16), keep)));
-        Save(d + 32, _mm_or_si128(q2, _mm_and_si128(Load(d + 32), keep)));
-        Save(d + 48, _mm_or_si128(q3, _mm_and_si128(Load(d + 48), keep)));
+        const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+        auto* p = reinterpret_cast<__m256i*>(d);
+        _mm256_storeu_si256(p, _mm256_or_si256(_mm256_set_m128i(q1, q0), _mm256_and_si256(_mm256_loadu_si256(p), keep)));
+        _mm256_storeu_si256(p + 1,
+                            _mm256_or_si256(_mm256_set_m128i(q3, q2), _mm256_and_si256(_mm256_loadu_si256(p + 1), keep)));
     } else {
         const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         q0 = _mm_shuffle_epi8(q0, pack);
@@ -93,13 +93,17 @@ template <int P> QC_SIMD void StoreBgr(uint8_t* d, __m128i b, __m128i g, __m128i
 // Stores 16 grey pixels: b = g = r = v.
 template <int P> QC_SIMD void StoreGrey(uint8_t* d, __m128i v) {
     if constexpr (P == 4) {
-        const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-        const __m128i m[4] = {_mm_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1),
-                              _mm_setr_epi8(4, 4, 4, -1, 5, 5, 5, -1, 6, 6, 6, -1, 7, 7, 7, -1),
-                              _mm_setr_epi8(8, 8, 8, -1, 9, 9, 9, -1, 10, 10, 10, -1, 11, 11, 11, -1),
-                              _mm_setr_epi8(12, 12, 12, -1, 13, 13, 13, -1, 14, 14, 14, -1, 15, 15, 15, -1)};
-        for (int k = 0; k < 4; ++k)
-            Save(d + 16 * k, _mm_or_si128(_mm_shuffle_epi8(v, m[k]), _mm_and_si128(Load(d + 16 * k), keep)));
+        // Two 32-byte stores, each lane four pixels; byte 3 keeps its old value.
+        const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+        const __m256i w = _mm256_broadcastsi128_si256(v);
+        const __m256i m0 = _mm256_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1, 4, 4, 4, -1, 5, 5, 5,
+                                            -1, 6, 6, 6, -1, 7, 7, 7, -1);
+        const __m256i m1 = _mm256_add_epi8(m0, _mm256_set1_epi8(8)); // -1 + 8 = 7: masked below
+        const __m256i lo = _mm256_shuffle_epi8(w, m0);
+        const __m256i hi = _mm256_andnot_si256(keep, _mm256_shuffle_epi8(w, m1));
+        auto* p = reinterpret_cast<__m256i*>(d);
+        _mm256_storeu_si256(p, _mm256_or_si256(lo, _mm256_and_si256(_mm256_loadu_si256(p), keep)));
+        _mm256_storeu_si256(p + 1, _mm256_or_si256(hi, _mm256_and_si256(_mm256_loadu_si256(p + 1), keep)));
     } else {
         Save(d, _mm_shuffle_epi8(v, _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5)));
         Save(d + 16, _mm_shuffle_epi8(v, _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10)));
@@ -117,6 +121,19 @@ QC_SIMD void Permute48(const uint8_t* s, uint8_t* d, const int8_t (*masks)[16]) 
         for (int i = 0; i < 3; ++i)
             v = _mm_or_si128(v, _mm_shuffle_epi8(in[i], Load(reinterpret_cast<const uint8_t*>(masks[3 * o + i]))));
         Save(d + 16 * o, v);
+    }
+}
+
+// 16 three-byte pixels (48 bytes at s) into 32-bit B G R x pixels at d,
+// keeping byte 3; masks[q] builds destination pixels 4q to 4q + 3 from the
+// 16 bytes loaded at source offset kQuadLoad[q] (see Masks32).
+QC_SIMD void Three2Four(const uint8_t* s, uint8_t* d, const int8_t (*masks)[16], const int* loads) {
+    const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    auto* p = reinterpret_cast<__m256i*>(d);
+    for (int h = 0; h < 2; ++h) {
+        const __m256i in = _mm256_set_m128i(Load(s + loads[2 * h + 1]), Load(s + loads[2 * h]));
+        const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks[2 * h]));
+        _mm256_storeu_si256(p + h, _mm256_or_si256(_mm256_shuffle_epi8(in, m), _mm256_and_si256(_mm256_loadu_si256(p + h), keep)));
     }
 }
 
