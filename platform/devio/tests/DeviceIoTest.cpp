@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <deque>
@@ -255,6 +256,53 @@ TEST_F(DeviceIoTest, RequestsNeverWaitedForAreCancelledAndLeaveNothingBehind) {
             ASSERT_EQ(handle.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
     }
     EXPECT_TRUE(service_.WaitFor([&] { return service_.CountEvents(Event::Close, getpid()) == 2; }));
+    EXPECT_EQ(service_.Work().Size(), 0u);
+    EXPECT_EQ(Echo(handle_), STATUS_SUCCESS);
+}
+
+TEST_F(DeviceIoTest, CancelsRacingCompletionsEndEachRequestExactlyOnce) {
+    // Several threads pend requests and cancel them while the service
+    // completes requests from its own thread: each request ends once, either
+    // way, and nothing is left queued or waiting.
+    constexpr int kThreads = 4, kRounds = 50, kPerRound = 4;
+    std::atomic<bool> done{false};
+    std::thread completer([&] {
+        while (!done) {
+            if (!service_.CompleteNext(service_.Work(), STATUS_SUCCESS, {1})) std::this_thread::yield();
+        }
+    });
+    std::atomic<int> succeeded{0}, cancelled{0}, other{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < kThreads; ++t) {
+        clients.emplace_back([&] {
+            for (int round = 0; round < kRounds; ++round) {
+                Overlapped records[kPerRound];
+                std::uint8_t out[kPerRound] = {};
+                for (int i = 0; i < kPerRound; ++i) {
+                    const NtStatus s =
+                        handle_.DeviceIoControl(test::kPend, nullptr, 0, &out[i], 1, records[i]);
+                    if (s != STATUS_PENDING && s != STATUS_SUCCESS) ++other;
+                }
+                handle_.CancelIo();
+                for (auto& o : records) {
+                    const NtStatus s = handle_.GetOverlappedResult(o, nullptr, true);
+                    if (s == STATUS_SUCCESS) {
+                        ++succeeded;
+                    } else if (s == STATUS_CANCELLED) {
+                        ++cancelled;
+                    } else {
+                        ++other;
+                    }
+                }
+            }
+        });
+    }
+    for (auto& c : clients)
+        c.join();
+    done = true;
+    completer.join();
+    EXPECT_EQ(other, 0);
+    EXPECT_EQ(succeeded + cancelled, kThreads * kRounds * kPerRound);
     EXPECT_EQ(service_.Work().Size(), 0u);
     EXPECT_EQ(Echo(handle_), STATUS_SUCCESS);
 }
