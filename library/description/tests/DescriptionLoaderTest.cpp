@@ -39,6 +39,7 @@ public:
     int32_t ReadPort(uint64_t address, void* buffer, size_t& size) override {
         reads.push_back({address, size});
         if (failReads) return -1010;
+        if (shortReads && size > 0) --size;
         auto* out = static_cast<uint8_t*>(buffer);
         for (size_t i = 0; i < size; ++i) {
             auto it = memory.find(address + i);
@@ -53,7 +54,10 @@ public:
         return 0;
     }
     std::string LastErrorText() override { return "producer says no"; }
-    bool RefreshPresence() override { return present; }
+    bool RefreshPresence() override {
+        ++presenceChecks;
+        return present;
+    }
 
     void Put(uint64_t address, const void* data, size_t size) {
         for (size_t i = 0; i < size; ++i)
@@ -63,7 +67,8 @@ public:
     std::vector<std::string> urls;
     std::map<uint64_t, uint8_t> memory;
     std::vector<std::pair<uint64_t, size_t>> reads, writes;
-    bool failUrls = false, failReads = false, present = true;
+    bool failUrls = false, failReads = false, shortReads = false, present = true;
+    int presenceChecks = 0;
     size_t reportedUrlSize = 0;
 };
 
@@ -298,6 +303,13 @@ TEST_F(Loader, PortFailuresAndTeardown) {
             EXPECT_NE(std::string(e.what()).find("Unable to Read Register"), std::string::npos);
         }
         device.present = true;
+        // A read that answers fewer bytes than asked fails too, and presence
+        // is asked again after every failure.
+        device.shortReads = true;
+        device.presenceChecks = 0;
+        EXPECT_THROW(binding.Width->GetValue(false, true), RuntimeException);
+        EXPECT_EQ(device.presenceChecks, 2);
+        device.shortReads = false;
         device.failReads = true;
         EXPECT_THROW(binding.Width->GetValue(false, true), RuntimeException);
         device.reads.clear();
