@@ -128,8 +128,14 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
     }
     if (!Send(static_cast<std::uint16_t>(wire::MessageType::Request), id, AsBytes(body),
               {static_cast<const std::uint8_t*>(input), inputLength})) {
-        // The reader sees the connection end and completes every request.
-        shutdown(fd_, SHUT_RDWR);
+        // The service is gone: the reader sees the connection end and
+        // completes every request. (During Close the service still hands
+        // back the requests it has; the reader ends when it is done.)
+        std::unique_lock lock(mutex_);
+        if (!closing_) {
+            lock.unlock();
+            shutdown(fd_, SHUT_RDWR);
+        }
     }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return first != FirstAnswer::None; });
