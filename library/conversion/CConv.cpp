@@ -10,8 +10,8 @@
 namespace qorcam::conversion {
 namespace {
 
-constexpr uint32_t kParameterError = 1; // STATUSQORCAM_PARAMETER_ERROR
-constexpr uint32_t kUndefError = 99;    // STATUSQORCAM_UNDEF_ERROR
+constexpr uint32_t kParameterError = STATUSQORCAM_PARAMETER_ERROR;
+constexpr uint32_t kUndefError = STATUSQORCAM_UNDEF_ERROR;
 
 // (i - 128) x coefficient, truncated toward zero. A coefficient that is not a
 // number counts as 0, and products are held to +-32767 so that no sum of
@@ -109,7 +109,8 @@ bool CConv::ConvExec(const ConvRequest& request, uint32_t* error) {
     if (IsYuvFormat(id) && !MakeYuvTable()) return Fail(error, kUndefError);
     if (srcRow == 0 || dstRow == 0 || width < 1 || height < 1) return true;
     if (StoreMode > StoreBmpLR || (bayer && request.BayerPhase > 3)) return Fail(error, kParameterError);
-    if (srcRow * request.Height > UINT32_MAX || dstRow * request.Height > UINT32_MAX)
+    // Both sizes must fit 32 bits; compared by division so nothing overflows.
+    if (srcRow > UINT32_MAX / request.Height || dstRow > UINT32_MAX / request.Height)
         return Fail(error, kParameterError);
 
     KernelArgs args;

@@ -1,21 +1,22 @@
 // Values and records the conversion shares with the library's public header.
 #pragma once
 
+#include "QorCam.h"
+
 #include <cstdint>
 
 namespace qorcam::conversion {
 
-// The library's enumerations, with the values its public header gives them.
-// Kept here so the conversion builds on its own; the values must not change.
-inline constexpr uint32_t StoreMem = 0;   // QORCAM_MEMmode: top-down, as the camera sends
-inline constexpr uint32_t StoreMemLR = 1; // QORCAM_MEMmodeLR: rows mirrored
-inline constexpr uint32_t StoreBmp = 2;   // QORCAM_BMPmode: bottom-up
-inline constexpr uint32_t StoreBmpLR = 3; // QORCAM_BMPmodeLR: bottom-up and mirrored
-inline constexpr int32_t ShiftAuto = -1;  // QORCAM_SFTAUTO
-inline constexpr uint32_t Dib32 = 0;      // QORCAM_DIB32
-inline constexpr uint32_t Dib24 = 1;      // QORCAM_DIB24
-inline constexpr uint32_t EndianBig = 0;  // QORCAM_BIGENDIAN: bytes of 16-bit samples swapped
-inline constexpr uint32_t EndianLittle = 1;
+// The library's enumerations as the conversion uses them.
+inline constexpr uint32_t StoreMem = QORCAM_MEMmode;     // top-down, as the camera sends
+inline constexpr uint32_t StoreMemLR = QORCAM_MEMmodeLR; // rows mirrored
+inline constexpr uint32_t StoreBmp = QORCAM_BMPmode;     // bottom-up
+inline constexpr uint32_t StoreBmpLR = QORCAM_BMPmodeLR; // bottom-up and mirrored
+inline constexpr int32_t ShiftAuto = QORCAM_SFTAUTO;
+inline constexpr uint32_t Dib32 = QORCAM_DIB32;
+inline constexpr uint32_t Dib24 = QORCAM_DIB24;
+inline constexpr uint32_t EndianBig = QORCAM_BIGENDIAN; // bytes of 16-bit samples swapped
+inline constexpr uint32_t EndianLittle = QORCAM_LITTLEENDIAN;
 
 // The library's own pixel format ids. 7 and 8 have no conversion; 28 and 29
 // are the LSB-first 12-bit packings of the pixel format standard (Mono12p,
@@ -65,7 +66,8 @@ constexpr bool IsYuvFormat(int32_t id) {
            id == ConvYCbCr8 || id == ConvYCbCr422 || id == ConvYCbCr411;
 }
 
-// Conversion settings, laid out as the library's QORCAM_COLORCONVMODE.
+// Conversion settings with the defaults of a stand-alone handle; the same
+// fields as QORCAM_COLORCONVMODE, which CConv accepts as well.
 struct ConvMode {
     uint32_t StoreMode = StoreMem;
     int32_t ShiftID = 0;
@@ -73,16 +75,17 @@ struct ConvMode {
     uint32_t BayerRevision_G = 0;
     uint32_t Parallel_Flag = 0;
 };
-static_assert(sizeof(ConvMode) == 20);
+static_assert(sizeof(ConvMode) == sizeof(QORCAM_COLORCONVMODE));
 
-// YUV coefficients, laid out as the library's QORCAM_COLORVALUE.
+// YUV coefficients with the library's defaults; the same fields as
+// QORCAM_COLORVALUE, which CConv accepts as well.
 struct ConvValue {
     double R_Value = 1.402;
     double G1_Value = 0.711;
     double G2_Value = 0.343;
     double B_Value = 1.772;
 };
-static_assert(sizeof(ConvValue) == 32);
+static_assert(sizeof(ConvValue) == sizeof(QORCAM_COLORVALUE));
 
 // One conversion's arguments. The caller guarantees that Src holds a whole
 // image of the format and Dst a whole DIB; CConv::ConvExec refuses sizes

@@ -18,6 +18,23 @@ ConvRequest Request(int32_t id, uint32_t w, uint32_t h, const uint8_t* src, uint
     return r;
 }
 
+TEST(ConvObject, TakesTheLibraryRecords) {
+    QORCAM_COLORCONVMODE mode{QORCAM_BMPmodeLR, QORCAM_SFTAUTO, QORCAM_DIB24, 5, 0};
+    QORCAM_COLORVALUE value{1.0, 2.0, 3.0, 4.0};
+    CConv conv(mode, value);
+    EXPECT_EQ(conv.StoreMode, StoreBmpLR);
+    EXPECT_EQ(conv.ShiftID, ShiftAuto);
+    EXPECT_EQ(conv.EffectiveShift.load(), 0xFFFFFFFFu);
+    EXPECT_EQ(conv.DIBMode, Dib24);
+    EXPECT_TRUE(conv.BayerRevision_G);
+    EXPECT_FALSE(conv.Parallel_Flag);
+    EXPECT_EQ(conv.B_Value, 4.0);
+    // Deleted through the base, as the library holds its handles.
+    CBaseConv* base = new CConv(mode, value);
+    EXPECT_NE(dynamic_cast<CConv*>(base), nullptr);
+    delete base;
+}
+
 TEST(ConvObject, YuvTableIsBuiltOnceAndOnlyForYuv) {
     CConv conv(ConvMode{}, ConvValue{});
     std::vector<uint8_t> src(64, 1), dst(256, 0);
@@ -88,6 +105,9 @@ TEST(ConvObject, UnusableRequestsAreRefused) {
     EXPECT_EQ(error, 1u);
     EXPECT_FALSE(conv.ConvExec(Request(6, 0x7FFFFFFF, 1, nullptr, nullptr), &error));
     EXPECT_FALSE(conv.ConvExec(Request(9, 0x8000, 0x8000, nullptr, nullptr), &error));
+    // Row size times height overflows 64 bits when multiplied naively.
+    EXPECT_FALSE(conv.ConvExec(Request(6, 0x7FFFFFFF, 0x7FFFFFFF, nullptr, nullptr), &error));
+    EXPECT_FALSE(conv.ConvExec(Request(0, 0x40000000, 4, nullptr, nullptr), &error)); // 4 x 2^32 bytes of DIB
     auto bayer = Request(9, 4, 2, src.data(), dst.data());
     bayer.BayerPhase = 4;
     error = 0;
