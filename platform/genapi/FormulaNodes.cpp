@@ -16,7 +16,7 @@ bool FormulaNodeBase::ConfigureFormulaElement(const pugi::xml_node& child) {
     std::string attribute = child.attribute("Name").value();
     if (n == "pVariable") {
         if (attribute.empty()) Fail("<pVariable> without a Name attribute");
-        variables_.push_back({attribute, Text(child), nullptr});
+        variables_.push_back({attribute, Text(child), nullptr, Variable::Value});
     } else if (n == "Constant") {
         if (attribute.empty()) Fail("<Constant> without a Name attribute");
         int64_t i = 0;
@@ -47,8 +47,21 @@ bool FormulaNodeBase::ConfigureFormulaElement(const pugi::xml_node& child) {
 
 void FormulaNodeBase::Resolve(const Resolver& r) {
     NodeBase::Resolve(r);
-    for (auto& v : variables_)
+    for (auto& v : variables_) {
+        size_t dot = v.target.rfind('.');
+        if (!r.Lookup(v.target) && dot != std::string::npos) {
+            std::string property = v.target.substr(dot + 1);
+            v.property = property == "Min"   ? Variable::Min
+                         : property == "Max" ? Variable::Max
+                         : property == "Inc" ? Variable::Inc
+                                             : Variable::Value;
+            if (v.property != Variable::Value || property == "Value") {
+                v.node = r.Find(*this, v.target.substr(0, dot), "pVariable");
+                continue;
+            }
+        }
         v.node = r.Find(*this, v.target, "pVariable");
+    }
 }
 
 void FormulaNodeBase::ValueDependencies(std::vector<NodeBase*>& out) const {
@@ -82,6 +95,26 @@ void FormulaNodeBase::Compile(Compiled& c, const char* builtin) {
     }
 }
 
+FormulaValue FormulaNodeBase::ValueOfVariable(const Variable& v, bool ignoreCache) {
+    bool isFloat = v.node->GetPrincipalInterfaceType() == intfIFloat;
+    NodeMapCore::Depth depth(core_, *this);
+    switch (v.property) {
+    case Variable::Value:
+        break;
+    case Variable::Min:
+        return isFloat ? FormulaValue::Float(v.node->NumericMin())
+                       : FormulaValue::Int(RoundToInt64(v.node->NumericMin()));
+    case Variable::Max:
+        return isFloat ? FormulaValue::Float(v.node->NumericMax())
+                       : FormulaValue::Int(RoundToInt64(v.node->NumericMax()));
+    case Variable::Inc:
+        if (auto* i = dynamic_cast<IInteger*>(v.node)) return FormulaValue::Int(i->GetInc());
+        if (auto* f = dynamic_cast<IFloat*>(v.node)) return FormulaValue::Float(f->GetInc());
+        throw LogicalErrorException("node '" + name_ + "': '" + v.target + "' has no increment");
+    }
+    return ValueOfNode(v.node, ignoreCache);
+}
+
 FormulaValue FormulaNodeBase::ValueOfNode(NodeBase* node, bool ignoreCache) {
     if (node->GetPrincipalInterfaceType() == intfIFloat)
         return FormulaValue::Float(FloatOf(node, ignoreCache));
@@ -97,7 +130,7 @@ FormulaValue FormulaNodeBase::Run(const Compiled& c, FormulaValue builtinValue, 
         const Slot& slot = c.slots[index];
         switch (slot.kind) {
         case Slot::Variable:
-            return ValueOfNode(variables_[slot.index].node, ignoreCache);
+            return ValueOfVariable(variables_[slot.index], ignoreCache);
         case Slot::Constant:
             return constants_[slot.index].second;
         case Slot::Expression:

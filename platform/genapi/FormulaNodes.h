@@ -38,10 +38,16 @@ protected:
     FormulaValue Run(const Compiled& compiled, FormulaValue builtinValue, bool integerMode, bool ignoreCache);
     FormulaValue ValueOfNode(NodeBase* node, bool ignoreCache);
 
+    /// A variable reads a node's value, or with a ".Min", ".Max" or ".Inc"
+    /// suffix on the node's name, that limit of it.
     struct Variable {
+        enum Property { Value, Min, Max, Inc };
         std::string name, target;
         NodeBase* node = nullptr;
+        Property property = Value;
     };
+    FormulaValue ValueOfVariable(const Variable& variable, bool ignoreCache);
+
     std::vector<Variable> variables_;
     std::vector<std::pair<std::string, FormulaValue>> constants_;
     std::vector<Compiled> expressions_;

@@ -23,6 +23,10 @@ NodeBase* Resolver::Find(const NodeBase& from, const std::string& name, const ch
     return node;
 }
 
+NodeBase* Resolver::Lookup(const std::string& name) const {
+    return core_.Find(name);
+}
+
 NodeBase* Resolver::FindOptional(const NodeBase& from, const std::string& name, const char* element) const {
     return name.empty() ? nullptr : Find(from, name, element);
 }

@@ -22,6 +22,8 @@ public:
     NodeBase* Find(const NodeBase& from, const std::string& name, const char* element) const;
     /// As Find, but an empty name gives null.
     NodeBase* FindOptional(const NodeBase& from, const std::string& name, const char* element) const;
+    /// The node of that name, or null.
+    NodeBase* Lookup(const std::string& name) const;
 
 private:
     NodeMapCore& core_;

@@ -249,8 +249,13 @@ TEST(SwissKnife, VariablesConstantsAndExpressions) {
               "<Expression Name='E1'>A * K</Expression><Formula>E1 + 1</Formula></SwissKnife>"
               "<Integer Name='IA'><Value>5</Value></Integer>"
               "<IntSwissKnife Name='IS'><pVariable Name='A'>IA</pVariable><Formula>A / "
-              "2</Formula></IntSwissKnife>");
+              "2</Formula></IntSwissKnife>"
+              "<Integer Name='Ranged'><Value>5</Value><Min>0</Min><Max>100</Max></Integer>"
+              "<IntSwissKnife Name='Room'><pVariable Name='M'>Ranged.Max</pVariable>"
+              "<pVariable Name='V'>Ranged</pVariable><Formula>M - V</Formula></IntSwissKnife>");
     EXPECT_DOUBLE_EQ(CFloatPtr(f.map._GetNode("S"))->GetValue(), 3.5);
+    // A variable may name a limit of a node.
+    EXPECT_EQ(CIntegerPtr(f.map._GetNode("Room"))->GetValue(), 95);
     EXPECT_EQ(CIntegerPtr(f.map._GetNode("IS"))->GetValue(), 2);
     EXPECT_EQ(f.map._GetNode("S")->GetAccessMode(), RO);
     EXPECT_THROW(CIntegerPtr(f.map._GetNode("IS"))->SetValue(1), AccessException);
