@@ -40,9 +40,10 @@ struct RegionSpan {
 ///   handle; Close (and the destructor) cancels every request of the handle
 ///   and returns only when each has completed, cancelled ones with
 ///   STATUS_CANCELLED. After that the caller may free every buffer.
-/// - A service that goes away completes every request in flight with
-///   STATUS_DEVICE_NOT_CONNECTED (its state is gone, so nothing more is
-///   written into any region either).
+/// - A service that stops cancels every request in flight (STATUS_CANCELLED);
+///   when its process dies instead, every request in flight completes here
+///   with STATUS_DEVICE_NOT_CONNECTED (nothing writes into its buffers or
+///   regions any more), and so does every later request.
 /// - Every method is safe from any thread, also while other threads wait in
 ///   GetOverlappedResult or have requests in flight.
 class DeviceHandle {

@@ -129,5 +129,32 @@ TEST(ServiceControlTest, StartFailsAndCleansUpWhenTheServiceDoesNotComeUp) {
     EXPECT_FALSE(ProcessWithArgumentRuns("30.4242"));
 }
 
+TEST(ServiceControlTest, ServiceThatDiesLeavesClientsAnsweredAndCanBeStartedAgain) {
+    test::TestRoot root;
+    ServiceControl control(TestServiceConfig());
+    std::string error;
+    ASSERT_TRUE(control.Start(&error)) << error;
+    DeviceHandle handle;
+    ASSERT_EQ(handle.Open(kName), STATUS_SUCCESS);
+    Overlapped o;
+    ASSERT_EQ(handle.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, o), STATUS_PENDING);
+
+    ASSERT_EQ(kill(control.Pid(), SIGKILL), 0);
+    EXPECT_EQ(handle.GetOverlappedResult(o, nullptr, true), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(handle.DeviceIoControl(test::kEcho, nullptr, 0, nullptr, 0, o), STATUS_DEVICE_NOT_CONNECTED);
+    for (int i = 0; i < 500 && control.Query() == ServiceState::Running; ++i)
+        usleep(10000);
+    EXPECT_EQ(control.Query(), ServiceState::Stopped);
+
+    // Its pid file and socket are left behind; a new start replaces both.
+    ASSERT_TRUE(control.Start(&error)) << error;
+    handle.Close();
+    ASSERT_EQ(handle.Open(kName), STATUS_SUCCESS);
+    std::uint64_t bytes = 0;
+    EXPECT_EQ(handle.DeviceIoControl(test::kEcho, "ab", 2, nullptr, 0, &bytes), STATUS_SUCCESS);
+    EXPECT_EQ(bytes, 2u);
+    EXPECT_TRUE(control.Stop(&error)) << error;
+}
+
 } // namespace
 } // namespace qorcam::devio
