@@ -85,6 +85,8 @@ template <class T> bool NumberNode<T>::ConfigureElement(const pugi::xml_node& ch
         representation_ = ParseRepresentation(Text(child));
     else if (n == "Unit")
         unit_ = Text(child);
+    else if (n == "pValueCopy")
+        copyNames_.push_back(Text(child));
     else
         return NodeBase::ConfigureElement(child);
     return true;
@@ -92,6 +94,8 @@ template <class T> bool NumberNode<T>::ConfigureElement(const pugi::xml_node& ch
 
 template <class T> void NumberNode<T>::Resolve(const Resolver& r) {
     NodeBase::Resolve(r);
+    for (const auto& name : copyNames_)
+        copies_.push_back(r.Find(*this, name, "pValueCopy"));
     ResolveRef(r, source_.direct, "pValue");
     source_.index = r.FindOptional(*this, source_.indexName, "pIndex");
     for (auto& e : source_.indexed)
@@ -149,6 +153,8 @@ void IntegerNode::SetValue(int64_t value, bool) {
         WriteInt(ref.node, value);
     else
         ref.constant = value;
+    for (NodeBase* copy : copies_)
+        WriteInt(copy, value);
     NotifyWritten();
 }
 
@@ -229,6 +235,8 @@ void FloatNode::SetValue(double value, bool) {
         WriteFloat(ref.node, value);
     else
         ref.constant = value;
+    for (NodeBase* copy : copies_)
+        WriteFloat(copy, value);
     NotifyWritten();
 }
 

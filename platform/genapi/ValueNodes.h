@@ -40,6 +40,9 @@ protected:
     NumberRef<T> min_, max_, inc_;
     ERepresentation representation_ = PureNumber;
     std::string unit_;
+    /// Nodes that receive every value written to this one (pValueCopy).
+    std::vector<std::string> copyNames_;
+    std::vector<NodeBase*> copies_;
 };
 
 /// Integer: range, increment and representation over a value source. A write

@@ -161,6 +161,15 @@ TEST(Integer, RangeIncrementAndPointers) {
     i->SetValue(198);
     EXPECT_EQ(i->GetValue(), 198);
     EXPECT_EQ(i->GetInc(), 4);
+
+    // pValueCopy: a write goes to the copies as well.
+    Fixture copies("<Integer Name='Both'><pValue>R</pValue><pValueCopy>R2</pValueCopy></Integer>" +
+                   IntReg("<Length>4</Length>") +
+                   "<IntReg Name='R2'><Address>0x20</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+                   "</IntReg>");
+    CIntegerPtr(copies.map._GetNode("Both"))->SetValue(9);
+    EXPECT_EQ(copies.port.Get32LE(0x10), 9u);
+    EXPECT_EQ(copies.port.Get32LE(0x20), 9u);
 }
 
 TEST(Float, RangeAndConstantValue) {
