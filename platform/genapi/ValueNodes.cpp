@@ -120,8 +120,13 @@ template <class T> NumberRef<T>& NumberNode<T>::Selected() {
 }
 
 template <class T> EAccessMode NumberNode<T>::BaseAccessMode() {
-    NumberRef<T>& ref = Selected();
-    return ref.node ? ref.node->GetAccessMode() : RW;
+    NumberRef<T>* ref = nullptr;
+    try {
+        ref = &Selected();
+    } catch (const OutOfRangeException&) {
+        return NA; // the selector stands on an index without a value
+    }
+    return ref->node ? ref->node->GetAccessMode() : RW;
 }
 
 template class NumberNode<int64_t>;

@@ -162,6 +162,15 @@ TEST(Integer, RangeIncrementAndPointers) {
     EXPECT_EQ(i->GetValue(), 198);
     EXPECT_EQ(i->GetInc(), 4);
 
+    // Without a default, an index that has no value makes the node unavailable.
+    Fixture table("<Integer Name='T'><pIndex>Sel</pIndex><ValueIndexed Index='1'>10</ValueIndexed></Integer>"
+                  "<Integer Name='Sel'><Value>1</Value></Integer>");
+    CIntegerPtr t = table.map._GetNode("T");
+    EXPECT_EQ(t->GetValue(), 10);
+    CIntegerPtr(table.map._GetNode("Sel"))->SetValue(2);
+    EXPECT_EQ(t->GetAccessMode(), NA);
+    EXPECT_THROW(t->GetValue(), AccessException);
+
     // pValueCopy: a write goes to the copies as well.
     Fixture copies("<Integer Name='Both'><pValue>R</pValue><pValueCopy>R2</pValueCopy></Integer>" +
                    IntReg("<Length>4</Length>") +
