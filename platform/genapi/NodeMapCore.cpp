@@ -196,6 +196,9 @@ void NodeMapCore::Load(const char* xml, size_t length, const char* addon, size_t
     } catch (const std::bad_alloc&) {
         Clear();
         throw LogicalErrorException("the description does not fit in memory");
+    } catch (const std::exception& e) {
+        Clear();
+        throw LogicalErrorException(std::string("the description cannot be loaded: ") + e.what());
     }
 }
 
