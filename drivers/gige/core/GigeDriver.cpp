@@ -712,6 +712,21 @@ void GigeDriver::ArmTimer(GigeAdapter& a, AdapterTimer t, uint32_t ms) {
     a.Timer(t) = std::max<uint64_t>(1, clock_.Now() + clock_.MsToTicks(ms));
 }
 
+bool GigeDriver::SendRawFrame(GigeAdapter& a, std::span<uint8_t> frame, size_t length) {
+    if (a.closing || !a.port) return false;
+    if (length == 0) {
+        length = FinishIpv4Frame(frame);
+        if (length == 0) return false;
+    } else if (length > frame.size()) {
+        return false;
+    } else if (length < kMinFrame) {
+        if (frame.size() < kMinFrame) return false;
+        std::memset(frame.data() + length, 0, kMinFrame - length);
+        length = kMinFrame;
+    }
+    return a.port->SendFrame(frame.first(length));
+}
+
 std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_t* status) {
     Completions done;
     std::optional<uint32_t> result;
@@ -765,7 +780,6 @@ std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_
         }
         adapters_.push_back(std::move(a));
         GigeAdapter& bound = adapters_.back();
-        if (bound.port) bound.port->SetMulticastList({}); // every adapter starts from the service's list
         if (!bound.windowsManaged) {
             if (!bound.notConnected) ArmTimer(bound, AdapterTimer::Start, 3000);
         }
@@ -949,7 +963,7 @@ void GigeDriver::HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& 
         PutAddr(r + 14, a.ip);
         std::memcpy(r + 18, senderMac, 6);
         PutAddr(r + 24, senderIp);
-        if (a.port) a.port->SendFrame(reply);
+        SendRawFrame(a, reply, sizeof reply);
         return;
     }
     if (op == 1 && senderIp == targetIp && !a.serverProbeRunning) {
@@ -996,7 +1010,7 @@ void GigeDriver::HandleIcmp(GigeAdapter& a, const ReceivedFrame& f) {
     std::memcpy(ricmp, icmp.data(), icmp.size());
     ricmp[0] = 0; // echo reply; code, identifier, sequence and data as received
     size_t length = FinishIpv4Frame(reply, ipTotal);
-    if (length && a.port) a.port->SendFrame(std::span<const uint8_t>(reply.data(), length));
+    if (length) SendRawFrame(a, reply, length);
 }
 
 uint64_t GigeDriver::RunTimers() {

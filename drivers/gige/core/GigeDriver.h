@@ -122,6 +122,9 @@ private:
     void LinkStateWork(GigeAdapter& a, Completions& done);
     void StartAdapterAddressing(GigeAdapter& a);
     std::pair<uint16_t, uint16_t> NextGvcpIds(GigeAdapter& a);
+    // Sends a frame built in a buffer: length 0 finishes an IPv4 frame (total
+    // length and checksums) first; short frames are padded to 60 bytes.
+    bool SendRawFrame(GigeAdapter& a, std::span<uint8_t> frame, size_t length = 0);
 
     void HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
     void HandleIcmp(GigeAdapter& a, const ReceivedFrame& f);

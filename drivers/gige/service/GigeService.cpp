@@ -5,6 +5,7 @@
 #include "devio/DeviceName.h"
 #include "os/SettingsStore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -90,9 +91,10 @@ std::set<std::string> GigeService::BindList() const {
     return names;
 }
 
-void GigeService::Rescan() {
+void GigeService::Rescan(bool changed) {
     auto list = netlink_.ListAdapters();
     if (!list) return;
+    if (changed) failed_.clear();
     const std::set<std::string> wanted = BindList();
 
     // Interfaces that went away, were renamed or are no longer listed.
@@ -115,6 +117,8 @@ void GigeService::Rescan() {
         const uint32_t ip = FirstAddress(info, &mask);
         auto found = ports_.find(info.index);
         if (found == ports_.end()) {
+            if (failed_.count(info.index)) continue;
+            failed_.insert(info.index); // until it is bound
             auto port = std::make_unique<AdapterPort>(info.index, info.name);
             if (int e = port->Open()) {
                 std::fprintf(stderr, "QorGigEFilter: %s not bound: %s\n", info.name.c_str(), std::strerror(e));
@@ -140,6 +144,7 @@ void GigeService::Rescan() {
             port->mask = mask;
             driver_->SystemAddressChanged(*number, ip, mask);
             port->Start(*driver_, *number);
+            failed_.erase(info.index);
             std::fprintf(stderr, "QorGigEFilter: %s bound as adapter %u\n", info.name.c_str(), *number);
             ports_.emplace(info.index, std::move(port));
             continue;
@@ -168,7 +173,7 @@ void GigeService::LinkLoop() {
         // Settings and lost notices are caught by a scan every second.
         auto now = std::chrono::steady_clock::now();
         if (changed || now - lastScan > std::chrono::seconds(1)) {
-            Rescan();
+            Rescan(changed);
             lastScan = now;
         }
     }

@@ -37,7 +37,9 @@ public:
     void Stop();
 
 private:
-    void Rescan();
+    // changed: a change notice arrived (interfaces that could not be bound
+    // are tried again only then, not on every periodic scan).
+    void Rescan(bool changed = true);
     std::set<std::string> BindList() const;
     void TimerLoop();
     void LinkLoop();
@@ -47,6 +49,7 @@ private:
     std::unique_ptr<devio::DeviceServer> server_;
     net::NetlinkMonitor netlink_;
     std::map<int, std::unique_ptr<AdapterPort>> ports_; // by interface index; link thread only
+    std::set<int> failed_;                              // interfaces that could not be bound
     std::atomic<bool> stop_{false};
     std::mutex timerMutex_;
     std::condition_variable timerWake_;
