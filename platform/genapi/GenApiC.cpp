@@ -56,10 +56,20 @@ int Fail(int code, const std::string& text) {
     return code;
 }
 
-template <class F> int Guard(F&& body) {
+/// A failure found by the interface's own checks.
+struct Error {
+    int code;
+    std::string text;
+};
+
+/// Runs one entry point's work; every exception becomes a result code and
+/// the calling thread's last error text.
+template <class F> int Run(F&& body) {
     try {
         body();
         return QGA_OK;
+    } catch (const Error& e) {
+        return Fail(e.code, e.text);
     } catch (const OutOfRangeException& e) {
         return Fail(QGA_ERR_RANGE, e.what());
     } catch (const AccessException& e) {
@@ -76,11 +86,6 @@ template <class F> int Guard(F&& body) {
         return Fail(QGA_ERR_RUNTIME, "unknown failure");
     }
 }
-
-struct Error {
-    int code;
-    std::string text;
-};
 
 CNodeMapRef* MapOf(QGA_NODEMAP map) {
     if (!map) throw Error{QGA_ERR_ARGUMENT, "null node map"};
@@ -102,39 +107,16 @@ template <class T> void Need(T* p, const char* what) {
     if (!p) throw Error{QGA_ERR_ARGUMENT, std::string("null ") + what};
 }
 
-template <class F> int Call(F&& body) {
-    try {
-        return Guard(body);
-    } catch (const Error& e) {
-        return Fail(e.code, e.text);
-    }
-}
-
 int CopyText(const std::string& text, char* buffer, size_t* size) {
     if (!size) return Fail(QGA_ERR_ARGUMENT, "null size");
     size_t capacity = *size;
     *size = text.size() + 1;
     if (capacity > 0 && !buffer) return Fail(QGA_ERR_ARGUMENT, "null buffer");
-    if (capacity == 0)
-        return text.empty() ? Fail(QGA_ERR_BUFFER_SHORT, "buffer too short")
-                            : Fail(QGA_ERR_BUFFER_SHORT, "buffer too short");
+    if (capacity == 0) return Fail(QGA_ERR_BUFFER_SHORT, "buffer too short");
     size_t n = std::min(capacity - 1, text.size());
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return n == text.size() ? QGA_OK : Fail(QGA_ERR_BUFFER_SHORT, "buffer too short");
-}
-
-// Guard wraps the body so that an Error thrown by a check returns its code.
-template <class F> int Run(F&& body) {
-    int code = QGA_OK;
-    int result = Call([&] {
-        try {
-            body();
-        } catch (const Error& e) {
-            code = Fail(e.code, e.text);
-        }
-    });
-    return result != QGA_OK ? result : code;
 }
 
 } // namespace
