@@ -282,7 +282,19 @@ TEST(SwissKnife, VariablesConstantsAndExpressions) {
 TEST(Category, FeaturesInOrderAndSelectors) {
     Fixture f("<Category Name='Root'><pFeature>Sel</pFeature><pFeature>V</pFeature></Category>"
               "<Integer Name='Sel'><Value>0</Value><pSelected>V</pSelected></Integer>"
-              "<Integer Name='V'><Value>0</Value></Integer>");
+              "<Integer Name='V' NameSpace='Standard'><Value>0</Value><ToolTip>tip</ToolTip>"
+              "<Description>about V</Description><DisplayName>Vee</DisplayName><Visibility>Guru</Visibility>"
+              "<Streamable>Yes</Streamable></Integer>");
+    INode* v = f.map._GetNode("V");
+    EXPECT_EQ(v->GetDisplayName(), "Vee");
+    EXPECT_EQ(v->GetDescription(), "about V");
+    EXPECT_EQ(v->GetToolTip(), "tip");
+    EXPECT_EQ(v->GetVisibility(), Guru);
+    EXPECT_EQ(v->GetName(true), "Std::V");
+    EXPECT_TRUE(v->IsStreamable());
+    EXPECT_TRUE(v->IsFeature());
+    EXPECT_FALSE(f.map._GetNode("Root")->IsFeature());
+    EXPECT_EQ(f.map._GetNode("Sel")->GetDisplayName(), "Sel"); // the name when none is given
     CCategoryPtr root = f.map._GetNode("Root");
     auto features = root->GetFeatures();
     ASSERT_EQ(features.size(), 2u);
