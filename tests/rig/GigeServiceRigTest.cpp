@@ -25,10 +25,12 @@ namespace {
 using namespace qorcam::gige;
 using namespace std::chrono_literals;
 
-#define REQUIRE_RIG(rig)                                                                                           \
+#define REQUIRE_RIG(rig)                                                                                     \
     if (!(rig).Available()) GTEST_SKIP() << (rig).Reason()
 
-bool Exists(const std::string& program) { return NetworkRig::Run("command -v " + program) == 0; }
+bool Exists(const std::string& program) {
+    return NetworkRig::Run("command -v " + program) == 0;
+}
 
 // Sends ICMP echo requests from inside the camera namespace (on a thread of
 // our own, so the test process stays where it is) and waits for the reply.
@@ -49,11 +51,14 @@ bool EchoFromCamera(const NetworkRig& rig, size_t dataBytes) {
             const uint16_t id = static_cast<uint16_t>(::getpid());
             std::memcpy(&request[4], &id, 2);
             std::memcpy(&request[6], &seq, 2);
-            for (size_t i = 0; i < dataBytes; ++i) request[8 + i] = static_cast<uint8_t>(i ^ seq);
+            for (size_t i = 0; i < dataBytes; ++i)
+                request[8 + i] = static_cast<uint8_t>(i ^ seq);
             uint32_t sum = 0;
-            for (size_t i = 0; i + 1 < request.size(); i += 2) sum += request[i] | (request[i + 1] << 8);
+            for (size_t i = 0; i + 1 < request.size(); i += 2)
+                sum += request[i] | (request[i + 1] << 8);
             if (request.size() & 1) sum += request.back();
-            while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+            while (sum >> 16)
+                sum = (sum & 0xFFFF) + (sum >> 16);
             const uint16_t checksum = static_cast<uint16_t>(~sum);
             std::memcpy(&request[2], &checksum, 2);
             ::sendto(s, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
@@ -67,7 +72,8 @@ bool EchoFromCamera(const NetworkRig& rig, size_t dataBytes) {
                 size_t ihl = (reply[0] & 0x0F) * 4u;
                 if (static_cast<size_t>(n) != ihl + request.size()) continue;
                 const uint8_t* icmp = reply + ihl;
-                answered = icmp[0] == ICMP_ECHOREPLY && std::memcmp(icmp + 4, request.data() + 4, 4 + dataBytes) == 0 &&
+                answered = icmp[0] == ICMP_ECHOREPLY &&
+                           std::memcmp(icmp + 4, request.data() + 4, 4 + dataBytes) == 0 &&
                            std::memcmp(reply + 12, &to.sin_addr, 4) == 0;
             }
         }
@@ -91,21 +97,24 @@ TEST(GigeServiceRig, PingFromTheCameraIsAnsweredByTheService) {
     REQUIRE_RIG(rig);
     std::string addresses;
     ASSERT_EQ(rig.RunIn(rig.HostNamespace(), "ip -4 addr show dev " + rig.HostInterface(), &addresses), 0);
-    EXPECT_EQ(addresses.find("inet "), std::string::npos) << "the host veth has a Linux address:\n" << addresses;
+    EXPECT_EQ(addresses.find("inet "), std::string::npos) << "the host veth has a Linux address:\n"
+                                                          << addresses;
 
     EXPECT_TRUE(EchoFromCamera(rig, 56));
     EXPECT_TRUE(EchoFromCamera(rig, 1472)); // the largest that fits the MTU
     EXPECT_TRUE(EchoFromCamera(rig, 0));
     if (Exists("ping")) {
         std::string out;
-        EXPECT_EQ(rig.RunIn(rig.CameraNamespace(), "ping -c 3 -i 0.2 -W 2 " + rig.DriverAddress(), &out), 0) << out;
+        EXPECT_EQ(rig.RunIn(rig.CameraNamespace(), "ping -c 3 -i 0.2 -W 2 " + rig.DriverAddress(), &out), 0)
+            << out;
     }
     if (Exists("tshark")) {
         // A capture on the camera side shows the service's ARP and ICMP answers well formed.
         std::string capture;
         std::thread tshark([&] {
-            rig.RunIn(rig.CameraNamespace(), "timeout 8 tshark -n -l -i " + rig.CameraInterface() +
-                                                 " -a duration:4 -f 'arp or icmp'",
+            rig.RunIn(rig.CameraNamespace(),
+                      "timeout 8 tshark -n -l -i " + rig.CameraInterface() +
+                          " -a duration:4 -f 'arp or icmp'",
                       &capture);
         });
         std::this_thread::sleep_for(1500ms);
@@ -136,7 +145,8 @@ TEST(GigeServiceRig, ClientListsTheBoundAdapter) {
     ASSERT_EQ(h.Open("\\\\.\\QORGIGE"), devio::STATUS_SUCCESS);
     GigeVersionInfo version{};
     uint64_t bytes = 0;
-    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetVersion, nullptr, 0, &version, 8, &bytes), devio::STATUS_SUCCESS);
+    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetVersion, nullptr, 0, &version, 8, &bytes),
+              devio::STATUS_SUCCESS);
     EXPECT_EQ(version.version, 10106u);
     EXPECT_EQ(bytes, 8u);
     EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetVersion, nullptr, 0, &version, 7), STATUS_INVALID_PARAMETER);
@@ -144,11 +154,13 @@ TEST(GigeServiceRig, ClientListsTheBoundAdapter) {
     uint32_t found = 7;
     const char16_t name[] = u"QH";
     std::u16string wide(rig.HostInterface().begin(), rig.HostInterface().end());
-    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetAdapterAddress, wide.c_str(), (wide.size() + 1) * 2, &found, 4, &bytes),
+    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetAdapterAddress, wide.c_str(), (wide.size() + 1) * 2, &found, 4,
+                                &bytes),
               devio::STATUS_SUCCESS);
     EXPECT_EQ(found, 1u);
     EXPECT_EQ(bytes, 0u);
-    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetAdapterAddress, name, sizeof name, &found, 4), devio::STATUS_SUCCESS);
+    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetAdapterAddress, name, sizeof name, &found, 4),
+              devio::STATUS_SUCCESS);
     EXPECT_EQ(found, 0u);
     devio::Overlapped message;
     GigeMessageRecord record{};
@@ -167,7 +179,8 @@ TEST(GigeServiceRig, LinkChangesAndRemovalAreReported) {
     uint64_t bytes = 0;
 
     devio::Overlapped linkDown;
-    ASSERT_EQ(h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, 4, nullptr, 0, linkDown), devio::STATUS_PENDING);
+    ASSERT_EQ(h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, 4, nullptr, 0, linkDown),
+              devio::STATUS_PENDING);
     ASSERT_EQ(rig.Run("ip -n " + rig.CameraNamespace() + " link set " + rig.CameraInterface() + " down"), 0);
     ASSERT_TRUE(linkDown.CompletionEvent().Wait(5000)) << "link loss not reported";
     EXPECT_EQ(h.GetOverlappedResult(linkDown, &bytes, true), devio::STATUS_SUCCESS);
@@ -177,7 +190,8 @@ TEST(GigeServiceRig, LinkChangesAndRemovalAreReported) {
     EXPECT_TRUE(WaitFor([&] { return EchoFromCamera(rig, 8); }, 5000ms));
 
     devio::Overlapped removed;
-    ASSERT_EQ(h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, 4, nullptr, 0, removed), devio::STATUS_PENDING);
+    ASSERT_EQ(h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, 4, nullptr, 0, removed),
+              devio::STATUS_PENDING);
     ASSERT_EQ(rig.Run("ip -n " + rig.HostNamespace() + " link del " + rig.HostInterface()), 0);
     ASSERT_TRUE(removed.CompletionEvent().Wait(5000)) << "adapter removal not reported";
     EXPECT_EQ(h.GetOverlappedResult(removed, &bytes, true), STATUS_GIGE_DEVICE_LOST);
@@ -193,19 +207,23 @@ TEST(GigeServiceRig, KilledClientLeavesTheServiceHealthyAndItsStateFreed) {
     const std::string ready = rig.Root() + "/holder-ready";
     auto holder = os::Process::Spawn(BinaryDir() + "/rig_client_holder", {"33001", "239.192.1.7", ready});
     ASSERT_TRUE(holder);
-    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(ready); }, 5000ms)) << "holder did not get its state";
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(ready); }, 5000ms))
+        << "holder did not get its state";
 
     devio::DeviceHandle h;
     ASSERT_EQ(h.Open("\\\\.\\QORGIGE"), devio::STATUS_SUCCESS);
     const uint32_t pid = static_cast<uint32_t>(::getpid());
     GigePortRecord port{pid, 33001, {}};
-    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &port, sizeof port, nullptr, 0), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &port, sizeof port, nullptr, 0),
+              STATUS_INVALID_PARAMETER);
 
     ASSERT_TRUE(holder->Kill(SIGKILL));
     holder->Wait(5000);
     // Its handle closes with it: the registration frees its port and group.
     EXPECT_TRUE(WaitFor(
-        [&] { return h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &port, sizeof port, nullptr, 0) == STATUS_SUCCESS; },
+        [&] {
+            return h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &port, sizeof port, nullptr, 0) == STATUS_SUCCESS;
+        },
         5000ms));
     in_addr group{};
     inet_pton(AF_INET, "239.192.1.7", &group);

@@ -20,7 +20,9 @@ namespace {
 
 constexpr const char* kCamera = "arv-fake-gv-camera-0.8";
 
-bool OnPath(const std::string& program) { return NetworkRig::Run("command -v " + program + " >/dev/null") == 0; }
+bool OnPath(const std::string& program) {
+    return NetworkRig::Run("command -v " + program + " >/dev/null") == 0;
+}
 
 std::string Trim(std::string s);
 
@@ -32,13 +34,16 @@ std::string IpProgram() {
 }
 
 std::string Trim(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+        s.pop_back();
     return s;
 }
 
 } // namespace
 
-std::string BinaryDir() { return QORCAM_RIG_BIN_DIR; }
+std::string BinaryDir() {
+    return QORCAM_RIG_BIN_DIR;
+}
 
 int NetworkRig::Run(const std::string& command, std::string* output) {
     if (!output) {
@@ -50,7 +55,8 @@ int NetworkRig::Run(const std::string& command, std::string* output) {
     if (!pipe) return -1;
     std::array<char, 4096> buffer;
     size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output->append(buffer.data(), n);
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        output->append(buffer.data(), n);
     int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -75,7 +81,9 @@ NetworkRig::NetworkRig(const Options& options) {
     available_ = true;
 }
 
-NetworkRig::~NetworkRig() { TearDown(); }
+NetworkRig::~NetworkRig() {
+    TearDown();
+}
 
 bool NetworkRig::Build(const Options& options) {
     // Interface names hold at most 15 characters: "qh" + up to 7 pid digits + 2 more.
@@ -107,7 +115,8 @@ bool NetworkRig::Build(const Options& options) {
     }
     cameraNsMade_ = true;
     const std::vector<std::string> steps = {
-        "ip link add " + hostIf_ + " netns " + hostNs_ + " type veth peer name " + cameraIf_ + " netns " + cameraNs_,
+        "ip link add " + hostIf_ + " netns " + hostNs_ + " type veth peer name " + cameraIf_ + " netns " +
+            cameraNs_,
         "ip -n " + hostNs_ + " link set lo up",
         "ip -n " + cameraNs_ + " link set lo up",
         "ip netns exec " + hostNs_ + " sysctl -qw net.ipv6.conf." + hostIf_ + ".disable_ipv6=1",
@@ -143,7 +152,8 @@ bool NetworkRig::Build(const Options& options) {
         unsigned m[6];
         std::sscanf(hostMac_.c_str(), "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
         char record[20] = {};
-        for (int i = 0; i < 6; ++i) record[i] = static_cast<char>(m[i]);
+        for (int i = 0; i < 6; ++i)
+            record[i] = static_cast<char>(m[i]);
         record[12] = static_cast<char>(169);
         record[13] = static_cast<char>(254);
         record[14] = static_cast<char>(subnet);
@@ -154,7 +164,8 @@ bool NetworkRig::Build(const Options& options) {
     }
     os::SettingsStore settings(root_ + "/etc/machine.ini");
     const char* parameters = "System\\CurrentControlSet\\Services\\QORGIGE\\Parameters";
-    if (!settings.SetDword(parameters, "DHCP", options.dhcp) || !settings.SetString(parameters, "PATH", profile) ||
+    if (!settings.SetDword(parameters, "DHCP", options.dhcp) ||
+        !settings.SetString(parameters, "PATH", profile) ||
         !settings.SetString("System\\CurrentControlSet\\Services\\QORGIGE\\Linkage", "Bind", hostIf_)) {
         reason_ = "the service's settings could not be written";
         return false;
@@ -194,7 +205,9 @@ bool NetworkRig::StartService() {
     return false;
 }
 
-bool NetworkRig::ServiceRunning() { return service_ && !service_->Wait(0); }
+bool NetworkRig::ServiceRunning() {
+    return service_ && !service_->Wait(0);
+}
 
 void NetworkRig::StopService() {
     if (!service_) return;

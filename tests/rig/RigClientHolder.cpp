@@ -28,13 +28,15 @@ int main(int argc, char** argv) {
         devio::STATUS_PENDING)
         return 3;
     GigePortRecord portRecord{pid, port, {}};
-    if (h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &portRecord, sizeof portRecord, nullptr, 0) != devio::STATUS_SUCCESS)
+    if (h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &portRecord, sizeof portRecord, nullptr, 0) !=
+        devio::STATUS_SUCCESS)
         return 4;
     GigeMulticastForm multicast{pid, static_cast<uint16_t>(port + 1), group.s_addr};
     if (h.DeviceIoControl(IOCTL_GIGE_AddMultiCast, &multicast, sizeof multicast, nullptr, 0) !=
         devio::STATUS_SUCCESS)
         return 5;
-    if (h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, sizeof pid, nullptr, 0, busEvent) != devio::STATUS_PENDING)
+    if (h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, sizeof pid, nullptr, 0, busEvent) !=
+        devio::STATUS_PENDING)
         return 6;
     static GigeMessageRecord record;
     if (h.DeviceIoControl(IOCTL_GIGE_GetMessage, nullptr, 0, &record, sizeof record, message) !=
@@ -43,6 +45,7 @@ int main(int argc, char** argv) {
     FILE* ready = std::fopen(argv[3], "w");
     if (!ready) return 8;
     std::fclose(ready);
-    for (int i = 0; i < 600; ++i) ::sleep(1); // killed long before
+    for (int i = 0; i < 600; ++i)
+        ::sleep(1); // killed long before
     return 0;
 }

@@ -53,7 +53,8 @@ public:
     // The first adapter record of that MAC, if any.
     std::optional<ProfileAddress> AdapterRecord(const MacAddress& adapterMac) const;
     // The record of that camera behind that adapter, if any.
-    std::optional<ProfileAddress> CameraRecord(const MacAddress& adapterMac, const MacAddress& cameraMac) const;
+    std::optional<ProfileAddress> CameraRecord(const MacAddress& adapterMac,
+                                               const MacAddress& cameraMac) const;
 
 private:
     std::vector<DriverProfileRecord> records_;

@@ -68,7 +68,7 @@ enum class AdapterTimer { Start, Tick, Discovery, DhcpSend, Announce, DhcpRetry,
 // The state of one bound adapter. The service's lock guards all of it.
 struct GigeAdapter {
     uint32_t number = 0;
-    std::string bindName;    // "\DEVICE\" + the interface name
+    std::string bindName; // "\DEVICE\" + the interface name
     std::string displayName;
     FramePort* port = nullptr;
 
@@ -88,8 +88,8 @@ struct GigeAdapter {
     uint32_t linkSpeed = 0; // units of 100 bit/s
     uint32_t maxFrameSize = 0;
 
-    uint32_t ip = 0;   // network order, 0 = none
-    uint32_t mask = 0; // network order
+    uint32_t ip = 0;       // network order, 0 = none
+    uint32_t mask = 0;     // network order
     uint32_t systemIp = 0; // the address the system's stack holds on it
     uint32_t systemMask = 0;
     MacAddress mac{};

@@ -21,9 +21,9 @@ public:
 class SteadyGigeClock : public GigeClock {
 public:
     uint64_t Now() const override {
-        return static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count());
+        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count());
     }
     uint64_t Frequency() const override { return 1000000000ull; }
 };

@@ -39,12 +39,17 @@ char16_t FoldCase(char16_t c) {
 // Copies an 8-bit name into a wide field, cut to the room less the terminator.
 void PutWide(char16_t* field, size_t room, const std::string& text) {
     size_t n = std::min(text.size(), room - 1);
-    for (size_t i = 0; i < n; ++i) field[i] = static_cast<unsigned char>(text[i]);
+    for (size_t i = 0; i < n; ++i)
+        field[i] = static_cast<unsigned char>(text[i]);
     field[n] = 0;
 }
 
-bool IsStreamPort(uint16_t port) { return port >= 0x8000 && port <= 0xBFFF; }
-bool IsEventPort(uint16_t port) { return port >= 0xE000; }
+bool IsStreamPort(uint16_t port) {
+    return port >= 0x8000 && port <= 0xBFFF;
+}
+bool IsEventPort(uint16_t port) {
+    return port >= 0xE000;
+}
 
 constexpr char16_t kMsgArpStart[] = u"ARP Proc Start";
 constexpr char16_t kMsgArpResponse[] = u"ARP Response";
@@ -58,10 +63,13 @@ constexpr char16_t kMsgMulticastNg[] = u"Set MULTICAST_LIST NG";
 GigeDriver::GigeDriver(const GigeParameters& parameters, DriverProfile profile, const GigeClock& clock)
     : params_(parameters), profile_(std::move(profile)), clock_(clock) {}
 
-GigeDriver::~GigeDriver() { Unload(); }
+GigeDriver::~GigeDriver() {
+    Unload();
+}
 
 void GigeDriver::CompleteAll(Completions& completions) {
-    for (auto& c : completions) c.request->Complete(c.status, c.bytes, std::max<size_t>(c.bytes, c.written));
+    for (auto& c : completions)
+        c.request->Complete(c.status, c.bytes, std::max<size_t>(c.bytes, c.written));
     completions.clear();
 }
 
@@ -97,7 +105,8 @@ bool GigeDriver::RemoveFrom(std::deque<GigeRequestPtr>& queue, const GigeRequest
 }
 
 void GigeDriver::Drain(std::deque<GigeRequestPtr>& queue, uint32_t status, Completions& done) {
-    for (auto& r : queue) done.push_back({r, status, 0, 0});
+    for (auto& r : queue)
+        done.push_back({r, status, 0, 0});
     queue.clear();
 }
 
@@ -120,7 +129,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     }
     case IOCTL_GIGE_SetCmdTimeout: {
         if (!needs(12, 0)) return STATUS_INVALID_PARAMETER;
-        GigeDeviceEntry* e = OwnedDevice(InputU32(in, 0), InputU32(in, 4));
+        GigeDeviceEntry* e = FindDevice(InputU32(in, 4), InputU32(in, 0));
         if (!e) return STATUS_INVALID_PARAMETER;
         uint32_t ms = InputU32(in, 8);
         e->commandTimeout = clock_.MsToTicks(ms == 0xFFFFFFFF ? params_.cmdTimeout : ms);
@@ -161,7 +170,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     case IOCTL_GIGE_GetDeviceInfo: {
         if (!needs(4, sizeof(GigeDeviceLink))) return STATUS_INVALID_PARAMETER;
         GigeAdapter* a = nullptr;
-        GigeDeviceEntry* e = DeviceByIp(InputU32(in, 0), &a);
+        GigeDeviceEntry* e = FindDevice(InputU32(in, 0), std::nullopt, &a);
         if (!e) return STATUS_INVALID_PARAMETER;
         auto out = mapOutput();
         if (out.size() < sizeof(GigeDeviceLink)) return STATUS_NO_MEMORY_MAPPING;
@@ -172,20 +181,16 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     }
     case IOCTL_GIGE_DeviceOpen: {
         if (!needs(8, 0)) return STATUS_INVALID_PARAMETER;
-        uint32_t pid = InputU32(in, 0), ip = InputU32(in, 4);
-        for (auto& a : adapters_)
-            for (auto& e : a.devices)
-                if (e.ip == ip && e.owner == 0) {
-                    e.owner = pid;
-                    e.lost = false;
-                    e.commandTimeout = clock_.MsToTicks(params_.cmdTimeout);
-                    return STATUS_SUCCESS;
-                }
-        return STATUS_INVALID_PARAMETER;
+        GigeDeviceEntry* e = FindDevice(InputU32(in, 4), 0u);
+        if (!e) return STATUS_INVALID_PARAMETER;
+        e->owner = InputU32(in, 0);
+        e->lost = false;
+        e->commandTimeout = clock_.MsToTicks(params_.cmdTimeout);
+        return STATUS_SUCCESS;
     }
     case IOCTL_GIGE_DeviceClose: {
         if (!needs(8, 0)) return STATUS_INVALID_PARAMETER;
-        GigeDeviceEntry* e = OwnedDevice(InputU32(in, 0), InputU32(in, 4));
+        GigeDeviceEntry* e = FindDevice(InputU32(in, 4), InputU32(in, 0));
         if (!e) return STATUS_INVALID_PARAMETER;
         e->owner = 0;
         e->lost = false;
@@ -250,7 +255,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     case IOCTL_GIGE_StartHeartbeat: {
         if (!needs(sizeof(GigeHeartbeatForm), 0)) return STATUS_INVALID_PARAMETER;
         auto form = ReadInput<GigeHeartbeatForm>(in);
-        GigeDeviceEntry* e = OwnedDevice(form.processId, form.cameraIp);
+        GigeDeviceEntry* e = FindDevice(form.cameraIp, form.processId);
         if (!e) return STATUS_INVALID_PARAMETER;
         e->heartbeatInterval = form.interval;
         e->lostTimeout = form.lostTimeout;
@@ -262,7 +267,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     }
     case IOCTL_GIGE_StopHeartbeat: {
         if (!needs(8, 0)) return STATUS_INVALID_PARAMETER;
-        GigeDeviceEntry* e = DeviceByIp(InputU32(in, 4));
+        GigeDeviceEntry* e = FindDevice(InputU32(in, 4), std::nullopt);
         if (!e) return STATUS_INVALID_PARAMETER;
         e->heartbeatInterval = e->lostTimeout = 0;
         e->heartbeatDue = e->lostDue = 0;
@@ -273,7 +278,10 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         auto block = ReadInput<GigeRequestBlock>(in);
         // Commands the frame buffer has no room for, or no frame for, are refused.
         switch (block.command) {
-        case 0: case 3: case 5: break;
+        case 0:
+        case 3:
+        case 5:
+            break;
         case 1: {
             uint16_t n = InputU16(in, 12);
             if (n < 1 || n > 135 || in.size() < 14u + 4u * n) return STATUS_INVALID_PARAMETER;
@@ -289,10 +297,11 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
             if (n > 536 || in.size() < 18u + n) return STATUS_INVALID_PARAMETER;
             break;
         }
-        default: return STATUS_INVALID_PARAMETER;
+        default:
+            return STATUS_INVALID_PARAMETER;
         }
         GigeAdapter* a = nullptr;
-        GigeDeviceEntry* e = DeviceByIp(block.cameraIp, &a);
+        GigeDeviceEntry* e = FindDevice(block.cameraIp, std::nullopt, &a);
         if (!e) return STATUS_INVALID_PARAMETER;
         if (e->lost) return STATUS_GIGE_DEVICE_LOST;
         return Pend(a->commandQueue, r, done);
@@ -301,7 +310,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!needs(sizeof(GigeStreamSetupForm), 0)) return STATUS_INVALID_PARAMETER;
         auto form = ReadInput<GigeStreamSetupForm>(in);
         GigeAdapter* a = nullptr;
-        if (!DeviceByIp(form.cameraIp, &a)) return STATUS_INVALID_PARAMETER;
+        if (!FindDevice(form.cameraIp, std::nullopt, &a)) return STATUS_INVALID_PARAMETER;
         for (auto& c : a->streamChannels)
             if (c.hostPort == form.hostPort) return STATUS_INVALID_PARAMETER;
         GigeStreamChannel c;
@@ -441,7 +450,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!needs(sizeof(GigeEventInfo), 0)) return STATUS_INVALID_PARAMETER;
         auto info = ReadInput<GigeEventInfo>(in);
         GigeAdapter* a = nullptr;
-        if (!DeviceByIp(info.cameraIp, &a)) return STATUS_INVALID_PARAMETER;
+        if (!FindDevice(info.cameraIp, std::nullopt, &a)) return STATUS_INVALID_PARAMETER;
         for (auto& c : a->eventChannels)
             if (c.hostPort == info.hostPort && c.cameraPort == info.cameraPort && c.owner == info.processId)
                 return STATUS_INVALID_PARAMETER;
@@ -457,7 +466,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         auto info = ReadInput<GigeEventInfo>(in);
         for (auto& a : adapters_)
             for (auto& c : a.eventChannels)
-                if (c.hostPort == info.hostPort && c.owner == info.processId) return Pend(c.requests, r, done);
+                if (c.hostPort == info.hostPort && c.owner == info.processId)
+                    return Pend(c.requests, r, done);
         return STATUS_INVALID_PARAMETER;
     }
     case IOCTL_GIGE_SendActionCmd:
@@ -468,7 +478,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         return Pend(actionAcks_, r, done);
     case IOCTL_GIGE_GetDeviceStatus: {
         if (!needs(8, 4)) return STATUS_INVALID_PARAMETER;
-        GigeDeviceEntry* e = OwnedDevice(InputU32(in, 0), InputU32(in, 4));
+        GigeDeviceEntry* e = FindDevice(InputU32(in, 4), InputU32(in, 0));
         if (!e) return STATUS_INVALID_PARAMETER;
         auto out = mapOutput();
         if (out.size() < 4) return STATUS_NO_MEMORY_MAPPING;
@@ -493,14 +503,17 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
         } else {
             bool found = RemoveFrom(deviceListRequests_, request) || RemoveFrom(discoveryAnswers_, request) ||
                          RemoveFrom(messages_, request) || RemoveFrom(actionAcks_, request);
-            for (auto& w : busEventWaiters_) found = found || RemoveFrom(w.requests, request);
+            for (auto& w : busEventWaiters_)
+                found = found || RemoveFrom(w.requests, request);
             for (auto& a : adapters_) {
                 if (found) break;
                 found = RemoveFrom(a.commandQueue, request) || RemoveFrom(a.awaitingAck, request) ||
                         RemoveFrom(a.testPacketQueue, request) || RemoveFrom(a.toolQueue, request);
                 for (auto& c : a.streamChannels)
-                    found = found || RemoveFrom(c.blockRequests, request) || RemoveFrom(c.leaderRequests, request);
-                for (auto& c : a.eventChannels) found = found || RemoveFrom(c.requests, request);
+                    found = found || RemoveFrom(c.blockRequests, request) ||
+                            RemoveFrom(c.leaderRequests, request);
+                for (auto& c : a.eventChannels)
+                    found = found || RemoveFrom(c.requests, request);
             }
             if (found) done.push_back({request, STATUS_CANCELLED, 0, 0});
         }
@@ -636,7 +649,8 @@ GigeAdapter* GigeDriver::AdapterByShortName(std::span<const char16_t> name) {
     // The given name ends at its terminator or at the end of what was given,
     // whichever comes first.
     size_t length = 0;
-    while (length < name.size() && name[length] != 0) ++length;
+    while (length < name.size() && name[length] != 0)
+        ++length;
     for (auto& a : adapters_) {
         std::string shortName = a.ShortName();
         if (shortName.size() != length) continue;
@@ -648,20 +662,10 @@ GigeAdapter* GigeDriver::AdapterByShortName(std::span<const char16_t> name) {
     return nullptr;
 }
 
-GigeDeviceEntry* GigeDriver::DeviceByIp(uint32_t ip, GigeAdapter** adapter) {
+GigeDeviceEntry* GigeDriver::FindDevice(uint32_t ip, std::optional<uint32_t> owner, GigeAdapter** adapter) {
     for (auto& a : adapters_)
         for (auto& e : a.devices)
-            if (e.ip == ip) {
-                if (adapter) *adapter = &a;
-                return &e;
-            }
-    return nullptr;
-}
-
-GigeDeviceEntry* GigeDriver::OwnedDevice(uint32_t processId, uint32_t ip, GigeAdapter** adapter) {
-    for (auto& a : adapters_)
-        for (auto& e : a.devices)
-            if (e.ip == ip && e.owner == processId) {
+            if (e.ip == ip && (!owner || e.owner == *owner)) {
                 if (adapter) *adapter = &a;
                 return &e;
             }
@@ -750,7 +754,8 @@ std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_
         a.windowsManaged = true;
 
         uint32_t number = 0;
-        while (AdapterByNumber(number)) ++number;
+        while (AdapterByNumber(number))
+            ++number;
         a.number = number;
 
         if (auto rec = profile_.AdapterRecord(a.mac)) {
@@ -759,7 +764,8 @@ std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_
                 uint32_t ip = rec->ip;
                 // An address another bound adapter already holds counts as none.
                 if (ip != 0 && ip != 0xFFFFFFFF &&
-                    std::any_of(adapters_.begin(), adapters_.end(), [&](const GigeAdapter& o) { return o.ip == ip; }))
+                    std::any_of(adapters_.begin(), adapters_.end(),
+                                [&](const GigeAdapter& o) { return o.ip == ip; }))
                     ip = 0;
                 if (ip != 0) {
                     a.ip = ip;
@@ -791,26 +797,32 @@ std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_
     return result;
 }
 
+void GigeDriver::DrainAdapter(GigeAdapter& a, Completions& done) {
+    Drain(a.commandQueue, STATUS_CANCELLED, done);
+    Drain(a.awaitingAck, STATUS_CANCELLED, done);
+    Drain(a.testPacketQueue, STATUS_CANCELLED, done);
+    Drain(a.toolQueue, STATUS_CANCELLED, done);
+    for (auto& c : a.streamChannels) {
+        Drain(c.blockRequests, STATUS_CANCELLED, done);
+        Drain(c.leaderRequests, STATUS_CANCELLED, done);
+    }
+    for (auto& c : a.eventChannels)
+        Drain(c.requests, STATUS_POWER_PARKED, done);
+}
+
 void GigeDriver::UnbindAdapter(uint32_t number) {
     Completions done;
     {
         std::lock_guard lock(mutex_);
-        auto it = std::find_if(adapters_.begin(), adapters_.end(), [&](const GigeAdapter& a) { return a.number == number; });
+        auto it = std::find_if(adapters_.begin(), adapters_.end(),
+                               [&](const GigeAdapter& a) { return a.number == number; });
         if (it == adapters_.end()) return;
         GigeAdapter& a = *it;
         a.closing = true;
         a.timerDue.fill(0);
         a.devices.clear();
         CompleteBusEventWaiters(STATUS_GIGE_DEVICE_LOST, done);
-        Drain(a.commandQueue, STATUS_CANCELLED, done);
-        Drain(a.awaitingAck, STATUS_CANCELLED, done);
-        Drain(a.testPacketQueue, STATUS_CANCELLED, done);
-        Drain(a.toolQueue, STATUS_CANCELLED, done);
-        for (auto& c : a.streamChannels) {
-            Drain(c.blockRequests, STATUS_CANCELLED, done);
-            Drain(c.leaderRequests, STATUS_CANCELLED, done);
-        }
-        for (auto& c : a.eventChannels) Drain(c.requests, STATUS_POWER_PARKED, done);
+        DrainAdapter(a, done);
         adapters_.erase(it);
     }
     CompleteAll(done);
@@ -908,9 +920,15 @@ void GigeDriver::Receive(uint32_t number, std::span<const uint8_t> bytes) {
             return static_cast<const GigeDriver*>(self)->PortListed(port);
         };
         switch (ClassifyFrame(frame, ctx)) {
-        case FrameClass::Arp: HandleArp(*a, frame, done); break;
-        case FrameClass::IcmpEcho: HandleIcmp(*a, frame); break;
-        case FrameClass::OtherServer: a->otherServerPresent = true; break;
+        case FrameClass::Arp:
+            HandleArp(*a, frame, done);
+            break;
+        case FrameClass::IcmpEcho:
+            HandleIcmp(*a, frame);
+            break;
+        case FrameClass::OtherServer:
+            a->otherServerPresent = true;
+            break;
         case FrameClass::DhcpClientRestart:
             a->offeredIp = 0;
             a->dhcpServerIp = 0;
@@ -920,7 +938,8 @@ void GigeDriver::Receive(uint32_t number, std::span<const uint8_t> bytes) {
             a->Timer(AdapterTimer::DhcpRetry) = 0;
             ArmTimer(*a, AdapterTimer::DhcpSend, 10);
             break;
-        default: break; // the camera protocols are served by their own handlers
+        default:
+            break; // the camera protocols are served by their own handlers
         }
     }
     CompleteAll(done);
@@ -969,7 +988,8 @@ void GigeDriver::HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& 
     if (op == 1 && senderIp == targetIp && !a.serverProbeRunning) {
         MacAddress mac;
         std::memcpy(mac.data(), senderMac, 6);
-        auto it = std::find_if(a.devices.begin(), a.devices.end(), [&](const GigeDeviceEntry& e) { return e.mac == mac; });
+        auto it = std::find_if(a.devices.begin(), a.devices.end(),
+                               [&](const GigeDeviceEntry& e) { return e.mac == mac; });
         const uint64_t now = clock_.Now();
         if (it != a.devices.end()) {
             if (it->owner == 0 && (it->lastSeen == kNever || now - it->lastSeen > clock_.MsToTicks(20000)))
@@ -1046,9 +1066,14 @@ uint64_t GigeDriver::NextTimerDue() const {
 
 void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
     switch (t) {
-    case AdapterTimer::Start: StartAdapterAddressing(a); break;
-    case AdapterTimer::BusEvent: CompleteBusEventWaiters(STATUS_SUCCESS, done); break;
-    default: break; // discovery, DHCP and announcements belong to the address management
+    case AdapterTimer::Start:
+        StartAdapterAddressing(a);
+        break;
+    case AdapterTimer::BusEvent:
+        CompleteBusEventWaiters(STATUS_SUCCESS, done);
+        break;
+    default:
+        break; // discovery, DHCP and announcements belong to the address management
     }
 }
 
@@ -1062,19 +1087,12 @@ void GigeDriver::Unload() {
             a.closing = true;
             a.timerDue.fill(0);
             a.devices.clear();
-            Drain(a.commandQueue, STATUS_CANCELLED, done);
-            Drain(a.awaitingAck, STATUS_CANCELLED, done);
-            Drain(a.testPacketQueue, STATUS_CANCELLED, done);
-            Drain(a.toolQueue, STATUS_CANCELLED, done);
-            for (auto& c : a.streamChannels) {
-                Drain(c.blockRequests, STATUS_CANCELLED, done);
-                Drain(c.leaderRequests, STATUS_CANCELLED, done);
-            }
-            for (auto& c : a.eventChannels) Drain(c.requests, STATUS_POWER_PARKED, done);
+            DrainAdapter(a, done);
         }
         Drain(registrations_, STATUS_CANCELLED, done);
         Drain(deviceListRequests_, STATUS_CANCELLED, done);
-        for (auto& w : busEventWaiters_) Drain(w.requests, STATUS_CANCELLED, done);
+        for (auto& w : busEventWaiters_)
+            Drain(w.requests, STATUS_CANCELLED, done);
         busEventWaiters_.clear();
         Drain(discoveryAnswers_, STATUS_CANCELLED, done);
         Drain(messages_, STATUS_CANCELLED, done);

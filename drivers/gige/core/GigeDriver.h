@@ -102,6 +102,8 @@ private:
     uint32_t Pend(std::deque<GigeRequestPtr>& queue, const GigeRequestPtr& r, Completions& done);
     bool RemoveFrom(std::deque<GigeRequestPtr>& queue, const GigeRequestPtr& r);
     void Drain(std::deque<GigeRequestPtr>& queue, uint32_t status, Completions& done);
+    // Completes every request still pended on an adapter that goes away.
+    void DrainAdapter(GigeAdapter& a, Completions& done);
 
     void CancelRegistration(uint32_t processId, Completions& done);
     void ReleaseDevice(GigeAdapter& a, GigeDeviceEntry& e, bool releaseControl);
@@ -112,8 +114,8 @@ private:
 
     GigeAdapter* AdapterByNumber(uint32_t number);
     GigeAdapter* AdapterByShortName(std::span<const char16_t> name);
-    GigeDeviceEntry* DeviceByIp(uint32_t ip, GigeAdapter** adapter = nullptr);
-    GigeDeviceEntry* OwnedDevice(uint32_t processId, uint32_t ip, GigeAdapter** adapter = nullptr);
+    // The first device entry with that address (and that owner, when given), in adapter order.
+    GigeDeviceEntry* FindDevice(uint32_t ip, std::optional<uint32_t> owner, GigeAdapter** adapter = nullptr);
     GigeStreamChannel* StreamChannel(uint16_t port, GigeAdapter** adapter = nullptr);
     bool PortListed(uint16_t port) const;
     bool AddressTaken(const GigeAdapter& adapter, uint32_t ip) const;

@@ -14,8 +14,12 @@ inline constexpr uint32_t kMethodOutDirect = 2;
 constexpr uint32_t GigeCtlCode(uint32_t function, uint32_t method) {
     return (0x22u << 16) | (function << 2) | method;
 }
-constexpr uint32_t CtlFunction(uint32_t code) { return (code >> 2) & 0xFFF; }
-constexpr uint32_t CtlMethod(uint32_t code) { return code & 3; }
+constexpr uint32_t CtlFunction(uint32_t code) {
+    return (code >> 2) & 0xFFF;
+}
+constexpr uint32_t CtlMethod(uint32_t code) {
+    return code & 3;
+}
 
 inline constexpr uint32_t IOCTL_GIGE_GetVersion = 0x222402;
 inline constexpr uint32_t IOCTL_GIGE_SetCmdTimeout = 0x222405;

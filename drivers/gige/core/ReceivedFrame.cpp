@@ -95,7 +95,8 @@ FrameClass ClassifyFrame(const ReceivedFrame& f, const ClassifyContext& c) {
             }
             return code == kDiscoveryCmd ? FrameClass::DriverDiscovery : FrameClass::Dropped;
         }
-        if (dst == kListPort) return code == kDiscoveryAck ? FrameClass::DeviceListUpdate : FrameClass::CommandAck;
+        if (dst == kListPort)
+            return code == kDiscoveryAck ? FrameClass::DeviceListUpdate : FrameClass::CommandAck;
         return FrameClass::CommandAck;
     }
 

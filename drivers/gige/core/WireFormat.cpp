@@ -16,7 +16,8 @@ uint32_t ChecksumAdd(uint32_t sum, const uint8_t* data, size_t length) {
 }
 
 uint16_t ChecksumFold(uint32_t sum) {
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<uint16_t>(sum);
 }
 

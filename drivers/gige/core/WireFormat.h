@@ -21,7 +21,9 @@ inline constexpr uint8_t kProtoIcmp = 1;
 inline constexpr uint8_t kProtoTcp = 6;
 inline constexpr uint8_t kProtoUdp = 17;
 
-inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 inline uint32_t Get32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -41,7 +43,9 @@ inline uint32_t GetAddr(const uint8_t* p) {
     std::memcpy(&v, p, 4);
     return v;
 }
-inline void PutAddr(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline void PutAddr(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, 4);
+}
 
 // One's-complement sum over the bytes, folded, not inverted.
 uint32_t ChecksumAdd(uint32_t sum, const uint8_t* data, size_t length);

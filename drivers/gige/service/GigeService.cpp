@@ -29,13 +29,16 @@ uint32_t FirstAddress(const net::AdapterInfo& info, uint32_t* mask) {
 
 GigeService::GigeService() = default;
 
-GigeService::~GigeService() { Stop(); }
+GigeService::~GigeService() {
+    Stop();
+}
 
 bool GigeService::Start(std::string* error) {
     GigeParameters params = LoadParameters();
     DriverProfile profile;
     if (!params.path.empty() && !profile.ReadProfileFile(params.path))
-        std::fprintf(stderr, "QorGigEFilter: profile %s not read; every adapter is served beside the system\n",
+        std::fprintf(stderr,
+                     "QorGigEFilter: profile %s not read; every adapter is served beside the system\n",
                      params.path.c_str());
     driver_ = std::make_unique<GigeDriver>(params, std::move(profile), clock_);
 
@@ -71,7 +74,8 @@ void GigeService::Stop() {
     if (timerThread_.joinable()) timerThread_.join();
     if (linkThread_.joinable()) linkThread_.join();
     if (driver_) driver_->Unload();
-    for (auto& [index, port] : ports_) port->Stop();
+    for (auto& [index, port] : ports_)
+        port->Stop();
     ports_.clear();
 }
 
@@ -99,7 +103,8 @@ void GigeService::Rescan(bool changed) {
 
     // Interfaces that went away, were renamed or are no longer listed.
     for (auto it = ports_.begin(); it != ports_.end();) {
-        auto info = std::find_if(list->begin(), list->end(), [&](const net::AdapterInfo& a) { return a.index == it->first; });
+        auto info = std::find_if(list->begin(), list->end(),
+                                 [&](const net::AdapterInfo& a) { return a.index == it->first; });
         if (info == list->end() || info->name != it->second->Name() || !wanted.count(info->name)) {
             driver_->UnbindAdapter(it->second->number);
             it->second->Stop();
@@ -121,7 +126,8 @@ void GigeService::Rescan(bool changed) {
             failed_.insert(info.index); // until it is bound
             auto port = std::make_unique<AdapterPort>(info.index, info.name);
             if (int e = port->Open()) {
-                std::fprintf(stderr, "QorGigEFilter: %s not bound: %s\n", info.name.c_str(), std::strerror(e));
+                std::fprintf(stderr, "QorGigEFilter: %s not bound: %s\n", info.name.c_str(),
+                             std::strerror(e));
                 continue;
             }
             port->mtu = info.mtu;
@@ -136,7 +142,8 @@ void GigeService::Rescan(bool changed) {
             uint32_t status = 0;
             auto number = driver_->BindAdapter(b, &status);
             if (!number) {
-                std::fprintf(stderr, "QorGigEFilter: %s not bound: status 0x%08X\n", info.name.c_str(), status);
+                std::fprintf(stderr, "QorGigEFilter: %s not bound: status 0x%08X\n", info.name.c_str(),
+                             status);
                 continue;
             }
             port->connected = info.Connected();
@@ -155,7 +162,8 @@ void GigeService::Rescan(bool changed) {
         if (info.Connected() != port.connected) {
             port.connected = info.Connected();
             driver_->LinkStateChanged(port.number, port.connected);
-            std::fprintf(stderr, "QorGigEFilter: %s link %s\n", info.name.c_str(), port.connected ? "up" : "down");
+            std::fprintf(stderr, "QorGigEFilter: %s link %s\n", info.name.c_str(),
+                         port.connected ? "up" : "down");
         }
         if (ip != port.ip || mask != port.mask) {
             port.ip = ip;
@@ -185,7 +193,8 @@ void GigeService::TimerLoop() {
         uint64_t next = driver_->RunTimers();
         uint64_t now = clock_.Now();
         // The shortest timer of the service is 5 ms; nothing waits longer than that to be looked at.
-        uint64_t waitNs = next == kNever ? 5000000 : (next > now ? std::min<uint64_t>(next - now, 5000000) : 0);
+        uint64_t waitNs =
+            next == kNever ? 5000000 : (next > now ? std::min<uint64_t>(next - now, 5000000) : 0);
         timerWake_.wait_for(lock, std::chrono::nanoseconds(waitNs));
     }
 }

@@ -32,7 +32,8 @@ std::vector<Case> Cases() {
     return {
         {"version", IOCTL_GIGE_GetVersion, {}, 8, OK, 8},
         {"version short output", IOCTL_GIGE_GetVersion, {}, 7, BAD, 0},
-        {"cmd timeout no device", IOCTL_GIGE_SetCmdTimeout, Bytes().U32(kPid).U32(kCamIp).U32(100), 0, BAD, 0},
+        {"cmd timeout no device", IOCTL_GIGE_SetCmdTimeout, Bytes().U32(kPid).U32(kCamIp).U32(100), 0, BAD,
+         0},
         {"cmd timeout short", IOCTL_GIGE_SetCmdTimeout, Bytes().U32(kPid).U32(kCamIp), 0, BAD, 0},
         {"nic count", IOCTL_GIGE_GetNicCount, {}, 4, OK, 4},
         {"nic count short", IOCTL_GIGE_GetNicCount, {}, 3, BAD, 0},
@@ -49,10 +50,11 @@ std::vector<Case> Cases() {
         {"port alloc", IOCTL_GIGE_PortAlloc, Bytes().U32(kPid).U16(0x8001).U16(0), 0, OK, 0},
         {"port alloc short", IOCTL_GIGE_PortAlloc, Bytes().U32(kPid).U16(0x8001), 0, BAD, 0},
         {"port free unknown", IOCTL_GIGE_PortFree, Bytes().U32(kPid).U16(0x8002).U16(0), 0, BAD, 0},
-        {"add multicast", IOCTL_GIGE_AddMultiCast, Bytes().U32(kPid).U16(0xA001).U32(Ip(239, 1, 2, 3)), 0, OK, 0},
+        {"add multicast", IOCTL_GIGE_AddMultiCast, Bytes().U32(kPid).U16(0xA001).U32(Ip(239, 1, 2, 3)), 0, OK,
+         0},
         {"add multicast short", IOCTL_GIGE_AddMultiCast, Bytes().U32(kPid).U16(0xA001), 0, BAD, 0},
-        {"del multicast unknown", IOCTL_GIGE_DelMultiCast, Bytes().U32(kPid).U16(0xA001).U32(Ip(239, 9, 9, 9)), 0,
-         BAD, 0},
+        {"del multicast unknown", IOCTL_GIGE_DelMultiCast,
+         Bytes().U32(kPid).U16(0xA001).U32(Ip(239, 9, 9, 9)), 0, BAD, 0},
         {"start heartbeat no device", IOCTL_GIGE_StartHeartbeat,
          Bytes().U32(kPid).U32(kCamIp).U32(1000).U32(3000).U16(0xC002), 0, BAD, 0},
         {"stop heartbeat no device", IOCTL_GIGE_StopHeartbeat, Bytes().U32(kPid).U32(kCamIp), 0, BAD, 0},
@@ -65,13 +67,15 @@ std::vector<Case> Cases() {
         {"stream info no device", IOCTL_GIGE_SetStreamInfo, Block(17, 0), 0, BAD, 0},
         {"stream info short", IOCTL_GIGE_SetStreamInfo, Block(16, 0), 0, BAD, 0},
         {"stream status no channel", IOCTL_GIGE_GetStreamStatus, Bytes().U16(0x8001).Resize(10), 24, BAD, 0},
-        {"get stream no channel", IOCTL_GIGE_GetStream, Bytes().U16(0x8001).U32(100).U32(8), 546 + 100 + 1, BAD, 0},
-        {"get stream output one short", IOCTL_GIGE_GetStream, Bytes().U16(0x8001).U32(100).U32(9), 546 + 100 + 1,
+        {"get stream no channel", IOCTL_GIGE_GetStream, Bytes().U16(0x8001).U32(100).U32(8), 546 + 100 + 1,
          BAD, 0},
+        {"get stream output one short", IOCTL_GIGE_GetStream, Bytes().U16(0x8001).U32(100).U32(9),
+         546 + 100 + 1, BAD, 0},
         // 546 + 0xFFFFFFFF + 0x20000000 wraps to a small number in 32 bits.
-        {"get stream size overflow", IOCTL_GIGE_GetStream, Bytes().U16(0x8001).U32(0xFFFFFFFF).U32(0xFFFFFFF8), 1024,
-         BAD, 0},
-        {"test packet no channel", IOCTL_GIGE_GetTestPacket, Bytes().U16(0x8001).U32(64).Resize(10), 64, BAD, 0},
+        {"get stream size overflow", IOCTL_GIGE_GetStream,
+         Bytes().U16(0x8001).U32(0xFFFFFFFF).U32(0xFFFFFFF8), 1024, BAD, 0},
+        {"test packet no channel", IOCTL_GIGE_GetTestPacket, Bytes().U16(0x8001).U32(64).Resize(10), 64, BAD,
+         0},
         {"rediscover in server mode", IOCTL_GIGE_Rediscover, {}, 0, OK, 0},
         {"message enable", IOCTL_GIGE_SetMessageEnable, Bytes().U32(0), 0, OK, 0},
         {"message enable short", IOCTL_GIGE_SetMessageEnable, {}, 0, BAD, 0},
@@ -79,7 +83,8 @@ std::vector<Case> Cases() {
         {"get message short", IOCTL_GIGE_GetMessage, {}, 539, BAD, 0},
         {"set adapter address", IOCTL_GIGE_SetAdapterAddress, Bytes().Resize(528), 0, OK, 0},
         {"set adapter address short", IOCTL_GIGE_SetAdapterAddress, Bytes().Resize(527), 0, BAD, 0},
-        {"get adapter address", IOCTL_GIGE_GetAdapterAddress, Bytes().U16('q').U16('h').U16('0').U16(0), 4, OK, 0},
+        {"get adapter address", IOCTL_GIGE_GetAdapterAddress, Bytes().U16('q').U16('h').U16('0').U16(0), 4,
+         OK, 0},
         {"get adapter address short", IOCTL_GIGE_GetAdapterAddress, {}, 3, BAD, 0},
         {"nic list", IOCTL_GIGE_GetNicList, Bytes().U32(4), 4 * 802, OK, 802},
         {"nic list no room", IOCTL_GIGE_GetNicList, Bytes().U32(4), 801, STATUS_NO_MORE_ENTRIES_LISTED, 0},
@@ -94,10 +99,10 @@ std::vector<Case> Cases() {
         {"camera ip unknown", IOCTL_GIGE_SetCameraIp, Bytes().Raw(kPeerMac.data(), 6).U32(kCamIp), 0, BAD, 0},
         {"stream sync no channel", IOCTL_GIGE_GetStreamSync, Bytes().U16(0x8001).Resize(10), 0, BAD, 0},
         {"stream enable no channel", IOCTL_GIGE_SetStreamEnable, Bytes().U16(0x8001).U8(1).U8(0), 0, BAD, 0},
-        {"event info no device", IOCTL_GIGE_SetEventInfo, Bytes().U32(kPid).U32(kCamIp).U16(0xE001).U16(4000), 0,
+        {"event info no device", IOCTL_GIGE_SetEventInfo, Bytes().U32(kPid).U32(kCamIp).U16(0xE001).U16(4000),
+         0, BAD, 0},
+        {"get event no channel", IOCTL_GIGE_GetEvent, Bytes().U32(kPid).U32(kCamIp).U16(0xE001).U16(0), 548,
          BAD, 0},
-        {"get event no channel", IOCTL_GIGE_GetEvent, Bytes().U32(kPid).U32(kCamIp).U16(0xE001).U16(0), 548, BAD,
-         0},
         {"action", IOCTL_GIGE_SendActionCmd, Bytes().Resize(24), 0, OK, 0},
         {"action short", IOCTL_GIGE_SendActionCmd, Bytes().Resize(23), 0, BAD, 0},
         {"action ack", IOCTL_GIGE_WaitActionAck, {}, 8, P, 0},
@@ -125,17 +130,18 @@ TEST_P(DeviceControlCodes, AnswersWithSizeRulesAndStatus) {
         f.driver.Cancel(r);
     }
     EXPECT_EQ(r->completions, 1);
-    if (c.status != STATUS_PENDING) EXPECT_EQ(r->bytes, c.bytes);
-    else EXPECT_EQ(r->status, STATUS_CANCELLED);
+    if (c.status != STATUS_PENDING)
+        EXPECT_EQ(r->bytes, c.bytes);
+    else
+        EXPECT_EQ(r->status, STATUS_CANCELLED);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllCodes, DeviceControlCodes, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) {
-                             std::string name = info.param.what;
-                             for (auto& ch : name)
-                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(AllCodes, DeviceControlCodes, ::testing::ValuesIn(Cases()), [](const auto& info) {
+    std::string name = info.param.what;
+    for (auto& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return name;
+});
 
 TEST(DeviceControl, AnswersWithoutAdaptersAndDuringUnload) {
     DriverFixture f; // DHCP 0
@@ -172,10 +178,13 @@ TEST(DeviceControl, RequestCancelledBeforeItPendsIsNeverQueued) {
 TEST(DeviceControl, PortIsListedOnceWhoeverAsks) {
     DriverFixture f;
     EXPECT_EQ(f.Call(IOCTL_GIGE_PortAlloc, Bytes().U32(1).U16(0x8001).U16(0))->status, STATUS_SUCCESS);
-    EXPECT_EQ(f.Call(IOCTL_GIGE_PortAlloc, Bytes().U32(1).U16(0x8001).U16(0))->status, STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(f.Call(IOCTL_GIGE_PortAlloc, Bytes().U32(2).U16(0x8001).U16(0))->status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_PortAlloc, Bytes().U32(1).U16(0x8001).U16(0))->status,
+              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_PortAlloc, Bytes().U32(2).U16(0x8001).U16(0))->status,
+              STATUS_INVALID_PARAMETER);
     // Another process can't free it either.
-    EXPECT_EQ(f.Call(IOCTL_GIGE_PortFree, Bytes().U32(2).U16(0x8001).U16(0))->status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_PortFree, Bytes().U32(2).U16(0x8001).U16(0))->status,
+              STATUS_INVALID_PARAMETER);
     EXPECT_EQ(f.Call(IOCTL_GIGE_PortFree, Bytes().U32(1).U16(0x8001).U16(0))->status, STATUS_SUCCESS);
     EXPECT_EQ(f.driver.PortCount(), 0u);
 }
@@ -271,8 +280,8 @@ TEST(DeviceControl, NicListAndAdapterNames) {
     };
     const NameCase names[] = {
         {Bytes().U16('Q').U16('H').U16('1').U16(0), 1},
-        {Bytes().U16('q').U16('h').U16('1'), 1},          // no terminator: ends with the input
-        {Bytes().U16('q').U16('h').U16('1').U8('x'), 1},   // odd byte left over
+        {Bytes().U16('q').U16('h').U16('1'), 1},         // no terminator: ends with the input
+        {Bytes().U16('q').U16('h').U16('1').U8('x'), 1}, // odd byte left over
         {Bytes().U16('q').U16('h'), 0},
         {Bytes().U16('q').U16('h').U16('1').U16('2').U16(0), 0},
         {{}, 0},

@@ -49,7 +49,9 @@ public:
     uint32_t Code() const override { return code_; }
     std::span<const uint8_t> Input() const override { return in_; }
     size_t OutputLength() const override { return out_.size(); }
-    std::span<uint8_t> MapOutput() override { return mappable ? std::span<uint8_t>(out_) : std::span<uint8_t>(); }
+    std::span<uint8_t> MapOutput() override {
+        return mappable ? std::span<uint8_t>(out_) : std::span<uint8_t>();
+    }
     bool Cancelled() const override { return cancelled; }
     void Complete(uint32_t s, uint32_t b, size_t w) override {
         ++completions;
@@ -163,7 +165,7 @@ struct FrameSpec {
     uint16_t srcPort = 3956;
     uint16_t dstPort = 0xC001;
     std::vector<uint8_t> payload;
-    int ipTotalDelta = 0;  // added to the true IP total length
+    int ipTotalDelta = 0;   // added to the true IP total length
     int udpLengthDelta = 0; // added to the true UDP length
     size_t padTo = 60;
 };

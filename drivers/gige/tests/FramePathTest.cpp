@@ -48,8 +48,9 @@ std::vector<uint8_t> EchoRequest(size_t dataBytes, uint32_t dstIp = kOwnIp) {
     s.payload[0] = 8;
     Put16(s.payload.data() + 4, 0x1234); // identifier
     Put16(s.payload.data() + 6, 7);      // sequence
-    for (size_t i = 0; i < dataBytes; ++i) s.payload[8 + i] = static_cast<uint8_t>(i * 7);
-    auto f = BuildFrame(s); // padded to 60 as on the wire
+    for (size_t i = 0; i < dataBytes; ++i)
+        s.payload[8 + i] = static_cast<uint8_t>(i * 7);
+    auto f = BuildFrame(s);           // padded to 60 as on the wire
     Put16(f.data() + 14 + 4, 0x5555); // identification of the request
     return f;
 }

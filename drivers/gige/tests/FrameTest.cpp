@@ -7,7 +7,9 @@
 namespace qorcam::gige::test {
 namespace {
 
-bool Listed(const void*, uint16_t port) { return port == 0x8001; }
+bool Listed(const void*, uint16_t port) {
+    return port == 0x8001;
+}
 
 ClassifyContext Context(bool windowsManaged, bool serverMode) {
     ClassifyContext c;
@@ -33,7 +35,11 @@ TEST(ReceivedFrame, MalformedHeadersAreDroppedWithoutReadingPastTheFrame) {
     };
     const Case cases[] = {
         {"ihl below 5", with([](FrameSpec& s) { s.ihl = 4; }), 0},
-        {"ihl runs past the frame", with([](FrameSpec& s) { s.ihl = 15; s.payload.clear(); }), 78},
+        {"ihl runs past the frame", with([](FrameSpec& s) {
+             s.ihl = 15;
+             s.payload.clear();
+         }),
+         78},
         {"ip total beyond the frame", with([](FrameSpec& s) { s.ipTotalDelta = 100; }), 0},
         {"ip total below header + 8", with([](FrameSpec& s) { s.ipTotalDelta = -(8 + 12 + 1); }), 0},
         {"udp length below 8", with([](FrameSpec& s) { s.udpLengthDelta = -(12 + 8 - 7); }), 0},
@@ -91,7 +97,8 @@ TEST(ReceivedFrame, ClassifierRules) {
         {"3956 to 3956 system-managed", udp(3956, 3956, Gvcp(0x0002)), true, true, FrameClass::Dropped},
         {"discovery ack, server mode", udp(3956, 3956, Gvcp(0x0003)), false, true, FrameClass::ForceIpReset},
         {"discovery cmd, server mode", udp(3956, 3956, Gvcp(0x0002)), false, true, FrameClass::OtherServer},
-        {"discovery cmd, client mode", udp(3956, 3956, Gvcp(0x0002)), false, false, FrameClass::DriverDiscovery},
+        {"discovery cmd, client mode", udp(3956, 3956, Gvcp(0x0002)), false, false,
+         FrameClass::DriverDiscovery},
         {"discovery ack, client mode", udp(3956, 3956, Gvcp(0x0003)), false, false, FrameClass::Dropped},
         {"device list answer", udp(3956, 3957, Gvcp(0x0003)), true, false, FrameClass::DeviceListUpdate},
         {"command ack", udp(3956, 0xC001, Gvcp(0x0081, 4)), true, false, FrameClass::CommandAck},
@@ -128,7 +135,8 @@ TEST(WireFormat, FinishedFramesCarryValidChecksumsAndPadding) {
     uint32_t sum = ChecksumAdd(0, frame.data() + 14 + 12, 8);
     sum += kProtoUdp + 11;
     EXPECT_EQ(static_cast<uint16_t>(~ChecksumFold(ChecksumAdd(sum, frame.data() + 34, 11))), 0);
-    for (size_t i = 14 + 31; i < 60; ++i) EXPECT_EQ(frame[i], 0) << i;
+    for (size_t i = 14 + 31; i < 60; ++i)
+        EXPECT_EQ(frame[i], 0) << i;
 
     // A UDP length that runs past the buffer is refused, not sent.
     std::vector<uint8_t> small(BuildFrame(s));

@@ -29,7 +29,8 @@ TEST(DriverProfile, ReadsWholeRecordsAndIgnoresTheTail) {
     std::string path = ::testing::TempDir() + "QORGIGEDRVPROF-" + std::to_string(getpid()) + ".dat";
     {
         std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(DriverProfileRecord));
+        out.write(reinterpret_cast<const char*>(records.data()),
+                  records.size() * sizeof(DriverProfileRecord));
         out.write("tail!", 5);
     }
     DriverProfile p;
@@ -64,12 +65,18 @@ TEST(DriverProfile, BindingTakesTheAdaptersAddress) {
     };
     const MacAddress otherAdapter{0x02, 0, 0, 0, 0, 9};
     const Case cases[] = {
-        {"fixed address", server, {Record(kAdapterMac, {}, Ip(169, 254, 3, 1), Ip(255, 255, 0, 0))},
+        {"fixed address",
+         server,
+         {Record(kAdapterMac, {}, Ip(169, 254, 3, 1), Ip(255, 255, 0, 0))},
          Ip(169, 254, 3, 1)},
         {"automatic: 192.168.N.1", server, {Record(kAdapterMac, {}, 0, 0)}, Ip(192, 168, 0, 1)},
-        {"automatic, N raised past another adapter's record", server,
-         {Record(kAdapterMac, {}, 0, 0), Record(otherAdapter, {}, Ip(192, 168, 0, 1), mask24)}, Ip(192, 168, 1, 1)},
-        {"client mode takes no address at bind", GigeParameters{}, {Record(kAdapterMac, {}, Ip(10, 1, 1, 1), mask24)},
+        {"automatic, N raised past another adapter's record",
+         server,
+         {Record(kAdapterMac, {}, 0, 0), Record(otherAdapter, {}, Ip(192, 168, 0, 1), mask24)},
+         Ip(192, 168, 1, 1)},
+        {"client mode takes no address at bind",
+         GigeParameters{},
+         {Record(kAdapterMac, {}, Ip(10, 1, 1, 1), mask24)},
          0},
         {"no record: served by the system", server, {Record(otherAdapter, {}, Ip(10, 1, 1, 1), mask24)}, 0},
     };

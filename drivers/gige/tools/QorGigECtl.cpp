@@ -18,16 +18,16 @@ using namespace qorcam::gige;
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: QorGigECtl version\n"
-                 "       QorGigECtl nics\n"
-                 "       QorGigECtl messages [count] [timeout-ms]\n");
+    std::fprintf(stderr, "usage: QorGigECtl version\n"
+                         "       QorGigECtl nics\n"
+                         "       QorGigECtl messages [count] [timeout-ms]\n");
     return 2;
 }
 
 std::string Narrow(const char16_t* text, size_t room) {
     std::string s;
-    for (size_t i = 0; i < room && text[i]; ++i) s += text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    for (size_t i = 0; i < room && text[i]; ++i)
+        s += text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     return s;
 }
 
@@ -80,8 +80,8 @@ int Nics(devio::DeviceHandle& h) {
             if (a.name == name) mtu = a.mtu;
         std::printf("adapter %u name=%s display=%s mac=%02x:%02x:%02x:%02x:%02x:%02x ip=%s mask=%s mtu=%ld\n",
                     r.adapterNumber, name.c_str(), Narrow(r.displayName, kDisplayNameChars).c_str(), r.mac[0],
-                    r.mac[1], r.mac[2], r.mac[3], r.mac[4], r.mac[5], Dotted(r.ip).c_str(), Dotted(r.mask).c_str(),
-                    mtu);
+                    r.mac[1], r.mac[2], r.mac[3], r.mac[4], r.mac[5], Dotted(r.ip).c_str(),
+                    Dotted(r.mask).c_str(), mtu);
     }
     return 0;
 }
@@ -101,7 +101,8 @@ int Messages(devio::DeviceHandle& h, long count, long timeoutMs) {
         devio::Overlapped ov;
         s = h.DeviceIoControl(IOCTL_GIGE_GetMessage, nullptr, 0, &rec, sizeof rec, ov);
         if (s == devio::STATUS_PENDING) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !ov.CompletionEvent().Wait(static_cast<uint32_t>(left.count()))) {
                 h.CancelIo();
                 uint64_t ignored = 0;

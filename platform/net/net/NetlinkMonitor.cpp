@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <linux/if.h>
 #include <linux/if_arp.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
-#include <linux/if.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,7 +30,8 @@ UniqueFd OpenNetlink(uint32_t groups) {
 // Walks the attributes after a fixed header, each checked against the message.
 template <class F> void ForEachAttribute(const nlmsghdr* h, size_t fixed, F&& f) {
     if (h->nlmsg_len < NLMSG_LENGTH(fixed)) return;
-    auto* rta = reinterpret_cast<const rtattr*>(reinterpret_cast<const uint8_t*>(NLMSG_DATA(h)) + NLMSG_ALIGN(fixed));
+    auto* rta =
+        reinterpret_cast<const rtattr*>(reinterpret_cast<const uint8_t*>(NLMSG_DATA(h)) + NLMSG_ALIGN(fixed));
     int remaining = static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(NLMSG_ALIGN(fixed)));
     for (; RTA_OK(rta, remaining); rta = RTA_NEXT(rta, remaining))
         f(rta->rta_type, static_cast<const uint8_t*>(RTA_DATA(rta)), RTA_PAYLOAD(rta));
@@ -38,7 +39,8 @@ template <class F> void ForEachAttribute(const nlmsghdr* h, size_t fixed, F&& f)
 
 uint32_t MaskOf(uint8_t prefix) {
     uint32_t hostOrder = prefix == 0 ? 0 : (prefix >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - prefix)) - 1));
-    uint8_t b[4] = {uint8_t(hostOrder >> 24), uint8_t(hostOrder >> 16), uint8_t(hostOrder >> 8), uint8_t(hostOrder)};
+    uint8_t b[4] = {uint8_t(hostOrder >> 24), uint8_t(hostOrder >> 16), uint8_t(hostOrder >> 8),
+                    uint8_t(hostOrder)};
     uint32_t v;
     std::memcpy(&v, b, 4);
     return v;
@@ -66,7 +68,8 @@ template <class Visitor> bool NetlinkMonitor::Dump(uint16_t type, uint8_t family
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.header.nlmsg_seq = ++sequence_;
     request.body.rtgen_family = family;
-    if (::send(requests_.Get(), &request, sizeof request, 0) != static_cast<ssize_t>(sizeof request)) return false;
+    if (::send(requests_.Get(), &request, sizeof request, 0) != static_cast<ssize_t>(sizeof request))
+        return false;
 
     std::vector<uint8_t> buffer(64 * 1024);
     // A dump of any sane system ends long before this many reads.
@@ -100,9 +103,13 @@ std::optional<std::vector<AdapterInfo>> NetlinkMonitor::ListAdapters() {
         a.up = (ifi->ifi_flags & IFF_UP) != 0;
         a.lowerUp = (ifi->ifi_flags & IFF_LOWER_UP) != 0;
         ForEachAttribute(h, sizeof(ifinfomsg), [&](unsigned short type, const uint8_t* data, size_t length) {
-            if (type == IFLA_IFNAME) a.name.assign(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), length));
-            else if (type == IFLA_ADDRESS && length == 6) std::memcpy(a.mac.data(), data, 6);
-            else if (type == IFLA_MTU && length >= 4) std::memcpy(&a.mtu, data, 4);
+            if (type == IFLA_IFNAME)
+                a.name.assign(reinterpret_cast<const char*>(data),
+                              strnlen(reinterpret_cast<const char*>(data), length));
+            else if (type == IFLA_ADDRESS && length == 6)
+                std::memcpy(a.mac.data(), data, 6);
+            else if (type == IFLA_MTU && length >= 4)
+                std::memcpy(&a.mtu, data, 4);
         });
         adapters.push_back(std::move(a));
     });
@@ -151,7 +158,8 @@ bool NetlinkMonitor::WaitChange(int timeoutMs) {
 }
 
 std::optional<uint32_t> NetlinkMonitor::LinkSpeedMbps(const std::string& name) {
-    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return std::nullopt;
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        return std::nullopt;
     std::ifstream in("/sys/class/net/" + name + "/speed");
     long long speed = -1;
     if (!(in >> speed) || speed <= 0 || speed > 10000000) return std::nullopt;

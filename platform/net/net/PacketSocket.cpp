@@ -17,7 +17,9 @@
 
 namespace qorcam::net {
 
-PacketSocket::~PacketSocket() { Close(); }
+PacketSocket::~PacketSocket() {
+    Close();
+}
 
 void PacketSocket::Close() {
     if (ring_) ::munmap(ring_, ringSize_);
@@ -103,7 +105,8 @@ int PacketSocket::Receive(const std::function<void(std::span<const uint8_t>)>& f
             const size_t llOffset = offset + TPACKET_ALIGN(sizeof(tpacket3_hdr));
             bool outgoing = false;
             if (llOffset + sizeof(sockaddr_ll) <= blockSize_)
-                outgoing = reinterpret_cast<const sockaddr_ll*>(base + llOffset)->sll_pkttype == PACKET_OUTGOING;
+                outgoing =
+                    reinterpret_cast<const sockaddr_ll*>(base + llOffset)->sll_pkttype == PACKET_OUTGOING;
             if (!outgoing && mac <= blockSize_ && h->tp_snaplen <= blockSize_ - mac) {
                 frame(std::span<const uint8_t>(base + mac, h->tp_snaplen));
                 ++handed;
@@ -135,14 +138,16 @@ bool PacketSocket::Membership(int type, const uint8_t* mac, bool add) {
         m.mr_alen = 6;
         std::memcpy(m.mr_address, mac, 6);
     }
-    return ::setsockopt(fd_.Get(), SOL_PACKET, add ? PACKET_ADD_MEMBERSHIP : PACKET_DROP_MEMBERSHIP, &m, sizeof m) == 0;
+    return ::setsockopt(fd_.Get(), SOL_PACKET, add ? PACKET_ADD_MEMBERSHIP : PACKET_DROP_MEMBERSHIP, &m,
+                        sizeof m) == 0;
 }
 
 bool PacketSocket::SetMulticastList(const std::vector<std::array<uint8_t, 6>>& macs) {
     if (!fd_.IsValid()) return false;
     bool ok = true;
     for (const auto& old : multicast_)
-        if (std::find(macs.begin(), macs.end(), old) == macs.end()) ok = Membership(PACKET_MR_MULTICAST, old.data(), false) && ok;
+        if (std::find(macs.begin(), macs.end(), old) == macs.end())
+            ok = Membership(PACKET_MR_MULTICAST, old.data(), false) && ok;
     for (const auto& mac : macs)
         if (std::find(multicast_.begin(), multicast_.end(), mac) == multicast_.end())
             ok = Membership(PACKET_MR_MULTICAST, mac.data(), true) && ok;

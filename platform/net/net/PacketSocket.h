@@ -28,8 +28,8 @@ public:
     struct Options {
         size_t blockSize = 1u << 20; ///< bytes per ring block (a power of two, page multiple)
         size_t blockCount = 16;
-        size_t frameSize = 2048;      ///< largest capture per frame (bigger frames are cut)
-        unsigned blockTimeoutMs = 2;  ///< how long a partly filled block waits for the reader
+        size_t frameSize = 2048;     ///< largest capture per frame (bigger frames are cut)
+        unsigned blockTimeoutMs = 2; ///< how long a partly filled block waits for the reader
     };
 
     PacketSocket() = default;

@@ -31,7 +31,9 @@ public:
     }
     bool Ok() const { return ok_; }
     const std::string& Reason() const { return reason_; }
-    static bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+    static bool Run(const std::string& command) {
+        return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    }
 
 private:
     bool ok_ = false;

@@ -1,6 +1,6 @@
 // NetlinkMonitor: listing interfaces and seeing their changes.
-#include "NetNamespace.h"
 #include "net/NetlinkMonitor.h"
+#include "NetNamespace.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // PacketSocket: frames across a veth pair, own frames not echoed, vanishing interfaces.
-#include "NetNamespace.h"
 #include "net/PacketSocket.h"
+#include "NetNamespace.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,8 @@ namespace {
 
 std::vector<uint8_t> Frame(uint8_t fill, size_t size) {
     std::vector<uint8_t> f(size, fill);
-    for (int i = 0; i < 6; ++i) f[i] = 0xFF; // broadcast
+    for (int i = 0; i < 6; ++i)
+        f[i] = 0xFF; // broadcast
     f[6] = 0x02;
     f[12] = 0x88; // a local experimental EtherType
     f[13] = 0xB5;
@@ -23,9 +24,11 @@ std::vector<uint8_t> Frame(uint8_t fill, size_t size) {
 std::vector<uint8_t> ReceiveFill(PacketSocket& s, uint8_t fill, int tries = 50) {
     std::vector<uint8_t> got;
     for (int i = 0; i < tries && got.empty(); ++i)
-        s.Receive([&](std::span<const uint8_t> f) {
-            if (f.size() > 20 && f[20] == fill) got.assign(f.begin(), f.end());
-        }, 20);
+        s.Receive(
+            [&](std::span<const uint8_t> f) {
+                if (f.size() > 20 && f[20] == fill) got.assign(f.begin(), f.end());
+            },
+            20);
     return got;
 }
 
@@ -57,7 +60,8 @@ TEST(PacketSocket, SurvivesItsInterfaceGoing) {
     ASSERT_EQ(a.Open(static_cast<int>(if_nametoindex("qa0"))), 0);
     ASSERT_TRUE(NetNamespace::Run("ip link del qa0"));
     // Nothing more arrives, nothing can be sent, and the calls return at once.
-    for (int i = 0; i < 5; ++i) EXPECT_LE(a.Receive([](std::span<const uint8_t>) {}, 20), 0);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_LE(a.Receive([](std::span<const uint8_t>) {}, 20), 0);
     EXPECT_FALSE(a.Send(Frame(1, 60)));
 }
 
