@@ -143,6 +143,14 @@ NodeBase* NodeMapCore::CreateFromElement(const pugi::xml_node& e, int depth,
     return Add(std::move(node));
 }
 
+NodeBase* NodeMapCore::CreateInline(const pugi::xml_node& element) {
+    auto it = inline_.find(element.internal_object());
+    if (it != inline_.end()) return it->second;
+    NodeBase* node = CreateFromElement(element, 1);
+    inline_.emplace(element.internal_object(), node);
+    return node;
+}
+
 void NodeMapCore::CollectElements(const pugi::xml_node& parent, std::vector<pugi::xml_node>& out, int depth) {
     if (depth > kMaxNesting) throw LogicalErrorException("the description nests groups deeper than allowed");
     for (pugi::xml_node e = parent.first_child(); e; e = e.next_sibling()) {
@@ -180,6 +188,7 @@ void NodeMapCore::Load(const char* xml, size_t length, const char* addon, size_t
         }
         for (const pugi::xml_node& e : elements)
             CreateFromElement(e, 0);
+        inline_.clear(); // keys point into the parsed documents, which go now
         Resolver resolver(*this);
         for (size_t i = 0; i < nodes_.size(); ++i)
             nodes_[i]->Resolve(resolver);
@@ -203,6 +212,7 @@ void NodeMapCore::Load(const char* xml, size_t length, const char* addon, size_t
 }
 
 void NodeMapCore::Clear() {
+    inline_.clear();
     byName_.clear();
     registers_.clear();
     polled_.clear();

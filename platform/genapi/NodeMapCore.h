@@ -42,6 +42,9 @@ public:
     /// used by the loader and by nodes that hold inline nodes.
     NodeBase* CreateFromElement(const pugi::xml_node& element, int depth,
                                 const std::string& nameOverride = {});
+    /// As CreateFromElement for a node written inside another one; the same
+    /// element read again (by each entry of a StructReg) gives the same node.
+    NodeBase* CreateInline(const pugi::xml_node& element);
     /// Another register on the port was written: caches that overlap forget.
     void PortWritten(const PortNode* port, int64_t address, int64_t length, const RegisterBase* writer);
     void RegisterOnPort(RegisterBase* reg) { registers_.push_back(reg); }
@@ -74,6 +77,7 @@ private:
     std::unordered_map<std::string, NodeBase*> byName_;
     std::vector<RegisterBase*> registers_;
     std::vector<NodeBase*> polled_;
+    std::unordered_map<const void*, NodeBase*> inline_;
     bool loaded_ = false;
     bool readOnly_ = false;
     int depth_ = 0;

@@ -14,6 +14,8 @@ public:
     CPointer() = default;
     CPointer(T* p) : p_(p) {}
     template <class U> CPointer(U* node) : p_(dynamic_cast<T*>(node)) {}
+    /// Another view of the same node.
+    template <class U> CPointer(const CPointer<U>& other) : p_(dynamic_cast<T*>(static_cast<U*>(other))) {}
     template <class U> CPointer& operator=(U* node) {
         p_ = dynamic_cast<T*>(node);
         return *this;

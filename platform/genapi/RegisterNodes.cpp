@@ -54,7 +54,7 @@ bool RegisterBase::ConfigureElement(const pugi::xml_node& child) {
         addresses_.push_back(ref);
     } else if (n == "IntSwissKnife" || n == "SwissKnife") {
         // An address computed by a formula written inside the register.
-        NodeBase* inline_ = core_.CreateFromElement(child, 1);
+        NodeBase* inline_ = core_.CreateInline(child);
         NumberRef<int64_t> ref;
         ref.present = true;
         ref.name = inline_->Name();

@@ -309,3 +309,21 @@ TEST(Category, FeaturesInOrderAndSelectors) {
     EXPECT_FALSE(notCommand.IsValid());
     EXPECT_THROW(notCommand->Execute(), LogicalErrorException);
 }
+
+TEST(StructReg, EntriesShareTheRegisterAndItsInlineAddress) {
+    Fixture f("<StructReg Comment='S'><IntSwissKnife Name='Base'><Formula>0x30</Formula></IntSwissKnife>"
+              "<Address>0x10</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>"
+              "<Endianess>LittleEndian</Endianess>"
+              "<StructEntry Name='Low'><LSB>0</LSB><MSB>7</MSB></StructEntry>"
+              "<StructEntry Name='Flag'><Bit>31</Bit><AccessMode>RO</AccessMode></StructEntry></StructReg>");
+    CIntegerPtr low = f.map._GetNode("Low");
+    CIntegerPtr flag = f.map._GetNode("Flag");
+    EXPECT_EQ(CRegisterPtr(low)->GetAddress(), 0x40);
+    EXPECT_EQ(CRegisterPtr(flag)->GetAddress(), 0x40);
+    f.port.Put32LE(0x40, 0x800000AB);
+    EXPECT_EQ(low->GetValue(), 0xAB);
+    EXPECT_EQ(flag->GetValue(), 1);
+    EXPECT_EQ(flag->GetAccessMode(), RO);
+    low->SetValue(0x12);
+    EXPECT_EQ(f.port.Get32LE(0x40), 0x80000012u);
+}
