@@ -1,6 +1,8 @@
 // Bayer demosaicing kernels against the model and against fixed values.
 #include "TestSupport.h"
 
+#include <omp.h>
+
 namespace qorcam::conversion::test {
 namespace {
 
@@ -37,6 +39,20 @@ TEST(BayerKernels, MatchModelOnRandomAndWideImages) {
                     c.dibMode = dib, c.revision = store < 2, c.shift = 8, c.endian = dib;
                     ASSERT_TRUE(MatchesReference(c, rng));
                 }
+}
+
+TEST(ParallelForms, EveryThreadCountGivesTheSerialBytes) {
+    std::mt19937 rng(14);
+    const int saved = omp_get_max_threads();
+    for (int threads : {1, 2, 5, omp_get_num_procs()}) {
+        omp_set_num_threads(threads);
+        for (int32_t id : {0, 2, 9, 10}) {
+            Case c;
+            c.id = id, c.width = 97, c.height = 61, c.phase = 2, c.storeMode = StoreBmpLR, c.revision = true;
+            EXPECT_TRUE(MatchesReference(c, rng)) << threads << " threads";
+        }
+    }
+    omp_set_num_threads(saved);
 }
 
 TEST(BayerKernels, UniformImageStaysUniform) {
