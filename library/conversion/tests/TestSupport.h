@@ -42,10 +42,7 @@ inline ConvMode ModeOf(const Case& c) {
     return m;
 }
 
-// Runs the kernel on src into a destination prefilled with `old`.
-inline std::vector<uint8_t> RunKernel(const Case& c, const std::vector<uint8_t>& src, const std::vector<uint8_t>& old) {
-    CConv conv(ModeOf(c), ConvValue{});
-    std::vector<uint8_t> dst = old;
+inline ConvRequest RequestOf(const Case& c, const std::vector<uint8_t>& src, std::vector<uint8_t>& dst) {
     ConvRequest r;
     r.Width = c.width;
     r.Height = c.height;
@@ -54,7 +51,14 @@ inline std::vector<uint8_t> RunKernel(const Case& c, const std::vector<uint8_t>&
     r.EndianMode = c.endian;
     r.Src = src.data();
     r.Dst = dst.data();
-    EXPECT_TRUE(conv.ConvExec(r)) << Describe(c);
+    return r;
+}
+
+// Runs the kernel on src into a destination prefilled with `old`.
+inline std::vector<uint8_t> RunKernel(const Case& c, const std::vector<uint8_t>& src, const std::vector<uint8_t>& old) {
+    CConv conv(ModeOf(c), ConvValue{});
+    std::vector<uint8_t> dst = old;
+    EXPECT_TRUE(conv.ConvExec(RequestOf(c, src, dst))) << Describe(c);
     return dst;
 }
 
@@ -66,14 +70,7 @@ inline std::vector<uint8_t> RunReference(const Case& c, const std::vector<uint8_
     s.shift = static_cast<uint32_t>(c.shift);
     s.revision = c.revision;
     std::vector<uint8_t> dst = old;
-    ConvRequest r;
-    r.Width = c.width;
-    r.Height = c.height;
-    r.ConvFormatId = static_cast<uint32_t>(c.id);
-    r.BayerPhase = c.phase;
-    r.EndianMode = c.endian;
-    r.Src = src.data();
-    RefConvert(s, r, dst);
+    RefConvert(s, RequestOf(c, src, dst), dst);
     return dst;
 }
 
