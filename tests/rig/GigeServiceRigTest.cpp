@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -232,6 +233,48 @@ TEST(GigeServiceRig, KilledClientLeavesTheServiceHealthyAndItsStateFreed) {
               devio::STATUS_SUCCESS);
     EXPECT_TRUE(rig.ServiceRunning());
     EXPECT_TRUE(EchoFromCamera(rig, 8));
+}
+
+TEST(GigeServiceRig, ClientPrintsTheServicesMessages) {
+    NetworkRig rig;
+    REQUIRE_RIG(rig);
+    std::string out;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        rig.RunIn(rig.HostNamespace(), BinaryDir() + "/QorGigECtl messages 2 8000", &out);
+        done = true;
+    });
+    // Messages are on only once the client has asked for them: ARP until it has two.
+    for (int i = 0; i < 30 && !done; ++i) {
+        rig.Run("ip -n " + rig.CameraNamespace() + " neigh flush dev " + rig.CameraInterface());
+        EchoFromCamera(rig, 8);
+        std::this_thread::sleep_for(200ms);
+    }
+    client.join();
+    EXPECT_NE(out.find("message adapter="), std::string::npos) << out;
+    EXPECT_NE(out.find(" ARP Proc Start"), std::string::npos) << out;
+    EXPECT_NE(out.find(" ARP Response"), std::string::npos) << out;
+}
+
+TEST(GigeServiceRig, StopsCleanlyWithRequestsPending) {
+    NetworkRig rig;
+    REQUIRE_RIG(rig);
+    devio::DeviceHandle h;
+    ASSERT_EQ(h.Open("\\\\.\\QORGIGE"), devio::STATUS_SUCCESS);
+    const uint32_t pid = static_cast<uint32_t>(::getpid());
+    devio::Overlapped registration, message;
+    GigeMessageRecord record{};
+    ASSERT_EQ(h.DeviceIoControl(IOCTL_GIGE_RegisterProcess, &pid, 4, nullptr, 0, registration),
+              devio::STATUS_PENDING);
+    ASSERT_EQ(h.DeviceIoControl(IOCTL_GIGE_GetMessage, nullptr, 0, &record, sizeof record, message),
+              devio::STATUS_PENDING);
+    EXPECT_EQ(rig.StopService(), std::optional<int>(0));
+    ASSERT_TRUE(registration.CompletionEvent().Wait(5000));
+    ASSERT_TRUE(message.CompletionEvent().Wait(5000));
+    EXPECT_FALSE(devio::NtSuccess(registration.Status()));
+    EXPECT_FALSE(devio::NtSuccess(message.Status()));
+    devio::DeviceHandle again;
+    EXPECT_NE(again.Open("\\\\.\\QORGIGE"), devio::STATUS_SUCCESS);
 }
 
 } // namespace

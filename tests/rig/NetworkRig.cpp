@@ -74,6 +74,7 @@ NetworkRig::NetworkRig(const Options& options) {
         reason_ = "the network rig needs iproute2 (ip)";
         return;
     }
+    SweepStale();
     if (!Build(options)) {
         TearDown();
         return;
@@ -97,8 +98,8 @@ bool NetworkRig::Build(const Options& options) {
     driverIp_ = "169.254." + std::to_string(subnet) + ".1";
     cameraIp_ = "169.254." + std::to_string(subnet) + ".2";
 
-    char dir[] = "/tmp/qorcam-rig-XXXXXX";
-    if (!::mkdtemp(dir)) {
+    std::string dir = "/tmp/qorcam-rig-" + std::to_string(::getpid()) + "-XXXXXX";
+    if (!::mkdtemp(dir.data())) {
         reason_ = "no temporary folder";
         return false;
     }
@@ -209,14 +210,45 @@ bool NetworkRig::ServiceRunning() {
     return service_ && !service_->Wait(0);
 }
 
-void NetworkRig::StopService() {
-    if (!service_) return;
+std::optional<int> NetworkRig::StopService() {
+    if (!service_) return std::nullopt;
     service_->Kill(SIGTERM);
-    if (!service_->Wait(5000)) {
+    auto code = service_->Wait(5000);
+    if (!code) {
         service_->Kill(SIGKILL);
-        service_->Wait(2000);
+        code = service_->Wait(2000);
     }
     service_.reset();
+    return code;
+}
+
+void NetworkRig::SweepStale() {
+    auto ownerGone = [](const std::string& pid) {
+        return !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos &&
+               !std::filesystem::exists("/proc/" + pid);
+    };
+    std::string list;
+    Run("ip netns list", &list);
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t end = list.find('\n', start);
+        if (end == std::string::npos) end = list.size();
+        std::string name =
+            list.substr(start, list.find(' ', start) < end ? list.find(' ', start) - start : end - start);
+        start = end + 1;
+        if (name.rfind("qorcam-h", 0) != 0 && name.rfind("qorcam-c", 0) != 0) continue;
+        std::string pid = name.substr(8, name.find('x', 8) - 8);
+        if (!ownerGone(pid)) continue;
+        Run("ip netns pids " + name + " | xargs -r kill -9");
+        Run("ip netns del " + name);
+    }
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp", ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("qorcam-rig-", 0) != 0) continue;
+        std::string pid = name.substr(11, name.find('-', 11) - 11);
+        if (ownerGone(pid)) std::filesystem::remove_all(entry.path(), ec);
+    }
 }
 
 void NetworkRig::TearDown() {

@@ -17,7 +17,9 @@ namespace qorcam::rig {
 // running in parallel never meet; it touches no interface of the machine's
 // own namespace; the destructor stops the processes it started and removes
 // the namespaces (and with them the veth pair) and the root, also after a
-// failed start. Every wait is bounded. Available() is false, with Reason()
+// failed start; and what a test process that crashed left behind (its names
+// carry its pid) is removed by the next rig that is built. Every wait is
+// bounded. Available() is false, with Reason()
 // saying why, when the rig can't be built here (not root, no iproute2);
 // tests then skip with that reason.
 class NetworkRig {
@@ -55,7 +57,13 @@ public:
     // Whether the service still runs.
     bool ServiceRunning();
     bool StartService();
-    void StopService();
+    // Stops the service with SIGTERM (SIGKILL after a bounded wait); its exit
+    // code, or empty when it was not running.
+    std::optional<int> StopService();
+
+    // Removes the namespaces, their processes and the roots of rigs whose
+    // process has ended without removing them.
+    static void SweepStale();
 
 private:
     bool Build(const Options& options);

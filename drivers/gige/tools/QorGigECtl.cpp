@@ -93,33 +93,49 @@ int Messages(devio::DeviceHandle& h, long count, long timeoutMs) {
         std::fprintf(stderr, "SetMessageEnable failed: 0x%08X\n", s);
         return 1;
     }
+    // The service drops a message when no request waits for it, so several
+    // wait at once; it completes them oldest first.
+    struct Slot {
+        devio::Overlapped overlapped;
+        GigeMessageRecord record{};
+    };
+    constexpr size_t kSlots = 8;
+    std::vector<Slot> slots(kSlots);
+    for (auto& slot : slots) {
+        s = h.DeviceIoControl(IOCTL_GIGE_GetMessage, nullptr, 0, &slot.record, sizeof slot.record,
+                              slot.overlapped);
+        if (s != devio::STATUS_PENDING) {
+            std::fprintf(stderr, "GetMessage failed: 0x%08X\n", s);
+            return 1;
+        }
+    }
     std::printf("ready\n");
     std::fflush(stdout);
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (long n = 0; count <= 0 || n < count; ++n) {
-        GigeMessageRecord rec{};
-        devio::Overlapped ov;
-        s = h.DeviceIoControl(IOCTL_GIGE_GetMessage, nullptr, 0, &rec, sizeof rec, ov);
-        if (s == devio::STATUS_PENDING) {
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !ov.CompletionEvent().Wait(static_cast<uint32_t>(left.count()))) {
-                h.CancelIo();
-                uint64_t ignored = 0;
-                h.GetOverlappedResult(ov, &ignored, true);
-                return 0;
-            }
-            uint64_t bytes = 0;
-            s = h.GetOverlappedResult(ov, &bytes, true);
-        }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (long n = 0, i = 0; count <= 0 || n < count; ++n, i = (i + 1) % kSlots) {
+        Slot& slot = slots[i];
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !slot.overlapped.CompletionEvent().Wait(static_cast<uint32_t>(left.count())))
+            break;
+        uint64_t bytes = 0;
+        s = h.GetOverlappedResult(slot.overlapped, &bytes, true);
         if (s != devio::STATUS_SUCCESS) {
             std::fprintf(stderr, "GetMessage failed: 0x%08X\n", s);
             return 1;
         }
-        std::printf("message adapter=%08x %s\n", rec.adapterWord,
-                    Narrow(rec.text, sizeof rec.text / sizeof rec.text[0]).c_str());
+        std::printf("message adapter=%08x %s\n", slot.record.adapterWord,
+                    Narrow(slot.record.text, sizeof slot.record.text / sizeof slot.record.text[0]).c_str());
         std::fflush(stdout);
+        slot.record = {};
+        s = h.DeviceIoControl(IOCTL_GIGE_GetMessage, nullptr, 0, &slot.record, sizeof slot.record,
+                              slot.overlapped);
+        if (s != devio::STATUS_PENDING && s != devio::STATUS_SUCCESS) {
+            std::fprintf(stderr, "GetMessage failed: 0x%08X\n", s);
+            return 1;
+        }
     }
+    h.Close(); // cancels what still waits
     return 0;
 }
 
