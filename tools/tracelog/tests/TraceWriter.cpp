@@ -1,0 +1,40 @@
+// TraceWriter: a process that loads libQorCam.so and makes it write trace lines, for the collection tests.
+//
+//   TraceWriter N      allocates an output ring and then makes N purges (two
+//                      lines each), waiting before each call while the trace
+//                      area is nearly full, so that no line is dropped
+#include "QorCam.h"
+#include "QorCamShared.h"
+#include "os/SharedMemory.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+// Waits (at most 10 s) until the reader has left room for two more lines.
+void WaitForRoom(const qorcam::shared::LogShareMemory* area) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (reinterpret_cast<const volatile std::uint32_t&>(area->count) + 2 > qorcam::shared::kLogSlotCount &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    const long n = std::strtol(argv[1], nullptr, 10);
+    qorcam::os::SharedMemory memory(qorcam::shared::kLogFileName, sizeof(qorcam::shared::LogShareMemory));
+    if (!memory.IsValid()) return 3;
+    const auto* area = static_cast<const qorcam::shared::LogShareMemory*>(memory.Data());
+    WaitForRoom(area);
+    QORCAMFILTER_Alloc(2, 2, 0);
+    for (long i = 0; i < n; ++i) {
+        WaitForRoom(area);
+        QORCAMFILTER_Purge();
+    }
+    WaitForRoom(area);
+    return 0;
+}
