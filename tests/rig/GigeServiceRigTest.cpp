@@ -140,6 +140,7 @@ TEST(GigeServiceRig, ClientListsTheBoundAdapter) {
     EXPECT_NE(out.find("mac=" + rig.HostMac()), std::string::npos) << out;
     EXPECT_NE(out.find("ip=" + rig.DriverAddress() + " mask=255.255.0.0"), std::string::npos) << out;
     EXPECT_NE(out.find("mtu=1500"), std::string::npos) << out;
+    EXPECT_TRUE(rig.CameraRunning()) << "the camera emulator is not running in " << rig.CameraNamespace();
 
     // The transport carries the statuses and the pending answers as they are.
     devio::DeviceHandle h;
@@ -188,6 +189,16 @@ TEST(GigeServiceRig, LinkChangesAndRemovalAreReported) {
 
     ASSERT_EQ(rig.Run("ip -n " + rig.CameraNamespace() + " link set " + rig.CameraInterface() + " up"), 0);
     // Served again once the link is back.
+    EXPECT_TRUE(WaitFor([&] { return EchoFromCamera(rig, 8); }, 5000ms));
+
+    // The same when the service's own interface is taken down and up.
+    devio::Overlapped adminDown;
+    ASSERT_EQ(h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, 4, nullptr, 0, adminDown),
+              devio::STATUS_PENDING);
+    ASSERT_EQ(rig.Run("ip -n " + rig.HostNamespace() + " link set " + rig.HostInterface() + " down"), 0);
+    ASSERT_TRUE(adminDown.CompletionEvent().Wait(5000)) << "interface down not reported";
+    EXPECT_EQ(h.GetOverlappedResult(adminDown, &bytes, true), devio::STATUS_SUCCESS);
+    ASSERT_EQ(rig.Run("ip -n " + rig.HostNamespace() + " link set " + rig.HostInterface() + " up"), 0);
     EXPECT_TRUE(WaitFor([&] { return EchoFromCamera(rig, 8); }, 5000ms));
 
     devio::Overlapped removed;

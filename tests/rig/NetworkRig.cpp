@@ -210,6 +210,10 @@ bool NetworkRig::ServiceRunning() {
     return service_ && !service_->Wait(0);
 }
 
+bool NetworkRig::CameraRunning() {
+    return camera_ && !camera_->Wait(0);
+}
+
 std::optional<int> NetworkRig::StopService() {
     if (!service_) return std::nullopt;
     service_->Kill(SIGTERM);

@@ -54,8 +54,9 @@ public:
     // Runs a command in a namespace, with QORCAM_ROOT set to the rig's root.
     int RunIn(const std::string& ns, const std::string& command, std::string* output = nullptr) const;
 
-    // Whether the service still runs.
+    // Whether the service, and the camera emulator, still run.
     bool ServiceRunning();
+    bool CameraRunning();
     bool StartService();
     // Stops the service with SIGTERM (SIGKILL after a bounded wait); its exit
     // code, or empty when it was not running.
