@@ -143,6 +143,67 @@ INSTANTIATE_TEST_SUITE_P(AllCodes, DeviceControlCodes, ::testing::ValuesIn(Cases
     return name;
 });
 
+// One byte short of any minimum, input or output, is refused before anything
+// else is looked at.
+TEST(DeviceControl, EveryMinimumSizeIsEnforced) {
+    struct Minimum {
+        uint32_t code;
+        size_t in;
+        size_t out;
+    };
+    const Minimum minimums[] = {
+        {IOCTL_GIGE_GetVersion, 0, 8},
+        {IOCTL_GIGE_SetCmdTimeout, 12, 0},
+        {IOCTL_GIGE_GetNicCount, 0, 4},
+        {IOCTL_GIGE_RegisterProcess, 4, 0},
+        {IOCTL_GIGE_WaitBusEvent, 4, 0},
+        {IOCTL_GIGE_GetDeviceList, 0, 4},
+        {IOCTL_GIGE_GetDeviceInfo, 4, 20},
+        {IOCTL_GIGE_DeviceOpen, 8, 0},
+        {IOCTL_GIGE_DeviceClose, 8, 0},
+        {IOCTL_GIGE_PortAlloc, 8, 0},
+        {IOCTL_GIGE_PortFree, 8, 0},
+        {IOCTL_GIGE_AddMultiCast, 10, 0},
+        {IOCTL_GIGE_DelMultiCast, 10, 0},
+        {IOCTL_GIGE_StartHeartbeat, 18, 0},
+        {IOCTL_GIGE_StopHeartbeat, 8, 0},
+        {IOCTL_GIGE_SendCmd, 554, 544},
+        {IOCTL_GIGE_SetStreamInfo, 17, 0},
+        {IOCTL_GIGE_GetStreamStatus, 10, 24},
+        {IOCTL_GIGE_GetStream, 10, 546 + 1},
+        {IOCTL_GIGE_GetTestPacket, 10, 0},
+        {IOCTL_GIGE_SetMessageEnable, 4, 0},
+        {IOCTL_GIGE_GetMessage, 0, 540},
+        {IOCTL_GIGE_SetAdapterAddress, 528, 0},
+        {IOCTL_GIGE_GetAdapterAddress, 0, 4},
+        {IOCTL_GIGE_GetNicList, 4, 0},
+        {IOCTL_GIGE_SendNicCmd, 546, 546},
+        {IOCTL_GIGE_GetDiscoveryAck, 0, 110},
+        {IOCTL_GIGE_SetCameraIp, 10, 0},
+        {IOCTL_GIGE_GetStreamSync, 10, 0},
+        {IOCTL_GIGE_SetStreamEnable, 4, 0},
+        {IOCTL_GIGE_SetEventInfo, 12, 0},
+        {IOCTL_GIGE_GetEvent, 12, 548},
+        {IOCTL_GIGE_SendActionCmd, 24, 0},
+        {IOCTL_GIGE_WaitActionAck, 0, 8},
+        {IOCTL_GIGE_GetDeviceStatus, 8, 4},
+    };
+    DriverFixture f;
+    f.Bind(f.port);
+    for (const auto& m : minimums) {
+        // A stream form of 0 bytes of room and 1 packet needs 546 + 1 bytes.
+        std::vector<uint8_t> in(m.in, 0);
+        if (m.code == IOCTL_GIGE_GetStream) in = Bytes().U16(0x8001).U32(0).U32(1);
+        if (m.in > 0) {
+            std::vector<uint8_t> shortIn(in.begin(), in.end() - 1);
+            EXPECT_EQ(f.Call(m.code, shortIn, m.out)->status, STATUS_INVALID_PARAMETER) << std::hex << m.code;
+        }
+        if (m.out > 0) {
+            EXPECT_EQ(f.Call(m.code, in, m.out - 1)->status, STATUS_INVALID_PARAMETER) << std::hex << m.code;
+        }
+    }
+}
+
 TEST(DeviceControl, AnswersWithoutAdaptersAndDuringUnload) {
     DriverFixture f; // DHCP 0
     auto list = f.Call(IOCTL_GIGE_GetDeviceList, {}, 4);
