@@ -12,6 +12,7 @@
 #include "os/SettingsStore.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <new>
 
 namespace qorcam::library {
@@ -51,7 +52,13 @@ void CLibraryProcess::Attach() {
 
     StartMonitor();
 
-    g_library.store(new (std::nothrow) CQorCamDLL);
+    // A library object that can't make its events or its thread stays null;
+    // every export then fails without touching it.
+    try {
+        g_library.store(new (std::nothrow) CQorCamDLL);
+    } catch (...) {
+        g_library.store(nullptr);
+    }
 }
 
 void CLibraryProcess::Detach() {
@@ -82,6 +89,20 @@ COutputFilter* CLibraryProcess::OutputFilter() {
 
 CSharedData* CLibraryProcess::SharedData() {
     return g_state != nullptr ? &g_state->sharedData : nullptr;
+}
+
+// At process exit the handlers registered with atexit run before the shared
+// objects' own destructors, and in the reverse order of registration: one
+// registered after a producer was loaded runs before that producer's static
+// objects are destroyed, so the producers, their threads and ours end in
+// order. When the library is unloaded instead, Detach has destroyed the
+// library object already and this finds nothing to do.
+static void ExitTeardown() {
+    CLibraryProcess::DestroyLibrary();
+}
+
+void CLibraryProcess::ArmExitTeardown() {
+    std::atexit(&ExitTeardown);
 }
 
 void CLibraryProcess::StartMonitor() {

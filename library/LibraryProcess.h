@@ -35,6 +35,11 @@ public:
 
     /// Starts the device monitor named by MONITORPATH, if any.
     static void StartMonitor();
+
+    /// Called after producers were loaded: makes sure that a process which
+    /// ends without unloading the library closes them while they are still
+    /// whole (before their own static objects go).
+    static void ArmExitTeardown();
 };
 
 } // namespace qorcam::library

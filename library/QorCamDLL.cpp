@@ -1,9 +1,61 @@
 // QorCamDLL: CQorCamDLL, the one library object of a process.
 #include "QorCamDLL.h"
 
-#include "os/Thread.h"
+#include "CConv.h"
+#include "ErrorText.h"
+#include "GenTLInterface.h"
+#include "GenTLProducer.h"
+#include "TraceLog.h"
+#include "os/WaitAny.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 namespace qorcam::library {
+
+const ProducerEntry kProducerTable[] = {
+    {kProducerGigE, "QorGigEGenTL.cti"},
+    {kProducerUSB, "QorUSBGenTL.cti"},
+    {0xFFFFFFFFu, nullptr},
+};
+
+namespace {
+
+// Copies text into a record's field, cut to leave room for the NUL.
+template <std::size_t N> void CopyField(char (&field)[N], const std::string& text) {
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+} // namespace
+
+CQorCamDLL::CQorCamDLL() {
+    if (!stop_.IsValid() || !busReset_.IsValid() || !powerUp_.IsValid()) {
+        TraceClass(1, "CQorCamDLL::CQorCamDLL", "CreateEvent Error");
+        throw 1;
+    }
+    callbackThread_ = std::make_unique<os::Thread>("QorCamCallback");
+    if (!callbackThread_->Start([this] { UserCallBack_Thread(); }, os::ThreadPriority::TimeCritical)) throw 1;
+}
+
+CQorCamDLL::~CQorCamDLL() {
+    firstProducer_.store(nullptr);
+    while (!producers_.empty())
+        producers_.erase(producers_.begin());
+    CloseAllConvHandle();
+    {
+        std::lock_guard<std::mutex> guard(lastErrorLock_);
+        lastErrors_.clear();
+    }
+    stop_.Set();
+    if (callbackThread_ && callbackThread_->Id() == os::Thread::CurrentId()) {
+        // Destroyed from inside the system callback: the thread ends by itself
+        // once the callback returns; it can't wait for itself.
+        (void)callbackThread_.release();
+    }
+}
 
 void CQorCamDLL::SetLastErrorCode(std::uint32_t code) {
     const std::uint32_t thread = os::Thread::CurrentId();
@@ -20,6 +72,188 @@ std::uint32_t CQorCamDLL::GetLastErrorCode() const {
     std::lock_guard<std::mutex> guard(lastErrorLock_);
     auto it = lastErrors_.find(thread);
     return it == lastErrors_.end() ? 0u : it->second;
+}
+
+std::size_t CQorCamDLL::CreateDrvList() {
+    static constexpr char kName[] = "CQorCamDLL::CreateDrvList";
+    std::size_t loaded = 0;
+    for (const ProducerEntry* entry = kProducerTable; entry->type != 0xFFFFFFFFu; ++entry) {
+        const bool present =
+            std::any_of(producers_.begin(), producers_.end(),
+                        [&](const std::unique_ptr<CGenTL>& p) { return p->Type() == entry->type; });
+        if (present) continue;
+        try {
+            auto producer = std::make_unique<CGenTL>(*this, entry->type, entry->file);
+            producers_.push_back(std::move(producer));
+            ++loaded;
+        } catch (const CErrorText& error) {
+            TraceClass(1, kName, error.Text());
+        } catch (...) {
+            TraceClass(1, kName, "Other Error");
+        }
+    }
+    if (!producers_.empty()) firstProducer_.store(producers_.front().get());
+    for (auto& producer : producers_)
+        producer->UpdateInterface();
+    RebuildInterfaceLocks();
+    return loaded;
+}
+
+void CQorCamDLL::RebuildInterfaceLocks() {
+    interfaceLocks_.clear();
+    try {
+        for (auto& producer : producers_) {
+            for (auto& iface : producer->Interfaces())
+                interfaceLocks_.push_back(&iface->Lock());
+        }
+    } catch (...) {
+        TraceClass(1, "CQorCamDLL::CreateDrvList", "Other Error");
+        interfaceLocks_.clear();
+    }
+}
+
+void CQorCamDLL::UserBusEvent() {
+    TraceClass(1, "CQorCamDLL::UserBusEvent", "BusReset Detection");
+    busReset_.Set();
+}
+
+void CQorCamDLL::PowerUpEvent(CGenTL* producer) {
+    // One wake-up reaches every producer; only the first one reports it.
+    if (producer == nullptr || producer != firstProducer_.load()) return;
+    TraceClass(1, "CQorCamDLL::PowerUpEvent", "PowerWakeUP Detection");
+    powerUp_.Set();
+}
+
+void CQorCamDLL::LockAllInterfaces() {
+    std::lock_guard<std::recursive_mutex> guard(producerListLock_);
+    for (std::recursive_mutex* lock : interfaceLocks_)
+        lock->lock();
+}
+
+void CQorCamDLL::UnlockAllInterfaces() {
+    std::lock_guard<std::recursive_mutex> guard(producerListLock_);
+    for (std::recursive_mutex* lock : interfaceLocks_)
+        lock->unlock();
+}
+
+bool CQorCamDLL::GetList(QORCAM_LIST* list) {
+    LockAllInterfaces();
+    for (auto& producer : producers_) {
+        for (auto& iface : producer->Interfaces())
+            iface->UpdateDeviceList();
+    }
+    std::vector<std::uint32_t> counts;
+    std::uint64_t total = 0;
+    for (auto& producer : producers_) {
+        for (auto& iface : producer->Interfaces()) {
+            counts.push_back(iface->GetDevCount());
+            total += counts.back();
+        }
+    }
+
+    bool ok = true;
+    if (list->Count == 0) {
+        list->Count = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX));
+    } else if (list->Count < total) {
+        SetLastErrorCode(STATUSQORCAM_BUFFER_SHORT);
+        ok = false;
+    } else {
+        // The caller's block holds Count entries, at least the total; the
+        // walk never fills more than the total even if a producer's list
+        // grows meanwhile.
+        auto* entries =
+            reinterpret_cast<QORCAM_CAMERAINFO*>(reinterpret_cast<char*>(list) + offsetof(QORCAM_LIST, Info));
+        std::uint32_t filled = 0;
+        std::size_t slot = 0;
+        for (auto& producer : producers_) {
+            for (auto& iface : producer->Interfaces()) {
+                const std::uint32_t count = counts[slot++];
+                for (std::uint32_t index = 0; index < count && filled < total; ++index) {
+                    std::string id;
+                    if (index == 0) {
+                        iface->GetFirstDevID(id);
+                    } else {
+                        iface->GetDevID(index, id);
+                    }
+                    DeviceListing info;
+                    if (!iface->GetDevInfo(id, info)) continue;
+                    QORCAM_CAMERAINFO& entry = entries[filled++];
+                    std::memset(&entry, 0, sizeof entry);
+                    entry.UID = info.number;
+                    entry.BusNumber = info.busNumber;
+                    entry.CameraType = producer->Type() - 1;
+                    entry.Speed = info.speed;
+                    CopyField(entry.VendorName, info.vendor);
+                    CopyField(entry.ModelName, info.model);
+                }
+            }
+        }
+        // Only filled entries are reported: a device whose information could
+        // not be read leaves no stale entry counted.
+        list->Count = filled;
+    }
+    UnlockAllInterfaces();
+    return ok;
+}
+
+void CQorCamDLL::CloseAll() {
+    for (auto& producer : producers_) {
+        for (auto& iface : producer->Interfaces())
+            iface->CloseCameras();
+    }
+}
+
+void CQorCamDLL::SetCallBack(void* context, QORCAM_SYSTEMCALLBACK callback) {
+    context_.store(context);
+    callback_.store(callback);
+}
+
+void CQorCamDLL::UserCallBack_Thread() {
+    static constexpr char kName[] = "CQorCamDLL::UserCallBack_Thread";
+    TraceClass(1, kName, "Start");
+    for (;;) {
+        const int which = os::WaitAny({&stop_, &busReset_, &powerUp_}, os::kInfinite);
+        if (which <= 0) break;
+        const QORCAM_SYSTEMCALLBACK callback = callback_.load();
+        if (callback == nullptr) continue;
+        void* context = context_.load();
+        if (which == 1) {
+            TraceClass(1, kName, "BusReset User Proc Start");
+            callback(STATUSQORCAM_BUSRESET, context);
+            TraceClass(1, kName, "BusReset User Proc End  ");
+        } else {
+            TraceClass(1, kName, "PowerWakeUP User Proc Start");
+            callback(STATUSQORCAM_POWERUP, context);
+            TraceClass(1, kName, "PowerWakeUP User Proc End  ");
+        }
+    }
+    TraceClass(1, kName, "End  ");
+}
+
+bool CQorCamDLL::CreateConvHandle(HCTBL* out, const QORCAM_COLORCONVMODE& mode,
+                                  const QORCAM_COLORVALUE& value) {
+    try {
+        auto conv = std::make_unique<conversion::CConv>(mode, value);
+        conversion::CBaseConv* handle = conv.get();
+        convHandles_.push_back(std::move(conv));
+        *out = handle;
+        return true;
+    } catch (...) {
+        SetLastErrorCode(STATUSQORCAM_UNDEF_ERROR);
+        return false;
+    }
+}
+
+void CQorCamDLL::CloseConvHandle(HCTBL handle) {
+    auto it = std::find_if(convHandles_.begin(), convHandles_.end(), [&](const auto& conv) {
+        return static_cast<const void*>(static_cast<conversion::CBaseConv*>(conv.get())) == handle;
+    });
+    if (it != convHandles_.end()) convHandles_.erase(it);
+}
+
+void CQorCamDLL::CloseAllConvHandle() {
+    while (!convHandles_.empty())
+        convHandles_.erase(convHandles_.begin());
 }
 
 } // namespace qorcam::library

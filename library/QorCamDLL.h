@@ -1,23 +1,47 @@
 // QorCamDLL: CQorCamDLL, the one library object of a process.
 #pragma once
 
+#include "QorCam.h"
+#include "os/Event.h"
+#include "os/Thread.h"
+
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <vector>
+
+namespace qorcam::conversion {
+class CConv;
+}
 
 namespace qorcam::library {
 
+class CGenTL;
+struct ProducerEntry;
+
 /// The process-wide library object: created at process attach, destroyed by
-/// QORCAM_FreeLibrary, QORCAM_LogCommonAreaGet or unloading. It holds the
-/// per-thread last errors and the library lock that orders library-wide work.
+/// QORCAM_FreeLibrary, QORCAM_LogCommonAreaGet or unloading. It owns the
+/// loaded producers, the stand-alone conversion objects, the per-thread last
+/// errors, the application's system callback with the thread that calls it,
+/// and the locks that order library-wide work: the library lock first, then
+/// the producer-list lock, then the interface locks in array order.
 ///
 /// Guarantees: the last-error map holds an entry only for threads whose last
 /// call failed (setting 0 erases it); reading a thread without an entry gives
-/// 0; both are safe from any thread.
+/// 0; both are safe from any thread. The system callback is called only on
+/// the library's own callback thread (time-critical), with 1 for a bus reset
+/// and 2 for a power-up; reports that arrive before it wakes fold into one
+/// call each, and reports without a callback set are dropped. Producers load
+/// only through CreateDrvList; one that fails is traced and tried again by the
+/// next CreateDrvList. The constructor throws the integer 1 when its events or
+/// its thread can't be made. The destructor closes every producer (their
+/// interfaces and cameras first) and ends the callback thread.
 class CQorCamDLL {
 public:
-    CQorCamDLL() = default;
-    virtual ~CQorCamDLL() = default;
+    CQorCamDLL();
+    virtual ~CQorCamDLL();
     CQorCamDLL(const CQorCamDLL&) = delete;
     CQorCamDLL& operator=(const CQorCamDLL&) = delete;
 
@@ -28,11 +52,66 @@ public:
 
     /// Taken first by every export that opens, closes, lists or reloads.
     std::recursive_mutex& LibraryLock() { return libraryLock_; }
+    /// Taken second; guards the producer list and the interface-lock array.
+    std::recursive_mutex& ProducerListLock() { return producerListLock_; }
+
+    /// The structure version the client passed (0 until then).
+    std::uint32_t& StructVersion() { return structVersion_; }
+
+    /// Loads the producers of the table not loaded yet and refreshes every
+    /// producer's interfaces; both locks are held by the caller. Returns how
+    /// many producers were loaded by this call.
+    std::size_t CreateDrvList();
+
+    /// Called by the interface threads.
+    void UserBusEvent();
+    void PowerUpEvent(CGenTL* producer);
+
+    /// Enter (leave) every interface lock in array order, under the
+    /// producer-list lock.
+    void LockAllInterfaces();
+    void UnlockAllInterfaces();
+
+    /// Fills the camera list (library lock held); false with the last error
+    /// set when the list's room is too small.
+    bool GetList(QORCAM_LIST* list);
+    /// Destroys every camera of every interface (register ports stay).
+    void CloseAll();
+
+    /// Stores the system callback and its context; a null callback stops the
+    /// calls without stopping the thread.
+    void SetCallBack(void* context, QORCAM_SYSTEMCALLBACK callback);
+
+    /// Stand-alone conversion objects.
+    bool CreateConvHandle(HCTBL* out, const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE& value);
+    void CloseConvHandle(HCTBL handle);
+    void CloseAllConvHandle();
+
+    const std::vector<std::unique_ptr<CGenTL>>& Producers() const { return producers_; }
+    std::size_t InterfaceLockCount() const { return interfaceLocks_.size(); }
 
 private:
+    void UserCallBack_Thread();
+    void RebuildInterfaceLocks();
+
+    std::recursive_mutex producerListLock_;
     std::recursive_mutex libraryLock_;
+    std::vector<std::unique_ptr<CGenTL>> producers_;
+    std::vector<std::unique_ptr<conversion::CConv>> convHandles_;
     mutable std::mutex lastErrorLock_; // innermost lock of the library
     std::map<std::uint32_t, std::uint32_t> lastErrors_;
+    std::atomic<QORCAM_SYSTEMCALLBACK> callback_{nullptr};
+    std::atomic<void*> context_{nullptr};
+    os::Event stop_{os::ResetMode::Manual};
+    os::Event busReset_{os::ResetMode::Auto};
+    os::Event powerUp_{os::ResetMode::Auto};
+    std::vector<std::recursive_mutex*> interfaceLocks_;
+    std::uint32_t structVersion_ = 0;
+    std::atomic<CGenTL*> firstProducer_{nullptr};
+    std::unique_ptr<os::Thread> callbackThread_;
 };
+
+/// The producer table: GigE Vision and USB3 Vision, ended by type 0xFFFFFFFF.
+extern const ProducerEntry kProducerTable[];
 
 } // namespace qorcam::library

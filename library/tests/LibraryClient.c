@@ -5,6 +5,9 @@
  *   hold      stay loaded until SIGTERM, then end normally; the file
  *             $QORCAM_ROOT/ready-<pid> tells that SIGTERM is handled
  *   exclude N exclude this process from tracing, print the build date, then N purges
+ *   producers [free]
+ *             load the producers, print the number of cameras, set a system
+ *             callback, then end normally (after QORCAM_FreeLibrary with "free")
  */
 #include "QorCam.h"
 
@@ -26,6 +29,23 @@ static void Purges(long n) {
     QORCAMFILTER_Alloc(2, 2, 0);
     for (i = 0; i < n; ++i)
         QORCAMFILTER_Purge();
+}
+
+static void OnSystem(STATUS_SYSTEMCODE code, void* context) {
+    (void)code;
+    (void)context;
+}
+
+static int Producers(int freeFirst) {
+    QORCAM_LIST list;
+    if (!QORCAM_SetStructVersion(LIBRARY_STRUCT_VERSION)) return 3;
+    list.Count = 0;
+    if (!QORCAM_GetList(&list)) return 4;
+    printf("%u\n", (unsigned)list.Count);
+    fflush(stdout);
+    QORCAM_SetCallBack(NULL, OnSystem);
+    if (freeFirst) QORCAM_FreeLibrary();
+    return 0;
 }
 
 static void MarkReady(void) {
@@ -59,6 +79,8 @@ int main(int argc, char** argv) {
         printf("%s\n", date != NULL ? date : "(none)");
         fflush(stdout);
         Purges(strtol(argv[2], NULL, 10));
+    } else if (strcmp(argv[1], "producers") == 0) {
+        return Producers(argc > 2 && strcmp(argv[2], "free") == 0);
     } else {
         return 2;
     }

@@ -50,6 +50,15 @@ bool Contains(const Lines& lines, const std::string& text) {
     return false;
 }
 
+// The lines of exports and of attach and detach: without the class lines of
+// the library object's callback thread, whose start races with the exports.
+Lines WithoutCallbackThread(Lines lines) {
+    std::erase_if(lines, [](const std::string& l) {
+        return l.find("CQorCamDLL::UserCallBack_Thread") != std::string::npos;
+    });
+    return lines;
+}
+
 std::string Pid(const Process& p) {
     return "ProcessID=" + std::to_string(p.Id()) + "\n";
 }
@@ -66,7 +75,7 @@ TEST_F(LibraryProcessTest, EveryExportCallWritesStartAndEndLinesInTheExactFormat
     reader_.SetLevel(1);
     Process client = Client({"trace", "1"});
     ASSERT_EQ(client.Wait(10000), 0);
-    const Lines lines = reader_.Drain();
+    const Lines lines = WithoutCallbackThread(reader_.Drain());
     ASSERT_EQ(lines.size(), 6u);
 
     const std::string stamp = R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}'\d{3}  )";
@@ -165,14 +174,14 @@ TEST_F(LibraryProcessTest, ExcludedProcessIsNotTracedAndLearnsTheBuildDate) {
     pclose(out);
     EXPECT_TRUE(std::regex_search(text, std::regex(R"(^[A-Z][a-z]{2} [ 1-3]\d \d{4}\nexit=0\n$)"))) << text;
 
-    const Lines lines = reader_.Drain();
+    const Lines lines = WithoutCallbackThread(reader_.Drain());
     ASSERT_EQ(lines.size(), 1u) << "only the attach line, written before the exclusion";
     EXPECT_NE(lines[0].find("DLL ATTACH"), std::string::npos);
 
     // The excluded id is one word for all processes: others still trace.
     Process other = Client({"trace", "1"});
     ASSERT_EQ(other.Wait(10000), 0);
-    EXPECT_EQ(reader_.Drain().size(), 6u);
+    EXPECT_EQ(WithoutCallbackThread(reader_.Drain()).size(), 6u);
 }
 
 TEST_F(LibraryProcessTest, AttachStartsTheProgramNamedByMonitorPath) {

@@ -1,0 +1,257 @@
+// ScriptedProducer: a GenTL producer for the library's tests, built from the producer framework. Its
+// interfaces and devices come from a script file beside it, and test hooks change them while it runs.
+//
+// Script: "<producer file>.script", one statement per line:
+//   prefix <text>                 device ids are "<text>::<number>"
+//   interface <path>              an interface (id "SCRIPTED::<path>")
+//   device <path> <number> <vendor> <model> <user name|-> <bus> <speed>
+//   fail_interfaces <text>        the interface list can't be read; <text> is the error text
+//   fail_open_interface <text>    every interface open fails with <text>
+#include "GenTL.h"
+#include "GenTLCustom.h"
+#include "gentl/CInterface.h"
+#include "gentl/CInterfaceInfo.h"
+#include "gentl/InfoFillers.h"
+#include "gentl/Producer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+using namespace GenICam::Client;
+
+namespace {
+
+struct Device {
+    uint64_t number = 0;
+    std::string vendor, model, user;
+    uint32_t bus = 0, speed = 0;
+    bool failInfo = false;
+};
+
+struct InterfaceScript {
+    std::string path;
+    std::vector<Device> present; // what the hooks change
+};
+
+class ScriptedInterface;
+
+struct State {
+    std::mutex lock;
+    bool read = false;
+    std::string prefix = "Scripted";
+    std::vector<InterfaceScript> interfaces;
+    std::string failInterfaces;
+    std::string failOpenInterface;
+    std::vector<ScriptedInterface*> open;
+};
+
+State& Script() {
+    static State state;
+    return state;
+}
+
+void ReadScript(State& s) {
+    if (s.read) return;
+    s.read = true;
+    std::ifstream in(GetProducerPath() + ".script");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string verb;
+        words >> verb;
+        if (verb == "prefix") {
+            words >> s.prefix;
+        } else if (verb == "interface") {
+            InterfaceScript i;
+            words >> i.path;
+            s.interfaces.push_back(i);
+        } else if (verb == "device") {
+            std::string path;
+            Device d;
+            words >> path >> d.number >> d.vendor >> d.model >> d.user >> d.bus >> d.speed;
+            if (d.user == "-") d.user.clear();
+            for (auto& i : s.interfaces) {
+                if (i.path == path) i.present.push_back(d);
+            }
+        } else if (verb == "fail_interfaces") {
+            std::getline(words >> std::ws, s.failInterfaces);
+        } else if (verb == "fail_open_interface") {
+            std::getline(words >> std::ws, s.failOpenInterface);
+        }
+    }
+}
+
+InterfaceScript* FindScript(State& s, const std::string& path) {
+    for (auto& i : s.interfaces) {
+        if (i.path == path) return &i;
+    }
+    return nullptr;
+}
+
+class ScriptedInterface : public CInterface {
+public:
+    ScriptedInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info) : CInterface(tl, std::move(info)) {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        m_path = GetInterfaceInfo().GetDevicePath();
+        if (InterfaceScript* script = FindScript(Script(), m_path)) m_listed = script->present;
+        Script().open.push_back(this);
+    }
+    ~ScriptedInterface() override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        auto& open = Script().open;
+        open.erase(std::remove(open.begin(), open.end(), this), open.end());
+    }
+
+    CDevice* OpenDevice(const std::string&, DEVICE_ACCESS_FLAGS) override {
+        throw std::runtime_error("Device not available");
+    }
+    uint32_t GetNumDevices() override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        return static_cast<uint32_t>(m_listed.size());
+    }
+    std::string GetDeviceID(uint32_t index) override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        if (index >= m_listed.size())
+            throw std::invalid_argument(FormatString("Invalid Device Index %u", index));
+        return Id(m_listed[index]);
+    }
+    void UpdateDeviceList(bool8_t* changed, uint64_t) override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        ++m_updates;
+        std::vector<Device> present;
+        if (InterfaceScript* script = FindScript(Script(), m_path)) present = script->present;
+        bool differs = present.size() != m_listed.size();
+        for (size_t i = 0; !differs && i < present.size(); ++i)
+            differs = present[i].number != m_listed[i].number;
+        m_listed = present;
+        if (changed) *changed = differs ? 1 : 0;
+    }
+    void GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                       size_t* size) override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        const Device* device = nullptr;
+        for (const Device& d : m_listed) {
+            if (Id(d) == id) device = &d;
+        }
+        if (!device) throw std::runtime_error("Unable to find device " + id);
+        if (device->failInfo) throw std::runtime_error("Info Read Error");
+        switch (cmd) {
+        case DEVICE_INFO_ID:
+            return CopyInfoString(buffer, size, type, id);
+        case DEVICE_INFO_VENDOR:
+            return CopyInfoString(buffer, size, type, device->vendor);
+        case DEVICE_INFO_MODEL:
+            return CopyInfoString(buffer, size, type, device->model);
+        case DEVICE_INFO_CUSTOM_USER_NAME:
+            return CopyInfoString(buffer, size, type, device->user);
+        case DEVICE_INFO_CUSTOM_BUS_NUMBER:
+            return CopyInfoUInt32(buffer, size, type, device->bus);
+        case DEVICE_INFO_CUSTOM_SPEED:
+            return CopyInfoUInt32(buffer, size, type, device->speed);
+        default:
+            throw std::invalid_argument(FormatString("Invalid DeviceInfoId %d", cmd));
+        }
+    }
+
+    const std::string& Path() const { return m_path; }
+    uint32_t Updates() const { return m_updates; }
+
+private:
+    static std::string Id(const Device& d) { return Script().prefix + "::" + std::to_string(d.number); }
+
+    std::string m_path;
+    std::vector<Device> m_listed;
+    uint32_t m_updates = 0;
+};
+
+class ScriptedTransport : public CTransport {
+public:
+    std::string VendorName() const override { return "Test Vendor"; }
+    std::string ModelName() const override { return "ScriptedGenTL"; }
+    std::string TLType() const override { return "Custom"; }
+    std::string DisplayName() const override { return "Scripted GenTL"; }
+    std::vector<std::unique_ptr<CInterfaceInfo>> BuildInterfaceList() override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        ReadScript(Script());
+        if (!Script().failInterfaces.empty()) throw std::runtime_error(Script().failInterfaces);
+        std::vector<std::unique_ptr<CInterfaceInfo>> list;
+        for (const auto& i : Script().interfaces)
+            list.push_back(std::make_unique<CInterfaceInfo>("Scripted", i.path));
+        return list;
+    }
+    CInterface* CreateInterface(std::unique_ptr<CInterfaceInfo> info, CTL* tl) override {
+        {
+            std::lock_guard<std::mutex> guard(Script().lock);
+            if (!Script().failOpenInterface.empty()) throw std::runtime_error(Script().failOpenInterface);
+        }
+        return new ScriptedInterface(tl, std::move(info));
+    }
+};
+
+ScriptedInterface* OpenInterface(const char* path) {
+    for (ScriptedInterface* i : Script().open) {
+        if (path && i->Path() == path) return i;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+CTransport& GenICam::Client::GetTransport() {
+    static ScriptedTransport transport;
+    return transport;
+}
+
+// Test hooks. Each returns 0, or -1 when the interface is not open (or not scripted).
+extern "C" {
+
+GC_API_EXPORT int ScriptedGenTL_PushBusEvent(const char* path, uint32_t code) {
+    ScriptedInterface* i = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        i = OpenInterface(path);
+        if (!i) return -1;
+        // Pushed under the script lock, so the interface can't go meanwhile.
+        i->GetBusEvent().Push(std::make_unique<BusEventEventEntry>(code));
+    }
+    return 0;
+}
+
+GC_API_EXPORT int ScriptedGenTL_AddDevice(const char* path, uint64_t number, const char* vendor,
+                                          const char* model, const char* user, uint32_t bus, uint32_t speed) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    InterfaceScript* script = path ? FindScript(Script(), path) : nullptr;
+    if (!script) return -1;
+    Device d;
+    d.number = number;
+    d.vendor = vendor ? vendor : "";
+    d.model = model ? model : "";
+    d.user = user ? user : "";
+    d.bus = bus;
+    d.speed = speed;
+    script->present.push_back(d);
+    return 0;
+}
+
+GC_API_EXPORT int ScriptedGenTL_SetInfoFailure(const char* path, uint64_t number, int fail) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    InterfaceScript* script = path ? FindScript(Script(), path) : nullptr;
+    if (!script) return -1;
+    for (Device& d : script->present) {
+        if (d.number == number) d.failInfo = fail != 0;
+    }
+    return 0;
+}
+
+// How often the library refreshed that interface's device list, or -1.
+GC_API_EXPORT int ScriptedGenTL_UpdateCount(const char* path) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    ScriptedInterface* i = OpenInterface(path);
+    return i ? static_cast<int>(i->Updates()) : -1;
+}
+
+} // extern "C"
