@@ -1,0 +1,58 @@
+// QorCamLog: the trace log tool's program: one instance, the log guard, then the dialog.
+#include "AppInstance.h"
+#include "QorCamLogDlg.h"
+
+#include <QApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <memory>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_endPipe[2] = {-1, -1};
+
+// The session's end reaches a Linux program as SIGTERM or SIGHUP; the
+// dialog stops logging on the main thread before the program ends.
+void OnEndSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] auto ignored = ::write(g_endPipe[1], &byte, 1);
+}
+
+class CQorCamLogApp {
+public:
+    int InitInstance(int argc, char** argv) {
+        qorcam::tracelog::CAppInstance instance;
+        if (!instance.Acquire()) return 0; // another copy runs: end silently, before any window
+        qorcam::tracelog::CAppInstance::StartLogGuard();
+
+        QApplication app(argc, argv);
+        qorcam::tracelog::CQorCamLogDlg dialog;
+        if (!dialog.OnInitDialog()) return 0;
+
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &dialog,
+                         [&dialog](QSessionManager&) { dialog.OnQueryEndSession(); });
+        std::unique_ptr<QSocketNotifier> endNotifier;
+        if (::pipe2(g_endPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+            endNotifier = std::make_unique<QSocketNotifier>(g_endPipe[0], QSocketNotifier::Read);
+            QObject::connect(endNotifier.get(), &QSocketNotifier::activated, &dialog, [&dialog] {
+                dialog.OnQueryEndSession();
+                dialog.done(QDialog::Rejected);
+            });
+            std::signal(SIGTERM, OnEndSignal);
+            std::signal(SIGHUP, OnEndSignal);
+        }
+        dialog.exec();
+        return 0;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CQorCamLogApp app;
+    return app.InitInstance(argc, argv);
+}
