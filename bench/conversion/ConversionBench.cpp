@@ -1,7 +1,7 @@
 // Times each hot conversion kernel against OpenCV and memcpy in one run and
 // prints the ratios as a markdown table.
 //
-//   conversion_bench [repeats]
+//   conversion_bench [rounds] [part of a kernel name]
 //
 // "vs OpenCV" is OpenCV's time divided by ours (above 1: we are faster);
 // "vs memcpy" is our time divided by a memcpy of the output size (the
@@ -68,6 +68,7 @@ void ParallelCopy(uint8_t* dst, const uint8_t* src, size_t n) {
 
 int main(int argc, char** argv) {
     if (argc > 1) gRepeats = std::max(3, std::atoi(argv[1]));
+    const std::string only = argc > 2 ? argv[2] : "";
     const int cores = omp_get_max_threads();
     const int cvThreads = cv::getNumThreads();
 
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
     std::mt19937 rng(1);
     for (const auto& [w, h] : sizes)
         for (const Kernel& k : kernels) {
+            if (k.name.find(only) == std::string::npos) continue;
             const size_t srcBytes = static_cast<size_t>(CConv::SourceRowBytes(k.id, w)) * h;
             const size_t dstBytes = static_cast<size_t>(CConv::DibRowBytes(k.dib, w)) * h;
             std::vector<uint8_t> src(srcBytes), dst(dstBytes), copy(dstBytes);

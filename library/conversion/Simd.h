@@ -90,6 +90,23 @@ template <int P> QC_SIMD void StoreBgr(uint8_t* d, __m128i b, __m128i g, __m128i
     }
 }
 
+// Stores 32 pixels from 32-byte planes as 32-bit B G R x pixels, keeping
+// each pixel's old fourth byte.
+QC_SIMD void StoreBgr32x32(uint8_t* d, __m256i b, __m256i g, __m256i r) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bgLo = _mm256_unpacklo_epi8(b, g), bgHi = _mm256_unpackhi_epi8(b, g);
+    const __m256i r0Lo = _mm256_unpacklo_epi8(r, zero), r0Hi = _mm256_unpackhi_epi8(r, zero);
+    // Each of these holds four pixels of the low half and four of the high half.
+    const __m256i q0 = _mm256_unpacklo_epi16(bgLo, r0Lo), q1 = _mm256_unpackhi_epi16(bgLo, r0Lo);
+    const __m256i q2 = _mm256_unpacklo_epi16(bgHi, r0Hi), q3 = _mm256_unpackhi_epi16(bgHi, r0Hi);
+    const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    auto* p = reinterpret_cast<__m256i*>(d);
+    const __m256i out[4] = {_mm256_permute2x128_si256(q0, q1, 0x20), _mm256_permute2x128_si256(q2, q3, 0x20),
+                            _mm256_permute2x128_si256(q0, q1, 0x31), _mm256_permute2x128_si256(q2, q3, 0x31)};
+    for (int k = 0; k < 4; ++k)
+        _mm256_storeu_si256(p + k, _mm256_or_si256(out[k], _mm256_and_si256(_mm256_loadu_si256(p + k), keep)));
+}
+
 // Stores 16 grey pixels: b = g = r = v.
 template <int P> QC_SIMD void StoreGrey(uint8_t* d, __m128i v) {
     if constexpr (P == 4) {
