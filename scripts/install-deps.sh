@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins libgif-dev
   mono-devel nunit-console
   libgtest-dev libgmock-dev libbenchmark-dev
-  aravis-tools libopencv-dev iproute2 nftables tshark
+  aravis-tools libopencv-dev iproute2 iputils-ping nftables tshark
   xvfb xauth
 )
 if [ "$(id -u)" != 0 ]; then
