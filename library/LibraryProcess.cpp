@@ -12,6 +12,7 @@
 #include "os/SettingsStore.h"
 
 #include <atomic>
+#include <dlfcn.h>
 #include <cstdlib>
 #include <new>
 
@@ -39,6 +40,11 @@ constexpr std::size_t kMonitorPathMax = 259;
 } // namespace
 
 void CLibraryProcess::Attach() {
+    // The OpenMP runtime of the conversion kernels keeps memory it never
+    // frees when it is unloaded; once loaded with the library it stays, so
+    // unloading and loading the library again costs nothing.
+    dlopen("libgomp.so.1", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+
     const std::uint32_t pid = os::Process::CurrentId();
     g_state = new (std::nothrow) ProcessState(pid);
     if (g_state == nullptr) return;

@@ -270,7 +270,7 @@ TEST_F(ProducerLoadingTest, ListsEveryCameraOfBothProducersInProducerAndInterfac
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         const QORCAM_CAMERAINFO& entry = list.Entry(i);
-        EXPECT_EQ(entry.UID, expected[i].uid);
+        EXPECT_EQ(std::uint64_t{entry.UID}, expected[i].uid);
         EXPECT_EQ(entry.BusNumber, expected[i].bus);
         EXPECT_EQ(entry.CameraType, expected[i].type);
         EXPECT_EQ(entry.Speed, expected[i].speed);
@@ -295,7 +295,7 @@ TEST_F(ProducerLoadingTest, ADeviceWhoseInformationFailsIsLeftOutAndNotCounted) 
     CameraList list(2);
     ASSERT_TRUE(GetList(list.List()));
     ASSERT_EQ(list.List()->Count, 1u);
-    EXPECT_EQ(list.Entry(0).UID, 13u);
+    EXPECT_EQ(std::uint64_t{list.Entry(0).UID}, 13u);
     EXPECT_TRUE(Traced("CInterface::GetDevInfo", "Info Read Error"));
 }
 
