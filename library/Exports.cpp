@@ -19,49 +19,51 @@ namespace {
 // The newest structure version this library accepts, plus one.
 constexpr uint32_t kStructVersionLimit = 10107;
 
+// The frame of a library-wide export: start line, the caller's last error
+// cleared, the body, end line. False when there is no library object.
+template <class Body> bool LibraryWide(const char* name, Body body) {
+    CQorCamDLL* library = CLibraryProcess::Library();
+    if (library == nullptr) return false;
+    TraceExport(1, name, "Start");
+    library->SetLastErrorCode(0);
+    body(*library);
+    TraceExport(1, name, "End  ");
+    return true;
+}
+
 } // namespace
 
 extern "C" {
 
 QORCAM_API BOOL QORCAM_SetStructVersion(uint32_t Version) {
     static constexpr char kName[] = "QORCAM_SetStructVersion";
-    CQorCamDLL* library = CLibraryProcess::Library();
-    if (library == nullptr) return FALSE;
-    TraceExport(1, kName, "Start");
-    library->SetLastErrorCode(0);
-    BOOL result = TRUE;
+    bool accepted = false;
     std::size_t loaded = 0;
-    {
-        std::lock_guard<std::recursive_mutex> libraryLock(library->LibraryLock());
-        uint32_t& stored = library->StructVersion();
-        if (Version < kStructVersionLimit && Version >= stored) {
-            if (Version > stored) {
+    LibraryWide(kName, [&](CQorCamDLL& library) {
+        {
+            std::lock_guard<std::recursive_mutex> libraryLock(library.LibraryLock());
+            uint32_t& stored = library.StructVersion();
+            accepted = Version < kStructVersionLimit && Version >= stored;
+            if (accepted && Version > stored) {
                 stored = Version;
-                std::lock_guard<std::recursive_mutex> listLock(library->ProducerListLock());
-                loaded = library->CreateDrvList();
+                std::lock_guard<std::recursive_mutex> listLock(library.ProducerListLock());
+                loaded = library.CreateDrvList();
             }
-        } else {
-            library->SetLastErrorCode(STATUSQORCAM_STRUCTVERSION_ERROR);
-            TraceExportError(1, kName, STATUSQORCAM_STRUCTVERSION_ERROR);
-            result = FALSE;
+            if (!accepted) {
+                library.SetLastErrorCode(STATUSQORCAM_STRUCTVERSION_ERROR);
+                TraceExportError(1, kName, STATUSQORCAM_STRUCTVERSION_ERROR);
+            }
         }
-    }
-    if (loaded > 0) CLibraryProcess::ArmExitTeardown();
-    TraceExport(1, kName, "End  ");
-    return result;
+        if (loaded > 0) CLibraryProcess::ArmExitTeardown();
+    });
+    return accepted ? TRUE : FALSE;
 }
 
 QORCAM_API void QORCAM_SetCallBack(void* Context, QORCAM_SYSTEMCALLBACK CallBack) {
-    static constexpr char kName[] = "QORCAM_SetCallBack";
-    CQorCamDLL* library = CLibraryProcess::Library();
-    if (library == nullptr) return;
-    TraceExport(1, kName, "Start");
-    library->SetLastErrorCode(0);
-    {
-        std::lock_guard<std::recursive_mutex> libraryLock(library->LibraryLock());
-        library->SetCallBack(Context, CallBack);
-    }
-    TraceExport(1, kName, "End  ");
+    LibraryWide("QORCAM_SetCallBack", [&](CQorCamDLL& library) {
+        std::lock_guard<std::recursive_mutex> libraryLock(library.LibraryLock());
+        library.SetCallBack(Context, CallBack);
+    });
 }
 
 QORCAM_API STATUS_RTNCODE QORCAM_GetLastError(void) {
@@ -97,47 +99,33 @@ QORCAM_API BOOL QORCAM_GetList(QORCAM_LIST* List) {
 }
 
 QORCAM_API void QORCAM_CloseAll(void) {
-    static constexpr char kName[] = "QORCAM_CloseAll";
-    CQorCamDLL* library = CLibraryProcess::Library();
-    if (library == nullptr) return;
-    TraceExport(1, kName, "Start");
-    library->SetLastErrorCode(0);
-    {
-        std::lock_guard<std::recursive_mutex> libraryLock(library->LibraryLock());
-        library->CloseAll();
-    }
-    TraceExport(1, kName, "End  ");
+    LibraryWide("QORCAM_CloseAll", [](CQorCamDLL& library) {
+        std::lock_guard<std::recursive_mutex> libraryLock(library.LibraryLock());
+        library.CloseAll();
+    });
 }
 
 QORCAM_API void QORCAM_ReDetection(void) {
-    static constexpr char kName[] = "QORCAM_ReDetection";
-    CQorCamDLL* library = CLibraryProcess::Library();
-    if (library == nullptr) return;
-    TraceExport(1, kName, "Start");
-    library->SetLastErrorCode(0);
-    std::size_t loaded = 0;
-    {
-        std::lock_guard<std::recursive_mutex> libraryLock(library->LibraryLock());
-        std::lock_guard<std::recursive_mutex> listLock(library->ProducerListLock());
-        loaded = library->CreateDrvList();
-    }
-    if (loaded > 0) CLibraryProcess::ArmExitTeardown();
-    TraceExport(1, kName, "End  ");
+    LibraryWide("QORCAM_ReDetection", [](CQorCamDLL& library) {
+        std::size_t loaded = 0;
+        {
+            std::lock_guard<std::recursive_mutex> libraryLock(library.LibraryLock());
+            std::lock_guard<std::recursive_mutex> listLock(library.ProducerListLock());
+            loaded = library.CreateDrvList();
+        }
+        if (loaded > 0) CLibraryProcess::ArmExitTeardown();
+    });
 }
 
 QORCAM_API BOOL QORCAM_Reset(void) {
-    static constexpr char kName[] = "QORCAM_Reset";
-    CQorCamDLL* library = CLibraryProcess::Library();
-    if (library == nullptr) return FALSE;
-    TraceExport(1, kName, "Start");
-    library->SetLastErrorCode(0);
-    {
-        // Returns once every library-wide call running now has finished.
-        std::lock_guard<std::recursive_mutex> libraryLock(library->LibraryLock());
-        std::lock_guard<std::recursive_mutex> listLock(library->ProducerListLock());
-    }
-    TraceExport(1, kName, "End  ");
-    return TRUE;
+    // Returns once every library-wide call running now has finished.
+    return LibraryWide("QORCAM_Reset",
+                       [](CQorCamDLL& library) {
+                           std::lock_guard<std::recursive_mutex> libraryLock(library.LibraryLock());
+                           std::lock_guard<std::recursive_mutex> listLock(library.ProducerListLock());
+                       })
+               ? TRUE
+               : FALSE;
 }
 
 QORCAM_API void QORCAM_LogCommonAreaGet(uint32_t ProcessId, char** BuildDate) {

@@ -145,6 +145,13 @@ protected:
         CloseAll = Fn<decltype(&QORCAM_CloseAll)>("QORCAM_CloseAll");
     }
     void Load() { Load(folder_ / "libQorCam.so"); }
+    // Both scripted producers beside the library, loaded.
+    void LoadBothProducers() {
+        Install(gige_, kGigEScript);
+        Install(usb_, UsbScript());
+        Load();
+        ASSERT_TRUE(SetStructVersion(LIBRARY_STRUCT_VERSION));
+    }
     void Unload() {
         if (handle_ != nullptr) dlclose(handle_);
         handle_ = nullptr;
@@ -233,10 +240,7 @@ protected:
 };
 
 TEST_F(ProducerLoadingTest, ListsEveryCameraOfBothProducersInProducerAndInterfaceOrder) {
-    Install(gige_, kGigEScript);
-    Install(usb_, UsbScript());
-    Load();
-    ASSERT_TRUE(SetStructVersion(LIBRARY_STRUCT_VERSION));
+    ASSERT_NO_FATAL_FAILURE(LoadBothProducers());
 
     CameraList size(0);
     ASSERT_TRUE(GetList(size.List()));
@@ -375,10 +379,7 @@ TEST_F(ProducerLoadingTest, AFailingProducerIsTracedAndSkippedWhileTheOtherOneWo
 }
 
 TEST_F(ProducerLoadingTest, BusResetAndPowerUpReachTheSystemCallback) {
-    Install(gige_, kGigEScript);
-    Install(usb_, UsbScript());
-    Load();
-    ASSERT_TRUE(SetStructVersion(LIBRARY_STRUCT_VERSION));
+    ASSERT_NO_FATAL_FAILURE(LoadBothProducers());
     Recorder recorder;
     SetCallBack(&recorder, &Recorder::Call);
 
@@ -454,10 +455,7 @@ TEST_F(ProducerLoadingTest, ReDetectionLoadsTheMissingProducerAndKeepsTheLoadedO
 }
 
 TEST_F(ProducerLoadingTest, UnloadingWithRunningInterfacesStopsTheirThreads) {
-    Install(gige_, kGigEScript);
-    Install(usb_, UsbScript());
-    Load();
-    ASSERT_TRUE(SetStructVersion(LIBRARY_STRUCT_VERSION));
+    ASSERT_NO_FATAL_FAILURE(LoadBothProducers());
     Recorder recorder;
     SetCallBack(&recorder, &Recorder::Call);
     ASSERT_EQ(PushBusEvent(gige_, "if1", 1), 0);
