@@ -28,6 +28,12 @@ public:
         qorcam::tracelog::CAppInstance instance;
         if (!instance.Acquire()) return 0; // another copy runs: end silently, before any window
         qorcam::tracelog::CAppInstance::StartLogGuard();
+        // From here on an end signal is kept in the pipe until the dialog runs.
+        const bool endSignals = ::pipe2(g_endPipe, O_CLOEXEC | O_NONBLOCK) == 0;
+        if (endSignals) {
+            std::signal(SIGTERM, OnEndSignal);
+            std::signal(SIGHUP, OnEndSignal);
+        }
 
         QApplication app(argc, argv);
         qorcam::tracelog::CQorCamLogDlg dialog;
@@ -36,14 +42,12 @@ public:
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &dialog,
                          [&dialog](QSessionManager&) { dialog.OnQueryEndSession(); });
         std::unique_ptr<QSocketNotifier> endNotifier;
-        if (::pipe2(g_endPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        if (endSignals) {
             endNotifier = std::make_unique<QSocketNotifier>(g_endPipe[0], QSocketNotifier::Read);
             QObject::connect(endNotifier.get(), &QSocketNotifier::activated, &dialog, [&dialog] {
                 dialog.OnQueryEndSession();
                 dialog.done(QDialog::Rejected);
             });
-            std::signal(SIGTERM, OnEndSignal);
-            std::signal(SIGHUP, OnEndSignal);
         }
         dialog.exec();
         return 0;

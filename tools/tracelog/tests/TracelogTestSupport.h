@@ -145,7 +145,7 @@ private:
 /// A message record: fixed u32 fields, then the text as UTF-16 with its zero.
 inline std::vector<std::uint8_t> Record(std::vector<std::uint32_t> fields, const std::u16string& text) {
     std::vector<std::uint8_t> bytes(fields.size() * 4 + (text.size() + 1) * 2, 0);
-    std::memcpy(bytes.data(), fields.data(), fields.size() * 4);
+    if (!fields.empty()) std::memcpy(bytes.data(), fields.data(), fields.size() * 4);
     std::memcpy(bytes.data() + fields.size() * 4, text.data(), text.size() * 2);
     return bytes;
 }
