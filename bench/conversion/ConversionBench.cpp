@@ -35,12 +35,14 @@ int gRepeats = 15;
 // that all of them meet the same load from the rest of the machine.
 std::vector<double> Best(const std::vector<std::function<void()>>& runs) {
     std::vector<double> best(runs.size(), 1e30);
-    for (const auto& run : runs) run(); // warm up: page in the buffers
+    for (const auto& run : runs)
+        run(); // warm up: page in the buffers
     for (int i = 0; i < gRepeats; ++i)
         for (size_t k = 0; k < runs.size(); ++k) {
             const auto t0 = std::chrono::steady_clock::now();
             runs[k]();
-            best[k] = std::min(best[k], std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+            best[k] = std::min(best[k],
+                               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
         }
     return best;
 }
@@ -106,9 +108,17 @@ int main(int argc, char** argv) {
     };
     const std::pair<int, int> sizes[] = {{1920, 1200}, {4096, 3000}};
 
-    std::printf("Cores: %d (OpenMP threads %d, OpenCV threads %d), best of %d rounds\n\n", cores, cores, cvThreads,
-                gRepeats);
-    std::printf("| kernel | size | serial ms | vs OpenCV | vs memcpy | parallel ms | vs OpenCV | vs memcpy |\n");
+    char load[64] = "?";
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (!std::fgets(load, sizeof load, f)) load[0] = 0;
+        std::fclose(f);
+        load[std::strcspn(load, "\n")] = 0;
+    }
+    std::printf(
+        "Cores: %d (OpenMP threads %d, OpenCV threads %d), best of %d rounds, load average at start: %s\n\n",
+        cores, cores, cvThreads, gRepeats, load);
+    std::printf(
+        "| kernel | size | serial ms | vs OpenCV | vs memcpy | parallel ms | vs OpenCV | vs memcpy |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
     std::mt19937 rng(1);
     for (const auto& [w, h] : sizes)
@@ -117,9 +127,11 @@ int main(int argc, char** argv) {
             const size_t srcBytes = static_cast<size_t>(CConv::SourceRowBytes(k.id, w)) * h;
             const size_t dstBytes = static_cast<size_t>(CConv::DibRowBytes(k.dib, w)) * h;
             std::vector<uint8_t> src(srcBytes), dst(dstBytes), copy(dstBytes);
-            for (auto& b : src) b = static_cast<uint8_t>(rng());
+            for (auto& b : src)
+                b = static_cast<uint8_t>(rng());
             if (k.id == ConvBayer16 || k.id == ConvMono16)
-                for (size_t i = 1; i < src.size(); i += 2) src[i] &= 0x0F; // 12-bit samples
+                for (size_t i = 1; i < src.size(); i += 2)
+                    src[i] &= 0x0F; // 12-bit samples
 
             ConvRequest req;
             req.Width = w;
@@ -162,8 +174,9 @@ int main(int argc, char** argv) {
                 std::snprintf(text, sizeof text, "%.2f", cvTime[par] / ours[par]);
                 return std::string(text);
             };
-            std::printf("| %s | %dx%d | %.2f | %s | %.2f | %.2f | %s | %.2f |\n", k.name.c_str(), w, h, ours[0] * 1e3,
-                        vsCv(0).c_str(), ours[0] / copySerial, ours[1] * 1e3, vsCv(1).c_str(), ours[1] / copyParallel);
+            std::printf("| %s | %dx%d | %.2f | %s | %.2f | %.2f | %s | %.2f |\n", k.name.c_str(), w, h,
+                        ours[0] * 1e3, vsCv(0).c_str(), ours[0] / copySerial, ours[1] * 1e3, vsCv(1).c_str(),
+                        ours[1] / copyParallel);
             std::fflush(stdout);
         }
     return 0;

@@ -31,7 +31,9 @@ bool Fail(uint32_t* error, uint32_t code) {
 
 } // namespace
 
-CConv::~CConv() { delete[] yuvTable_.load(); }
+CConv::~CConv() {
+    delete[] yuvTable_.load();
+}
 
 uint64_t CConv::SourceRowBytes(int32_t id, uint32_t width) {
     const uint64_t w = width;
@@ -92,15 +94,16 @@ bool CConv::MakeYuvTable() {
     if (!table) return false;
     const double coefficients[4] = {R_Value, G1_Value, G2_Value, B_Value};
     for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < 256; ++i) table[k * 256 + i] = TableEntry(i, coefficients[k]);
+        for (int i = 0; i < 256; ++i)
+            table[k * 256 + i] = TableEntry(i, coefficients[k]);
     yuvTable_.store(table, std::memory_order_release);
     return true;
 }
 
 bool CConv::ConvExec(const ConvRequest& request, uint32_t* error) {
     const int32_t id = static_cast<int32_t>(request.ConvFormatId);
-    const bool bayer =
-        id == ConvBayer8 || id == ConvBayer16 || id == ConvBayer12Packed || id == ConvBayer10Packed || id == ConvBayer12p;
+    const bool bayer = id == ConvBayer8 || id == ConvBayer16 || id == ConvBayer12Packed ||
+                       id == ConvBayer10Packed || id == ConvBayer12p;
     const uint64_t srcRow = SourceRowBytes(id, request.Width);
     const uint64_t dstRow = DibRowBytes(DIBMode, request.Width);
     const auto width = static_cast<int32_t>(request.Width);
@@ -120,7 +123,8 @@ bool CConv::ConvExec(const ConvRequest& request, uint32_t* error) {
     args.phase = request.BayerPhase;
     args.swapBytes = request.EndianMode == EndianBig;
     uint32_t shift = EffectiveShift.load(std::memory_order_relaxed);
-    if (ShiftID == ShiftAuto && shift == static_cast<uint32_t>(ShiftAuto)) shift = AutoShiftFor(id, request.Bits);
+    if (ShiftID == ShiftAuto && shift == static_cast<uint32_t>(ShiftAuto))
+        shift = AutoShiftFor(id, request.Bits);
     args.shift = shift & 31;
     args.storeMode = StoreMode;
     args.revision = BayerRevision_G;
@@ -151,12 +155,24 @@ bool CConv::ConvExec(const ConvRequest& request, uint32_t* error) {
     return true;
 }
 
-void CConv::ConvertToDIB32(const KernelArgs& args) const { ConvertGeneric(args, 4); }
-void CConv::ConvertToDIB24(const KernelArgs& args) const { ConvertGeneric(args, 3); }
-void CConv::DemosaicBayer8ToDIB32(const KernelArgs& args) const { DemosaicBayer(args, 4, SampleKind::Byte); }
-void CConv::DemosaicBayer8ToDIB24(const KernelArgs& args) const { DemosaicBayer(args, 3, SampleKind::Byte); }
-void CConv::DemosaicBayer16ToDIB32(const KernelArgs& args) const { DemosaicBayer(args, 4, SampleKind::Word); }
-void CConv::DemosaicBayer16ToDIB24(const KernelArgs& args) const { DemosaicBayer(args, 3, SampleKind::Word); }
+void CConv::ConvertToDIB32(const KernelArgs& args) const {
+    ConvertGeneric(args, 4);
+}
+void CConv::ConvertToDIB24(const KernelArgs& args) const {
+    ConvertGeneric(args, 3);
+}
+void CConv::DemosaicBayer8ToDIB32(const KernelArgs& args) const {
+    DemosaicBayer(args, 4, SampleKind::Byte);
+}
+void CConv::DemosaicBayer8ToDIB24(const KernelArgs& args) const {
+    DemosaicBayer(args, 3, SampleKind::Byte);
+}
+void CConv::DemosaicBayer16ToDIB32(const KernelArgs& args) const {
+    DemosaicBayer(args, 4, SampleKind::Word);
+}
+void CConv::DemosaicBayer16ToDIB24(const KernelArgs& args) const {
+    DemosaicBayer(args, 3, SampleKind::Word);
+}
 
 void CConv::DemosaicBayerPackedToDIB32(const KernelArgs& args) const {
     DemosaicBayer(args, 4, args.id == ConvBayer12p ? SampleKind::Packed12p : SampleKind::Packed);

@@ -24,12 +24,12 @@ inline constexpr uint32_t EndianLittle = QORCAM_LITTLEENDIAN;
 enum ConvFormatId : int32_t {
     ConvUnknown = -1,
     ConvMono8 = 0,
-    ConvYuv411 = 1,       // U Y Y V Y Y
-    ConvYuv422 = 2,       // U Y V Y
-    ConvYuv444 = 3,       // U Y V
+    ConvYuv411 = 1, // U Y Y V Y Y
+    ConvYuv422 = 2, // U Y V Y
+    ConvYuv444 = 3, // U Y V
     ConvRgb8 = 4,
-    ConvMono16 = 5,       // one 16-bit sample per pixel
-    ConvRgb16 = 6,        // three 16-bit samples per pixel, red first
+    ConvMono16 = 5, // one 16-bit sample per pixel
+    ConvRgb16 = 6,  // three 16-bit samples per pixel, red first
     ConvBayer8 = 9,
     ConvBayer16 = 10,
     ConvMono12Packed = 11,
@@ -38,19 +38,19 @@ enum ConvFormatId : int32_t {
     ConvBayer10Packed = 14,
     ConvBgr8 = 15,
     ConvBgr16 = 16,
-    ConvRgbx8 = 17,       // R G B and an ignored byte
-    ConvBgrx8 = 18,       // B G R and an ignored byte
+    ConvRgbx8 = 17, // R G B and an ignored byte
+    ConvBgrx8 = 18, // B G R and an ignored byte
     ConvRgb10V1Packed = 19,
     ConvRgb10V2Packed = 20,
     ConvRgb12V1Packed = 21,
     ConvRgb565 = 22,
     ConvBgr565 = 23,
-    ConvYuv422Yuyv = 24,  // Y U Y V
-    ConvYCbCr8 = 25,      // Y Cb Cr
-    ConvYCbCr422 = 26,    // Y Cb Y Cr
-    ConvYCbCr411 = 27,    // Y Y Cb Y Y Cr
-    ConvMono12p = 28,     // two pixels in 3 bytes, least significant bits first
-    ConvBayer12p = 29,    // Bayer samples packed as ConvMono12p
+    ConvYuv422Yuyv = 24, // Y U Y V
+    ConvYCbCr8 = 25,     // Y Cb Cr
+    ConvYCbCr422 = 26,   // Y Cb Y Cr
+    ConvYCbCr411 = 27,   // Y Y Cb Y Y Cr
+    ConvMono12p = 28,    // two pixels in 3 bytes, least significant bits first
+    ConvBayer12p = 29,   // Bayer samples packed as ConvMono12p
 };
 
 // True for the ids whose images are one grey value per pixel; the library

@@ -8,7 +8,9 @@
 namespace qorcam::conversion {
 namespace {
 
-inline uint8_t Clamp255(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline uint8_t Clamp255(int32_t v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // Writes pixels of P bytes in the direction Dir (+1 or -1); only bytes 0 to 2
 // of a pixel are ever touched.
@@ -39,8 +41,12 @@ inline uint8_t Sample16(const uint8_t* s, bool swap, uint32_t shift) {
 }
 
 // 5- and 6-bit fields widened to 8 bits so that full scale stays full scale.
-inline uint8_t Widen5(uint32_t v) { return static_cast<uint8_t>(v << 3 | v >> 2); }
-inline uint8_t Widen6(uint32_t v) { return static_cast<uint8_t>(v << 2 | v >> 4); }
+inline uint8_t Widen5(uint32_t v) {
+    return static_cast<uint8_t>(v << 3 | v >> 2);
+}
+inline uint8_t Widen6(uint32_t v) {
+    return static_cast<uint8_t>(v << 2 | v >> 4);
+}
 
 // The chroma byte that a partial group borrows from the group before it, or
 // the neutral 128 when the row has no group before it.
@@ -53,15 +59,34 @@ inline int Borrow(const uint8_t* s, const uint8_t* rowStart, ptrdiff_t back) {
 size_t SourceOffset(int32_t id, int x0) {
     const size_t x = static_cast<size_t>(x0);
     switch (id) {
-    case ConvMono8: return x;
-    case ConvYuv411: case ConvYCbCr411: return x / 4 * 6;
-    case ConvYuv422: case ConvYuv422Yuyv: case ConvYCbCr422: case ConvMono16: case ConvRgb565: case ConvBgr565:
+    case ConvMono8:
+        return x;
+    case ConvYuv411:
+    case ConvYCbCr411:
+        return x / 4 * 6;
+    case ConvYuv422:
+    case ConvYuv422Yuyv:
+    case ConvYCbCr422:
+    case ConvMono16:
+    case ConvRgb565:
+    case ConvBgr565:
         return 2 * x;
-    case ConvYuv444: case ConvYCbCr8: case ConvRgb8: case ConvBgr8: return 3 * x;
-    case ConvRgb16: case ConvBgr16: return 6 * x;
-    case ConvMono12Packed: case ConvMono10Packed: case ConvMono12p: return x / 2 * 3;
-    case ConvRgb12V1Packed: return x / 2 * 9;
-    default: return 4 * x;
+    case ConvYuv444:
+    case ConvYCbCr8:
+    case ConvRgb8:
+    case ConvBgr8:
+        return 3 * x;
+    case ConvRgb16:
+    case ConvBgr16:
+        return 6 * x;
+    case ConvMono12Packed:
+    case ConvMono10Packed:
+    case ConvMono12p:
+        return x / 2 * 3;
+    case ConvRgb12V1Packed:
+        return x / 2 * 9;
+    default:
+        return 4 * x;
     }
 }
 
@@ -73,7 +98,8 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* row, in
     const Yuv yuv{a.yuv};
     switch (a.id) {
     case ConvMono8:
-        for (int x = x0; x < w; ++x) out.Grey(row[x]);
+        for (int x = x0; x < w; ++x)
+            out.Grey(row[x]);
         break;
     case ConvYuv411: {
         int x = x0;
@@ -134,25 +160,32 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* row, in
         break;
     }
     case ConvYuv444:
-        for (int x = x0; x < w; ++x, s += 3) yuv.Put(out, s[1], s[0], s[2]);
+        for (int x = x0; x < w; ++x, s += 3)
+            yuv.Put(out, s[1], s[0], s[2]);
         break;
     case ConvYCbCr8:
-        for (int x = x0; x < w; ++x, s += 3) yuv.Put(out, s[0], s[1], s[2]);
+        for (int x = x0; x < w; ++x, s += 3)
+            yuv.Put(out, s[0], s[1], s[2]);
         break;
     case ConvRgb8:
-        for (int x = x0; x < w; ++x, s += 3) out.Put(s[2], s[1], s[0]);
+        for (int x = x0; x < w; ++x, s += 3)
+            out.Put(s[2], s[1], s[0]);
         break;
     case ConvBgr8:
-        for (int x = x0; x < w; ++x, s += 3) out.Put(s[0], s[1], s[2]);
+        for (int x = x0; x < w; ++x, s += 3)
+            out.Put(s[0], s[1], s[2]);
         break;
     case ConvRgbx8:
-        for (int x = x0; x < w; ++x, s += 4) out.Put(s[2], s[1], s[0]);
+        for (int x = x0; x < w; ++x, s += 4)
+            out.Put(s[2], s[1], s[0]);
         break;
     case ConvBgrx8:
-        for (int x = x0; x < w; ++x, s += 4) out.Put(s[0], s[1], s[2]);
+        for (int x = x0; x < w; ++x, s += 4)
+            out.Put(s[0], s[1], s[2]);
         break;
     case ConvMono16:
-        for (int x = x0; x < w; ++x, s += 2) out.Grey(Sample16(s, a.swapBytes, a.shift));
+        for (int x = x0; x < w; ++x, s += 2)
+            out.Grey(Sample16(s, a.swapBytes, a.shift));
         break;
     case ConvRgb16:
         for (int x = x0; x < w; ++x, s += 6)
@@ -184,12 +217,15 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* row, in
         break;
     }
     case ConvRgb10V1Packed:
-        for (int x = x0; x < w; ++x, s += 4) out.Put(s[1], s[2], s[3]);
+        for (int x = x0; x < w; ++x, s += 4)
+            out.Put(s[1], s[2], s[3]);
         break;
     case ConvRgb10V2Packed:
         for (int x = x0; x < w; ++x, s += 4) {
-            const uint32_t v = uint32_t{s[0]} | uint32_t{s[1]} << 8 | uint32_t{s[2]} << 16 | uint32_t{s[3]} << 24;
-            out.Put(static_cast<uint8_t>(v >> 2), static_cast<uint8_t>(v >> 12), static_cast<uint8_t>(v >> 22));
+            const uint32_t v =
+                uint32_t{s[0]} | uint32_t{s[1]} << 8 | uint32_t{s[2]} << 16 | uint32_t{s[3]} << 24;
+            out.Put(static_cast<uint8_t>(v >> 2), static_cast<uint8_t>(v >> 12),
+                    static_cast<uint8_t>(v >> 22));
         }
         break;
     case ConvRgb12V1Packed: {
@@ -220,14 +256,18 @@ template <class Out> void ConvertRow(const KernelArgs& a, const uint8_t* row, in
 
 #if QORCAM_CONV_SIMD
 // 8 x i32 -> 8 x i16, saturated.
-QC_SIMD __m128i Narrow(__m256i x) { return _mm_packs_epi32(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1)); }
+QC_SIMD __m128i Narrow(__m256i x) {
+    return _mm_packs_epi32(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
+}
 
 // YUV pixels for 16 Y bytes whose pairs share the 8 U and 8 V bytes given as
 // 32-bit indices; the saturating adds and packs give exactly the clamps of
 // the scalar rule for any table entry.
-QC_SIMD void YuvPlanes(const int32_t* t, __m128i y, __m256i u, __m256i v, __m128i& b, __m128i& g, __m128i& r) {
+QC_SIMD void YuvPlanes(const int32_t* t, __m128i y, __m256i u, __m256i v, __m128i& b, __m128i& g,
+                       __m128i& r) {
     const __m256i tr = _mm256_i32gather_epi32(t, v, 4);
-    const __m256i tg = _mm256_add_epi32(_mm256_i32gather_epi32(t + 256, v, 4), _mm256_i32gather_epi32(t + 512, u, 4));
+    const __m256i tg =
+        _mm256_add_epi32(_mm256_i32gather_epi32(t + 256, v, 4), _mm256_i32gather_epi32(t + 512, u, 4));
     const __m256i tb = _mm256_i32gather_epi32(t + 768, u, 4);
     const __m128i orr = Narrow(tr), og = Narrow(tg), ob = Narrow(tb);
     const __m128i ylo = _mm_cvtepu8_epi16(y), yhi = _mm_cvtepu8_epi16(_mm_srli_si128(y, 8));
@@ -241,10 +281,10 @@ QC_SIMD void YuvPlanes(const int32_t* t, __m128i y, __m256i u, __m256i v, __m128
 
 // Bytes k0 + 4j of two 16-byte halves as eight 32-bit indices.
 QC_SIMD __m256i Chroma(__m128i lo, __m128i hi, int k0) {
-    const __m128i pick = _mm_add_epi8(_mm_setr_epi8(0, -128, -128, -128, 4, -128, -128, -128, 8, -128, -128, -128,
-                                                    12, -128, -128, -128),
-                                      _mm_setr_epi8(static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0), 0, 0, 0,
-                                                    static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0), 0, 0, 0));
+    const __m128i pick = _mm_add_epi8(
+        _mm_setr_epi8(0, -128, -128, -128, 4, -128, -128, -128, 8, -128, -128, -128, 12, -128, -128, -128),
+        _mm_setr_epi8(static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0),
+                      0, 0, 0, static_cast<char>(k0), 0, 0, 0));
     return _mm256_set_m128i(_mm_shuffle_epi8(hi, pick), _mm_shuffle_epi8(lo, pick));
 }
 
@@ -294,12 +334,14 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
     auto at = [&](int x) { return d + static_cast<size_t>(mirror ? w - 16 - x : x) * P; };
     if (P == 3 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
         const Masks48& m = a.id == ConvRgb8 ? (mirror ? kRgbRev : kRgbFwd) : (mirror ? kBgrRev : kBgrFwd);
-        for (; x + 16 <= w; x += 16) simd::Permute48(s + 3 * static_cast<size_t>(x), at(x), m.m);
+        for (; x + 16 <= w; x += 16)
+            simd::Permute48(s + 3 * static_cast<size_t>(x), at(x), m.m);
         return x;
     }
     if (P == 4 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
         const Masks32& m = a.id == ConvRgb8 ? (mirror ? kRgb4Rev : kRgb4Fwd) : (mirror ? kBgr4Rev : kBgr4Fwd);
-        for (; x + 16 <= w; x += 16) simd::Three2Four(s + 3 * static_cast<size_t>(x), at(x), m.m, m.loads);
+        for (; x + 16 <= w; x += 16)
+            simd::Three2Four(s + 3 * static_cast<size_t>(x), at(x), m.m, m.loads);
         return x;
     }
     if (a.id == ConvMono8 || a.id == ConvMono16 || a.id == ConvMono12Packed || a.id == ConvMono10Packed ||
@@ -328,14 +370,16 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
             simd::Split3(s + 3 * static_cast<size_t>(x), b, g, r);
             break;
         case ConvYuv422: { // U Y V Y
-            const __m128i lo = simd::Load(s + 2 * static_cast<size_t>(x)), hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
+            const __m128i lo = simd::Load(s + 2 * static_cast<size_t>(x)),
+                          hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
             const __m128i y = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
             YuvPlanes(a.yuv, y, Chroma(lo, hi, 0), Chroma(lo, hi, 2), b, g, r);
             break;
         }
         case ConvYuv422Yuyv:
         case ConvYCbCr422: { // Y U Y V
-            const __m128i lo = simd::Load(s + 2 * static_cast<size_t>(x)), hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
+            const __m128i lo = simd::Load(s + 2 * static_cast<size_t>(x)),
+                          hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
             const __m128i m = _mm_set1_epi16(0xFF);
             const __m128i y = _mm_packus_epi16(_mm_and_si128(lo, m), _mm_and_si128(hi, m));
             YuvPlanes(a.yuv, y, Chroma(lo, hi, 1), Chroma(lo, hi, 3), b, g, r);
@@ -373,7 +417,8 @@ template <int P> void ConvertOneRow(const KernelArgs& a, int y) {
 // the rows, each row computed exactly as the serial loop computes it.
 template <int P> void ConvertParallelBody(const KernelArgs& a) {
 #pragma omp for schedule(static)
-    for (int y = 0; y < a.height; ++y) ConvertOneRow<P>(a, y);
+    for (int y = 0; y < a.height; ++y)
+        ConvertOneRow<P>(a, y);
 }
 
 template <int P> void Convert(const KernelArgs& a) {
@@ -381,7 +426,8 @@ template <int P> void Convert(const KernelArgs& a) {
 #pragma omp parallel
         ConvertParallelBody<P>(a);
     } else {
-        for (int y = 0; y < a.height; ++y) ConvertOneRow<P>(a, y);
+        for (int y = 0; y < a.height; ++y)
+            ConvertOneRow<P>(a, y);
     }
 }
 

@@ -65,11 +65,12 @@ template <SampleKind K> inline uint8_t Sample(const KernelArgs& a, const uint8_t
 // Decodes destination columns [c, hi) of one source row into p[c - s] with
 // vector code where 16 columns fit; returns the first column not done.
 template <SampleKind K>
-__attribute__((target("avx2"))) int DecodeSimd(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c,
-                                                int hi, uint8_t* p, int s) {
+__attribute__((target("avx2"))) int DecodeSimd(const KernelArgs& a, const Geometry& g, const uint8_t* row,
+                                               int c, int hi, uint8_t* p, int s) {
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
     // Packed samples come in pairs: start the blocks on an even source column.
-    if ((K == SampleKind::Packed || K == SampleKind::Packed12p) && c < hi && ((g.mirror ? g.w - 16 - c : c) & 1)) {
+    if ((K == SampleKind::Packed || K == SampleKind::Packed12p) && c < hi &&
+        ((g.mirror ? g.w - 16 - c : c) & 1)) {
         p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
         ++c;
     }
@@ -99,7 +100,8 @@ void DecodeLine(const KernelArgs& a, const Geometry& g, const uint8_t* row, int 
 #if QORCAM_CONV_SIMD
     if (UseSimd()) c = DecodeSimd<K>(a, g, row, c, hi, p, s);
 #endif
-    for (; c < hi; ++c) p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
+    for (; c < hi; ++c)
+        p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
 }
 
 const uint8_t* SourceRow(const KernelArgs& a, const Geometry& g, int r) {
@@ -216,7 +218,7 @@ void InteriorRun(const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* 
 // them; returns how many pixels it did.
 template <int P>
 __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const uint8_t* A, const uint8_t* C,
-                                                  const uint8_t* B, uint8_t* d, int c, int n) {
+                                                 const uint8_t* B, uint8_t* d, int c, int n) {
     const bool red = g.RedRow(r);
     // Lanes that hold native greens: the even ones when the run starts on one.
     const __m128i even = _mm_set1_epi16(0x00FF);
@@ -229,8 +231,8 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
         const __m256i h2 = simd::FloorAvg(cl, cr);
         const __m256i v2 = simd::FloorAvg(ac, bc);
         const __m256i cross = simd::FloorAvg4(cl, cr, ac, bc);
-        const __m256i diag = simd::FloorAvg4(simd::Load32(A + i - 1), simd::Load32(A + i + 1), simd::Load32(B + i - 1),
-                                             simd::Load32(B + i + 1));
+        const __m256i diag = simd::FloorAvg4(simd::Load32(A + i - 1), simd::Load32(A + i + 1),
+                                             simd::Load32(B + i - 1), simd::Load32(B + i + 1));
         const __m256i own = _mm256_blendv_epi8(cc, h2, gmask2);
         const __m256i green = _mm256_blendv_epi8(cross, cc, gmask2);
         const __m256i other = _mm256_blendv_epi8(diag, v2, gmask2);
@@ -239,7 +241,8 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
         if constexpr (P == 4) {
             simd::StoreBgr32x32(p, b, green, r8);
         } else {
-            simd::StoreBgr<P>(p, _mm256_castsi256_si128(b), _mm256_castsi256_si128(green), _mm256_castsi256_si128(r8));
+            simd::StoreBgr<P>(p, _mm256_castsi256_si128(b), _mm256_castsi256_si128(green),
+                              _mm256_castsi256_si128(r8));
             simd::StoreBgr<P>(p + 16 * P, _mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(green, 1),
                               _mm256_extracti128_si256(r8, 1));
         }
@@ -252,7 +255,7 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
         const __m128i v2 = simd::FloorAvg(ac, bc);
         const __m128i cross = simd::FloorAvg4(cl, cr, ac, bc);
         const __m128i diag = simd::FloorAvg4(al, ar, bl, br);
-        const __m128i own = _mm_blendv_epi8(cc, h2, gmask);     // the row's own colour
+        const __m128i own = _mm_blendv_epi8(cc, h2, gmask); // the row's own colour
         const __m128i green = _mm_blendv_epi8(cross, cc, gmask);
         const __m128i other = _mm_blendv_epi8(diag, v2, gmask); // the colour of the rows above and below
         if (red)
@@ -265,8 +268,8 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
 #endif
 
 template <int P>
-void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* d, int c,
-              int n) {
+void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* d,
+              int c, int n) {
     const bool red = g.RedRow(r);
     const bool firstG = g.At(r, c) == SiteG;
     if (red)
@@ -282,7 +285,8 @@ void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r
     const uint8_t* A = r > 0 ? Line<K>(a, g, cache, r - 1, s, e) : nullptr;
     const uint8_t* B = r < g.h - 1 ? Line<K>(a, g, cache, r + 1, s, e) : nullptr;
     if (r == 0 || r == g.h - 1) {
-        for (int c = s; c < e; ++c) EdgePixel(g, A, C, B, r, c, s, drow + static_cast<size_t>(c) * P);
+        for (int c = s; c < e; ++c)
+            EdgePixel(g, A, C, B, r, c, s, drow + static_cast<size_t>(c) * P);
         return;
     }
     if (s == 0) EdgePixel(g, A, C, B, r, 0, s, drow);
@@ -290,11 +294,12 @@ void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r
     const int hi = std::min(e, g.w - 1);
 #if QORCAM_CONV_SIMD
     if (hi > lo && UseSimd())
-        lo += InteriorSimd<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo,
-                              hi - lo);
+        lo += InteriorSimd<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
+                              drow + static_cast<size_t>(lo) * P, lo, hi - lo);
 #endif
     if (hi > lo)
-        Interior<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo, hi - lo);
+        Interior<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo,
+                    hi - lo);
     if (e == g.w) EdgePixel(g, A, C, B, r, g.w - 1, s, drow + static_cast<size_t>(g.w - 1) * P);
 }
 
@@ -304,7 +309,8 @@ template <int P, SampleKind K>
 void GreyRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r, int s, int e) {
     uint8_t* drow = a.dst + static_cast<size_t>(r) * a.dstStride;
     const uint8_t* C = Line<K>(a, g, cache, r, s, e);
-    for (int c = s; c < e; ++c) Store(drow + static_cast<size_t>(c) * P, C[c - s], C[c - s], C[c - s]);
+    for (int c = s; c < e; ++c)
+        Store(drow + static_cast<size_t>(c) * P, C[c - s], C[c - s], C[c - s]);
 }
 
 // Destination rows [r0, r1), strip by strip.
@@ -348,7 +354,8 @@ template <int P> void ReviseGreens(const KernelArgs& a, const Geometry& g) {
         if (c == g.w - 2) g.At(r, c) == SiteG ? revise(r, c) : revise(r + 1, c);
     }
     if (r == g.h - 2)
-        for (int c = 1; c <= g.w - 2; ++c) greenOf(r, c);
+        for (int c = 1; c <= g.w - 2; ++c)
+            greenOf(r, c);
 }
 
 // The body that every thread of the parallel region runs: a static share of
@@ -357,7 +364,8 @@ template <int P> void ReviseGreens(const KernelArgs& a, const Geometry& g) {
 template <int P, SampleKind K> void DemosaicParallelBody(const KernelArgs& a, const Geometry& g) {
     const int blocks = (g.h + kRowBlock - 1) / kRowBlock;
 #pragma omp for schedule(static)
-    for (int b = 0; b < blocks; ++b) ConvertRows<P, K>(a, g, b * kRowBlock, std::min(g.h, (b + 1) * kRowBlock));
+    for (int b = 0; b < blocks; ++b)
+        ConvertRows<P, K>(a, g, b * kRowBlock, std::min(g.h, (b + 1) * kRowBlock));
     if (a.revision) {
 #pragma omp single
         ReviseGreens<P>(a, g);

@@ -24,6 +24,8 @@ bool UseSimd() {
     return hasAvx2 && !gForceScalar.load(std::memory_order_relaxed);
 }
 
-void ForceScalarKernels(bool scalar) { gForceScalar.store(scalar, std::memory_order_relaxed); }
+void ForceScalarKernels(bool scalar) {
+    gForceScalar.store(scalar, std::memory_order_relaxed);
+}
 
 } // namespace qorcam::conversion

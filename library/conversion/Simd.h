@@ -27,8 +27,12 @@ void ForceScalarKernels(bool scalar);
 #if QORCAM_CONV_SIMD
 namespace simd {
 
-QC_SIMD __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-QC_SIMD void Save(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+QC_SIMD __m128i Load(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+QC_SIMD void Save(uint8_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
 
 QC_SIMD __m128i Reverse(__m128i v) {
     return _mm_shuffle_epi8(v, _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
@@ -50,10 +54,13 @@ QC_SIMD __m128i FloorAvg4(__m128i a, __m128i b, __m128i c, __m128i d) {
     return _mm_sub_epi8(_mm_avg_epu8(h, v), _mm_andnot_si128(carry, odd));
 }
 
-QC_SIMD __m256i Load32(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+QC_SIMD __m256i Load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
 
 QC_SIMD __m256i FloorAvg(__m256i a, __m256i b) {
-    return _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
+                           _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
 }
 
 QC_SIMD __m256i FloorAvg4(__m256i a, __m256i b, __m256i c, __m256i d) {
@@ -75,9 +82,10 @@ template <int P> QC_SIMD void StoreBgr(uint8_t* d, __m128i b, __m128i g, __m128i
     if constexpr (P == 4) {
         const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
         auto* p = reinterpret_cast<__m256i*>(d);
-        _mm256_storeu_si256(p, _mm256_or_si256(_mm256_set_m128i(q1, q0), _mm256_and_si256(_mm256_loadu_si256(p), keep)));
-        _mm256_storeu_si256(p + 1,
-                            _mm256_or_si256(_mm256_set_m128i(q3, q2), _mm256_and_si256(_mm256_loadu_si256(p + 1), keep)));
+        _mm256_storeu_si256(
+            p, _mm256_or_si256(_mm256_set_m128i(q1, q0), _mm256_and_si256(_mm256_loadu_si256(p), keep)));
+        _mm256_storeu_si256(p + 1, _mm256_or_si256(_mm256_set_m128i(q3, q2),
+                                                   _mm256_and_si256(_mm256_loadu_si256(p + 1), keep)));
     } else {
         const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         q0 = _mm_shuffle_epi8(q0, pack);
@@ -104,7 +112,8 @@ QC_SIMD void StoreBgr32x32(uint8_t* d, __m256i b, __m256i g, __m256i r) {
     const __m256i out[4] = {_mm256_permute2x128_si256(q0, q1, 0x20), _mm256_permute2x128_si256(q2, q3, 0x20),
                             _mm256_permute2x128_si256(q0, q1, 0x31), _mm256_permute2x128_si256(q2, q3, 0x31)};
     for (int k = 0; k < 4; ++k)
-        _mm256_storeu_si256(p + k, _mm256_or_si256(out[k], _mm256_and_si256(_mm256_loadu_si256(p + k), keep)));
+        _mm256_storeu_si256(p + k,
+                            _mm256_or_si256(out[k], _mm256_and_si256(_mm256_loadu_si256(p + k), keep)));
 }
 
 // Stores 16 grey pixels: b = g = r = v.
@@ -113,8 +122,8 @@ template <int P> QC_SIMD void StoreGrey(uint8_t* d, __m128i v) {
         // Two 32-byte stores, each lane four pixels; byte 3 keeps its old value.
         const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
         const __m256i w = _mm256_broadcastsi128_si256(v);
-        const __m256i m0 = _mm256_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1, 4, 4, 4, -1, 5, 5, 5,
-                                            -1, 6, 6, 6, -1, 7, 7, 7, -1);
+        const __m256i m0 = _mm256_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1, 4, 4, 4, -1,
+                                            5, 5, 5, -1, 6, 6, 6, -1, 7, 7, 7, -1);
         const __m256i m1 = _mm256_add_epi8(m0, _mm256_set1_epi8(8)); // -1 + 8 = 7: masked below
         const __m256i lo = _mm256_shuffle_epi8(w, m0);
         const __m256i hi = _mm256_andnot_si256(keep, _mm256_shuffle_epi8(w, m1));
@@ -124,7 +133,8 @@ template <int P> QC_SIMD void StoreGrey(uint8_t* d, __m128i v) {
     } else {
         Save(d, _mm_shuffle_epi8(v, _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5)));
         Save(d + 16, _mm_shuffle_epi8(v, _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10)));
-        Save(d + 32, _mm_shuffle_epi8(v, _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)));
+        Save(d + 32, _mm_shuffle_epi8(
+                         v, _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)));
     }
 }
 
@@ -136,7 +146,8 @@ QC_SIMD void Permute48(const uint8_t* s, uint8_t* d, const int8_t (*masks)[16]) 
     for (int o = 0; o < 3; ++o) {
         __m128i v = _mm_setzero_si128();
         for (int i = 0; i < 3; ++i)
-            v = _mm_or_si128(v, _mm_shuffle_epi8(in[i], Load(reinterpret_cast<const uint8_t*>(masks[3 * o + i]))));
+            v = _mm_or_si128(
+                v, _mm_shuffle_epi8(in[i], Load(reinterpret_cast<const uint8_t*>(masks[3 * o + i]))));
         Save(d + 16 * o, v);
     }
 }
@@ -150,7 +161,8 @@ QC_SIMD void Three2Four(const uint8_t* s, uint8_t* d, const int8_t (*masks)[16],
     for (int h = 0; h < 2; ++h) {
         const __m256i in = _mm256_set_m128i(Load(s + loads[2 * h + 1]), Load(s + loads[2 * h]));
         const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks[2 * h]));
-        _mm256_storeu_si256(p + h, _mm256_or_si256(_mm256_shuffle_epi8(in, m), _mm256_and_si256(_mm256_loadu_si256(p + h), keep)));
+        _mm256_storeu_si256(p + h, _mm256_or_si256(_mm256_shuffle_epi8(in, m),
+                                                   _mm256_and_si256(_mm256_loadu_si256(p + h), keep)));
     }
 }
 
@@ -159,16 +171,19 @@ QC_SIMD void Split3(const uint8_t* s, __m128i& c0, __m128i& c1, __m128i& c2) {
     const __m128i a = Load(s), b = Load(s + 16), c = Load(s + 32);
     // Byte k of plane j comes from source byte 3k + j.
     c0 = _mm_or_si128(
-        _mm_or_si128(_mm_shuffle_epi8(a, _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-                     _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1))),
+        _mm_or_si128(
+            _mm_shuffle_epi8(a, _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+            _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1))),
         _mm_shuffle_epi8(c, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13)));
     c1 = _mm_or_si128(
-        _mm_or_si128(_mm_shuffle_epi8(a, _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-                     _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1))),
+        _mm_or_si128(
+            _mm_shuffle_epi8(a, _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+            _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1))),
         _mm_shuffle_epi8(c, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14)));
     c2 = _mm_or_si128(
-        _mm_or_si128(_mm_shuffle_epi8(a, _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-                     _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1))),
+        _mm_or_si128(
+            _mm_shuffle_epi8(a, _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+            _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1))),
         _mm_shuffle_epi8(c, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15)));
 }
 

@@ -12,8 +12,8 @@ struct Size {
 
 TEST(BayerKernels, MatchModelForEveryPhaseModeAndSmallShape) {
     std::mt19937 rng(10);
-    const Size sizes[] = {{1, 1}, {1, 4}, {3, 1}, {2, 2}, {3, 2}, {2, 3}, {3, 3}, {4, 4},
-                          {5, 4}, {4, 5}, {5, 5}, {7, 6}, {8, 7}, {9, 9}};
+    const Size sizes[] = {{1, 1}, {1, 4}, {3, 1}, {2, 2}, {3, 2}, {2, 3}, {3, 3},
+                          {4, 4}, {5, 4}, {4, 5}, {5, 5}, {7, 6}, {8, 7}, {9, 9}};
     for (int32_t id : {9, 10, 12, 29})
         for (uint32_t phase = 0; phase < 4; ++phase)
             for (uint32_t store = 0; store < 4; ++store)
@@ -35,7 +35,8 @@ TEST(BayerKernels, MatchModelOnRandomAndWideImages) {
             for (uint32_t store = 0; store < 4; ++store)
                 for (uint32_t dib : {Dib32, Dib24}) {
                     Case c;
-                    c.id = id, c.width = s.w, c.height = s.h, c.phase = (store + s.w) % 4, c.storeMode = store;
+                    c.id = id, c.width = s.w, c.height = s.h, c.phase = (store + s.w) % 4,
+                    c.storeMode = store;
                     c.dibMode = dib, c.revision = store < 2, c.shift = 8, c.endian = dib;
                     ASSERT_TRUE(MatchesReference(c, rng));
                 }
@@ -62,7 +63,8 @@ TEST(BayerKernels, UniformImageStaysUniform) {
                 Case c;
                 c.id = 9, c.width = 7, c.height = 6, c.phase = phase, c.storeMode = store, c.revision = rev;
                 const auto d = RunKernel(c, std::vector<uint8_t>(42, 100), std::vector<uint8_t>(4 * 42, 0));
-                for (size_t i = 0; i < d.size(); ++i) ASSERT_EQ(d[i], i % 4 == 3 ? 0 : 100) << Describe(c);
+                for (size_t i = 0; i < d.size(); ++i)
+                    ASSERT_EQ(d[i], i % 4 == 3 ? 0 : 100) << Describe(c);
             }
 }
 
@@ -92,7 +94,8 @@ TEST(BayerKernels, RevisionChangesOnlyInteriorNativeGreens) {
             for (int k = 0; k < 4; ++k) {
                 const size_t i = (r * 9 + col) * 4 + k;
                 // Phase 1 (G B / R G): greens where row and column have the same parity.
-                const bool interiorGreen = r > 0 && r < 7 && col > 0 && col < 8 && (r + col) % 2 == 0 && k == 1;
+                const bool interiorGreen =
+                    r > 0 && r < 7 && col > 0 && col < 8 && (r + col) % 2 == 0 && k == 1;
                 if (!interiorGreen) {
                     ASSERT_EQ(plain[i], revised[i]) << r << "," << col << "," << k;
                 }
@@ -106,7 +109,8 @@ TEST(BayerKernels, WideSamplesReduceToTheEightBitResult) {
     const uint32_t w = 11, h = 6;
     const auto bytes = RandomBytes(w * h, rng);
     const auto junk = RandomBytes(2 * w * h, rng);
-    std::vector<uint8_t> little(2 * w * h), big(2 * w * h), packed((3 * w + 1) / 2 * h), packed12p(packed.size());
+    std::vector<uint8_t> little(2 * w * h), big(2 * w * h), packed((3 * w + 1) / 2 * h),
+        packed12p(packed.size());
     const size_t prow = (3 * w + 1) / 2;
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
@@ -126,7 +130,8 @@ TEST(BayerKernels, WideSamplesReduceToTheEightBitResult) {
     for (uint32_t store = 0; store < 4; ++store)
         for (bool rev : {false, true}) {
             Case c;
-            c.width = w, c.height = h, c.phase = store, c.storeMode = store, c.revision = rev, c.dibMode = Dib24;
+            c.width = w, c.height = h, c.phase = store, c.storeMode = store, c.revision = rev,
+            c.dibMode = Dib24;
             const std::vector<uint8_t> old(RefDibBytes(Dib24, w, h), 0x5A);
             c.id = 9;
             const auto want = RunKernel(c, bytes, old);
@@ -150,7 +155,8 @@ TEST(BayerKernels, TinyImagesShowTheirSamplesAsGrey) {
             Case c;
             c.id = 9, c.width = s.w, c.height = s.h, c.storeMode = store, c.dibMode = Dib24;
             std::vector<uint8_t> src(s.w * s.h);
-            for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(10 * (i + 1));
+            for (size_t i = 0; i < src.size(); ++i)
+                src[i] = static_cast<uint8_t>(10 * (i + 1));
             Case g = c;
             g.id = 0;
             const std::vector<uint8_t> old(RefDibBytes(Dib24, s.w, s.h), 0x11);

@@ -62,8 +62,10 @@ TEST(ConvObject, ConcurrentFirstYuvConversionsShareOneTable) {
     std::vector<std::thread> threads;
     for (auto& d : dst)
         threads.emplace_back([&] { EXPECT_TRUE(conv.ConvExec(Request(3, 64, 64, src.data(), d.data()))); });
-    for (auto& t : threads) t.join();
-    for (auto& d : dst) EXPECT_EQ(d, dst[0]);
+    for (auto& t : threads)
+        t.join();
+    for (auto& d : dst)
+        EXPECT_EQ(d, dst[0]);
 }
 
 TEST(ConvObject, BadCoefficientsAreTamed) {
@@ -147,7 +149,8 @@ TEST(ConvObject, UnresolvedAutomaticShiftIsResolvedFromTheBits) {
     EXPECT_EQ(dst[0], 0xFF);
     // Bayer 16-bit samples of 12 bits: a uniform 0x0800 image is mid-grey, not black.
     std::vector<uint8_t> bayer(2 * 16, 0);
-    for (size_t i = 0; i < bayer.size(); i += 2) bayer[i + 1] = 0x08;
+    for (size_t i = 0; i < bayer.size(); i += 2)
+        bayer[i + 1] = 0x08;
     CConv conv2(mode, ConvValue{});
     std::vector<uint8_t> out(4 * 16, 0);
     auto b = Request(10, 4, 4, bayer.data(), out.data());

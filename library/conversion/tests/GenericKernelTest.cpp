@@ -6,7 +6,8 @@
 namespace qorcam::conversion::test {
 namespace {
 
-const int32_t kGenericIds[] = {0, 1, 2, 3, 4, 5, 6, 11, 13, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28};
+const int32_t kGenericIds[] = {0,  1,  2,  3,  4,  5,  6,  11, 13, 15, 16, 17,
+                               18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28};
 
 TEST(GenericKernels, MatchModelInEveryModeAndShape) {
     std::mt19937 rng(1);
@@ -28,7 +29,8 @@ TEST(GenericKernels, SixteenBitSamplesFollowShiftAndByteOrder) {
             for (int32_t shift : {0, 2, 4, 8, 13, 31, 40})
                 for (uint32_t store : {0u, 3u}) {
                     Case c;
-                    c.id = id, c.width = 5, c.height = 3, c.endian = endian, c.shift = shift, c.storeMode = store;
+                    c.id = id, c.width = 5, c.height = 3, c.endian = endian, c.shift = shift,
+                    c.storeMode = store;
                     ASSERT_TRUE(MatchesReference(c, rng));
                 }
 }
@@ -72,10 +74,12 @@ TEST(GenericKernels, ExtremeYuvCoefficientsClampAlikeOnEveryPath) {
         }
 }
 
-std::vector<uint8_t> Convert1(int32_t id, std::vector<uint8_t> src, uint32_t w, uint32_t h, uint32_t store = 0,
-                              uint32_t dib = Dib32, int32_t shift = 0, uint32_t endian = 1, uint8_t fill = 0xEE) {
+std::vector<uint8_t> Convert1(int32_t id, std::vector<uint8_t> src, uint32_t w, uint32_t h,
+                              uint32_t store = 0, uint32_t dib = Dib32, int32_t shift = 0,
+                              uint32_t endian = 1, uint8_t fill = 0xEE) {
     Case c;
-    c.id = id, c.width = w, c.height = h, c.storeMode = store, c.dibMode = dib, c.shift = shift, c.endian = endian;
+    c.id = id, c.width = w, c.height = h, c.storeMode = store, c.dibMode = dib, c.shift = shift,
+    c.endian = endian;
     return RunKernel(c, src, std::vector<uint8_t>(RefDibBytes(dib, w, h), fill));
 }
 
@@ -85,8 +89,8 @@ TEST(GenericKernels, FixedValues) {
               (std::vector<uint8_t>{40, 40, 40, 0xEE, 30, 30, 30, 0xEE, 20, 20, 20, 0xEE, 10, 10, 10, 0xEE}));
     // 24-bit rows are padded to 4 bytes and the padding is kept.
     EXPECT_EQ(Convert1(0, {1, 2, 3, 4, 5, 6}, 3, 2, StoreBmpLR, Dib24),
-              (std::vector<uint8_t>{6, 6, 6, 5, 5, 5, 4, 4, 4, 0xEE, 0xEE, 0xEE, 3, 3, 3, 2, 2, 2, 1, 1, 1, 0xEE,
-                                    0xEE, 0xEE}));
+              (std::vector<uint8_t>{6, 6, 6, 5, 5, 5, 4, 4, 4, 0xEE, 0xEE, 0xEE,
+                                    3, 3, 3, 2, 2, 2, 1, 1, 1, 0xEE, 0xEE, 0xEE}));
     // YUV 4:4:4 grey stays grey; V 255 clamps red at 255, V 0 at 0.
     EXPECT_EQ(Convert1(3, {128, 128, 128}, 1, 1), (std::vector<uint8_t>{128, 128, 128, 0xEE}));
     EXPECT_EQ(Convert1(3, {128, 255, 255}, 1, 1)[2], 255);
@@ -98,8 +102,8 @@ TEST(GenericKernels, FixedValues) {
     EXPECT_EQ(Convert1(5, {0x00, 0x01}, 1, 1, 0, Dib32, 0, 1)[0], 0x00);
     // Packed mono: width 3 has rows of 5 bytes, the third pixel is byte 3.
     EXPECT_EQ(Convert1(11, {1, 99, 2, 3, 99, 4, 98, 5, 6, 98}, 3, 2, 0, Dib24),
-              (std::vector<uint8_t>{1, 1, 1, 2, 2, 2, 3, 3, 3, 0xEE, 0xEE, 0xEE, 4, 4, 4, 5, 5, 5, 6, 6, 6, 0xEE,
-                                    0xEE, 0xEE}));
+              (std::vector<uint8_t>{1, 1, 1, 2, 2, 2, 3, 3, 3, 0xEE, 0xEE, 0xEE,
+                                    4, 4, 4, 5, 5, 5, 6, 6, 6, 0xEE, 0xEE, 0xEE}));
 }
 
 TEST(GenericKernels, FiveSixFiveFieldsAreWidenedToFullScale) {
@@ -135,8 +139,10 @@ TEST(GenericKernels, PartialGroupsWithoutAGroupBeforeUseNeutralChroma) {
     const auto d = Convert1(1, row, 6, 1);
     const auto first = Convert1(3, {128, 50, 255}, 1, 1);
     const auto last = Convert1(3, {128, 100, 255}, 1, 1);
-    EXPECT_EQ(std::vector<uint8_t>(d.begin(), d.begin() + 3), std::vector<uint8_t>(first.begin(), first.begin() + 3));
-    EXPECT_EQ(std::vector<uint8_t>(d.begin() + 20, d.begin() + 23), std::vector<uint8_t>(last.begin(), last.begin() + 3));
+    EXPECT_EQ(std::vector<uint8_t>(d.begin(), d.begin() + 3),
+              std::vector<uint8_t>(first.begin(), first.begin() + 3));
+    EXPECT_EQ(std::vector<uint8_t>(d.begin() + 20, d.begin() + 23),
+              std::vector<uint8_t>(last.begin(), last.begin() + 3));
 }
 
 } // namespace

@@ -44,9 +44,11 @@ TEST(OpenCvCompare, BayerInteriorAgreesWhereFloorAndRoundAgree) {
     std::mt19937 rng(21);
     const int w = 40, h = 30;
     auto src = RandomBytes(w * h, rng);
-    for (auto& v : src) v &= 0xFC;
+    for (auto& v : src)
+        v &= 0xFC;
     // OpenCV names a mosaic by the colours of its second row's second and third samples.
-    const int codes[4] = {cv::COLOR_BayerBG2BGR, cv::COLOR_BayerGR2BGR, cv::COLOR_BayerGB2BGR, cv::COLOR_BayerRG2BGR};
+    const int codes[4] = {cv::COLOR_BayerBG2BGR, cv::COLOR_BayerGR2BGR, cv::COLOR_BayerGB2BGR,
+                          cv::COLOR_BayerRG2BGR};
     for (uint32_t phase = 0; phase < 4; ++phase) {
         Case c;
         c.id = 9, c.width = w, c.height = h, c.phase = phase, c.dibMode = Dib24;

@@ -11,19 +11,50 @@ struct Bgr {
     int b, g, r;
 };
 
-int Clamp(int v) { return std::min(255, std::max(0, v)); }
+int Clamp(int v) {
+    return std::min(255, std::max(0, v));
+}
 
 uint64_t RowBytes(int32_t id, uint64_t w) {
     switch (id) {
-    case 0: case 9: return w;
-    case 1: case 27: return (6 * w + 3) / 4;
-    case 2: case 5: case 10: case 22: case 23: case 24: case 26: return 2 * w;
-    case 3: case 4: case 15: case 25: return 3 * w;
-    case 6: case 16: return 6 * w;
-    case 11: case 12: case 13: case 14: case 28: case 29: return (3 * w + 1) / 2;
-    case 17: case 18: case 19: case 20: return 4 * w;
-    case 21: return (9 * w + 1) / 2;
-    default: return 0;
+    case 0:
+    case 9:
+        return w;
+    case 1:
+    case 27:
+        return (6 * w + 3) / 4;
+    case 2:
+    case 5:
+    case 10:
+    case 22:
+    case 23:
+    case 24:
+    case 26:
+        return 2 * w;
+    case 3:
+    case 4:
+    case 15:
+    case 25:
+        return 3 * w;
+    case 6:
+    case 16:
+        return 6 * w;
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 28:
+    case 29:
+        return (3 * w + 1) / 2;
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+        return 4 * w;
+    case 21:
+        return (9 * w + 1) / 2;
+    default:
+        return 0;
     }
 }
 
@@ -37,11 +68,11 @@ struct Model {
 
     Model(const RefSettings& s, const ConvRequest& r)
         : set(s), req(r), w(static_cast<int>(r.Width)), h(static_cast<int>(r.Height)),
-          pix(s.dibMode == Dib32 ? 4 : 3),
-          stride(static_cast<size_t>(RefDibBytes(s.dibMode, r.Width, 1))) {
+          pix(s.dibMode == Dib32 ? 4 : 3), stride(static_cast<size_t>(RefDibBytes(s.dibMode, r.Width, 1))) {
         const double k[4] = {s.value.R_Value, s.value.G1_Value, s.value.G2_Value, s.value.B_Value};
         for (int t = 0; t < 4; ++t)
-            for (int i = 0; i < 256; ++i) table[t * 256 + i] = RefYuvEntry(i, k[t]);
+            for (int i = 0; i < 256; ++i)
+                table[t * 256 + i] = RefYuvEntry(i, k[t]);
     }
 
     const uint8_t* Row(int y) const { return req.Src + RowBytes(req.ConvFormatId, w) * y; }
@@ -61,8 +92,10 @@ struct Model {
     Bgr Pixel(const uint8_t* row, int x) const {
         const int id = static_cast<int>(req.ConvFormatId);
         switch (id) {
-        case 0: return {row[x], row[x], row[x]};
-        case 1: case 27: {
+        case 0:
+            return {row[x], row[x], row[x]};
+        case 1:
+        case 27: {
             const int k = x / 4, j = x % 4, base = 6 * k;
             const int rest = w - 4 * k; // pixels in this group, up to 4
             if (id == 1) {
@@ -75,7 +108,9 @@ struct Model {
             const int v = rest >= 4 ? row[base + 5] : (k > 0 ? row[base - 1] : 128);
             return Yuv(row[base + ys[j]], u, v);
         }
-        case 2: case 24: case 26: {
+        case 2:
+        case 24:
+        case 26: {
             const int k = x / 2, base = 4 * k;
             const bool full = 2 * k + 2 <= w;
             if (id == 2) {
@@ -85,40 +120,62 @@ struct Model {
             const int v = full ? row[base + 3] : (k > 0 ? row[base - 1] : 128);
             return Yuv(row[base + 2 * (x % 2)], row[base + 1], v);
         }
-        case 3: return Yuv(row[3 * x + 1], row[3 * x], row[3 * x + 2]);
-        case 25: return Yuv(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
-        case 4: return {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
-        case 15: return {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
-        case 17: return {row[4 * x + 2], row[4 * x + 1], row[4 * x]};
-        case 18: return {row[4 * x], row[4 * x + 1], row[4 * x + 2]};
-        case 5: { const int g = Word16(row + 2 * x); return {g, g, g}; }
-        case 6: return {Word16(row + 6 * x + 4), Word16(row + 6 * x + 2), Word16(row + 6 * x)};
-        case 16: return {Word16(row + 6 * x), Word16(row + 6 * x + 2), Word16(row + 6 * x + 4)};
-        case 11: case 13: { const int g = row[3 * (x / 2) + 2 * (x % 2)]; return {g, g, g}; }
+        case 3:
+            return Yuv(row[3 * x + 1], row[3 * x], row[3 * x + 2]);
+        case 25:
+            return Yuv(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
+        case 4:
+            return {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+        case 15:
+            return {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
+        case 17:
+            return {row[4 * x + 2], row[4 * x + 1], row[4 * x]};
+        case 18:
+            return {row[4 * x], row[4 * x + 1], row[4 * x + 2]};
+        case 5: {
+            const int g = Word16(row + 2 * x);
+            return {g, g, g};
+        }
+        case 6:
+            return {Word16(row + 6 * x + 4), Word16(row + 6 * x + 2), Word16(row + 6 * x)};
+        case 16:
+            return {Word16(row + 6 * x), Word16(row + 6 * x + 2), Word16(row + 6 * x + 4)};
+        case 11:
+        case 13: {
+            const int g = row[3 * (x / 2) + 2 * (x % 2)];
+            return {g, g, g};
+        }
         case 28: {
             const uint8_t* p = row + 3 * (x / 2);
             const int g = x % 2 ? p[2] : ((p[0] >> 4) | (p[1] & 15) << 4);
             return {g, g, g};
         }
-        case 19: return {row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]};
+        case 19:
+            return {row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]};
         case 20: {
-            const uint32_t v = row[4 * x] | row[4 * x + 1] << 8 | row[4 * x + 2] << 16 | uint32_t{row[4 * x + 3]} << 24;
-            return {static_cast<int>((v >> 2) & 255), static_cast<int>((v >> 12) & 255), static_cast<int>((v >> 22) & 255)};
+            const uint32_t v =
+                row[4 * x] | row[4 * x + 1] << 8 | row[4 * x + 2] << 16 | uint32_t{row[4 * x + 3]} << 24;
+            return {static_cast<int>((v >> 2) & 255), static_cast<int>((v >> 12) & 255),
+                    static_cast<int>((v >> 22) & 255)};
         }
         case 21: {
             const uint8_t* p = row + 9 * (x / 2);
             return x % 2 ? Bgr{p[8], p[6], p[5]} : Bgr{p[3], p[2], p[0]};
         }
-        case 22: case 23: {
+        case 22:
+        case 23: {
             const int v = row[2 * x] | row[2 * x + 1] << 8;
             const int lo = W5(v & 31), mid = W6((v >> 5) & 63), hi = W5(v >> 11);
             return id == 22 ? Bgr{hi, mid, lo} : Bgr{lo, mid, hi};
         }
-        default: return {-1, -1, -1};
+        default:
+            return {-1, -1, -1};
         }
     }
 
-    uint8_t* At(std::vector<uint8_t>& d, int r, int c) const { return d.data() + stride * r + static_cast<size_t>(pix) * c; }
+    uint8_t* At(std::vector<uint8_t>& d, int r, int c) const {
+        return d.data() + stride * r + static_cast<size_t>(pix) * c;
+    }
 
     bool Flip() const { return set.storeMode >= 2; }
     bool Mirror() const { return set.storeMode == 1 || set.storeMode == 3; }
@@ -139,9 +196,13 @@ struct Model {
     int Sample(int x, int y) const {
         const uint8_t* row = Row(y);
         switch (req.ConvFormatId) {
-        case 9: return row[x];
-        case 10: return Word16(row + 2 * x);
-        case 12: case 14: return row[3 * (x / 2) + 2 * (x % 2)];
+        case 9:
+            return row[x];
+        case 10:
+            return Word16(row + 2 * x);
+        case 12:
+        case 14:
+            return row[3 * (x / 2) + 2 * (x % 2)];
         default: {
             const uint8_t* p = row + 3 * (x / 2);
             return x % 2 ? p[2] : ((p[0] >> 4) | (p[1] & 15) << 4);
@@ -151,7 +212,8 @@ struct Model {
 
     // 0 red, 1 green, 2 blue, for a position under a phase.
     static int Colour(uint32_t phase, int x, int y) {
-        const int xe = (x + static_cast<int>((phase >> 1) & 1)) % 2, ye = (y + static_cast<int>(phase & 1)) % 2;
+        const int xe = (x + static_cast<int>((phase >> 1) & 1)) % 2,
+                  ye = (y + static_cast<int>(phase & 1)) % 2;
         return xe == 0 && ye == 0 ? 0 : (xe == 1 && ye == 1 ? 2 : 1);
     }
     static int ByteOf(int colour) { return 2 - colour; } // red in byte 2, blue in byte 0
@@ -174,8 +236,12 @@ struct Model {
         if (w < 2 || h < 2) return;
         auto col = [&](int r, int c) { return Colour(dp, c, r); };
         auto nat = [&](int r, int c) { return static_cast<int>(At(d, r, c)[ByteOf(col(r, c))]); };
-        auto put = [&](int r, int c, int colour, int v) { At(d, r, c)[ByteOf(colour)] = static_cast<uint8_t>(v); };
-        auto redRowGreen = [&](int r, int c) { return col(r, c) == 1 && col(r, c + (c + 1 < w ? 1 : -1)) == 0; };
+        auto put = [&](int r, int c, int colour, int v) {
+            At(d, r, c)[ByteOf(colour)] = static_cast<uint8_t>(v);
+        };
+        auto redRowGreen = [&](int r, int c) {
+            return col(r, c) == 1 && col(r, c + (c + 1 < w ? 1 : -1)) == 0;
+        };
 
         // Interior interpolation from native samples.
         for (int r = 1; r <= h - 2; ++r)
@@ -183,7 +249,8 @@ struct Model {
                 const int k = col(r, c);
                 if (k != 1) {
                     put(r, c, 1, (nat(r, c - 1) + nat(r, c + 1) + nat(r - 1, c) + nat(r + 1, c)) / 4);
-                    put(r, c, 2 - k, (nat(r - 1, c - 1) + nat(r - 1, c + 1) + nat(r + 1, c - 1) + nat(r + 1, c + 1)) / 4);
+                    put(r, c, 2 - k,
+                        (nat(r - 1, c - 1) + nat(r - 1, c + 1) + nat(r + 1, c - 1) + nat(r + 1, c + 1)) / 4);
                 } else if (redRowGreen(r, c)) {
                     put(r, c, 0, (nat(r, c - 1) + nat(r, c + 1)) / 2);
                     put(r, c, 2, (nat(r - 1, c) + nat(r + 1, c)) / 2);
@@ -210,7 +277,8 @@ struct Model {
                 if (c == w - 2) revise(r, c), revise(r + 1, c);
             }
             if (r == h - 2)
-                for (int c = 1; c <= w - 2; ++c) revise(r, c);
+                for (int c = 1; c <= w - 2; ++c)
+                    revise(r, c);
         }
 
         // Border completion.
@@ -257,7 +325,6 @@ struct Model {
                 }
             }
     }
-
 };
 
 } // namespace
@@ -268,7 +335,9 @@ int32_t RefYuvEntry(int i, double coefficient) {
     return static_cast<int32_t>(std::trunc(std::max(-32767.0, std::min(32767.0, (i - 128) * coefficient))));
 }
 
-uint64_t RefSourceBytes(int32_t id, uint32_t width, uint32_t height) { return RowBytes(id, width) * height; }
+uint64_t RefSourceBytes(int32_t id, uint32_t width, uint32_t height) {
+    return RowBytes(id, width) * height;
+}
 
 uint64_t RefDibBytes(uint32_t dibMode, uint32_t width, uint32_t height) {
     const uint64_t row = dibMode == Dib32 ? 4ull * width : (3ull * width + 3) / 4 * 4;
@@ -279,7 +348,11 @@ void RefConvert(const RefSettings& settings, const ConvRequest& request, std::ve
     if (static_cast<int32_t>(request.Width) < 1 || static_cast<int32_t>(request.Height) < 1) return;
     Model m(settings, request);
     switch (request.ConvFormatId) {
-    case 9: case 10: case 12: case 14: case 29:
+    case 9:
+    case 10:
+    case 12:
+    case 14:
+    case 29:
         m.Bayer(dst);
         break;
     default:
@@ -291,7 +364,8 @@ void RefConvert(const RefSettings& settings, const ConvRequest& request, std::ve
 std::vector<uint8_t> RandomBytes(size_t n, std::mt19937& rng) {
     std::vector<uint8_t> v(n);
     std::uniform_int_distribution<int> d(0, 255);
-    for (auto& b : v) b = static_cast<uint8_t>(d(rng));
+    for (auto& b : v)
+        b = static_cast<uint8_t>(d(rng));
     return v;
 }
 

@@ -27,8 +27,9 @@ struct Case {
 
 inline std::string Describe(const Case& c) {
     char text[200];
-    std::snprintf(text, sizeof text, "id %d %ux%u phase %u endian %u store %u dib %u shift %d rev %d par %d", c.id,
-                  c.width, c.height, c.phase, c.endian, c.storeMode, c.dibMode, c.shift, c.revision, c.parallel);
+    std::snprintf(text, sizeof text, "id %d %ux%u phase %u endian %u store %u dib %u shift %d rev %d par %d",
+                  c.id, c.width, c.height, c.phase, c.endian, c.storeMode, c.dibMode, c.shift, c.revision,
+                  c.parallel);
     return text;
 }
 
@@ -55,7 +56,8 @@ inline ConvRequest RequestOf(const Case& c, const std::vector<uint8_t>& src, std
 }
 
 // Runs the kernel on src into a destination prefilled with `old`.
-inline std::vector<uint8_t> RunKernel(const Case& c, const std::vector<uint8_t>& src, const std::vector<uint8_t>& old) {
+inline std::vector<uint8_t> RunKernel(const Case& c, const std::vector<uint8_t>& src,
+                                      const std::vector<uint8_t>& old) {
     CConv conv(ModeOf(c), ConvValue{});
     std::vector<uint8_t> dst = old;
     EXPECT_TRUE(conv.ConvExec(RequestOf(c, src, dst))) << Describe(c);
@@ -89,8 +91,9 @@ inline ::testing::AssertionResult MatchesReference(Case c, std::mt19937& rng) {
             ForceScalarKernels(false);
             for (size_t i = 0; i < want.size(); ++i)
                 if (got[i] != want[i])
-                    return ::testing::AssertionFailure() << Describe(c) << (scalar ? " scalar" : "") << ": byte " << i
-                                                         << " is " << int(got[i]) << ", model " << int(want[i]);
+                    return ::testing::AssertionFailure()
+                           << Describe(c) << (scalar ? " scalar" : "") << ": byte " << i << " is "
+                           << int(got[i]) << ", model " << int(want[i]);
         }
     return ::testing::AssertionSuccess();
 }
