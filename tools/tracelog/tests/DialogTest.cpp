@@ -3,6 +3,9 @@
 #include "QorCamLogDlg.h"
 #include "TracelogTestSupport.h"
 
+#include "QorCamShared.h"
+#include "UsbDeviceControl.h"
+#include "devio/DeviceName.h"
 #include "os/Process.h"
 
 #include <QApplication>
@@ -214,6 +217,32 @@ TEST_F(DialogTest, ALibraryThatCannotBeLoadedEndsTheDialog) {
     d.SetMessageSink([this](const QString& m) { messages_.push_back(m.toStdString()); });
     EXPECT_FALSE(d.OnInitDialog());
     EXPECT_EQ(messages_, std::vector<std::string>{"QorCam.DLL Load Error"});
+}
+
+TEST_F(DialogTest, AUsbDeviceArrivingWhileLoggingGetsACollector) {
+    auto d = Open();
+    Choose(*d, "SysLevel", 2);
+    d->OnStartStop();
+    ASSERT_TRUE(d->IsLogging());
+    EXPECT_EQ(d->Session().UsbDeviceCount(), 0u);
+
+    test::MessageDevice camera({usbdrv::IOCTL_USB_GetVersion, usbdrv::IOCTL_USB_SetMessageEnable,
+                                usbdrv::IOCTL_USB_GetMessage, usbdrv::kUsbMessageBufferSize},
+                               usbdrv::kUsbInterfaceVersion);
+    ASSERT_TRUE(camera.Start(devio::DeviceInterfaceDirectory(shared::kUsbDeviceClass) / "cam0"));
+    auto arrived = [&] {
+        QApplication::processEvents();
+        return d->Session().UsbDeviceCount() == 1 && camera.Pending() == 10;
+    };
+    ASSERT_TRUE(test::Eventually(arrived));
+    EXPECT_EQ(camera.EnableLevels(), std::vector<std::uint32_t>{2});
+    camera.Stop();
+    auto left = [&] {
+        QApplication::processEvents();
+        return d->Session().UsbDeviceCount() == 0;
+    };
+    EXPECT_TRUE(test::Eventually(left));
+    d->OnStartStop();
 }
 
 // Saves the dialog as it is drawn, for a look at its layout:
