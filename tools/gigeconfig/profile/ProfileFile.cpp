@@ -39,10 +39,17 @@ std::string CProfileFile::ProfilePath(bool createFolders) {
 CProfileFile::CProfileFile(std::string path) : path_(std::move(path)) {}
 
 ProfileRecords CProfileFile::ReadLocked() const {
-    gige::DriverProfile profile;
-    // Same limits as the service's own reader: whatever it would refuse reads as empty here too.
-    if (!profile.ReadProfileFile(path_)) return {};
-    return profile.Records();
+    FilePtr file(std::fopen(path_.c_str(), "rb"), &std::fclose);
+    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return {};
+    const long end = std::ftell(file.get());
+    // The service refuses files above this size; so do the tools.
+    if (end <= 0 || static_cast<uint64_t>(end) > gige::DriverProfile::kMaxFileBytes) return {};
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) return {};
+    ProfileRecords records(static_cast<size_t>(end) / sizeof(DriverProfileRecord));
+    if (!records.empty() &&
+        std::fread(records.data(), sizeof(DriverProfileRecord), records.size(), file.get()) != records.size())
+        return {};
+    return records;
 }
 
 bool CProfileFile::WriteLocked(const ProfileRecords& records) const {

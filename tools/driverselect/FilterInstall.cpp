@@ -1,0 +1,92 @@
+// InstallFilterDriver and UninstallFilterDriver: the silent modes of the driver select tool.
+#include "FilterInstall.h"
+
+#include "InfStore.h"
+#include "NicBindings.h"
+#include "ProfileFile.h"
+
+#include "os/Paths.h"
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace qorcam::driverselect {
+
+HRESULT HrInstallNetComponent(CNetCfg& cfg) {
+    HRESULT hr = cfg.InstallComponent(kFilterComponent);
+    if (!Succeeded(hr)) return hr;
+    size_t walked = 0;
+    for (const NetAdapter& adapter : cfg.BindingPaths(kFilterComponent)) {
+        cfg.SetBound(kFilterComponent, adapter.bindName, false);
+        ++walked;
+    }
+    return walked > 0 ? cfg.Apply() : S_FALSE;
+}
+
+void UninstallFilterComponent(CNetCfg& cfg) {
+    if (!cfg.IsInstalled(kFilterComponent)) return;
+    if (Succeeded(cfg.UninstallComponent(kFilterComponent))) cfg.Apply();
+}
+
+int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) {
+    CInstallLog log;
+    if (flags.log) {
+        log.Open();
+        log.WriteLogLine("QorGigE Driver Install Start\n");
+    }
+    CInfStore store;
+    if (!store.FindInstalledFilterInf().empty()) {
+        log.WriteLogLine("Not Uninstall QorGigE Driver\n");
+        log.WriteLogLine("QorGigE Driver Install End\n\n");
+        return 2;
+    }
+    const std::string folder = (flags.path ? flags.folder : os::Paths::ProgramFiles()) + "/Driver/GigE";
+
+    bool failed = true;
+    HRESULT hr = S_OK;
+    std::unique_ptr<CNetCfg> cfg = netCfg(true, &hr);
+    if (!cfg) {
+        log.WriteLogValue("Open HrGetINetCfg Error 0x%08X\n", hr);
+    } else if (std::uint32_t error = store.SetupCopyOEMInf(folder + "/QorGigE.inf")) {
+        log.WriteLogValue("SetupCopyOEMInf QorGigE.inf Install Error 0x%08X\n", error);
+    } else if ((hr = HrInstallNetComponent(*cfg)) != S_OK) {
+        log.WriteLogValue("HrInstallNetComponent Driver 0x%08X\n", hr);
+    } else {
+        failed = false;
+    }
+    log.WriteLogLine("QorGigE Driver Install End\n\n");
+    log.Close();
+    return failed ? 1 : 0;
+}
+
+int UninstallFilterDriver(const NetCfgFactory& netCfg) {
+    HRESULT hr = S_OK;
+    if (std::unique_ptr<CNetCfg> cfg = netCfg(true, &hr)) {
+        NicBindingEntries entries;
+        ConfigureNicBindings(entries, *cfg, 21);
+        UninstallFilterComponent(*cfg);
+        for (int pass = 11; pass <= 19; ++pass)
+            ConfigureNicBindings(entries, *cfg, pass);
+        cfg->Apply();
+    }
+
+    // Every installed copy goes; a copy that can't be removed ends the loop,
+    // since the search would find it again.
+    CInfStore store;
+    for (int round = 0; round < 1000; ++round) {
+        const std::string path = store.FindInstalledFilterInf();
+        if (path.empty()) break;
+        if (access(path.c_str(), R_OK | W_OK) != 0) {
+            std::error_code ec;
+            std::filesystem::permissions(
+                path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                std::filesystem::perm_options::add, ec);
+        }
+        if (!store.SetupUninstallOEMInf(std::filesystem::path(path).filename().string())) break;
+    }
+
+    gigeconfig::CProfileFile(gigeconfig::CProfileFile::ProfilePath(false)).Delete();
+    return 1;
+}
+
+} // namespace qorcam::driverselect
