@@ -3,12 +3,14 @@
 
 #include "DriverProfile.h"
 #include "FramePort.h"
+#include "GigeRecords.h"
 #include "GigeRequest.h"
 
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <list>
+#include <span>
 #include <string>
 
 namespace qorcam::gige {
@@ -38,6 +40,37 @@ struct GigeDeviceEntry {
     bool lost = false;
 };
 
+// One pended command: the request waits for its acknowledge, and is sent
+// again with the same request id when none comes in time.
+struct CommandContext {
+    GigeRequestPtr request;
+    uint16_t requestId = 0;
+    uint32_t resendsLeft = 0;
+    uint64_t extendedWait = 0; // ticks; 0 = the entry's command time-out applies
+    uint64_t lastSend = 0;
+};
+
+// One pended stream buffer. It is free (block id 0) until a leader binds a
+// block to it; from then on its output is mapped and packets are placed in it.
+struct BlockContext {
+    GigeRequestPtr request;
+    uint64_t outputLength = 0;
+    uint32_t infoOffset = 0;
+    uint32_t packetCount = 0;
+    uint32_t missing = 0;
+    uint32_t nextExpected = 0; // packet id - 1 of the next packet in order
+    uint32_t requestedAgain = 0;
+    uint32_t resendCommands = 0;
+    uint32_t resendsLeft = 0;
+    uint64_t blockId = 0;
+    uint64_t lastPacket = ~0ull;
+    bool extended = false; // the leader came with 64-bit block ids
+    bool chunkLengthArrived = false;
+    bool trailerWordsArrived = false;
+    GigeBlockInfo info{};
+    std::span<uint8_t> output;
+};
+
 // A stream channel: GVSP of one host port placed into pended buffers.
 struct GigeStreamChannel {
     uint32_t cameraIp = 0;
@@ -46,7 +79,9 @@ struct GigeStreamChannel {
     uint32_t packetPayloadSize = 0;
     bool resendEnable = false;
     bool enabled = false;
-    std::deque<GigeRequestPtr> blockRequests;
+    uint64_t lastBlockId = 0;
+    bool extendedIds = false;
+    std::list<BlockContext> blockRequests;
     std::deque<GigeRequestPtr> leaderRequests;
     uint64_t packets = 0;
     uint64_t missingOrRequested = 0;
@@ -76,7 +111,8 @@ struct GigeAdapter {
     uint16_t ipId = 0;
 
     std::deque<GigeRequestPtr> commandQueue;
-    std::deque<GigeRequestPtr> awaitingAck;
+    std::list<CommandContext> awaitingAck;
+    uint32_t tickCount = 0;
     std::deque<GigeRequestPtr> testPacketQueue;
     std::deque<GigeRequestPtr> toolQueue;
     std::list<GigeDeviceEntry> devices;

@@ -61,7 +61,7 @@ constexpr char16_t kMsgMulticastNg[] = u"Set MULTICAST_LIST NG";
 } // namespace
 
 GigeDriver::GigeDriver(const GigeParameters& parameters, DriverProfile profile, const GigeClock& clock)
-    : params_(parameters), profile_(std::move(profile)), clock_(clock) {}
+    : params_(parameters), profile_(std::move(profile)), clock_(clock), blockTimeout_(clock.MsToTicks(25)) {}
 
 GigeDriver::~GigeDriver() {
     Unload();
@@ -165,7 +165,9 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
             bytes = 4;
             return STATUS_SUCCESS;
         }
-        return Pend(deviceListRequests_, r, done);
+        uint32_t status = Pend(deviceListRequests_, r, done);
+        StartDeviceListRound(done);
+        return status;
     }
     case IOCTL_GIGE_GetDeviceInfo: {
         if (!needs(4, sizeof(GigeDeviceLink))) return STATUS_INVALID_PARAMETER;
@@ -304,7 +306,9 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         GigeDeviceEntry* e = FindDevice(block.cameraIp, std::nullopt, &a);
         if (!e) return STATUS_INVALID_PARAMETER;
         if (e->lost) return STATUS_GIGE_DEVICE_LOST;
-        return Pend(a->commandQueue, r, done);
+        uint32_t status = Pend(a->commandQueue, r, done);
+        ProcessCommandQueue(*a, done);
+        return status;
     }
     case IOCTL_GIGE_SetStreamInfo: {
         if (!needs(sizeof(GigeStreamSetupForm), 0)) return STATUS_INVALID_PARAMETER;
@@ -341,7 +345,17 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (outLength < required) return STATUS_INVALID_PARAMETER;
         GigeStreamChannel* c = StreamChannel(form.hostPort);
         if (!c) return STATUS_INVALID_PARAMETER;
-        return Pend(c->blockRequests, r, done);
+        if (r->Cancelled()) return STATUS_CANCELLED;
+        BlockContext b;
+        b.request = r;
+        b.outputLength = outLength;
+        b.infoOffset = form.infoOffset;
+        b.packetCount = form.packetCount;
+        b.missing = form.packetCount;
+        b.resendsLeft = params_.streamRetry;
+        r->MarkPending();
+        c->blockRequests.push_back(std::move(b));
+        return STATUS_PENDING;
     }
     case IOCTL_GIGE_GetTestPacket: {
         if (in.size() < 10) return STATUS_INVALID_PARAMETER;
@@ -353,6 +367,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     }
     case IOCTL_GIGE_Rediscover:
         if (params_.dhcp == 0) return STATUS_INVALID_DEVICE_REQUEST;
+        for (auto& a : adapters_)
+            Rediscover(a, done);
         return STATUS_SUCCESS;
     case IOCTL_GIGE_SetMessageEnable:
         if (!needs(4, 0)) return STATUS_INVALID_PARAMETER;
@@ -415,9 +431,14 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (block.command == 4 && block.length > sizeof block.data) return STATUS_INVALID_PARAMETER;
         GigeAdapter* a = AdapterByNumber(block.adapterNumber);
         if (!a) return STATUS_INVALID_PARAMETER;
-        return Pend(a->toolQueue, r, done);
+        uint32_t status = Pend(a->toolQueue, r, done);
+        // Only the head of the queue is on the wire; the others follow it.
+        if (status == STATUS_PENDING && a->toolQueue.size() == 1) SendToolCommand(*a, done);
+        return status;
     }
     case IOCTL_GIGE_StartDiscovery:
+        for (auto& a : adapters_)
+            SendBroadcastDiscovery(a, kGvcpToolPort, kFlagAckWanted | kFlagBroadcastAck);
         return STATUS_SUCCESS;
     case IOCTL_GIGE_GetDiscoveryAck:
         if (!needs(0, sizeof(GigeDiscoveryAnswer))) return STATUS_INVALID_PARAMETER;
@@ -443,6 +464,9 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!needs(4, 0)) return STATUS_INVALID_PARAMETER;
         GigeStreamChannel* c = StreamChannel(InputU16(in, 0));
         if (!c) return STATUS_INVALID_PARAMETER;
+        if (in[2] != 0)
+            for (auto& b : c->blockRequests)
+                if (b.blockId != 0) ResetBlock(b, params_.streamRetry);
         c->enabled = in[2] != 0;
         return STATUS_SUCCESS;
     }
@@ -470,9 +494,12 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
                     return Pend(c.requests, r, done);
         return STATUS_INVALID_PARAMETER;
     }
-    case IOCTL_GIGE_SendActionCmd:
+    case IOCTL_GIGE_SendActionCmd: {
         if (!needs(sizeof(GigeActionForm), 0)) return STATUS_INVALID_PARAMETER;
+        auto form = ReadInput<GigeActionForm>(in);
+        SendActionCommand(form.cameraIp, form.deviceKey, form.groupKey, form.groupMask);
         return STATUS_SUCCESS;
+    }
     case IOCTL_GIGE_WaitActionAck:
         if (!needs(0, sizeof(GigeActionAck))) return STATUS_INVALID_PARAMETER;
         return Pend(actionAcks_, r, done);
@@ -507,10 +534,15 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
                 found = found || RemoveFrom(w.requests, request);
             for (auto& a : adapters_) {
                 if (found) break;
-                found = RemoveFrom(a.commandQueue, request) || RemoveFrom(a.awaitingAck, request) ||
+                const bool toolHead = !a.toolQueue.empty() && a.toolQueue.front() == request;
+                found = RemoveFrom(a.commandQueue, request) ||
+                        std::erase_if(a.awaitingAck, [&](const CommandContext& c) { return c.request == request; }) ||
                         RemoveFrom(a.testPacketQueue, request) || RemoveFrom(a.toolQueue, request);
+                // The tool request behind a cancelled head goes out now.
+                if (toolHead) SendToolCommand(a, done);
                 for (auto& c : a.streamChannels)
-                    found = found || RemoveFrom(c.blockRequests, request) ||
+                    found = found ||
+                            std::erase_if(c.blockRequests, [&](const BlockContext& b) { return b.request == request; }) ||
                             RemoveFrom(c.leaderRequests, request);
                 for (auto& c : a.eventChannels)
                     found = found || RemoveFrom(c.requests, request);
@@ -549,15 +581,17 @@ void GigeDriver::CancelRegistration(uint32_t pid, Completions& done) {
     if (multicasts_.size() != before) UpdateMulticastList(done);
 }
 
-void GigeDriver::ReleaseDevice(GigeAdapter&, GigeDeviceEntry& e, bool releaseControl) {
+void GigeDriver::ReleaseDevice(GigeAdapter& a, GigeDeviceEntry& e, bool releaseControl) {
     e.owner = 0;
     e.lost = false;
     e.commandTimeout = clock_.MsToTicks(params_.cmdTimeout);
     if (releaseControl) {
         e.heartbeatInterval = e.lostTimeout = 0;
         e.heartbeatDue = e.lostDue = 0;
-        // Handing the camera's control privilege back (a WRITEREG of 0 to
-        // 0x0A00) belongs to the command path.
+        e.heartbeatPendingId = 0;
+        e.heartbeatUnanswered = 0;
+        // The camera is free at once instead of after its heartbeat time-out.
+        SendReleaseControl(a, e, e.heartbeatPort);
     }
 }
 
@@ -566,7 +600,9 @@ void GigeDriver::RemovePortChannels(uint16_t port, Completions& done) {
         if (IsStreamPort(port)) {
             for (auto it = a.streamChannels.begin(); it != a.streamChannels.end();) {
                 if (it->hostPort == port) {
-                    Drain(it->blockRequests, STATUS_CANCELLED, done);
+                    for (auto& b : it->blockRequests)
+                        done.push_back({b.request, STATUS_CANCELLED, 0, 0});
+                    it->blockRequests.clear();
                     Drain(it->leaderRequests, STATUS_CANCELLED, done);
                     it = a.streamChannels.erase(it);
                 } else {
@@ -786,6 +822,7 @@ std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_
         }
         adapters_.push_back(std::move(a));
         GigeAdapter& bound = adapters_.back();
+        ArmTimer(bound, AdapterTimer::Tick, 5);
         if (!bound.windowsManaged) {
             if (!bound.notConnected) ArmTimer(bound, AdapterTimer::Start, 3000);
         }
@@ -799,11 +836,15 @@ std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_
 
 void GigeDriver::DrainAdapter(GigeAdapter& a, Completions& done) {
     Drain(a.commandQueue, STATUS_CANCELLED, done);
-    Drain(a.awaitingAck, STATUS_CANCELLED, done);
+    for (auto& c : a.awaitingAck)
+        done.push_back({c.request, STATUS_CANCELLED, 0, 0});
+    a.awaitingAck.clear();
     Drain(a.testPacketQueue, STATUS_CANCELLED, done);
     Drain(a.toolQueue, STATUS_CANCELLED, done);
     for (auto& c : a.streamChannels) {
-        Drain(c.blockRequests, STATUS_CANCELLED, done);
+        for (auto& b : c.blockRequests)
+            done.push_back({b.request, STATUS_CANCELLED, 0, 0});
+        c.blockRequests.clear();
         Drain(c.leaderRequests, STATUS_CANCELLED, done);
     }
     for (auto& c : a.eventChannels)
@@ -929,6 +970,30 @@ void GigeDriver::Receive(uint32_t number, std::span<const uint8_t> bytes) {
         case FrameClass::OtherServer:
             a->otherServerPresent = true;
             break;
+        case FrameClass::Gvsp:
+            HandleStreamPacket(*a, frame, done);
+            break;
+        case FrameClass::ActionAck:
+            HandleActionAck(*a, frame, done);
+            break;
+        case FrameClass::ToolAnswer:
+            HandleToolAnswer(*a, frame, done);
+            break;
+        case FrameClass::ForceIpReset:
+            ForceIpReset(*a, frame);
+            break;
+        case FrameClass::DriverDiscovery:
+            AnswerDriverDiscovery(*a, frame);
+            break;
+        case FrameClass::DeviceListUpdate:
+            UpdateDeviceList(*a, frame);
+            break;
+        case FrameClass::CommandAck:
+            HandleCommandAck(*a, frame, done);
+            break;
+        case FrameClass::CameraEvent:
+            HandleCameraEvent(*a, frame, done);
+            break;
         case FrameClass::DhcpClientRestart:
             a->offeredIp = 0;
             a->dhcpServerIp = 0;
@@ -1035,7 +1100,6 @@ void GigeDriver::HandleIcmp(GigeAdapter& a, const ReceivedFrame& f) {
 
 uint64_t GigeDriver::RunTimers() {
     Completions done;
-    uint64_t next;
     {
         std::lock_guard lock(mutex_);
         const uint64_t now = clock_.Now();
@@ -1045,23 +1109,32 @@ uint64_t GigeDriver::RunTimers() {
                 a.timerDue[t] = 0;
                 if (!a.closing) FireTimer(a, static_cast<AdapterTimer>(t), done);
             }
+            if (!a.closing) RunDeviceTimers(a, now, done);
         }
-        next = kNever;
-        for (const auto& a : adapters_)
-            for (uint64_t due : a.timerDue)
-                if (due != 0) next = std::min(next, due);
+        if (listRoundDue_ != 0 && listRoundDue_ <= now) FinishDeviceListRound(done);
     }
     CompleteAll(done);
-    return next;
+    return NextTimerDue();
 }
 
 uint64_t GigeDriver::NextTimerDue() const {
     std::lock_guard lock(mutex_);
-    uint64_t next = kNever;
-    for (const auto& a : adapters_)
+    uint64_t next = listRoundDue_ ? listRoundDue_ : kNever;
+    for (const auto& a : adapters_) {
         for (uint64_t due : a.timerDue)
             if (due != 0) next = std::min(next, due);
+        for (const auto& e : a.devices) {
+            if (e.heartbeatDue) next = std::min(next, e.heartbeatDue);
+            if (e.lostDue) next = std::min(next, e.lostDue);
+        }
+    }
     return next;
+}
+
+void GigeDriver::TickWork(GigeAdapter& a, Completions& done) {
+    ArmTimer(a, AdapterTimer::Tick, 5);
+    CheckBlockTimeouts(a, done);
+    if (++a.tickCount % 4 == 0) CheckCommandResends(a, done);
 }
 
 void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
@@ -1071,6 +1144,12 @@ void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
         break;
     case AdapterTimer::BusEvent:
         CompleteBusEventWaiters(STATUS_SUCCESS, done);
+        break;
+    case AdapterTimer::Tick:
+        TickWork(a, done);
+        break;
+    case AdapterTimer::Discovery:
+        if (!a.otherServerPresent) SendBroadcastDiscovery(a, kGvcpCameraPort, kFlagAckWanted | kFlagBroadcastAck);
         break;
     default:
         break; // discovery, DHCP and announcements belong to the address management
@@ -1091,6 +1170,8 @@ void GigeDriver::Unload() {
         }
         Drain(registrations_, STATUS_CANCELLED, done);
         Drain(deviceListRequests_, STATUS_CANCELLED, done);
+        listRoundRequest_.reset();
+        listRoundDue_ = 0;
         for (auto& w : busEventWaiters_)
             Drain(w.requests, STATUS_CANCELLED, done);
         busEventWaiters_.clear();

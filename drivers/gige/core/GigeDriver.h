@@ -7,6 +7,7 @@
 #include "GigeParameters.h"
 #include "GigeRecords.h"
 #include "GigeRequest.h"
+#include "Gvcp.h"
 #include "ReceivedFrame.h"
 
 #include <cstdint>
@@ -130,6 +131,44 @@ private:
 
     void HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
     void HandleIcmp(GigeAdapter& a, const ReceivedFrame& f);
+    // Sends a frame laid out by UdpFrame (length and checksums are finished here).
+    bool SendUdp(GigeAdapter& a, UdpFrame& frame);
+    void TickWork(GigeAdapter& a, Completions& done);
+
+    // Camera control: device entries, discovery, commands, heartbeat, actions, events.
+    GigeDeviceEntry* DeviceOn(GigeAdapter& a, uint32_t ip);
+    void ProcessCommandQueue(GigeAdapter& a, Completions& done);
+    bool SendCommandFrame(GigeAdapter& a, const GigeDeviceEntry& e, std::span<const uint8_t> block,
+                          uint16_t requestId);
+    void HandleCommandAck(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
+    void HandleHeartbeatAck(GigeAdapter& a, uint16_t hostPort, uint16_t ackId, std::span<const uint8_t> gvcp,
+                            Completions& done);
+    void CheckCommandResends(GigeAdapter& a, Completions& done);
+    void RunDeviceTimers(GigeAdapter& a, uint64_t now, Completions& done);
+    void HeartbeatTimer(GigeAdapter& a, GigeDeviceEntry& e);
+    void LostTimer(GigeAdapter& a, GigeDeviceEntry& e, Completions& done);
+    void ReArmOnAnswer(GigeDeviceEntry& e);
+    void SendReleaseControl(GigeAdapter& a, const GigeDeviceEntry& e, uint16_t hostPort);
+    void UpdateDeviceList(GigeAdapter& a, const ReceivedFrame& f);
+    void StartDeviceListRound(Completions& done);
+    void FinishDeviceListRound(Completions& done);
+    void SendActionCommand(uint32_t cameraIp, uint32_t deviceKey, uint32_t groupKey, uint32_t groupMask);
+    void HandleActionAck(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
+    void HandleCameraEvent(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
+    void SendToolCommand(GigeAdapter& a, Completions& done);
+    void HandleToolAnswer(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
+    void SendBroadcastDiscovery(GigeAdapter& a, uint16_t srcPort, uint8_t flags);
+    void Rediscover(GigeAdapter& a, Completions& done);
+    void ForceIpReset(GigeAdapter& a, const ReceivedFrame& f);
+    void AnswerDriverDiscovery(GigeAdapter& a, const ReceivedFrame& f);
+
+    // Stream channels: placement, resends and block time-outs.
+    void HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
+    void CheckBlockTimeouts(GigeAdapter& a, Completions& done);
+    void CompleteBlock(GigeStreamChannel& c, BlockContext& b, Completions& done);
+    void ResendMissing(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b);
+    void SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint32_t from, uint32_t to);
+    static void ResetBlock(BlockContext& b, uint32_t streamRetry);
 
     const GigeParameters params_;
     const DriverProfile profile_;
@@ -147,6 +186,10 @@ private:
     std::deque<GigeRequestPtr> messages_;
     std::deque<GigeRequestPtr> actionAcks_;
     uint32_t messageLevel_ = 0;
+    // The device-list round in progress: the request it answers and when.
+    GigeRequestPtr listRoundRequest_;
+    uint64_t listRoundDue_ = 0;
+    uint64_t blockTimeout_ = 0; // ticks
 };
 
 } // namespace qorcam::gige

@@ -166,7 +166,7 @@ TEST(FramePath, SystemServedAdapterWakesWaitersThreeSecondsAfterLinkReturns) {
     f.driver.RunTimers();
     EXPECT_EQ(w2->completions, 0);
     f.clock.AdvanceMs(1);
-    EXPECT_EQ(f.driver.RunTimers(), kNever);
+    f.driver.RunTimers();
     EXPECT_EQ(w2->status, STATUS_SUCCESS);
 }
 
