@@ -1,0 +1,247 @@
+// QORCAM.Callbacks: the system and image callbacks bridged to delegates, and the per-image record copy.
+using System;
+using System.Runtime.InteropServices;
+
+namespace QorCamDotNet
+{
+    public partial class QORCAM
+    {
+        public delegate void SystemFunc(STATUS_SYSTEMCODE Statsu, IntPtr Context);
+
+        public delegate void ImageFunc(QORCAM h_Camera, IntPtr pBuf, UInt32 Length, UInt32 Width, UInt32 Height,
+                                       QORCAM_IMAGEDATAINFO Info, IntPtr Context);
+
+        internal static SystemFunc m_SystemCb;
+        internal ImageFunc m_ImageCb;
+        internal IntPtr m_ImageContext;
+        internal QORCAM_IMAGEDATAINFO m_ImageInfo;
+
+        // The library keeps only these functions' native addresses: the delegates behind them must
+        // live as long as the process does.
+        internal static readonly NativeSystemCallBack SystemCallBackEntry = SystemCallBack;
+        internal static readonly NativeImageCallBack ImageCallBackEntry = ImageCallBack;
+
+        /// <summary>One system delegate per process; a later call replaces it.</summary>
+        public static void SetCallBack(IntPtr Context, SystemFunc Cb)
+        {
+            m_SystemCb = Cb;
+            LibraryCall.Void(() => QorCamNative.QORCAM_SetCallBack(Context, SystemCallBackEntry));
+        }
+
+        public static void SetCallBack(SystemFunc Cb)
+        {
+            SetCallBack(IntPtr.Zero, Cb);
+        }
+
+        /// <summary>Call it while no delivery runs: the record handed to the delegate is reset here.</summary>
+        public bool SetImageCallBack(IntPtr Context, ImageFunc ImageCb, UInt32 BufferCount, bool InfoSet_Flag)
+        {
+            if (m_hCamera == IntPtr.Zero || !m_ParamCB.IsAllocated) return false;
+            m_ImageCb = ImageCb;
+            m_ImageContext = Context;
+            m_ImageInfo = new QORCAM_IMAGEDATAINFO();
+            IntPtr self = GCHandle.ToIntPtr(m_ParamCB);
+            Int32 info = InfoSet_Flag ? 1 : 0;
+            return LibraryCall.Bool(() => QorCamNative.QORCAM_SetImageCallBack(m_hCamera, self, ImageCallBackEntry,
+                                                                               BufferCount, info));
+        }
+
+        public bool SetImageCallBack(ImageFunc ImageCb, UInt32 BufferCount, bool InfoSet_Flag)
+        {
+            return SetImageCallBack(IntPtr.Zero, ImageCb, BufferCount, InfoSet_Flag);
+        }
+
+        /// <summary>Ends the library's delivery for this camera; returns once no callback runs any more.</summary>
+        public bool SetImageCallBack()
+        {
+            if (m_hCamera == IntPtr.Zero) return false;
+            return LibraryCall.Bool(() => QorCamNative.QORCAM_SetImageCallBack(m_hCamera, IntPtr.Zero, null, 0, 0));
+        }
+
+        // An exception thrown by the application's delegate must not unwind through the library's
+        // threads: it is dropped here, and the library goes on with the next event or buffer.
+        private static void SystemCallBack(Int32 Status, IntPtr Context)
+        {
+            try {
+                SystemFunc cb = m_SystemCb;
+                if (cb != null) cb((STATUS_SYSTEMCODE)Status, Context);
+            } catch (Exception) {
+            }
+        }
+
+        private static void ImageCallBack(IntPtr hCamera, IntPtr pBuffer, UInt32 Length, UInt32 Width, UInt32 Height,
+                                          IntPtr pInfo, IntPtr Context)
+        {
+            try {
+                if (Context == IntPtr.Zero) return;
+                QORCAM camera = GCHandle.FromIntPtr(Context).Target as QORCAM;
+                if (camera != null) camera.ICallBack(hCamera, pBuffer, Length, Width, Height, pInfo);
+            } catch (Exception) {
+            }
+        }
+
+        internal unsafe void ICallBack(IntPtr hCamera, IntPtr pBuffer, UInt32 Length, UInt32 Width, UInt32 Height,
+                                       IntPtr pInfo)
+        {
+            if (pInfo != IntPtr.Zero) {
+                m_ImageInfo = new QORCAM_IMAGEDATAINFO();
+                SetImageDataInfo((NativeImageDataInfo*)pInfo, ref m_ImageInfo);
+            }
+            ImageFunc cb = m_ImageCb;
+            if (cb != null) cb(this, pBuffer, Length, Width, Height, m_ImageInfo, m_ImageContext);
+        }
+
+        /// <summary>Fills the part of Info that this camera's type names, from the library's record;
+        /// every other part of Info keeps what it held.</summary>
+        internal unsafe void SetImageDataInfo(NativeImageDataInfo* pComInfo, ref QORCAM_IMAGEDATAINFO Info)
+        {
+            switch (m_CameraType) {
+            case 0:
+                Info.CType = QORCAM_CAMERATYPE.QORCAM_CAMERA1394;
+                Info.C1394 = Read1394(pComInfo);
+                break;
+            case 1:
+                Info.CType = QORCAM_CAMERATYPE.QORCAM_CAMERAGIGE;
+                Info.CGigE = ReadGigE(pComInfo);
+                break;
+            case 2:
+                Info.CType = QORCAM_CAMERATYPE.QORCAM_CAMERAUSB;
+                Info.CUsb = ReadUsb(pComInfo);
+                break;
+            }
+        }
+
+        private static unsafe QORCAM_IMAGEDATAINFO_1394 Read1394(NativeImageDataInfo* p)
+        {
+            QORCAM_IMAGEDATAINFO_1394 r = new QORCAM_IMAGEDATAINFO_1394();
+            r.Speed = (QORCAM_TRANSMITSPEED)p->C1394_Speed;
+            r.CycleTime_S = p->C1394_CycleTime_S;
+            r.CycleCount_S = p->C1394_CycleCount_S;
+            r.CycleTime_E = p->C1394_CycleTime_E;
+            r.CycleCount_E = p->C1394_CycleCount_E;
+            return r;
+        }
+
+        private static unsafe QORCAM_IMAGEDATAINFO_GIGE ReadGigE(NativeImageDataInfo* p)
+        {
+            QORCAM_IMAGEDATAINFO_GIGE r = new QORCAM_IMAGEDATAINFO_GIGE();
+            r.Payload_Flag = p->Payload_Flag != 0;
+            QORCAM_GIGESTREAMINFO s = new QORCAM_GIGESTREAMINFO();
+            s.Frame_ID = p->Frame_ID;
+            s.TimeStamp = p->TimeStamp;
+            switch (p->PayloadType) {
+            case 1: {
+                s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGEIMAGEDATA;
+                QORCAM_STREAMINFO_IMAGE i = new QORCAM_STREAMINFO_IMAGE();
+                i.Pixel_Type = p->GigE_Pixel_Type;
+                i.Width = p->GigE_Width;
+                i.Height = p->GigE_Height;
+                i.Offset_X = p->GigE_Offset_X;
+                i.Offset_Y = p->GigE_Offset_Y;
+                i.Padding_X = p->GigE_Padding_X;
+                i.Padding_Y = p->GigE_Padding_Y;
+                i.Size_Y = p->GigE_Size_Y;
+                s.Image = i;
+                break;
+            }
+            case 2: {
+                s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGERAWDATA;
+                QORCAM_STREAMINFO_RAW raw = new QORCAM_STREAMINFO_RAW();
+                raw.DataSize = p->GigE_Raw_DataSize;
+                s.Raw = raw;
+                break;
+            }
+            case 3: {
+                s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGEFILEDATA;
+                QORCAM_STREAMINFO_FILE f = new QORCAM_STREAMINFO_FILE();
+                f.DataSize = p->GigE_Raw_DataSize;
+                f.FileName = NativeText.Read(p->GigE_FileName, 256);
+                s.File = f;
+                break;
+            }
+            case 4: {
+                s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGECHUNKDATA;
+                QORCAM_STREAMINFO_CHUNK c = new QORCAM_STREAMINFO_CHUNK();
+                c.DataSize = p->GigE_Chunk_DataSize;
+                s.Chunk = c;
+                break;
+            }
+            case 5: {
+                s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGEEXTCHUNKDATA;
+                QORCAM_STREAMINFO_EXT_CHUNK e = new QORCAM_STREAMINFO_EXT_CHUNK();
+                e.Pixel_Type = p->GigE_Pixel_Type;
+                e.Width = p->GigE_Width;
+                e.Height = p->GigE_Height;
+                e.Offset_X = p->GigE_Offset_X;
+                e.Offset_Y = p->GigE_Offset_Y;
+                e.Padding_X = p->GigE_Padding_X;
+                e.Padding_Y = p->GigE_Padding_Y;
+                e.DataSize = p->GigE_Ext_DataSize;
+                e.Size_Y = p->GigE_Ext_Size_Y;
+                e.Chunk_ID = p->GigE_Ext_Chunk_ID;
+                s.Ext_Chunk = e;
+                break;
+            }
+            case 0x8000: {
+                s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGEVENDORDATA;
+                QORCAM_STREAMINFO_VENDOR v = new QORCAM_STREAMINFO_VENDOR();
+                v.VendorData = NativeText.Read(p->GigE_VendorData, 512);
+                s.Vendor = v;
+                break;
+            }
+            }
+            r.StreamInfo = s;
+            return r;
+        }
+
+        private static unsafe QORCAM_IMAGEDATAINFO_USB ReadUsb(NativeImageDataInfo* p)
+        {
+            QORCAM_IMAGEDATAINFO_USB r = new QORCAM_IMAGEDATAINFO_USB();
+            r.Payload_Flag = p->Payload_Flag != 0;
+            QORCAM_USBSTREAMINFO s = new QORCAM_USBSTREAMINFO();
+            s.Frame_ID = p->Frame_ID;
+            s.TimeStamp = p->TimeStamp;
+            s.DataSize = p->Usb_DataSize;
+            switch (p->PayloadType) {
+            case 1: {
+                s.SType = QORCAM_USBSTREAMTYPE.QORCAM_USBIMAGEDATA;
+                QORCAM_STREAMINFO_IMAGE i = new QORCAM_STREAMINFO_IMAGE();
+                i.Pixel_Type = p->Usb_Pixel_Type;
+                i.Width = p->Usb_Width;
+                i.Height = p->Usb_Height;
+                i.Offset_X = p->Usb_Offset_X;
+                i.Offset_Y = p->Usb_Offset_Y;
+                i.Padding_X = p->Usb_Padding_X;
+                i.Padding_Y = p->Usb_Padding_Y;
+                i.Size_Y = p->Usb_Size_Y;
+                s.Image = i;
+                break;
+            }
+            case 0x4000: {
+                s.SType = QORCAM_USBSTREAMTYPE.QORCAM_USBCHUNKDATA;
+                QORCAM_STREAMINFOUSB_CHUNK c = new QORCAM_STREAMINFOUSB_CHUNK();
+                c.Chunk_ID = p->Usb_Chunk_ID;
+                s.Chunk = c;
+                break;
+            }
+            case 0x4001: {
+                s.SType = QORCAM_USBSTREAMTYPE.QORCAM_USBEXTCHUNKDATA;
+                QORCAM_STREAMINFOUSB_EXT_CHUNK e = new QORCAM_STREAMINFOUSB_EXT_CHUNK();
+                e.Pixel_Type = p->Usb_Pixel_Type;
+                e.Width = p->Usb_Width;
+                e.Height = p->Usb_Height;
+                e.Offset_X = p->Usb_Offset_X;
+                e.Offset_Y = p->Usb_Offset_Y;
+                e.Padding_X = p->Usb_Padding_X;
+                e.Padding_Y = p->Usb_Padding_Y;
+                e.Size_Y = p->Usb_Size_Y;
+                e.Chunk_ID = p->Usb_Ext_Chunk_ID;
+                s.Ext_Chunk = e;
+                break;
+            }
+            }
+            r.StreamInfo = s;
+            return r;
+        }
+    }
+}

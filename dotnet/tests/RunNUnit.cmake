@@ -1,0 +1,17 @@
+# Runs one nunit-console pass with the native libraries on the search path and a private runtime
+# root; fails when nunit-console reports any failure or cannot run.
+string(RANDOM LENGTH 8 suffix)
+set(root "$ENV{TMPDIR}")
+if(NOT root)
+  set(root /tmp)
+endif()
+set(root "${root}/qorcam-dotnet-${suffix}")
+file(MAKE_DIRECTORY ${root})
+set(ENV{QORCAM_ROOT} ${root})
+set(ENV{QORCAM_DOTNET_FIXTURES} ${FIXTURES})
+set(ENV{LD_LIBRARY_PATH} "${LIBDIR}:$ENV{LD_LIBRARY_PATH}")
+execute_process(COMMAND ${NUNIT} ${ASSEMBLY} ${OPTIONS} RESULT_VARIABLE result)
+file(REMOVE_RECURSE ${root})
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nunit-console: ${result}")
+endif()
