@@ -40,19 +40,19 @@ inline std::string CameraDescription() {
         "<Category Name='ExpertCat'><Visibility>Expert</Visibility><pFeature>Secret</pFeature></Category>"
         "<Category Name='DeviceControl'><DisplayName>Device Control</DisplayName><pFeature>DeviceUserID</pFeature><pFeature>Blob</pFeature>"
         "<pFeature>Address</pFeature><pFeature>Big</pFeature><pFeature>Fixed</pFeature>"
-        "<pFeature>Hidden</pFeature><pFeature>Guru</pFeature></Category>"
+        "<pFeature>Hidden</pFeature><pFeature>Guru</pFeature><pFeature>Exposure</pFeature></Category>"
         "<Integer Name='Width'><Description>Image width</Description><pValue>WidthReg</pValue>"
         "<Min>10</Min><Max>100</Max><Inc>4</Inc></Integer>" +
         Reg("WidthReg", 0x00) +
-        "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><Value>0</Value></EnumEntry>"
+        "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><DisplayName>Mono8</DisplayName><Value>0</Value></EnumEntry>"
         "<EnumEntry Name='RGB8'><DisplayName>RGB 8</DisplayName><Value>1</Value></EnumEntry>"
-        "<EnumEntry Name='Off'><pIsAvailable>Zero</pIsAvailable><Value>2</Value></EnumEntry>"
+        "<EnumEntry Name='Off'><DisplayName>Off</DisplayName><pIsAvailable>Zero</pIsAvailable><Value>2</Value></EnumEntry>"
         "<Value>0</Value></Enumeration>"
         "<Float Name='Gain'><Value>1.5</Value><Min>0</Min><Max>4</Max><Inc>0.5</Inc></Float>"
         "<Boolean Name='Flip'><pValue>FlipReg</pValue><OnValue>1</OnValue><OffValue>0</OffValue></Boolean>" +
         Reg("FlipReg", 0x04) +
         "<Enumeration Name='GainSelector'><pSelected>GainRaw</pSelected>"
-        "<EnumEntry Name='All'><Value>0</Value></EnumEntry><EnumEntry Name='Red'><Value>1</Value></EnumEntry>"
+        "<EnumEntry Name='All'><DisplayName>All</DisplayName><Value>0</Value></EnumEntry><EnumEntry Name='Red'><DisplayName>Red</DisplayName><Value>1</Value></EnumEntry>"
         "<Value>0</Value></Enumeration>"
         "<Integer Name='GainRaw'><Value>5</Value><Min>5</Min><Max>5</Max></Integer>" +
         Reg("Temperature", 0x08, "<Cachable>NoCache</Cachable>") +
@@ -70,7 +70,9 @@ inline std::string CameraDescription() {
         "<Integer Name='Fixed'><Value>7</Value><ImposedAccessMode>RO</ImposedAccessMode></Integer>"
         "<Integer Name='Hidden'><pIsAvailable>Zero</pIsAvailable><Value>1</Value></Integer>"
         "<Integer Name='Guru'><Visibility>Guru</Visibility><Value>2</Value></Integer>"
-        "<Integer Name='Zero'><Value>0</Value></Integer>");
+        "<Integer Name='Zero'><Value>0</Value></Integer>"
+        "<Integer Name='Exposure'><pIsLocked>Lock</pIsLocked><Value>3</Value><Min>0</Min><Max>9</Max></Integer>"
+        "<Integer Name='Lock'><Value>0</Value></Integer>");
 }
 
 /// A camera library that answers from fields and records what it was asked.
