@@ -1,4 +1,5 @@
-// DriverCollector: the loop that keeps ten message requests pending on a driver device and logs what comes back.
+// DriverCollector: the loop that keeps ten message requests pending on a driver device and logs what comes
+// back.
 #pragma once
 
 #include "DriverSource.h"
@@ -17,10 +18,10 @@ inline constexpr int kMessageSlots = 10;
 struct DriverCollectorContext {
     devio::DeviceHandle& device;
     const DriverSource& source;
-    std::uint32_t level;          // the driver level, 0..2, taken at the collector's start
-    os::Waitable& dialogStop;     // manual reset, shared by every collector
-    os::Waitable* deviceStop;     // manual reset, this device's own; may be null
-    CRingLogFile& file;           // records are dropped while it is closed
+    std::uint32_t level;      // the driver level, 0..2, taken at the collector's start
+    os::Waitable& dialogStop; // manual reset, shared by every collector
+    os::Waitable* deviceStop; // manual reset, this device's own; may be null
+    CRingLogFile& file;       // records are dropped while it is closed
 };
 
 /// Runs one collector until a stop event is set or a message request fails:

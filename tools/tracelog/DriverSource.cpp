@@ -40,7 +40,9 @@ void AppendUtf8(std::string& out, std::uint32_t c) {
 std::string WideToNarrow(std::span<const std::uint8_t> text) {
     std::string out;
     const std::size_t units = text.size() / 2;
-    auto unit = [&](std::size_t i) { return static_cast<std::uint32_t>(text[2 * i] | (text[2 * i + 1] << 8)); };
+    auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(text[2 * i] | (text[2 * i + 1] << 8));
+    };
     for (std::size_t i = 0; i < units; ++i) {
         const std::uint32_t u = unit(i);
         if (u == 0) break;
@@ -75,9 +77,12 @@ std::optional<std::string> FormatUsbMessage(std::span<const std::uint8_t> record
 
 // The GigE service answers in 540-byte records; the slots keep their room
 // of a full request block.
-const DriverSource kGigeSource{"GigeDriverLog",   gige::IOCTL_GIGE_SetMessageEnable,
-                               gige::IOCTL_GIGE_GetMessage, 802,
-                               sizeof(gige::GigeMessageRecord), FormatGigeMessage};
+const DriverSource kGigeSource{"GigeDriverLog",
+                               gige::IOCTL_GIGE_SetMessageEnable,
+                               gige::IOCTL_GIGE_GetMessage,
+                               802,
+                               sizeof(gige::GigeMessageRecord),
+                               FormatGigeMessage};
 
 const DriverSource kUsbSource{"UsbDriverLog",
                               usbdrv::IOCTL_USB_SetMessageEnable,

@@ -11,9 +11,13 @@ std::unique_ptr<LogDevice> LogDevice::Open(const std::string& path) {
     return device;
 }
 
-LogDevice::~LogDevice() { Stop(); }
+LogDevice::~LogDevice() {
+    Stop();
+}
 
-bool LogDevice::StartCollector(std::function<void()> collector) { return thread_.Start(std::move(collector)); }
+bool LogDevice::StartCollector(std::function<void()> collector) {
+    return thread_.Start(std::move(collector));
+}
 
 void LogDevice::Stop() {
     stop_.Set();

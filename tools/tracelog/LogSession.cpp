@@ -25,7 +25,8 @@ constexpr char kGigeDeviceName[] = "\\\\.\\QORGIGE";
 std::uint32_t VersionOf(devio::DeviceHandle& device, std::uint32_t code) {
     std::uint8_t answer[8] = {};
     std::uint64_t bytes = 0;
-    if (!devio::NtSuccess(device.DeviceIoControl(code, nullptr, 0, answer, sizeof answer, &bytes)) || bytes < 4)
+    if (!devio::NtSuccess(device.DeviceIoControl(code, nullptr, 0, answer, sizeof answer, &bytes)) ||
+        bytes < 4)
         return 0;
     std::uint32_t version;
     std::memcpy(&version, answer, sizeof version);
@@ -34,9 +35,12 @@ std::uint32_t VersionOf(devio::DeviceHandle& device, std::uint32_t code) {
 
 } // namespace
 
-CLogSession::CLogSession(CTraceArea& area, MessageSink messages) : area_(area), messages_(std::move(messages)) {}
+CLogSession::CLogSession(CTraceArea& area, MessageSink messages)
+    : area_(area), messages_(std::move(messages)) {}
 
-CLogSession::~CLogSession() { StopLogging(); }
+CLogSession::~CLogSession() {
+    StopLogging();
+}
 
 bool CLogSession::IsLogging() const {
     std::lock_guard lock(mutex_);
@@ -44,7 +48,8 @@ bool CLogSession::IsLogging() const {
 }
 
 std::string CLogSession::FileIn(LogSource source) const {
-    return (std::filesystem::path(options_.folder) / LogFileName(source, options_.createMode, stamp_)).string();
+    return (std::filesystem::path(options_.folder) / LogFileName(source, options_.createMode, stamp_))
+        .string();
 }
 
 std::string CLogSession::FilePath(LogSource source) const {
@@ -72,15 +77,16 @@ void CLogSession::StartLogging(const SessionOptions& options) {
 
     if (options_.sysLevel != 0) {
         if (OpenGigeDevice()) {
-            gigeFile_.Open(FileIn(LogSource::GigeDriver), options_.createMode, options_.ringLimit, options_.accCache,
-                           options_.identity);
+            gigeFile_.Open(FileIn(LogSource::GigeDriver), options_.createMode, options_.ringLimit,
+                           options_.accCache, options_.identity);
             gigeThread_ = std::make_unique<os::Thread>("GigeDriverLog");
             gigeThread_->Start([this] { GigeDriverLogThread(); });
         }
         if (FindUsbDevices()) {
-            usbFile_.Open(FileIn(LogSource::UsbDriver), options_.createMode, options_.ringLimit, options_.accCache,
-                          options_.identity);
-            for (auto& device : usbDevices_) StartUsbCollector(*device);
+            usbFile_.Open(FileIn(LogSource::UsbDriver), options_.createMode, options_.ringLimit,
+                          options_.accCache, options_.identity);
+            for (auto& device : usbDevices_)
+                StartUsbCollector(*device);
         }
     }
     if (options_.dllLevel != 0) {
@@ -109,7 +115,8 @@ void CLogSession::StopLogging() {
     }
     gigeHandle_.Close();
     gigeFile_.Close();
-    for (auto& device : usbDevices_) device->Stop();
+    for (auto& device : usbDevices_)
+        device->Stop();
     usbDevices_.clear();
     usbFile_.Close();
     logging_ = false;
@@ -182,8 +189,8 @@ bool CLogSession::OnDeviceChange(std::uint32_t event) {
         // A device that arrives after a Start that found none still gets its
         // records into the USB file.
         if (!usbFile_.IsOpen())
-            usbFile_.Open(FileIn(LogSource::UsbDriver), options_.createMode, options_.ringLimit, options_.accCache,
-                          options_.identity);
+            usbFile_.Open(FileIn(LogSource::UsbDriver), options_.createMode, options_.ringLimit,
+                          options_.accCache, options_.identity);
         StartUsbCollector(*device);
         usbDevices_.push_back(std::move(device));
     }
@@ -194,7 +201,8 @@ void CLogSession::DllLogThread() {
     for (;;) {
         // Both set: the stop event wins, and waiting lines stay in the area.
         if (os::WaitAny({&stop_, &area_.LogEvent()}, os::kInfinite) != 1) return;
-        for (const auto& line : area_.Take()) dllFile_.WriteRecord(line);
+        for (const auto& line : area_.Take())
+            dllFile_.WriteRecord(line);
     }
 }
 
@@ -203,7 +211,8 @@ void CLogSession::GigeDriverLogThread() {
 }
 
 void CLogSession::UsbDriverLogThread(LogDevice& device) {
-    RunDriverCollector({device.Handle(), kUsbSource, options_.sysLevel, stop_, &device.StopEvent(), usbFile_});
+    RunDriverCollector(
+        {device.Handle(), kUsbSource, options_.sysLevel, stop_, &device.StopEvent(), usbFile_});
 }
 
 } // namespace qorcam::tracelog

@@ -9,7 +9,8 @@ std::uint32_t Dword(const os::SettingsStore& store, const char* name, std::uint3
 }
 
 // A combo or radio index: anything the control does not have reads as the default.
-std::uint32_t Index(const os::SettingsStore& store, const char* name, std::uint32_t count, std::uint32_t fallback) {
+std::uint32_t Index(const os::SettingsStore& store, const char* name, std::uint32_t count,
+                    std::uint32_t fallback) {
     const std::uint32_t v = Dword(store, name, fallback);
     return v < count ? v : fallback;
 }
@@ -36,7 +37,8 @@ bool LogSettings::SaveChanged(os::SettingsStore& store) const {
         if (Dword(store, name, fallback) != value) ok = store.SetDword(kSettingKey, name, value) && ok;
     };
     auto text = [&](const char* name, const std::string& value) {
-        if (store.GetString(kSettingKey, name).value_or("") != value) ok = store.SetString(kSettingKey, name, value) && ok;
+        if (store.GetString(kSettingKey, name).value_or("") != value)
+            ok = store.SetString(kSettingKey, name, value) && ok;
     };
     dword("SysLevel", sysLevel, 0);
     dword("DllLevel", dllLevel, 0);

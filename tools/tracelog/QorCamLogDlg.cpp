@@ -4,10 +4,10 @@
 #include "ControlState.h"
 #include "LibraryIdentity.h"
 #include "LogFolder.h"
+#include "QorCamShared.h"
 #include "devio/DeviceName.h"
 #include "os/Paths.h"
 #include "os/Process.h"
-#include "QorCamShared.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -29,7 +29,9 @@
 
 namespace qorcam::tracelog {
 
-std::string CQorCamLogDlg::kLibraryNameDefault() { return kLibraryName; }
+std::string CQorCamLogDlg::kLibraryNameDefault() {
+    return kLibraryName;
+}
 
 CQorCamLogDlg::CQorCamLogDlg(std::string libraryName, QWidget* parent)
     : QDialog(parent), libraryName_(std::move(libraryName)),
@@ -43,7 +45,9 @@ CQorCamLogDlg::CQorCamLogDlg(std::string libraryName, QWidget* parent)
     });
 }
 
-CQorCamLogDlg::~CQorCamLogDlg() { StopLogging(); }
+CQorCamLogDlg::~CQorCamLogDlg() {
+    StopLogging();
+}
 
 void CQorCamLogDlg::BuildControls() {
     const QStringList levels{"OFF", "Std", "Detail"};
@@ -232,8 +236,9 @@ void CQorCamLogDlg::UpdateControlState() {
 }
 
 void CQorCamLogDlg::LockControls() {
-    for (QWidget* w : std::initializer_list<QWidget*>{sysLevel_, dllLevel_, streaming_, url_, file_, createMode_,
-                                                      maxSize_, cache_, pathDefault_, pathCustom_, browse_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{sysLevel_, dllLevel_, streaming_, url_, file_, createMode_, maxSize_,
+                                         cache_, pathDefault_, pathCustom_, browse_})
         w->setEnabled(false);
 }
 
@@ -258,9 +263,8 @@ bool CQorCamLogDlg::OnApply() {
 }
 
 void CQorCamLogDlg::OnBrowse() {
-    const QString folder = QFileDialog::getExistingDirectory(this, "Select Local Disk",
-                                                             QString::fromStdString(settings_.path),
-                                                             QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, "Select Local Disk", QString::fromStdString(settings_.path), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty()) SelectFolder(folder);
 }
 
@@ -324,14 +328,17 @@ bool CQorCamLogDlg::OnQueryEndSession() {
     return true;
 }
 
-void CQorCamLogDlg::OnDeviceChange(std::uint32_t event) { session_.OnDeviceChange(event); }
+void CQorCamLogDlg::OnDeviceChange(std::uint32_t event) {
+    session_.OnDeviceChange(event);
+}
 
 void CQorCamLogDlg::WatchDevices() {
     // Device sockets come and go in the class folder, which itself may
     // appear only with the first device.
     const QString run = QString::fromStdString(os::Paths::Run());
     const QString dev = QString::fromStdString(devio::DeviceDirectory().string());
-    const QString cls = QString::fromStdString(devio::DeviceInterfaceDirectory(shared::kUsbDeviceClass).string());
+    const QString cls =
+        QString::fromStdString(devio::DeviceInterfaceDirectory(shared::kUsbDeviceClass).string());
     for (const QString& path : {run, dev, cls}) {
         if (!watcher_.directories().contains(path) && std::filesystem::is_directory(path.toStdString()))
             watcher_.addPath(path);

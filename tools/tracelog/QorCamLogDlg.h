@@ -92,22 +92,22 @@ private:
     bool logging_ = false;
     QFileSystemWatcher watcher_;
 
-    QComboBox* sysLevel_ = nullptr;     // 1004
-    QComboBox* dllLevel_ = nullptr;     // 1005
-    QRadioButton* streaming_ = nullptr; // 1007
-    QLineEdit* url_ = nullptr;          // 1011
-    QRadioButton* file_ = nullptr;      // 1008
-    QComboBox* createMode_ = nullptr;   // 1006
-    QLineEdit* maxSize_ = nullptr;      // 1012
-    QCheckBox* cache_ = nullptr;        // 1014
+    QComboBox* sysLevel_ = nullptr;       // 1004
+    QComboBox* dllLevel_ = nullptr;       // 1005
+    QRadioButton* streaming_ = nullptr;   // 1007
+    QLineEdit* url_ = nullptr;            // 1011
+    QRadioButton* file_ = nullptr;        // 1008
+    QComboBox* createMode_ = nullptr;     // 1006
+    QLineEdit* maxSize_ = nullptr;        // 1012
+    QCheckBox* cache_ = nullptr;          // 1014
     QRadioButton* pathDefault_ = nullptr; // 1009
     QRadioButton* pathCustom_ = nullptr;  // 1010
-    QPushButton* browse_ = nullptr;     // 1002
-    QLineEdit* folder_ = nullptr;       // 1013
-    QPushButton* start_ = nullptr;      // 1001
-    QPushButton* apply_ = nullptr;      // 1000
-    QPushButton* quit_ = nullptr;       // 2
-    QToolButton* help_ = nullptr;       // 1003
+    QPushButton* browse_ = nullptr;       // 1002
+    QLineEdit* folder_ = nullptr;         // 1013
+    QPushButton* start_ = nullptr;        // 1001
+    QPushButton* apply_ = nullptr;        // 1000
+    QPushButton* quit_ = nullptr;         // 2
+    QToolButton* help_ = nullptr;         // 1003
 };
 
 } // namespace qorcam::tracelog

@@ -9,8 +9,8 @@ namespace qorcam::tracelog {
 
 std::string LogFileHeader(std::uint32_t writeOffset, const LibraryIdentity& id) {
     char head[64];
-    std::snprintf(head, sizeof head, "%010u Version %2u.%02u.%02u ", writeOffset, id.major % 1000000, id.minor % 100,
-                  id.patch % 100);
+    std::snprintf(head, sizeof head, "%010u Version %2u.%02u.%02u ", writeOffset, id.major % 1000000,
+                  id.minor % 100, id.patch % 100);
     std::string header(head);
     const std::size_t room = kLogFileHeaderSize - 2; // before CR LF
     if (header.size() > room) header.resize(room);
@@ -34,7 +34,9 @@ std::string StartStamp(const os::LocalTime& t) {
     return text;
 }
 
-CRingLogFile::~CRingLogFile() { Close(); }
+CRingLogFile::~CRingLogFile() {
+    Close();
+}
 
 bool CRingLogFile::Open(const std::string& path, CreateMode mode, std::uint32_t ringLimit, bool accCache,
                         const LibraryIdentity& identity) {
@@ -72,7 +74,8 @@ std::uint32_t CRingLogFile::ReadWriteOffset() {
     const std::size_t got = std::fread(text, 1, sizeof text - 1, file_);
     // A decimal number after optional blanks and line ends, as a formatted read takes it.
     std::size_t i = 0;
-    while (i < got && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < got && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
     bool negative = false;
     if (i < got && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     std::uint64_t value = 0;
@@ -93,7 +96,8 @@ bool CRingLogFile::Put(std::string_view text) {
     while (start < text.size()) {
         const std::size_t nl = text.find('\n', start);
         const std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-        if (end > start && std::fwrite(text.data() + start, 1, end - start, file_) != end - start) return false;
+        if (end > start && std::fwrite(text.data() + start, 1, end - start, file_) != end - start)
+            return false;
         if (nl == std::string_view::npos) break;
         if (std::fwrite("\r\n", 1, 2, file_) != 2) return false;
         start = nl + 1;
@@ -114,8 +118,8 @@ bool CRingLogFile::WriteTimestamp(const os::LocalTime* t) {
     if (std::fseek(file_, offset, SEEK_SET) != 0) return false;
     if (t == nullptr) return true;
     char prefix[48];
-    std::snprintf(prefix, sizeof prefix, "%04d/%02d/%02d %02d:%02d:%02d'%03d  ", t->year, t->month, t->day, t->hour,
-                  t->minute, t->second, t->millisecond);
+    std::snprintf(prefix, sizeof prefix, "%04d/%02d/%02d %02d:%02d:%02d'%03d  ", t->year, t->month, t->day,
+                  t->hour, t->minute, t->second, t->millisecond);
     return Put(prefix);
 }
 
@@ -126,7 +130,8 @@ bool CRingLogFile::WriteRecord(std::string_view text, const os::LocalTime* times
     const long end = std::ftell(file_);
     if (end < 0 || !PutMarker()) return false;
     const std::string header = LogFileHeader(static_cast<std::uint32_t>(end), identity_);
-    if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), file_) != header.size())
+    if (std::fseek(file_, 0, SEEK_SET) != 0 ||
+        std::fwrite(header.data(), 1, header.size(), file_) != header.size())
         return false;
     if (!accCache_) std::fflush(file_);
     return true;

@@ -13,7 +13,9 @@ bool CTraceArea::Map() {
     return area_.IsValid();
 }
 
-void CTraceArea::Unmap() { area_.Close(); }
+void CTraceArea::Unmap() {
+    area_.Close();
+}
 
 void CTraceArea::SetLevel(std::uint32_t level) {
     if (auto* m = Memory()) reinterpret_cast<volatile std::uint32_t&>(m->level) = level;

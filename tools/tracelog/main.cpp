@@ -7,8 +7,8 @@
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {

@@ -1,4 +1,5 @@
-// UsbDeviceControl.h: the device-control codes of the USB3 Vision service and the records its clients exchange with it.
+// UsbDeviceControl.h: the device-control codes of the USB3 Vision service and the records its clients
+// exchange with it.
 #pragma once
 
 #include <cstddef>

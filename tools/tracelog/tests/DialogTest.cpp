@@ -135,7 +135,8 @@ TEST_F(DialogTest, ASizeOutOfRangeStoresNothingAndDoesNotStart) {
         EXPECT_FALSE(d->OnApply()) << bad;
         d->OnStartStop();
         EXPECT_FALSE(d->IsLogging()) << bad;
-        EXPECT_EQ(messages_, std::vector<std::string>(2, "Please enter an integer between 10 and 100000.")) << bad;
+        EXPECT_EQ(messages_, std::vector<std::string>(2, "Please enter an integer between 10 and 100000."))
+            << bad;
     }
     EXPECT_TRUE(Store().EnumValues(kSettingKey).empty());
 }
@@ -289,9 +290,8 @@ TEST_F(ProgramTest, StartsTheLogGuardHoldsTheInstanceAndStopsOnSigterm) {
     ASSERT_TRUE(test::Eventually([&] { return std::filesystem::exists(marker); }));
     CAppInstance other;
     EXPECT_FALSE(other.Acquire());
-    ASSERT_TRUE(test::Eventually([&] {
-        return std::filesystem::exists(root_.Path() / "documents" / "QorCam" / "Log");
-    }));
+    ASSERT_TRUE(test::Eventually(
+        [&] { return std::filesystem::exists(root_.Path() / "documents" / "QorCam" / "Log"); }));
     EXPECT_TRUE(tool->Kill(SIGTERM));
     EXPECT_EQ(tool->Wait(10000), 0);
     EXPECT_TRUE(other.Acquire());

@@ -1,8 +1,6 @@
 // DriverCollectionTest: the driver collectors against small message devices and against the GigE service.
 #include "DriverCollector.h"
-#include "LogSession.h"
-#include "TraceArea.h"
-#include "TracelogTestSupport.h"
+#include "SessionFixture.h"
 
 #include "GigeIoctl.h"
 #include "QorCamShared.h"
@@ -19,7 +17,6 @@ namespace {
 
 using test::Eventually;
 using test::MessageDevice;
-using test::ReadFile;
 using test::Record;
 
 const MessageDevice::Codes kGigeCodes{gige::IOCTL_GIGE_GetVersion, gige::IOCTL_GIGE_SetMessageEnable,
@@ -29,17 +26,11 @@ const MessageDevice::Codes kUsbCodes{usbdrv::IOCTL_USB_GetVersion, usbdrv::IOCTL
 
 // The lines of a driver log, without their time prefix.
 std::vector<std::string> Lines(const std::filesystem::path& file) {
-    const std::string content = ReadFile(file);
-    std::vector<std::string> lines;
-    if (content.size() < kLogFileHeaderSize) return lines;
-    const std::size_t end = content.find(kEndMarker, kLogFileHeaderSize);
     const std::regex stamp(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}'\d{3}  (.*))");
-    for (std::size_t at = kLogFileHeaderSize; at < end;) {
-        const std::size_t eol = content.find("\r\n", at);
+    std::vector<std::string> lines;
+    for (const auto& line : test::RingRecords(file)) {
         std::smatch m;
-        const std::string line = content.substr(at, eol - at);
         lines.push_back(std::regex_match(line, m, stamp) ? m[1].str() : "(no stamp) " + line);
-        at = eol + 2;
     }
     return lines;
 }
@@ -48,24 +39,9 @@ std::filesystem::path UsbSocket(const std::string& name) {
     return devio::DeviceInterfaceDirectory(shared::kUsbDeviceClass) / name;
 }
 
-class DriverCollectionTest : public ::testing::Test {
+class DriverCollectionTest : public test::SessionTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(area_.Map()); }
-
-    SessionOptions Options(std::uint32_t sysLevel) const {
-        SessionOptions o;
-        o.sysLevel = sysLevel;
-        o.createMode = CreateMode::Fixation;
-        o.folder = (root_.Path() / "logs").string();
-        o.identity = {1, 1, 6, "Dec 10 2026"};
-        return o;
-    }
-    std::filesystem::path File(const char* name) const { return root_.Path() / "logs" / name; }
-
-    test::ScopedRoot root_;
-    CTraceArea area_;
-    std::vector<std::string> messages_;
-    CLogSession session_{area_, [this](const std::string& m) { messages_.push_back(m); }};
+    SessionOptions Options(std::uint32_t sysLevel) const { return SessionTest::Options(sysLevel, 0); }
 };
 
 TEST_F(DriverCollectionTest, GigeRecordsAreLoggedInOrderAndStopCancelsEveryRequest) {
@@ -81,7 +57,8 @@ TEST_F(DriverCollectionTest, GigeRecordsAreLoggedInOrderAndStopCancelsEveryReque
         ASSERT_TRUE(Eventually([&] { return gige.Pending() > 0; }));
         ASSERT_TRUE(gige.Post(Record({0x1A2B + i, i}, u"message " + std::u16string(1, u'a' + i % 26))));
         char line[80];
-        std::snprintf(line, sizeof line, "Number =0x%08X Status=0x%08X message %c", 0x1A2B + i, i, 'a' + i % 26);
+        std::snprintf(line, sizeof line, "Number =0x%08X Status=0x%08X message %c", 0x1A2B + i, i,
+                      'a' + i % 26);
         expected.push_back(line);
     }
     ASSERT_TRUE(Eventually([&] { return Lines(File("QorGigE_Sys.log")).size() == expected.size(); }));
@@ -110,7 +87,8 @@ TEST_F(DriverCollectionTest, VersionMismatchOrNoDeviceMeansNoDriverLog) {
     EXPECT_FALSE(session_.GigeLogging());
     EXPECT_EQ(session_.UsbDeviceCount(), 0u);
     session_.StopLogging();
-    EXPECT_EQ(messages_, (std::vector<std::string>{"GigE Filter Version Error Not Log", "USB Drv Version Error Not Log"}));
+    EXPECT_EQ(messages_, (std::vector<std::string>{"GigE Filter Version Error Not Log",
+                                                   "USB Drv Version Error Not Log"}));
     EXPECT_FALSE(std::filesystem::exists(File("QorGigE_Sys.log")));
     EXPECT_FALSE(std::filesystem::exists(File("QorUSB_Sys.log")));
     EXPECT_TRUE(gige.EnableLevels().empty());

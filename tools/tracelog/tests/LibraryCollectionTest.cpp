@@ -1,8 +1,6 @@
 // LibraryCollectionTest: the library collector draining lines that a real library process writes.
 #include "LibraryIdentity.h"
-#include "LogSession.h"
-#include "TraceArea.h"
-#include "TracelogTestSupport.h"
+#include "SessionFixture.h"
 
 #include "os/DynamicLibrary.h"
 #include "os/Process.h"
@@ -17,37 +15,10 @@ namespace {
 
 using test::ReadFile;
 
-// The records between the header and the end marker, split at CR LF.
-std::vector<std::string> Records(const std::string& content) {
-    std::vector<std::string> lines;
-    const std::size_t end = content.find(kEndMarker, kLogFileHeaderSize);
-    std::size_t at = kLogFileHeaderSize;
-    while (at < end) {
-        const std::size_t eol = content.find("\r\n", at);
-        lines.push_back(content.substr(at, eol - at));
-        at = eol + 2;
-    }
-    return lines;
-}
-
-class LibraryCollectionTest : public ::testing::Test {
+class LibraryCollectionTest : public test::SessionTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(area_.Map()); }
-
-    SessionOptions Options(std::uint32_t dllLevel) const {
-        SessionOptions o;
-        o.dllLevel = dllLevel;
-        o.createMode = CreateMode::Fixation;
-        o.folder = (root_.Path() / "logs").string();
-        o.identity = {1, 1, 6, "Dec 10 2026"};
-        return o;
-    }
-    std::filesystem::path DllFile() const { return root_.Path() / "logs" / "QorCam_Dll.log"; }
-
-    test::ScopedRoot root_;
-    CTraceArea area_;
-    std::vector<std::string> messages_;
-    CLogSession session_{area_, [this](const std::string& m) { messages_.push_back(m); }};
+    SessionOptions Options(std::uint32_t dllLevel) const { return SessionTest::Options(0, dllLevel); }
+    std::filesystem::path DllFile() const { return File("QorCam_Dll.log"); }
 };
 
 TEST_F(LibraryCollectionTest, LinesOfALibraryProcessLandInTheFileInOrder) {
@@ -59,13 +30,13 @@ TEST_F(LibraryCollectionTest, LinesOfALibraryProcessLandInTheFileInOrder) {
     const std::string pid = "ProcessID=" + std::to_string(writer->Id());
     // The writer's last line is its DLL DETACH.
     ASSERT_TRUE(test::Eventually([&] {
-        const auto lines = Records(ReadFile(DllFile()));
+        const auto lines = test::RingRecords(DllFile());
         return !lines.empty() && lines.back().find("DLL DETACH " + pid) != std::string::npos;
     })) << ReadFile(DllFile());
     session_.StopLogging();
     EXPECT_EQ(area_.Level(), 0u);
 
-    const auto lines = Records(ReadFile(DllFile()));
+    const auto lines = test::RingRecords(DllFile());
     EXPECT_NE(lines.front().find("DLL ATTACH " + pid), std::string::npos) << lines.front();
     const std::regex stamp(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}'\d{3}  .*)");
     const std::regex purge(R"(.{25}QORCAMFILTER_Purge +(Start|End  ) ThreadID=\d+, )" + pid);
@@ -78,7 +49,8 @@ TEST_F(LibraryCollectionTest, LinesOfALibraryProcessLandInTheFileInOrder) {
     }
     // Every line arrived, in order: start and end lines of 40 purges alternate.
     ASSERT_EQ(purgeStarts.size(), 80u);
-    for (std::size_t i = 0; i < purgeStarts.size(); ++i) EXPECT_EQ(purgeStarts[i], i % 2 == 0) << i;
+    for (std::size_t i = 0; i < purgeStarts.size(); ++i)
+        EXPECT_EQ(purgeStarts[i], i % 2 == 0) << i;
 }
 
 TEST_F(LibraryCollectionTest, ACountAbove32DrainsOnly32SlotsAndEmptiesTheArea) {
@@ -88,7 +60,8 @@ TEST_F(LibraryCollectionTest, ACountAbove32DrainsOnly32SlotsAndEmptiesTheArea) {
     os::NamedMutex mutex(shared::kLogMutexName);
     {
         os::NamedMutexLock lock(mutex);
-        for (std::uint32_t i = 0; i < shared::kLogSlotCount; ++i) std::snprintf(m->slot[i], 1024, "line %u\n", i);
+        for (std::uint32_t i = 0; i < shared::kLogSlotCount; ++i)
+            std::snprintf(m->slot[i], 1024, "line %u\n", i);
         // A slot without its NUL ends with the slot.
         std::memset(m->slot[31], 'x', shared::kLogSlotSize);
         m->count = 0xFFFFFFF0u;
@@ -96,7 +69,7 @@ TEST_F(LibraryCollectionTest, ACountAbove32DrainsOnly32SlotsAndEmptiesTheArea) {
     area_.LogEvent().Set();
     ASSERT_TRUE(test::Eventually([&] { return m->count == 0; }));
     session_.StopLogging();
-    const auto lines = Records(ReadFile(DllFile()));
+    const auto lines = test::RingRecords(DllFile());
     ASSERT_EQ(lines.size(), 32u);
     EXPECT_EQ(lines[0], "line 0");
     EXPECT_EQ(lines[30], "line 30");
@@ -128,7 +101,7 @@ TEST_F(LibraryCollectionTest, StopLeavesWaitingLinesInTheAreaAndOffTouchesNothin
     session_.StartLogging(Options(1));
     ASSERT_TRUE(test::Eventually([&] { return m->count == 0; }));
     session_.StopLogging();
-    EXPECT_EQ(Records(ReadFile(DllFile())), std::vector<std::string>{"late"});
+    EXPECT_EQ(test::RingRecords(DllFile()), std::vector<std::string>{"late"});
 }
 
 TEST_F(LibraryCollectionTest, TheToolsOwnProcessIsExcludedFromTracing) {
@@ -139,10 +112,12 @@ TEST_F(LibraryCollectionTest, TheToolsOwnProcessIsExcludedFromTracing) {
     const auto id = LoadLibraryIdentity(kLibraryName, os::Process::CurrentId());
     ASSERT_TRUE(id.has_value());
     EXPECT_EQ(id->major * 10000 + id->minor * 100 + id->patch, 10106u);
-    EXPECT_TRUE(std::regex_match(id->buildDate, std::regex(R"([A-Z][a-z]{2} [ 123]\d \d{4})"))) << id->buildDate;
+    EXPECT_TRUE(std::regex_match(id->buildDate, std::regex(R"([A-Z][a-z]{2} [ 123]\d \d{4})")))
+        << id->buildDate;
 
     area_.SetLevel(1);
-    auto alloc = keep.Function<std::uint32_t (*)(std::uint32_t, std::uint32_t, std::uint32_t)>("QORCAMFILTER_Alloc");
+    auto alloc =
+        keep.Function<std::uint32_t (*)(std::uint32_t, std::uint32_t, std::uint32_t)>("QORCAMFILTER_Alloc");
     ASSERT_NE(alloc, nullptr);
     alloc(2, 2, 0);
     EXPECT_TRUE(area_.Take().empty());

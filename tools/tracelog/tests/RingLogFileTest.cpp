@@ -16,7 +16,9 @@ const LibraryIdentity kIdentity{1, 2, 3, "Mar 14 2025"};
 class RingLogFileTest : public ::testing::Test {
 protected:
     std::filesystem::path File() const { return root_.Path() / "ring.log"; }
-    std::uint32_t HeaderOffset() const { return static_cast<std::uint32_t>(std::stoul(ReadFile(File()).substr(0, 10))); }
+    std::uint32_t HeaderOffset() const {
+        return static_cast<std::uint32_t>(std::stoul(ReadFile(File()).substr(0, 10)));
+    }
 
     test::ScopedRoot root_;
 };
@@ -25,7 +27,8 @@ TEST(LogFileHeaderTest, IsFortyOneBytesWhateverTheDate) {
     EXPECT_EQ(LogFileHeader(123, kIdentity), "0000000123 Version  1.02.03 Mar 14 2025\r\n");
     // A date that does not fit is cut and a short one padded, so the first
     // record at byte 41 is never overwritten.
-    EXPECT_EQ(LogFileHeader(41, {1, 2, 3, "September 14 2025"}), "0000000041 Version  1.02.03 September 1\r\n");
+    EXPECT_EQ(LogFileHeader(41, {1, 2, 3, "September 14 2025"}),
+              "0000000041 Version  1.02.03 September 1\r\n");
     EXPECT_EQ(LogFileHeader(41, {1, 2, 3, ""}), "0000000041 Version  1.02.03            \r\n");
     EXPECT_EQ(LogFileHeader(41, {429496, 72, 95, "Mar 14 2025"}).size(), kLogFileHeaderSize);
 }
@@ -67,8 +70,9 @@ TEST_F(RingLogFileTest, DriverRecordsCarryTheTimePrefix) {
     ASSERT_TRUE(file.Open(File(), CreateMode::Auto, 10240, false, kIdentity));
     const os::LocalTime t{2025, 3, 4, 5, 6, 7, 89, 2};
     ASSERT_TRUE(file.WriteRecord("Number =0x00001A2B Status=0x00000000 abc\n", &t));
-    EXPECT_EQ(ReadFile(File()).substr(41), "2025/03/04 05:06:07'089  Number =0x00001A2B Status=0x00000000 abc\r\n"
-                                           "\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(ReadFile(File()).substr(41),
+              "2025/03/04 05:06:07'089  Number =0x00001A2B Status=0x00000000 abc\r\n"
+              "\r\n\r\n\r\n\r\n");
 }
 
 TEST_F(RingLogFileTest, RecordPastTheLimitIsWrittenWholeAndTheNextOneWraps) {
@@ -77,7 +81,8 @@ TEST_F(RingLogFileTest, RecordPastTheLimitIsWrittenWholeAndTheNextOneWraps) {
     // 101 records of 100 stored bytes leave the write offset at 10141, inside
     // the limit; the next record ends past it, at byte 10300.
     const std::string record = std::string(98, 'a') + "\n";
-    for (int i = 0; i < 101; ++i) ASSERT_TRUE(file.WriteRecord(record));
+    for (int i = 0; i < 101; ++i)
+        ASSERT_TRUE(file.WriteRecord(record));
     EXPECT_EQ(HeaderOffset(), 10141u);
     const std::string last = std::string(157, 'b') + "\n";
     ASSERT_TRUE(file.WriteRecord(last));
@@ -129,8 +134,8 @@ TEST_F(RingLogFileTest, AutoModeEmptiesAnExistingFile) {
 TEST_F(RingLogFileTest, AHeaderWithoutAUsableNumberStartsAtByte41) {
     const std::string damaged[] = {
         "not a number at all, just some text here\r\n",
-        "0000000012 Version  1.02.03 Mar 14 2025\r\n",         // below 41
-        "9999999999 Version  1.02.03 Mar 14 2025\r\n",         // far beyond the file's end
+        "0000000012 Version  1.02.03 Mar 14 2025\r\n", // below 41
+        "9999999999 Version  1.02.03 Mar 14 2025\r\n", // far beyond the file's end
         "-000000100 Version  1.02.03 Mar 14 2025\r\n",
     };
     for (const auto& head : damaged) {
@@ -151,8 +156,8 @@ TEST_F(RingLogFileTest, AHeaderWithoutAUsableNumberStartsAtByte41) {
 TEST_F(RingLogFileTest, WritesFailQuietlyWhileClosed) {
     CRingLogFile file;
     EXPECT_FALSE(file.WriteRecord("lost\n"));
-    EXPECT_FALSE(file.Open((root_.Path() / "no" / "such" / "folder.log").string(), CreateMode::Auto, 10240, false,
-                           kIdentity));
+    EXPECT_FALSE(file.Open((root_.Path() / "no" / "such" / "folder.log").string(), CreateMode::Auto, 10240,
+                           false, kIdentity));
     EXPECT_FALSE(file.IsOpen());
 }
 
