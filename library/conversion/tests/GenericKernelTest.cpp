@@ -18,7 +18,7 @@ TEST(GenericKernels, MatchModelInEveryModeAndShape) {
                     for (uint32_t h : {1u, 2u, 3u}) {
                         Case c;
                         c.id = id, c.width = w, c.height = h, c.storeMode = store, c.dibMode = dib;
-                        ASSERT_TRUE(MatchesReference(c, rng));
+                        ASSERT_TRUE(MatchesReference(c, rng, h == 3));
                     }
 }
 
