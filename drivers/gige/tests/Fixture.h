@@ -5,6 +5,7 @@
 #include "GigeIoctl.h"
 #include "WireFormat.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -50,7 +51,8 @@ public:
     std::span<const uint8_t> Input() const override { return in_; }
     size_t OutputLength() const override { return out_.size(); }
     std::span<uint8_t> MapOutput() override {
-        return mappable ? std::span<uint8_t>(out_) : std::span<uint8_t>();
+        if (!mappable) return {};
+        return std::span<uint8_t>(out_).first(std::min(out_.size(), mappedLimit));
     }
     bool Cancelled() const override { return cancelled; }
     void Complete(uint32_t s, uint32_t b, size_t w) override {
@@ -65,9 +67,11 @@ public:
         return v;
     }
     const std::vector<uint8_t>& Output() const { return out_; }
+    std::vector<uint8_t>& MutableOutput() { return out_; }
 
     bool cancelled = false;
     bool mappable = true;
+    size_t mappedLimit = SIZE_MAX; // a mapping that covers less than the request said
     int completions = 0;
     uint32_t status = 0xFFFFFFFF;
     uint32_t bytes = 0;
