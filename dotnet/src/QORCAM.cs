@@ -95,13 +95,17 @@ namespace QorCamDotNet
             m_CameraType = cameraType;
         }
 
+        /// <summary>Closes a handle whose opening failed half-way; GetLastError still tells the step
+        /// that failed, not the close.</summary>
         private static void CloseAtOnce(IntPtr h, bool watch)
         {
             if (h == IntPtr.Zero) return;
-            if (watch)
-                LibraryCall.Bool(() => QorCamNative.QORCAM_WatchClose(h));
-            else
-                LibraryCall.Bool(() => QorCamNative.QORCAM_Close(h));
+            LibraryCall.KeepReason(() => {
+                if (watch)
+                    LibraryCall.Bool(() => QorCamNative.QORCAM_WatchClose(h));
+                else
+                    LibraryCall.Bool(() => QorCamNative.QORCAM_Close(h));
+            });
         }
 
         // ---- Disposal ------------------------------------------------------------------------------
@@ -434,12 +438,7 @@ namespace QorCamDotNet
 
         public static STATUS_RTNCODE GetLastError()
         {
-            if (LibraryCall.Missing) return STATUS_RTNCODE.STATUSQORCAM_LIBRARY_CONTRADICTION;
-            try {
-                return (STATUS_RTNCODE)QorCamNative.QORCAM_GetLastError();
-            } catch (Exception e) when (LibraryCall.IsMissingExport(e)) {
-                return STATUS_RTNCODE.STATUSQORCAM_LIBRARY_CONTRADICTION;
-            }
+            return LibraryCall.LastError();
         }
 
         public static UInt32 GetLibraryRevision()
