@@ -130,7 +130,7 @@ QORCAM_API BOOL QORCAM_Reset(void) {
 
 QORCAM_API void QORCAM_LogCommonAreaGet(uint32_t ProcessId, char** BuildDate) {
     if (auto* data = CLibraryProcess::SharedData()) {
-        *data->ExcludedProcessId() = ProcessId;
+        __atomic_store_n(data->ExcludedProcessId(), ProcessId, __ATOMIC_RELAXED);
         if (BuildDate != nullptr) *BuildDate = data->BuildDate();
     }
     CLibraryProcess::DestroyLibrary();

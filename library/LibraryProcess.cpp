@@ -13,8 +13,13 @@
 
 #include <atomic>
 #include <dlfcn.h>
-#include <cstdlib>
 #include <new>
+
+extern "C" {
+// The C++ runtime's exit registration and the handle of this shared object.
+int __cxa_atexit(void (*function)(void*), void* argument, void* object);
+extern void* __dso_handle;
+}
 
 namespace qorcam::library {
 
@@ -103,12 +108,14 @@ CSharedData* CLibraryProcess::SharedData() {
 // objects are destroyed, so the producers, their threads and ours end in
 // order. When the library is unloaded instead, Detach has destroyed the
 // library object already and this finds nothing to do.
-static void ExitTeardown() {
+static void ExitTeardown(void*) {
     CLibraryProcess::DestroyLibrary();
 }
 
 void CLibraryProcess::ArmExitTeardown() {
-    std::atexit(&ExitTeardown);
+    // Registered for this shared object, so that unloading it drops the
+    // handler with it.
+    __cxa_atexit(&ExitTeardown, nullptr, &__dso_handle);
 }
 
 void CLibraryProcess::StartMonitor() {

@@ -131,9 +131,11 @@ void CQorCamDLL::LockAllInterfaces() {
 }
 
 void CQorCamDLL::UnlockAllInterfaces() {
-    std::lock_guard<std::recursive_mutex> guard(producerListLock_);
-    for (std::recursive_mutex* lock : interfaceLocks_)
-        lock->unlock();
+    // The array changes only under the library lock, which the caller holds;
+    // taking the producer-list lock here, after the interface locks, would
+    // turn the lock order around.
+    for (auto lock = interfaceLocks_.rbegin(); lock != interfaceLocks_.rend(); ++lock)
+        (*lock)->unlock();
 }
 
 bool CQorCamDLL::GetList(QORCAM_LIST* list) {

@@ -67,8 +67,8 @@ public:
     void UserBusEvent();
     void PowerUpEvent(CGenTL* producer);
 
-    /// Enter (leave) every interface lock in array order, under the
-    /// producer-list lock.
+    /// Enter every interface lock in array order, under the producer-list
+    /// lock; leave them in the reverse order. Both with the library lock held.
     void LockAllInterfaces();
     void UnlockAllInterfaces();
 

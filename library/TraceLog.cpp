@@ -66,7 +66,8 @@ void CTraceLog::Write(std::uint32_t minLevel, const char* fmt, va_list args) {
     if (!lock.owns()) return;
 
     const std::uint32_t self = os::Process::CurrentId();
-    if (excluded_ != nullptr && *excluded_ == self) return;
+    // A word shared by every process, written without a lock: read it whole.
+    if (excluded_ != nullptr && __atomic_load_n(excluded_, __ATOMIC_RELAXED) == self) return;
     // Any process may write the count; a value past the slots counts as full.
     const std::uint32_t count = log_->count;
     if (count >= shared::kLogSlotCount) return;
