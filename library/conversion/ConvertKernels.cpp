@@ -281,10 +281,10 @@ QC_SIMD void YuvPlanes(const int32_t* t, __m128i y, __m256i u, __m256i v, __m128
 
 // Bytes k0 + 4j of two 16-byte halves as eight 32-bit indices.
 QC_SIMD __m256i Chroma(__m128i lo, __m128i hi, int k0) {
-    const __m128i pick = _mm_add_epi8(
-        _mm_setr_epi8(0, -128, -128, -128, 4, -128, -128, -128, 8, -128, -128, -128, 12, -128, -128, -128),
-        _mm_setr_epi8(static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0), 0, 0, 0, static_cast<char>(k0),
-                      0, 0, 0, static_cast<char>(k0), 0, 0, 0));
+    const char k = static_cast<char>(k0);
+    const __m128i pick =
+        _mm_setr_epi8(k, -1, -1, -1, static_cast<char>(k + 4), -1, -1, -1, static_cast<char>(k + 8), -1, -1,
+                      -1, static_cast<char>(k + 12), -1, -1, -1);
     return _mm256_set_m128i(_mm_shuffle_epi8(hi, pick), _mm_shuffle_epi8(lo, pick));
 }
 
@@ -334,8 +334,11 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
     auto at = [&](int x) { return d + static_cast<size_t>(mirror ? w - 16 - x : x) * P; };
     if (P == 3 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
         const Masks48& m = a.id == ConvRgb8 ? (mirror ? kRgbRev : kRgbFwd) : (mirror ? kBgrRev : kBgrFwd);
+        __m128i masks[9];
+        for (int i = 0; i < 9; ++i)
+            masks[i] = simd::Load(reinterpret_cast<const uint8_t*>(m.m[i]));
         for (; x + 16 <= w; x += 16)
-            simd::Permute48(s + 3 * static_cast<size_t>(x), at(x), m.m);
+            simd::Permute48(s + 3 * static_cast<size_t>(x), at(x), masks);
         return x;
     }
     if (P == 4 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {

@@ -138,18 +138,14 @@ template <int P> QC_SIMD void StoreGrey(uint8_t* d, __m128i v) {
     }
 }
 
-// Rearranges 48 bytes: d[j] = s[index[j]] for j < 48, with the nine
-// selection masks of Masks48 (mask 3o + i picks output register o's bytes
-// from input register i).
-QC_SIMD void Permute48(const uint8_t* s, uint8_t* d, const int8_t (*masks)[16]) {
+// Rearranges 48 bytes; mask 3o + i picks the bytes of output register o
+// from input register i (a negative lane picks none).
+QC_SIMD void Permute48(const uint8_t* s, uint8_t* d, const __m128i (&masks)[9]) {
     const __m128i in[3] = {Load(s), Load(s + 16), Load(s + 32)};
-    for (int o = 0; o < 3; ++o) {
-        __m128i v = _mm_setzero_si128();
-        for (int i = 0; i < 3; ++i)
-            v = _mm_or_si128(
-                v, _mm_shuffle_epi8(in[i], Load(reinterpret_cast<const uint8_t*>(masks[3 * o + i]))));
-        Save(d + 16 * o, v);
-    }
+    for (int o = 0; o < 3; ++o)
+        Save(d + 16 * o, _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(in[0], masks[3 * o]),
+                                                   _mm_shuffle_epi8(in[1], masks[3 * o + 1])),
+                                      _mm_shuffle_epi8(in[2], masks[3 * o + 2])));
 }
 
 // 16 three-byte pixels (48 bytes at s) into 32-bit B G R x pixels at d,
