@@ -1,5 +1,5 @@
-/* qorcam_sample: loads libQorCam.so, calls the exports the library offers so far and prints the trace lines
- * they wrote. */
+/* qorcam_sample: loads libQorCam.so, loads the producers and counts the cameras, drives the output filter,
+ * and prints the trace lines of each part. */
 #include "QorCam.h"
 #include "TraceAreaReader.h"
 
@@ -14,6 +14,8 @@ typedef uint32_t (*AllocFn)(uint32_t, uint32_t, uint32_t);
 typedef uint32_t (*OutPutFn)(void*);
 typedef uint32_t (*GetAddrFn)(void**);
 typedef uint32_t (*NoArgFn)(void);
+typedef BOOL (*StructVersionFn)(uint32_t);
+typedef BOOL (*GetListFn)(QORCAM_LIST*);
 
 static void* g_library;
 
@@ -58,6 +60,10 @@ int main(void) {
     NoArgFn flush, purge, freeRing;
     uint32_t image[64 * 48];
     void* slot = NULL;
+    StructVersionFn structVersion;
+    GetListFn getList;
+    QORCAM_LIST list;
+    BOOL listed;
     uint32_t lines;
     uint32_t levelBefore;
 
@@ -75,6 +81,8 @@ int main(void) {
         return 1;
     }
     if (!Resolve("QORCAM_GetLibraryRevision", &revision, sizeof revision) ||
+        !Resolve("QORCAM_SetStructVersion", &structVersion, sizeof structVersion) ||
+        !Resolve("QORCAM_GetList", &getList, sizeof getList) ||
         !Resolve("QORCAM_GetLastError", &lastError, sizeof lastError) ||
         !Resolve("QORCAMFILTER_Alloc", &alloc, sizeof alloc) ||
         !Resolve("QORCAMFILTER_OutPut", &output, sizeof output) ||
@@ -86,6 +94,16 @@ int main(void) {
     }
 
     printf("library revision %u, last error %d\n", (unsigned)revision(), (int)lastError());
+    /* Loads the producers that lie beside the library (or under the GenICam
+     * folder); the trace lines tell which could not be used. */
+    printf("QORCAM_SetStructVersion     -> %d\n", (int)structVersion(LIBRARY_STRUCT_VERSION));
+    list.Count = 0;
+    listed = getList(&list);
+    printf("QORCAM_GetList              -> %d, %u cameras\n", (int)listed, (unsigned)list.Count);
+    /* The area holds 32 lines: take these before going on. */
+    printf("trace lines:\n");
+    lines = qorcam_trace_take(PrintLine);
+
     memset(image, 0x80, sizeof image);
     printf("QORCAMFILTER_Alloc(64, 48)  -> %u\n", (unsigned)alloc(64, 48, 0));
     printf("QORCAMFILTER_OutPut         -> %u\n", (unsigned)output(image));
@@ -99,7 +117,7 @@ int main(void) {
     dlclose(g_library);
 
     printf("trace lines:\n");
-    lines = qorcam_trace_take(PrintLine);
+    lines += qorcam_trace_take(PrintLine);
     printf("%u trace lines\n", (unsigned)lines);
     /* A log tool that was already collecting keeps its own level. */
     qorcam_trace_set_level(levelBefore);
