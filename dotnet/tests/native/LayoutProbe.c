@@ -1,20 +1,21 @@
-/* LayoutProbe: prints, as C# source, the sizes and field offsets of the library's records as the C compiler lays them out. */
+/* LayoutProbe: prints, as C# source, the sizes and field offsets of the library's records as the C compiler
+ * lays them out. */
 #include "QorCam.h"
 
 #include <stddef.h>
 #include <stdio.h>
 
 #define SIZE(managed, type) printf("            { \"%s\", \"\", %zu },\n", managed, sizeof(type))
-#define AT(managed, field, type, member) \
+#define AT(managed, field, type, member)                                                                     \
     printf("            { \"%s\", \"%s\", %zu },\n", managed, field, offsetof(type, member))
 
 #define ENUM(type, member) printf("            { \"%s\", \"%s\", %d },\n", type, #member, (int)(member))
 
-int main(void)
-{
+int main(void) {
     printf("// Generated at build time from the library's C header; do not edit.\n");
     printf("namespace QorCamDotNet.Tests\n{\n    internal static class NativeLayout\n    {\n");
-    printf("        // Record type in the binding, field in the binding (empty: the record's size), C value.\n");
+    printf(
+        "        // Record type in the binding, field in the binding (empty: the record's size), C value.\n");
     printf("        internal static readonly object[,] Table = {\n");
 
     SIZE("NativeCameraInfo", QORCAM_CAMERAINFO);
