@@ -214,7 +214,7 @@ void InteriorRun(const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* 
 }
 
 #if QORCAM_CONV_SIMD
-// The whole 16-pixel blocks of an interior run, as InteriorRun computes
+// The whole 32- and 16-pixel blocks of an interior run, as InteriorRun computes
 // them; returns how many pixels it did.
 template <int P>
 __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const uint8_t* A, const uint8_t* C,
@@ -329,7 +329,7 @@ template <int P, SampleKind K> void ConvertRows(const KernelArgs& a, const Geome
 }
 
 // The green revision: each native green of the interior becomes G / 2 plus
-// a eighth of its four diagonal greens, in place, in a fixed sweep (row
+// an eighth of its four diagonal greens, in place, in a fixed sweep (row
 // pairs from the top, 2 x 2 blocks from the left, upper green first; an odd
 // last column after its pair, an odd last row after all pairs), so every
 // green reads the revised greens above and to its left.
