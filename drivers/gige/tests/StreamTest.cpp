@@ -1,0 +1,375 @@
+// Stream channels over a scripted camera: placement, missing-packet bitmap, resends, time-outs, statistics.
+#include "CameraFixture.h"
+
+#include <gtest/gtest.h>
+
+namespace qorcam::gige::test {
+namespace {
+
+constexpr uint16_t kStreamPort = 0x8001;
+constexpr uint16_t kChannelIndex = 3;
+
+struct StreamFixture : CameraFixture {
+    explicit StreamFixture(bool resend = true, uint32_t streamRetry = 0, uint32_t payloadSize = 100)
+        : CameraFixture(Params(streamRetry)), packetPayload(payloadSize) {
+        OpenCamera();
+        EXPECT_EQ(Call(IOCTL_GIGE_PortAlloc, Bytes().U32(kOwner).U16(kStreamPort).U16(1))->status, STATUS_SUCCESS);
+        EXPECT_EQ(Call(IOCTL_GIGE_SetStreamInfo, Bytes()
+                                                     .U32(kOwner)
+                                                     .U32(kCameraIp)
+                                                     .U16(kStreamPort)
+                                                     .U16(kChannelIndex)
+                                                     .U32(payloadSize)
+                                                     .U8(resend ? 1 : 0))
+                      ->status,
+                  STATUS_SUCCESS);
+        Enable(true);
+    }
+    static GigeParameters Params(uint32_t streamRetry) {
+        GigeParameters p;
+        p.streamRetry = streamRetry;
+        return p;
+    }
+    void Enable(bool on) {
+        EXPECT_EQ(Call(IOCTL_GIGE_SetStreamEnable, Bytes().U16(kStreamPort).U8(on ? 1 : 0).U8(0))->status,
+                  STATUS_SUCCESS);
+    }
+
+    // A buffer as the producer hands it over: info area zeroed, every packet's bit set.
+    std::shared_ptr<FakeRequest> Buffer(uint32_t packets, uint32_t infoOffset, size_t mappedLimit = SIZE_MAX) {
+        const size_t out = 546 + infoOffset + (packets + 7) / 8;
+        auto r = std::make_shared<FakeRequest>(IOCTL_GIGE_GetStream,
+                                               Bytes().U16(kStreamPort).U32(infoOffset).U32(packets), out);
+        auto& o = r->MutableOutput();
+        std::fill(o.begin() + infoOffset, o.begin() + infoOffset + 546, 0);
+        std::fill(o.begin() + infoOffset + 544, o.begin() + infoOffset + 544 + packets / 8, 0xFF);
+        if (packets % 8) o[infoOffset + 544 + packets / 8] = static_cast<uint8_t>(0xFF00 >> (packets % 8));
+        r->mappedLimit = mappedLimit;
+        EXPECT_EQ(driver.DeviceControl(r), STATUS_PENDING);
+        return r;
+    }
+
+    void Gvsp(uint8_t format, uint64_t blockId, uint32_t packetId, const std::vector<uint8_t>& payload,
+              bool extended = false, uint16_t port = kStreamPort) {
+        std::vector<uint8_t> g(extended ? 20 : 8);
+        if (extended) {
+            Put32(g.data() + 4, 0x80000000u | (uint32_t(format) << 24));
+            Put32(g.data() + 8, static_cast<uint32_t>(blockId >> 32));
+            Put32(g.data() + 12, static_cast<uint32_t>(blockId));
+            Put32(g.data() + 16, packetId);
+        } else {
+            Put16(g.data() + 2, static_cast<uint16_t>(blockId));
+            Put32(g.data() + 4, (uint32_t(format) << 24) | packetId);
+        }
+        g.insert(g.end(), payload.begin(), payload.end());
+        driver.Receive(number, FromCamera(20202, port, g));
+    }
+    void Leader(uint64_t blockId, uint16_t type = 1, bool extended = false) {
+        auto p = Bytes().U16(0).U8(uint8_t(type >> 8)).U8(uint8_t(type)).data;
+        auto words = BigEndian32({0x11, 0x22334455, 0x01080001, 64, 48, 2, 4});
+        p.insert(p.end(), words.begin(), words.end());
+        p.insert(p.end(), {0, 8, 0, 6}); // padding x 8, y 6
+        Gvsp(1, blockId, 0, p, extended);
+    }
+    void Payload(uint64_t blockId, uint32_t id, bool extended = false) {
+        Gvsp(3, blockId, id, std::vector<uint8_t>(packetPayload, static_cast<uint8_t>(id)), extended);
+    }
+    void Trailer(uint64_t blockId, uint16_t type = 1, std::vector<uint32_t> words = {}) {
+        auto p = Bytes().U16(0).U8(uint8_t(type >> 8)).U8(uint8_t(type)).data;
+        for (uint32_t w : words) {
+            auto b = BigEndian32({w});
+            p.insert(p.end(), b.begin(), b.end());
+        }
+        Gvsp(2, blockId, 0, p);
+    }
+    std::vector<SentUdp> Resends() {
+        std::vector<SentUdp> out;
+        for (auto& s : TakeSent())
+            if (s.Code() == PACKETRESEND_CMD) out.push_back(s);
+        return out;
+    }
+    std::array<uint64_t, 3> Statistics() {
+        auto r = Call(IOCTL_GIGE_GetStreamStatus, Bytes().U16(kStreamPort).Resize(10), 24);
+        EXPECT_EQ(r->status, STATUS_SUCCESS);
+        EXPECT_EQ(r->bytes, 0u);
+        return {r->Out<uint64_t>(0), r->Out<uint64_t>(8), r->Out<uint64_t>(16)};
+    }
+
+    uint32_t packetPayload;
+};
+
+GigeBlockInfo InfoOf(const FakeRequest& r, uint32_t infoOffset) {
+    return r.Out<GigeBlockInfo>(infoOffset);
+}
+uint32_t FieldU32(const GigeBlockInfo& info, size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, info.fields + offset - 20, 4);
+    return v;
+}
+
+TEST(Stream, InOrderImageCompletesAtItsLastPacketWithItsInformation) {
+    StreamFixture f;
+    auto sync = f.Call(IOCTL_GIGE_GetStreamSync, Bytes().U16(kStreamPort).Resize(10));
+    auto r = f.Buffer(10, 1000);
+    f.Leader(7);
+    EXPECT_EQ(sync->status, STATUS_SUCCESS);
+    for (uint32_t id = 1; id <= 10; ++id) {
+        EXPECT_EQ(r->completions, 0) << id;
+        f.Payload(7, id);
+    }
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(r->bytes, r->Output().size());
+    for (uint32_t id = 1; id <= 10; ++id)
+        EXPECT_EQ(r->Output()[(id - 1) * 100 + 50], id);
+    auto info = InfoOf(*r, 1000);
+    EXPECT_EQ(info.payloadType, 1u);
+    EXPECT_EQ(info.blockId, 7u);
+    EXPECT_EQ(info.timestamp, 0x0000001122334455ull);
+    EXPECT_EQ(FieldU32(info, 20), 0x01080001u);
+    EXPECT_EQ(FieldU32(info, 24), 64u);
+    EXPECT_EQ(FieldU32(info, 28), 48u);
+    EXPECT_EQ(FieldU32(info, 32), 2u);
+    EXPECT_EQ(FieldU32(info, 36), 4u);
+    EXPECT_EQ(FieldU32(info, 40), 0x00060008u); // padding x 8, y 6
+    EXPECT_EQ(info.missingPackets, 0u);
+    EXPECT_EQ(r->Output()[1000 + 544], 0);
+    EXPECT_EQ(r->Output()[1000 + 545], 0);
+    f.Trailer(7); // finds no block any more
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{10, 0, 0}));
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{0, 0, 0})) << "read clears them";
+    EXPECT_TRUE(f.Resends().empty());
+}
+
+TEST(Stream, ChunkDataWaitsForItsTrailer) {
+    StreamFixture f;
+    auto r = f.Buffer(2, 200);
+    f.Leader(1, 4);
+    f.Payload(1, 1);
+    f.Payload(1, 2);
+    EXPECT_EQ(r->completions, 0);
+    f.Trailer(1, 4, {150});
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(FieldU32(InfoOf(*r, 200), 20), 150u);
+
+    // An extended chunk block takes the trailer's three words.
+    auto x = f.Buffer(1, 100);
+    f.Leader(2, 5);
+    f.Payload(2, 1);
+    EXPECT_EQ(x->completions, 0);
+    f.Trailer(2, 5, {48, 1000, 0xC0FFEE});
+    ASSERT_EQ(x->status, STATUS_SUCCESS);
+    auto info = InfoOf(*x, 100);
+    EXPECT_EQ(FieldU32(info, 24), 64u);
+    EXPECT_EQ(FieldU32(info, 44), 48u);
+    EXPECT_EQ(FieldU32(info, 48), 1000u);
+    EXPECT_EQ(FieldU32(info, 52), 0xC0FFEEu);
+}
+
+TEST(Stream, GapIsRequestedAgainAsOneRunAndFilledByLatePackets) {
+    StreamFixture f;
+    auto r = f.Buffer(12, 1200);
+    f.Leader(0x1234);
+    for (uint32_t id : {1, 2, 3, 4})
+        f.Payload(0x1234, id);
+    EXPECT_TRUE(f.Resends().empty());
+    f.Payload(0x1234, 10);
+    auto resends = f.Resends();
+    ASSERT_EQ(resends.size(), 1u);
+    const SentUdp& s = resends[0];
+    EXPECT_EQ(s.dstMac, kCameraMac);
+    EXPECT_EQ(s.dstIp, kCameraIp);
+    EXPECT_EQ(s.srcPort, kStreamPort);
+    EXPECT_EQ(s.dstPort, 3956);
+    EXPECT_EQ(s.Flags(), 0);
+    EXPECT_EQ(s.Length(), 12);
+    EXPECT_EQ(std::vector<uint8_t>(s.Body(), s.Body() + 12),
+              (std::vector<uint8_t>{0, kChannelIndex, 0x12, 0x34, 0, 0, 0, 5, 0, 0, 0, 9}));
+    for (uint32_t id : {5, 6, 7, 8, 9, 11})
+        f.Payload(0x1234, id);
+    EXPECT_EQ(r->completions, 0);
+    f.Payload(0x1234, 12);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(InfoOf(*r, 1200).missingPackets, 0u);
+    for (uint32_t id = 1; id <= 12; ++id)
+        EXPECT_EQ(r->Output()[(id - 1) * 100], id);
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{12, 5, 1}));
+}
+
+TEST(Stream, WithoutResendRoundsMiddleLossCompletesAtTrailerAndTailIsAskedOnce) {
+    StreamFixture f; // resend on, STREAMRETRY 0
+    auto middle = f.Buffer(10, 1000);
+    f.Leader(1);
+    for (uint32_t id = 1; id <= 10; ++id)
+        if (id != 3) f.Payload(1, id);
+    EXPECT_EQ(f.Resends().size(), 1u); // 3, when 4 arrived
+    f.Trailer(1);
+    ASSERT_EQ(middle->status, STATUS_SUCCESS);
+    EXPECT_EQ(InfoOf(*middle, 1000).missingPackets, 1u);
+    EXPECT_EQ(middle->Output()[1000 + 544], 0x20) << "packet 3 stays marked missing";
+
+    auto tail = f.Buffer(10, 1000);
+    f.Leader(2);
+    for (uint32_t id = 1; id <= 8; ++id)
+        f.Payload(2, id);
+    f.Trailer(2);
+    auto resends = f.Resends();
+    ASSERT_EQ(resends.size(), 1u);
+    EXPECT_EQ(Get32(resends[0].Body() + 4), 9u);
+    EXPECT_EQ(Get32(resends[0].Body() + 8), 10u);
+    EXPECT_EQ(tail->completions, 0);
+    f.Advance(30);
+    ASSERT_EQ(tail->status, STATUS_SUCCESS);
+    EXPECT_EQ(InfoOf(*tail, 1000).missingPackets, 2u);
+    EXPECT_TRUE(f.Resends().empty());
+}
+
+TEST(Stream, SilentBlockTimesOutAfterItsResendRounds) {
+    StreamFixture f(true, 2);
+    auto r = f.Buffer(10, 1000);
+    f.Leader(1);
+    for (uint32_t id : {1, 2, 5, 6})
+        f.Payload(1, id);
+    f.Resends();
+    f.Advance(25);
+    EXPECT_TRUE(f.Resends().empty()) << "not yet 25 ms old";
+    f.Advance(5);
+    auto round1 = f.Resends();
+    ASSERT_EQ(round1.size(), 2u); // 3-4 and 7-10
+    EXPECT_EQ(Get32(round1[0].Body() + 4), 3u);
+    EXPECT_EQ(Get32(round1[0].Body() + 8), 4u);
+    EXPECT_EQ(Get32(round1[1].Body() + 4), 7u);
+    EXPECT_EQ(Get32(round1[1].Body() + 8), 10u);
+    f.Advance(30);
+    EXPECT_EQ(f.Resends().size(), 2u);
+    EXPECT_EQ(r->completions, 0);
+    f.Advance(30);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(InfoOf(*r, 1000).missingPackets, 6u);
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{10, 2 + 6 + 6, 5}));
+
+    // Without resend the block completes on the first tick after 25 ms.
+    StreamFixture plain(false);
+    auto p = plain.Buffer(10, 1000);
+    plain.Leader(1);
+    plain.Payload(1, 1);
+    plain.Payload(1, 4);
+    plain.Advance(30);
+    ASSERT_EQ(p->status, STATUS_SUCCESS);
+    EXPECT_EQ(InfoOf(*p, 1000).missingPackets, 8u);
+    EXPECT_TRUE(plain.Resends().empty());
+    EXPECT_EQ(plain.Statistics(), (std::array<uint64_t, 3>{10, 8, 0}));
+}
+
+TEST(Stream, DisabledChannelIgnoresLeadersAndEnablingResetsBlocksInProgress) {
+    StreamFixture f;
+    auto sync = f.Call(IOCTL_GIGE_GetStreamSync, Bytes().U16(kStreamPort).Resize(10));
+    auto r = f.Buffer(10, 1000);
+    f.Enable(false);
+    f.Leader(1);
+    f.Payload(1, 1);
+    EXPECT_EQ(sync->completions, 0);
+    EXPECT_EQ(r->Output()[0], 0xEE) << "no block was bound";
+
+    f.Enable(true);
+    f.Leader(2);
+    f.Payload(2, 1);
+    EXPECT_EQ(r->Output()[1000 + 544], 0x7F);
+    f.Enable(true); // the block in progress starts over: all packets missing again
+    EXPECT_EQ(r->Output()[1000 + 544], 0xFF);
+    EXPECT_EQ(r->Output()[1000 + 545], 0xC0);
+    f.Payload(2, 2);
+    EXPECT_EQ(r->Output()[1000 + 544], 0xFF) << "the old block's packets find no buffer";
+    f.Leader(3);
+    for (uint32_t id = 1; id <= 10; ++id)
+        f.Payload(3, id);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(InfoOf(*r, 1000).blockId, 3u);
+}
+
+TEST(Stream, HostilePacketsNeverWriteOutsideTheBuffer) {
+    StreamFixture f(false, 0, 100);
+    // Ten packets of 100 bytes, but room for 950: the last packet is cut.
+    auto r = f.Buffer(10, 950);
+    f.Leader(1);
+    f.Gvsp(3, 1, 0, std::vector<uint8_t>(100, 0xAA));  // packet id 0
+    f.Gvsp(3, 1, 11, std::vector<uint8_t>(100, 0xAA)); // beyond the packet count
+    f.Gvsp(3, 1, 0xFFFFFF, std::vector<uint8_t>(100, 0xAA));
+    f.Gvsp(3, 1, 2, std::vector<uint8_t>(1400, 0xBB)); // longer than a packet's room: runs on into the next
+    f.Gvsp(9, 1, 3, std::vector<uint8_t>(100, 0xAA));  // unknown format
+    EXPECT_EQ(r->Output()[100], 0xBB);
+    EXPECT_EQ(r->Output()[949], 0xBB);
+    for (uint32_t id = 1; id <= 10; ++id)
+        f.Payload(1, id);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    auto info = InfoOf(*r, 950);
+    EXPECT_EQ(info.blockId, 1u);
+    EXPECT_EQ(info.missingPackets, 0u);
+    EXPECT_EQ(FieldU32(info, 24), 64u) << "the info area was not overwritten by payload";
+    EXPECT_EQ(r->Output()[949], 10);
+
+    // A mapping smaller than the request said fails that request only.
+    auto small = f.Buffer(10, 1000, 1000);
+    auto next = f.Buffer(10, 1000);
+    f.Leader(2);
+    EXPECT_EQ(small->status, STATUS_NO_MEMORY_MAPPING);
+    EXPECT_EQ(next->completions, 0) << "that leader is dropped with it";
+    f.Leader(2);
+    for (uint32_t id = 1; id <= 10; ++id)
+        f.Payload(2, id);
+    EXPECT_EQ(next->status, STATUS_SUCCESS);
+
+    // A leader too short for its fields binds the block with zeros for them.
+    auto shortLeader = f.Buffer(1, 100);
+    f.Gvsp(1, 3, 0, {0, 1});
+    f.Payload(3, 1);
+    ASSERT_EQ(shortLeader->status, STATUS_SUCCESS);
+    EXPECT_EQ(FieldU32(InfoOf(*shortLeader, 100), 24), 0u);
+}
+
+TEST(Stream, ExtendedIdsCarryTheWholeBlockIdIntoInfoAndResends) {
+    StreamFixture f;
+    auto r = f.Buffer(4, 400);
+    const uint64_t id = 0x0000000100000002ull;
+    f.Leader(id, 1, true);
+    f.Payload(id, 1, true);
+    f.Payload(id, 3, true);
+    auto resends = f.Resends();
+    ASSERT_EQ(resends.size(), 1u);
+    EXPECT_EQ(resends[0].Flags(), 0x10);
+    EXPECT_EQ(resends[0].Length(), 20);
+    EXPECT_EQ(Get16(resends[0].Body() + 2), 0);
+    EXPECT_EQ(Get32(resends[0].Body() + 4), 2u);
+    EXPECT_EQ(Get32(resends[0].Body() + 12), 1u);
+    EXPECT_EQ(Get32(resends[0].Body() + 16), 2u);
+    f.Payload(id, 2, true);
+    f.Payload(id, 4, true);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(InfoOf(*r, 400).blockId, id);
+}
+
+TEST(Stream, TestPacketsGoToTheWaitingRequestOnly) {
+    StreamFixture f;
+    f.Gvsp(3, 0, 1, std::vector<uint8_t>(64, 1)); // nobody waits: dropped
+    auto r = f.Call(IOCTL_GIGE_GetTestPacket, Bytes().U16(kStreamPort).U32(40).Resize(10), 40);
+    EXPECT_EQ(r->completions, 0);
+    f.Gvsp(3, 0, 1, std::vector<uint8_t>(64, 7));
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(r->bytes, 40u);
+    EXPECT_EQ(r->Output()[8], 7);
+}
+
+TEST(Stream, FreeingThePortCancelsItsRequests) {
+    StreamFixture f;
+    auto r = f.Buffer(10, 1000);
+    auto sync = f.Call(IOCTL_GIGE_GetStreamSync, Bytes().U16(kStreamPort).Resize(10));
+    f.Leader(1);
+    f.Payload(1, 1);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_PortFree, Bytes().U32(kOwner).U16(kStreamPort).U16(0))->status, STATUS_SUCCESS);
+    EXPECT_EQ(r->status, STATUS_CANCELLED);
+    f.Payload(1, 2); // no channel any more
+    EXPECT_EQ(r->completions, 1);
+    (void)sync;
+}
+
+} // namespace
+} // namespace qorcam::gige::test
