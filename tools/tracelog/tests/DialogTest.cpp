@@ -7,6 +7,7 @@
 #include "UsbDeviceControl.h"
 #include "devio/DeviceName.h"
 #include "os/Process.h"
+#include "os/SharedMemory.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -218,6 +219,16 @@ TEST_F(DialogTest, ALibraryThatCannotBeLoadedEndsTheDialog) {
     d.SetMessageSink([this](const QString& m) { messages_.push_back(m.toStdString()); });
     EXPECT_FALSE(d.OnInitDialog());
     EXPECT_EQ(messages_, std::vector<std::string>{"QorCam.DLL Load Error"});
+}
+
+TEST_F(DialogTest, ATraceAreaThatCannotBeMappedEndsTheDialog) {
+    // Another user made an area too small to be the trace area.
+    os::SharedMemory wrong(shared::kLogFileName, 100);
+    ASSERT_TRUE(wrong.IsValid());
+    CQorCamLogDlg d;
+    d.SetMessageSink([this](const QString& m) { messages_.push_back(m.toStdString()); });
+    EXPECT_FALSE(d.OnInitDialog());
+    EXPECT_EQ(messages_, std::vector<std::string>{"Log ShareMemory Load Error"});
 }
 
 TEST_F(DialogTest, AUsbDeviceArrivingWhileLoggingGetsACollector) {
