@@ -102,6 +102,20 @@ namespace QorCamDotNet
         [FieldOffset(24)] public Double B_Value;
     }
 
+    /// <summary>The image leader's fields, as both the GigE and the USB part of the per-image record carry them.</summary>
+    [StructLayout(LayoutKind.Explicit, Size = 28)]
+    internal struct NativeStreamImage
+    {
+        [FieldOffset(0)] public UInt32 Pixel_Type;
+        [FieldOffset(4)] public UInt32 Width;
+        [FieldOffset(8)] public UInt32 Height;
+        [FieldOffset(12)] public UInt32 Offset_X;
+        [FieldOffset(16)] public UInt32 Offset_Y;
+        [FieldOffset(20)] public UInt16 Padding_X;
+        [FieldOffset(22)] public UInt16 Padding_Y;
+        [FieldOffset(24)] public UInt32 Size_Y;
+    }
+
     /// <summary>The per-image record: a camera type, then one of three parts that overlap from byte 4.
     /// Field names carry the part they belong to.</summary>
     [StructLayout(LayoutKind.Explicit, Size = 548)]
@@ -121,14 +135,7 @@ namespace QorCamDotNet
         [FieldOffset(12)] public UInt64 Frame_ID;
         [FieldOffset(20)] public UInt64 TimeStamp;
 
-        [FieldOffset(28)] public UInt32 GigE_Pixel_Type;
-        [FieldOffset(32)] public UInt32 GigE_Width;
-        [FieldOffset(36)] public UInt32 GigE_Height;
-        [FieldOffset(40)] public UInt32 GigE_Offset_X;
-        [FieldOffset(44)] public UInt32 GigE_Offset_Y;
-        [FieldOffset(48)] public UInt16 GigE_Padding_X;
-        [FieldOffset(50)] public UInt16 GigE_Padding_Y;
-        [FieldOffset(52)] public UInt32 GigE_Size_Y;
+        [FieldOffset(28)] public NativeStreamImage GigE_Image;
         [FieldOffset(28)] public UInt64 GigE_Raw_DataSize;
         [FieldOffset(36)] public fixed byte GigE_FileName[256];
         [FieldOffset(28)] public UInt32 GigE_Chunk_DataSize;
@@ -138,14 +145,7 @@ namespace QorCamDotNet
         [FieldOffset(28)] public fixed byte GigE_VendorData[512];
 
         [FieldOffset(28)] public UInt64 Usb_DataSize;
-        [FieldOffset(36)] public UInt32 Usb_Pixel_Type;
-        [FieldOffset(40)] public UInt32 Usb_Width;
-        [FieldOffset(44)] public UInt32 Usb_Height;
-        [FieldOffset(48)] public UInt32 Usb_Offset_X;
-        [FieldOffset(52)] public UInt32 Usb_Offset_Y;
-        [FieldOffset(56)] public UInt16 Usb_Padding_X;
-        [FieldOffset(58)] public UInt16 Usb_Padding_Y;
-        [FieldOffset(60)] public UInt32 Usb_Size_Y;
+        [FieldOffset(36)] public NativeStreamImage Usb_Image;
         [FieldOffset(36)] public UInt32 Usb_Chunk_ID;
         [FieldOffset(64)] public UInt32 Usb_Ext_Chunk_ID;
     }

@@ -132,16 +132,7 @@ namespace QorCamDotNet
             switch (p->PayloadType) {
             case 1: {
                 s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGEIMAGEDATA;
-                QORCAM_STREAMINFO_IMAGE i = new QORCAM_STREAMINFO_IMAGE();
-                i.Pixel_Type = p->GigE_Pixel_Type;
-                i.Width = p->GigE_Width;
-                i.Height = p->GigE_Height;
-                i.Offset_X = p->GigE_Offset_X;
-                i.Offset_Y = p->GigE_Offset_Y;
-                i.Padding_X = p->GigE_Padding_X;
-                i.Padding_Y = p->GigE_Padding_Y;
-                i.Size_Y = p->GigE_Size_Y;
-                s.Image = i;
+                s.Image = Image(p->GigE_Image);
                 break;
             }
             case 2: {
@@ -169,13 +160,13 @@ namespace QorCamDotNet
             case 5: {
                 s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGEEXTCHUNKDATA;
                 QORCAM_STREAMINFO_EXT_CHUNK e = new QORCAM_STREAMINFO_EXT_CHUNK();
-                e.Pixel_Type = p->GigE_Pixel_Type;
-                e.Width = p->GigE_Width;
-                e.Height = p->GigE_Height;
-                e.Offset_X = p->GigE_Offset_X;
-                e.Offset_Y = p->GigE_Offset_Y;
-                e.Padding_X = p->GigE_Padding_X;
-                e.Padding_Y = p->GigE_Padding_Y;
+                e.Pixel_Type = p->GigE_Image.Pixel_Type;
+                e.Width = p->GigE_Image.Width;
+                e.Height = p->GigE_Image.Height;
+                e.Offset_X = p->GigE_Image.Offset_X;
+                e.Offset_Y = p->GigE_Image.Offset_Y;
+                e.Padding_X = p->GigE_Image.Padding_X;
+                e.Padding_Y = p->GigE_Image.Padding_Y;
                 e.DataSize = p->GigE_Ext_DataSize;
                 e.Size_Y = p->GigE_Ext_Size_Y;
                 e.Chunk_ID = p->GigE_Ext_Chunk_ID;
@@ -194,6 +185,20 @@ namespace QorCamDotNet
             return r;
         }
 
+        private static QORCAM_STREAMINFO_IMAGE Image(NativeStreamImage n)
+        {
+            QORCAM_STREAMINFO_IMAGE i = new QORCAM_STREAMINFO_IMAGE();
+            i.Pixel_Type = n.Pixel_Type;
+            i.Width = n.Width;
+            i.Height = n.Height;
+            i.Offset_X = n.Offset_X;
+            i.Offset_Y = n.Offset_Y;
+            i.Padding_X = n.Padding_X;
+            i.Padding_Y = n.Padding_Y;
+            i.Size_Y = n.Size_Y;
+            return i;
+        }
+
         private static unsafe QORCAM_IMAGEDATAINFO_USB ReadUsb(NativeImageDataInfo* p)
         {
             QORCAM_IMAGEDATAINFO_USB r = new QORCAM_IMAGEDATAINFO_USB();
@@ -205,16 +210,7 @@ namespace QorCamDotNet
             switch (p->PayloadType) {
             case 1: {
                 s.SType = QORCAM_USBSTREAMTYPE.QORCAM_USBIMAGEDATA;
-                QORCAM_STREAMINFO_IMAGE i = new QORCAM_STREAMINFO_IMAGE();
-                i.Pixel_Type = p->Usb_Pixel_Type;
-                i.Width = p->Usb_Width;
-                i.Height = p->Usb_Height;
-                i.Offset_X = p->Usb_Offset_X;
-                i.Offset_Y = p->Usb_Offset_Y;
-                i.Padding_X = p->Usb_Padding_X;
-                i.Padding_Y = p->Usb_Padding_Y;
-                i.Size_Y = p->Usb_Size_Y;
-                s.Image = i;
+                s.Image = Image(p->Usb_Image);
                 break;
             }
             case 0x4000: {
@@ -227,14 +223,14 @@ namespace QorCamDotNet
             case 0x4001: {
                 s.SType = QORCAM_USBSTREAMTYPE.QORCAM_USBEXTCHUNKDATA;
                 QORCAM_STREAMINFOUSB_EXT_CHUNK e = new QORCAM_STREAMINFOUSB_EXT_CHUNK();
-                e.Pixel_Type = p->Usb_Pixel_Type;
-                e.Width = p->Usb_Width;
-                e.Height = p->Usb_Height;
-                e.Offset_X = p->Usb_Offset_X;
-                e.Offset_Y = p->Usb_Offset_Y;
-                e.Padding_X = p->Usb_Padding_X;
-                e.Padding_Y = p->Usb_Padding_Y;
-                e.Size_Y = p->Usb_Size_Y;
+                e.Pixel_Type = p->Usb_Image.Pixel_Type;
+                e.Width = p->Usb_Image.Width;
+                e.Height = p->Usb_Image.Height;
+                e.Offset_X = p->Usb_Image.Offset_X;
+                e.Offset_Y = p->Usb_Image.Offset_Y;
+                e.Padding_X = p->Usb_Image.Padding_X;
+                e.Padding_Y = p->Usb_Image.Padding_Y;
+                e.Size_Y = p->Usb_Image.Size_Y;
                 e.Chunk_ID = p->Usb_Ext_Chunk_ID;
                 s.Ext_Chunk = e;
                 break;

@@ -273,7 +273,7 @@ namespace QorCamDotNet.Tests
                 record.Payload_Flag = 1;
                 record.PayloadType = 1;
                 record.Frame_ID = 42;
-                record.GigE_Width = 4;
+                record.GigE_Image.Width = 4;
                 Assert.AreEqual(1, FakeLibrary.FireImage(ref record, 16));
                 Assert.AreEqual(1, calls);
                 Assert.AreSame(camera, seenCamera);

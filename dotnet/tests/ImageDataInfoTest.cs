@@ -69,11 +69,11 @@ namespace QorCamDotNet.Tests
         public void GigEFieldsComeFromTheirOffsets()
         {
             NativeImageDataInfo r = Filled(5);
-            r.GigE_Pixel_Type = 0x01080001;
-            r.GigE_Width = 640;
-            r.GigE_Height = 480;
-            r.GigE_Padding_X = 0xFFFF;
-            r.GigE_Padding_Y = 7;
+            r.GigE_Image.Pixel_Type = 0x01080001;
+            r.GigE_Image.Width = 640;
+            r.GigE_Image.Height = 480;
+            r.GigE_Image.Padding_X = 0xFFFF;
+            r.GigE_Image.Padding_Y = 7;
             r.GigE_Ext_DataSize = 1234;
             r.GigE_Ext_Size_Y = 99;
             r.GigE_Ext_Chunk_ID = 0xABCD;
@@ -115,10 +115,10 @@ namespace QorCamDotNet.Tests
             Assert.IsNull(s.Ext_Chunk);
 
             r = Filled(0x4001);
-            r.Usb_Width = 32;
-            r.Usb_Height = 16;
-            r.Usb_Padding_X = 0xFFFF;
-            r.Usb_Size_Y = 16;
+            r.Usb_Image.Width = 32;
+            r.Usb_Image.Height = 16;
+            r.Usb_Image.Padding_X = 0xFFFF;
+            r.Usb_Image.Size_Y = 16;
             r.Usb_Ext_Chunk_ID = 0x55;
             s = Copy(2, r, new QORCAM_IMAGEDATAINFO()).CUsb.Value.StreamInfo.Value;
             Assert.AreEqual(QORCAM_USBSTREAMTYPE.QORCAM_USBEXTCHUNKDATA, s.SType);
@@ -130,7 +130,7 @@ namespace QorCamDotNet.Tests
             Assert.IsNull(s.Chunk);
 
             r = Filled(1);
-            r.Usb_Pixel_Type = 0x01100003;
+            r.Usb_Image.Pixel_Type = 0x01100003;
             s = Copy(2, r, new QORCAM_IMAGEDATAINFO()).CUsb.Value.StreamInfo.Value;
             Assert.AreEqual(QORCAM_USBSTREAMTYPE.QORCAM_USBIMAGEDATA, s.SType);
             Assert.AreEqual(0x01100003u, s.Image.Value.Pixel_Type);

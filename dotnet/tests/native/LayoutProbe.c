@@ -87,6 +87,17 @@ int main(void) {
     AT("NativeColorValue", "G2_Value", QORCAM_COLORVALUE, G2_Value);
     AT("NativeColorValue", "B_Value", QORCAM_COLORVALUE, B_Value);
 
+#define IMG QORCAM_STREAMINFO_IMAGE
+    SIZE("NativeStreamImage", IMG);
+    AT("NativeStreamImage", "Pixel_Type", IMG, Pixel_Type);
+    AT("NativeStreamImage", "Width", IMG, Width);
+    AT("NativeStreamImage", "Height", IMG, Height);
+    AT("NativeStreamImage", "Offset_X", IMG, Offset_X);
+    AT("NativeStreamImage", "Offset_Y", IMG, Offset_Y);
+    AT("NativeStreamImage", "Padding_X", IMG, Padding_X);
+    AT("NativeStreamImage", "Padding_Y", IMG, Padding_Y);
+    AT("NativeStreamImage", "Size_Y", IMG, Size_Y);
+
 #define I QORCAM_IMAGEDATAINFO
 #define GIGE Info.CGigE.StreamInfo
 #define USB Info.CUsb.StreamInfo
@@ -105,14 +116,7 @@ int main(void) {
     AT("NativeImageDataInfo", "PayloadType", I, USB.SType);
     AT("NativeImageDataInfo", "Frame_ID", I, USB.Frame_ID);
     AT("NativeImageDataInfo", "TimeStamp", I, USB.TimeStamp);
-    AT("NativeImageDataInfo", "GigE_Pixel_Type", I, GIGE.Data.Image.Pixel_Type);
-    AT("NativeImageDataInfo", "GigE_Width", I, GIGE.Data.Image.Width);
-    AT("NativeImageDataInfo", "GigE_Height", I, GIGE.Data.Image.Height);
-    AT("NativeImageDataInfo", "GigE_Offset_X", I, GIGE.Data.Image.Offset_X);
-    AT("NativeImageDataInfo", "GigE_Offset_Y", I, GIGE.Data.Image.Offset_Y);
-    AT("NativeImageDataInfo", "GigE_Padding_X", I, GIGE.Data.Image.Padding_X);
-    AT("NativeImageDataInfo", "GigE_Padding_Y", I, GIGE.Data.Image.Padding_Y);
-    AT("NativeImageDataInfo", "GigE_Size_Y", I, GIGE.Data.Image.Size_Y);
+    AT("NativeImageDataInfo", "GigE_Image", I, GIGE.Data.Image);
     AT("NativeImageDataInfo", "GigE_Raw_DataSize", I, GIGE.Data.Raw.DataSize);
     AT("NativeImageDataInfo", "GigE_FileName", I, GIGE.Data.File.FileName);
     AT("NativeImageDataInfo", "GigE_Chunk_DataSize", I, GIGE.Data.Chunk.DataSize);
@@ -121,14 +125,7 @@ int main(void) {
     AT("NativeImageDataInfo", "GigE_Ext_Chunk_ID", I, GIGE.Data.Ext_Chunk.Chunk_ID);
     AT("NativeImageDataInfo", "GigE_VendorData", I, GIGE.Data.Vendor.VendorData);
     AT("NativeImageDataInfo", "Usb_DataSize", I, USB.DataSize);
-    AT("NativeImageDataInfo", "Usb_Pixel_Type", I, USB.Data.Image.Pixel_Type);
-    AT("NativeImageDataInfo", "Usb_Width", I, USB.Data.Image.Width);
-    AT("NativeImageDataInfo", "Usb_Height", I, USB.Data.Image.Height);
-    AT("NativeImageDataInfo", "Usb_Offset_X", I, USB.Data.Image.Offset_X);
-    AT("NativeImageDataInfo", "Usb_Offset_Y", I, USB.Data.Image.Offset_Y);
-    AT("NativeImageDataInfo", "Usb_Padding_X", I, USB.Data.Image.Padding_X);
-    AT("NativeImageDataInfo", "Usb_Padding_Y", I, USB.Data.Image.Padding_Y);
-    AT("NativeImageDataInfo", "Usb_Size_Y", I, USB.Data.Image.Size_Y);
+    AT("NativeImageDataInfo", "Usb_Image", I, USB.Data.Image);
     AT("NativeImageDataInfo", "Usb_Chunk_ID", I, USB.Data.Chunk.Chunk_ID);
     AT("NativeImageDataInfo", "Usb_Ext_Chunk_ID", I, USB.Data.Ext_Chunk.Chunk_ID);
 
