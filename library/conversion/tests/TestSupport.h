@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CConv.h"
+#include "ClassifyPixelFormat.h"
 #include "ReferenceModel.h"
 #include "Simd.h"
 
@@ -41,6 +42,19 @@ inline ConvMode ModeOf(const Case& c) {
     m.BayerRevision_G = c.revision;
     m.Parallel_Flag = c.parallel;
     return m;
+}
+
+// Every code that the classification accepts, found by scanning the code
+// ranges its table lives in.
+inline std::vector<uint32_t> AcceptedCodes() {
+    std::vector<uint32_t> codes;
+    for (uint32_t prefix : {0x0108u, 0x010Cu, 0x0110u, 0x020Cu, 0x0210u, 0x0218u, 0x0220u, 0x0224u, 0x0230u})
+        for (uint32_t low = 0; low < 0x100; ++low) {
+            uint32_t phase, bits;
+            if (ClassifyPixelFormat(prefix << 16 | low, &phase, &bits) >= 0)
+                codes.push_back(prefix << 16 | low);
+        }
+    return codes;
 }
 
 inline ConvRequest RequestOf(const Case& c, const std::vector<uint8_t>& src, std::vector<uint8_t>& dst) {
