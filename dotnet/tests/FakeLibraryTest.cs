@@ -172,9 +172,50 @@ namespace QorCamDotNet.Tests
         [Test]
         public void AConversionObjectTheLibraryCannotMakeIsNeverBuilt()
         {
+            FakeLibrary.Set(FakeLibrary.ConvRefuse, 1);
             SEHException e = Assert.Throws<SEHException>(() => new QORCOMV());
             Assert.AreEqual("Paramter Error", e.Message);
             Assert.Throws<SEHException>(() => new QORCOMV(new QORCAM_COLORCONVMODE(), new QORCAM_COLORVALUE()));
+        }
+
+        [Test]
+        public void AConversionObjectPassesItsSettingsAndClosesOnce()
+        {
+            QORCAM_COLORCONVMODE mode = new QORCAM_COLORCONVMODE();
+            mode.StoreMode = QORCAM_STOREMODE.QORCAM_BMPmodeLR;
+            mode.ShiftID = QORCAM_SHIFTID.QORCAM_SFTAUTO;
+            mode.DIBMode = QORCAM_DIBMODE.QORCAM_DIB24;
+            mode.BayerRevision_G = true;
+            QORCAM_COLORVALUE value = new QORCAM_COLORVALUE();
+            value.R_Value = 1.5;
+            value.G1_Value = 0.25;
+            value.G2_Value = 2.0;
+            value.B_Value = -1.0;
+            QORCOMV conv = new QORCOMV(mode, value);
+            NativeColorConvMode m;
+            NativeColorValue v;
+            FakeLibrary.GetConversion(out m, out v);
+            Assert.AreEqual(new uint[] { 3, 1 }, new[] { m.StoreMode, m.DIBMode });
+            Assert.AreEqual(-1, m.ShiftID);
+            Assert.AreEqual(new[] { 1, 0 }, new[] { m.BayerRevision_G, m.Parallel_Flag });
+            Assert.AreEqual(new[] { 1.5, 0.25, 2.0, -1.0 }, new[] { v.R_Value, v.G1_Value, v.G2_Value, v.B_Value });
+
+            byte[] header;
+            Assert.IsFalse(conv.GetBMPINFO(IntPtr.Zero, out header), "the stand-in has no header export");
+            Assert.AreEqual(44, header.Length, "a new 44-byte array also on failure");
+            conv.Dispose();
+            conv.Dispose();
+            Assert.AreEqual(1, FakeLibrary.Get(FakeLibrary.ConvCloses));
+            Assert.IsFalse(conv.ConvExec(IntPtr.Zero, IntPtr.Zero), "a disposed object passes no stale handle");
+
+            using (new QORCOMV(value)) {
+                Assert.AreEqual(new long[] { 0, 1 },
+                                new[] { FakeLibrary.Get(FakeLibrary.ConvModeSet), FakeLibrary.Get(FakeLibrary.ConvValueSet) });
+            }
+            using (new QORCOMV()) {
+                Assert.AreEqual(new long[] { 0, 0 },
+                                new[] { FakeLibrary.Get(FakeLibrary.ConvModeSet), FakeLibrary.Get(FakeLibrary.ConvValueSet) });
+            }
         }
 
         [Test]

@@ -24,6 +24,10 @@ enum {
     K_PORT_ADDRESS,   /* last ReadPort address */
     K_PORT_LENGTH,    /* last ReadPort length */
     K_CALLBACK_SET,   /* image callback registered (1) or ended (0) */
+    K_CONV_REFUSE,    /* QORCAM_CreateConvHandle refuses */
+    K_CONV_CLOSES,    /* QORCAM_CloseConvHandle calls */
+    K_CONV_MODE_SET,  /* the last conversion object was given a mode */
+    K_CONV_VALUE_SET, /* ... and colour values */
     K_KNOBS
 };
 
@@ -39,6 +43,9 @@ static QORCAM_IMAGECALLBACK imageCallBack;
 static void* imageContext;
 static uint32_t imageInfoSet;
 static QORCAM_IMAGE images[64];
+static QORCAM_COLORCONVMODE convMode;
+static QORCAM_COLORVALUE convValue;
+static int convTable;
 
 /* Handles: 0x100 is a normal camera, 0x200 a watch camera. */
 #define NORMAL ((HCAMERA)(uintptr_t)0x100)
@@ -78,6 +85,10 @@ FAKE_API void Fake_SetCameraInfo(const QORCAM_CAMERAINFO* info) {
 }
 FAKE_API void Fake_GetOpenRequest(QORCAM_OPENREQUEST* request) {
     *request = lastRequest;
+}
+FAKE_API void Fake_GetConversion(QORCAM_COLORCONVMODE* mode, QORCAM_COLORVALUE* value) {
+    *mode = convMode;
+    *value = convValue;
 }
 
 /* ---- The exports this stand-in has ---- */
@@ -215,6 +226,20 @@ QORCAM_API BOOL QORCAM_SetImageCallBack(HCAMERA h, void* Context, QORCAM_IMAGECA
     imageInfoSet = InfoSet_Flag != 0;
     knobs[K_CALLBACK_SET] = CallBack != NULL;
     return Done();
+}
+
+QORCAM_API BOOL QORCAM_CreateConvHandle(HCTBL* phTbl, QORCAM_COLORCONVMODE* Mode, QORCAM_COLORVALUE* Value) {
+    if (!phTbl || knobs[K_CONV_REFUSE]) return Fail(STATUSQORCAM_UNDEF_ERROR);
+    knobs[K_CONV_MODE_SET] = Mode != NULL;
+    knobs[K_CONV_VALUE_SET] = Value != NULL;
+    if (Mode) convMode = *Mode;
+    if (Value) convValue = *Value;
+    *phTbl = &convTable;
+    return Done();
+}
+
+QORCAM_API void QORCAM_CloseConvHandle(HCTBL hTbl) {
+    if (hTbl == &convTable) knobs[K_CONV_CLOSES]++;
 }
 
 /* ---- Deliveries from a thread of the library's own, as the real one makes them ---- */
