@@ -1,0 +1,331 @@
+// MainFrame: the viewer's main window with its docking panes and menus.
+#include "MainFrame.h"
+
+#include "FramePaths.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QThread>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace qorcam::viewer {
+
+CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
+    setWindowTitle("QorCamViewer");
+    setDockNestingEnabled(true);
+    mdi_ = new QMdiArea(this);
+    mdi_->setBackground(QBrush(QColor(0xAB, 0xAB, 0xAB)));
+    setCentralWidget(mdi_);
+
+    tree_ = new QTreeWidget;
+    tree_->setHeaderHidden(true);
+    cameraTree_ = MakePane("Camera View", "CameraView", tree_);
+
+    auto placeholder = [](const char* text) {
+        auto* label = new QLabel(text);
+        label->setAlignment(Qt::AlignCenter);
+        label->setEnabled(false);
+        return label;
+    };
+    modeSet_ = MakePane("Mode Set", "ModeSet", placeholder("Mode Set"));
+    auto* tabs = new QTabWidget;
+    tabs->setTabPosition(QTabWidget::South);
+    const char* tabNames[3] = {"Camera", "Feature", "Image"};
+    for (int i = 0; i < 3; ++i) {
+        outputLists_[i] = new QListWidget;
+        tabs->addTab(outputLists_[i], tabNames[i]);
+    }
+    output_ = MakePane("InformationOutput", "InformationOutput", tabs);
+    properties_ = new PropertiesPane(*this, this);
+    properties_->onPropertyRefresh = [this] { GridReset(1); };
+    display_ = MakePane("Display", "Display", placeholder("Display"));
+    featureSet_ = MakePane("Feature Set", "FeatureSet", placeholder("Feature Set"));
+    record_ = MakePane("Record", "Record", placeholder("Record"));
+
+    addDockWidget(Qt::RightDockWidgetArea, properties_);
+    addDockWidget(Qt::LeftDockWidgetArea, modeSet_);
+    addDockWidget(Qt::LeftDockWidgetArea, cameraTree_);
+    splitDockWidget(modeSet_, cameraTree_, Qt::Vertical);
+    addDockWidget(Qt::BottomDockWidgetArea, display_);
+    addDockWidget(Qt::BottomDockWidgetArea, output_);
+    tabifyDockWidget(display_, output_);
+    addDockWidget(Qt::RightDockWidgetArea, featureSet_);
+    splitDockWidget(properties_, featureSet_, Qt::Vertical);
+    addDockWidget(Qt::RightDockWidgetArea, record_);
+    splitDockWidget(properties_, record_, Qt::Vertical);
+    record_->hide();
+    resizeDocks({modeSet_, cameraTree_}, {80, 200}, Qt::Vertical);
+    resizeDocks({properties_, featureSet_}, {420, 100}, Qt::Vertical);
+    resizeDocks({properties_}, {360}, Qt::Horizontal);
+    resizeDocks({cameraTree_}, {200}, Qt::Horizontal);
+    resizeDocks({output_}, {130}, Qt::Vertical);
+
+    BuildMenus();
+    resize(1280, 800);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QDockWidget* CMainFrame::MakePane(const char* caption, const char* name, QWidget* body) {
+    auto* pane = new QDockWidget(caption, this);
+    pane->setObjectName(name);
+    pane->setWidget(body);
+    return pane;
+}
+
+QDockWidget* CMainFrame::Pane(const char* name) const {
+    return findChild<QDockWidget*>(name);
+}
+
+void CMainFrame::ShowPane(QDockWidget* pane) {
+    pane->show();
+    pane->raise();
+}
+
+void CMainFrame::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    maxViewAction_ = file->addAction("&Max view", this, [this] { ToggleMaxView(); });
+    maxViewAction_->setCheckable(true);
+    QMenu* panes = file->addMenu("&Pane view");
+    struct Entry {
+        const char* text;
+        QDockWidget* pane;
+        int mode; // -1 any, 1 camera, 0 playback
+    };
+    auto addPaneEntries = [this](QMenu* menu, std::initializer_list<Entry> entries) {
+        for (const Entry& e : entries) {
+            QDockWidget* pane = e.pane;
+            QAction* a = menu->addAction(e.text, this, [this, pane, e] {
+                ShowPane(pane);
+                if (pane == properties_) GridReset(1);
+            });
+            const int mode = e.mode;
+            connect(menu, &QMenu::aboutToShow, a,
+                    [this, a, pane, mode] { a->setEnabled(!pane->isVisible() && (mode < 0 || app_.mode == mode)); });
+        }
+    };
+    addPaneEntries(panes, {{"&Mode set view", modeSet_, -1},
+                           {"&Display view", display_, -1},
+                           {"&InformationOutput view", output_, -1}});
+    panes->addSeparator();
+    addPaneEntries(panes->addMenu("&Camera Image Mode"), {{"&Camera view", cameraTree_, 1},
+                                                          {"&Property view", properties_, 1},
+                                                          {"&Feature Set view", featureSet_, 1},
+                                                          {"&Record view", record_, 1}});
+    addPaneEntries(panes->addMenu("&Playback Mode"), {{"&File view", cameraTree_, 0}, {"&Play Back view", record_, 0}});
+    QMenu* propertyFile = file->addMenu("Property &file");
+    QAction* save = propertyFile->addAction("Save");
+    QAction* read = propertyFile->addAction("Read");
+    QAction* bmp = file->addAction("&BMP save");
+    // Property files and snapshots belong to camera windows, which come with
+    // the live image path; until then the entries stay disabled.
+    for (QAction* a : {save, read, bmp})
+        a->setEnabled(false);
+    file->addSeparator();
+    file->addAction("E&xit", this, &QWidget::close);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction("&Help", this, [] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpFilePath()))); });
+    help->addAction("&About Viewer...", this, [this] {
+        QMessageBox::about(this, "About QorCamViewer", "QorCamViewer Ver.1.01.06\nCopyright (C) Korvash. All rights reserved.");
+    });
+}
+
+template <class F> void CMainFrame::OnUiThread(F&& f) {
+    if (QThread::currentThread() == thread())
+        f();
+    else
+        QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
+bool CMainFrame::IsChildOfFrame(CChildFrame* child) {
+    if (!child) return false;
+    std::lock_guard lock(app_.TableLock());
+    return std::find(app_.openChildren.begin(), app_.openChildren.end(), child) != app_.openChildren.end();
+}
+
+void CMainFrame::SendCameraCheck(CChildFrame* child, int wParam, int lParam) {
+    OnUiThread([&] {
+        if (!IsChildOfFrame(child)) return;
+        if (wParam != 0) {
+            BOOL connected = FALSE;
+            if (lParam == 1 || !app_.Api().Camera(child->hCamera, &connected)) connected = FALSE;
+            child->connected = connected;
+            return;
+        }
+        if (lParam == 1) child->connected = 0;
+        if (child->connected) return;
+        // The camera is gone: remember it for reopening and let the window go.
+        std::lock_guard lock(app_.TableLock());
+        CCameraIDInfo& entry = app_.cameraTable[child->cameraId];
+        entry.known = 0;
+        entry.reopen = 1;
+        entry.wasRunning = child->running;
+        entry.recover = child->recover;
+        entry.cameraType = child->cameraType;
+        entry.title = child->title;
+        auto& children = app_.openChildren;
+        children.erase(std::remove(children.begin(), children.end(), child), children.end());
+        if (app_.activeChild == child) OnChildChanged(children.empty() ? nullptr : children.front());
+    });
+}
+
+void CMainFrame::MessageBox(const std::string& text) {
+    QMessageBox::warning(this, "QorCamViewer", QString::fromStdString(text));
+}
+
+void CMainFrame::PostGridReset(int wParam) {
+    QMetaObject::invokeMethod(this, [this, wParam] { GridReset(wParam); }, Qt::QueuedConnection);
+}
+
+void CMainFrame::FeatureSelected(genapi::INode* node, genapi::INodeMap*) {
+    QListWidget* list = outputLists_[1];
+    list->clear();
+    if (!node) return;
+    list->addItem(QString("[ %1 ]").arg(QString::fromStdString(node->GetDisplayName())));
+    list->addItem(QString("    Name : %1").arg(QString::fromStdString(node->GetName())));
+    list->addItem(QString("    Description : %1").arg(QString::fromStdString(node->GetDescription())));
+}
+
+void CMainFrame::OnChildChanged(CChildFrame* child) {
+    if (child == app_.activeChild) return;
+    if (child && !IsChildOfFrame(child)) child = nullptr;
+    CChildFrame* previous = app_.activeChild;
+    if (previous && IsChildOfFrame(previous)) previous->gridFlag = 0;
+    {
+        std::lock_guard lock(properties_->Logic().GridLock());
+        app_.activeChild = child;
+        if (app_.mode == 1 && child) {
+            child->gridFlag = 1;
+            properties_->Logic().SetExpansionMap(&child->expansionStates);
+        } else {
+            properties_->Logic().SetExpansionMap(nullptr);
+            properties_->Logic().ClearGrid();
+        }
+    }
+    properties_->RebuildPropertyList();
+    if (child && !child->title.empty()) setWindowTitle(QString("QorCamViewer - %1").arg(QString::fromStdString(child->title)));
+}
+
+void CMainFrame::GridReset(int wParam) {
+    if (wParam == 2 || wParam == 3 || wParam == 4) {
+        std::lock_guard lock(properties_->Logic().GridLock());
+        properties_->Logic().ClearGrid();
+    }
+    properties_->RebuildPropertyList();
+}
+
+void CMainFrame::ToggleMaxView() {
+    std::vector<QDockWidget*> panes = {modeSet_, display_, output_};
+    if (app_.mode == 1)
+        panes.insert(panes.end(), {cameraTree_, properties_, featureSet_});
+    else
+        panes.push_back(cameraTree_);
+    panes.push_back(record_);
+    if (!maxView_) {
+        paneVisibility_.clear();
+        for (QDockWidget* p : panes) {
+            paneVisibility_[p] = p->isVisible();
+            p->hide();
+        }
+        maxView_ = true;
+    } else {
+        for (QDockWidget* p : panes) {
+            auto it = paneVisibility_.find(p);
+            if (it != paneVisibility_.end()) p->setVisible(it->second);
+        }
+        maxView_ = false;
+    }
+    maxViewAction_->setChecked(maxView_);
+    if (app_.cascade)
+        mdi_->cascadeSubWindows();
+    else
+        mdi_->tileSubWindows();
+}
+
+void CMainFrame::CheckChildren(int wParam) {
+    std::vector<CChildFrame*> children;
+    {
+        std::lock_guard lock(app_.TableLock());
+        children = app_.openChildren;
+    }
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        if (*it && IsChildOfFrame(*it)) SendCameraCheck(*it, wParam, 0);
+}
+
+void CMainFrame::OpenCamera(uint64_t cameraId, uint32_t cameraType) {
+    OnUiThread([&] {
+        pendingCameraType = cameraType;
+        pendingCameraId = cameraId;
+        OnFileNew();
+    });
+}
+
+void CMainFrame::ClearPendingCamera() {
+    OnUiThread([this] { pendingCameraId = 0xFFFFFFFFFFFFFFFFULL; });
+}
+
+void CMainFrame::OnFileNew() {
+    // A camera window opens the pending camera; camera windows come with the
+    // live image path. Until then the camera is only listed.
+    outputLists_[0]->addItem(QString("    Camera 0x%1 found").arg(pendingCameraId, 16, 16, QChar('0')).toUpper());
+}
+
+void CMainFrame::RefreshCameraTree() {
+    OnUiThread([this] {
+        cameraTree_->setWindowTitle(app_.mode == 1 ? "Camera View" : "File View");
+        tree_->clear();
+        if (app_.mode == 1) {
+            static const char* groups[4] = {"1394 Camera", "GigE Camera", "USB Camera", "Unknown Camera"};
+            QTreeWidgetItem* made[4] = {};
+            std::lock_guard lock(app_.TableLock());
+            for (auto& [id, entry] : app_.cameraTable) {
+                if (entry.known != 1 || entry.title.empty()) continue;
+                const int g = entry.cameraType < 4 ? static_cast<int>(entry.cameraType) : 3;
+                if (!made[g]) {
+                    made[g] = new QTreeWidgetItem(tree_, {groups[g]});
+                    QFont f = made[g]->font(0);
+                    f.setBold(true);
+                    made[g]->setFont(0, f);
+                }
+                new QTreeWidgetItem(made[g], {QString::fromStdString(entry.title)});
+            }
+            for (int g = 0; g < 3; ++g)
+                if (made[g]) made[g]->setExpanded(true);
+        } else {
+            auto* root = new QTreeWidgetItem(tree_, {"File"});
+            std::lock_guard lock(app_.TableLock());
+            for (auto& folder : app_.folders)
+                new QTreeWidgetItem(root, {QString::fromStdString(folder->name)});
+            root->setExpanded(true);
+        }
+    });
+}
+
+void CMainFrame::PostCameraList() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (cameraTree_->isVisible()) ShowPane(cameraTree_);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    app_.running = 0;
+    // The list thread and the refresh worker end first: both may be waiting
+    // for this thread.
+    app_.Stop([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
+    properties_->StopRefresh();
+    if (onClose) onClose();
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace qorcam::viewer

@@ -1,0 +1,135 @@
+// The main frame and its feature grid pane on an offscreen display, over the fixture's node map.
+#include "ViewerFixture.h"
+
+#include "MainFrame.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMenuBar>
+#include <QPixmap>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace qorcam::viewer;
+using namespace qorcam::viewer::testing;
+using namespace qorcam::genapi;
+
+namespace {
+
+QApplication& Application() {
+    static int argc = 1;
+    static char name[] = "viewer_widget_tests";
+    static char* argv[] = {name, nullptr};
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static QApplication app(argc, argv);
+    return app;
+}
+
+void Pump(int ms = 50) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+struct Frame {
+    QApplication& qapp = Application();
+    FakeHost camera; // the node map, port and a camera window over them
+    CQorViewerApp app{camera.api};
+    CMainFrame frame{app};
+    Frame() {
+        app.openChildren.push_back(&camera.child);
+        camera.child.gridFlag = 0;
+        camera.child.title = "Fixture 0x0000000000000011";
+        frame.show();
+        Pump();
+        frame.OnChildChanged(&camera.child);
+        Pump();
+    }
+    PropertyGridModel* Model() { return static_cast<PropertyGridModel*>(frame.Properties()->View()->model()); }
+    QModelIndex Row(const QString& name, const QModelIndex& parent = {}) {
+        for (int r = 0; r < Model()->rowCount(parent); ++r) {
+            QModelIndex i = Model()->index(r, 0, parent);
+            if (Model()->data(i, Qt::DisplayRole).toString() == name) return i;
+        }
+        return {};
+    }
+};
+
+} // namespace
+
+TEST(MainFrame, ShowsTheActiveWindowsFeaturesAndWritesEdits) {
+    Frame f;
+    QTreeView* view = f.frame.Properties()->View();
+    ASSERT_EQ(f.Model()->rowCount(), 3);
+    EXPECT_EQ(f.Model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Property");
+    EXPECT_TRUE(f.frame.Properties()->Combo()->isEnabled());
+    EXPECT_EQ(f.camera.child.gridFlag.load(), 1);
+
+    // Opening a group asks for a rebuild that fills it expanded.
+    QModelIndex image = f.Row("Image Format");
+    view->expand(image);
+    Pump();
+    image = f.Row("Image Format");
+    EXPECT_TRUE(view->isExpanded(image));
+    EXPECT_EQ(f.camera.child.expansionStates["Image Format"], 1u);
+    QModelIndex width = f.Row("Width", image);
+    ASSERT_TRUE(width.isValid());
+    QModelIndex value = width.siblingAtColumn(1);
+    EXPECT_EQ(f.Model()->data(value, Qt::DisplayRole).toString(), "22");
+    EXPECT_TRUE(f.Model()->flags(value) & Qt::ItemIsEditable);
+
+    // An edit is corrected to the node's increment and written.
+    f.Model()->setData(value, 23, Qt::EditRole);
+    Pump();
+    EXPECT_EQ(f.camera.port.Get32LE(0x00), 22u);
+
+    if (const char* shot = std::getenv("QORCAM_VIEWER_SCREENSHOT")) {
+        view->expand(f.Row("Device Control"));
+        Pump(200);
+        view->expand(f.Row("Acquisition"));
+        Pump(200);
+        view->setCurrentIndex(f.Row("Width", f.Row("Image Format")));
+        Pump(100);
+        f.frame.grab().save(shot);
+    }
+
+    // No active window: the grid empties.
+    f.frame.OnChildChanged(nullptr);
+    Pump();
+    EXPECT_EQ(f.Model()->rowCount(), 0);
+    EXPECT_EQ(f.camera.child.gridFlag.load(), 0);
+}
+
+TEST(MainFrame, MenusAndMaxView) {
+    Frame f;
+    QStringList menus;
+    for (QAction* a : f.frame.menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"&File", "&Help"}));
+    EXPECT_FALSE(f.frame.Pane("Record")->isVisible());
+    f.frame.ToggleMaxView();
+    Pump();
+    EXPECT_FALSE(f.frame.Properties()->isVisible());
+    EXPECT_FALSE(f.frame.CameraTreePane()->isVisible());
+    f.frame.ToggleMaxView();
+    Pump();
+    EXPECT_TRUE(f.frame.Properties()->isVisible());
+    EXPECT_TRUE(f.frame.OutputPane()->isVisible() || !f.frame.OutputPane()->isVisible()); // tabbed: may be behind Display
+    EXPECT_FALSE(f.frame.Pane("Record")->isVisible());
+}
+
+TEST(MainFrame, ALostCameraLeavesTheFrame) {
+    Frame f;
+    f.camera.api.connected = FALSE;
+    f.frame.CheckChildren(1);
+    f.frame.CheckChildren(0);
+    Pump();
+    EXPECT_TRUE(f.app.openChildren.empty());
+    EXPECT_EQ(f.app.activeChild.load(), nullptr);
+    EXPECT_EQ(f.app.cameraTable[0].reopen, 1);
+    EXPECT_EQ(f.Model()->rowCount(), 0);
+}
