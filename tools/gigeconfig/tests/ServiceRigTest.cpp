@@ -1,0 +1,81 @@
+// The IP configuration tool on the test network: the adapter's address set through the profile and a restart.
+#include "AddressRules.h"
+#include "IpText.h"
+#include "NetworkRig.h"
+#include "ProfileFile.h"
+#include "QorGigECPrefDlg.h"
+
+#include "os/SettingsStore.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qorcam::gigeconfig {
+namespace {
+
+constexpr std::uint32_t H(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    return std::uint32_t(a) << 24 | std::uint32_t(b) << 16 | std::uint32_t(c) << 8 | d;
+}
+
+TEST(ServiceRig, AdapterAddressGoesThroughTheProfileAndARestart) {
+    rig::NetworkRig::Options options;
+    options.startService = false;
+    rig::NetworkRig rig(options);
+    if (!rig.Available()) GTEST_SKIP() << rig.Reason();
+    os::SettingsStore settings(rig.Root() + "/etc/machine.ini");
+    // The profile where the tools keep it; the service follows PATH.
+    const std::string profile = CProfileFile::ProfilePath(true);
+    ASSERT_TRUE(settings.SetString(kGigeParametersKey, "PATH", profile));
+    std::filesystem::copy_file(rig.Root() + "/data/QORGIGEDRVPROF.dat", profile);
+
+    std::vector<std::string> messages;
+    std::thread inHost([&] {
+        // The service is started (and restarted) from here, so it runs in the host namespace.
+        const int fd = open(("/var/run/netns/" + rig.HostNamespace()).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(setns(fd, CLONE_NEWNET), 0);
+        close(fd);
+        auto service = CGigeServiceControl::System();
+        ASSERT_TRUE(service->Start());
+        PrefDlgContext context;
+        context.message = [&](const std::string& m) { messages.push_back(m); };
+        context.timings = {1500, 300};
+        context.service = service.get();
+        CQorGigECPrefDlg dlg(context);
+        ASSERT_TRUE(dlg.OnInitDialog());
+        ASSERT_EQ(dlg.Nics().size(), 1u);
+        const NicEntry nic = dlg.Nics()[0];
+        EXPECT_EQ(nic.bindName, rig.HostInterface());
+        EXPECT_EQ(FormatIpAddress(nic.ip), rig.DriverAddress());
+        EXPECT_FALSE(nic.windowsIp); // no Linux address: the service owns the adapter
+        EXPECT_FALSE(nic.autoAddress);
+        EXPECT_TRUE(dlg.CanConfigureNic(0));
+
+        EXPECT_EQ(
+            CheckAdapterAddress(false, H(169, 254, 0, 1), H(255, 255, 0, 0), SwapBytes32(nic.ip), {nic.ip}),
+            "");
+        dlg.ApplyNicConfig(0, false, H(169, 254, 0, 1), H(255, 255, 0, 0));
+        EXPECT_TRUE(dlg.Waiting());
+        ASSERT_EQ(dlg.Nics().size(), 1u);
+        EXPECT_EQ(FormatIpAddress(dlg.Nics()[0].ip), "169.254.0.1");
+        auto records = CProfileFile(profile).Read();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(FormatIpAddress(records[0].ip), "169.254.0.1");
+
+        // Automatic: the record holds 0 and the service picks 192.168.N.1 after the restart.
+        dlg.ApplyNicConfig(0, true, 0, 0);
+        EXPECT_EQ(CProfileFile(profile).Read()[0].ip, 0u);
+        EXPECT_EQ(FormatIpAddress(dlg.Nics()[0].ip), "192.168.0.1");
+        service->Stop();
+    });
+    inHost.join();
+    EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+} // namespace
+} // namespace qorcam::gigeconfig
