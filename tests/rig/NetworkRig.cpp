@@ -4,8 +4,15 @@
 #include "devio/DeviceHandle.h"
 #include "os/SettingsStore.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <array>
 #include <chrono>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -141,6 +148,13 @@ bool NetworkRig::Build(const Options& options) {
         }
     }
     hostMac_ = Trim(mac);
+    if (Run("ip netns exec " + cameraNs_ + " cat /sys/class/net/" + cameraIf_ + "/address", &mac) == 0)
+        cameraMac_ = Trim(mac);
+    if (!options.driverManaged &&
+        Run("ip -n " + hostNs_ + " addr add " + driverIp_ + "/16 dev " + hostIf_) != 0) {
+        reason_ = "the host veth's address could not be set";
+        return false;
+    }
 
     // The service's settings and the profile record that makes the host veth
     // its own, with a fixed address and no Linux address on it.
@@ -148,7 +162,7 @@ bool NetworkRig::Build(const Options& options) {
     fs::create_directories(root_ + "/etc");
     fs::create_directories(root_ + "/data");
     const std::string profile = root_ + "/data/QORGIGEDRVPROF.dat";
-    {
+    if (options.driverManaged) {
         std::ofstream out(profile, std::ios::binary);
         unsigned m[6];
         std::sscanf(hostMac_.c_str(), "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
@@ -166,8 +180,10 @@ bool NetworkRig::Build(const Options& options) {
     os::SettingsStore settings(root_ + "/etc/machine.ini");
     const char* parameters = "System\\CurrentControlSet\\Services\\QORGIGE\\Parameters";
     if (!settings.SetDword(parameters, "DHCP", options.dhcp) ||
-        !settings.SetString(parameters, "PATH", profile) ||
-        !settings.SetString("System\\CurrentControlSet\\Services\\QORGIGE\\Linkage", "Bind", hostIf_)) {
+        (options.driverManaged && !settings.SetString(parameters, "PATH", profile)) ||
+        !settings.SetString("System\\CurrentControlSet\\Services\\QORGIGE\\Linkage", "Bind", hostIf_) ||
+        !std::all_of(options.parameters.begin(), options.parameters.end(),
+                     [&](const auto& p) { return settings.SetDword(parameters, p.first, p.second); })) {
         reason_ = "the service's settings could not be written";
         return false;
     }
@@ -255,7 +271,38 @@ void NetworkRig::SweepStale() {
     }
 }
 
+bool NetworkRig::HoldHostPort(uint16_t port) {
+    int fd = -1;
+    // Only this thread enters the namespace; the socket stays in it.
+    std::thread([&] {
+        int ns = ::open(("/var/run/netns/" + hostNs_).c_str(), O_RDONLY | O_CLOEXEC);
+        if (ns < 0) return;
+        bool entered = ::setns(ns, CLONE_NEWNET) == 0;
+        ::close(ns);
+        if (!entered) return;
+        int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (s < 0) return;
+        sock_filter nothing{BPF_RET | BPF_K, 0, 0, 0};
+        sock_fprog program{1, &nothing};
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        if (::setsockopt(s, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+            ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(s);
+            return;
+        }
+        fd = s;
+    }).join();
+    if (fd < 0) return false;
+    heldPorts_.push_back(fd);
+    return true;
+}
+
 void NetworkRig::TearDown() {
+    for (int fd : heldPorts_)
+        ::close(fd);
+    heldPorts_.clear();
     StopService();
     if (camera_) {
         camera_->Kill(SIGKILL);

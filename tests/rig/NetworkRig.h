@@ -28,6 +28,11 @@ public:
         bool startService = true;
         bool startCamera = true;
         uint32_t dhcp = 1; // the service's DHCP parameter
+        // true: the host veth is the service's own (a profile record, no Linux
+        // address); false: it keeps a Linux address that the service takes.
+        bool driverManaged = true;
+        // Extra DWORD parameters of the service (CMDRETRY, STREAMRETRY, ...).
+        std::vector<std::pair<std::string, uint32_t>> parameters;
     };
 
     NetworkRig() : NetworkRig(Options{}) {}
@@ -43,7 +48,8 @@ public:
     const std::string& CameraNamespace() const { return cameraNs_; }
     const std::string& HostInterface() const { return hostIf_; }
     const std::string& CameraInterface() const { return cameraIf_; }
-    const std::string& HostMac() const { return hostMac_; } // "aa:bb:cc:dd:ee:ff"
+    const std::string& HostMac() const { return hostMac_; }     // "aa:bb:cc:dd:ee:ff"
+    const std::string& CameraMac() const { return cameraMac_; } // the emulator's interface
     const std::string& Root() const { return root_; }
     // Dotted addresses: the service's own address on the host veth, the camera's.
     const std::string& DriverAddress() const { return driverIp_; }
@@ -53,6 +59,12 @@ public:
     static int Run(const std::string& command, std::string* output = nullptr);
     // Runs a command in a namespace, with QORCAM_ROOT set to the rig's root.
     int RunIn(const std::string& ns, const std::string& command, std::string* output = nullptr) const;
+
+    // Holds a UDP port in the host namespace with a socket that takes nothing
+    // in, as a client of the service does, so the host's stack neither queues
+    // nor refuses what arrives there. Kept until the rig goes away; false
+    // when the port could not be had.
+    bool HoldHostPort(uint16_t port);
 
     // Whether the service, and the camera emulator, still run.
     bool ServiceRunning();
@@ -73,7 +85,8 @@ private:
     bool available_ = false;
     std::string reason_;
     std::string suffix_;
-    std::string hostNs_, cameraNs_, hostIf_, cameraIf_, hostMac_;
+    std::string hostNs_, cameraNs_, hostIf_, cameraIf_, hostMac_, cameraMac_;
+    std::vector<int> heldPorts_;
     std::string driverIp_, cameraIp_;
     std::string root_;
     bool hostNsMade_ = false, cameraNsMade_ = false;

@@ -1,0 +1,471 @@
+// The GigE service against the camera emulator: discovery, control, heartbeat, lost cameras and streaming.
+#include "GigeIoctl.h"
+#include "GigeRecords.h"
+#include "NetworkRig.h"
+#include "devio/DeviceHandle.h"
+#include "devio/Region.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <thread>
+#include <unistd.h>
+
+namespace qorcam::rig {
+namespace {
+
+using namespace qorcam::gige;
+using namespace std::chrono_literals;
+
+#define REQUIRE_RIG(rig)                                                                                     \
+    if (!(rig).Available()) GTEST_SKIP() << (rig).Reason()
+
+constexpr uint16_t kCommandPort = 0xC123;
+constexpr uint16_t kStreamPort = 0x8123;
+
+// Camera registers of the GigE Vision bootstrap and of the emulator's description.
+constexpr uint32_t kRegHeartbeatTimeout = 0x0938;
+constexpr uint32_t kRegControl = 0x0A00;
+constexpr uint32_t kRegStreamPort = 0x0D00;
+constexpr uint32_t kRegPacketSize = 0x0D04;
+constexpr uint32_t kRegStreamDestination = 0x0D18;
+constexpr uint32_t kRegWidth = 0x100;
+constexpr uint32_t kRegHeight = 0x104;
+constexpr uint32_t kRegAcquisition = 0x124;
+constexpr uint32_t kRegPixelFormat = 0x128;
+constexpr uint32_t kRegFramePeriod = 0x138; // microseconds
+constexpr uint32_t kMono8 = 0x01080001;
+
+uint32_t Address(const std::string& dotted) {
+    in_addr a{};
+    inet_pton(AF_INET, dotted.c_str(), &a);
+    return a.s_addr;
+}
+
+// The service's rig when the host veth keeps a Linux address: cameras are
+// listed from their discovery answers as on a system-managed adapter.
+NetworkRig::Options CameraOptions() {
+    NetworkRig::Options o;
+    o.driverManaged = false;
+    // The emulator answers between frames only: commands get time and resends.
+    o.parameters = {{"CMDRETRY", 5}, {"CMDTIMEOUT", 300}};
+    return o;
+}
+
+// A client of the service as the producer uses it, one request at a time.
+class Client {
+public:
+    explicit Client(const NetworkRig& rig)
+        : camera(Address(rig.CameraAddress())), host(Address(rig.DriverAddress())),
+          pid(static_cast<uint32_t>(::getpid())) {}
+
+    bool Open() { return h.Open("\\\\.\\QORGIGE") == devio::STATUS_SUCCESS; }
+
+    std::vector<GigeDeviceRecord> List() {
+        std::vector<uint8_t> out(12124);
+        uint32_t capacity = 60;
+        std::memcpy(out.data(), &capacity, 4);
+        uint64_t bytes = 0;
+        std::vector<GigeDeviceRecord> list;
+        if (h.DeviceIoControl(IOCTL_GIGE_GetDeviceList, out.data(), 4, out.data(), out.size(), &bytes) !=
+            devio::STATUS_SUCCESS)
+            return list;
+        uint32_t count;
+        std::memcpy(&count, out.data(), 4);
+        for (uint32_t i = 0; i < count && 4 + (i + 1) * 202 <= bytes; ++i) {
+            GigeDeviceRecord r;
+            std::memcpy(&r, out.data() + 4 + i * 202, sizeof r);
+            list.push_back(r);
+        }
+        return list;
+    }
+    bool Listed() {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            for (const auto& r : List())
+                if (r.ip == camera) return true;
+            std::this_thread::sleep_for(200ms);
+        }
+        return false;
+    }
+
+    uint32_t Call(uint32_t code, std::vector<uint8_t> in, void* out = nullptr, size_t outLength = 0) {
+        return h.DeviceIoControl(code, in.data(), in.size(), out, outLength);
+    }
+    std::vector<uint8_t> Pair(uint32_t a, uint32_t b) {
+        std::vector<uint8_t> v(8);
+        std::memcpy(v.data(), &a, 4);
+        std::memcpy(v.data() + 4, &b, 4);
+        return v;
+    }
+
+    // One command: its completion status and the answer block.
+    uint32_t Command(uint16_t command, const std::function<void(GigeRequestBlock&)>& fill,
+                     std::vector<uint8_t>& answer, uint16_t port = kCommandPort) {
+        GigeRequestBlock b{};
+        b.processId = pid;
+        b.cameraIp = camera;
+        b.command = command;
+        b.hostPort = port;
+        fill(b);
+        answer.assign(802, 0);
+        return h.DeviceIoControl(IOCTL_GIGE_SendCmd, &b, sizeof b, answer.data(), answer.size());
+    }
+    std::optional<uint32_t> ReadReg(uint32_t address) {
+        std::vector<uint8_t> a;
+        uint32_t status = Command(1,
+                                  [&](GigeRequestBlock& b) {
+                                      uint16_t n = 1;
+                                      std::memcpy(b.body, &n, 2);
+                                      std::memcpy(b.body + 2, &address, 4);
+                                  },
+                                  a);
+        uint16_t gvcp, count;
+        std::memcpy(&gvcp, a.data(), 2);
+        std::memcpy(&count, a.data() + 2, 2);
+        if (status != 0 || gvcp != 0 || count != 1) return std::nullopt;
+        uint32_t value;
+        std::memcpy(&value, a.data() + 4, 4);
+        return value;
+    }
+    bool WriteReg(uint32_t address, uint32_t value) {
+        std::vector<uint8_t> a;
+        uint32_t status = Command(2,
+                                  [&](GigeRequestBlock& b) {
+                                      uint16_t n = 1;
+                                      std::memcpy(b.body, &n, 2);
+                                      std::memcpy(b.body + 2, &address, 4);
+                                      std::memcpy(b.body + 270, &value, 4);
+                                  },
+                                  a);
+        uint16_t gvcp;
+        std::memcpy(&gvcp, a.data(), 2);
+        return status == 0 && gvcp == 0;
+    }
+    bool TakeControl(uint32_t interval = 300, uint32_t lost = 3050) {
+        if (Call(IOCTL_GIGE_DeviceOpen, Pair(pid, camera)) != 0 || !WriteReg(kRegControl, 2)) return false;
+        GigeHeartbeatForm hb{pid, camera, interval, lost, kCommandPort};
+        std::vector<uint8_t> in(reinterpret_cast<uint8_t*>(&hb), reinterpret_cast<uint8_t*>(&hb) + sizeof hb);
+        return Call(IOCTL_GIGE_StartHeartbeat, in) == 0 && ReadReg(kRegControl) == 2u;
+    }
+    uint32_t DeviceLost() {
+        uint32_t lost = 7;
+        Call(IOCTL_GIGE_GetDeviceStatus, Pair(pid, camera), &lost, 4);
+        return lost;
+    }
+
+    devio::DeviceHandle h;
+    uint32_t camera, host, pid;
+};
+
+template <class F> bool WaitFor(F condition, std::chrono::milliseconds limit) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
+    NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    ASSERT_TRUE(rig.CameraRunning());
+    rig.HoldHostPort(3957);
+    rig.HoldHostPort(kCommandPort);
+    Client c(rig);
+    ASSERT_TRUE(c.Open());
+    ASSERT_TRUE(c.Listed()) << "the emulator did not answer the service's discovery";
+    auto list = c.List();
+    const GigeDeviceRecord* rec = nullptr;
+    for (const auto& r : list)
+        if (r.ip == c.camera) rec = &r;
+    ASSERT_NE(rec, nullptr);
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", rec->mac[0], rec->mac[1], rec->mac[2],
+                  rec->mac[3], rec->mac[4], rec->mac[5]);
+    EXPECT_EQ(mac, rig.CameraMac());
+    EXPECT_NE(rec->manufacturerName[0], 0);
+    EXPECT_NE(rec->modelName[0], 0);
+
+    GigeDeviceLink link{};
+    std::vector<uint8_t> ip(4);
+    std::memcpy(ip.data(), &c.camera, 4);
+    ASSERT_EQ(c.Call(IOCTL_GIGE_GetDeviceInfo, ip, &link, sizeof link), 0u);
+    EXPECT_EQ(link.adapterIp, c.host);
+
+    ASSERT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid, c.camera)), 0u);
+    EXPECT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid + 1, c.camera)), STATUS_INVALID_PARAMETER)
+        << "a camera has one owner";
+    ASSERT_TRUE(c.WriteReg(kRegControl, 0));
+    EXPECT_EQ(c.ReadReg(kRegControl), 0u);
+    ASSERT_TRUE(c.WriteReg(kRegControl, 2));
+    EXPECT_EQ(c.ReadReg(kRegControl), 2u);
+    ASSERT_TRUE(c.WriteReg(kRegWidth, 320));
+    EXPECT_EQ(c.ReadReg(kRegWidth), 320u);
+
+    // Several registers in one command.
+    std::vector<uint8_t> a;
+    ASSERT_EQ(c.Command(1,
+                        [](GigeRequestBlock& b) {
+                            const uint16_t n = 2;
+                            const uint32_t regs[2] = {kRegControl, kRegWidth};
+                            std::memcpy(b.body, &n, 2);
+                            std::memcpy(b.body + 2, regs, 8);
+                        },
+                        a),
+              0u);
+    // The emulator answers the first register of a list only; the answer says how many it holds.
+    uint32_t values[2];
+    std::memcpy(values, a.data() + 4, 8);
+    EXPECT_GE(a[2], 1);
+    EXPECT_EQ(values[0], 2u);
+    if (a[2] == 2) {
+        EXPECT_EQ(values[1], 320u);
+    }
+
+    // Memory: the first description URL, 512 bytes of text.
+    ASSERT_EQ(c.Command(3,
+                        [](GigeRequestBlock& b) {
+                            const uint32_t address = 0x200;
+                            const uint16_t count = 512;
+                            std::memcpy(b.body, &address, 4);
+                            std::memcpy(b.body + 4, &count, 2);
+                        },
+                        a),
+              0u);
+    uint16_t status, count;
+    std::memcpy(&status, a.data(), 2);
+    std::memcpy(&count, a.data() + 2, 2);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(count, 512);
+    std::string url(reinterpret_cast<const char*>(a.data() + 4), strnlen(reinterpret_cast<const char*>(a.data() + 4), 512));
+    EXPECT_EQ(url.rfind("Local:", 0) == 0 || url.rfind("local:", 0) == 0, true) << url;
+
+    EXPECT_TRUE(c.WriteReg(kRegControl, 0));
+    EXPECT_TRUE(rig.ServiceRunning());
+}
+
+TEST(GigeCameraRig, HeartbeatKeepsControlAndClosingTheHandleHandsItBack) {
+    NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    rig.HoldHostPort(3957);
+    rig.HoldHostPort(kCommandPort);
+    {
+        Client c(rig);
+        ASSERT_TRUE(c.Open());
+        ASSERT_TRUE(c.Listed());
+        devio::Overlapped registration;
+        ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_RegisterProcess, &c.pid, 4, nullptr, 0, registration),
+                  devio::STATUS_PENDING);
+        // The camera drops a controller that is silent for one second.
+        ASSERT_TRUE(c.WriteReg(kRegControl, 2));
+        ASSERT_TRUE(c.WriteReg(kRegHeartbeatTimeout, 1000));
+        ASSERT_TRUE(c.TakeControl(100, 1050));
+        std::this_thread::sleep_for(3s);
+        EXPECT_EQ(c.ReadReg(kRegControl), 2u) << "the heartbeat did not keep control";
+        EXPECT_EQ(c.DeviceLost(), 0u);
+    }
+    // The handle is closed: the registration ends and the camera is free at once.
+    Client next(rig);
+    ASSERT_TRUE(next.Open());
+    ASSERT_EQ(next.Call(IOCTL_GIGE_DeviceOpen, next.Pair(next.pid, next.camera)), 0u);
+    EXPECT_TRUE(WaitFor([&] { return next.ReadReg(kRegControl) == 0u; }, 800ms));
+    next.WriteReg(kRegHeartbeatTimeout, 3000);
+}
+
+TEST(GigeCameraRig, SilentCameraTimesOutAndIsDeclaredLost) {
+    auto options = CameraOptions();
+    options.parameters = {{"CMDRETRY", 1}, {"CMDTIMEOUT", 200}};
+    NetworkRig rig(options);
+    REQUIRE_RIG(rig);
+    rig.HoldHostPort(3957);
+    rig.HoldHostPort(kCommandPort);
+    Client c(rig);
+    ASSERT_TRUE(c.Open());
+    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(c.TakeControl(200, 1000));
+    devio::Overlapped busEvent;
+    ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &c.pid, 4, nullptr, 0, busEvent), devio::STATUS_PENDING);
+
+    // The camera stops hearing anything on its control port.
+    const std::string ns = "ip netns exec " + rig.CameraNamespace() + " ";
+    ASSERT_EQ(rig.Run(ns + "nft add table inet qorcamrig"), 0);
+    ASSERT_EQ(rig.Run(ns + "nft \"add chain inet qorcamrig in { type filter hook input priority 0; }\""), 0);
+    ASSERT_EQ(rig.Run(ns + "nft add rule inet qorcamrig in udp dport 3956 drop"), 0);
+
+    std::vector<uint8_t> a;
+    auto start = std::chrono::steady_clock::now();
+    uint32_t status = c.Command(1,
+                                [](GigeRequestBlock& b) {
+                                    const uint16_t n = 1;
+                                    const uint32_t reg = kRegControl;
+                                    std::memcpy(b.body, &n, 2);
+                                    std::memcpy(b.body + 2, &reg, 4);
+                                },
+                                a, 0xC124);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(status == STATUS_GIGE_NO_ACK || status == STATUS_GIGE_DEVICE_LOST) << std::hex << status;
+    if (status == STATUS_GIGE_NO_ACK) {
+        EXPECT_GE(took, 400ms) << "two sends of 200 ms each";
+        EXPECT_LT(took, 1500ms);
+    }
+    ASSERT_TRUE(busEvent.CompletionEvent().Wait(3000)) << "the lost camera woke no bus-event waiter";
+    EXPECT_EQ(busEvent.Status(), devio::STATUS_SUCCESS);
+    uint32_t word = 0;
+    EXPECT_EQ(c.Call(IOCTL_GIGE_GetDeviceStatus, c.Pair(c.pid, c.camera), &word, 4), STATUS_INVALID_PARAMETER)
+        << "lost releases the owner";
+    EXPECT_EQ(c.Command(1, [](GigeRequestBlock&) {}, a), STATUS_INVALID_PARAMETER);
+    uint16_t n = 1;
+    EXPECT_EQ(c.Command(1,
+                        [&](GigeRequestBlock& b) {
+                            std::memcpy(b.body, &n, 2);
+                        },
+                        a),
+              STATUS_GIGE_DEVICE_LOST);
+    EXPECT_TRUE(rig.ServiceRunning());
+}
+
+struct StreamResult {
+    int complete = 0;
+    int withLoss = 0;
+    uint64_t lastBlock = 0;
+    bool ordered = true;
+    std::string failure;
+};
+
+// Streams frames of width x height Mono8 into buffers of one region and checks
+// what the service placed and reported for each.
+StreamResult StreamFrames(NetworkRig& rig, Client& c, uint32_t width, uint32_t height, int frames,
+                          bool resend) {
+    StreamResult result;
+    auto fail = [&](const std::string& what) {
+        result.failure = what;
+        return result;
+    };
+    const uint32_t packetSize = 1400;
+    if (!c.WriteReg(kRegAcquisition, 0) || !c.WriteReg(kRegWidth, width) || !c.WriteReg(kRegHeight, height) ||
+        !c.WriteReg(kRegPixelFormat, kMono8) || !c.WriteReg(kRegFramePeriod, 40000) ||
+        !c.WriteReg(kRegPacketSize, packetSize) || !c.WriteReg(kRegStreamPort, kStreamPort) ||
+        !c.WriteReg(kRegStreamDestination, ntohl(c.host)))
+        return fail("camera set-up");
+    if (!rig.HoldHostPort(kStreamPort)) return fail("stream port");
+    GigePortRecord port{c.pid, kStreamPort, {1, 0}};
+    if (c.h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &port, sizeof port, nullptr, 0) != 0) return fail("port");
+    const uint32_t payloadPerPacket = packetSize - 36;
+    GigeStreamSetupForm setup{c.pid, c.camera, kStreamPort, 0, payloadPerPacket, uint8_t(resend ? 1 : 0)};
+    if (c.h.DeviceIoControl(IOCTL_GIGE_SetStreamInfo, &setup, sizeof setup, nullptr, 0) != 0) return fail("setup");
+    const uint8_t enable[4] = {uint8_t(kStreamPort & 0xFF), uint8_t(kStreamPort >> 8), 1, 0};
+    if (c.h.DeviceIoControl(IOCTL_GIGE_SetStreamEnable, enable, 4, nullptr, 0) != 0) return fail("enable");
+
+    const uint64_t payload = uint64_t(width) * height;
+    const uint32_t infoOffset = static_cast<uint32_t>((payload + 15) & ~uint64_t(7));
+    const uint32_t packets = static_cast<uint32_t>((payload + payloadPerPacket - 1) / payloadPerPacket);
+    const uint64_t bufferSize = 546 + infoOffset + (packets + 7) / 8;
+    constexpr int kBuffers = 4;
+    auto region = devio::Region::Create(bufferSize * kBuffers);
+    uint32_t regionId = 0;
+    if (!region || c.h.RegisterRegion(*region, &regionId) != 0) return fail("region");
+    std::array<devio::Overlapped, kBuffers> requests;
+    GigeStreamForm form{kStreamPort, infoOffset, packets};
+    auto queue = [&](int i) {
+        uint8_t* b = region->Data() + i * bufferSize;
+        std::memset(b + infoOffset, 0, 546);
+        std::memset(b + infoOffset + 544, 0xFF, packets / 8);
+        if (packets % 8) b[infoOffset + 544 + packets / 8] = static_cast<uint8_t>(0xFF00 >> (packets % 8));
+        devio::RegionSpan span{regionId, i * bufferSize, bufferSize};
+        return c.h.DeviceIoControl(IOCTL_GIGE_GetStream, &form, sizeof form, span, requests[i]);
+    };
+    for (int i = 0; i < kBuffers; ++i)
+        if (queue(i) != devio::STATUS_PENDING) return fail("queue");
+    if (!c.WriteReg(kRegAcquisition, 1)) return fail("start");
+    int next = 0;
+    for (int n = 0; n < frames; ++n) {
+        if (!requests[next].CompletionEvent().Wait(5000)) {
+            c.WriteReg(kRegAcquisition, 0);
+            return fail("no frame within 5 s");
+        }
+        if (requests[next].Status() != 0) return fail("frame status");
+        const uint8_t* b = region->Data() + next * bufferSize;
+        GigeBlockInfo info;
+        std::memcpy(&info, b + infoOffset, sizeof info);
+        uint32_t w, h;
+        std::memcpy(&w, info.fields + 4, 4);
+        std::memcpy(&h, info.fields + 8, 4);
+        if (info.payloadType != 1 || w != width || h != height) return fail("block information");
+        int marked = 0;
+        for (uint32_t k = 0; k < packets; ++k)
+            marked += (b[infoOffset + 544 + k / 8] >> (7 - k % 8)) & 1;
+        if (marked != static_cast<int>(info.missingPackets)) return fail("bitmap and missing count differ");
+        if (result.lastBlock && info.blockId <= result.lastBlock) result.ordered = false;
+        result.lastBlock = info.blockId;
+        ++result.complete;
+        result.withLoss += info.missingPackets ? 1 : 0;
+        if (queue(next) != devio::STATUS_PENDING) return fail("queue again");
+        next = (next + 1) % kBuffers;
+    }
+    c.WriteReg(kRegAcquisition, 0);
+    c.h.CancelIo();
+    for (auto& r : requests)
+        r.CompletionEvent().Wait(2000);
+    return result;
+}
+
+std::array<uint64_t, 3> Statistics(Client& c) {
+    uint8_t in[10] = {uint8_t(kStreamPort & 0xFF), uint8_t(kStreamPort >> 8)};
+    std::array<uint64_t, 3> stats{};
+    c.h.DeviceIoControl(IOCTL_GIGE_GetStreamStatus, in, sizeof in, stats.data(), sizeof stats);
+    return stats;
+}
+
+TEST(GigeCameraRig, StreamsFramesIntoRegisteredBuffersInPlace) {
+    NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    rig.HoldHostPort(3957);
+    rig.HoldHostPort(kCommandPort);
+    Client c(rig);
+    ASSERT_TRUE(c.Open());
+    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(c.TakeControl());
+    auto result = StreamFrames(rig, c, 320, 240, 8, true);
+    EXPECT_EQ(result.failure, "");
+    EXPECT_EQ(result.complete, 8);
+    EXPECT_EQ(result.withLoss, 0);
+    EXPECT_TRUE(result.ordered);
+    auto stats = Statistics(c);
+    EXPECT_GE(stats[0], 8u * ((320 * 240 + 1363) / 1364));
+    EXPECT_EQ(stats[1], 0u);
+    EXPECT_EQ(stats[2], 0u);
+    EXPECT_TRUE(rig.ServiceRunning());
+}
+
+TEST(GigeCameraRig, LostPacketsAreMarkedCountedAndAskedFor) {
+    NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    rig.HoldHostPort(3957);
+    rig.HoldHostPort(kCommandPort);
+    Client c(rig);
+    ASSERT_TRUE(c.Open());
+    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(c.TakeControl());
+    // One GVSP packet in twenty is lost on the camera's side.
+    const std::string ns = "ip netns exec " + rig.CameraNamespace() + " ";
+    ASSERT_EQ(rig.Run(ns + "nft add table inet qorcamrig"), 0);
+    ASSERT_EQ(rig.Run(ns + "nft \"add chain inet qorcamrig out { type filter hook output priority 0; }\""), 0);
+    ASSERT_EQ(rig.Run(ns + "nft add rule inet qorcamrig out udp dport " + std::to_string(kStreamPort) +
+                      " numgen random mod 100 \\< 5 drop"),
+              0);
+    auto result = StreamFrames(rig, c, 640, 480, 6, true);
+    EXPECT_EQ(result.failure, "");
+    EXPECT_EQ(result.complete, 6);
+    EXPECT_GT(result.withLoss, 0) << "no frame lost a packet";
+    auto stats = Statistics(c);
+    EXPECT_GT(stats[1], 0u);
+    EXPECT_GT(stats[2], 0u) << "no packet resend was asked for";
+    EXPECT_TRUE(rig.ServiceRunning());
+}
+
+} // namespace
+} // namespace qorcam::rig
