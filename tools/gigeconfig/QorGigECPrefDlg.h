@@ -1,11 +1,13 @@
 // CQorGigECPrefDlg: the IP configuration tool's main dialog, without its window.
 #pragma once
 
+#include "AddressRules.h"
 #include "CameraIPSetup.h"
 #include "CameraSearch.h"
 #include "GigeDevice.h"
 #include "GigeEntries.h"
 #include "GigeServiceControl.h"
+#include "ProfileFile.h"
 #include "SystemAdapters.h"
 
 #include <functional>
