@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -134,7 +135,8 @@ public:
     std::vector<int> checks;
     std::vector<std::pair<uint64_t, uint32_t>> opened;
     std::vector<std::unique_ptr<CChildFrame>> windows;
-    int pendingCleared = 0, treeRefreshes = 0, listPosts = 0;
+    int pendingCleared = 0, treeRefreshes = 0;
+    std::atomic<int> listPosts{0};
 
 private:
     CQorViewerApp& app_;
@@ -199,4 +201,22 @@ TEST(CameraList, OnlyABusResetWakesTheThread) {
         usleep(5000);
     started.Stop();
     EXPECT_EQ(host.listPosts, 2);
+}
+
+#include "FramePaths.h"
+
+TEST(FramePaths, HelpAndToolSitBesideTheApiFolder) {
+    struct Case {
+        const char* apiLib;
+        const char* help;
+    } cases[] = {
+        {"/opt/qorcam/API", "/opt/qorcam/Help/QorCamViewer.chm"},
+        {"/opt/qorcam/", "/opt/qorcam/Help/QorCamViewer.chm"},
+        {"/opt/qorcam/PIPA", "/opt/qorcam/Help/QorCamViewer.chm"}, // any run of A, P, I is cut
+        {"/opt/qorcamX", "/opt/qorcamXHelp/QorCamViewer.chm"},     // no separator is added
+        {"", "Help/QorCamViewer.chm"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ApiLibSibling(c.apiLib, "Help/QorCamViewer.chm"), c.help) << c.apiLib;
+    EXPECT_EQ(ApiLibSibling(std::string(300, 'x'), "").size(), 260u);
 }
