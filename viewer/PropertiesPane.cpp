@@ -39,10 +39,16 @@ PropertiesPane::PropertiesPane(IViewerHost& host, QWidget* parent)
         logic_.OnLevelChanged(static_cast<uint32_t>(index));
         SyncView();
     });
-    connect(model_, &PropertyGridModel::ItemEdited, this, [this](CPropertyGridProperty* item) {
-        logic_.Grid().OnPropertyChanged(item);
-        if (logic_.Grid().Contains(item)) model_->ItemChanged(item);
-    });
+    // After the editor has closed: the change may rebuild the grid.
+    connect(
+        model_, &PropertyGridModel::ItemEdited, this,
+        [this](quint64 id) {
+            CPropertyGridProperty* item = logic_.Grid().FindItem(id);
+            if (!item) return;
+            logic_.Grid().OnPropertyChanged(item);
+            if (CPropertyGridProperty* still = logic_.Grid().FindItem(id)) model_->ItemChanged(still);
+        },
+        Qt::QueuedConnection);
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& now, const QModelIndex& before) {
                 if (syncing_) return;

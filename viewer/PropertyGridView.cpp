@@ -154,7 +154,7 @@ bool PropertyGridModel::setData(const QModelIndex& index, const QVariant& value,
         item->SetValue(v);
     }
     emit dataChanged(index, index);
-    emit ItemEdited(item);
+    emit ItemEdited(item->Id());
     return true;
 }
 

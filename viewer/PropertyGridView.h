@@ -32,7 +32,8 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
 signals:
-    void ItemEdited(qorcam::viewer::CPropertyGridProperty* item);
+    /// By id: the slot may run after a rebuild freed the item.
+    void ItemEdited(quint64 itemId);
 
 private:
     int RowOf(CPropertyGridProperty* item) const;

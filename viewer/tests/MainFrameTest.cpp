@@ -85,6 +85,8 @@ TEST(MainFrame, ShowsTheActiveWindowsFeaturesAndWritesEdits) {
     // An edit is corrected to the node's increment and written.
     f.Model()->setData(value, 23, Qt::EditRole);
     Pump();
+    EXPECT_EQ(f.Model()->data(f.Row("Width", f.Row("Image Format")).siblingAtColumn(1), Qt::DisplayRole).toString(),
+              "22");
     EXPECT_EQ(f.camera.port.Get32LE(0x00), 22u);
 
     if (const char* shot = std::getenv("QORCAM_VIEWER_SCREENSHOT")) {
@@ -102,6 +104,27 @@ TEST(MainFrame, ShowsTheActiveWindowsFeaturesAndWritesEdits) {
     Pump();
     EXPECT_EQ(f.Model()->rowCount(), 0);
     EXPECT_EQ(f.camera.child.gridFlag.load(), 0);
+}
+
+TEST(MainFrame, TheRefreshWorkerKeepsVolatileValuesCurrent) {
+    Frame f;
+    f.frame.Properties()->View()->expand(f.Row("Acquisition"));
+    Pump();
+    QModelIndex temperature = f.Row("Temperature", f.Row("Acquisition")).siblingAtColumn(1);
+    ASSERT_TRUE(temperature.isValid());
+    EXPECT_EQ(f.Model()->data(temperature, Qt::DisplayRole).toString(), "40");
+    f.frame.Properties()->Logic().refreshMode = kRefreshAllItem;
+    f.camera.port.Put32LE(0x08, 57);
+    // Timer 10 starts the first cycle after a second; the worker hands the
+    // value to this thread and waits for it.
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000 && f.Model()->data(temperature, Qt::DisplayRole).toString() != "57")
+        Pump(20);
+    EXPECT_EQ(f.Model()->data(temperature, Qt::DisplayRole).toString(), "57");
+    // Closing the frame ends a cycle that may be waiting for this thread.
+    f.frame.close();
+    EXPECT_FALSE(f.frame.Properties()->Logic().RefreshBusy());
 }
 
 TEST(MainFrame, MenusAndMaxView) {
