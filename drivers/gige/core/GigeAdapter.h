@@ -98,7 +98,8 @@ struct GigeEventChannel {
     std::deque<GigeRequestPtr> requests;
 };
 
-enum class AdapterTimer { Start, Tick, Discovery, DhcpSend, Announce, DhcpRetry, BusEvent, Settings, Count };
+// The adapter's timers; Probe paces the start-up's search for another DHCP server.
+enum class AdapterTimer { Start, Tick, Discovery, DhcpSend, Announce, DhcpRetry, BusEvent, Settings, Probe, Count };
 
 // The state of one bound adapter. The service's lock guards all of it.
 struct GigeAdapter {
@@ -144,6 +145,8 @@ struct GigeAdapter {
     bool paused = false;
     bool closing = false;
     bool serverProbeRunning = false;
+    uint8_t probeSends = 0;
+    bool startedBeforeProbe = false;
     uint32_t notConnected = 0; // 1 = no link
     uint32_t lastNotConnected = 0;
 

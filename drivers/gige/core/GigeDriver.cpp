@@ -929,6 +929,8 @@ void GigeDriver::StartAdapterAddressing(GigeAdapter& a) {
     } else if (params_.dhcp == 0) {
         a.dhcpClientActive = true;
         ArmTimer(a, AdapterTimer::DhcpSend, 5);
+    } else {
+        StartServerProbe(a);
     }
     a.startedOnce = true;
 }
@@ -993,6 +995,15 @@ void GigeDriver::Receive(uint32_t number, std::span<const uint8_t> bytes) {
             break;
         case FrameClass::CameraEvent:
             HandleCameraEvent(*a, frame, done);
+            break;
+        case FrameClass::DhcpServer:
+            DhcpServerReceive(*a, frame, done);
+            break;
+        case FrameClass::DhcpClient:
+            if (a->dhcpClientActive)
+                DhcpClientReceive(*a, frame);
+            else if (a->serverProbeRunning)
+                FinishServerProbe(*a, true); // another DHCP server answers on this network
             break;
         case FrameClass::DhcpClientRestart:
             a->offeredIp = 0;
@@ -1147,6 +1158,26 @@ void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
         break;
     case AdapterTimer::Tick:
         TickWork(a, done);
+        break;
+    case AdapterTimer::Probe:
+        ServerProbeStep(a);
+        break;
+    case AdapterTimer::DhcpSend:
+        DhcpClientSend(a);
+        break;
+    case AdapterTimer::DhcpRetry:
+        // Three unanswered rounds: start over from the discovery.
+        if (++a.dhcpRetryCount > 3) {
+            a.offeredIp = 0;
+            a.dhcpServerIp = 0;
+            a.dhcpServerMac = {};
+            a.ip = 0;
+            a.dhcpRetryCount = 0;
+        }
+        DhcpClientSend(a);
+        break;
+    case AdapterTimer::Announce:
+        AnnounceAddress(a, done);
         break;
     case AdapterTimer::Discovery:
         if (!a.otherServerPresent) SendBroadcastDiscovery(a, kGvcpCameraPort, kFlagAckWanted | kFlagBroadcastAck);

@@ -162,6 +162,18 @@ private:
     void ForceIpReset(GigeAdapter& a, const ReceivedFrame& f);
     void AnswerDriverDiscovery(GigeAdapter& a, const ReceivedFrame& f);
 
+    // Address management: server probe, DHCP client and server, announcements.
+    void StartServerProbe(GigeAdapter& a);
+    void ServerProbeStep(GigeAdapter& a);
+    void FinishServerProbe(GigeAdapter& a, bool otherServer);
+    void SendDhcpDiscover(GigeAdapter& a, uint32_t srcIp);
+    void DhcpClientSend(GigeAdapter& a);
+    void DhcpClientReceive(GigeAdapter& a, const ReceivedFrame& f);
+    void DhcpServerReceive(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
+    bool ChooseCameraAddress(GigeAdapter& a, GigeDeviceEntry& e);
+    void AnnounceAddress(GigeAdapter& a, Completions& done);
+    uint32_t NextRandom();
+
     // Stream channels: placement, resends and block time-outs.
     void HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
     void CheckBlockTimeouts(GigeAdapter& a, Completions& done);
@@ -190,6 +202,7 @@ private:
     GigeRequestPtr listRoundRequest_;
     uint64_t listRoundDue_ = 0;
     uint64_t blockTimeout_ = 0; // ticks
+    uint64_t randomState_ = 0;
 };
 
 } // namespace qorcam::gige

@@ -144,6 +144,9 @@ TEST(FramePath, LinkLossWakesWaitersOnceAndUnbindReportsTheAdapterGone) {
     auto link = f.Call(IOCTL_GIGE_GetNicList, Bytes().U32(1), 802);
     EXPECT_EQ(link->Out<NicInfoRecord>().ip, kOwnIp);
     EXPECT_EQ(second->completions, 0);
+    // The start-up looks for another DHCP server on the network first.
+    EXPECT_EQ(f.port.sent.size(), 1u);
+    f.port.sent.clear();
 
     f.driver.UnbindAdapter(f.number);
     EXPECT_EQ(second->status, STATUS_GIGE_DEVICE_LOST);
