@@ -48,6 +48,23 @@ static_assert(IOCTL_USB_SetMessageEnable == UsbCtlCode(0xA0D, kUsbMethodInDirect
 static_assert(IOCTL_USB_GetMessage == UsbCtlCode(0xA0E, kUsbMethodOutDirect));
 static_assert(IOCTL_USB_ResetStreamPipe == UsbCtlCode(0xA0F, kUsbMethodOutDirect));
 
+/// The device interface class of the service's devices: one socket per camera in its folder.
+inline constexpr char kUsbDeviceInterfaceClass[] = "{097BDA20-222C-4952-A3A6-FF618734C21A}";
+
+/// Completion statuses of the service beyond the common ones of the transport.
+inline constexpr std::uint32_t STATUS_USB_DEVICE_OWNED = 0xC000020E; ///< open while owned; no owner
+inline constexpr std::uint32_t STATUS_RETRY = 0xC000022D;           ///< a command's attempts ran out
+
+/// Operations of UsbCmdRequest.
+inline constexpr std::uint32_t kUsbCmdReadMemory = 0;
+inline constexpr std::uint32_t kUsbCmdWriteMemory = 1;       ///< with acknowledge
+inline constexpr std::uint32_t kUsbCmdWriteMemoryNoAck = 2;
+
+/// Smallest input and output of each code (0 = none required).
+inline constexpr std::size_t kUsbCmdRequestMinimum = 24;
+inline constexpr std::size_t kUsbControllerNameSize = 404;
+inline constexpr std::size_t kUsbStreamSetupRequestSize = 1012; ///< what the producer sends
+
 /// The interface version every client requires in the version answer.
 inline constexpr std::uint32_t kUsbInterfaceVersion = 10106;
 
@@ -71,8 +88,65 @@ struct UsbMessageRecord {
     char16_t text[(kUsbMessageBufferSize - 12) / 2];
 };
 
+/// Input of IOCTL_USB_SendCmd: a header, then for writes length data bytes
+/// from offset 18. A read request is exactly 24 bytes.
+struct UsbCmdRequest {
+    std::uint32_t processId;
+    std::uint32_t operation; // kUsbCmd*
+    std::uint64_t address;
+    std::uint16_t length;
+    std::uint8_t data[6];
+};
+
+/// Head of the answer of IOCTL_USB_SendCmd; read data follows from offset 4.
+struct UsbCmdAnswer {
+    std::uint16_t status; // GenCP status of the acknowledge
+    std::uint16_t length; // read: data bytes; write: bytes written as acknowledged
+};
+
+/// Input of IOCTL_USB_SetStreamInfo (the first 32 bytes are read).
+struct UsbStreamSetup {
+    std::uint32_t processId;
+    std::uint32_t payloadSize;
+    std::uint32_t leaderOffset;
+    std::uint32_t trailerOffset;
+    std::uint32_t payloadTransferSize;
+    std::uint32_t payloadTransferCount;
+    std::uint32_t finalTransfer1Size;
+    std::uint32_t finalTransfer2Size;
+};
+
+/// Input of IOCTL_USB_SetMaxSize: each value raises the current one when larger.
+struct UsbMaxSizes {
+    std::uint32_t ackWaitFloorMs;
+    std::uint32_t commandBufferSize;
+    std::uint32_t ackBufferSize;
+    std::uint32_t eventTransferSize;
+};
+
+/// Input of IOCTL_USB_SetCmdTimeout.
+struct UsbCmdTimeout {
+    std::uint32_t processId;
+    std::uint32_t milliseconds; // 0xFFFFFFFF: back to the service's default
+};
+
+/// Answer of IOCTL_USB_GetDeviceInfo.
+struct UsbDeviceInfoRecord {
+    std::uint32_t controlOutMaxPacketSize;
+    char16_t deviceGuid[13]; // 12 hexadecimal characters and a zero
+    std::uint8_t reserved[2]; // not written
+};
+
 #pragma pack(pop)
 
+static_assert(sizeof(UsbCmdRequest) == kUsbCmdRequestMinimum);
+static_assert(offsetof(UsbCmdRequest, address) == 8 && offsetof(UsbCmdRequest, length) == 16 &&
+              offsetof(UsbCmdRequest, data) == 18);
+static_assert(sizeof(UsbCmdAnswer) == 4);
+static_assert(sizeof(UsbStreamSetup) == 32 && offsetof(UsbStreamSetup, payloadTransferSize) == 16);
+static_assert(sizeof(UsbMaxSizes) == 16);
+static_assert(sizeof(UsbCmdTimeout) == 8);
+static_assert(sizeof(UsbDeviceInfoRecord) == 32 && offsetof(UsbDeviceInfoRecord, deviceGuid) == 4);
 static_assert(sizeof(UsbVersionAnswer) == 8);
 static_assert(sizeof(UsbMessageRecord) == kUsbMessageBufferSize);
 static_assert(offsetof(UsbMessageRecord, status) == 8 && offsetof(UsbMessageRecord, text) == 12);
