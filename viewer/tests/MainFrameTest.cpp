@@ -24,8 +24,9 @@ QApplication& Application() {
     static char name[] = "viewer_widget_tests";
     static char* argv[] = {name, nullptr};
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own globals go first at exit.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 void Pump(int ms = 50) {
