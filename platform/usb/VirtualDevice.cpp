@@ -317,29 +317,32 @@ void VirtualDevice::IoLoop() {
 bool VirtualDevice::ReadRecord() {
     RecordHeader header;
     if (!ReadFull(fd_, &header, sizeof(header)) || !sim::HostAccepts(header)) return false;
+    // By value: a packed field must not be bound to a reference.
+    const std::uint64_t tag = header.id;
+    const std::uint32_t bodyLength = header.bodyLength;
 
     if (static_cast<RecordType>(header.type) == RecordType::SimReply) {
-        std::string text(header.bodyLength, '\0');
+        std::string text(bodyLength, '\0');
         if (!ReadFull(fd_, text.data(), text.size())) return false;
         std::unique_lock lock(mutex_);
-        auto it = pending_.find(header.id);
+        auto it = pending_.find(tag);
         if (it == pending_.end() || it->second.type != RecordType::SimCommand) return true;
         Pending pending = std::move(it->second);
         pending_.erase(it);
         lock.unlock();
         if (pending.reply != nullptr) *pending.reply = std::move(text);
-        pending.done(Status::Success, header.bodyLength);
+        pending.done(Status::Success, bodyLength);
         return true;
     }
 
     sim::CompletionBody body;
     if (!ReadFull(fd_, &body, sizeof(body))) return false;
-    const std::size_t dataLength = header.bodyLength - sizeof(body);
+    const std::size_t dataLength = bodyLength - sizeof(body);
     const auto status = sim::FromWire(body.status);
     if (!status) return false;
 
     std::unique_lock lock(mutex_);
-    auto it = pending_.find(header.id);
+    auto it = pending_.find(tag);
     // The answer of a request given up on: its bytes go nowhere.
     if (it == pending_.end() || it->second.type == RecordType::SimCommand) {
         lock.unlock();
@@ -359,7 +362,7 @@ bool VirtualDevice::ReadRecord() {
     lock.unlock();
     if (!ReadFull(fd_, target.data(), target.size())) return false;
     lock.lock();
-    it = pending_.find(header.id);
+    it = pending_.find(tag);
     if (it == pending_.end()) return true;
     Pending done = std::move(it->second);
     pending_.erase(it);
