@@ -14,27 +14,9 @@ using namespace genapi;
 
 namespace {
 
-bool Available(INode* node) {
-    try {
-        EAccessMode m = node->GetAccessMode();
-        return m != NI && m != NA && m != _UndefinedAccesMode;
-    } catch (...) {
-        return false;
-    }
-}
-
 bool IsResetCommand(const std::string& display) {
     return display == "DeviceReset" || display == "Device Reset" || display == "Camerareset" ||
            display == "Camera Reset";
-}
-
-bool IsSelector(INode* node) {
-    try {
-        CSelectorPtr s(node);
-        return s.IsValid() && s->IsSelector();
-    } catch (...) {
-        return false;
-    }
 }
 
 /// Puts a typed integer inside the node's limits and on its increment grid.
@@ -112,7 +94,7 @@ bool CCameraProperty::WalkAndWrite(INode* category, CPropertyGridProperty* item,
         }
         if (feature->GetDisplayName() != item->GetName()) continue;
         const bool sameDescription = feature->GetDescription() == item->GetDescription();
-        if (!sameDescription && !(item->GetDescription().empty() && IsSelector(feature))) continue;
+        if (!sameDescription && !(item->GetDescription().empty() && SafeIsSelector(feature))) continue;
         EAccessMode access = feature->GetAccessMode();
         if (access != RW && access != WO) {
             found = true;
@@ -198,7 +180,8 @@ bool CCameraProperty::Write(INode* feature, CPropertyGridProperty* item, bool& w
     case intfIEnumeration: {
         CEnumerationPtr p(feature);
         CPropertyGridProperty* source = item;
-        if (item->IsGroup() && item->GetSubItemsCount() > 0 && item->GetSubItem(0)->GetName() == item->GetName()) {
+        if (item->IsGroup() && item->GetSubItemsCount() > 0 &&
+            item->GetSubItem(0)->GetName() == item->GetName()) {
             // The group's hidden first item carries the chosen entry.
             item->GetSubItem(0)->SetValue(item->GetValue());
             source = item->GetSubItem(0);
@@ -208,7 +191,7 @@ bool CCameraProperty::Write(INode* feature, CPropertyGridProperty* item, bool& w
         TryGetEnumEntries(p, entries);
         INode* chosen = nullptr;
         for (INode* entry : entries)
-            if (entry && Available(entry) && entry->GetDisplayName() == wanted) {
+            if (entry && SafeIsAvailable(entry) && entry->GetDisplayName() == wanted) {
                 chosen = entry;
                 break;
             }

@@ -49,11 +49,13 @@ R Attempt(T* p, const char* label, R neutral, bool guarded, bool retryAllowed, F
     }
 }
 
-template <class T, class R, class F> R Get(const genapi::CPointer<T>& p, const char* label, R neutral, F&& call) {
+template <class T, class R, class F>
+R Get(const genapi::CPointer<T>& p, const char* label, R neutral, F&& call) {
     return Attempt(static_cast<T*>(p), label, neutral, true, false, [&] { return call(*p); });
 }
 
-template <class T, class F> bool Try(const genapi::CPointer<T>& p, const char* label, F&& call, bool retry = true) {
+template <class T, class F>
+bool Try(const genapi::CPointer<T>& p, const char* label, F&& call, bool retry = true) {
     return Attempt(static_cast<T*>(p), label, false, false, retry, [&] {
         call(*p);
         return true;
@@ -82,7 +84,8 @@ double SafeGetFloatValue(genapi::CFloatPtr p) {
     return Get(p, "Get node value", 0.0, [](genapi::IFloat& n) { return n.GetValue(false, false); });
 }
 std::string SafeGetStringValue(genapi::CStringPtr p) {
-    return Get(p, "Get node value", std::string(), [](genapi::IString& n) { return n.GetValue(false, false); });
+    return Get(p, "Get node value", std::string(),
+               [](genapi::IString& n) { return n.GetValue(false, false); });
 }
 int64_t SafeGetEnumEntryValue(genapi::CEnumEntryPtr p) {
     return Get(p, "Get node value", int64_t{0}, [](genapi::IEnumEntry& n) { return n.GetValue(); });
@@ -92,7 +95,8 @@ std::string SafeGetRegister(genapi::CRegisterPtr p) {
                [](genapi::IRegister& n) { return n.ToString(false, false); });
 }
 std::string SafeValueToString(genapi::CValuePtr p) {
-    return Get(p, "Get content string", std::string(), [](genapi::IValue& n) { return n.ToString(false, false); });
+    return Get(p, "Get content string", std::string(),
+               [](genapi::IValue& n) { return n.ToString(false, false); });
 }
 std::string SafeStringToString(genapi::CStringPtr p) {
     return Get(p, "Get content string", std::string(),
@@ -120,8 +124,9 @@ bool SafeFloatHasInc(genapi::CFloatPtr p) {
     return Get(p, "Check has a constant increment", false, [](genapi::IFloat& n) { return n.HasInc(); });
 }
 genapi::CEnumEntryPtr SafeGetEnumCurrentEntry(genapi::CEnumerationPtr p) {
-    return Get(p, "Get the current entry", genapi::CEnumEntryPtr(),
-               [](genapi::IEnumeration& n) { return genapi::CEnumEntryPtr(n.GetCurrentEntry(false, false)); });
+    return Get(p, "Get the current entry", genapi::CEnumEntryPtr(), [](genapi::IEnumeration& n) {
+        return genapi::CEnumEntryPtr(n.GetCurrentEntry(false, false));
+    });
 }
 genapi::ERepresentation SafeGetIntRepresentation(genapi::CIntegerPtr p) {
     return Get(p, "Get recommended representation", genapi::ERepresentation{},
@@ -137,6 +142,28 @@ int64_t SafeGetRegisterLength(genapi::CRegisterPtr p) {
 int64_t SafeGetStringMaxLength(genapi::CStringPtr p) {
     return Get(p, "Retrieves the maximum length of the string", int64_t{0},
                [](genapi::IString& n) { return n.GetMaxLength(); });
+}
+
+genapi::EAccessMode SafeGetAccessMode(genapi::INode* node) {
+    try {
+        return node ? node->GetAccessMode() : genapi::_UndefinedAccesMode;
+    } catch (...) {
+        return genapi::_UndefinedAccesMode;
+    }
+}
+
+bool SafeIsAvailable(genapi::INode* node) {
+    const genapi::EAccessMode m = SafeGetAccessMode(node);
+    return m != genapi::NI && m != genapi::NA && m != genapi::_UndefinedAccesMode;
+}
+
+bool SafeIsSelector(genapi::INode* node) {
+    try {
+        genapi::CSelectorPtr s(node);
+        return s.IsValid() && s->IsSelector();
+    } catch (...) {
+        return false;
+    }
 }
 
 bool TrySetIntValue(genapi::CIntegerPtr p, int64_t value) {
@@ -155,7 +182,8 @@ bool TrySetEnumValue(genapi::CEnumerationPtr p, const std::string& symbolic) {
     return Try(p, "Set node value", [&symbolic](genapi::IEnumeration& n) { n = symbolic; });
 }
 bool TryGetEnumEntries(genapi::CEnumerationPtr p, genapi::NodeList_t& entries) {
-    return Try(p, "Get list of entry nodes", [&entries](genapi::IEnumeration& n) { entries = n.GetEntries(); });
+    return Try(p, "Get list of entry nodes",
+               [&entries](genapi::IEnumeration& n) { entries = n.GetEntries(); });
 }
 bool TryGetRegister(genapi::CRegisterPtr p, uint8_t* buffer, int64_t length) {
     return Try(p, "Fills a buffer with the register's contents",
@@ -165,7 +193,8 @@ bool TrySetRegister(genapi::CRegisterPtr p, const uint8_t* buffer, int64_t lengt
     return Try(p, "Set the register's contents", [=](genapi::IRegister& n) { n.Set(buffer, length, true); });
 }
 bool TryExecuteCommand(genapi::CCommandPtr p, bool retryAllowed) {
-    return Try(p, "Execute the command", [](genapi::ICommand& n) { n.Execute(true); }, retryAllowed);
+    return Try(
+        p, "Execute the command", [](genapi::ICommand& n) { n.Execute(true); }, retryAllowed);
 }
 
 } // namespace qorcam::viewer

@@ -46,6 +46,13 @@ std::string SafeGetEnumEntrySymbolic(genapi::CEnumEntryPtr p);
 int64_t SafeGetRegisterLength(genapi::CRegisterPtr p);
 int64_t SafeGetStringMaxLength(genapi::CStringPtr p);
 
+/// The node's access mode; _UndefinedAccesMode when it can't be read. Not guarded.
+genapi::EAccessMode SafeGetAccessMode(genapi::INode* node);
+/// Whether the node is available (neither NI, NA nor undefined).
+bool SafeIsAvailable(genapi::INode* node);
+/// Whether the node selects other features; false when it can't be read.
+bool SafeIsSelector(genapi::INode* node);
+
 // One-attempt setters: true on success, false on a caught failure. They do
 // not test the camera window; the caller does.
 bool TrySetIntValue(genapi::CIntegerPtr p, int64_t value);

@@ -18,7 +18,8 @@ std::string Trim(const std::string& s) {
 
 bool SameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -28,7 +29,8 @@ std::string IniFile::ReadString(const std::string& path, const std::string& sect
                                 const std::string& fallback, size_t maxChars) {
     struct stat st {};
     auto cut = [maxChars](std::string s) { return s.size() > maxChars ? s.substr(0, maxChars) : s; };
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 1024 * 1024) return cut(fallback);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 1024 * 1024)
+        return cut(fallback);
     std::ifstream in(path);
     if (!in) return cut(fallback);
     std::string line;

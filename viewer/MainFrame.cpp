@@ -107,8 +107,9 @@ void CMainFrame::BuildMenus() {
                 if (pane == properties_) GridReset(1);
             });
             const int mode = e.mode;
-            connect(menu, &QMenu::aboutToShow, a,
-                    [this, a, pane, mode] { a->setEnabled(!pane->isVisible() && (mode < 0 || app_.mode == mode)); });
+            connect(menu, &QMenu::aboutToShow, a, [this, a, pane, mode] {
+                a->setEnabled(!pane->isVisible() && (mode < 0 || app_.mode == mode));
+            });
         }
     };
     addPaneEntries(panes, {{"&Mode set view", modeSet_, -1},
@@ -119,7 +120,8 @@ void CMainFrame::BuildMenus() {
                                                           {"&Property view", properties_, 1},
                                                           {"&Feature Set view", featureSet_, 1},
                                                           {"&Record view", record_, 1}});
-    addPaneEntries(panes->addMenu("&Playback Mode"), {{"&File view", cameraTree_, 0}, {"&Play Back view", record_, 0}});
+    addPaneEntries(panes->addMenu("&Playback Mode"),
+                   {{"&File view", cameraTree_, 0}, {"&Play Back view", record_, 0}});
     QMenu* propertyFile = file->addMenu("Property &file");
     QAction* save = propertyFile->addAction("Save");
     QAction* read = propertyFile->addAction("Read");
@@ -132,9 +134,12 @@ void CMainFrame::BuildMenus() {
     file->addAction("E&xit", this, &QWidget::close);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    help->addAction("&Help", this, [] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpFilePath()))); });
+    help->addAction("&Help", this, [] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpFilePath())));
+    });
     help->addAction("&About Viewer...", this, [this] {
-        QMessageBox::about(this, "About QorCamViewer", "QorCamViewer Ver.1.01.06\nCopyright (C) Korvash. All rights reserved.");
+        QMessageBox::about(this, "About QorCamViewer",
+                           "QorCamViewer Ver.1.01.06\nCopyright (C) Korvash. All rights reserved.");
     });
 }
 
@@ -182,7 +187,8 @@ void CMainFrame::MessageBox(const std::string& text) {
 }
 
 void CMainFrame::PostGridReset(int wParam) {
-    QMetaObject::invokeMethod(this, [this, wParam] { GridReset(wParam); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, wParam] { GridReset(wParam); }, Qt::QueuedConnection);
 }
 
 void CMainFrame::FeatureSelected(genapi::INode* node, genapi::INodeMap*) {
@@ -211,7 +217,8 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
         }
     }
     properties_->RebuildPropertyList();
-    if (child && !child->title.empty()) setWindowTitle(QString("QorCamViewer - %1").arg(QString::fromStdString(child->title)));
+    if (child && !child->title.empty())
+        setWindowTitle(QString("QorCamViewer - %1").arg(QString::fromStdString(child->title)));
 }
 
 void CMainFrame::GridReset(int wParam) {
@@ -275,7 +282,8 @@ void CMainFrame::ClearPendingCamera() {
 void CMainFrame::OnFileNew() {
     // A camera window opens the pending camera; camera windows come with the
     // live image path. Until then the camera is only listed.
-    outputLists_[0]->addItem(QString("    Camera 0x%1 found").arg(pendingCameraId, 16, 16, QChar('0')).toUpper());
+    outputLists_[0]->addItem(
+        QString("    Camera 0x%1 found").arg(pendingCameraId, 16, 16, QChar('0')).toUpper());
 }
 
 void CMainFrame::RefreshCameraTree() {

@@ -62,7 +62,9 @@ public:
     void KillTimer(unsigned id) override { properties_->KillTimer(id); }
     bool IsPaneShown() override { return properties_->IsShown(); }
     void ShowLevel(uint32_t level) override { properties_->ShowLevel(level); }
-    void SendGridValue(uint64_t id, const GridValue& value) override { properties_->SendGridValue(id, value); }
+    void SendGridValue(uint64_t id, const GridValue& value) override {
+        properties_->SendGridValue(id, value);
+    }
 
     // ICameraListHost
     void CheckChildren(int wParam) override;

@@ -116,8 +116,9 @@ void PropertiesPane::SyncView() {
 }
 
 void PropertiesPane::SetTimer(unsigned id, unsigned ms) {
-    QMetaObject::invokeMethod(this, [this, id, ms] { (id == 10 ? timer10_ : timer1_).start(static_cast<int>(ms)); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id, ms] { (id == 10 ? timer10_ : timer1_).start(static_cast<int>(ms)); },
+        Qt::QueuedConnection);
 }
 
 void PropertiesPane::KillTimer(unsigned id) {
@@ -125,7 +126,8 @@ void PropertiesPane::KillTimer(unsigned id) {
         (id == 10 ? timer10_ : timer1_).stop();
         return;
     }
-    QMetaObject::invokeMethod(this, [this, id] { (id == 10 ? timer10_ : timer1_).stop(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id] { (id == 10 ? timer10_ : timer1_).stop(); }, Qt::QueuedConnection);
 }
 
 void PropertiesPane::ShowLevel(uint32_t level) {

@@ -18,14 +18,6 @@ namespace {
 constexpr unsigned kFirstRefreshTimer = 10;
 constexpr unsigned kRefreshTimer = 1;
 
-EAccessMode AccessOf(INode* node) {
-    try {
-        return node ? node->GetAccessMode() : _UndefinedAccesMode;
-    } catch (...) {
-        return _UndefinedAccesMode;
-    }
-}
-
 bool Available(EAccessMode mode) {
     return mode != NI && mode != NA && mode != _UndefinedAccesMode;
 }
@@ -41,17 +33,8 @@ std::string CurrentEntryName(CEnumerationPtr e) {
     CEnumEntryPtr entry = SafeGetEnumCurrentEntry(e);
     if (!entry.IsValid()) return {};
     INode* node = dynamic_cast<INode*>(static_cast<IEnumEntry*>(entry));
-    if (!node || !Available(AccessOf(node))) return {};
+    if (!node || !SafeIsAvailable(node)) return {};
     return node->GetDisplayName();
-}
-
-bool IsSelectorNode(INode* node) {
-    try {
-        CSelectorPtr s(node);
-        return s.IsValid() && s->IsSelector();
-    } catch (...) {
-        return false;
-    }
 }
 
 /// The text form of an integer (IPv4, hex, or FormatIntValue), and whether
@@ -86,7 +69,8 @@ IntForm ReadIntForm(INode* node) {
 }
 
 std::unique_ptr<CPropertyGridProperty> ReadOnly(INode* n, std::string text) {
-    return std::make_unique<ReadOnlyPropertyGridProperty>(n->GetDisplayName(), std::move(text), n->GetDescription());
+    return std::make_unique<ReadOnlyPropertyGridProperty>(n->GetDisplayName(), std::move(text),
+                                                          n->GetDescription());
 }
 
 } // namespace
@@ -159,7 +143,8 @@ void CPropertiesWnd::BuildCategoryGroups() {
         for (INode* feature : features) {
             if (ActiveChanged()) return;
             if (!feature || feature->GetPrincipalInterfaceType() != intfICategory) continue;
-            if (level != kLevelFavorite && feature->GetVisibility() > static_cast<EVisibility>(level.load())) continue;
+            if (level != kLevelFavorite && feature->GetVisibility() > static_cast<EVisibility>(level.load()))
+                continue;
             const std::string display = feature->GetDisplayName();
             const std::string description = feature->GetDescription();
             CPropertyGridProperty* group = nullptr;
@@ -230,8 +215,8 @@ void CPropertiesWnd::RemoveItem(CPropertyGridProperty* parent, CPropertyGridProp
     parent->RemoveSubItem(item);
 }
 
-int CPropertiesWnd::BuildFeatureItems(CPropertyGridProperty* parent, INode* node, bool collapsed, bool selectorMode,
-                                      std::vector<std::string>* names) {
+int CPropertiesWnd::BuildFeatureItems(CPropertyGridProperty* parent, INode* node, bool collapsed,
+                                      bool selectorMode, std::vector<std::string>* names) {
     if (!parent || !node) return 0;
     auto& expansion = expansion_ ? *expansion_ : noExpansion_;
     int count = 0;
@@ -264,7 +249,7 @@ int CPropertiesWnd::BuildFeatureItems(CPropertyGridProperty* parent, INode* node
         if (ActiveChanged()) return count;
         if (!feature) continue;
         CPropertyGridProperty* item = takeMatch(feature->GetDisplayName(), feature->GetDescription(), false);
-        if (item && item->accessMode != AccessOf(feature)) {
+        if (item && item->accessMode != SafeGetAccessMode(feature)) {
             collected.erase(std::find(collected.begin(), collected.end(), item));
             RemoveItem(parent, item);
         }
@@ -276,7 +261,7 @@ int CPropertiesWnd::BuildFeatureItems(CPropertyGridProperty* parent, INode* node
         if (ActiveChanged()) return count;
         if (!feature) continue;
         try {
-            const EAccessMode access = AccessOf(feature);
+            const EAccessMode access = SafeGetAccessMode(feature);
             const std::string display = feature->GetDisplayName();
             const std::string description = feature->GetDescription();
             const std::string name = feature->GetName();
@@ -365,7 +350,8 @@ int CPropertiesWnd::BuildFeatureItems(CPropertyGridProperty* parent, INode* node
 }
 
 CPropertyGridProperty* CPropertiesWnd::BuildSelectorGroup(INode* feature, CPropertyGridProperty* group,
-                                                          bool collapsed, std::vector<std::string>& selectorNames) {
+                                                          bool collapsed,
+                                                          std::vector<std::string>& selectorNames) {
     auto& expansion = expansion_ ? *expansion_ : noExpansion_;
     CEnumerationPtr e(feature);
     const std::string display = feature->GetDisplayName();
@@ -377,7 +363,7 @@ CPropertyGridProperty* CPropertiesWnd::BuildSelectorGroup(INode* feature, CPrope
         NodeList_t entries;
         TryGetEnumEntries(e, entries);
         for (INode* entry : entries)
-            if (entry && Available(AccessOf(entry))) group->AddOption(entry->GetDisplayName());
+            if (entry && SafeIsAvailable(entry)) group->AddOption(entry->GetDisplayName());
         group->SetValue(GridValue::Text(current));
         auto first = std::make_unique<CPropertyGridProperty>(display, GridValue::Text(current),
                                                              feature->GetDescription());
@@ -409,7 +395,8 @@ CPropertyGridProperty* CPropertiesWnd::BuildSelectorGroup(INode* feature, CPrope
 
 CPropertyGridProperty* CPropertiesWnd::MakeOrUpdate(INode* n, CPropertyGridProperty* item, EAccessMode access,
                                                     bool hidden, bool collapsed,
-                                                    std::vector<std::string>& selectorNames, bool& allowEdit) {
+                                                    std::vector<std::string>& selectorNames,
+                                                    bool& allowEdit) {
     const EInterfaceType type = n->GetPrincipalInterfaceType();
     const std::string display = n->GetDisplayName();
     const std::string description = n->GetDescription();
@@ -423,7 +410,8 @@ CPropertyGridProperty* CPropertiesWnd::MakeOrUpdate(INode* n, CPropertyGridPrope
         const bool locked = display == "TLParamsLocked";
         if (item) {
             if (f.number && access == RW &&
-                (item->GetValue().kind == GridValue::Kind::Int || item->GetValue().kind == GridValue::Kind::I4)) {
+                (item->GetValue().kind == GridValue::Kind::Int ||
+                 item->GetValue().kind == GridValue::Kind::I4)) {
                 if (!hidden && item->GetValue().integer != static_cast<int32_t>(f.value))
                     item->SetValue(item->GetValue().kind == GridValue::Kind::I4 ? GridValue::I4(f.value)
                                                                                 : GridValue::Int(f.value));
@@ -473,7 +461,8 @@ CPropertyGridProperty* CPropertiesWnd::MakeOrUpdate(INode* n, CPropertyGridPrope
         } else if (access == RO) {
             made = ReadOnly(n, SafeGetBoolValue(p) ? "TRUE" : "FALSE");
         } else {
-            made = std::make_unique<CPropertyGridProperty>(display, GridValue::Bool(SafeGetBoolValue(p)), description);
+            made = std::make_unique<CPropertyGridProperty>(display, GridValue::Bool(SafeGetBoolValue(p)),
+                                                           description);
             made->AddOption("True");
             made->AddOption("False");
             made->numeric = true;
@@ -533,7 +522,7 @@ CPropertyGridProperty* CPropertiesWnd::MakeOrUpdate(INode* n, CPropertyGridPrope
     case intfIEnumeration: {
         allowEdit = false;
         CEnumerationPtr e(n);
-        if (IsSelectorNode(n)) {
+        if (SafeIsSelector(n)) {
             if (access == RO) {
                 const std::string current = CurrentEntryName(e);
                 if (item) {
@@ -595,7 +584,7 @@ void CPropertiesWnd::PropertyRefreshThread() {
             CPropertyGridProperty* item = m_wndPropList.FindItem(id);
             if (it == refreshMap_.end() || it->second != node || !item) return FinishCycle(1000);
             if (!item->IsParentExpanded()) continue;
-            const EAccessMode access = AccessOf(node);
+            const EAccessMode access = SafeGetAccessMode(node);
             if (access != RO && access != RW) continue;
             std::string name;
             EInterfaceType type;

@@ -6,10 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -58,8 +58,8 @@ public:
     void ClearGrid();
     /// One category (or, in selector mode, one selector's selected features)
     /// into sub-items of parent; the count of names appended to names.
-    int BuildFeatureItems(CPropertyGridProperty* parent, genapi::INode* node, bool collapsed, bool selectorMode,
-                          std::vector<std::string>* names);
+    int BuildFeatureItems(CPropertyGridProperty* parent, genapi::INode* node, bool collapsed,
+                          bool selectorMode, std::vector<std::string>* names);
     bool CheckCameraConnection();
 
     /// Any WM_TIMER: starts one refresh cycle on a worker when allowed.
@@ -87,8 +87,8 @@ private:
     CPropertyGridProperty* MakeOrUpdate(genapi::INode* feature, CPropertyGridProperty* existing,
                                         genapi::EAccessMode access, bool hidden, bool collapsed,
                                         std::vector<std::string>& selectorNames, bool& allowEdit);
-    CPropertyGridProperty* BuildSelectorGroup(genapi::INode* feature, CPropertyGridProperty* group, bool collapsed,
-                                              std::vector<std::string>& selectorNames);
+    CPropertyGridProperty* BuildSelectorGroup(genapi::INode* feature, CPropertyGridProperty* group,
+                                              bool collapsed, std::vector<std::string>& selectorNames);
     void RemoveItem(CPropertyGridProperty* parent, CPropertyGridProperty* item);
     void FinishCycle(unsigned ms);
 

@@ -67,7 +67,8 @@ CPropertyGridProperty::CPropertyGridProperty(std::string name, std::string descr
     : id_(g_nextId++), name_(std::move(name)), description_(std::move(description)), group_(isGroup) {}
 
 CPropertyGridProperty::CPropertyGridProperty(std::string name, GridValue value, std::string description)
-    : id_(g_nextId++), name_(std::move(name)), description_(std::move(description)), value_(std::move(value)) {}
+    : id_(g_nextId++), name_(std::move(name)), description_(std::move(description)),
+      value_(std::move(value)) {}
 
 CPropertyGridProperty::~CPropertyGridProperty() = default;
 

@@ -122,7 +122,8 @@ Qt::ItemFlags PropertyGridModel::flags(const QModelIndex& index) const {
     if (!item) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable;
     if (item->IsEnabled()) f |= Qt::ItemIsEnabled;
-    if (index.column() == 1 && !item->IsReadOnlyItem() && (item->IsAllowEdit() || !item->GetOptions().empty()))
+    if (index.column() == 1 && !item->IsReadOnlyItem() &&
+        (item->IsAllowEdit() || !item->GetOptions().empty()))
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -192,7 +193,8 @@ void PropertyGridDelegate::setEditorData(QWidget* editor, const QModelIndex& ind
         line->setText(text);
 }
 
-void PropertyGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const {
+void PropertyGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
+                                        const QModelIndex& index) const {
     if (auto* combo = qobject_cast<QComboBox*>(editor))
         model->setData(index, combo->currentText(), Qt::EditRole);
     else if (auto* spin = qobject_cast<QSpinBox*>(editor))

@@ -75,7 +75,8 @@ std::vector<QORCAM_CAMERAINFO> CQorViewerApp::ReadList() {
         }
         if (count == 0) return {};
         count = std::min(count, kMaxListed);
-        std::vector<uint8_t> buffer(static_cast<size_t>(count) * sizeof(QORCAM_CAMERAINFO) + sizeof(QORCAM_LIST));
+        std::vector<uint8_t> buffer(static_cast<size_t>(count) * sizeof(QORCAM_CAMERAINFO) +
+                                    sizeof(QORCAM_LIST));
         auto* list = reinterpret_cast<QORCAM_LIST*>(buffer.data());
         list->Count = count;
         if (!api_.GetList(list)) continue;

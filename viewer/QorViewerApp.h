@@ -84,9 +84,9 @@ public:
     std::map<std::string, bool> refreshNames;
     std::list<std::unique_ptr<CFolderInfo>> folders;
 
-    uint8_t mode = 1;      ///< 1 camera mode, 0 playback
-    uint8_t cascade = 1;   ///< 1 cascade, 0 tile
-    uint8_t zoom = 1;      ///< 1 zoom, 0 fit
+    uint8_t mode = 1;    ///< 1 camera mode, 0 playback
+    uint8_t cascade = 1; ///< 1 cascade, 0 tile
+    uint8_t zoom = 1;    ///< 1 zoom, 0 fit
     uint32_t displayRate = 30;
     std::atomic<uint8_t> running{1};
 

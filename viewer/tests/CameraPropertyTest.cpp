@@ -1,7 +1,5 @@
 // Edits in the feature grid: corrected writes, commands, refused kinds, a lost camera, selection, expansion.
-#include "ViewerFixture.h"
-
-#include "PropertiesWnd.h"
+#include "GridFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,28 +9,8 @@ using namespace qorcam::genapi;
 
 namespace {
 
-struct Grid {
-    FakeHost host;
-    CPropertiesWnd pane{host};
-    Grid() {
-        pane.SetExpansionMap(&host.child.expansionStates);
-        pane.RebuildPropertyList();
-    }
-    CPropertyGridProperty* Find(const std::string& name) {
-        CPropertyGridProperty* found = nullptr;
-        for (size_t i = 0; i < pane.Grid().GetPropertyCount(); ++i)
-            pane.Grid().GetProperty(i)->ForEach([&](CPropertyGridProperty* p) {
-                if (!found && p->GetName() == name) found = p;
-            });
-        return found;
-    }
-    /// What the user does: type a value into the item, then the grid reports it.
-    bool Edit(const char* name, const GridValue& value) {
-        CPropertyGridProperty* item = Find(name);
-        EXPECT_NE(item, nullptr) << name;
-        item->SetValue(value);
-        return pane.Grid().OnPropertyChanged(item);
-    }
+struct Grid : GridFixture {
+    Grid() { pane.RebuildPropertyList(); }
 };
 
 } // namespace
@@ -97,7 +75,8 @@ TEST(CameraProperty, ACameraLostBeforeAnEditIsReported) {
     g.host.api.connected = FALSE;
     g.Edit("Width", GridValue::Int(30));
     EXPECT_EQ(g.host.cameraChecks, (std::vector<std::pair<int, int>>{{1, 1}, {0, 1}}));
-    EXPECT_EQ(g.host.messages, std::vector<std::string>{"Error : Camera has been disconnected.\nPlease reconnect."});
+    EXPECT_EQ(g.host.messages,
+              std::vector<std::string>{"Error : Camera has been disconnected.\nPlease reconnect."});
     EXPECT_TRUE(g.host.gridResets.empty());
 }
 

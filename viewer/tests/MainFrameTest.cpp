@@ -50,7 +50,9 @@ struct Frame {
         frame.OnChildChanged(&camera.child);
         Pump();
     }
-    PropertyGridModel* Model() { return static_cast<PropertyGridModel*>(frame.Properties()->View()->model()); }
+    PropertyGridModel* Model() {
+        return static_cast<PropertyGridModel*>(frame.Properties()->View()->model());
+    }
     QModelIndex Row(const QString& name, const QModelIndex& parent = {}) {
         for (int r = 0; r < Model()->rowCount(parent); ++r) {
             QModelIndex i = Model()->index(r, 0, parent);
@@ -86,8 +88,9 @@ TEST(MainFrame, ShowsTheActiveWindowsFeaturesAndWritesEdits) {
     // An edit is corrected to the node's increment and written.
     f.Model()->setData(value, 23, Qt::EditRole);
     Pump();
-    EXPECT_EQ(f.Model()->data(f.Row("Width", f.Row("Image Format")).siblingAtColumn(1), Qt::DisplayRole).toString(),
-              "22");
+    EXPECT_EQ(
+        f.Model()->data(f.Row("Width", f.Row("Image Format")).siblingAtColumn(1), Qt::DisplayRole).toString(),
+        "22");
     EXPECT_EQ(f.camera.port.Get32LE(0x00), 22u);
 
     if (const char* shot = std::getenv("QORCAM_VIEWER_SCREENSHOT")) {
@@ -142,7 +145,8 @@ TEST(MainFrame, MenusAndMaxView) {
     f.frame.ToggleMaxView();
     Pump();
     EXPECT_TRUE(f.frame.Properties()->isVisible());
-    EXPECT_TRUE(f.frame.OutputPane()->isVisible() || !f.frame.OutputPane()->isVisible()); // tabbed: may be behind Display
+    EXPECT_TRUE(f.frame.OutputPane()->isVisible() ||
+                !f.frame.OutputPane()->isVisible()); // tabbed: may be behind Display
     EXPECT_FALSE(f.frame.Pane("Record")->isVisible());
 }
 

@@ -1,7 +1,5 @@
 // The feature grid built from the fixture's categories: item kinds, levels, updates, loss, refresh.
-#include "ViewerFixture.h"
-
-#include "PropertiesWnd.h"
+#include "GridFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,34 +9,7 @@ using namespace qorcam::genapi;
 
 namespace {
 
-struct Grid {
-    FakeHost host;
-    CPropertiesWnd pane{host};
-    Grid() { pane.SetExpansionMap(&host.child.expansionStates); }
-
-    CPropertyGridProperty* Find(const std::string& name, CPropertyGridProperty* under = nullptr) {
-        CPropertyGridProperty* found = nullptr;
-        auto look = [&](CPropertyGridProperty* top) {
-            top->ForEach([&](CPropertyGridProperty* p) {
-                if (!found && p->GetName() == name) found = p;
-            });
-        };
-        if (under) {
-            look(under);
-        } else {
-            for (size_t i = 0; i < pane.Grid().GetPropertyCount(); ++i)
-                look(pane.Grid().GetProperty(i));
-        }
-        return found;
-    }
-    std::vector<std::string> TopNames() {
-        std::vector<std::string> names;
-        for (size_t i = 0; i < pane.Grid().GetPropertyCount(); ++i)
-            names.push_back(pane.Grid().GetProperty(i)->GetName());
-        return names;
-    }
-    void SetInt(const char* name, int64_t v) { CIntegerPtr(host.map._GetNode(name))->SetValue(v); }
-};
+using Grid = GridFixture;
 
 using Kind = GridValue::Kind;
 
@@ -100,7 +71,9 @@ TEST(PropertyGrid, BuildsOneItemPerFeatureByKindAndAccess) {
     EXPECT_EQ(gainRaw->GetParent(), selector);
     EXPECT_FALSE(gainRaw->HasSpin()); // minimum equals maximum
     int gainRawItems = 0;
-    g.Find("Acquisition")->ForEach([&](CPropertyGridProperty* p) { gainRawItems += p->GetName() == "GainRaw"; });
+    g.Find("Acquisition")->ForEach([&](CPropertyGridProperty* p) {
+        gainRawItems += p->GetName() == "GainRaw";
+    });
     EXPECT_EQ(gainRawItems, 1);
 
     // Groups without an expansion state are built collapsed; a volatile

@@ -38,7 +38,7 @@ TEST(ValueText, FormatIntValueAndItsParserAgree) {
 TEST(ValueText, ParsersOfTaggedAndTypedTexts) {
     EXPECT_EQ(ParseHexValue("[HEX] 0001 0002 0003 0004"), 0x0001000200030004ULL);
     EXPECT_EQ(ParseHexValue("[HEX] 1234 5678 9abc def0 FFFF"), 0x123456789abcdef0ULL); // first 16 digits
-    EXPECT_EQ(ParseHexValue("12zz34"), 0x1234u);                                      // others skipped
+    EXPECT_EQ(ParseHexValue("12zz34"), 0x1234u);                                       // others skipped
     EXPECT_EQ(ParseHexValue(FormatHexValue(0x00ab00cd00ef0012LL)), 0x00ab00cd00ef0012ULL);
     EXPECT_EQ(ParseIPv4Value("[IPv4] 192.168.0.1"), 0xC0A80001);
     EXPECT_EQ(ParseIPv4Value("1.2.3.4.5"), 0x01020304);
@@ -63,7 +63,7 @@ TEST(ValueText, RegisterBytesRoundTrip) {
         size_t capacity;
         std::vector<uint8_t> bytes;
     } cases[] = {
-        {"AB\\4", 8, {'A', 'B'}},    // an escape without its two digits ends the text
+        {"AB\\4", 8, {'A', 'B'}}, // an escape without its two digits ends the text
         {"\\", 8, {}},
         {"ABCDEF", 3, {'A', 'B', 'C'}}, // never more than the register holds
         {"\\ff\\FF", 8, {0xFF, 0xFF}},

@@ -1,4 +1,5 @@
-// ViewerFixture: a small camera description over a memory port, and recording stand-ins of the library and the frame.
+// ViewerFixture: a small camera description over a memory port, and recording stand-ins of the library and
+// the frame.
 #pragma once
 
 #include "MemoryPort.h"
@@ -22,7 +23,8 @@ using genapi::testing::MemoryPort;
 
 inline std::string Reg(const char* name, int address, const char* extra = "") {
     return std::string("<IntReg Name='") + name + "'><Address>" + std::to_string(address) +
-           "</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>" + extra + "</IntReg>";
+           "</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>" + extra +
+           "</IntReg>";
 }
 
 /// Four top-level categories, one of them for experts only, with one feature
@@ -30,29 +32,36 @@ inline std::string Reg(const char* name, int address, const char* extra = "") {
 inline std::string CameraDescription() {
     return Description(
         "<Category Name='Root'><pFeature>ImageFormat</pFeature><pFeature>Acquisition</pFeature>"
-        "<pFeature>ExpertCat</pFeature><pFeature>DeviceControl</pFeature><pFeature>Width</pFeature></Category>"
+        "<pFeature>ExpertCat</pFeature><pFeature>DeviceControl</pFeature><pFeature>Width</pFeature></"
+        "Category>"
         "<Category Name='ImageFormat'><DisplayName>Image Format</DisplayName><pFeature>Width</pFeature>"
         "<pFeature>PixelFormat</pFeature><pFeature>Gain</pFeature><pFeature>Sub</pFeature></Category>"
         "<Category Name='Sub'><pFeature>Flip</pFeature></Category>"
         "<Category Name='Acquisition'><pFeature>GainSelector</pFeature><pFeature>GainRaw</pFeature>"
-        "<pFeature>Temperature</pFeature><pFeature>AcquisitionStart</pFeature><pFeature>DeviceReset</pFeature>"
+        "<pFeature>Temperature</pFeature><pFeature>AcquisitionStart</pFeature><pFeature>DeviceReset</"
+        "pFeature>"
         "</Category>"
         "<Category Name='ExpertCat'><Visibility>Expert</Visibility><pFeature>Secret</pFeature></Category>"
-        "<Category Name='DeviceControl'><DisplayName>Device Control</DisplayName><pFeature>DeviceUserID</pFeature><pFeature>Blob</pFeature>"
+        "<Category Name='DeviceControl'><DisplayName>Device "
+        "Control</DisplayName><pFeature>DeviceUserID</pFeature><pFeature>Blob</pFeature>"
         "<pFeature>Address</pFeature><pFeature>Big</pFeature><pFeature>Fixed</pFeature>"
         "<pFeature>Hidden</pFeature><pFeature>Guru</pFeature><pFeature>Exposure</pFeature></Category>"
         "<Integer Name='Width'><Description>Image width</Description><pValue>WidthReg</pValue>"
         "<Min>10</Min><Max>100</Max><Inc>4</Inc></Integer>" +
         Reg("WidthReg", 0x00) +
-        "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><DisplayName>Mono8</DisplayName><Value>0</Value></EnumEntry>"
+        "<Enumeration Name='PixelFormat'><EnumEntry "
+        "Name='Mono8'><DisplayName>Mono8</DisplayName><Value>0</Value></EnumEntry>"
         "<EnumEntry Name='RGB8'><DisplayName>RGB 8</DisplayName><Value>1</Value></EnumEntry>"
-        "<EnumEntry Name='Off'><DisplayName>Off</DisplayName><pIsAvailable>Zero</pIsAvailable><Value>2</Value></EnumEntry>"
+        "<EnumEntry "
+        "Name='Off'><DisplayName>Off</DisplayName><pIsAvailable>Zero</pIsAvailable><Value>2</Value></"
+        "EnumEntry>"
         "<Value>0</Value></Enumeration>"
         "<Float Name='Gain'><Value>1.5</Value><Min>0</Min><Max>4</Max><Inc>0.5</Inc></Float>"
         "<Boolean Name='Flip'><pValue>FlipReg</pValue><OnValue>1</OnValue><OffValue>0</OffValue></Boolean>" +
         Reg("FlipReg", 0x04) +
         "<Enumeration Name='GainSelector'><pSelected>GainRaw</pSelected>"
-        "<EnumEntry Name='All'><DisplayName>All</DisplayName><Value>0</Value></EnumEntry><EnumEntry Name='Red'><DisplayName>Red</DisplayName><Value>1</Value></EnumEntry>"
+        "<EnumEntry Name='All'><DisplayName>All</DisplayName><Value>0</Value></EnumEntry><EnumEntry "
+        "Name='Red'><DisplayName>Red</DisplayName><Value>1</Value></EnumEntry>"
         "<Value>0</Value></Enumeration>"
         "<Integer Name='GainRaw'><Value>5</Value><Min>5</Min><Max>5</Max></Integer>" +
         Reg("Temperature", 0x08, "<Cachable>NoCache</Cachable>") +
@@ -71,7 +80,8 @@ inline std::string CameraDescription() {
         "<Integer Name='Hidden'><pIsAvailable>Zero</pIsAvailable><Value>1</Value></Integer>"
         "<Integer Name='Guru'><Visibility>Guru</Visibility><Value>2</Value></Integer>"
         "<Integer Name='Zero'><Value>0</Value></Integer>"
-        "<Integer Name='Exposure'><pIsLocked>Lock</pIsLocked><Value>3</Value><Min>0</Min><Max>9</Max></Integer>"
+        "<Integer "
+        "Name='Exposure'><pIsLocked>Lock</pIsLocked><Value>3</Value><Min>0</Min><Max>9</Max></Integer>"
         "<Integer Name='Lock'><Value>0</Value></Integer>");
 }
 

@@ -81,7 +81,8 @@ TEST(ViewerSettings, FolderListKeepsTenCamerasInUseFirstAndTenRecordsEach) {
         auto folder = std::make_unique<CFolderInfo>("Cam" + std::to_string(i));
         folder->inUse = i >= 10; // the two added last were used in this run
         for (int r = 0; r < 12; ++r)
-            folder->records.push_back(s.temp.Record("c" + std::to_string(i) + "r" + std::to_string(r), "Cam"));
+            folder->records.push_back(
+                s.temp.Record("c" + std::to_string(i) + "r" + std::to_string(r), "Cam"));
         s.folders.push_back(std::move(folder));
     }
     s.settings.SaveFolderList();
