@@ -126,7 +126,8 @@ std::optional<std::u16string> ParseStringDescriptor(std::span<const std::uint8_t
 std::string NarrowAscii(const std::u16string& text) {
     std::string narrow;
     narrow.reserve(text.size());
-    for (char16_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    for (char16_t c : text)
+        narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     return narrow;
 }
 

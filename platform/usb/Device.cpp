@@ -36,8 +36,8 @@ Status Device::HaltPipe(std::uint8_t endpoint) {
 Status Device::IsPipeHalted(std::uint8_t endpoint, bool& halted) {
     std::uint8_t answer[2] = {};
     std::size_t moved = 0;
-    const Status status = ControlTransfer({0x80 | kRecipientEndpoint, kRequestGetStatus, 0, endpoint, 2}, answer,
-                                          kDescriptorTimeoutMs, moved);
+    const Status status = ControlTransfer({0x80 | kRecipientEndpoint, kRequestGetStatus, 0, endpoint, 2},
+                                          answer, kDescriptorTimeoutMs, moved);
     if (status != Status::Success) return status;
     if (moved != 2) return Status::IoError;
     halted = (answer[0] & 1) != 0;
@@ -62,13 +62,15 @@ Status Device::GetConfigurationDescriptor(std::vector<std::uint8_t>& bytes, std:
     const std::uint16_t value = static_cast<std::uint16_t>(kDescriptorConfiguration << 8 | index);
     std::vector<std::uint8_t> head(9);
     std::size_t moved = 0;
-    Status status = ControlTransfer({0x80, kRequestGetDescriptor, value, 0, 9}, head, kDescriptorTimeoutMs, moved);
+    Status status =
+        ControlTransfer({0x80, kRequestGetDescriptor, value, 0, 9}, head, kDescriptorTimeoutMs, moved);
     if (status != Status::Success) return status;
     if (moved < 4 || head[1] != kDescriptorConfiguration) return Status::IoError;
     const std::uint16_t total = static_cast<std::uint16_t>(head[2] | head[3] << 8);
     if (total < 9) return Status::IoError;
     bytes.assign(total, 0);
-    status = ControlTransfer({0x80, kRequestGetDescriptor, value, 0, total}, bytes, kDescriptorTimeoutMs, moved);
+    status =
+        ControlTransfer({0x80, kRequestGetDescriptor, value, 0, total}, bytes, kDescriptorTimeoutMs, moved);
     if (status != Status::Success) return status;
     if (moved != total) return Status::IoError;
     return Status::Success;
@@ -78,8 +80,8 @@ Status Device::GetStringDescriptor(std::uint8_t index, std::u16string& text, std
     const std::uint16_t value = static_cast<std::uint16_t>(kDescriptorString << 8 | index);
     std::vector<std::uint8_t> bytes(255);
     std::size_t moved = 0;
-    const Status status =
-        ControlTransfer({0x80, kRequestGetDescriptor, value, language, 255}, bytes, kDescriptorTimeoutMs, moved);
+    const Status status = ControlTransfer({0x80, kRequestGetDescriptor, value, language, 255}, bytes,
+                                          kDescriptorTimeoutMs, moved);
     if (status != Status::Success) return status;
     const auto parsed = ParseStringDescriptor(std::span(bytes).first(moved));
     if (!parsed) return Status::IoError;

@@ -44,8 +44,8 @@ public:
     /// One control transfer on the default pipe. For a device-to-host
     /// request data receives up to setup.length bytes; otherwise data holds
     /// the setup.length bytes sent. transferred is the byte count moved.
-    virtual Status ControlTransfer(const SetupPacket& setup, std::span<std::uint8_t> data, std::uint32_t timeoutMs,
-                                   std::size_t& transferred) = 0;
+    virtual Status ControlTransfer(const SetupPacket& setup, std::span<std::uint8_t> data,
+                                   std::uint32_t timeoutMs, std::size_t& transferred) = 0;
 
     /// Starts one bulk transfer on endpoint (bit 7 set: IN). On success the
     /// completion will run once and id (when given) names the transfer;

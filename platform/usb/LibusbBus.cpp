@@ -21,7 +21,8 @@ std::string LibusbBus::IdOf(libusb_device* device) {
     std::uint8_t ports[8];
     const int count = libusb_get_port_numbers(device, ports, sizeof(ports));
     std::string id = std::to_string(libusb_get_bus_number(device));
-    for (int i = 0; i < count; ++i) id += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    for (int i = 0; i < count; ++i)
+        id += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
     if (count <= 0) id += ":" + std::to_string(libusb_get_device_address(device));
     return id;
 }
@@ -42,7 +43,8 @@ bool LibusbBus::IsUsb3Vision(libusb_device* device) {
     for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
         for (int a = 0; a < config->interface[i].num_altsetting && !found; ++a) {
             const auto& setting = config->interface[i].altsetting[a];
-            found = (setting.bInterfaceClass == kClassMiscellaneous && setting.bInterfaceSubClass == kSubclassU3v) ||
+            found = (setting.bInterfaceClass == kClassMiscellaneous &&
+                     setting.bInterfaceSubClass == kSubclassU3v) ||
                     carriesDeviceInfo(setting.extra, setting.extra_length);
         }
     }
@@ -73,7 +75,8 @@ std::unique_ptr<Device> LibusbBus::Open(const std::string& id) {
     return device;
 }
 
-int LibusbBus::HotplugCallback(libusb_context*, libusb_device* device, libusb_hotplug_event event, void* self) {
+int LibusbBus::HotplugCallback(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                               void* self) {
     auto* bus = static_cast<LibusbBus*>(self);
     const std::string id = IdOf(device);
     Notice notice;
@@ -100,8 +103,8 @@ bool LibusbBus::Watch(Notice arrived, Notice removed) {
     }
     const int result = libusb_hotplug_register_callback(
         context_->Get(), LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
-        LIBUSB_HOTPLUG_ENUMERATE, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-        &LibusbBus::HotplugCallback, this, &hotplug_);
+        LIBUSB_HOTPLUG_ENUMERATE, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+        LIBUSB_HOTPLUG_MATCH_ANY, &LibusbBus::HotplugCallback, this, &hotplug_);
     return result == LIBUSB_SUCCESS;
 }
 

@@ -29,7 +29,8 @@ public:
 
 private:
     explicit LibusbBus(std::shared_ptr<LibusbContext> context) : context_(std::move(context)) {}
-    static int HotplugCallback(struct libusb_context* context, libusb_device* device, libusb_hotplug_event event, void* self);
+    static int HotplugCallback(struct libusb_context* context, libusb_device* device,
+                               libusb_hotplug_event event, void* self);
 
     std::shared_ptr<LibusbContext> context_;
     std::mutex mutex_;

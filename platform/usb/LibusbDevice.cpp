@@ -14,13 +14,20 @@ struct TransferTag {
 
 Status FromTransferStatus(int status) {
     switch (status) {
-    case LIBUSB_TRANSFER_COMPLETED: return Status::Success;
-    case LIBUSB_TRANSFER_TIMED_OUT: return Status::Timeout;
-    case LIBUSB_TRANSFER_CANCELLED: return Status::Cancelled;
-    case LIBUSB_TRANSFER_STALL: return Status::Stall;
-    case LIBUSB_TRANSFER_NO_DEVICE: return Status::NoDevice;
-    case LIBUSB_TRANSFER_OVERFLOW: return Status::Overflow;
-    default: return Status::IoError;
+    case LIBUSB_TRANSFER_COMPLETED:
+        return Status::Success;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        return Status::Timeout;
+    case LIBUSB_TRANSFER_CANCELLED:
+        return Status::Cancelled;
+    case LIBUSB_TRANSFER_STALL:
+        return Status::Stall;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        return Status::NoDevice;
+    case LIBUSB_TRANSFER_OVERFLOW:
+        return Status::Overflow;
+    default:
+        return Status::IoError;
     }
 }
 
@@ -29,19 +36,29 @@ Status FromTransferStatus(int status) {
 Status LibusbDevice::FromLibusb(int error) {
     if (error >= 0) return Status::Success;
     switch (error) {
-    case LIBUSB_ERROR_TIMEOUT: return Status::Timeout;
-    case LIBUSB_ERROR_PIPE: return Status::Stall;
-    case LIBUSB_ERROR_NO_DEVICE: return Status::NoDevice;
-    case LIBUSB_ERROR_OVERFLOW: return Status::Overflow;
-    case LIBUSB_ERROR_INVALID_PARAM: return Status::InvalidParameter;
-    case LIBUSB_ERROR_BUSY: return Status::Busy;
-    case LIBUSB_ERROR_NOT_SUPPORTED: return Status::NotSupported;
-    case LIBUSB_ERROR_INTERRUPTED: return Status::Cancelled;
-    default: return Status::IoError;
+    case LIBUSB_ERROR_TIMEOUT:
+        return Status::Timeout;
+    case LIBUSB_ERROR_PIPE:
+        return Status::Stall;
+    case LIBUSB_ERROR_NO_DEVICE:
+        return Status::NoDevice;
+    case LIBUSB_ERROR_OVERFLOW:
+        return Status::Overflow;
+    case LIBUSB_ERROR_INVALID_PARAM:
+        return Status::InvalidParameter;
+    case LIBUSB_ERROR_BUSY:
+        return Status::Busy;
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+        return Status::NotSupported;
+    case LIBUSB_ERROR_INTERRUPTED:
+        return Status::Cancelled;
+    default:
+        return Status::IoError;
     }
 }
 
-LibusbDevice::LibusbDevice(std::shared_ptr<LibusbContext> context, libusb_device_handle* handle, std::string id)
+LibusbDevice::LibusbDevice(std::shared_ptr<LibusbContext> context, libusb_device_handle* handle,
+                           std::string id)
     : context_(std::move(context)), handle_(handle), id_(std::move(id)) {
     libusb_set_auto_detach_kernel_driver(handle_, 1);
 }
@@ -49,10 +66,12 @@ LibusbDevice::LibusbDevice(std::shared_ptr<LibusbContext> context, libusb_device
 LibusbDevice::~LibusbDevice() {
     {
         std::unique_lock lock(mutex_);
-        for (auto& [id, flight] : inFlight_) libusb_cancel_transfer(flight.transfer);
+        for (auto& [id, flight] : inFlight_)
+            libusb_cancel_transfer(flight.transfer);
         drained_.wait(lock, [this] { return inFlight_.empty() && running_ == 0; });
     }
-    for (int interface : claimed_) libusb_release_interface(handle_, interface);
+    for (int interface : claimed_)
+        libusb_release_interface(handle_, interface);
     libusb_close(handle_);
 }
 
@@ -72,19 +91,20 @@ Status LibusbDevice::Claim() {
     }
     libusb_free_config_descriptor(config);
     if (status != Status::Success) {
-        for (int interface : claimed_) libusb_release_interface(handle_, interface);
+        for (int interface : claimed_)
+            libusb_release_interface(handle_, interface);
         claimed_.clear();
     }
     return status;
 }
 
-Status LibusbDevice::ControlTransfer(const SetupPacket& setup, std::span<std::uint8_t> data, std::uint32_t timeoutMs,
-                                     std::size_t& transferred) {
+Status LibusbDevice::ControlTransfer(const SetupPacket& setup, std::span<std::uint8_t> data,
+                                     std::uint32_t timeoutMs, std::size_t& transferred) {
     transferred = 0;
     if (data.size() < setup.length) return Status::InvalidParameter;
     if (OnCompletionThread()) return Status::Busy;
-    const int result = libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value, setup.index,
-                                               data.data(), setup.length, timeoutMs);
+    const int result = libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value,
+                                               setup.index, data.data(), setup.length, timeoutMs);
     if (result < 0) {
         if (result == LIBUSB_ERROR_NO_DEVICE) MarkRemoved();
         return FromLibusb(result);
@@ -93,8 +113,8 @@ Status LibusbDevice::ControlTransfer(const SetupPacket& setup, std::span<std::ui
     return Status::Success;
 }
 
-Status LibusbDevice::SubmitBulk(std::uint8_t endpoint, std::span<std::uint8_t> buffer, std::uint32_t timeoutMs,
-                                Completion done, TransferId* id) {
+Status LibusbDevice::SubmitBulk(std::uint8_t endpoint, std::span<std::uint8_t> buffer,
+                                std::uint32_t timeoutMs, Completion done, TransferId* id) {
     if (!done || buffer.size() > static_cast<std::size_t>(INT32_MAX)) return Status::InvalidParameter;
     libusb_transfer* transfer = libusb_alloc_transfer(0);
     if (transfer == nullptr) return Status::IoError;

@@ -10,10 +10,9 @@ namespace qorcam::usb::sim {
 
 namespace {
 
-constexpr std::array<Status, 10> kWireOrder = {Status::Success,      Status::Timeout,          Status::Cancelled,
-                                               Status::Stall,        Status::NoDevice,         Status::Overflow,
-                                               Status::InvalidParameter, Status::Busy,     Status::NotSupported,
-                                               Status::IoError};
+constexpr std::array<Status, 10> kWireOrder = {
+    Status::Success,  Status::Timeout,          Status::Cancelled, Status::Stall,        Status::NoDevice,
+    Status::Overflow, Status::InvalidParameter, Status::Busy,      Status::NotSupported, Status::IoError};
 
 } // namespace
 

@@ -77,7 +77,9 @@ std::unique_ptr<VirtualDevice> VirtualBus::OpenVirtual(const std::string& id) {
     return VirtualDevice::Connect(id, folder_ + "/" + id + ".sock");
 }
 
-std::unique_ptr<Device> VirtualBus::Open(const std::string& id) { return OpenVirtual(id); }
+std::unique_ptr<Device> VirtualBus::Open(const std::string& id) {
+    return OpenVirtual(id);
+}
 
 bool VirtualBus::Watch(Notice arrived, Notice removed) {
     if (watcher_.joinable() || !arrived || !removed) return false;

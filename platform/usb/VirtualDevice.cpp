@@ -144,9 +144,9 @@ Status VirtualDevice::Submit(RecordType type, std::uint64_t tag, Pending pending
     return Status::Success;
 }
 
-Status VirtualDevice::Wait(RecordType type, std::span<const std::uint8_t> head, std::span<const std::uint8_t> data,
-                           std::span<std::uint8_t> buffer, std::uint32_t timeoutMs, std::size_t& transferred,
-                           std::string* reply) {
+Status VirtualDevice::Wait(RecordType type, std::span<const std::uint8_t> head,
+                           std::span<const std::uint8_t> data, std::span<std::uint8_t> buffer,
+                           std::uint32_t timeoutMs, std::size_t& transferred, std::string* reply) {
     transferred = 0;
     if (OnCompletionThread()) return Status::Busy;
     std::mutex mutex;
@@ -182,8 +182,8 @@ Status VirtualDevice::Claim() {
     return Wait(RecordType::Claim, {}, {}, {}, kSocketTimeoutMs, ignored);
 }
 
-Status VirtualDevice::ControlTransfer(const SetupPacket& setup, std::span<std::uint8_t> data, std::uint32_t timeoutMs,
-                                      std::size_t& transferred) {
+Status VirtualDevice::ControlTransfer(const SetupPacket& setup, std::span<std::uint8_t> data,
+                                      std::uint32_t timeoutMs, std::size_t& transferred) {
     transferred = 0;
     if (data.size() < setup.length) return Status::InvalidParameter;
     const sim::ControlBody body{setup.requestType, setup.request, setup.value, setup.index, setup.length, 0};
@@ -193,13 +193,14 @@ Status VirtualDevice::ControlTransfer(const SetupPacket& setup, std::span<std::u
                 toHost ? payload : std::span<std::uint8_t>{}, timeoutMs, transferred);
 }
 
-Status VirtualDevice::SubmitBulk(std::uint8_t endpoint, std::span<std::uint8_t> buffer, std::uint32_t timeoutMs,
-                                 Completion done, TransferId* id) {
+Status VirtualDevice::SubmitBulk(std::uint8_t endpoint, std::span<std::uint8_t> buffer,
+                                 std::uint32_t timeoutMs, Completion done, TransferId* id) {
     if (!done || (endpoint & 0x0F) == 0) return Status::InvalidParameter;
     const bool in = (endpoint & kEndpointDirectionIn) != 0;
     if (!in && buffer.size() > sim::kMaxTransferLength) return Status::InvalidParameter;
     // A read longer than a record can carry simply ends short.
-    const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), sim::kMaxTransferLength));
+    const auto length =
+        static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), sim::kMaxTransferLength));
     const sim::TransferBody body{endpoint, {0, 0, 0}, length};
     Pending pending;
     pending.endpoint = endpoint;
@@ -270,7 +271,9 @@ void VirtualDevice::SetRemovalHandler(std::function<void()> handler) {
     removalHandler_ = std::move(handler);
 }
 
-bool VirtualDevice::OnCompletionThread() const { return std::this_thread::get_id() == io_.get_id(); }
+bool VirtualDevice::OnCompletionThread() const {
+    return std::this_thread::get_id() == io_.get_id();
+}
 
 std::optional<std::string> VirtualDevice::SimCommand(const std::string& text, std::uint32_t timeoutMs) {
     if (text.empty() || text.size() > sim::kMaxCommandText) return std::nullopt;
@@ -292,7 +295,8 @@ void VirtualDevice::IoLoop() {
             for (const auto& [tag, pending] : pending_)
                 next = std::min(next, pending.cancelSent ? pending.giveUpAt : pending.deadline);
             if (next != Clock::time_point::max()) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
                 timeout = static_cast<int>(std::clamp<long long>(left + 1, 0, 60000));
             }
         }
@@ -349,8 +353,9 @@ bool VirtualDevice::ReadRecord() {
         return Discard(fd_, dataLength);
     }
     Pending& pending = it->second;
-    const bool carriesData = pending.type == RecordType::BulkIn ||
-                             (pending.type == RecordType::Control && pending.sent == 0 && !pending.buffer.empty());
+    const bool carriesData =
+        pending.type == RecordType::BulkIn ||
+        (pending.type == RecordType::Control && pending.sent == 0 && !pending.buffer.empty());
     if (carriesData) {
         if (body.length != dataLength || dataLength > pending.buffer.size()) return false;
     } else if (dataLength != 0 || body.length > pending.sent) {
@@ -391,7 +396,8 @@ void VirtualDevice::CompleteExpired() {
             ++it;
         }
     }
-    for (auto& pending : expired) pending.done(pending.timedOut ? Status::Timeout : Status::Cancelled, 0);
+    for (auto& pending : expired)
+        pending.done(pending.timedOut ? Status::Timeout : Status::Cancelled, 0);
 }
 
 void VirtualDevice::Finish(Status status) {
@@ -404,7 +410,8 @@ void VirtualDevice::Finish(Status status) {
         if (status == Status::NoDevice) handler = std::move(removalHandler_);
         removalHandler_ = nullptr;
     }
-    for (auto& [tag, pending] : left) pending.done(status, 0);
+    for (auto& [tag, pending] : left)
+        pending.done(status, 0);
     if (handler) handler();
 }
 

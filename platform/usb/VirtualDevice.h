@@ -56,7 +56,7 @@ private:
         std::span<std::uint8_t> buffer; ///< where read data lands
         std::size_t sent = 0;           ///< bytes sent with the request
         Completion done;
-        std::string* reply = nullptr;   ///< SimCommand's answer
+        std::string* reply = nullptr; ///< SimCommand's answer
         Clock::time_point deadline = Clock::time_point::max();
         Clock::time_point giveUpAt = Clock::time_point::max();
         bool cancelSent = false;
@@ -64,8 +64,8 @@ private:
     };
 
     VirtualDevice(std::string id, int fd, int wake);
-    Status Submit(sim::RecordType type, std::uint64_t tag, Pending pending, std::span<const std::uint8_t> head,
-                  std::span<const std::uint8_t> data);
+    Status Submit(sim::RecordType type, std::uint64_t tag, Pending pending,
+                  std::span<const std::uint8_t> head, std::span<const std::uint8_t> data);
     Status Wait(sim::RecordType type, std::span<const std::uint8_t> head, std::span<const std::uint8_t> data,
                 std::span<std::uint8_t> buffer, std::uint32_t timeoutMs, std::size_t& transferred,
                 std::string* reply = nullptr);

@@ -39,11 +39,13 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
 std::string DeviceDescription::Xml(const std::string& vendor, const std::string& model) {
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<RegisterDescription ModelName=\"" + model + "\" VendorName=\"" + vendor +
+        "<RegisterDescription ModelName=\"" +
+        model + "\" VendorName=\"" + vendor +
         "\" ToolTip=\"Simulated USB3 Vision camera\" StandardNameSpace=\"None\""
         " SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\" SchemaSubMinorVersion=\"0\""
         " MajorVersion=\"1\" MinorVersion=\"0\" SubMinorVersion=\"0\""
-        " ProductGuid=\"5A1C0E2B-6D1F-4B7A-9C3E-2F8D4A6B1C00\" VersionGuid=\"5A1C0E2B-6D1F-4B7A-9C3E-2F8D4A6B1C01\""
+        " ProductGuid=\"5A1C0E2B-6D1F-4B7A-9C3E-2F8D4A6B1C00\" "
+        "VersionGuid=\"5A1C0E2B-6D1F-4B7A-9C3E-2F8D4A6B1C01\""
         " xmlns=\"http://www.genicam.org/GenApi/Version_1_1\">\n"
         "  <Category Name=\"Root\" NameSpace=\"Standard\">\n"
         "    <pFeature>ImageFormatControl</pFeature>\n    <pFeature>AcquisitionControl</pFeature>\n"
@@ -62,18 +64,23 @@ std::string DeviceDescription::Xml(const std::string& vendor, const std::string&
         "    <Min>2</Min>\n    <Max>4096</Max>\n    <Inc>2</Inc>\n  </Integer>\n" +
         Register("HeightReg", u3v::kFeatureHeight, "RW") +
         "  <Enumeration Name=\"PixelFormat\" NameSpace=\"Standard\">\n"
-        "    <EnumEntry Name=\"Mono8\">\n      <Value>" + Hex(u3v::kPixelMono8) + "</Value>\n    </EnumEntry>\n"
-        "    <EnumEntry Name=\"BayerRG8\">\n      <Value>" + Hex(u3v::kPixelBayerRG8) +
+        "    <EnumEntry Name=\"Mono8\">\n      <Value>" +
+        Hex(u3v::kPixelMono8) +
+        "</Value>\n    </EnumEntry>\n"
+        "    <EnumEntry Name=\"BayerRG8\">\n      <Value>" +
+        Hex(u3v::kPixelBayerRG8) +
         "</Value>\n    </EnumEntry>\n"
         "    <pValue>PixelFormatReg</pValue>\n  </Enumeration>\n" +
         Register("PixelFormatReg", u3v::kFeaturePixelFormat, "RW") +
         "  <Integer Name=\"PayloadSize\" NameSpace=\"Standard\">\n    <pValue>PayloadSizeReg</pValue>\n"
         "  </Integer>\n" +
         Register("PayloadSizeReg", u3v::kFeaturePayloadSize, "RO") +
-        "  <Command Name=\"AcquisitionStart\" NameSpace=\"Standard\">\n    <pValue>AcquisitionStartReg</pValue>\n"
+        "  <Command Name=\"AcquisitionStart\" NameSpace=\"Standard\">\n    "
+        "<pValue>AcquisitionStartReg</pValue>\n"
         "    <CommandValue>1</CommandValue>\n  </Command>\n" +
         Register("AcquisitionStartReg", u3v::kFeatureAcquisitionStart, "WO") +
-        "  <Command Name=\"AcquisitionStop\" NameSpace=\"Standard\">\n    <pValue>AcquisitionStopReg</pValue>\n"
+        "  <Command Name=\"AcquisitionStop\" NameSpace=\"Standard\">\n    "
+        "<pValue>AcquisitionStopReg</pValue>\n"
         "    <CommandValue>1</CommandValue>\n  </Command>\n" +
         Register("AcquisitionStopReg", u3v::kFeatureAcquisitionStop, "WO") +
         "  <Port Name=\"Device\" NameSpace=\"Standard\"/>\n"
@@ -101,10 +108,10 @@ std::vector<std::uint8_t> DeviceDescription::Zip(const std::string& name, const 
 
     std::vector<std::uint8_t> zip;
     auto common = [&] {
-        Put16(zip, 20); // version needed
-        Put16(zip, 0);  // flags
-        Put16(zip, 8);  // deflate
-        Put16(zip, 0);  // time
+        Put16(zip, 20);   // version needed
+        Put16(zip, 0);    // flags
+        Put16(zip, 8);    // deflate
+        Put16(zip, 0);    // time
         Put16(zip, 0x21); // date: 1980-01-01
         Put32(zip, crc);
         Put32(zip, packedSize);

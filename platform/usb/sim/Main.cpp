@@ -13,20 +13,19 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage: QorU3vSimCamera --name=<name> [options]\n"
-    "  Plugs a simulated USB3 Vision camera into the virtual bus at <run>/usbsim\n"
-    "  (QORCAM_ROOT relocates it) until it is stopped, killed or told to disconnect.\n"
-    "  --vendor=T --model=T --family=T --device-version=T --manufacturer-info=T\n"
-    "  --serial=DIGITS --guid=HEX12 --user-name=T     identity\n"
-    "  --width=N --height=N --pixel-format=Mono8|BayerRG8 --fps=N\n"
-    "  --usb2            512-byte bulk packets (a USB 2.0 link)\n"
-    "  --zip             keep the description zipped\n"
-    "  --no-event-interface   --no-device-info\n"
-    "  faults: --drop-acks=N  --pending-ack=TIMEOUT_MS:DELAY_MS[:COUNT]  --stall=EP\n"
-    "          --disconnect-after=BLOCKS\n"
-    "  commands on the socket: drop-ack [n] | pending-ack <timeout> <delay> [n] |\n"
-    "          stall <ep> | event [id] [repeat] | disconnect | status\n";
+const char* const kUsage = "usage: QorU3vSimCamera --name=<name> [options]\n"
+                           "  Plugs a simulated USB3 Vision camera into the virtual bus at <run>/usbsim\n"
+                           "  (QORCAM_ROOT relocates it) until it is stopped, killed or told to disconnect.\n"
+                           "  --vendor=T --model=T --family=T --device-version=T --manufacturer-info=T\n"
+                           "  --serial=DIGITS --guid=HEX12 --user-name=T     identity\n"
+                           "  --width=N --height=N --pixel-format=Mono8|BayerRG8 --fps=N\n"
+                           "  --usb2            512-byte bulk packets (a USB 2.0 link)\n"
+                           "  --zip             keep the description zipped\n"
+                           "  --no-event-interface   --no-device-info\n"
+                           "  faults: --drop-acks=N  --pending-ack=TIMEOUT_MS:DELAY_MS[:COUNT]  --stall=EP\n"
+                           "          --disconnect-after=BLOCKS\n"
+                           "  commands on the socket: drop-ack [n] | pending-ack <timeout> <delay> [n] |\n"
+                           "          stall <ep> | event [id] [repeat] | disconnect | status\n";
 
 bool ParseNumber(const std::string& text, std::uint32_t& value) {
     try {
@@ -52,30 +51,52 @@ int main(int argc, char** argv) {
         const std::string key = arg.substr(0, equals);
         const std::string value = equals == std::string::npos ? "" : arg.substr(equals + 1);
         bool ok = true;
-        if (key == "--name") options.name = value;
-        else if (key == "--vendor") options.vendor = value;
-        else if (key == "--model") options.model = value;
-        else if (key == "--family") options.family = value;
-        else if (key == "--device-version") options.deviceVersion = value;
-        else if (key == "--manufacturer-info") options.manufacturerInfo = value;
-        else if (key == "--serial") options.serial = value;
-        else if (key == "--guid") ok = value.size() == 12 && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos, options.guid = value;
-        else if (key == "--user-name") options.userDefinedName = value;
-        else if (key == "--width") ok = ParseNumber(value, options.width);
-        else if (key == "--height") ok = ParseNumber(value, options.height);
-        else if (key == "--fps") ok = ParseNumber(value, options.framesPerSecond) && options.framesPerSecond > 0;
+        if (key == "--name")
+            options.name = value;
+        else if (key == "--vendor")
+            options.vendor = value;
+        else if (key == "--model")
+            options.model = value;
+        else if (key == "--family")
+            options.family = value;
+        else if (key == "--device-version")
+            options.deviceVersion = value;
+        else if (key == "--manufacturer-info")
+            options.manufacturerInfo = value;
+        else if (key == "--serial")
+            options.serial = value;
+        else if (key == "--guid")
+            ok = value.size() == 12 && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos,
+            options.guid = value;
+        else if (key == "--user-name")
+            options.userDefinedName = value;
+        else if (key == "--width")
+            ok = ParseNumber(value, options.width);
+        else if (key == "--height")
+            ok = ParseNumber(value, options.height);
+        else if (key == "--fps")
+            ok = ParseNumber(value, options.framesPerSecond) && options.framesPerSecond > 0;
         else if (key == "--pixel-format") {
-            if (value == "Mono8") options.pixelFormat = u3v::kPixelMono8;
-            else if (value == "BayerRG8") options.pixelFormat = u3v::kPixelBayerRG8;
-            else ok = false;
-        }
-        else if (key == "--usb2") options.usb2 = true;
-        else if (key == "--zip") options.zip = true;
-        else if (key == "--no-event-interface") options.eventInterface = false;
-        else if (key == "--no-device-info") options.deviceInfo = false;
-        else if (key == "--drop-acks") ok = ParseNumber(value, options.dropAcks);
-        else if (key == "--stall") ok = ParseNumber(value, stall) && stall > 0 && stall <= 0xFF;
-        else if (key == "--disconnect-after") ok = ParseNumber(value, options.disconnectAfterBlocks);
+            if (value == "Mono8")
+                options.pixelFormat = u3v::kPixelMono8;
+            else if (value == "BayerRG8")
+                options.pixelFormat = u3v::kPixelBayerRG8;
+            else
+                ok = false;
+        } else if (key == "--usb2")
+            options.usb2 = true;
+        else if (key == "--zip")
+            options.zip = true;
+        else if (key == "--no-event-interface")
+            options.eventInterface = false;
+        else if (key == "--no-device-info")
+            options.deviceInfo = false;
+        else if (key == "--drop-acks")
+            ok = ParseNumber(value, options.dropAcks);
+        else if (key == "--stall")
+            ok = ParseNumber(value, stall) && stall > 0 && stall <= 0xFF;
+        else if (key == "--disconnect-after")
+            ok = ParseNumber(value, options.disconnectAfterBlocks);
         else if (key == "--pending-ack") {
             unsigned timeout = 0, delay = 0, count = 1;
             const int got = std::sscanf(value.c_str(), "%u:%u:%u", &timeout, &delay, &count);

@@ -74,7 +74,8 @@ SimDeviceServer::SimDeviceServer(std::string folder, std::string name, UsbFuncti
     : folder_(std::move(folder)), name_(std::move(name)), function_(function) {}
 
 SimDeviceServer::~SimDeviceServer() {
-    for (auto& host : hosts_) ::close(host->fd);
+    for (auto& host : hosts_)
+        ::close(host->fd);
     if (listenFd_ >= 0) {
         ::close(listenFd_);
         ::unlink(socketPath_.c_str());
@@ -106,7 +107,8 @@ bool SimDeviceServer::Start() {
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listenFd_ < 0 || !BindUnix(listenFd_, hidden) || ::listen(listenFd_, 16) != 0 ||
         ::rename(hidden.c_str(), socketPath_.c_str()) != 0) {
-        std::fprintf(stderr, "%s: can't listen on %s: %s\n", name_.c_str(), socketPath_.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: can't listen on %s: %s\n", name_.c_str(), socketPath_.c_str(),
+                     std::strerror(errno));
         ::unlink(hidden.c_str());
         return false;
     }
@@ -121,7 +123,8 @@ bool SimDeviceServer::Start() {
     const auto config = ParseConfiguration(function_.ConfigurationDescriptor());
     if (config) {
         for (const auto& interface : config->interfaces)
-            for (const auto& endpoint : interface.endpoints) endpoints_[endpoint.address].maxPacket = endpoint.maxPacketSize;
+            for (const auto& endpoint : interface.endpoints)
+                endpoints_[endpoint.address].maxPacket = endpoint.maxPacketSize;
     }
     return true;
 }
@@ -131,18 +134,20 @@ void SimDeviceServer::Run() {
     while (running_) {
         int timeout = -1;
         if (!timers_.empty()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(timers_.begin()->first -
-                                                                                    std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                timers_.begin()->first - std::chrono::steady_clock::now());
             timeout = static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 60000));
         }
         std::vector<pollfd> fds{{listenFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
-        for (const auto& host : hosts_) fds.push_back({host->fd, POLLIN, 0});
+        for (const auto& host : hosts_)
+            fds.push_back({host->fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
         if (fds[1].revents & POLLIN) running_ = false;
         if (fds[0].revents & POLLIN) Accept();
         const std::size_t polled = fds.size() - 2;
         for (std::size_t i = 0; i < polled && i < hosts_.size(); ++i) {
-            if ((fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) && !hosts_[i]->dead && !Receive(*hosts_[i]))
+            if ((fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) && !hosts_[i]->dead &&
+                !Receive(*hosts_[i]))
                 hosts_[i]->dead = true;
         }
         RunTimers();
@@ -185,8 +190,8 @@ bool SimDeviceServer::Receive(Host& host) {
         }
         const std::size_t whole = sizeof(header) + header.bodyLength;
         if (host.input.size() - host.begin < whole) break;
-        const auto body = std::span<const std::uint8_t>(host.input).subspan(host.begin + sizeof(header),
-                                                                            header.bodyLength);
+        const auto body =
+            std::span<const std::uint8_t>(host.input).subspan(host.begin + sizeof(header), header.bodyLength);
         if (!Handle(host, header.type, header.id, body)) {
             std::fprintf(stderr, "%s: malformed record from a host, connection closed\n", name_.c_str());
             return false;
@@ -203,7 +208,8 @@ bool SimDeviceServer::Receive(Host& host) {
     return true;
 }
 
-bool SimDeviceServer::Handle(Host& host, std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> body) {
+bool SimDeviceServer::Handle(Host& host, std::uint16_t type, std::uint64_t id,
+                             std::span<const std::uint8_t> body) {
     switch (static_cast<RecordType>(type)) {
     case RecordType::Control: {
         ControlBody setup;
@@ -281,7 +287,8 @@ void SimDeviceServer::HandleControl(Host& host, std::uint64_t id, std::span<cons
 
     if (setup.requestType == 0x80 && setup.request == kRequestGetDescriptor) {
         switch (setup.value >> 8) {
-        case kDescriptorDevice: return answer(function_.DeviceDescriptor());
+        case kDescriptorDevice:
+            return answer(function_.DeviceDescriptor());
         case kDescriptorConfiguration:
             if (index == 0) return answer(function_.ConfigurationDescriptor());
             break;
@@ -297,7 +304,8 @@ void SimDeviceServer::HandleControl(Host& host, std::uint64_t id, std::span<cons
             descriptor[0] = static_cast<std::uint8_t>(descriptor.size());
             return answer(descriptor);
         }
-        default: break;
+        default:
+            break;
         }
         return Complete(host, id, Status::Stall, 0);
     }
@@ -340,7 +348,8 @@ void SimDeviceServer::Reply(Host& host, std::uint64_t id, const std::string& tex
     const auto length = std::min<std::size_t>(text.size(), kMaxCommandText);
     const RecordHeader header{kRecordMagic, static_cast<std::uint16_t>(RecordType::SimReply), 0,
                               static_cast<std::uint32_t>(length), id};
-    if (!SendAll(host.fd, {Bytes(header), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), length)}))
+    if (!SendAll(host.fd,
+                 {Bytes(header), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), length)}))
         host.dead = true;
 }
 

@@ -1,4 +1,5 @@
-// SimDeviceServer: the device side of a simulated USB device: its socket, its endpoints and the standard requests.
+// SimDeviceServer: the device side of a simulated USB device: its socket, its endpoints and the standard
+// requests.
 #pragma once
 
 #include "UsbFunction.h"

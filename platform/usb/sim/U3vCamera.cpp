@@ -34,12 +34,14 @@ std::uint16_t Get16(std::span<const std::uint8_t> bytes, std::size_t offset) {
 }
 std::uint64_t Get64(std::span<const std::uint8_t> bytes, std::size_t offset) {
     std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[offset + static_cast<std::size_t>(i)];
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | bytes[offset + static_cast<std::size_t>(i)];
     return value;
 }
 
-std::vector<std::uint8_t> ControlPacket(std::uint32_t prefix, std::uint16_t flagsOrStatus, std::uint16_t command,
-                                        std::uint16_t requestId, std::span<const std::uint8_t> data) {
+std::vector<std::uint8_t> ControlPacket(std::uint32_t prefix, std::uint16_t flagsOrStatus,
+                                        std::uint16_t command, std::uint16_t requestId,
+                                        std::span<const std::uint8_t> data) {
     std::vector<std::uint8_t> packet;
     Put32(packet, prefix);
     Put16(packet, flagsOrStatus);
@@ -52,7 +54,8 @@ std::vector<std::uint8_t> ControlPacket(std::uint32_t prefix, std::uint16_t flag
 
 std::uint64_t NameHash(const std::string& name) {
     std::uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+    for (unsigned char c : name)
+        hash = (hash ^ c) * 1099511628211ull;
     return hash;
 }
 
@@ -91,7 +94,8 @@ void U3vCamera::BuildConfiguration() {
     const std::uint8_t interfaces = options_.eventInterface ? 3 : 2;
     std::vector<std::uint8_t>& c = configuration_;
     c = {9, kDescriptorConfiguration, 0, 0, interfaces, 1, 0, 0x80, 0x32};
-    c.insert(c.end(), {8, kDescriptorInterfaceAssociation, 0, interfaces, kClassMiscellaneous, kSubclassU3v, 0, 0});
+    c.insert(c.end(),
+             {8, kDescriptorInterfaceAssociation, 0, interfaces, kClassMiscellaneous, kSubclassU3v, 0, 0});
     auto endpoint = [&](std::uint8_t address) {
         c.insert(c.end(), {7, kDescriptorEndpoint, address, kTransferTypeBulk});
         Put16(c, packet);
@@ -99,7 +103,8 @@ void U3vCamera::BuildConfiguration() {
         if (!options_.usb2) c.insert(c.end(), {6, 0x30, 0, 0, 0, 0}); // SuperSpeed companion
     };
     auto interface = [&](std::uint8_t number, std::uint8_t endpoints, std::uint8_t protocol) {
-        c.insert(c.end(), {9, kDescriptorInterface, number, 0, endpoints, kClassMiscellaneous, kSubclassU3v, protocol, 0});
+        c.insert(c.end(), {9, kDescriptorInterface, number, 0, endpoints, kClassMiscellaneous, kSubclassU3v,
+                           protocol, 0});
     };
     interface(0, 2, kU3vProtocolControl);
     if (options_.deviceInfo) {
@@ -126,15 +131,32 @@ void U3vCamera::BuildConfiguration() {
 std::optional<std::u16string> U3vCamera::String(std::uint8_t index) const {
     std::string text;
     switch (index) {
-    case 1: text = options_.vendor; break;
-    case 2: text = options_.model; break;
-    case 3: text = options_.serial; break;
-    case 4: text = options_.guid; break;
-    case 5: text = options_.family; break;
-    case 6: text = options_.deviceVersion; break;
-    case 7: text = options_.manufacturerInfo; break;
-    case 8: text = GetString(abrm_, kAbrmUserDefinedName); break;
-    default: return std::nullopt;
+    case 1:
+        text = options_.vendor;
+        break;
+    case 2:
+        text = options_.model;
+        break;
+    case 3:
+        text = options_.serial;
+        break;
+    case 4:
+        text = options_.guid;
+        break;
+    case 5:
+        text = options_.family;
+        break;
+    case 6:
+        text = options_.deviceVersion;
+        break;
+    case 7:
+        text = options_.manufacturerInfo;
+        break;
+    case 8:
+        text = GetString(abrm_, kAbrmUserDefinedName);
+        break;
+    default:
+        return std::nullopt;
     }
     return std::u16string(text.begin(), text.end());
 }
@@ -233,7 +255,8 @@ void U3vCamera::Set64(Region& region, std::uint64_t offset, std::uint64_t value)
 }
 void U3vCamera::SetString(Region& region, std::uint64_t offset, const std::string& text) {
     std::memset(region.bytes.data() + offset, 0, kStringLength);
-    std::memcpy(region.bytes.data() + offset, text.data(), std::min<std::size_t>(text.size(), kStringLength - 1));
+    std::memcpy(region.bytes.data() + offset, text.data(),
+                std::min<std::size_t>(text.size(), kStringLength - 1));
 }
 std::string U3vCamera::GetString(const Region& region, std::uint64_t offset) const {
     const char* text = reinterpret_cast<const char*>(region.bytes.data() + offset);
@@ -242,13 +265,15 @@ std::string U3vCamera::GetString(const Region& region, std::uint64_t offset) con
 
 std::uint64_t U3vCamera::Timestamp() const {
     return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start_).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start_)
+            .count());
 }
 
 const U3vCamera::Region* U3vCamera::FindRegion(std::uint64_t address, std::uint64_t length) const {
     for (const Region* region : {&abrm_, &sbrm_, &sirm_, &eirm_, &manifest_, &features_, &description_}) {
         const std::uint64_t size = region->bytes.size();
-        if (address >= region->base && address - region->base < size && length <= size - (address - region->base))
+        if (address >= region->base && address - region->base < size &&
+            length <= size - (address - region->base))
             return region;
     }
     return nullptr;
@@ -314,7 +339,8 @@ std::uint16_t U3vCamera::WriteRegister(const Region& region, std::uint64_t offse
             Set32(sirm_, kSiControl, value & 1);
             if ((value & 1) && !enabled) {
                 layout_ = {Get32(sirm_, kSiPayloadTransferSize), Get32(sirm_, kSiPayloadTransferCount),
-                           Get32(sirm_, kSiPayloadFinalTransfer1Size), Get32(sirm_, kSiPayloadFinalTransfer2Size)};
+                           Get32(sirm_, kSiPayloadFinalTransfer1Size),
+                           Get32(sirm_, kSiPayloadFinalTransfer2Size)};
                 blockId_ = 0;
             }
             UpdateStreaming();
@@ -434,7 +460,8 @@ void U3vCamera::HandleCommand(std::span<const std::uint8_t> packet) {
         std::vector<std::uint8_t> pending;
         Put16(pending, 0);
         Put16(pending, options_.pendingTimeoutMs);
-        server_->Send(kEndpointControlIn, ControlPacket(kPrefixControl, kStatusSuccess, kPendingAck, requestId, pending));
+        server_->Send(kEndpointControlIn,
+                      ControlPacket(kPrefixControl, kStatusSuccess, kPendingAck, requestId, pending));
         server_->Schedule(options_.pendingDelayMs, [this, ack] { Deliver(ack); });
         return;
     }
@@ -520,11 +547,13 @@ void U3vCamera::SendBlock() {
     auto transfer = [&](std::uint32_t size) {
         const std::uint64_t length = std::min<std::uint64_t>(size, payloadSize - sent);
         if (length == 0) return;
-        server_->Send(kEndpointStream, std::vector<std::uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sent),
-                                                                 image.begin() + static_cast<std::ptrdiff_t>(sent + length)));
+        server_->Send(kEndpointStream,
+                      std::vector<std::uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sent),
+                                                image.begin() + static_cast<std::ptrdiff_t>(sent + length)));
         sent += length;
     };
-    for (std::uint32_t i = 0; i < layout_.count && sent < payloadSize; ++i) transfer(layout_.size);
+    for (std::uint32_t i = 0; i < layout_.count && sent < payloadSize; ++i)
+        transfer(layout_.size);
     transfer(layout_.final1);
     transfer(layout_.final2);
 
@@ -589,7 +618,8 @@ std::string U3vCamera::OnCommand(const std::string& text) {
         const std::uint32_t id = number(kEventIdTest);
         std::string mode;
         in >> mode;
-        return SendEvent(static_cast<std::uint16_t>(id), mode == "repeat") ? "ok" : "error: events are disabled";
+        return SendEvent(static_cast<std::uint16_t>(id), mode == "repeat") ? "ok"
+                                                                           : "error: events are disabled";
     }
     if (verb == "disconnect") {
         server_->Stop();

@@ -18,17 +18,17 @@ struct CameraOptions {
     std::string family = "Simulated";
     std::string deviceVersion = "1.0.0";
     std::string manufacturerInfo = "Simulated USB3 Vision camera";
-    std::string serial;        ///< decimal digits; made from the name when empty
-    std::string guid;          ///< 12 hexadecimal digits; made from the name when empty
+    std::string serial; ///< decimal digits; made from the name when empty
+    std::string guid;   ///< 12 hexadecimal digits; made from the name when empty
     std::string userDefinedName;
     std::uint32_t width = 640;
     std::uint32_t height = 480;
     std::uint32_t pixelFormat = 0x01080001;
     std::uint32_t framesPerSecond = 50;
-    bool usb2 = false;          ///< a USB 2.0 link: 512-byte bulk packets
-    bool zip = false;           ///< the description is zipped
+    bool usb2 = false; ///< a USB 2.0 link: 512-byte bulk packets
+    bool zip = false;  ///< the description is zipped
     bool eventInterface = true;
-    bool deviceInfo = true;     ///< the configuration carries the device-info descriptor
+    bool deviceInfo = true; ///< the configuration carries the device-info descriptor
     // Faults, also set later by commands.
     std::uint32_t dropAcks = 0;
     std::uint32_t pendingAcks = 0;
@@ -60,7 +60,8 @@ public:
     std::string OnCommand(const std::string& text) override;
 
     /// GenCP status of a memory read of length bytes at address into out.
-    std::uint16_t ReadMemory(std::uint64_t address, std::uint32_t length, std::vector<std::uint8_t>& out) const;
+    std::uint16_t ReadMemory(std::uint64_t address, std::uint32_t length,
+                             std::vector<std::uint8_t>& out) const;
     /// GenCP status of a memory write.
     std::uint16_t WriteMemory(std::uint64_t address, std::span<const std::uint8_t> data);
 

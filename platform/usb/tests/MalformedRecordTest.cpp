@@ -1,4 +1,5 @@
-// Tests of malformed records on a device socket: the camera drops the sender and serves on; the host gives the device up.
+// Tests of malformed records on a device socket: the camera drops the sender and serves on; the host gives
+// the device up.
 #include "TestSupport.h"
 
 #include "usb/SimProtocol.h"
@@ -78,7 +79,8 @@ TEST_F(MalformedRecordTest, TheCameraDropsTheSenderAndServesOn) {
         {"a completion sent to the device", Record(0x101, 8, {0, 0, 0, 0, 0, 0, 0, 0})},
         {"body length far beyond any transfer", Record(bulkOut, 0xFFFFFFF0u, {})},
         {"bulk read with a long body", Record(bulkIn, 9, {0x81, 0, 0, 0, 64, 0, 0, 0, 0})},
-        {"bulk write whose length disagrees with its data", Record(bulkOut, 8 + 4, {0x01, 0, 0, 0, 40, 0, 0, 0, 1, 2, 3, 4})},
+        {"bulk write whose length disagrees with its data",
+         Record(bulkOut, 8 + 4, {0x01, 0, 0, 0, 40, 0, 0, 0, 1, 2, 3, 4})},
         {"control read carrying data", Record(control, 12, {0x80, 6, 0, 1, 0, 0, 18, 0, 0, 0, 1, 2})},
         {"control write short of its data", Record(control, 10, {0x00, 9, 1, 0, 0, 0, 4, 0, 0, 0})},
         {"empty simulation command", Record(static_cast<std::uint16_t>(RecordType::SimCommand), 0, {})},
@@ -137,7 +139,8 @@ private:
         RecordHeader header;
         while (::recv(fd, &header, sizeof(header), MSG_WAITALL) == sizeof(header)) {
             std::vector<std::uint8_t> body(header.bodyLength);
-            if (!body.empty() && ::recv(fd, body.data(), body.size(), MSG_WAITALL) != static_cast<ssize_t>(body.size()))
+            if (!body.empty() &&
+                ::recv(fd, body.data(), body.size(), MSG_WAITALL) != static_cast<ssize_t>(body.size()))
                 break;
             const auto answer = answer_(header);
             ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
@@ -178,8 +181,8 @@ TEST_F(MalformedRecordTest, TheHostGivesUpADeviceThatBreaksTheProtocol) {
          [](const RecordHeader& r) { return Completion(r.id, 0, 32, 32); }, Status::NoDevice, true},
         {"length field that disagrees with the data",
          [](const RecordHeader& r) { return Completion(r.id, 0, 8, 4); }, Status::NoDevice, true},
-        {"a status that means nothing",
-         [](const RecordHeader& r) { return Completion(r.id, 99, 0, 0); }, Status::NoDevice, true},
+        {"a status that means nothing", [](const RecordHeader& r) { return Completion(r.id, 99, 0, 0); },
+         Status::NoDevice, true},
         {"an answer to nobody first, then the right one",
          [](const RecordHeader& r) {
              auto bytes = Completion(r.id + 1000, 0, 4, 4);

@@ -1,4 +1,5 @@
-// Tests of the simulated camera through the virtual bus: descriptors, GenCP registers, manifest, streaming, events and faults.
+// Tests of the simulated camera through the virtual bus: descriptors, GenCP registers, manifest, streaming,
+// events and faults.
 #include "TestSupport.h"
 
 #include "../sim/U3vRegisters.h"
@@ -115,7 +116,8 @@ TEST_F(SimCameraTest, DescriptorsLeadToTheDeviceGuidAndThePipes) {
 }
 
 TEST_F(SimCameraTest, BootstrapRegistersReadWithReadMem) {
-    ASSERT_NO_FATAL_FAILURE(Open("cam", {"--vendor=Maker", "--model=Model B", "--serial=12345678", "--family=Fam"}));
+    ASSERT_NO_FATAL_FAILURE(
+        Open("cam", {"--vendor=Maker", "--model=Model B", "--serial=12345678", "--family=Fam"}));
     EXPECT_EQ(gencp_->Read32(0x0000), 0x00010000u); // GenCP 1.0
     EXPECT_EQ(gencp_->ReadString(kAbrmManufacturer), "Maker");
     EXPECT_EQ(gencp_->ReadString(kAbrmModel), "Model B");
@@ -169,28 +171,40 @@ TEST_F(SimCameraTest, WritesTakeEffectAndRefusalsCarryGenCpStatus) {
         {"read from nowhere", [&] { return gencp_->Read(0x7FFF0000, 4); }, 0x8003},
         {"read across the end of a map", [&] { return gencp_->Read(kAbrmSbrm, 0x100); }, 0x8003},
         {"read longer than an acknowledge holds", [&] { return gencp_->Read(0, 1013); }, 0x8002},
-        {"width not a multiple of 8", [&] {
+        {"width not a multiple of 8",
+         [&] {
              std::vector<std::uint8_t> width;
              Put32(width, 1001);
              return gencp_->Write(reg::kFeatureBase + reg::kFeatureWidth, width);
-         }, 0x8002},
-        {"half a register", [&] { return gencp_->Write(reg::kFeatureBase, {1, 2}); }, 0x8005},
-        {"unknown command", [&] {
-             EXPECT_EQ(gencp_->Send(GenCp::Packet(0x4000, 0x0900, gencp_->NextRequestId(), {})), Status::Success);
+         },
+         0x8002},
+        {"half a register",
+         [&] {
+             return gencp_->Write(reg::kFeatureBase, {1, 2});
+         },
+         0x8005},
+        {"unknown command",
+         [&] {
+             EXPECT_EQ(gencp_->Send(GenCp::Packet(0x4000, 0x0900, gencp_->NextRequestId(), {})),
+                       Status::Success);
              return gencp_->Receive();
-         }, 0x8001},
-        {"length field that disagrees with the packet", [&] {
+         },
+         0x8001},
+        {"length field that disagrees with the packet",
+         [&] {
              auto packet = GenCp::ReadPacket(gencp_->NextRequestId(), 0, 4);
              packet[8] = 20;
              EXPECT_EQ(gencp_->Send(packet), Status::Success);
              return gencp_->Receive();
-         }, 0x800E},
+         },
+         0x800E},
     };
     for (const auto& refusal : refusals) {
         const auto answer = refusal.request();
         EXPECT_EQ(answer.status, refusal.status) << refusal.what;
     }
-    EXPECT_EQ(gencp_->Read32(reg::kFeatureBase + reg::kFeatureWidth), 320u) << "a refused write changes nothing";
+    EXPECT_EQ(gencp_->Read32(reg::kFeatureBase + reg::kFeatureWidth), 320u)
+        << "a refused write changes nothing";
 }
 
 std::string Inflate(const std::vector<std::uint8_t>& zip) {
@@ -209,14 +223,16 @@ std::string Inflate(const std::vector<std::uint8_t>& zip) {
     const int result = inflate(&stream, Z_FINISH);
     inflateEnd(&stream);
     EXPECT_EQ(result, Z_STREAM_END);
-    EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())), Le32(zip, 14));
+    EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())),
+              Le32(zip, 14));
     return text;
 }
 
 TEST_F(SimCameraTest, ManifestEntryPointsAtTheDescription) {
     for (const bool zipped : {false, true}) {
         SCOPED_TRACE(zipped ? "zipped" : "plain");
-        ASSERT_NO_FATAL_FAILURE(Open(zipped ? "zipped" : "plain", zipped ? std::vector<std::string>{"--zip"} : std::vector<std::string>{}));
+        ASSERT_NO_FATAL_FAILURE(Open(zipped ? "zipped" : "plain", zipped ? std::vector<std::string>{"--zip"}
+                                                                         : std::vector<std::string>{}));
         const std::uint64_t table = gencp_->Read64(kAbrmManifest);
         ASSERT_NE(table, 0u);
         EXPECT_EQ(gencp_->Read64(table), 1u);
@@ -237,7 +253,9 @@ TEST_F(SimCameraTest, ManifestEntryPointsAtTheDescription) {
             const auto ack = gencp_->Read(address + file.size(), chunk);
             ASSERT_EQ(ack.status, 0) << "at " << file.size();
             const auto data = ack.Data();
-            file.insert(file.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(left, data.size())));
+            file.insert(file.end(), data.begin(),
+                        data.begin() +
+                            static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(left, data.size())));
         }
         const std::string xml = zipped ? Inflate(file) : std::string(file.begin(), file.end());
         EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
@@ -260,7 +278,8 @@ Block ReadBlock(Device& device, std::uint8_t pipe, const std::vector<std::uint32
     block.leader.resize(1024);
     block.trailer.resize(1024);
     std::uint64_t total = 0;
-    for (auto size : payloadSizes) total += size;
+    for (auto size : payloadSizes)
+        total += size;
     block.payload.resize(total);
     std::vector<std::span<std::uint8_t>> parts{block.leader};
     std::size_t offset = 0;
@@ -299,14 +318,17 @@ TEST_F(SimCameraTest, StreamsBlocksInTheProgrammedTransferLayout) {
     EXPECT_EQ(gencp_->Write32(sirm + 0x24, 2048), 0);
     EXPECT_EQ(gencp_->Write32(sirm + 0x28, 0), 0);
     EXPECT_EQ(gencp_->Write32(sirm + 0x04, 1), 0);
-    EXPECT_EQ(gencp_->Write32(sirm + 0x1C, 4096), 0x8006) << "the layout is fixed while the stream is enabled";
+    EXPECT_EQ(gencp_->Write32(sirm + 0x1C, 4096), 0x8006)
+        << "the layout is fixed while the stream is enabled";
     EXPECT_EQ(gencp_->Write32(reg::kFeatureBase + reg::kFeatureAcquisitionStart, 1), 0);
 
     for (std::uint64_t expectedId = 0; expectedId < 3; ++expectedId) {
         const Block block = ReadBlock(*device_, pipes_.stream, {3072, 3072, 2048});
-        const std::vector<std::pair<Status, std::size_t>> expected = {
-            {Status::Success, 52}, {Status::Success, 3072}, {Status::Success, 3072}, {Status::Success, 2048},
-            {Status::Success, 32}};
+        const std::vector<std::pair<Status, std::size_t>> expected = {{Status::Success, 52},
+                                                                      {Status::Success, 3072},
+                                                                      {Status::Success, 3072},
+                                                                      {Status::Success, 2048},
+                                                                      {Status::Success, 32}};
         ASSERT_EQ(block.results, expected);
         EXPECT_EQ(Le32(block.leader, 0), kMagicLeader);
         EXPECT_EQ(Le16(block.leader, 6), 52);
@@ -374,7 +396,8 @@ TEST_F(SimCameraTest, EventsArriveOnTheEventPipeWhenEnabled) {
         Put16(ack, 0);
         Put16(ack, Le16(event, 10));
         return ack;
-    }()), Status::Success);
+    }()),
+              Status::Success);
 
     // The same event twice, as a camera repeats one whose acknowledge was lost.
     EXPECT_EQ(*device_->SimCommand("event 0x9001 repeat"), "ok");

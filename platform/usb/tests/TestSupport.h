@@ -105,14 +105,22 @@ struct U3vPipes {
 inline std::optional<U3vPipes> FindPipes(const ConfigurationInfo& config) {
     U3vPipes pipes;
     for (const auto& interface : config.interfaces) {
-        if (interface.interfaceClass != kClassMiscellaneous || interface.interfaceSubClass != kSubclassU3v) continue;
+        if (interface.interfaceClass != kClassMiscellaneous || interface.interfaceSubClass != kSubclassU3v)
+            continue;
         for (const auto& endpoint : interface.endpoints) {
             if (!endpoint.IsBulk()) continue;
             switch (interface.interfaceProtocol) {
-            case 0: (endpoint.IsIn() ? pipes.controlIn : pipes.controlOut) = endpoint.address; break;
-            case 1: pipes.event = endpoint.address; break;
-            case 2: pipes.stream = endpoint.address; break;
-            default: break;
+            case 0:
+                (endpoint.IsIn() ? pipes.controlIn : pipes.controlOut) = endpoint.address;
+                break;
+            case 1:
+                pipes.event = endpoint.address;
+                break;
+            case 2:
+                pipes.stream = endpoint.address;
+                break;
+            default:
+                break;
             }
         }
     }
@@ -137,8 +145,8 @@ public:
 
     GenCp(Device& device, U3vPipes pipes) : device_(device), pipes_(pipes) {}
 
-    static std::vector<std::uint8_t> Packet(std::uint16_t flags, std::uint16_t command, std::uint16_t requestId,
-                                            const std::vector<std::uint8_t>& data) {
+    static std::vector<std::uint8_t> Packet(std::uint16_t flags, std::uint16_t command,
+                                            std::uint16_t requestId, const std::vector<std::uint8_t>& data) {
         std::vector<std::uint8_t> packet;
         Put32(packet, kPrefixU3vc);
         Put16(packet, flags);
@@ -148,8 +156,8 @@ public:
         packet.insert(packet.end(), data.begin(), data.end());
         return packet;
     }
-    static std::vector<std::uint8_t> ReadPacket(std::uint16_t requestId, std::uint64_t address, std::uint16_t count,
-                                                std::uint16_t flags = 0x4000) {
+    static std::vector<std::uint8_t> ReadPacket(std::uint16_t requestId, std::uint64_t address,
+                                                std::uint16_t count, std::uint16_t flags = 0x4000) {
         std::vector<std::uint8_t> data;
         Put64(data, address);
         Put16(data, 0);
