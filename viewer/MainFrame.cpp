@@ -132,6 +132,11 @@ void CMainFrame::BuildMenus() {
         a->setEnabled(false);
     file->addSeparator();
     file->addAction("E&xit", this, &QWidget::close);
+    // Ctrl+N asks for a window for the pending camera, as it stands.
+    auto* fileNew = new QAction(this);
+    fileNew->setShortcut(QKeySequence::New);
+    connect(fileNew, &QAction::triggered, this, [this] { OnFileNew(); });
+    addAction(fileNew);
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->addAction("&Help", this, [] {

@@ -203,14 +203,16 @@ void CPropertiesWnd::BuildCategoryGroups() {
     }
 }
 
-void CPropertiesWnd::RemoveItem(CPropertyGridProperty* parent, CPropertyGridProperty* item) {
-    if (item == selectionToRestore) selectionToRestore = nullptr;
-    for (auto it = refreshMap_.begin(); it != refreshMap_.end();) {
-        bool inside = false;
-        item->ForEach([&](CPropertyGridProperty* p) { inside = inside || p->Id() == it->first; });
-        it = inside ? refreshMap_.erase(it) : std::next(it);
-    }
+void CPropertiesWnd::ForgetSubtree(CPropertyGridProperty* item) {
+    item->ForEach([this](CPropertyGridProperty* p) {
+        if (p == selectionToRestore) selectionToRestore = nullptr;
+        refreshMap_.erase(p->Id());
+    });
     m_wndPropList.Forget(item);
+}
+
+void CPropertiesWnd::RemoveItem(CPropertyGridProperty* parent, CPropertyGridProperty* item) {
+    ForgetSubtree(item);
     item->Show(false);
     parent->RemoveSubItem(item);
 }
@@ -315,6 +317,7 @@ int CPropertiesWnd::BuildFeatureItems(CPropertyGridProperty* parent, INode* node
                 // A feature shown under a selector, or no longer available,
                 // leaves no item of its own behind here.
                 if (existing && type != intfICategory) RemoveItem(parent, existing);
+                if (made) ForgetSubtree(made.get());
                 continue;
             }
             item->accessMode = access;

@@ -90,6 +90,8 @@ private:
     CPropertyGridProperty* BuildSelectorGroup(genapi::INode* feature, CPropertyGridProperty* group,
                                               bool collapsed, std::vector<std::string>& selectorNames);
     void RemoveItem(CPropertyGridProperty* parent, CPropertyGridProperty* item);
+    /// Drops every pointer and refresh entry into an item that is about to go.
+    void ForgetSubtree(CPropertyGridProperty* item);
     void FinishCycle(unsigned ms);
 
     IViewerHost& host_;
