@@ -194,7 +194,7 @@ TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
     std::vector<uint8_t> ip(4);
     std::memcpy(ip.data(), &c.camera, 4);
     ASSERT_EQ(c.Call(IOCTL_GIGE_GetDeviceInfo, ip, &link, sizeof link), 0u);
-    EXPECT_EQ(link.adapterIp, c.host);
+    EXPECT_EQ(+link.adapterIp, c.host);
 
     ASSERT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid, c.camera)), 0u);
     EXPECT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid + 1, c.camera)), STATUS_INVALID_PARAMETER)

@@ -133,8 +133,12 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
             if (waits != port) continue;
             a.testPacketQueue.erase(it);
             auto out = r->MapOutput();
+            if (out.empty()) {
+                done.push_back({r, STATUS_NO_MEMORY_MAPPING, 0, 0});
+                return;
+            }
             const size_t n = std::min(out.size(), udp.size());
-            if (n) std::memcpy(out.data(), udp.data(), n);
+            std::memcpy(out.data(), udp.data(), n);
             done.push_back({r, STATUS_SUCCESS, static_cast<uint32_t>(n), 0});
             return;
         }

@@ -317,8 +317,8 @@ TEST(DhcpClient, TakesAnAddressAnnouncesItAndKeepsAnInfiniteLease) {
     ack.options[51] = {0xFF, 0xFF, 0xFF, 0xFF};
     f.driver.Receive(f.number, DhcpFrame(ack, 67, 68, kPeerMac, server, 0xFFFFFFFF));
     auto nics = f.Call(IOCTL_GIGE_GetNicList, Bytes().U32(1), 802)->Out<NicInfoRecord>();
-    EXPECT_EQ(nics.ip, offered);
-    EXPECT_EQ(nics.mask, Ip(255, 255, 0, 0));
+    EXPECT_EQ(+nics.ip, offered);
+    EXPECT_EQ(+nics.mask, Ip(255, 255, 0, 0));
 
     // Three announcements a second apart, then the waiters learn the address is ready.
     int announcements = 0;
@@ -374,7 +374,7 @@ TEST(DhcpClient, RenewsAtTwoThirdsAndStartsOverOnNak) {
     auto again = SentDhcp(f.port, &udp);
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].Type(), 1);
-    EXPECT_EQ(f.Call(IOCTL_GIGE_GetNicList, Bytes().U32(1), 802)->Out<NicInfoRecord>().ip, 0u);
+    EXPECT_EQ(+f.Call(IOCTL_GIGE_GetNicList, Bytes().U32(1), 802)->Out<NicInfoRecord>().ip, 0u);
 }
 
 TEST(DhcpClient, UnansweredDiscoversBackOff) {

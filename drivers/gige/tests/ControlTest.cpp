@@ -21,14 +21,14 @@ TEST(DeviceList, DiscoveryAnswersBecomeRecords) {
     ASSERT_EQ(sent.size(), 1u);
     const SentUdp& d = sent[0];
     EXPECT_EQ(d.dstMac, (MacAddress{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(d.dstIp, 0xFFFFFFFFu);
-    EXPECT_EQ(d.srcIp, kHostIp);
-    EXPECT_EQ(d.srcPort, 3957);
-    EXPECT_EQ(d.dstPort, 3956);
-    EXPECT_EQ(d.udp[0], 0x42);
-    EXPECT_EQ(d.Flags(), 0x01);
-    EXPECT_EQ(d.Code(), DISCOVERY_CMD);
-    EXPECT_EQ(d.Length(), 0);
+    EXPECT_EQ(+d.dstIp, 0xFFFFFFFFu);
+    EXPECT_EQ(+d.srcIp, kHostIp);
+    EXPECT_EQ(+d.srcPort, 3957);
+    EXPECT_EQ(+d.dstPort, 3956);
+    EXPECT_EQ(+d.udp[0], 0x42);
+    EXPECT_EQ(+d.Flags(), 0x01);
+    EXPECT_EQ(+d.Code(), DISCOVERY_CMD);
+    EXPECT_EQ(+d.Length(), 0);
 
     const MacAddress other{0x00, 0x11, 0x22, 0x33, 0x44, 0x66};
     auto ack = [&](std::vector<uint8_t> payload, const MacAddress& mac) {
@@ -47,12 +47,12 @@ TEST(DeviceList, DiscoveryAnswersBecomeRecords) {
     EXPECT_EQ(r->bytes, 4u + 202);
     EXPECT_EQ(r->Out<uint32_t>(), 1u);
     auto rec = r->Out<GigeDeviceRecord>(4);
-    EXPECT_EQ(rec.ip, kCameraIp);
-    EXPECT_EQ(rec.ipAgain, kCameraIp);
+    EXPECT_EQ(+rec.ip, kCameraIp);
+    EXPECT_EQ(+rec.ipAgain, kCameraIp);
     EXPECT_EQ(0, std::memcmp(rec.mac, kCameraMac.data(), 6));
-    EXPECT_EQ(rec.versionMajor, 2);
-    EXPECT_EQ(rec.versionMinor, 1);
-    EXPECT_EQ(rec.deviceMode, 0x80000001u);
+    EXPECT_EQ(+rec.versionMajor, 2);
+    EXPECT_EQ(+rec.versionMinor, 1);
+    EXPECT_EQ(+rec.deviceMode, 0x80000001u);
     EXPECT_STREQ(rec.manufacturerName, "Qor");
     EXPECT_STREQ(rec.modelName, "QC-1");
     EXPECT_EQ(std::string(rec.serialNumber, 4), "SN42");
@@ -61,7 +61,7 @@ TEST(DeviceList, DiscoveryAnswersBecomeRecords) {
     // The entry answers the link query; a camera that no longer answers is not listed.
     auto link = f.Call(IOCTL_GIGE_GetDeviceInfo, Bytes().U32(kCameraIp), 20);
     EXPECT_EQ(link->status, STATUS_SUCCESS);
-    EXPECT_EQ(link->Out<GigeDeviceLink>().adapterIp, kHostIp);
+    EXPECT_EQ(+link->Out<GigeDeviceLink>().adapterIp, kHostIp);
     EXPECT_EQ(f.ListRound({})->Out<uint32_t>(), 0u);
 }
 
@@ -99,8 +99,8 @@ TEST(DeviceList, CameraSeenByTwoSystemAdaptersKeepsNoAddress) {
     f.driver.Receive(n2, FromCamera(3956, 3957, AckPacket(0, DISCOVERY_ACK, id2, DiscoveryPayload(kCameraIp))));
     f.Advance(100);
     ASSERT_EQ(r->Out<uint32_t>(), 2u);
-    EXPECT_EQ(r->Out<GigeDeviceRecord>(4).ip, 0u);
-    EXPECT_EQ(r->Out<GigeDeviceRecord>(4 + 202).ip, 0u);
+    EXPECT_EQ(+r->Out<GigeDeviceRecord>(4).ip, 0u);
+    EXPECT_EQ(+r->Out<GigeDeviceRecord>(4 + 202).ip, 0u);
 }
 
 TEST(DeviceList, CancelledRequestCompletesCancelledAndTheNextIsServed) {
@@ -467,9 +467,9 @@ TEST(Tool, CommandsGoOutOneAtATimeAndAnswersFillTheBlock) {
     ASSERT_EQ(read->status, STATUS_SUCCESS);
     EXPECT_EQ(read->bytes, 546u);
     auto out = read->Out<GvcpCommandBlock>();
-    EXPECT_EQ(out.length, 4);
-    EXPECT_EQ(out.requestId, 0x0100);
-    EXPECT_EQ(out.data[0], 2);
+    EXPECT_EQ(+out.length, 4);
+    EXPECT_EQ(+out.requestId, 0x0100);
+    EXPECT_EQ(+out.data[0], 2);
     sent = f.TakeSent();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].Code(), WRITEREG_CMD);
@@ -500,11 +500,11 @@ TEST(Tool, DiscoveryAnswersReachTheWaitingRequest) {
     f.Answer(0, DISCOVERY_ACK, sent[0].Id(), DiscoveryPayload(kCameraIp), 3954);
     ASSERT_EQ(wait->status, STATUS_SUCCESS);
     auto d = wait->Out<GigeDiscoveryAnswer>();
-    EXPECT_EQ(d.adapterNumber, f.number);
+    EXPECT_EQ(+d.adapterNumber, f.number);
     EXPECT_EQ(0, std::memcmp(d.mac, kCameraMac.data(), 6));
-    EXPECT_EQ(d.ipConfigOptions, 0x80000007u);
-    EXPECT_EQ(d.ip, kCameraIp);
-    EXPECT_EQ(d.mask, kHostMask);
+    EXPECT_EQ(+d.ipConfigOptions, 0x80000007u);
+    EXPECT_EQ(+d.ip, kCameraIp);
+    EXPECT_EQ(+d.mask, kHostMask);
     EXPECT_STREQ(d.modelName, "QC-1");
 }
 

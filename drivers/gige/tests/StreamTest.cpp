@@ -122,16 +122,16 @@ TEST(Stream, InOrderImageCompletesAtItsLastPacketWithItsInformation) {
     for (uint32_t id = 1; id <= 10; ++id)
         EXPECT_EQ(r->Output()[(id - 1) * 100 + 50], id);
     auto info = InfoOf(*r, 1000);
-    EXPECT_EQ(info.payloadType, 1u);
-    EXPECT_EQ(info.blockId, 7u);
-    EXPECT_EQ(info.timestamp, 0x0000001122334455ull);
+    EXPECT_EQ(+info.payloadType, 1u);
+    EXPECT_EQ(+info.blockId, 7u);
+    EXPECT_EQ(+info.timestamp, 0x0000001122334455ull);
     EXPECT_EQ(FieldU32(info, 20), 0x01080001u);
     EXPECT_EQ(FieldU32(info, 24), 64u);
     EXPECT_EQ(FieldU32(info, 28), 48u);
     EXPECT_EQ(FieldU32(info, 32), 2u);
     EXPECT_EQ(FieldU32(info, 36), 4u);
     EXPECT_EQ(FieldU32(info, 40), 0x00060008u); // padding x 8, y 6
-    EXPECT_EQ(info.missingPackets, 0u);
+    EXPECT_EQ(+info.missingPackets, 0u);
     EXPECT_EQ(r->Output()[1000 + 544], 0);
     EXPECT_EQ(r->Output()[1000 + 545], 0);
     f.Trailer(7); // finds no block any more
@@ -189,7 +189,7 @@ TEST(Stream, GapIsRequestedAgainAsOneRunAndFilledByLatePackets) {
     EXPECT_EQ(r->completions, 0);
     f.Payload(0x1234, 12);
     ASSERT_EQ(r->status, STATUS_SUCCESS);
-    EXPECT_EQ(InfoOf(*r, 1200).missingPackets, 0u);
+    EXPECT_EQ(+InfoOf(*r, 1200).missingPackets, 0u);
     for (uint32_t id = 1; id <= 12; ++id)
         EXPECT_EQ(r->Output()[(id - 1) * 100], id);
     EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{12, 5, 1}));
@@ -204,7 +204,7 @@ TEST(Stream, WithoutResendRoundsMiddleLossCompletesAtTrailerAndTailIsAskedOnce) 
     EXPECT_EQ(f.Resends().size(), 1u); // 3, when 4 arrived
     f.Trailer(1);
     ASSERT_EQ(middle->status, STATUS_SUCCESS);
-    EXPECT_EQ(InfoOf(*middle, 1000).missingPackets, 1u);
+    EXPECT_EQ(+InfoOf(*middle, 1000).missingPackets, 1u);
     EXPECT_EQ(middle->Output()[1000 + 544], 0x20) << "packet 3 stays marked missing";
 
     auto tail = f.Buffer(10, 1000);
@@ -219,7 +219,7 @@ TEST(Stream, WithoutResendRoundsMiddleLossCompletesAtTrailerAndTailIsAskedOnce) 
     EXPECT_EQ(tail->completions, 0);
     f.Advance(30);
     ASSERT_EQ(tail->status, STATUS_SUCCESS);
-    EXPECT_EQ(InfoOf(*tail, 1000).missingPackets, 2u);
+    EXPECT_EQ(+InfoOf(*tail, 1000).missingPackets, 2u);
     EXPECT_TRUE(f.Resends().empty());
 }
 
@@ -244,7 +244,7 @@ TEST(Stream, SilentBlockTimesOutAfterItsResendRounds) {
     EXPECT_EQ(r->completions, 0);
     f.Advance(30);
     ASSERT_EQ(r->status, STATUS_SUCCESS);
-    EXPECT_EQ(InfoOf(*r, 1000).missingPackets, 6u);
+    EXPECT_EQ(+InfoOf(*r, 1000).missingPackets, 6u);
     EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{10, 2 + 6 + 6, 5}));
 
     // Without resend the block completes on the first tick after 25 ms.
@@ -255,7 +255,7 @@ TEST(Stream, SilentBlockTimesOutAfterItsResendRounds) {
     plain.Payload(1, 4);
     plain.Advance(30);
     ASSERT_EQ(p->status, STATUS_SUCCESS);
-    EXPECT_EQ(InfoOf(*p, 1000).missingPackets, 8u);
+    EXPECT_EQ(+InfoOf(*p, 1000).missingPackets, 8u);
     EXPECT_TRUE(plain.Resends().empty());
     EXPECT_EQ(plain.Statistics(), (std::array<uint64_t, 3>{10, 8, 0}));
 }
@@ -283,7 +283,7 @@ TEST(Stream, DisabledChannelIgnoresLeadersAndEnablingResetsBlocksInProgress) {
     for (uint32_t id = 1; id <= 10; ++id)
         f.Payload(3, id);
     ASSERT_EQ(r->status, STATUS_SUCCESS);
-    EXPECT_EQ(InfoOf(*r, 1000).blockId, 3u);
+    EXPECT_EQ(+InfoOf(*r, 1000).blockId, 3u);
 }
 
 TEST(Stream, HostilePacketsNeverWriteOutsideTheBuffer) {
@@ -302,8 +302,8 @@ TEST(Stream, HostilePacketsNeverWriteOutsideTheBuffer) {
         f.Payload(1, id);
     ASSERT_EQ(r->status, STATUS_SUCCESS);
     auto info = InfoOf(*r, 950);
-    EXPECT_EQ(info.blockId, 1u);
-    EXPECT_EQ(info.missingPackets, 0u);
+    EXPECT_EQ(+info.blockId, 1u);
+    EXPECT_EQ(+info.missingPackets, 0u);
     EXPECT_EQ(FieldU32(info, 24), 64u) << "the info area was not overwritten by payload";
     EXPECT_EQ(r->Output()[949], 10);
 
@@ -344,7 +344,7 @@ TEST(Stream, ExtendedIdsCarryTheWholeBlockIdIntoInfoAndResends) {
     f.Payload(id, 2, true);
     f.Payload(id, 4, true);
     ASSERT_EQ(r->status, STATUS_SUCCESS);
-    EXPECT_EQ(InfoOf(*r, 400).blockId, id);
+    EXPECT_EQ(+InfoOf(*r, 400).blockId, id);
 }
 
 TEST(Stream, TestPacketsGoToTheWaitingRequestOnly) {
