@@ -33,10 +33,9 @@ protected:
     // Runs the program in the namespace, from the work folder; its exit code.
     int Pref(const std::string& args, const TestNamespace* ns = nullptr, const std::string& input = "") {
         const TestNamespace& n = ns ? *ns : ns_;
-        std::string out;
+        // Output goes to a file: a service the dialog starts keeps no pipe of ours open.
         return n.RunIn("cd " + work_.string() + " && " + (input.empty() ? "" : "echo " + input + " | ") +
-                           QORCAM_BIN_DIR "/QorGigEPref " + args,
-                       &out);
+                       QORCAM_BIN_DIR "/QorGigEPref " + args + " >>output.txt 2>&1");
     }
     void TearDown() override {
         // A dialog run starts the service on Cancel; it is ours to stop.
