@@ -471,8 +471,11 @@ void UsbDevice::ServeCommand(const RequestPtr& request) {
     }
     const CommandResult result = UsbSendCmd(port, settings, order, requestId_, request->Output());
     ++requestId_;
-    if (request->ClearCancelRoutine())
-        request->Complete(result.status, result.information);
+    // A read's answer goes back with the zero stored behind its data, when the output has room for it.
+    const std::size_t answerBytes =
+        std::min<std::size_t>(result.information + (order.operation == kUsbCmdReadMemory ? 1 : 0),
+                              request->OutputLength());
+    if (request->ClearCancelRoutine()) request->Complete(result.status, result.information, answerBytes);
 }
 
 NtStatus UsbDevice::RebuildAckBuffer(std::uint32_t size) {
