@@ -1,6 +1,7 @@
 // The GigE Vision transport of the QorGigEGenTL producer.
 #include "GigETransport.h"
 
+#include "CGigEInterface.h"
 #include "gentl/CInterfaceInfo.h"
 
 #include <stdexcept>
@@ -37,11 +38,9 @@ std::vector<std::unique_ptr<GenICam::Client::CInterfaceInfo>> GigETransport::Bui
     return list;
 }
 
-GenICam::Client::CInterface* GigETransport::CreateInterface(std::unique_ptr<GenICam::Client::CInterfaceInfo>,
-                                                            GenICam::Client::CTL*) {
-    // The interface module talks to the GigE network service's device; until it is built the device
-    // cannot be opened, which is what a missing service looks like.
-    throw std::runtime_error("CreateFile Error");
+GenICam::Client::CInterface* GigETransport::CreateInterface(std::unique_ptr<GenICam::Client::CInterfaceInfo> info,
+                                                            GenICam::Client::CTL* tl) {
+    return new GenICam::Client::CGigEInterface(tl, std::move(info));
 }
 
 } // namespace qorcam::gige

@@ -3,6 +3,7 @@
 
 #include <linux/filter.h>
 #include <netinet/in.h>
+#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -41,6 +42,17 @@ HeldUdpPort HeldUdpPort::Hold(uint16_t port) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(port);
     held.m_bound = ::bind(held.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    return held;
+}
+
+HeldUdpPort HeldUdpPort::HoldRandom(uint16_t prefix) {
+    std::random_device random;
+    HeldUdpPort held;
+    // Four times the range: every free port is met with near certainty before giving up.
+    for (int attempt = 0; attempt < 4 * 8192; ++attempt) {
+        held = Hold(static_cast<uint16_t>(prefix | (random() & 0x1FFFu)));
+        if (!held.IsOpen() || held.IsBound()) break;
+    }
     return held;
 }
 

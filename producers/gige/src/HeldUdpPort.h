@@ -20,6 +20,10 @@ public:
     // A socket that could not be created gives an empty object; a failed bind keeps the socket
     // unbound (IsBound() false).
     static HeldUdpPort Hold(uint16_t port);
+    // A port of the form prefix OR 13 random bits (from the system's secure random source), drawn
+    // again until a bind succeeds. Gives up (an unbound or empty object) after a bounded number of
+    // draws, so a host whose whole range is taken fails instead of spinning.
+    static HeldUdpPort HoldRandom(uint16_t prefix);
 
     bool IsOpen() const { return m_fd >= 0; }
     bool IsBound() const { return m_bound; }

@@ -1,0 +1,147 @@
+// The camera-event source of a GigE device (EVENT_CUSTOM_DEVICE_EVENT).
+#include "CEventData.h"
+
+#include "CGigEDevice.h"
+#include "GenTLCustom.h"
+#include "GigeIoctl.h"
+#include "GigeRecords.h"
+#include "GigeService.h"
+#include "os/WaitAny.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+namespace GenICam::Client {
+
+using namespace qorcam;
+using namespace qorcam::gige;
+
+namespace {
+
+constexpr uint32_t kRegMessagePort = 0x0B00;
+constexpr uint32_t kRegMessageDestination = 0x0B10;
+constexpr uint32_t kRegMessageTimeout = 0x0B14;
+constexpr uint32_t kRegMessageRetries = 0x0B18;
+constexpr uint32_t kRegMessageSourcePort = 0x0B1C;
+
+} // namespace
+
+CEventData::~CEventData() {
+    if (m_thread) Stop();
+}
+
+void CEventData::FreePort() {
+    GigePortRecord record{ProcessId(), m_socket.Port(), {0, 0}};
+    CallService(m_device.Driver(), IOCTL_GIGE_PortFree, &record, sizeof record);
+}
+
+void CEventData::Start() {
+    // A second registration keeps the channel that runs.
+    if (m_thread) return CEventQueue::Start();
+    m_socket = HeldUdpPort::HoldRandom(0xE000);
+    if (!m_socket.IsBound()) {
+        m_socket.Close();
+        throw std::runtime_error("socket Error");
+    }
+    GigePortRecord record{ProcessId(), m_socket.Port(), {3, 0}};
+    if (CallService(m_device.Driver(), IOCTL_GIGE_PortAlloc, &record, sizeof record) != gige::STATUS_SUCCESS) {
+        m_socket.Close();
+        throw std::runtime_error("IOCTL_GIGE_PortAlloc Error");
+    }
+    // From here on a failure also hands the port back to the service.
+    try {
+        const uint32_t sourcePort = m_device.Port().Reg(kRegMessageSourcePort);
+        GigeEventInfo info{ProcessId(), m_device.Info().GetCameraAddress(), m_socket.Port(),
+                           static_cast<uint16_t>(sourcePort)};
+        if (CallService(m_device.Driver(), IOCTL_GIGE_SetEventInfo, &info, sizeof info) != gige::STATUS_SUCCESS)
+            throw std::runtime_error("IOCTL_GIGE_SetEventInfo Error");
+        m_stop.Reset();
+        m_started.Reset();
+        m_finished.Reset();
+        m_setupFailed = false;
+        auto thread = std::make_unique<os::Thread>("EventExec");
+        if (!thread->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical))
+            throw std::runtime_error("Unable to start Exec_Thread");
+        m_started.Wait(os::kInfinite);
+        if (m_setupFailed) {
+            thread->Join();
+            throw std::runtime_error("Unable to start Exec_Thread");
+        }
+        m_thread = std::move(thread);
+    } catch (...) {
+        FreePort();
+        m_socket.Close();
+        throw;
+    }
+    CEventQueue::Start();
+}
+
+void CEventData::Stop() {
+    if (m_thread) {
+        m_stop.Set();
+        m_finished.Wait(os::kInfinite);
+        m_thread->Join();
+        m_thread.reset();
+        FreePort();
+        m_socket.Close();
+    }
+    CEventQueue::Stop();
+}
+
+void CEventData::ExecThread() {
+    constexpr int kSlots = 5;
+    struct Slot {
+        uint8_t data[802] = {};
+        devio::Overlapped overlapped;
+    };
+    std::array<Slot, kSlots> slots;
+    std::array<bool, kSlots> armed{};
+    devio::DeviceHandle& driver = m_device.Driver();
+    const uint16_t port = m_socket.Port();
+    auto arm = [&](int k) {
+        Put<uint32_t>(slots[k].data, 0, ProcessId());
+        Put<uint32_t>(slots[k].data, 4, m_device.Info().GetCameraAddress());
+        Put<uint16_t>(slots[k].data, 8, port);
+        const uint32_t status = driver.DeviceIoControl(IOCTL_GIGE_GetEvent, slots[k].data, sizeof(GigeEventInfo),
+                                                       slots[k].data, GIGE_EVENT_DATA_SIZE, slots[k].overlapped);
+        armed[k] = status != devio::STATUS_DEVICE_NOT_CONNECTED && status != devio::STATUS_INVALID_HANDLE;
+    };
+    for (int k = 0; k < kSlots; ++k)
+        arm(k);
+    try {
+        CDevicePort& camera = m_device.Port();
+        camera.WriteRegister(kRegMessagePort, port);
+        camera.WriteRegister(kRegMessageDestination, m_device.MessageDestination());
+        camera.WriteRegister(kRegMessageTimeout, 200);
+        camera.WriteRegister(kRegMessageRetries, 3);
+    } catch (...) {
+        // The camera can't send events here: the registration fails and nothing keeps running.
+        m_setupFailed = true;
+    }
+    if (!m_setupFailed) {
+        m_started.Set();
+        for (int k = 0;; k = (k + 1) % kSlots) {
+            if (!armed[k]) {
+                if (m_stop.Wait(std::find(armed.begin(), armed.end(), true) == armed.end() ? os::kInfinite : 0))
+                    break;
+                continue;
+            }
+            if (os::WaitAny({&m_stop, &slots[k].overlapped.CompletionEvent()}, os::kInfinite) != 1) break;
+            Push(std::make_unique<EventDataEntry>(slots[k].data, GIGE_EVENT_DATA_SIZE));
+            arm(k);
+        }
+    }
+    driver.CancelIo();
+    for (auto& slot : slots)
+        driver.GetOverlappedResult(slot.overlapped, nullptr, true);
+    try {
+        m_device.Port().WriteRegister(kRegMessagePort, 0);
+        m_device.Port().WriteRegister(kRegMessageDestination, 0);
+    } catch (...) {
+    }
+    m_started.Set();
+    m_finished.Set();
+}
+
+} // namespace GenICam::Client

@@ -1,0 +1,511 @@
+// The GigE data stream module: "DS0" takes the camera's images, "DS1" the service's frame-start notices.
+#include "CGigEDataStream.h"
+
+#include "CGigEBufferInfo.h"
+#include "CGigEDevice.h"
+#include "GenTLCustom.h"
+#include "GigeIoctl.h"
+#include "GigeRecords.h"
+#include "GigeService.h"
+#include "gentl/InfoFillers.h"
+#include "os/WaitAny.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace GenICam::Client {
+
+using namespace qorcam;
+using namespace qorcam::gige;
+
+namespace {
+
+constexpr uint32_t kRegStreamPort = 0x0D00;
+constexpr uint32_t kRegPacketSize = 0x0D04;
+constexpr uint32_t kRegDestination = 0x0D18;
+constexpr uint32_t kRegGvspCapability = 0x092C;
+constexpr uint32_t kRegGvspConfiguration = 0x0960;
+constexpr uint32_t kExtendedIds = 0x40000000;
+constexpr size_t kInfoBytes = sizeof(GigeBlockInfo);
+constexpr int kSlots = 10;
+
+// Polls `done` every 5 ms for at most `limitMs`.
+template <class F> bool PollUntil(F done, int limitMs) {
+    for (int waited = 0; !done(); waited += 5) {
+        if (waited >= limitMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace
+
+CGigEDataStream::CGigEDataStream(CGigEDevice* device, uint32_t index, std::string id)
+    : CDataStream(device, index, std::move(id)), m_device(device) {}
+
+CGigEDataStream::~CGigEDataStream() {
+    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
+}
+
+CBufferInfo* CGigEDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
+    // Only image buffers of "DS0" get shared memory; "DS1" buffers carry nothing.
+    if (GetIndex() != 0 || size == 0) return new CGigEBufferInfo(buffer, size, userPointer, nullptr, 0, nullptr);
+    auto region = devio::Region::Create(size);
+    if (!region) throw std::runtime_error("Memory Alloc Error");
+    uint32_t regionId = 0;
+    if (m_device->Driver().RegisterRegion(*region, &regionId) != devio::STATUS_SUCCESS)
+        throw std::runtime_error("Memory Alloc Error");
+    void* memory = buffer ? buffer : region->Data();
+    auto* made = new CGigEBufferInfo(memory, size, userPointer, std::move(region), regionId, &m_device->Driver());
+    if (!buffer) {
+        std::lock_guard<std::mutex> guard(m_ownMemoryLock);
+        m_ownMemory.insert(made);
+    }
+    return made;
+}
+
+void CGigEDataStream::RevokeBuffer(CBufferInfo* buffer, void** memory, void** userPointer) {
+    bool own;
+    {
+        std::lock_guard<std::mutex> guard(m_ownMemoryLock);
+        own = m_ownMemory.count(buffer) != 0;
+    }
+    CDataStream::RevokeBuffer(buffer, memory, userPointer);
+    if (!own) return;
+    // Memory the stream allocated is never the consumer's to keep.
+    if (memory) *memory = nullptr;
+    std::lock_guard<std::mutex> guard(m_ownMemoryLock);
+    m_ownMemory.erase(buffer);
+}
+
+size_t CGigEDataStream::InputCount() {
+    size_t count = 0, size = sizeof count;
+    GetInfo(STREAM_INFO_NUM_QUEUED, nullptr, &count, &size);
+    return count;
+}
+
+void CGigEDataStream::ReportError(const std::string& text) {
+    GetErrorEvent().Push(std::make_unique<ErrorEventEntry>(text));
+}
+
+void CGigEDataStream::Read(uint64_t address, void* buffer, size_t* size) {
+    if (address == DS_REG_PORT && *size == 4) {
+        const uint32_t port = m_port;
+        std::memcpy(buffer, &port, 4);
+        return;
+    }
+    if (address == DS_REG_STATISTICS && *size == 24 && m_port != 0) {
+        uint8_t in[10] = {};
+        Put<uint16_t>(in, 0, static_cast<uint16_t>(m_port));
+        uint8_t counters[24] = {};
+        CallService(m_device->Driver(), IOCTL_GIGE_GetStreamStatus, in, sizeof in, counters, sizeof counters);
+        std::memcpy(buffer, counters, sizeof counters);
+        return;
+    }
+    *size = 0;
+}
+
+void CGigEDataStream::Write(uint64_t address, const void* buffer, size_t* size) {
+    if (*size != 4) {
+        *size = 0;
+        return;
+    }
+    uint32_t value;
+    std::memcpy(&value, buffer, 4);
+    switch (address) {
+    case DS_REG_PORT:
+        m_port = value;
+        return;
+    case DS_REG_STREAM_ENABLE:
+        if (m_port == 0) break;
+        {
+            uint8_t in[4] = {};
+            Put<uint16_t>(in, 0, static_cast<uint16_t>(m_port));
+            in[2] = value != 0;
+            CallService(m_device->Driver(), IOCTL_GIGE_SetStreamEnable, in, sizeof in);
+        }
+        return;
+    case DS_REG_FLAG_103:
+        m_resendEnable = value != 0;
+        return;
+    case DS_REG_DESTINATION:
+        m_device->Port().WriteRegister(kRegDestination, value);
+        return;
+    case DS_REG_INFO_OFFSET:
+        m_infoOffset = value;
+        return;
+    case DS_REG_PACKET_COUNT:
+        m_packetCount = value;
+        return;
+    default:
+        break;
+    }
+    *size = 0;
+}
+
+void CGigEDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
+                                    size_t* size) {
+    RequireOwnBuffer(buffer);
+    if (buffer->AnswerCommonInfo(cmd, type, out, size)) return;
+    // The block information lies in the buffer at the info offset; a buffer too small to hold it, or a
+    // stream that takes no blocks, answers 0.
+    const bool readable = m_packetCount != 0 && buffer->GetBase() &&
+                          uint64_t(m_infoOffset) + kInfoBytes <= buffer->GetSize();
+    auto field32 = [&](size_t offset) -> uint32_t {
+        return readable ? Get<uint32_t>(buffer->GetBase() + m_infoOffset, offset) : 0;
+    };
+    auto field64 = [&](size_t offset) -> uint64_t {
+        return readable ? Get<uint64_t>(buffer->GetBase() + m_infoOffset, offset) : 0;
+    };
+    auto field16 = [&](size_t offset) -> uint16_t {
+        return readable ? Get<uint16_t>(buffer->GetBase() + m_infoOffset, offset) : 0;
+    };
+    const uint32_t payloadType = field32(0);
+    const bool image = payloadType == 1 || payloadType == 5;
+    switch (cmd) {
+    case BUFFER_INFO_TIMESTAMP:
+        return CopyInfoUInt64(out, size, type, field64(12));
+    case BUFFER_INFO_WIDTH:
+        return CopyInfoSizeT(out, size, type, image ? field32(24) : 0);
+    case BUFFER_INFO_HEIGHT:
+        return CopyInfoSizeT(out, size, type, image ? field32(28) : 0);
+    case BUFFER_INFO_XOFFSET:
+        return CopyInfoSizeT(out, size, type, image ? field32(32) : 0);
+    case BUFFER_INFO_YOFFSET:
+        return CopyInfoSizeT(out, size, type, image ? field32(36) : 0);
+    case BUFFER_INFO_XPADDING:
+        return CopyInfoSizeT(out, size, type, image ? field16(40) : 0);
+    case BUFFER_INFO_YPADDING:
+        return CopyInfoSizeT(out, size, type, image ? field16(42) : 0);
+    case BUFFER_INFO_FRAMEID:
+        return CopyInfoUInt64(out, size, type, field64(4));
+    case BUFFER_INFO_IMAGEPRESENT:
+        return CopyInfoBool8(out, size, type, false);
+    case BUFFER_INFO_IMAGEOFFSET:
+        return CopyInfoSizeT(out, size, type, 0);
+    case BUFFER_INFO_PAYLOADTYPE:
+        return CopyInfoSizeT(out, size, type, payloadType);
+    case BUFFER_INFO_PIXELFORMAT:
+    case BUFFER_INFO_PIXELFORMAT_NAMESPACE:
+        return CopyInfoUInt64(out, size, type, image ? field32(20) : 0);
+    case BUFFER_INFO_DELIVERED_IMAGEHEIGHT:
+        return CopyInfoSizeT(out, size, type, payloadType == 1 ? field32(44) : payloadType == 5 ? field32(48) : 0);
+    case BUFFER_INFO_DELIVERED_CHUNKPAYLOADSIZE:
+        return CopyInfoSizeT(out, size, type, payloadType == 5 ? field32(48) : 0);
+    case BUFFER_INFO_CHUNKLAYOUTID:
+        return CopyInfoUInt64(out, size, type, payloadType == 5 ? field32(52) : 0);
+    default:
+        if (type) *type = INFO_DATATYPE_UNKNOWN;
+        return;
+    }
+}
+
+bool CGigEDataStream::SetUpStream() {
+    CDevicePort& camera = m_device->Port();
+    const bool controls = m_device->Controls();
+    std::string failure;
+    uint32_t packetSize = 0, destination = 0;
+    bool allocated = false, joined = false;
+    auto step = [&](const char* text, auto&& action) {
+        if (!failure.empty()) return;
+        try {
+            if (!action()) failure = text;
+        } catch (...) {
+            failure = text;
+        }
+    };
+    // The packet size is the register's low 16 bits; the flag bits above them are not part of it.
+    step("ReadReg 0x0D04 error", [&] { return (packetSize = camera.Reg(kRegPacketSize) & 0xFFFF), true; });
+    step("ReadReg 0x0d18 error", [&] { return (destination = camera.Reg(kRegDestination)), true; });
+    const bool multicast = (destination >> 24) == 239;
+    if (controls) {
+        step("DataExec_Thread socket error", [&] {
+            m_socket = HeldUdpPort::HoldRandom(multicast ? 0xA000 : 0x8000);
+            return m_socket.IsBound();
+        });
+        step("DataExec_Thread IOCTL_GIGE_PortAlloc error", [&] {
+            GigePortRecord record{ProcessId(), m_socket.Port(), {uint8_t(multicast ? 2 : 1), 0}};
+            return allocated = CallService(m_device->Driver(), IOCTL_GIGE_PortAlloc, &record, sizeof record) ==
+                               gige::STATUS_SUCCESS;
+        });
+        step("WriteReg 0x0d00 error", [&] { return camera.WriteRegister(kRegStreamPort, m_socket.Port()), true; });
+    } else {
+        uint32_t port = 0;
+        step("ReadReg 0x0d00 error", [&] { return (port = camera.Reg(kRegStreamPort)), true; });
+        step("DataExec_Thread socket error", [&] {
+            m_socket = HeldUdpPort::Hold(static_cast<uint16_t>(port));
+            return m_socket.IsBound();
+        });
+    }
+    if (failure.empty()) m_port = m_socket.Port();
+    uint8_t group[sizeof(GigeRequestBlock)] = {};
+    Put<uint32_t>(group, 0, ProcessId());
+    Put<uint16_t>(group, 4, m_socket.Port());
+    Put<uint32_t>(group, 6, htonl(destination));
+    if (multicast) {
+        step("DataExec_Thread IOCTL_GIGE_AddMultiCast error", [&] {
+            return joined = CallService(m_device->Driver(), IOCTL_GIGE_AddMultiCast, group, sizeof group) ==
+                            gige::STATUS_SUCCESS;
+        });
+    }
+    // Extended (64-bit) block ids lengthen every packet header by 12 bytes; a camera uses them only when
+    // it offers them and they are switched on.
+    uint32_t overhead = 36;
+    if (m_device->Info().GetVersionMajor() >= 2) {
+        uint32_t capability = 0, configuration = 0;
+        step("ReadReg 0x092c error", [&] { return (capability = camera.Reg(kRegGvspCapability)), true; });
+        if (capability & kExtendedIds) {
+            step("ReadReg 0x0960 error",
+                 [&] { return (configuration = camera.Reg(kRegGvspConfiguration)), true; });
+            if (configuration & kExtendedIds) overhead = 48;
+        }
+    }
+    step("DataExec_Thread IOCTL_GIGE_SetStreamInfo error", [&] {
+        if (packetSize <= overhead) return false;
+        uint8_t setup[sizeof(GigeRequestBlock)] = {};
+        Put<uint32_t>(setup, 0, ProcessId());
+        Put<uint32_t>(setup, 4, m_device->Info().GetCameraAddress());
+        Put<uint16_t>(setup, 8, m_socket.Port());
+        Put<uint16_t>(setup, 10, 0);
+        Put<uint32_t>(setup, 12, packetSize - overhead);
+        setup[16] = m_resendEnable != 0;
+        return CallService(m_device->Driver(), IOCTL_GIGE_SetStreamInfo, setup, sizeof setup) ==
+               gige::STATUS_SUCCESS;
+    });
+    m_multicastGroup = joined ? htonl(destination) : 0;
+    if (failure.empty()) return true;
+
+    if (joined) CallService(m_device->Driver(), IOCTL_GIGE_DelMultiCast, group, sizeof group);
+    m_multicastGroup = 0;
+    if (controls) {
+        if (allocated) {
+            GigePortRecord record{ProcessId(), m_socket.Port(), {0, 0}};
+            CallService(m_device->Driver(), IOCTL_GIGE_PortFree, &record, sizeof record);
+        }
+        try {
+            camera.WriteRegister(kRegStreamPort, 0);
+        } catch (...) {
+        }
+    }
+    m_port = 0;
+    m_socket.Close();
+    ReportError(failure);
+    return false;
+}
+
+void CGigEDataStream::TearDownStream() {
+    const uint16_t port = m_socket.Port();
+    if (m_multicastGroup) {
+        uint8_t group[sizeof(GigeRequestBlock)] = {};
+        Put<uint32_t>(group, 0, ProcessId());
+        Put<uint16_t>(group, 4, port);
+        Put<uint32_t>(group, 6, m_multicastGroup);
+        CallService(m_device->Driver(), IOCTL_GIGE_DelMultiCast, group, sizeof group);
+        m_multicastGroup = 0;
+    }
+    if (m_device->Controls()) {
+        GigePortRecord record{ProcessId(), port, {0, 0}};
+        CallService(m_device->Driver(), IOCTL_GIGE_PortFree, &record, sizeof record);
+        try {
+            m_device->Port().WriteRegister(kRegStreamPort, 0);
+        } catch (...) {
+        }
+    }
+    m_socket.Close();
+    m_port = 0;
+}
+
+bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
+    const bool images = GetIndex() == 0;
+    uint32_t status = devio::STATUS_INVALID_PARAMETER;
+    std::memset(buffer->block, 0, sizeof buffer->block);
+    Put<uint16_t>(buffer->block, 0, static_cast<uint16_t>(m_port));
+    if (images) {
+        const uint32_t infoOffset = m_infoOffset, packets = m_packetCount;
+        const uint64_t bitmapBytes = (uint64_t(packets) + 7) / 8;
+        uint8_t* target = buffer->Target();
+        // The service needs the block information, two spare bytes and the bitmap behind the payload;
+        // a buffer without that room is never written here nor handed over.
+        if (target && uint64_t(infoOffset) + kInfoBytes + 2 + bitmapBytes <= buffer->GetSize()) {
+            uint8_t* info = target + infoOffset;
+            std::memset(info, 0, kInfoBytes + 2);
+            std::memset(info + kInfoBytes, 0xFF, packets / 8);
+            if (packets % 8) info[kInfoBytes + packets / 8] = static_cast<uint8_t>(0xFF00u >> (packets % 8));
+            Put<uint32_t>(buffer->block, 2, infoOffset);
+            Put<uint32_t>(buffer->block, 6, packets);
+            const devio::RegionSpan span{buffer->RegionId(), 0, buffer->GetSize()};
+            status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStream, buffer->block, sizeof buffer->block,
+                                                        span, buffer->overlapped);
+        } else {
+            status = devio::STATUS_BUFFER_TOO_SMALL;
+        }
+    } else {
+        status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStreamSync, buffer->block, sizeof buffer->block,
+                                                    nullptr, 0, buffer->overlapped);
+    }
+    if (status == devio::STATUS_PENDING) {
+        AddToDriver(buffer);
+        m_requestPending.Set();
+        return true;
+    }
+    buffer->status = status;
+    buffer->bytes = 0;
+    ReportError(images ? "DataExec_Thread IOCTL_GIGE_GetStream error" : "SyncExec_Thread IOCTL_GIGE_GetStream error");
+    Deliver(buffer, false);
+    m_slots.Release();
+    return false;
+}
+
+void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
+    buffer->status = buffer->overlapped.Status();
+    buffer->bytes = static_cast<uint32_t>(std::min<uint64_t>(buffer->overlapped.Information(), UINT32_MAX));
+    // Consumer memory receives the image from its shared shadow: the one copy it costs.
+    if (buffer->HasShadow() && devio::NtSuccess(buffer->status))
+        std::memcpy(buffer->GetBase(), buffer->Target(), buffer->GetSize());
+    Deliver(buffer, true);
+}
+
+void CGigEDataStream::ExecThread() {
+    const std::string name = GetIndex() == 0 ? "DataExec_Thread" : "SyncExec_Thread";
+    if (GetIndex() == 0 && !SetUpStream()) {
+        m_execStarted.Set();
+        m_execEnded.Set();
+        return;
+    }
+    auto cancel = [this] {
+        m_device->Driver().CancelIo();
+        m_bufferQueued.Reset();
+        m_cancelDone.Set();
+    };
+    for (bool running = true; running;) {
+        m_cancelRequest.Reset();
+        if (InputCount() == 0) m_execStarted.Set();
+        const int woke = os::WaitAny({&m_execStop, &m_cancelRequest, &m_bufferQueued}, os::kInfinite);
+        if (woke < 0) ReportError(name + " WaitForMultipleObjects error");
+        if (woke <= 0) break;
+        if (woke == 1) {
+            cancel();
+            continue;
+        }
+        for (;;) {
+            const int slot = os::WaitAny({&m_execStop, &m_cancelRequest, &m_slots}, os::kInfinite);
+            if (slot < 0) {
+                ReportError(name + " WaitForMultipleObjects error 1");
+                m_execStop.Set();
+            }
+            if (slot <= 0) {
+                running = false;
+                break;
+            }
+            if (slot == 1) {
+                cancel();
+                break;
+            }
+            CBufferInfo* next = PopInput();
+            if (!next) {
+                m_slots.Release();
+                break;
+            }
+            HandOver(static_cast<CGigEBufferInfo*>(next));
+            m_execStarted.Set();
+        }
+    }
+    m_device->Driver().CancelIo();
+    if (GetIndex() == 0) TearDownStream();
+    m_execEnded.Set();
+}
+
+void CGigEDataStream::WaitThread() {
+    m_waitStarted.Set();
+    for (;;) {
+        const int woke = os::WaitAny({&m_waitStop, &m_requestPending}, os::kInfinite);
+        if (woke < 0) ReportError("Wait_Thread WaitForMultipleObjects error");
+        if (woke <= 0) break;
+        while (auto* oldest = static_cast<CGigEBufferInfo*>(OldestWithDriver())) {
+            const int done = os::WaitAny({&m_waitStop, &oldest->overlapped.CompletionEvent()}, os::kInfinite);
+            if (done == 0) {
+                m_waitEnded.Set();
+                return;
+            }
+            if (done < 0) {
+                ReportError("Wait_Thread WaitForMultipleObjects error 1");
+                break;
+            }
+            Complete(oldest);
+            m_slots.Release();
+        }
+    }
+    m_waitEnded.Set();
+}
+
+void CGigEDataStream::StartAcquisition(ACQ_START_FLAGS, uint64_t) {
+    if (m_execThread && !m_execThread->IsFinished()) return;
+    // A stream whose set-up failed has ended its execution thread; it starts anew.
+    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
+    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_waitEnded})
+        e->Reset();
+    for (int i = 0; i < kSlots; ++i)
+        m_slots.Release();
+    SetWaitStop(false);
+    auto exec = std::make_unique<os::Thread>(GetIndex() == 0 ? "DataExec" : "SyncExec");
+    if (!exec->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical)) {
+        ReportError("Unable to start Exec_Thread");
+        throw std::runtime_error("Unable to start Exec_Thread");
+    }
+    m_execStarted.Wait(os::kInfinite);
+    auto wait = std::make_unique<os::Thread>("StreamWait");
+    if (!wait->Start([this] { WaitThread(); }, os::ThreadPriority::TimeCritical)) {
+        m_execStop.Set();
+        exec->Join();
+        ReportError("Unable to start Wait_Thread");
+        throw std::runtime_error("Unable to start Wait_Thread");
+    }
+    m_waitStarted.Wait(os::kInfinite);
+    m_execThread = std::move(exec);
+    m_waitThread = std::move(wait);
+}
+
+void CGigEDataStream::StopAcquisition(ACQ_STOP_FLAGS flags) {
+    if (!m_execThread) return;
+    m_execStop.Set();
+    if (flags != ACQ_STOP_FLAGS_KILL) {
+        // The execution thread cancels what it sent when it leaves; the wait thread delivers it.
+        m_execEnded.Wait(os::kInfinite);
+        PollUntil([this] { return NumWithDriver() == 0; }, 10000);
+    }
+    m_waitStop.Set();
+    SetWaitStop(true);
+    JoinThreads();
+    // Requests still with the service were cancelled by the execution thread: they are delivered as
+    // cancelled, so no buffer stays bound to a request that is over.
+    while (auto* oldest = static_cast<CGigEBufferInfo*>(OldestWithDriver())) {
+        m_device->Driver().GetOverlappedResult(oldest->overlapped, nullptr, true);
+        Complete(oldest);
+        m_slots.Release();
+    }
+}
+
+void CGigEDataStream::JoinThreads() {
+    if (m_execThread) {
+        m_execEnded.Wait(os::kInfinite);
+        m_execThread->Join();
+        m_execThread.reset();
+    }
+    if (m_waitThread) {
+        m_waitEnded.Wait(os::kInfinite);
+        m_waitThread->Join();
+        m_waitThread.reset();
+    }
+}
+
+void CGigEDataStream::CancelPendingRequests() {
+    if (!m_execThread || m_execThread->IsFinished()) return;
+    m_cancelRequest.Set();
+    m_cancelDone.Wait(500);
+    PollUntil([this] { return NumWithDriver() == 0; }, 5000);
+}
+
+} // namespace GenICam::Client
