@@ -508,8 +508,11 @@ void U3vCamera::FrameTick(std::uint64_t generation) {
         return;
     }
     SendBlock();
-    if (options_.disconnectAfterBlocks != 0 && blocksSent_ >= options_.disconnectAfterBlocks)
+    if (options_.disconnectAfterBlocks != 0 && blocksSent_ >= options_.disconnectAfterBlocks) {
+        // No further block; the host gets a moment to take the last one.
+        ++generation_;
         server_->Schedule(100, [this] { server_->Stop(); });
+    }
 }
 
 void U3vCamera::SendBlock() {

@@ -352,6 +352,23 @@ TEST_F(SimCameraTest, StreamsBlocksInTheProgrammedTransferLayout) {
     EXPECT_EQ(gencp_->Write32(sirm + 0x04, 0), 0);
 }
 
+TEST_F(SimCameraTest, UnplugDuringStreamingEndsTheBlockInFlight) {
+    ASSERT_NO_FATAL_FAILURE(Open("cam", {"--width=64", "--height=16", "--fps=100", "--disconnect-after=2"}));
+    // The camera's own layout: one transfer of the whole 1024-byte image.
+    EXPECT_EQ(gencp_->Read32(reg::kSirmBase + 0x1C), 1024u);
+    EXPECT_EQ(gencp_->Read32(reg::kSirmBase + 0x20), 1u);
+    EXPECT_EQ(gencp_->Write32(reg::kSirmBase + 0x04, 1), 0);
+    EXPECT_EQ(gencp_->Write32(reg::kFeatureBase + reg::kFeatureAcquisitionStart, 1), 0);
+    for (int i = 0; i < 2; ++i) {
+        const Block block = ReadBlock(*device_, pipes_.stream, {1024});
+        EXPECT_EQ(block.results.back(), std::make_pair(Status::Success, std::size_t{32}));
+    }
+    const Block lost = ReadBlock(*device_, pipes_.stream, {1024});
+    for (const auto& result : lost.results) EXPECT_EQ(result.first, Status::NoDevice);
+    EXPECT_TRUE(device_->IsRemoved());
+    EXPECT_EQ(cameras_.back().Wait(5000), 0);
+}
+
 TEST_F(SimCameraTest, ALayoutShortOfThePayloadLosesTheRestAndSaysSo) {
     ASSERT_NO_FATAL_FAILURE(Open("cam", {"--width=256", "--height=32", "--fps=200"}));
     const std::uint64_t sirm = reg::kSirmBase;
