@@ -224,6 +224,7 @@ protected:
     fs::path gige_;
     fs::path usb_;
     void* handle_ = nullptr;
+    Recorder recorder_;
     std::mutex linesLock_;
     Lines lines_;
     std::atomic<bool> stopDraining_{false};
@@ -380,7 +381,7 @@ TEST_F(ProducerLoadingTest, AFailingProducerIsTracedAndSkippedWhileTheOtherOneWo
 
 TEST_F(ProducerLoadingTest, BusResetAndPowerUpReachTheSystemCallback) {
     ASSERT_NO_FATAL_FAILURE(LoadBothProducers());
-    Recorder recorder;
+    Recorder& recorder = recorder_; // outlives the library
     SetCallBack(&recorder, &Recorder::Call);
 
     ASSERT_EQ(PushBusEvent(gige_, "if1", 1), 0);
@@ -410,13 +411,18 @@ TEST_F(ProducerLoadingTest, BusResetAndPowerUpReachTheSystemCallback) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(recorder.Calls(STATUSQORCAM_BUSRESET), before);
     EXPECT_FALSE(Traced("CQorCamDLL::UserCallBack_Thread", "BusReset User Proc Start"));
+
+    // The thread kept running: a callback set again is called again.
+    SetCallBack(&recorder, &Recorder::Call);
+    ASSERT_EQ(PushBusEvent(gige_, "if1", 1), 0);
+    EXPECT_TRUE(recorder.WaitFor(STATUSQORCAM_BUSRESET, before + 1));
 }
 
 TEST_F(ProducerLoadingTest, TheMonitorsEventRefreshesTheUsbDeviceList) {
     Install(usb_, UsbScript());
     Load();
     ASSERT_TRUE(SetStructVersion(LIBRARY_STRUCT_VERSION));
-    Recorder recorder;
+    Recorder& recorder = recorder_; // outlives the library
     SetCallBack(&recorder, &Recorder::Call);
     auto add = Hook<int (*)(const char*, std::uint64_t, const char*, const char*, const char*, std::uint32_t,
                             std::uint32_t)>(usb_, "ScriptedGenTL_AddDevice");
@@ -450,13 +456,23 @@ TEST_F(ProducerLoadingTest, ReDetectionLoadsTheMissingProducerAndKeepsTheLoadedO
     // The GigE interface is the same object: its refresh count went on.
     EXPECT_GT(UpdateCount(gige_, "if1"), refreshes);
     EXPECT_TRUE(Traced("QORCAM_ReDetection", "End  "));
+
+    // An interface the producer no longer lists goes, with its threads.
+    auto remove = Hook<int (*)(const char*)>(gige_, "ScriptedGenTL_RemoveInterface");
+    ASSERT_NE(remove, nullptr);
+    ASSERT_EQ(remove("if1"), 0);
+    ForgetLines();
+    ReDetection();
+    EXPECT_EQ(UpdateCount(gige_, "if1"), -1) << "the interface is still open";
+    EXPECT_TRUE(Traced("CInterface::BusEventGet_Thread", "End  "));
+    EXPECT_EQ(CameraCount(), 2u);
     CloseAll();
     EXPECT_TRUE(Traced("QORCAM_CloseAll", "End  "));
 }
 
 TEST_F(ProducerLoadingTest, UnloadingWithRunningInterfacesStopsTheirThreads) {
     ASSERT_NO_FATAL_FAILURE(LoadBothProducers());
-    Recorder recorder;
+    Recorder& recorder = recorder_; // outlives the library
     SetCallBack(&recorder, &Recorder::Call);
     ASSERT_EQ(PushBusEvent(gige_, "if1", 1), 0);
     Unload();

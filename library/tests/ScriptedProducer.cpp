@@ -247,6 +247,17 @@ GC_API_EXPORT int ScriptedGenTL_SetInfoFailure(const char* path, uint64_t number
     return 0;
 }
 
+// Takes the interface out of the list the producer reports from now on.
+GC_API_EXPORT int ScriptedGenTL_RemoveInterface(const char* path) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    auto& list = Script().interfaces;
+    const auto before = list.size();
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const InterfaceScript& i) { return path && i.path == path; }),
+               list.end());
+    return list.size() < before ? 0 : -1;
+}
+
 // How often the library refreshed that interface's device list, or -1.
 GC_API_EXPORT int ScriptedGenTL_UpdateCount(const char* path) {
     std::lock_guard<std::mutex> guard(Script().lock);
