@@ -299,7 +299,27 @@ bool NetworkRig::HoldHostPort(uint16_t port) {
     return true;
 }
 
+int NetworkRig::SpawnInCamera(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"netns", "exec", cameraNs_, program};
+    all.insert(all.end(), args.begin(), args.end());
+    auto p = os::Process::Spawn(IpProgram(), all);
+    if (!p) return 0;
+    spawned_.push_back(std::move(*p));
+    return static_cast<int>(spawned_.back().Id());
+}
+
+bool NetworkRig::SpawnedRunning(int pid) {
+    for (auto& p : spawned_)
+        if (static_cast<int>(p.Id()) == pid) return !p.Wait(0);
+    return false;
+}
+
 void NetworkRig::TearDown() {
+    for (auto& p : spawned_) {
+        p.Kill(SIGKILL);
+        p.Wait(2000);
+    }
+    spawned_.clear();
     for (int fd : heldPorts_)
         ::close(fd);
     heldPorts_.clear();

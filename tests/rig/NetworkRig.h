@@ -66,6 +66,12 @@ public:
     // when the port could not be had.
     bool HoldHostPort(uint16_t port);
 
+    // Starts a program in the camera namespace; the rig stops it at the end.
+    // Its pid, or 0 when it could not be started.
+    int SpawnInCamera(const std::string& program, const std::vector<std::string>& args);
+    // Whether a program started by SpawnInCamera still runs.
+    bool SpawnedRunning(int pid);
+
     // Whether the service, and the camera emulator, still run.
     bool ServiceRunning();
     bool CameraRunning();
@@ -92,6 +98,7 @@ private:
     bool hostNsMade_ = false, cameraNsMade_ = false;
     std::optional<os::Process> service_;
     std::optional<os::Process> camera_;
+    std::vector<os::Process> spawned_;
 };
 
 // Where the programs under test were built.
