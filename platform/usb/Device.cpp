@@ -27,6 +27,33 @@ Status Device::BulkTransfer(std::uint8_t endpoint, std::span<std::uint8_t> buffe
     return result;
 }
 
+bool Device::IsRemoved() const {
+    std::lock_guard lock(removalMutex_);
+    return removed_;
+}
+
+void Device::SetRemovalHandler(std::function<void()> handler) {
+    std::unique_lock lock(removalMutex_);
+    if (removed_) {
+        lock.unlock();
+        if (handler) handler();
+        return;
+    }
+    removalHandler_ = std::move(handler);
+}
+
+void Device::MarkRemoved(bool notify) {
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(removalMutex_);
+        if (removed_) return;
+        removed_ = true;
+        handler = std::move(removalHandler_);
+        removalHandler_ = nullptr;
+    }
+    if (notify && handler) handler();
+}
+
 Status Device::HaltPipe(std::uint8_t endpoint) {
     std::size_t moved = 0;
     return ControlTransfer({kRecipientEndpoint, kRequestSetFeature, kFeatureEndpointHalt, endpoint, 0}, {},

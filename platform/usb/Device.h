@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -62,10 +63,10 @@ public:
     virtual Status ResetPipe(std::uint8_t endpoint) = 0;
 
     /// True once the device is gone; every later request then answers NoDevice.
-    virtual bool IsRemoved() const = 0;
+    bool IsRemoved() const;
     /// Runs handler once, on the completion thread, when the device goes
-    /// away (at once, on that thread, when it is already gone).
-    virtual void SetRemovalHandler(std::function<void()> handler) = 0;
+    /// away (at once, on the caller's thread, when it is already gone).
+    void SetRemovalHandler(std::function<void()> handler);
     /// True on the thread that runs this device's completions.
     virtual bool OnCompletionThread() const = 0;
 
@@ -89,6 +90,14 @@ public:
 
 protected:
     Device() = default;
+    /// Marks the device gone and runs the removal handler when notify is
+    /// set (a handle being closed is no removal); only the first call counts.
+    void MarkRemoved(bool notify);
+
+private:
+    mutable std::mutex removalMutex_;
+    bool removed_ = false;
+    std::function<void()> removalHandler_;
 };
 
 } // namespace qorcam::usb

@@ -106,7 +106,7 @@ Status LibusbDevice::ControlTransfer(const SetupPacket& setup, std::span<std::ui
     const int result = libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value,
                                                setup.index, data.data(), setup.length, timeoutMs);
     if (result < 0) {
-        if (result == LIBUSB_ERROR_NO_DEVICE) MarkRemoved();
+        if (result == LIBUSB_ERROR_NO_DEVICE) MarkRemoved(true);
         return FromLibusb(result);
     }
     transferred = static_cast<std::size_t>(result);
@@ -119,7 +119,7 @@ Status LibusbDevice::SubmitBulk(std::uint8_t endpoint, std::span<std::uint8_t> b
     libusb_transfer* transfer = libusb_alloc_transfer(0);
     if (transfer == nullptr) return Status::IoError;
     std::lock_guard lock(mutex_);
-    if (removed_) {
+    if (IsRemoved()) {
         libusb_free_transfer(transfer);
         return Status::NoDevice;
     }
@@ -154,7 +154,7 @@ void LibusbDevice::TransferDone(libusb_transfer* transfer) {
     }
     delete tag;
     libusb_free_transfer(transfer);
-    if (status == Status::NoDevice) self->MarkRemoved();
+    if (status == Status::NoDevice) self->MarkRemoved(true);
     if (done) done(status, length);
     // The destructor waits for this count, so nothing of self is touched
     // after the lock is given back.
@@ -178,32 +178,6 @@ void LibusbDevice::AbortPipe(std::uint8_t endpoint) {
 Status LibusbDevice::ResetPipe(std::uint8_t endpoint) {
     AbortPipe(endpoint);
     return FromLibusb(libusb_clear_halt(handle_, endpoint));
-}
-
-bool LibusbDevice::IsRemoved() const {
-    std::lock_guard lock(mutex_);
-    return removed_;
-}
-
-void LibusbDevice::SetRemovalHandler(std::function<void()> handler) {
-    std::unique_lock lock(mutex_);
-    if (removed_) {
-        lock.unlock();
-        if (handler) handler();
-        return;
-    }
-    removalHandler_ = std::move(handler);
-}
-
-void LibusbDevice::MarkRemoved() {
-    std::function<void()> handler;
-    {
-        std::lock_guard lock(mutex_);
-        if (removed_) return;
-        removed_ = true;
-        handler = std::move(removalHandler_);
-    }
-    if (handler) handler();
 }
 
 } // namespace qorcam::usb

@@ -30,8 +30,6 @@ public:
     void Cancel(TransferId id) override;
     void AbortPipe(std::uint8_t endpoint) override;
     Status ResetPipe(std::uint8_t endpoint) override;
-    bool IsRemoved() const override;
-    void SetRemovalHandler(std::function<void()> handler) override;
     bool OnCompletionThread() const override { return context_->OnEventThread(); }
 
     /// libusb's error code as a status.
@@ -44,7 +42,6 @@ private:
         Completion done;
     };
     static void TransferDone(libusb_transfer* transfer);
-    void MarkRemoved();
 
     std::shared_ptr<LibusbContext> context_;
     libusb_device_handle* handle_;
@@ -55,8 +52,6 @@ private:
     TransferId nextId_ = 1;
     int running_ = 0; ///< completions taken out of inFlight_ and still running
     std::vector<int> claimed_;
-    bool removed_ = false;
-    std::function<void()> removalHandler_;
 };
 
 } // namespace qorcam::usb

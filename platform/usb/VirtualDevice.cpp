@@ -128,7 +128,7 @@ Status VirtualDevice::Submit(RecordType type, std::uint64_t tag, Pending pending
                              std::span<const std::uint8_t> head, std::span<const std::uint8_t> data) {
     {
         std::lock_guard lock(mutex_);
-        if (removed_ || closing_) return Status::NoDevice;
+        if (gone_ || closing_) return Status::NoDevice;
         pending.type = type;
         // Known before the request leaves, since the answer may come at once.
         pending_.emplace(tag, std::move(pending));
@@ -254,21 +254,6 @@ Status VirtualDevice::ResetPipe(std::uint8_t endpoint) {
     std::size_t moved = 0;
     return ControlTransfer({kRecipientEndpoint, kRequestClearFeature, kFeatureEndpointHalt, endpoint, 0}, {},
                            kDescriptorTimeoutMs, moved);
-}
-
-bool VirtualDevice::IsRemoved() const {
-    std::lock_guard lock(mutex_);
-    return removed_;
-}
-
-void VirtualDevice::SetRemovalHandler(std::function<void()> handler) {
-    std::unique_lock lock(mutex_);
-    if (removed_) {
-        lock.unlock();
-        if (handler) handler();
-        return;
-    }
-    removalHandler_ = std::move(handler);
 }
 
 bool VirtualDevice::OnCompletionThread() const {
@@ -402,17 +387,14 @@ void VirtualDevice::CompleteExpired() {
 
 void VirtualDevice::Finish(Status status) {
     std::map<std::uint64_t, Pending> left;
-    std::function<void()> handler;
     {
         std::lock_guard lock(mutex_);
-        removed_ = true;
+        gone_ = true;
         left.swap(pending_);
-        if (status == Status::NoDevice) handler = std::move(removalHandler_);
-        removalHandler_ = nullptr;
     }
+    MarkRemoved(status == Status::NoDevice);
     for (auto& [tag, pending] : left)
         pending.done(status, 0);
-    if (handler) handler();
 }
 
 } // namespace qorcam::usb

@@ -39,8 +39,6 @@ public:
     void Cancel(TransferId id) override;
     void AbortPipe(std::uint8_t endpoint) override;
     Status ResetPipe(std::uint8_t endpoint) override;
-    bool IsRemoved() const override;
-    void SetRemovalHandler(std::function<void()> handler) override;
     bool OnCompletionThread() const override;
 
     /// Sends a text command to the simulation (faults, events) and returns
@@ -86,9 +84,8 @@ private:
     std::mutex sendMutex_;
     std::map<std::uint64_t, Pending> pending_;
     std::uint64_t nextTag_ = 1;
-    bool removed_ = false;
+    bool gone_ = false; ///< the connection is over; requests are refused
     bool closing_ = false;
-    std::function<void()> removalHandler_;
     std::thread io_;
 };
 

@@ -1,6 +1,7 @@
 // DeviceDescription: the XML text and a one-file zip writer over zlib.
 #include "DeviceDescription.h"
 
+#include "LittleEndian.h"
 #include "U3vRegisters.h"
 
 #include <zlib.h>
@@ -22,16 +23,6 @@ std::string Register(const std::string& name, std::uint64_t offset, const char* 
            "</Address>\n    <Length>4</Length>\n    <AccessMode>" + access +
            "</AccessMode>\n    <pPort>Device</pPort>\n    <Sign>Unsigned</Sign>\n"
            "    <Endianess>LittleEndian</Endianess>\n  </IntReg>\n";
-}
-
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
 }
 
 } // namespace

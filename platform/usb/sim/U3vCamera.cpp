@@ -2,6 +2,7 @@
 #include "U3vCamera.h"
 
 #include "DeviceDescription.h"
+#include "LittleEndian.h"
 #include "U3vRegisters.h"
 
 #include "usb/Descriptors.h"
@@ -16,28 +17,6 @@ namespace qorcam::usb::sim {
 using namespace u3v;
 
 namespace {
-
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
-void Put64(std::vector<std::uint8_t>& out, std::uint64_t value) {
-    Put32(out, static_cast<std::uint32_t>(value));
-    Put32(out, static_cast<std::uint32_t>(value >> 32));
-}
-std::uint16_t Get16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
-}
-std::uint64_t Get64(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | bytes[offset + static_cast<std::size_t>(i)];
-    return value;
-}
 
 std::vector<std::uint8_t> ControlPacket(std::uint32_t prefix, std::uint16_t flagsOrStatus,
                                         std::uint16_t command, std::uint16_t requestId,
