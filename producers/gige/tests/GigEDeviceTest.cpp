@@ -1,0 +1,2 @@
+// The GigE device module over a fake service.
+#include "ProducerFixture.h"

@@ -1,0 +1,2 @@
+// The GigE data streams over a fake service.
+#include "ProducerFixture.h"
