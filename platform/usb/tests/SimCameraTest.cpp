@@ -364,9 +364,42 @@ TEST_F(SimCameraTest, UnplugDuringStreamingEndsTheBlockInFlight) {
         EXPECT_EQ(block.results.back(), std::make_pair(Status::Success, std::size_t{32}));
     }
     const Block lost = ReadBlock(*device_, pipes_.stream, {1024});
-    for (const auto& result : lost.results) EXPECT_EQ(result.first, Status::NoDevice);
+    for (const auto& result : lost.results)
+        EXPECT_EQ(result.first, Status::NoDevice);
     EXPECT_TRUE(device_->IsRemoved());
     EXPECT_EQ(cameras_.back().Wait(5000), 0);
+}
+
+// A transfer of whole packets that the data overfills passes the rest on to
+// the next transfer; one that is no whole number of packets overflows, and
+// the rest of that transfer's data is lost.
+TEST_F(SimCameraTest, TransferSizesFollowThePacketRules) {
+    ASSERT_NO_FATAL_FAILURE(Open("cam", {"--width=64", "--height=32", "--fps=100"}));
+    ASSERT_EQ(gencp_->Read32(reg::kSirmBase + 0x1C), 2048u);
+    EXPECT_EQ(gencp_->Write32(reg::kSirmBase + 0x04, 1), 0);
+    EXPECT_EQ(gencp_->Write32(reg::kFeatureBase + reg::kFeatureAcquisitionStart, 1), 0);
+
+    const Block split = ReadBlock(*device_, pipes_.stream, {1024, 1024});
+    const std::vector<std::pair<Status, std::size_t>> whole = {
+        {Status::Success, 52}, {Status::Success, 1024}, {Status::Success, 1024}, {Status::Success, 32}};
+    EXPECT_EQ(split.results, whole);
+    EXPECT_EQ(split.payload[1024], static_cast<std::uint8_t>(0 + 16 + 0)) << "x 0, y 16 of block 0";
+
+    const Block overflow = ReadBlock(*device_, pipes_.stream, {1000});
+    const std::vector<std::pair<Status, std::size_t>> cut = {
+        {Status::Success, 52}, {Status::Overflow, 1000}, {Status::Success, 32}};
+    EXPECT_EQ(overflow.results, cut);
+    EXPECT_EQ(Le32(overflow.trailer, 0), kMagicTrailer) << "the next transfer starts at the trailer";
+}
+
+TEST_F(SimCameraTest, PacketsWithoutTheCommandPrefixGetNoAnswer) {
+    ASSERT_NO_FATAL_FAILURE(Open("cam"));
+    auto foreign = GenCp::ReadPacket(gencp_->NextRequestId(), kAbrmModel, 4);
+    foreign[0] = 'X';
+    EXPECT_EQ(gencp_->Send(foreign), Status::Success);
+    EXPECT_EQ(gencp_->Send({0x55, 0x33, 0x56, 0x43, 0, 0x40}), Status::Success); // shorter than a header
+    EXPECT_EQ(gencp_->Receive(200).transfer, Status::Timeout);
+    EXPECT_EQ(gencp_->ReadString(kAbrmModel), "QorU3vSim");
 }
 
 TEST_F(SimCameraTest, ALayoutShortOfThePayloadLosesTheRestAndSaysSo) {
