@@ -87,14 +87,15 @@ TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
 
     // Several registers in one command.
     std::vector<uint8_t> a;
-    ASSERT_EQ(c.Command(1,
-                        [](GigeRequestBlock& b) {
-                            const uint16_t n = 2;
-                            const uint32_t regs[2] = {kRegControl, kRegWidth};
-                            std::memcpy(b.body, &n, 2);
-                            std::memcpy(b.body + 2, regs, 8);
-                        },
-                        a),
+    ASSERT_EQ(c.Command(
+                  1,
+                  [](GigeRequestBlock& b) {
+                      const uint16_t n = 2;
+                      const uint32_t regs[2] = {kRegControl, kRegWidth};
+                      std::memcpy(b.body, &n, 2);
+                      std::memcpy(b.body + 2, regs, 8);
+                  },
+                  a),
               0u);
     // The emulator answers the first register of a list only; the answer says how many it holds.
     uint32_t values[2];
@@ -106,21 +107,23 @@ TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
     }
 
     // Memory: the first description URL, 512 bytes of text.
-    ASSERT_EQ(c.Command(3,
-                        [](GigeRequestBlock& b) {
-                            const uint32_t address = 0x200;
-                            const uint16_t count = 512;
-                            std::memcpy(b.body, &address, 4);
-                            std::memcpy(b.body + 4, &count, 2);
-                        },
-                        a),
+    ASSERT_EQ(c.Command(
+                  3,
+                  [](GigeRequestBlock& b) {
+                      const uint32_t address = 0x200;
+                      const uint16_t count = 512;
+                      std::memcpy(b.body, &address, 4);
+                      std::memcpy(b.body + 4, &count, 2);
+                  },
+                  a),
               0u);
     uint16_t status, count;
     std::memcpy(&status, a.data(), 2);
     std::memcpy(&count, a.data() + 2, 2);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(count, 512);
-    std::string url(reinterpret_cast<const char*>(a.data() + 4), strnlen(reinterpret_cast<const char*>(a.data() + 4), 512));
+    std::string url(reinterpret_cast<const char*>(a.data() + 4),
+                    strnlen(reinterpret_cast<const char*>(a.data() + 4), 512));
     EXPECT_EQ(url.rfind("Local:", 0) == 0 || url.rfind("local:", 0) == 0, true) << url;
 
     EXPECT_TRUE(c.WriteReg(kRegControl, 0));
@@ -167,7 +170,8 @@ TEST(GigeCameraRig, SilentCameraTimesOutAndIsDeclaredLost) {
     ASSERT_TRUE(c.Listed());
     ASSERT_TRUE(c.TakeControl(200, 1000));
     devio::Overlapped busEvent;
-    ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &c.pid, 4, nullptr, 0, busEvent), devio::STATUS_PENDING);
+    ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &c.pid, 4, nullptr, 0, busEvent),
+              devio::STATUS_PENDING);
 
     // The camera stops hearing anything on its control port.
     const std::string ns = "ip netns exec " + rig.CameraNamespace() + " ";
@@ -177,14 +181,15 @@ TEST(GigeCameraRig, SilentCameraTimesOutAndIsDeclaredLost) {
 
     std::vector<uint8_t> a;
     auto start = std::chrono::steady_clock::now();
-    uint32_t status = c.Command(1,
-                                [](GigeRequestBlock& b) {
-                                    const uint16_t n = 1;
-                                    const uint32_t reg = kRegControl;
-                                    std::memcpy(b.body, &n, 2);
-                                    std::memcpy(b.body + 2, &reg, 4);
-                                },
-                                a, 0xC124);
+    uint32_t status = c.Command(
+        1,
+        [](GigeRequestBlock& b) {
+            const uint16_t n = 1;
+            const uint32_t reg = kRegControl;
+            std::memcpy(b.body, &n, 2);
+            std::memcpy(b.body + 2, &reg, 4);
+        },
+        a, 0xC124);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_TRUE(status == STATUS_GIGE_NO_ACK || status == STATUS_GIGE_DEVICE_LOST) << std::hex << status;
     if (status == STATUS_GIGE_NO_ACK) {
@@ -196,13 +201,12 @@ TEST(GigeCameraRig, SilentCameraTimesOutAndIsDeclaredLost) {
     uint32_t word = 0;
     EXPECT_EQ(c.Call(IOCTL_GIGE_GetDeviceStatus, c.Pair(c.pid, c.camera), &word, 4), STATUS_INVALID_PARAMETER)
         << "lost releases the owner";
-    EXPECT_EQ(c.Command(1, [](GigeRequestBlock&) {}, a), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(c.Command(
+                  1, [](GigeRequestBlock&) {}, a),
+              STATUS_INVALID_PARAMETER);
     uint16_t n = 1;
-    EXPECT_EQ(c.Command(1,
-                        [&](GigeRequestBlock& b) {
-                            std::memcpy(b.body, &n, 2);
-                        },
-                        a),
+    EXPECT_EQ(c.Command(
+                  1, [&](GigeRequestBlock& b) { std::memcpy(b.body, &n, 2); }, a),
               STATUS_GIGE_DEVICE_LOST);
     EXPECT_TRUE(rig.ServiceRunning());
 }
@@ -235,7 +239,8 @@ StreamResult StreamFrames(NetworkRig& rig, Client& c, uint32_t width, uint32_t h
     if (c.h.DeviceIoControl(IOCTL_GIGE_PortAlloc, &port, sizeof port, nullptr, 0) != 0) return fail("port");
     const uint32_t payloadPerPacket = packetSize - 36;
     GigeStreamSetupForm setup{c.pid, c.camera, kStreamPort, 0, payloadPerPacket, uint8_t(resend ? 1 : 0)};
-    if (c.h.DeviceIoControl(IOCTL_GIGE_SetStreamInfo, &setup, sizeof setup, nullptr, 0) != 0) return fail("setup");
+    if (c.h.DeviceIoControl(IOCTL_GIGE_SetStreamInfo, &setup, sizeof setup, nullptr, 0) != 0)
+        return fail("setup");
     const uint8_t enable[4] = {uint8_t(kStreamPort & 0xFF), uint8_t(kStreamPort >> 8), 1, 0};
     if (c.h.DeviceIoControl(IOCTL_GIGE_SetStreamEnable, enable, 4, nullptr, 0) != 0) return fail("enable");
 
@@ -332,7 +337,8 @@ TEST(GigeCameraRig, LostPacketsAreMarkedCountedAndAskedFor) {
     // One GVSP packet in twenty is lost on the camera's side.
     const std::string ns = "ip netns exec " + rig.CameraNamespace() + " ";
     ASSERT_EQ(rig.Run(ns + "nft add table inet qorcamrig"), 0);
-    ASSERT_EQ(rig.Run(ns + "nft \"add chain inet qorcamrig out { type filter hook output priority 0; }\""), 0);
+    ASSERT_EQ(rig.Run(ns + "nft \"add chain inet qorcamrig out { type filter hook output priority 0; }\""),
+              0);
     ASSERT_EQ(rig.Run(ns + "nft add rule inet qorcamrig out udp dport " + std::to_string(kStreamPort) +
                       " numgen random mod 100 \\< 5 drop"),
               0);

@@ -70,7 +70,8 @@ TEST(GigePeerRig, MissingPacketIsAskedForAgainAndPlaced) {
     b[infoOffset + 544 + packets / 8] = 0xF0;
     GigeStreamForm form{kStreamPort, infoOffset, packets};
     devio::Overlapped request;
-    ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_GetStream, &form, sizeof form, devio::RegionSpan{id, 0, size}, request),
+    ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_GetStream, &form, sizeof form, devio::RegionSpan{id, 0, size},
+                                  request),
               devio::STATUS_PENDING);
     ASSERT_TRUE(c.WriteReg(0xF010, packets)); // one block, packet 3 left out
     ASSERT_TRUE(request.CompletionEvent().Wait(3000)) << "the block did not complete";
@@ -129,9 +130,9 @@ TEST(GigePeerRig, ServiceServesDhcpToACamera) {
     REQUIRE_RIG(rig);
     std::string out;
     // Served at once: no other server was seen, and the start-up probe has not begun.
-    int code = rig.RunIn(rig.CameraNamespace(),
-                         BinaryDir() + "/rig_camera_peer dhcp " + rig.CameraInterface() + " " + rig.CameraMac() + " 12",
-                         &out);
+    int code = rig.RunIn(
+        rig.CameraNamespace(),
+        BinaryDir() + "/rig_camera_peer dhcp " + rig.CameraInterface() + " " + rig.CameraMac() + " 12", &out);
     ASSERT_EQ(code, 0) << out;
     const auto offer = out.find("offer 169.254.");
     const auto ack = out.find("ack 169.254.");

@@ -56,7 +56,8 @@ int UdpSocket(uint16_t port, const char* device = nullptr) {
     int one = 1;
     ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    if (device) ::setsockopt(s, SOL_SOCKET, SO_BINDTODEVICE, device, static_cast<socklen_t>(std::strlen(device)));
+    if (device)
+        ::setsockopt(s, SOL_SOCKET, SO_BINDTODEVICE, device, static_cast<socklen_t>(std::strlen(device)));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -93,7 +94,9 @@ struct Camera {
     int gvcp = -1, stream = -1, events = -1;
 
     uint32_t PayloadPerPacket() { return (regs[0x0D04] & 0xFFFF) - 36; }
-    uint8_t Byte(uint16_t block, uint32_t packet, uint32_t i) { return static_cast<uint8_t>(block * 31 + packet * 7 + i); }
+    uint8_t Byte(uint16_t block, uint32_t packet, uint32_t i) {
+        return static_cast<uint8_t>(block * 31 + packet * 7 + i);
+    }
 
     void SendPacket(uint8_t format, uint32_t packetId, const std::vector<uint8_t>& payload) {
         std::vector<uint8_t> g(8);
@@ -140,7 +143,9 @@ struct Camera {
         const uint16_t code = Get16(g + 2), length = Get16(g + 4), id = Get16(g + 6);
         const uint8_t* p = g + 8;
         if (8 + size_t(length) > n) return;
-        auto reply = [&](const std::vector<uint8_t>& a) { SendTo(gvcp, a, from.sin_addr.s_addr, ntohs(from.sin_port)); };
+        auto reply = [&](const std::vector<uint8_t>& a) {
+            SendTo(gvcp, a, from.sin_addr.s_addr, ntohs(from.sin_port));
+        };
         switch (code) {
         case 0x0002: {
             std::vector<uint8_t> d(248, 0);
@@ -208,7 +213,8 @@ struct Camera {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
             if (fds[0].revents & POLLIN) {
-                ssize_t n = ::recvfrom(gvcp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+                ssize_t n = ::recvfrom(gvcp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
+                                       &fromLength);
                 if (n > 0) Command(buffer, static_cast<size_t>(n), from);
             }
             if (fds[1].revents & POLLIN) {
@@ -235,7 +241,8 @@ int Dhcp(const char* device, const uint8_t mac[6], int seconds) {
         m.insert(m.end(), {53, 1, type});
         if (requested) {
             m.insert(m.end(), {50, 4});
-            m.insert(m.end(), reinterpret_cast<uint8_t*>(&requested), reinterpret_cast<uint8_t*>(&requested) + 4);
+            m.insert(m.end(), reinterpret_cast<uint8_t*>(&requested),
+                     reinterpret_cast<uint8_t*>(&requested) + 4);
             m.insert(m.end(), {54, 4});
             m.insert(m.end(), reinterpret_cast<uint8_t*>(&server), reinterpret_cast<uint8_t*>(&server) + 4);
         }
@@ -289,6 +296,7 @@ int main(int argc, char** argv) {
         if (!ParseMac(argv[3], mac)) return 2;
         return Dhcp(argv[2], mac, std::atoi(argv[4]));
     }
-    std::fprintf(stderr, "usage: rig_camera_peer camera <mac> <ip> <ready file> | dhcp <interface> <mac> <seconds>\n");
+    std::fprintf(
+        stderr, "usage: rig_camera_peer camera <mac> <ip> <ready file> | dhcp <interface> <mac> <seconds>\n");
     return 2;
 }

@@ -89,13 +89,14 @@ public:
     }
     std::optional<uint32_t> ReadReg(uint32_t address) {
         std::vector<uint8_t> a;
-        uint32_t status = Command(1,
-                                  [&](GigeRequestBlock& b) {
-                                      uint16_t n = 1;
-                                      std::memcpy(b.body, &n, 2);
-                                      std::memcpy(b.body + 2, &address, 4);
-                                  },
-                                  a);
+        uint32_t status = Command(
+            1,
+            [&](GigeRequestBlock& b) {
+                uint16_t n = 1;
+                std::memcpy(b.body, &n, 2);
+                std::memcpy(b.body + 2, &address, 4);
+            },
+            a);
         uint16_t gvcp, count;
         std::memcpy(&gvcp, a.data(), 2);
         std::memcpy(&count, a.data() + 2, 2);
@@ -106,14 +107,15 @@ public:
     }
     bool WriteReg(uint32_t address, uint32_t value) {
         std::vector<uint8_t> a;
-        uint32_t status = Command(2,
-                                  [&](GigeRequestBlock& b) {
-                                      uint16_t n = 1;
-                                      std::memcpy(b.body, &n, 2);
-                                      std::memcpy(b.body + 2, &address, 4);
-                                      std::memcpy(b.body + 270, &value, 4);
-                                  },
-                                  a);
+        uint32_t status = Command(
+            2,
+            [&](GigeRequestBlock& b) {
+                uint16_t n = 1;
+                std::memcpy(b.body, &n, 2);
+                std::memcpy(b.body + 2, &address, 4);
+                std::memcpy(b.body + 270, &value, 4);
+            },
+            a);
         uint16_t gvcp;
         std::memcpy(&gvcp, a.data(), 2);
         return status == 0 && gvcp == 0;
@@ -142,6 +144,5 @@ template <class F> inline bool WaitFor(F condition, std::chrono::milliseconds li
     }
     return condition();
 }
-
 
 } // namespace qorcam::rig

@@ -99,7 +99,18 @@ struct GigeEventChannel {
 };
 
 // The adapter's timers; Probe paces the start-up's search for another DHCP server.
-enum class AdapterTimer { Start, Tick, Discovery, DhcpSend, Announce, DhcpRetry, BusEvent, Settings, Probe, Count };
+enum class AdapterTimer {
+    Start,
+    Tick,
+    Discovery,
+    DhcpSend,
+    Announce,
+    DhcpRetry,
+    BusEvent,
+    Settings,
+    Probe,
+    Count
+};
 
 // The state of one bound adapter. The service's lock guards all of it.
 struct GigeAdapter {

@@ -319,7 +319,8 @@ bool GigeDriver::ChooseCameraAddress(GigeAdapter& a, GigeDeviceEntry& e) {
         const uint32_t host = ip & hostMask;
         if (host == 0 || host == hostMask || ip == a.ip) return true;
         for (const auto& r : profile_.Records()) {
-            if (std::memcmp(r.adapterMac, a.mac.data(), 6) != 0 || std::memcmp(r.cameraMac, e.mac.data(), 6) == 0)
+            if (std::memcmp(r.adapterMac, a.mac.data(), 6) != 0 ||
+                std::memcmp(r.cameraMac, e.mac.data(), 6) == 0)
                 continue;
             static const uint8_t zero[6] = {};
             if (std::memcmp(r.cameraMac, zero, 6) == 0) continue; // the adapter's own record
@@ -355,7 +356,8 @@ void GigeDriver::DhcpServerReceive(GigeAdapter& a, const ReceivedFrame& f, Compl
     const uint64_t now = clock_.Now();
     const uint32_t ciaddr = GetAddr(m.data() + 12);
 
-    auto reply = [&](uint8_t answer, const uint8_t* dstMac, uint32_t dstIp, uint32_t yiaddr, uint32_t ciaddrOut) {
+    auto reply = [&](uint8_t answer, const uint8_t* dstMac, uint32_t dstIp, uint32_t yiaddr,
+                     uint32_t ciaddrOut) {
         UdpFrame frame(dstMac, a.mac.data(), a.ip, dstIp, kDhcpServerPort, kDhcpClientPort, kMessageRoom,
                        IpHeaderCopy{0x10, NextGvcpIds(a).second, 0, 16});
         uint8_t* r = frame.Payload();

@@ -1,4 +1,5 @@
-// The GigE network service's camera control: device entries, discovery, commands, heartbeat, actions and events.
+// The GigE network service's camera control: device entries, discovery, commands, heartbeat, actions and
+// events.
 #include "GigeDriver.h"
 
 #include "GigeIoctl.h"
@@ -131,22 +132,35 @@ bool GigeDriver::SendCommandFrame(GigeAdapter& a, const GigeDeviceEntry& e, std:
     const uint16_t ipId = NextGvcpIds(a).second;
     size_t length = 0;
     switch (command) {
-    case 0: length = 0; break;
-    case 1: length = 4u * InU16(in, 12); break;
-    case 2: length = 8u * InU16(in, 12); break;
-    case 3: length = 8; break;
-    case 4: length = InU16(in, 16) + 4u; break;
-    case 5: length = 12; break;
-    default: return false;
+    case 0:
+        length = 0;
+        break;
+    case 1:
+        length = 4u * InU16(in, 12);
+        break;
+    case 2:
+        length = 8u * InU16(in, 12);
+        break;
+    case 3:
+        length = 8;
+        break;
+    case 4:
+        length = InU16(in, 16) + 4u;
+        break;
+    case 5:
+        length = 12;
+        break;
+    default:
+        return false;
     }
     if (kGvcpHeader + length > UdpFrame::kMaxPayload) return false;
     const bool action = command == 5;
     UdpFrame frame(e.mac.data(), a.mac.data(), a.ip, e.ip, action ? kGvcpActionPort : hostPort,
                    kGvcpCameraPort, kGvcpHeader + length, NewIpHeader(ipId));
-    static const uint16_t codes[] = {DISCOVERY_CMD, READREG_CMD, WRITEREG_CMD,
+    static const uint16_t codes[] = {DISCOVERY_CMD, READREG_CMD,  WRITEREG_CMD,
                                      READMEM_CMD,   WRITEMEM_CMD, ACTION_CMD};
-    uint8_t* p = frame.CommandHeader(action ? 0 : kFlagAckWanted, codes[command], static_cast<uint16_t>(length),
-                                     requestId);
+    uint8_t* p = frame.CommandHeader(action ? 0 : kFlagAckWanted, codes[command],
+                                     static_cast<uint16_t>(length), requestId);
     switch (command) {
     case 1:
         for (size_t i = 0; i < length / 4; ++i)
@@ -234,7 +248,8 @@ void GigeDriver::HandleCommandAck(GigeAdapter& a, const ReceivedFrame& f, Comple
             it->extendedWait = clock_.MsToTicks(ms);
             return;
         }
-        if (g.code == READREG_ACK || g.code == WRITEREG_ACK || g.code == READMEM_ACK || g.code == WRITEMEM_ACK) {
+        if (g.code == READREG_ACK || g.code == WRITEREG_ACK || g.code == READMEM_ACK ||
+            g.code == WRITEMEM_ACK) {
             GigeDeviceEntry* e = DeviceOn(a, InU32(in, 4));
             // Any answered command of the owner counts as a heartbeat.
             if (e && e->owner != 0 && e->owner == InU32(in, 0)) ReArmOnAnswer(*e);
@@ -476,7 +491,8 @@ void GigeDriver::FinishDeviceListRound(Completions& done) {
                             rec.versionMinor = e.versionMinor;
                             rec.deviceMode = e.deviceMode;
                             // The reserved bytes stay as the caller left them.
-                            std::memcpy(rec.reserved, out.data() + at + offsetof(GigeDeviceRecord, reserved), 4);
+                            std::memcpy(rec.reserved, out.data() + at + offsetof(GigeDeviceRecord, reserved),
+                                        4);
                             std::memcpy(rec.manufacturerName, e.text.data(), e.text.size());
                             std::memcpy(out.data() + at, &rec, sizeof rec);
                             at += sizeof rec;
@@ -517,7 +533,8 @@ void GigeDriver::AnswerDriverDiscovery(GigeAdapter& a, const ReceivedFrame& f) {
 
 // ---- actions ----------------------------------------------------------------
 
-void GigeDriver::SendActionCommand(uint32_t cameraIp, uint32_t deviceKey, uint32_t groupKey, uint32_t groupMask) {
+void GigeDriver::SendActionCommand(uint32_t cameraIp, uint32_t deviceKey, uint32_t groupKey,
+                                   uint32_t groupMask) {
     GigeAdapter* chosen = nullptr;
     if (cameraIp != 0)
         for (auto& a : adapters_)
@@ -540,7 +557,8 @@ void GigeDriver::HandleActionAck(GigeAdapter& a, const ReceivedFrame& f, Complet
     if (!g.valid || g.code != ACTION_ACK || actionAcks_.empty()) return;
     MacAddress mac;
     std::memcpy(mac.data(), f.SourceMac(), 6);
-    if (std::none_of(a.devices.begin(), a.devices.end(), [&](const GigeDeviceEntry& e) { return e.mac == mac; }))
+    if (std::none_of(a.devices.begin(), a.devices.end(),
+                     [&](const GigeDeviceEntry& e) { return e.mac == mac; }))
         return;
     GigeRequestPtr r = actionAcks_.front();
     actionAcks_.pop_front();
@@ -584,8 +602,8 @@ void GigeDriver::HandleCameraEvent(GigeAdapter& a, const ReceivedFrame& f, Compl
     }
     if (udp[1] & kFlagAckWanted) {
         // A repeated event is acknowledged again: our first answer may be the one that got lost.
-        UdpFrame frame(f.SourceMac(), a.mac.data(), a.ip, f.SourceIp(), c->hostPort, f.SourcePort(), kGvcpHeader,
-                       CopyIpHeader(f));
+        UdpFrame frame(f.SourceMac(), a.mac.data(), a.ip, f.SourceIp(), c->hostPort, f.SourcePort(),
+                       kGvcpHeader, CopyIpHeader(f));
         frame.AckHeader(0, g.code == EVENT_CMD ? EVENT_ACK : EVENTDATA_ACK, 0, g.id);
         SendUdp(a, frame);
     }
@@ -620,8 +638,8 @@ void GigeDriver::SendToolCommand(GigeAdapter& a, Completions& done) {
         UdpFrame frame(b.mac, a.mac.data(), a.ip, b.ip, kGvcpToolPort, kGvcpCameraPort, kGvcpHeader + length,
                        NewIpHeader(ids.second));
         static const uint16_t codes[] = {FORCEIP_CMD, READREG_CMD, READMEM_CMD, WRITEREG_CMD, WRITEMEM_CMD};
-        uint8_t* p = frame.CommandHeader(kFlagAckWanted, codes[b.command], static_cast<uint16_t>(length),
-                                         b.requestId);
+        uint8_t* p =
+            frame.CommandHeader(kFlagAckWanted, codes[b.command], static_cast<uint16_t>(length), b.requestId);
         Put32(p, b.address);
         if (b.command == 2) {
             Put16(p + 4, 0);

@@ -536,13 +536,15 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
                 if (found) break;
                 const bool toolHead = !a.toolQueue.empty() && a.toolQueue.front() == request;
                 found = RemoveFrom(a.commandQueue, request) ||
-                        std::erase_if(a.awaitingAck, [&](const CommandContext& c) { return c.request == request; }) ||
+                        std::erase_if(a.awaitingAck,
+                                      [&](const CommandContext& c) { return c.request == request; }) ||
                         RemoveFrom(a.testPacketQueue, request) || RemoveFrom(a.toolQueue, request);
                 // The tool request behind a cancelled head goes out now.
                 if (toolHead) SendToolCommand(a, done);
                 for (auto& c : a.streamChannels)
                     found = found ||
-                            std::erase_if(c.blockRequests, [&](const BlockContext& b) { return b.request == request; }) ||
+                            std::erase_if(c.blockRequests,
+                                          [&](const BlockContext& b) { return b.request == request; }) ||
                             RemoveFrom(c.leaderRequests, request);
                 for (auto& c : a.eventChannels)
                     found = found || RemoveFrom(c.requests, request);
@@ -1180,7 +1182,8 @@ void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
         AnnounceAddress(a, done);
         break;
     case AdapterTimer::Discovery:
-        if (!a.otherServerPresent) SendBroadcastDiscovery(a, kGvcpCameraPort, kFlagAckWanted | kFlagBroadcastAck);
+        if (!a.otherServerPresent)
+            SendBroadcastDiscovery(a, kGvcpCameraPort, kFlagAckWanted | kFlagBroadcastAck);
         break;
     default:
         break; // discovery, DHCP and announcements belong to the address management

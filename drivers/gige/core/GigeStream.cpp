@@ -171,7 +171,8 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         if (free->output.empty()) {
             auto out = free->request->MapOutput();
             // The whole layout must lie inside what was mapped, whatever the request said.
-            const uint64_t needed = uint64_t(free->infoOffset) + kBlockInfoBytes + BitmapBytes(free->packetCount);
+            const uint64_t needed =
+                uint64_t(free->infoOffset) + kBlockInfoBytes + BitmapBytes(free->packetCount);
             if (out.size() < needed) {
                 done.push_back({free->request, STATUS_NO_MEMORY_MAPPING, 0, 0});
                 c.blockRequests.erase(free);
@@ -313,8 +314,8 @@ void GigeDriver::SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockCon
     auto ids = NextGvcpIds(a);
     IpHeaderCopy ip;
     ip.identification = ids.second;
-    UdpFrame frame(e->mac.data(), a.mac.data(), a.ip, e->ip, c.hostPort, kGvcpCameraPort, kGvcpHeader + length,
-                   ip);
+    UdpFrame frame(e->mac.data(), a.mac.data(), a.ip, e->ip, c.hostPort, kGvcpCameraPort,
+                   kGvcpHeader + length, ip);
     uint8_t* p = frame.CommandHeader(b.extended ? kFlagBroadcastAck : 0, PACKETRESEND_CMD, length, ids.first);
     Put16(p, c.channelIndex);
     Put16(p + 2, b.extended ? 0 : static_cast<uint16_t>(b.blockId));

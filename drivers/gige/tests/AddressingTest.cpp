@@ -193,7 +193,8 @@ TEST(DhcpServer, ProbesForAnotherServerThenDiscoversAndServesCameras) {
     EXPECT_EQ(acks[0].Type(), 5);
     EXPECT_EQ(acks[0].yiaddr, offer.yiaddr);
 
-    request.options[50] = Addr4(Ip(192, 168, 7, 200) == offer.yiaddr ? Ip(192, 168, 7, 201) : Ip(192, 168, 7, 200));
+    request.options[50] =
+        Addr4(Ip(192, 168, 7, 200) == offer.yiaddr ? Ip(192, 168, 7, 201) : Ip(192, 168, 7, 200));
     f.FromCameraDhcp(request);
     auto naks = SentDhcp(f.port, &udp);
     ASSERT_EQ(naks.size(), 1u);

@@ -97,8 +97,8 @@ inline std::vector<uint8_t> BigEndian32(std::initializer_list<uint32_t> words) {
 inline std::vector<uint8_t> DiscoveryPayload(uint32_t ip, const MacAddress& mac = kCameraMac,
                                              const char* model = "QC-1") {
     std::vector<uint8_t> p(kDiscoveryAckLength, 0);
-    Put16(p.data(), 2);          // version major
-    Put16(p.data() + 2, 1);      // version minor
+    Put16(p.data(), 2);              // version major
+    Put16(p.data() + 2, 1);          // version minor
     Put32(p.data() + 4, 0x80000001); // device mode
     std::memcpy(p.data() + 10, mac.data(), 6);
     Put32(p.data() + 16, 0x80000007);
@@ -130,7 +130,8 @@ struct CameraFixture : DriverFixture {
     }
 
     // Runs a device-list round in which the given cameras answer.
-    std::shared_ptr<FakeRequest> ListRound(const std::vector<std::vector<uint8_t>>& acks, size_t out = 12124) {
+    std::shared_ptr<FakeRequest> ListRound(const std::vector<std::vector<uint8_t>>& acks,
+                                           size_t out = 12124) {
         auto r = Call(IOCTL_GIGE_GetDeviceList, Bytes().U32(60), out);
         auto sent = TakeSent();
         uint16_t id = sent.empty() ? 0 : sent.back().Id();
@@ -162,14 +163,16 @@ struct CameraFixture : DriverFixture {
 
     void Answer(uint16_t status, uint16_t answer, uint16_t id, const std::vector<uint8_t>& payload,
                 uint16_t dstPort = kCommandPort, int lengthDelta = 0) {
-        driver.Receive(number, FromCamera(3956, dstPort, AckPacket(status, answer, id, payload, lengthDelta)));
+        driver.Receive(number,
+                       FromCamera(3956, dstPort, AckPacket(status, answer, id, payload, lengthDelta)));
     }
 
     uint32_t number = 0;
 };
 
 // A command request block (GigeRequestBlock, command form).
-inline std::vector<uint8_t> CommandBlock(uint16_t command, uint32_t pid = kOwner, uint16_t hostPort = kCommandPort) {
+inline std::vector<uint8_t> CommandBlock(uint16_t command, uint32_t pid = kOwner,
+                                         uint16_t hostPort = kCommandPort) {
     Bytes b;
     b.U32(pid).U32(kCameraIp).U16(command).U16(hostPort);
     if (command == 1) b.U16(1).U32(0x0A00); // one register unless the test says otherwise

@@ -1,4 +1,5 @@
-// Camera control over a scripted camera: device list, commands and resends, heartbeat, actions, events, tool commands.
+// Camera control over a scripted camera: device list, commands and resends, heartbeat, actions, events, tool
+// commands.
 #include "CameraFixture.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +79,7 @@ TEST(DeviceList, OutputTooSmallReportsTheCount) {
     for (int i = 0; i < 61; ++i) {
         MacAddress mac{0x00, 0x50, 0x00, 0x00, 0x00, static_cast<uint8_t>(i)};
         f.driver.Receive(f.number, FromCamera(3956, 3957, AckPacket(0, DISCOVERY_ACK, id, acks[i]), mac,
-                                               Ip(169, 254, 20, static_cast<uint8_t>(i + 1))));
+                                              Ip(169, 254, 20, static_cast<uint8_t>(i + 1))));
     }
     f.Advance(100);
     EXPECT_EQ(r->status, STATUS_BUFFER_TOO_SMALL);
@@ -95,8 +96,10 @@ TEST(DeviceList, CameraSeenByTwoSystemAdaptersKeepsNoAddress) {
     ASSERT_EQ(f.port.sent.size(), 1u);
     ASSERT_EQ(second.sent.size(), 1u);
     uint16_t id1 = ParseSent(f.port.sent[0]).Id(), id2 = ParseSent(second.sent[0]).Id();
-    f.driver.Receive(f.number, FromCamera(3956, 3957, AckPacket(0, DISCOVERY_ACK, id1, DiscoveryPayload(kCameraIp))));
-    f.driver.Receive(n2, FromCamera(3956, 3957, AckPacket(0, DISCOVERY_ACK, id2, DiscoveryPayload(kCameraIp))));
+    f.driver.Receive(f.number,
+                     FromCamera(3956, 3957, AckPacket(0, DISCOVERY_ACK, id1, DiscoveryPayload(kCameraIp))));
+    f.driver.Receive(n2,
+                     FromCamera(3956, 3957, AckPacket(0, DISCOVERY_ACK, id2, DiscoveryPayload(kCameraIp))));
     f.Advance(100);
     ASSERT_EQ(r->Out<uint32_t>(), 2u);
     EXPECT_EQ(+r->Out<GigeDeviceRecord>(4).ip, 0u);
@@ -112,7 +115,8 @@ TEST(DeviceList, CancelledRequestCompletesCancelledAndTheNextIsServed) {
     EXPECT_EQ(first->status, STATUS_CANCELLED);
     f.Advance(200);
     EXPECT_EQ(second->status, STATUS_SUCCESS);
-    EXPECT_EQ(f.driver.NextTimerDue() - f.clock.now, f.clock.MsToTicks(5) - 0) << "only the tick timer is left";
+    EXPECT_EQ(f.driver.NextTimerDue() - f.clock.now, f.clock.MsToTicks(5) - 0)
+        << "only the tick timer is left";
 }
 
 // Every command kind: the frame the camera sees and the answer the caller reads.
@@ -152,8 +156,8 @@ TEST(Commands, FramesAndAnswersOfEveryKind) {
              PutBlock32(b, 12, 0x200);
              PutBlock16(b, 16, 8);
          },
-         READMEM_CMD, BigEndian32({0x200, 8}), READMEM_ACK, Bytes().U8(0).U8(0).U8(2).U8(0).Raw("Local:ab", 8),
-         12, Bytes().U16(8).Raw("Local:ab", 8)},
+         READMEM_CMD, BigEndian32({0x200, 8}), READMEM_ACK,
+         Bytes().U8(0).U8(0).U8(2).U8(0).Raw("Local:ab", 8), 12, Bytes().U16(8).Raw("Local:ab", 8)},
         {"write memory", 4,
          [](auto& b) {
              PutBlock32(b, 12, 0x10000);
@@ -162,7 +166,14 @@ TEST(Commands, FramesAndAnswersOfEveryKind) {
          },
          WRITEMEM_CMD, Bytes().U8(0).U8(1).U8(0).U8(0).Raw("abcd", 4), WRITEMEM_ACK, BigEndian32({4}), 4,
          Bytes().U16(4)},
-        {"discovery", 0, [](auto&) {}, DISCOVERY_CMD, {}, DISCOVERY_ACK, DiscoveryPayload(kCameraIp), 186,
+        {"discovery",
+         0,
+         [](auto&) {},
+         DISCOVERY_CMD,
+         {},
+         DISCOVERY_ACK,
+         DiscoveryPayload(kCameraIp),
+         186,
          Bytes().U16(2).U16(1).U32(0x80000001).Raw("Qor", 3)},
     };
     for (const auto& c : cases) {
@@ -195,8 +206,9 @@ TEST(Commands, FramesAndAnswersOfEveryKind) {
         ASSERT_EQ(r->status, STATUS_SUCCESS);
         EXPECT_EQ(r->bytes, c.bytes);
         EXPECT_EQ(r->Out<uint16_t>(), 0);
-        EXPECT_EQ(std::vector<uint8_t>(r->Output().begin() + 2, r->Output().begin() + 2 + c.expectedOut.size()),
-                  c.expectedOut);
+        EXPECT_EQ(
+            std::vector<uint8_t>(r->Output().begin() + 2, r->Output().begin() + 2 + c.expectedOut.size()),
+            c.expectedOut);
     }
 }
 
@@ -408,8 +420,9 @@ TEST(Actions, BroadcastAndAcknowledgesOfKnownCameras) {
 TEST(Events, DeliveredOnceAndAcknowledgedEveryTime) {
     CameraFixture f;
     f.OpenCamera();
-    ASSERT_EQ(f.Call(IOCTL_GIGE_SetEventInfo, Bytes().U32(kOwner).U32(kCameraIp).U16(0xE001).U16(4000))->status,
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        f.Call(IOCTL_GIGE_SetEventInfo, Bytes().U32(kOwner).U32(kCameraIp).U16(0xE001).U16(4000))->status,
+        STATUS_SUCCESS);
     auto first = f.Call(IOCTL_GIGE_GetEvent, Bytes().U32(kOwner).U32(kCameraIp).U16(0xE001).U16(0), 548);
     auto second = f.Call(IOCTL_GIGE_GetEvent, Bytes().U32(kOwner).U32(kCameraIp).U16(0xE001).U16(0), 548);
     std::vector<uint8_t> event = {0x42, 0x01, 0x00, 0xC0, 0x00, 0x04, 0x00, 0x07, 0xAB, 0xCD, 0xEF, 0x01};

@@ -13,7 +13,8 @@ struct StreamFixture : CameraFixture {
     explicit StreamFixture(bool resend = true, uint32_t streamRetry = 0, uint32_t payloadSize = 100)
         : CameraFixture(Params(streamRetry)), packetPayload(payloadSize) {
         OpenCamera();
-        EXPECT_EQ(Call(IOCTL_GIGE_PortAlloc, Bytes().U32(kOwner).U16(kStreamPort).U16(1))->status, STATUS_SUCCESS);
+        EXPECT_EQ(Call(IOCTL_GIGE_PortAlloc, Bytes().U32(kOwner).U16(kStreamPort).U16(1))->status,
+                  STATUS_SUCCESS);
         EXPECT_EQ(Call(IOCTL_GIGE_SetStreamInfo, Bytes()
                                                      .U32(kOwner)
                                                      .U32(kCameraIp)
@@ -36,7 +37,8 @@ struct StreamFixture : CameraFixture {
     }
 
     // A buffer as the producer hands it over: info area zeroed, every packet's bit set.
-    std::shared_ptr<FakeRequest> Buffer(uint32_t packets, uint32_t infoOffset, size_t mappedLimit = SIZE_MAX) {
+    std::shared_ptr<FakeRequest> Buffer(uint32_t packets, uint32_t infoOffset,
+                                        size_t mappedLimit = SIZE_MAX) {
         const size_t out = 546 + infoOffset + (packets + 7) / 8;
         auto r = std::make_shared<FakeRequest>(IOCTL_GIGE_GetStream,
                                                Bytes().U16(kStreamPort).U32(infoOffset).U32(packets), out);
@@ -364,7 +366,8 @@ TEST(Stream, FreeingThePortCancelsItsRequests) {
     auto sync = f.Call(IOCTL_GIGE_GetStreamSync, Bytes().U16(kStreamPort).Resize(10));
     f.Leader(1);
     f.Payload(1, 1);
-    EXPECT_EQ(f.Call(IOCTL_GIGE_PortFree, Bytes().U32(kOwner).U16(kStreamPort).U16(0))->status, STATUS_SUCCESS);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_PortFree, Bytes().U32(kOwner).U16(kStreamPort).U16(0))->status,
+              STATUS_SUCCESS);
     EXPECT_EQ(r->status, STATUS_CANCELLED);
     f.Payload(1, 2); // no channel any more
     EXPECT_EQ(r->completions, 1);
