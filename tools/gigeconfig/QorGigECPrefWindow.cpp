@@ -50,6 +50,17 @@ QLineEdit* AddressEdit(QWidget* parent) {
     return edit;
 }
 
+// Lays out a form dialog above its OK and Cancel buttons; returns the button box.
+QDialogButtonBox* FinishFormDialog(QDialog* dialog, QFormLayout* form) {
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addLayout(form);
+    layout->addWidget(box);
+    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return box;
+}
+
 } // namespace
 
 CQorGigECPrefWindow::CQorGigECPrefWindow(CGigeServiceControl* service, MessageSink sink, QWidget* parent)
@@ -261,13 +272,7 @@ CIPAddrSetupDialog::CIPAddrSetupDialog(const NicEntry& nic, std::vector<std::uin
     form->addRow("", auto_);
     form->addRow("IP Address:", ip_);
     form->addRow("Subnet Mask:", mask_);
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    ok_ = box->button(QDialogButtonBox::Ok);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(box);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    ok_ = FinishFormDialog(this, form)->button(QDialogButtonBox::Ok);
     connect(auto_, &QCheckBox::toggled, this, &CIPAddrSetupDialog::OnAuto);
     connect(ip_, &QLineEdit::textEdited, this, [this] { ok_->setEnabled(true); });
     connect(mask_, &QLineEdit::textEdited, this, [this] { ok_->setEnabled(true); });
@@ -331,14 +336,9 @@ CCameraIPSetupDialog::CCameraIPSetupDialog(CCameraIPSetup& setup, std::vector<Ca
     form->addRow("Subnet Mask:", mask_);
     form->addRow("Default Gateway:", gateway_);
     forceIp_ = new QPushButton("Force IP", this);
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QDialogButtonBox* box = FinishFormDialog(this, form);
     box->addButton(forceIp_, QDialogButtonBox::ActionRole);
     ok_ = box->button(QDialogButtonBox::Ok);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(box);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(forceIp_, &QPushButton::clicked, this, [this] {
         setup_.OnForceIp(cameras_);
         QDialog::accept();

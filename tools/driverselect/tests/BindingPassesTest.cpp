@@ -1,6 +1,7 @@
 // Binding passes and the selection dialog's rules over a network configuration held in memory.
 #include "ProfileFile.h"
 #include "QorGigEPrefDlg.h"
+#include "TempRoot.h"
 
 #include "os/SettingsStore.h"
 
@@ -93,18 +94,6 @@ constexpr std::array<uint8_t, 6> kMac1{0x02, 0, 0, 0, 0, 1}, kMac2{0x02, 0, 0, 0
 
 class PrefDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::path(::testing::TempDir()) /
-                ("qorcam-dsel-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        setenv("QORCAM_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("QORCAM_ROOT");
-        fs::remove_all(root_);
-    }
     PrefEnvironment Environment() {
         PrefEnvironment env;
         env.netCfg = [this](bool write, HRESULT* hr) {
@@ -117,7 +106,8 @@ protected:
     }
     os::SettingsStore Settings() { return os::SettingsStore(os::SettingsStore::Hive::Machine); }
 
-    fs::path root_;
+    gigeconfig::test::TempRoot temp_{"dsel"};
+    const fs::path& root_ = temp_.Path();
     NetState net_;
     FakeService service_;
 };

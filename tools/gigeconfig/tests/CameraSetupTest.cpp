@@ -3,6 +3,7 @@
 #include "IpText.h"
 #include "ProfileFile.h"
 #include "ScriptedCamera.h"
+#include "TempRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +24,6 @@ constexpr std::uint32_t H(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::u
 class CameraSetupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::path(::testing::TempDir()) /
-                ("qorcam-camsetup-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        setenv("QORCAM_ROOT", root_.c_str(), 1);
         profile_ = CProfileFile::ProfilePath(true);
 
         systemNic_.windowsIp = 1;
@@ -42,10 +38,6 @@ protected:
         camera_.vendorName = "Somebody";
         camera_.userName = "cam";
         camera_.ipConfigOptions = 1 | 2 | 4;
-    }
-    void TearDown() override {
-        unsetenv("QORCAM_ROOT");
-        fs::remove_all(root_);
     }
     CCameraIPSetup Setup(const NicEntry& nic) {
         camera_.adapterNumber = nic.adapterNumber;
@@ -78,7 +70,7 @@ protected:
         return w;
     }
 
-    fs::path root_;
+    test::TempRoot temp_{"camsetup"};
     std::string profile_;
     NicEntry systemNic_, driverNic_;
     CameraEntry camera_;

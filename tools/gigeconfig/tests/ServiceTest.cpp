@@ -1,6 +1,7 @@
 // The IP configuration tool against the GigE service program: start-up, lists, search and restart.
 #include "ProfileFile.h"
 #include "QorGigECPrefDlg.h"
+#include "TempRoot.h"
 
 #include "os/SettingsStore.h"
 
@@ -18,23 +19,14 @@ namespace fs = std::filesystem;
 class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::path("/tmp") / ("qorcam-gcsvc-" + std::to_string(getpid()) + "-" +
-                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        setenv("QORCAM_ROOT", root_.c_str(), 1);
         service_ = CGigeServiceControl::System();
         context_.message = [this](const std::string& m) { messages_.push_back(m); };
         context_.timings = {300, 100};
         context_.service = service_.get();
     }
-    void TearDown() override {
-        service_->Stop();
-        unsetenv("QORCAM_ROOT");
-        fs::remove_all(root_);
-    }
+    void TearDown() override { service_->Stop(); }
 
-    fs::path root_;
+    test::TempRoot temp_{"gcsvc"};
     std::unique_ptr<CGigeServiceControl> service_;
     PrefDlgContext context_;
     std::vector<std::string> messages_;

@@ -1,5 +1,6 @@
 // The IP configuration tool's windows open and follow the logic (offscreen; no display needed).
 #include "QorGigECPrefWindow.h"
+#include "TempRoot.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,20 +33,11 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         App();
-        root_ = fs::path("/tmp") / ("qorcam-gcwin-" + std::to_string(getpid()) + "-" +
-                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        setenv("QORCAM_ROOT", root_.c_str(), 1);
         service_ = CGigeServiceControl::System();
         sink_ = [this](QWidget*, const std::string& text) { messages_.push_back(text); };
     }
-    void TearDown() override {
-        service_->Stop();
-        unsetenv("QORCAM_ROOT");
-        fs::remove_all(root_);
-    }
-    fs::path root_;
+    void TearDown() override { service_->Stop(); }
+    test::TempRoot temp_{"gcwin"};
     std::unique_ptr<CGigeServiceControl> service_;
     MessageSink sink_;
     std::vector<std::string> messages_;

@@ -1,6 +1,7 @@
 // The profile file: its lock, whole-file reads and writes, and each tool's record edits.
 #include "ProfileFile.h"
 
+#include "TempRoot.h"
 #include "os/NamedMutex.h"
 
 #include <gtest/gtest.h>
@@ -29,22 +30,10 @@ uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     return a | b << 8 | c << 16 | static_cast<uint32_t>(d) << 24;
 }
 
-// Every test gets its own QORCAM_ROOT, so its named mutex and folders are its own.
 class ProfileFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::path(::testing::TempDir()) /
-                ("qorcam-profile-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        setenv("QORCAM_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("QORCAM_ROOT");
-        fs::remove_all(root_);
-    }
-    fs::path root_;
+    test::TempRoot temp_{"profile"};
+    const fs::path& root_ = temp_.Path();
 };
 
 TEST_F(ProfileFileTest, PathIsUnderTheDataFolderAndOnlyTheDriverSelectToolMakesIt) {
