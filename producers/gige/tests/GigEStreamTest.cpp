@@ -1,2 +1,312 @@
-// The GigE data streams over a fake service.
+// The GigE data streams over a fake service: stream set-up, buffers handed to the service in shared
+// memory and delivered, the ten-request limit, stopping, cancelling, set-up failures and registers.
 #include "ProducerFixture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace qorcam::testing {
+namespace {
+
+using namespace qorcam::gige;
+
+constexpr uint32_t kWidth = 64, kHeight = 8, kPayload = kWidth * kHeight;
+constexpr uint32_t kInfoOffset = (kPayload + 15) & ~7u;
+constexpr size_t kBufferSize = kInfoOffset + 546 + 8;
+
+class GigEStream : public GigEFake {
+protected:
+    void OpenStream(uint32_t packetSize = 1400, const char* id = "DS0") {
+        FakeCamera& c = AddCamera(0x55);
+        c.registers[0x0D04] = packetSize;
+        c.registers[0x0D18] = 0xA9FE0001;
+        device = OpenFirst(DEVICE_ACCESS_CONTROL);
+        ASSERT_EQ(gc->DevOpenDataStream(device, id, &stream), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc->GCRegisterEvent(stream, EVENT_NEW_BUFFER, &newBuffer), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc->GCRegisterEvent(stream, EVENT_ERROR, &errors), GC_ERR_SUCCESS);
+        WriteStreamRegister(DS_REG_INFO_OFFSET, kInfoOffset);
+        WriteStreamRegister(DS_REG_PACKET_COUNT, 1);
+    }
+    size_t WriteStreamRegister(uint64_t address, uint32_t value) {
+        size_t size = 4;
+        EXPECT_EQ(gc->GCWritePort(stream, address, &value, &size), GC_ERR_SUCCESS);
+        return size;
+    }
+    BUFFER_HANDLE Announce(void* memory, size_t size = kBufferSize) {
+        BUFFER_HANDLE b = nullptr;
+        EXPECT_EQ(gc->DSAnnounceBuffer(stream, memory, size, memory, &b), GC_ERR_SUCCESS);
+        return b;
+    }
+    // Completes the oldest image request as one whole block with id `block`.
+    bool DeliverBlock(uint64_t block) {
+        return service.CompletePending(
+            IOCTL_GIGE_GetStream, STATUS_SUCCESS, [&](std::span<uint8_t> out, std::span<const uint8_t> in) {
+                seenForms.push_back({in.begin(), in.end()});
+                seenBitmaps.push_back(out.size() > kInfoOffset + 544 ? out[kInfoOffset + 544] : 0);
+                for (uint32_t k = 0; k < kPayload; ++k)
+                    out[k] = static_cast<uint8_t>(k + block);
+                GigeBlockInfo info{};
+                info.payloadType = 1;
+                info.blockId = block;
+                info.timestamp = 1000 + block;
+                const uint32_t fields[] = {0x01080001, kWidth, kHeight, 0, 0};
+                std::memcpy(info.fields, fields, sizeof fields);
+                std::memcpy(out.data() + kInfoOffset, &info, sizeof info);
+                out[kInfoOffset + 544] = 0;
+                return static_cast<uint32_t>(out.size());
+            });
+    }
+    NEW_BUFFER_EVENT_DATA Next(uint64_t timeout = 3000) {
+        NEW_BUFFER_EVENT_DATA data{};
+        size_t size = sizeof data;
+        EXPECT_EQ(gc->EventGetData(newBuffer, &data, &size, timeout), GC_ERR_SUCCESS) << gc->LastError().second;
+        return data;
+    }
+    template <class T> T BufferValue(BUFFER_HANDLE b, BUFFER_INFO_CMD cmd) {
+        T value{};
+        size_t size = sizeof value;
+        EXPECT_EQ(gc->DSGetBufferInfo(stream, b, cmd, nullptr, &value, &size), GC_ERR_SUCCESS) << cmd;
+        return value;
+    }
+    std::string NextError(uint64_t timeout = 3000) {
+        char text[300] = {};
+        size_t size = sizeof text;
+        if (gc->EventGetData(errors, text, &size, timeout) != GC_ERR_SUCCESS) return "";
+        return std::string(text + 4);
+    }
+
+    DEV_HANDLE device = nullptr;
+    DS_HANDLE stream = nullptr;
+    EVENT_HANDLE newBuffer = nullptr, errors = nullptr;
+    std::vector<std::vector<uint8_t>> seenForms;
+    std::vector<uint8_t> seenBitmaps;
+};
+
+TEST_F(GigEStream, ImagesReachConsumerAndProducerMemory) {
+    OpenStream();
+    std::vector<uint8_t> own(kBufferSize, 0x5A);
+    BUFFER_HANDLE consumer = Announce(own.data());
+    BUFFER_HANDLE producer = nullptr;
+    ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &producer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, consumer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, producer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+
+    // The stream set-up the service and the camera saw.
+    auto allocs = service.Requests(IOCTL_GIGE_PortAlloc);
+    ASSERT_EQ(allocs.size(), 2u);
+    const uint16_t port = Field<uint16_t>(allocs[1].input, 4);
+    EXPECT_EQ(port & 0xE000, 0x8000);
+    EXPECT_EQ(allocs[1].input[6], 1);
+    EXPECT_EQ(service.RegisterWrites().back(), (std::pair<uint32_t, uint32_t>{0x0D00, port}));
+    auto setups = service.Requests(IOCTL_GIGE_SetStreamInfo);
+    ASSERT_EQ(setups.size(), 1u);
+    EXPECT_EQ(Field<uint32_t>(setups[0].input, 4), Camera(0).ip);
+    EXPECT_EQ(Field<uint16_t>(setups[0].input, 8), port);
+    EXPECT_EQ(Field<uint32_t>(setups[0].input, 12), 1400u - 36);
+    EXPECT_EQ(setups[0].input[16], 1);
+    uint32_t streamPort = 0;
+    size_t size = 4;
+    ASSERT_EQ(gc->GCReadPort(stream, DS_REG_PORT, &streamPort, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(streamPort, port);
+
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
+    ASSERT_TRUE(DeliverBlock(7));
+    ASSERT_TRUE(DeliverBlock(8));
+    for (const auto& form : seenForms) {
+        EXPECT_EQ(Field<uint16_t>(form, 0), port);
+        EXPECT_EQ(Field<uint32_t>(form, 2), kInfoOffset);
+        EXPECT_EQ(Field<uint32_t>(form, 6), 1u);
+    }
+    // The producer marked the block's one packet missing before the hand-over.
+    EXPECT_EQ(seenBitmaps, (std::vector<uint8_t>{0x80, 0x80}));
+
+    for (uint64_t block : {7, 8}) {
+        NEW_BUFFER_EVENT_DATA data = Next();
+        BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(data.BufferHandle);
+        EXPECT_EQ(b, block == 7 ? consumer : producer);
+        const auto* memory = reinterpret_cast<const uint8_t*>(data.BufferBase);
+        if (b == consumer) {
+            EXPECT_EQ(memory, own.data());
+        }
+        for (uint32_t k = 0; k < kPayload; ++k)
+            ASSERT_EQ(memory[k], static_cast<uint8_t>(k + block)) << k;
+        EXPECT_EQ(BufferValue<uint64_t>(b, BUFFER_INFO_FRAMEID), block);
+        EXPECT_EQ(BufferValue<uint64_t>(b, BUFFER_INFO_TIMESTAMP), 1000 + block);
+        EXPECT_EQ(BufferValue<size_t>(b, BUFFER_INFO_WIDTH), kWidth);
+        EXPECT_EQ(BufferValue<size_t>(b, BUFFER_INFO_HEIGHT), kHeight);
+        EXPECT_EQ(BufferValue<uint64_t>(b, BUFFER_INFO_PIXELFORMAT), 0x01080001u);
+        EXPECT_EQ(BufferValue<size_t>(b, BUFFER_INFO_PAYLOADTYPE), 1u);
+        EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_STATUS), 0u);
+        EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_BYTES), kBufferSize);
+    }
+    uint64_t delivered = 0;
+    size = sizeof delivered;
+    ASSERT_EQ(gc->DSGetInfo(stream, STREAM_INFO_NUM_DELIVERED, nullptr, &delivered, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(delivered, 2u);
+
+    ASSERT_EQ(gc->DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+    auto frees = service.Requests(IOCTL_GIGE_PortFree);
+    ASSERT_FALSE(frees.empty());
+    EXPECT_EQ(Field<uint16_t>(frees.back().input, 4), port);
+    EXPECT_EQ(service.RegisterWrites().back(), (std::pair<uint32_t, uint32_t>{0x0D00, 0}));
+    void* memory = reinterpret_cast<void*>(1);
+    ASSERT_EQ(gc->DSRevokeBuffer(stream, producer, &memory, nullptr), GC_ERR_SUCCESS);
+    EXPECT_EQ(memory, nullptr);
+    ASSERT_EQ(gc->DSRevokeBuffer(stream, consumer, &memory, nullptr), GC_ERR_SUCCESS);
+    EXPECT_EQ(memory, own.data());
+}
+
+TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
+    OpenStream();
+    std::vector<BUFFER_HANDLE> buffers;
+    for (int i = 0; i < 12; ++i) {
+        BUFFER_HANDLE b = nullptr;
+        ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+        buffers.push_back(b);
+    }
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(service.Pending(IOCTL_GIGE_GetStream), 10u);
+    size_t queued = 0, size = sizeof queued;
+    ASSERT_EQ(gc->DSGetInfo(stream, STREAM_INFO_NUM_QUEUED, nullptr, &queued, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(queued, 2u);
+
+    ASSERT_TRUE(DeliverBlock(1));
+    EXPECT_EQ(reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle), buffers[0]);
+    // The freed slot takes the next queued buffer.
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    ASSERT_EQ(gc->DSGetInfo(stream, STREAM_INFO_NUM_QUEUED, nullptr, &queued, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(queued, 1u);
+}
+
+TEST_F(GigEStream, StoppingDeliversEveryHandedOverBufferAsCancelled) {
+    for (ACQ_STOP_FLAGS flags : {ACQ_STOP_FLAGS_KILL, ACQ_STOP_FLAGS_DEFAULT}) {
+        SCOPED_TRACE(flags);
+        if (!stream) OpenStream();
+        std::vector<BUFFER_HANDLE> buffers(3);
+        for (auto& b : buffers) {
+            ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
+            ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+        }
+        ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+        ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 3));
+        ASSERT_EQ(gc->DSStopAcquisition(stream, flags), GC_ERR_SUCCESS);
+        EXPECT_EQ(service.Pending(IOCTL_GIGE_GetStream), 0u);
+        for (BUFFER_HANDLE expected : buffers) {
+            BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(Next(100).BufferHandle);
+            EXPECT_EQ(b, expected);
+            EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_STATUS), STATUS_CANCELLED);
+        }
+        NEW_BUFFER_EVENT_DATA data{};
+        size_t size = sizeof data;
+        ExpectError(gc->EventGetData(newBuffer, &data, &size, 100), GC_ERR_ERROR, "Wait terminated");
+        for (BUFFER_HANDLE b : buffers)
+            ASSERT_EQ(gc->DSRevokeBuffer(stream, b, nullptr, nullptr), GC_ERR_SUCCESS);
+    }
+}
+
+TEST_F(GigEStream, KillingTheNewBufferEventCancelsAndTheStreamGoesOn) {
+    OpenStream();
+    std::vector<BUFFER_HANDLE> buffers(2);
+    for (auto& b : buffers) {
+        ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+    }
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
+    ASSERT_EQ(gc->EventKill(newBuffer), GC_ERR_SUCCESS);
+    for (int i = 0; i < 2; ++i) {
+        BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(Next(500).BufferHandle);
+        EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_STATUS), STATUS_CANCELLED);
+        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+    }
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
+    ASSERT_TRUE(DeliverBlock(3));
+    BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle);
+    EXPECT_EQ(BufferValue<uint64_t>(b, BUFFER_INFO_FRAMEID), 3u);
+}
+
+TEST_F(GigEStream, BuffersTooSmallForTheBlockAreNeverHandedOver) {
+    OpenStream();
+    BUFFER_HANDLE small = nullptr;
+    ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kInfoOffset + 100, nullptr, &small), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, small), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    EXPECT_EQ(reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle), small);
+    EXPECT_EQ(BufferValue<uint32_t>(small, BUFFER_INFO_CUSTOM_STATUS), 0xC0000023u);
+    EXPECT_EQ(NextError(), "DataExec_Thread IOCTL_GIGE_GetStream error");
+    EXPECT_EQ(service.Count(IOCTL_GIGE_GetStream), 0u);
+    // Its block information lies outside it: the answers are 0, never a read past the buffer.
+    EXPECT_EQ(BufferValue<size_t>(small, BUFFER_INFO_WIDTH), 0u);
+}
+
+TEST_F(GigEStream, AFailedSetUpIsReportedAndReleasesThePort) {
+    OpenStream(30); // a packet size that leaves no room for payload
+    BUFFER_HANDLE b = nullptr;
+    ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    EXPECT_EQ(NextError(), "DataExec_Thread IOCTL_GIGE_SetStreamInfo error");
+    EXPECT_EQ(service.Count(IOCTL_GIGE_SetStreamInfo), 0u);
+    auto allocs = service.Requests(IOCTL_GIGE_PortAlloc);
+    auto frees = service.Requests(IOCTL_GIGE_PortFree);
+    ASSERT_EQ(allocs.size(), 2u);
+    ASSERT_EQ(frees.size(), 1u);
+    EXPECT_EQ(Field<uint16_t>(frees[0].input, 4), Field<uint16_t>(allocs[1].input, 4));
+    uint32_t port = 7;
+    size_t size = 4;
+    ASSERT_EQ(gc->GCReadPort(stream, DS_REG_PORT, &port, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(port, 0u);
+    // Nothing was handed over; stopping and restarting work.
+    EXPECT_EQ(service.Count(IOCTL_GIGE_GetStream), 0u);
+    ASSERT_EQ(gc->DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_SUCCESS);
+}
+
+TEST_F(GigEStream, StreamRegistersNeedAPortAndMatchingSizes) {
+    OpenStream();
+    EXPECT_EQ(WriteStreamRegister(DS_REG_STREAM_ENABLE, 1), 0u);
+    EXPECT_EQ(service.Count(IOCTL_GIGE_SetStreamEnable), 0u);
+    uint64_t counters[3] = {};
+    size_t size = sizeof counters;
+    ASSERT_EQ(gc->GCReadPort(stream, DS_REG_STATISTICS, counters, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 0u);
+
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    EXPECT_EQ(WriteStreamRegister(DS_REG_STREAM_ENABLE, 5), 4u);
+    auto enables = service.Requests(IOCTL_GIGE_SetStreamEnable);
+    ASSERT_EQ(enables.size(), 1u);
+    EXPECT_EQ(enables[0].input[2], 1);
+    size = sizeof counters;
+    ASSERT_EQ(gc->GCReadPort(stream, DS_REG_STATISTICS, counters, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 24u);
+    EXPECT_EQ(counters[0], 100u);
+    EXPECT_EQ(counters[2], 102u);
+
+    EXPECT_EQ(WriteStreamRegister(DS_REG_DESTINATION, 0xA9FE0009), 4u);
+    EXPECT_EQ(Camera(0).registers[0x0D18], 0xA9FE0009u);
+    uint16_t half = 1;
+    size = 2;
+    ASSERT_EQ(gc->GCWritePort(stream, DS_REG_PACKET_COUNT, &half, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(GigEStream, FrameStartStreamWaitsForLeaderNotices) {
+    OpenStream(1400, "DS1");
+    WriteStreamRegister(DS_REG_PORT, 0x8123);
+    BUFFER_HANDLE b = Announce(reinterpret_cast<void*>(1), 0);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStreamSync, 1));
+    EXPECT_EQ(Field<uint16_t>(service.Requests(IOCTL_GIGE_GetStreamSync)[0].input, 0), 0x8123);
+    // No stream channel is set up for the notices.
+    EXPECT_EQ(service.Count(IOCTL_GIGE_SetStreamInfo), 0u);
+    ASSERT_TRUE(service.CompletePending(IOCTL_GIGE_GetStreamSync, STATUS_SUCCESS));
+    EXPECT_EQ(reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle), b);
+}
+
+} // namespace
+} // namespace qorcam::testing
