@@ -23,7 +23,7 @@ TEST(BayerKernels, MatchModelForEveryPhaseModeAndSmallShape) {
                             Case c;
                             c.id = id, c.width = s.w, c.height = s.h, c.phase = phase, c.storeMode = store;
                             c.dibMode = dib, c.revision = rev, c.shift = 3, c.endian = phase % 2;
-                            ASSERT_TRUE(MatchesReference(c, rng, s.h >= 5));
+                            ASSERT_TRUE(MatchesReference(c, rng, s.h >= 7));
                         }
 }
 

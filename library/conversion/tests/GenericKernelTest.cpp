@@ -18,7 +18,7 @@ TEST(GenericKernels, MatchModelInEveryModeAndShape) {
                     for (uint32_t h : {1u, 2u, 3u}) {
                         Case c;
                         c.id = id, c.width = w, c.height = h, c.storeMode = store, c.dibMode = dib;
-                        ASSERT_TRUE(MatchesReference(c, rng, h == 3));
+                        ASSERT_TRUE(MatchesReference(c, rng, h == 3 && w % 4 == 1));
                     }
 }
 
@@ -29,9 +29,9 @@ TEST(GenericKernels, SixteenBitSamplesFollowShiftAndByteOrder) {
             for (int32_t shift : {0, 2, 4, 8, 13, 31, 40})
                 for (uint32_t store : {0u, 3u}) {
                     Case c;
-                    c.id = id, c.width = 5, c.height = 3, c.endian = endian, c.shift = shift,
+                    c.id = id, c.width = 21, c.height = 3, c.endian = endian, c.shift = shift,
                     c.storeMode = store;
-                    ASSERT_TRUE(MatchesReference(c, rng));
+                    ASSERT_TRUE(MatchesReference(c, rng, shift == 4));
                 }
 }
 
