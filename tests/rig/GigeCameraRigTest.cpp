@@ -52,11 +52,8 @@ TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
     NetworkRig rig(CameraOptions());
     REQUIRE_RIG(rig);
     ASSERT_TRUE(rig.CameraRunning());
-    rig.HoldHostPort(3957);
-    rig.HoldHostPort(kCommandPort);
     Client c(rig);
-    ASSERT_TRUE(c.Open());
-    ASSERT_TRUE(c.Listed()) << "the emulator did not answer the service's discovery";
+    ASSERT_TRUE(Reach(rig, c)) << "the emulator did not answer the service's discovery";
     auto list = c.List();
     const GigeDeviceRecord* rec = nullptr;
     for (const auto& r : list)
@@ -133,12 +130,9 @@ TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
 TEST(GigeCameraRig, HeartbeatKeepsControlAndClosingTheHandleHandsItBack) {
     NetworkRig rig(CameraOptions());
     REQUIRE_RIG(rig);
-    rig.HoldHostPort(3957);
-    rig.HoldHostPort(kCommandPort);
     {
         Client c(rig);
-        ASSERT_TRUE(c.Open());
-        ASSERT_TRUE(c.Listed());
+        ASSERT_TRUE(Reach(rig, c));
         devio::Overlapped registration;
         ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_RegisterProcess, &c.pid, 4, nullptr, 0, registration),
                   devio::STATUS_PENDING);
@@ -163,11 +157,8 @@ TEST(GigeCameraRig, SilentCameraTimesOutAndIsDeclaredLost) {
     options.parameters = {{"CMDRETRY", 1}, {"CMDTIMEOUT", 200}};
     NetworkRig rig(options);
     REQUIRE_RIG(rig);
-    rig.HoldHostPort(3957);
-    rig.HoldHostPort(kCommandPort);
     Client c(rig);
-    ASSERT_TRUE(c.Open());
-    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(Reach(rig, c)) << "the camera was not listed";
     ASSERT_TRUE(c.TakeControl(200, 1000));
     devio::Overlapped busEvent;
     ASSERT_EQ(c.h.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &c.pid, 4, nullptr, 0, busEvent),
@@ -307,11 +298,8 @@ std::array<uint64_t, 3> Statistics(Client& c) {
 TEST(GigeCameraRig, StreamsFramesIntoRegisteredBuffersInPlace) {
     NetworkRig rig(CameraOptions());
     REQUIRE_RIG(rig);
-    rig.HoldHostPort(3957);
-    rig.HoldHostPort(kCommandPort);
     Client c(rig);
-    ASSERT_TRUE(c.Open());
-    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(Reach(rig, c)) << "the camera was not listed";
     ASSERT_TRUE(c.TakeControl());
     auto result = StreamFrames(rig, c, 320, 240, 8, true);
     EXPECT_EQ(result.failure, "");
@@ -328,11 +316,8 @@ TEST(GigeCameraRig, StreamsFramesIntoRegisteredBuffersInPlace) {
 TEST(GigeCameraRig, LostPacketsAreMarkedCountedAndAskedFor) {
     NetworkRig rig(CameraOptions());
     REQUIRE_RIG(rig);
-    rig.HoldHostPort(3957);
-    rig.HoldHostPort(kCommandPort);
     Client c(rig);
-    ASSERT_TRUE(c.Open());
-    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(Reach(rig, c)) << "the camera was not listed";
     ASSERT_TRUE(c.TakeControl());
     // One GVSP packet in twenty is lost on the camera's side.
     const std::string ns = "ip netns exec " + rig.CameraNamespace() + " ";

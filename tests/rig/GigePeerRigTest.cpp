@@ -24,8 +24,6 @@ struct PeerRig {
         pid = rig.SpawnInCamera(BinaryDir() + "/rig_camera_peer",
                                 {"camera", rig.CameraMac(), rig.CameraAddress(), ready});
         up = pid > 0 && WaitFor([&] { return std::filesystem::exists(ready); }, 5000ms);
-        rig.HoldHostPort(3957);
-        rig.HoldHostPort(kCommandPort);
     }
     static NetworkRig::Options Options() {
         NetworkRig::Options o;
@@ -45,8 +43,7 @@ TEST(GigePeerRig, MissingPacketIsAskedForAgainAndPlaced) {
     REQUIRE_RIG(p.rig);
     ASSERT_TRUE(p.up) << "the peer did not start";
     Client c(p.rig);
-    ASSERT_TRUE(c.Open());
-    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(Reach(p.rig, c)) << "the peer was not listed";
     ASSERT_TRUE(c.TakeControl());
     ASSERT_TRUE(p.rig.HoldHostPort(kStreamPort));
     ASSERT_TRUE(c.WriteReg(0x0D00, kStreamPort));
@@ -96,8 +93,7 @@ TEST(GigePeerRig, EventIsDeliveredOnceAndAcknowledgedTwice) {
     REQUIRE_RIG(p.rig);
     ASSERT_TRUE(p.up);
     Client c(p.rig);
-    ASSERT_TRUE(c.Open());
-    ASSERT_TRUE(c.Listed());
+    ASSERT_TRUE(Reach(p.rig, c)) << "the peer was not listed";
     ASSERT_TRUE(c.TakeControl());
     ASSERT_TRUE(p.rig.HoldHostPort(kEventPort));
     GigePortRecord port{c.pid, kEventPort, {0, 0}};

@@ -136,6 +136,14 @@ public:
     uint32_t camera, host, pid;
 };
 
+// Holds the host ports the service answers on, as the producer does, opens
+// the service and waits until the camera is listed.
+inline bool Reach(NetworkRig& rig, Client& c) {
+    rig.HoldHostPort(3957);
+    rig.HoldHostPort(kCommandPort);
+    return c.Open() && c.Listed();
+}
+
 template <class F> inline bool WaitFor(F condition, std::chrono::milliseconds limit) {
     auto until = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < until) {

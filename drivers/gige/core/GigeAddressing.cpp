@@ -270,20 +270,8 @@ void GigeDriver::DhcpClientReceive(GigeAdapter& a, const ReceivedFrame& f) {
 void GigeDriver::AnnounceAddress(GigeAdapter& a, Completions& done) {
     if (a.announceCount == 0) return;
     --a.announceCount;
-    uint8_t arp[kMinFrame] = {};
-    std::memcpy(arp, kBroadcastMac, 6);
-    std::memcpy(arp + 6, a.mac.data(), 6);
-    Put16(arp + 12, kEtherTypeArp);
-    uint8_t* r = arp + kEthernetHeader;
-    Put16(r, 1);
-    Put16(r + 2, kEtherTypeIpv4);
-    r[4] = 6;
-    r[5] = 4;
-    Put16(r + 6, 1);
-    std::memcpy(r + 8, a.mac.data(), 6);
-    PutAddr(r + 14, a.ip);
-    PutAddr(r + 24, a.ip);
-    SendRawFrame(a, arp, sizeof arp);
+    static const uint8_t unknown[6] = {};
+    SendArp(a, kBroadcastMac, 1, unknown, a.ip); // gratuitous: asks for our own address
     if (a.announceCount > 0)
         ArmTimer(a, AdapterTimer::Announce, 1000);
     else

@@ -1046,21 +1046,7 @@ void GigeDriver::HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& 
     }
     if (op == 1 && !a.windowsManaged && a.ip != 0 && targetIp == a.ip) {
         PostDriverMessage(&a, kMsgArpResponse, done);
-        uint8_t reply[kMinFrame] = {};
-        std::memcpy(reply, senderMac, 6);
-        std::memcpy(reply + 6, a.mac.data(), 6);
-        Put16(reply + 12, kEtherTypeArp);
-        uint8_t* r = reply + kEthernetHeader;
-        Put16(r, 1);
-        Put16(r + 2, kEtherTypeIpv4);
-        r[4] = 6;
-        r[5] = 4;
-        Put16(r + 6, 2);
-        std::memcpy(r + 8, a.mac.data(), 6);
-        PutAddr(r + 14, a.ip);
-        std::memcpy(r + 18, senderMac, 6);
-        PutAddr(r + 24, senderIp);
-        SendRawFrame(a, reply, sizeof reply);
+        SendArp(a, senderMac, 2, senderMac, senderIp);
         return;
     }
     if (op == 1 && senderIp == targetIp && !a.serverProbeRunning) {
@@ -1080,6 +1066,25 @@ void GigeDriver::HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& 
             if (a.windowsManaged || a.dhcpClientActive) ArmTimer(a, AdapterTimer::BusEvent, params_.dhcpWait);
         }
     }
+}
+
+bool GigeDriver::SendArp(GigeAdapter& a, const uint8_t* dstMac, uint16_t op, const uint8_t* targetMac,
+                         uint32_t targetIp) {
+    uint8_t frame[kMinFrame] = {};
+    std::memcpy(frame, dstMac, 6);
+    std::memcpy(frame + 6, a.mac.data(), 6);
+    Put16(frame + 12, kEtherTypeArp);
+    uint8_t* r = frame + kEthernetHeader;
+    Put16(r, 1);
+    Put16(r + 2, kEtherTypeIpv4);
+    r[4] = 6;
+    r[5] = 4;
+    Put16(r + 6, op);
+    std::memcpy(r + 8, a.mac.data(), 6);
+    PutAddr(r + 14, a.ip);
+    std::memcpy(r + 18, targetMac, 6);
+    PutAddr(r + 24, targetIp);
+    return SendRawFrame(a, frame, sizeof frame);
 }
 
 void GigeDriver::HandleIcmp(GigeAdapter& a, const ReceivedFrame& f) {

@@ -131,6 +131,9 @@ private:
 
     void HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
     void HandleIcmp(GigeAdapter& a, const ReceivedFrame& f);
+    // An ARP frame from this adapter's MAC and address, padded to 60 bytes.
+    bool SendArp(GigeAdapter& a, const uint8_t* dstMac, uint16_t op, const uint8_t* targetMac,
+                 uint32_t targetIp);
     // Sends a frame laid out by UdpFrame (length and checksums are finished here).
     bool SendUdp(GigeAdapter& a, UdpFrame& frame);
     void TickWork(GigeAdapter& a, Completions& done);

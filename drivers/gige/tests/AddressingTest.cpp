@@ -129,6 +129,18 @@ struct ManagedAdapter : DriverFixture {
     uint32_t number = 0;
 };
 
+// An answer of a DHCP server to the adapter's client.
+Bootp ServerAnswer(uint8_t type, uint32_t xid, uint32_t yiaddr, uint32_t server) {
+    Bootp b;
+    b.op = 2;
+    b.xid = xid;
+    b.chaddr = kAdapterMac;
+    b.yiaddr = yiaddr;
+    b.siaddr = server;
+    b.options[53] = {type};
+    return b;
+}
+
 Bootp CameraMessage(uint8_t type, const MacAddress& mac = kCameraMac) {
     Bootp b;
     b.chaddr = mac;
@@ -296,13 +308,7 @@ TEST(DhcpClient, TakesAnAddressAnnouncesItAndKeepsAnInfiniteLease) {
     const uint32_t xid = discovers[0].xid;
 
     const uint32_t server = Ip(192, 168, 7, 254), offered = Ip(192, 168, 7, 40);
-    Bootp offer;
-    offer.op = 2;
-    offer.xid = xid;
-    offer.chaddr = kAdapterMac;
-    offer.yiaddr = offered;
-    offer.siaddr = server;
-    offer.options[53] = {2};
+    Bootp offer = ServerAnswer(2, xid, offered, server);
     f.driver.Receive(f.number, DhcpFrame(offer, 67, 68, kPeerMac, server, 0xFFFFFFFF));
     f.Advance(10);
     auto requests = SentDhcp(f.port);
@@ -342,13 +348,7 @@ TEST(DhcpClient, RenewsAtTwoThirdsAndStartsOverOnNak) {
     f.Advance(3010);
     const uint32_t xid = SentDhcp(f.port).at(0).xid;
     const uint32_t server = Ip(192, 168, 7, 254), offered = Ip(192, 168, 7, 40);
-    Bootp offer;
-    offer.op = 2;
-    offer.xid = xid;
-    offer.chaddr = kAdapterMac;
-    offer.yiaddr = offered;
-    offer.siaddr = server;
-    offer.options[53] = {2};
+    Bootp offer = ServerAnswer(2, xid, offered, server);
     f.driver.Receive(f.number, DhcpFrame(offer, 67, 68, kPeerMac, server, 0xFFFFFFFF));
     f.Advance(10);
     SentDhcp(f.port);
