@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +24,7 @@ const char* const kUsage = "usage: QorU3vSimCamera --name=<name> [options]\n"
                            "  --usb2            512-byte bulk packets (a USB 2.0 link)\n"
                            "  --zip             keep the description zipped\n"
                            "  --no-event-interface   --no-device-info\n"
+                           "  --exit-with-parent[=PID]   unplug when the process that started it (PID) ends\n"
                            "  faults: --drop-acks=N  --pending-ack=TIMEOUT_MS:DELAY_MS[:COUNT]  --stall=EP\n"
                            "          --disconnect-after=BLOCKS\n"
                            "  commands on the socket: drop-ack [n] | pending-ack <timeout> <delay> [n] |\n"
@@ -45,6 +48,8 @@ int main(int argc, char** argv) {
     using namespace qorcam::usb::sim;
     CameraOptions options;
     std::uint32_t stall = 0;
+    bool exitWithParent = false;
+    std::uint32_t parentId = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto equals = arg.find('=');
@@ -91,7 +96,10 @@ int main(int argc, char** argv) {
             options.eventInterface = false;
         else if (key == "--no-device-info")
             options.deviceInfo = false;
-        else if (key == "--drop-acks")
+        else if (key == "--exit-with-parent") {
+            exitWithParent = true;
+            ok = value.empty() || ParseNumber(value, parentId);
+        } else if (key == "--drop-acks")
             ok = ParseNumber(value, options.dropAcks);
         else if (key == "--stall")
             ok = ParseNumber(value, stall) && stall > 0 && stall <= 0xFF;
@@ -124,6 +132,14 @@ int main(int argc, char** argv) {
     if (!widthValid || !heightValid) {
         std::fprintf(stderr, "QorU3vSimCamera: width 16..4096 in steps of 8, height 2..4096 in steps of 2\n");
         return 2;
+    }
+
+    if (exitWithParent) {
+        // The starter may name itself, since it may be gone before this line.
+        const pid_t parent = parentId != 0 ? static_cast<pid_t>(parentId) : ::getppid();
+        // SIGTERM ends the camera as a stop does: its files go with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) return 0;
     }
 
     U3vCamera camera(options);

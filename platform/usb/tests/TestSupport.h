@@ -84,6 +84,8 @@ protected:
     /// Starts a camera and waits until it is on the bus.
     os::Process& StartCamera(const std::string& name, std::vector<std::string> args = {}) {
         args.insert(args.begin(), "--name=" + name);
+        // A test that crashes takes its cameras with it.
+        args.push_back("--exit-with-parent=" + std::to_string(os::Process::CurrentId()));
         auto process = os::Process::Spawn(QOR_U3V_SIM_CAMERA, args, {{"QORCAM_ROOT", root_}});
         EXPECT_TRUE(process.has_value());
         cameras_.push_back(std::move(*process));
