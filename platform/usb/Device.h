@@ -25,7 +25,7 @@ namespace qorcam::usb {
 /// transfer of the device (the blocking calls answer Status::Busy there).
 /// The buffer of a transfer belongs to the device until its completion has
 /// run. Destroying the device cancels what is in flight and waits for the
-/// completions.
+/// completions, so it must not happen inside one of them.
 class Device {
 public:
     using TransferId = std::uint64_t;
