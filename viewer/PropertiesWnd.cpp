@@ -551,7 +551,8 @@ CPropertyGridProperty* CPropertiesWnd::MakeOrUpdate(INode* n, CPropertyGridPrope
 
 void CPropertiesWnd::StartPropertyRefresh() {
     CChildFrame* active = host_.ActiveChild();
-    if (refreshMode == kNoRefresh || !active || !host_.IsChildOfFrame(active) || !active->gridFlag) return;
+    if (closed_ || refreshMode == kNoRefresh || !active || !host_.IsChildOfFrame(active) || !active->gridFlag)
+        return;
     if (refreshBusy_.exchange(true)) return;
     host_.KillTimer(kFirstRefreshTimer);
     if (worker_.joinable()) worker_.join();
@@ -655,6 +656,8 @@ void CPropertiesWnd::ApplyGridValue(uint64_t itemId, const GridValue& value) {
 }
 
 void CPropertiesWnd::StopRefresh(const std::function<void()>& pump) {
+    // Once stopped, no timer starts a cycle again: the pane is going away.
+    closed_ = true;
     stop_ = true;
     while (refreshBusy_ && worker_.joinable())
         pump();

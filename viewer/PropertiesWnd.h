@@ -68,7 +68,8 @@ public:
     void PropertyRefreshThread();
     /// Applies a value sent by the refresh worker (WM_GRID_SET_*), UI thread.
     void ApplyGridValue(uint64_t itemId, const GridValue& value);
-    /// Ends a running refresh cycle; pump runs the UI's pending work while waiting.
+    /// Ends a running refresh cycle for good (no cycle starts afterwards);
+    /// pump runs the UI's pending work while waiting.
     void StopRefresh(const std::function<void()>& pump);
     bool RefreshBusy() const { return refreshBusy_; }
     /// Items whose feature is volatile, by item id.
@@ -107,6 +108,7 @@ private:
     std::recursive_mutex gridLock_;
     std::atomic<bool> refreshBusy_{false};
     std::atomic<bool> stop_{false};
+    std::atomic<bool> closed_{false};
     std::thread worker_;
 };
 
