@@ -164,6 +164,14 @@ struct GigeAdapter {
     // The name by which user mode names the adapter.
     std::string ShortName() const { return bindName.size() > 8 ? bindName.substr(8) : std::string(); }
     uint64_t& Timer(AdapterTimer t) { return timerDue[static_cast<size_t>(t)]; }
+    // The DHCP client forgets its offer, its server and its address.
+    void ForgetLease() {
+        offeredIp = 0;
+        dhcpServerIp = 0;
+        dhcpServerMac = {};
+        ip = 0;
+        dhcpRetryCount = 0;
+    }
 };
 
 } // namespace qorcam::gige

@@ -255,11 +255,7 @@ void GigeDriver::DhcpClientReceive(GigeAdapter& a, const ReceivedFrame& f) {
     }
     case DHCPNAK:
         a.Timer(AdapterTimer::DhcpRetry) = 0;
-        a.offeredIp = 0;
-        a.dhcpServerIp = 0;
-        a.dhcpServerMac = {};
-        a.ip = 0;
-        a.dhcpRetryCount = 0;
+        a.ForgetLease();
         ArmTimer(a, AdapterTimer::DhcpSend, 5);
         break;
     default:

@@ -899,11 +899,7 @@ void GigeDriver::LinkStateWork(GigeAdapter& a, Completions& done) {
             e.heartbeatDue = e.lostDue = 0;
         }
         if (params_.dhcp == 0) {
-            a.ip = 0;
-            a.offeredIp = 0;
-            a.dhcpServerIp = 0;
-            a.dhcpServerMac = {};
-            a.dhcpRetryCount = 0;
+            a.ForgetLease();
         }
         a.otherServerPresent = false;
         a.dhcpClientActive = false;
@@ -1008,11 +1004,7 @@ void GigeDriver::Receive(uint32_t number, std::span<const uint8_t> bytes) {
                 FinishServerProbe(*a, true); // another DHCP server answers on this network
             break;
         case FrameClass::DhcpClientRestart:
-            a->offeredIp = 0;
-            a->dhcpServerIp = 0;
-            a->dhcpServerMac = {};
-            a->ip = 0;
-            a->dhcpRetryCount = 0;
+            a->ForgetLease();
             a->Timer(AdapterTimer::DhcpRetry) = 0;
             ArmTimer(*a, AdapterTimer::DhcpSend, 10);
             break;
@@ -1036,11 +1028,7 @@ void GigeDriver::HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& 
         // Someone else answers for our address: the client starts over.
         a.Timer(AdapterTimer::DhcpRetry) = 0;
         a.Timer(AdapterTimer::Announce) = 0;
-        a.offeredIp = 0;
-        a.dhcpServerIp = 0;
-        a.dhcpServerMac = {};
-        a.ip = 0;
-        a.dhcpRetryCount = 0;
+        a.ForgetLease();
         ArmTimer(a, AdapterTimer::DhcpSend, 5);
         return;
     }
@@ -1175,11 +1163,7 @@ void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
     case AdapterTimer::DhcpRetry:
         // Three unanswered rounds: start over from the discovery.
         if (++a.dhcpRetryCount > 3) {
-            a.offeredIp = 0;
-            a.dhcpServerIp = 0;
-            a.dhcpServerMac = {};
-            a.ip = 0;
-            a.dhcpRetryCount = 0;
+            a.ForgetLease();
         }
         DhcpClientSend(a);
         break;
