@@ -382,18 +382,19 @@ void U3vCamera::OnBulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> d
 }
 
 void U3vCamera::HandleCommand(std::span<const std::uint8_t> packet) {
-    // Without the prefix it is no command: dropped without an answer.
-    if (packet.size() < 12 || Get16(packet, 0) != (kPrefixControl & 0xFFFF) ||
-        Get16(packet, 2) != (kPrefixControl >> 16))
-        return;
+    if (packet.size() < 12) return;
+    const std::uint32_t prefix = Get16(packet, 0) | static_cast<std::uint32_t>(Get16(packet, 2)) << 16;
     const std::uint16_t flags = Get16(packet, 4);
     const std::uint16_t command = Get16(packet, 6);
     const std::uint16_t length = Get16(packet, 8);
     const std::uint16_t requestId = Get16(packet, 10);
-    if (command == kEventAck) {
+    // Hosts acknowledge events with either prefix; they are only counted.
+    if (command == kEventAck && (prefix == kPrefixControl || prefix == kPrefixEvent)) {
         ++eventAcks_;
         return;
     }
+    // Without the prefix it is no command: dropped without an answer.
+    if (prefix != kPrefixControl) return;
     if ((flags & kFlagResend) && !lastAck_.empty() && requestId == lastRequestId_) {
         Deliver(lastAck_);
         return;

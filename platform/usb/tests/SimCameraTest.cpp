@@ -438,9 +438,10 @@ TEST_F(SimCameraTest, EventsArriveOnTheEventPipeWhenEnabled) {
     EXPECT_EQ(Le16(event, 6), 0x0C00);
     EXPECT_EQ(Le16(event, 8), 12);
     EXPECT_EQ(Le16(event, 14), 0x4FFF);
+    // A host acknowledges with the event's prefix.
     EXPECT_EQ(gencp_->Send([&] {
         std::vector<std::uint8_t> ack;
-        Put32(ack, kPrefixU3vc);
+        Put32(ack, kPrefixU3ve);
         Put16(ack, 0);
         Put16(ack, 0x0C01);
         Put16(ack, 0);
