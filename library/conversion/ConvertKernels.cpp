@@ -288,6 +288,14 @@ QC_SIMD __m256i Chroma(__m128i lo, __m128i hi, int k0) {
     return _mm256_set_m128i(_mm_shuffle_epi8(hi, pick), _mm_shuffle_epi8(lo, pick));
 }
 
+// 16 grey values of a monochrome row from pixel x on.
+QC_SIMD __m128i GreyBlock(const KernelArgs& a, const uint8_t* s, int x, __m128i shift) {
+    if (a.id == ConvMono8) return simd::Load(s + x);
+    if (a.id == ConvMono16) return simd::Reduce16(s + 2 * static_cast<size_t>(x), a.swapBytes, shift);
+    if (a.id == ConvMono12p) return simd::UnpackLsb(s + static_cast<size_t>(x) / 2 * 3);
+    return simd::UnpackMsb(s + static_cast<size_t>(x) / 2 * 3);
+}
+
 // Masks of Permute48 that turn 16 three-byte pixels into B G R, for RGB or
 // BGR sources, in order or mirrored.
 struct Masks48 {
@@ -349,16 +357,18 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
     }
     if (a.id == ConvMono8 || a.id == ConvMono16 || a.id == ConvMono12Packed || a.id == ConvMono10Packed ||
         a.id == ConvMono12p) {
+        if constexpr (P == 3) {
+            for (; x + 32 <= w; x += 32) {
+                const __m128i v0 = GreyBlock(a, s, x, shift), v1 = GreyBlock(a, s, x + 16, shift);
+                uint8_t* d0 = d + static_cast<size_t>(mirror ? w - 32 - x : x) * P;
+                if (mirror)
+                    simd::StoreGrey24x32(d0, simd::Reverse(v1), simd::Reverse(v0));
+                else
+                    simd::StoreGrey24x32(d0, v0, v1);
+            }
+        }
         for (; x + 16 <= w; x += 16) {
-            __m128i v;
-            if (a.id == ConvMono8)
-                v = simd::Load(s + x);
-            else if (a.id == ConvMono16)
-                v = simd::Reduce16(s + 2 * static_cast<size_t>(x), a.swapBytes, shift);
-            else if (a.id == ConvMono12p)
-                v = simd::UnpackLsb(s + static_cast<size_t>(x) / 2 * 3);
-            else
-                v = simd::UnpackMsb(s + static_cast<size_t>(x) / 2 * 3);
+            const __m128i v = GreyBlock(a, s, x, shift);
             simd::StoreGrey<P>(at(x), mirror ? simd::Reverse(v) : v);
         }
         return x;

@@ -116,6 +116,21 @@ QC_SIMD void StoreBgr32x32(uint8_t* d, __m256i b, __m256i g, __m256i r) {
                             _mm256_or_si256(out[k], _mm256_and_si256(_mm256_loadu_si256(p + k), keep)));
 }
 
+// Stores 32 grey pixels (lo then hi) as 96 bytes of B G R.
+QC_SIMD void StoreGrey24x32(uint8_t* d, __m128i lo, __m128i hi) {
+    // Each 32-byte store takes its two lanes from the 16 greys they cover.
+    const __m256i m0 = _mm256_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6, 7, 7,
+                                        7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m256i m1 = _mm256_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15, 0, 0,
+                                        0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m256i m2 = _mm256_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10, 10, 11, 11, 11, 12,
+                                        12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    auto* p = reinterpret_cast<__m256i*>(d);
+    _mm256_storeu_si256(p, _mm256_shuffle_epi8(_mm256_set_m128i(lo, lo), m0));
+    _mm256_storeu_si256(p + 1, _mm256_shuffle_epi8(_mm256_set_m128i(hi, lo), m1));
+    _mm256_storeu_si256(p + 2, _mm256_shuffle_epi8(_mm256_set_m128i(hi, hi), m2));
+}
+
 // Stores 16 grey pixels: b = g = r = v.
 template <int P> QC_SIMD void StoreGrey(uint8_t* d, __m128i v) {
     if constexpr (P == 4) {
