@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sched.h>
 #include <thread>
 #include <unistd.h>
@@ -75,6 +77,62 @@ TEST(ServiceRig, AdapterAddressGoesThroughTheProfileAndARestart) {
     });
     inHost.join();
     EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+// Runs f on a thread inside the rig's host namespace (where the service is
+// started, so that it runs there too).
+void InHostNamespace(const rig::NetworkRig& rig, const std::function<void()>& f) {
+    std::thread t([&] {
+        const int fd = open(("/var/run/netns/" + rig.HostNamespace()).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(setns(fd, CLONE_NEWNET), 0);
+        close(fd);
+        f();
+    });
+    t.join();
+}
+
+TEST(ServiceRig, CameraBehindASystemAdapterIsFoundAndItsDescriptionNamed) {
+    rig::NetworkRig::Options options;
+    options.startService = false;
+    rig::NetworkRig rig(options);
+    if (!rig.Available()) GTEST_SKIP() << rig.Reason();
+    // No profile: the adapter keeps a Linux address and the service works beside it.
+    os::SettingsStore(rig.Root() + "/etc/machine.ini").DeleteValue(kGigeParametersKey, "PATH");
+    ASSERT_EQ(rig.RunIn(rig.HostNamespace(),
+                        "ip addr add " + rig.DriverAddress() + "/16 dev " + rig.HostInterface()),
+              0);
+
+    std::vector<std::string> messages;
+    InHostNamespace(rig, [&] {
+        auto service = CGigeServiceControl::System();
+        ASSERT_TRUE(service->Start());
+        PrefDlgContext context;
+        context.message = [&](const std::string& m) { messages.push_back(m); };
+        context.timings = {3000, 500};
+        context.service = service.get();
+        CQorGigECPrefDlg dlg(context);
+        ASSERT_TRUE(dlg.OnInitDialog());
+        ASSERT_EQ(dlg.Nics().size(), 1u);
+        EXPECT_TRUE(dlg.Nics()[0].windowsIp);
+        EXPECT_EQ(FormatIpAddress(dlg.Nics()[0].ip), rig.DriverAddress());
+        ASSERT_EQ(dlg.Cameras().size(), 1u) << "the emulator did not answer the discovery";
+        const CameraEntry& camera = dlg.Cameras()[0];
+        EXPECT_EQ(FormatIpAddress(camera.ip), rig.CameraAddress());
+        EXPECT_EQ(camera.vendorName, "Aravis");
+        if (camera.mac == std::array<std::uint8_t, 6>{}) {
+            // The emulator announces the MAC 0 in its discovery answer, and the
+            // service sends the tool's commands to the MAC it is given: no
+            // register read reaches the camera, which is then an "Other Error".
+            EXPECT_EQ(camera.status, kStatusOtherError);
+            EXPECT_EQ(messages, std::vector<std::string>{"Camera Read Memory Error"});
+        } else {
+            EXPECT_EQ(camera.status, kStatusOk) << CameraStatusText(camera.status);
+            EXPECT_FALSE(camera.xmlFileName.empty());
+            EXPECT_TRUE(messages.empty()) << messages[0];
+        }
+        service->Stop();
+    });
 }
 
 } // namespace
