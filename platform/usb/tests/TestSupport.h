@@ -5,6 +5,8 @@
 #include "usb/Descriptors.h"
 #include "usb/VirtualBus.h"
 
+#include "../sim/LittleEndian.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -41,18 +43,9 @@ inline std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t o) {
 inline std::uint64_t Le64(const std::vector<std::uint8_t>& b, std::size_t o) {
     return Le32(b, o) | static_cast<std::uint64_t>(Le32(b, o + 4)) << 32;
 }
-inline void Put16(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-inline void Put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-inline void Put64(std::vector<std::uint8_t>& b, std::uint64_t v) {
-    Put32(b, static_cast<std::uint32_t>(v));
-    Put32(b, static_cast<std::uint32_t>(v >> 32));
-}
+using sim::Put16;
+using sim::Put32;
+using sim::Put64;
 
 /// Polls condition every 10 ms until it holds or timeoutMs pass.
 inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000) {
