@@ -125,6 +125,11 @@ FakeCamera* FakeGigeService::CameraByIp(uint32_t ip) {
 void FakeGigeService::Dispatch(const devio::RequestPtr& request) {
     std::unique_lock<std::mutex> held(m_lock);
     m_log.push_back({request->Code(), {request->Input().begin(), request->Input().end()}});
+    if (std::find(refused.begin(), refused.end(), request->Code()) != refused.end()) {
+        held.unlock();
+        request->Complete(STATUS_INVALID_PARAMETER, 0);
+        return;
+    }
     if (Waits(request->Code())) {
         request->MarkPending();
         m_pending.push_back(request);

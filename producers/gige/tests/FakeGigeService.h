@@ -54,6 +54,8 @@ public:
     int memoryAnswerCount = -1;
     // When set, the device list claims this many records, whatever it holds.
     int listCountClaim = -1;
+    // Codes the service refuses (STATUS_INVALID_PARAMETER) instead of serving.
+    std::vector<uint32_t> refused;
 
     // Every request received: code and input bytes.
     struct Logged {

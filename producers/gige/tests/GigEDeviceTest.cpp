@@ -3,6 +3,7 @@
 #include "ProducerFixture.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace qorcam::testing {
 namespace {
@@ -251,6 +252,123 @@ TEST_F(GigEFake, DeviceRegistersReachTheService) {
     EXPECT_EQ(write(DEV_REG_ACTION, {1, 2}, 8), 0u);
     EXPECT_EQ(write(0x1FF, {1}, 4), 0u);
     EXPECT_EQ(service.Log().size(), before);
+}
+
+} // namespace
+} // namespace qorcam::testing
+
+namespace qorcam::testing {
+namespace {
+
+using namespace qorcam::gige;
+
+TEST_F(GigEFake, CameraEventsFlowWhileRegistered) {
+    AddCamera(0x55).registers[0x0B1C] = 0x12345; // the camera's message source port, in its low 16 bits
+    DEV_HANDLE device = OpenFirst(DEVICE_ACCESS_CONTROL);
+    const uint32_t destination = 0xA9FE0001;
+    size_t size = 4;
+    ASSERT_EQ(gc->GCWritePort(device, DEV_REG_102, &destination, &size), GC_ERR_SUCCESS);
+    EVENT_HANDLE events = nullptr;
+    ASSERT_EQ(gc->GCRegisterEvent(device, EVENT_CUSTOM_DEVICE_EVENT, &events), GC_ERR_SUCCESS)
+        << gc->LastError().second;
+
+    auto allocs = service.Requests(IOCTL_GIGE_PortAlloc);
+    ASSERT_EQ(allocs.size(), 2u);
+    const uint16_t port = Field<uint16_t>(allocs[1].input, 4);
+    EXPECT_EQ(port & 0xE000, 0xE000);
+    EXPECT_EQ(allocs[1].input[6], 3);
+    auto infos = service.Requests(IOCTL_GIGE_SetEventInfo);
+    ASSERT_EQ(infos.size(), 1u);
+    EXPECT_EQ(Field<uint32_t>(infos[0].input, 4), Camera(0).ip);
+    EXPECT_EQ(Field<uint16_t>(infos[0].input, 8), port);
+    EXPECT_EQ(Field<uint16_t>(infos[0].input, 10), 0x2345);
+    auto writes = service.RegisterWrites();
+    ASSERT_GE(writes.size(), 4u);
+    using Writes = std::vector<std::pair<uint32_t, uint32_t>>;
+    const Writes channel{{0x0B00, port}, {0x0B10, destination}, {0x0B14, 200}, {0x0B18, 3}};
+    EXPECT_EQ(Writes(writes.end() - 4, writes.end()), channel);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetEvent, 5));
+
+    ASSERT_TRUE(service.CompletePending(IOCTL_GIGE_GetEvent, STATUS_SUCCESS,
+                                        [](std::span<uint8_t> out, std::span<const uint8_t>) {
+                                            for (size_t k = 0; k < out.size(); ++k)
+                                                out[k] = static_cast<uint8_t>(k);
+                                            return 24u;
+                                        }));
+    std::vector<uint8_t> record(600);
+    size = record.size();
+    ASSERT_EQ(gc->EventGetData(events, record.data(), &size, 2000), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, size_t(GIGE_EVENT_DATA_SIZE));
+    EXPECT_EQ(record[8], 8);
+    EXPECT_TRUE(service.WaitPending(IOCTL_GIGE_GetEvent, 5));
+
+    ASSERT_EQ(gc->GCUnregisterEvent(device, EVENT_CUSTOM_DEVICE_EVENT), GC_ERR_SUCCESS);
+    EXPECT_EQ(service.Pending(IOCTL_GIGE_GetEvent), 0u);
+    writes = service.RegisterWrites();
+    const Writes closed{{0x0B00, 0}, {0x0B10, 0}};
+    EXPECT_EQ(Writes(writes.end() - 2, writes.end()), closed);
+    auto frees = service.Requests(IOCTL_GIGE_PortFree);
+    ASSERT_EQ(frees.size(), 1u);
+    EXPECT_EQ(Field<uint16_t>(frees[0].input, 4), port);
+}
+
+TEST_F(GigEFake, RefusedEventChannelFailsTheRegistrationAndFreesThePort) {
+    AddCamera(0x55);
+    DEV_HANDLE device = OpenFirst(DEVICE_ACCESS_CONTROL);
+    {
+        auto held = service.Lock();
+        service.refused = {IOCTL_GIGE_SetEventInfo};
+    }
+    EVENT_HANDLE events = nullptr;
+    ExpectError(gc->GCRegisterEvent(device, EVENT_CUSTOM_DEVICE_EVENT, &events), GC_ERR_ERROR,
+                "IOCTL_GIGE_SetEventInfo Error");
+    auto allocs = service.Requests(IOCTL_GIGE_PortAlloc);
+    auto frees = service.Requests(IOCTL_GIGE_PortFree);
+    ASSERT_EQ(frees.size(), 1u);
+    EXPECT_EQ(Field<uint16_t>(frees[0].input, 4), Field<uint16_t>(allocs.back().input, 4));
+    EXPECT_EQ(service.Count(IOCTL_GIGE_GetEvent), 0u);
+}
+
+TEST_F(GigEFake, TestPacketCheckAnswersItsCode) {
+    AddCamera(0x55).registers[0x0D04] = 1400;
+    DEV_HANDLE device = OpenFirst(DEVICE_ACCESS_CONTROL);
+    const uint32_t wait = 100;
+    size_t size = 4;
+    ASSERT_EQ(gc->GCWritePort(device, DEV_REG_TEST_TIMEOUT, &wait, &size), GC_ERR_SUCCESS);
+    auto check = [&] {
+        uint32_t code = 77;
+        size_t n = 4;
+        EXPECT_EQ(gc->GCReadPort(device, DEV_REG_TEST_PACKET, &code, &n), GC_ERR_SUCCESS);
+        return code;
+    };
+    // No packet within the wait.
+    EXPECT_EQ(check(), 13u);
+    EXPECT_EQ(service.Pending(IOCTL_GIGE_GetTestPacket), 0u);
+    auto setups = service.Requests(IOCTL_GIGE_SetStreamInfo);
+    ASSERT_EQ(setups.size(), 1u);
+    EXPECT_EQ(Field<uint32_t>(setups[0].input, 12), 1400u);
+    // A packet that arrives.
+    std::thread answer([&] {
+        if (service.WaitPending(IOCTL_GIGE_GetTestPacket, 1))
+            service.CompletePending(IOCTL_GIGE_GetTestPacket, STATUS_SUCCESS);
+    });
+    EXPECT_EQ(check(), 0u);
+    answer.join();
+    auto writes = service.RegisterWrites();
+    EXPECT_TRUE(std::find(writes.begin(), writes.end(), std::pair<uint32_t, uint32_t>{0x0D04, 0xC0000578}) !=
+                writes.end());
+    EXPECT_EQ(writes.back(), (std::pair<uint32_t, uint32_t>{0x0D00, 0}));
+    EXPECT_EQ(service.Count(IOCTL_GIGE_PortFree), service.Count(IOCTL_GIGE_PortAlloc) - 1);
+}
+
+TEST_F(GigEFake, TestPacketCheckNeedsControl) {
+    AddCamera(0x55);
+    DEV_HANDLE device = OpenFirst(DEVICE_ACCESS_READONLY);
+    uint32_t code = 0;
+    size_t size = 4;
+    ASSERT_EQ(gc->GCReadPort(device, DEV_REG_TEST_PACKET, &code, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(code, 6u);
+    EXPECT_EQ(service.Count(IOCTL_GIGE_PortAlloc), 1u);
 }
 
 } // namespace
