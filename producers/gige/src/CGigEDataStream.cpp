@@ -381,7 +381,7 @@ void CGigEDataStream::ExecThread() {
         m_cancelDone.Set();
     };
     for (bool running = true; running;) {
-        m_cancelRequest.Reset();
+        // The cancel request is not reset here: one set while the thread was busy would be lost.
         if (InputCount() == 0) m_execStarted.Set();
         const int woke = os::WaitAny({&m_execStop, &m_cancelRequest, &m_bufferQueued}, os::kInfinite);
         if (woke < 0) ReportError(name + " WaitForMultipleObjects error");
@@ -445,7 +445,8 @@ void CGigEDataStream::StartAcquisition(ACQ_START_FLAGS, uint64_t) {
     if (m_execThread && !m_execThread->IsFinished()) return;
     // A stream whose set-up failed has ended its execution thread; it starts anew.
     if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
-    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_waitEnded})
+    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_waitEnded, &m_cancelRequest,
+                          &m_cancelDone})
         e->Reset();
     for (int i = 0; i < kSlots; ++i)
         m_slots.Release();
