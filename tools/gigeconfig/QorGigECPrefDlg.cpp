@@ -1,6 +1,7 @@
 // CQorGigECPrefDlg: the IP configuration tool's main dialog, without its window.
 #include "QorGigECPrefDlg.h"
 
+#include "DescriptionReader.h"
 #include "GigeIoctl.h"
 #include "IpText.h"
 #include "ProfileFile.h"
@@ -114,6 +115,18 @@ void CQorGigECPrefDlg::RestartDriverService() {
     context_.service->Stop();
     context_.service->Start();
     if (device_.Open() != devio::STATUS_SUCCESS) context_.message("GigE Driver Open Error");
+}
+
+void CQorGigECPrefDlg::OnReadXmlFile(std::vector<bool>& checked) {
+    if (!device_.IsOpen()) return;
+    const std::string folder = CProfileFile::ProfileFolder();
+    for (std::size_t i = 0; i < cameras_.size() && i < checked.size(); ++i) {
+        if (!checked[i]) continue;
+        const DescriptionRead result =
+            ReadDescriptionFile(device_, ids_, cameras_[i], folder, context_.message);
+        if (result == DescriptionRead::UrlFailed) return;
+        if (result != DescriptionRead::Skipped) checked[i] = false;
+    }
 }
 
 bool CQorGigECPrefDlg::CanConfigureNic(std::size_t row) const {

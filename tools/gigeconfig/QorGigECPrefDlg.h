@@ -44,6 +44,9 @@ public:
     void RefreshNicList();
     void OnSearchCamera();
     void RestartDriverService();
+    /// Copies the description file of every checked camera into the profile
+    /// folder; checked is one flag per camera row, cleared for each camera read.
+    void OnReadXmlFile(std::vector<bool>& checked);
 
     /// Whether the adapter dialog may open for a row (not a system-owned adapter, DHCP flag set).
     bool CanConfigureNic(std::size_t row) const;

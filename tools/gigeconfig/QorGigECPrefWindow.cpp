@@ -91,8 +91,6 @@ CQorGigECPrefWindow::CQorGigECPrefWindow(CGigeServiceControl* service, MessageSi
 
     search_ = new QPushButton("Search Camera", this);
     readXml_ = new QPushButton("Read XML File", this);
-    // Reading description files needs the service's camera memory reads, which it does not answer yet.
-    readXml_->setEnabled(false);
     exit_ = new QPushButton("Exit", this);
     nicConfig_ = new QPushButton("NIC Config", this);
     cameraConfig_ = new QPushButton("Camera Config", this);
@@ -120,6 +118,7 @@ CQorGigECPrefWindow::CQorGigECPrefWindow(CGigeServiceControl* service, MessageSi
     timer_->setInterval(500);
     connect(timer_, &QTimer::timeout, this, &CQorGigECPrefWindow::OnTick);
     connect(search_, &QPushButton::clicked, this, &CQorGigECPrefWindow::OnSearchCamera);
+    connect(readXml_, &QPushButton::clicked, this, &CQorGigECPrefWindow::OnReadXmlFile);
     connect(exit_, &QPushButton::clicked, this, &QDialog::reject);
     connect(nicConfig_, &QPushButton::clicked, this, [this] {
         if (auto* item = nicList_->currentItem()) OnNicConfig(nicList_->indexOfTopLevelItem(item));
@@ -195,6 +194,18 @@ void CQorGigECPrefWindow::OnSearchCamera() {
     logic_->OnSearchCamera();
     FillCameraRows();
     QApplication::restoreOverrideCursor();
+}
+
+void CQorGigECPrefWindow::OnReadXmlFile() {
+    std::vector<bool> checked;
+    for (int i = 0; i < cameraList_->topLevelItemCount(); ++i)
+        checked.push_back(cameraList_->topLevelItem(i)->checkState(0) == Qt::Checked);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    logic_->OnReadXmlFile(checked);
+    QApplication::restoreOverrideCursor();
+    FillCameraRows(); // the names of the files now present turn blue
+    for (int i = 0; i < cameraList_->topLevelItemCount() && i < static_cast<int>(checked.size()); ++i)
+        cameraList_->topLevelItem(i)->setCheckState(0, checked[i] ? Qt::Checked : Qt::Unchecked);
 }
 
 void CQorGigECPrefWindow::OnNicConfig(int row) {

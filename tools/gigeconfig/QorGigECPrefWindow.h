@@ -37,6 +37,7 @@ private:
     void FillNicRows();
     void FillCameraRows();
     void OnSearchCamera();
+    void OnReadXmlFile();
     void OnNicConfig(int row);
     void OnCameraConfig(int row);
     void OnTick();

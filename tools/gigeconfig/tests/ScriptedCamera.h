@@ -3,6 +3,7 @@
 
 #include "GigeDevice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -26,6 +27,8 @@ public:
     std::map<std::uint32_t, std::uint32_t> registers;
     std::vector<std::uint8_t> memory = std::vector<std::uint8_t>(0x10000);
     std::set<std::uint32_t> failAt;
+    // A READMEM that reaches beyond this address answers with no data.
+    std::uint32_t memoryEnd = 0x10000;
     std::vector<Command> log;
     std::vector<std::pair<std::vector<std::uint8_t>, std::uint32_t>> cameraIps;
 
@@ -45,10 +48,14 @@ public:
             std::memcpy(b.data, &value, 4);
             b.length = 4;
             break;
-        case 2:
+        case 2: {
             if (b.address + b.length > memory.size()) return 0x8003;
-            std::memcpy(b.data, memory.data() + b.address, b.length);
+            // A read that reaches beyond the end of the camera's memory gets no data at all.
+            const std::uint32_t n = b.address + b.length > memoryEnd ? 0 : b.length;
+            std::memcpy(b.data, memory.data() + b.address, n);
+            b.length = static_cast<std::uint16_t>(n);
             break;
+        }
         case 3:
             registers[b.address] = value;
             break;
