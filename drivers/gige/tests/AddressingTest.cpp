@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -393,6 +394,66 @@ TEST(DhcpClient, UnansweredDiscoversBackOff) {
     ASSERT_GE(times.size(), gaps.size() + 1);
     for (size_t i = 0; i < gaps.size(); ++i)
         EXPECT_NEAR(static_cast<double>(times[i + 1] - times[i]), static_cast<double>(gaps[i]), 10.0) << i;
+}
+
+} // namespace
+} // namespace qorcam::gige::test
+
+namespace qorcam::gige::test {
+namespace {
+
+// A bound client starts over from a DISCOVER when someone else claims its
+// address, or when another host's driver tells it to forget it.
+TEST(DhcpClient, ConflictOrForceIpStartsItOver) {
+    const uint32_t server = Ip(192, 168, 7, 254), offered = Ip(192, 168, 7, 40);
+    std::vector<std::pair<const char*, std::function<std::vector<uint8_t>()>>> triggers = {
+        {"ARP reply for our address",
+         [&] {
+             std::vector<uint8_t> f(60, 0);
+             std::memcpy(f.data(), kAdapterMac.data(), 6);
+             std::memcpy(f.data() + 6, kPeerMac.data(), 6);
+             Put16(f.data() + 12, kEtherTypeArp);
+             uint8_t* a = f.data() + 14;
+             Put16(a, 1);
+             Put16(a + 2, 0x0800);
+             a[4] = 6;
+             a[5] = 4;
+             Put16(a + 6, 2);
+             std::memcpy(a + 8, kPeerMac.data(), 6);
+             PutAddr(a + 14, offered);
+             return f;
+         }},
+        {"FORCEIP to our MAC",
+         [&] {
+             auto cmd = Gvcp(FORCEIP_CMD, 56);
+             std::memcpy(cmd.data() + 8 + 2, kAdapterMac.data(), 6);
+             FrameSpec s;
+             s.srcPort = 3955;
+             s.dstPort = 3956;
+             s.payload = cmd;
+             return BuildFrame(s);
+         }},
+    };
+    for (const auto& [what, trigger] : triggers) {
+        SCOPED_TRACE(what);
+        ManagedAdapter f(0);
+        f.Advance(3010);
+        const uint32_t xid = SentDhcp(f.port).at(0).xid;
+        f.driver.Receive(
+            f.number, DhcpFrame(ServerAnswer(2, xid, offered, server), 67, 68, kPeerMac, server, 0xFFFFFFFF));
+        f.Advance(10);
+        auto ack = ServerAnswer(5, xid, offered, server);
+        ack.options[51] = {0xFF, 0xFF, 0xFF, 0xFF};
+        f.driver.Receive(f.number, DhcpFrame(ack, 67, 68, kPeerMac, server, 0xFFFFFFFF));
+        ASSERT_EQ(+f.Call(IOCTL_GIGE_GetNicList, Bytes().U32(1), 802)->Out<NicInfoRecord>().ip, offered);
+        f.port.sent.clear();
+        f.driver.Receive(f.number, trigger());
+        EXPECT_EQ(+f.Call(IOCTL_GIGE_GetNicList, Bytes().U32(1), 802)->Out<NicInfoRecord>().ip, 0u);
+        f.Advance(15);
+        auto again = SentDhcp(f.port);
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_EQ(again[0].Type(), 1);
+    }
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace qorcam::gige::test {
 namespace {
 
@@ -560,6 +562,30 @@ TEST(DriverTraffic, DiscoveryAnswerAndAddressReset) {
     EXPECT_EQ(f.Call(IOCTL_GIGE_Rediscover)->status, STATUS_SUCCESS);
     ASSERT_EQ(f.port.sent.size(), 1u);
     EXPECT_EQ(ParseSent(f.port.sent[0]).srcPort, 3956);
+}
+
+} // namespace
+} // namespace qorcam::gige::test
+
+namespace qorcam::gige::test {
+namespace {
+
+// An adapter that goes away takes nothing with it silently: every request
+// waiting on it completes as cancelled.
+TEST(Commands, UnbindCompletesWaitingCommandsAndStreamBuffers) {
+    CameraFixture f;
+    f.OpenCamera();
+    f.Call(IOCTL_GIGE_PortAlloc, Bytes().U32(kOwner).U16(0x8001).U16(1));
+    f.Call(IOCTL_GIGE_SetStreamInfo, Bytes().U32(kOwner).U32(kCameraIp).U16(0x8001).U16(0).U32(100).U8(1));
+    auto command = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
+    auto buffer = f.Call(IOCTL_GIGE_GetStream, Bytes().U16(0x8001).U32(100).U32(1), 546 + 100 + 1);
+    ASSERT_EQ(command->completions, 0);
+    ASSERT_EQ(buffer->completions, 0);
+    f.driver.UnbindAdapter(f.number);
+    EXPECT_EQ(command->status, STATUS_CANCELLED);
+    EXPECT_EQ(buffer->status, STATUS_CANCELLED);
+    f.Advance(1000); // nothing is left to time out
+    EXPECT_EQ(command->completions, 1);
 }
 
 } // namespace
