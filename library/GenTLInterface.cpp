@@ -138,12 +138,8 @@ CInterface::~CInterface() {
 void CInterface::StopThreads() {
     stop_.Set();
     producer_.fn.GCUnregisterEvent(handle_, EVENT_CUSTOM_BUS);
-    if (busEvent_ != nullptr) {
-        producer_.fn.EventKill(busEvent_);
-        // Bus events still queued are of no use now; emptying the queue also
-        // wakes a read that a producer's kill left waiting.
-        producer_.fn.EventFlush(busEvent_);
-    }
+    // Ends the event thread's pending read at once.
+    if (busEvent_ != nullptr) producer_.fn.EventKill(busEvent_);
     if (eventThread_) eventThread_->Join();
     if (resetThread_) resetThread_->Join();
 }

@@ -1,6 +1,7 @@
 // Base of every event object that an EVENT_HANDLE points to.
 #include "gentl/CEventObj.h"
 
+#include "gentl/Exceptions.h"
 #include "gentl/HandleRegistry.h"
 #include "gentl/InfoFillers.h"
 
@@ -26,14 +27,21 @@ void CEventObj::ResetSignal() {
     m_signalled = false;
 }
 
+void CEventObj::KillWaits() {
+    ++m_kills;
+    m_wake.notify_all();
+}
+
 bool CEventObj::WaitSignal(std::unique_lock<std::mutex>& held, uint64_t timeout) {
     const uint32_t ms = static_cast<uint32_t>(timeout);
-    auto signalled = [this] { return m_signalled; };
+    const uint64_t kills = m_kills;
+    auto woken = [this, kills] { return m_signalled || m_kills != kills; };
     if (ms == 0xFFFFFFFFu) {
-        m_wake.wait(held, signalled);
-    } else if (!m_wake.wait_for(held, std::chrono::milliseconds(ms), signalled)) {
+        m_wake.wait(held, woken);
+    } else if (!m_wake.wait_for(held, std::chrono::milliseconds(ms), woken)) {
         return false;
     }
+    if (m_kills != kills) throw abort_error("Event killed");
     m_signalled = false;
     return true;
 }

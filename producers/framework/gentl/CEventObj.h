@@ -35,14 +35,18 @@ protected:
     void Signal();
     void ResetSignal();
     // Waits, releasing `held` meanwhile, until the signal is set (and consumes it) or the time-out runs
-    // out. The time-out is in ms, its low 32 bits; 0xFFFFFFFF waits without end.
+    // out. The time-out is in ms, its low 32 bits; 0xFFFFFFFF waits without end. A wait that KillWaits
+    // ends throws abort_error.
     bool WaitSignal(std::unique_lock<std::mutex>& held, uint64_t timeout);
+    // Ends every WaitSignal in progress (with m_lock held); waits that start later are not affected.
+    void KillWaits();
 
     std::mutex m_lock;
 
 private:
     std::condition_variable m_wake;
     bool m_signalled = false;
+    uint64_t m_kills = 0;
 };
 
 // The event source a module offers for `type`; null (not offered) throws runtime_error

@@ -60,6 +60,12 @@ public:
         Signal();
     }
 
+    // Ends every EventGetData waiting on this queue (GC_ERR_ABORT); queued entries stay.
+    void Kill() override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        KillWaits();
+    }
+
     void Start() override {
         std::lock_guard<std::mutex> guard(m_lock);
         m_active = true;

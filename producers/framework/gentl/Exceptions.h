@@ -17,6 +17,16 @@ private:
     std::string m_what;
 };
 
+// A wait that EventKill ended; the export frame maps it to GC_ERR_ABORT.
+class abort_error : public std::exception {
+public:
+    explicit abort_error(std::string what) : m_what(std::move(what)) {}
+    const char* what() const noexcept override { return m_what.c_str(); }
+
+private:
+    std::string m_what;
+};
+
 // A handle whose object is not of the class an operation needs.
 class dynamic_cast_error : public std::exception {
 public:

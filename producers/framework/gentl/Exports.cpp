@@ -41,6 +41,9 @@ template <class Body> GC_ERROR Frame(const char* fallback, Body&& body) {
     } catch (const timeout_error& e) {
         CTLIError::Set(GC_ERR_TIMEOUT, e.what());
         return GC_ERR_TIMEOUT;
+    } catch (const abort_error& e) {
+        CTLIError::Set(GC_ERR_ABORT, e.what());
+        return GC_ERR_ABORT;
     } catch (const dynamic_cast_error& e) {
         CTLIError::Set(GC_ERR_ERROR, e.what());
         return GC_ERR_ERROR;

@@ -172,7 +172,7 @@ TEST_F(EventQueues, EachEntryKindReportsTheBytesItWrote) {
     EXPECT_EQ(std::memcmp(buffer, record, sizeof record), 0);
 }
 
-TEST_F(EventQueues, WaitsEndByPushFlushOrTimeoutButNotByKill) {
+TEST_F(EventQueues, WaitsEndByPushFlushKillOrTimeout) {
     // A push wakes an endless wait.
     std::thread pusher([&] {
         std::this_thread::sleep_for(50ms);
@@ -191,15 +191,21 @@ TEST_F(EventQueues, WaitsEndByPushFlushOrTimeoutButNotByKill) {
     ExpectError(TakeBus(&code, GENTL_INFINITE), GC_ERR_ERROR, "Empty event queue but signaled");
     flusher.join();
 
-    // Kill wakes nobody: the waiter runs into its time-out.
-    const auto start = std::chrono::steady_clock::now();
+    // Kill ends an endless wait with an abort; the queued entries stay, and a later wait is not
+    // affected by the earlier kill.
     std::thread killer([&] {
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(50ms);
         EXPECT_EQ(gc->EventKill(bus), GC_ERR_SUCCESS);
     });
-    EXPECT_EQ(TakeBus(&code, 300), GC_ERR_TIMEOUT);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    ExpectError(TakeBus(&code, GENTL_INFINITE), GC_ERR_ABORT, "Event killed");
     killer.join();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(TakeBus(&code, 100), GC_ERR_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+    ASSERT_EQ(pushBus(iface, BUS_EVENT_POWER_UP), 0);
+    ASSERT_EQ(gc->EventKill(bus), GC_ERR_SUCCESS);
+    EXPECT_EQ(TakeBus(&code, 0), GC_ERR_SUCCESS);
+    EXPECT_EQ(code, 2u);
 
     // Unregistered, a flush-woken waiter returns success with nothing written.
     ASSERT_EQ(gc->GCUnregisterEvent(iface, EVENT_CUSTOM_BUS), GC_ERR_SUCCESS);
