@@ -1,5 +1,4 @@
-// The GigE network service's camera control: device entries, discovery, commands, heartbeat, actions and
-// events.
+// The GigE network service's camera control: device list, commands, heartbeat, actions, events.
 #include "GigeDriver.h"
 
 #include "GigeIoctl.h"

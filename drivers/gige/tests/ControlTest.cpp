@@ -1,5 +1,4 @@
-// Camera control over a scripted camera: device list, commands and resends, heartbeat, actions, events, tool
-// commands.
+// Camera control over a scripted camera: device list, commands, heartbeat, actions, events, tools.
 #include "CameraFixture.h"
 
 #include <gtest/gtest.h>
