@@ -2,10 +2,9 @@
 #include "CAckData.h"
 
 #include "GigeIoctl.h"
+#include "GigeService.h"
 #include "devio/DeviceHandle.h"
-#include "os/WaitAny.h"
 
-#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -44,31 +43,22 @@ void CAckData::Stop() {
 }
 
 void CAckData::ExecThread() {
-    constexpr int kSlots = 5;
+    constexpr size_t kSlots = 5;
     std::array<devio::Overlapped, kSlots> slots;
     std::array<uint64_t, kSlots> answers{};
     std::array<bool, kSlots> armed{};
-    auto arm = [&](int k) {
+    auto arm = [&](size_t k) {
         answers[k] = 0;
-        const uint32_t status = m_driver.DeviceIoControl(qorcam::gige::IOCTL_GIGE_WaitActionAck, nullptr, 0,
-                                                         &answers[k], sizeof answers[k], slots[k]);
-        // A service that is gone answers every request at once; such a slot is left idle.
-        armed[k] = status != devio::STATUS_DEVICE_NOT_CONNECTED && status != devio::STATUS_INVALID_HANDLE;
+        return qorcam::gige::Taken(m_driver.DeviceIoControl(qorcam::gige::IOCTL_GIGE_WaitActionAck, nullptr,
+                                                            0, &answers[k], sizeof answers[k], slots[k]));
     };
-    for (int k = 0; k < kSlots; ++k)
-        arm(k);
+    for (size_t k = 0; k < kSlots; ++k)
+        armed[k] = arm(k);
     m_started.Set();
-    for (int k = 0;; k = (k + 1) % kSlots) {
-        if (!armed[k]) {
-            if (m_stop.Wait(std::find(armed.begin(), armed.end(), true) == armed.end() ? os::kInfinite : 0))
-                break;
-            continue;
-        }
-        const int which = os::WaitAny({&m_stop, &slots[k].CompletionEvent()}, os::kInfinite);
-        if (which != 1) break;
+    qorcam::gige::ServeSlotsInOrder(m_stop, slots, armed, [&](size_t k) {
         if (devio::NtSuccess(slots[k].Status())) Push(std::make_unique<AckDataEntry>(answers[k]));
-        arm(k);
-    }
+        return arm(k);
+    });
     m_driver.CancelIo();
     for (auto& slot : slots)
         m_driver.GetOverlappedResult(slot, nullptr, true);

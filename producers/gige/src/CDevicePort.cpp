@@ -162,15 +162,16 @@ void CDevicePort::GetURL(char* text, size_t* size) {
     *size = n;
 }
 
-void CDevicePort::GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
+void CDevicePort::GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                             size_t* size) {
     if (index >= 2) throw std::invalid_argument(FormatString("URL Index %ld is out of range", long(index)));
     if (cmd != URL_INFO_URL) throw std::invalid_argument("Invalid parameter");
     CopyInfoString(buffer, size, type, URLText(index == 0 ? 0x200 : 0x400));
 }
 
 void CDevicePort::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    PortInfoValues values =
-        ModulePortInfo("DEV::" + m_device.GetID(), "Device", "Device", SystemVersionText(m_device.GetSystem()));
+    PortInfoValues values = ModulePortInfo("DEV::" + m_device.GetID(), "Device", "Device",
+                                           SystemVersionText(m_device.GetSystem()));
     values.accessRead = values.accessWrite = true;
     AnswerPortInfo(values, cmd, type, buffer, size);
 }

@@ -31,7 +31,8 @@ public:
     void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
     void GetNumURLs(uint32_t* count) override { *count = 2; }
     // URL_INFO_URL of URL 0 (0x200) or 1 (0x400); other indices and commands throw invalid_argument.
-    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
+    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                    size_t* size) override;
     // Reads 512 bytes at address into buffer; a size below 512 or a failed read answers size 0.
     void ReadURLText(char* buffer, size_t* size, uint64_t address);
 

@@ -6,9 +6,7 @@
 #include "GigeIoctl.h"
 #include "GigeRecords.h"
 #include "GigeService.h"
-#include "os/WaitAny.h"
 
-#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -45,7 +43,8 @@ void CEventData::Start() {
         throw std::runtime_error("socket Error");
     }
     GigePortRecord record{ProcessId(), m_socket.Port(), {3, 0}};
-    if (CallService(m_device.Driver(), IOCTL_GIGE_PortAlloc, &record, sizeof record) != gige::STATUS_SUCCESS) {
+    if (CallService(m_device.Driver(), IOCTL_GIGE_PortAlloc, &record, sizeof record) !=
+        gige::STATUS_SUCCESS) {
         m_socket.Close();
         throw std::runtime_error("IOCTL_GIGE_PortAlloc Error");
     }
@@ -54,7 +53,8 @@ void CEventData::Start() {
         const uint32_t sourcePort = m_device.Port().Reg(kRegMessageSourcePort);
         GigeEventInfo info{ProcessId(), m_device.Info().GetCameraAddress(), m_socket.Port(),
                            static_cast<uint16_t>(sourcePort)};
-        if (CallService(m_device.Driver(), IOCTL_GIGE_SetEventInfo, &info, sizeof info) != gige::STATUS_SUCCESS)
+        if (CallService(m_device.Driver(), IOCTL_GIGE_SetEventInfo, &info, sizeof info) !=
+            gige::STATUS_SUCCESS)
             throw std::runtime_error("IOCTL_GIGE_SetEventInfo Error");
         m_stop.Reset();
         m_started.Reset();
@@ -90,25 +90,21 @@ void CEventData::Stop() {
 }
 
 void CEventData::ExecThread() {
-    constexpr int kSlots = 5;
-    struct Slot {
-        uint8_t data[802] = {};
-        devio::Overlapped overlapped;
-    };
-    std::array<Slot, kSlots> slots;
+    constexpr size_t kSlots = 5;
+    std::array<std::array<uint8_t, sizeof(GigeRequestBlock)>, kSlots> data{};
+    std::array<devio::Overlapped, kSlots> slots;
     std::array<bool, kSlots> armed{};
     devio::DeviceHandle& driver = m_device.Driver();
     const uint16_t port = m_socket.Port();
-    auto arm = [&](int k) {
-        Put<uint32_t>(slots[k].data, 0, ProcessId());
-        Put<uint32_t>(slots[k].data, 4, m_device.Info().GetCameraAddress());
-        Put<uint16_t>(slots[k].data, 8, port);
-        const uint32_t status = driver.DeviceIoControl(IOCTL_GIGE_GetEvent, slots[k].data, sizeof(GigeEventInfo),
-                                                       slots[k].data, GIGE_EVENT_DATA_SIZE, slots[k].overlapped);
-        armed[k] = status != devio::STATUS_DEVICE_NOT_CONNECTED && status != devio::STATUS_INVALID_HANDLE;
+    auto arm = [&](size_t k) {
+        Put<uint32_t>(data[k].data(), 0, ProcessId());
+        Put<uint32_t>(data[k].data(), 4, m_device.Info().GetCameraAddress());
+        Put<uint16_t>(data[k].data(), 8, port);
+        return Taken(driver.DeviceIoControl(IOCTL_GIGE_GetEvent, data[k].data(), sizeof(GigeEventInfo),
+                                            data[k].data(), GIGE_EVENT_DATA_SIZE, slots[k]));
     };
-    for (int k = 0; k < kSlots; ++k)
-        arm(k);
+    for (size_t k = 0; k < kSlots; ++k)
+        armed[k] = arm(k);
     try {
         CDevicePort& camera = m_device.Port();
         camera.WriteRegister(kRegMessagePort, port);
@@ -121,20 +117,15 @@ void CEventData::ExecThread() {
     }
     if (!m_setupFailed) {
         m_started.Set();
-        for (int k = 0;; k = (k + 1) % kSlots) {
-            if (!armed[k]) {
-                if (m_stop.Wait(std::find(armed.begin(), armed.end(), true) == armed.end() ? os::kInfinite : 0))
-                    break;
-                continue;
-            }
-            if (os::WaitAny({&m_stop, &slots[k].overlapped.CompletionEvent()}, os::kInfinite) != 1) break;
-            Push(std::make_unique<EventDataEntry>(slots[k].data, GIGE_EVENT_DATA_SIZE));
-            arm(k);
-        }
+        ServeSlotsInOrder(m_stop, slots, armed, [&](size_t k) {
+            // A request that ended in an error still yields its record.
+            Push(std::make_unique<EventDataEntry>(data[k].data(), GIGE_EVENT_DATA_SIZE));
+            return arm(k);
+        });
     }
     driver.CancelIo();
     for (auto& slot : slots)
-        driver.GetOverlappedResult(slot.overlapped, nullptr, true);
+        driver.GetOverlappedResult(slot, nullptr, true);
     try {
         m_device.Port().WriteRegister(kRegMessagePort, 0);
         m_device.Port().WriteRegister(kRegMessageDestination, 0);

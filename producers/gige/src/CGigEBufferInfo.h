@@ -18,8 +18,9 @@ class CGigEBufferInfo : public CBufferInfo {
 public:
     // `region` (may be null) is the buffer's shared memory, registered with `driver` under `regionId`;
     // `memory` is what the consumer sees (the region's data for producer-allocated buffers).
-    CGigEBufferInfo(void* memory, size_t size, void* userPointer, std::unique_ptr<qorcam::devio::Region> region,
-                    uint32_t regionId, qorcam::devio::DeviceHandle* driver);
+    CGigEBufferInfo(void* memory, size_t size, void* userPointer,
+                    std::unique_ptr<qorcam::devio::Region> region, uint32_t regionId,
+                    qorcam::devio::DeviceHandle* driver);
     ~CGigEBufferInfo() override;
 
     // Where the service writes: the shared memory (null when the buffer has none).

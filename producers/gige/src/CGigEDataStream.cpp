@@ -52,14 +52,16 @@ CGigEDataStream::~CGigEDataStream() {
 
 CBufferInfo* CGigEDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
     // Only image buffers of "DS0" get shared memory; "DS1" buffers carry nothing.
-    if (GetIndex() != 0 || size == 0) return new CGigEBufferInfo(buffer, size, userPointer, nullptr, 0, nullptr);
+    if (GetIndex() != 0 || size == 0)
+        return new CGigEBufferInfo(buffer, size, userPointer, nullptr, 0, nullptr);
     auto region = devio::Region::Create(size);
     if (!region) throw std::runtime_error("Memory Alloc Error");
     uint32_t regionId = 0;
     if (m_device->Driver().RegisterRegion(*region, &regionId) != devio::STATUS_SUCCESS)
         throw std::runtime_error("Memory Alloc Error");
     void* memory = buffer ? buffer : region->Data();
-    auto* made = new CGigEBufferInfo(memory, size, userPointer, std::move(region), regionId, &m_device->Driver());
+    auto* made =
+        new CGigEBufferInfo(memory, size, userPointer, std::move(region), regionId, &m_device->Driver());
     if (!buffer) {
         std::lock_guard<std::mutex> guard(m_ownMemoryLock);
         m_ownMemory.insert(made);
@@ -152,8 +154,8 @@ void CGigEDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, IN
     if (buffer->AnswerCommonInfo(cmd, type, out, size)) return;
     // The block information lies in the buffer at the info offset; a buffer too small to hold it, or a
     // stream that takes no blocks, answers 0.
-    const bool readable = m_packetCount != 0 && buffer->GetBase() &&
-                          uint64_t(m_infoOffset) + kInfoBytes <= buffer->GetSize();
+    const bool readable =
+        m_packetCount != 0 && buffer->GetBase() && uint64_t(m_infoOffset) + kInfoBytes <= buffer->GetSize();
     auto field32 = [&](size_t offset) -> uint32_t {
         return readable ? Get<uint32_t>(buffer->GetBase() + m_infoOffset, offset) : 0;
     };
@@ -192,7 +194,10 @@ void CGigEDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, IN
     case BUFFER_INFO_PIXELFORMAT_NAMESPACE:
         return CopyInfoUInt64(out, size, type, image ? field32(20) : 0);
     case BUFFER_INFO_DELIVERED_IMAGEHEIGHT:
-        return CopyInfoSizeT(out, size, type, payloadType == 1 ? field32(44) : payloadType == 5 ? field32(48) : 0);
+        return CopyInfoSizeT(out, size, type,
+                             payloadType == 1   ? field32(44)
+                             : payloadType == 5 ? field32(48)
+                                                : 0);
     case BUFFER_INFO_DELIVERED_CHUNKPAYLOADSIZE:
         return CopyInfoSizeT(out, size, type, payloadType == 5 ? field32(48) : 0);
     case BUFFER_INFO_CHUNKLAYOUTID:
@@ -228,10 +233,11 @@ bool CGigEDataStream::SetUpStream() {
         });
         step("DataExec_Thread IOCTL_GIGE_PortAlloc error", [&] {
             GigePortRecord record{ProcessId(), m_socket.Port(), {uint8_t(multicast ? 2 : 1), 0}};
-            return allocated = CallService(m_device->Driver(), IOCTL_GIGE_PortAlloc, &record, sizeof record) ==
-                               gige::STATUS_SUCCESS;
+            return allocated = CallService(m_device->Driver(), IOCTL_GIGE_PortAlloc, &record,
+                                           sizeof record) == gige::STATUS_SUCCESS;
         });
-        step("WriteReg 0x0d00 error", [&] { return camera.WriteRegister(kRegStreamPort, m_socket.Port()), true; });
+        step("WriteReg 0x0d00 error",
+             [&] { return camera.WriteRegister(kRegStreamPort, m_socket.Port()), true; });
     } else {
         uint32_t port = 0;
         step("ReadReg 0x0d00 error", [&] { return (port = camera.Reg(kRegStreamPort)), true; });
@@ -337,14 +343,14 @@ bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
             Put<uint32_t>(buffer->block, 2, infoOffset);
             Put<uint32_t>(buffer->block, 6, packets);
             const devio::RegionSpan span{buffer->RegionId(), 0, buffer->GetSize()};
-            status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStream, buffer->block, sizeof buffer->block,
-                                                        span, buffer->overlapped);
+            status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStream, buffer->block,
+                                                        sizeof buffer->block, span, buffer->overlapped);
         } else {
             status = devio::STATUS_BUFFER_TOO_SMALL;
         }
     } else {
-        status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStreamSync, buffer->block, sizeof buffer->block,
-                                                    nullptr, 0, buffer->overlapped);
+        status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStreamSync, buffer->block,
+                                                    sizeof buffer->block, nullptr, 0, buffer->overlapped);
     }
     if (status == devio::STATUS_PENDING) {
         AddToDriver(buffer);
@@ -353,7 +359,8 @@ bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
     }
     buffer->status = status;
     buffer->bytes = 0;
-    ReportError(images ? "DataExec_Thread IOCTL_GIGE_GetStream error" : "SyncExec_Thread IOCTL_GIGE_GetStream error");
+    ReportError(images ? "DataExec_Thread IOCTL_GIGE_GetStream error"
+                       : "SyncExec_Thread IOCTL_GIGE_GetStream error");
     Deliver(buffer, false);
     m_slots.Release();
     return false;
@@ -445,8 +452,8 @@ void CGigEDataStream::StartAcquisition(ACQ_START_FLAGS, uint64_t) {
     if (m_execThread && !m_execThread->IsFinished()) return;
     // A stream whose set-up failed has ended its execution thread; it starts anew.
     if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
-    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_waitEnded, &m_cancelRequest,
-                          &m_cancelDone})
+    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_waitEnded,
+                         &m_cancelRequest, &m_cancelDone})
         e->Reset();
     for (int i = 0; i < kSlots; ++i)
         m_slots.Release();

@@ -70,7 +70,8 @@ private:
     qorcam::os::Event m_execStop{qorcam::os::ResetMode::Manual}, m_execStarted{qorcam::os::ResetMode::Manual};
     qorcam::os::Event m_bufferQueued{qorcam::os::ResetMode::Auto}, m_execEnded{qorcam::os::ResetMode::Manual};
     qorcam::os::Event m_waitStop{qorcam::os::ResetMode::Manual}, m_waitStarted{qorcam::os::ResetMode::Manual};
-    qorcam::os::Event m_requestPending{qorcam::os::ResetMode::Auto}, m_waitEnded{qorcam::os::ResetMode::Manual};
+    qorcam::os::Event m_requestPending{qorcam::os::ResetMode::Auto},
+        m_waitEnded{qorcam::os::ResetMode::Manual};
     qorcam::os::Event m_cancelRequest{qorcam::os::ResetMode::Auto}, m_cancelDone{qorcam::os::ResetMode::Auto};
     qorcam::os::Semaphore m_slots{10, 10};
 };

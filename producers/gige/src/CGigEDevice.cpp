@@ -180,7 +180,8 @@ void CGigEDevice::SendAction(const uint32_t keys[3], bool wait, size_t* size) {
         CallService(Driver(), IOCTL_GIGE_SendActionCmd, block, sizeof block);
         return;
     }
-    const uint32_t status = CallService(Driver(), IOCTL_GIGE_SendCmd, block, sizeof block, block, sizeof block);
+    const uint32_t status =
+        CallService(Driver(), IOCTL_GIGE_SendCmd, block, sizeof block, block, sizeof block);
     if (status == STATUS_GIGE_DEVICE_LOST) m_visible = false;
     if (status != gige::STATUS_SUCCESS) *size = 0;
 }
@@ -267,8 +268,8 @@ uint32_t CGigEDevice::TestPacket() {
             Put<uint32_t>(form, 2, packetSize);
             Put<uint32_t>(form, 6, 1);
             devio::Overlapped wait;
-            if (Driver().DeviceIoControl(IOCTL_GIGE_GetTestPacket, form, sizeof form, packet.data(), packet.size(),
-                                         wait) == devio::STATUS_PENDING) {
+            if (Driver().DeviceIoControl(IOCTL_GIGE_GetTestPacket, form, sizeof form, packet.data(),
+                                         packet.size(), wait) == devio::STATUS_PENDING) {
                 try {
                     m_port->WriteRegister(kRegPacketSize, packetSize | 0xC0000000u);
                     if (!wait.CompletionEvent().Wait(m_testTimeout)) {

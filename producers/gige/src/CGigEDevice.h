@@ -41,7 +41,9 @@ public:
     qorcam::devio::DeviceHandle& Driver();
     uint16_t CommandPort() const { return m_commandPort.Port(); }
     uint32_t MessageDestination() const { return m_messageDestination; }
-    bool Controls() const { return GetAccess() == DEVICE_ACCESS_CONTROL || GetAccess() == DEVICE_ACCESS_EXCLUSIVE; }
+    bool Controls() const {
+        return GetAccess() == DEVICE_ACCESS_CONTROL || GetAccess() == DEVICE_ACCESS_EXCLUSIVE;
+    }
     void SetVisible(bool visible) { m_visible = visible; }
 
 protected:

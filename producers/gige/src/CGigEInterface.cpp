@@ -3,10 +3,10 @@
 
 #include "AdapterAddresses.h"
 #include "CGigEDevice.h"
+#include "GenTLCustom.h"
 #include "GigeIoctl.h"
 #include "GigeRecords.h"
 #include "GigeService.h"
-#include "GenTLCustom.h"
 #include "gentl/CInterfaceInfo.h"
 #include "gentl/InfoFillers.h"
 #include "os/WaitAny.h"
@@ -29,7 +29,8 @@ static_assert(kListBytes == 12124);
 
 } // namespace
 
-CGigEInterface::CGigEInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info) : CInterface(tl, std::move(info)) {
+CGigEInterface::CGigEInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info)
+    : CInterface(tl, std::move(info)) {
     if (m_driver.Open(GetInterfaceInfo().GetDevicePath()) != devio::STATUS_SUCCESS)
         throw std::runtime_error("CreateFile Error");
     GigeVersionInfo version{};
@@ -75,10 +76,9 @@ void CGigEInterface::InterfaceThread() {
     // free everything this process holds.
     m_driver.DeviceIoControl(IOCTL_GIGE_RegisterProcess, &pid, sizeof pid, nullptr, 0, registration);
     auto arm = [&](int k) {
-        const uint32_t status =
-            m_driver.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, sizeof pid, nullptr, 0, waits[k]);
         // A service that is gone completes every request at once: such a wait is not sent again.
-        armed[k] = status != devio::STATUS_DEVICE_NOT_CONNECTED && status != devio::STATUS_INVALID_HANDLE;
+        armed[k] =
+            Taken(m_driver.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, sizeof pid, nullptr, 0, waits[k]));
     };
     for (int k = 0; k < kWaits; ++k)
         arm(k);
@@ -141,7 +141,8 @@ uint32_t CGigEInterface::GetNumDevices() {
 }
 
 std::string CGigEInterface::GetDeviceID(uint32_t index) {
-    if (index >= m_devices.size()) throw std::invalid_argument(FormatString(" Invalid Device Index %d", index));
+    if (index >= m_devices.size())
+        throw std::invalid_argument(FormatString(" Invalid Device Index %d", index));
     return m_devices[index]->GetID();
 }
 
@@ -207,8 +208,8 @@ void CGigEInterface::UpdateDeviceList(bool8_t* changed, uint64_t) {
     }
 }
 
-void CGigEInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
-                                   size_t* size) {
+void CGigEInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type,
+                                   void* buffer, size_t* size) {
     if (!size) throw std::invalid_argument("Invalid Pointer");
     const CDeviceInfo* info = nullptr;
     for (CDevice* open : GetOpenDevices()) {
@@ -245,7 +246,8 @@ void CGigEInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, I
 
 CDevice* CGigEInterface::OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS access) {
     for (CDevice* open : GetOpenDevices()) {
-        if (static_cast<CGigEDevice*>(open)->Info().IsMatch(id)) throw std::runtime_error("Device already open");
+        if (static_cast<CGigEDevice*>(open)->Info().IsMatch(id))
+            throw std::runtime_error("Device already open");
     }
     const CDeviceInfo* found = nullptr;
     for (const auto& entry : m_devices) {
@@ -257,7 +259,8 @@ CDevice* CGigEInterface::OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS a
     if (!found) throw std::runtime_error("Device not available");
     CGigEDevice* device = nullptr;
     try {
-        device = new CGigEDevice(GetParent(), this, found->GetID(), std::make_unique<CDeviceInfo>(*found), access);
+        device =
+            new CGigEDevice(GetParent(), this, found->GetID(), std::make_unique<CDeviceInfo>(*found), access);
     } catch (const std::runtime_error& e) {
         throw std::runtime_error(e.what());
     } catch (...) {

@@ -38,8 +38,9 @@ std::vector<std::unique_ptr<GenICam::Client::CInterfaceInfo>> GigETransport::Bui
     return list;
 }
 
-GenICam::Client::CInterface* GigETransport::CreateInterface(std::unique_ptr<GenICam::Client::CInterfaceInfo> info,
-                                                            GenICam::Client::CTL* tl) {
+GenICam::Client::CInterface*
+GigETransport::CreateInterface(std::unique_ptr<GenICam::Client::CInterfaceInfo> info,
+                               GenICam::Client::CTL* tl) {
     return new GenICam::Client::CGigEInterface(tl, std::move(info));
 }
 

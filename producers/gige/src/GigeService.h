@@ -2,9 +2,14 @@
 #pragma once
 
 #include "devio/DeviceHandle.h"
+#include "os/Event.h"
+#include "os/WaitAny.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <span>
 #include <unistd.h>
 
 namespace qorcam::gige {
@@ -28,6 +33,28 @@ template <class T> T Get(const uint8_t* block, size_t offset) {
     T value;
     std::memcpy(&value, block + offset, sizeof value);
     return value;
+}
+
+// Serves request slots strictly in the order they were sent: waits for slot k (or `stop`), hands its
+// completion to `completed(k)`, which sends the slot's request again and answers whether the service
+// took it, then goes on with slot k + 1. A slot the service did not take (a service that is gone
+// completes every request at once) stays idle instead of spinning. Returns once `stop` is set.
+inline void ServeSlotsInOrder(os::Event& stop, std::span<devio::Overlapped> slots, std::span<bool> armed,
+                              const std::function<bool(size_t)>& completed) {
+    for (size_t k = 0;; k = (k + 1) % slots.size()) {
+        if (!armed[k]) {
+            const bool anyArmed = std::find(armed.begin(), armed.end(), true) != armed.end();
+            if (stop.Wait(anyArmed ? 0 : os::kInfinite)) return;
+            continue;
+        }
+        if (os::WaitAny({&stop, &slots[k].CompletionEvent()}, os::kInfinite) != 1) return;
+        armed[k] = completed(k);
+    }
+}
+
+// Whether the service took a request: a handle whose service is gone refuses it at once.
+inline bool Taken(uint32_t status) {
+    return status != devio::STATUS_DEVICE_NOT_CONNECTED && status != devio::STATUS_INVALID_HANDLE;
 }
 
 } // namespace qorcam::gige

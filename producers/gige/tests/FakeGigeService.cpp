@@ -105,7 +105,8 @@ bool FakeGigeService::CompletePending(
     devio::RequestPtr request;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        auto it = std::find_if(m_pending.begin(), m_pending.end(), [&](auto& r) { return r->Code() == code; });
+        auto it =
+            std::find_if(m_pending.begin(), m_pending.end(), [&](auto& r) { return r->Code() == code; });
         if (it == m_pending.end()) return false;
         request = *it;
         m_pending.erase(it);
@@ -173,12 +174,14 @@ void FakeGigeService::Answer(const devio::RequestPtr& request, std::unique_lock<
             std::memcpy(r.mac, c.mac.data(), 6);
             r.versionMajor = c.versionMajor;
             r.versionMinor = c.versionMinor;
-            std::memcpy(r.manufacturerName, c.manufacturer.data(), std::min(c.manufacturer.size(), size_t(31)));
+            std::memcpy(r.manufacturerName, c.manufacturer.data(),
+                        std::min(c.manufacturer.size(), size_t(31)));
             std::memcpy(r.modelName, c.model.data(), std::min(c.model.size(), size_t(31)));
             std::memcpy(r.serialNumber, c.serial.data(), std::min(c.serial.size(), size_t(15)));
             // The full width: a name without a terminator must not run into the next field.
             std::memset(r.userDefinedName, 'u', sizeof r.userDefinedName);
-            std::memcpy(r.userDefinedName, c.userName.data(), std::min(c.userName.size(), sizeof r.userDefinedName));
+            std::memcpy(r.userDefinedName, c.userName.data(),
+                        std::min(c.userName.size(), sizeof r.userDefinedName));
             if (c.userName.size() < sizeof r.userDefinedName) r.userDefinedName[c.userName.size()] = 0;
             std::memcpy(out.data() + 4 + i * sizeof r, &r, sizeof r);
         }
@@ -199,14 +202,18 @@ void FakeGigeService::Answer(const devio::RequestPtr& request, std::unique_lock<
     }
     case IOCTL_GIGE_DeviceOpen: {
         FakeCamera* c = CameraByIp(At<uint32_t>(in, 4));
-        if (!c || c->owner != 0) status = STATUS_INVALID_PARAMETER;
-        else c->owner = At<uint32_t>(in, 0);
+        if (!c || c->owner != 0)
+            status = STATUS_INVALID_PARAMETER;
+        else
+            c->owner = At<uint32_t>(in, 0);
         break;
     }
     case IOCTL_GIGE_DeviceClose: {
         FakeCamera* c = CameraByIp(At<uint32_t>(in, 4));
-        if (c && c->owner == At<uint32_t>(in, 0)) c->owner = 0;
-        else status = STATUS_INVALID_PARAMETER;
+        if (c && c->owner == At<uint32_t>(in, 0))
+            c->owner = 0;
+        else
+            status = STATUS_INVALID_PARAMETER;
         break;
     }
     case IOCTL_GIGE_GetDeviceStatus: {
@@ -284,7 +291,8 @@ void FakeGigeService::SendCmd(const devio::RequestPtr& request, std::unique_lock
         case 4: {
             const uint32_t address = At<uint32_t>(in, 12);
             const uint16_t count = At<uint16_t>(in, 16);
-            const size_t n = address < c->memory.size() ? std::min<size_t>(count, c->memory.size() - address) : 0;
+            const size_t n =
+                address < c->memory.size() ? std::min<size_t>(count, c->memory.size() - address) : 0;
             std::memcpy(c->memory.data() + address, in.data() + 18, n);
             Store<uint16_t>(out, 2, uint16_t(n));
             bytes = 4;

@@ -74,8 +74,9 @@ public:
     size_t Pending(uint32_t code);
     // Completes the oldest pending wait of that code; `fill` may write its output and returns the byte
     // count. False when none is pending.
-    bool CompletePending(uint32_t code, uint32_t status,
-                         const std::function<uint32_t(std::span<uint8_t>, std::span<const uint8_t>)>& fill = {});
+    bool
+    CompletePending(uint32_t code, uint32_t status,
+                    const std::function<uint32_t(std::span<uint8_t>, std::span<const uint8_t>)>& fill = {});
     // Waits up to `ms` until `count` waits of that code are pending.
     bool WaitPending(uint32_t code, size_t count, int ms = 3000);
 

@@ -30,7 +30,8 @@ TEST_F(GigEFake, ControlAccessTakesTheCameraAndClosingHandsItBack) {
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(Field<uint32_t>(opens[0].input, 4), c.ip);
 
-    EXPECT_EQ(service.RegisterReads(), (std::vector<uint32_t>{0x0A00, 0x0938, 0x0A00, 0x0A00, 0x0A00, 0x0D04}));
+    EXPECT_EQ(service.RegisterReads(),
+              (std::vector<uint32_t>{0x0A00, 0x0938, 0x0A00, 0x0A00, 0x0A00, 0x0D04}));
     EXPECT_EQ(service.RegisterWrites(),
               (std::vector<std::pair<uint32_t, uint32_t>>{{0x0A00, 2}, {0x0D04, 0x0578}}));
     auto beats = service.Requests(IOCTL_GIGE_StartHeartbeat);
@@ -63,10 +64,10 @@ TEST_F(GigEFake, ReadOnlyAccessOnlyWatches) {
 TEST_F(GigEFake, FailedOpensReleaseWhatTheyTook) {
     struct Case {
         const char* name;
-        uint32_t control;   // what 0x0A00 reads at the start
-        uint32_t owner;     // another owner in the service
+        uint32_t control; // what 0x0A00 reads at the start
+        uint32_t owner;   // another owner in the service
         const char* text;
-        size_t closes;      // DeviceClose requests sent
+        size_t closes; // DeviceClose requests sent
     };
     const Case cases[] = {{"controlled elsewhere", 1, 0, "Device Open Error", 1},
                           {"claimed by another process", 0, 4242, "Device already open", 0}};
@@ -84,8 +85,8 @@ TEST_F(GigEFake, FailedOpensReleaseWhatTheyTook) {
         IF_HANDLE i = OpenInterface();
         ASSERT_EQ(gc->IFUpdateDeviceList(i, nullptr, 1000), GC_ERR_SUCCESS);
         DEV_HANDLE device = nullptr;
-        ExpectError(gc->IFOpenDevice(i, DeviceId(c.mac).c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_ERROR,
-                    k.text);
+        ExpectError(gc->IFOpenDevice(i, DeviceId(c.mac).c_str(), DEVICE_ACCESS_CONTROL, &device),
+                    GC_ERR_ERROR, k.text);
         EXPECT_EQ(service.Count(IOCTL_GIGE_DeviceClose) - closesBefore, k.closes);
         EXPECT_EQ(service.Count(IOCTL_GIGE_PortFree) - freesBefore, 1u);
         EXPECT_EQ(Camera(0).owner, k.owner);
@@ -192,7 +193,8 @@ TEST_F(GigEFake, DeviceInfoAndStreams) {
     c.versionMinor = 1;
     DEV_HANDLE device = OpenFirst(DEVICE_ACCESS_READONLY);
     auto text = [&](DEVICE_INFO_CMD cmd) {
-        return gc->InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->DevGetInfo(device, cmd, t, b, s); });
+        return gc->InfoText(
+            [&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->DevGetInfo(device, cmd, t, b, s); });
     };
     auto number = [&](DEVICE_INFO_CMD cmd) {
         int32_t v = -1;
@@ -211,7 +213,8 @@ TEST_F(GigEFake, DeviceInfoAndStreams) {
     size_t size = sizeof id;
     ASSERT_EQ(gc->DevGetDataStreamID(device, 1, id, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(std::string(id), "DS1");
-    ExpectError(gc->DevGetDataStreamID(device, 2, id, &size), GC_ERR_INVALID_PARAMETER, "Invalid Stream Index 2");
+    ExpectError(gc->DevGetDataStreamID(device, 2, id, &size), GC_ERR_INVALID_PARAMETER,
+                "Invalid Stream Index 2");
     DS_HANDLE first = nullptr, second = nullptr;
     ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &first), GC_ERR_SUCCESS);
     ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &second), GC_ERR_SUCCESS);

@@ -32,7 +32,8 @@ TEST_F(GigEFake, RefusesAServiceOfAnotherVersionAndAMissingOne) {
         service.version = 10105;
     }
     IF_HANDLE i = nullptr;
-    ExpectError(gc->TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &i), GC_ERR_ERROR, "GigE Driver Version Error");
+    ExpectError(gc->TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &i), GC_ERR_ERROR,
+                "GigE Driver Version Error");
     EXPECT_EQ(service.Count(IOCTL_GIGE_RegisterProcess), 0u);
 
     const std::string root = std::getenv("QORCAM_ROOT");
@@ -74,8 +75,8 @@ TEST_F(GigEFake, ListsAnsweringCamerasWithTheirInfo) {
     char text[64];
     ExpectError(gc->IFGetDeviceInfo(i, id.c_str(), 7, nullptr, text, &size), GC_ERR_INVALID_PARAMETER,
                 "Invalid DeviceInfoId 7");
-    ExpectError(gc->IFGetDeviceInfo(i, "GigEVision::1", DEVICE_INFO_MODEL, nullptr, text, &size), GC_ERR_ERROR,
-                "Unable to find device GigEVision::1");
+    ExpectError(gc->IFGetDeviceInfo(i, "GigEVision::1", DEVICE_INFO_MODEL, nullptr, text, &size),
+                GC_ERR_ERROR, "Unable to find device GigEVision::1");
     ExpectError(gc->IFGetDeviceID(i, 1, text, &size), GC_ERR_INVALID_PARAMETER, " Invalid Device Index 1");
     DEV_HANDLE device = nullptr;
     ExpectError(gc->IFOpenDevice(i, "GigEVision::1", DEVICE_ACCESS_CONTROL, &device), GC_ERR_ERROR,
@@ -111,8 +112,8 @@ TEST_F(GigEFake, UpdatesReportChangesAndKeepControlledCamerasListed) {
     ASSERT_EQ(gc->IFOpenDevice(i, DeviceId(Camera(1).mac).c_str(), DEVICE_ACCESS_READONLY, &watched), 0);
     const size_t opens = service.Count(IOCTL_GIGE_DeviceOpen);
     DEV_HANDLE again = nullptr;
-    ExpectError(gc->IFOpenDevice(i, DeviceId(Camera(0).mac).c_str(), DEVICE_ACCESS_CONTROL, &again), GC_ERR_ERROR,
-                "Device already open");
+    ExpectError(gc->IFOpenDevice(i, DeviceId(Camera(0).mac).c_str(), DEVICE_ACCESS_CONTROL, &again),
+                GC_ERR_ERROR, "Device already open");
     EXPECT_EQ(service.Count(IOCTL_GIGE_DeviceOpen), opens);
 
     {

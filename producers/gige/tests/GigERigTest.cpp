@@ -65,8 +65,8 @@ TEST(GigEProducerRig, ReportsLeasedAdapterAddressesWhenTheInterfaceOpens) {
     options.driverManaged = false; // the host veth keeps a fixed address: not a leased one
     rig::NetworkRig rig(options);
     REQUIRE_RIG(rig);
-    ASSERT_EQ(rig.Run("ip -n " + rig.HostNamespace() + " addr add 169.254.77.7/16 dev " + rig.HostInterface() +
-                      " valid_lft 600 preferred_lft 600"),
+    ASSERT_EQ(rig.Run("ip -n " + rig.HostNamespace() + " addr add 169.254.77.7/16 dev " +
+                      rig.HostInterface() + " valid_lft 600 preferred_lft 600"),
               0);
     InHostNamespace(rig, [&] {
         FakeGigeService service;
@@ -154,7 +154,8 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
         writeRegister(0x0D04, 1400);
         int32_t host = 0;
         size = sizeof host;
-        ASSERT_EQ(gc.DevGetInfo(device, DEVICE_INFO_CUSTOM_BUS_NUMBER, nullptr, &host, &size), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc.DevGetInfo(device, DEVICE_INFO_CUSTOM_BUS_NUMBER, nullptr, &host, &size),
+                  GC_ERR_SUCCESS);
         EXPECT_EQ(static_cast<uint32_t>(host), ntohl(inet_addr(rig.DriverAddress().c_str())));
 
         DS_HANDLE stream = nullptr;
@@ -202,7 +203,8 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
         for (int n = 0; n < 6; ++n) {
             NEW_BUFFER_EVENT_DATA data{};
             size = sizeof data;
-            ASSERT_EQ(gc.EventGetData(newBuffer, &data, &size, 5000), GC_ERR_SUCCESS) << "frame " << n << ": " << streamErrors();
+            ASSERT_EQ(gc.EventGetData(newBuffer, &data, &size, 5000), GC_ERR_SUCCESS)
+                << "frame " << n << ": " << streamErrors();
             BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(data.BufferHandle);
             auto value = [&](BUFFER_INFO_CMD cmd) {
                 uint64_t v = 0;

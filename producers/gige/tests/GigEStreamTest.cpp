@@ -60,7 +60,8 @@ protected:
     NEW_BUFFER_EVENT_DATA Next(uint64_t timeout = 3000) {
         NEW_BUFFER_EVENT_DATA data{};
         size_t size = sizeof data;
-        EXPECT_EQ(gc->EventGetData(newBuffer, &data, &size, timeout), GC_ERR_SUCCESS) << gc->LastError().second;
+        EXPECT_EQ(gc->EventGetData(newBuffer, &data, &size, timeout), GC_ERR_SUCCESS)
+            << gc->LastError().second;
         return data;
     }
     template <class T> T BufferValue(BUFFER_HANDLE b, BUFFER_INFO_CMD cmd) {
