@@ -48,6 +48,8 @@ inline void ServeSlotsInOrder(os::Event& stop, std::span<devio::Overlapped> slot
             continue;
         }
         if (os::WaitAny({&stop, &slots[k].CompletionEvent()}, os::kInfinite) != 1) return;
+        // The record's status is published after the slot's output: reading it first orders the two.
+        (void)slots[k].Status();
         armed[k] = completed(k);
     }
 }
