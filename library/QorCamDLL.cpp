@@ -237,6 +237,7 @@ bool CQorCamDLL::CreateConvHandle(HCTBL* out, const QORCAM_COLORCONVMODE& mode,
     try {
         auto conv = std::make_unique<conversion::CConv>(mode, value);
         conversion::CBaseConv* handle = conv.get();
+        std::lock_guard<std::mutex> guard(convListLock_);
         convHandles_.push_back(std::move(conv));
         *out = handle;
         return true;
@@ -247,6 +248,7 @@ bool CQorCamDLL::CreateConvHandle(HCTBL* out, const QORCAM_COLORCONVMODE& mode,
 }
 
 void CQorCamDLL::CloseConvHandle(HCTBL handle) {
+    std::lock_guard<std::mutex> guard(convListLock_);
     auto it = std::find_if(convHandles_.begin(), convHandles_.end(), [&](const auto& conv) {
         return static_cast<const void*>(static_cast<conversion::CBaseConv*>(conv.get())) == handle;
     });
@@ -254,8 +256,19 @@ void CQorCamDLL::CloseConvHandle(HCTBL handle) {
 }
 
 void CQorCamDLL::CloseAllConvHandle() {
+    std::lock_guard<std::mutex> guard(convListLock_);
     while (!convHandles_.empty())
         convHandles_.erase(convHandles_.begin());
+}
+
+conversion::CConv* CQorCamDLL::FindConvHandle(HCTBL handle) {
+    if (handle == nullptr) return nullptr;
+    std::lock_guard<std::mutex> guard(convListLock_);
+    for (const auto& conv : convHandles_) {
+        conversion::CBaseConv* base = conv.get();
+        if (static_cast<void*>(base) == handle) return dynamic_cast<conversion::CConv*>(base);
+    }
+    return nullptr;
 }
 
 } // namespace qorcam::library

@@ -86,6 +86,9 @@ public:
     bool CreateConvHandle(HCTBL* out, const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE& value);
     void CloseConvHandle(HCTBL handle);
     void CloseAllConvHandle();
+    /// The stand-alone conversion object behind handle, or null when the
+    /// handle names none of the list (so a stale handle is refused).
+    conversion::CConv* FindConvHandle(HCTBL handle);
 
     const std::vector<std::unique_ptr<CGenTL>>& Producers() const { return producers_; }
     std::size_t InterfaceLockCount() const { return interfaceLocks_.size(); }
@@ -98,6 +101,8 @@ private:
     std::recursive_mutex libraryLock_;
     std::vector<std::unique_ptr<CGenTL>> producers_;
     std::vector<std::unique_ptr<conversion::CConv>> convHandles_;
+    // Guards the list against the conversions, which run without the library lock.
+    std::mutex convListLock_;
     mutable std::mutex lastErrorLock_; // innermost lock of the library
     std::map<std::uint32_t, std::uint32_t> lastErrors_;
     std::atomic<QORCAM_SYSTEMCALLBACK> callback_{nullptr};

@@ -114,6 +114,26 @@ void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t cod
               Ptr(handle), ThreadId(), ProcessId());
 }
 
+void TraceConv(std::uint32_t minLevel, const char* name, const char* what, const void* handle) {
+    TraceLine(minLevel, "%-28s %s HCTBL=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what, Ptr(handle),
+              ThreadId(), ProcessId());
+}
+
+void TraceConvError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle) {
+    TraceLine(minLevel, "%-28s Error=%d, HCTBL=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, code,
+              Ptr(handle), ThreadId(), ProcessId());
+}
+
+void TraceOpenEnd(std::uint32_t minLevel, const char* name, const void* handle) {
+    TraceLine(minLevel, "%-28s End HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, Ptr(handle),
+              ThreadId(), ProcessId());
+}
+
+void TraceOpenStart(std::uint32_t minLevel, const char* name, std::uint64_t uid) {
+    TraceLine(minLevel, "%-28s Start Req UID=0x%08X %08X, ThreadID=%d, ProcessID=%d\n", name,
+              static_cast<unsigned>(uid >> 32), static_cast<unsigned>(uid & 0xFFFFFFFFu), ThreadId(), ProcessId());
+}
+
 void TraceClass(std::uint32_t minLevel, const char* name, const char* text) {
     TraceLine(minLevel, "%-34s %s ThreadID=%d, ProcessID=%d\n", name, text, ThreadId(), ProcessId());
 }

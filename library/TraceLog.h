@@ -62,6 +62,13 @@ void TraceExportError(std::uint32_t minLevel, const char* name, std::int32_t cod
 /// Start and end of an export on a camera handle.
 void TraceCamera(std::uint32_t minLevel, const char* name, const char* what, const void* handle);
 void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle);
+/// Start, end and error lines of the stand-alone conversion exports.
+void TraceConv(std::uint32_t minLevel, const char* name, const char* what, const void* handle);
+void TraceConvError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle);
+/// "End HCAMERA=<handle>" of the opening exports.
+void TraceOpenEnd(std::uint32_t minLevel, const char* name, const void* handle);
+/// "Start Req UID=0x<upper> <lower>" of QORCAM_Open and QORCAM_WatchOpen.
+void TraceOpenStart(std::uint32_t minLevel, const char* name, std::uint64_t uid);
 /// A class step: "Class::Method" and a text.
 void TraceClass(std::uint32_t minLevel, const char* name, const char* text);
 /// A class step that reports a value.
