@@ -57,9 +57,10 @@ private:
     void JoinThreads();
 
     CGigEDevice* m_device;
-    uint32_t m_packetCount = 0;
-    uint32_t m_infoOffset = 0;
-    uint32_t m_resendEnable = 1;
+    // Written by the consumer at any time, read by the stream's threads.
+    std::atomic<uint32_t> m_packetCount{0};
+    std::atomic<uint32_t> m_infoOffset{0};
+    std::atomic<uint32_t> m_resendEnable{1};
     std::atomic<uint32_t> m_port{0};
     uint32_t m_multicastGroup = 0; // network order; 0 = unicast
     qorcam::gige::HeldUdpPort m_socket;
