@@ -1,25 +1,12 @@
 // A received Ethernet frame, its checked headers and its classification.
 #include "ReceivedFrame.h"
 
+#include "Gvcp.h"
 #include "WireFormat.h"
 
 #include <cstring>
 
 namespace qorcam::gige {
-
-namespace {
-constexpr uint16_t kGvcpPort = 3956;
-constexpr uint16_t kActionPort = 3953;
-constexpr uint16_t kToolPort = 3954;
-constexpr uint16_t kForceIpPort = 3955;
-constexpr uint16_t kListPort = 3957;
-constexpr uint16_t kDiscoveryCmd = 0x0002;
-constexpr uint16_t kDiscoveryAck = 0x0003;
-constexpr uint16_t kForceIpCmd = 0x0004;
-constexpr uint16_t kEventCmd = 0x00C0;
-constexpr uint16_t kEventDataCmd = 0x00C2;
-constexpr size_t kGvcpHeader = 8;
-} // namespace
 
 ReceivedFrame::ReceivedFrame(std::span<const uint8_t> bytes) : bytes_(bytes) {
     if (bytes.size() < kMinReceive) return;
@@ -82,35 +69,35 @@ FrameClass ClassifyFrame(const ReceivedFrame& f, const ClassifyContext& c) {
     if (dst >= 0x8000 && dst <= 0xBFFF && c.portListed && c.portListed(c.portCtx, dst))
         return hasHeader ? FrameClass::Gvsp : FrameClass::Dropped;
 
-    if (src == kGvcpPort) {
+    if (src == kGvcpCameraPort) {
         if (!hasHeader) return FrameClass::Dropped;
-        if (c.windowsManaged && dst == kGvcpPort) return FrameClass::Dropped;
-        if (dst == kActionPort) return FrameClass::ActionAck;
-        if (dst == kToolPort) return FrameClass::ToolAnswer;
-        if (dst == kGvcpPort) {
+        if (c.windowsManaged && dst == kGvcpCameraPort) return FrameClass::Dropped;
+        if (dst == kGvcpActionPort) return FrameClass::ActionAck;
+        if (dst == kGvcpToolPort) return FrameClass::ToolAnswer;
+        if (dst == kGvcpCameraPort) {
             if (c.dhcpServerMode) {
-                if (code == kDiscoveryAck) return FrameClass::ForceIpReset;
-                if (code == kDiscoveryCmd) return FrameClass::OtherServer;
+                if (code == DISCOVERY_ACK) return FrameClass::ForceIpReset;
+                if (code == DISCOVERY_CMD) return FrameClass::OtherServer;
                 return FrameClass::Dropped;
             }
-            return code == kDiscoveryCmd ? FrameClass::DriverDiscovery : FrameClass::Dropped;
+            return code == DISCOVERY_CMD ? FrameClass::DriverDiscovery : FrameClass::Dropped;
         }
-        if (dst == kListPort)
-            return code == kDiscoveryAck ? FrameClass::DeviceListUpdate : FrameClass::CommandAck;
+        if (dst == kGvcpListPort)
+            return code == DISCOVERY_ACK ? FrameClass::DeviceListUpdate : FrameClass::CommandAck;
         return FrameClass::CommandAck;
     }
 
-    if (src == kForceIpPort) {
+    if (src == kGvcpForceIpPort) {
         if (c.windowsManaged) return FrameClass::Dropped;
         // FORCEIP_CMD payload: the MAC at offset 2 after the 8-byte header.
-        if (!c.dhcpServerMode && code == kForceIpCmd && payload.size() >= kGvcpHeader + 8 && c.adapterMac &&
+        if (!c.dhcpServerMode && code == FORCEIP_CMD && payload.size() >= kGvcpHeader + 8 && c.adapterMac &&
             std::memcmp(payload.data() + kGvcpHeader + 2, c.adapterMac, 6) == 0)
             return FrameClass::DhcpClientRestart;
     }
 
     const bool dhcpPorts = src == 67 || src == 68 || dst == 67 || dst == 68;
     if (!dhcpPorts) {
-        if (hasHeader && (code == kEventCmd || code == kEventDataCmd)) return FrameClass::CameraEvent;
+        if (hasHeader && (code == EVENT_CMD || code == EVENTDATA_CMD)) return FrameClass::CameraEvent;
         return FrameClass::Dropped;
     }
     if (c.windowsManaged) return FrameClass::Dropped;

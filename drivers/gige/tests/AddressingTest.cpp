@@ -407,22 +407,7 @@ namespace {
 TEST(DhcpClient, ConflictOrForceIpStartsItOver) {
     const uint32_t server = Ip(192, 168, 7, 254), offered = Ip(192, 168, 7, 40);
     std::vector<std::pair<const char*, std::function<std::vector<uint8_t>()>>> triggers = {
-        {"ARP reply for our address",
-         [&] {
-             std::vector<uint8_t> f(60, 0);
-             std::memcpy(f.data(), kAdapterMac.data(), 6);
-             std::memcpy(f.data() + 6, kPeerMac.data(), 6);
-             Put16(f.data() + 12, kEtherTypeArp);
-             uint8_t* a = f.data() + 14;
-             Put16(a, 1);
-             Put16(a + 2, 0x0800);
-             a[4] = 6;
-             a[5] = 4;
-             Put16(a + 6, 2);
-             std::memcpy(a + 8, kPeerMac.data(), 6);
-             PutAddr(a + 14, offered);
-             return f;
-         }},
+        {"ARP reply for our address", [&] { return ArpFrame(2, offered, offered); }},
         {"FORCEIP to our MAC",
          [&] {
              auto cmd = Gvcp(FORCEIP_CMD, 56);

@@ -200,6 +200,27 @@ inline std::vector<uint8_t> BuildFrame(const FrameSpec& s) {
     return f;
 }
 
+// An ARP frame from kPeerMac: a broadcast request (op 1) or a reply (op 2) to kAdapterMac.
+inline std::vector<uint8_t> ArpFrame(uint16_t op, uint32_t senderIp, uint32_t targetIp) {
+    std::vector<uint8_t> f(60, 0);
+    if (op == 1)
+        std::memset(f.data(), 0xFF, 6);
+    else
+        std::memcpy(f.data(), kAdapterMac.data(), 6);
+    std::memcpy(f.data() + 6, kPeerMac.data(), 6);
+    Put16(f.data() + 12, kEtherTypeArp);
+    uint8_t* a = f.data() + 14;
+    Put16(a, 1);
+    Put16(a + 2, 0x0800);
+    a[4] = 6;
+    a[5] = 4;
+    Put16(a + 6, op);
+    std::memcpy(a + 8, kPeerMac.data(), 6);
+    PutAddr(a + 14, senderIp);
+    PutAddr(a + 24, targetIp);
+    return f;
+}
+
 // A GVCP header: key/status, flags, command/answer code, length, id.
 inline std::vector<uint8_t> Gvcp(uint16_t code, size_t extra = 0) {
     std::vector<uint8_t> g(8 + extra, 0);

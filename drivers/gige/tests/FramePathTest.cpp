@@ -23,20 +23,7 @@ struct DrivenAdapter : DriverFixture {
 };
 
 std::vector<uint8_t> ArpRequest(uint32_t senderIp, uint32_t targetIp) {
-    std::vector<uint8_t> f(60, 0);
-    std::memset(f.data(), 0xFF, 6);
-    std::memcpy(f.data() + 6, kPeerMac.data(), 6);
-    Put16(f.data() + 12, kEtherTypeArp);
-    uint8_t* a = f.data() + 14;
-    Put16(a, 1);
-    Put16(a + 2, 0x0800);
-    a[4] = 6;
-    a[5] = 4;
-    Put16(a + 6, 1);
-    std::memcpy(a + 8, kPeerMac.data(), 6);
-    PutAddr(a + 14, senderIp);
-    PutAddr(a + 24, targetIp);
-    return f;
+    return ArpFrame(1, senderIp, targetIp);
 }
 
 std::vector<uint8_t> EchoRequest(size_t dataBytes, uint32_t dstIp = kOwnIp) {
