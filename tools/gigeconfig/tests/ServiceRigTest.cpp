@@ -92,7 +92,7 @@ void InHostNamespace(const rig::NetworkRig& rig, const std::function<void()>& f)
     t.join();
 }
 
-TEST(ServiceRig, CameraBehindASystemAdapterIsFoundAndItsDescriptionNamed) {
+TEST(ServiceRig, CameraBehindASystemAdapterIsFoundByTheToolsDiscovery) {
     rig::NetworkRig::Options options;
     options.startService = false;
     rig::NetworkRig rig(options);
