@@ -242,5 +242,54 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
     EXPECT_TRUE(rig.ServiceRunning());
 }
 
+TEST(GigEProducerRig, ACameraThatDiesIsReportedLost) {
+    rig::NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    ASSERT_TRUE(rig.CameraRunning());
+    InHostNamespace(rig, [&] {
+        GenTLConsumer gc(GIGE_PRODUCER_PATH);
+        ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
+        TL_HANDLE tl = nullptr;
+        IF_HANDLE iface = nullptr;
+        ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc.TLOpenInterface(tl, "\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS);
+        const std::string id = IdOfMac(rig.CameraMac());
+        DEV_HANDLE device = nullptr;
+        for (int attempt = 0; attempt < 20 && !device; ++attempt) {
+            ASSERT_EQ(gc.IFUpdateDeviceList(iface, nullptr, 1000), GC_ERR_SUCCESS);
+            if (gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device) != GC_ERR_SUCCESS)
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        ASSERT_NE(device, nullptr) << gc.LastError().second;
+        // A short heartbeat, so the loss shows soon.
+        const uint32_t heartbeat = 500;
+        size_t size = 4;
+        ASSERT_EQ(gc.GCWritePort(device, DEV_REG_HEARTBEAT, &heartbeat, &size), GC_ERR_SUCCESS);
+        EVENT_HANDLE bus = nullptr;
+        ASSERT_EQ(gc.GCRegisterEvent(iface, EVENT_CUSTOM_BUS, &bus), GC_ERR_SUCCESS);
+
+        ASSERT_EQ(rig.Run("ip netns pids " + rig.CameraNamespace() + " | xargs -r kill -9"), 0);
+        uint32_t code = 0;
+        size = sizeof code;
+        ASSERT_EQ(gc.EventGetData(bus, &code, &size, 5000), GC_ERR_SUCCESS) << "no bus event after the loss";
+        EXPECT_EQ(code, uint32_t(BUS_EVENT_RESET));
+        bool8_t visible = 1;
+        size = 1;
+        ASSERT_EQ(gc.DevGetInfo(device, DEVICE_INFO_CUSTOM_VISIBLE, nullptr, &visible, &size),
+                  GC_ERR_SUCCESS);
+        EXPECT_EQ(visible, 0);
+        PORT_HANDLE port = nullptr;
+        ASSERT_EQ(gc.DevGetPort(device, &port), GC_ERR_SUCCESS);
+        uint32_t value = 0;
+        size = 4;
+        EXPECT_EQ(gc.GCReadPort(port, 0x0A00, &value, &size), GC_ERR_ERROR);
+        EXPECT_EQ(gc.LastError().second, "Error I/O");
+        EXPECT_EQ(gc.DevClose(device), GC_ERR_SUCCESS);
+        EXPECT_EQ(gc.TLClose(tl), GC_ERR_SUCCESS);
+        gc.GCCloseLib();
+    });
+    EXPECT_TRUE(rig.ServiceRunning());
+}
+
 } // namespace
 } // namespace qorcam::testing

@@ -295,6 +295,59 @@ TEST_F(GigEStream, StreamRegistersNeedAPortAndMatchingSizes) {
     EXPECT_EQ(size, 0u);
 }
 
+TEST_F(GigEStream, MulticastStreamsJoinAndLeaveTheirGroup) {
+    OpenStream();
+    Camera(0).registers[0x0D18] = 0xEF010203; // 239.1.2.3
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    auto allocs = service.Requests(IOCTL_GIGE_PortAlloc);
+    ASSERT_EQ(allocs.size(), 2u);
+    const uint16_t port = Field<uint16_t>(allocs[1].input, 4);
+    EXPECT_EQ(port & 0xE000, 0xA000);
+    EXPECT_EQ(allocs[1].input[6], 2);
+    auto joins = service.Requests(IOCTL_GIGE_AddMultiCast);
+    ASSERT_EQ(joins.size(), 1u);
+    EXPECT_EQ(Field<uint16_t>(joins[0].input, 4), port);
+    EXPECT_EQ(Field<uint32_t>(joins[0].input, 6), Ip("239.1.2.3"));
+    ASSERT_EQ(gc->DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_SUCCESS);
+    auto leaves = service.Requests(IOCTL_GIGE_DelMultiCast);
+    ASSERT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(leaves[0].input, joins[0].input);
+}
+
+TEST_F(GigEStream, PacketPayloadLeavesRoomForTheHeadersInUse) {
+    // GigE Vision 2 cameras may use 64-bit block ids, with 12 more header bytes per packet: only when
+    // they offer them (0x092C) and have them switched on (0x0960).
+    struct Case {
+        uint16_t major;
+        uint32_t capability, configuration, payload;
+    };
+    const Case cases[] = {{1, 0x40000000, 0x40000000, 1400 - 36},
+                          {2, 0, 0, 1400 - 36},
+                          {2, 0x40000000, 0, 1400 - 36},
+                          {2, 0x40000000, 0x40000000, 1400 - 48}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(::testing::Message() << k.major << " " << k.capability << " " << k.configuration);
+        {
+            auto held = service.Lock();
+            service.cameras.clear();
+        }
+        if (stream) gc->IFClose(iface);
+        stream = nullptr;
+        FakeCamera& c = AddCamera(0x55);
+        c.versionMajor = k.major;
+        c.registers[0x0D04] = 1400;
+        c.registers[0x092C] = k.capability;
+        c.registers[0x0960] = k.configuration;
+        device = OpenFirst(DEVICE_ACCESS_CONTROL);
+        ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &stream), GC_ERR_SUCCESS);
+        const size_t before = service.Count(IOCTL_GIGE_SetStreamInfo);
+        ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+        auto setups = service.Requests(IOCTL_GIGE_SetStreamInfo);
+        ASSERT_EQ(setups.size(), before + 1);
+        EXPECT_EQ(Field<uint32_t>(setups.back().input, 12), k.payload);
+    }
+}
+
 TEST_F(GigEStream, FrameStartStreamWaitsForLeaderNotices) {
     OpenStream(1400, "DS1");
     WriteStreamRegister(DS_REG_PORT, 0x8123);
