@@ -39,10 +39,10 @@ CGigEInterface::CGigEInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info)
         version.version != LIBRARY_STRUCT_VERSION)
         throw std::runtime_error("GigE Driver Version Error");
     ReportAdapters();
+    m_ackData = std::make_unique<CAckData>(m_driver);
     if (!m_thread.Start([this] { InterfaceThread(); }, os::ThreadPriority::TimeCritical))
         throw std::runtime_error("Interface Thread Create Error");
     m_started.Wait(os::kInfinite);
-    m_ackData = std::make_unique<CAckData>(m_driver);
 }
 
 CGigEInterface::~CGigEInterface() {

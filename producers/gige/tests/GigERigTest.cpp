@@ -227,6 +227,11 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
             ASSERT_EQ(gc.DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
         }
         EXPECT_GE(complete, 5) << "frames arrived with packets missing on a lossless link";
+        uint64_t counters[3] = {};
+        size = sizeof counters;
+        ASSERT_EQ(gc.GCReadPort(stream, DS_REG_STATISTICS, counters, &size), GC_ERR_SUCCESS);
+        EXPECT_EQ(size, sizeof counters);
+        EXPECT_GE(counters[0], 6u * packets) << "packets counted by the service";
 
         writeRegister(0x124, 0);
         ASSERT_EQ(gc.DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL), GC_ERR_SUCCESS);
