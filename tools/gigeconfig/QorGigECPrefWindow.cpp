@@ -17,6 +17,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -45,7 +47,8 @@ std::uint32_t ParseDotted(const QString& text) {
 
 QLineEdit* AddressEdit(QWidget* parent) {
     auto* edit = new QLineEdit(parent);
-    edit->setInputMask("000.000.000.000;_");
+    static const QRegularExpression dotted(R"((\d{1,3}\.){0,3}\d{0,3})");
+    edit->setValidator(new QRegularExpressionValidator(dotted, edit));
     edit->setMinimumWidth(130);
     return edit;
 }

@@ -1,5 +1,6 @@
 // The IP configuration tool's windows open and follow the logic (offscreen; no display needed).
 #include "QorGigECPrefWindow.h"
+#include "ScriptedCamera.h"
 #include "TempRoot.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -91,6 +93,56 @@ TEST_F(WindowTest, AdapterAddressDialogRefusesWhatTheRulesRefuse) {
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(dialog.Automatic());
+    if (const char* shot = std::getenv("QORCAM_SCREENSHOT_ADDRESS")) dialog.grab().save(shot);
+}
+
+TEST_F(WindowTest, CameraSetupDialogShowsTheModesTheLogicOffers) {
+    test::ScriptedCamera cam;
+    cam.registers[0x064C] = 0x0A000014; // 10.0.0.20
+    cam.registers[0x065C] = 0xFFFFFF00;
+    CRequestIds ids;
+    NicEntry nic;
+    nic.windowsIp = 1;
+    nic.ip = 0x0500000A; // 10.0.0.5
+    nic.mask = 0x00FFFFFF;
+    CameraEntry camera;
+    camera.vendorName = "Aravis";
+    camera.modelName = "Fake";
+    camera.userName = "line-1";
+    camera.ipConfigOptions = 7;
+    camera.ipConfigCurrent = 2 | 4; // DHCP
+    camera.ip = 0x0900000A;
+    camera.mask = 0x00FFFFFF;
+    CameraSetupContext context;
+    context.openDevice = [&cam]() -> std::unique_ptr<CGvcpSender> {
+        struct Handle : CGvcpSender {
+            test::ScriptedCamera& c;
+            explicit Handle(test::ScriptedCamera& s) : c(s) {}
+            std::uint32_t SendNicCmd(GvcpCommandBlock& b, bool n) override { return c.SendNicCmd(b, n); }
+            std::uint32_t SetCameraIp(const std::uint8_t m[6], std::uint32_t ip) override {
+                return c.SetCameraIp(m, ip);
+            }
+        };
+        return std::make_unique<Handle>(cam);
+    };
+    context.ids = &ids;
+    context.profilePath = CProfileFile::ProfilePath(true);
+    CCameraIPSetup setup(camera, nic, context);
+    CCameraIPSetupDialog dialog(setup, {camera}, camera);
+    dialog.show();
+    QApplication::processEvents();
+    auto radios = dialog.findChildren<QRadioButton*>();
+    ASSERT_EQ(radios.size(), 4);
+    EXPECT_TRUE(radios[1]->isChecked());  // DHCP
+    EXPECT_FALSE(radios[2]->isEnabled()); // DHCP Static only behind the service's own adapters
+    auto edits = dialog.findChildren<QLineEdit*>();
+    ASSERT_EQ(edits.size(), 5); // name, current, IP, mask, gateway
+    EXPECT_EQ(edits[0]->text(), "line-1");
+    EXPECT_FALSE(edits[2]->isEnabled());
+    radios[3]->click(); // Static: the persistent address is read into the fields
+    EXPECT_EQ(edits[2]->text(), "10.0.0.20");
+    EXPECT_TRUE(edits[2]->isEnabled());
+    if (const char* shot = std::getenv("QORCAM_SCREENSHOT_CAMERA")) dialog.grab().save(shot);
 }
 
 } // namespace
