@@ -2,24 +2,49 @@
 #include "TestNamespace.h"
 
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <sched.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace qorcam::driverselect::test {
 
+namespace {
+
+// Namespaces and roots of test processes that ended without removing them
+// (killed at a time-out) carry their pid: those of dead processes are removed.
+void SweepStale() {
+    std::string list;
+    TestNamespace::Run("ip netns list", &list);
+    std::istringstream in(list);
+    for (std::string line; std::getline(in, line);) {
+        const std::string name = line.substr(0, line.find(' '));
+        if (name.rfind("qorcam-ds", 0) != 0) continue;
+        const pid_t pid = static_cast<pid_t>(std::atol(name.c_str() + 9));
+        if (pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH) continue;
+        TestNamespace::Run("ip netns del " + name);
+        TestNamespace::Run("rm -rf /tmp/qorcam-dsel-" + std::to_string(pid) + "-*");
+    }
+}
+
+} // namespace
+
 TestNamespace::TestNamespace(bool withVeth) {
     if (geteuid() != 0) {
         reason_ = "needs root (a network namespace of the test's own)";
         return;
     }
+    SweepStale();
     static int counter = 0;
-    const std::string suffix = std::to_string(getpid() % 1000000) + "x" + std::to_string(counter++ % 10);
+    // The whole pid: interface names hold 15 characters, "qda" + 7 digits + "x" + 1 fits.
+    const std::string suffix = std::to_string(getpid()) + "x" + std::to_string(counter++ % 10);
     name_ = "qorcam-ds" + suffix;
     ifA_ = "qda" + suffix;
     ifB_ = "qdb" + suffix;
