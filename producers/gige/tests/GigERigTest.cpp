@@ -54,6 +54,23 @@ std::string IdOfMac(const std::string& text) {
     return DeviceId(mac);
 }
 
+// Updates the interface's list until the camera of `id` is in it (a bounded number of times).
+bool Discovered(GenTLConsumer& gc, IF_HANDLE iface, const std::string& id) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (gc.IFUpdateDeviceList(iface, nullptr, 1000) != GC_ERR_SUCCESS) return false;
+        uint32_t count = 0;
+        gc.IFGetNumDevices(iface, &count);
+        for (uint32_t i = 0; i < count; ++i) {
+            char text[128] = {};
+            size_t size = sizeof text;
+            gc.IFGetDeviceID(iface, i, text, &size);
+            if (id == text) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
+}
+
 uint32_t BigEndian(uint32_t value) {
     return htonl(value);
 }
@@ -106,20 +123,7 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
 
         // Discovery: the emulator is listed under the id its MAC gives.
         const std::string id = IdOfMac(rig.CameraMac());
-        bool listed = false;
-        for (int attempt = 0; attempt < 20 && !listed; ++attempt) {
-            ASSERT_EQ(gc.IFUpdateDeviceList(iface, nullptr, 1000), GC_ERR_SUCCESS) << gc.LastError().second;
-            uint32_t count = 0;
-            gc.IFGetNumDevices(iface, &count);
-            for (uint32_t i = 0; i < count; ++i) {
-                char text[128] = {};
-                size_t size = sizeof text;
-                gc.IFGetDeviceID(iface, i, text, &size);
-                listed = listed || id == text;
-            }
-            if (!listed) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        ASSERT_TRUE(listed) << id << " was not discovered";
+        ASSERT_TRUE(Discovered(gc, iface, id)) << id << " was not discovered; " << gc.LastError().second;
 
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
@@ -259,13 +263,10 @@ TEST(GigEProducerRig, ACameraThatDiesIsReportedLost) {
         ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
         ASSERT_EQ(gc.TLOpenInterface(tl, "\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS);
         const std::string id = IdOfMac(rig.CameraMac());
+        ASSERT_TRUE(Discovered(gc, iface, id)) << id << " was not discovered";
         DEV_HANDLE device = nullptr;
-        for (int attempt = 0; attempt < 20 && !device; ++attempt) {
-            ASSERT_EQ(gc.IFUpdateDeviceList(iface, nullptr, 1000), GC_ERR_SUCCESS);
-            if (gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device) != GC_ERR_SUCCESS)
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        ASSERT_NE(device, nullptr) << gc.LastError().second;
+        ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
+            << gc.LastError().second;
         // A short heartbeat, so the loss shows soon.
         const uint32_t heartbeat = 500;
         size_t size = 4;
