@@ -2,6 +2,7 @@
 #include "CameraIPSetup.h"
 
 #include "AddressRules.h"
+#include "CameraSearch.h"
 #include "IpText.h"
 #include "ProfileFile.h"
 
@@ -121,14 +122,7 @@ void CCameraIPSetup::ReadPersistentIp() {
     std::uint32_t* fields[3] = {&ip, &mask, &gateway};
     std::uint32_t* remembered[3] = {&persistentIp_, &persistentMask_, &persistentGateway_};
     for (int i = 0; i < 3; ++i) {
-        GvcpCommandBlock block{};
-        block.command = kReadReg;
-        block.adapterNumber = camera_.adapterNumber;
-        block.address = addresses[i];
-        block.length = 4;
-        block.requestId = context_.ids->Next();
-        std::memcpy(block.mac, camera_.mac.data(), 6);
-        block.ip = camera_.ip;
+        GvcpCommandBlock block = CameraCommand(camera_, kReadReg, addresses[i], 4, *context_.ids);
         if (device->SendNicCmd(block) != 0) {
             context_.message("Camera Read Register Error");
             return;
@@ -198,15 +192,7 @@ bool CCameraIPSetup::WriteCameraConfig(int vendorRow) {
         return false;
     }
     auto command = [&](std::uint32_t cmd, std::uint32_t address, std::uint16_t length) {
-        GvcpCommandBlock block{};
-        block.command = cmd;
-        block.adapterNumber = camera_.adapterNumber;
-        block.address = address;
-        block.length = length;
-        block.requestId = context_.ids->Next();
-        std::memcpy(block.mac, camera_.mac.data(), 6);
-        block.ip = camera_.ip;
-        return block;
+        return CameraCommand(camera_, cmd, address, length, *context_.ids);
     };
     auto writeReg = [&](std::uint32_t address, std::uint32_t value) {
         GvcpCommandBlock block = command(kWriteReg, address, 4);
@@ -260,11 +246,7 @@ void CCameraIPSetup::OnForceIp(const std::vector<CameraEntry>& cameras) {
     if (!address || !device) {
         context_.message(address ? "GigE Driver Open Error" : "ForceIP Set Error");
     } else {
-        GvcpCommandBlock block{};
-        block.command = kForceIp;
-        block.adapterNumber = camera_.adapterNumber;
-        block.requestId = context_.ids->Next();
-        std::memcpy(block.mac, camera_.mac.data(), 6);
+        GvcpCommandBlock block = CameraCommand(camera_, kForceIp, 0, 0, *context_.ids);
         block.ip = *address;
         block.mask = nic_.mask;
         block.gateway = nic_.windowsIp ? nic_.gateway : 0;

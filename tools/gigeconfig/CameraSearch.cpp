@@ -35,6 +35,19 @@ std::string FieldText(const char* field, std::size_t size) {
 
 } // namespace
 
+GvcpCommandBlock CameraCommand(const CameraEntry& camera, std::uint32_t command, std::uint32_t address,
+                               std::uint16_t length, CRequestIds& ids) {
+    GvcpCommandBlock block{};
+    block.command = command;
+    block.adapterNumber = camera.adapterNumber;
+    block.address = address;
+    block.length = length;
+    block.requestId = ids.Next();
+    std::memcpy(block.mac, camera.mac.data(), 6);
+    block.ip = camera.ip;
+    return block;
+}
+
 std::optional<DescriptionName> ParseDescriptionUrl(const std::string& url) {
     const auto pieces = Split(url, ":;");
     std::string file;
@@ -114,14 +127,7 @@ bool ReadCameraDescription(CameraEntry& camera, CGvcpSender& sender, CRequestIds
     camera.status = kStatusOtherError;
     auto block = std::make_unique<GvcpCommandBlock>();
     auto prepare = [&](std::uint32_t command, std::uint32_t address, std::uint16_t length) {
-        *block = GvcpCommandBlock{};
-        block->command = command;
-        block->adapterNumber = camera.adapterNumber;
-        block->address = address;
-        block->length = length;
-        block->requestId = ids.Next();
-        std::memcpy(block->mac, camera.mac.data(), 6);
-        block->ip = camera.ip;
+        *block = CameraCommand(camera, command, address, length, ids);
     };
     prepare(1, 0x0934, 4);
     if (sender.SendNicCmd(*block) != 0) return false;

@@ -10,6 +10,11 @@
 
 namespace qorcam::gigeconfig {
 
+/// A command block addressed to a camera (its adapter, MAC and current
+/// address), with the next request id; the rest of the block is zero.
+GvcpCommandBlock CameraCommand(const CameraEntry& camera, std::uint32_t command, std::uint32_t address,
+                               std::uint16_t length, CRequestIds& ids);
+
 /// The description-file name a camera's first URL register names, and its
 /// base name; empty when the URL names none the tool can use.
 struct DescriptionName {

@@ -1,6 +1,8 @@
 // ReadDescriptionFile: copies a camera's description file out of its memory into the profile folder.
 #include "DescriptionReader.h"
 
+#include "CameraSearch.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -47,14 +49,7 @@ DescriptionRead ReadDescriptionFile(CGvcpSender& sender, CRequestIds& ids, const
                                     const std::function<void(const std::string&)>& message) {
     auto block = std::make_unique<GvcpCommandBlock>();
     auto readMem = [&](std::uint32_t address, std::uint16_t length) {
-        *block = GvcpCommandBlock{};
-        block->command = 2;
-        block->adapterNumber = camera.adapterNumber;
-        block->address = address;
-        block->length = length;
-        block->requestId = ids.Next();
-        std::memcpy(block->mac, camera.mac.data(), 6);
-        block->ip = camera.ip;
+        *block = CameraCommand(camera, 2, address, length, ids);
         return sender.SendNicCmd(*block) == 0;
     };
     if (!readMem(0x0200, kChunk)) {
