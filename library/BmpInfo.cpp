@@ -48,8 +48,8 @@ bool FillMonoBmpInfo(BITMAPINFO* info, std::uint32_t width, std::uint32_t height
     // The caller's block holds 256 entries behind the header.
     auto* table = reinterpret_cast<unsigned char*>(info) + sizeof(BITMAPINFOHEADER);
     for (unsigned i = 0; i < 256; ++i) {
-        const RGBQUAD grey{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
-                           0};
+        const RGBQUAD grey{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
+                           static_cast<std::uint8_t>(i), 0};
         std::memcpy(table + i * sizeof(RGBQUAD), &grey, sizeof grey);
     }
     return true;

@@ -4,6 +4,10 @@
 
 #include "Base.h"
 #include "BasePort.h"
+#include "CameraGigE.h"
+#include "CameraIIDC.h"
+#include "CameraPort.h"
+#include "CameraUSB.h"
 #include "ErrorText.h"
 #include "GenTLCustom.h"
 #include "GenTLProducer.h"
@@ -42,19 +46,6 @@ const char* CountText(std::uint32_t type) {
         return "USB Camera Count";
     default:
         return "Camera Count";
-    }
-}
-
-std::uint32_t SpeedFor(std::uint32_t type, std::uint32_t value) {
-    switch (type) {
-    case kProducerGigE:
-        return value == 100 ? QORCAM_S100M : QORCAM_S1000M;
-    case kProducerUSB:
-        return value == 512 ? QORCAM_SUSB2 : QORCAM_SUSB3;
-    case kProducerIIDC:
-        return value;
-    default:
-        return 0;
     }
 }
 
@@ -256,6 +247,19 @@ bool CInterface::GetDevInfo(const std::string& id, DeviceListing& info) {
     return true;
 }
 
+std::uint32_t CInterface::SpeedFor(std::uint32_t type, std::uint32_t value) {
+    switch (type) {
+    case kProducerGigE:
+        return value == 100 ? QORCAM_S100M : QORCAM_S1000M;
+    case kProducerUSB:
+        return value == 512 ? QORCAM_SUSB2 : QORCAM_SUSB3;
+    case kProducerIIDC:
+        return value;
+    default:
+        return 0;
+    }
+}
+
 std::uint64_t CInterface::CameraNumber(const std::string& id) {
     const std::size_t marker = id.find("::");
     std::size_t pos = marker != std::string::npos ? marker + 2 : 1;
@@ -298,6 +302,83 @@ void CInterface::CloseCameras() {
         delete first; // a camera leaves the list itself; make sure it has
         if (!cameras_.empty() && cameras_.front().object == first) cameras_.erase(cameras_.begin());
     }
+}
+
+template <class Build>
+int CInterface::OpenDevice(const OpenTarget& target, DEVICE_ACCESS_FLAGS access, const char* name,
+                           Build build) {
+    static constexpr char kAlreadyOpen[] = "Device already open";
+    std::uint32_t count = 0;
+    if (producer_.fn.IFGetNumDevices(handle_, &count) != GC_ERR_SUCCESS || count == 0)
+        return STATUSQORCAM_CANNOT_FOUND;
+    for (std::uint32_t position = 0; position < count; ++position) {
+        std::string id;
+        if (!GetDevID(position, id)) return STATUSQORCAM_UNDEF_ERROR;
+        if (target.kind == OpenTarget::ByNumber && CameraNumber(id) != target.number) continue;
+        if (target.kind == OpenTarget::ByUserName) {
+            char buffer[kInfoSize] = {};
+            std::size_t size = sizeof buffer;
+            INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+            if (producer_.fn.IFGetDeviceInfo(handle_, id.c_str(), DEVICE_INFO_CUSTOM_USER_NAME, &type, buffer,
+                                             &size) != GC_ERR_SUCCESS)
+                return STATUSQORCAM_UNDEF_ERROR;
+            if (AnswerText(buffer, sizeof buffer, size) != target.userName) continue;
+        }
+        DEV_HANDLE device = nullptr;
+        if (producer_.fn.IFOpenDevice(handle_, id.c_str(), access, &device) != GC_ERR_SUCCESS) {
+            const bool elsewhere = producer_.LastErrorText() == kAlreadyOpen;
+            if (target.kind == OpenTarget::FirstFree) {
+                if (elsewhere) continue;
+                return STATUSQORCAM_CANNOT_FOUND;
+            }
+            if (elsewhere) return STATUSQORCAM_OPENED;
+            continue;
+        }
+        try {
+            build(id, device);
+            return STATUSQORCAM_COMPLETE;
+        } catch (const CErrorText& error) {
+            TraceClass(1, name, error.Text());
+        } catch (...) {
+            TraceClass(1, name, "Other Error");
+        }
+        producer_.fn.DevClose(device);
+        return STATUSQORCAM_UNDEF_ERROR;
+    }
+    return STATUSQORCAM_CANNOT_FOUND;
+}
+
+int CInterface::OpenCamera(CBase*& camera, const OpenTarget& target, std::uint32_t urlIndex, bool readOnly) {
+    camera = nullptr;
+    const DEVICE_ACCESS_FLAGS access = readOnly ? DEVICE_ACCESS_READONLY : DEVICE_ACCESS_EXCLUSIVE;
+    return OpenDevice(target, access, "CInterface::OpenCamera",
+                      [&](const std::string& id, DEV_HANDLE device) {
+                          CCamera* built = nullptr;
+                          switch (producer_.Type()) {
+                          case kProducerGigE:
+                              built = new CCameraGigE(producer_, *this, id, device, urlIndex, readOnly);
+                              break;
+                          case kProducerUSB:
+                              if (readOnly) throw CErrorText("Not Support");
+                              built = new CCameraUSB(producer_, *this, id, device, urlIndex, readOnly);
+                              break;
+                          default:
+                              built = new CCameraIIDC(producer_, *this, id, device, urlIndex, readOnly);
+                              break;
+                          }
+                          AddCamera(built, [built] { built->SetVisibleFlag(); });
+                          camera = built;
+                      });
+}
+
+int CInterface::OpenCameraPort(CBasePort*& port) {
+    port = nullptr;
+    return OpenDevice(OpenTarget{}, DEVICE_ACCESS_EXCLUSIVE, "CInterface::OpenCameraPort",
+                      [&](const std::string& id, DEV_HANDLE device) {
+                          auto* built = new CCameraPort(producer_, *this, id, device);
+                          AddPort(built);
+                          port = built;
+                      });
 }
 
 } // namespace qorcam::library

@@ -29,6 +29,13 @@ struct DeviceListing {
     std::uint32_t speed = 0; ///< a QORCAM_TRANSMITSPEED value
 };
 
+/// Which device an open asks for.
+struct OpenTarget {
+    enum Kind { FirstFree, ByNumber, ByUserName } kind = FirstFree;
+    std::uint64_t number = 0;
+    std::string userName;
+};
+
 /// An opened interface of a producer.
 ///
 /// Guarantees: while the object lives, two threads run at time-critical
@@ -75,6 +82,17 @@ public:
     /// first "::" (without one, from its second character), up to the first
     /// non-digit; a number beyond 64 bits is cut at the last digit that fits.
     static std::uint64_t CameraNumber(const std::string& id);
+    /// A producer's link-speed answer as a QORCAM_TRANSMITSPEED value.
+    static std::uint32_t SpeedFor(std::uint32_t producerType, std::uint32_t value);
+
+    /// Opens the device the target names and builds the camera of the
+    /// producer's kind. Result: 0 opened (camera set), 4 the device is open
+    /// elsewhere (by number and by name only), 5 no device found or opened,
+    /// 99 a producer call or the camera's construction failed.
+    int OpenCamera(CBase*& camera, const OpenTarget& target, std::uint32_t urlIndex, bool readOnly);
+    /// Opens the first device that can be had exclusively for register
+    /// access; results as OpenCamera's first-free form.
+    int OpenCameraPort(CBasePort*& port);
 
     /// A camera opened through this interface joins it with the way to
     /// refresh its presence, and leaves it from its destructor.
@@ -91,6 +109,9 @@ private:
         std::function<void()> refreshPresence;
     };
 
+    /// The device open and the object built over it, shared by both opens.
+    template <class Build>
+    int OpenDevice(const OpenTarget& target, DEVICE_ACCESS_FLAGS access, const char* name, Build build);
     void BusReset_Thread();
     void BusEventGet_Thread();
     void StopThreads();

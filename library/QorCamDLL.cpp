@@ -1,6 +1,8 @@
 // QorCamDLL: CQorCamDLL, the one library object of a process.
 #include "QorCamDLL.h"
 
+#include "Base.h"
+#include "BasePort.h"
 #include "CConv.h"
 #include "ErrorText.h"
 #include "GenTLInterface.h"
@@ -196,6 +198,93 @@ bool CQorCamDLL::GetList(QORCAM_LIST* list) {
     }
     UnlockAllInterfaces();
     return ok;
+}
+
+template <class Form>
+bool CQorCamDLL::Walk(HCAMERA* out, std::uint32_t type, bool readOnly, int kind, Form form) {
+    LockAllInterfaces();
+    for (auto& producer : producers_) {
+        for (auto& iface : producer->Interfaces())
+            iface->UpdateDeviceList();
+    }
+    const bool firstFree = kind == OpenTarget::FirstFree;
+    bool anyProducer = false;
+    int result = STATUSQORCAM_CANNOT_FOUND;
+    void* opened = nullptr;
+    for (auto& producer : producers_) {
+        if (type != 0 && producer->Type() != type) continue;
+        anyProducer = true;
+        if (readOnly && producer->Type() == kProducerUSB) {
+            if (kind == OpenTarget::ByNumber) {
+                result = STATUSQORCAM_OPEN_ERROR;
+                break;
+            }
+            result = STATUSQORCAM_CANNOT_FOUND;
+            continue;
+        }
+        if (producer->Interfaces().empty()) result = STATUSQORCAM_CANNOT_FOUND;
+        bool stop = false;
+        for (auto& iface : producer->Interfaces()) {
+            result = form(*iface, opened);
+            if (result == STATUSQORCAM_COMPLETE || (!firstFree && result == STATUSQORCAM_OPENED)) {
+                stop = true;
+                break;
+            }
+        }
+        if (stop) break;
+    }
+    UnlockAllInterfaces();
+    if (!anyProducer) result = firstFree ? STATUSQORCAM_CANNOT_FOUND : STATUSQORCAM_OPEN_ERROR;
+    *out = result == STATUSQORCAM_COMPLETE ? opened : nullptr;
+    if (result == STATUSQORCAM_COMPLETE) return true;
+    SetLastErrorCode(result == STATUSQORCAM_OPENED || result == STATUSQORCAM_OPEN_ERROR
+                         ? static_cast<std::uint32_t>(result)
+                         : static_cast<std::uint32_t>(STATUSQORCAM_CANNOT_FOUND));
+    return false;
+}
+
+namespace {
+
+// The form of an interface's open for one target.
+auto CameraForm(const OpenTarget& target, std::uint32_t urlIndex, bool readOnly) {
+    return [&target, urlIndex, readOnly](CInterface& iface, void*& opened) {
+        CBase* camera = nullptr;
+        const int result = iface.OpenCamera(camera, target, urlIndex, readOnly);
+        opened = camera != nullptr ? camera->Handle() : nullptr;
+        return result;
+    };
+}
+
+} // namespace
+
+bool CQorCamDLL::OpenCamera(HCAMERA* out, std::uint32_t urlIndex, std::uint32_t type, bool readOnly) {
+    const OpenTarget target;
+    return Walk(out, type, readOnly, target.kind, CameraForm(target, urlIndex, readOnly));
+}
+
+bool CQorCamDLL::OpenCameraByNumber(HCAMERA* out, std::uint64_t number, std::uint32_t urlIndex,
+                                    std::uint32_t type, bool readOnly) {
+    OpenTarget target;
+    target.kind = OpenTarget::ByNumber;
+    target.number = number;
+    return Walk(out, type, readOnly, target.kind, CameraForm(target, urlIndex, readOnly));
+}
+
+bool CQorCamDLL::OpenCameraByUserName(HCAMERA* out, const std::string& name, std::uint32_t urlIndex,
+                                      std::uint32_t type, bool readOnly) {
+    OpenTarget target;
+    target.kind = OpenTarget::ByUserName;
+    target.userName = name;
+    return Walk(out, type, readOnly, target.kind, CameraForm(target, urlIndex, readOnly));
+}
+
+bool CQorCamDLL::OpenCameraPort(HCAMERA* out) {
+    return Walk(out, 0, false, OpenTarget::FirstFree, [](CInterface& iface, void*& opened) {
+        CBasePort* port = nullptr;
+        const int result = iface.OpenCameraPort(port);
+        opened = port != nullptr ? port->Handle() : nullptr;
+        return result;
+    });
 }
 
 void CQorCamDLL::CloseAll() {

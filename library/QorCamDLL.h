@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace qorcam::conversion {
@@ -75,6 +76,20 @@ public:
     /// Fills the camera list (library lock held); false with the last error
     /// set when the list's room is too small.
     bool GetList(QORCAM_LIST* list);
+    /// The opening walks (library lock held): every device list refreshed,
+    /// then the producers of the asked type (0 any) tried in list order and
+    /// their interfaces in order until one opens a device. The handle is set
+    /// (null when nothing opened); on failure the last error is 3 (no
+    /// producer of the kind, or a watch open by number meeting a USB3 Vision
+    /// producer), 4 (the device is open elsewhere) or 5.
+    bool OpenCamera(HCAMERA* out, std::uint32_t urlIndex, std::uint32_t type, bool readOnly);
+    bool OpenCameraByNumber(HCAMERA* out, std::uint64_t number, std::uint32_t urlIndex, std::uint32_t type,
+                            bool readOnly);
+    bool OpenCameraByUserName(HCAMERA* out, const std::string& name, std::uint32_t urlIndex,
+                              std::uint32_t type, bool readOnly);
+    /// The first device of any producer that can be opened exclusively, as a
+    /// register-access object; 5 when none.
+    bool OpenCameraPort(HCAMERA* out);
     /// Destroys every camera of every interface (register ports stay).
     void CloseAll();
 
@@ -94,6 +109,7 @@ public:
     std::size_t InterfaceLockCount() const { return interfaceLocks_.size(); }
 
 private:
+    template <class Form> bool Walk(HCAMERA* out, std::uint32_t type, bool readOnly, int kind, Form form);
     void UserCallBack_Thread();
     void RebuildInterfaceLocks();
 

@@ -115,8 +115,8 @@ void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t cod
 }
 
 void TraceConv(std::uint32_t minLevel, const char* name, const char* what, const void* handle) {
-    TraceLine(minLevel, "%-28s %s HCTBL=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what, Ptr(handle),
-              ThreadId(), ProcessId());
+    TraceLine(minLevel, "%-28s %s HCTBL=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what,
+              Ptr(handle), ThreadId(), ProcessId());
 }
 
 void TraceConvError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle) {
@@ -131,7 +131,13 @@ void TraceOpenEnd(std::uint32_t minLevel, const char* name, const void* handle) 
 
 void TraceOpenStart(std::uint32_t minLevel, const char* name, std::uint64_t uid) {
     TraceLine(minLevel, "%-28s Start Req UID=0x%08X %08X, ThreadID=%d, ProcessID=%d\n", name,
-              static_cast<unsigned>(uid >> 32), static_cast<unsigned>(uid & 0xFFFFFFFFu), ThreadId(), ProcessId());
+              static_cast<unsigned>(uid >> 32), static_cast<unsigned>(uid & 0xFFFFFFFFu), ThreadId(),
+              ProcessId());
+}
+
+void TracePresence(std::uint32_t minLevel, const char* name, const char* state, const void* handle) {
+    TraceLine(minLevel, "%-34s %s %s, HCAMERA=0x%08X, ThreadID=%d, ProcessID=%d\n", name, "End  ", state,
+              static_cast<unsigned>(Ptr(handle) & 0xFFFFFFFFu), ThreadId(), ProcessId());
 }
 
 void TraceClass(std::uint32_t minLevel, const char* name, const char* text) {

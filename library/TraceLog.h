@@ -69,6 +69,8 @@ void TraceConvError(std::uint32_t minLevel, const char* name, std::int32_t code,
 void TraceOpenEnd(std::uint32_t minLevel, const char* name, const void* handle);
 /// "Start Req UID=0x<upper> <lower>" of QORCAM_Open and QORCAM_WatchOpen.
 void TraceOpenStart(std::uint32_t minLevel, const char* name, std::uint64_t uid);
+/// The presence report of QORCAM_Camera: "Connect" or "Disconnect".
+void TracePresence(std::uint32_t minLevel, const char* name, const char* state, const void* handle);
 /// A class step: "Class::Method" and a text.
 void TraceClass(std::uint32_t minLevel, const char* name, const char* text);
 /// A class step that reports a value.

@@ -82,9 +82,9 @@ TEST_F(ConvExportsTest, ConvertsMono8IntoA32BitDibAndRefusesBadImages) {
         HCTBL handle;
         QORCAM_IMAGE* image;
         uint8_t* out;
-    } refused[] = {{handle, &unknown, out.data()},   {handle, &badEndian, out.data()},
-                   {handle, &noPixels, out.data()},  {handle, nullptr, out.data()},
-                   {handle, &image, nullptr},        {nullptr, &image, out.data()},
+    } refused[] = {{handle, &unknown, out.data()},  {handle, &badEndian, out.data()},
+                   {handle, &noPixels, out.data()}, {handle, nullptr, out.data()},
+                   {handle, &image, nullptr},       {nullptr, &image, out.data()},
                    {&image, &image, out.data()}};
     for (auto& c : refused) {
         EXPECT_FALSE(exec(c.handle, c.image, c.out));

@@ -64,7 +64,8 @@ protected:
     /// Loads the library and passes the structure version (which loads the producers).
     void LoadAndStart() {
         ASSERT_NO_FATAL_FAILURE(Load());
-        ASSERT_TRUE(Fn<decltype(&QORCAM_SetStructVersion)>("QORCAM_SetStructVersion")(LIBRARY_STRUCT_VERSION));
+        ASSERT_TRUE(
+            Fn<decltype(&QORCAM_SetStructVersion)>("QORCAM_SetStructVersion")(LIBRARY_STRUCT_VERSION));
     }
 
     template <class F> F Fn(const char* name) {
@@ -74,7 +75,9 @@ protected:
     }
 #define QORCAM_FN(name) Fn<decltype(&name)>(#name)
 
-    STATUS_RTNCODE LastError() { return QORCAM_FN(QORCAM_GetLastError)(); }
+    STATUS_RTNCODE LastError() {
+        return QORCAM_FN(QORCAM_GetLastError)();
+    }
 
     /// A test hook of the scripted producer installed as `file` (loaded by the library).
     template <class F> F Hook(const std::string& file, const char* name) {

@@ -7,8 +7,15 @@
 //   device <path> <number> <vendor> <model> <user name|-> <bus> <speed>
 //   fail_interfaces <text>        the interface list can't be read; <text> is the error text
 //   fail_open_interface <text>    every interface open fails with <text>
+//   port <path> <number> <url> [<file> <hex address>]
+//                                 the device's remote port: its URL 0, and memory that holds the file's
+//                                 bytes at that address (the rest of the port reads as zeros)
+//   elsewhere <path> <number>     the device is open in another process ("Device already open")
 #include "GenTL.h"
 #include "GenTLCustom.h"
+#include "gentl/CBufferInfo.h"
+#include "gentl/CDataStream.h"
+#include "gentl/CDevice.h"
 #include "gentl/CInterface.h"
 #include "gentl/CInterfaceInfo.h"
 #include "gentl/InfoFillers.h"
@@ -17,6 +24,8 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -25,11 +34,21 @@ using namespace GenICam::Client;
 
 namespace {
 
+// What an opened device shares with the script and the hooks.
+struct DeviceState {
+    std::string url;
+    std::vector<uint8_t> memory;
+    bool visible = true;
+    bool elsewhere = false;
+    uint32_t writes = 0;
+};
+
 struct Device {
     uint64_t number = 0;
     std::string vendor, model, user;
     uint32_t bus = 0, speed = 0;
     bool failInfo = false;
+    std::shared_ptr<DeviceState> state = std::make_shared<DeviceState>();
 };
 
 struct InterfaceScript {
@@ -77,6 +96,28 @@ void ReadScript(State& s) {
             for (auto& i : s.interfaces) {
                 if (i.path == path) i.present.push_back(d);
             }
+        } else if (verb == "port" || verb == "elsewhere") {
+            std::string path, url, file, address;
+            uint64_t number = 0;
+            words >> path >> number;
+            if (verb == "port") words >> url >> file >> address;
+            for (auto& i : s.interfaces) {
+                for (auto& d : i.present) {
+                    if (i.path != path || d.number != number) continue;
+                    if (verb == "elsewhere") {
+                        d.state->elsewhere = true;
+                        continue;
+                    }
+                    d.state->url = url;
+                    if (file.empty()) continue;
+                    std::ifstream bytes(file, std::ios::binary);
+                    std::vector<uint8_t> content((std::istreambuf_iterator<char>(bytes)),
+                                                 std::istreambuf_iterator<char>());
+                    const size_t at = std::stoull(address, nullptr, 16);
+                    d.state->memory.assign(at + content.size() + 1024, 0);
+                    std::copy(content.begin(), content.end(), d.state->memory.begin() + at);
+                }
+            }
         } else if (verb == "fail_interfaces") {
             std::getline(words >> std::ws, s.failInterfaces);
         } else if (verb == "fail_open_interface") {
@@ -92,6 +133,115 @@ InterfaceScript* FindScript(State& s, const std::string& path) {
     return nullptr;
 }
 
+// The device's remote port: its memory and its one URL. Accesses outside the memory fail.
+class ScriptedPort : public ICommonBase {
+public:
+    explicit ScriptedPort(std::shared_ptr<DeviceState> state) : m_state(std::move(state)) {}
+    void Read(uint64_t address, void* buffer, size_t* size) override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        uint8_t* at = Locate(address, *size);
+        std::memcpy(buffer, at, *size);
+    }
+    void Write(uint64_t address, const void* buffer, size_t* size) override {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        uint8_t* at = Locate(address, *size);
+        std::memcpy(at, buffer, *size);
+        ++m_state->writes;
+    }
+    void GetNumURLs(uint32_t* count) override { *count = 1; }
+    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                    size_t* size) override {
+        if (index != 0 || cmd != URL_INFO_URL) throw std::invalid_argument("Invalid URL Info");
+        std::lock_guard<std::mutex> guard(Script().lock);
+        CopyInfoString(buffer, size, type, m_state->url);
+    }
+    void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override {
+        PortInfoValues values;
+        values.module = "Device";
+        AnswerPortInfo(values, cmd, type, buffer, size);
+    }
+
+private:
+    uint8_t* Locate(uint64_t address, size_t size) {
+        auto& memory = m_state->memory;
+        if (address > memory.size() || size > memory.size() - address)
+            throw std::runtime_error("Invalid Address");
+        return memory.data() + address;
+    }
+    std::shared_ptr<DeviceState> m_state;
+};
+
+class ScriptedStream : public CDataStream {
+public:
+    using CDataStream::CDataStream;
+    void StartAcquisition(ACQ_START_FLAGS, uint64_t) override { SetWaitStop(false); }
+    void StopAcquisition(ACQ_STOP_FLAGS) override { SetWaitStop(true); }
+    void GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
+                       size_t* size) override {
+        RequireOwnBuffer(buffer);
+        if (!buffer->AnswerCommonInfo(cmd, type, out, size) && type) *type = INFO_DATATYPE_UNKNOWN;
+    }
+    void CancelPendingRequests() override {}
+};
+
+class ScriptedDevice : public CDevice {
+public:
+    ScriptedDevice(CTL* tl, CInterface* parent, const std::string& id, DEVICE_ACCESS_FLAGS access,
+                   Device device)
+        : CDevice(tl, parent, id, access), m_device(std::move(device)), m_port(m_device.state) {}
+    ~ScriptedDevice() override { DestroyDataStreams(); }
+
+    void GetInfo(DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override {
+        const Device& d = m_device;
+        switch (static_cast<int>(cmd)) {
+        case DEVICE_INFO_ID:
+            return CopyInfoString(buffer, size, type, GetID());
+        case DEVICE_INFO_VENDOR:
+            return CopyInfoString(buffer, size, type, d.vendor);
+        case DEVICE_INFO_MODEL:
+            return CopyInfoString(buffer, size, type, d.model);
+        case DEVICE_INFO_CUSTOM_VISIBLE: {
+            std::lock_guard<std::mutex> guard(Script().lock);
+            return CopyInfoBool8(buffer, size, type, d.state->visible);
+        }
+        case DEVICE_INFO_CUSTOM_SPEED:
+            return CopyInfoUInt32(buffer, size, type, d.speed);
+        case DEVICE_INFO_CUSTOM_BUS_NUMBER:
+            return CopyInfoUInt32(buffer, size, type, d.bus);
+        case DEVICE_INFO_CUSTOM_SPEC_MAJOR:
+            return CopyInfoUInt32(buffer, size, type, 2);
+        case DEVICE_INFO_CUSTOM_SPEC_MINOR:
+            return CopyInfoUInt32(buffer, size, type, 1);
+        case DEVICE_INFO_CUSTOM_DEV_MODE:
+            return CopyInfoUInt32(buffer, size, type, 0x80000000u);
+        case DEVICE_INFO_CUSTOM_DEV_VERSION:
+            return CopyInfoString(buffer, size, type, "Version 1.2");
+        case DEVICE_INFO_CUSTOM_VENDOR_INFO:
+            return CopyInfoString(buffer, size, type, "Vendor information of a scripted camera");
+        case DEVICE_INFO_CUSTOM_SERIAL_NUMBER:
+            return CopyInfoString(buffer, size, type, "SN" + std::to_string(d.number));
+        case DEVICE_INFO_CUSTOM_USER_NAME:
+            return CopyInfoString(buffer, size, type, d.user);
+        case DEVICE_INFO_CUSTOM_FAMILY_NAME:
+            return CopyInfoString(buffer, size, type, "Family");
+        case DEVICE_INFO_CUSTOM_CAPABILITY:
+            return CopyInfoUInt64(buffer, size, type, 0x0123456789ABCDEFull);
+        default:
+            throw std::invalid_argument(FormatString("Invalid DeviceInfoId %d", cmd));
+        }
+    }
+    ICommonBase* GetPort() override { return &m_port; }
+
+protected:
+    CDataStream* CreateDataStream(uint32_t index, const std::string& id) override {
+        return new ScriptedStream(this, index, id);
+    }
+
+private:
+    Device m_device;
+    ScriptedPort m_port;
+};
+
 class ScriptedInterface : public CInterface {
 public:
     ScriptedInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info) : CInterface(tl, std::move(info)) {
@@ -101,13 +251,30 @@ public:
         Script().open.push_back(this);
     }
     ~ScriptedInterface() override {
+        DestroyOpenDevices();
         std::lock_guard<std::mutex> guard(Script().lock);
         auto& open = Script().open;
         open.erase(std::remove(open.begin(), open.end(), this), open.end());
     }
 
-    CDevice* OpenDevice(const std::string&, DEVICE_ACCESS_FLAGS) override {
-        throw std::runtime_error("Device not available");
+    CDevice* OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS access) override {
+        Device found;
+        {
+            std::lock_guard<std::mutex> guard(Script().lock);
+            const Device* device = nullptr;
+            for (const Device& d : m_listed) {
+                if (Id(d) == id) device = &d;
+            }
+            if (!device) throw std::runtime_error("Device not available");
+            if (device->state->elsewhere) throw std::runtime_error("Device already open");
+            found = *device;
+        }
+        for (CDevice* open : GetOpenDevices()) {
+            if (open->GetID() == id) throw std::runtime_error("Device already open");
+        }
+        auto* device = new ScriptedDevice(GetParent(), this, id, access, found);
+        AddOpenDevice(device);
+        return device;
     }
     uint32_t GetNumDevices() override {
         std::lock_guard<std::mutex> guard(Script().lock);
@@ -256,6 +423,28 @@ GC_API_EXPORT int ScriptedGenTL_RemoveInterface(const char* path) {
                               [&](const InterfaceScript& i) { return path && i.path == path; }),
                list.end());
     return list.size() < before ? 0 : -1;
+}
+
+// Whether the device answers as reachable.
+GC_API_EXPORT int ScriptedGenTL_SetVisible(const char* path, uint64_t number, int visible) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    InterfaceScript* script = path ? FindScript(Script(), path) : nullptr;
+    if (!script) return -1;
+    for (Device& d : script->present) {
+        if (d.number == number) d.state->visible = visible != 0;
+    }
+    return 0;
+}
+
+// How many port writes reached the device, or -1.
+GC_API_EXPORT int ScriptedGenTL_PortWrites(const char* path, uint64_t number) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    InterfaceScript* script = path ? FindScript(Script(), path) : nullptr;
+    if (!script) return -1;
+    for (Device& d : script->present) {
+        if (d.number == number) return static_cast<int>(d.state->writes);
+    }
+    return -1;
 }
 
 // How often the library refreshed that interface's device list, or -1.

@@ -1,0 +1,121 @@
+// Camera: CCamera, an opened camera with its GenTL handles, its node map and its state flags.
+#pragma once
+
+#include "Base.h"
+#include "GenTL.h"
+#include "QorCam.h"
+#include "description/DescriptionLoader.h"
+#include "description/RemoteDevice.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace qorcam::conversion {
+class CConv;
+}
+
+namespace qorcam::library {
+
+class CGenTL;
+class CInterface;
+
+/// An opened camera (the object behind HCAMERA), of the class that follows
+/// its producer's type: CCameraGigE, CCameraUSB or CCameraIIDC.
+///
+/// Guarantees: a constructed camera holds the device's remote port, its data
+/// streams 0 and 1 opened, and a node map built from its description over a
+/// port that forwards every access to the producer (read-only for a watch
+/// camera). A constructor that fails throws a CErrorText of at most 127
+/// characters ("CreateEvent Error", "DataStreams Error", the description
+/// loader's texts, the producer's error text or "Other Error") and leaves
+/// only the device open, for the caller to close. The destructor closes the
+/// streams, the node map and the device, and leaves the interface's list.
+/// The camera lock is taken by every camera export around its work; the
+/// present flag may be refreshed from any thread.
+class CCamera : public CBase, public description::IRemoteDevice {
+public:
+    CCamera(CGenTL& producer, CInterface& iface, std::string id, DEV_HANDLE device, std::uint32_t urlIndex,
+            bool watch);
+    ~CCamera() override;
+
+    /// State conditions of CheckState, tested in this order.
+    enum : std::uint32_t {
+        kPresent = 0x01,
+        kWatch = 0x02,
+        kNormal = 0x04,
+        kResources = 0x08,
+        kNoResources = 0x10,
+        kStarted = 0x20,
+        kNotStarted = 0x40,
+        kMulticast = 0x80,
+    };
+    /// True when every condition of mask holds; else the first failing one's
+    /// code becomes the caller's last error (5, 6, 6, 9, 8, 11, 10, 11).
+    bool CheckState(std::uint32_t mask);
+
+    /// Called by every camera export before it takes the camera lock.
+    virtual void BeforeAccess() {}
+    /// Fills the common camera record; false (last error 99, producer text traced) when a call fails.
+    bool CameraInfo(QORCAM_CAMERAINFO* info);
+    /// Reads the device's reachability into the present flag.
+    void SetVisibleFlag();
+
+    std::recursive_mutex& Lock() { return lock_; }
+    std::mutex& ConvLock() { return convLock_; }
+    bool IsPresent() const { return present_.load(); }
+    bool IsWatch() const { return watch_; }
+    bool IsStarted() const { return started_; }
+    bool HasResources() const { return newBufferEvent_[0] != nullptr; }
+    CGenTL& Producer() { return producer_; }
+    CInterface& Interface() { return interface_; }
+    PORT_HANDLE Port() const { return port_; }
+    DEV_HANDLE Device() const { return device_; }
+    genapi::CNodeMapRef* NodeMap() { return binding_.nodeMap.get(); }
+    const description::NodeMapBinding& Binding() const { return binding_; }
+
+    // The remote device as the description loader and the node map's port reach it.
+    std::int32_t GetNumPortURLs(std::uint32_t& count) override;
+    std::int32_t GetPortURLInfo(std::uint32_t index, std::int32_t infoCommand, void* buffer,
+                                std::size_t& size) override;
+    std::int32_t ReadPort(std::uint64_t address, void* buffer, std::size_t& size) override;
+    std::int32_t WritePort(std::uint64_t address, const void* buffer, std::size_t& size) override;
+    std::string LastErrorText() override;
+    /// Refreshes the present flag and returns it.
+    bool RefreshPresence() override;
+
+protected:
+    /// One device-info answer into buffer of capacity size (zeroed first); false when the call fails.
+    bool DeviceInfo(std::int32_t command, void* buffer, std::size_t size);
+    /// Traces the producer's error text under name and sets the last error 99.
+    void InfoFailed(const char* name);
+
+private:
+    void OpenStreams();
+    void LoadNodeMap();
+    void CloseStreams();
+
+    std::recursive_mutex lock_;
+    std::mutex convLock_;
+    CGenTL& producer_;
+    CInterface& interface_;
+    std::string id_;
+    DEV_HANDLE device_;
+    std::uint32_t urlIndex_;
+    std::unique_ptr<conversion::CConv> conv_;
+    description::NodeMapBinding binding_;
+    PORT_HANDLE port_ = nullptr;
+    DS_HANDLE stream_[2] = {nullptr, nullptr};
+    EVENT_HANDLE newBufferEvent_[2] = {nullptr, nullptr};
+    std::atomic<bool> present_{true};
+    const bool watch_;
+    bool started_ = false;
+    bool multicast_ = false;
+};
+
+/// The camera number of a device identifier (the decimal number behind its first "::").
+std::uint64_t CameraNumberOf(const std::string& id);
+
+} // namespace qorcam::library

@@ -1,0 +1,46 @@
+// CameraFrame: the frame every export on a camera handle runs in.
+#pragma once
+
+#include "Camera.h"
+#include "HandleRegistry.h"
+#include "LibraryProcess.h"
+#include "QorCamDLL.h"
+#include "TraceLog.h"
+
+#include <mutex>
+
+namespace qorcam::library {
+
+/// Start line, last error cleared, handle test (a stale, null or foreign
+/// handle fails with 1 and writes nothing else), BeforeAccess, the camera
+/// lock around body, then the end line or the error line. body returns 0 or
+/// the failure code; a code of -1 means it set the last error itself.
+template <class Body> BOOL CameraExport(std::uint32_t level, const char* name, HCAMERA handle, Body body) {
+    CQorCamDLL* library = CLibraryProcess::Library();
+    if (library == nullptr) return FALSE;
+    TraceCamera(level, name, "Start", handle);
+    library->SetLastErrorCode(0);
+    CCamera* camera = CHandleRegistry::Instance().Test<CBase, CCamera>(handle);
+    if (camera == nullptr) {
+        library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+        return FALSE;
+    }
+    camera->BeforeAccess();
+    int code = 0;
+    {
+        std::lock_guard<std::recursive_mutex> guard(camera->Lock());
+        code = body(*camera);
+    }
+    if (code != 0) {
+        if (code > 0) library->SetLastErrorCode(static_cast<std::uint32_t>(code));
+        TraceCameraError(level, name, static_cast<std::int32_t>(library->GetLastErrorCode()), handle);
+        return FALSE;
+    }
+    TraceCamera(level, name, "End  ", handle);
+    return TRUE;
+}
+
+/// Code for a body whose failure already set the last error.
+constexpr int kErrorAlreadySet = -1;
+
+} // namespace qorcam::library

@@ -1,0 +1,357 @@
+// CameraTest: cameras of the scripted producers opened, described, inspected and closed through the built
+// library, and register access through cameras and register-only handles.
+#include "LibraryFixture.h"
+
+#include "genapi/GenApiC.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr uint64_t kGigE = 73588229205; // 0x001122334455
+constexpr uint64_t kGigE2 = 5;
+constexpr uint64_t kUsb = 12;
+constexpr uint64_t kUsbBadUrl = 13;
+constexpr uint64_t kBusy = 77;
+constexpr uint64_t kAny = 0xFFFFFFFFFFFFFFFFull;
+
+// The standard features, Width on a big-endian register at 0x100, the stop command on a write-only one.
+std::string CameraXml(bool withLocked = true) {
+    return std::string(
+               "<?xml version='1.0'?><RegisterDescription SchemaMajorVersion='1' SchemaMinorVersion='1'>"
+               "<Integer Name='Width'><pValue>WidthReg</pValue></Integer>"
+               "<IntReg Name='WidthReg'><Address>0x100</Address><Length>4</Length>"
+               "<AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>NoCache</Cachable>"
+               "<Endianess>BigEndian</Endianess></IntReg>"
+               "<Integer Name='Height'><Value>480</Value></Integer>"
+               "<IntSwissKnife Name='PayloadSize'><pVariable Name='W'>Width</pVariable>"
+               "<pVariable Name='H'>Height</pVariable><Formula>W*H</Formula></IntSwissKnife>"
+               "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><Value>17301505</Value>"
+               "</EnumEntry><Value>17301505</Value></Enumeration>") +
+           (withLocked ? "<Integer Name='TLParamsLocked'><Value>0</Value></Integer>" : "") +
+           "<Command Name='AcquisitionStart'><pValue>Acq</pValue><CommandValue>1</CommandValue></Command>"
+           "<Command Name='AcquisitionStop'><pValue>Acq</pValue><CommandValue>0</CommandValue></Command>"
+           "<IntReg Name='Acq'><Address>0x124</Address><Length>4</Length><AccessMode>WO</AccessMode>"
+           "<pPort>Device</pPort></IntReg><Port Name='Device'/></RegisterDescription>";
+}
+
+std::string Hex(size_t v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%zX", v);
+    return text;
+}
+
+class CameraTest : public qorcam::testing::LibraryFixture {
+protected:
+    void SetUp() override {
+        LibraryFixture::SetUp();
+        const std::string xml = CameraXml();
+        const std::string file = WriteFile("cam.xml", xml);
+        const std::string noLocked = WriteFile("nolocked.xml", CameraXml(false));
+        const std::string port = " Local:cam.xml;10000;" + Hex(xml.size()) + " " + file + " 10000\n";
+        Install("QorGigEGenTL.cti", "prefix GigEVision\ninterface if0\n"
+                                    "device if0 73588229205 VendorG ModelG1 camA 3232235777 1000\n"
+                                    "device if0 5 VendorG ModelG2 cam2 7 100\n"
+                                    "device if0 77 VendorG Busy busy 7 100\n"
+                                    "port if0 73588229205" +
+                                        port + "port if0 5" + port + "elsewhere if0 77\n");
+        Install("QorUSBGenTL.cti", "prefix USB3Vision\ninterface usb0\n"
+                                   "device usb0 12 VendorU ModelU userA 2 512\n"
+                                   "device usb0 13 VendorU ModelU2 userB 2 1024\n"
+                                   "device usb0 14 VendorU ModelU3 userC 2 1024\n"
+                                   "port usb0 12" +
+                                       port +
+                                       "port usb0 13 Bad:cam.xml;10000;10\n"
+                                       "port usb0 14 local:x.xml;10000;" +
+                                       Hex(CameraXml(false).size()) + " " + noLocked + " 10000\n");
+        ASSERT_NO_FATAL_FAILURE(LoadAndStart());
+    }
+
+    HCAMERA Open(uint64_t uid) {
+        HCAMERA camera = nullptr;
+        EXPECT_TRUE(QORCAM_FN(QORCAM_Open)(uid, &camera)) << "error " << LastError();
+        return camera;
+    }
+    int PortWrites(const char* file, const char* path, uint64_t number) {
+        auto writes = Hook<int (*)(const char*, uint64_t)>(file, "ScriptedGenTL_PortWrites");
+        return writes != nullptr ? writes(path, number) : -2;
+    }
+    void SetVisible(const char* file, const char* path, uint64_t number, bool visible) {
+        auto set = Hook<int (*)(const char*, uint64_t, int)>(file, "ScriptedGenTL_SetVisible");
+        ASSERT_NE(set, nullptr);
+        ASSERT_EQ(set(path, number, visible ? 1 : 0), 0);
+    }
+    static QORCAM_OPENREQUEST Request(uint64_t uid, const std::string& name) {
+        QORCAM_OPENREQUEST request{};
+        request.UID = uid;
+        std::strncpy(request.UserName, name.c_str(), sizeof request.UserName - 1);
+        return request;
+    }
+};
+
+TEST_F(CameraTest, OpenedCameraHasItsNodeMapOverTheDevicePortAndItsRecords) {
+    HCAMERA camera = Open(kGigE);
+    ASSERT_NE(camera, nullptr);
+    EXPECT_TRUE(Traced({"QORCAM_Open", "Start Req UID=0x00000011 22334455"}));
+    EXPECT_TRUE(Traced({"QORCAM_Open", "End HCAMERA=0x"}));
+
+    void* map = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_GetNodeMap)(camera, &map));
+    ASSERT_NE(map, nullptr);
+    // The node map reads the registers the library's port writes: the flat interface the library exports
+    // works on the map it hands out.
+    uint8_t width[4] = {0, 0, 0x02, 0x80};
+    uint32_t length = sizeof width;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WritePort)(camera, 0x100, width, &length));
+    EXPECT_EQ(length, 4u);
+    QGA_NODE node = nullptr;
+    ASSERT_EQ(Fn<decltype(&QgaGetNode)>("QgaGetNode")(map, "Width", &node), QGA_OK);
+    int64_t value = 0;
+    ASSERT_EQ(Fn<decltype(&QgaGetInt)>("QgaGetInt")(node, &value), QGA_OK);
+    EXPECT_EQ(value, 640);
+    // The description lies in device memory at 0x10000.
+    char head[5] = {};
+    length = 5;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ReadPort)(camera, 0x10000, head, &length));
+    EXPECT_EQ(std::string(head, 5), "<?xml");
+
+    QORCAM_CAMERAINFO info;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CameraInfo)(camera, &info));
+    EXPECT_EQ(info.UID, kGigE);
+    EXPECT_EQ(info.CameraType, 1u);
+    EXPECT_EQ(info.Speed, static_cast<uint32_t>(QORCAM_S1000M));
+    EXPECT_EQ(info.BusNumber, 3232235777u);
+    EXPECT_STREQ(info.ModelName, "ModelG1");
+
+    QORCAM_GIGECAMERAINFO gige;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CameraInfoGigE)(camera, &gige));
+    const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+    EXPECT_EQ(std::memcmp(gige.MACAddr, mac, 6), 0);
+    EXPECT_EQ(gige.Spec_Major, 2);
+    EXPECT_EQ(gige.Spec_Minor, 1);
+    EXPECT_STREQ(gige.UserName, "camA");
+    EXPECT_STREQ(gige.SerialNumber, "SN73588229205");
+    // The vendor text is cut to its 48-byte field.
+    EXPECT_EQ(std::string(gige.Vendor_Info, sizeof gige.Vendor_Info).substr(0, 6), "Vendor");
+
+    QORCAM_USBCAMERAINFO usb;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_CameraInfoUSB)(camera, &usb));
+    EXPECT_EQ(LastError(), STATUSQORCAM_FUNCTION_ONLYUSB);
+    EXPECT_TRUE(Traced({"QORCAM_CameraInfoUSB", "Error=20, HCAMERA=0x"}));
+
+    ASSERT_TRUE(QORCAM_FN(QORCAM_Close)(camera));
+    // The handle is stale now.
+    EXPECT_FALSE(QORCAM_FN(QORCAM_GetNodeMap)(camera, &map));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Close)(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+}
+
+TEST_F(CameraTest, UsbCameraRecordAndGigEOnlyExports) {
+    HCAMERA camera = Open(kUsb);
+    ASSERT_NE(camera, nullptr);
+    QORCAM_USBCAMERAINFO usb;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CameraInfoUSB)(camera, &usb));
+    EXPECT_EQ(usb.GenCP_Version, 0x00020001u);
+    EXPECT_STREQ(usb.FamilyName, "Family");
+    EXPECT_EQ(usb.Dev_Capability, 0x0123456789ABCDEFull);
+    QORCAM_CAMERAINFO info;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CameraInfo)(camera, &info));
+    EXPECT_EQ(info.CameraType, 2u);
+    EXPECT_EQ(info.Speed, static_cast<uint32_t>(QORCAM_SUSB2));
+    QORCAM_GIGECAMERAINFO gige;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_CameraInfoGigE)(camera, &gige));
+    EXPECT_EQ(LastError(), STATUSQORCAM_FUNCTION_ONLYGIGE);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_CameraInfo)(camera, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(camera));
+}
+
+TEST_F(CameraTest, OpenFailuresReportTheWalksCodes) {
+    auto open = QORCAM_FN(QORCAM_Open);
+    auto watchOpen = QORCAM_FN(QORCAM_WatchOpen);
+    struct Case {
+        decltype(open) fn;
+        uint64_t uid;
+        STATUS_RTNCODE code;
+    } cases[] = {
+        {open, 0, STATUSQORCAM_PARAMETER_ERROR},
+        {open, 999, STATUSQORCAM_CANNOT_FOUND},
+        {open, kBusy, STATUSQORCAM_OPENED},
+        {watchOpen, kUsb, STATUSQORCAM_OPEN_ERROR}, // a watch open by number meets the USB3 Vision producer
+    };
+    for (const Case& c : cases) {
+        HCAMERA camera = reinterpret_cast<HCAMERA>(1);
+        EXPECT_FALSE(c.fn(c.uid, &camera)) << c.uid;
+        EXPECT_EQ(LastError(), c.code) << c.uid;
+        EXPECT_EQ(camera, nullptr);
+    }
+    EXPECT_FALSE(open(kGigE, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_TRUE(Traced({"QORCAM_Open", "Error=4, ThreadID="}));
+
+    // A description without TLParamsLocked, a URL of an unknown scheme: the open fails with the loader's
+    // text.
+    HCAMERA camera = nullptr;
+    EXPECT_FALSE(open(14, &camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    EXPECT_TRUE(Traced({"CInterface::OpenCamera", "Std Node NotFound"}));
+    EXPECT_FALSE(open(kUsbBadUrl, &camera));
+    EXPECT_TRUE(Traced({"CInterface::OpenCamera", "URL Error"}));
+    // The failed opens closed their devices again: with the good cameras held, register handles get them.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(Open(kAny), nullptr);
+    for (uint64_t expected : {kUsbBadUrl, uint64_t{14}}) {
+        HCAMERA reg = nullptr;
+        ASSERT_TRUE(QORCAM_FN(QORCAM_OpenReg)(&reg));
+        QORCAM_CAMERAINFO info;
+        ASSERT_TRUE(QORCAM_FN(QORCAM_CameraRegInfo)(reg, &info));
+        EXPECT_EQ(info.UID, expected);
+    }
+    HCAMERA none = reinterpret_cast<HCAMERA>(1);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_OpenReg)(&none));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(CameraTest, RequestsByNumberOrNameAndFirstFree) {
+    auto openGigE = QORCAM_FN(QORCAM_OpenGigE);
+    auto openUsb = QORCAM_FN(QORCAM_OpenUSB);
+    HCAMERA untouched = reinterpret_cast<HCAMERA>(1);
+    QORCAM_OPENREQUEST both = Request(kGigE, "camA");
+    EXPECT_FALSE(openGigE(&both, &untouched));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_EQ(untouched, reinterpret_cast<HCAMERA>(1));
+    QORCAM_OPENREQUEST sixteen = Request(kAny, std::string(16, 'n'));
+    EXPECT_FALSE(openGigE(&sixteen, &untouched));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    HCAMERA camera = nullptr;
+    EXPECT_FALSE(openUsb(&sixteen, &camera)); // USB names may be longer: the walk finds none
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    EXPECT_FALSE(openGigE(nullptr, &camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+
+    QORCAM_OPENREQUEST wrongCase = Request(kAny, "CAM2");
+    EXPECT_FALSE(openGigE(&wrongCase, &camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    QORCAM_OPENREQUEST byName = Request(kAny, "cam2");
+    ASSERT_TRUE(openGigE(&byName, &camera));
+    QORCAM_CAMERAINFO info;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CameraInfo)(camera, &info));
+    EXPECT_EQ(info.UID, kGigE2);
+    EXPECT_FALSE(openGigE(&byName, &untouched));
+    EXPECT_EQ(LastError(), STATUSQORCAM_OPENED);
+    QORCAM_OPENREQUEST usbByNumber = Request(kUsb, "");
+    HCAMERA usb = nullptr;
+    EXPECT_FALSE(openGigE(&usbByNumber, &usb)); // the GigE producer does not have it
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    ASSERT_TRUE(openUsb(&usbByNumber, &usb));
+
+    // First free: the GigE camera left, then none (the others are busy or fail to open).
+    QORCAM_OPENREQUEST any = Request(kAny, "");
+    HCAMERA first = nullptr;
+    ASSERT_TRUE(openGigE(&any, &first));
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CameraInfo)(first, &info));
+    EXPECT_EQ(info.UID, kGigE);
+    EXPECT_FALSE(openGigE(&any, &untouched));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    QORCAM_FN(QORCAM_CloseAll)();
+    EXPECT_FALSE(QORCAM_FN(QORCAM_CameraInfo)(first, &info));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+}
+
+TEST_F(CameraTest, WatchCamerasWriteNothingAndCloseOnlyByTheirOwnExport) {
+    HCAMERA watch = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchOpen)(kGigE, &watch));
+    EXPECT_EQ(PortWrites("QorGigEGenTL.cti", "if0", kGigE), 0);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Close)(watch));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NO_OPEN);
+    EXPECT_TRUE(Traced({"QORCAM_Close", "Error=6, HCAMERA=0x"}));
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchClose)(watch));
+
+    // A normal open stops the acquisition while it loads.
+    HCAMERA normal = Open(kGigE);
+    EXPECT_GT(PortWrites("QorGigEGenTL.cti", "if0", kGigE), 0);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_WatchClose)(normal));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NO_OPEN);
+    void* map = nullptr;
+    EXPECT_TRUE(QORCAM_FN(QORCAM_GetNodeMap)(normal, &map));
+    EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(normal));
+}
+
+TEST_F(CameraTest, CameraThatIsGoneReportsItAndRefusesItsNodeMap) {
+    HCAMERA camera = Open(kGigE);
+    BOOL connected = FALSE;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_Camera)(camera, &connected));
+    EXPECT_TRUE(connected);
+    ASSERT_NO_FATAL_FAILURE(SetVisible("QorGigEGenTL.cti", "if0", kGigE, false));
+    ASSERT_TRUE(QORCAM_FN(QORCAM_Camera)(camera, &connected));
+    EXPECT_FALSE(connected);
+    EXPECT_TRUE(Traced({"QORCAM_Camera", "Disconnect, HCAMERA=0x"}));
+    void* map = reinterpret_cast<void*>(1);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_GetNodeMap)(camera, &map));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    EXPECT_EQ(map, reinterpret_cast<void*>(1));
+    QORCAM_CAMERAINFO info;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_CameraInfo)(camera, &info));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Camera)(camera, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(camera));
+}
+
+TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
+    HCAMERA reg = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_OpenReg)(&reg));
+    EXPECT_TRUE(Traced({"QORCAM_OpenReg", "End HCAMERA=0x"}));
+    QORCAM_CAMERAINFO info;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CameraRegInfo)(reg, &info));
+    EXPECT_EQ(info.UID, kGigE);
+    EXPECT_EQ(info.Speed, static_cast<uint32_t>(QORCAM_S1000M));
+
+    char head[8] = {};
+    uint32_t length = sizeof head;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ReadReg)(reg, 0x10000, head, &length));
+    EXPECT_EQ(std::string(head, 5), "<?xml");
+    uint8_t value[4] = {1, 2, 3, 4};
+    length = 4;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WriteReg)(reg, 0x200, value, &length));
+    // Outside the device's memory: a communication error, Length as it was.
+    length = 4;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ReadReg)(reg, 0xFFFFFFF0u, value, &length));
+    EXPECT_EQ(LastError(), STATUSQORCAM_COMMUNICATE_ERROR);
+    EXPECT_EQ(length, 4u);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ReadReg)(reg, 0x200, value, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+
+    // The device is held: opening it by number finds it open.
+    HCAMERA camera = nullptr;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Open)(kGigE, &camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_OPENED);
+    camera = Open(kGigE2);
+    // Each kind of handle is refused by the other kind's exports, and so is a closed one.
+    length = 4;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ReadPort)(reg, 0x200, value, &length));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ReadReg)(camera, 0x200, value, &length));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_CloseReg)(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Close)(reg));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    HCTBL conv = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CreateConvHandle)(&conv, nullptr, nullptr));
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Close)(conv));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+
+    ASSERT_TRUE(QORCAM_FN(QORCAM_CloseReg)(reg));
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ReadReg)(reg, 0x200, value, &length));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    HCAMERA again = Open(kGigE);
+    EXPECT_NE(again, nullptr);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_OpenReg)(nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+}
+
+} // namespace
