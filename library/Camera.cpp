@@ -158,6 +158,21 @@ bool CCamera::CameraInfo(QORCAM_CAMERAINFO* info) {
     return FillCameraRecord(producer_, device_, info, "CCamera::CameraInfo");
 }
 
+bool CCamera::ConvMode(const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE& value) {
+    std::lock_guard<std::mutex> guard(convLock_);
+    conv_.reset();
+    try {
+        conv_ = std::make_unique<conversion::CConv>(mode, value);
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t CCamera::EndianMode() const {
+    return producer_.Type() == kProducerIIDC ? QORCAM_BIGENDIAN : QORCAM_LITTLEENDIAN;
+}
+
 std::int32_t CCamera::GetNumPortURLs(std::uint32_t& count) {
     return producer_.fn.GCGetNumPortURLs(port_, &count);
 }

@@ -63,6 +63,21 @@ public:
     /// Reads the device's reachability into the present flag.
     void SetVisibleFlag();
 
+    /// Replaces the conversion object (conversion lock held inside); false,
+    /// and no conversion object left, when the new one can't be made.
+    bool ConvMode(const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE& value);
+    /// The conversion object, or null; use it with the conversion lock held.
+    conversion::CConv* Conv() { return conv_.get(); }
+    /// The pixel format as classified when the stream resources were made:
+    /// conversion id (-1 unknown), Bayer phase and significant bits.
+    std::int32_t FormatId() const { return formatId_; }
+    std::uint32_t BayerPhase() const { return bayerPhase_; }
+    std::uint32_t FormatBits() const { return formatBits_; }
+    std::uint32_t ImageWidth() const { return width_; }
+    std::uint32_t ImageHeight() const { return height_; }
+    /// Byte order of 16-bit samples: little endian but for IEEE 1394 cameras.
+    std::uint32_t EndianMode() const;
+
     std::recursive_mutex& Lock() { return lock_; }
     std::mutex& ConvLock() { return convLock_; }
     bool IsPresent() const { return present_.load(); }
@@ -113,6 +128,11 @@ private:
     const bool watch_;
     bool started_ = false;
     bool multicast_ = false;
+    std::int32_t formatId_ = -1;
+    std::uint32_t bayerPhase_ = 0;
+    std::uint32_t formatBits_ = 0;
+    std::uint32_t width_ = 0;
+    std::uint32_t height_ = 0;
 };
 
 /// The camera number of a device identifier (the decimal number behind its first "::").

@@ -301,6 +301,48 @@ TEST_F(CameraTest, CameraThatIsGoneReportsItAndRefusesItsNodeMap) {
     EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(camera));
 }
 
+TEST_F(CameraTest, ConversionSettingsAndHeadersOfACameraWithoutStreamResources) {
+    HCAMERA camera = Open(kGigE);
+    uint8_t in[16] = {}, out[64] = {};
+    // No conversion object until the settings are given (or images start).
+    EXPECT_FALSE(QORCAM_FN(QORCAM_BufferConvExec)(camera, in, out));
+    EXPECT_EQ(LastError(), STATUSQORCAM_UNDEF_ERROR);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_BufferConvExec)(camera, nullptr, out));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+
+    auto convMode = QORCAM_FN(QORCAM_ConvMode);
+    QORCAM_COLORCONVMODE automatic{QORCAM_BMPmode, QORCAM_SFTAUTO, QORCAM_DIB24, 0, 0};
+    QORCAM_COLORCONVMODE badDib{0, 0, 2, 0, 0};
+    QORCAM_COLORCONVMODE badShift{0, -2, 0, 0, 0};
+    EXPECT_TRUE(convMode(camera, &automatic, nullptr));
+    EXPECT_TRUE(convMode(camera, nullptr, nullptr));
+    for (QORCAM_COLORCONVMODE* bad : {&badDib, &badShift}) {
+        EXPECT_FALSE(convMode(camera, bad, nullptr));
+        EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    }
+    // With a conversion object but no classified format there is nothing to convert.
+    EXPECT_TRUE(QORCAM_FN(QORCAM_BufferConvExec)(camera, in, out));
+
+    auto getBmp = QORCAM_FN(QORCAM_GetBMPINFO);
+    uint32_t size = 0;
+    EXPECT_FALSE(getBmp(camera, nullptr, &size, FALSE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NOTRESOURCE_ERROR);
+    EXPECT_FALSE(getBmp(camera, nullptr, nullptr, FALSE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    size = 44;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_SetBMPINFO)(camera, nullptr, &size, FALSE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+
+    ASSERT_NO_FATAL_FAILURE(SetVisible("QorGigEGenTL.cti", "if0", kGigE, false));
+    BOOL connected = TRUE;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_Camera)(camera, &connected));
+    EXPECT_FALSE(convMode(camera, nullptr, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    size = 0;
+    EXPECT_FALSE(getBmp(camera, nullptr, &size, FALSE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+}
+
 TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
     HCAMERA reg = nullptr;
     ASSERT_TRUE(QORCAM_FN(QORCAM_OpenReg)(&reg));
