@@ -1,0 +1,369 @@
+// The USB3 Vision data stream module: "DS0" reads the camera's blocks, "DS1" waits for block starts.
+#include "CUsbDataStream.h"
+
+#include "CUsbBufferInfo.h"
+#include "CUsbDevice.h"
+#include "GenTLCustom.h"
+#include "UsbService.h"
+#include "gentl/InfoFillers.h"
+#include "os/WaitAny.h"
+
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <thread>
+
+namespace GenICam::Client {
+
+using namespace qorcam;
+using namespace qorcam::usb;
+
+namespace {
+
+// Stream interface registers, from the camera's SIRM base.
+constexpr uint64_t kSiControl = 0x04;
+constexpr uint64_t kSiRequiredPayloadSize = 0x08;
+constexpr uint64_t kSiTransferSize = 0x1C;
+constexpr uint64_t kSiTransferCount = 0x20;
+constexpr uint64_t kSiFinal1 = 0x24;
+constexpr uint64_t kSiFinal2 = 0x28;
+
+constexpr uint16_t kPayloadImage = 0x0001;
+constexpr uint16_t kPayloadImageChunks = 0x4001;
+constexpr size_t kLeaderBytes = 52;
+constexpr size_t kTrailerBytes = 36;
+constexpr uint32_t kLostHoldMs = 50;
+
+template <class F> bool PollUntil(F done, int limitMs) {
+    for (int waited = 0; !done(); waited += 5) {
+        if (waited >= limitMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A field of the area at `offset` of the buffer, when the whole area lies inside it; else 0.
+template <class T> T AreaField(const CBufferInfo& buffer, uint64_t offset, size_t areaBytes, size_t field) {
+    if (!buffer.GetBase() || offset > buffer.GetSize() || buffer.GetSize() - offset < areaBytes) return T{};
+    return Get<T>(buffer.GetBase() + offset, field);
+}
+
+} // namespace
+
+CUsbDataStream::CUsbDataStream(CUsbDevice* device, uint32_t index, std::string id)
+    : CDataStream(device, index, std::move(id)), m_device(device) {}
+
+CUsbDataStream::~CUsbDataStream() {
+    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
+}
+
+CBufferInfo* CUsbDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
+    return new CUsbBufferInfo(buffer, size, userPointer);
+}
+
+void CUsbDataStream::Read(uint64_t, void*, size_t* size) {
+    *size = 0;
+}
+
+void CUsbDataStream::Write(uint64_t address, const void* buffer, size_t* size) {
+    uint32_t value = 0;
+    if (*size != sizeof value) {
+        *size = 0;
+        return;
+    }
+    std::memcpy(&value, buffer, sizeof value);
+    switch (address) {
+    case DS_REG_USB_106:
+        m_transferOverride = value;
+        return;
+    case DS_REG_USB_107:
+        m_leaderOffset = value;
+        return;
+    case DS_REG_USB_108:
+        m_trailerOffset = value;
+        return;
+    default:
+        *size = 0;
+    }
+}
+
+void CUsbDataStream::ReportError(const std::string& text) {
+    GetErrorEvent().Push(std::make_unique<ErrorEventEntry>(text));
+}
+
+bool CUsbDataStream::SetUpStream() {
+    CDevicePort& port = m_device->Port();
+    const uint64_t sirm = m_device->Info().GetSirmAddress();
+    uint32_t size = 0, count = 0, final1 = 0, final2 = 0;
+    uint64_t payload = 0;
+    try {
+        port.WriteRegister(sirm + kSiControl, 1);
+        port.WriteRegister(sirm + kSiControl, 0);
+        uint8_t bytes[8] = {};
+        size_t n = sizeof bytes;
+        port.Read(sirm + kSiRequiredPayloadSize, bytes, &n);
+        if (n != sizeof bytes) throw std::runtime_error("Error I/O");
+        payload = Get<uint64_t>(bytes, 0);
+        // The service's layout holds 32-bit sizes; a larger block can't be described to it.
+        if (payload > std::numeric_limits<uint32_t>::max()) throw std::runtime_error("Error I/O");
+        const uint32_t override = m_transferOverride.load();
+        if (override != 0 && override < payload) {
+            port.WriteRegister(sirm + kSiTransferSize, override);
+            port.WriteRegister(sirm + kSiTransferCount, static_cast<uint32_t>(payload / override));
+            port.WriteRegister(sirm + kSiFinal1, static_cast<uint32_t>(payload % override));
+            port.WriteRegister(sirm + kSiFinal2, 0);
+        }
+        auto readBack = [&] {
+            size = port.Reg(sirm + kSiTransferSize);
+            count = port.Reg(sirm + kSiTransferCount);
+            final1 = port.Reg(sirm + kSiFinal1);
+            final2 = port.Reg(sirm + kSiFinal2);
+        };
+        port.WriteRegister(sirm + kSiControl, 1);
+        readBack();
+        if (uint64_t{count} * size + final1 + final2 != payload) {
+            port.WriteRegister(sirm + kSiControl, 0);
+            port.WriteRegister(sirm + kSiTransferSize, static_cast<uint32_t>(payload));
+            port.WriteRegister(sirm + kSiTransferCount, 1);
+            port.WriteRegister(sirm + kSiFinal1, 0);
+            port.WriteRegister(sirm + kSiFinal2, 0);
+            port.WriteRegister(sirm + kSiControl, 1);
+            readBack();
+        }
+    } catch (const std::exception& e) {
+        ReportError(ExecName() + " " + e.what());
+        return false;
+    }
+    m_payloadSize = payload;
+    uint8_t setup[usbdrv::kUsbStreamSetupRequestSize] = {};
+    const usbdrv::UsbStreamSetup layout{ProcessId(),      static_cast<uint32_t>(payload),
+                                        m_leaderOffset,   m_trailerOffset,
+                                        size,             count,
+                                        final1,           final2};
+    std::memcpy(setup, &layout, sizeof layout);
+    if (CallAndWait(m_device->Driver(), usbdrv::IOCTL_USB_SetStreamInfo, setup, sizeof setup) !=
+        devio::STATUS_SUCCESS) {
+        ReportError("DataExec_Thread IOCTL_GIGE_SetStreamInfo error");
+        return false;
+    }
+    return true;
+}
+
+void CUsbDataStream::ExecThread() {
+    devio::DeviceHandle& driver = m_device->Driver();
+    const bool image = GetIndex() == 0;
+    const bool ready = !image || SetUpStream();
+    m_execStarted.Set();
+    if (!ready) {
+        m_execEnded.Set();
+        return;
+    }
+    const std::string name = ExecName();
+    auto giveBack = [&](CUsbBufferInfo* buffer, uint32_t status) {
+        buffer->status = status;
+        buffer->bytes = 0;
+        ReportError(name + " IOCTL_GIGE_GetStream error");
+        Deliver(buffer, false);
+    };
+    for (;;) {
+        const int which = os::WaitAny({&m_execStop, &m_abort, &m_bufferQueued}, os::kInfinite);
+        if (which == 0) break;
+        if (which == 1) {
+            driver.CancelIo();
+            m_abortDone.Set();
+            continue;
+        }
+        if (which != 2) {
+            ReportError(name + " WaitForMultipleObjects error");
+            break;
+        }
+        while (NumWithDriver() < kSlots) {
+            auto* buffer = static_cast<CUsbBufferInfo*>(PopInput());
+            if (!buffer) break;
+            if (m_lost) {
+                if (m_execStop.Wait(kLostHoldMs)) {
+                    // Stopping: the buffer goes back at once rather than being held.
+                    giveBack(buffer, devio::STATUS_CANCELLED);
+                    break;
+                }
+                giveBack(buffer, devio::STATUS_CANCELLED);
+                continue;
+            }
+            const uint64_t payload = m_payloadSize.load();
+            if (image && payload < buffer->GetSize())
+                std::memset(buffer->GetBase() + payload, 0, buffer->GetSize() - payload);
+            const uint32_t status =
+                image ? driver.ReadFile(buffer->GetBase(), buffer->GetSize(), buffer->overlapped)
+                      : driver.DeviceIoControl(usbdrv::IOCTL_USB_GetStream, nullptr, 0, nullptr, 0,
+                                               buffer->overlapped);
+            if (status == devio::STATUS_PENDING || status == devio::STATUS_SUCCESS) {
+                // A read that completed at once is collected by the wait thread like any other.
+                AddToDriver(buffer);
+                m_requestPending.Set();
+                continue;
+            }
+            giveBack(buffer, status);
+            m_lost = true;
+        }
+    }
+    if (image) {
+        try {
+            m_device->Port().WriteRegister(m_device->Info().GetSirmAddress() + kSiControl, 0);
+        } catch (...) {
+        }
+    }
+    driver.CancelIo();
+    m_execEnded.Set();
+}
+
+void CUsbDataStream::WaitThread() {
+    devio::DeviceHandle& driver = m_device->Driver();
+    for (;;) {
+        auto* oldest = static_cast<CUsbBufferInfo*>(OldestWithDriver());
+        if (!oldest) {
+            const int which = os::WaitAny({&m_waitStop, &m_requestPending}, os::kInfinite);
+            if (which == 0) return;
+            if (which != 1) {
+                ReportError("Wait_Thread WaitForMultipleObjects error");
+                return;
+            }
+            continue;
+        }
+        const int which = os::WaitAny({&m_waitStop, &oldest->overlapped.CompletionEvent()}, os::kInfinite);
+        if (which == 0) return;
+        if (which != 1) {
+            ReportError("Wait_Thread WaitForMultipleObjects error 1");
+            return;
+        }
+        uint64_t bytes = 0;
+        const uint32_t status = driver.GetOverlappedResult(oldest->overlapped, &bytes, true);
+        if (status == devio::STATUS_DEVICE_NOT_CONNECTED) {
+            m_device->SetInaccessible();
+            m_lost = true;
+        }
+        oldest->status = status;
+        oldest->bytes = static_cast<uint32_t>(std::min<uint64_t>(bytes, oldest->GetSize()));
+        Deliver(oldest, true);
+        // A slot is free again: queued buffers may go to the service.
+        m_bufferQueued.Set();
+    }
+}
+
+void CUsbDataStream::StartAcquisition(ACQ_START_FLAGS, uint64_t) {
+    if (m_execThread && !m_execThread->IsFinished()) return;
+    // A stream whose set-up failed has ended its execution thread; it starts anew.
+    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
+    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_abort, &m_abortDone})
+        e->Reset();
+    SetWaitStop(false);
+    auto exec = std::make_unique<os::Thread>(GetIndex() == 0 ? "DataExec" : "SyncExec");
+    if (!exec->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical)) {
+        ReportError("Unable to start Exec_Thread");
+        throw std::runtime_error("Unable to start Exec_Thread");
+    }
+    m_execStarted.Wait(os::kInfinite);
+    auto wait = std::make_unique<os::Thread>("StreamWait");
+    if (!wait->Start([this] { WaitThread(); }, os::ThreadPriority::TimeCritical)) {
+        m_execStop.Set();
+        exec->Join();
+        ReportError("Unable to start Wait_Thread");
+        throw std::runtime_error("Unable to start Wait_Thread");
+    }
+    m_execThread = std::move(exec);
+    m_waitThread = std::move(wait);
+    // Buffers queued before the start go to the service now.
+    m_bufferQueued.Set();
+}
+
+void CUsbDataStream::StopAcquisition(ACQ_STOP_FLAGS flags) {
+    if (!m_execThread) return;
+    m_execStop.Set();
+    if (flags != ACQ_STOP_FLAGS_KILL) {
+        // The execution thread cancels what it sent when it leaves; the wait thread delivers it.
+        m_execEnded.Wait(os::kInfinite);
+        PollUntil([this] { return NumWithDriver() == 0; }, 10000);
+    }
+    m_waitStop.Set();
+    SetWaitStop(true);
+    JoinThreads();
+    // Whatever is still with the service was cancelled by the execution thread: it comes back too.
+    while (auto* oldest = static_cast<CUsbBufferInfo*>(OldestWithDriver())) {
+        uint64_t bytes = 0;
+        oldest->status = m_device->Driver().GetOverlappedResult(oldest->overlapped, &bytes, true);
+        oldest->bytes = static_cast<uint32_t>(std::min<uint64_t>(bytes, oldest->GetSize()));
+        Deliver(oldest, true);
+    }
+}
+
+void CUsbDataStream::JoinThreads() {
+    if (m_execThread) {
+        m_execThread->Join();
+        m_execThread.reset();
+    }
+    if (m_waitThread) {
+        m_waitThread->Join();
+        m_waitThread.reset();
+    }
+}
+
+void CUsbDataStream::CancelPendingRequests() {
+    if (!m_execThread || m_execThread->IsFinished()) return;
+    m_abort.Set();
+    m_abortDone.Wait(500);
+    PollUntil([this] { return NumWithDriver() == 0; }, 5000);
+}
+
+void CUsbDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
+                                   size_t* size) {
+    RequireOwnBuffer(buffer);
+    const CBufferInfo& b = *buffer;
+    const uint64_t leader = m_leaderOffset.load();
+    const uint64_t trailer = m_trailerOffset.load();
+    auto lead = [&](auto zero, size_t field) {
+        return AreaField<decltype(zero)>(b, leader, kLeaderBytes, field);
+    };
+    auto trail = [&](auto zero, size_t field) {
+        return AreaField<decltype(zero)>(b, trailer, kTrailerBytes, field);
+    };
+    const uint16_t payloadType = lead(uint16_t{}, 18);
+    const bool isImage = payloadType == kPayloadImage || payloadType == kPayloadImageChunks;
+    const bool hasChunks = payloadType == kPayloadImageChunks;
+    switch (cmd) {
+    case BUFFER_INFO_TIMESTAMP:
+        return CopyInfoUInt64(out, size, type, lead(uint64_t{}, 20));
+    case BUFFER_INFO_WIDTH:
+        return CopyInfoSizeT(out, size, type, isImage ? lead(uint32_t{}, 32) : 0);
+    case BUFFER_INFO_HEIGHT:
+        return CopyInfoSizeT(out, size, type, isImage ? lead(uint32_t{}, 36) : 0);
+    case BUFFER_INFO_XOFFSET:
+        return CopyInfoSizeT(out, size, type, isImage ? lead(uint32_t{}, 40) : 0);
+    case BUFFER_INFO_YOFFSET:
+        return CopyInfoSizeT(out, size, type, isImage ? lead(uint32_t{}, 44) : 0);
+    case BUFFER_INFO_XPADDING:
+        return CopyInfoSizeT(out, size, type, isImage ? lead(uint16_t{}, 48) : 0);
+    case BUFFER_INFO_YPADDING:
+        return CopyInfoSizeT(out, size, type, isImage ? lead(uint16_t{}, 50) : 0);
+    case BUFFER_INFO_FRAMEID:
+        return CopyInfoUInt64(out, size, type, lead(uint64_t{}, 8));
+    case BUFFER_INFO_IMAGEPRESENT:
+        return CopyInfoBool8(out, size, type, false);
+    case BUFFER_INFO_IMAGEOFFSET:
+        return CopyInfoSizeT(out, size, type, 0);
+    case BUFFER_INFO_PAYLOADTYPE:
+        return CopyInfoSizeT(out, size, type, payloadType);
+    case BUFFER_INFO_PIXELFORMAT:
+    case BUFFER_INFO_PIXELFORMAT_NAMESPACE:
+        return CopyInfoUInt64(out, size, type, isImage ? lead(uint32_t{}, 28) : 0);
+    case BUFFER_INFO_DELIVERED_IMAGEHEIGHT:
+        return CopyInfoSizeT(out, size, type, isImage ? trail(uint32_t{}, 28) : 0);
+    case BUFFER_INFO_DELIVERED_CHUNKPAYLOADSIZE:
+        return CopyInfoSizeT(out, size, type, hasChunks ? trail(uint64_t{}, 20) : 0);
+    case BUFFER_INFO_CHUNKLAYOUTID:
+        return CopyInfoUInt64(out, size, type, hasChunks ? trail(uint32_t{}, 32) : 0);
+    default:
+        b.AnswerCommonInfo(cmd, type, out, size);
+    }
+}
+
+} // namespace GenICam::Client

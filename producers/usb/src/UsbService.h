@@ -1,0 +1,49 @@
+// Small helpers for requests to the USB3 Vision service's devices and for reading what they answer.
+#pragma once
+
+#include "UsbDeviceControl.h"
+#include "devio/DeviceHandle.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace qorcam::usb {
+
+// The process id the service keys ownership by.
+inline uint32_t ProcessId() {
+    return static_cast<uint32_t>(::getpid());
+}
+
+// Little-endian fields at byte offsets of request and answer blocks.
+template <class T> void Put(uint8_t* block, size_t offset, T value) {
+    std::memcpy(block + offset, &value, sizeof value);
+}
+template <class T> T Get(const uint8_t* block, size_t offset) {
+    T value;
+    std::memcpy(&value, block + offset, sizeof value);
+    return value;
+}
+
+// One request sent overlapped and waited for: its final status; `bytes` (optional) receives the byte
+// count the service reported, never more than the output room.
+uint32_t CallAndWait(devio::DeviceHandle& driver, uint32_t code, const void* input, size_t inputLength,
+                     void* output = nullptr, size_t outputLength = 0, uint64_t* bytes = nullptr);
+
+// The result of one memory read of the camera through IOCTL_USB_SendCmd.
+struct CmdReadResult {
+    uint32_t status = 0;     // completion status of the request
+    uint16_t ackStatus = 0;  // GenCP status word of the camera's acknowledge
+    size_t dataBytes = 0;    // data bytes in `data`, bounded by what was asked and what came back
+};
+
+// Reads `length` bytes (at most 1004) at `address` into `data` (room for `length` bytes).
+CmdReadResult ReadMemory(devio::DeviceHandle& driver, uint64_t address, uint16_t length, uint8_t* data);
+
+// A GenCP status word that marks an error (0x8000 in its top four bits).
+inline bool IsErrorStatus(uint16_t status) {
+    return (status & 0xF000) == 0x8000;
+}
+
+} // namespace qorcam::usb
