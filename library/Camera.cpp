@@ -40,11 +40,11 @@ CCamera::CCamera(CGenTL& producer, CInterface& iface, std::string id, DEV_HANDLE
         OpenStreams();
         LoadNodeMap();
     } catch (const CErrorText&) {
-        binding_ = {};
+        ReleaseNodeMap();
         CloseStreams();
         throw;
     } catch (...) {
-        binding_ = {};
+        ReleaseNodeMap();
         CloseStreams();
         throw CErrorText("Other Error");
     }
@@ -81,6 +81,11 @@ void CCamera::LoadNodeMap() {
     }
 }
 
+void CCamera::ReleaseNodeMap() {
+    binding_.nodeMap.reset(); // the node map goes before its port
+    binding_ = {};
+}
+
 void CCamera::CloseStreams() {
     for (int index = 1; index >= 0; --index) {
         if (stream_[index] == nullptr) continue;
@@ -93,7 +98,7 @@ void CCamera::CloseStreams() {
 
 CCamera::~CCamera() {
     CloseStreams();
-    binding_ = {}; // the node map goes before its port
+    ReleaseNodeMap();
     producer_.fn.DevClose(device_);
     interface_.RemoveCamera(this);
     std::lock_guard<std::mutex> guard(convLock_);
@@ -147,6 +152,13 @@ bool CCamera::DeviceInfo(std::int32_t command, void* buffer, std::size_t size) {
     std::memset(buffer, 0, size);
     INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
     return producer_.fn.DevGetInfo(device_, command, &type, buffer, &size) == GC_ERR_SUCCESS;
+}
+
+bool CCamera::TextInfo(std::int32_t command, char* field, std::size_t size) {
+    char text[1024];
+    if (!DeviceInfo(command, text, sizeof text)) return false;
+    std::memcpy(field, text, std::min(size, sizeof text));
+    return true;
 }
 
 void CCamera::InfoFailed(const char* name) {

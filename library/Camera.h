@@ -104,6 +104,8 @@ public:
 protected:
     /// One device-info answer into buffer of capacity size (zeroed first); false when the call fails.
     bool DeviceInfo(std::int32_t command, void* buffer, std::size_t size);
+    /// A text answer read into a 1024-byte buffer and copied into field, up to its size.
+    bool TextInfo(std::int32_t command, char* field, std::size_t size);
     /// Traces the producer's error text under name and sets the last error 99.
     void InfoFailed(const char* name);
 
@@ -111,6 +113,7 @@ private:
     void OpenStreams();
     void LoadNodeMap();
     void CloseStreams();
+    void ReleaseNodeMap();
 
     std::recursive_mutex lock_;
     std::mutex convLock_;

@@ -15,12 +15,6 @@ bool CCameraGigE::CameraInfo(QORCAM_GIGECAMERAINFO* info) {
         InfoFailed("CCameraGigE::CameraInfo");
         return false;
     };
-    // A text answer into the 1024-byte buffer, copied up to the field's size.
-    auto textInto = [&](std::int32_t command, char* field, std::size_t size) {
-        if (!DeviceInfo(command, text, sizeof text)) return false;
-        std::memcpy(field, text, size);
-        return true;
-    };
     if (!DeviceInfo(DEVICE_INFO_ID, text, sizeof text)) return fail();
     text[sizeof text - 1] = '\0';
     const std::uint64_t number = CameraNumberOf(text);
@@ -32,12 +26,12 @@ bool CCameraGigE::CameraInfo(QORCAM_GIGECAMERAINFO* info) {
     info->Spec_Minor = static_cast<std::uint16_t>(value);
     if (!DeviceInfo(DEVICE_INFO_CUSTOM_DEV_MODE, &value, sizeof value)) return fail();
     info->Dev_Mode = value;
-    if (!textInto(DEVICE_INFO_VENDOR, info->VendorName, sizeof info->VendorName) ||
-        !textInto(DEVICE_INFO_MODEL, info->ModelName, sizeof info->ModelName) ||
-        !textInto(DEVICE_INFO_CUSTOM_DEV_VERSION, info->Dev_Ver, sizeof info->Dev_Ver) ||
-        !textInto(DEVICE_INFO_CUSTOM_VENDOR_INFO, info->Vendor_Info, sizeof info->Vendor_Info) ||
-        !textInto(DEVICE_INFO_CUSTOM_SERIAL_NUMBER, info->SerialNumber, sizeof info->SerialNumber) ||
-        !textInto(DEVICE_INFO_CUSTOM_USER_NAME, info->UserName, sizeof info->UserName))
+    if (!TextInfo(DEVICE_INFO_VENDOR, info->VendorName, sizeof info->VendorName) ||
+        !TextInfo(DEVICE_INFO_MODEL, info->ModelName, sizeof info->ModelName) ||
+        !TextInfo(DEVICE_INFO_CUSTOM_DEV_VERSION, info->Dev_Ver, sizeof info->Dev_Ver) ||
+        !TextInfo(DEVICE_INFO_CUSTOM_VENDOR_INFO, info->Vendor_Info, sizeof info->Vendor_Info) ||
+        !TextInfo(DEVICE_INFO_CUSTOM_SERIAL_NUMBER, info->SerialNumber, sizeof info->SerialNumber) ||
+        !TextInfo(DEVICE_INFO_CUSTOM_USER_NAME, info->UserName, sizeof info->UserName))
         return fail();
     if (!DeviceInfo(DEVICE_INFO_CUSTOM_BUS_NUMBER, &value, sizeof value)) return fail();
     info->BusNumber = value;
