@@ -5,6 +5,10 @@
 #include "genapi/GenApiC.h"
 
 #include <cstring>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -146,6 +150,22 @@ TEST_F(CameraTest, OpenedCameraHasItsNodeMapOverTheDevicePortAndItsRecords) {
     EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
     EXPECT_FALSE(QORCAM_FN(QORCAM_Close)(camera));
     EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+}
+
+TEST_F(CameraTest, EveryFunctionOfTheFlatNodeMapInterfaceLeavesTheLibrary) {
+    std::ifstream header(GENAPI_C_HEADER);
+    ASSERT_TRUE(header) << GENAPI_C_HEADER;
+    std::stringstream text;
+    text << header.rdbuf();
+    const std::string content = text.str();
+    std::set<std::string> names;
+    const std::regex function(R"(\b(Qga[A-Za-z]+)\s*\()");
+    for (auto it = std::sregex_iterator(content.begin(), content.end(), function);
+         it != std::sregex_iterator(); ++it)
+        names.insert((*it)[1]);
+    EXPECT_GT(names.size(), 20u);
+    for (const std::string& name : names)
+        EXPECT_NE(dlsym(handle_, name.c_str()), nullptr) << name;
 }
 
 TEST_F(CameraTest, UsbCameraRecordAndGigEOnlyExports) {
