@@ -1,4 +1,5 @@
-// CommandChannel: one GenCP memory read or write with resends, acknowledge time-outs and pending acknowledges.
+// CommandChannel: one GenCP memory read or write with resends, acknowledge time-outs and pending
+// acknowledges.
 #pragma once
 
 #include "devio/Status.h"
@@ -36,9 +37,9 @@ public:
 
 /// The settings one command runs with.
 struct CommandSettings {
-    std::uint32_t attempts = 5;          ///< CMDRETRY
-    std::uint32_t sendTimeoutMs = 100;   ///< CMDTIMEOUT
-    std::uint32_t ackTimeoutMs = 100;    ///< max(owner's acknowledge timeout, wait floor)
+    std::uint32_t attempts = 5;        ///< CMDRETRY
+    std::uint32_t sendTimeoutMs = 100; ///< CMDTIMEOUT
+    std::uint32_t ackTimeoutMs = 100;  ///< max(owner's acknowledge timeout, wait floor)
     std::uint32_t commandBufferSize = 1024;
 };
 

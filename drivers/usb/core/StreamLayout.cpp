@@ -5,7 +5,8 @@ namespace qorcam::usbdrv {
 
 using namespace devio;
 
-NtStatus PlanStreamRead(const StreamLayout& layout, std::uint64_t readLength, std::vector<StreamTransfer>& transfers) {
+NtStatus PlanStreamRead(const StreamLayout& layout, std::uint64_t readLength,
+                        std::vector<StreamTransfer>& transfers) {
     transfers.clear();
     if (!layout.set) return STATUS_INVALID_PARAMETER;
     const std::uint64_t leader = layout.leaderOffset;

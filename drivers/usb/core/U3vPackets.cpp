@@ -17,8 +17,8 @@ void Put64(std::vector<std::uint8_t>& out, std::uint64_t value) {
     Put32(out, static_cast<std::uint32_t>(value));
     Put32(out, static_cast<std::uint32_t>(value >> 32));
 }
-void PutHeader(std::vector<std::uint8_t>& out, std::uint32_t prefix, std::uint16_t flags, std::uint16_t command,
-               std::uint16_t length, std::uint16_t requestId) {
+void PutHeader(std::vector<std::uint8_t>& out, std::uint32_t prefix, std::uint16_t flags,
+               std::uint16_t command, std::uint16_t length, std::uint16_t requestId) {
     Put32(out, prefix);
     Put16(out, flags);
     Put16(out, command);
@@ -36,8 +36,8 @@ std::uint32_t GetLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return GetLe16(bytes, offset) | static_cast<std::uint32_t>(GetLe16(bytes, offset + 2)) << 16;
 }
 
-std::vector<std::uint8_t> BuildReadCommand(std::uint16_t flags, std::uint16_t requestId, std::uint64_t address,
-                                           std::uint16_t count) {
+std::vector<std::uint8_t> BuildReadCommand(std::uint16_t flags, std::uint16_t requestId,
+                                           std::uint64_t address, std::uint16_t count) {
     std::vector<std::uint8_t> packet;
     packet.reserve(24);
     PutHeader(packet, kU3vPrefixControl, flags, kU3vReadMemCmd, 12, requestId);
@@ -47,8 +47,8 @@ std::vector<std::uint8_t> BuildReadCommand(std::uint16_t flags, std::uint16_t re
     return packet;
 }
 
-std::vector<std::uint8_t> BuildWriteCommand(std::uint16_t flags, std::uint16_t requestId, std::uint64_t address,
-                                            std::span<const std::uint8_t> data) {
+std::vector<std::uint8_t> BuildWriteCommand(std::uint16_t flags, std::uint16_t requestId,
+                                            std::uint64_t address, std::span<const std::uint8_t> data) {
     std::vector<std::uint8_t> packet;
     packet.reserve(20 + data.size());
     // The header's length field is 16 bits: callers keep data at most 0xFFFF - 8 bytes.
@@ -70,7 +70,8 @@ std::array<std::uint8_t, kU3vHeaderSize> BuildEventAck(std::uint16_t requestId) 
 
 std::optional<U3vCommandHeader> ParseHeader(std::span<const std::uint8_t> packet, std::uint32_t prefix) {
     if (packet.size() < kU3vHeaderSize || GetLe32(packet, 0) != prefix) return std::nullopt;
-    return U3vCommandHeader{prefix, GetLe16(packet, 4), GetLe16(packet, 6), GetLe16(packet, 8), GetLe16(packet, 10)};
+    return U3vCommandHeader{prefix, GetLe16(packet, 4), GetLe16(packet, 6), GetLe16(packet, 8),
+                            GetLe16(packet, 10)};
 }
 
 EventDecision JudgeEvent(std::span<const std::uint8_t> packet, std::optional<std::uint16_t> lastRequestId) {

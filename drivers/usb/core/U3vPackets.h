@@ -1,4 +1,5 @@
-// U3vPackets: the USB3 Vision control and event packets the service builds and the checks on what a camera sends.
+// U3vPackets: the USB3 Vision control and event packets the service builds and the checks on what a camera
+// sends.
 #pragma once
 
 #include <array>
@@ -41,11 +42,11 @@ std::uint16_t GetLe16(std::span<const std::uint8_t> bytes, std::size_t offset);
 std::uint32_t GetLe32(std::span<const std::uint8_t> bytes, std::size_t offset);
 
 /// READMEM_CMD for count bytes at address: 24 bytes.
-std::vector<std::uint8_t> BuildReadCommand(std::uint16_t flags, std::uint16_t requestId, std::uint64_t address,
-                                           std::uint16_t count);
+std::vector<std::uint8_t> BuildReadCommand(std::uint16_t flags, std::uint16_t requestId,
+                                           std::uint64_t address, std::uint16_t count);
 /// WRITEMEM_CMD of data at address: 20 + data bytes.
-std::vector<std::uint8_t> BuildWriteCommand(std::uint16_t flags, std::uint16_t requestId, std::uint64_t address,
-                                            std::span<const std::uint8_t> data);
+std::vector<std::uint8_t> BuildWriteCommand(std::uint16_t flags, std::uint16_t requestId,
+                                            std::uint64_t address, std::span<const std::uint8_t> data);
 /// EVENT_ACK of the event with requestId.
 std::array<std::uint8_t, kU3vHeaderSize> BuildEventAck(std::uint16_t requestId);
 

@@ -5,7 +5,8 @@
 
 namespace qorcam::usbdrv {
 
-UsbParameters UsbParameters::FromValues(const std::function<std::optional<std::uint32_t>(std::string_view)>& read) {
+UsbParameters
+UsbParameters::FromValues(const std::function<std::optional<std::uint32_t>(std::string_view)>& read) {
     UsbParameters parameters;
     const std::uint32_t retry = read("CMDRETRY").value_or(0);
     const std::uint32_t timeout = read("CMDTIMEOUT").value_or(0);

@@ -40,16 +40,25 @@ void Put32(std::span<std::uint8_t> out, std::size_t offset, std::uint32_t value)
 
 NtStatus ToNtStatus(usb::Status status) {
     switch (status) {
-    case usb::Status::Success: return STATUS_SUCCESS;
-    case usb::Status::Timeout: return STATUS_IO_TIMEOUT;
-    case usb::Status::Cancelled: return STATUS_CANCELLED;
-    case usb::Status::NoDevice: return STATUS_DEVICE_NOT_CONNECTED;
-    case usb::Status::Overflow: return STATUS_DATA_OVERRUN;
-    case usb::Status::InvalidParameter: return STATUS_INVALID_PARAMETER;
-    case usb::Status::Busy: return STATUS_DEVICE_BUSY;
-    case usb::Status::NotSupported: return STATUS_NOT_SUPPORTED;
+    case usb::Status::Success:
+        return STATUS_SUCCESS;
+    case usb::Status::Timeout:
+        return STATUS_IO_TIMEOUT;
+    case usb::Status::Cancelled:
+        return STATUS_CANCELLED;
+    case usb::Status::NoDevice:
+        return STATUS_DEVICE_NOT_CONNECTED;
+    case usb::Status::Overflow:
+        return STATUS_DATA_OVERRUN;
+    case usb::Status::InvalidParameter:
+        return STATUS_INVALID_PARAMETER;
+    case usb::Status::Busy:
+        return STATUS_DEVICE_BUSY;
+    case usb::Status::NotSupported:
+        return STATUS_NOT_SUPPORTED;
     case usb::Status::Stall:
-    case usb::Status::IoError: break;
+    case usb::Status::IoError:
+        break;
     }
     return STATUS_UNSUCCESSFUL;
 }
@@ -60,7 +69,8 @@ NtStatus ToNtStatus(usb::Status status) {
 class UsbDevice::AckPort final : public CommandPort {
 public:
     AckPort(UsbDevice& device, const RequestPtr& request)
-        : device_(device), request_(request), cancelWake_(std::make_shared<os::Event>(os::ResetMode::Manual)) {}
+        : device_(device), request_(request),
+          cancelWake_(std::make_shared<os::Event>(os::ResetMode::Manual)) {}
 
     /// Set by the request's cancellation; shared, since a cancel routine may outlive the command.
     const std::shared_ptr<os::Event>& CancelWake() const { return cancelWake_; }
@@ -91,12 +101,10 @@ public:
         if (woken == 1) return Wake::Ack;
         return Wake::Timeout;
     }
-    NtStatus AckStatus() override {
-        return ToNtStatus(device_.ackStatus_.load());
-    }
+    NtStatus AckStatus() override { return ToNtStatus(device_.ackStatus_.load()); }
     std::span<const std::uint8_t> AckBytes() override {
-        return std::span<const std::uint8_t>(device_.ackBuffer_).first(
-            std::min(device_.ackLength_.load(), device_.ackBuffer_.size()));
+        return std::span<const std::uint8_t>(device_.ackBuffer_)
+            .first(std::min(device_.ackLength_.load(), device_.ackBuffer_.size()));
     }
     bool Cancelled() override { return request_->IsCancelled() || device_.released_.load(); }
 
@@ -229,7 +237,8 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
             output[4 + 2 * i] = static_cast<std::uint8_t>(c);
             output[5 + 2 * i] = static_cast<std::uint8_t>(c >> 8);
         }
-        request->Complete(STATUS_SUCCESS, sizeof(UsbDeviceInfoRecord), offsetof(UsbDeviceInfoRecord, reserved));
+        request->Complete(STATUS_SUCCESS, sizeof(UsbDeviceInfoRecord),
+                          offsetof(UsbDeviceInfoRecord, reserved));
         return;
     }
     case IOCTL_USB_SetCmdTimeout:
@@ -339,7 +348,8 @@ NtStatus UsbDevice::DeviceOpen(std::uint32_t processId, std::uint32_t caller) {
 NtStatus UsbDevice::DeviceClose(std::uint32_t processId, std::uint32_t caller) {
     std::lock_guard lock(mutex_);
     if (owner_ == 0) return STATUS_USB_DEVICE_OWNED;
-    if (processId != caller || !RegisteredLocked(processId) || processId != owner_) return STATUS_UNSUCCESSFUL;
+    if (processId != caller || !RegisteredLocked(processId) || processId != owner_)
+        return STATUS_UNSUCCESSFUL;
     owner_ = 0;
     return STATUS_SUCCESS;
 }
@@ -458,7 +468,8 @@ void UsbDevice::ServeCommand(const RequestPtr& request) {
     const auto input = request->Input();
     CommandOrder order;
     order.operation = Input32(input, 4);
-    order.address = static_cast<std::uint64_t>(Input32(input, 8)) | static_cast<std::uint64_t>(Input32(input, 12)) << 32;
+    order.address =
+        static_cast<std::uint64_t>(Input32(input, 8)) | static_cast<std::uint64_t>(Input32(input, 12)) << 32;
     order.length = GetLe16(input, 16);
     if (order.operation != kUsbCmdReadMemory) order.data = input.subspan(18, order.length);
     CommandSettings settings;
@@ -472,9 +483,8 @@ void UsbDevice::ServeCommand(const RequestPtr& request) {
     const CommandResult result = UsbSendCmd(port, settings, order, requestId_, request->Output());
     ++requestId_;
     // A read's answer goes back with the zero stored behind its data, when the output has room for it.
-    const std::size_t answerBytes =
-        std::min<std::size_t>(result.information + (order.operation == kUsbCmdReadMemory ? 1 : 0),
-                              request->OutputLength());
+    const std::size_t answerBytes = std::min<std::size_t>(
+        result.information + (order.operation == kUsbCmdReadMemory ? 1 : 0), request->OutputLength());
     if (request->ClearCancelRoutine()) request->Complete(result.status, result.information, answerBytes);
 }
 
@@ -545,13 +555,15 @@ void UsbDevice::EventLoop(std::uint32_t transferSize) {
             break;
         }
         if (read->status != usb::Status::Success) break;
-        const std::span<const std::uint8_t> packet(buffer.data(), std::min(read->length.load(), buffer.size()));
+        const std::span<const std::uint8_t> packet(buffer.data(),
+                                                   std::min(read->length.load(), buffer.size()));
         const EventDecision decision = JudgeEvent(packet, lastRequestId);
         if (!decision.valid) continue;
         if (decision.acknowledge) {
             auto ack = BuildEventAck(decision.requestId);
             std::size_t moved = 0;
-            if (device_->BulkTransfer(pipes_.controlOut, ack, parameters_.cmdTimeoutMs, moved) != usb::Status::Success)
+            if (device_->BulkTransfer(pipes_.controlOut, ack, parameters_.cmdTimeoutMs, moved) !=
+                usb::Status::Success)
                 break;
         }
         // Taken only once the acknowledge is out, so a failed acknowledge loses no client request.
@@ -577,8 +589,8 @@ struct UsbDevice::StreamRead {
     std::vector<StreamTransfer> plan;
     std::mutex mutex;
     std::condition_variable finished;
-    std::vector<usb::Device::TransferId> ids;   // by plan index, 0 = not in flight
-    std::size_t remaining = 1;                   // transfers in flight and the submitter's own hold
+    std::vector<usb::Device::TransferId> ids; // by plan index, 0 = not in flight
+    std::size_t remaining = 1;                // transfers in flight and the submitter's own hold
     std::uint64_t total = 0;
     std::optional<NtStatus> firstFailure;
     NtStatus lastStatus = STATUS_SUCCESS;
@@ -617,7 +629,9 @@ void UsbDevice::StartRead(const RequestPtr& request) {
         usb::Device::TransferId id = 0;
         const usb::Status submitted = device_->SubmitBulk(
             pipes_.stream, output.subspan(transfer.offset, transfer.length), 0,
-            [this, read, i](usb::Status status, std::size_t transferred) { TransferDone(read, i, status, transferred); },
+            [this, read, i](usb::Status status, std::size_t transferred) {
+                TransferDone(read, i, status, transferred);
+            },
             &id);
         std::unique_lock lock(read->mutex);
         if (submitted != usb::Status::Success) {
@@ -664,8 +678,10 @@ void UsbDevice::TransferDone(const std::shared_ptr<StreamRead>& read, std::size_
     if (kind == TransferKind::Leader && status == usb::Status::Success) {
         if (RequestPtr notice = streamQueue_.Next()) notice->Complete(STATUS_SUCCESS);
     }
-    if (last) FinishRead(read);
-    else if (cancelOthers) CancelRead(read);
+    if (last)
+        FinishRead(read);
+    else if (cancelOthers)
+        CancelRead(read);
 }
 
 void UsbDevice::FinishRead(const std::shared_ptr<StreamRead>& read) {

@@ -12,8 +12,8 @@ namespace qorcam::usbdrv {
 std::filesystem::path DeviceSocketPath(const std::string& busId) {
     std::string instance = busId;
     for (char& c : instance) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                           c == '_' || c == '.';
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           c == '-' || c == '_' || c == '.';
         if (!plain) c = '_';
     }
     if (instance.empty() || instance == "." || instance == "..") instance = "_" + instance;
@@ -29,7 +29,8 @@ UsbDriver::~UsbDriver() {
 
 bool UsbDriver::Start() {
     if (!bus_) return false;
-    return bus_->Watch([this](const std::string& id) { Arrived(id); }, [this](const std::string& id) { Removed(id); });
+    return bus_->Watch([this](const std::string& id) { Arrived(id); },
+                       [this](const std::string& id) { Removed(id); });
 }
 
 void UsbDriver::Stop() {

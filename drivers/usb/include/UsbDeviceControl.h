@@ -53,11 +53,11 @@ inline constexpr char kUsbDeviceInterfaceClass[] = "{097BDA20-222C-4952-A3A6-FF6
 
 /// Completion statuses of the service beyond the common ones of the transport.
 inline constexpr std::uint32_t STATUS_USB_DEVICE_OWNED = 0xC000020E; ///< open while owned; no owner
-inline constexpr std::uint32_t STATUS_RETRY = 0xC000022D;           ///< a command's attempts ran out
+inline constexpr std::uint32_t STATUS_RETRY = 0xC000022D;            ///< a command's attempts ran out
 
 /// Operations of UsbCmdRequest.
 inline constexpr std::uint32_t kUsbCmdReadMemory = 0;
-inline constexpr std::uint32_t kUsbCmdWriteMemory = 1;       ///< with acknowledge
+inline constexpr std::uint32_t kUsbCmdWriteMemory = 1; ///< with acknowledge
 inline constexpr std::uint32_t kUsbCmdWriteMemoryNoAck = 2;
 
 /// Smallest input and output of each code (0 = none required).
@@ -133,7 +133,7 @@ struct UsbCmdTimeout {
 /// Answer of IOCTL_USB_GetDeviceInfo.
 struct UsbDeviceInfoRecord {
     std::uint32_t controlOutMaxPacketSize;
-    char16_t deviceGuid[13]; // 12 hexadecimal characters and a zero
+    char16_t deviceGuid[13];  // 12 hexadecimal characters and a zero
     std::uint8_t reserved[2]; // not written
 };
 

@@ -1,20 +1,23 @@
-// End-to-end tests of the service's devices against simulated cameras on the virtual bus, each camera a process.
+// End-to-end tests of the service's devices against simulated cameras on the virtual bus, each camera a
+// process.
 #include "U3vPackets.h"
 #include "UsbDeviceControl.h"
 #include "UsbDriver.h"
 
 #include "devio/DeviceHandle.h"
+#include "devio/ServiceControl.h"
 #include "os/Process.h"
+#include "os/SettingsStore.h"
 #include "usb/VirtualBus.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -71,7 +74,8 @@ protected:
         EXPECT_TRUE(WaitFor([&] {
             const auto present = bus.Enumerate();
             return std::find(present.begin(), present.end(), name) != present.end();
-        })) << "camera " << name << " did not come up";
+        })) << "camera "
+            << name << " did not come up";
         return cameras_.back();
     }
 
@@ -94,7 +98,8 @@ protected:
     /// Registers this process on the handle (the request stays pending) and takes the camera.
     void Own(DeviceHandle& handle, Overlapped& registration) {
         const std::uint32_t pid = os::Process::CurrentId();
-        ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_ProcessId, &pid, 4, nullptr, 0, registration), STATUS_PENDING);
+        ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_ProcessId, &pid, 4, nullptr, 0, registration),
+                  STATUS_PENDING);
         ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_DeviceOpen, &pid, 4, nullptr, 0), STATUS_SUCCESS);
     }
 
@@ -102,7 +107,8 @@ protected:
                          std::vector<std::uint8_t>& answer, std::uint64_t* bytes = nullptr) {
         const UsbCmdRequest request{os::Process::CurrentId(), kUsbCmdReadMemory, address, length, {}};
         answer.assign(length + 5u, 0xEE);
-        return handle.DeviceIoControl(IOCTL_USB_SendCmd, &request, sizeof request, answer.data(), answer.size(), bytes);
+        return handle.DeviceIoControl(IOCTL_USB_SendCmd, &request, sizeof request, answer.data(),
+                                      answer.size(), bytes);
     }
     static std::string ReadString(DeviceHandle& handle, std::uint64_t address) {
         std::vector<std::uint8_t> answer;
@@ -121,7 +127,8 @@ protected:
         std::memcpy(input, &header, 18);
         std::memcpy(input + 18, &value, 4);
         std::uint8_t answer[4] = {};
-        const NtStatus status = handle.DeviceIoControl(IOCTL_USB_SendCmd, input, sizeof input, answer, sizeof answer);
+        const NtStatus status =
+            handle.DeviceIoControl(IOCTL_USB_SendCmd, input, sizeof input, answer, sizeof answer);
         if (cameraStatus) *cameraStatus = static_cast<std::uint16_t>(answer[0] | answer[1] << 8);
         return status;
     }
@@ -146,7 +153,8 @@ TEST_F(UsbServiceTest, ArrivingCameraGetsADeviceThatAnswersVersionInfoAndRegiste
 
     UsbDeviceInfoRecord info{};
     std::memset(&info, 0x77, sizeof info);
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetDeviceInfo, nullptr, 0, &info, sizeof info, &bytes), STATUS_SUCCESS);
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetDeviceInfo, nullptr, 0, &info, sizeof info, &bytes),
+              STATUS_SUCCESS);
     EXPECT_EQ(info.controlOutMaxPacketSize, 1024u);
     EXPECT_EQ(std::u16string(info.deviceGuid), u"00A1B2C30000");
     EXPECT_EQ(info.reserved[0], 0x77) << "the last two bytes are not written";
@@ -176,7 +184,8 @@ TEST_F(UsbServiceTest, RequestsAreCheckedAgainstTheirSizesAndCodes) {
     ASSERT_EQ(handle.Open(path), STATUS_SUCCESS);
     UsbDeviceInfoRecord info{};
     std::memset(&info, 0x77, sizeof info);
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetDeviceInfo, nullptr, 0, &info, sizeof info), STATUS_SUCCESS);
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetDeviceInfo, nullptr, 0, &info, sizeof info),
+              STATUS_SUCCESS);
     EXPECT_EQ(std::u16string(info.deviceGuid), u"") << "no device-info descriptor: an empty GUID text";
 
     std::vector<std::uint8_t> buffer(2048);
@@ -209,20 +218,24 @@ TEST_F(UsbServiceTest, RequestsAreCheckedAgainstTheirSizesAndCodes) {
     for (const auto& c : cases) {
         std::memset(buffer.data(), 0, buffer.size());
         std::memcpy(buffer.data(), &pid, 4);
-        EXPECT_EQ(handle.DeviceIoControl(c.code, buffer.data(), c.in, buffer.data() + 1024, c.out), c.expected)
+        EXPECT_EQ(handle.DeviceIoControl(c.code, buffer.data(), c.in, buffer.data() + 1024, c.out),
+                  c.expected)
             << c.name;
     }
 
     // Reads: the output must hold the data and the 4-byte head; writes need the owner.
     UsbCmdRequest read{pid, kUsbCmdReadMemory, 0, 64, {}};
-    EXPECT_EQ(handle.DeviceIoControl(IOCTL_USB_SendCmd, &read, sizeof read, buffer.data(), 67), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(handle.DeviceIoControl(IOCTL_USB_SendCmd, &read, sizeof read, buffer.data(), 67),
+              STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(Write32(handle, 0x0184, 1), STATUS_UNSUCCESSFUL);
     read.operation = 9;
-    EXPECT_EQ(handle.DeviceIoControl(IOCTL_USB_SendCmd, &read, sizeof read, buffer.data(), 68), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(handle.DeviceIoControl(IOCTL_USB_SendCmd, &read, sizeof read, buffer.data(), 68),
+              STATUS_INVALID_PARAMETER);
 
     // A message request stays pending until it is cancelled.
     Overlapped message;
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetMessage, nullptr, 0, buffer.data(), 1012, message), STATUS_PENDING);
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetMessage, nullptr, 0, buffer.data(), 1012, message),
+              STATUS_PENDING);
     EXPECT_FALSE(message.CompletionEvent().Wait(100));
     handle.CancelIo();
     std::uint64_t bytes = 0;
@@ -264,7 +277,8 @@ TEST_F(UsbServiceTest, OwnershipBelongsToOneProcessUntilItsHandleCloses) {
         const std::uint32_t other = pid + 1;
         EXPECT_EQ(owner.DeviceIoControl(IOCTL_USB_DeviceOpen, &other, 4, nullptr, 0), STATUS_UNSUCCESSFUL);
         Overlapped foreign;
-        EXPECT_EQ(owner.DeviceIoControl(IOCTL_USB_ProcessId, &other, 4, nullptr, 0, foreign), STATUS_UNSUCCESSFUL);
+        EXPECT_EQ(owner.DeviceIoControl(IOCTL_USB_ProcessId, &other, 4, nullptr, 0, foreign),
+                  STATUS_UNSUCCESSFUL);
         EXPECT_EQ(owner.DeviceIoControl(IOCTL_USB_DeviceOpen, &pid, 4, nullptr, 0), STATUS_SUCCESS);
     } // the owner's handle closes without DeviceClose
     EXPECT_EQ(second(), "register=0x00000103 open=0x00000000 read=0x00000000 write=0x00000000\n");
@@ -286,12 +300,15 @@ TEST_F(UsbServiceTest, OneReadReceivesABlockWithLeaderPayloadAndTrailerInPlace) 
     const std::uint32_t final2 = Read32(handle, kSirm + 0x28);
     ASSERT_EQ(std::uint64_t{size} * count + final1 + final2, payload);
 
-    const std::uint32_t leaderOffset = payload + 16, trailerOffset = leaderOffset + 64, length = trailerOffset + 64;
-    UsbStreamSetup setup{os::Process::CurrentId(), payload, leaderOffset, trailerOffset, size, count, final1, final2};
+    const std::uint32_t leaderOffset = payload + 16, trailerOffset = leaderOffset + 64,
+                        length = trailerOffset + 64;
+    UsbStreamSetup setup{
+        os::Process::CurrentId(), payload, leaderOffset, trailerOffset, size, count, final1, final2};
     std::vector<std::uint8_t> setupInput(kUsbStreamSetupRequestSize);
     std::memcpy(setupInput.data(), &setup, sizeof setup);
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, setupInput.data(), setupInput.size(), nullptr, 0),
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, setupInput.data(), setupInput.size(), nullptr, 0),
+        STATUS_SUCCESS);
 
     auto region = Region::Create(length);
     ASSERT_TRUE(region);
@@ -348,10 +365,17 @@ TEST_F(UsbServiceTest, EventsReachOneParkedRequestOnce) {
     Overlapped registration;
     Own(handle, registration);
 
+    // Larger acknowledge and event buffers: the acknowledge read and the event reader are made again.
+    const UsbMaxSizes sizes{500, 4096, 4096, 4096};
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_SetMaxSize, &sizes, sizeof sizes, nullptr, 0), STATUS_SUCCESS);
+    EXPECT_EQ(ReadString(handle, 0x0044), "QorU3vSim");
+
     std::uint8_t small[16], first[256], second[256];
     Overlapped tooSmall, one, two;
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetEvent, nullptr, 0, small, sizeof small, tooSmall), STATUS_PENDING);
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetEvent, nullptr, 0, first, sizeof first, one), STATUS_PENDING);
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetEvent, nullptr, 0, small, sizeof small, tooSmall),
+              STATUS_PENDING);
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetEvent, nullptr, 0, first, sizeof first, one),
+              STATUS_PENDING);
     ASSERT_EQ(Write32(handle, kEirm, 1), STATUS_SUCCESS);
 
     std::uint64_t bytes = 0;
@@ -365,7 +389,8 @@ TEST_F(UsbServiceTest, EventsReachOneParkedRequestOnce) {
     ASSERT_EQ(bytes, 24u);
     EXPECT_EQ(Le32(first), kU3vPrefixEvent);
     EXPECT_EQ(first[14] | first[15] << 8, 0x9002) << "event id";
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetEvent, nullptr, 0, second, sizeof second, two), STATUS_PENDING);
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetEvent, nullptr, 0, second, sizeof second, two),
+              STATUS_PENDING);
     EXPECT_FALSE(two.CompletionEvent().Wait(200)) << "the repeat is not delivered";
     ASSERT_EQ(SimCommand("cam1", "event 0x9003"), "ok");
     ASSERT_EQ(handle.GetOverlappedResult(two, &bytes, true), STATUS_SUCCESS);
@@ -381,27 +406,60 @@ TEST_F(UsbServiceTest, KilledCameraCompletesWaitingRequestsAndLosesItsSocket) {
     Overlapped registration;
     Own(handle, registration);
     UsbStreamSetup setup{os::Process::CurrentId(), 1024, 1024, 1100, 1024, 1, 0, 0};
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, &setup, sizeof setup, nullptr, 0), STATUS_SUCCESS);
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, &setup, sizeof setup, nullptr, 0),
+              STATUS_SUCCESS);
 
     std::vector<std::uint8_t> event(256), message(1012), block(1200);
     Overlapped eventWait, noticeWait, messageWait, readWait;
     ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetEvent, nullptr, 0, event.data(), event.size(), eventWait),
               STATUS_PENDING);
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetStream, nullptr, 0, nullptr, 0, noticeWait), STATUS_PENDING);
-    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetMessage, nullptr, 0, message.data(), message.size(), messageWait),
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetStream, nullptr, 0, nullptr, 0, noticeWait),
               STATUS_PENDING);
+    ASSERT_EQ(
+        handle.DeviceIoControl(IOCTL_USB_GetMessage, nullptr, 0, message.data(), message.size(), messageWait),
+        STATUS_PENDING);
     ASSERT_EQ(handle.ReadFile(block.data(), block.size(), readWait), STATUS_PENDING);
 
     camera.Kill(SIGKILL);
-    EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(path); })) << "the device socket goes with the camera";
+    EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(path); }))
+        << "the device socket goes with the camera";
     std::uint64_t bytes = 0;
     for (Overlapped* waiting : {&registration, &eventWait, &noticeWait, &messageWait, &readWait}) {
         ASSERT_TRUE(waiting->CompletionEvent().Wait(5000));
         const NtStatus status = handle.GetOverlappedResult(*waiting, &bytes, true);
-        EXPECT_TRUE(status == STATUS_DEVICE_NOT_CONNECTED || status == STATUS_CANCELLED) << std::hex << status;
+        EXPECT_TRUE(status == STATUS_DEVICE_NOT_CONNECTED || status == STATUS_CANCELLED)
+            << std::hex << status;
     }
     EXPECT_NE(handle.DeviceIoControl(IOCTL_USB_GetVersion, nullptr, 0, event.data(), 8), STATUS_SUCCESS);
     EXPECT_TRUE(driver_->Devices().empty());
+}
+
+TEST_F(UsbServiceTest, ServiceProgramServesCamerasWithItsSettings) {
+    // Two attempts per command, so two lost acknowledges fail a command.
+    os::SettingsStore settings(os::SettingsStore::Hive::Machine);
+    ASSERT_TRUE(settings.SetDword(kUsbParametersKey, "CMDRETRY", 2));
+    ASSERT_TRUE(settings.SetDword(kUsbParametersKey, "CMDTIMEOUT", 50));
+    StartCamera("cam1", {"--drop-acks=2"});
+    setenv("QORCAM_USB_BUS", "virtual", 1);
+    const std::string path = DeviceSocketPath("cam1").string();
+    devio::ServiceControl service({"QORUSBDRV", QOR_USB_DRV, {}, path});
+    std::string error;
+    ASSERT_TRUE(service.Start(&error)) << error;
+
+    DeviceHandle handle;
+    ASSERT_EQ(handle.Open(path), STATUS_SUCCESS);
+    UsbVersionAnswer version{};
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_GetVersion, nullptr, 0, &version, sizeof version),
+              STATUS_SUCCESS);
+    EXPECT_EQ(version.version, kUsbInterfaceVersion);
+    std::vector<std::uint8_t> answer;
+    EXPECT_EQ(Read(handle, 0x0044, 64, answer), STATUS_RETRY);
+    EXPECT_EQ(ReadString(handle, 0x0044), "QorU3vSim");
+
+    handle.Close();
+    EXPECT_TRUE(service.Stop(&error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(path)) << "the socket goes with the service";
+    unsetenv("QORCAM_USB_BUS");
 }
 
 } // namespace

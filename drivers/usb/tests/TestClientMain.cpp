@@ -1,4 +1,5 @@
-// usbdrv_test_client: a second process for the ownership tests: registers, tries to own the camera, reads and writes.
+// usbdrv_test_client: a second process for the ownership tests: registers, tries to own the camera, reads and
+// writes.
 #include "UsbDeviceControl.h"
 
 #include "devio/DeviceHandle.h"
@@ -18,19 +19,23 @@ int main(int argc, char** argv) {
     if (handle.Open(argv[1]) != devio::STATUS_SUCCESS) return 1;
     const std::uint32_t pid = os::Process::CurrentId();
     devio::Overlapped registration;
-    const auto registered = handle.DeviceIoControl(usbdrv::IOCTL_USB_ProcessId, &pid, 4, nullptr, 0, registration);
+    const auto registered =
+        handle.DeviceIoControl(usbdrv::IOCTL_USB_ProcessId, &pid, 4, nullptr, 0, registration);
     const auto open = handle.DeviceIoControl(usbdrv::IOCTL_USB_DeviceOpen, &pid, 4, nullptr, 0);
 
     usbdrv::UsbCmdRequest read{pid, usbdrv::kUsbCmdReadMemory, 0x0004, 4, {}};
     std::uint8_t answer[9] = {};
-    const auto readStatus = handle.DeviceIoControl(usbdrv::IOCTL_USB_SendCmd, &read, sizeof read, answer, sizeof answer);
+    const auto readStatus =
+        handle.DeviceIoControl(usbdrv::IOCTL_USB_SendCmd, &read, sizeof read, answer, sizeof answer);
 
     std::uint8_t write[28] = {};
     usbdrv::UsbCmdRequest header{pid, usbdrv::kUsbCmdWriteMemory, 0x0184, 4, {}};
     std::memcpy(write, &header, 18);
-    const auto writeStatus = handle.DeviceIoControl(usbdrv::IOCTL_USB_SendCmd, write, sizeof write, answer, 4);
+    const auto writeStatus =
+        handle.DeviceIoControl(usbdrv::IOCTL_USB_SendCmd, write, sizeof write, answer, 4);
 
-    std::printf("register=0x%08X open=0x%08X read=0x%08X write=0x%08X\n", registered, open, readStatus, writeStatus);
+    std::printf("register=0x%08X open=0x%08X read=0x%08X write=0x%08X\n", registered, open, readStatus,
+                writeStatus);
     std::fflush(stdout);
     return 0;
 }
