@@ -29,8 +29,8 @@ size_t CDevicePort::Transact(size_t inputLength, size_t outputLength) {
     if (!m_device.IsAccessible()) throw std::runtime_error("Error I/O");
     m_answer.fill(0);
     uint64_t bytes = 0;
-    const uint32_t status = CallAndWait(m_device.Driver(), usbdrv::IOCTL_USB_SendCmd, m_block.data(), inputLength,
-                                        m_answer.data(), outputLength, &bytes);
+    const uint32_t status = CallAndWait(m_device.Driver(), usbdrv::IOCTL_USB_SendCmd, m_block.data(),
+                                        inputLength, m_answer.data(), outputLength, &bytes);
     if (status != devio::STATUS_SUCCESS) {
         // An exhausted retry is a camera that was busy, not one that is gone.
         if (status != usbdrv::STATUS_RETRY) m_device.SetInaccessible();
@@ -43,12 +43,11 @@ size_t CDevicePort::Transact(size_t inputLength, size_t outputLength) {
 
 void CDevicePort::ReadLocked(uint64_t address, uint8_t* buffer, size_t* size) {
     // Chunks are whole registers and fit both the camera's acknowledge and the port's block.
-    const size_t limit =
-        std::min<size_t>(m_device.Info().GetMaxAckTransfer() > kAckHeader
-                             ? m_device.Info().GetMaxAckTransfer() - kAckHeader
-                             : 0,
-                         kBlockSize - 8) &
-        ~size_t{3};
+    const size_t limit = std::min<size_t>(m_device.Info().GetMaxAckTransfer() > kAckHeader
+                                              ? m_device.Info().GetMaxAckTransfer() - kAckHeader
+                                              : 0,
+                                          kBlockSize - 8) &
+                         ~size_t{3};
     if (limit == 0 && *size > 0) throw std::runtime_error("Error I/O");
     size_t done = 0;
     while (done < *size) {
@@ -135,8 +134,8 @@ std::string CDevicePort::URLText(uint32_t index) {
     const uint32_t format = Get<uint32_t>(entry, 4);
     const bool zipped = ((format >> 10) & 0x3F) == 1;
     return "Local:" + m_device.Info().GetManufacturer() + "_" + m_device.Info().GetModel() + "_" +
-           FormatString("%d.%d.%d.", static_cast<int>(version >> 24), static_cast<int>((version >> 16) & 0xFF),
-                        static_cast<int>(version & 0xFFFF)) +
+           FormatString("%d.%d.%d.", static_cast<int>(version >> 24),
+                        static_cast<int>((version >> 16) & 0xFF), static_cast<int>(version & 0xFFFF)) +
            (zipped ? "zip;" : "xml;") +
            FormatString("%" PRIx64 ";%" PRIx64, Get<uint64_t>(entry, 8), Get<uint64_t>(entry, 16));
 }
@@ -158,7 +157,8 @@ void CDevicePort::GetURL(char* text, size_t* size) {
     GetURLByIndex(0, text, size);
 }
 
-void CDevicePort::GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
+void CDevicePort::GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                             size_t* size) {
     uint32_t count = 0;
     GetNumURLs(&count);
     if (index >= count) throw std::runtime_error(FormatString("URL Index %ld is out of range", long{index}));
@@ -167,8 +167,8 @@ void CDevicePort::GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* ty
 }
 
 void CDevicePort::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    PortInfoValues values =
-        ModulePortInfo("DEV::" + m_device.GetID(), "Device", "DevicePort", SystemVersionText(m_device.GetSystem()));
+    PortInfoValues values = ModulePortInfo("DEV::" + m_device.GetID(), "Device", "DevicePort",
+                                           SystemVersionText(m_device.GetSystem()));
     values.accessRead = values.accessWrite = true;
     values.bigEndian = values.accessNA = values.accessNI = false;
     AnswerPortInfo(values, cmd, type, buffer, size);

@@ -33,7 +33,8 @@ public:
     void GetNumURLs(uint32_t* count) override;
     // URL_INFO_URL only; an index past the manifest throws runtime_error "URL Index %ld is out of range",
     // another command invalid_argument "Invalid parameter".
-    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
+    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
+                    size_t* size) override;
     // The URL of manifest entry `index` into a buffer of at least 512 bytes; a smaller one answers size 0.
     void GetURLByIndex(uint32_t index, char* text, size_t* size);
 

@@ -64,7 +64,8 @@ void CEventData::Stop() {
 
 void CEventData::ExecThread() {
     devio::DeviceHandle& driver = m_device.Driver();
-    const size_t room = std::min<size_t>(std::max<size_t>(m_device.Info().GetMaxEventTransfer(), 12), kMaxEventRoom);
+    const size_t room =
+        std::min<size_t>(std::max<size_t>(m_device.Info().GetMaxEventTransfer(), 12), kMaxEventRoom);
     std::array<std::vector<uint8_t>, kSlots> data;
     std::array<devio::Overlapped, kSlots> slots;
     std::array<bool, kSlots> armed{};

@@ -137,10 +137,9 @@ bool CUsbDataStream::SetUpStream() {
     }
     m_payloadSize = payload;
     uint8_t setup[usbdrv::kUsbStreamSetupRequestSize] = {};
-    const usbdrv::UsbStreamSetup layout{ProcessId(),      static_cast<uint32_t>(payload),
-                                        m_leaderOffset,   m_trailerOffset,
-                                        size,             count,
-                                        final1,           final2};
+    const usbdrv::UsbStreamSetup layout{
+        ProcessId(), static_cast<uint32_t>(payload), m_leaderOffset, m_trailerOffset, size, count, final1,
+        final2};
     std::memcpy(setup, &layout, sizeof layout);
     if (CallAndWait(m_device->Driver(), usbdrv::IOCTL_USB_SetStreamInfo, setup, sizeof setup) !=
         devio::STATUS_SUCCESS) {

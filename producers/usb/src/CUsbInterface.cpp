@@ -60,7 +60,8 @@ bool CheckVersion(const std::string& path) {
 
 } // namespace
 
-CUsbInterface::CUsbInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info) : CInterface(tl, std::move(info)) {}
+CUsbInterface::CUsbInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info)
+    : CInterface(tl, std::move(info)) {}
 
 CUsbInterface::~CUsbInterface() {
     DestroyOpenDevices();
@@ -117,8 +118,8 @@ void CUsbInterface::UpdateDeviceList(bool8_t* changed, uint64_t) {
     }
 }
 
-void CUsbInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
-                                  size_t* size) {
+void CUsbInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type,
+                                  void* buffer, size_t* size) {
     if (!size) throw std::invalid_argument("Invalid Pointer");
     const CDeviceInfo* info = nullptr;
     for (const auto& entry : m_devices) {
@@ -154,7 +155,8 @@ void CUsbInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, IN
 
 CDevice* CUsbInterface::OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS access) {
     for (CDevice* open : GetOpenDevices()) {
-        if (static_cast<CUsbDevice*>(open)->Info().IsMatch(id)) throw std::runtime_error("Device already open");
+        if (static_cast<CUsbDevice*>(open)->Info().IsMatch(id))
+            throw std::runtime_error("Device already open");
     }
     const CDeviceInfo* found = nullptr;
     for (const auto& entry : m_devices) {
@@ -166,7 +168,8 @@ CDevice* CUsbInterface::OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS ac
     if (!found) throw std::runtime_error("Device not available");
     CUsbDevice* device = nullptr;
     try {
-        device = new CUsbDevice(GetParent(), this, found->GetID(), std::make_unique<CDeviceInfo>(*found), access);
+        device =
+            new CUsbDevice(GetParent(), this, found->GetID(), std::make_unique<CDeviceInfo>(*found), access);
     } catch (const std::runtime_error& e) {
         // The texts the library tells apart ("Device already open") reach it unchanged.
         throw std::runtime_error(e.what());

@@ -33,9 +33,9 @@ uint32_t CallAndWait(devio::DeviceHandle& driver, uint32_t code, const void* inp
 
 // The result of one memory read of the camera through IOCTL_USB_SendCmd.
 struct CmdReadResult {
-    uint32_t status = 0;     // completion status of the request
-    uint16_t ackStatus = 0;  // GenCP status word of the camera's acknowledge
-    size_t dataBytes = 0;    // data bytes in `data`, bounded by what was asked and what came back
+    uint32_t status = 0;    // completion status of the request
+    uint16_t ackStatus = 0; // GenCP status word of the camera's acknowledge
+    size_t dataBytes = 0;   // data bytes in `data`, bounded by what was asked and what came back
 };
 
 // Reads `length` bytes (at most 1004) at `address` into `data` (room for `length` bytes).

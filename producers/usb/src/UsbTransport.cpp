@@ -27,7 +27,8 @@ std::vector<std::unique_ptr<GenICam::Client::CInterfaceInfo>> UsbTransport::Buil
 }
 
 GenICam::Client::CInterface*
-UsbTransport::CreateInterface(std::unique_ptr<GenICam::Client::CInterfaceInfo> info, GenICam::Client::CTL* tl) {
+UsbTransport::CreateInterface(std::unique_ptr<GenICam::Client::CInterfaceInfo> info,
+                              GenICam::Client::CTL* tl) {
     return new GenICam::Client::CUsbInterface(tl, std::move(info));
 }
 
