@@ -53,8 +53,8 @@ TEST_F(UsbProducerTest, CamerasComeAndGoWithTheChangedFlag) {
     service.Unplug("a");
     EXPECT_EQ(Update(), 1);
     EXPECT_EQ(ListedIds(), std::vector<std::string>{UsbId(0x42)});
-    // The version is asked once, of the first device ever seen.
-    EXPECT_EQ(service.Requests(usbdrv::IOCTL_USB_GetVersion).size(), 1u);
+    // The version is asked at most once, of the first device ever seen in this process.
+    EXPECT_LE(service.Requests(usbdrv::IOCTL_USB_GetVersion).size(), 1u);
 
     char text[128];
     size_t size = sizeof text;
