@@ -2,6 +2,7 @@
 // library, and register access through cameras and register-only handles.
 #include "LibraryFixture.h"
 
+#include "ZipWriter.h"
 #include "genapi/GenApiC.h"
 
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -414,6 +416,42 @@ TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
     EXPECT_NE(again, nullptr);
     EXPECT_FALSE(QORCAM_FN(QORCAM_OpenReg)(nullptr));
     EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+}
+
+} // namespace
+
+namespace {
+
+// A camera whose device memory holds the emulator's public description, zipped.
+class PublicDescriptionTest : public qorcam::testing::LibraryFixture {};
+
+TEST_F(PublicDescriptionTest, ZippedDescriptionInDeviceMemoryBuildsTheNodeMap) {
+    std::ifstream in(PUBLIC_DESCRIPTION, std::ios::binary);
+    ASSERT_TRUE(in) << PUBLIC_DESCRIPTION;
+    std::stringstream xml;
+    xml << in.rdbuf();
+    const std::vector<uint8_t> zip = qorcam::description::testing::MakeZip({{"camera.xml", xml.str()}});
+    const std::string file = WriteFile("camera.zip", std::string(zip.begin(), zip.end()));
+    Install("QorGigEGenTL.cti", "prefix GigEVision\ninterface if0\n"
+                                "device if0 9 Vendor Model - 1 1000\n"
+                                "port if0 9 Local:camera_1.0.zip;20000;" +
+                                    Hex(zip.size()) + " " + file + " 20000\n");
+    ASSERT_NO_FATAL_FAILURE(LoadAndStart());
+
+    HCAMERA camera = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_Open)(9, &camera)) << LastError();
+    void* map = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_GetNodeMap)(camera, &map));
+    // Width lies on a big-endian register at 0x100 of this description.
+    uint8_t width[4] = {0, 0, 0x01, 0x00};
+    uint32_t length = 4;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WritePort)(camera, 0x100, width, &length));
+    QGA_NODE node = nullptr;
+    ASSERT_EQ(Fn<decltype(&QgaGetNode)>("QgaGetNode")(map, "Width", &node), QGA_OK);
+    int64_t value = 0;
+    ASSERT_EQ(Fn<decltype(&QgaGetInt)>("QgaGetInt")(node, &value), QGA_OK);
+    EXPECT_EQ(value, 256);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(camera));
 }
 
 } // namespace
