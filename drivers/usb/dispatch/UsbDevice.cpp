@@ -480,7 +480,8 @@ void UsbDevice::ServeCommand(const RequestPtr& request) {
         settings.ackTimeoutMs = std::max(ownerAckTimeoutMs_, ackWaitFloorMs_);
         settings.commandBufferSize = commandBufferSize_;
     }
-    const CommandResult result = UsbSendCmd(port, settings, order, requestId_, request->Output());
+    CommandResult result = UsbSendCmd(port, settings, order, requestId_, request->Output());
+    if (result.status == STATUS_CANCELLED && released_.load()) result.status = STATUS_DEVICE_NOT_CONNECTED;
     ++requestId_;
     // A read's answer goes back with the zero stored behind its data, when the output has room for it.
     const std::size_t answerBytes = std::min<std::size_t>(

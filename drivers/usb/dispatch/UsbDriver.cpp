@@ -21,7 +21,7 @@ std::filesystem::path DeviceSocketPath(const std::string& busId) {
 }
 
 UsbDriver::UsbDriver(std::unique_ptr<usb::Bus> bus, UsbParameters parameters)
-    : bus_(std::move(bus)), parameters_(parameters) {}
+    : bus_(std::move(bus)), busForNotices_(bus_.get()), parameters_(parameters) {}
 
 UsbDriver::~UsbDriver() {
     Stop();
@@ -59,7 +59,7 @@ void UsbDriver::Arrived(const std::string& id) {
         std::lock_guard lock(mutex_);
         if (stopped_ || devices_.count(id) != 0) return;
     }
-    auto usbDevice = bus_->Open(id);
+    auto usbDevice = busForNotices_->Open(id);
     if (!usbDevice) {
         std::fprintf(stderr, "QorUSBDrv: %s can't be opened\n", id.c_str());
         return;

@@ -45,6 +45,9 @@ private:
     void Removed(const std::string& id);
 
     std::unique_ptr<usb::Bus> bus_;
+    // The notices use the bus through this pointer: it stays valid while the bus's destructor
+    // waits for a notice in progress.
+    usb::Bus* const busForNotices_;
     const UsbParameters parameters_;
     mutable std::mutex mutex_;
     std::map<std::string, std::unique_ptr<UsbDevice>> devices_;
