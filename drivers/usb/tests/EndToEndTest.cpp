@@ -355,6 +355,15 @@ TEST_F(UsbServiceTest, OneReadReceivesABlockWithLeaderPayloadAndTrailerInPlace) 
     handle.CancelIo();
     NtStatus end = handle.GetOverlappedResult(cancelled, &bytes, true);
     EXPECT_TRUE(end == STATUS_CANCELLED || end == STATUS_SUCCESS) << std::hex << end << " " << status;
+
+    // A halted stream pipe fails the first transfer; the others are called back and the read ends with
+    // that first failure.
+    ASSERT_EQ(SimCommand("cam1", "stall 131"), "ok");
+    Overlapped failing;
+    ASSERT_EQ(handle.ReadFile(RegionSpan{regionId, 0, length}, failing), STATUS_PENDING);
+    ASSERT_TRUE(failing.CompletionEvent().Wait(5000));
+    EXPECT_EQ(handle.GetOverlappedResult(failing, &bytes, true), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(handle.DeviceIoControl(IOCTL_USB_ResetStreamPipe, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
 }
 
 TEST_F(UsbServiceTest, EventsReachOneParkedRequestOnce) {
