@@ -281,6 +281,7 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
     case IOCTL_USB_SetMessageEnable:
         // The level is kept but this service writes no trace messages.
         if (!needs(4, 0)) return;
+        messageLevel_ = Input32(input, 0);
         request->Complete(STATUS_SUCCESS);
         return;
     case IOCTL_USB_GetMessage:

@@ -105,6 +105,7 @@ private:
     std::u16string guid_;
     std::atomic<bool> released_{false};
     std::atomic<bool> prepared_{false};
+    std::atomic<std::uint32_t> messageLevel_{0};
 
     // Small state of the dispatcher.
     mutable std::mutex mutex_;
