@@ -3,6 +3,7 @@
 
 #include "CConv.h"
 #include "CameraRecord.h"
+#include "ClassifyPixelFormat.h"
 #include "ErrorText.h"
 #include "GenTLCustom.h"
 #include "GenTLInterface.h"
@@ -12,6 +13,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 
 namespace qorcam::library {
 
@@ -97,6 +100,7 @@ void CCamera::CloseStreams() {
 }
 
 CCamera::~CCamera() {
+    StopAndRelease();
     CloseStreams();
     ReleaseNodeMap();
     producer_.fn.DevClose(device_);
@@ -168,6 +172,200 @@ void CCamera::InfoFailed(const char* name) {
 
 bool CCamera::CameraInfo(QORCAM_CAMERAINFO* info) {
     return FillCameraRecord(producer_, device_, info, "CCamera::CameraInfo");
+}
+
+namespace {
+
+// Pixel format values of older cameras (below 0x1000000) and the standard codes they stand for.
+std::uint32_t StandardPixelFormat(std::int64_t value) {
+    static const std::pair<std::int64_t, std::uint32_t> kOld[] = {
+        {1, 0x01080001},  {5, 0x01100005},  {6, 0x010C0006},  {10, 0x01080008},
+        {11, 0x01080009}, {12, 0x0108000A}, {13, 0x0108000B}, {18, 0x01100010},
+        {19, 0x010C002A}, {20, 0x01100011}, {21, 0x010C002B}, {22, 0x01100012},
+        {23, 0x010C002C}, {24, 0x01100013}, {25, 0x010C002D}, {44, 0x02100032}};
+    for (const auto& [old, standard] : kOld) {
+        if (value == old) return standard;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+constexpr std::uint64_t kAcquireEndless = 0xFFFFFFFF;
+
+} // namespace
+
+bool CCamera::WriteStreamRegister(int index, std::uint64_t address, std::uint32_t value) {
+    std::size_t size = sizeof value;
+    return producer_.fn.GCWritePort(stream_[index], address, &value, &size) >= 0;
+}
+
+bool CCamera::ProducerFailed(const char* name) {
+    TraceClass(1, name, LastErrorText().c_str());
+    producer_.Library().SetLastErrorCode(STATUSQORCAM_UNDEF_ERROR);
+    return false;
+}
+
+bool CCamera::ReadPayloadSize() {
+    try {
+        if (binding_.PayloadSize == nullptr) throw std::runtime_error("PayloadSize");
+        const std::int64_t value = binding_.PayloadSize->GetValue(false, true);
+        // A payload beyond 32 bits (or negative) can't be a buffer's size.
+        if (value < 0 || value > 0x7FFFFFFF) throw std::range_error("PayloadSize");
+        payloadSize_ = static_cast<std::uint32_t>(value);
+        return true;
+    } catch (...) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+}
+
+void CCamera::UndoAllocation() {
+    for (int index = 1; index >= 0; --index) {
+        if (stream_[index] != nullptr) producer_.fn.DSStopAcquisition(stream_[index], ACQ_STOP_FLAGS_KILL);
+    }
+    for (int index = 1; index >= 0; --index) {
+        if (newBufferEvent_[index] == nullptr) continue;
+        producer_.fn.GCUnregisterEvent(stream_[index], EVENT_NEW_BUFFER);
+        newBufferEvent_[index] = nullptr;
+    }
+    if (!watch_) {
+        try {
+            binding_.TLParamsLocked->SetValue(0);
+        } catch (...) {
+        }
+    }
+}
+
+bool CCamera::AllocResources() {
+    static constexpr char kName[] = "CCamera::AllocResources";
+    if (!watch_) {
+        try {
+            binding_.TLParamsLocked->SetValue(1);
+        } catch (...) {
+            producer_.Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+            return false;
+        }
+    }
+    bool ok = true;
+    for (int index = 0; index < 2 && ok; ++index) {
+        if (producer_.fn.GCRegisterEvent(stream_[index], EVENT_NEW_BUFFER, &newBufferEvent_[index]) !=
+            GC_ERR_SUCCESS) {
+            newBufferEvent_[index] = nullptr;
+            ok = ProducerFailed(kName);
+        }
+    }
+    if (ok && producer_.fn.DSStartAcquisition(stream_[0], ACQ_START_FLAGS_DEFAULT, kAcquireEndless) !=
+                  GC_ERR_SUCCESS)
+        ok = ProducerFailed(kName);
+    if (ok && (producer_.Type() == kProducerGigE || producer_.Type() == kProducerUSB)) {
+        // Stream 1 shares stream 0's host port.
+        std::uint32_t port = 0;
+        std::size_t size = sizeof port;
+        if (producer_.fn.GCReadPort(stream_[0], DS_REG_PORT, &port, &size) < 0 ||
+            !WriteStreamRegister(1, DS_REG_PORT, port) ||
+            producer_.fn.DSStartAcquisition(stream_[1], ACQ_START_FLAGS_DEFAULT, kAcquireEndless) !=
+                GC_ERR_SUCCESS)
+            ok = ProducerFailed(kName);
+    }
+    if (ok) {
+        try {
+            const std::uint32_t format = StandardPixelFormat(binding_.PixelFormat->GetIntValue());
+            formatId_ = conversion::ClassifyPixelFormat(format, &bayerPhase_, &formatBits_);
+            const std::int64_t width = binding_.Width->GetValue();
+            const std::int64_t height = binding_.Height->GetValue();
+            if (width < 0 || height < 0 || width > UINT32_MAX || height > UINT32_MAX)
+                throw std::range_error("image size");
+            width_ = static_cast<std::uint32_t>(width);
+            height_ = static_cast<std::uint32_t>(height);
+        } catch (...) {
+            producer_.Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+            ok = false;
+        }
+    }
+    if (!ok) UndoAllocation();
+    return ok;
+}
+
+bool CCamera::ReleaseResources() {
+    if (!watch_) {
+        try {
+            binding_.TLParamsLocked->SetValue(0);
+        } catch (...) {
+        }
+    }
+    for (int index = 1; index >= 0; --index) {
+        if (stream_[index] == nullptr) continue;
+        if (newBufferEvent_[index] != nullptr) producer_.fn.EventKill(newBufferEvent_[index]);
+        producer_.fn.DSStopAcquisition(stream_[index], ACQ_STOP_FLAGS_KILL);
+        if (newBufferEvent_[index] != nullptr) {
+            producer_.fn.GCUnregisterEvent(stream_[index], EVENT_NEW_BUFFER);
+            newBufferEvent_[index] = nullptr;
+        }
+        producer_.fn.DSFlushQueue(stream_[index], ACQ_QUEUE_INPUT_TO_OUTPUT);
+        producer_.fn.DSFlushQueue(stream_[index], ACQ_QUEUE_OUTPUT_DISCARD);
+    }
+    return true;
+}
+
+bool CCamera::ImageStart() {
+    if (started_) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_STARTED_ERROR);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(convLock_);
+        if (!conv_) {
+            const QORCAM_COLORCONVMODE mode = {QORCAM_MEMmode, QORCAM_SFTAUTO, QORCAM_DIB32, 0, 0};
+            const QORCAM_COLORVALUE value = {1.402, 0.711, 0.343, 1.772};
+            try {
+                conv_ = std::make_unique<conversion::CConv>(mode, value);
+            } catch (...) {
+                producer_.Library().SetLastErrorCode(STATUSQORCAM_UNDEF_ERROR);
+                return false;
+            }
+        }
+        // The shift that brings 16-bit samples to 8 bits.
+        const std::uint32_t bits = formatBits_ < 8 ? 8 : formatBits_;
+        if (conv_->ShiftID != QORCAM_SFTAUTO) {
+            conv_->EffectiveShift = static_cast<std::uint32_t>(conv_->ShiftID);
+        } else if (formatId_ == 5 || formatId_ == 7 || formatId_ == 10) {
+            conv_->EffectiveShift = bits - 8;
+        } else if (formatId_ == 6 || formatId_ == 8 || formatId_ == 16) {
+            conv_->EffectiveShift = bits / 3 < 8 ? 0 : bits / 3 - 8;
+        }
+    }
+    WriteStreamRegister(0, DS_REG_STREAM_ENABLE, 1);
+    started_ = true;
+    if (watch_) return true;
+    try {
+        binding_.AcquisitionStart->Execute();
+    } catch (...) {
+        WriteStreamRegister(0, DS_REG_STREAM_ENABLE, 0);
+        started_ = false;
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool CCamera::ImageStop() {
+    if (!watch_) {
+        try {
+            binding_.AcquisitionStop->Execute();
+        } catch (...) {
+        }
+    }
+    if (!started_) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_NOTSTART_ERROR);
+        return false;
+    }
+    WriteStreamRegister(0, DS_REG_STREAM_ENABLE, 0);
+    started_ = false;
+    return true;
+}
+
+void CCamera::StopAndRelease() {
+    if (started_) ImageStop();
+    if (HasResources()) ReleaseResources();
 }
 
 bool CCamera::ConvMode(const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE& value) {

@@ -58,6 +58,22 @@ public:
 
     /// Called by every camera export before it takes the camera lock.
     virtual void BeforeAccess() {}
+    /// Stream resources: "TLParamsLocked" set (normal cameras), the
+    /// new-buffer events of both streams registered, acquisition started on
+    /// both, the pixel format classified and the image size read. False with
+    /// the last error set (7 node failures, 99 producer failures, traced);
+    /// nothing stays allocated then.
+    virtual bool AllocResources();
+    /// Undoes AllocResources; the image records stay. True.
+    virtual bool ReleaseResources();
+    /// Opens the producer's reception and starts the camera's acquisition
+    /// (normal cameras); a conversion object is made first when there is
+    /// none. False with the last error set (10 already started, 7 the
+    /// camera's start failed, 99 no conversion object).
+    bool ImageStart();
+    /// Stops the camera's acquisition (normal cameras, failures ignored) and
+    /// closes the reception; false (11) when it was not started.
+    bool ImageStop();
     /// Fills the common camera record; false (last error 99, producer text traced) when a call fails.
     bool CameraInfo(QORCAM_CAMERAINFO* info);
     /// Reads the device's reachability into the present flag.
@@ -72,6 +88,9 @@ public:
     /// conversion id (-1 unknown), Bayer phase and significant bits.
     std::int32_t FormatId() const { return formatId_; }
     std::uint32_t BayerPhase() const { return bayerPhase_; }
+    std::uint32_t PayloadSize() const { return payloadSize_; }
+    std::uint32_t BufferSize() const { return bufferSize_; }
+    std::uint32_t InfoOffset() const { return infoOffset_; }
     std::uint32_t FormatBits() const { return formatBits_; }
     std::uint32_t ImageWidth() const { return width_; }
     std::uint32_t ImageHeight() const { return height_; }
@@ -104,6 +123,19 @@ public:
 protected:
     /// One device-info answer into buffer of capacity size (zeroed first); false when the call fails.
     bool DeviceInfo(std::int32_t command, void* buffer, std::size_t size);
+    /// Writes a 4-byte stream-module register of data stream `index`; true when the producer took it.
+    bool WriteStreamRegister(int index, std::uint64_t address, std::uint32_t value);
+    /// Reads "PayloadSize" past the node cache; false (7) when it can't be read.
+    bool ReadPayloadSize();
+    /// Ends the camera's streaming before its class's part goes: stop, then release.
+    void StopAndRelease();
+    /// Traces the producer's error text under name and sets the last error 99; false.
+    bool ProducerFailed(const char* name);
+
+    std::uint32_t payloadSize_ = 0;
+    std::uint32_t bufferSize_ = 0;
+    std::uint32_t infoOffset_ = 0;
+
     /// A text answer read into a 1024-byte buffer and copied into field, up to its size.
     bool TextInfo(std::int32_t command, char* field, std::size_t size);
     /// Traces the producer's error text under name and sets the last error 99.
@@ -114,6 +146,8 @@ private:
     void LoadNodeMap();
     void CloseStreams();
     void ReleaseNodeMap();
+    /// Stops both streams, unregisters their events and unlocks the transport parameters.
+    void UndoAllocation();
 
     std::recursive_mutex lock_;
     std::mutex convLock_;

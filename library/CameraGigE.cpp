@@ -2,10 +2,99 @@
 #include "CameraGigE.h"
 
 #include "GenTLCustom.h"
+#include "GenTLProducer.h"
+#include "QorCamDLL.h"
 
 #include <cstring>
 
 namespace qorcam::library {
+
+namespace {
+
+// Remote registers: the stream channel's packet size and its capability word.
+constexpr std::uint64_t kPacketSizeRegister = 0x0D04;
+constexpr std::uint64_t kStreamCapabilityRegister = 0x0960;
+
+std::uint32_t FromNetwork(const std::uint8_t bytes[4]) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+} // namespace
+
+CCameraGigE::~CCameraGigE() {
+    StopAndRelease();
+}
+
+bool CCameraGigE::AllocResources(const std::uint8_t* ipAddr, bool recover) {
+    static constexpr char kName[] = "CCameraGigE::AllocResources";
+    CQorCamDLL& library = Producer().Library();
+    if (HasResources()) {
+        library.SetLastErrorCode(STATUSQORCAM_RESOURCE_ERROR);
+        return false;
+    }
+    if (!IsWatch()) {
+        std::uint32_t destination = 0;
+        if (ipAddr != nullptr && ipAddr[0] == 239) {
+            destination = FromNetwork(ipAddr);
+        } else {
+            QORCAM_CAMERAINFO info;
+            if (!CCamera::CameraInfo(&info)) return false;
+            destination = info.BusNumber;
+            if (destination == 0) {
+                library.SetLastErrorCode(STATUSQORCAM_GIGE_IPADDR_ERROR);
+                return false;
+            }
+        }
+        if (!WriteStreamRegister(0, DS_REG_DESTINATION, destination)) return ProducerFailed(kName);
+    }
+    if (!WriteStreamRegister(0, DS_REG_FLAG_103, recover ? 1 : 0)) return ProducerFailed(kName);
+    if (!CCamera::AllocResources()) {
+        if (!IsWatch()) WriteStreamRegister(0, DS_REG_DESTINATION, 0);
+        return false;
+    }
+    if (!ReadPayloadSize()) return false;
+
+    auto readRemote = [this](std::uint64_t address, std::uint8_t(&bytes)[4]) {
+        std::size_t size = sizeof bytes;
+        return ReadPort(address, bytes, size) >= 0 && size == sizeof bytes;
+    };
+    std::uint8_t packetSize[4] = {}, capability[4] = {};
+    std::uint32_t major = 0;
+    if (!readRemote(kPacketSizeRegister, packetSize) ||
+        !DeviceInfo(DEVICE_INFO_CUSTOM_SPEC_MAJOR, &major, sizeof major)) {
+        library.SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+    if (major >= 2 && !readRemote(kStreamCapabilityRegister, capability)) std::memset(capability, 0, 4);
+    const std::uint32_t overhead = (capability[0] & 0x40) != 0 ? 48 : 36;
+    const std::uint32_t packet = FromNetwork(packetSize) & 0xFFFF;
+    // A packet that holds no payload can't carry a block: nothing could be sized from it.
+    if (packet <= overhead) {
+        library.SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+    const std::uint32_t packetPayload = packet - overhead;
+    infoOffset_ = (payloadSize_ + 15) & ~7u;
+    packetsPerBlock_ = payloadSize_ / packetPayload + (payloadSize_ % packetPayload != 0 ? 1 : 0);
+    bufferSize_ = (((packetsPerBlock_ + 7) >> 3) + infoOffset_ + 577) & ~15u;
+    WriteStreamRegister(0, DS_REG_INFO_OFFSET, infoOffset_);
+    WriteStreamRegister(0, DS_REG_PACKET_COUNT, packetsPerBlock_);
+    return true;
+}
+
+bool CCameraGigE::ReleaseResources() {
+    if (IsStarted()) {
+        Producer().Library().SetLastErrorCode(STATUSQORCAM_STARTED_ERROR);
+        return false;
+    }
+    if (!HasResources()) {
+        Producer().Library().SetLastErrorCode(STATUSQORCAM_NOTRESOURCE_ERROR);
+        return false;
+    }
+    if (!IsWatch()) WriteStreamRegister(0, DS_REG_DESTINATION, 0);
+    return CCamera::ReleaseResources();
+}
 
 bool CCameraGigE::CameraInfo(QORCAM_GIGECAMERAINFO* info) {
     std::memset(info, 0, sizeof *info);

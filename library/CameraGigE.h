@@ -9,8 +9,25 @@ namespace qorcam::library {
 class CCameraGigE : public CCamera {
 public:
     using CCamera::CCamera;
+    ~CCameraGigE() override;
+
+    /// GigE stream resources: the stream's destination (ipAddr, a multicast
+    /// address in network order, or the host adapter's address), the resend
+    /// flag, then the base allocation, then the buffer layout from the
+    /// payload and the camera's packet size. False with the last error set
+    /// (8 allocated, 19 no destination, 7 node or register failures, 99
+    /// producer failures). A failure after the base allocation leaves the
+    /// resources allocated.
+    bool AllocResources(const std::uint8_t* ipAddr, bool recover);
+    bool AllocResources() override { return AllocResources(nullptr, false); }
+    /// Clears the destination (normal cameras), then the base release.
+    bool ReleaseResources() override;
+    std::uint32_t PacketsPerBlock() const { return packetsPerBlock_; }
     /// Fills the GigE record; false (last error 99, producer text traced) when a call fails.
     bool CameraInfo(QORCAM_GIGECAMERAINFO* info);
+
+private:
+    std::uint32_t packetsPerBlock_ = 0;
 };
 
 } // namespace qorcam::library

@@ -2,10 +2,70 @@
 #include "CameraUSB.h"
 
 #include "GenTLCustom.h"
+#include "GenTLProducer.h"
+#include "QorCamDLL.h"
 
 #include <cstring>
 
 namespace qorcam::library {
+
+namespace {
+
+// The register of the bootstrap map that holds the SBRM address, and offsets inside SBRM and SIRM.
+constexpr std::uint64_t kSbrmAddress = 0x1D8;
+constexpr std::uint64_t kSirmAddressInSbrm = 0x20;
+constexpr std::uint64_t kLeaderSizeInSirm = 0x10;
+constexpr std::uint64_t kTrailerSizeInSirm = 0x14;
+constexpr std::uint64_t kLargest = 0xFFFFFFFF;
+
+std::uint64_t RoundUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+} // namespace
+
+CCameraUSB::~CCameraUSB() {
+    StopAndRelease();
+}
+
+bool CCameraUSB::AllocResources() {
+    if (!ReadPayloadSize()) return false;
+    // Read as they come; a register that can't be read counts as 0.
+    auto read = [this](std::uint64_t address, void* value, std::size_t size) {
+        std::memset(value, 0, size);
+        std::size_t got = size;
+        if (ReadPort(address, value, got) < 0) std::memset(value, 0, size);
+    };
+    std::uint64_t sbrm = 0, sirm = 0;
+    std::uint32_t siInfo = 0, leaderSize = 0, trailerSize = 0;
+    read(kSbrmAddress, &sbrm, sizeof sbrm);
+    read(sbrm + kSirmAddressInSbrm, &sirm, sizeof sirm);
+    read(sirm, &siInfo, sizeof siInfo);
+    read(sirm + kLeaderSizeInSirm, &leaderSize, sizeof leaderSize);
+    read(sirm + kTrailerSizeInSirm, &trailerSize, sizeof trailerSize);
+    // The alignment exponent is the top byte; beyond 2^31 no buffer of 32 bits could be aligned.
+    const std::uint32_t exponent = siInfo >> 24;
+    std::uint64_t alignment = exponent == 0 || exponent > 31 ? 0 : std::uint64_t{1} << exponent;
+    if (exponent > 31) {
+        Producer().Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+    if (alignment < 128) alignment = 128;
+    const std::uint64_t leader = RoundUp(payloadSize_, alignment);
+    const std::uint64_t trailer = RoundUp(leaderSize, alignment) + leader;
+    const std::uint64_t buffer = RoundUp(trailerSize, alignment) + trailer;
+    if (buffer > kLargest) {
+        Producer().Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+    infoOffset_ = static_cast<std::uint32_t>(leader);
+    trailerOffset_ = static_cast<std::uint32_t>(trailer);
+    bufferSize_ = static_cast<std::uint32_t>(buffer);
+    WriteStreamRegister(0, DS_REG_USB_107, infoOffset_);
+    WriteStreamRegister(0, DS_REG_USB_108, trailerOffset_);
+    WriteStreamRegister(0, DS_REG_USB_106, 0);
+    return CCamera::AllocResources();
+}
 
 bool CCameraUSB::CameraInfo(QORCAM_USBCAMERAINFO* info) {
     std::memset(info, 0, sizeof *info);

@@ -365,6 +365,139 @@ TEST_F(CameraTest, ConversionSettingsAndHeadersOfACameraWithoutStreamResources) 
     EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
 }
 
+// Writes bytes to the camera's device memory through the library.
+void Poke(HCAMERA camera, decltype(&QORCAM_WritePort) write, uint32_t address, std::vector<uint8_t> bytes) {
+    uint32_t length = static_cast<uint32_t>(bytes.size());
+    ASSERT_TRUE(write(camera, address, bytes.data(), &length));
+}
+
+TEST_F(CameraTest, GigEResourcesAreSizedFromThePacketSizeAndImagesStartAndStop) {
+    HCAMERA camera = Open(kGigE);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    auto streamRegister = [&](uint32_t stream, uint64_t address) {
+        auto get = Hook<int64_t (*)(const char*, uint64_t, uint32_t, uint64_t)>(
+            "QorGigEGenTL.cti", "ScriptedGenTL_StreamRegister");
+        return get != nullptr ? get("if0", kGigE, stream, address) : -2;
+    };
+    Poke(camera, write, 0x100, {0, 0, 0, 2});        // Width 2: a payload of 960 bytes
+    Poke(camera, write, 0x0D04, {0, 0, 0x05, 0xDC}); // packets of 1500 bytes
+    Poke(camera, write, 0x0960, {0x40, 0, 0, 0});    // with the larger per-packet overhead
+    auto alloc = QORCAM_FN(QORCAM_ResourceAlloc);
+    auto release = QORCAM_FN(QORCAM_ResourceRelease);
+    auto start = QORCAM_FN(QORCAM_ImageStart);
+    auto stop = QORCAM_FN(QORCAM_ImageStop);
+    EXPECT_FALSE(start(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NOTRESOURCE_ERROR);
+
+    ASSERT_TRUE(alloc(camera)) << LastError();
+    EXPECT_EQ(streamRegister(0, 0x104), 3232235777); // the adapter's address, from the bus number
+    EXPECT_EQ(streamRegister(0, 0x103), 0);
+    EXPECT_EQ(streamRegister(0, 0x105), 968);    // (960 + 15) rounded down to 8
+    EXPECT_EQ(streamRegister(0, 0x106), 1);      // 960 bytes fit one packet of 1452
+    EXPECT_EQ(streamRegister(1, 0x100), 0x1234); // stream 1 shares stream 0's port
+    EXPECT_FALSE(alloc(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_RESOURCE_ERROR);
+
+    // With resources the camera's header can be had.
+    uint32_t size = 0;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_GetBMPINFO)(camera, nullptr, &size, TRUE));
+    EXPECT_EQ(size, 1064u);
+    size = 43;
+    BITMAPINFO info;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_GetBMPINFO)(camera, &info, &size, FALSE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_BUFFER_SHORT);
+    std::vector<uint8_t> block(1064);
+    size = 1064;
+    ASSERT_TRUE(
+        QORCAM_FN(QORCAM_GetBMPINFO)(camera, reinterpret_cast<BITMAPINFO*>(block.data()), &size, TRUE));
+    const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(block.data());
+    EXPECT_EQ(header->biBitCount, 8);
+    EXPECT_EQ(header->biSizeImage, 4u * 480); // rows padded to 4 bytes
+
+    ASSERT_TRUE(start(camera));
+    EXPECT_EQ(streamRegister(0, 0x102), 1);
+    EXPECT_FALSE(start(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_STARTED_ERROR);
+    EXPECT_FALSE(release(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_STARTED_ERROR);
+    // The start made the default conversion object: a 2 x 480 Mono8 image converts.
+    std::vector<uint8_t> in(2 * 480, 7), out(2 * 480 * 4, 0);
+    ASSERT_TRUE(QORCAM_FN(QORCAM_BufferConvExec)(camera, in.data(), out.data()));
+    EXPECT_EQ(out[0], 7);
+    ASSERT_TRUE(stop(camera));
+    EXPECT_EQ(streamRegister(0, 0x102), 0);
+    EXPECT_FALSE(stop(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NOTSTART_ERROR);
+    ASSERT_TRUE(release(camera));
+    EXPECT_EQ(streamRegister(0, 0x104), 0);
+    EXPECT_FALSE(release(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NOTRESOURCE_ERROR);
+
+    // A camera closed while started stops and releases on the way.
+    ASSERT_TRUE(alloc(camera));
+    ASSERT_TRUE(start(camera));
+    EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(camera));
+    EXPECT_EQ(streamRegister(0, 0x102), 0);
+    EXPECT_EQ(streamRegister(0, 0x104), 0);
+}
+
+TEST_F(CameraTest, GigEDestinationsAndPacketSizesThatCannotWork) {
+    HCAMERA camera = Open(kGigE);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    auto allocGigE = QORCAM_FN(QORCAM_ResourceAllocGigE);
+    Poke(camera, write, 0x100, {0, 0, 0, 2});
+    for (std::vector<uint8_t> refused :
+         {std::vector<uint8_t>{239, 128, 0, 1}, {239, 1, 0, 5}, {10, 0, 0, 1}}) {
+        EXPECT_FALSE(allocGigE(camera, refused.data(), FALSE));
+        EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    }
+    // No packet size: nothing can be sized, but the resources are held until released.
+    uint8_t group[4] = {239, 1, 1, 5};
+    EXPECT_FALSE(allocGigE(camera, group, TRUE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_COMMUNICATE_ERROR);
+    auto get = Hook<int64_t (*)(const char*, uint64_t, uint32_t, uint64_t)>("QorGigEGenTL.cti",
+                                                                            "ScriptedGenTL_StreamRegister");
+    ASSERT_NE(get, nullptr);
+    EXPECT_EQ(get("if0", kGigE, 0, 0x104), 0xEF010105);
+    EXPECT_EQ(get("if0", kGigE, 0, 0x103), 1);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_ResourceRelease)(camera));
+
+    HCAMERA usb = Open(kUsb);
+    EXPECT_FALSE(allocGigE(usb, nullptr, FALSE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_FUNCTION_ONLYGIGE);
+    HCAMERA watch = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchOpen)(kGigE2, &watch));
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ResourceAlloc)(watch));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NO_OPEN);
+}
+
+TEST_F(CameraTest, UsbBuffersFollowTheStreamingInterfaceAlignment) {
+    HCAMERA camera = Open(kUsb);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    auto get = [&](uint64_t address) {
+        auto hook = Hook<int64_t (*)(const char*, uint64_t, uint32_t, uint64_t)>(
+            "QorUSBGenTL.cti", "ScriptedGenTL_StreamRegister");
+        return hook != nullptr ? hook("usb0", kUsb, 0, address) : -2;
+    };
+    Poke(camera, write, 0x100, {0, 0, 0, 2});                   // a payload of 960 bytes
+    Poke(camera, write, 0x1D8, {0x00, 0x03, 0, 0, 0, 0, 0, 0}); // SBRM at 0x300
+    Poke(camera, write, 0x320, {0x00, 0x04, 0, 0, 0, 0, 0, 0}); // SIRM at 0x400
+    Poke(camera, write, 0x410, {52, 0, 0, 0});                  // leader size
+    Poke(camera, write, 0x414, {32, 0, 0, 0});                  // trailer size
+    struct Case {
+        uint8_t exponent;
+        int64_t leader, trailer;
+    } cases[] = {{12, 4096, 8192}, {3, 1024, 1152}, {0, 1024, 1152}};
+    for (const Case& c : cases) {
+        Poke(camera, write, 0x400, {0, 0, 0, c.exponent});
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera)) << LastError();
+        EXPECT_EQ(get(0x107), c.leader) << int(c.exponent);
+        EXPECT_EQ(get(0x108), c.trailer) << int(c.exponent);
+        EXPECT_EQ(get(0x106), 0);
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceRelease)(camera));
+    }
+}
+
 TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
     HCAMERA reg = nullptr;
     ASSERT_TRUE(QORCAM_FN(QORCAM_OpenReg)(&reg));

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -41,6 +42,7 @@ struct DeviceState {
     bool visible = true;
     bool elsewhere = false;
     uint32_t writes = 0;
+    std::map<uint64_t, uint32_t> streamRegisters[2]; // what the library wrote to each data stream
 };
 
 struct Device {
@@ -171,9 +173,24 @@ private:
     std::shared_ptr<DeviceState> m_state;
 };
 
+// A data stream with 4-byte module registers that remember what was written.
 class ScriptedStream : public CDataStream {
 public:
-    using CDataStream::CDataStream;
+    ScriptedStream(CDevice* device, uint32_t index, const std::string& id, std::shared_ptr<DeviceState> state)
+        : CDataStream(device, index, id), m_index(index), m_state(std::move(state)) {}
+    void Read(uint64_t address, void* buffer, size_t* size) override {
+        if (*size != 4) throw std::invalid_argument("Invalid register size");
+        std::lock_guard<std::mutex> guard(Script().lock);
+        auto& registers = m_state->streamRegisters[m_index];
+        const auto it = registers.find(address);
+        const uint32_t value = it == registers.end() ? 0x1234 : it->second;
+        std::memcpy(buffer, &value, 4);
+    }
+    void Write(uint64_t address, const void* buffer, size_t* size) override {
+        if (*size != 4) throw std::invalid_argument("Invalid register size");
+        std::lock_guard<std::mutex> guard(Script().lock);
+        std::memcpy(&m_state->streamRegisters[m_index][address], buffer, 4);
+    }
     void StartAcquisition(ACQ_START_FLAGS, uint64_t) override { SetWaitStop(false); }
     void StopAcquisition(ACQ_STOP_FLAGS) override { SetWaitStop(true); }
     void GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
@@ -182,6 +199,10 @@ public:
         if (!buffer->AnswerCommonInfo(cmd, type, out, size) && type) *type = INFO_DATATYPE_UNKNOWN;
     }
     void CancelPendingRequests() override {}
+
+private:
+    uint32_t m_index;
+    std::shared_ptr<DeviceState> m_state;
 };
 
 class ScriptedDevice : public CDevice {
@@ -234,7 +255,7 @@ public:
 
 protected:
     CDataStream* CreateDataStream(uint32_t index, const std::string& id) override {
-        return new ScriptedStream(this, index, id);
+        return new ScriptedStream(this, index, id, m_device.state);
     }
 
 private:
@@ -443,6 +464,21 @@ GC_API_EXPORT int ScriptedGenTL_PortWrites(const char* path, uint64_t number) {
     if (!script) return -1;
     for (Device& d : script->present) {
         if (d.number == number) return static_cast<int>(d.state->writes);
+    }
+    return -1;
+}
+
+// The value the library last wrote to a data stream's register, or -1.
+GC_API_EXPORT int64_t ScriptedGenTL_StreamRegister(const char* path, uint64_t number, uint32_t stream,
+                                                   uint64_t address) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    InterfaceScript* script = path ? FindScript(Script(), path) : nullptr;
+    if (!script || stream > 1) return -1;
+    for (Device& d : script->present) {
+        if (d.number != number) continue;
+        const auto& registers = d.state->streamRegisters[stream];
+        const auto it = registers.find(address);
+        return it == registers.end() ? -1 : it->second;
     }
     return -1;
 }
