@@ -59,7 +59,25 @@ CUsbDataStream::~CUsbDataStream() {
 }
 
 CBufferInfo* CUsbDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
-    return new CUsbBufferInfo(buffer, size, userPointer);
+    // Only image buffers of "DS0" get shared memory; "DS1" buffers take no data.
+    if (GetIndex() != 0 || size == 0)
+        return new CUsbBufferInfo(buffer, size, userPointer, nullptr, 0, nullptr);
+    auto region = devio::Region::Create(size);
+    if (!region) throw std::runtime_error("Memory Alloc Error");
+    uint32_t regionId = 0;
+    if (m_device->Driver().RegisterRegion(*region, &regionId) != devio::STATUS_SUCCESS)
+        throw std::runtime_error("Memory Alloc Error");
+    void* memory = buffer ? buffer : region->Data();
+    return new CUsbBufferInfo(memory, size, userPointer, std::move(region), regionId, &m_device->Driver());
+}
+
+void CUsbDataStream::RevokeBuffer(CBufferInfo* buffer, void** memory, void** userPointer) {
+    // Read before the revoke, which destroys the buffer.
+    const auto* usb = dynamic_cast<CUsbBufferInfo*>(buffer);
+    const bool own = usb && usb->ProducerMemory();
+    CDataStream::RevokeBuffer(buffer, memory, userPointer);
+    // Memory the stream allocated is never the consumer's to keep.
+    if (own && memory) *memory = nullptr;
 }
 
 void CUsbDataStream::Read(uint64_t, void*, size_t* size) {
@@ -190,12 +208,19 @@ void CUsbDataStream::ExecThread() {
                 continue;
             }
             const uint64_t payload = m_payloadSize.load();
-            if (image && payload < buffer->GetSize())
-                std::memset(buffer->GetBase() + payload, 0, buffer->GetSize() - payload);
-            const uint32_t status =
-                image ? driver.ReadFile(buffer->GetBase(), buffer->GetSize(), buffer->overlapped)
-                      : driver.DeviceIoControl(usbdrv::IOCTL_USB_GetStream, nullptr, 0, nullptr, 0,
-                                               buffer->overlapped);
+            uint32_t status;
+            if (image && buffer->Target()) {
+                if (payload < buffer->GetSize())
+                    std::memset(buffer->Target() + payload, 0, buffer->GetSize() - payload);
+                status = driver.ReadFile(devio::RegionSpan{buffer->RegionId(), 0, buffer->GetSize()},
+                                         buffer->overlapped);
+            } else if (image) {
+                // A buffer of size 0 can take no block.
+                status = devio::STATUS_BUFFER_TOO_SMALL;
+            } else {
+                status = driver.DeviceIoControl(usbdrv::IOCTL_USB_GetStream, nullptr, 0, nullptr, 0,
+                                                buffer->overlapped);
+            }
             if (status == devio::STATUS_PENDING || status == devio::STATUS_SUCCESS) {
                 // A read that completed at once is collected by the wait thread like any other.
                 AddToDriver(buffer);
@@ -203,7 +228,7 @@ void CUsbDataStream::ExecThread() {
                 continue;
             }
             giveBack(buffer, status);
-            m_lost = true;
+            if (status != devio::STATUS_BUFFER_TOO_SMALL) m_lost = true;
         }
     }
     if (image) {
@@ -217,7 +242,6 @@ void CUsbDataStream::ExecThread() {
 }
 
 void CUsbDataStream::WaitThread() {
-    devio::DeviceHandle& driver = m_device->Driver();
     for (;;) {
         auto* oldest = static_cast<CUsbBufferInfo*>(OldestWithDriver());
         if (!oldest) {
@@ -235,18 +259,24 @@ void CUsbDataStream::WaitThread() {
             ReportError("Wait_Thread WaitForMultipleObjects error 1");
             return;
         }
-        uint64_t bytes = 0;
-        const uint32_t status = driver.GetOverlappedResult(oldest->overlapped, &bytes, true);
-        if (status == devio::STATUS_DEVICE_NOT_CONNECTED) {
+        if (Complete(oldest) == devio::STATUS_DEVICE_NOT_CONNECTED) {
             m_device->SetInaccessible();
             m_lost = true;
         }
-        oldest->status = status;
-        oldest->bytes = static_cast<uint32_t>(std::min<uint64_t>(bytes, oldest->GetSize()));
-        Deliver(oldest, true);
         // A slot is free again: queued buffers may go to the service.
         m_bufferQueued.Set();
     }
+}
+
+uint32_t CUsbDataStream::Complete(CUsbBufferInfo* buffer) {
+    uint64_t bytes = 0;
+    const uint32_t status = m_device->Driver().GetOverlappedResult(buffer->overlapped, &bytes, true);
+    buffer->status = status;
+    buffer->bytes = static_cast<uint32_t>(std::min<uint64_t>(bytes, buffer->GetSize()));
+    if (buffer->HasShadow() && devio::NtSuccess(status))
+        std::memcpy(buffer->GetBase(), buffer->Target(), buffer->GetSize());
+    Deliver(buffer, true);
+    return status;
 }
 
 void CUsbDataStream::StartAcquisition(ACQ_START_FLAGS, uint64_t) {
@@ -287,12 +317,8 @@ void CUsbDataStream::StopAcquisition(ACQ_STOP_FLAGS flags) {
     SetWaitStop(true);
     JoinThreads();
     // Whatever is still with the service was cancelled by the execution thread: it comes back too.
-    while (auto* oldest = static_cast<CUsbBufferInfo*>(OldestWithDriver())) {
-        uint64_t bytes = 0;
-        oldest->status = m_device->Driver().GetOverlappedResult(oldest->overlapped, &bytes, true);
-        oldest->bytes = static_cast<uint32_t>(std::min<uint64_t>(bytes, oldest->GetSize()));
-        Deliver(oldest, true);
-    }
+    while (auto* oldest = static_cast<CUsbBufferInfo*>(OldestWithDriver()))
+        Complete(oldest);
 }
 
 void CUsbDataStream::JoinThreads() {

@@ -31,6 +31,8 @@ public:
     void Read(uint64_t address, void* buffer, size_t* size) override;
     void Write(uint64_t address, const void* buffer, size_t* size) override;
 
+    // Memory the stream allocated is not handed back (*memory null).
+    void RevokeBuffer(CBufferInfo* buffer, void** memory, void** userPointer) override;
     void StartAcquisition(ACQ_START_FLAGS flags, uint64_t count) override;
     void StopAcquisition(ACQ_STOP_FLAGS flags) override;
     // Leader and trailer fields are read only where they lie wholly inside the buffer; else 0.
@@ -48,6 +50,9 @@ private:
     void ExecThread();
     void WaitThread();
     void ReportError(const std::string& text);
+    // Takes the ended transfer's status and byte count, copies a shadow into the consumer's memory and
+    // moves the buffer to the output queue; returns the status.
+    uint32_t Complete(CUsbBufferInfo* buffer);
     void JoinThreads();
     std::string ExecName() const { return GetIndex() == 0 ? "DataExec_Thread" : "SyncExec_Thread"; }
 

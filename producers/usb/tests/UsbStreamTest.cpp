@@ -176,6 +176,9 @@ TEST_F(UsbStreamTest, LeaderAndTrailerOutsideTheBufferAnswerZero) {
     EXPECT_EQ(BufferValue<size_t>(ds, buffer, BUFFER_INFO_WIDTH), 0u);
     EXPECT_EQ(BufferValue<uint64_t>(ds, buffer, BUFFER_INFO_FRAMEID), 0u);
     EXPECT_EQ(BufferValue<size_t>(ds, buffer, BUFFER_INFO_DELIVERED_IMAGEHEIGHT), 0u);
+    void* memory = &memory;
+    ASSERT_EQ(gc->DSRevokeBuffer(ds, buffer, &memory, nullptr), GC_ERR_SUCCESS);
+    EXPECT_EQ(memory, nullptr) << "memory the producer allocated is not handed back";
 }
 
 TEST_F(UsbStreamTest, AnUnpluggedCameraReturnsBuffersFailedWithoutReading) {
