@@ -3,6 +3,7 @@
 #include "GenTLConsumer.h"
 #include "GenTLCustom.h"
 #include "UsbDeviceControl.h"
+#include "UsbTestSupport.h"
 #include "devio/DeviceName.h"
 #include "devio/Status.h"
 #include "os/Process.h"
@@ -90,19 +91,20 @@ protected:
         std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
     }
+    // Updates the list and answers what it holds.
     std::vector<std::string> ListedIds() {
         bool8_t changed = 0;
         EXPECT_EQ(gc->IFUpdateDeviceList(iface, &changed, 1000), GC_ERR_SUCCESS) << gc->LastError().second;
-        uint32_t count = 0;
-        EXPECT_EQ(gc->IFGetNumDevices(iface, &count), GC_ERR_SUCCESS);
-        std::vector<std::string> ids;
-        for (uint32_t i = 0; i < count; ++i) {
-            char text[128] = {};
-            size_t size = sizeof text;
-            EXPECT_EQ(gc->IFGetDeviceID(iface, i, text, &size), GC_ERR_SUCCESS);
-            ids.push_back(text);
-        }
-        return ids;
+        return testing::ListedIds(*gc, iface);
+    }
+    // Lists the one simulated camera and opens it.
+    DEV_HANDLE OpenTheCamera() {
+        const std::string id = UsbId(0x00A1B2C3D4E5ULL);
+        EXPECT_EQ(ListedIds(), std::vector<std::string>{id});
+        DEV_HANDLE device = nullptr;
+        EXPECT_EQ(gc->IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_EXCLUSIVE, &device), GC_ERR_SUCCESS)
+            << gc->LastError().second;
+        return device;
     }
     template <class T> T PortValue(PORT_HANDLE port, uint64_t address) {
         T value{};
@@ -123,11 +125,8 @@ protected:
 };
 
 TEST_F(UsbEndToEndTest, ListsOpensStreamsAndLosesASimulatedCamera) {
-    const std::string id = "USB3Vision::" + std::to_string(0x0310000000000000ULL | 0x00A1B2C3D4E5ULL);
-    ASSERT_EQ(ListedIds(), std::vector<std::string>{id});
-    DEV_HANDLE device = nullptr;
-    ASSERT_EQ(gc->IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_EXCLUSIVE, &device), GC_ERR_SUCCESS)
-        << gc->LastError().second;
+    DEV_HANDLE device = OpenTheCamera();
+    ASSERT_NE(device, nullptr);
     auto text = [&](DEVICE_INFO_CMD cmd) {
         return gc->InfoText(
             [&](INFO_DATATYPE* t, void* b, size_t* s) { return gc->DevGetInfo(device, cmd, t, b, s); });
@@ -217,11 +216,8 @@ TEST_F(UsbEndToEndTest, ListsOpensStreamsAndLosesASimulatedCamera) {
 }
 
 TEST_F(UsbEndToEndTest, CameraEventsReachTheConsumer) {
-    const std::string id = "USB3Vision::" + std::to_string(0x0310000000000000ULL | 0x00A1B2C3D4E5ULL);
-    ASSERT_EQ(ListedIds(), std::vector<std::string>{id});
-    DEV_HANDLE device = nullptr;
-    ASSERT_EQ(gc->IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_EXCLUSIVE, &device), GC_ERR_SUCCESS)
-        << gc->LastError().second;
+    DEV_HANDLE device = OpenTheCamera();
+    ASSERT_NE(device, nullptr);
     EVENT_HANDLE events = nullptr;
     ASSERT_EQ(gc->GCRegisterEvent(device, EVENT_CUSTOM_DEVICE_EVENT, &events), GC_ERR_SUCCESS)
         << gc->LastError().second;

@@ -5,6 +5,7 @@
 #include "GenTLConsumer.h"
 #include "GenTLCustom.h"
 #include "GenTLExpect.h"
+#include "UsbTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,6 @@
 
 namespace qorcam::testing {
 
-// The id the producer gives a camera of this device number.
-inline std::string UsbId(uint64_t number) {
-    return "USB3Vision::" + std::to_string(0x0310000000000000ULL | number);
-}
 inline constexpr uint64_t kDefaultNumber = 0x00A1B2C3D4E5ULL;
 
 class UsbProducerTest : public ::testing::Test {
@@ -50,18 +47,7 @@ protected:
         EXPECT_EQ(gc->IFUpdateDeviceList(iface, &changed, 1000), GC_ERR_SUCCESS) << gc->LastError().second;
         return changed;
     }
-    std::vector<std::string> ListedIds() {
-        uint32_t count = 0;
-        EXPECT_EQ(gc->IFGetNumDevices(iface, &count), GC_ERR_SUCCESS);
-        std::vector<std::string> ids;
-        for (uint32_t i = 0; i < count; ++i) {
-            char text[128] = {};
-            size_t size = sizeof text;
-            EXPECT_EQ(gc->IFGetDeviceID(iface, i, text, &size), GC_ERR_SUCCESS);
-            ids.push_back(text);
-        }
-        return ids;
-    }
+    std::vector<std::string> ListedIds() { return testing::ListedIds(*gc, iface); }
     // Plugs camera "cam", lists it and opens it.
     DEV_HANDLE OpenCamera(const FakeUsbCamera& camera = FakeUsbCamera()) {
         EXPECT_TRUE(service.Plug("cam", camera));
