@@ -363,6 +363,18 @@ bool CCamera::ImageStop() {
     return true;
 }
 
+bool CCamera::QueryMulticast(bool& multicast) {
+    multicast = false;
+    return false;
+}
+
+bool CCamera::SetCmdTimeOut(std::uint32_t timeout) {
+    std::size_t size = sizeof timeout;
+    if (producer_.fn.GCWritePort(device_, DEV_REG_CMD_TIMEOUT, &timeout, &size) < 0)
+        return ProducerFailed("CCamera::SetCmdTimeOut");
+    return true;
+}
+
 void CCamera::StopAndRelease() {
     if (started_) ImageStop();
     if (HasResources()) ReleaseResources();

@@ -71,6 +71,13 @@ public:
     /// none. False with the last error set (10 already started, 7 the
     /// camera's start failed, 99 no conversion object).
     bool ImageStart();
+    /// Whether another process streams this camera to a multicast group
+    /// (sets the multicast flag); false without an error for cameras that
+    /// have no such stream, false with 7 when the camera can't be asked.
+    virtual bool QueryMulticast(bool& multicast);
+    /// Passes the command time-out (ms, 0xFFFFFFFF endless) to the producer's
+    /// device module; false (99, traced) when the producer refuses it.
+    bool SetCmdTimeOut(std::uint32_t timeout);
     /// Stops the camera's acquisition (normal cameras, failures ignored) and
     /// closes the reception; false (11) when it was not started.
     bool ImageStop();
@@ -107,6 +114,7 @@ public:
     CInterface& Interface() { return interface_; }
     PORT_HANDLE Port() const { return port_; }
     DEV_HANDLE Device() const { return device_; }
+    DS_HANDLE Stream(int index) const { return stream_[index]; }
     genapi::CNodeMapRef* NodeMap() { return binding_.nodeMap.get(); }
     const description::NodeMapBinding& Binding() const { return binding_; }
 
@@ -131,6 +139,8 @@ protected:
     void StopAndRelease();
     /// Traces the producer's error text under name and sets the last error 99; false.
     bool ProducerFailed(const char* name);
+
+    void SetMulticast(bool multicast) { multicast_ = multicast; }
 
     std::uint32_t payloadSize_ = 0;
     std::uint32_t bufferSize_ = 0;

@@ -14,6 +14,9 @@ namespace {
 // Remote registers: the stream channel's packet size and its capability word.
 constexpr std::uint64_t kPacketSizeRegister = 0x0D04;
 constexpr std::uint64_t kStreamCapabilityRegister = 0x0960;
+// The stream channel's host port and destination address.
+constexpr std::uint64_t kStreamPortRegister = 0x0D00;
+constexpr std::uint64_t kStreamDestinationRegister = 0x0D18;
 
 std::uint32_t FromNetwork(const std::uint8_t bytes[4]) {
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
@@ -80,6 +83,44 @@ bool CCameraGigE::AllocResources(const std::uint8_t* ipAddr, bool recover) {
     bufferSize_ = (((packetsPerBlock_ + 7) >> 3) + infoOffset_ + 577) & ~15u;
     WriteStreamRegister(0, DS_REG_INFO_OFFSET, infoOffset_);
     WriteStreamRegister(0, DS_REG_PACKET_COUNT, packetsPerBlock_);
+    return true;
+}
+
+bool CCameraGigE::TestStream() {
+    QORCAM_CAMERAINFO info;
+    CCamera::CameraInfo(&info);
+    WriteStreamRegister(0, DS_REG_DESTINATION, info.BusNumber);
+    std::uint32_t timeout = 100;
+    std::size_t size = sizeof timeout;
+    Producer().fn.GCWritePort(Device(), DEV_REG_TEST_TIMEOUT, &timeout, &size);
+    // A read that fails leaves no result: it counts as a failed test.
+    std::uint32_t result = STATUSQORCAM_UNDEF_ERROR;
+    size = sizeof result;
+    if (Producer().fn.GCReadPort(Device(), DEV_REG_TEST_PACKET, &result, &size) < 0)
+        result = STATUSQORCAM_UNDEF_ERROR;
+    if (result == 0) return true;
+    Producer().Library().SetLastErrorCode(result);
+    return false;
+}
+
+bool CCameraGigE::QueryMulticast(bool& multicast) {
+    SetMulticast(false);
+    multicast = false;
+    std::uint8_t port[4] = {}, destination[4] = {};
+    std::size_t size = sizeof port;
+    if (ReadPort(kStreamPortRegister, port, size) < 0) {
+        Producer().Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+    if (FromNetwork(port) != 0) {
+        size = sizeof destination;
+        if (ReadPort(kStreamDestinationRegister, destination, size) < 0) {
+            Producer().Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+            return false;
+        }
+        multicast = destination[0] == 239;
+    }
+    SetMulticast(multicast);
     return true;
 }
 

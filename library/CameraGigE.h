@@ -22,6 +22,11 @@ public:
     bool AllocResources() override { return AllocResources(nullptr, false); }
     /// Clears the destination (normal cameras), then the base release.
     bool ReleaseResources() override;
+    /// The stream test: the stream pointed at the adapter, a test packet
+    /// asked for; false with the producer's result word as the last error.
+    bool TestStream();
+    /// Multicast when the camera's stream channel has a port and a 239.x.y.z destination.
+    bool QueryMulticast(bool& multicast) override;
     std::uint32_t PacketsPerBlock() const { return packetsPerBlock_; }
     /// Fills the GigE record; false (last error 99, producer text traced) when a call fails.
     bool CameraInfo(QORCAM_GIGECAMERAINFO* info);

@@ -498,6 +498,74 @@ TEST_F(CameraTest, UsbBuffersFollowTheStreamingInterfaceAlignment) {
     }
 }
 
+TEST_F(CameraTest, WatchCamerasFollowOnlyAMulticastStream) {
+    HCAMERA owner = Open(kGigE);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    HCAMERA watch = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchOpen)(kGigE2, &watch));
+    BOOL standby = TRUE;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchCamera)(watch, &standby));
+    EXPECT_FALSE(standby); // no stream port set
+    EXPECT_FALSE(QORCAM_FN(QORCAM_WatchAlloc)(watch));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NOTSTART_ERROR);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_WatchCamera)(owner, &standby));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NO_OPEN);
+
+    // Another process streams device 5 to 239.1.1.5: its stream channel says so.
+    Poke(watch, write, 0x0D00, {0, 0, 0x1F, 0x90});
+    Poke(watch, write, 0x0D18, {239, 1, 1, 5});
+    Poke(watch, write, 0x0D04, {0, 0, 0x05, 0xDC});
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchCamera)(watch, &standby));
+    EXPECT_TRUE(standby);
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchAlloc)(watch)) << LastError();
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchStart)(watch));
+    EXPECT_EQ(PortWrites("QorGigEGenTL.cti", "if0", kGigE2), 3); // only the test's own writes
+    EXPECT_FALSE(QORCAM_FN(QORCAM_WatchRelease)(watch));
+    EXPECT_EQ(LastError(), STATUSQORCAM_STARTED_ERROR);
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchStop)(watch));
+    ASSERT_TRUE(QORCAM_FN(QORCAM_WatchRelease)(watch));
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ImageStart)(watch));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NO_OPEN);
+}
+
+TEST_F(CameraTest, StreamTestPacketLogAndCommandTimeOut) {
+    HCAMERA camera = Open(kGigE);
+    HCAMERA usb = Open(kUsb);
+    auto reg = Hook<int64_t (*)(const char*, uint64_t, uint64_t, int64_t)>("QorGigEGenTL.cti",
+                                                                           "ScriptedGenTL_DeviceRegister");
+    ASSERT_NE(reg, nullptr);
+    auto test = QORCAM_FN(QORCAM_TestStream);
+    ASSERT_TRUE(test(camera));
+    EXPECT_EQ(reg("if0", kGigE, 0x101, -1), 100);
+    reg("if0", kGigE, 0x100, 14);
+    EXPECT_FALSE(test(camera));
+    EXPECT_EQ(LastError(), 14); // the producer's result word
+    EXPECT_FALSE(test(usb));
+    EXPECT_EQ(LastError(), STATUSQORCAM_FUNCTION_ONLYGIGE);
+
+    QORCAM_PKTLOG log;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_GetGigEPktLog)(camera, &log));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NOTRESOURCE_ERROR);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_GetGigEPktLog)(usb, &log));
+    EXPECT_EQ(LastError(), STATUSQORCAM_FUNCTION_ONLYGIGE);
+
+    auto timeout = QORCAM_FN(QORCAM_SetCmdTimeOut);
+    struct Case {
+        uint32_t value;
+        bool accepted;
+        int64_t written;
+    } cases[] = {
+        {499, false, 0}, {600001, false, 0}, {500, true, 500}, {600000, true, 600000}, {0, true, 0xFFFFFFFF}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(timeout(camera, c.value), c.accepted ? TRUE : FALSE) << c.value;
+        if (c.accepted) {
+            EXPECT_EQ(reg("if0", kGigE, 0x104, -1), c.written);
+        } else {
+            EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+        }
+    }
+}
+
 TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
     HCAMERA reg = nullptr;
     ASSERT_TRUE(QORCAM_FN(QORCAM_OpenReg)(&reg));

@@ -43,6 +43,7 @@ struct DeviceState {
     bool elsewhere = false;
     uint32_t writes = 0;
     std::map<uint64_t, uint32_t> streamRegisters[2]; // what the library wrote to each data stream
+    std::map<uint64_t, uint32_t> deviceRegisters;    // the device module's registers
 };
 
 struct Device {
@@ -252,6 +253,18 @@ public:
         }
     }
     ICommonBase* GetPort() override { return &m_port; }
+    // The device module's 4-byte registers: what was written, or what a hook set.
+    void Read(uint64_t address, void* buffer, size_t* size) override {
+        if (*size != 4) throw std::invalid_argument("Invalid register size");
+        std::lock_guard<std::mutex> guard(Script().lock);
+        const uint32_t value = m_device.state->deviceRegisters[address];
+        std::memcpy(buffer, &value, 4);
+    }
+    void Write(uint64_t address, const void* buffer, size_t* size) override {
+        if (*size != 4) throw std::invalid_argument("Invalid register size");
+        std::lock_guard<std::mutex> guard(Script().lock);
+        std::memcpy(&m_device.state->deviceRegisters[address], buffer, 4);
+    }
 
 protected:
     CDataStream* CreateDataStream(uint32_t index, const std::string& id) override {
@@ -479,6 +492,20 @@ GC_API_EXPORT int64_t ScriptedGenTL_StreamRegister(const char* path, uint64_t nu
         const auto& registers = d.state->streamRegisters[stream];
         const auto it = registers.find(address);
         return it == registers.end() ? -1 : it->second;
+    }
+    return -1;
+}
+
+// A device-module register: set to `value` when it is not negative; answers the value it holds, or -1.
+GC_API_EXPORT int64_t ScriptedGenTL_DeviceRegister(const char* path, uint64_t number, uint64_t address,
+                                                   int64_t value) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    InterfaceScript* script = path ? FindScript(Script(), path) : nullptr;
+    if (!script) return -1;
+    for (Device& d : script->present) {
+        if (d.number != number) continue;
+        if (value >= 0) d.state->deviceRegisters[address] = static_cast<uint32_t>(value);
+        return d.state->deviceRegisters[address];
     }
     return -1;
 }
