@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace qorcam::testing {
 namespace {
@@ -173,6 +174,9 @@ TEST_F(UsbProducerTest, ADriverOfAnotherVersionFailsTheUpdate) {
             check(gc->IFUpdateDeviceList(iface, &changed, 1000) == GC_ERR_SUCCESS, "right version lists");
             check(ListedIds().size() == 1, "one camera");
             std::fflush(stderr);
+            // The child ends without the fixture's tear-down: its private root goes here.
+            std::error_code ignored;
+            std::filesystem::remove_all(service.Root(), ignored);
             std::_Exit(failures == 0 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
