@@ -8,10 +8,12 @@
 #include "GenTLCustom.h"
 #include "GenTLInterface.h"
 #include "GenTLProducer.h"
+#include "ImageBuffer.h"
 #include "QorCamDLL.h"
 #include "TraceLog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -303,7 +305,224 @@ bool CCamera::ReleaseResources() {
         producer_.fn.DSFlushQueue(stream_[index], ACQ_QUEUE_INPUT_TO_OUTPUT);
         producer_.fn.DSFlushQueue(stream_[index], ACQ_QUEUE_OUTPUT_DISCARD);
     }
+    RevokeAllBuffers();
     return true;
+}
+
+void CCamera::RevokeAllBuffers() {
+    for (auto* map : {&idle_, &queued_, &done_}) {
+        for (const auto& [address, handle] : *map)
+            producer_.fn.DSRevokeBuffer(stream_[0], handle, nullptr, nullptr);
+        map->clear();
+    }
+}
+
+void CCamera::ImageReqAbortAll() {
+    for (int index = 1; index >= 0; --index) {
+        if (stream_[index] == nullptr) continue;
+        if (newBufferEvent_[index] != nullptr) producer_.fn.EventKill(newBufferEvent_[index]);
+        producer_.fn.DSFlushQueue(stream_[index], ACQ_QUEUE_INPUT_TO_OUTPUT);
+        producer_.fn.DSFlushQueue(stream_[index], ACQ_QUEUE_OUTPUT_DISCARD);
+    }
+    RevokeAllBuffers();
+    if (transferError_ && producer_.Type() == kProducerUSB) {
+        std::uint32_t reset = 1;
+        std::size_t size = sizeof reset;
+        producer_.fn.GCWritePort(device_, DEV_REG_RESET_STREAM_PIPE, &reset, &size);
+    }
+    transferError_ = false;
+}
+
+bool CCamera::ImageAlloc(QORCAM_IMAGE** out) {
+    QORCAM_IMAGE record{};
+    try {
+        const std::int64_t format = binding_.PixelFormat->GetIntValue();
+        const std::int64_t height = binding_.Height->GetValue();
+        const std::int64_t width = binding_.Width->GetValue();
+        if (width < 0 || height < 0 || width > UINT32_MAX || height > UINT32_MAX)
+            throw std::range_error("size");
+        record.Width = static_cast<std::uint32_t>(width);
+        record.Height = static_cast<std::uint32_t>(height);
+        record.PixelFormatID = static_cast<std::uint32_t>(format);
+    } catch (...) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_COMMUNICATE_ERROR);
+        return false;
+    }
+    record.Length = payloadSize_;
+    record.EndianMode = EndianMode();
+    record.Status = STATUSQORCAM_COMPLETE;
+    try {
+        images_.push_back(std::make_unique<Image_Buffer>(record, bufferSize_, infoOffset_));
+    } catch (...) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_UNDEF_ERROR);
+        return false;
+    }
+    *out = &images_.back()->image;
+    return true;
+}
+
+namespace {
+
+template <class List> auto FindImage(List& images, const Image_Buffer& image) {
+    return std::find_if(images.begin(), images.end(), [&](const auto& held) { return held.get() == &image; });
+}
+
+} // namespace
+
+bool CCamera::ImageFree(Image_Buffer& image) {
+    const auto it = FindImage(images_, image);
+    if (it == images_.end()) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_REQUEST_NOTALLOC);
+        return false;
+    }
+    std::uint8_t* address = image.image.pBuffer;
+    if (idle_.count(address) != 0 || queued_.count(address) != 0 || done_.count(address) != 0) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_REQUEST_EXEC);
+        return false;
+    }
+    images_.erase(it);
+    return true;
+}
+
+bool CCamera::ImageFreeAll() {
+    if (started_) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_STARTED_ERROR);
+        return false;
+    }
+    ImageReqAbortAll();
+    images_.clear();
+    return true;
+}
+
+bool CCamera::ImageReq(Image_Buffer& image) {
+    static constexpr char kName[] = "CCamera::ImageReq";
+    if (image.bufferSize != bufferSize_) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+        return false;
+    }
+    if (FindImage(images_, image) == images_.end()) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_REQUEST_NOTALLOC);
+        return false;
+    }
+    std::uint8_t* address = image.image.pBuffer;
+    if (queued_.count(address) != 0) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_REQUEST_EXEC);
+        return false;
+    }
+    BUFFER_HANDLE handle = nullptr;
+    if (const auto it = idle_.find(address); it != idle_.end()) {
+        handle = it->second;
+        idle_.erase(it);
+    }
+    if (handle == nullptr && producer_.fn.DSAnnounceBuffer(stream_[0], address, image.bufferSize, nullptr,
+                                                           &handle) != GC_ERR_SUCCESS)
+        return ProducerFailed(kName);
+    if (producer_.fn.DSQueueBuffer(stream_[0], handle) != GC_ERR_SUCCESS) {
+        idle_[address] = handle; // announced: revoked with the others
+        return ProducerFailed(kName);
+    }
+    image.image.Status = STATUSQORCAM_REQUEST_PENDING;
+    queued_[address] = handle;
+    return true;
+}
+
+bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_IMAGEDATAINFO* info) {
+    static constexpr char kName[] = "CCamera::ImageComplete";
+    CQorCamDLL& library = producer_.Library();
+    if (FindImage(images_, image) == images_.end()) {
+        library.SetLastErrorCode(STATUSQORCAM_REQUEST_NOTALLOC);
+        return false;
+    }
+    std::uint8_t* address = image.image.pBuffer;
+    const auto begin = std::chrono::steady_clock::now();
+    bool found = false;
+    for (;;) {
+        if (done_.count(address) != 0) {
+            found = true;
+            break;
+        }
+        if (queued_.count(address) == 0) {
+            library.SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+            return false;
+        }
+        EVENT_HANDLE event = newBufferEvent_[0];
+        if (event == nullptr) break;
+        std::uint64_t remaining = 0xFFFFFFFF;
+        if (timeout != 0xFFFFFFFF) {
+            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - begin)
+                                     .count();
+            remaining = elapsed >= timeout ? 0 : timeout - static_cast<std::uint64_t>(elapsed);
+        }
+        struct {
+            BUFFER_HANDLE buffer;
+            void* user;
+        } data{};
+        std::size_t size = sizeof data;
+        lock_.unlock();
+        const GC_ERROR result = producer_.fn.EventGetData(event, &data, &size, remaining);
+        lock_.lock();
+        if (result == GC_ERR_TIMEOUT) break;
+        if (result != GC_ERR_SUCCESS) return ProducerFailed(kName);
+        if (queued_.empty() && done_.empty()) {
+            library.SetLastErrorCode(STATUSQORCAM_REQUEST_ERROR);
+            return false;
+        }
+        for (auto it = queued_.begin(); it != queued_.end(); ++it) {
+            if (it->second == data.buffer) {
+                done_.insert(*it);
+                queued_.erase(it);
+                break;
+            }
+        }
+        if (remaining == 0 || newBufferEvent_[0] == nullptr) {
+            found = done_.count(address) != 0;
+            break;
+        }
+    }
+    if (!found) {
+        library.SetLastErrorCode(STATUSQORCAM_REQUEST_TIMEOUT);
+        return false;
+    }
+    const auto it = done_.find(address);
+    BUFFER_HANDLE handle = it->second;
+    done_.erase(it);
+    idle_[address] = handle;
+
+    std::uint32_t status = 0, bytes = 0;
+    INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+    std::size_t size = sizeof status;
+    if (producer_.fn.DSGetBufferInfo(stream_[0], handle, BUFFER_INFO_CUSTOM_STATUS, &type, &status, &size) !=
+        GC_ERR_SUCCESS)
+        return ProducerFailed(kName);
+    size = sizeof bytes;
+    if (producer_.fn.DSGetBufferInfo(stream_[0], handle, BUFFER_INFO_CUSTOM_BYTES, &type, &bytes, &size) !=
+        GC_ERR_SUCCESS)
+        return ProducerFailed(kName);
+    if (status != 0 && (status & 0xF0000000u) != 0x40000000u) {
+        TraceDump(2, kName, "IO ERROR", reinterpret_cast<const void*>(static_cast<std::uintptr_t>(status)));
+        if (status == 0xC0000001u) transferError_ = true;
+    }
+    image.image.Status = status == 0 ? STATUSQORCAM_COMPLETE : STATUSQORCAM_REQUEST_ERROR;
+    library.SetLastErrorCode(static_cast<std::uint32_t>(image.image.Status));
+    if (info != nullptr) DecodeImageDataInfo(image, status, bytes, info);
+    return status == 0;
+}
+
+void CCamera::DecodeImageDataInfo(const Image_Buffer&, std::uint32_t status, std::uint32_t bytes,
+                                  QORCAM_IMAGEDATAINFO* info) {
+    // IEEE 1394: the speed and the cycle times the status word and byte count carry.
+    info->CType = 0;
+    auto& part = info->Info.C1394;
+    part.Speed = (status >> 5) & 0x7;
+    if ((bytes >> 16) < 0xFFFF) {
+        part.CycleTime_S = (bytes >> 29) & 0x7;
+        part.CycleCount_S = (bytes >> 16) & 0x1FFF;
+    } else {
+        part.CycleTime_S = part.CycleCount_S = 0xFFFFFFFF;
+    }
+    part.CycleTime_E = (bytes >> 13) & 0x7;
+    part.CycleCount_E = bytes & 0x1FFF;
 }
 
 bool CCamera::ImageStart() {

@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace qorcam::conversion {
 class CConv;
@@ -20,6 +22,7 @@ class CConv;
 namespace qorcam::library {
 
 class CGenTL;
+class Image_Buffer;
 class CInterface;
 
 /// An opened camera (the object behind HCAMERA), of the class that follows
@@ -71,6 +74,24 @@ public:
     /// none. False with the last error set (10 already started, 7 the
     /// camera's start failed, 99 no conversion object).
     bool ImageStart();
+    /// Image records and requests on stream 0. Each returns false with the
+    /// last error set: 15 an image not of this camera, 12 an image in use by
+    /// a request, 1 an image of other sizes or without a request, 13 no frame
+    /// in time, 14 a frame that failed or requests aborted, 99 producer
+    /// failures (traced), 7 node failures. ImageComplete releases the camera
+    /// lock (held once by the caller) only while it waits.
+    bool ImageAlloc(QORCAM_IMAGE** image);
+    bool ImageFree(Image_Buffer& image);
+    bool ImageFreeAll();
+    bool ImageReq(Image_Buffer& image);
+    bool ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_IMAGEDATAINFO* info);
+    /// Takes every request back from the producer; the records stay.
+    void ImageReqAbortAll();
+    /// Fills the fields of info that the camera's kind describes, from the
+    /// buffer and its completion status and byte count.
+    virtual void DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t status, std::uint32_t bytes,
+                                     QORCAM_IMAGEDATAINFO* info);
+
     /// Whether another process streams this camera to a multicast group
     /// (sets the multicast flag); false without an error for cameras that
     /// have no such stream, false with 7 when the camera can't be asked.
@@ -141,6 +162,8 @@ protected:
     bool ProducerFailed(const char* name);
 
     void SetMulticast(bool multicast) { multicast_ = multicast; }
+    /// Revokes every buffer announced on stream 0 (the image maps) and empties the maps.
+    void RevokeAllBuffers();
 
     std::uint32_t payloadSize_ = 0;
     std::uint32_t bufferSize_ = 0;
@@ -175,6 +198,9 @@ private:
     const bool watch_;
     bool started_ = false;
     bool multicast_ = false;
+    std::vector<std::unique_ptr<Image_Buffer>> images_;
+    std::map<std::uint8_t*, BUFFER_HANDLE> idle_, queued_, done_;
+    bool transferError_ = false;
     std::int32_t formatId_ = -1;
     std::uint32_t bayerPhase_ = 0;
     std::uint32_t formatBits_ = 0;

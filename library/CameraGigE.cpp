@@ -3,6 +3,7 @@
 
 #include "GenTLCustom.h"
 #include "GenTLProducer.h"
+#include "ImageBuffer.h"
 #include "QorCamDLL.h"
 
 #include <cstring>
@@ -122,6 +123,24 @@ bool CCameraGigE::QueryMulticast(bool& multicast) {
     }
     SetMulticast(multicast);
     return true;
+}
+
+void CCameraGigE::DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t, std::uint32_t,
+                                      QORCAM_IMAGEDATAINFO* info) {
+    info->CType = 1;
+    auto& part = info->Info.CGigE;
+    // The block information and the count of missing packets behind it; a buffer
+    // too small to hold them (sizes changed since it was made) reports no payload.
+    constexpr std::uint64_t kArea = sizeof(QORCAM_GIGESTREAMINFO);
+    if (std::uint64_t{image.infoOffset} + kArea + 4 > image.bufferSize) {
+        part.Payload_Flag = 0;
+        return;
+    }
+    const std::uint8_t* area = image.image.pBuffer + image.infoOffset;
+    std::uint32_t missing = 0;
+    std::memcpy(&missing, area + kArea, sizeof missing);
+    part.Payload_Flag = missing == 0 ? 1 : 0;
+    std::memcpy(&part.StreamInfo, area, kArea);
 }
 
 bool CCameraGigE::ReleaseResources() {

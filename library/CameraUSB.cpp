@@ -3,6 +3,7 @@
 
 #include "GenTLCustom.h"
 #include "GenTLProducer.h"
+#include "ImageBuffer.h"
 #include "QorCamDLL.h"
 
 #include <cstring>
@@ -65,6 +66,60 @@ bool CCameraUSB::AllocResources() {
     WriteStreamRegister(0, DS_REG_USB_108, trailerOffset_);
     WriteStreamRegister(0, DS_REG_USB_106, 0);
     return CCamera::AllocResources();
+}
+
+void CCameraUSB::DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t, std::uint32_t bytes,
+                                     QORCAM_IMAGEDATAINFO* info) {
+    info->CType = 2;
+    auto& part = info->Info.CUsb;
+    // The leader's fields end at 52 bytes, the trailer's at 36; both must lie inside the buffer.
+    constexpr std::uint64_t kLeader = 52, kTrailer = 36;
+    const std::uint8_t* base = image.image.pBuffer;
+    if (std::uint64_t{image.infoOffset} + kLeader > image.bufferSize ||
+        std::uint64_t{trailerOffset_} + kTrailer > image.bufferSize) {
+        part.Payload_Flag = 0;
+        return;
+    }
+    const std::uint8_t* leader = base + image.infoOffset;
+    const std::uint8_t* trailer = base + trailerOffset_;
+    auto u16 = [](const std::uint8_t* p) {
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    };
+    auto u32 = [](const std::uint8_t* p) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    auto u64 = [](const std::uint8_t* p) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    };
+    part.Payload_Flag = bytes == image.image.Length && std::memcmp(leader, "U3VL", 4) == 0 &&
+                                std::memcmp(trailer, "U3VT", 4) == 0
+                            ? 1
+                            : 0;
+    auto& stream = part.StreamInfo;
+    stream.SType = u16(leader + 18);
+    stream.Frame_ID = u64(leader + 8);
+    stream.TimeStamp = u64(leader + 20);
+    stream.DataSize = u64(trailer + 20);
+    if (stream.SType == 1 || stream.SType == 0x4001) {
+        auto& image = stream.Data.Ext_Chunk;
+        image.Pixel_Type = u32(leader + 28);
+        image.Width = u32(leader + 32);
+        image.Height = u32(leader + 36);
+        image.Offset_X = u32(leader + 40);
+        image.Offset_Y = u32(leader + 44);
+        image.Padding_X = u16(leader + 48);
+        image.Padding_Y = u16(leader + 50);
+        image.Size_Y = u32(trailer + 28);
+        if (stream.SType == 0x4001) image.Chunk_ID = u32(trailer + 32);
+    } else if (stream.SType == 0x4000) {
+        stream.Data.Chunk.Chunk_ID = u32(trailer + 28);
+    }
 }
 
 bool CCameraUSB::CameraInfo(QORCAM_USBCAMERAINFO* info) {

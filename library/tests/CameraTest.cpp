@@ -566,6 +566,94 @@ TEST_F(CameraTest, StreamTestPacketLogAndCommandTimeOut) {
     }
 }
 
+TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
+    HCAMERA camera = Open(kGigE);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    Poke(camera, write, 0x100, {0, 0, 0, 2});
+    Poke(camera, write, 0x0D04, {0, 0, 0x05, 0xDC});
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ImageStart)(camera));
+    auto complete = [&](uint32_t status) {
+        auto hook = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t)>("QorGigEGenTL.cti",
+                                                                             "ScriptedGenTL_CompleteFrame");
+        return hook != nullptr ? hook("if0", kGigE, status, 960) : -2;
+    };
+    auto alloc = QORCAM_FN(QORCAM_ImageAlloc);
+    auto req = QORCAM_FN(QORCAM_ImageReq);
+    auto wait = QORCAM_FN(QORCAM_ImageComplete);
+    auto free = QORCAM_FN(QORCAM_ImageFree);
+    EXPECT_FALSE(alloc(camera, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    QORCAM_IMAGE* image = nullptr;
+    ASSERT_TRUE(alloc(camera, &image));
+    EXPECT_EQ(image->Width, 2u);
+    EXPECT_EQ(image->Height, 480u);
+    EXPECT_EQ(image->Length, 960u);
+    EXPECT_EQ(image->PixelFormatID, 0x01080001u);
+    EXPECT_EQ(image->EndianMode, static_cast<uint32_t>(QORCAM_LITTLEENDIAN));
+    std::memset(image->pBuffer, 0, 1536); // the buffer size of this layout
+
+    EXPECT_FALSE(wait(camera, image, 0, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR); // never requested
+    ASSERT_TRUE(req(camera, image));
+    EXPECT_EQ(image->Status, STATUSQORCAM_REQUEST_PENDING);
+    EXPECT_FALSE(req(camera, image));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_EXEC);
+    EXPECT_FALSE(wait(camera, image, 0, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_TIMEOUT);
+
+    ASSERT_EQ(complete(0), 0);
+    QORCAM_IMAGEDATAINFO info;
+    std::memset(&info, 0x5A, sizeof info);
+    ASSERT_TRUE(wait(camera, image, 5000, &info));
+    EXPECT_EQ(image->Status, STATUSQORCAM_COMPLETE);
+    EXPECT_EQ(info.CType, 1u);
+    EXPECT_EQ(info.Info.CGigE.Payload_Flag, 1);
+    // A collected buffer stays announced: it can't be freed until the requests are taken back.
+    EXPECT_FALSE(free(camera, image));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_EXEC);
+
+    ASSERT_TRUE(req(camera, image));
+    ASSERT_EQ(complete(0x40000001), 0);
+    EXPECT_FALSE(wait(camera, image, 5000, &info));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_ERROR);
+    EXPECT_EQ(image->Status, STATUSQORCAM_REQUEST_ERROR);
+
+    // The image converts with the camera's conversion object; records made elsewhere are refused.
+    std::vector<uint8_t> out(2 * 480 * 4);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_ImageConvExec)(camera, image, out.data()));
+    QORCAM_IMAGE own = *image;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ImageConvExec)(camera, &own, out.data()));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_FALSE(req(camera, &own));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+
+    EXPECT_FALSE(QORCAM_FN(QORCAM_ImageFreeAll)(camera));
+    EXPECT_EQ(LastError(), STATUSQORCAM_STARTED_ERROR);
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ImageReqAbortAll)(camera));
+    QORCAM_IMAGE* second = nullptr;
+    ASSERT_TRUE(alloc(camera, &second));
+    EXPECT_TRUE(free(camera, image));
+    EXPECT_FALSE(free(camera, image)); // freed: no longer a record of the library
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+
+    // New resources of another size: the older image no longer fits a request.
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ImageStop)(camera));
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceRelease)(camera));
+    Poke(camera, write, 0x100, {0, 0, 0, 4});
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+    EXPECT_FALSE(req(camera, second));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    // Images of another camera are not this one's.
+    HCAMERA other = Open(kGigE2);
+    Poke(other, write, 0x0D04, {0, 0, 0x05, 0xDC});
+    Poke(other, write, 0x100, {0, 0, 0, 4});
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(other));
+    EXPECT_FALSE(free(other, second));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_NOTALLOC);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_ImageFreeAll)(camera));
+}
+
 TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
     HCAMERA reg = nullptr;
     ASSERT_TRUE(QORCAM_FN(QORCAM_OpenReg)(&reg));

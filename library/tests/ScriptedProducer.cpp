@@ -199,9 +199,25 @@ public:
         RequireOwnBuffer(buffer);
         if (!buffer->AnswerCommonInfo(cmd, type, out, size) && type) *type = INFO_DATATYPE_UNKNOWN;
     }
-    void CancelPendingRequests() override {}
+    void CancelPendingRequests() override {
+        while (CBufferInfo* pending = OldestWithDriver())
+            Finish(pending, 0xC0000120u, 0);
+    }
+    // "The driver" fills the oldest queued buffer; false when none is queued.
+    bool CompleteNext(uint32_t status, uint32_t bytes) {
+        CBufferInfo* next = PopInput();
+        if (!next) return false;
+        AddToDriver(next);
+        Finish(next, status, bytes);
+        return true;
+    }
 
 private:
+    void Finish(CBufferInfo* buffer, uint32_t status, uint32_t bytes) {
+        buffer->status = status;
+        buffer->bytes = bytes;
+        Deliver(buffer, true);
+    }
     uint32_t m_index;
     std::shared_ptr<DeviceState> m_state;
 };
@@ -508,6 +524,22 @@ GC_API_EXPORT int64_t ScriptedGenTL_DeviceRegister(const char* path, uint64_t nu
         return d.state->deviceRegisters[address];
     }
     return -1;
+}
+
+// Completes the oldest buffer queued on stream 0 of an open device: 0, or -1.
+GC_API_EXPORT int ScriptedGenTL_CompleteFrame(const char* path, uint64_t number, uint32_t status,
+                                              uint32_t bytes) {
+    ScriptedStream* stream = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        ScriptedInterface* i = OpenInterface(path);
+        if (!i) return -1;
+        for (CDevice* device : i->GetOpenDevices()) {
+            if (device->GetID() == Script().prefix + "::" + std::to_string(number))
+                stream = dynamic_cast<ScriptedStream*>(device->OpenDataStream("DS0"));
+        }
+    }
+    return stream && stream->CompleteNext(status, bytes) ? 0 : -1;
 }
 
 // How often the library refreshed that interface's device list, or -1.

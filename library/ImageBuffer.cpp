@@ -1,0 +1,40 @@
+// ImageBuffer: Image_Buffer, an image record of the library with its pixel memory.
+#include "ImageBuffer.h"
+
+#include <map>
+#include <mutex>
+
+namespace qorcam::library {
+
+namespace {
+
+std::mutex& LiveLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::map<const QORCAM_IMAGE*, Image_Buffer*>& Live() {
+    static std::map<const QORCAM_IMAGE*, Image_Buffer*> live;
+    return live;
+}
+
+} // namespace
+
+Image_Buffer::Image_Buffer(const QORCAM_IMAGE& record, std::uint32_t size, std::uint32_t offset)
+    : image(record), bufferSize(size), infoOffset(offset), memory_(new std::uint8_t[size == 0 ? 1 : size]) {
+    image.pBuffer = memory_.get();
+    std::lock_guard<std::mutex> guard(LiveLock());
+    Live()[&image] = this;
+}
+
+Image_Buffer::~Image_Buffer() {
+    std::lock_guard<std::mutex> guard(LiveLock());
+    Live().erase(&image);
+}
+
+Image_Buffer* Image_Buffer::Find(const QORCAM_IMAGE* image) {
+    std::lock_guard<std::mutex> guard(LiveLock());
+    const auto it = Live().find(image);
+    return it == Live().end() ? nullptr : it->second;
+}
+
+} // namespace qorcam::library
