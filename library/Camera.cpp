@@ -315,6 +315,11 @@ void CCamera::RevokeAllBuffers() {
             producer_.fn.DSRevokeBuffer(stream_[0], handle, nullptr, nullptr);
         map->clear();
     }
+    for (auto* list : {&vsyncIdle_, &vsyncQueued_, &vsyncDone_}) {
+        for (BUFFER_HANDLE handle : *list)
+            producer_.fn.DSRevokeBuffer(stream_[1], handle, nullptr, nullptr);
+        list->clear();
+    }
 }
 
 void CCamera::ImageReqAbortAll() {
@@ -445,23 +450,10 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
             library.SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
             return false;
         }
-        EVENT_HANDLE event = newBufferEvent_[0];
-        if (event == nullptr) break;
-        std::uint64_t remaining = 0xFFFFFFFF;
-        if (timeout != 0xFFFFFFFF) {
-            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - begin)
-                                     .count();
-            remaining = elapsed >= timeout ? 0 : timeout - static_cast<std::uint64_t>(elapsed);
-        }
-        struct {
-            BUFFER_HANDLE buffer;
-            void* user;
-        } data{};
-        std::size_t size = sizeof data;
-        lock_.unlock();
-        const GC_ERROR result = producer_.fn.EventGetData(event, &data, &size, remaining);
-        lock_.lock();
+        if (newBufferEvent_[0] == nullptr) break;
+        std::uint64_t remaining = 0;
+        BUFFER_HANDLE buffer = nullptr;
+        const GC_ERROR result = WaitNewBuffer(0, timeout, begin, remaining, buffer);
         if (result == GC_ERR_TIMEOUT) break;
         if (result != GC_ERR_SUCCESS) return ProducerFailed(kName);
         if (queued_.empty() && done_.empty()) {
@@ -469,7 +461,7 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
             return false;
         }
         for (auto it = queued_.begin(); it != queued_.end(); ++it) {
-            if (it->second == data.buffer) {
+            if (it->second == buffer) {
                 done_.insert(*it);
                 queued_.erase(it);
                 break;
@@ -507,6 +499,95 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
     library.SetLastErrorCode(static_cast<std::uint32_t>(image.image.Status));
     if (info != nullptr) DecodeImageDataInfo(image, status, bytes, info);
     return status == 0;
+}
+
+GC_ERROR CCamera::WaitNewBuffer(int index, std::uint32_t timeout, std::chrono::steady_clock::time_point begin,
+                                std::uint64_t& remaining, BUFFER_HANDLE& buffer) {
+    remaining = 0xFFFFFFFF;
+    if (timeout != 0xFFFFFFFF) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin)
+                .count();
+        remaining = elapsed >= timeout ? 0 : timeout - static_cast<std::uint64_t>(elapsed);
+    }
+    struct {
+        BUFFER_HANDLE buffer;
+        void* user;
+    } data{};
+    std::size_t size = sizeof data;
+    EVENT_HANDLE event = newBufferEvent_[index];
+    lock_.unlock();
+    const GC_ERROR result = producer_.fn.EventGetData(event, &data, &size, remaining);
+    lock_.lock();
+    buffer = data.buffer;
+    return result;
+}
+
+bool CCamera::VSyncReq(void** out) {
+    static constexpr char kName[] = "CCamera::VSyncReq";
+    BUFFER_HANDLE handle = nullptr;
+    if (!vsyncIdle_.empty()) {
+        handle = vsyncIdle_.front();
+        vsyncIdle_.erase(vsyncIdle_.begin());
+    }
+    // An empty buffer: its completion only marks a frame start.
+    if (handle == nullptr && producer_.fn.DSAnnounceBuffer(stream_[1], reinterpret_cast<void*>(1), 0, nullptr,
+                                                           &handle) != GC_ERR_SUCCESS)
+        return ProducerFailed(kName);
+    if (producer_.fn.DSQueueBuffer(stream_[1], handle) != GC_ERR_SUCCESS) {
+        vsyncIdle_.push_back(handle);
+        return ProducerFailed(kName);
+    }
+    vsyncQueued_.push_back(handle);
+    *out = handle;
+    return true;
+}
+
+bool CCamera::VSyncComplete(void* handle, std::uint32_t timeout) {
+    static constexpr char kName[] = "CCamera::VSyncComplete";
+    CQorCamDLL& library = producer_.Library();
+    auto contains = [](const std::vector<BUFFER_HANDLE>& list, void* h) {
+        return std::find(list.begin(), list.end(), h) != list.end();
+    };
+    const auto begin = std::chrono::steady_clock::now();
+    bool found = false;
+    for (;;) {
+        if (contains(vsyncDone_, handle)) {
+            found = true;
+            break;
+        }
+        if (!contains(vsyncQueued_, handle)) {
+            library.SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+            return false;
+        }
+        if (newBufferEvent_[1] == nullptr) break;
+        std::uint64_t remaining = 0;
+        BUFFER_HANDLE buffer = nullptr;
+        const GC_ERROR result = WaitNewBuffer(1, timeout, begin, remaining, buffer);
+        if (result == GC_ERR_TIMEOUT) break;
+        if (result != GC_ERR_SUCCESS) return ProducerFailed(kName);
+        if (vsyncQueued_.empty() && vsyncDone_.empty()) {
+            library.SetLastErrorCode(STATUSQORCAM_REQUEST_ERROR);
+            return false;
+        }
+        // Any frame start completes the request waited for.
+        const auto it = std::find(vsyncQueued_.begin(), vsyncQueued_.end(), handle);
+        if (it != vsyncQueued_.end()) {
+            vsyncQueued_.erase(it);
+            vsyncDone_.push_back(handle);
+        }
+        if (remaining == 0 || newBufferEvent_[0] == nullptr) {
+            found = contains(vsyncDone_, handle);
+            break;
+        }
+    }
+    if (!found) {
+        library.SetLastErrorCode(STATUSQORCAM_REQUEST_TIMEOUT);
+        return false;
+    }
+    vsyncDone_.erase(std::find(vsyncDone_.begin(), vsyncDone_.end(), handle));
+    vsyncIdle_.push_back(handle);
+    return true;
 }
 
 void CCamera::DecodeImageDataInfo(const Image_Buffer&, std::uint32_t status, std::uint32_t bytes,

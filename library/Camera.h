@@ -8,6 +8,7 @@
 #include "description/RemoteDevice.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -85,6 +86,10 @@ public:
     bool ImageFreeAll();
     bool ImageReq(Image_Buffer& image);
     bool ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_IMAGEDATAINFO* info);
+    /// Frame-start requests on stream 1: an empty buffer queued, and its
+    /// completion waited for (errors as ImageComplete's).
+    bool VSyncReq(void** handle);
+    bool VSyncComplete(void* handle, std::uint32_t timeout);
     /// Takes every request back from the producer; the records stay.
     void ImageReqAbortAll();
     /// Fills the fields of info that the camera's kind describes, from the
@@ -160,6 +165,11 @@ protected:
     void StopAndRelease();
     /// Traces the producer's error text under name and sets the last error 99; false.
     bool ProducerFailed(const char* name);
+    /// One wait for stream `index`'s new-buffer event, the camera lock
+    /// released meanwhile: the time left of timeout since begin (0 when
+    /// spent), the result and the buffer the event names.
+    GC_ERROR WaitNewBuffer(int index, std::uint32_t timeout, std::chrono::steady_clock::time_point begin,
+                           std::uint64_t& remaining, BUFFER_HANDLE& buffer);
 
     void SetMulticast(bool multicast) { multicast_ = multicast; }
     /// Revokes every buffer announced on stream 0 (the image maps) and empties the maps.
@@ -200,6 +210,7 @@ private:
     bool multicast_ = false;
     std::vector<std::unique_ptr<Image_Buffer>> images_;
     std::map<std::uint8_t*, BUFFER_HANDLE> idle_, queued_, done_;
+    std::vector<BUFFER_HANDLE> vsyncIdle_, vsyncQueued_, vsyncDone_;
     bool transferError_ = false;
     std::int32_t formatId_ = -1;
     std::uint32_t bayerPhase_ = 0;

@@ -57,6 +57,22 @@ QORCAM_API BOOL QORCAM_ImageReqAbortAll(HCAMERA hCamera) {
     });
 }
 
+QORCAM_API BOOL QORCAM_VSyncReq(HCAMERA hCamera, void** Handle) {
+    return CameraExport(2, "QORCAM_VSyncReq", hCamera, [&](CCamera& camera) -> int {
+        if (Handle == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
+        return camera.VSyncReq(Handle) ? 0 : kErrorAlreadySet;
+    });
+}
+
+QORCAM_API BOOL QORCAM_VSyncComplete(HCAMERA hCamera, void* Handle, uint32_t TimeOut) {
+    return CameraExport(2, "QORCAM_VSyncComplete", hCamera, [&](CCamera& camera) -> int {
+        if (Handle == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
+        return camera.VSyncComplete(Handle, TimeOut) ? 0 : kErrorAlreadySet;
+    });
+}
+
 QORCAM_API BOOL QORCAM_ImageConvExec(HCAMERA hCamera, QORCAM_IMAGE* Image, uint8_t* OutBuf) {
     static constexpr char kName[] = "QORCAM_ImageConvExec";
     CQorCamDLL* library = CLibraryProcess::Library();

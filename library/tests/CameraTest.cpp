@@ -574,9 +574,9 @@ TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
     ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
     ASSERT_TRUE(QORCAM_FN(QORCAM_ImageStart)(camera));
     auto complete = [&](uint32_t status) {
-        auto hook = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t)>("QorGigEGenTL.cti",
-                                                                             "ScriptedGenTL_CompleteFrame");
-        return hook != nullptr ? hook("if0", kGigE, status, 960) : -2;
+        auto hook = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
+            "QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
+        return hook != nullptr ? hook("if0", kGigE, 0, status, 960) : -2;
     };
     auto alloc = QORCAM_FN(QORCAM_ImageAlloc);
     auto req = QORCAM_FN(QORCAM_ImageReq);
@@ -630,6 +630,23 @@ TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
 
     EXPECT_FALSE(QORCAM_FN(QORCAM_ImageFreeAll)(camera));
     EXPECT_EQ(LastError(), STATUSQORCAM_STARTED_ERROR);
+
+    // Frame starts on stream 1: an empty request, completed by any frame start, its handle reused.
+    void* vsync = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_VSyncReq)(camera, &vsync));
+    EXPECT_FALSE(QORCAM_FN(QORCAM_VSyncComplete)(camera, vsync, 0));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_TIMEOUT);
+    auto frameStart = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
+        "QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
+    ASSERT_EQ(frameStart("if0", kGigE, 1, 0, 0), 0);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_VSyncComplete)(camera, vsync, 5000));
+    EXPECT_FALSE(QORCAM_FN(QORCAM_VSyncComplete)(camera, vsync, 0));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR); // collected: no request pending
+    void* again = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_VSyncReq)(camera, &again));
+    EXPECT_EQ(again, vsync);
+    EXPECT_FALSE(QORCAM_FN(QORCAM_VSyncReq)(camera, nullptr));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
     ASSERT_TRUE(QORCAM_FN(QORCAM_ImageReqAbortAll)(camera));
     QORCAM_IMAGE* second = nullptr;
     ASSERT_TRUE(alloc(camera, &second));

@@ -526,9 +526,9 @@ GC_API_EXPORT int64_t ScriptedGenTL_DeviceRegister(const char* path, uint64_t nu
     return -1;
 }
 
-// Completes the oldest buffer queued on stream 0 of an open device: 0, or -1.
-GC_API_EXPORT int ScriptedGenTL_CompleteFrame(const char* path, uint64_t number, uint32_t status,
-                                              uint32_t bytes) {
+// Completes the oldest buffer queued on a stream (0 images, 1 frame starts) of an open device: 0, or -1.
+GC_API_EXPORT int ScriptedGenTL_CompleteOn(const char* path, uint64_t number, uint32_t streamIndex,
+                                           uint32_t status, uint32_t bytes) {
     ScriptedStream* stream = nullptr;
     {
         std::lock_guard<std::mutex> guard(Script().lock);
@@ -536,7 +536,8 @@ GC_API_EXPORT int ScriptedGenTL_CompleteFrame(const char* path, uint64_t number,
         if (!i) return -1;
         for (CDevice* device : i->GetOpenDevices()) {
             if (device->GetID() == Script().prefix + "::" + std::to_string(number))
-                stream = dynamic_cast<ScriptedStream*>(device->OpenDataStream("DS0"));
+                stream =
+                    dynamic_cast<ScriptedStream*>(device->OpenDataStream(streamIndex == 0 ? "DS0" : "DS1"));
         }
     }
     return stream && stream->CompleteNext(status, bytes) ? 0 : -1;
