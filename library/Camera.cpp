@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace qorcam::library {
@@ -497,7 +498,9 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
     }
     image.image.Status = status == 0 ? STATUSQORCAM_COMPLETE : STATUSQORCAM_REQUEST_ERROR;
     library.SetLastErrorCode(static_cast<std::uint32_t>(image.image.Status));
-    if (info != nullptr) DecodeImageDataInfo(image, status, bytes, info);
+    if (info != nullptr)
+        DecodeImageDataInfo({image.image.pBuffer, image.bufferSize, image.infoOffset, image.image.Length},
+                            status, bytes, info);
     return status == 0;
 }
 
@@ -521,6 +524,141 @@ GC_ERROR CCamera::WaitNewBuffer(int index, std::uint32_t timeout, std::chrono::s
     lock_.lock();
     buffer = data.buffer;
     return result;
+}
+
+bool CCamera::SetImageCallBack(void* context, QORCAM_IMAGECALLBACK callback, std::uint32_t count, bool info) {
+    if (callback_ != nullptr) {
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_REQUEST_EXEC);
+        return false;
+    }
+    callback_ = callback;
+    callbackContext_ = context;
+    bufferCount_ = count;
+    infoFlag_ = info;
+    bool running = false;
+    try {
+        streamThread_ = std::make_unique<os::Thread>("QorCamStream");
+        running = streamThread_->Start([this] { Stream_Thread(); }, os::ThreadPriority::TimeCritical);
+    } catch (...) {
+    }
+    if (!running) {
+        // No registration stays behind for a stop to wait on.
+        streamThread_.reset();
+        callback_ = nullptr;
+        producer_.Library().SetLastErrorCode(STATUSQORCAM_UNDEF_ERROR);
+        return false;
+    }
+    streamStarted_.Wait(os::kInfinite);
+    return true;
+}
+
+void CCamera::StopImageCallBack() {
+    if (callback_ == nullptr) return;
+    streamStop_.Set();
+    if (newBufferEvent_[0] != nullptr) producer_.fn.EventKill(newBufferEvent_[0]);
+    streamEnded_.Wait(os::kInfinite);
+    streamThread_->Join();
+    streamThread_.reset();
+    callback_ = nullptr;
+    streamEnded_.Reset();
+    streamStarted_.Reset();
+    streamStop_.Reset();
+}
+
+void CCamera::Stream_Thread() {
+    static constexpr char kName[] = "CCamera::Stream_Thread";
+    TraceClass(1, kName, "Start");
+    TraceDump(1, kName, "Stream BufCount",
+              reinterpret_cast<const void*>(static_cast<std::uintptr_t>(bufferCount_)));
+    if (transferError_ && producer_.Type() == kProducerUSB) {
+        std::uint32_t reset = 1;
+        std::size_t size = sizeof reset;
+        producer_.fn.GCWritePort(device_, DEV_REG_RESET_STREAM_PIPE, &reset, &size);
+    }
+    transferError_ = false;
+    DS_HANDLE stream = stream_[0];
+    EVENT_HANDLE event = newBufferEvent_[0];
+    std::vector<BUFFER_HANDLE> announced;
+    std::uint32_t width = 0, height = 0;
+    bool ready = true;
+    try {
+        width = static_cast<std::uint32_t>(binding_.Width->GetValue());
+        height = static_cast<std::uint32_t>(binding_.Height->GetValue());
+    } catch (...) {
+        TraceClass(1, kName, "Width Height Read Error");
+        ready = false;
+    }
+    for (std::uint32_t i = 0; ready && i < bufferCount_; ++i) {
+        BUFFER_HANDLE handle = nullptr;
+        if (producer_.fn.DSAnnounceBuffer(stream, nullptr, bufferSize_, nullptr, &handle) != GC_ERR_SUCCESS) {
+            TraceClass(1, kName, LastErrorText().c_str());
+            ready = false;
+            break;
+        }
+        announced.push_back(handle);
+        if (producer_.fn.DSQueueBuffer(stream, handle) != GC_ERR_SUCCESS) {
+            TraceClass(1, kName, LastErrorText().c_str());
+            ready = false;
+        }
+    }
+    if (ready) {
+        streamStarted_.Set();
+        QORCAM_IMAGEDATAINFO record{};
+        for (;;) {
+            struct {
+                BUFFER_HANDLE buffer;
+                void* memory;
+            } data{};
+            std::size_t size = sizeof data;
+            const GC_ERROR result = producer_.fn.EventGetData(event, &data, &size, 1000);
+            if (streamStop_.IsSet()) break;
+            if (result == GC_ERR_TIMEOUT) continue;
+            if (result != GC_ERR_SUCCESS) {
+                TraceClass(1, kName, LastErrorText().c_str());
+                break;
+            }
+            std::uint32_t status = 0, bytes = 0;
+            INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+            std::size_t infoSize = sizeof status;
+            bool ok = producer_.fn.DSGetBufferInfo(stream, data.buffer, BUFFER_INFO_CUSTOM_STATUS, &type,
+                                                   &status, &infoSize) == GC_ERR_SUCCESS;
+            infoSize = sizeof bytes;
+            ok = ok && producer_.fn.DSGetBufferInfo(stream, data.buffer, BUFFER_INFO_CUSTOM_BYTES, &type,
+                                                    &bytes, &infoSize) == GC_ERR_SUCCESS;
+            if (!ok) {
+                TraceClass(1, kName, LastErrorText().c_str());
+                break;
+            }
+            const bool good = status == 0 || (status & 0xF0000000u) == 0x40000000u;
+            if (!good) {
+                if (status == 0xC0000001u) {
+                    transferError_ = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                TraceDump(2, kName, "IO ERROR",
+                          reinterpret_cast<const void*>(static_cast<std::uintptr_t>(status)));
+            }
+            auto* memory = static_cast<std::uint8_t*>(data.memory);
+            if (infoFlag_ && memory != nullptr)
+                DecodeImageDataInfo({memory, bufferSize_, infoOffset_, payloadSize_}, status, bytes, &record);
+            TraceClass(2, kName, "Stream UserCallback Start");
+            callback_(Handle(), memory, good ? payloadSize_ : 0, width, height, infoFlag_ ? &record : nullptr,
+                      callbackContext_);
+            TraceClass(2, kName, "Stream UserCallback End  ");
+            if (producer_.fn.DSQueueBuffer(stream, data.buffer) != GC_ERR_SUCCESS) {
+                TraceClass(1, kName, LastErrorText().c_str());
+                break;
+            }
+        }
+        producer_.fn.EventKill(event);
+    }
+    producer_.fn.DSFlushQueue(stream, ACQ_QUEUE_INPUT_TO_OUTPUT);
+    producer_.fn.DSFlushQueue(stream, ACQ_QUEUE_OUTPUT_DISCARD);
+    for (BUFFER_HANDLE handle : announced)
+        producer_.fn.DSRevokeBuffer(stream, handle, nullptr, nullptr);
+    streamStarted_.Set();
+    streamEnded_.Set();
+    TraceClass(1, kName, "End  ");
 }
 
 bool CCamera::VSyncReq(void** out) {
@@ -590,7 +728,7 @@ bool CCamera::VSyncComplete(void* handle, std::uint32_t timeout) {
     return true;
 }
 
-void CCamera::DecodeImageDataInfo(const Image_Buffer&, std::uint32_t status, std::uint32_t bytes,
+void CCamera::DecodeImageDataInfo(const BufferView&, std::uint32_t status, std::uint32_t bytes,
                                   QORCAM_IMAGEDATAINFO* info) {
     // IEEE 1394: the speed and the cycle times the status word and byte count carry.
     info->CType = 0;
@@ -677,6 +815,7 @@ bool CCamera::SetCmdTimeOut(std::uint32_t timeout) {
 
 void CCamera::StopAndRelease() {
     if (started_) ImageStop();
+    StopImageCallBack();
     if (HasResources()) ReleaseResources();
 }
 

@@ -6,6 +6,8 @@
 #include "QorCam.h"
 #include "description/DescriptionLoader.h"
 #include "description/RemoteDevice.h"
+#include "os/Event.h"
+#include "os/Thread.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +26,14 @@ namespace qorcam::library {
 
 class CGenTL;
 class Image_Buffer;
+
+/// A completed buffer as the stream-information decoders read it.
+struct BufferView {
+    const std::uint8_t* memory;
+    std::uint32_t size;       ///< bytes of memory
+    std::uint32_t infoOffset; ///< where the block's stream information lies
+    std::uint32_t payload;    ///< the payload size the buffer was made for
+};
 class CInterface;
 
 /// An opened camera (the object behind HCAMERA), of the class that follows
@@ -86,6 +96,15 @@ public:
     bool ImageFreeAll();
     bool ImageReq(Image_Buffer& image);
     bool ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_IMAGEDATAINFO* info);
+    /// Starts the streaming thread that hands every frame of stream 0 to
+    /// callback (count producer buffers kept queued); false with 12 when a
+    /// callback is registered, 99 when the thread can't run. Returns once the
+    /// thread has started (or ended at once, its buffers refused).
+    bool SetImageCallBack(void* context, QORCAM_IMAGECALLBACK callback, std::uint32_t count, bool info);
+    /// Stops the streaming thread and clears the registration; nothing
+    /// without one.
+    void StopImageCallBack();
+
     /// Frame-start requests on stream 1: an empty buffer queued, and its
     /// completion waited for (errors as ImageComplete's).
     bool VSyncReq(void** handle);
@@ -94,7 +113,7 @@ public:
     void ImageReqAbortAll();
     /// Fills the fields of info that the camera's kind describes, from the
     /// buffer and its completion status and byte count.
-    virtual void DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t status, std::uint32_t bytes,
+    virtual void DecodeImageDataInfo(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes,
                                      QORCAM_IMAGEDATAINFO* info);
 
     /// Whether another process streams this camera to a multicast group
@@ -208,6 +227,16 @@ private:
     const bool watch_;
     bool started_ = false;
     bool multicast_ = false;
+    void Stream_Thread();
+
+    QORCAM_IMAGECALLBACK callback_ = nullptr;
+    void* callbackContext_ = nullptr;
+    std::uint32_t bufferCount_ = 0;
+    bool infoFlag_ = false;
+    os::Event streamStop_{os::ResetMode::Manual};
+    os::Event streamStarted_{os::ResetMode::Manual};
+    os::Event streamEnded_{os::ResetMode::Manual};
+    std::unique_ptr<os::Thread> streamThread_;
     std::vector<std::unique_ptr<Image_Buffer>> images_;
     std::map<std::uint8_t*, BUFFER_HANDLE> idle_, queued_, done_;
     std::vector<BUFFER_HANDLE> vsyncIdle_, vsyncQueued_, vsyncDone_;

@@ -125,18 +125,18 @@ bool CCameraGigE::QueryMulticast(bool& multicast) {
     return true;
 }
 
-void CCameraGigE::DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t, std::uint32_t,
+void CCameraGigE::DecodeImageDataInfo(const BufferView& buffer, std::uint32_t, std::uint32_t,
                                       QORCAM_IMAGEDATAINFO* info) {
     info->CType = 1;
     auto& part = info->Info.CGigE;
     // The block information and the count of missing packets behind it; a buffer
     // too small to hold them (sizes changed since it was made) reports no payload.
     constexpr std::uint64_t kArea = sizeof(QORCAM_GIGESTREAMINFO);
-    if (std::uint64_t{image.infoOffset} + kArea + 4 > image.bufferSize) {
+    if (std::uint64_t{buffer.infoOffset} + kArea + 4 > buffer.size) {
         part.Payload_Flag = 0;
         return;
     }
-    const std::uint8_t* area = image.image.pBuffer + image.infoOffset;
+    const std::uint8_t* area = buffer.memory + buffer.infoOffset;
     std::uint32_t missing = 0;
     std::memcpy(&missing, area + kArea, sizeof missing);
     part.Payload_Flag = missing == 0 ? 1 : 0;

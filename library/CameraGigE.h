@@ -27,7 +27,7 @@ public:
     bool TestStream();
     /// Multicast when the camera's stream channel has a port and a 239.x.y.z destination.
     bool QueryMulticast(bool& multicast) override;
-    void DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t status, std::uint32_t bytes,
+    void DecodeImageDataInfo(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes,
                              QORCAM_IMAGEDATAINFO* info) override;
     std::uint32_t PacketsPerBlock() const { return packetsPerBlock_; }
     /// Fills the GigE record; false (last error 99, producer text traced) when a call fails.

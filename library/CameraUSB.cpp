@@ -68,19 +68,19 @@ bool CCameraUSB::AllocResources() {
     return CCamera::AllocResources();
 }
 
-void CCameraUSB::DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t, std::uint32_t bytes,
+void CCameraUSB::DecodeImageDataInfo(const BufferView& buffer, std::uint32_t, std::uint32_t bytes,
                                      QORCAM_IMAGEDATAINFO* info) {
     info->CType = 2;
     auto& part = info->Info.CUsb;
     // The leader's fields end at 52 bytes, the trailer's at 36; both must lie inside the buffer.
     constexpr std::uint64_t kLeader = 52, kTrailer = 36;
-    const std::uint8_t* base = image.image.pBuffer;
-    if (std::uint64_t{image.infoOffset} + kLeader > image.bufferSize ||
-        std::uint64_t{trailerOffset_} + kTrailer > image.bufferSize) {
+    const std::uint8_t* base = buffer.memory;
+    if (std::uint64_t{buffer.infoOffset} + kLeader > buffer.size ||
+        std::uint64_t{trailerOffset_} + kTrailer > buffer.size) {
         part.Payload_Flag = 0;
         return;
     }
-    const std::uint8_t* leader = base + image.infoOffset;
+    const std::uint8_t* leader = base + buffer.infoOffset;
     const std::uint8_t* trailer = base + trailerOffset_;
     auto u16 = [](const std::uint8_t* p) {
         std::uint16_t v;
@@ -97,10 +97,10 @@ void CCameraUSB::DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t, s
         std::memcpy(&v, p, 8);
         return v;
     };
-    part.Payload_Flag = bytes == image.image.Length && std::memcmp(leader, "U3VL", 4) == 0 &&
-                                std::memcmp(trailer, "U3VT", 4) == 0
-                            ? 1
-                            : 0;
+    part.Payload_Flag =
+        bytes == buffer.payload && std::memcmp(leader, "U3VL", 4) == 0 && std::memcmp(trailer, "U3VT", 4) == 0
+            ? 1
+            : 0;
     auto& stream = part.StreamInfo;
     stream.SType = u16(leader + 18);
     stream.Frame_ID = u64(leader + 8);

@@ -15,7 +15,7 @@ public:
     /// payload and the camera's streaming interface registers, handed to the
     /// producer, then the base allocation.
     bool AllocResources() override;
-    void DecodeImageDataInfo(const Image_Buffer& image, std::uint32_t status, std::uint32_t bytes,
+    void DecodeImageDataInfo(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes,
                              QORCAM_IMAGEDATAINFO* info) override;
     std::uint32_t TrailerOffset() const { return trailerOffset_; }
     /// Fills the USB record; false (last error 99, producer text traced) when a call fails.

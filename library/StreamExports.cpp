@@ -116,6 +116,20 @@ QORCAM_API BOOL QORCAM_WatchStop(HCAMERA hCamera) {
     });
 }
 
+QORCAM_API BOOL QORCAM_SetImageCallBack(HCAMERA hCamera, void* Context, QORCAM_IMAGECALLBACK CallBack,
+                                        uint32_t BufferCount, BOOL InfoSet_Flag) {
+    return CameraExport(1, "QORCAM_SetImageCallBack", hCamera, [&](CCamera& camera) -> int {
+        if (CallBack == nullptr) {
+            camera.StopImageCallBack();
+            return 0;
+        }
+        if (BufferCount == 0) return STATUSQORCAM_PARAMETER_ERROR;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
+        return camera.SetImageCallBack(Context, CallBack, BufferCount, InfoSet_Flag != 0) ? 0
+                                                                                          : kErrorAlreadySet;
+    });
+}
+
 QORCAM_API BOOL QORCAM_TestStream(HCAMERA hCamera) {
     return CameraExport(1, "QORCAM_TestStream", hCamera, [](CCamera& camera) -> int {
         auto* gige = dynamic_cast<CCameraGigE*>(&camera);

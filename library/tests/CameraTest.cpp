@@ -5,8 +5,10 @@
 #include "ZipWriter.h"
 #include "genapi/GenApiC.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -669,6 +671,62 @@ TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
     EXPECT_FALSE(free(other, second));
     EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_NOTALLOC);
     EXPECT_TRUE(QORCAM_FN(QORCAM_ImageFreeAll)(camera));
+}
+
+// What the image callback received.
+struct Frames {
+    static void Call(HCAMERA camera, uint8_t* buffer, uint32_t length, uint32_t width, uint32_t height,
+                     QORCAM_IMAGEDATAINFO* info, void* context) {
+        auto* self = static_cast<Frames*>(context);
+        std::lock_guard<std::mutex> guard(self->lock);
+        self->lengths.push_back(length);
+        self->ok = self->ok && camera == self->camera && buffer != nullptr && width == 2 && height == 480 &&
+                   info != nullptr && info->CType == 1;
+        self->changed.notify_all();
+    }
+    bool WaitFor(size_t count) {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, std::chrono::seconds(10), [&] { return lengths.size() >= count; });
+    }
+    HCAMERA camera = nullptr;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<uint32_t> lengths;
+    bool ok = true;
+};
+
+TEST_F(CameraTest, ImageCallbackGetsEveryFrameOnItsThread) {
+    HCAMERA camera = Open(kGigE);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    Poke(camera, write, 0x100, {0, 0, 0, 2});
+    Poke(camera, write, 0x0D04, {0, 0, 0x05, 0xDC});
+    auto setCallback = QORCAM_FN(QORCAM_SetImageCallBack);
+    Frames frames;
+    frames.camera = camera;
+    EXPECT_FALSE(setCallback(camera, &frames, &Frames::Call, 0, TRUE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+    EXPECT_FALSE(setCallback(camera, &frames, &Frames::Call, 2, TRUE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_NOTRESOURCE_ERROR);
+    EXPECT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE)); // a stop without a start
+
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+    ASSERT_TRUE(setCallback(camera, &frames, &Frames::Call, 2, TRUE));
+    EXPECT_FALSE(setCallback(camera, &frames, &Frames::Call, 2, TRUE));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_EXEC);
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ImageStart)(camera));
+    auto complete = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
+        "QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
+    // Two buffers are queued; each goes back to the queue after its callback, so frames keep coming.
+    for (uint32_t status : {0u, 0x40000001u, 0xC0000001u, 0u}) {
+        const size_t before = frames.lengths.size();
+        ASSERT_EQ(complete("if0", kGigE, 0, status, 960), 0);
+        ASSERT_TRUE(frames.WaitFor(before + 1));
+    }
+    EXPECT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE));
+    std::lock_guard<std::mutex> guard(frames.lock);
+    EXPECT_EQ(frames.lengths, (std::vector<uint32_t>{960, 960, 0, 960}));
+    EXPECT_TRUE(frames.ok);
+    EXPECT_TRUE(Traced({"CCamera::Stream_Thread", "Stream BufCount"}));
 }
 
 TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
