@@ -240,7 +240,7 @@ private:
     std::vector<std::unique_ptr<Image_Buffer>> images_;
     std::map<std::uint8_t*, BUFFER_HANDLE> idle_, queued_, done_;
     std::vector<BUFFER_HANDLE> vsyncIdle_, vsyncQueued_, vsyncDone_;
-    bool transferError_ = false;
+    std::atomic<bool> transferError_{false};
     std::int32_t formatId_ = -1;
     std::uint32_t bayerPhase_ = 0;
     std::uint32_t formatBits_ = 0;

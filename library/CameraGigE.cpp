@@ -6,7 +6,9 @@
 #include "ImageBuffer.h"
 #include "QorCamDLL.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace qorcam::library {
 
@@ -25,6 +27,78 @@ std::uint32_t FromNetwork(const std::uint8_t bytes[4]) {
 }
 
 } // namespace
+
+CCameraGigE::CCameraGigE(CGenTL& producer, CInterface& iface, std::string id, DEV_HANDLE device,
+                         std::uint32_t urlIndex, bool watch)
+    : CCamera(producer, iface, std::move(id), device, urlIndex, watch) {
+    // The settings' own failures (a failed stream test among them) are not the open's.
+    CQorCamDLL& library = Producer().Library();
+    const std::uint32_t lastError = library.GetLastErrorCode();
+    try {
+        ApplyOpenSettings();
+    } catch (...) {
+        // The camera stays open with what was set so far.
+    }
+    library.SetLastErrorCode(lastError);
+}
+
+namespace {
+
+// A node's value brought to the nearest step at or below target within its range.
+std::int64_t StepBelow(genapi::IInteger& node, std::int64_t target) {
+    const std::int64_t min = node.GetMin(), max = node.GetMax();
+    const std::int64_t inc = std::max<std::int64_t>(node.GetInc(), 1);
+    if (target > max) return max;
+    if (target < min) return min;
+    return min + ((target - min) / inc) * inc;
+}
+
+} // namespace
+
+void CCameraGigE::ApplyOpenSettings() {
+    genapi::CNodeMapRef& map = *NodeMap();
+    auto integer = [&](const char* name) { return dynamic_cast<genapi::IInteger*>(map._GetNode(name)); };
+    for (const char* selector :
+         {"DeviceLinkSelector", "DeviceStreamChannelSelector", "GevStreamChannelSelector"}) {
+        genapi::IInteger* node = integer(selector);
+        if (node != nullptr && genapi::IsWritable(node)) node->SetValue(node->GetMin());
+    }
+    if (IsWatch()) return;
+
+    std::uint32_t adapter = 0;
+    DeviceInfo(DEVICE_INFO_CUSTOM_BUS_NUMBER, &adapter, sizeof adapter);
+    std::size_t size = sizeof adapter;
+    Producer().fn.GCWritePort(Device(), DEV_REG_102, &adapter, &size);
+
+    genapi::IInteger* heartbeat = integer("GevHeartbeatTimeout");
+    if (heartbeat == nullptr) heartbeat = integer("DeviceLinkHeartbeatTimeout");
+    if (heartbeat != nullptr) {
+        constexpr std::int64_t kHeartbeatMs = 10000;
+        const std::int64_t target = StepBelow(*heartbeat, kHeartbeatMs);
+        if (heartbeat->GetValue() != target) {
+            heartbeat->SetValue(target);
+            std::uint32_t value = static_cast<std::uint32_t>(target);
+            size = sizeof value;
+            Producer().fn.GCWritePort(Device(), DEV_REG_HEARTBEAT, &value, &size);
+        }
+        auto* disable = dynamic_cast<genapi::IBoolean*>(map._GetNode("GevGVCPHeartbeatDisable"));
+        auto* mode = dynamic_cast<genapi::IEnumeration*>(map._GetNode("DeviceLinkHeartbeatMode"));
+        if (disable != nullptr && genapi::IsWritable(disable)) {
+            disable->SetValue(false);
+        } else if (mode != nullptr && genapi::IsWritable(mode)) {
+            mode->FromString("Off");
+        }
+    }
+
+    genapi::IInteger* packet = integer("GevSCPSPacketSize");
+    if (packet == nullptr) packet = integer("DeviceStreamChannelPacketSize");
+    if (packet == nullptr) return;
+    for (std::int64_t target : {std::int64_t{9000}, std::int64_t{1500}}) {
+        const std::int64_t value = StepBelow(*packet, target);
+        if (packet->GetValue() != value) packet->SetValue(value);
+        if (value <= 1500 || TestStream()) return;
+    }
+}
 
 CCameraGigE::~CCameraGigE() {
     StopAndRelease();

@@ -8,7 +8,13 @@ namespace qorcam::library {
 /// A GigE Vision camera: the base camera with the GigE camera record.
 class CCameraGigE : public CCamera {
 public:
-    using CCamera::CCamera;
+    /// Opens as CCamera does, then sets the camera up for this library: the
+    /// first link and stream channel selected, the heartbeat time-out near
+    /// 10 s (normal cameras), the heartbeat off where the camera allows, and
+    /// the largest packet size up to 9000 that passes the stream test, else
+    /// up to 1500. A setting the camera lacks or refuses ends them quietly.
+    CCameraGigE(CGenTL& producer, CInterface& iface, std::string id, DEV_HANDLE device,
+                std::uint32_t urlIndex, bool watch);
     ~CCameraGigE() override;
 
     /// GigE stream resources: the stream's destination (ipAddr, a multicast
@@ -34,6 +40,8 @@ public:
     bool CameraInfo(QORCAM_GIGECAMERAINFO* info);
 
 private:
+    void ApplyOpenSettings();
+
     std::uint32_t packetsPerBlock_ = 0;
 };
 

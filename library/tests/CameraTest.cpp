@@ -819,3 +819,57 @@ TEST_F(PublicDescriptionTest, ZippedDescriptionInDeviceMemoryBuildsTheNodeMap) {
 }
 
 } // namespace
+
+namespace {
+
+// A GigE camera with heartbeat and packet size features, opened with and without a passing stream test.
+class GigEOpenSettingsTest : public qorcam::testing::LibraryFixture {
+protected:
+    void SetUp() override {
+        LibraryFixture::SetUp();
+        std::string xml = CameraXml();
+        const std::string extra =
+            "<Integer Name='GevHeartbeatTimeout'><pValue>HeartbeatReg</pValue><Min>500</Min><Max>5000</Max>"
+            "<Inc>1</Inc></Integer>"
+            "<IntReg "
+            "Name='HeartbeatReg'><Address>0x204</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+            "<pPort>Device</pPort><Cachable>NoCache</Cachable></IntReg>"
+            "<Integer Name='GevSCPSPacketSize'><pValue>PacketReg</pValue><Min>600</Min><Max>16110</Max>"
+            "<Inc>8</Inc></Integer>"
+            "<IntReg Name='PacketReg'><Address>0x200</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+            "<pPort>Device</pPort><Cachable>NoCache</Cachable></IntReg>";
+        xml.replace(xml.find("<Port Name='Device'/>"), 0, extra);
+        const std::string file = WriteFile("settings.xml", xml);
+        const std::string port = " Local:settings.xml;10000;" + Hex(xml.size()) + " " + file + " 10000\n";
+        Install("QorGigEGenTL.cti", "prefix GigEVision\ninterface if0\n"
+                                    "device if0 1 V M - 3232235777 1000\ndevice if0 2 V M - 3232235777 1000\n"
+                                    "port if0 1" +
+                                        port + "port if0 2" + port);
+        ASSERT_NO_FATAL_FAILURE(LoadAndStart());
+        reg_ = Hook<int64_t (*)(const char*, uint64_t, uint64_t, int64_t)>("QorGigEGenTL.cti",
+                                                                           "ScriptedGenTL_DeviceRegister");
+        ASSERT_NE(reg_, nullptr);
+    }
+    uint32_t PacketSize(HCAMERA camera) {
+        uint32_t value = 0, length = 4;
+        EXPECT_TRUE(QORCAM_FN(QORCAM_ReadPort)(camera, 0x200, &value, &length));
+        return value;
+    }
+    int64_t (*reg_)(const char*, uint64_t, uint64_t, int64_t) = nullptr;
+};
+
+TEST_F(GigEOpenSettingsTest, HeartbeatAndThePacketSizeThatPassesTheStreamTest) {
+    HCAMERA camera = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_Open)(1, &camera));
+    EXPECT_EQ(PacketSize(camera), 9000u);
+    EXPECT_EQ(reg_("if0", 1, 0x103, -1), 5000); // the heartbeat node's maximum, below 10 s
+    EXPECT_EQ(reg_("if0", 1, 0x102, -1), 3232235777);
+
+    reg_("if0", 2, 0x100, 5); // the stream test fails on the second camera
+    HCAMERA second = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_Open)(2, &second));
+    EXPECT_EQ(LastError(), STATUSQORCAM_COMPLETE);
+    EXPECT_EQ(PacketSize(second), 1496u); // 600 + 112 * 8
+}
+
+} // namespace
