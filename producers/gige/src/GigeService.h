@@ -2,6 +2,7 @@
 #pragma once
 
 #include "devio/DeviceHandle.h"
+#include "gentl/RequestFields.h"
 #include "os/Event.h"
 #include "os/WaitAny.h"
 
@@ -10,14 +11,11 @@
 #include <cstring>
 #include <functional>
 #include <span>
-#include <unistd.h>
 
 namespace qorcam::gige {
 
-// The process id the service keys this process's state by.
-inline uint32_t ProcessId() {
-    return static_cast<uint32_t>(::getpid());
-}
+// The service keys this process's state by its process id.
+using gentl::ProcessId;
 
 // A request that the service completes at once (or that is waited for): its final status.
 inline uint32_t CallService(devio::DeviceHandle& driver, uint32_t code, const void* input, size_t inputLength,
@@ -25,15 +23,9 @@ inline uint32_t CallService(devio::DeviceHandle& driver, uint32_t code, const vo
     return driver.DeviceIoControl(code, input, inputLength, output, outputLength, bytes);
 }
 
-// Little-endian fields written into and read from request blocks at their byte offsets.
-template <class T> void Put(uint8_t* block, size_t offset, T value) {
-    std::memcpy(block + offset, &value, sizeof value);
-}
-template <class T> T Get(const uint8_t* block, size_t offset) {
-    T value;
-    std::memcpy(&value, block + offset, sizeof value);
-    return value;
-}
+// Request blocks carry little-endian fields at their byte offsets.
+using gentl::Get;
+using gentl::Put;
 
 // Serves request slots strictly in the order they were sent: waits for slot k (or `stop`), hands its
 // completion to `completed(k)`, which sends the slot's request again and answers whether the service

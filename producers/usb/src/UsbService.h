@@ -3,28 +3,19 @@
 
 #include "UsbDeviceControl.h"
 #include "devio/DeviceHandle.h"
+#include "gentl/RequestFields.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace qorcam::usb {
 
-// The process id the service keys ownership by.
-inline uint32_t ProcessId() {
-    return static_cast<uint32_t>(::getpid());
-}
-
-// Little-endian fields at byte offsets of request and answer blocks.
-template <class T> void Put(uint8_t* block, size_t offset, T value) {
-    std::memcpy(block + offset, &value, sizeof value);
-}
-template <class T> T Get(const uint8_t* block, size_t offset) {
-    T value;
-    std::memcpy(&value, block + offset, sizeof value);
-    return value;
-}
+// The service keys ownership by the process id; request and answer blocks carry little-endian fields
+// at their byte offsets.
+using gentl::Get;
+using gentl::ProcessId;
+using gentl::Put;
 
 // One request sent overlapped and waited for: its final status; `bytes` (optional) receives the byte
 // count the service reported, never more than the output room.
