@@ -729,6 +729,46 @@ TEST_F(CameraTest, ImageCallbackGetsEveryFrameOnItsThread) {
     EXPECT_TRUE(Traced({"CCamera::Stream_Thread", "Stream BufCount"}));
 }
 
+TEST_F(CameraTest, UsbFramesAreDescribedByTheirLeaderAndTrailer) {
+    HCAMERA camera = Open(kUsb);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    Poke(camera, write, 0x100, {0, 0, 0, 2}); // a payload of 960 bytes
+    Poke(camera, write, 0x10, {52, 0, 0, 0}); // leader and trailer sizes of the streaming interface at 0
+    Poke(camera, write, 0x14, {32, 0, 0, 0});
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+    QORCAM_IMAGE* image = nullptr;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ImageAlloc)(camera, &image));
+    uint8_t* leader = image->pBuffer + 1024; // the payload rounded up to 128
+    uint8_t* trailer = image->pBuffer + 1152;
+    std::memset(image->pBuffer, 0, 1280);
+    std::memcpy(leader, "U3VL", 4);
+    const uint64_t frameId = 77;
+    const uint16_t type = 1;
+    const uint32_t width = 2, sizeY = 480;
+    const uint64_t dataSize = 960;
+    std::memcpy(leader + 8, &frameId, 8);
+    std::memcpy(leader + 18, &type, 2);
+    std::memcpy(leader + 32, &width, 4);
+    std::memcpy(trailer, "U3VT", 4);
+    std::memcpy(trailer + 20, &dataSize, 8);
+    std::memcpy(trailer + 28, &sizeY, 4);
+    auto complete = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
+        "QorUSBGenTL.cti", "ScriptedGenTL_CompleteOn");
+    for (uint32_t bytes : {960u, 900u}) {
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ImageReq)(camera, image));
+        ASSERT_EQ(complete("usb0", kUsb, 0, 0, bytes), 0);
+        QORCAM_IMAGEDATAINFO info{};
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ImageComplete)(camera, image, 5000, &info));
+        EXPECT_EQ(info.CType, 2u);
+        EXPECT_EQ(info.Info.CUsb.Payload_Flag, bytes == 960 ? 1 : 0) << bytes;
+        EXPECT_EQ(info.Info.CUsb.StreamInfo.SType, 1u);
+        EXPECT_EQ(info.Info.CUsb.StreamInfo.Frame_ID, frameId);
+        EXPECT_EQ(info.Info.CUsb.StreamInfo.DataSize, dataSize);
+        EXPECT_EQ(info.Info.CUsb.StreamInfo.Data.Image.Width, width);
+        EXPECT_EQ(info.Info.CUsb.StreamInfo.Data.Image.Size_Y, sizeY);
+    }
+}
+
 TEST_F(CameraTest, RegisterHandlesHoldTheirDeviceAndAreNotCameraHandles) {
     HCAMERA reg = nullptr;
     ASSERT_TRUE(QORCAM_FN(QORCAM_OpenReg)(&reg));
