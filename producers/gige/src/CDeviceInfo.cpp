@@ -1,11 +1,11 @@
 // The record of one discovered GigE camera, as the service's device list gives it.
 #include "CDeviceInfo.h"
 
+#include "gentl/DeviceId.h"
 #include "gentl/InfoFillers.h"
 
 #include <arpa/inet.h>
 #include <cstring>
-#include <stdexcept>
 
 namespace GenICam::Client {
 namespace {
@@ -34,12 +34,7 @@ std::string CDeviceInfo::GetID() const {
 }
 
 bool CDeviceInfo::IsMatch(const std::string& text) const {
-    size_t start = text.find("::");
-    start = start == std::string::npos ? 0 : start + 2;
-    const size_t end = text.find("::", start);
-    const std::string number = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (number.empty()) throw std::invalid_argument("Invalid Device Name");
-    return ToUpperText(number) == std::to_string(0x0300000000000000ULL | m_mac);
+    return ToUpperText(DeviceIdNumber(text)) == std::to_string(0x0300000000000000ULL | m_mac);
 }
 
 } // namespace GenICam::Client

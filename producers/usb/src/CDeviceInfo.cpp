@@ -2,6 +2,7 @@
 #include "CDeviceInfo.h"
 
 #include "UsbService.h"
+#include "gentl/DeviceId.h"
 #include "gentl/InfoFillers.h"
 
 #include <stdexcept>
@@ -116,12 +117,7 @@ std::string CDeviceInfo::GetID() const {
 }
 
 bool CDeviceInfo::IsMatch(const std::string& text) const {
-    size_t start = text.find("::");
-    start = start == std::string::npos ? 0 : start + 2;
-    const size_t end = text.find("::", start);
-    const std::string number = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (number.empty()) throw std::invalid_argument("Invalid Device Name");
-    return number == std::to_string(kIdBase | m_deviceNumber);
+    return DeviceIdNumber(text) == std::to_string(kIdBase | m_deviceNumber);
 }
 
 } // namespace GenICam::Client
