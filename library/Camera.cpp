@@ -830,6 +830,28 @@ bool CCamera::ConvMode(const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE
     return true;
 }
 
+std::uint32_t CCamera::Convert(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width,
+                               std::uint32_t height, std::uint32_t endianMode) {
+    std::lock_guard<std::mutex> guard(convLock_);
+    if (!conv_) return STATUSQORCAM_UNDEF_ERROR;
+    if (formatId_ < 0) return 0;
+    conversion::ConvRequest request;
+    request.Width = width;
+    request.Height = height;
+    request.ConvFormatId = static_cast<std::uint32_t>(formatId_);
+    request.BayerPhase = bayerPhase_;
+    request.Bits = formatBits_;
+    request.EndianMode = endianMode;
+    request.Src = src;
+    request.Dst = dst;
+    try {
+        std::uint32_t error = STATUSQORCAM_UNDEF_ERROR;
+        return conv_->ConvExec(request, &error) ? 0 : error;
+    } catch (...) {
+        return STATUSQORCAM_UNDEF_ERROR;
+    }
+}
+
 std::uint32_t CCamera::EndianMode() const {
     return producer_.Type() == kProducerIIDC ? QORCAM_BIGENDIAN : QORCAM_LITTLEENDIAN;
 }

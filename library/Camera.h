@@ -136,6 +136,12 @@ public:
     bool ConvMode(const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE& value);
     /// The conversion object, or null; use it with the conversion lock held.
     conversion::CConv* Conv() { return conv_.get(); }
+    /// Converts one image of the camera's classified format with its
+    /// conversion object, under the conversion lock: 0, or the code (99 no
+    /// conversion object, or the conversion's own). An unknown format
+    /// converts nothing and succeeds.
+    std::uint32_t Convert(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width,
+                          std::uint32_t height, std::uint32_t endianMode);
     /// The pixel format as classified when the stream resources were made:
     /// conversion id (-1 unknown), Bayer phase and significant bits.
     std::int32_t FormatId() const { return formatId_; }

@@ -6,7 +6,6 @@
 #include "CameraFrame.h"
 
 using namespace qorcam::library;
-using qorcam::conversion::ConvRequest;
 using qorcam::conversion::IsMonochromeFormat;
 
 namespace {
@@ -88,31 +87,9 @@ QORCAM_API BOOL QORCAM_BufferConvExec(HCAMERA hCamera, uint8_t* InBuf, uint8_t* 
         if (camera != nullptr) TraceCameraError(2, kName, STATUSQORCAM_PARAMETER_ERROR, hCamera);
         return FALSE;
     }
-    uint32_t code = 0;
-    {
-        // Only the conversion lock: conversions run beside the camera's other exports.
-        std::lock_guard<std::mutex> guard(camera->ConvLock());
-        if (camera->Conv() == nullptr) {
-            code = STATUSQORCAM_UNDEF_ERROR;
-        } else if (camera->FormatId() >= 0) {
-            ConvRequest request;
-            request.Width = camera->ImageWidth();
-            request.Height = camera->ImageHeight();
-            request.ConvFormatId = static_cast<uint32_t>(camera->FormatId());
-            request.BayerPhase = camera->BayerPhase();
-            request.Bits = camera->FormatBits();
-            request.EndianMode = camera->EndianMode();
-            request.Src = InBuf;
-            request.Dst = OutBuf;
-            try {
-                uint32_t error = STATUSQORCAM_UNDEF_ERROR;
-                if (!camera->Conv()->ConvExec(request, &error)) code = error;
-            } catch (...) {
-                code = STATUSQORCAM_UNDEF_ERROR;
-            }
-        }
-        // An unknown format converts nothing and reports success.
-    }
+    // Only the conversion lock: conversions run beside the camera's other exports.
+    const uint32_t code =
+        camera->Convert(InBuf, OutBuf, camera->ImageWidth(), camera->ImageHeight(), camera->EndianMode());
     if (code != 0) {
         library->SetLastErrorCode(code);
         TraceCameraError(2, kName, static_cast<int32_t>(code), hCamera);

@@ -1,7 +1,6 @@
 // ImageExports: image records of a camera, their requests and their conversion.
 #include "QorCam.h"
 
-#include "CConv.h"
 #include "CameraFrame.h"
 #include "ImageBuffer.h"
 
@@ -94,26 +93,8 @@ QORCAM_API BOOL QORCAM_ImageConvExec(HCAMERA hCamera, QORCAM_IMAGE* Image, uint8
     } else if (!camera->HasResources()) {
         code = STATUSQORCAM_NOTRESOURCE_ERROR;
     } else {
-        std::lock_guard<std::mutex> guard(camera->ConvLock());
-        if (camera->Conv() == nullptr) {
-            code = STATUSQORCAM_UNDEF_ERROR;
-        } else if (camera->FormatId() >= 0) {
-            qorcam::conversion::ConvRequest request;
-            request.Width = image->image.Width;
-            request.Height = image->image.Height;
-            request.ConvFormatId = static_cast<uint32_t>(camera->FormatId());
-            request.BayerPhase = camera->BayerPhase();
-            request.Bits = camera->FormatBits();
-            request.EndianMode = image->image.EndianMode;
-            request.Src = image->image.pBuffer;
-            request.Dst = OutBuf;
-            try {
-                uint32_t error = STATUSQORCAM_UNDEF_ERROR;
-                if (!camera->Conv()->ConvExec(request, &error)) code = error;
-            } catch (...) {
-                code = STATUSQORCAM_UNDEF_ERROR;
-            }
-        }
+        code = camera->Convert(image->image.pBuffer, OutBuf, image->image.Width, image->image.Height,
+                               image->image.EndianMode);
     }
     if (code != 0) {
         library->SetLastErrorCode(code);
