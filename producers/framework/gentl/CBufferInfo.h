@@ -25,7 +25,8 @@ public:
     uint8_t* GetBase() const { return m_base; }
     size_t GetSize() const { return m_size; }
     void* GetUserPointer() const { return m_userPointer; }
-    bool OwnsMemory() const { return m_owned != nullptr; }
+    // The memory is the producer's, not the consumer's: a revoke hands none back.
+    virtual bool OwnsMemory() const { return m_owned != nullptr; }
 
     bool queued = false;
     bool newData = false;

@@ -52,35 +52,8 @@ CGigEDataStream::~CGigEDataStream() {
 
 CBufferInfo* CGigEDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
     // Only image buffers of "DS0" get shared memory; "DS1" buffers carry nothing.
-    if (GetIndex() != 0 || size == 0)
-        return new CGigEBufferInfo(buffer, size, userPointer, nullptr, 0, nullptr);
-    auto region = devio::Region::Create(size);
-    if (!region) throw std::runtime_error("Memory Alloc Error");
-    uint32_t regionId = 0;
-    if (m_device->Driver().RegisterRegion(*region, &regionId) != devio::STATUS_SUCCESS)
-        throw std::runtime_error("Memory Alloc Error");
-    void* memory = buffer ? buffer : region->Data();
-    auto* made =
-        new CGigEBufferInfo(memory, size, userPointer, std::move(region), regionId, &m_device->Driver());
-    if (!buffer) {
-        std::lock_guard<std::mutex> guard(m_ownMemoryLock);
-        m_ownMemory.insert(made);
-    }
-    return made;
-}
-
-void CGigEDataStream::RevokeBuffer(CBufferInfo* buffer, void** memory, void** userPointer) {
-    bool own;
-    {
-        std::lock_guard<std::mutex> guard(m_ownMemoryLock);
-        own = m_ownMemory.count(buffer) != 0;
-    }
-    CDataStream::RevokeBuffer(buffer, memory, userPointer);
-    if (!own) return;
-    // Memory the stream allocated is never the consumer's to keep.
-    if (memory) *memory = nullptr;
-    std::lock_guard<std::mutex> guard(m_ownMemoryLock);
-    m_ownMemory.erase(buffer);
+    const bool shared = GetIndex() == 0 && size != 0;
+    return new CGigEBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr);
 }
 
 size_t CGigEDataStream::InputCount() {

@@ -9,8 +9,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
-#include <set>
 
 namespace GenICam::Client {
 
@@ -31,7 +29,6 @@ public:
     void Read(uint64_t address, void* buffer, size_t* size) override;
     void Write(uint64_t address, const void* buffer, size_t* size) override;
 
-    void RevokeBuffer(CBufferInfo* buffer, void** memory, void** userPointer) override;
     void StartAcquisition(ACQ_START_FLAGS flags, uint64_t count) override;
     void StopAcquisition(ACQ_STOP_FLAGS flags) override;
     void GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
@@ -64,8 +61,6 @@ private:
     std::atomic<uint32_t> m_port{0};
     uint32_t m_multicastGroup = 0; // network order; 0 = unicast
     qorcam::gige::HeldUdpPort m_socket;
-    std::set<CBufferInfo*> m_ownMemory;
-    std::mutex m_ownMemoryLock;
 
     std::unique_ptr<qorcam::os::Thread> m_execThread, m_waitThread;
     qorcam::os::Event m_execStop{qorcam::os::ResetMode::Manual}, m_execStarted{qorcam::os::ResetMode::Manual};

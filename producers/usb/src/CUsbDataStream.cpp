@@ -60,24 +60,8 @@ CUsbDataStream::~CUsbDataStream() {
 
 CBufferInfo* CUsbDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
     // Only image buffers of "DS0" get shared memory; "DS1" buffers take no data.
-    if (GetIndex() != 0 || size == 0)
-        return new CUsbBufferInfo(buffer, size, userPointer, nullptr, 0, nullptr);
-    auto region = devio::Region::Create(size);
-    if (!region) throw std::runtime_error("Memory Alloc Error");
-    uint32_t regionId = 0;
-    if (m_device->Driver().RegisterRegion(*region, &regionId) != devio::STATUS_SUCCESS)
-        throw std::runtime_error("Memory Alloc Error");
-    void* memory = buffer ? buffer : region->Data();
-    return new CUsbBufferInfo(memory, size, userPointer, std::move(region), regionId, &m_device->Driver());
-}
-
-void CUsbDataStream::RevokeBuffer(CBufferInfo* buffer, void** memory, void** userPointer) {
-    // Read before the revoke, which destroys the buffer.
-    const auto* usb = dynamic_cast<CUsbBufferInfo*>(buffer);
-    const bool own = usb && usb->ProducerMemory();
-    CDataStream::RevokeBuffer(buffer, memory, userPointer);
-    // Memory the stream allocated is never the consumer's to keep.
-    if (own && memory) *memory = nullptr;
+    const bool shared = GetIndex() == 0 && size != 0;
+    return new CUsbBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr);
 }
 
 void CUsbDataStream::Read(uint64_t, void*, size_t* size) {

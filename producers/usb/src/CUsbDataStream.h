@@ -31,8 +31,6 @@ public:
     void Read(uint64_t address, void* buffer, size_t* size) override;
     void Write(uint64_t address, const void* buffer, size_t* size) override;
 
-    // Memory the stream allocated is not handed back (*memory null).
-    void RevokeBuffer(CBufferInfo* buffer, void** memory, void** userPointer) override;
     void StartAcquisition(ACQ_START_FLAGS flags, uint64_t count) override;
     void StopAcquisition(ACQ_STOP_FLAGS flags) override;
     // Leader and trailer fields are read only where they lie wholly inside the buffer; else 0.
