@@ -761,11 +761,17 @@ TEST_F(CameraTest, UsbFramesAreDescribedByTheirLeaderAndTrailer) {
         ASSERT_TRUE(QORCAM_FN(QORCAM_ImageComplete)(camera, image, 5000, &info));
         EXPECT_EQ(info.CType, 2u);
         EXPECT_EQ(info.Info.CUsb.Payload_Flag, bytes == 960 ? 1 : 0) << bytes;
-        EXPECT_EQ(info.Info.CUsb.StreamInfo.SType, 1u);
-        EXPECT_EQ(info.Info.CUsb.StreamInfo.Frame_ID, frameId);
-        EXPECT_EQ(info.Info.CUsb.StreamInfo.DataSize, dataSize);
-        EXPECT_EQ(info.Info.CUsb.StreamInfo.Data.Image.Width, width);
-        EXPECT_EQ(info.Info.CUsb.StreamInfo.Data.Image.Size_Y, sizeY);
+        // The record is packed: its fields are copied before they are compared.
+        const uint32_t gotType = info.Info.CUsb.StreamInfo.SType;
+        const uint64_t gotFrame = info.Info.CUsb.StreamInfo.Frame_ID;
+        const uint64_t gotSize = info.Info.CUsb.StreamInfo.DataSize;
+        const uint32_t gotWidth = info.Info.CUsb.StreamInfo.Data.Image.Width;
+        const uint32_t gotSizeY = info.Info.CUsb.StreamInfo.Data.Image.Size_Y;
+        EXPECT_EQ(gotType, 1u);
+        EXPECT_EQ(gotFrame, frameId);
+        EXPECT_EQ(gotSize, dataSize);
+        EXPECT_EQ(gotWidth, width);
+        EXPECT_EQ(gotSizeY, sizeY);
     }
 }
 
