@@ -11,10 +11,8 @@
 #include "os/WaitAny.h"
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 
 namespace GenICam::Client {
 
@@ -32,22 +30,13 @@ constexpr uint32_t kExtendedIds = 0x40000000;
 constexpr size_t kInfoBytes = sizeof(GigeBlockInfo);
 constexpr int kSlots = 10;
 
-// Polls `done` every 5 ms for at most `limitMs`.
-template <class F> bool PollUntil(F done, int limitMs) {
-    for (int waited = 0; !done(); waited += 5) {
-        if (waited >= limitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 } // namespace
 
 CGigEDataStream::CGigEDataStream(CGigEDevice* device, uint32_t index, std::string id)
-    : CDataStream(device, index, std::move(id)), m_device(device) {}
+    : CThreadedDataStream(device, index, std::move(id)), m_device(device) {}
 
 CGigEDataStream::~CGigEDataStream() {
-    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
+    StopAcquisition(ACQ_STOP_FLAGS_KILL);
 }
 
 CBufferInfo* CGigEDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
@@ -60,10 +49,6 @@ size_t CGigEDataStream::InputCount() {
     size_t count = 0, size = sizeof count;
     GetInfo(STREAM_INFO_NUM_QUEUED, nullptr, &count, &size);
     return count;
-}
-
-void CGigEDataStream::ReportError(const std::string& text) {
-    GetErrorEvent().Push(std::make_unique<ErrorEventEntry>(text));
 }
 
 void CGigEDataStream::Read(uint64_t address, void* buffer, size_t* size) {
@@ -349,10 +334,9 @@ void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
 }
 
 void CGigEDataStream::ExecThread() {
-    const std::string name = GetIndex() == 0 ? "DataExec_Thread" : "SyncExec_Thread";
+    const std::string name = ExecName();
     if (GetIndex() == 0 && !SetUpStream()) {
         m_execStarted.Set();
-        m_execEnded.Set();
         return;
     }
     auto cancel = [this] {
@@ -395,21 +379,16 @@ void CGigEDataStream::ExecThread() {
     }
     m_device->Driver().CancelIo();
     if (GetIndex() == 0) TearDownStream();
-    m_execEnded.Set();
 }
 
 void CGigEDataStream::WaitThread() {
-    m_waitStarted.Set();
     for (;;) {
         const int woke = os::WaitAny({&m_waitStop, &m_requestPending}, os::kInfinite);
         if (woke < 0) ReportError("Wait_Thread WaitForMultipleObjects error");
         if (woke <= 0) break;
         while (auto* oldest = static_cast<CGigEBufferInfo*>(OldestWithDriver())) {
             const int done = os::WaitAny({&m_waitStop, &oldest->overlapped.CompletionEvent()}, os::kInfinite);
-            if (done == 0) {
-                m_waitEnded.Set();
-                return;
-            }
+            if (done == 0) return;
             if (done < 0) {
                 ReportError("Wait_Thread WaitForMultipleObjects error 1");
                 break;
@@ -418,75 +397,18 @@ void CGigEDataStream::WaitThread() {
             m_slots.Release();
         }
     }
-    m_waitEnded.Set();
 }
 
-void CGigEDataStream::StartAcquisition(ACQ_START_FLAGS, uint64_t) {
-    if (m_execThread && !m_execThread->IsFinished()) return;
-    // A stream whose set-up failed has ended its execution thread; it starts anew.
-    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
-    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_waitEnded,
-                         &m_cancelRequest, &m_cancelDone})
-        e->Reset();
+void CGigEDataStream::OnStarting() {
     for (int i = 0; i < kSlots; ++i)
         m_slots.Release();
-    SetWaitStop(false);
-    auto exec = std::make_unique<os::Thread>(GetIndex() == 0 ? "DataExec" : "SyncExec");
-    if (!exec->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical)) {
-        ReportError("Unable to start Exec_Thread");
-        throw std::runtime_error("Unable to start Exec_Thread");
-    }
-    m_execStarted.Wait(os::kInfinite);
-    auto wait = std::make_unique<os::Thread>("StreamWait");
-    if (!wait->Start([this] { WaitThread(); }, os::ThreadPriority::TimeCritical)) {
-        m_execStop.Set();
-        exec->Join();
-        ReportError("Unable to start Wait_Thread");
-        throw std::runtime_error("Unable to start Wait_Thread");
-    }
-    m_waitStarted.Wait(os::kInfinite);
-    m_execThread = std::move(exec);
-    m_waitThread = std::move(wait);
 }
 
-void CGigEDataStream::StopAcquisition(ACQ_STOP_FLAGS flags) {
-    if (!m_execThread) return;
-    m_execStop.Set();
-    if (flags != ACQ_STOP_FLAGS_KILL) {
-        // The execution thread cancels what it sent when it leaves; the wait thread delivers it.
-        m_execEnded.Wait(os::kInfinite);
-        PollUntil([this] { return NumWithDriver() == 0; }, 10000);
-    }
-    m_waitStop.Set();
-    SetWaitStop(true);
-    JoinThreads();
-    // Requests still with the service were cancelled by the execution thread: they are delivered as
-    // cancelled, so no buffer stays bound to a request that is over.
-    while (auto* oldest = static_cast<CGigEBufferInfo*>(OldestWithDriver())) {
-        m_device->Driver().GetOverlappedResult(oldest->overlapped, nullptr, true);
-        Complete(oldest);
-        m_slots.Release();
-    }
-}
-
-void CGigEDataStream::JoinThreads() {
-    if (m_execThread) {
-        m_execEnded.Wait(os::kInfinite);
-        m_execThread->Join();
-        m_execThread.reset();
-    }
-    if (m_waitThread) {
-        m_waitEnded.Wait(os::kInfinite);
-        m_waitThread->Join();
-        m_waitThread.reset();
-    }
-}
-
-void CGigEDataStream::CancelPendingRequests() {
-    if (!m_execThread || m_execThread->IsFinished()) return;
-    m_cancelRequest.Set();
-    m_cancelDone.Wait(500);
-    PollUntil([this] { return NumWithDriver() == 0; }, 5000);
+void CGigEDataStream::ReturnAfterStop(CBufferInfo* buffer) {
+    auto* gige = static_cast<CGigEBufferInfo*>(buffer);
+    m_device->Driver().GetOverlappedResult(gige->overlapped, nullptr, true);
+    Complete(gige);
+    m_slots.Release();
 }
 
 } // namespace GenICam::Client

@@ -8,11 +8,9 @@
 #include "gentl/InfoFillers.h"
 #include "os/WaitAny.h"
 
-#include <chrono>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
-#include <thread>
 
 namespace GenICam::Client {
 
@@ -35,14 +33,6 @@ constexpr size_t kLeaderBytes = 52;
 constexpr size_t kTrailerBytes = 36;
 constexpr uint32_t kLostHoldMs = 50;
 
-template <class F> bool PollUntil(F done, int limitMs) {
-    for (int waited = 0; !done(); waited += 5) {
-        if (waited >= limitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 // A field of the area at `offset` of the buffer, when the whole area lies inside it; else 0.
 template <class T> T AreaField(const CBufferInfo& buffer, uint64_t offset, size_t areaBytes, size_t field) {
     if (!buffer.GetBase() || offset > buffer.GetSize() || buffer.GetSize() - offset < areaBytes) return T{};
@@ -52,10 +42,10 @@ template <class T> T AreaField(const CBufferInfo& buffer, uint64_t offset, size_
 } // namespace
 
 CUsbDataStream::CUsbDataStream(CUsbDevice* device, uint32_t index, std::string id)
-    : CDataStream(device, index, std::move(id)), m_device(device) {}
+    : CThreadedDataStream(device, index, std::move(id)), m_device(device) {}
 
 CUsbDataStream::~CUsbDataStream() {
-    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
+    StopAcquisition(ACQ_STOP_FLAGS_KILL);
 }
 
 CBufferInfo* CUsbDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
@@ -88,10 +78,6 @@ void CUsbDataStream::Write(uint64_t address, const void* buffer, size_t* size) {
     default:
         *size = 0;
     }
-}
-
-void CUsbDataStream::ReportError(const std::string& text) {
-    GetErrorEvent().Push(std::make_unique<ErrorEventEntry>(text));
 }
 
 bool CUsbDataStream::SetUpStream() {
@@ -156,10 +142,7 @@ void CUsbDataStream::ExecThread() {
     const bool image = GetIndex() == 0;
     const bool ready = !image || SetUpStream();
     m_execStarted.Set();
-    if (!ready) {
-        m_execEnded.Set();
-        return;
-    }
+    if (!ready) return;
     const std::string name = ExecName();
     auto giveBack = [&](CUsbBufferInfo* buffer, uint32_t status) {
         buffer->status = status;
@@ -168,11 +151,11 @@ void CUsbDataStream::ExecThread() {
         Deliver(buffer, false);
     };
     for (;;) {
-        const int which = os::WaitAny({&m_execStop, &m_abort, &m_bufferQueued}, os::kInfinite);
+        const int which = os::WaitAny({&m_execStop, &m_cancelRequest, &m_bufferQueued}, os::kInfinite);
         if (which == 0) break;
         if (which == 1) {
             driver.CancelIo();
-            m_abortDone.Set();
+            m_cancelDone.Set();
             continue;
         }
         if (which != 2) {
@@ -222,7 +205,6 @@ void CUsbDataStream::ExecThread() {
         }
     }
     driver.CancelIo();
-    m_execEnded.Set();
 }
 
 void CUsbDataStream::WaitThread() {
@@ -263,64 +245,8 @@ uint32_t CUsbDataStream::Complete(CUsbBufferInfo* buffer) {
     return status;
 }
 
-void CUsbDataStream::StartAcquisition(ACQ_START_FLAGS, uint64_t) {
-    if (m_execThread && !m_execThread->IsFinished()) return;
-    // A stream whose set-up failed has ended its execution thread; it starts anew.
-    if (m_execThread) StopAcquisition(ACQ_STOP_FLAGS_KILL);
-    for (os::Event* e : {&m_execStop, &m_execStarted, &m_execEnded, &m_waitStop, &m_abort, &m_abortDone})
-        e->Reset();
-    SetWaitStop(false);
-    auto exec = std::make_unique<os::Thread>(GetIndex() == 0 ? "DataExec" : "SyncExec");
-    if (!exec->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical)) {
-        ReportError("Unable to start Exec_Thread");
-        throw std::runtime_error("Unable to start Exec_Thread");
-    }
-    m_execStarted.Wait(os::kInfinite);
-    auto wait = std::make_unique<os::Thread>("StreamWait");
-    if (!wait->Start([this] { WaitThread(); }, os::ThreadPriority::TimeCritical)) {
-        m_execStop.Set();
-        exec->Join();
-        ReportError("Unable to start Wait_Thread");
-        throw std::runtime_error("Unable to start Wait_Thread");
-    }
-    m_execThread = std::move(exec);
-    m_waitThread = std::move(wait);
-    // Buffers queued before the start go to the service now.
-    m_bufferQueued.Set();
-}
-
-void CUsbDataStream::StopAcquisition(ACQ_STOP_FLAGS flags) {
-    if (!m_execThread) return;
-    m_execStop.Set();
-    if (flags != ACQ_STOP_FLAGS_KILL) {
-        // The execution thread cancels what it sent when it leaves; the wait thread delivers it.
-        m_execEnded.Wait(os::kInfinite);
-        PollUntil([this] { return NumWithDriver() == 0; }, 10000);
-    }
-    m_waitStop.Set();
-    SetWaitStop(true);
-    JoinThreads();
-    // Whatever is still with the service was cancelled by the execution thread: it comes back too.
-    while (auto* oldest = static_cast<CUsbBufferInfo*>(OldestWithDriver()))
-        Complete(oldest);
-}
-
-void CUsbDataStream::JoinThreads() {
-    if (m_execThread) {
-        m_execThread->Join();
-        m_execThread.reset();
-    }
-    if (m_waitThread) {
-        m_waitThread->Join();
-        m_waitThread.reset();
-    }
-}
-
-void CUsbDataStream::CancelPendingRequests() {
-    if (!m_execThread || m_execThread->IsFinished()) return;
-    m_abort.Set();
-    m_abortDone.Wait(500);
-    PollUntil([this] { return NumWithDriver() == 0; }, 5000);
+void CUsbDataStream::ReturnAfterStop(CBufferInfo* buffer) {
+    Complete(static_cast<CUsbBufferInfo*>(buffer));
 }
 
 void CUsbDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
