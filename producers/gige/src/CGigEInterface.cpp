@@ -9,6 +9,7 @@
 #include "GigeService.h"
 #include "gentl/CInterfaceInfo.h"
 #include "gentl/InfoFillers.h"
+#include "gentl/ListedDevices.h"
 #include "os/WaitAny.h"
 
 #include <array>
@@ -141,9 +142,7 @@ uint32_t CGigEInterface::GetNumDevices() {
 }
 
 std::string CGigEInterface::GetDeviceID(uint32_t index) {
-    if (index >= m_devices.size())
-        throw std::invalid_argument(FormatString(" Invalid Device Index %d", index));
-    return m_devices[index]->GetID();
+    return ListedDeviceID(m_devices, index);
 }
 
 void CGigEInterface::UpdateDeviceList(bool8_t* changed, uint64_t) {
@@ -220,54 +219,25 @@ void CGigEInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, I
         if (m_devices[i]->IsMatch(id)) info = m_devices[i].get();
     }
     if (!info) throw std::runtime_error("Unable to find device " + id);
+    if (AnswerListedDeviceInfo(*info, cmd, type, buffer, size)) return;
     switch (cmd) {
-    case DEVICE_INFO_ID:
-        return CopyInfoString(buffer, size, type, info->GetID());
-    case DEVICE_INFO_VENDOR:
-        return CopyInfoString(buffer, size, type, info->GetManufacturer());
-    case DEVICE_INFO_MODEL:
-        return CopyInfoString(buffer, size, type, info->GetModel());
     case DEVICE_INFO_TLTYPE:
         return CopyInfoString(buffer, size, type, "GEV");
-    case DEVICE_INFO_DISPLAYNAME:
-        return CopyInfoString(buffer, size, type, info->GetDisplayName());
     case DEVICE_INFO_ACCESS_STATUS:
         return CopyInfoInt32(buffer, size, type, 3);
     case DEVICE_INFO_CUSTOM_SPEED:
         return CopyInfoInt32(buffer, size, type, static_cast<int32_t>(info->GetLinkSpeed()));
     case DEVICE_INFO_CUSTOM_BUS_NUMBER:
         return CopyInfoInt32(buffer, size, type, static_cast<int32_t>(info->GetAdapterAddress()));
-    case DEVICE_INFO_CUSTOM_USER_NAME:
-        return CopyInfoString(buffer, size, type, info->GetUserName());
     default:
         throw std::invalid_argument(FormatString("Invalid DeviceInfoId %d", cmd));
     }
 }
 
 CDevice* CGigEInterface::OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS access) {
-    for (CDevice* open : GetOpenDevices()) {
-        if (static_cast<CGigEDevice*>(open)->Info().IsMatch(id))
-            throw std::runtime_error("Device already open");
-    }
-    const CDeviceInfo* found = nullptr;
-    for (const auto& entry : m_devices) {
-        if (entry->IsMatch(id)) {
-            found = entry.get();
-            break;
-        }
-    }
-    if (!found) throw std::runtime_error("Device not available");
-    CGigEDevice* device = nullptr;
-    try {
-        device =
-            new CGigEDevice(GetParent(), this, found->GetID(), std::make_unique<CDeviceInfo>(*found), access);
-    } catch (const std::runtime_error& e) {
-        throw std::runtime_error(e.what());
-    } catch (...) {
-        throw std::runtime_error("Device Open Error");
-    }
-    AddOpenDevice(device);
-    return device;
+    return OpenListedDevice<CGigEDevice>(*this, id, m_devices, [&](const CDeviceInfo& found) {
+        return new CGigEDevice(GetParent(), this, found.GetID(), std::make_unique<CDeviceInfo>(found), access);
+    });
 }
 
 } // namespace GenICam::Client

@@ -7,6 +7,7 @@
 #include "devio/DeviceName.h"
 #include "gentl/CInterfaceInfo.h"
 #include "gentl/InfoFillers.h"
+#include "gentl/ListedDevices.h"
 
 #include <algorithm>
 #include <atomic>
@@ -72,10 +73,7 @@ uint32_t CUsbInterface::GetNumDevices() {
 }
 
 std::string CUsbInterface::GetDeviceID(uint32_t index) {
-    if (index >= m_devices.size())
-        throw std::invalid_argument(FormatString(" Invalid Device Index %d", index));
-    if (!m_devices[index]) throw std::runtime_error(FormatString("Error accessing DevIndex %d", index));
-    return m_devices[index]->GetID();
+    return ListedDeviceID(m_devices, index);
 }
 
 void CUsbInterface::UpdateDeviceList(bool8_t* changed, uint64_t) {
@@ -129,55 +127,25 @@ void CUsbInterface::GetDeviceInfo(const std::string& id, DEVICE_INFO_CMD cmd, IN
         }
     }
     if (!info) throw std::runtime_error("Unable to find device " + id);
+    if (AnswerListedDeviceInfo(*info, cmd, type, buffer, size)) return;
     switch (cmd) {
-    case DEVICE_INFO_ID:
-        return CopyInfoString(buffer, size, type, info->GetID());
-    case DEVICE_INFO_VENDOR:
-        return CopyInfoString(buffer, size, type, info->GetManufacturer());
-    case DEVICE_INFO_MODEL:
-        return CopyInfoString(buffer, size, type, info->GetModel());
     case DEVICE_INFO_TLTYPE:
         return CopyInfoString(buffer, size, type, "U3V");
-    case DEVICE_INFO_DISPLAYNAME:
-        return CopyInfoString(buffer, size, type, info->GetDisplayName());
     case DEVICE_INFO_ACCESS_STATUS:
         return CopyInfoInt32(buffer, size, type, 1);
     case DEVICE_INFO_CUSTOM_SPEED:
         return CopyInfoInt32(buffer, size, type, static_cast<int32_t>(info->GetControlMaxPacketSize()));
     case DEVICE_INFO_CUSTOM_BUS_NUMBER:
         return CopyInfoInt32(buffer, size, type, static_cast<int32_t>(info->GetNumber1002()));
-    case DEVICE_INFO_CUSTOM_USER_NAME:
-        return CopyInfoString(buffer, size, type, info->GetUserName());
     default:
         throw std::invalid_argument(FormatString("Invalid DeviceInfoId %d", cmd));
     }
 }
 
 CDevice* CUsbInterface::OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS access) {
-    for (CDevice* open : GetOpenDevices()) {
-        if (static_cast<CUsbDevice*>(open)->Info().IsMatch(id))
-            throw std::runtime_error("Device already open");
-    }
-    const CDeviceInfo* found = nullptr;
-    for (const auto& entry : m_devices) {
-        if (entry->IsMatch(id)) {
-            found = entry.get();
-            break;
-        }
-    }
-    if (!found) throw std::runtime_error("Device not available");
-    CUsbDevice* device = nullptr;
-    try {
-        device =
-            new CUsbDevice(GetParent(), this, found->GetID(), std::make_unique<CDeviceInfo>(*found), access);
-    } catch (const std::runtime_error& e) {
-        // The texts the library tells apart ("Device already open") reach it unchanged.
-        throw std::runtime_error(e.what());
-    } catch (...) {
-        throw std::runtime_error("Device Open Error");
-    }
-    AddOpenDevice(device);
-    return device;
+    return OpenListedDevice<CUsbDevice>(*this, id, m_devices, [&](const CDeviceInfo& found) {
+        return new CUsbDevice(GetParent(), this, found.GetID(), std::make_unique<CDeviceInfo>(found), access);
+    });
 }
 
 } // namespace GenICam::Client
