@@ -6,7 +6,6 @@
 #include "devio/DeviceHandle.h"
 
 #include <array>
-#include <stdexcept>
 
 namespace GenICam::Client {
 
@@ -15,30 +14,18 @@ using namespace qorcam;
 CAckData::CAckData(devio::DeviceHandle& driver) : m_driver(driver) {}
 
 CAckData::~CAckData() {
-    if (m_thread) Stop();
+    if (m_thread.Running()) Stop();
 }
 
 void CAckData::Start() {
     // A second registration keeps the thread that runs.
-    if (m_thread) return CEventQueue::Start();
-    m_stop.Reset();
-    m_started.Reset();
-    m_finished.Reset();
-    auto thread = std::make_unique<os::Thread>("AckExec");
-    if (!thread->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical))
-        throw std::runtime_error("Unable to start Exec_Thread");
-    m_started.Wait(os::kInfinite);
-    m_thread = std::move(thread);
+    if (m_thread.Running()) return CEventQueue::Start();
+    m_thread.Start([this] { ExecThread(); });
     CEventQueue::Start();
 }
 
 void CAckData::Stop() {
-    if (m_thread) {
-        m_stop.Set();
-        m_finished.Wait(os::kInfinite);
-        m_thread->Join();
-        m_thread.reset();
-    }
+    m_thread.Stop();
     CEventQueue::Stop();
 }
 
@@ -54,15 +41,14 @@ void CAckData::ExecThread() {
     };
     for (size_t k = 0; k < kSlots; ++k)
         armed[k] = arm(k);
-    m_started.Set();
-    qorcam::gige::ServeSlotsInOrder(m_stop, slots, armed, [&](size_t k) {
+    m_thread.Started();
+    qorcam::gige::ServeSlotsInOrder(m_thread.StopEvent(), slots, armed, [&](size_t k) {
         if (devio::NtSuccess(slots[k].Status())) Push(std::make_unique<AckDataEntry>(answers[k]));
         return arm(k);
     });
     m_driver.CancelIo();
     for (auto& slot : slots)
         m_driver.GetOverlappedResult(slot, nullptr, true);
-    m_finished.Set();
 }
 
 } // namespace GenICam::Client

@@ -2,10 +2,7 @@
 #pragma once
 
 #include "gentl/CEventQueue.h"
-#include "os/Event.h"
-#include "os/Thread.h"
-
-#include <memory>
+#include "gentl/CEventThread.h"
 
 namespace qorcam::devio {
 class DeviceHandle;
@@ -29,10 +26,7 @@ private:
     void ExecThread();
 
     qorcam::devio::DeviceHandle& m_driver;
-    std::unique_ptr<qorcam::os::Thread> m_thread;
-    qorcam::os::Event m_stop{qorcam::os::ResetMode::Manual};
-    qorcam::os::Event m_started{qorcam::os::ResetMode::Manual};
-    qorcam::os::Event m_finished{qorcam::os::ResetMode::Manual};
+    CEventThread m_thread{"AckExec"};
 };
 
 } // namespace GenICam::Client

@@ -26,7 +26,7 @@ constexpr uint32_t kRegMessageSourcePort = 0x0B1C;
 } // namespace
 
 CEventData::~CEventData() {
-    if (m_thread) Stop();
+    if (m_thread.Running()) Stop();
 }
 
 void CEventData::FreePort() {
@@ -36,7 +36,7 @@ void CEventData::FreePort() {
 
 void CEventData::Start() {
     // A second registration keeps the channel that runs.
-    if (m_thread) return CEventQueue::Start();
+    if (m_thread.Running()) return CEventQueue::Start();
     m_socket = HeldUdpPort::HoldRandom(0xE000);
     if (!m_socket.IsBound()) {
         m_socket.Close();
@@ -56,19 +56,7 @@ void CEventData::Start() {
         if (CallService(m_device.Driver(), IOCTL_GIGE_SetEventInfo, &info, sizeof info) !=
             gige::STATUS_SUCCESS)
             throw std::runtime_error("IOCTL_GIGE_SetEventInfo Error");
-        m_stop.Reset();
-        m_started.Reset();
-        m_finished.Reset();
-        m_setupFailed = false;
-        auto thread = std::make_unique<os::Thread>("EventExec");
-        if (!thread->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical))
-            throw std::runtime_error("Unable to start Exec_Thread");
-        m_started.Wait(os::kInfinite);
-        if (m_setupFailed) {
-            thread->Join();
-            throw std::runtime_error("Unable to start Exec_Thread");
-        }
-        m_thread = std::move(thread);
+        m_thread.Start([this] { ExecThread(); });
     } catch (...) {
         FreePort();
         m_socket.Close();
@@ -78,11 +66,8 @@ void CEventData::Start() {
 }
 
 void CEventData::Stop() {
-    if (m_thread) {
-        m_stop.Set();
-        m_finished.Wait(os::kInfinite);
-        m_thread->Join();
-        m_thread.reset();
+    if (m_thread.Running()) {
+        m_thread.Stop();
         FreePort();
         m_socket.Close();
     }
@@ -105,6 +90,7 @@ void CEventData::ExecThread() {
     };
     for (size_t k = 0; k < kSlots; ++k)
         armed[k] = arm(k);
+    bool setUp = true;
     try {
         CDevicePort& camera = m_device.Port();
         camera.WriteRegister(kRegMessagePort, port);
@@ -113,11 +99,12 @@ void CEventData::ExecThread() {
         camera.WriteRegister(kRegMessageRetries, 3);
     } catch (...) {
         // The camera can't send events here: the registration fails and nothing keeps running.
-        m_setupFailed = true;
+        setUp = false;
+        m_thread.SetUpFailed();
     }
-    if (!m_setupFailed) {
-        m_started.Set();
-        ServeSlotsInOrder(m_stop, slots, armed, [&](size_t k) {
+    if (setUp) {
+        m_thread.Started();
+        ServeSlotsInOrder(m_thread.StopEvent(), slots, armed, [&](size_t k) {
             // A request that ended in an error still yields its record.
             Push(std::make_unique<EventDataEntry>(data[k].data(), GIGE_EVENT_DATA_SIZE));
             return arm(k);
@@ -131,8 +118,6 @@ void CEventData::ExecThread() {
         m_device.Port().WriteRegister(kRegMessageDestination, 0);
     } catch (...) {
     }
-    m_started.Set();
-    m_finished.Set();
 }
 
 } // namespace GenICam::Client

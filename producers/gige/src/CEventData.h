@@ -3,10 +3,7 @@
 
 #include "HeldUdpPort.h"
 #include "gentl/CEventQueue.h"
-#include "os/Event.h"
-#include "os/Thread.h"
-
-#include <memory>
+#include "gentl/CEventThread.h"
 
 namespace GenICam::Client {
 
@@ -32,11 +29,7 @@ private:
 
     CGigEDevice& m_device;
     qorcam::gige::HeldUdpPort m_socket;
-    std::unique_ptr<qorcam::os::Thread> m_thread;
-    bool m_setupFailed = false;
-    qorcam::os::Event m_stop{qorcam::os::ResetMode::Manual};
-    qorcam::os::Event m_started{qorcam::os::ResetMode::Manual};
-    qorcam::os::Event m_finished{qorcam::os::ResetMode::Manual};
+    CEventThread m_thread{"EventExec"};
 };
 
 } // namespace GenICam::Client

@@ -3,7 +3,7 @@
 
 #include "CUsbDevice.h"
 #include "UsbService.h"
-#include "os/WaitAny.h"
+#include "gentl/ServeSlotsInOrder.h"
 
 #include <algorithm>
 #include <array>
@@ -16,7 +16,7 @@ using namespace qorcam;
 using namespace qorcam::usb;
 
 CEventData::~CEventData() {
-    if (m_thread) Stop();
+    if (m_thread.Running()) Stop();
 }
 
 bool CEventData::GetData(void* buffer, size_t* size, uint64_t timeout) {
@@ -31,34 +31,19 @@ bool CEventData::GetData(void* buffer, size_t* size, uint64_t timeout) {
 
 void CEventData::Start() {
     // A second registration keeps the thread that runs.
-    if (m_thread) return CEventQueue::Start();
-    m_stop.Reset();
-    m_started.Reset();
-    m_finished.Reset();
-    m_setupFailed = false;
+    if (m_thread.Running()) return CEventQueue::Start();
     // Entries of the first events must not be dropped: the queue is active before the camera sends.
     CEventQueue::Start();
-    auto thread = std::make_unique<os::Thread>("EventExec");
-    if (!thread->Start([this] { ExecThread(); }, os::ThreadPriority::TimeCritical)) {
+    try {
+        m_thread.Start([this] { ExecThread(); });
+    } catch (...) {
         CEventQueue::Stop();
-        throw std::runtime_error("Unable to start Exec_Thread");
+        throw;
     }
-    m_started.Wait(os::kInfinite);
-    if (m_setupFailed) {
-        thread->Join();
-        CEventQueue::Stop();
-        throw std::runtime_error("Unable to start Exec_Thread");
-    }
-    m_thread = std::move(thread);
 }
 
 void CEventData::Stop() {
-    if (m_thread) {
-        m_stop.Set();
-        m_finished.Wait(os::kInfinite);
-        m_thread->Join();
-        m_thread.reset();
-    }
+    m_thread.Stop();
     CEventQueue::Stop();
 }
 
@@ -73,9 +58,7 @@ void CEventData::ExecThread() {
         for (auto& d : data)
             d.resize(room);
     } catch (...) {
-        m_setupFailed = true;
-        m_started.Set();
-        m_finished.Set();
+        m_thread.SetUpFailed();
         return;
     }
     auto arm = [&](size_t k) {
@@ -88,28 +71,24 @@ void CEventData::ExecThread() {
     for (size_t k = 0; k < kSlots; ++k)
         armed[k] = arm(k);
     const uint64_t eiControl = m_device.Info().GetEirmAddress();
+    bool setUp = true;
     try {
         m_device.Port().WriteRegister(eiControl, 1);
     } catch (...) {
         // The camera can't send events here: the registration fails and nothing keeps running.
-        m_setupFailed = true;
+        setUp = false;
+        m_thread.SetUpFailed();
     }
-    if (!m_setupFailed) {
-        m_started.Set();
-        for (size_t k = 0;; k = (k + 1) % kSlots) {
-            if (!armed[k]) {
-                const bool anyArmed = std::find(armed.begin(), armed.end(), true) != armed.end();
-                if (m_stop.Wait(anyArmed ? 0 : os::kInfinite)) break;
-                continue;
-            }
-            if (os::WaitAny({&m_stop, &slots[k].CompletionEvent()}, os::kInfinite) != 1) break;
+    if (setUp) {
+        m_thread.Started();
+        gentl::ServeSlotsInOrder(m_thread.StopEvent(), slots, armed, [&](size_t k) {
             uint64_t bytes = 0;
             const uint32_t status = driver.GetOverlappedResult(slots[k], &bytes, true);
             // Only the bytes that came back are queued, never more than the slot holds.
             const size_t n = std::min<uint64_t>({bytes, slots[k].OutputBytes(), room});
             if (devio::NtSuccess(status) && n > 0) Push(std::make_unique<EventDataEntry>(data[k].data(), n));
-            armed[k] = arm(k);
-        }
+            return arm(k);
+        });
     }
     driver.CancelIo();
     for (auto& slot : slots)
@@ -118,8 +97,6 @@ void CEventData::ExecThread() {
         m_device.Port().WriteRegister(eiControl, 0);
     } catch (...) {
     }
-    m_started.Set();
-    m_finished.Set();
 }
 
 } // namespace GenICam::Client

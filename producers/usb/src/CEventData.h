@@ -2,10 +2,7 @@
 #pragma once
 
 #include "gentl/CEventQueue.h"
-#include "os/Event.h"
-#include "os/Thread.h"
-
-#include <memory>
+#include "gentl/CEventThread.h"
 
 namespace GenICam::Client {
 
@@ -36,11 +33,7 @@ private:
     void ExecThread();
 
     CUsbDevice& m_device;
-    std::unique_ptr<qorcam::os::Thread> m_thread;
-    bool m_setupFailed = false;
-    qorcam::os::Event m_stop{qorcam::os::ResetMode::Manual};
-    qorcam::os::Event m_started{qorcam::os::ResetMode::Manual};
-    qorcam::os::Event m_finished{qorcam::os::ResetMode::Manual};
+    CEventThread m_thread{"EventExec"};
 };
 
 } // namespace GenICam::Client
