@@ -5,6 +5,7 @@
 #include "GenTLConsumer.h"
 #include "GenTLCustom.h"
 #include "GenTLExpect.h"
+#include "RecordField.h"
 #include "UsbTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -73,11 +74,5 @@ protected:
     PORT_HANDLE port = nullptr;
     const uint32_t pid = static_cast<uint32_t>(::getpid());
 };
-
-template <class T> T Field(const std::vector<uint8_t>& bytes, size_t offset) {
-    T value{};
-    if (offset + sizeof value <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
 
 } // namespace qorcam::testing
