@@ -131,7 +131,6 @@ TEST(Acquisition, ACameraThatGoesAwayWhileStreamingIsReported) {
     for (int wait = 0; wait < 30 && rig.CameraRunning(); ++wait)
         std::this_thread::sleep_for(100ms);
     ASSERT_FALSE(rig.CameraRunning()) << "emulator pids: " << pids;
-    EXPECT_TRUE(acquisition.Connected()) << "still connected just after; " << acquisition.Error();
     // Either a failed buffer (length 0) reaches the callback or the camera no longer counts as connected.
     bool failedBuffer = false, lost = false;
     for (auto until = std::chrono::steady_clock::now() + 20s;
