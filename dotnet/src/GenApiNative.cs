@@ -6,10 +6,9 @@ namespace QorCamDotNet
 {
     internal static class GenApiNative
     {
-        // The node map's C interface lives in its own shared library until the camera library
-        // exports it; then this becomes QorCamNative.Library, so that the maps the library hands
-        // out and the code that walks them are one and the same.
-        internal const string Library = "QorCamGenApiC";
+        // The camera library exports the node map's C interface, so the maps it hands out are
+        // walked by the same code that made them.
+        internal const string Library = QorCamNative.Library;
         private const CallingConvention Cdecl = CallingConvention.Cdecl;
 
         internal const int QGA_OK = 0;

@@ -12,7 +12,8 @@ namespace QorCamDotNet.Tests
         internal const int Cameras = 0, ListOvercount = 1, ListRefusals = 2, ListCalls = 3, NodeMapFails = 4, Opens = 5,
                            Closes = 6, WatchCloses = 7, ImagesLeft = 8, ImagesFreed = 9, StructVersion = 10,
                            StructCalls = 11, PortAddress = 12, PortLength = 13, CallBackSet = 14,
-                           ConvRefuse = 15, ConvCloses = 16, ConvModeSet = 17, ConvValueSet = 18;
+                           ConvRefuse = 15, ConvCloses = 16, ConvModeSet = 17, ConvValueSet = 18,
+                           NodeLookups = 19;
 
         [DllImport(Library, EntryPoint = "Fake_Reset")] internal static extern void Reset();
         [DllImport(Library, EntryPoint = "Fake_Set")] internal static extern void Set(int knob, long value);

@@ -91,6 +91,16 @@ namespace QorCamDotNet.Tests
         }
 
         [Test]
+        public void FeatureLookupsGoToTheLibraryThatGaveTheNodeMap()
+        {
+            using (QORCAM camera = new QORCAM(77UL)) {
+                Assert.IsTrue(camera.IsQorCam_Ready());
+                Assert.IsFalse(camera.IsAvailable("Width"), "the stand-in's map has no nodes");
+                Assert.AreEqual(1, FakeLibrary.Get(FakeLibrary.NodeLookups));
+            }
+        }
+
+        [Test]
         public void CameraInfoFollowsTheCopyRules()
         {
             FakeLibrary.SetCamera(2, "Ven\0dor");

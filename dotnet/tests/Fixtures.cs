@@ -7,7 +7,8 @@ using NUnit.Framework;
 
 namespace QorCamDotNet.Tests
 {
-    /// <summary>The node map's C interface calls the tests use beyond what the binding needs.</summary>
+    /// <summary>The node map's C interface calls the tests use beyond what the binding needs, from the
+    /// same library as the binding's, so a map the tests open is the one the binding walks.</summary>
     internal static class GenApiTestNative
     {
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
@@ -15,7 +16,7 @@ namespace QorCamDotNet.Tests
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
         internal delegate int WriteFn(IntPtr context, ulong address, IntPtr buffer, ulong length);
 
-        [DllImport("QorCamGenApiC", CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(GenApiNative.Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern int QgaConnect(IntPtr map, byte[] portName, ReadFn read, WriteFn write, IntPtr context,
                                               int readOnly);
     }
