@@ -671,7 +671,12 @@ void GigeDriver::HandleToolAnswer(GigeAdapter& a, const ReceivedFrame& f, Comple
         }
         GigeDiscoveryAnswer d{};
         d.adapterNumber = a.number;
-        std::memcpy(d.mac, p + 10, 6);
+        // No camera has the MAC 0: a camera that reports it has not filled the
+        // field in, and the tool addresses its commands to this MAC, so the
+        // frame's sender is taken instead, as the device list does.
+        const uint8_t* mac = p + 10;
+        if (std::all_of(mac, mac + 6, [](uint8_t b) { return b == 0; })) mac = f.SourceMac();
+        std::memcpy(d.mac, mac, 6);
         d.ipConfigOptions = Get32(p + 16);
         d.ipConfigCurrent = Get32(p + 20);
         d.ip = GetAddr(p + 36);

@@ -522,6 +522,43 @@ TEST(Tool, DiscoveryAnswersReachTheWaitingRequest) {
     EXPECT_STREQ(d.modelName, "QC-1");
 }
 
+// The tool sends its commands to the MAC of the answer, so an answer that
+// reports the MAC 0 carries the MAC of the frame's sender instead; any other
+// reported MAC is kept as it is.
+TEST(Tool, DiscoveryAnswerWithoutAMacCarriesTheSendersMac) {
+    const MacAddress sender{0x02, 0x42, 0x0A, 0x0B, 0x0C, 0x0D};
+    const struct {
+        MacAddress reported, expected;
+    } cases[] = {{MacAddress{}, sender}, {kCameraMac, kCameraMac}};
+    for (const auto& c : cases) {
+        CameraFixture f;
+        auto wait = f.Call(IOCTL_GIGE_GetDiscoveryAck, {}, 110);
+        ASSERT_EQ(f.Call(IOCTL_GIGE_StartDiscovery)->status, STATUS_SUCCESS);
+        auto sent = f.TakeSent();
+        ASSERT_EQ(sent.size(), 1u);
+        f.driver.Receive(f.number, FromCamera(3956, 3954,
+                                              AckPacket(0, DISCOVERY_ACK, sent[0].Id(),
+                                                        DiscoveryPayload(kCameraIp, c.reported)),
+                                              sender));
+        ASSERT_EQ(wait->status, STATUS_SUCCESS);
+        auto d = wait->Out<GigeDiscoveryAnswer>();
+        EXPECT_EQ(0, std::memcmp(d.mac, c.expected.data(), 6));
+
+        // The tool's read then goes to that MAC.
+        GvcpCommandBlock b{};
+        b.command = 1;
+        b.adapterNumber = f.number;
+        b.address = 0x0A00;
+        b.requestId = 0x0200;
+        std::memcpy(b.mac, d.mac, 6);
+        b.ip = d.ip;
+        f.Call(IOCTL_GIGE_SendNicCmd, Bytes().Raw(&b, sizeof b), 546);
+        sent = f.TakeSent();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].dstMac, c.expected);
+    }
+}
+
 TEST(DriverTraffic, DiscoveryAnswerAndAddressReset) {
     // A driver-managed adapter with its own DHCP client answers other hosts' discoveries.
     DriverFixture client({}, AdapterProfile(kHostIp, kHostMask));
