@@ -35,6 +35,19 @@ bool CameraLibrary::Load() {
     resourceAlloc_ = lib_.Function<decltype(resourceAlloc_)>("QORCAM_ResourceAlloc");
     resourceRelease_ = lib_.Function<decltype(resourceRelease_)>("QORCAM_ResourceRelease");
     getBmpInfo_ = lib_.Function<decltype(getBmpInfo_)>("QORCAM_GetBMPINFO");
+    open_ = lib_.Function<decltype(open_)>("QORCAM_Open");
+    openGigE_ = lib_.Function<decltype(openGigE_)>("QORCAM_OpenGigE");
+    close_ = lib_.Function<decltype(close_)>("QORCAM_Close");
+    cameraInfo_ = lib_.Function<decltype(cameraInfo_)>("QORCAM_CameraInfo");
+    cameraInfoGigE_ = lib_.Function<decltype(cameraInfoGigE_)>("QORCAM_CameraInfoGigE");
+    cameraInfoUSB_ = lib_.Function<decltype(cameraInfoUSB_)>("QORCAM_CameraInfoUSB");
+    getNodeMap_ = lib_.Function<decltype(getNodeMap_)>("QORCAM_GetNodeMap");
+    resourceAllocGigE_ = lib_.Function<decltype(resourceAllocGigE_)>("QORCAM_ResourceAllocGigE");
+    imageStart_ = lib_.Function<decltype(imageStart_)>("QORCAM_ImageStart");
+    imageStop_ = lib_.Function<decltype(imageStop_)>("QORCAM_ImageStop");
+    setImageCallBack_ = lib_.Function<decltype(setImageCallBack_)>("QORCAM_SetImageCallBack");
+    testStream_ = lib_.Function<decltype(testStream_)>("QORCAM_TestStream");
+    bufferConvExec_ = lib_.Function<decltype(bufferConvExec_)>("QORCAM_BufferConvExec");
     return true;
 }
 
@@ -74,6 +87,46 @@ BOOL CameraLibrary::ResourceRelease(HCAMERA camera) {
 }
 BOOL CameraLibrary::GetBMPINFO(HCAMERA camera, BITMAPINFO* info, uint32_t* size, BOOL priorityMono) {
     QORCAM_CALL(getBmpInfo_, camera, info, size, priorityMono);
+}
+
+BOOL CameraLibrary::Open(uint64_t id, HCAMERA* camera) {
+    QORCAM_CALL(open_, id, camera);
+}
+BOOL CameraLibrary::OpenGigE(QORCAM_OPENREQUEST* request, HCAMERA* camera) {
+    QORCAM_CALL(openGigE_, request, camera);
+}
+BOOL CameraLibrary::Close(HCAMERA camera) {
+    QORCAM_CALL(close_, camera);
+}
+BOOL CameraLibrary::CameraInfo(HCAMERA camera, QORCAM_CAMERAINFO* info) {
+    QORCAM_CALL(cameraInfo_, camera, info);
+}
+BOOL CameraLibrary::CameraInfoGigE(HCAMERA camera, QORCAM_GIGECAMERAINFO* info) {
+    QORCAM_CALL(cameraInfoGigE_, camera, info);
+}
+BOOL CameraLibrary::CameraInfoUSB(HCAMERA camera, QORCAM_USBCAMERAINFO* info) {
+    QORCAM_CALL(cameraInfoUSB_, camera, info);
+}
+BOOL CameraLibrary::GetNodeMap(HCAMERA camera, void** map) {
+    QORCAM_CALL(getNodeMap_, camera, map);
+}
+BOOL CameraLibrary::ResourceAllocGigE(HCAMERA camera, uint8_t* ip, BOOL recover) {
+    QORCAM_CALL(resourceAllocGigE_, camera, ip, recover);
+}
+BOOL CameraLibrary::ImageStart(HCAMERA camera) {
+    QORCAM_CALL(imageStart_, camera);
+}
+BOOL CameraLibrary::ImageStop(HCAMERA camera) {
+    QORCAM_CALL(imageStop_, camera);
+}
+BOOL CameraLibrary::SetImageCallBack(HCAMERA camera, void* context, QORCAM_IMAGECALLBACK callBack, uint32_t count, BOOL info) {
+    QORCAM_CALL(setImageCallBack_, camera, context, callBack, count, info);
+}
+BOOL CameraLibrary::TestStream(HCAMERA camera) {
+    QORCAM_CALL(testStream_, camera);
+}
+BOOL CameraLibrary::BufferConvExec(HCAMERA camera, uint8_t* in, uint8_t* out) {
+    QORCAM_CALL(bufferConvExec_, camera, in, out);
 }
 
 } // namespace qorcam::viewer

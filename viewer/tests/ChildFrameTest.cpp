@@ -1,0 +1,271 @@
+// The camera window's opening, acquisition and image callback over a stand-in library.
+#include "CameraApi.h"
+#include "ChildFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace qorcam::viewer;
+
+namespace {
+
+constexpr int64_t kSecond = kCounterFrequency;
+
+/// A library with one 4 x 2 camera of 24-bit pixels; conversions write the
+/// first raw byte into the whole image.
+class ConvApi : public ICameraApi {
+public:
+    BOOL SetStructVersion(uint32_t) override { return TRUE; }
+    void SetCallBack(void*, QORCAM_SYSTEMCALLBACK) override {}
+    STATUS_RTNCODE GetLastError() override { return lastError; }
+    BOOL GetList(QORCAM_LIST*) override { return FALSE; }
+    BOOL Camera(HCAMERA, BOOL* c) override { return *c = TRUE; }
+    BOOL ResourceAlloc(HCAMERA) override { return Log("ResourceAlloc"); }
+    BOOL ResourceRelease(HCAMERA) override { return Log("ResourceRelease"); }
+    BOOL GetBMPINFO(HCAMERA, BITMAPINFO* info, uint32_t* size, BOOL) override {
+        if (bmpError) {
+            lastError = bmpError;
+            return FALSE;
+        }
+        *size = sizeof(BITMAPINFOHEADER);
+        if (info) {
+            std::memset(info, 0, sizeof(BITMAPINFOHEADER));
+            info->bmiHeader.biWidth = 4;
+            info->bmiHeader.biHeight = 2;
+            info->bmiHeader.biBitCount = 24;
+            info->bmiHeader.biSizeImage = 4 * 3 * 2;
+        }
+        return TRUE;
+    }
+    BOOL Open(uint64_t id, HCAMERA* h) override {
+        if (openError) {
+            lastError = openError;
+            return FALSE;
+        }
+        opened = id;
+        *h = reinterpret_cast<HCAMERA>(0x10);
+        return TRUE;
+    }
+    BOOL Close(HCAMERA) override { return Log("Close"); }
+    BOOL CameraInfo(HCAMERA, QORCAM_CAMERAINFO* info) override {
+        *info = {};
+        info->UID = 0xAB12;
+        info->CameraType = QORCAM_CTYPE_USB;
+        std::strcpy(info->ModelName, "Model-7");
+        return TRUE;
+    }
+    BOOL GetNodeMap(HCAMERA, void** map) override {
+        *map = nullptr;
+        return TRUE;
+    }
+    BOOL ImageStart(HCAMERA) override { return Log("ImageStart"); }
+    BOOL ImageStop(HCAMERA) override { return Log("ImageStop"); }
+    BOOL SetImageCallBack(HCAMERA, void* context, QORCAM_IMAGECALLBACK cb, uint32_t count, BOOL) override {
+        callBack = cb;
+        callBackContext = context;
+        return Log(cb ? "SetImageCallBack " + std::to_string(count) : "SetImageCallBack off");
+    }
+    BOOL BufferConvExec(HCAMERA, uint8_t* in, uint8_t* out) override {
+        ++conversions;
+        std::memset(out, in[0], 24);
+        return TRUE;
+    }
+    BOOL Log(const std::string& s) {
+        calls.push_back(s);
+        return TRUE;
+    }
+
+    STATUS_RTNCODE lastError = STATUSQORCAM_COMPLETE;
+    STATUS_RTNCODE bmpError = STATUSQORCAM_COMPLETE;
+    STATUS_RTNCODE openError = STATUSQORCAM_COMPLETE;
+    uint64_t opened = 0;
+    int conversions = 0;
+    QORCAM_IMAGECALLBACK callBack = nullptr;
+    void* callBackContext = nullptr;
+    std::vector<std::string> calls;
+};
+
+class RecordingHost : public IChildHost {
+public:
+    void ChildMessageBox(const std::string& text) override { messages.push_back(text); }
+    bool IsChild(CChildFrame*) override { return child; }
+    void PostInfoUpdate(CChildFrame*) override { ++infoUpdates; }
+    void PostRepaint(CChildFrame*) override { ++repaints; }
+    void SetWatchdog(CChildFrame*, unsigned ms) override { watchdog = ms; }
+    void LayoutChanged(CChildFrame*) override { ++layouts; }
+
+    bool child = true;
+    int infoUpdates = 0, repaints = 0, layouts = 0;
+    unsigned watchdog = 0;
+    std::vector<std::string> messages;
+};
+
+struct Window {
+    ConvApi api;
+    RecordingHost host;
+    CChildFrame frame{&api, &host};
+    Window() {
+        frame.ConnectCamera(5, QORCAM_CTYPE_USB);
+        frame.StartImage();
+    }
+    // Feeds one good buffer of value v at counter value now.
+    void Feed(int64_t now, uint8_t v = 1, uint32_t type = QORCAM_CTYPE_USB, BOOL payload = TRUE) {
+        QORCAM_IMAGEDATAINFO info{};
+        info.CType = type;
+        info.Info.CUsb.Payload_Flag = payload;
+        raw.assign(24, v);
+        frame.OnBuffer(frame.hCamera, raw.data(), 24, &info, now);
+    }
+    std::vector<uint8_t> raw;
+};
+
+} // namespace
+
+TEST(ChildFrame, OpensTitlesAndStartsAndStops) {
+    Window w;
+    EXPECT_EQ(w.api.opened, 5u);
+    EXPECT_EQ(w.frame.title, "Model-7 0x000000000000AB12");
+    EXPECT_EQ(w.frame.uniqueId, "0x000000000000AB12");
+    ASSERT_EQ(w.frame.running, 1u);
+    EXPECT_EQ(w.frame.displayBuffer.size(), 24u);
+    EXPECT_EQ(w.host.watchdog, 1500u);
+    EXPECT_EQ(w.api.callBackContext, &w.frame);
+    EXPECT_EQ(w.api.calls.back(), "ImageStart");
+
+    w.frame.payloadSize = 24;
+    w.Feed(w.frame.nextDisplayTime, 7);
+    EXPECT_EQ(w.frame.displayBuffer[23], 7);
+    w.frame.StopImage();
+    EXPECT_EQ(w.frame.running, 0u);
+    EXPECT_EQ(w.host.watchdog, 0u);
+    // The callback is off before the last raw buffer is copied.
+    const std::vector<std::string> tail(w.api.calls.end() - 3, w.api.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"ImageStop", "SetImageCallBack off", "ResourceRelease"}));
+    EXPECT_EQ(w.frame.capturedRawImage, std::vector<uint8_t>(24, 7));
+    EXPECT_EQ(w.frame.lastRawBuffer, nullptr);
+}
+
+TEST(ChildFrame, FailuresAreTold) {
+    ConvApi api;
+    RecordingHost host;
+    {
+        CChildFrame frame(&api, &host);
+        api.openError = STATUSQORCAM_CANNOT_FOUND;
+        EXPECT_FALSE(frame.ConnectCamera(5, QORCAM_CTYPE_USB));
+        EXPECT_EQ(frame.hCamera, nullptr);
+    }
+    api.openError = STATUSQORCAM_COMPLETE;
+    struct Case {
+        STATUS_RTNCODE error;
+        const char* text;
+    } cases[] = {{STATUSQORCAM_NO_SUPPORT_PIXELFORMAT, "Not Support PixelFormat"},
+                 {STATUSQORCAM_PARAMETER_ERROR, "Get BMPINFO Error"}};
+    for (const Case& c : cases) {
+        CChildFrame frame(&api, &host);
+        ASSERT_TRUE(frame.ConnectCamera(5, QORCAM_CTYPE_USB));
+        api.bmpError = c.error;
+        EXPECT_FALSE(frame.StartImage());
+        EXPECT_EQ(frame.running, 0u);
+        EXPECT_EQ(frame.Header(), nullptr);
+        EXPECT_EQ(api.callBack, nullptr);
+        EXPECT_EQ(host.messages.back(), c.text);
+        api.bmpError = STATUSQORCAM_COMPLETE;
+    }
+    EXPECT_EQ(host.messages.front(), "Camera Not found[5]");
+}
+
+TEST(ChildFrame, PacketSizeAndTitle) {
+    struct {
+        int64_t value, min, max, inc, want;
+    } cases[] = {{576, 576, 9000, 4, 1440}, {576, 576, 1000, 4, 1000}, {1440, 576, 9000, 4, 1440},
+                 {9000, 576, 9000, 4, 9000}, {576, 577, 9000, 8, 1433}, {576, 576, 9000, 0, 576}};
+    for (auto& c : cases) EXPECT_EQ(PacketSizeFor(c.value, c.min, c.max, c.inc), c.want) << c.value << " " << c.max;
+    EXPECT_EQ(CameraTitle("Cam", 0x1234ABCDull), "Cam 0x000000001234ABCD");
+}
+
+TEST(LiveImage, ConversionsArePacedToTheDisplayRate) {
+    struct {
+        uint32_t displayRate, cameraFps;
+        int buffers, conversions;
+    } cases[] = {{10, 30, 30, 10}, {10, 5, 10, 10}, {30, 30, 30, 30}};
+    for (auto& c : cases) {
+        Window w;
+        w.frame.displayRate = c.displayRate;
+        const int64_t start = w.frame.nextDisplayTime;
+        for (int i = 0; i < c.buffers; ++i) w.Feed(start + i * (kSecond / c.cameraFps), uint8_t(i));
+        EXPECT_EQ(w.api.conversions, c.conversions) << c.displayRate << " at " << c.cameraFps;
+        // Every buffer repaints, converted or not.
+        EXPECT_EQ(w.host.repaints, c.buffers);
+    }
+    // A late buffer does not leave a backlog of due conversions behind it.
+    Window w;
+    w.frame.displayRate = 10;
+    const int64_t start = w.frame.nextDisplayTime;
+    const int64_t late = start + 5 * kSecond + 1;
+    w.Feed(late);
+    EXPECT_GT(w.frame.nextDisplayTime, late);
+    w.Feed(late + 1);
+    EXPECT_EQ(w.api.conversions, 1);
+}
+
+TEST(LiveImage, FailedBuffersOfTheLastHundred) {
+    Window w;
+    const int64_t t = w.frame.nextDisplayTime;
+    for (int i = 0; i < 100; ++i) w.Feed(t, 1, QORCAM_CTYPE_GIGE, FALSE);
+    EXPECT_EQ(w.frame.errorCount, 100u);
+    for (int i = 0; i < 30; ++i) w.Feed(t, 1, QORCAM_CTYPE_GIGE, TRUE);
+    EXPECT_EQ(w.frame.errorCount, 70u);
+    // Other camera types never count as failed.
+    for (int i = 0; i < 100; ++i) w.Feed(t, 1, QORCAM_CTYPE_1394, FALSE);
+    EXPECT_EQ(w.frame.errorCount, 0u);
+    // A buffer without data is counted but not converted over the last image.
+    Window v;
+    v.Feed(v.frame.nextDisplayTime, 9);
+    QORCAM_IMAGEDATAINFO info{};
+    info.CType = QORCAM_CTYPE_USB;
+    v.frame.OnBuffer(v.frame.hCamera, nullptr, 0, &info, v.frame.nextDisplayTime + kSecond);
+    EXPECT_EQ(v.frame.errorCount, 1u);
+    EXPECT_EQ(v.api.conversions, 1);
+    EXPECT_EQ(v.frame.displayBuffer[0], 9);
+}
+
+TEST(LiveImage, FrameRateAndWatchdog) {
+    Window w;
+    const int64_t start = w.frame.rateWindowStart;
+    int64_t last = start;
+    for (int i = 1; i <= 31; ++i) w.Feed(last = start + i * (kSecond / 30));
+    EXPECT_NEAR(w.frame.frameRate, 30.0, 0.01);
+    EXPECT_EQ(w.host.infoUpdates, 1);
+    // Stopped at 30 frames per second: still shown 1.9 s after the window start, gone at 2.
+    w.frame.OnWatchdog(last + kSecond * 19 / 10);
+    EXPECT_NEAR(w.frame.frameRate, 30.0, 0.01);
+    w.frame.OnWatchdog(last + 2 * kSecond);
+    EXPECT_EQ(w.frame.frameRate, -1.0);
+    EXPECT_EQ(w.host.infoUpdates, 2);
+    w.frame.OnWatchdog(last + 9 * kSecond);
+    EXPECT_EQ(w.host.infoUpdates, 2);
+
+    // At a quarter frame per second the wait is eight seconds.
+    Window s;
+    const int64_t s0 = s.frame.rateWindowStart;
+    s.Feed(s0 + 4 * kSecond);
+    EXPECT_NEAR(s.frame.frameRate, 0.25, 1e-9);
+    s.frame.OnWatchdog(s0 + 4 * kSecond + 7 * kSecond);
+    EXPECT_NEAR(s.frame.frameRate, 0.25, 1e-9);
+    s.frame.OnWatchdog(s0 + 4 * kSecond + 8 * kSecond);
+    EXPECT_EQ(s.frame.frameRate, -1.0);
+}
+
+TEST(LiveImage, ClosedWindowIsLeftAlone) {
+    Window w;
+    w.host.child = false;
+    std::vector<uint8_t> raw(24, 3);
+    QORCAM_IMAGEDATAINFO info{};
+    w.api.callBack(w.frame.hCamera, raw.data(), 24, 4, 2, &info, w.api.callBackContext);
+    EXPECT_EQ(w.frame.framesInWindow, 0u);
+    EXPECT_EQ(w.api.conversions, 0);
+    EXPECT_EQ(w.host.repaints, 0);
+}
