@@ -438,17 +438,20 @@ TEST_F(SimCameraTest, EventsArriveOnTheEventPipeWhenEnabled) {
     EXPECT_EQ(Le16(event, 6), 0x0C00);
     EXPECT_EQ(Le16(event, 8), 12);
     EXPECT_EQ(Le16(event, 14), 0x4FFF);
-    // A host acknowledges with the event's prefix.
-    EXPECT_EQ(gencp_->Send([&] {
-        std::vector<std::uint8_t> ack;
-        Put32(ack, kPrefixU3ve);
-        Put16(ack, 0);
-        Put16(ack, 0x0C01);
-        Put16(ack, 0);
-        Put16(ack, Le16(event, 10));
-        return ack;
-    }()),
-              Status::Success);
+    // Hosts acknowledge on the control pipe, with the event's prefix or the
+    // command prefix; the camera counts both.
+    for (const std::uint32_t prefix : {kPrefixU3ve, kPrefixU3vc}) {
+        EXPECT_EQ(gencp_->Send([&] {
+            std::vector<std::uint8_t> ack;
+            Put32(ack, prefix);
+            Put16(ack, 0);
+            Put16(ack, 0x0C01);
+            Put16(ack, 0);
+            Put16(ack, Le16(event, 10));
+            return ack;
+        }()),
+                  Status::Success);
+    }
 
     // The same event twice, as a camera repeats one whose acknowledge was lost.
     EXPECT_EQ(*device_->SimCommand("event 0x9001 repeat"), "ok");
@@ -458,7 +461,7 @@ TEST_F(SimCameraTest, EventsArriveOnTheEventPipeWhenEnabled) {
     EXPECT_EQ(first, second);
     EXPECT_EQ(Le16(first, 14), 0x9001);
     EXPECT_NE(Le16(first, 10), Le16(event, 10));
-    EXPECT_NE(device_->SimCommand("status")->find("event-acks=1"), std::string::npos);
+    EXPECT_NE(device_->SimCommand("status")->find("event-acks=2"), std::string::npos);
 }
 
 TEST_F(SimCameraTest, ADroppedAcknowledgeComesWithTheResendWithoutRunningTheCommandAgain) {
