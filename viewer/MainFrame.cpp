@@ -1,6 +1,7 @@
 // MainFrame: the viewer's main window with its docking panes and menus.
 #include "MainFrame.h"
 
+#include "CameraWindow.h"
 #include "FramePaths.h"
 
 #include <QCloseEvent>
@@ -23,6 +24,9 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
     mdi_ = new QMdiArea(this);
     mdi_->setBackground(QBrush(QColor(0xAB, 0xAB, 0xAB)));
     setCentralWidget(mdi_);
+    connect(mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* w) {
+        if (auto* window = qobject_cast<CChildWindow*>(w)) OnChildChanged(&window->Frame());
+    });
 
     tree_ = new QTreeWidget;
     tree_->setHeaderHidden(true);
@@ -71,7 +75,10 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
     resize(1280, 800);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // Camera windows close their cameras while the frame and its panes still exist.
+    while (!windows_.empty()) delete windows_.begin()->second;
+}
 
 QDockWidget* CMainFrame::MakePane(const char* caption, const char* name, QWidget* body) {
     auto* pane = new QDockWidget(caption, this);
@@ -168,6 +175,13 @@ void CMainFrame::SendCameraCheck(CChildFrame* child, int wParam, int lParam) {
             BOOL connected = FALSE;
             if (lParam == 1 || !app_.Api().Camera(child->hCamera, &connected)) connected = FALSE;
             child->connected = connected;
+            if (!connected && child->hCamera) {
+                std::lock_guard grid(properties_->Logic().GridLock());
+                app_.Api().SetImageCallBack(child->hCamera, nullptr, nullptr, 0, 0);
+                app_.Api().Close(child->hCamera);
+                child->hCamera = nullptr;
+                child->nodeMap = nullptr;
+            }
             return;
         }
         if (lParam == 1) child->connected = 0;
@@ -181,10 +195,42 @@ void CMainFrame::SendCameraCheck(CChildFrame* child, int wParam, int lParam) {
         entry.recover = child->recover;
         entry.cameraType = child->cameraType;
         entry.title = child->title;
+        if (CChildWindow* window = WindowOf(child)) {
+            window->close(); // leaves the tables through ChildClosing
+            return;
+        }
         auto& children = app_.openChildren;
         children.erase(std::remove(children.begin(), children.end(), child), children.end());
         if (app_.activeChild == child) OnChildChanged(children.empty() ? nullptr : children.front());
     });
+}
+
+CChildWindow* CMainFrame::WindowOf(CChildFrame* child) {
+    auto it = windows_.find(child);
+    return it == windows_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::ChildClosing(CChildWindow* window) {
+    CChildFrame* child = &window->Frame();
+    if (!windows_.erase(child)) return;
+    std::lock_guard grid(properties_->Logic().GridLock());
+    bool wasActive;
+    {
+        std::lock_guard lock(app_.TableLock());
+        auto& children = app_.openChildren;
+        children.erase(std::remove(children.begin(), children.end(), child), children.end());
+        wasActive = app_.activeChild == child;
+    }
+    if (wasActive) {
+        std::vector<CChildFrame*> rest;
+        {
+            std::lock_guard lock(app_.TableLock());
+            rest = app_.openChildren;
+        }
+        OnChildChanged(rest.empty() ? nullptr : rest.front());
+    }
+    child->gridFlag = 0;
+    child->CloseCamera();
 }
 
 void CMainFrame::MessageBox(const std::string& text) {
@@ -285,10 +331,46 @@ void CMainFrame::ClearPendingCamera() {
 }
 
 void CMainFrame::OnFileNew() {
-    // A camera window opens the pending camera; camera windows come with the
-    // live image path. Until then the camera is only listed.
-    outputLists_[0]->addItem(
-        QString("    Camera 0x%1 found").arg(pendingCameraId, 16, 16, QChar('0')).toUpper());
+    if (app_.mode != 1 || pendingCameraId == 0xFFFFFFFFFFFFFFFFULL) return;
+    {
+        std::lock_guard grid(properties_->Logic().GridLock());
+        properties_->Logic().ClearGrid();
+    }
+    auto* window = new CChildWindow(*this, app_.Api(), app_.displayRate, app_.zoom);
+    CChildFrame* child = &window->Frame();
+    const uint64_t pending = pendingCameraId;
+    if (!child->ConnectCamera(pending, pendingCameraType)) {
+        {
+            std::lock_guard lock(app_.TableLock());
+            app_.cameraTable.erase(pending);
+        }
+        pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
+        delete window;
+        return;
+    }
+    pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
+    window->setWindowTitle(QString::fromStdString(child->title));
+    mdi_->addSubWindow(window);
+    windows_[child] = window;
+    bool resume = false;
+    {
+        std::lock_guard lock(app_.TableLock());
+        app_.openChildren.push_back(child);
+        CCameraIDInfo& entry = app_.cameraTable[child->cameraId];
+        // A camera lost while running resumes with its recover value.
+        if (entry.reopen && entry.wasRunning) {
+            child->recover = entry.recover;
+            resume = true;
+        }
+        entry.known = 1;
+        entry.reopen = 0;
+        entry.cameraType = child->cameraType;
+        entry.title = child->title;
+    }
+    window->show();
+    window->UpdateLayout(true);
+    if (resume) window->OnStartImage();
+    OnChildChanged(child);
 }
 
 void CMainFrame::RefreshCameraTree() {

@@ -18,6 +18,8 @@
 
 namespace qorcam::viewer {
 
+class CChildWindow;
+
 /// The main window: seven docking panes around the area where camera
 /// windows live, the "&File" and "&Help" menus, the active camera window
 /// kept in step with the panes, and the services the feature grid and the
@@ -41,6 +43,13 @@ public:
     /// "&Max view": hides the panes, or shows them as they were.
     void ToggleMaxView();
     bool MaxView() const { return maxView_; }
+    /// A closing camera window leaves the tables and closes its camera
+    /// under the grid's lock, so the refresh worker never reads a freed node map.
+    void ChildClosing(CChildWindow* window);
+    /// WM_FRAME_INFO_UPDATE: a window's statistics or state changed.
+    void InfoUpdate(CChildFrame*) {}
+    /// The window of an open camera, or null.
+    CChildWindow* WindowOf(CChildFrame* child);
     /// Run when the frame closes, before it goes (saving the viewer's state).
     std::function<void()> onClose;
 
@@ -98,6 +107,7 @@ private:
     QAction* maxViewAction_ = nullptr;
     bool maxView_ = false;
     std::map<QDockWidget*, bool> paneVisibility_;
+    std::map<CChildFrame*, CChildWindow*> windows_;
 };
 
 } // namespace qorcam::viewer

@@ -1,6 +1,7 @@
 // The camera window's opening, acquisition and image callback over a stand-in library.
 #include "CameraApi.h"
 #include "ChildFrame.h"
+#include "FakeCameraLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -9,84 +10,11 @@
 #include <vector>
 
 using namespace qorcam::viewer;
+using qorcam::viewer::testing::ConvApi;
 
 namespace {
 
 constexpr int64_t kSecond = kCounterFrequency;
-
-/// A library with one 4 x 2 camera of 24-bit pixels; conversions write the
-/// first raw byte into the whole image.
-class ConvApi : public ICameraApi {
-public:
-    BOOL SetStructVersion(uint32_t) override { return TRUE; }
-    void SetCallBack(void*, QORCAM_SYSTEMCALLBACK) override {}
-    STATUS_RTNCODE GetLastError() override { return lastError; }
-    BOOL GetList(QORCAM_LIST*) override { return FALSE; }
-    BOOL Camera(HCAMERA, BOOL* c) override { return *c = TRUE; }
-    BOOL ResourceAlloc(HCAMERA) override { return Log("ResourceAlloc"); }
-    BOOL ResourceRelease(HCAMERA) override { return Log("ResourceRelease"); }
-    BOOL GetBMPINFO(HCAMERA, BITMAPINFO* info, uint32_t* size, BOOL) override {
-        if (bmpError) {
-            lastError = bmpError;
-            return FALSE;
-        }
-        *size = sizeof(BITMAPINFOHEADER);
-        if (info) {
-            std::memset(info, 0, sizeof(BITMAPINFOHEADER));
-            info->bmiHeader.biWidth = 4;
-            info->bmiHeader.biHeight = 2;
-            info->bmiHeader.biBitCount = 24;
-            info->bmiHeader.biSizeImage = 4 * 3 * 2;
-        }
-        return TRUE;
-    }
-    BOOL Open(uint64_t id, HCAMERA* h) override {
-        if (openError) {
-            lastError = openError;
-            return FALSE;
-        }
-        opened = id;
-        *h = reinterpret_cast<HCAMERA>(0x10);
-        return TRUE;
-    }
-    BOOL Close(HCAMERA) override { return Log("Close"); }
-    BOOL CameraInfo(HCAMERA, QORCAM_CAMERAINFO* info) override {
-        *info = {};
-        info->UID = 0xAB12;
-        info->CameraType = QORCAM_CTYPE_USB;
-        std::strcpy(info->ModelName, "Model-7");
-        return TRUE;
-    }
-    BOOL GetNodeMap(HCAMERA, void** map) override {
-        *map = nullptr;
-        return TRUE;
-    }
-    BOOL ImageStart(HCAMERA) override { return Log("ImageStart"); }
-    BOOL ImageStop(HCAMERA) override { return Log("ImageStop"); }
-    BOOL SetImageCallBack(HCAMERA, void* context, QORCAM_IMAGECALLBACK cb, uint32_t count, BOOL) override {
-        callBack = cb;
-        callBackContext = context;
-        return Log(cb ? "SetImageCallBack " + std::to_string(count) : "SetImageCallBack off");
-    }
-    BOOL BufferConvExec(HCAMERA, uint8_t* in, uint8_t* out) override {
-        ++conversions;
-        std::memset(out, in[0], 24);
-        return TRUE;
-    }
-    BOOL Log(const std::string& s) {
-        calls.push_back(s);
-        return TRUE;
-    }
-
-    STATUS_RTNCODE lastError = STATUSQORCAM_COMPLETE;
-    STATUS_RTNCODE bmpError = STATUSQORCAM_COMPLETE;
-    STATUS_RTNCODE openError = STATUSQORCAM_COMPLETE;
-    uint64_t opened = 0;
-    int conversions = 0;
-    QORCAM_IMAGECALLBACK callBack = nullptr;
-    void* callBackContext = nullptr;
-    std::vector<std::string> calls;
-};
 
 class RecordingHost : public IChildHost {
 public:

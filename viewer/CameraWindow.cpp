@@ -1,0 +1,178 @@
+// CameraWindow: a camera window in the main frame's window area and its image view.
+#include "CameraWindow.h"
+
+#include "MainFrame.h"
+
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPainter>
+
+namespace qorcam::viewer {
+
+CChildView::CChildView(CChildFrame& frame, QWidget* parent) : QWidget(parent), frame_(frame) {
+    setAttribute(Qt::WA_OpaquePaintEvent); // repaints never erase
+    setAutoFillBackground(false);
+}
+
+QImage CChildView::ImageOf(const CChildFrame& frame) {
+    const BITMAPINFOHEADER* hd = frame.Header();
+    if (!hd || frame.displayBuffer.empty()) return {};
+    const int w = hd->biWidth, h = hd->biHeight < 0 ? -hd->biHeight : hd->biHeight;
+    if (w <= 0 || h <= 0) return {};
+    QImage::Format format;
+    switch (hd->biBitCount) {
+    case 8: format = QImage::Format_Indexed8; break;
+    case 24: format = QImage::Format_BGR888; break;
+    case 32: format = QImage::Format_RGB32; break;
+    default: return {};
+    }
+    const qsizetype stride = ((qsizetype{w} * hd->biBitCount + 31) / 32) * 4;
+    if (static_cast<qsizetype>(frame.displayBuffer.size()) < stride * h) return {};
+    QImage image(frame.displayBuffer.data(), w, h, stride, format);
+    if (format == QImage::Format_Indexed8) {
+        // The colour table follows the header, as many entries as it says.
+        const size_t used = hd->biClrUsed ? hd->biClrUsed : 256;
+        const size_t room = (frame.bitmapInfo.size() - hd->biSize) / sizeof(RGBQUAD);
+        const auto* colours = reinterpret_cast<const RGBQUAD*>(frame.bitmapInfo.data() + hd->biSize);
+        QList<QRgb> table;
+        for (size_t i = 0; i < 256; ++i)
+            table.push_back(i < used && i < room && hd->biSize <= frame.bitmapInfo.size()
+                                ? qRgb(colours[i].rgbRed, colours[i].rgbGreen, colours[i].rgbBlue)
+                                : qRgb(int(i), int(i), int(i)));
+        image.setColorTable(table);
+    }
+    // Bottom-up rows: the camera's image is drawn mirrored vertically.
+    return hd->biHeight > 0 ? image.mirrored(false, true) : image.copy();
+}
+
+void CChildView::paintEvent(QPaintEvent*) {
+    const QImage image = ImageOf(frame_);
+    if (image.isNull()) return;
+    const int w = image.width(), h = image.height();
+    QRect dest;
+    if (frame_.zoomMode) {
+        dest = QRect(2 - frame_.hScroll, 1 - frame_.vScroll, static_cast<int>(int64_t{w} * frame_.zoom / 100),
+                     static_cast<int>(int64_t{h} * frame_.zoom / 100));
+    } else {
+        const double rx = double(width()) / w, ry = double(height()) / h;
+        dest = rx > ry ? QRect(2, 1, int(w * ry), height()) : QRect(2, 1, width(), int(h * rx));
+    }
+    QPainter painter(this);
+    painter.drawImage(dest, image);
+}
+
+CChildWindow::CChildWindow(CMainFrame& main, ICameraApi& api, uint32_t displayRate, uint8_t zoomMode)
+    : main_(main), frame_(&api, this) {
+    frame_.displayRate = displayRate;
+    frame_.zoomMode = zoomMode;
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    auto* body = new QWidget;
+    auto* grid = new QGridLayout(body);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(0);
+    view_ = new CChildView(frame_);
+    hBar_ = new QScrollBar(Qt::Horizontal);
+    vBar_ = new QScrollBar(Qt::Vertical);
+    grid->addWidget(view_, 0, 0);
+    grid->addWidget(vBar_, 0, 1);
+    grid->addWidget(hBar_, 1, 0);
+    setWidget(body);
+    // Steps and pages move by one pixel; dragging follows the thumb.
+    for (QScrollBar* bar : {hBar_, vBar_}) {
+        bar->setSingleStep(1);
+        bar->setPageStep(1);
+        connect(bar, &QScrollBar::valueChanged, this, [this, bar](int v) {
+            if (!frame_.zoomMode) return;
+            (bar == hBar_ ? frame_.hScroll : frame_.vScroll) = v;
+            if (!frame_.running) view_->update();
+        });
+    }
+    connect(&watchdog_, &QTimer::timeout, this, [this] { frame_.OnWatchdog(CounterNow()); });
+}
+
+CChildWindow::~CChildWindow() {
+    watchdog_.stop();
+    main_.ChildClosing(this);
+}
+
+void CChildWindow::closeEvent(QCloseEvent* event) {
+    watchdog_.stop();
+    main_.ChildClosing(this);
+    QMdiSubWindow::closeEvent(event);
+}
+
+void CChildWindow::OnStartImage() {
+    PostInfoUpdate(&frame_);
+    if (frame_.running) return;
+    if (frame_.StartImage() && main_.ActiveChild() == &frame_) main_.PostGridReset(2);
+}
+
+void CChildWindow::OnStopImage() {
+    if (!frame_.running) return;
+    frame_.StopImage();
+    if (main_.ActiveChild() == &frame_) main_.PostGridReset(3);
+    PostInfoUpdate(&frame_);
+}
+
+void CChildWindow::UpdateLayout(bool fit) {
+    int32_t w, h;
+    frame_.DisplayedSize(w, h);
+    if (fit && w > 0 && h > 0) {
+        // The view (the client area) takes the displayed size exactly.
+        const QSize extra = size() - view_->size();
+        resize(QSize(w, h) + extra);
+    }
+    ResetScrollBars();
+}
+
+void CChildWindow::ResetScrollBars() {
+    int32_t w, h;
+    frame_.DisplayedSize(w, h);
+    hBar_->setRange(0, frame_.zoomMode ? std::max(0, w - view_->width()) : 0);
+    vBar_->setRange(0, frame_.zoomMode ? std::max(0, h - view_->height()) : 0);
+    hBar_->setValue(0);
+    vBar_->setValue(0);
+    frame_.hScroll = frame_.vScroll = 0;
+}
+
+void CChildWindow::resizeEvent(QResizeEvent* event) {
+    QMdiSubWindow::resizeEvent(event);
+    if (!frame_.zoomMode || isMinimized()) return;
+    int32_t w, h;
+    frame_.DisplayedSize(w, h);
+    if (view_->width() >= w && view_->height() >= h) {
+        ResetScrollBars();
+        return;
+    }
+    // Each axis keeps its position, clamped to what is left to scroll.
+    hBar_->setMaximum(std::max(0, w - view_->width()));
+    vBar_->setMaximum(std::max(0, h - view_->height()));
+    frame_.hScroll = hBar_->value();
+    frame_.vScroll = vBar_->value();
+}
+
+void CChildWindow::ChildMessageBox(const std::string& text) {
+    main_.MessageBox(text);
+}
+
+bool CChildWindow::IsChild(CChildFrame* child) {
+    return main_.IsChildOfFrame(child);
+}
+
+void CChildWindow::PostInfoUpdate(CChildFrame* child) {
+    QMetaObject::invokeMethod(
+        &main_, [m = &main_, child] { m->InfoUpdate(child); }, Qt::QueuedConnection);
+}
+
+void CChildWindow::PostRepaint(CChildFrame*) {
+    QMetaObject::invokeMethod(view_, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+}
+
+void CChildWindow::SetWatchdog(CChildFrame*, unsigned ms) {
+    watchdog_.stop();
+    if (ms) watchdog_.start(static_cast<int>(ms));
+}
+
+} // namespace qorcam::viewer
