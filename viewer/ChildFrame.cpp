@@ -2,7 +2,6 @@
 #include "ChildFrame.h"
 
 #include "CameraApi.h"
-#include "FeatureAccess.h"
 
 #include "genapi/Pointer.h"
 
@@ -34,6 +33,16 @@ namespace {
 // Fixed-size text fields of the library's records need not end in a zero.
 template <size_t N> std::string Field(const char (&text)[N], size_t cut = N) {
     return std::string(text, strnlen(text, cut < N ? cut : N));
+}
+// The window's own camera is open while it reads these, so the reads don't
+// go through the active window's guard (it isn't the active one yet when
+// it opens); a failing read answers 0.
+template <class F> int64_t Read(F&& f) {
+    try {
+        return f();
+    } catch (...) {
+        return 0;
+    }
 }
 } // namespace
 
@@ -83,8 +92,10 @@ bool CChildFrame::ConnectCamera(uint64_t pendingId, uint32_t pendingType) {
     if (cameraType == QORCAM_CTYPE_GIGE && nodeMap) {
         genapi::CIntegerPtr packet(nodeMap->GetNode("DeviceStreamChannelPacketSize"));
         if (packet.IsValid()) {
-            const int64_t inc = SafeGetIntInc(packet), value = SafeGetIntValue(packet);
-            const int64_t wanted = PacketSizeFor(value, SafeGetIntMin(packet), SafeGetIntMax(packet), inc);
+            const int64_t inc = Read([&] { return packet->GetInc(); });
+            const int64_t value = Read([&] { return packet->GetValue(); });
+            const int64_t wanted = PacketSizeFor(value, Read([&] { return packet->GetMin(); }),
+                                                 Read([&] { return packet->GetMax(); }), inc);
             if (wanted != value) {
                 try {
                     packet->SetValue(wanted);
@@ -160,7 +171,7 @@ bool CChildFrame::StartImage() {
     payloadSize = 0;
     if (nodeMap) {
         genapi::CIntegerPtr payload(nodeMap->GetNode("PayloadSize"));
-        if (payload.IsValid()) payloadSize = static_cast<uint32_t>(SafeGetIntValue(payload));
+        if (payload.IsValid()) payloadSize = static_cast<uint32_t>(Read([&] { return payload->GetValue(); }));
     }
     framesInWindow = 0;
     frameRate = 0.0;

@@ -1,0 +1,130 @@
+// A camera window over the built camera library and a scripted USB camera, on an offscreen display.
+#include "CameraWindow.h"
+#include "MainFrame.h"
+
+#include "genapi/Pointer.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace qorcam::viewer;
+namespace fs = std::filesystem;
+
+namespace {
+
+void Pump(int ms = 50) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// Width on a register, 480 lines of Mono8.
+std::string CameraXml() {
+    return "<?xml version='1.0'?><RegisterDescription SchemaMajorVersion='1' SchemaMinorVersion='1'>"
+           "<Integer Name='Width'><pValue>WidthReg</pValue></Integer>"
+           "<IntReg Name='WidthReg'><Address>0x100</Address><Length>4</Length>"
+           "<AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>NoCache</Cachable>"
+           "<Endianess>BigEndian</Endianess></IntReg>"
+           "<Integer Name='Height'><Value>480</Value></Integer>"
+           "<IntSwissKnife Name='PayloadSize'><pVariable Name='W'>Width</pVariable>"
+           "<pVariable Name='H'>Height</pVariable><Formula>W*H</Formula></IntSwissKnife>"
+           "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><Value>17301505</Value>"
+           "</EnumEntry><Value>17301505</Value></Enumeration>"
+           "<Integer Name='TLParamsLocked'><Value>0</Value></Integer>"
+           "<Command Name='AcquisitionStart'><pValue>Acq</pValue><CommandValue>1</CommandValue></Command>"
+           "<Command Name='AcquisitionStop'><pValue>Acq</pValue><CommandValue>0</CommandValue></Command>"
+           "<IntReg Name='Acq'><Address>0x124</Address><Length>4</Length><AccessMode>WO</AccessMode>"
+           "<pPort>Device</pPort></IntReg><Port Name='Device'/></RegisterDescription>";
+}
+
+} // namespace
+
+TEST(CameraWindowLibrary, StreamsAScriptedCameraIntoTheView) {
+    static int argc = 1;
+    static char name[] = "viewer_camera_library_tests";
+    static char* argv[] = {name, nullptr};
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static QApplication* qapp = new QApplication(argc, argv);
+    (void)qapp;
+
+    char pattern[] = "/tmp/qorcam-viewer-cam-XXXXXX";
+    const fs::path root = ::mkdtemp(pattern);
+    setenv("QORCAM_ROOT", root.c_str(), 1);
+    unsetenv("GENICAM_ROOT_V2_4");
+    const fs::path lib = root / "lib";
+    fs::create_directories(lib);
+    fs::copy_file(QORCAM_LIBRARY_PATH, lib / "libQorCam.so");
+    fs::copy_file(SCRIPTED_PRODUCER_PATH, lib / "QorUSBGenTL.cti");
+    const std::string xml = CameraXml();
+    std::ofstream(root / "cam.xml") << xml;
+    char size[16];
+    std::snprintf(size, sizeof size, "%zX", xml.size());
+    std::ofstream(lib / "QorUSBGenTL.cti.script")
+        << "prefix USB3Vision\ninterface usb0\ndevice usb0 12 VendorU ModelU userA 2 512\n"
+        << "port usb0 12 Local:cam.xml;10000;" << size << " " << (root / "cam.xml").string() << " 10000\n";
+    setenv("QORCAM_APILIB", lib.c_str(), 1);
+
+    {
+        CameraLibrary api;
+        ASSERT_TRUE(api.Load()) << api.ErrorText();
+        ASSERT_TRUE(api.SetStructVersion(LIBRARY_STRUCT_VERSION));
+        CQorViewerApp app(api);
+        CMainFrame frame(app);
+        frame.resize(900, 700);
+        frame.show();
+        Pump();
+
+        frame.OpenCamera(12, QORCAM_CTYPE_USB);
+        Pump();
+        CChildFrame* child = app.activeChild;
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(child->title, "userA 0x000000000000000C");
+        ASSERT_NE(child->nodeMap, nullptr);
+        qorcam::genapi::CIntegerPtr width(child->nodeMap->GetNode("Width"));
+        ASSERT_TRUE(width.IsValid());
+        width->SetValue(64);
+
+        CChildWindow* window = frame.WindowOf(child);
+        window->OnStartImage();
+        ASSERT_EQ(child->running, 1u);
+        EXPECT_EQ(child->payloadSize, 64u * 480u);
+        ASSERT_NE(child->Header(), nullptr);
+        EXPECT_EQ(child->displayBuffer.size(), child->Header()->biSizeImage);
+        Pump();
+        EXPECT_EQ(window->View()->size(), QSize(64, 480));
+
+        void* producer = dlopen((lib / "QorUSBGenTL.cti").c_str(), RTLD_NOW | RTLD_NOLOAD);
+        ASSERT_NE(producer, nullptr);
+        auto complete = reinterpret_cast<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
+            dlsym(producer, "ScriptedGenTL_CompleteOn"));
+        dlclose(producer);
+        ASSERT_NE(complete, nullptr);
+        ASSERT_EQ(complete("usb0", 12, 0, 0, 64 * 480), 0);
+        QElapsedTimer t;
+        t.start();
+        while (child->conversions == 0 && t.elapsed() < 5000) Pump(10);
+        EXPECT_EQ(child->conversions, 1u);
+        EXPECT_FALSE(CChildView::ImageOf(*child).isNull());
+        if (const char* out = std::getenv("QORCAM_VIEWER_SHOT")) frame.grab().save(out);
+
+        window->OnStopImage();
+        EXPECT_EQ(child->running, 0u);
+        window->close();
+        Pump();
+        EXPECT_EQ(app.activeChild.load(), nullptr);
+        app.Stop();
+    }
+    unsetenv("QORCAM_APILIB");
+    unsetenv("QORCAM_ROOT");
+    fs::remove_all(root);
+}
