@@ -219,7 +219,10 @@ int GigEDemo(const qorcam::rig::NetworkRig& rig) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // "--library" runs only the library demo, with no camera network.
+    if (argc > 1 && std::strcmp(argv[1], "--library") == 0)
+        return LibraryDemo();
 #ifdef QORCAM_SAMPLE_GIGE_DEMO
     if (geteuid() != 0) {
         std::printf("The GigE demo needs root and network namespaces (it builds a private camera network with "

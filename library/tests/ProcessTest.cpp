@@ -206,7 +206,7 @@ TEST_F(LibraryProcessTest, AttachStartsTheProgramNamedByMonitorPath) {
 }
 
 TEST_F(LibraryProcessTest, SampleLoadsTheLibraryAndPrintsItsTraceLines) {
-    FILE* out = popen((std::string(QORCAM_SAMPLE) + " 2>&1; echo exit=$?").c_str(), "r");
+    FILE* out = popen((std::string(QORCAM_SAMPLE) + " --library 2>&1; echo exit=$?").c_str(), "r");
     ASSERT_NE(out, nullptr);
     char buffer[1100];
     std::string text;
