@@ -47,7 +47,12 @@ QImage CChildView::ImageOf(const CChildFrame& frame) {
 
 void CChildView::paintEvent(QPaintEvent*) {
     const QImage image = ImageOf(frame_);
-    if (image.isNull()) return;
+    QPainter painter(this);
+    const QColor background = palette().color(QPalette::Window);
+    if (image.isNull()) {
+        painter.fillRect(rect(), background);
+        return;
+    }
     const int w = image.width(), h = image.height();
     QRect dest;
     if (frame_.zoomMode) {
@@ -57,7 +62,10 @@ void CChildView::paintEvent(QPaintEvent*) {
         const double rx = double(width()) / w, ry = double(height()) / h;
         dest = rx > ry ? QRect(2, 1, int(w * ry), height()) : QRect(2, 1, width(), int(h * rx));
     }
-    QPainter painter(this);
+    // Only what the image leaves free is filled: the image itself is never erased first.
+    QRegion free(rect());
+    free -= dest;
+    for (const QRect& r : free) painter.fillRect(r, background);
     painter.drawImage(dest, image);
 }
 
