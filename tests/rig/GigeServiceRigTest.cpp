@@ -252,10 +252,11 @@ TEST(GigeServiceRig, ClientPrintsTheServicesMessages) {
     std::string out;
     std::atomic<bool> done{false};
     std::thread client([&] {
-        rig.RunIn(rig.HostNamespace(), BinaryDir() + "/QorGigECtl messages 2 8000", &out);
+        rig.RunIn(rig.HostNamespace(), BinaryDir() + "/QorGigECtl messages 6 8000", &out);
         done = true;
     });
-    // Messages are on only once the client has asked for them: ARP until it has two.
+    // Messages are on only once the client has asked for them: ARP until it has six, enough
+    // for a request the service answers to show both its start and its response.
     for (int i = 0; i < 30 && !done; ++i) {
         rig.Run("ip -n " + rig.CameraNamespace() + " neigh flush dev " + rig.CameraInterface());
         EchoFromCamera(rig, 8);
