@@ -187,18 +187,23 @@ void CMainFrame::SendCameraCheck(CChildFrame* child, int wParam, int lParam) {
         if (lParam == 1) child->connected = 0;
         if (child->connected) return;
         // The camera is gone: remember it for reopening and let the window go.
-        std::lock_guard lock(app_.TableLock());
-        CCameraIDInfo& entry = app_.cameraTable[child->cameraId];
-        entry.known = 0;
-        entry.reopen = 1;
-        entry.wasRunning = child->running;
-        entry.recover = child->recover;
-        entry.cameraType = child->cameraType;
-        entry.title = child->title;
+        {
+            std::lock_guard lock(app_.TableLock());
+            CCameraIDInfo& entry = app_.cameraTable[child->cameraId];
+            entry.known = 0;
+            entry.reopen = 1;
+            entry.wasRunning = child->running;
+            entry.recover = child->recover;
+            entry.cameraType = child->cameraType;
+            entry.title = child->title;
+        }
+        // Outside the table lock: closing takes the grid's lock, which the
+        // refresh worker holds while it asks the tables.
         if (CChildWindow* window = WindowOf(child)) {
             window->close(); // leaves the tables through ChildClosing
             return;
         }
+        std::lock_guard lock(app_.TableLock());
         auto& children = app_.openChildren;
         children.erase(std::remove(children.begin(), children.end(), child), children.end());
         if (app_.activeChild == child) OnChildChanged(children.empty() ? nullptr : children.front());
