@@ -14,11 +14,14 @@ namespace qorcam::library {
 /// Start line, last error cleared, handle test (a stale, null or foreign
 /// handle fails with 1 and writes nothing else), BeforeAccess, the camera
 /// lock around body, then the end line or the error line. body returns 0 or
-/// the failure code; a code of -1 means it set the last error itself.
-template <class Body> BOOL CameraExport(std::uint32_t level, const char* name, HCAMERA handle, Body body) {
+/// the failure code; a code of -1 means it set the last error itself. The
+/// three lines are written by start(), end() and error(code), so that an
+/// export can give its own forms of them.
+template <class Start, class End, class Error, class Body>
+BOOL CameraExportTraced(HCAMERA handle, Start start, End end, Error error, Body body) {
     CQorCamDLL* library = CLibraryProcess::Library();
     if (library == nullptr) return FALSE;
-    TraceCamera(level, name, "Start", handle);
+    start();
     library->SetLastErrorCode(0);
     CCamera* camera = CHandleRegistry::Instance().Test<CBase, CCamera>(handle);
     if (camera == nullptr) {
@@ -33,11 +36,19 @@ template <class Body> BOOL CameraExport(std::uint32_t level, const char* name, H
     }
     if (code != 0) {
         if (code > 0) library->SetLastErrorCode(static_cast<std::uint32_t>(code));
-        TraceCameraError(level, name, static_cast<std::int32_t>(library->GetLastErrorCode()), handle);
+        error(static_cast<std::int32_t>(library->GetLastErrorCode()));
         return FALSE;
     }
-    TraceCamera(level, name, "End  ", handle);
+    end();
     return TRUE;
+}
+
+/// The frame with the plain camera-handle form of the lines, all at level.
+template <class Body> BOOL CameraExport(std::uint32_t level, const char* name, HCAMERA handle, Body body) {
+    return CameraExportTraced(
+        handle, [&] { TraceCamera(level, name, "Start", handle); },
+        [&] { TraceCamera(level, name, "End  ", handle); },
+        [&](std::int32_t code) { TraceCameraError(level, name, code, handle); }, body);
 }
 
 /// Code for a body whose failure already set the last error.

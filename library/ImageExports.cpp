@@ -6,19 +6,45 @@
 
 using namespace qorcam::library;
 
+namespace {
+
+constexpr const char* kBuffer = "Buffer";
+constexpr const char* kHandle = "Handle";
+
+/// The frame with every line naming the image record (or request handle) before the camera.
+template <class Body>
+BOOL ItemExport(std::uint32_t level, const char* name, const char* label, const void* item, HCAMERA handle,
+                Body body) {
+    return CameraExportTraced(
+        handle, [&] { TraceCameraItem(level, name, "Start", label, item, handle); },
+        [&] { TraceCameraItem(level, name, "End  ", label, item, handle); },
+        [&](std::int32_t code) { TraceCameraItemError(level, name, code, label, item, handle); }, body);
+}
+
+} // namespace
+
 extern "C" {
 
 QORCAM_API BOOL QORCAM_ImageAlloc(HCAMERA hCamera, QORCAM_IMAGE** ppImage) {
-    return CameraExport(1, "QORCAM_ImageAlloc", hCamera, [&](CCamera& camera) -> int {
-        if (ppImage == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
-        *ppImage = nullptr;
-        if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
-        return camera.ImageAlloc(ppImage) ? 0 : kErrorAlreadySet;
-    });
+    // Start and error lines are standard ones; the end line, with the new record, is a detail line.
+    constexpr const char* kName = "QORCAM_ImageAlloc";
+    QORCAM_IMAGE* made = nullptr;
+    return CameraExportTraced(
+        hCamera, [&] { TraceCamera(1, kName, "Start", hCamera); },
+        [&] { TraceCameraItem(2, kName, "End  ", kBuffer, made, hCamera); },
+        [&](std::int32_t code) { TraceCameraError(1, kName, code, hCamera); },
+        [&](CCamera& camera) -> int {
+            if (ppImage == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
+            *ppImage = nullptr;
+            if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
+            if (!camera.ImageAlloc(ppImage)) return kErrorAlreadySet;
+            made = *ppImage;
+            return 0;
+        });
 }
 
 QORCAM_API BOOL QORCAM_ImageFree(HCAMERA hCamera, QORCAM_IMAGE* Image) {
-    return CameraExport(2, "QORCAM_ImageFree", hCamera, [&](CCamera& camera) -> int {
+    return ItemExport(2, "QORCAM_ImageFree", kBuffer, Image, hCamera, [&](CCamera& camera) -> int {
         Image_Buffer* image = Image_Buffer::Find(Image);
         if (image == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
         return camera.ImageFree(*image) ? 0 : kErrorAlreadySet;
@@ -31,7 +57,7 @@ QORCAM_API BOOL QORCAM_ImageFreeAll(HCAMERA hCamera) {
 }
 
 QORCAM_API BOOL QORCAM_ImageReq(HCAMERA hCamera, QORCAM_IMAGE* Image) {
-    return CameraExport(2, "QORCAM_ImageReq", hCamera, [&](CCamera& camera) -> int {
+    return ItemExport(2, "QORCAM_ImageReq", kBuffer, Image, hCamera, [&](CCamera& camera) -> int {
         Image_Buffer* image = Image_Buffer::Find(Image);
         if (image == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
         if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
@@ -41,7 +67,7 @@ QORCAM_API BOOL QORCAM_ImageReq(HCAMERA hCamera, QORCAM_IMAGE* Image) {
 
 QORCAM_API BOOL QORCAM_ImageComplete(HCAMERA hCamera, QORCAM_IMAGE* Image, uint32_t TimeOut,
                                      QORCAM_IMAGEDATAINFO* Info) {
-    return CameraExport(2, "QORCAM_ImageComplete", hCamera, [&](CCamera& camera) -> int {
+    return ItemExport(2, "QORCAM_ImageComplete", kBuffer, Image, hCamera, [&](CCamera& camera) -> int {
         Image_Buffer* image = Image_Buffer::Find(Image);
         if (image == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
         if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
@@ -57,15 +83,21 @@ QORCAM_API BOOL QORCAM_ImageReqAbortAll(HCAMERA hCamera) {
 }
 
 QORCAM_API BOOL QORCAM_VSyncReq(HCAMERA hCamera, void** Handle) {
-    return CameraExport(2, "QORCAM_VSyncReq", hCamera, [&](CCamera& camera) -> int {
-        if (Handle == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
-        if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
-        return camera.VSyncReq(Handle) ? 0 : kErrorAlreadySet;
-    });
+    // The end line names the new request: "End Handle=..., HCAMERA=...".
+    constexpr const char* kName = "QORCAM_VSyncReq";
+    return CameraExportTraced(
+        hCamera, [&] { TraceCamera(2, kName, "Start", hCamera); },
+        [&] { TraceCameraItem(2, kName, "End", kHandle, *Handle, hCamera); },
+        [&](std::int32_t code) { TraceCameraError(2, kName, code, hCamera); },
+        [&](CCamera& camera) -> int {
+            if (Handle == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
+            if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
+            return camera.VSyncReq(Handle) ? 0 : kErrorAlreadySet;
+        });
 }
 
 QORCAM_API BOOL QORCAM_VSyncComplete(HCAMERA hCamera, void* Handle, uint32_t TimeOut) {
-    return CameraExport(2, "QORCAM_VSyncComplete", hCamera, [&](CCamera& camera) -> int {
+    return ItemExport(2, "QORCAM_VSyncComplete", kHandle, Handle, hCamera, [&](CCamera& camera) -> int {
         if (Handle == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
         if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
         return camera.VSyncComplete(Handle, TimeOut) ? 0 : kErrorAlreadySet;

@@ -62,6 +62,13 @@ void TraceExportError(std::uint32_t minLevel, const char* name, std::int32_t cod
 /// Start and end of an export on a camera handle.
 void TraceCamera(std::uint32_t minLevel, const char* name, const char* what, const void* handle);
 void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle);
+/// Lines of the exports on one item of a camera: what is "Start", "End  " or
+/// "End" and label is "Buffer" (an image record) or "Handle" (a frame-start
+/// request); the item comes before the camera handle.
+void TraceCameraItem(std::uint32_t minLevel, const char* name, const char* what, const char* label,
+                     const void* item, const void* handle);
+void TraceCameraItemError(std::uint32_t minLevel, const char* name, std::int32_t code, const char* label,
+                          const void* item, const void* handle);
 /// Start, end and error lines of the stand-alone conversion exports.
 void TraceConv(std::uint32_t minLevel, const char* name, const char* what, const void* handle);
 void TraceConvError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle);

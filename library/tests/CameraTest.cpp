@@ -50,6 +50,13 @@ std::string Hex(size_t v) {
     return text;
 }
 
+/// A pointer as the trace lines write it: 16 upper-case hex digits.
+std::string Hex(const void* p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%016zX", reinterpret_cast<size_t>(p));
+    return text;
+}
+
 class CameraTest : public qorcam::testing::LibraryFixture {
 protected:
     void SetUp() override {
@@ -587,7 +594,11 @@ TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
     EXPECT_FALSE(alloc(camera, nullptr));
     EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
     QORCAM_IMAGE* image = nullptr;
+    ForgetLines(); // an empty trace area: the lines of the next call all land in it
     ASSERT_TRUE(alloc(camera, &image));
+    // The lines of the image exports name the image record before the camera.
+    const std::string named = "Buffer=0x" + Hex(image) + ", HCAMERA=0x" + Hex(camera);
+    EXPECT_TRUE(Traced({"QORCAM_ImageAlloc", "End   " + named}));
     EXPECT_EQ(image->Width, 2u);
     EXPECT_EQ(image->Height, 480u);
     EXPECT_EQ(image->Length, 960u);
@@ -597,11 +608,17 @@ TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
 
     EXPECT_FALSE(wait(camera, image, 0, nullptr));
     EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR); // never requested
+    ForgetLines();
     ASSERT_TRUE(req(camera, image));
+    EXPECT_TRUE(Traced({"QORCAM_ImageReq", "Start " + named}));
     EXPECT_EQ(image->Status, STATUSQORCAM_REQUEST_PENDING);
+    ForgetLines();
     EXPECT_FALSE(req(camera, image));
+    EXPECT_TRUE(Traced({"QORCAM_ImageReq", "Error=12, " + named}));
     EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_EXEC);
+    ForgetLines();
     EXPECT_FALSE(wait(camera, image, 0, nullptr));
+    EXPECT_TRUE(Traced({"QORCAM_ImageComplete", "Error=13, " + named}));
     EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_TIMEOUT);
 
     ASSERT_EQ(complete(0), 0);
@@ -635,13 +652,20 @@ TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
 
     // Frame starts on stream 1: an empty request, completed by any frame start, its handle reused.
     void* vsync = nullptr;
+    ForgetLines();
     ASSERT_TRUE(QORCAM_FN(QORCAM_VSyncReq)(camera, &vsync));
+    const std::string request = "Handle=0x" + Hex(vsync) + ", HCAMERA=0x" + Hex(camera);
+    EXPECT_TRUE(Traced({"QORCAM_VSyncReq", "End " + request}));
+    ForgetLines();
     EXPECT_FALSE(QORCAM_FN(QORCAM_VSyncComplete)(camera, vsync, 0));
+    EXPECT_TRUE(Traced({"QORCAM_VSyncComplete", "Error=13, " + request}));
     EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_TIMEOUT);
     auto frameStart = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
         "QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
     ASSERT_EQ(frameStart("if0", kGigE, 1, 0, 0), 0);
+    ForgetLines();
     EXPECT_TRUE(QORCAM_FN(QORCAM_VSyncComplete)(camera, vsync, 5000));
+    EXPECT_TRUE(Traced({"QORCAM_VSyncComplete", "End   " + request}));
     EXPECT_FALSE(QORCAM_FN(QORCAM_VSyncComplete)(camera, vsync, 0));
     EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR); // collected: no request pending
     void* again = nullptr;
