@@ -753,6 +753,25 @@ TEST_F(CameraTest, ImageCallbackGetsEveryFrameOnItsThread) {
     EXPECT_TRUE(Traced({"CCamera::Stream_Thread", "Stream BufCount"}));
 }
 
+TEST_F(CameraTest, ResourcesReleasedUnderARunningImageCallbackEndItsThreadFirst) {
+    HCAMERA camera = Open(kGigE);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    Poke(camera, write, 0x100, {0, 0, 0, 2});
+    Poke(camera, write, 0x0D04, {0, 0, 0x05, 0xDC});
+    auto setCallback = QORCAM_FN(QORCAM_SetImageCallBack);
+    Frames frames;
+    frames.camera = camera;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+        ASSERT_TRUE(setCallback(camera, &frames, &Frames::Call, 2, TRUE));
+        // The streaming thread still waits on the stream's event while it is taken down.
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceRelease)(camera));
+        // The callback stays registered until it is stopped.
+        EXPECT_FALSE(setCallback(camera, &frames, &Frames::Call, 2, TRUE));
+        EXPECT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE));
+    }
+}
+
 TEST_F(CameraTest, UsbFramesAreDescribedByTheirLeaderAndTrailer) {
     HCAMERA camera = Open(kUsb);
     auto write = QORCAM_FN(QORCAM_WritePort);
