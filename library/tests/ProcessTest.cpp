@@ -213,11 +213,18 @@ TEST_F(LibraryProcessTest, SampleLoadsTheLibraryAndPrintsItsTraceLines) {
     while (std::fgets(buffer, sizeof buffer, out) != nullptr)
         text += buffer;
     pclose(out);
-    EXPECT_NE(text.find("library revision 10106"), std::string::npos) << text;
     EXPECT_NE(text.find("DLL ATTACH"), std::string::npos) << text;
+    EXPECT_NE(text.find("exit=0"), std::string::npos) << text;
+    if (text.find("camera network up") != std::string::npos) {
+        // Where it can build its camera network (root, namespaces) the sample runs its GigE demo instead.
+        EXPECT_NE(text.find("images stopped, stream resources released, camera closed"), std::string::npos)
+            << text;
+        EXPECT_NE(text.find("QORCAM_ImageStart            End   HCAMERA=0x"), std::string::npos) << text;
+        return;
+    }
+    EXPECT_NE(text.find("library revision 10106"), std::string::npos) << text;
     EXPECT_NE(text.find("QORCAMFILTER_OutPut          Start"), std::string::npos) << text;
     EXPECT_NE(text.find("QORCAMFILTER_Flush           Error=2,"), std::string::npos) << text;
-    EXPECT_NE(text.find("exit=0"), std::string::npos) << text;
 }
 
 } // namespace
