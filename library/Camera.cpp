@@ -103,11 +103,12 @@ void CCamera::CloseStreams() {
 }
 
 CCamera::~CCamera() {
+    // Off the interface's list first, so that its bus-reset thread no longer asks a closing device.
+    interface_.RemoveCamera(this);
     StopAndRelease();
     CloseStreams();
     ReleaseNodeMap();
     producer_.fn.DevClose(device_);
-    interface_.RemoveCamera(this);
     std::lock_guard<std::mutex> guard(convLock_);
     conv_.reset();
 }
