@@ -5,6 +5,7 @@
 #include "devio/UnixAddress.h"
 #include "os/Event.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <list>
@@ -127,17 +128,39 @@ NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
         if (detail::SocketAnswers(socketPath)) return STATUS_OBJECT_NAME_COLLISION;
         unlink(address.sun_path); // left behind by a service that ended without cleaning up
     }
+    // The socket is bound and listening under a private name first and only then
+    // linked under the device's name, so a client that sees the name can connect.
+    static std::atomic<unsigned> serial{0};
+    // The private name lies one folder up, so a walk of the device's folder never meets it.
+    const auto folder = socketPath.parent_path();
+    const auto stagingFolder = folder.has_parent_path() && folder.parent_path() != folder ? folder.parent_path() : folder;
+    const auto staging = stagingFolder /
+                         (".b" + std::to_string(getpid()) + "-" + std::to_string(serial.fetch_add(1)));
+    sockaddr_un stagingAddress;
+    if (!detail::FillUnixAddress(staging, stagingAddress)) return STATUS_OBJECT_NAME_INVALID;
+    unlink(stagingAddress.sun_path);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return STATUS_INSUFFICIENT_RESOURCES;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        const NtStatus status = errno == EADDRINUSE ? STATUS_OBJECT_NAME_COLLISION : STATUS_UNSUCCESSFUL;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&stagingAddress), sizeof stagingAddress) != 0) {
         close(fd);
-        return status;
+        return STATUS_UNSUCCESSFUL;
     }
     // Any process may open the device, as any process may open the device
     // object of a driver; the service decides per request.
-    chmod(address.sun_path, 0666);
-    if (listen(fd, 128) != 0 || lstat(address.sun_path, &st) != 0) {
+    chmod(stagingAddress.sun_path, 0666);
+    if (listen(fd, 128) != 0) {
+        close(fd);
+        unlink(stagingAddress.sun_path);
+        return STATUS_UNSUCCESSFUL;
+    }
+    if (link(stagingAddress.sun_path, address.sun_path) != 0) {
+        const NtStatus status = errno == EEXIST ? STATUS_OBJECT_NAME_COLLISION : STATUS_UNSUCCESSFUL;
+        close(fd);
+        unlink(stagingAddress.sun_path);
+        return status;
+    }
+    unlink(stagingAddress.sun_path);
+    if (lstat(address.sun_path, &st) != 0) {
         close(fd);
         unlink(address.sun_path);
         return STATUS_UNSUCCESSFUL;

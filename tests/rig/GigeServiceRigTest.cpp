@@ -111,16 +111,22 @@ TEST(GigeServiceRig, PingFromTheCameraIsAnsweredByTheService) {
     }
     if (Exists("tshark")) {
         // A capture on the camera side shows the service's ARP and ICMP answers well formed.
+        // tshark may take seconds to start on a loaded machine, so the camera keeps asking
+        // (a fresh ARP and an echo each round) until the capture has ended.
         std::string capture;
+        std::atomic<bool> captured{false};
         std::thread tshark([&] {
             rig.RunIn(rig.CameraNamespace(),
-                      "timeout 8 tshark -n -l -i " + rig.CameraInterface() +
-                          " -a duration:4 -f 'arp or icmp'",
+                      "timeout 60 tshark -n -l -i " + rig.CameraInterface() +
+                          " -a duration:3 -f 'arp or icmp'",
                       &capture);
+            captured = true;
         });
-        std::this_thread::sleep_for(1500ms);
-        rig.Run("ip -n " + rig.CameraNamespace() + " neigh flush dev " + rig.CameraInterface());
-        EXPECT_TRUE(EchoFromCamera(rig, 32));
+        for (int round = 0; round < 200 && !captured; ++round) {
+            rig.Run("ip -n " + rig.CameraNamespace() + " neigh flush dev " + rig.CameraInterface());
+            EchoFromCamera(rig, 32);
+            std::this_thread::sleep_for(300ms);
+        }
         tshark.join();
         EXPECT_NE(capture.find("is at " + rig.HostMac()), std::string::npos) << capture;
         EXPECT_NE(capture.find("Echo (ping) reply"), std::string::npos) << capture;

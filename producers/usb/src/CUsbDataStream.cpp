@@ -147,6 +147,7 @@ void CUsbDataStream::ExecThread() {
     auto giveBack = [&](CUsbBufferInfo* buffer, uint32_t status) {
         buffer->status = status;
         buffer->bytes = 0;
+        if (status == devio::STATUS_DEVICE_NOT_CONNECTED) m_device->SetInaccessible();
         ReportError(name + " IOCTL_GIGE_GetStream error");
         Deliver(buffer, false);
     };
@@ -225,10 +226,7 @@ void CUsbDataStream::WaitThread() {
             ReportError("Wait_Thread WaitForMultipleObjects error 1");
             return;
         }
-        if (Complete(oldest) == devio::STATUS_DEVICE_NOT_CONNECTED) {
-            m_device->SetInaccessible();
-            m_lost = true;
-        }
+        Complete(oldest);
         // A slot is free again: queued buffers may go to the service.
         m_bufferQueued.Set();
     }
@@ -241,6 +239,11 @@ uint32_t CUsbDataStream::Complete(CUsbBufferInfo* buffer) {
     buffer->bytes = static_cast<uint32_t>(std::min<uint64_t>(bytes, buffer->GetSize()));
     if (buffer->HasShadow() && devio::NtSuccess(status))
         std::memcpy(buffer->GetBase(), buffer->Target(), buffer->GetSize());
+    // The device is marked gone before the consumer sees the buffer that tells of it.
+    if (status == devio::STATUS_DEVICE_NOT_CONNECTED) {
+        m_device->SetInaccessible();
+        m_lost = true;
+    }
     Deliver(buffer, true);
     return status;
 }
