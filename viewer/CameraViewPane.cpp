@@ -5,6 +5,7 @@
 #include "MainFrame.h"
 
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -33,6 +34,9 @@ CameraViewPane::CameraViewPane(CMainFrame& main, CQorViewerApp& app, QWidget* pa
     tree_ = new QTreeWidget;
     tree_->setHeaderHidden(true);
     tree_->setRootIsDecorated(true);
+    // Long titles scroll sideways rather than being cut short.
+    tree_->header()->setStretchLastSection(false);
+    tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(toolbar_);
     layout->addWidget(tree_);

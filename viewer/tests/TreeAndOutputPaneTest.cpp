@@ -183,6 +183,14 @@ TEST(OutputPane, FollowsTheActiveWindowAndTheSelectedFeature) {
                            "    InterfaceType : IInteger interface   [ Min : 2  Max : 64  Inc : 2 ]",
                            "    AccessMode : Read and Write", "    Visibility : Beginner"}));
 
+    if (const char* shot = std::getenv("QORCAM_VIEWER_PANES_SCREENSHOT")) {
+        v.frame.RefreshCameraTree();
+        v.frame.OutputPane()->raise();
+        v.frame.OutputPane()->Tabs()->setCurrentIndex(COutputWnd::kFeature);
+        Pump();
+        v.frame.grab().save(shot);
+    }
+
     // The last window gone: every list empties.
     window->close();
     ASSERT_TRUE(PumpUntil([&] { return v.app.activeChild == nullptr; }));
