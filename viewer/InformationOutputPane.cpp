@@ -30,8 +30,9 @@ InformationOutputPane::InformationOutputPane(CQorViewerApp& app, QWidget* parent
         lists_[i] = list;
         tabs_->addTab(list, names[i]);
     }
+    // The lists keep no font of their own, so they follow the application's
+    // font when the system settings change.
     setWidget(tabs_);
-    UpdateFonts();
 }
 
 void InformationOutputPane::Sync(COutputWnd::Tab tab) {

@@ -25,7 +25,7 @@ public:
     void ShowCameraInfo();
     void ShowImageInfo();
     void ShowNodeInfo(genapi::INode* node);
-    /// The lists take the application's regular font again.
+    /// The lists take the application's regular font again (they follow it by themselves too).
     void UpdateFonts();
 
 private:
