@@ -1,4 +1,4 @@
-// CameraFileView: the camera tree pane's logic: the camera view, the file view of record folders and their commands.
+// CameraFileView: the camera tree's logic: the camera view, the file view of record folders, item commands.
 #include "CameraFileView.h"
 
 #include "IniFile.h"
@@ -44,7 +44,8 @@ bool ReadRecordIdentity(const std::string& iniPath, std::string& cameraName, std
 }
 
 bool CCameraFileView::IsGroupName(const std::string& text) {
-    return std::any_of(std::begin(kGroupNames), std::end(kGroupNames), [&](const char* g) { return text == g; });
+    return std::any_of(std::begin(kGroupNames), std::end(kGroupNames),
+                       [&](const char* g) { return text == g; });
 }
 
 std::string CCameraFileView::Caption() const {
@@ -149,7 +150,8 @@ void CCameraFileView::OpenFromDialog() {
     {
         std::lock_guard lock(app_.TableLock());
         CFolderInfo* folder = FindFolderInfo(app_.folders, cameraName);
-        listed = folder && std::find(folder->records.begin(), folder->records.end(), path) != folder->records.end();
+        listed = folder &&
+                 std::find(folder->records.begin(), folder->records.end(), path) != folder->records.end();
         if (!folder) folder = &AddFolderInfo(app_.folders, cameraName);
         folder->inUse = 1;
         if (!listed) {

@@ -1,4 +1,4 @@
-// CameraFileView: the camera tree pane's logic: the camera view, the file view of record folders and their commands.
+// CameraFileView: the camera tree's logic: the camera view, the file view of record folders, item commands.
 #pragma once
 
 #include "ChildFrame.h"

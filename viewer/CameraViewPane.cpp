@@ -42,9 +42,10 @@ CameraViewPane::CameraViewPane(CMainFrame& main, CQorViewerApp& app, QWidget* pa
     layout->addWidget(tree_);
     setWidget(body);
 
-    connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
-        if (current) logic_.OnSelectionChanged(RefOf(current));
-    });
+    connect(tree_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
+                if (current) logic_.OnSelectionChanged(RefOf(current));
+            });
     connect(tree_, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { logic_.OnSelectItem(RefOf(item)); });
     connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {

@@ -1,4 +1,4 @@
-// OutputWnd: the lines of the information output pane: the active window's camera or record, its image, the selected feature.
+// OutputWnd: the lines of the information output pane: camera or record, image, selected feature.
 #include "OutputWnd.h"
 
 #include "FeatureAccess.h"
@@ -59,8 +59,8 @@ std::string FloatText(genapi::INode* node) {
     if ((mode != genapi::WO && mode != genapi::RW) || !p.IsValid()) return "IFloat interface";
     const double inc = SafeFloatHasInc(p) ? SafeGetFloatInc(p) : 0.0;
     const std::string incText = inc == 0.0 ? "has no increment" : Format("%f", inc);
-    return "IFloat interface   [ Min: " + Format("%f", SafeGetFloatMin(p)) + "  Max : " +
-           Format("%f", SafeGetFloatMax(p)) + "  Inc : " + incText + " ]";
+    return "IFloat interface   [ Min: " + Format("%f", SafeGetFloatMin(p)) +
+           "  Max : " + Format("%f", SafeGetFloatMax(p)) + "  Inc : " + incText + " ]";
 }
 
 } // namespace
@@ -74,10 +74,11 @@ std::string ProgressLine(const std::string& label, uint32_t frame, uint32_t coun
 }
 
 std::string InterfaceText(genapi::INode* node) {
-    static const char* const names[] = {"IValue interface",   "IBase interface",      nullptr,
-                                        "IBoolean interface", "ICommand interface",   nullptr,
-                                        "IString interface",  "IRegister interface",  "ICategory interface",
-                                        "IEnumeration interface", "IEnumEntry interface", "IPort interface"};
+    static const char* const names[] = {
+        "IValue interface",       "IBase interface",      nullptr,
+        "IBoolean interface",     "ICommand interface",   nullptr,
+        "IString interface",      "IRegister interface",  "ICategory interface",
+        "IEnumeration interface", "IEnumEntry interface", "IPort interface"};
     genapi::EInterfaceType type;
     try {
         type = node->GetPrincipalInterfaceType();
@@ -91,27 +92,22 @@ std::string InterfaceText(genapi::INode* node) {
 }
 
 std::string AccessModeText(genapi::EAccessMode mode) {
-    switch (static_cast<int>(mode)) {
-    case 0: return "Not implemented";
-    case 1: return "Not available";
-    case 2: return "Write Only";
-    case 3: return "Read Only";
-    case 4: return "Read and Write";
-    case 5: return "Object is not yet initialized";
-    case 6: return "used internally for AccessMode cycle detection";
-    default: return "Unknown";
-    }
+    static const char* const texts[] = {"Not implemented",
+                                        "Not available",
+                                        "Write Only",
+                                        "Read Only",
+                                        "Read and Write",
+                                        "Object is not yet initialized",
+                                        "used internally for AccessMode cycle detection"};
+    const int m = static_cast<int>(mode);
+    return m >= 0 && m < 7 ? texts[m] : "Unknown";
 }
 
 std::string VisibilityText(genapi::EVisibility visibility) {
-    switch (static_cast<int>(visibility)) {
-    case 0: return "Beginner";
-    case 1: return "Expert";
-    case 2: return "Guru";
-    case 3: return "Not Visible";
-    case 99: return "Object is not yet initialized";
-    default: return "Unknown";
-    }
+    static const char* const texts[] = {"Beginner", "Expert", "Guru", "Not Visible"};
+    const int v = static_cast<int>(visibility);
+    if (v == genapi::_UndefinedVisibility) return "Object is not yet initialized";
+    return v >= 0 && v < 4 ? texts[v] : "Unknown";
 }
 
 CChildFrame* COutputWnd::ActiveWindow() {
@@ -159,7 +155,8 @@ void COutputWnd::ShowImageInfo() {
     if (!w) return;
     out.push_back("[ " + w->title + " ]");
     if (const BITMAPINFOHEADER* hd = w->Header())
-        out.push_back(Format("    Size : %d * %d", static_cast<int>(hd->biWidth), static_cast<int>(hd->biHeight)));
+        out.push_back(
+            Format("    Size : %d * %d", static_cast<int>(hd->biWidth), static_cast<int>(hd->biHeight)));
     else
         out.push_back("    Size :");
     RecordView record;
@@ -170,7 +167,8 @@ void COutputWnd::ShowImageInfo() {
         if (!playback) {
             out.push_back(w->recover ? "    Recover ON" : "    Recover OFF");
             const double rate = w->frameRate;
-            out.push_back(rate == -1.0 ? std::string("    FrameRate : -----") : Format("    FrameRate : %03.3f", rate));
+            out.push_back(rate == -1.0 ? std::string("    FrameRate : -----")
+                                       : Format("    FrameRate : %03.3f", rate));
             out.push_back(Format("    Error : %3u%%", static_cast<unsigned>(w->errorCount)));
         } else {
             if (haveRecord) out.push_back(ProgressLine("ViewNum", record.frameIndex + 1, record.frameCount));

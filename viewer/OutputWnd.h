@@ -1,4 +1,4 @@
-// OutputWnd: the lines of the information output pane: the active window's camera or record, its image, the selected feature.
+// OutputWnd: the lines of the information output pane: camera or record, image, selected feature.
 #pragma once
 
 #include "ChildFrame.h"

@@ -30,7 +30,9 @@ public:
     void ActivateChild(CChildFrame* child, int reason, bool reselect) override {
         calls.push_back({.what = "activate", .child = child, .reason = reason, .reselect = reselect});
     }
-    void OpenCamera(uint64_t id, uint32_t type) override { calls.push_back({.what = "open", .id = id, .type = type}); }
+    void OpenCamera(uint64_t id, uint32_t type) override {
+        calls.push_back({.what = "open", .id = id, .type = type});
+    }
     void OpenRecord(const std::string& path) override { calls.push_back({.what = "record", .path = path}); }
     void StartChild(CChildFrame* child) override { calls.push_back({.what = "start", .child = child}); }
     void StopChild(CChildFrame* child) override { calls.push_back({.what = "stop", .child = child}); }
@@ -91,10 +93,10 @@ TEST_F(Tree, CameraViewGroupsListedCamerasWithATitleByType) {
     Camera(1, QORCAM_CTYPE_USB, "Cam-A 0x0000000000000001");
     Camera(2, QORCAM_CTYPE_GIGE, "Cam-B 0x0000000000000002");
     Camera(3, 7, "Odd 0x0000000000000003");
-    Camera(4, QORCAM_CTYPE_USB, "");                                   // never had a window
-    Camera(5, QORCAM_CTYPE_GIGE, "Gone 0x0000000000000005", 0);        // not in the latest list
+    Camera(4, QORCAM_CTYPE_USB, "");                            // never had a window
+    Camera(5, QORCAM_CTYPE_GIGE, "Gone 0x0000000000000005", 0); // not in the latest list
     Camera(6, QORCAM_CTYPE_USB, "Cam-C 0x0000000000000006");
-    Camera(7, QORCAM_CTYPE_GIGE, "Cam-A 0x0000000000000001");          // the same title as camera 1
+    Camera(7, QORCAM_CTYPE_GIGE, "Cam-A 0x0000000000000001"); // the same title as camera 1
     view.Refresh();
     EXPECT_EQ(view.Caption(), "Camera View");
 
@@ -303,7 +305,8 @@ TEST_F(Tree, TheRootOpensARecordChosenInTheDialog) {
     view.OpenSelectedItem(root);
     host.chosen = (dir / "none.ini").string();
     view.OpenSelectedItem(root);
-    host.chosen = Record("bad", "[File Info]\nCamera Name=Cam 0x01\nRec Time=T1\n[Folder Info]\nSave num=3\n");
+    host.chosen =
+        Record("bad", "[File Info]\nCamera Name=Cam 0x01\nRec Time=T1\n[Folder Info]\nSave num=3\n");
     view.OpenSelectedItem(root);
     EXPECT_EQ(host.dialogs, 3);
     EXPECT_TRUE(host.calls.empty());

@@ -46,22 +46,23 @@ struct Nodes {
     genapi::CNodeMapRef map;
     Nodes() {
         map._LoadXMLFromString(
-            Description("<Integer Name='Signed'><Value>0</Value><Min>-10</Min><Max>10</Max></Integer>"
-                        "<Integer Name='Unsigned'><DisplayName>Big one</DisplayName><Description>All "
-                        "bits</Description><Value>0</Value><Min>0</Min><Max>4294967295</Max><Inc>2</Inc></Integer>"
-                        "<Integer Name='Fixed'><Value>7</Value><ImposedAccessMode>RO</ImposedAccessMode></Integer>"
-                        "<Integer Name='Ip'><Value>1</Value><Min>0</Min><Max>4294967295</Max>"
-                        "<Representation>IPV4Address</Representation></Integer>"
-                        "<Integer Name='Hex'><Value>1</Value><Min>0</Min><Max>65537</Max>"
-                        "<Representation>HexNumber</Representation></Integer>"
-                        "<Float Name='Stepped'><Value>1</Value><Min>0</Min><Max>4</Max><Inc>0.5</Inc></Float>"
-                        "<Float Name='Free'><Value>1</Value><Min>-1</Min><Max>1</Max></Float>"
-                        "<Float Name='ReadOnly'><Value>1</Value><ImposedAccessMode>RO</ImposedAccessMode></Float>"
-                        "<Boolean Name='Flag'><Visibility>Guru</Visibility><Value>1</Value></Boolean>"
-                        "<Command Name='Go'><pValue>Signed</pValue><CommandValue>1</CommandValue></Command>"
-                        "<Integer Name='Zero'><Value>0</Value></Integer>"
-                        "<Integer Name='Gone'><pIsAvailable>Zero</pIsAvailable><Value>1</Value></Integer>"
-                        "<Category Name='Root'><Visibility>Expert</Visibility><pFeature>Signed</pFeature></Category>")
+            Description(
+                "<Integer Name='Signed'><Value>0</Value><Min>-10</Min><Max>10</Max></Integer>"
+                "<Integer Name='Unsigned'><DisplayName>Big one</DisplayName><Description>All "
+                "bits</Description><Value>0</Value><Min>0</Min><Max>4294967295</Max><Inc>2</Inc></Integer>"
+                "<Integer Name='Fixed'><Value>7</Value><ImposedAccessMode>RO</ImposedAccessMode></Integer>"
+                "<Integer Name='Ip'><Value>1</Value><Min>0</Min><Max>4294967295</Max>"
+                "<Representation>IPV4Address</Representation></Integer>"
+                "<Integer Name='Hex'><Value>1</Value><Min>0</Min><Max>65537</Max>"
+                "<Representation>HexNumber</Representation></Integer>"
+                "<Float Name='Stepped'><Value>1</Value><Min>0</Min><Max>4</Max><Inc>0.5</Inc></Float>"
+                "<Float Name='Free'><Value>1</Value><Min>-1</Min><Max>1</Max></Float>"
+                "<Float Name='ReadOnly'><Value>1</Value><ImposedAccessMode>RO</ImposedAccessMode></Float>"
+                "<Boolean Name='Flag'><Visibility>Guru</Visibility><Value>1</Value></Boolean>"
+                "<Command Name='Go'><pValue>Signed</pValue><CommandValue>1</CommandValue></Command>"
+                "<Integer Name='Zero'><Value>0</Value></Integer>"
+                "<Integer Name='Gone'><pIsAvailable>Zero</pIsAvailable><Value>1</Value></Integer>"
+                "<Category Name='Root'><Visibility>Expert</Visibility><pFeature>Signed</pFeature></Category>")
                 .c_str());
         map._Connect(&port);
         SetFeatureGuard([] { return true; });
@@ -97,23 +98,24 @@ TEST_F(Output, CameraLinesNameTheActiveWindowsCamera) {
 
 TEST_F(Output, ImageLinesFollowTheWindowsState) {
     out.ShowImageInfo();
-    EXPECT_EQ(out.Lines(COutputWnd::kImage), (Lines{"[ Cam 0x0000000000000011 ]", "    Size :", "    Image Stoped"}));
+    EXPECT_EQ(out.Lines(COutputWnd::kImage),
+              (Lines{"[ Cam 0x0000000000000011 ]", "    Size :", "    Image Stoped"}));
 
     Header(640, 480);
     window.running = 1;
     window.frameRate = -1.0;
     out.ShowImageInfo();
     EXPECT_EQ(out.Lines(COutputWnd::kImage),
-              (Lines{"[ Cam 0x0000000000000011 ]", "    Size : 640 * 480", "    Image Started", "    Recover OFF",
-                     "    FrameRate : -----", "    Error :   0%"}));
+              (Lines{"[ Cam 0x0000000000000011 ]", "    Size : 640 * 480", "    Image Started",
+                     "    Recover OFF", "    FrameRate : -----", "    Error :   0%"}));
 
     window.recover = 1;
     window.frameRate = 29.5;
     window.errorCount = 100;
     out.ShowImageInfo();
     EXPECT_EQ(out.Lines(COutputWnd::kImage),
-              (Lines{"[ Cam 0x0000000000000011 ]", "    Size : 640 * 480", "    Image Started", "    Recover ON",
-                     "    FrameRate : 29.500", "    Error : 100%"}));
+              (Lines{"[ Cam 0x0000000000000011 ]", "    Size : 640 * 480", "    Image Started",
+                     "    Recover ON", "    FrameRate : 29.500", "    Error : 100%"}));
 }
 
 TEST_F(Output, PlaybackLinesShowTheRecordAndItsProgress) {
@@ -164,8 +166,8 @@ TEST(OutputProgress, FieldsAreAsWideAsTheCountNeeds) {
     struct Case {
         uint32_t frame, count;
         const char* line;
-    } cases[] = {{1, 99, "    N : 01 / 99"},        {7, 100, "    N : 007 / 100"},
-                 {999, 999, "    N : 999 / 999"},   {1, 1000, "    N : 0001 / 1000"},
+    } cases[] = {{1, 99, "    N : 01 / 99"},          {7, 100, "    N : 007 / 100"},
+                 {999, 999, "    N : 999 / 999"},     {1, 1000, "    N : 0001 / 1000"},
                  {1, 10000, "    N : 00001 / 10000"}, {123456, 123456, "    N : 123456 / 123456"}};
     for (const Case& c : cases)
         EXPECT_EQ(ProgressLine("N", c.frame, c.count), c.line);
@@ -185,7 +187,8 @@ TEST_F(Output, FeatureLinesDescribeTheSelectedNode) {
     } cases[] = {
         {"Signed", "IInteger interface   [ Min : -10  Max : 10  Inc : 1 ]"},
         {"Fixed", "IInteger interface"},
-        {"Ip", "IInteger interface   [ Min : [IPv4] 0.0.0.0  Max : [IPv4] 255.255.255.255  Inc : [IPv4] 0.0.0.1 ]"},
+        {"Ip",
+         "IInteger interface   [ Min : [IPv4] 0.0.0.0  Max : [IPv4] 255.255.255.255  Inc : [IPv4] 0.0.0.1 ]"},
         {"Hex", "IInteger interface   [ Min : [HEX] 0000 0000 0000 0000  Max : [HEX] 0000 0000 0001 0001  "
                 "Inc : [HEX] 0000 0000 0000 0001 ]"},
         {"Stepped", "IFloat interface   [ Min: 0.000000  Max : 4.000000  Inc : 0.500000 ]"},
@@ -208,11 +211,13 @@ TEST_F(Output, FeatureLinesDescribeTheSelectedNode) {
     // With the camera gone the guarded limits read as zero.
     SetFeatureGuard([] { return false; });
     out.ShowNodeInfo(nodes["Signed"]);
-    EXPECT_EQ(out.Lines(COutputWnd::kFeature)[3], "    InterfaceType : IInteger interface   [ Min : 0  Max : 0  Inc : 0 ]");
+    EXPECT_EQ(out.Lines(COutputWnd::kFeature)[3],
+              "    InterfaceType : IInteger interface   [ Min : 0  Max : 0  Inc : 0 ]");
     SetFeatureGuard([] { return true; });
 
     // Texts that have no number of their own.
-    EXPECT_EQ(AccessModeText(static_cast<genapi::EAccessMode>(6)), "used internally for AccessMode cycle detection");
+    EXPECT_EQ(AccessModeText(static_cast<genapi::EAccessMode>(6)),
+              "used internally for AccessMode cycle detection");
     EXPECT_EQ(AccessModeText(static_cast<genapi::EAccessMode>(9)), "Unknown");
     EXPECT_EQ(VisibilityText(genapi::_UndefinedVisibility), "Object is not yet initialized");
     EXPECT_EQ(VisibilityText(static_cast<genapi::EVisibility>(4)), "Unknown");
