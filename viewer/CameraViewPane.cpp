@@ -40,6 +40,7 @@ CameraViewPane::CameraViewPane(CMainFrame& main, CQorViewerApp& app, QWidget* pa
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(toolbar_);
     layout->addWidget(tree_);
+    body->setFocusProxy(tree_);
     setWidget(body);
 
     connect(tree_, &QTreeWidget::currentItemChanged, this,
