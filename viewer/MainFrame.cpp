@@ -28,9 +28,7 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
         if (auto* window = qobject_cast<CChildWindow*>(w)) OnChildChanged(&window->Frame());
     });
 
-    tree_ = new QTreeWidget;
-    tree_->setHeaderHidden(true);
-    cameraTree_ = MakePane("Camera View", "CameraView", tree_);
+    cameraTree_ = new CameraViewPane(*this, app_, this);
 
     auto placeholder = [](const char* text) {
         auto* label = new QLabel(text);
@@ -39,14 +37,7 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
         return label;
     };
     modeSet_ = MakePane("Mode Set", "ModeSet", placeholder("Mode Set"));
-    auto* tabs = new QTabWidget;
-    tabs->setTabPosition(QTabWidget::South);
-    const char* tabNames[3] = {"Camera", "Feature", "Image"};
-    for (int i = 0; i < 3; ++i) {
-        outputLists_[i] = new QListWidget;
-        tabs->addTab(outputLists_[i], tabNames[i]);
-    }
-    output_ = MakePane("InformationOutput", "InformationOutput", tabs);
+    output_ = new InformationOutputPane(app_, this);
     properties_ = new PropertiesPane(*this, this);
     properties_->onPropertyRefresh = [this] { GridReset(1); };
     display_ = MakePane("Display", "Display", placeholder("Display"));
@@ -248,12 +239,11 @@ void CMainFrame::PostGridReset(int wParam) {
 }
 
 void CMainFrame::FeatureSelected(genapi::INode* node, genapi::INodeMap*) {
-    QListWidget* list = outputLists_[1];
-    list->clear();
-    if (!node) return;
-    list->addItem(QString("[ %1 ]").arg(QString::fromStdString(node->GetDisplayName())));
-    list->addItem(QString("    Name : %1").arg(QString::fromStdString(node->GetName())));
-    list->addItem(QString("    Description : %1").arg(QString::fromStdString(node->GetDescription())));
+    output_->ShowNodeInfo(node);
+}
+
+void CMainFrame::InfoUpdate(CChildFrame* child) {
+    if (child && child == app_.activeChild) output_->ShowImageInfo();
 }
 
 void CMainFrame::OnChildChanged(CChildFrame* child) {
@@ -273,6 +263,8 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
         }
     }
     properties_->RebuildPropertyList();
+    output_->ShowCameraInfo();
+    output_->ShowImageInfo();
     if (child && !child->title.empty())
         setWindowTitle(QString("QorCamViewer - %1").arg(QString::fromStdString(child->title)));
 }
@@ -331,6 +323,11 @@ void CMainFrame::OpenCamera(uint64_t cameraId, uint32_t cameraType) {
     });
 }
 
+void CMainFrame::OpenRecord(const std::string& iniPath) {
+    pendingRecordPath = iniPath;
+    OnFileNew();
+}
+
 void CMainFrame::ClearPendingCamera() {
     OnUiThread([this] { pendingCameraId = 0xFFFFFFFFFFFFFFFFULL; });
 }
@@ -379,34 +376,7 @@ void CMainFrame::OnFileNew() {
 }
 
 void CMainFrame::RefreshCameraTree() {
-    OnUiThread([this] {
-        cameraTree_->setWindowTitle(app_.mode == 1 ? "Camera View" : "File View");
-        tree_->clear();
-        if (app_.mode == 1) {
-            static const char* groups[4] = {"1394 Camera", "GigE Camera", "USB Camera", "Unknown Camera"};
-            QTreeWidgetItem* made[4] = {};
-            std::lock_guard lock(app_.TableLock());
-            for (auto& [id, entry] : app_.cameraTable) {
-                if (entry.known != 1 || entry.title.empty()) continue;
-                const int g = entry.cameraType < 4 ? static_cast<int>(entry.cameraType) : 3;
-                if (!made[g]) {
-                    made[g] = new QTreeWidgetItem(tree_, {groups[g]});
-                    QFont f = made[g]->font(0);
-                    f.setBold(true);
-                    made[g]->setFont(0, f);
-                }
-                new QTreeWidgetItem(made[g], {QString::fromStdString(entry.title)});
-            }
-            for (int g = 0; g < 3; ++g)
-                if (made[g]) made[g]->setExpanded(true);
-        } else {
-            auto* root = new QTreeWidgetItem(tree_, {"File"});
-            std::lock_guard lock(app_.TableLock());
-            for (auto& folder : app_.folders)
-                new QTreeWidgetItem(root, {QString::fromStdString(folder->name)});
-            root->setExpanded(true);
-        }
-    });
+    OnUiThread([this] { cameraTree_->Refresh(); });
 }
 
 void CMainFrame::PostCameraList() {

@@ -1,6 +1,8 @@
 // MainFrame: the viewer's main window with its docking panes and menus.
 #pragma once
 
+#include "CameraViewPane.h"
+#include "InformationOutputPane.h"
 #include "PropertiesPane.h"
 #include "QorViewerApp.h"
 #include "ViewerHost.h"
@@ -32,8 +34,8 @@ public:
     ~CMainFrame() override;
 
     PropertiesPane* Properties() { return properties_; }
-    QDockWidget* CameraTreePane() { return cameraTree_; }
-    QDockWidget* OutputPane() { return output_; }
+    CameraViewPane* CameraTreePane() { return cameraTree_; }
+    InformationOutputPane* OutputPane() { return output_; }
     QDockWidget* Pane(const char* name) const;
 
     /// WM_FRAME_CHILD_CHANGED: the active camera window changes (null: none).
@@ -47,7 +49,7 @@ public:
     /// under the grid's lock, so the refresh worker never reads a freed node map.
     void ChildClosing(CChildWindow* window);
     /// WM_FRAME_INFO_UPDATE: a window's statistics or state changed.
-    void InfoUpdate(CChildFrame*) {}
+    void InfoUpdate(CChildFrame* child);
     /// The window of an open camera, or null.
     CChildWindow* WindowOf(CChildFrame* child);
     /// Run when the frame closes, before it goes (saving the viewer's state).
@@ -55,6 +57,10 @@ public:
 
     uint64_t pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
     uint32_t pendingCameraType = 0;
+    /// The record INI for the next window in playback mode.
+    std::string pendingRecordPath;
+    /// Stores the record INI path and asks for a window for it.
+    void OpenRecord(const std::string& iniPath);
 
     // IViewerHost
     ICameraApi& Api() override { return app_.Api(); }
@@ -96,12 +102,10 @@ private:
     CQorViewerApp& app_;
     QMdiArea* mdi_;
     PropertiesPane* properties_;
-    QDockWidget* cameraTree_;
-    QTreeWidget* tree_;
+    CameraViewPane* cameraTree_;
     QDockWidget* modeSet_;
     QDockWidget* display_;
-    QDockWidget* output_;
-    QListWidget* outputLists_[3];
+    InformationOutputPane* output_;
     QDockWidget* featureSet_;
     QDockWidget* record_;
     QAction* maxViewAction_ = nullptr;
