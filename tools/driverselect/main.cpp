@@ -9,6 +9,13 @@
 #include <iostream>
 #include <sstream>
 
+#ifdef QORCAM_PREF_WINDOW
+#include "QorGigEPrefWindow.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#endif
+
 using namespace qorcam::driverselect;
 
 namespace {
@@ -58,7 +65,8 @@ void RunDialog(CQorGigEPrefDlg& dlg) {
     dlg.OnCancel();
 }
 
-int InitInstance(const std::vector<std::string>& args) {
+int InitInstance(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
     qorcam::os::NamedMutex instance("QORGIGEPREF_EXEC__Quillonmark");
     if (!qorcam::os::Owns(instance.TryLock())) return 0;
 
@@ -73,9 +81,16 @@ int InitInstance(const std::vector<std::string>& args) {
         instance.Unlock();
         return 0;
     }
+#ifdef QORCAM_PREF_WINDOW
+    // The dialog gets a window where there is a display, else it runs on the terminal.
+    std::unique_ptr<QApplication> app = OpenPrefDisplay(argc, argv);
+#endif
     qorcam::os::DynamicLibrary library;
     if (!library.Open("libQorCam.so")) {
         std::fprintf(stderr, "QorCam.DLL Not Found\n");
+#ifdef QORCAM_PREF_WINDOW
+        if (app) QMessageBox::information(nullptr, "QorGigEPref", "QorCam.DLL Not Found");
+#endif
         instance.Unlock();
         return 0;
     }
@@ -86,6 +101,15 @@ int InitInstance(const std::vector<std::string>& args) {
     auto service = qorcam::gigeconfig::CGigeServiceControl::System();
     PrefEnvironment environment;
     environment.service = service.get();
+#ifdef QORCAM_PREF_WINDOW
+    if (app) {
+        CQorGigEPrefWindow window(environment);
+        window.Initialize();
+        window.exec();
+        instance.Unlock();
+        return 0;
+    }
+#endif
     CQorGigEPrefDlg dlg(environment);
     RunDialog(dlg);
     instance.Unlock();
@@ -95,5 +119,5 @@ int InitInstance(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    return InitInstance(std::vector<std::string>(argv, argv + argc));
+    return InitInstance(argc, argv);
 }

@@ -31,12 +31,16 @@ protected:
         fs::create_directories(work_);
     }
     // Runs the program in the namespace, from the work folder; its exit code.
-    int Pref(const std::string& args, const TestNamespace* ns = nullptr, const std::string& input = "") {
+    // The dialog runs on the terminal: no display is named unless display says which.
+    int Pref(const std::string& args, const TestNamespace* ns = nullptr, const std::string& input = "",
+             const std::string& display = "") {
         const TestNamespace& n = ns ? *ns : ns_;
         // Output goes to a file: a service the dialog starts keeps no pipe of ours open.
-        return n.RunIn("cd " + work_.string() + " && " + (input.empty() ? "" : "echo " + input + " | ") +
+        return n.RunIn("cd " + work_.string() + " && unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM && " +
+                       display + (input.empty() ? "" : "echo " + input + " | ") +
                        QORCAM_BIN_DIR "/QorGigEPref " + args + " >>output.txt 2>&1");
     }
+    std::string Output() { return ReadFile(work_ / "output.txt"); }
     void TearDown() override {
         // A dialog run starts the service on Cancel; it is ours to stop.
         std::ifstream pidFile(ns_.Root() + "/run/QorGigE.pid");
@@ -113,6 +117,17 @@ TEST_F(ProgramTest, DialogPathsAndASecondInstanceInstallNothing) {
     // Install and Uninstall together: the dialog runs (or, without the library, its message).
     EXPECT_EQ(Pref("/Install /Uninstall", nullptr, "cancel"), 0);
     EXPECT_FALSE(fs::exists(Inf(0)));
+    const bool library = fs::exists(QORCAM_BIN_DIR "/libQorCam.so");
+    EXPECT_NE(Output().find(library ? "Select Install:" : "QorCam.DLL Not Found"), std::string::npos)
+        << Output();
+
+    // A display that can't be reached, or one that shows nothing, leaves the dialog on the terminal.
+    for (const char* display : {"DISPLAY=:54321 ", "QT_QPA_PLATFORM=offscreen "}) {
+        fs::remove(work_ / "output.txt");
+        EXPECT_EQ(Pref("", nullptr, "cancel", std::string("export ") + display + "&& "), 0) << display;
+        EXPECT_NE(Output().find(library ? "Select Install:" : "QorCam.DLL Not Found"), std::string::npos)
+            << display << Output();
+    }
 
     setenv("QORCAM_ROOT", ns_.Root().c_str(), 1);
     {
