@@ -216,25 +216,28 @@ CPaneModeSet::CPaneModeSet(IFormHost& host, QWidget* parent)
     const int panes[] = {F::kCamera, F::kProperty, F::kFeature, F::kDisplay, F::kInfo, F::kRecord};
     for (int i = 0; i < 6; ++i) {
         QPushButton* b = Button(view_, c, panes[i], true);
-        paneLayout->addWidget(b, i / 3, i % 3);
+        paneLayout->addWidget(b, i / 2, i % 2);
         OnClick(b, c, panes[i], [&f, id = panes[i]] { f.OnPaneButton(id); });
     }
 
     auto* execBox = new QGroupBox("Exec");
-    auto* execLayout = new QHBoxLayout(execBox);
+    auto* execLayout = new QGridLayout(execBox);
     const std::pair<int, void (CFormModeSet::*)()> exec[] = {{F::kBmpSave, &CFormModeSet::OnBmpSave},
                                                              {F::kConfig, &CFormModeSet::OnConfig},
                                                              {F::kHelp, &CFormModeSet::OnHelp}};
-    for (auto& [id, m] : exec) {
-        QPushButton* b = Button(view_, c, id, false);
-        execLayout->addWidget(b);
-        connect(b, &QPushButton::clicked, this, [&f, m = m] { (f.*m)(); });
+    for (int i = 0; i < 3; ++i) {
+        QPushButton* b = Button(view_, c, exec[i].first, false);
+        execLayout->addWidget(b, i / 2, i % 2);
+        connect(b, &QPushButton::clicked, this, [&f, m = exec[i].second] { (f.*m)(); });
     }
 
-    auto* layout = new QHBoxLayout(view_);
+    // Stacked and narrow: the pane sits in a column beside the windows.
+    auto* layout = new QVBoxLayout(view_);
     for (QWidget* w : {static_cast<QWidget*>(modeBox), static_cast<QWidget*>(playBox),
                        static_cast<QWidget*>(paneBox), static_cast<QWidget*>(execBox)})
         layout->addWidget(w);
+    for (QPushButton* b : view_->findChildren<QPushButton*>())
+        b->setMinimumWidth(40);
     layout->addStretch();
     setWidget(Scrolled(view_));
     view_->Sync();

@@ -273,7 +273,8 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
     CChildFrame* previous = app_.activeChild;
     if (previous && IsChildOfFrame(previous)) previous->gridFlag = 0;
     // In record mode no window feeds the feature grid.
-    if (recordMode_) app_.activeChild = child;
+    if (recordMode_)
+        app_.activeChild = child;
     else {
         std::lock_guard lock(properties_->Logic().GridLock());
         app_.activeChild = child;

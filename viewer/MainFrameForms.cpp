@@ -98,7 +98,7 @@ void CMainFrame::SetRecordMode(bool on) {
             StopChild(child);
             restart.push_back(child);
         }
-        if (child->hCamera) child->RefreshBitmapInfo();
+        if (child->hCamera && WindowOf(child)) child->RefreshBitmapInfo();
     }
     if (records) {
         if (on) recordableCount = setCount_ = records->UpdateRecordableCount();
@@ -174,7 +174,13 @@ void CMainFrame::SetRecordFolder(const std::string& name, const std::string& pat
 
 void CMainFrame::PostModeSetRefresh(int wParam) {
     QMetaObject::invokeMethod(
-        this, [this, wParam] { modeSet_->Form().UpdatePaneChecks(wParam != 0); }, Qt::QueuedConnection);
+        this,
+        [this, wParam] {
+            // "Max view" hides the panes only for a while: record mode and the
+            // grid panes stay as they are until the panes come back.
+            if (!maxView_) modeSet_->Form().UpdatePaneChecks(wParam != 0);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainFrame::PostRecordProgress(CChildFrame* child) {
