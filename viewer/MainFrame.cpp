@@ -36,13 +36,13 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
         label->setEnabled(false);
         return label;
     };
-    modeSet_ = MakePane("Mode Set", "ModeSet", placeholder("Mode Set"));
+    modeSet_ = new CPaneModeSet(*this, this);
     output_ = new InformationOutputPane(app_, this);
     properties_ = new PropertiesPane(*this, this);
     properties_->onPropertyRefresh = [this] { GridReset(1); };
-    display_ = MakePane("Display", "Display", placeholder("Display"));
+    display_ = new CPaneDisplay(*this, this);
     featureSet_ = MakePane("Feature Set", "FeatureSet", placeholder("Feature Set"));
-    record_ = MakePane("Record", "Record", placeholder("Record"));
+    record_ = new CPaneRecordSet(*this, this);
 
     addDockWidget(Qt::RightDockWidgetArea, properties_);
     addDockWidget(Qt::LeftDockWidgetArea, modeSet_);
@@ -64,9 +64,22 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
 
     BuildMenus();
     resize(1280, 800);
+
+    // A pane shown or hidden sets the mode-set form's pane buttons; the
+    // record pane also switches record mode with it.
+    for (QDockWidget* pane : std::initializer_list<QDockWidget*>{cameraTree_, output_, display_, featureSet_,
+                                                                 modeSet_, properties_})
+        connect(pane, &QDockWidget::visibilityChanged, this, [this] { PostModeSetRefresh(0); });
+    connect(record_, &QDockWidget::visibilityChanged, this, [this] { record_->Form().OnPaneShown(); });
+    display_->Form().OnInitialUpdate();
+    modeSet_->Form().OnInitialUpdate();
+    record_->Form().OnInitialUpdate();
 }
 
 CMainFrame::~CMainFrame() {
+    // Panes hidden while the frame goes notify no one.
+    for (QDockWidget* pane : findChildren<QDockWidget*>())
+        disconnect(pane, nullptr, this, nullptr);
     // Camera windows close their cameras while the frame and its panes still exist.
     while (!windows_.empty()) delete windows_.begin()->second;
 }
@@ -123,7 +136,7 @@ void CMainFrame::BuildMenus() {
     QMenu* propertyFile = file->addMenu("Property &file");
     QAction* save = propertyFile->addAction("Save");
     QAction* read = propertyFile->addAction("Read");
-    QAction* bmp = file->addAction("&BMP save");
+    QAction* bmp = bmpSaveAction_ = file->addAction("&BMP save");
     // Property files and snapshots belong to camera windows, which come with
     // the live image path; until then the entries stay disabled.
     for (QAction* a : {save, read, bmp})
@@ -137,9 +150,7 @@ void CMainFrame::BuildMenus() {
     addAction(fileNew);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    help->addAction("&Help", this, [] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpFilePath())));
-    });
+    help->addAction("&Help", this, [this] { OnHelp(); });
     help->addAction("&About Viewer...", this, [this] {
         QMessageBox::about(this, "About QorCamViewer",
                            "QorCamViewer Ver.1.01.06\nCopyright (C) Korvash. All rights reserved.");
@@ -247,11 +258,14 @@ void CMainFrame::InfoUpdate(CChildFrame* child) {
 }
 
 void CMainFrame::OnChildChanged(CChildFrame* child) {
-    if (child == app_.activeChild) return;
+    if (switching_ || child == app_.activeChild) return;
     if (child && !IsChildOfFrame(child)) child = nullptr;
     CChildFrame* previous = app_.activeChild;
     if (previous && IsChildOfFrame(previous)) previous->gridFlag = 0;
-    {
+    // In record mode no window feeds the feature grid.
+    if (recordMode_)
+        app_.activeChild = child;
+    else {
         std::lock_guard lock(properties_->Logic().GridLock());
         app_.activeChild = child;
         if (app_.mode == 1 && child) {
@@ -262,9 +276,10 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
             properties_->Logic().ClearGrid();
         }
     }
-    properties_->RebuildPropertyList();
+    if (!recordMode_) properties_->RebuildPropertyList();
     output_->ShowCameraInfo();
     output_->ShowImageInfo();
+    RefreshForms();
     if (child && !child->title.empty())
         setWindowTitle(QString("QorCamViewer - %1").arg(QString::fromStdString(child->title)));
 }
@@ -299,10 +314,7 @@ void CMainFrame::ToggleMaxView() {
         maxView_ = false;
     }
     maxViewAction_->setChecked(maxView_);
-    if (app_.cascade)
-        mdi_->cascadeSubWindows();
-    else
-        mdi_->tileSubWindows();
+    BroadcastLayout(true);
 }
 
 void CMainFrame::CheckChildren(int wParam) {
@@ -389,6 +401,7 @@ void CMainFrame::PostCameraList() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    saving_ = false;
     app_.running = 0;
     // The list thread and the refresh worker end first: both may be waiting
     // for this thread.

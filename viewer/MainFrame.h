@@ -3,6 +3,7 @@
 
 #include "CameraViewPane.h"
 #include "InformationOutputPane.h"
+#include "ControlPanes.h"
 #include "PropertiesPane.h"
 #include "QorViewerApp.h"
 #include "ViewerHost.h"
@@ -15,8 +16,10 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <functional>
 #include <map>
+#include <string>
 
 namespace qorcam::viewer {
 
@@ -27,7 +30,7 @@ class CChildWindow;
 /// kept in step with the panes, and the services the feature grid and the
 /// camera-list thread call. Calls of the list thread are carried to the UI
 /// thread and wait there.
-class CMainFrame : public QMainWindow, public IViewerHost, public ICameraListHost {
+class CMainFrame : public QMainWindow, public IViewerHost, public ICameraListHost, public IFormHost {
     Q_OBJECT
 public:
     explicit CMainFrame(CQorViewerApp& app);
@@ -37,6 +40,9 @@ public:
     CameraViewPane* CameraTreePane() { return cameraTree_; }
     InformationOutputPane* OutputPane() { return output_; }
     QDockWidget* Pane(const char* name) const;
+    CPaneDisplay* DisplayPane() { return display_; }
+    CPaneModeSet* ModeSetPane() { return modeSet_; }
+    CPaneRecordSet* RecordPane() { return record_; }
 
     /// WM_FRAME_CHILD_CHANGED: the active camera window changes (null: none).
     void OnChildChanged(CChildFrame* child);
@@ -61,6 +67,19 @@ public:
     std::string pendingRecordPath;
     /// Stores the record INI path and asks for a window for it.
     void OpenRecord(const std::string& iniPath);
+
+    // Recording: the rings of the camera windows (null until the recording
+    // code provides them), the counts and the folder of the current record.
+    IRecordControl* records = nullptr;
+    uint32_t recordableCount = 0;
+    std::string recordFolderName, recordFolderPath;
+    /// WM_RECORD_PROGRESS and WM_RECORD_DONE to the record pane, posted. Any thread.
+    void PostRecordProgress(CChildFrame* child);
+    void PostRecordDone(CChildFrame* child);
+    /// WM_FRAME_BUSY: a record loads (going idle waits for every load to end).
+    void FrameBusy(bool busy);
+    /// The forms show the active window, the modes and the windows' states.
+    void RefreshForms();
 
     // IViewerHost
     ICameraApi& Api() override { return app_.Api(); }
@@ -88,12 +107,44 @@ public:
     void RefreshCameraTree() override;
     void PostCameraList() override;
 
+    // IFormHost
+    CQorViewerApp& App() override { return app_; }
+    IRecordControl* Records() override { return records; }
+    void PostChildLayout(CChildFrame* child, int wParam) override;
+    void PostChildSize(CChildFrame* child) override;
+    void StartChild(CChildFrame* child) override;
+    void StopChild(CChildFrame* child) override;
+    void BroadcastLayout(bool arrange) override;
+    void SwitchMode(uint8_t mode) override;
+    bool RecordMode() override { return recordMode_; }
+    void SetRecordMode(bool on) override;
+    void PostChildChanged(CChildFrame* child, int reason) override;
+    uint32_t RefreshMode() override { return properties_->Logic().refreshMode; }
+    void SetRefreshMode(uint32_t mode) override { properties_->Logic().refreshMode = mode; }
+    bool PaneVisible(FormPane pane) override;
+    void ShowPane(FormPane pane, bool show) override;
+    void SetRecordPaneCaption(const std::string& caption) override;
+    void RebuildGrid() override { GridReset(1); }
+    void SaveAllImages() override;
+    void OnTool() override;
+    void OnHelp() override;
+    bool Busy() override { return busy_; }
+    bool Saving() override { return saving_; }
+    void SetSaving(bool saving) override { saving_ = saving; }
+    uint32_t RecordableCount() override { return recordableCount; }
+    uint32_t SetCount() override { return setCount_; }
+    void SetSetCount(uint32_t count) override { setCount_ = count; }
+    void SetRecordFolder(const std::string& name, const std::string& path) override;
+    void PostModeSetRefresh(int wParam) override;
+    void UpdateRecordForm() override { record_->Form().UpdateRecordForm(); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     template <class F> void OnUiThread(F&& f);
     QDockWidget* MakePane(const char* caption, const char* name, QWidget* body);
+    QDockWidget* PaneOf(FormPane pane);
     void BuildMenus();
     void ShowPane(QDockWidget* pane);
     /// ID_FILE_NEW: a window for the pending camera.
@@ -103,15 +154,21 @@ private:
     QMdiArea* mdi_;
     PropertiesPane* properties_;
     CameraViewPane* cameraTree_;
-    QDockWidget* modeSet_;
-    QDockWidget* display_;
+    CPaneModeSet* modeSet_;
+    CPaneDisplay* display_;
     InformationOutputPane* output_;
     QDockWidget* featureSet_;
-    QDockWidget* record_;
+    CPaneRecordSet* record_;
     QAction* maxViewAction_ = nullptr;
+    QAction* bmpSaveAction_ = nullptr;
     bool maxView_ = false;
     std::map<QDockWidget*, bool> paneVisibility_;
     std::map<CChildFrame*, CChildWindow*> windows_;
+    bool recordMode_ = false;
+    bool switching_ = false;
+    bool busy_ = false;
+    std::atomic<bool> saving_{false};
+    uint32_t setCount_ = 0;
 };
 
 } // namespace qorcam::viewer

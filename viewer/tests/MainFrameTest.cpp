@@ -4,10 +4,15 @@
 #include "MainFrame.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
 
 #include <gtest/gtest.h>
 
@@ -160,4 +165,109 @@ TEST(MainFrame, ALostCameraLeavesTheFrame) {
     EXPECT_EQ(f.app.activeChild.load(), nullptr);
     EXPECT_EQ(f.app.cameraTable[0].reopen, 1);
     EXPECT_EQ(f.Model()->rowCount(), 0);
+}
+
+TEST(MainFrame, ModeSetButtonsShowPanesAndSwitchRecordMode) {
+    Frame f;
+    auto* record = qobject_cast<QPushButton*>(f.frame.ModeSetPane()->View()->Control(CFormModeSet::kRecord));
+    auto* property =
+        qobject_cast<QPushButton*>(f.frame.ModeSetPane()->View()->Control(CFormModeSet::kProperty));
+    ASSERT_TRUE(record && property);
+    EXPECT_FALSE(record->isChecked());
+    EXPECT_TRUE(property->isChecked());
+
+    record->click();
+    Pump();
+    EXPECT_TRUE(f.frame.RecordPane()->isVisible());
+    EXPECT_TRUE(f.frame.RecordMode());
+    EXPECT_FALSE(f.frame.Properties()->isVisible());
+    EXPECT_FALSE(property->isEnabled());
+    EXPECT_EQ(f.camera.child.gridFlag.load(), 0); // no window feeds the grid in record mode
+    EXPECT_EQ(f.frame.RecordPane()->Form().controls[CFormRecordSet::kWindows].items,
+              (std::vector<std::string>{"Fixture 0x0000000000000011"}));
+
+    // "Max view" hides the record pane for a while: record mode stays, and
+    // the grid panes stay hidden.
+    f.frame.ToggleMaxView();
+    Pump();
+    EXPECT_TRUE(f.frame.RecordMode());
+    EXPECT_FALSE(f.frame.Properties()->isVisible());
+    f.frame.ToggleMaxView();
+    Pump();
+    EXPECT_TRUE(f.frame.RecordPane()->isVisible());
+    EXPECT_TRUE(f.frame.RecordMode());
+    EXPECT_TRUE(record->isChecked());
+
+    // Closing the record pane by its own button ends record mode too.
+    f.frame.RecordPane()->close();
+    Pump();
+    EXPECT_FALSE(f.frame.RecordMode());
+    EXPECT_FALSE(record->isChecked());
+    EXPECT_TRUE(f.frame.Properties()->isVisible());
+    EXPECT_TRUE(property->isChecked());
+
+    // A pane closed elsewhere releases its button.
+    auto* camera = qobject_cast<QPushButton*>(f.frame.ModeSetPane()->View()->Control(CFormModeSet::kCamera));
+    f.frame.CameraTreePane()->close();
+    Pump();
+    EXPECT_FALSE(camera->isChecked());
+    camera->click();
+    Pump();
+    EXPECT_TRUE(f.frame.CameraTreePane()->isVisible());
+}
+
+TEST(MainFrame, DisplayFormDrivesZoomRateAndRefresh) {
+    Frame f;
+    FormView* view = f.frame.DisplayPane()->View();
+    auto* zoom = qobject_cast<QSlider*>(view->Control(CFormDisplay::kZoomSlider));
+    auto* rate = qobject_cast<QSlider*>(view->Control(CFormDisplay::kRateSlider));
+    auto* refresh = qobject_cast<QComboBox*>(view->Control(CFormDisplay::kRefreshList));
+    ASSERT_TRUE(zoom && rate && refresh);
+    EXPECT_TRUE(zoom->isEnabled());
+    EXPECT_EQ(zoom->value(), 100);
+    zoom->setValue(250);
+    EXPECT_EQ(f.camera.child.zoom, 550u);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(view->Control(CFormDisplay::kZoomPercent))->text(), "550");
+    rate->setValue(10);
+    EXPECT_EQ(f.app.displayRate, 10u);
+    EXPECT_EQ(f.camera.child.displayRate, 10u);
+    EXPECT_EQ(refresh->count(), 3);
+    emit refresh->activated(1);
+    EXPECT_EQ(f.frame.Properties()->Logic().refreshMode.load(), kRefreshSelectItem);
+
+    f.frame.OnChildChanged(nullptr);
+    Pump();
+    EXPECT_FALSE(zoom->isEnabled());
+}
+
+TEST(MainFrame, PlaybackModeAndBack) {
+    Frame f;
+    FormView* modeSet = f.frame.ModeSetPane()->View();
+    qobject_cast<QRadioButton*>(modeSet->Control(CFormModeSet::kPlayBack))->click();
+    Pump();
+    EXPECT_EQ(f.app.mode, 0);
+    EXPECT_EQ(f.app.activeChild.load(), nullptr);
+    EXPECT_EQ(f.frame.RecordPane()->windowTitle(), "Play Back");
+    EXPECT_EQ(qobject_cast<QPushButton*>(modeSet->Control(CFormModeSet::kRecord))->text(), "Play Back");
+    EXPECT_EQ(f.frame.CameraTreePane()->windowTitle(), "File View");
+    EXPECT_FALSE(f.frame.Properties()->isVisible());
+    FormView* record = f.frame.RecordPane()->View();
+    EXPECT_TRUE(record->Control(CFormRecordSet::kStart)->isHidden());
+    EXPECT_FALSE(record->Control(CFormRecordSet::kFrameSlider)->isHidden());
+    EXPECT_EQ(record->Control(CFormRecordSet::kWindows)->pos(), QPoint(7, 10));
+
+    qobject_cast<QRadioButton*>(modeSet->Control(CFormModeSet::kCamImage))->click();
+    Pump();
+    EXPECT_EQ(f.app.mode, 1);
+    EXPECT_EQ(f.frame.RecordPane()->windowTitle(), "Record");
+    EXPECT_TRUE(f.frame.Properties()->isVisible());
+    EXPECT_FALSE(record->Control(CFormRecordSet::kStart)->isHidden());
+    EXPECT_EQ(record->Control(CFormRecordSet::kWindows)->pos(), QPoint(7, 80));
+    if (const char* shot = std::getenv("QORCAM_VIEWER_FORMS_SCREENSHOT")) {
+        f.frame.RecordPane()->show();
+        f.frame.DisplayPane()->raise();
+        f.frame.resizeDocks({f.frame.ModeSetPane()}, {330}, Qt::Vertical);
+        Pump(200);
+        f.frame.grab().save(shot);
+    }
 }

@@ -1,0 +1,209 @@
+// MainFrame: what the main frame does for its control forms (modes, record mode, panes, windows).
+#include "MainFrame.h"
+
+#include "CameraWindow.h"
+#include "FramePaths.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QProcess>
+#include <QResizeEvent>
+#include <QUrl>
+
+namespace qorcam::viewer {
+
+void CMainFrame::RefreshForms() {
+    modeSet_->Form().UpdateButtons();
+    CFormDisplay& display = display_->Form();
+    display.UpdateModeButtons();
+    display.UpdateRateControls();
+    display.UpdateRefreshCombo();
+    display.UpdateZoomControls();
+    if (!record_->isHidden()) record_->Form().UpdateRecordForm();
+}
+
+void CMainFrame::PostChildLayout(CChildFrame* child, int wParam) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, child, wParam] {
+            CChildWindow* window = WindowOf(child);
+            if (!window) return;
+            window->UpdateLayout(wParam != 0);
+            window->View()->update();
+            if (wParam != 0) PostChildSize(child);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainFrame::PostChildSize(CChildFrame* child) {
+    if (CChildWindow* window = WindowOf(child))
+        QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()));
+}
+
+void CMainFrame::StartChild(CChildFrame* child) {
+    if (CChildWindow* window = WindowOf(child)) window->OnStartImage();
+}
+
+void CMainFrame::StopChild(CChildFrame* child) {
+    if (CChildWindow* window = WindowOf(child)) window->OnStopImage();
+}
+
+void CMainFrame::BroadcastLayout(bool arrange) {
+    if (!arrange) return;
+    mdi_->cascadeSubWindows();
+    if (!app_.cascade) {
+        mdi_->tileSubWindows();
+        return;
+    }
+    for (auto& [child, window] : windows_)
+        PostChildLayout(child, 1);
+}
+
+void CMainFrame::SwitchMode(uint8_t mode) {
+    switching_ = true;
+    if (CChildFrame* previous = app_.activeChild) previous->gridFlag = 0;
+    {
+        std::lock_guard lock(properties_->Logic().GridLock());
+        app_.activeChild = nullptr;
+        properties_->Logic().SetExpansionMap(nullptr);
+        properties_->Logic().ClearGrid();
+    }
+    std::vector<CChildWindow*> windows;
+    for (auto& [child, window] : windows_)
+        windows.push_back(window);
+    for (CChildWindow* window : windows)
+        window->close();
+    switching_ = false;
+    setCount_ = 0;
+    record_->Form().UpdateLayout(mode == 1);
+    RefreshForms();
+    properties_->RebuildPropertyList();
+    app_.mode = mode;
+    RefreshCameraTree();
+}
+
+void CMainFrame::SetRecordMode(bool on) {
+    if (app_.mode != 1 || recordMode_ == on) return;
+    recordMode_ = on;
+    std::vector<CChildFrame*> children;
+    {
+        std::lock_guard lock(app_.TableLock());
+        children = app_.openChildren;
+    }
+    std::vector<CChildFrame*> restart;
+    for (CChildFrame* child : children) {
+        if (!child) continue;
+        child->gridFlag = on ? 0 : 1;
+        if (child->running) {
+            StopChild(child);
+            restart.push_back(child);
+        }
+        if (child->hCamera && WindowOf(child)) child->RefreshBitmapInfo();
+    }
+    if (records) {
+        if (on) recordableCount = setCount_ = records->UpdateRecordableCount();
+        for (CChildFrame* child : children)
+            if (child) records->SetRing(child, on);
+    }
+    for (CChildFrame* child : restart)
+        if (IsChildOfFrame(child)) StartChild(child);
+}
+
+void CMainFrame::PostChildChanged(CChildFrame* child, int) {
+    QMetaObject::invokeMethod(
+        this, [this, child] { OnChildChanged(child); }, Qt::QueuedConnection);
+}
+
+QDockWidget* CMainFrame::PaneOf(FormPane pane) {
+    switch (pane) {
+    case FormPane::CameraTree:
+        return cameraTree_;
+    case FormPane::Properties:
+        return properties_;
+    case FormPane::FeatureSet:
+        return featureSet_;
+    case FormPane::Display:
+        return display_;
+    case FormPane::Output:
+        return output_;
+    case FormPane::Record:
+        return record_;
+    }
+    return nullptr;
+}
+
+bool CMainFrame::PaneVisible(FormPane pane) {
+    QDockWidget* p = PaneOf(pane);
+    return p && !p->isHidden();
+}
+
+void CMainFrame::ShowPane(FormPane pane, bool show) {
+    QDockWidget* p = PaneOf(pane);
+    if (!p) return;
+    if (show) {
+        // A pane collapsed to nothing comes back with room to show itself.
+        if (p->width() < 3) resizeDocks({p}, {p->width() + 80}, Qt::Horizontal);
+        if (p->height() < 3) resizeDocks({p}, {p->height() + 80}, Qt::Vertical);
+        ShowPane(p);
+    } else {
+        p->hide();
+    }
+}
+
+void CMainFrame::SetRecordPaneCaption(const std::string& caption) {
+    record_->setWindowTitle(QString::fromStdString(caption));
+}
+
+void CMainFrame::SaveAllImages() {
+    // The menu's "&BMP save" is the all-window snapshot.
+    bmpSaveAction_->trigger();
+}
+
+void CMainFrame::OnTool() {
+    QProcess::startDetached(QString::fromStdString(ToolPath()), {});
+}
+
+void CMainFrame::OnHelp() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpFilePath())));
+}
+
+void CMainFrame::SetRecordFolder(const std::string& name, const std::string& path) {
+    recordFolderName = name;
+    recordFolderPath = path;
+}
+
+void CMainFrame::PostModeSetRefresh(int wParam) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, wParam] {
+            // "Max view" hides the panes only for a while: record mode and the
+            // grid panes stay as they are until the panes come back.
+            if (!maxView_) modeSet_->Form().UpdatePaneChecks(wParam != 0);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainFrame::PostRecordProgress(CChildFrame* child) {
+    QMetaObject::invokeMethod(
+        this, [this, child] { record_->Form().OnRecordProgress(child); }, Qt::QueuedConnection);
+}
+
+void CMainFrame::PostRecordDone(CChildFrame* child) {
+    QMetaObject::invokeMethod(
+        this, [this, child] { record_->Form().OnRecordDone(child); }, Qt::QueuedConnection);
+}
+
+void CMainFrame::FrameBusy(bool busy) {
+    if (busy_ == busy) return;
+    if (!busy && records) {
+        std::lock_guard lock(app_.TableLock());
+        for (CChildFrame* child : app_.openChildren)
+            if (child && records->Status(child).loading) return;
+    }
+    busy_ = busy;
+    modeSet_->Form().busy = busy ? 1 : 0;
+    modeSet_->Form().UpdateButtons();
+    record_->Form().SetBusy(busy);
+}
+
+} // namespace qorcam::viewer
