@@ -80,6 +80,8 @@ void CMainFrame::SwitchMode(uint8_t mode) {
     properties_->RebuildPropertyList();
     app_.mode = mode;
     RefreshCameraTree();
+    output_->ShowCameraInfo();
+    output_->ShowImageInfo();
 }
 
 void CMainFrame::SetRecordMode(bool on) {
@@ -204,6 +206,7 @@ void CMainFrame::FrameBusy(bool busy) {
     modeSet_->Form().busy = busy ? 1 : 0;
     modeSet_->Form().UpdateButtons();
     record_->Form().SetBusy(busy);
+    cameraTree_->SetBusy(busy);
 }
 
 } // namespace qorcam::viewer
