@@ -109,8 +109,19 @@ CCamera::~CCamera() {
     CloseStreams();
     ReleaseNodeMap();
     producer_.fn.DevClose(device_);
-    std::lock_guard<std::mutex> guard(convLock_);
-    conv_.reset();
+    {
+        std::lock_guard<std::mutex> guard(convLock_);
+        conv_.reset();
+    }
+    // Last: the interface (and its producer) may go once its cameras have.
+    interface_.CameraDestroyed(this);
+}
+
+void CCamera::Shutdown() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    closed_ = true;
+    StopAndRelease();
+    requestFiled_.notify_all();
 }
 
 bool CCamera::CheckState(std::uint32_t mask) {
@@ -322,6 +333,8 @@ void CCamera::RevokeAllBuffers() {
             producer_.fn.DSRevokeBuffer(stream_[1], handle, nullptr, nullptr);
         list->clear();
     }
+    // Waiters for images look again: their requests are gone.
+    requestFiled_.notify_all();
 }
 
 void CCamera::ImageReqAbortAll() {
@@ -444,6 +457,7 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
     const auto begin = std::chrono::steady_clock::now();
     bool found = false;
     for (;;) {
+        if (closed_) break;
         if (done_.count(address) != 0) {
             found = true;
             break;
@@ -453,9 +467,21 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
             return false;
         }
         if (newBufferEvent_[0] == nullptr) break;
+        if (reading_) {
+            // Another waiter takes the completions; it files ours too.
+            if (!WaitForReader(timeout, begin)) break;
+            continue;
+        }
         std::uint64_t remaining = 0;
         BUFFER_HANDLE buffer = nullptr;
+        reading_ = true;
         const GC_ERROR result = WaitNewBuffer(0, timeout, begin, remaining, buffer);
+        reading_ = false;
+        // The other waiters look again once the lock is free: for their image in the done map, or to
+        // take over the reading.
+        requestFiled_.notify_all();
+        // Resources released or the camera closed meanwhile: the wait's result no longer counts.
+        if (closed_ || newBufferEvent_[0] == nullptr) break;
         if (result == GC_ERR_TIMEOUT) break;
         if (result != GC_ERR_SUCCESS) return ProducerFailed(kName);
         if (queued_.empty() && done_.empty()) {
@@ -469,7 +495,7 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
                 break;
             }
         }
-        if (remaining == 0 || newBufferEvent_[0] == nullptr) {
+        if (remaining == 0) {
             found = done_.count(address) != 0;
             break;
         }
@@ -525,6 +551,17 @@ GC_ERROR CCamera::WaitNewBuffer(int index, std::uint32_t timeout, std::chrono::s
     lock_.lock();
     buffer = data.buffer;
     return result;
+}
+
+bool CCamera::WaitForReader(std::uint32_t timeout, std::chrono::steady_clock::time_point begin) {
+    if (timeout == 0xFFFFFFFF) {
+        requestFiled_.wait(lock_);
+        return true;
+    }
+    const auto deadline = begin + std::chrono::milliseconds(timeout);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    requestFiled_.wait_until(lock_, deadline);
+    return true;
 }
 
 bool CCamera::SetImageCallBack(void* context, QORCAM_IMAGECALLBACK callback, std::uint32_t count, bool info) {
@@ -691,6 +728,7 @@ bool CCamera::VSyncComplete(void* handle, std::uint32_t timeout) {
     const auto begin = std::chrono::steady_clock::now();
     bool found = false;
     for (;;) {
+        if (closed_) break;
         if (contains(vsyncDone_, handle)) {
             found = true;
             break;
@@ -703,6 +741,8 @@ bool CCamera::VSyncComplete(void* handle, std::uint32_t timeout) {
         std::uint64_t remaining = 0;
         BUFFER_HANDLE buffer = nullptr;
         const GC_ERROR result = WaitNewBuffer(1, timeout, begin, remaining, buffer);
+        // Resources released or the camera closed meanwhile: the wait's result no longer counts.
+        if (closed_ || newBufferEvent_[1] == nullptr) break;
         if (result == GC_ERR_TIMEOUT) break;
         if (result != GC_ERR_SUCCESS) return ProducerFailed(kName);
         if (vsyncQueued_.empty() && vsyncDone_.empty()) {

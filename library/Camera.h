@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -90,7 +91,12 @@ public:
     /// a request, 1 an image of other sizes or without a request, 13 no frame
     /// in time, 14 a frame that failed or requests aborted, 99 producer
     /// failures (traced), 7 node failures. ImageComplete releases the camera
-    /// lock (held once by the caller) only while it waits.
+    /// lock (held once by the caller) only while it waits. Any number of
+    /// threads may wait for images of one camera: one of them at a time takes
+    /// the stream's completions from the producer and files each under its
+    /// image, and the others wait for that filing, so each collects its own
+    /// image or ends at its own time-out. A wait on a camera whose resources
+    /// go or which is closed meanwhile ends with 13.
     bool ImageAlloc(QORCAM_IMAGE** image);
     bool ImageFree(Image_Buffer& image);
     bool ImageFreeAll();
@@ -106,7 +112,8 @@ public:
     void StopImageCallBack();
 
     /// Frame-start requests on stream 1: an empty buffer queued, and its
-    /// completion waited for (errors as ImageComplete's).
+    /// completion waited for (errors as ImageComplete's; every completion on
+    /// the stream completes one waiting request).
     bool VSyncReq(void** handle);
     bool VSyncComplete(void* handle, std::uint32_t timeout);
     /// Takes every request back from the producer; the records stay.
@@ -156,6 +163,8 @@ public:
     std::uint32_t EndianMode() const;
 
     std::recursive_mutex& Lock() { return lock_; }
+    /// Set, under the camera lock, once the camera is closed; its exports then refuse the handle.
+    bool IsClosed() const { return closed_.load(); }
     std::mutex& ConvLock() { return convLock_; }
     bool IsPresent() const { return present_.load(); }
     bool IsWatch() const { return watch_; }
@@ -180,6 +189,11 @@ public:
     bool RefreshPresence() override;
 
 protected:
+    /// The camera's part of a close, under the camera lock: marks it closed,
+    /// stops its images and its streaming thread and releases its stream
+    /// resources (which ends the waits in the producer), then wakes the
+    /// waiters for images. The object stays until its last call has ended.
+    void Shutdown() override;
     /// One device-info answer into buffer of capacity size (zeroed first); false when the call fails.
     bool DeviceInfo(std::int32_t command, void* buffer, std::size_t size);
     /// Writes a 4-byte stream-module register of data stream `index`; true when the producer took it.
@@ -195,6 +209,11 @@ protected:
     /// spent), the result and the buffer the event names.
     GC_ERROR WaitNewBuffer(int index, std::uint32_t timeout, std::chrono::steady_clock::time_point begin,
                            std::uint64_t& remaining, BUFFER_HANDLE& buffer);
+    /// Waits, the camera lock released meanwhile, until the waiter that reads
+    /// stream 0 has filed a completion or stopped reading, or the camera is
+    /// closed; false, without waiting, once timeout (ms since begin,
+    /// 0xFFFFFFFF endless) is spent.
+    bool WaitForReader(std::uint32_t timeout, std::chrono::steady_clock::time_point begin);
 
     void SetMulticast(bool multicast) { multicast_ = multicast; }
     /// Revokes every buffer announced on stream 0 (the image maps) and empties the maps.
@@ -230,6 +249,11 @@ private:
     DS_HANDLE stream_[2] = {nullptr, nullptr};
     EVENT_HANDLE newBufferEvent_[2] = {nullptr, nullptr};
     std::atomic<bool> present_{true};
+    std::atomic<bool> closed_{false};
+    // A waiter in ImageComplete takes stream 0's completions from the producer;
+    // the others wait on requestFiled_ (with the camera lock).
+    bool reading_ = false;
+    std::condition_variable_any requestFiled_;
     const bool watch_;
     bool started_ = false;
     bool multicast_ = false;

@@ -81,7 +81,8 @@ QORCAM_API BOOL QORCAM_BufferConvExec(HCAMERA hCamera, uint8_t* InBuf, uint8_t* 
     if (library == nullptr) return FALSE;
     TraceCamera(2, kName, "Start", hCamera);
     library->SetLastErrorCode(0);
-    CCamera* camera = CHandleRegistry::Instance().Test<CBase, CCamera>(hCamera);
+    CameraHold held(hCamera);
+    CCamera* camera = held.Get();
     if (camera == nullptr || InBuf == nullptr || OutBuf == nullptr) {
         library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
         if (camera != nullptr) TraceCameraError(2, kName, STATUSQORCAM_PARAMETER_ERROR, hCamera);

@@ -85,21 +85,30 @@ BOOL CloseCamera(const char* name, HCAMERA hCamera, bool watch) {
     if (library == nullptr) return FALSE;
     TraceCamera(1, name, "Start", hCamera);
     library->SetLastErrorCode(0);
-    CCamera* camera = CHandleRegistry::Instance().Test<CBase, CCamera>(hCamera);
+    CameraHold held(hCamera);
+    CCamera* camera = held.Get();
     if (camera == nullptr) {
         library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
         return FALSE;
     }
     camera->BeforeAccess();
     bool ok = false;
+    bool closedElsewhere = false;
     {
         std::lock_guard<std::recursive_mutex> libraryLock(library->LibraryLock());
         if (camera->IsWatch() != watch) {
             library->SetLastErrorCode(STATUSQORCAM_NO_OPEN);
         } else {
-            delete camera;
-            ok = true;
+            ok = CBase::Close(camera);
+            closedElsewhere = !ok;
         }
+        // Without calls on it elsewhere, the camera goes here, under the library lock.
+        held.Drop();
+    }
+    if (closedElsewhere) {
+        // Closed by another thread since the handle test: refused as a closed handle is.
+        library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+        return FALSE;
     }
     if (!ok) {
         TraceCameraError(1, name, static_cast<int32_t>(library->GetLastErrorCode()), hCamera);
@@ -147,7 +156,8 @@ QORCAM_API BOOL QORCAM_Camera(HCAMERA hCamera, BOOL* Connect) {
     if (library == nullptr) return FALSE;
     TraceCamera(1, kName, "Start", hCamera);
     library->SetLastErrorCode(0);
-    CCamera* camera = CHandleRegistry::Instance().Test<CBase, CCamera>(hCamera);
+    CameraHold held(hCamera);
+    CCamera* camera = held.Get();
     if (camera == nullptr || Connect == nullptr) {
         library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
         if (camera != nullptr) TraceCameraError(1, kName, STATUSQORCAM_PARAMETER_ERROR, hCamera);
@@ -157,6 +167,10 @@ QORCAM_API BOOL QORCAM_Camera(HCAMERA hCamera, BOOL* Connect) {
     bool present = false;
     {
         std::lock_guard<std::recursive_mutex> guard(camera->Lock());
+        if (camera->IsClosed()) {
+            library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+            return FALSE;
+        }
         present = camera->RefreshPresence();
         *Connect = present ? TRUE : FALSE;
     }

@@ -8,31 +8,61 @@
 #include "TraceLog.h"
 
 #include <mutex>
+#include <utility>
 
 namespace qorcam::library {
 
+/// The camera an HCAMERA names, held for the length of one export: null when
+/// the handle names no open camera (null, stale, foreign or closed). While it
+/// is held, a close on another thread can't destroy the camera.
+class CameraHold {
+public:
+    explicit CameraHold(const void* handle)
+        : camera_(CHandleRegistry::Instance().Acquire<CBase, CCamera>(handle)) {}
+    ~CameraHold() { Drop(); }
+    CameraHold(const CameraHold&) = delete;
+    CameraHold& operator=(const CameraHold&) = delete;
+
+    CCamera* Get() const { return camera_; }
+    /// Lets the camera go before the end of the scope (it may be the last reference).
+    void Drop() {
+        if (camera_ != nullptr) std::exchange(camera_, nullptr)->DropReference();
+    }
+
+private:
+    CCamera* camera_;
+};
+
 /// Start line, last error cleared, handle test (a stale, null or foreign
 /// handle fails with 1 and writes nothing else), BeforeAccess, the camera
-/// lock around body, then the end line or the error line. body returns 0 or
-/// the failure code; a code of -1 means it set the last error itself. The
-/// three lines are written by start(), end() and error(code), so that an
-/// export can give its own forms of them.
+/// lock around body, then the end line or the error line. A camera closed
+/// on another thread before the lock was had is refused as a closed handle
+/// is. body returns 0 or the failure code; a code of -1 means it set the last
+/// error itself. The three lines are written by start(), end() and
+/// error(code), so that an export can give its own forms of them.
 template <class Start, class End, class Error, class Body>
 BOOL CameraExportTraced(HCAMERA handle, Start start, End end, Error error, Body body) {
     CQorCamDLL* library = CLibraryProcess::Library();
     if (library == nullptr) return FALSE;
     start();
     library->SetLastErrorCode(0);
-    CCamera* camera = CHandleRegistry::Instance().Test<CBase, CCamera>(handle);
+    CameraHold held(handle);
+    CCamera* camera = held.Get();
     if (camera == nullptr) {
         library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
         return FALSE;
     }
     camera->BeforeAccess();
     int code = 0;
+    bool closed = false;
     {
         std::lock_guard<std::recursive_mutex> guard(camera->Lock());
-        code = body(*camera);
+        closed = camera->IsClosed();
+        if (!closed) code = body(*camera);
+    }
+    if (closed) {
+        library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+        return FALSE;
     }
     if (code != 0) {
         if (code > 0) library->SetLastErrorCode(static_cast<std::uint32_t>(code));

@@ -118,6 +118,10 @@ CInterface::CInterface(CGenTL& producer, IF_HANDLE handle, std::string id)
 CInterface::~CInterface() {
     StopThreads();
     CloseCameras();
+    {
+        std::unique_lock<std::recursive_mutex> held(lock_);
+        camerasGone_.wait(held, [this] { return cameraObjects_.empty(); });
+    }
     while (!ports_.empty()) {
         CBasePort* first = ports_.front();
         delete first; // a port leaves the list itself; make sure it has
@@ -275,6 +279,19 @@ std::uint64_t CInterface::CameraNumber(const std::string& id) {
 void CInterface::AddCamera(CBase* camera, std::function<void()> refreshPresence) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     cameras_.push_back({camera, std::move(refreshPresence)});
+    try {
+        cameraObjects_.push_back(camera);
+    } catch (...) {
+        cameras_.pop_back();
+        throw;
+    }
+}
+
+void CInterface::CameraDestroyed(CBase* camera) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    auto it = std::find(cameraObjects_.begin(), cameraObjects_.end(), camera);
+    if (it != cameraObjects_.end()) cameraObjects_.erase(it);
+    camerasGone_.notify_all();
 }
 
 void CInterface::RemoveCamera(CBase* camera) {
@@ -297,11 +314,14 @@ void CInterface::RemovePort(CBasePort* port) {
 
 void CInterface::CloseCameras() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    while (!cameras_.empty()) {
-        CBase* first = cameras_.front().object;
-        delete first; // a camera leaves the list itself; make sure it has
-        if (!cameras_.empty() && cameras_.front().object == first) cameras_.erase(cameras_.begin());
-    }
+    // A listed camera exists while the lock is held: one being destroyed
+    // waits for the lock to leave the list, and its handle is gone already,
+    // so closing it does nothing.
+    std::vector<CBase*> listed;
+    for (const CameraEntry& entry : cameras_)
+        listed.push_back(entry.object);
+    for (CBase* camera : listed)
+        CBase::Close(camera);
 }
 
 template <class Build>

@@ -6,6 +6,7 @@
 #include "os/Event.h"
 #include "os/Thread.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -48,8 +49,9 @@ struct OpenTarget {
 /// every open camera and reports a bus reset to the library. The constructor
 /// throws a CErrorText ("CreateEvent Error", "RegisterEvent Error",
 /// "CreateThread Error") and then leaves no thread running; the caller closes
-/// the interface handle. The destructor stops both threads, destroys the
-/// cameras and register ports opened through the interface, then closes it.
+/// the interface handle. The destructor stops both threads, closes the
+/// cameras (waiting for any still in a call to go) and destroys the register
+/// ports opened through the interface, then closes it.
 /// Producer answers are read only within the buffers handed to it.
 class CInterface {
 public:
@@ -95,12 +97,16 @@ public:
     int OpenCameraPort(CBasePort*& port);
 
     /// A camera opened through this interface joins it with the way to
-    /// refresh its presence, and leaves it from its destructor.
+    /// refresh its presence, and leaves it from its destructor: the list at
+    /// the start (RemoveCamera), the count of cameras at the very end
+    /// (CameraDestroyed).
     void AddCamera(CBase* camera, std::function<void()> refreshPresence);
     void RemoveCamera(CBase* camera);
+    void CameraDestroyed(CBase* camera);
     void AddPort(CBasePort* port);
     void RemovePort(CBasePort* port);
-    /// Destroys every camera (register ports stay).
+    /// Closes every camera (register ports stay); a camera still in a call
+    /// on another thread goes when that call ends.
     void CloseCameras();
 
 private:
@@ -126,6 +132,10 @@ private:
     os::Event busResetRequest_{os::ResetMode::Auto};
     std::unique_ptr<os::Waitable> monitor_;
     std::vector<CameraEntry> cameras_;
+    // Cameras opened through the interface and not yet destroyed (closed
+    // ones may still be in a call); the destructor waits for none to be left.
+    std::vector<CBase*> cameraObjects_;
+    std::condition_variable_any camerasGone_;
     std::vector<CBasePort*> ports_;
     std::unique_ptr<os::Thread> resetThread_;
     std::unique_ptr<os::Thread> eventThread_;

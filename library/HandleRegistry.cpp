@@ -13,13 +13,17 @@ void CHandleRegistry::AddEntry(const void* object, std::type_index root) {
     live_.insert_or_assign(object, root);
 }
 
-void CHandleRegistry::Remove(const void* object) {
+bool CHandleRegistry::Remove(const void* object) {
     std::lock_guard<std::mutex> guard(lock_);
-    live_.erase(object);
+    return live_.erase(object) != 0;
 }
 
 bool CHandleRegistry::Contains(const void* object, std::type_index root) const {
     std::lock_guard<std::mutex> guard(lock_);
+    return Listed(object, root);
+}
+
+bool CHandleRegistry::Listed(const void* object, std::type_index root) const {
     auto it = live_.find(object);
     return it != live_.end() && it->second == root;
 }

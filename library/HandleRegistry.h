@@ -16,8 +16,10 @@ namespace qorcam::library {
 /// objects) by the root's constructor and removed by its destructor. Test<Root,
 /// T>() accepts a handle only when it is live and entered under Root, and then
 /// converts it with a run-time type test, so a live object of another family
-/// is refused too. Safe from any thread; a handle's object must not be
-/// destroyed while a call on it runs (the caller's duty, as with any handle).
+/// is refused too. Safe from any thread. Test leaves the object's lifetime to
+/// the caller; Acquire, for families whose objects count references (cameras),
+/// takes a reference while the object is still listed, so that a close on
+/// another thread can't destroy it under the call.
 class CHandleRegistry {
 public:
     static CHandleRegistry& Instance();
@@ -25,7 +27,8 @@ public:
     template <class Root> void Add(Root* object) {
         AddEntry(static_cast<const void*>(object), std::type_index(typeid(Root)));
     }
-    void Remove(const void* object);
+    /// Takes the object off the list; false when it was not listed (removed already).
+    bool Remove(const void* object);
 
     /// The object behind handle as a T (a class derived from Root), or null.
     template <class Root, class T> T* Test(const void* handle) const {
@@ -33,10 +36,24 @@ public:
         return dynamic_cast<T*>(static_cast<Root*>(const_cast<void*>(handle)));
     }
 
+    /// As Test, and a found object gains a reference (Root::AddReference)
+    /// before the list lets go of it; the caller drops it when done.
+    template <class Root, class T> T* Acquire(const void* handle) {
+        if (handle == nullptr) return nullptr;
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!Listed(handle, std::type_index(typeid(Root)))) return nullptr;
+        auto* root = static_cast<Root*>(const_cast<void*>(handle));
+        T* object = dynamic_cast<T*>(root);
+        if (object != nullptr) root->AddReference();
+        return object;
+    }
+
     bool Contains(const void* object, std::type_index root) const;
 
 private:
     void AddEntry(const void* object, std::type_index root);
+    /// Contains, with the lock held.
+    bool Listed(const void* object, std::type_index root) const;
 
     mutable std::mutex lock_;
     std::unordered_map<const void*, std::type_index> live_;

@@ -110,7 +110,8 @@ QORCAM_API BOOL QORCAM_ImageConvExec(HCAMERA hCamera, QORCAM_IMAGE* Image, uint8
     if (library == nullptr) return FALSE;
     TraceCamera(2, kName, "Start", hCamera);
     library->SetLastErrorCode(0);
-    CCamera* camera = CHandleRegistry::Instance().Test<CBase, CCamera>(hCamera);
+    CameraHold held(hCamera);
+    CCamera* camera = held.Get();
     Image_Buffer* image = Image_Buffer::Find(Image);
     uint32_t code = 0;
     if (camera == nullptr) {

@@ -8,11 +8,15 @@
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -769,6 +773,196 @@ TEST_F(CameraTest, ResourcesReleasedUnderARunningImageCallbackEndItsThreadFirst)
         // The callback stays registered until it is stopped.
         EXPECT_FALSE(setCallback(camera, &frames, &Frames::Call, 2, TRUE));
         EXPECT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE));
+    }
+}
+
+// Calls on one camera from several threads.
+using CompleteOnFn = int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t);
+using WaitingFn = int (*)(const char*, uint64_t, uint32_t);
+
+// Polls `holds` until it is true, for at most `seconds`.
+template <class Condition> bool Eventually(Condition holds, int seconds = 30) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// What a wait for an image returned, with the waiting thread's last error.
+using WaitResult = std::pair<BOOL, STATUS_RTNCODE>;
+
+class CameraThreadsTest : public CameraTest {
+protected:
+    void SetUp() override {
+        CameraTest::SetUp();
+        complete_ = Hook<CompleteOnFn>("QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
+        waiting_ = Hook<WaitingFn>("QorGigEGenTL.cti", "ScriptedGenTL_Waiting");
+        ASSERT_NE(complete_, nullptr);
+        ASSERT_NE(waiting_, nullptr);
+    }
+    // The GigE camera with frames of 960 bytes, its resources allocated and its images started.
+    HCAMERA Streaming() {
+        HCAMERA camera = Open(kGigE);
+        auto write = QORCAM_FN(QORCAM_WritePort);
+        for (auto [address, bytes] :
+             {std::pair<uint32_t, std::vector<uint8_t>>{0x100, {0, 0, 0, 2}}, {0x0D04, {0, 0, 0x05, 0xDC}}}) {
+            uint32_t length = static_cast<uint32_t>(bytes.size());
+            EXPECT_TRUE(write(camera, address, bytes.data(), &length));
+        }
+        EXPECT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+        EXPECT_TRUE(QORCAM_FN(QORCAM_ImageStart)(camera));
+        return camera;
+    }
+    // A wait for an image on a thread of its own.
+    std::future<WaitResult> Wait(HCAMERA camera, QORCAM_IMAGE* image, uint32_t timeout) {
+        auto wait = QORCAM_FN(QORCAM_ImageComplete);
+        auto lastError = QORCAM_FN(QORCAM_GetLastError);
+        return std::async(std::launch::async, [=] {
+            const BOOL ok = wait(camera, image, timeout, nullptr);
+            return WaitResult(ok, lastError());
+        });
+    }
+    // How many threads wait in the producer for the camera's next frame.
+    int Waiting() { return waiting_("if0", kGigE, 0); }
+
+    CompleteOnFn complete_ = nullptr;
+    WaitingFn waiting_ = nullptr;
+};
+
+TEST_F(CameraThreadsTest, EveryWaiterOfACameraCollectsItsOwnImage) {
+    HCAMERA camera = Streaming();
+    auto alloc = QORCAM_FN(QORCAM_ImageAlloc);
+    auto req = QORCAM_FN(QORCAM_ImageReq);
+    QORCAM_IMAGE* earlier = nullptr;
+    QORCAM_IMAGE* later = nullptr;
+    ASSERT_TRUE(alloc(camera, &earlier));
+    ASSERT_TRUE(alloc(camera, &later));
+    // The waiter of the later request is the first to wait, so the earlier frame reaches the producer
+    // while it waits there; the earlier request's waiter must still see that frame as its own.
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(req(camera, earlier));
+        ASSERT_TRUE(req(camera, later));
+        auto second = Wait(camera, later, 20000);
+        ASSERT_TRUE(Eventually([&] { return Waiting() == 1; }));
+        ForgetLines();
+        auto first = Wait(camera, earlier, 20000);
+        ASSERT_TRUE(Eventually([&] {
+            return Traced({"QORCAM_ImageComplete", "Start Buffer=0x" + Hex(earlier)});
+        }));
+        ASSERT_EQ(complete_("if0", kGigE, 0, 0, 960), 0);
+        EXPECT_EQ(first.get(), WaitResult(TRUE, STATUSQORCAM_COMPLETE));
+        ASSERT_EQ(complete_("if0", kGigE, 0, 0, 960), 0);
+        EXPECT_EQ(second.get(), WaitResult(TRUE, STATUSQORCAM_COMPLETE));
+    }
+    // Each waiter ends at its own time-out while the other waits on.
+    ASSERT_TRUE(req(camera, earlier));
+    ASSERT_TRUE(req(camera, later));
+    auto patient = Wait(camera, later, 20000);
+    ASSERT_TRUE(Eventually([&] { return Waiting() == 1; }));
+    auto hasty = Wait(camera, earlier, 1);
+    EXPECT_EQ(hasty.get(), WaitResult(FALSE, STATUSQORCAM_REQUEST_TIMEOUT));
+    ASSERT_EQ(complete_("if0", kGigE, 0, 0, 960), 0);
+    ASSERT_EQ(complete_("if0", kGigE, 0, 0, 960), 0);
+    EXPECT_EQ(patient.get(), WaitResult(TRUE, STATUSQORCAM_COMPLETE));
+    EXPECT_TRUE(QORCAM_FN(QORCAM_ImageComplete)(camera, earlier, 0, nullptr)); // its frame came meanwhile
+}
+
+TEST_F(CameraThreadsTest, ClosingACameraEndsTheCallsOnItAndTheLastOneTakesItAway) {
+    const std::pair<const char*, std::function<bool(HCAMERA)>> closers[] = {
+        {"QORCAM_Close", [&](HCAMERA camera) { return QORCAM_FN(QORCAM_Close)(camera) == TRUE; }},
+        {"QORCAM_CloseAll",
+         [&](HCAMERA) {
+             QORCAM_FN(QORCAM_CloseAll)();
+             return true;
+         }},
+    };
+    auto cameraInfo = QORCAM_FN(QORCAM_CameraInfo);
+    auto readPort = QORCAM_FN(QORCAM_ReadPort);
+    auto present = QORCAM_FN(QORCAM_Camera);
+    auto nodeMap = QORCAM_FN(QORCAM_GetNodeMap);
+    auto packetLog = QORCAM_FN(QORCAM_GetGigEPktLog);
+    auto convert = QORCAM_FN(QORCAM_BufferConvExec);
+    auto lastError = QORCAM_FN(QORCAM_GetLastError);
+    for (const auto& [name, close] : closers) {
+        SCOPED_TRACE(name);
+        HCAMERA camera = Streaming();
+        QORCAM_IMAGE* images[2] = {};
+        for (QORCAM_IMAGE*& image : images) {
+            ASSERT_TRUE(QORCAM_FN(QORCAM_ImageAlloc)(camera, &image));
+            ASSERT_TRUE(QORCAM_FN(QORCAM_ImageReq)(camera, image));
+        }
+        // Two waits without a time limit: one in the producer, the other behind it.
+        std::vector<std::future<WaitResult>> waits;
+        waits.push_back(Wait(camera, images[0], 0xFFFFFFFF));
+        // (No assertion may leave before the close: the waits have no end of their own.)
+        EXPECT_TRUE(Eventually([&] { return Waiting() == 1; }));
+        waits.push_back(Wait(camera, images[1], 0xFFFFFFFF));
+
+        // Callers that keep using the handle until it is refused.
+        const std::vector<std::function<BOOL()>> calls = {
+            [&] {
+                QORCAM_CAMERAINFO info;
+                return cameraInfo(camera, &info);
+            },
+            [&] {
+                uint8_t bytes[4];
+                uint32_t length = sizeof bytes;
+                return readPort(camera, 0x100, bytes, &length);
+            },
+            [&] {
+                BOOL connected = FALSE;
+                return present(camera, &connected);
+            },
+            [&] {
+                void* map = nullptr;
+                return nodeMap(camera, &map);
+            },
+            [&] {
+                QORCAM_PKTLOG log;
+                return packetLog(camera, &log);
+            },
+            [&] {
+                std::vector<uint8_t> in(960), out(960 * 4);
+                return convert(camera, in.data(), out.data());
+            },
+        };
+        std::atomic<int> done{0};
+        std::vector<std::future<std::vector<STATUS_RTNCODE>>> callers;
+        for (const auto& call : calls) {
+            callers.push_back(std::async(std::launch::async, [&, call] {
+                std::vector<STATUS_RTNCODE> refusals; // the failures, the last one ending the loop
+                for (int i = 0; i < 10000000; ++i) {
+                    if (call()) {
+                        ++done;
+                        continue;
+                    }
+                    refusals.push_back(lastError());
+                    if (refusals.back() == STATUSQORCAM_PARAMETER_ERROR) break;
+                }
+                return refusals;
+            }));
+        }
+        EXPECT_TRUE(Eventually([&] { return done.load() >= 600; }));
+
+        EXPECT_TRUE(close(camera));
+        for (auto& caller : callers)
+            EXPECT_EQ(caller.get(), std::vector<STATUS_RTNCODE>{STATUSQORCAM_PARAMETER_ERROR});
+        // A wait ends as one on released resources; one that came too late finds the handle refused.
+        for (auto& wait : waits) {
+            const auto [ok, error] = wait.get();
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(error == STATUSQORCAM_REQUEST_TIMEOUT || error == STATUSQORCAM_PARAMETER_ERROR)
+                << error;
+        }
+        EXPECT_FALSE(QORCAM_FN(QORCAM_Close)(camera));
+        EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
+        // The last call took the camera away: its device is free again.
+        HCAMERA again = Open(kGigE);
+        ASSERT_NE(again, nullptr);
+        EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(again));
     }
 }
 

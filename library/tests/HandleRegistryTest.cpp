@@ -35,4 +35,37 @@ TEST(HandleRegistry, AcceptsOnlyLiveObjectsOfTheAskedClass) {
     EXPECT_EQ((registry.Test<CBase, CameraA>(handle)), nullptr) << "a closed (stale) handle";
 }
 
+// A camera-family object that counts its shutdowns and tells its destruction.
+struct Tracked : CBase {
+    Tracked(int& shutdowns, bool& destroyed) : shutdowns(shutdowns), destroyed(destroyed) {}
+    ~Tracked() override { destroyed = true; }
+    int& shutdowns;
+    bool& destroyed;
+
+protected:
+    void Shutdown() override { ++shutdowns; }
+};
+
+TEST(HandleRegistry, AClosedObjectIsRefusedAtOnceAndGoesWithItsLastReference) {
+    auto& registry = CHandleRegistry::Instance();
+    int shutdowns = 0;
+    bool destroyed = false;
+    auto* object = new Tracked(shutdowns, destroyed);
+    void* handle = object->Handle();
+    Tracked* held = registry.Acquire<CBase, Tracked>(handle); // a call in progress
+    ASSERT_EQ(held, object);
+    EXPECT_EQ((registry.Acquire<CBase, CameraA>(handle)), nullptr) << "another class";
+
+    EXPECT_TRUE(CBase::Close(object));
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_FALSE(destroyed) << "the call still holds it";
+    EXPECT_EQ((registry.Test<CBase, Tracked>(handle)), nullptr);
+    EXPECT_EQ((registry.Acquire<CBase, Tracked>(handle)), nullptr);
+    EXPECT_FALSE(CBase::Close(object)) << "closed already";
+    EXPECT_EQ(shutdowns, 1);
+
+    held->DropReference();
+    EXPECT_TRUE(destroyed);
+}
+
 } // namespace

@@ -22,6 +22,7 @@
 #include "gentl/Producer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -203,6 +204,16 @@ public:
         while (CBufferInfo* pending = OldestWithDriver())
             Finish(pending, 0xC0000120u, 0);
     }
+    // Counts the consumers that are in (or have committed to) a wait for the stream's next buffer.
+    bool TakeNextNewBuffer(void* buffer, size_t* size, uint64_t timeout) override {
+        struct Waiting {
+            std::atomic<int>& count;
+            explicit Waiting(std::atomic<int>& c) : count(c) { ++count; }
+            ~Waiting() { --count; }
+        } waiting(m_waiting);
+        return CDataStream::TakeNextNewBuffer(buffer, size, timeout);
+    }
+    int Waiting() const { return m_waiting.load(); }
     // "The driver" fills the oldest queued buffer; false when none is queued.
     bool CompleteNext(uint32_t status, uint32_t bytes) {
         CBufferInfo* next = PopInput();
@@ -220,6 +231,7 @@ private:
     }
     uint32_t m_index;
     std::shared_ptr<DeviceState> m_state;
+    std::atomic<int> m_waiting{0};
 };
 
 class ScriptedDevice : public CDevice {
@@ -541,6 +553,20 @@ GC_API_EXPORT int ScriptedGenTL_CompleteOn(const char* path, uint64_t number, ui
         }
     }
     return stream && stream->CompleteNext(status, bytes) ? 0 : -1;
+}
+
+// How many consumers wait for the next buffer of a stream of an open device, or -1.
+GC_API_EXPORT int ScriptedGenTL_Waiting(const char* path, uint64_t number, uint32_t streamIndex) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    ScriptedInterface* i = OpenInterface(path);
+    if (!i) return -1;
+    for (CDevice* device : i->GetOpenDevices()) {
+        if (device->GetID() != Script().prefix + "::" + std::to_string(number)) continue;
+        auto* stream =
+            dynamic_cast<ScriptedStream*>(device->OpenDataStream(streamIndex == 0 ? "DS0" : "DS1"));
+        return stream ? stream->Waiting() : -1;
+    }
+    return -1;
 }
 
 // How often the library refreshed that interface's device list, or -1.
