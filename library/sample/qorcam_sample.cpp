@@ -2,7 +2,8 @@
 //
 // Run as root, it builds a private GigE camera network (two network namespaces, a veth pair, the camera
 // emulator and the GigE service under a temporary root), acquires images from the emulated camera
-// through the library, saves one as qorcam-frame.bmp in the current folder and tears the network down.
+// through the library, saves one as qorcam-frame.bmp in the current folder, opens the viewer on the
+// camera network when there is a display ("--no-viewer" skips it) and tears the network down.
 // Without root (or without network namespaces) it loads the producers, counts the cameras and drives
 // the output filter instead.
 #include "CameraAcquisition.h"
@@ -14,9 +15,12 @@
 #endif
 
 #include <dlfcn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -215,6 +219,40 @@ int GigEDemo(const qorcam::rig::NetworkRig& rig) {
     return 0;
 }
 
+// With a display, the viewer opens on the camera network while it is still up; the
+// sample ends (and the network goes) when the viewer is closed.
+void OpenViewer(bool wanted) {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!wanted) return;
+    if ((!display || !*display) && (!wayland || !*wayland)) {
+        std::printf("no display: the viewer is not opened (with one, QorCamViewer opens on the emulated camera)\n");
+        return;
+    }
+    const std::string viewer = OwnFolder() + "/QorCamViewer";
+    if (access(viewer.c_str(), X_OK) != 0) {
+        std::printf("this build has no viewer (%s)\n", viewer.c_str());
+        return;
+    }
+    std::fflush(stdout);
+    setenv("QORCAM_APILIB", OwnFolder().c_str(), 1);
+    const pid_t child = fork();
+    if (child < 0) {
+        std::printf("qorcam_sample: the viewer can't be started\n");
+        return;
+    }
+    if (child == 0) {
+        execl(viewer.c_str(), viewer.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::printf("QorCamViewer is open on the emulated camera (double-click it in the camera view); "
+                "close the viewer to end the sample\n");
+    std::fflush(stdout);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 #endif
 
 } // namespace
@@ -238,7 +276,9 @@ int main(int argc, char** argv) {
                     rig.Reason().c_str());
         return LibraryDemo();
     }
-    return GigEDemo(rig);
+    const int result = GigEDemo(rig);
+    if (result == 0) OpenViewer(!(argc > 1 && std::strcmp(argv[1], "--no-viewer") == 0));
+    return result;
 #else
     std::printf("This build has no GigE demo; running the library demo.\n");
     return LibraryDemo();
