@@ -19,6 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace qorcam::testing {
 
 class LibraryFixture : public ::testing::Test {
@@ -31,6 +34,11 @@ protected:
         std::filesystem::create_directories(folder_);
         std::filesystem::copy_file(QORCAM_LIBRARY_PATH, folder_ / "libQorCam.so");
         drainer_ = std::thread([this] {
+            // The trace area holds 32 lines and writers drop what does not fit: on a
+            // loaded machine the drainer runs ahead of the test's threads where it may.
+            sched_param realtime{};
+            realtime.sched_priority = 1;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
             while (!stop_) {
                 Drain();
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
