@@ -1,7 +1,9 @@
 // MainFrame: the viewer's main window with its docking panes and menus.
 #pragma once
 
+#include "FeatureSetPane.h"
 #include "PropertiesPane.h"
+#include "PropertyFile.h"
 #include "QorViewerApp.h"
 #include "ViewerHost.h"
 
@@ -25,13 +27,18 @@ class CChildWindow;
 /// kept in step with the panes, and the services the feature grid and the
 /// camera-list thread call. Calls of the list thread are carried to the UI
 /// thread and wait there.
-class CMainFrame : public QMainWindow, public IViewerHost, public ICameraListHost {
+class CMainFrame : public QMainWindow,
+                   public IViewerHost,
+                   public ICameraListHost,
+                   public IFeatureEditorHost,
+                   public IPropertyFileHost {
     Q_OBJECT
 public:
     explicit CMainFrame(CQorViewerApp& app);
     ~CMainFrame() override;
 
     PropertiesPane* Properties() { return properties_; }
+    FeatureSetPane* FeatureEditor() { return featureEditor_; }
     QDockWidget* CameraTreePane() { return cameraTree_; }
     QDockWidget* OutputPane() { return output_; }
     QDockWidget* Pane(const char* name) const;
@@ -82,6 +89,20 @@ public:
     void RefreshCameraTree() override;
     void PostCameraList() override;
 
+    // IFeatureEditorHost
+    void RebuildPropertyList() override { properties_->RebuildPropertyList(); }
+    void SetFavourite(const std::string& name, bool marked) override;
+    void SetRefreshSelected(const std::string& name, bool marked) override;
+    void PostPixelFormatCheck(CChildFrame* child) override;
+
+    // IPropertyFileHost (PostGridReset and PostPixelFormatCheck above)
+    std::string AskPropertyFilePath(bool save, const std::string& defaultName) override;
+    void StopChild(CChildFrame* child) override;
+    void StartChild(CChildFrame* child) override;
+    void RefreshModeForm() override {}
+    /// "Save" (true) and "Read" of "Property &file": WM_CHILD_PROPERTY_FILE to the active window.
+    void OnPropertyFileCommand(bool save);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -103,6 +124,7 @@ private:
     QDockWidget* output_;
     QListWidget* outputLists_[3];
     QDockWidget* featureSet_;
+    FeatureSetPane* featureEditor_;
     QDockWidget* record_;
     QAction* maxViewAction_ = nullptr;
     bool maxView_ = false;
