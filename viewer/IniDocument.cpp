@@ -69,7 +69,8 @@ void IniDocument::Parse(const std::string& text) {
     sections_.clear();
     byName_.clear();
     Section* current = nullptr;
-    size_t pos = 0;
+    // A file saved by an editor as UTF-8 may start with a byte-order mark.
+    size_t pos = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();

@@ -30,7 +30,7 @@ struct TempFolder {
 
 TEST(IniDocument, LooksUpSectionsAndKeysAsTheViewerAlwaysHas) {
     IniDocument d;
-    d.Parse("; a comment\n"
+    d.Parse("\xEF\xBB\xBF; a comment\n"
             "stray=before any section\n"
             "[File Info]\r\n"
             "  Camera Name =  Cam 1  \r\n"
@@ -47,6 +47,9 @@ TEST(IniDocument, LooksUpSectionsAndKeysAsTheViewerAlwaysHas) {
             "Lost=1\n"
             "[unclosed\n"
             "Lost=2\n");
+    IniDocument marked;
+    marked.Parse("\xEF\xBB\xBF[File Info]\nCamera Name=Cam\n");
+    EXPECT_EQ(marked.Get("File Info", "Camera Name"), "Cam");
     struct Case {
         const char *section, *key;
         std::optional<std::string> value;
