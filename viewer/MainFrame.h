@@ -99,6 +99,7 @@ public:
     std::string AskPropertyFilePath(bool save, const std::string& defaultName) override;
     void StopChild(CChildFrame* child) override;
     void StartChild(CChildFrame* child) override;
+    /// The mode-set pane holds no form with buttons yet: nothing to refresh.
     void RefreshModeForm() override {}
     /// "Save" (true) and "Read" of "Property &file": WM_CHILD_PROPERTY_FILE to the active window.
     void OnPropertyFileCommand(bool save);
