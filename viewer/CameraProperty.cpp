@@ -3,6 +3,7 @@
 
 #include "FeatureAccess.h"
 #include "PropertiesWnd.h"
+#include "ValueLimits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,31 +12,6 @@
 namespace qorcam::viewer {
 
 using namespace genapi;
-
-namespace {
-
-bool IsResetCommand(const std::string& display) {
-    return display == "DeviceReset" || display == "Device Reset" || display == "Camerareset" ||
-           display == "Camera Reset";
-}
-
-/// Puts a typed integer inside the node's limits and on its increment grid.
-/// The distance from the minimum is taken unsigned, so the full 64-bit range
-/// cannot overflow.
-int64_t CorrectInt(int64_t value, int64_t min, int64_t max, int64_t inc) {
-    if (value < min)
-        value = min;
-    else
-        value = std::min(value, max);
-    if (inc != 0) {
-        const uint64_t step = inc > 0 ? static_cast<uint64_t>(inc) : 0 - static_cast<uint64_t>(inc);
-        const uint64_t offset = static_cast<uint64_t>(value) - static_cast<uint64_t>(min);
-        value = static_cast<int64_t>(static_cast<uint64_t>(value) - offset % step);
-    }
-    return value;
-}
-
-} // namespace
 
 bool CCameraProperty::ItemReplaced(CPropertyGridProperty* item) const {
     return !Contains(item) || item->IsGroup() || !item->IsAllowEdit() || item->GetName() != changingName_;
@@ -135,11 +111,7 @@ bool CCameraProperty::Write(INode* feature, CPropertyGridProperty* item, bool& w
         const double typed = item->GetValue().AsDouble();
         const double inc = SafeFloatHasInc(p) ? SafeGetFloatInc(p) : 0.0;
         const double min = SafeGetFloatMin(p), max = SafeGetFloatMax(p);
-        double v = typed;
-        if (inc > 0 && std::isfinite(inc) && std::isfinite(typed)) {
-            v = min + inc * std::trunc((typed - min) / inc);
-            if (std::fabs(typed - (v + inc)) < std::fabs(typed - v)) v += inc;
-        }
+        double v = SnapFloatNearest(typed, min, inc);
         if (max >= min) v = std::clamp(v, min, max);
         if (v != typed) item->SetValue(GridValue::R8(v));
         TrySetFloatValue(p, v);
@@ -212,15 +184,20 @@ bool CCameraProperty::Write(INode* feature, CPropertyGridProperty* item, bool& w
     return changed;
 }
 
-void CCameraProperty::PixelFormatCheck() {
-    ICameraApi& api = host_.Api();
-    HCAMERA camera = changedChild_->hCamera;
+std::string CheckPixelFormat(ICameraApi& api, HCAMERA camera) {
     api.ResourceAlloc(camera);
     uint32_t size = 0;
+    std::string failure;
     if (!api.GetBMPINFO(camera, nullptr, &size, FALSE))
-        host_.MessageBox(api.GetLastError() == STATUSQORCAM_NO_SUPPORT_PIXELFORMAT ? "Not Support PixelFormat"
-                                                                                   : "Get BMPINFO Error");
+        failure = api.GetLastError() == STATUSQORCAM_NO_SUPPORT_PIXELFORMAT ? "Not Support PixelFormat"
+                                                                            : "Get BMPINFO Error";
     api.ResourceRelease(camera);
+    return failure;
+}
+
+void CCameraProperty::PixelFormatCheck() {
+    const std::string failure = CheckPixelFormat(host_.Api(), changedChild_->hCamera);
+    if (!failure.empty()) host_.MessageBox(failure);
 }
 
 void CCameraProperty::OnChangeSelection(CPropertyGridProperty* newItem, CPropertyGridProperty* /*oldItem*/) {

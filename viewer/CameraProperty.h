@@ -10,6 +10,11 @@ namespace qorcam::viewer {
 
 class CPropertiesWnd;
 
+/// The check after a pixel format change: can the library show the camera's
+/// images now? Empty when it can, else the text to show ("Not Support
+/// PixelFormat" or "Get BMPINFO Error").
+std::string CheckPixelFormat(ICameraApi& api, HCAMERA camera);
+
 /// What happens when the user edits a value, moves the selection or opens a
 /// group. Values are corrected to the node's limits before they are written,
 /// writes go through the one-attempt setters, and a write that changed

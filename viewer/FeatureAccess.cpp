@@ -197,4 +197,9 @@ bool TryExecuteCommand(genapi::CCommandPtr p, bool retryAllowed) {
         p, "Execute the command", [](genapi::ICommand& n) { n.Execute(true); }, retryAllowed);
 }
 
+bool IsResetCommand(const std::string& displayName) {
+    return displayName == "DeviceReset" || displayName == "Device Reset" || displayName == "Camerareset" ||
+           displayName == "Camera Reset";
+}
+
 } // namespace qorcam::viewer

@@ -66,5 +66,9 @@ bool TrySetRegister(genapi::CRegisterPtr p, const uint8_t* buffer, int64_t lengt
 /// retryAllowed is the caller's say (denied for reset commands); the retry
 /// decision answers no all the same, so a command runs at most once.
 bool TryExecuteCommand(genapi::CCommandPtr p, bool retryAllowed);
+/// Whether a command's display name is one of the reset commands, after
+/// which the camera goes away ("DeviceReset", "Device Reset", "Camerareset",
+/// "Camera Reset"): no retry is allowed for them.
+bool IsResetCommand(const std::string& displayName);
 
 } // namespace qorcam::viewer

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -30,18 +31,16 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
 
     cameraTree_ = new CameraViewPane(*this, app_, this);
 
-    auto placeholder = [](const char* text) {
-        auto* label = new QLabel(text);
-        label->setAlignment(Qt::AlignCenter);
-        label->setEnabled(false);
-        return label;
-    };
     modeSet_ = new CPaneModeSet(*this, this);
     output_ = new InformationOutputPane(app_, this);
     properties_ = new PropertiesPane(*this, this);
     properties_->onPropertyRefresh = [this] { GridReset(1); };
     display_ = new CPaneDisplay(*this, this);
-    featureSet_ = MakePane("Feature Set", "FeatureSet", placeholder("Feature Set"));
+    featureEditor_ = new FeatureSetPane(*this, *this, this);
+    featureSet_ = featureEditor_;
+    // A new level rebuilds the grid: the editor forgets its node.
+    connect(properties_->Combo(), &QComboBox::activated, featureEditor_,
+            [this] { featureEditor_->ClearFeatureEditor(); });
     record_ = new CPaneRecordSet(*this, this);
 
     addDockWidget(Qt::RightDockWidgetArea, properties_);
@@ -134,13 +133,16 @@ void CMainFrame::BuildMenus() {
     addPaneEntries(panes->addMenu("&Playback Mode"),
                    {{"&File view", cameraTree_, 0}, {"&Play Back view", record_, 0}});
     QMenu* propertyFile = file->addMenu("Property &file");
-    QAction* save = propertyFile->addAction("Save");
-    QAction* read = propertyFile->addAction("Read");
+    QAction* save = propertyFile->addAction("Save", this, [this] { OnPropertyFileCommand(true); });
+    QAction* read = propertyFile->addAction("Read", this, [this] { OnPropertyFileCommand(false); });
+    connect(propertyFile, &QMenu::aboutToShow, this, [this, save, read] {
+        save->setEnabled(app_.mode == 1);
+        read->setEnabled(app_.mode == 1);
+    });
     QAction* bmp = bmpSaveAction_ = file->addAction("&BMP save");
-    // Property files and snapshots belong to camera windows, which come with
-    // the live image path; until then the entries stay disabled.
-    for (QAction* a : {save, read, bmp})
-        a->setEnabled(false);
+    // Snapshots belong to camera windows, which come with the live image
+    // path; until then the entry stays disabled.
+    bmp->setEnabled(false);
     file->addSeparator();
     file->addAction("E&xit", this, &QWidget::close);
     // Ctrl+N asks for a window for the pending camera, as it stands.
@@ -249,7 +251,19 @@ void CMainFrame::PostGridReset(int wParam) {
         this, [this, wParam] { GridReset(wParam); }, Qt::QueuedConnection);
 }
 
-void CMainFrame::FeatureSelected(genapi::INode* node, genapi::INodeMap*) {
+void CMainFrame::FeatureSelected(genapi::INode* node, genapi::INodeMap* map) {
+    // WM_FEATURE_SELECT is posted: the editor may rebuild the grid, which
+    // must not happen inside the grid's own selection change. By then the
+    // node must still belong to the active window's map.
+    CPropertyGridProperty* item = properties_->Logic().Grid().GetCurSel();
+    QMetaObject::invokeMethod(
+        featureEditor_,
+        [this, node, map, item] {
+            CChildFrame* active = app_.activeChild;
+            if (active && IsChildOfFrame(active) && active->nodeMap == map)
+                featureEditor_->OnFeatureSelect(node, item);
+        },
+        Qt::QueuedConnection);
     output_->ShowNodeInfo(node);
 }
 
@@ -280,6 +294,7 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
     output_->ShowCameraInfo();
     output_->ShowImageInfo();
     RefreshForms();
+    featureEditor_->ClearFeatureEditor();
     if (child && !child->title.empty())
         setWindowTitle(QString("QorCamViewer - %1").arg(QString::fromStdString(child->title)));
 }
@@ -290,6 +305,7 @@ void CMainFrame::GridReset(int wParam) {
         properties_->Logic().ClearGrid();
     }
     properties_->RebuildPropertyList();
+    featureEditor_->ClearFeatureEditor();
 }
 
 void CMainFrame::ToggleMaxView() {
@@ -398,6 +414,47 @@ void CMainFrame::PostCameraList() {
             if (cameraTree_->isVisible()) ShowPane(cameraTree_);
         },
         Qt::QueuedConnection);
+}
+
+void CMainFrame::SetFavourite(const std::string& name, bool marked) {
+    std::lock_guard lock(app_.TableLock());
+    app_.favourites[name] = marked;
+}
+
+void CMainFrame::SetRefreshSelected(const std::string& name, bool marked) {
+    std::lock_guard lock(app_.TableLock());
+    app_.refreshNames[name] = marked;
+}
+
+void CMainFrame::PostPixelFormatCheck(CChildFrame* child) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, child] {
+            if (!IsChildOfFrame(child) || !child->hCamera) return;
+            const std::string failure = CheckPixelFormat(app_.Api(), child->hCamera);
+            if (!failure.empty()) MessageBox(failure);
+        },
+        Qt::QueuedConnection);
+}
+
+std::string CMainFrame::AskPropertyFilePath(bool save, const std::string& defaultName) {
+    QFileDialog dialog(this);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter("INI File (*.ini)");
+    dialog.setDefaultSuffix("ini");
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.selectFile(QString::fromStdString(defaultName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front().toStdString();
+}
+
+void CMainFrame::OnPropertyFileCommand(bool save) {
+    CChildFrame* child = app_.activeChild;
+    if (app_.mode != 1 || !child || !IsChildOfFrame(child)) return;
+    const std::optional<PropertyFileResult> result = OnPropertyFile(*child, save, *this);
+    if (result && !result->ok)
+        MessageBox(save ? "Failed in saving Property File" : "Failed in reading Property File");
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -4,7 +4,9 @@
 #include "CameraViewPane.h"
 #include "InformationOutputPane.h"
 #include "ControlPanes.h"
+#include "FeatureSetPane.h"
 #include "PropertiesPane.h"
+#include "PropertyFile.h"
 #include "QorViewerApp.h"
 #include "ViewerHost.h"
 
@@ -30,7 +32,12 @@ class CChildWindow;
 /// kept in step with the panes, and the services the feature grid and the
 /// camera-list thread call. Calls of the list thread are carried to the UI
 /// thread and wait there.
-class CMainFrame : public QMainWindow, public IViewerHost, public ICameraListHost, public IFormHost {
+class CMainFrame : public QMainWindow,
+                   public IViewerHost,
+                   public ICameraListHost,
+                   public IFormHost,
+                   public IFeatureEditorHost,
+                   public IPropertyFileHost {
     Q_OBJECT
 public:
     explicit CMainFrame(CQorViewerApp& app);
@@ -39,6 +46,7 @@ public:
     PropertiesPane* Properties() { return properties_; }
     CameraViewPane* CameraTreePane() { return cameraTree_; }
     InformationOutputPane* OutputPane() { return output_; }
+    FeatureSetPane* FeatureEditor() { return featureEditor_; }
     QDockWidget* Pane(const char* name) const;
     CPaneDisplay* DisplayPane() { return display_; }
     CPaneModeSet* ModeSetPane() { return modeSet_; }
@@ -138,6 +146,18 @@ public:
     void PostModeSetRefresh(int wParam) override;
     void UpdateRecordForm() override { record_->Form().UpdateRecordForm(); }
 
+    // IFeatureEditorHost
+    void RebuildPropertyList() override { properties_->RebuildPropertyList(); }
+    void SetFavourite(const std::string& name, bool marked) override;
+    void SetRefreshSelected(const std::string& name, bool marked) override;
+    void PostPixelFormatCheck(CChildFrame* child) override;
+
+    // IPropertyFileHost (PostGridReset, PostPixelFormatCheck, StartChild and StopChild above)
+    std::string AskPropertyFilePath(bool save, const std::string& defaultName) override;
+    void RefreshModeForm() override { modeSet_->Form().UpdateButtons(); }
+    /// "Save" (true) and "Read" of "Property &file": WM_CHILD_PROPERTY_FILE to the active window.
+    void OnPropertyFileCommand(bool save);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -158,6 +178,7 @@ private:
     CPaneDisplay* display_;
     InformationOutputPane* output_;
     QDockWidget* featureSet_;
+    FeatureSetPane* featureEditor_;
     CPaneRecordSet* record_;
     QAction* maxViewAction_ = nullptr;
     QAction* bmpSaveAction_ = nullptr;

@@ -79,6 +79,7 @@ void CMainFrame::SwitchMode(uint8_t mode) {
     RefreshForms();
     properties_->RebuildPropertyList();
     app_.mode = mode;
+    featureEditor_->ClearFeatureEditor();
     RefreshCameraTree();
     output_->ShowCameraInfo();
     output_->ShowImageInfo();
