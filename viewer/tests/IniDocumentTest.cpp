@@ -2,6 +2,8 @@
 #include "IniDocument.h"
 #include "IniFile.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,18 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/qorcam-ini-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    std::string Write(const std::string& name, const std::string& text) {
-        std::ofstream(path / name, std::ios::binary) << text;
-        return (path / name).string();
-    }
-};
+using qorcam::viewer::testing::TempFolder;
 
 } // namespace
 

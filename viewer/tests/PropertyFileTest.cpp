@@ -4,6 +4,8 @@
 #include "IniDocument.h"
 #include "PropertyFile.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,19 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/qorcam-property-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    std::string File(const std::string& name) const { return (path / name).string(); }
-    std::string Write(const std::string& name, const std::string& text) const {
-        std::ofstream(path / name, std::ios::binary) << text;
-        return File(name);
-    }
-};
+using qorcam::viewer::testing::TempFolder;
 
 std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

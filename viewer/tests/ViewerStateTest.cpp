@@ -4,6 +4,8 @@
 #include "QorViewerApp.h"
 #include "ViewerSettings.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,13 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/qorcam-viewer-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path); }
+struct RecordFolder : qorcam::viewer::testing::TempFolder {
     /// A record description naming its camera (or none).
     std::string Record(const std::string& name, const char* camera) {
         fs::path file = path / (name + ".ini");
@@ -34,7 +30,7 @@ struct TempFolder {
 };
 
 struct State {
-    TempFolder temp;
+    RecordFolder temp;
     qorcam::os::SettingsStore store{(temp.path / "user.ini").string()};
     std::map<std::string, bool> favourites;
     std::list<std::unique_ptr<CFolderInfo>> folders;
