@@ -4,6 +4,7 @@
 #include "MainFrame.h"
 
 #include <QGridLayout>
+#include <QImageWriter>
 #include <QMessageBox>
 #include <QPainter>
 
@@ -16,7 +17,9 @@ CChildView::CChildView(CChildFrame& frame, QWidget* parent) : QWidget(parent), f
 
 QImage CChildView::ImageOf(const CChildFrame& frame) {
     const BITMAPINFOHEADER* hd = frame.Header();
-    if (!hd || frame.displayBuffer.empty()) return {};
+    size_t size = 0;
+    const uint8_t* bits = frame.DisplayBits(size);
+    if (!hd || !bits) return {};
     const int w = hd->biWidth, h = hd->biHeight < 0 ? -hd->biHeight : hd->biHeight;
     if (w <= 0 || h <= 0) return {};
     QImage::Format format;
@@ -27,8 +30,8 @@ QImage CChildView::ImageOf(const CChildFrame& frame) {
     default: return {};
     }
     const qsizetype stride = ((qsizetype{w} * hd->biBitCount + 31) / 32) * 4;
-    if (static_cast<qsizetype>(frame.displayBuffer.size()) < stride * h) return {};
-    QImage image(frame.displayBuffer.data(), w, h, stride, format);
+    if (static_cast<qsizetype>(size) < stride * h) return {};
+    QImage image(bits, w, h, stride, format);
     if (format == QImage::Format_Indexed8) {
         // The colour table follows the header, as many entries as it says.
         const size_t used = hd->biClrUsed ? hd->biClrUsed : 256;
@@ -98,15 +101,20 @@ CChildWindow::CChildWindow(CMainFrame& main, ICameraApi& api, uint32_t displayRa
         });
     }
     connect(&watchdog_, &QTimer::timeout, this, [this] { frame_.OnWatchdog(CounterNow()); });
+    connect(&playbackTimer_, &QTimer::timeout, this, [this] { frame_.PlaybackStep(); });
+    frame_.recordSettings = &main_.recordSettings;
+    frame_.imageEncoder = &EncodeImage;
 }
 
 CChildWindow::~CChildWindow() {
     watchdog_.stop();
+    playbackTimer_.stop();
     main_.ChildClosing(this);
 }
 
 void CChildWindow::closeEvent(QCloseEvent* event) {
     watchdog_.stop();
+    playbackTimer_.stop();
     main_.ChildClosing(this);
     QMdiSubWindow::closeEvent(event);
 }
@@ -114,14 +122,59 @@ void CChildWindow::closeEvent(QCloseEvent* event) {
 void CChildWindow::OnStartImage() {
     PostInfoUpdate(&frame_);
     if (frame_.running) return;
+    if (playback_) {
+        playbackTimer_.start(static_cast<int>(1000 / std::max<uint32_t>(frame_.displayRate, 1)));
+        frame_.running = 1;
+        return;
+    }
     if (frame_.StartImage() && main_.ActiveChild() == &frame_) main_.PostGridReset(2);
 }
 
 void CChildWindow::OnStopImage() {
     if (!frame_.running) return;
-    frame_.StopImage();
-    if (main_.ActiveChild() == &frame_) main_.PostGridReset(3);
+    if (playback_) {
+        playbackTimer_.stop();
+        frame_.running = 0;
+    } else {
+        frame_.StopImage();
+        if (main_.ActiveChild() == &frame_) main_.PostGridReset(3);
+    }
     PostInfoUpdate(&frame_);
+}
+
+bool CChildWindow::OpenRecordFolder(const std::string& iniPath) {
+    if (!frame_.OpenRecordFolder(iniPath)) return false;
+    playback_ = true;
+    setWindowTitle(QString::fromStdString(frame_.title));
+    return true;
+}
+
+void CChildWindow::SetDisplayRate(uint32_t rate) {
+    frame_.displayRate = rate;
+    if (playback_ && frame_.running)
+        playbackTimer_.start(static_cast<int>(1000 / std::max<uint32_t>(rate, 1)));
+}
+
+void CChildWindow::SaveImageInto(const std::string& folder, const std::string& extension) {
+    frame_.SaveImage(folder + "/" + PathSafeName(frame_.title) + "." + extension);
+}
+
+void CChildWindow::SaveImageAs(const std::string& path) {
+    frame_.SaveImage(path.substr(0, 260));
+}
+
+bool EncodeImage(const Bgrx& image, ImageFileType type, const std::string& name) {
+    const char* format = type == ImageFileType::Jpeg   ? "jpeg"
+                         : type == ImageFileType::Png  ? "png"
+                         : type == ImageFileType::Tiff ? "tiff"
+                                                       : nullptr;
+    if (!format || image.pixels.size() != Bgrx32Size(image.width, image.height) || image.pixels.empty())
+        return false;
+    // Bgrx rows run bottom-up.
+    const QImage rows(image.pixels.data(), image.width, image.height, qsizetype{image.width} * 4,
+                      QImage::Format_RGB32);
+    QImageWriter writer(QString::fromStdString(name), format);
+    return writer.write(rows.mirrored(false, true));
 }
 
 void CChildWindow::UpdateLayout(bool fit) {
@@ -176,6 +229,28 @@ void CChildWindow::PostInfoUpdate(CChildFrame* child) {
 
 void CChildWindow::PostRepaint(CChildFrame*) {
     QMetaObject::invokeMethod(view_, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+}
+
+void CChildWindow::PostRecordProgress(CChildFrame* child) {
+    QMetaObject::invokeMethod(
+        &main_, [m = &main_, child] { m->RecordProgress(child); }, Qt::QueuedConnection);
+}
+
+void CChildWindow::PostRecordDone(CChildFrame* child) {
+    QMetaObject::invokeMethod(
+        &main_, [m = &main_, child] { m->RecordDone(child); }, Qt::QueuedConnection);
+}
+
+void CChildWindow::PostFrameBusy(CChildFrame*, bool busy) {
+    QMetaObject::invokeMethod(
+        &main_, [m = &main_, busy] { m->FrameBusy(busy); }, Qt::QueuedConnection);
+}
+
+void CChildWindow::RecordWritten(CChildFrame*, const std::string& title, const std::string& recordTime,
+                                 const std::string& iniPath) {
+    QMetaObject::invokeMethod(
+        &main_, [m = &main_, title, recordTime, iniPath] { m->AddRecord(title, recordTime, iniPath); },
+        Qt::QueuedConnection);
 }
 
 void CChildWindow::SetWatchdog(CChildFrame*, unsigned ms) {

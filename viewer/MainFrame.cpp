@@ -6,7 +6,11 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,6 +23,7 @@
 namespace qorcam::viewer {
 
 CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
+    recordSettings.running = &app_.running;
     setWindowTitle("QorCamViewer");
     setDockNestingEnabled(true);
     mdi_ = new QMdiArea(this);
@@ -132,10 +137,10 @@ void CMainFrame::BuildMenus() {
     QMenu* propertyFile = file->addMenu("Property &file");
     QAction* save = propertyFile->addAction("Save");
     QAction* read = propertyFile->addAction("Read");
-    QAction* bmp = file->addAction("&BMP save");
-    // Property files and snapshots belong to camera windows, which come with
-    // the live image path; until then the entries stay disabled.
-    for (QAction* a : {save, read, bmp})
+    QAction* bmp = file->addAction("&BMP save", this, [this] { OnSaveAllImages(); });
+    connect(file, &QMenu::aboutToShow, bmp, [this, bmp] { bmp->setEnabled(app_.mode == 1); });
+    // Property files belong to camera windows; until they come the entries stay disabled.
+    for (QAction* a : {save, read})
         a->setEnabled(false);
     file->addSeparator();
     file->addAction("E&xit", this, &QWidget::close);
@@ -335,7 +340,142 @@ void CMainFrame::ClearPendingCamera() {
     OnUiThread([this] { pendingCameraId = 0xFFFFFFFFFFFFFFFFULL; });
 }
 
+void CMainFrame::OpenRecord(const std::string& iniPath) {
+    recordIniPath = iniPath;
+    OnFileNew();
+}
+
+void CMainFrame::OpenPlaybackWindow() {
+    const std::string path = recordIniPath;
+    recordIniPath.clear();
+    auto* window = new CChildWindow(*this, app_.Api(), app_.displayRate, app_.zoom);
+    CChildFrame* child = &window->Frame();
+    // The window belongs to the frame before its loader asks.
+    windows_[child] = window;
+    {
+        std::lock_guard lock(app_.TableLock());
+        app_.openChildren.push_back(child);
+    }
+    if (!window->OpenRecordFolder(path)) {
+        delete window; // leaves the tables through ChildClosing
+        return;
+    }
+    mdi_->addSubWindow(window);
+    window->show();
+    window->UpdateLayout(true);
+    OnChildChanged(child);
+}
+
+void CMainFrame::RecordProgress(CChildFrame* child) {
+    if (onRecordProgress) onRecordProgress(child);
+}
+
+void CMainFrame::RecordDone(CChildFrame* child) {
+    if (onRecordDone) {
+        onRecordDone(child);
+        return;
+    }
+    if (child && IsChildOfFrame(child)) child->StartRecordWriter();
+    bool pending = false;
+    for (auto& [c, w] : windows_)
+        pending = pending || c->pendingWrite;
+    recordSettings.saving = pending;
+}
+
+void CMainFrame::FrameBusy(bool busy) {
+    if (busy == busy_) return;
+    if (!busy)
+        for (auto& [c, w] : windows_)
+            if (c->recInfo.loading) return;
+    busy_ = busy;
+    if (onBusy) onBusy(busy);
+}
+
+void CMainFrame::AddRecord(const std::string& title, const std::string& recordTime,
+                           const std::string& iniPath) {
+    std::lock_guard lock(app_.TableLock());
+    CFolderInfo* folder = nullptr;
+    for (auto& f : app_.folders)
+        if (f->name == title) folder = f.get();
+    if (!folder) folder = app_.folders.emplace_front(std::make_unique<CFolderInfo>(title)).get();
+    folder->inUse = 1;
+    if (std::find(folder->records.begin(), folder->records.end(), iniPath) == folder->records.end())
+        folder->records.push_back(iniPath);
+    folder->timeMap[recordTime] = iniPath;
+}
+
+void CMainFrame::OnSaveAllImages() {
+    std::vector<CChildWindow*> all;
+    for (auto& [c, w] : windows_)
+        all.push_back(w);
+    for (CChildWindow* w : all)
+        w->CaptureImage(true);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, "Select save folder", QString::fromStdString(snapshotFolder));
+    // Windows may have closed while the dialog was up.
+    all.clear();
+    for (auto& [c, w] : windows_)
+        all.push_back(w);
+    if (chosen.isEmpty()) {
+        for (CChildWindow* w : all)
+            w->CaptureImage(false);
+        return;
+    }
+    snapshotFolder = chosen.toStdString();
+    snapshotPath = snapshotFolder + "/" + now.toString("yyyyMMdd-HHmmss").toStdString();
+    QDir().mkpath(QString::fromStdString(snapshotPath));
+    for (CChildWindow* w : all)
+        w->SaveImageInto(snapshotPath, snapshotExtension);
+}
+
+void CMainFrame::OnSaveImage(CChildWindow* window) {
+    if (!window) return;
+    CChildFrame* child = &window->Frame();
+    window->CaptureImage(true);
+    const QString ext = QString::fromStdString(snapshotExtension).toLower();
+    QString filter;
+    if (ext == "jpg" || ext == "jpe" || ext == "jpeg")
+        filter = "JPEG File (*.jpeg);;BMP File (*.bmp);;PNG File (*.png);;TIFF File (*.tif);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+    else if (ext == "png")
+        filter = "PNG File (*.png);;BMP File (*.bmp);;JPEG File (*.jpeg);;TIFF File (*.tif);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+    else if (ext == "tif")
+        filter = "TIFF File (*.tif);;BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+    else if (ext == "gif")
+        filter = "GIF File (*.gif);;BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;TIFF File "
+                 "(*.tif);;RAW File (*.raw)";
+    else if (ext == "raw")
+        filter = "RAW File (*.raw);;BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;TIFF File "
+                 "(*.tif);;GIF File (*.gif)";
+    else {
+        filter = "BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;TIFF File (*.tif);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+        snapshotExtension = "bmp";
+    }
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(QString::fromStdString(snapshotExtension));
+    dialog.selectFile(QString("QorCam_Viewer.%1").arg(QString::fromStdString(snapshotExtension)));
+    const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    if (!windows_.count(child)) return; // closed while the dialog was up
+    if (!ok) {
+        window->CaptureImage(false);
+        return;
+    }
+    snapshotPath = dialog.selectedFiles().front().toStdString();
+    snapshotExtension = QFileInfo(dialog.selectedFiles().front()).suffix().toStdString();
+    window->SaveImageAs(snapshotPath);
+}
+
 void CMainFrame::OnFileNew() {
+    if (app_.mode == 0) {
+        OpenPlaybackWindow();
+        return;
+    }
     if (app_.mode != 1 || pendingCameraId == 0xFFFFFFFFFFFFFFFFULL) return;
     {
         std::lock_guard grid(properties_->Logic().GridLock());

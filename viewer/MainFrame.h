@@ -3,6 +3,7 @@
 
 #include "PropertiesPane.h"
 #include "QorViewerApp.h"
+#include "Recorder.h"
 #include "ViewerHost.h"
 
 #include <QAction>
@@ -56,6 +57,37 @@ public:
     uint64_t pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
     uint32_t pendingCameraType = 0;
 
+    // Recording and playback.
+    /// What every camera window's recording reads (set count, recordable
+    /// count, record folder, saving flag, the application's running byte).
+    CRecordSettings recordSettings;
+    /// The record INI the next playback window opens (ID_FILE_NEW in playback mode).
+    std::string recordIniPath;
+    /// Opens a playback window for a record INI.
+    void OpenRecord(const std::string& iniPath);
+    /// WM_RECORD_PROGRESS and WM_RECORD_DONE for the record pane (child or
+    /// null when the window is gone). Without a handler a done notice
+    /// starts the window's writer, as the pane would.
+    std::function<void(CChildFrame*)> onRecordProgress, onRecordDone;
+    void RecordProgress(CChildFrame* child);
+    void RecordDone(CChildFrame* child);
+    /// WM_FRAME_BUSY: busy while a record folder loads; going idle waits
+    /// for every loading window. onBusy hears every change.
+    void FrameBusy(bool busy);
+    bool Busy() const { return busy_; }
+    std::function<void(bool)> onBusy;
+    /// A written record joins its camera's folder entry (added at the head when new).
+    void AddRecord(const std::string& title, const std::string& recordTime, const std::string& iniPath);
+
+    // Snapshots.
+    std::string snapshotPath;
+    std::string snapshotExtension = "bmp";
+    std::string snapshotFolder;
+    /// "&BMP save": every window into a dated folder under a chosen one.
+    void OnSaveAllImages();
+    /// One window's snapshot through a save dialog.
+    void OnSaveImage(CChildWindow* window);
+
     // IViewerHost
     ICameraApi& Api() override { return app_.Api(); }
     CChildFrame* ActiveChild() override { return app_.activeChild; }
@@ -90,8 +122,10 @@ private:
     QDockWidget* MakePane(const char* caption, const char* name, QWidget* body);
     void BuildMenus();
     void ShowPane(QDockWidget* pane);
-    /// ID_FILE_NEW: a window for the pending camera.
+    /// ID_FILE_NEW: a window for the pending camera, or in playback mode
+    /// for the record INI path.
     void OnFileNew();
+    void OpenPlaybackWindow();
 
     CQorViewerApp& app_;
     QMdiArea* mdi_;
@@ -106,6 +140,7 @@ private:
     QDockWidget* record_;
     QAction* maxViewAction_ = nullptr;
     bool maxView_ = false;
+    bool busy_ = false;
     std::map<QDockWidget*, bool> paneVisibility_;
     std::map<CChildFrame*, CChildWindow*> windows_;
 };
