@@ -266,7 +266,10 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
     if (child && !IsChildOfFrame(child)) child = nullptr;
     CChildFrame* previous = app_.activeChild;
     if (previous && IsChildOfFrame(previous)) previous->gridFlag = 0;
-    {
+    if (recordMode_) {
+        // No window feeds the feature grid while recording.
+        app_.activeChild = child;
+    } else {
         std::lock_guard lock(properties_->Logic().GridLock());
         app_.activeChild = child;
         if (app_.mode == 1 && child) {
@@ -277,7 +280,7 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
             properties_->Logic().ClearGrid();
         }
     }
-    properties_->RebuildPropertyList();
+    if (!recordMode_) properties_->RebuildPropertyList();
     if (child && !child->title.empty())
         setWindowTitle(QString("QorCamViewer - %1").arg(QString::fromStdString(child->title)));
 }
@@ -391,17 +394,50 @@ void CMainFrame::FrameBusy(bool busy) {
     if (onBusy) onBusy(busy);
 }
 
-void CMainFrame::AddRecord(const std::string& title, const std::string& recordTime,
-                           const std::string& iniPath) {
+CFolderInfo& CMainFrame::FolderFor(const std::string& title) {
     std::lock_guard lock(app_.TableLock());
     CFolderInfo* folder = nullptr;
     for (auto& f : app_.folders)
         if (f->name == title) folder = f.get();
     if (!folder) folder = app_.folders.emplace_front(std::make_unique<CFolderInfo>(title)).get();
     folder->inUse = 1;
-    if (std::find(folder->records.begin(), folder->records.end(), iniPath) == folder->records.end())
-        folder->records.push_back(iniPath);
-    folder->timeMap[recordTime] = iniPath;
+    return *folder;
+}
+
+void CMainFrame::AddRecord(const std::string& title, const std::string& recordTime, const std::string& iniPath) {
+    CFolderInfo& folder = FolderFor(title);
+    std::lock_guard lock(app_.TableLock());
+    if (std::find(folder.records.begin(), folder.records.end(), iniPath) == folder.records.end())
+        folder.records.push_back(iniPath);
+    folder.timeMap[recordTime] = iniPath;
+}
+
+void CMainFrame::UpdateRecordableCount() {
+    std::vector<uint32_t> sizes;
+    for (auto& [c, w] : windows_)
+        if (const BITMAPINFOHEADER* hd = c->Header()) sizes.push_back(hd->biSizeImage);
+    recordSettings.recordableCount = RecordableCount(RecordMemoryBudget(recordSettings), sizes);
+    recordSettings.setCount = recordSettings.recordableCount.load();
+}
+
+void CMainFrame::SetRecordMode(bool on) {
+    if (app_.mode != 1 || recordMode_ == on) return;
+    recordMode_ = on;
+    std::vector<CChildWindow*> stopped;
+    for (auto& [c, w] : windows_) {
+        c->gridFlag = !on;
+        if (c->running) {
+            w->OnStopImage();
+            stopped.push_back(w);
+        }
+        if (c->hCamera) c->RefreshBitmapInfo();
+    }
+    if (on) UpdateRecordableCount();
+    for (auto& [c, w] : windows_) {
+        if (on && !c->recordMode) c->AllocRecordBuffers(recordSettings.recordableCount);
+        if (!on && c->recordMode) c->FreeRecordBuffers();
+    }
+    for (CChildWindow* w : stopped) w->OnStartImage();
 }
 
 void CMainFrame::OnSaveAllImages() {
@@ -494,6 +530,7 @@ void CMainFrame::OnFileNew() {
         return;
     }
     pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
+    FolderFor(child->title);
     window->setWindowTitle(QString::fromStdString(child->title));
     mdi_->addSubWindow(window);
     windows_[child] = window;
@@ -514,6 +551,11 @@ void CMainFrame::OnFileNew() {
     }
     window->show();
     window->UpdateLayout(true);
+    // In record mode the new window gets its ring like every other.
+    if (recordMode_) {
+        SetRecordMode(false);
+        SetRecordMode(true);
+    }
     if (resume) window->OnStartImage();
     OnChildChanged(child);
 }

@@ -78,6 +78,16 @@ public:
     std::function<void(bool)> onBusy;
     /// A written record joins its camera's folder entry (added at the head when new).
     void AddRecord(const std::string& title, const std::string& recordTime, const std::string& iniPath);
+    /// The camera's folder entry, added at the head of the list when new, marked in use.
+    CFolderInfo& FolderFor(const std::string& title);
+    /// Record mode on or off for every camera window (camera mode only):
+    /// running windows stop, take their new ring or their own buffer, and
+    /// start again. While it is on, no window feeds the feature grid.
+    void SetRecordMode(bool on);
+    bool RecordMode() const { return recordMode_; }
+    /// The recordable count (and the set count) from the record budget and
+    /// every window's image size.
+    void UpdateRecordableCount();
 
     // Snapshots.
     std::string snapshotPath;
@@ -141,6 +151,7 @@ private:
     QAction* maxViewAction_ = nullptr;
     bool maxView_ = false;
     bool busy_ = false;
+    bool recordMode_ = false;
     std::map<QDockWidget*, bool> paneVisibility_;
     std::map<CChildFrame*, CChildWindow*> windows_;
 };

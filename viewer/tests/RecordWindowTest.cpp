@@ -148,3 +148,40 @@ TEST(RecordWindow, ToolkitImageFormats) {
     }
     EXPECT_FALSE(EncodeImage(image, ImageFileType::Bmp, (dir.path / "x.bmp").string()));
 }
+
+TEST(RecordWindow, RecordModeGivesEveryWindowARing) {
+    App();
+    ConvApi api;
+    api.width = 64;
+    api.height = 48;
+    CQorViewerApp app{api};
+    CMainFrame frame{app};
+    const uint32_t image = 192 * 48;
+    frame.recordSettings.memoryBudget = 2 * 10 * image + 5;
+    std::vector<CChildWindow*> windows;
+    for (uint64_t id : {5, 6}) {
+        frame.OpenCamera(id, QORCAM_CTYPE_USB);
+        windows.push_back(frame.WindowOf(app.activeChild));
+        ASSERT_NE(windows.back(), nullptr);
+        windows.back()->OnStartImage();
+    }
+    frame.SetRecordMode(true);
+    EXPECT_EQ(frame.recordSettings.recordableCount, 10u);
+    EXPECT_EQ(frame.recordSettings.setCount, 10u);
+    for (CChildWindow* w : windows) {
+        EXPECT_EQ(w->Frame().ring.size(), 10u);
+        EXPECT_EQ(w->Frame().running, 1u); // stopped for the change and started again
+        EXPECT_EQ(w->Frame().gridFlag, 0);
+    }
+    // A window opened in record mode gets its ring, and the budget is shared anew.
+    frame.OpenCamera(7, QORCAM_CTYPE_USB);
+    ASSERT_EQ(app.openChildren.size(), 3u);
+    for (CChildFrame* c : app.openChildren) EXPECT_EQ(c->ring.size(), 6u);
+
+    frame.SetRecordMode(false);
+    for (CChildWindow* w : windows) {
+        EXPECT_TRUE(w->Frame().ring.empty());
+        EXPECT_EQ(w->Frame().displayBuffer.size(), image);
+        EXPECT_EQ(w->Frame().running, 1u);
+    }
+}
