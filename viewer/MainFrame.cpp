@@ -404,7 +404,8 @@ CFolderInfo& CMainFrame::FolderFor(const std::string& title) {
     return *folder;
 }
 
-void CMainFrame::AddRecord(const std::string& title, const std::string& recordTime, const std::string& iniPath) {
+void CMainFrame::AddRecord(const std::string& title, const std::string& recordTime,
+                           const std::string& iniPath) {
     CFolderInfo& folder = FolderFor(title);
     std::lock_guard lock(app_.TableLock());
     if (std::find(folder.records.begin(), folder.records.end(), iniPath) == folder.records.end())
@@ -437,7 +438,8 @@ void CMainFrame::SetRecordMode(bool on) {
         if (on && !c->recordMode) c->AllocRecordBuffers(recordSettings.recordableCount);
         if (!on && c->recordMode) c->FreeRecordBuffers();
     }
-    for (CChildWindow* w : stopped) w->OnStartImage();
+    for (CChildWindow* w : stopped)
+        w->OnStartImage();
 }
 
 void CMainFrame::OnSaveAllImages() {

@@ -176,7 +176,8 @@ TEST(RecordWindow, RecordModeGivesEveryWindowARing) {
     // A window opened in record mode gets its ring, and the budget is shared anew.
     frame.OpenCamera(7, QORCAM_CTYPE_USB);
     ASSERT_EQ(app.openChildren.size(), 3u);
-    for (CChildFrame* c : app.openChildren) EXPECT_EQ(c->ring.size(), 6u);
+    for (CChildFrame* c : app.openChildren)
+        EXPECT_EQ(c->ring.size(), 6u);
 
     frame.SetRecordMode(false);
     for (CChildWindow* w : windows) {
