@@ -221,8 +221,8 @@ void CChildFrame::CloseCamera() {
     }
     lastRawBuffer = nullptr;
     Show(nullptr, 0);
-    ring.clear();
-    spare_.reset();
+    ringBlock_.reset();
+    ringCount = 0;
     ringSlotSize = 0;
     recordMode = 0;
     {
@@ -293,9 +293,8 @@ void CChildFrame::OnBuffer(HCAMERA camera, uint8_t* buffer, uint32_t length, con
             if (recordMode) {
                 // A slot too small for the current format is never written.
                 uint8_t* slot = nullptr;
-                if (!ring.empty() && ringSlotSize >= hd->biSizeImage)
-                    slot =
-                        frozen ? spare_.get() : ring[writeIndex < ring.size() ? writeIndex.load() : 0].get();
+                if (ringCount && ringSlotSize >= hd->biSizeImage)
+                    slot = ringBlock_.get() + uint64_t{frozen ? ringCount : writeIndex % ringCount} * ringSlotSize;
                 if (slot) {
                     lastRawBuffer = buffer;
                     lastRawLength = length;
@@ -373,22 +372,26 @@ void CChildFrame::AllocRecordBuffers(uint32_t count) {
     counting = 0;
     pendingWrite = 0;
     windowStart = windowEnd = kNoSlot;
-    ring.clear();
-    spare_.reset();
+    ringBlock_.reset();
+    ringCount = 0;
     const BITMAPINFOHEADER* hd = Header();
     ringSlotSize = hd ? hd->biSizeImage : 0;
-    if (ringSlotSize) {
-        ring.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            std::unique_ptr<uint8_t[]> slot(new (std::nothrow) uint8_t[ringSlotSize]());
-            if (!slot) break;
-            ring.push_back(std::move(slot));
-        }
-        if (!ring.empty()) spare_.reset(new (std::nothrow) uint8_t[ringSlotSize]());
-        // Without the spare a frozen ring shows no new frames rather than overwrite its window.
+    // One block for all slots and the spare; with less memory than asked
+    // for the ring gets shorter.
+    uint64_t slots = ringSlotSize ? count : 0;
+    while (slots > 0) {
+        const uint64_t bytes = (slots + 1) * ringSlotSize;
+        if (bytes <= SIZE_MAX) ringBlock_.reset(new (std::nothrow) uint8_t[bytes]);
+        if (ringBlock_) break;
+        slots = slots > 16 ? slots / 16 * 13 : slots - 1;
     }
+    ringCount = ringBlock_ ? static_cast<uint32_t>(slots) : 0;
     recordMode = 1;
-    if (!ring.empty()) Show(ring[0].get(), ringSlotSize);
+    if (ringCount) {
+        // The view shows slot 0 before the first frame comes: it starts blank.
+        std::memset(Slot(0), 0, ringSlotSize);
+        Show(Slot(0), ringSlotSize);
+    }
     if (wasRunning) StartImage();
 }
 
@@ -397,8 +400,8 @@ void CChildFrame::FreeRecordBuffers() {
     if (wasRunning) StopImage();
     StopWorkers();
     Show(nullptr, 0);
-    ring.clear();
-    spare_.reset();
+    ringBlock_.reset();
+    ringCount = 0;
     ringSlotSize = 0;
     recordMode = 0;
     counting = 0;
@@ -410,14 +413,14 @@ void CChildFrame::FreeRecordBuffers() {
 
 uint32_t CChildFrame::RecordSetCount() const {
     // A window longer than the ring would overwrite its own first frames.
-    const uint32_t r = static_cast<uint32_t>(ring.size());
+    const uint32_t r = ringCount;
     uint32_t n = recordSettings ? recordSettings->setCount.load() : 0;
     if (n == 0) n = 1;
     return std::min(n, r);
 }
 
 void CChildFrame::RecordBookkeeping() {
-    const uint32_t r = static_cast<uint32_t>(ring.size());
+    const uint32_t r = ringCount;
     if (!frozen) {
         const uint32_t next = writeIndex + 1;
         writeIndex = next >= r ? 0 : next;
@@ -433,7 +436,7 @@ void CChildFrame::RecordBookkeeping() {
 }
 
 void CChildFrame::TriggerRecordStart() {
-    if (!recordMode || ring.empty()) return;
+    if (!recordMode || !ringCount) return;
     recordCount = RecordSetCount();
     windowStart = writeIndex.load();
     windowEnd = kNoSlot;
@@ -442,8 +445,8 @@ void CChildFrame::TriggerRecordStart() {
 }
 
 void CChildFrame::TriggerRecordCenter() {
-    if (!recordMode || ring.empty()) return;
-    const uint32_t r = static_cast<uint32_t>(ring.size()), n = RecordSetCount(), w = writeIndex;
+    if (!recordMode || !ringCount) return;
+    const uint32_t r = ringCount, n = RecordSetCount(), w = writeIndex;
     const uint32_t half = n / 2;
     recordCount = n;
     collected = half;
@@ -453,8 +456,8 @@ void CChildFrame::TriggerRecordCenter() {
 }
 
 void CChildFrame::TriggerRecord() {
-    if (!recordMode || ring.empty()) return;
-    const uint32_t r = static_cast<uint32_t>(ring.size()), n = RecordSetCount(), w = writeIndex;
+    if (!recordMode || !ringCount) return;
+    const uint32_t r = ringCount, n = RecordSetCount(), w = writeIndex;
     const uint32_t last = w == 0 ? r - 1 : w - 1;
     recordCount = n;
     windowEnd = last;
@@ -479,7 +482,7 @@ void CChildFrame::StartRecordWriter() {
     if (writer_.joinable()) writer_.join();
     frozen = 1;
     counting = 0;
-    const uint32_t r = static_cast<uint32_t>(ring.size());
+    const uint32_t r = ringCount;
     if (collected == 0 || windowStart == kNoSlot || windowStart >= r) {
         windowStart = kNoSlot;
     } else if (windowEnd == kNoSlot) {
@@ -509,7 +512,7 @@ void CChildFrame::StartRecordWriter() {
 
 void CChildFrame::SaveRecordThread(const WriterJob& job) {
     if (!WorkerMayGoOn()) return;
-    const uint32_t r = static_cast<uint32_t>(ring.size());
+    const uint32_t r = ringCount;
     saved = 0;
     toSave = job.count;
     pendingWrite = 1;
@@ -528,9 +531,9 @@ void CChildFrame::SaveRecordThread(const WriterJob& job) {
                 canceled = true;
                 break;
             }
-            if (!ring[slot]) break;
+            if (!Slot(slot)) break;
             Bgrx image;
-            if (ToBgrx(job.bitmapInfo, ring[slot].get(), ringSlotSize, image) && WriteBmpFile(name, image))
+            if (ToBgrx(job.bitmapInfo, Slot(slot), ringSlotSize, image) && WriteBmpFile(name, image))
                 ++saved;
             if (!AppRunning()) break;
             host_->PostRecordProgress(this);

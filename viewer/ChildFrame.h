@@ -134,8 +134,13 @@ public:
     // Record state of a camera window. The ring changes only while no image
     // callback is registered and no writer runs; the indices and flags are
     // shared by the callback, the UI thread and the writer.
-    std::vector<std::unique_ptr<uint8_t[]>> ring;
+    /// Slots in the ring and the bytes of each.
+    uint32_t ringCount = 0;
     uint32_t ringSlotSize = 0;
+    /// Ring slot i, null beyond the ring.
+    uint8_t* Slot(uint32_t i) const {
+        return i < ringCount ? ringBlock_.get() + uint64_t{i} * ringSlotSize : nullptr;
+    }
     std::atomic<uint32_t> written{0};
     std::atomic<uint8_t> ringFull{0};
     std::atomic<uint32_t> collected{0};
@@ -231,8 +236,9 @@ private:
     /// Drawn instead of the display buffer when set.
     std::atomic<uint8_t*> shown_{nullptr};
     std::atomic<uint32_t> shownSize_{0};
-    /// A frozen ring's conversions land here, so a fixed window is never overwritten.
-    std::unique_ptr<uint8_t[]> spare_;
+    /// The ring's slots in one block, and one more slot behind them: a
+    /// frozen ring's conversions land there, so a fixed window is never overwritten.
+    std::unique_ptr<uint8_t[]> ringBlock_;
     std::mutex framesLock_;
     std::atomic<uint8_t> stopWorkers_{0};
     std::atomic<uint8_t> writerBusy_{0};

@@ -169,7 +169,7 @@ TEST(RecordWindow, RecordModeGivesEveryWindowARing) {
     EXPECT_EQ(frame.recordSettings.recordableCount, 10u);
     EXPECT_EQ(frame.recordSettings.setCount, 10u);
     for (CChildWindow* w : windows) {
-        EXPECT_EQ(w->Frame().ring.size(), 10u);
+        EXPECT_EQ(w->Frame().ringCount, 10u);
         EXPECT_EQ(w->Frame().running, 1u); // stopped for the change and started again
         EXPECT_EQ(w->Frame().gridFlag, 0);
     }
@@ -177,11 +177,11 @@ TEST(RecordWindow, RecordModeGivesEveryWindowARing) {
     frame.OpenCamera(7, QORCAM_CTYPE_USB);
     ASSERT_EQ(app.openChildren.size(), 3u);
     for (CChildFrame* c : app.openChildren)
-        EXPECT_EQ(c->ring.size(), 6u);
+        EXPECT_EQ(c->ringCount, 6u);
 
     frame.SetRecordMode(false);
     for (CChildWindow* w : windows) {
-        EXPECT_TRUE(w->Frame().ring.empty());
+        EXPECT_EQ(w->Frame().ringCount, 0u);
         EXPECT_EQ(w->Frame().displayBuffer.size(), image);
         EXPECT_EQ(w->Frame().running, 1u);
     }

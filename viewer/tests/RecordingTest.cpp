@@ -112,7 +112,7 @@ struct Recorder {
         raw.assign(24, v);
         frame.OnBuffer(frame.hCamera, raw.data(), 24, &info, frame.nextDisplayTime);
     }
-    uint8_t Slot(uint32_t i) { return frame.ring[i][0]; }
+    uint8_t Slot(uint32_t i) { return frame.Slot(i)[0]; }
     fs::path Folder() { return fs::path(settings.folderPath) / frame.title; }
     void WaitWriter() {
         ASSERT_TRUE(WaitFor([&] { return !frame.WriterBusy(); }));
@@ -123,7 +123,7 @@ struct Recorder {
 
 TEST(RecordRing, SlotsFillAndWrap) {
     Recorder r(4, 2);
-    ASSERT_EQ(r.frame.ring.size(), 4u);
+    ASSERT_EQ(r.frame.ringCount, 4u);
     EXPECT_TRUE(r.frame.displayBuffer.empty());
     for (uint8_t v = 1; v <= 6; ++v)
         r.Feed(v);
@@ -135,11 +135,11 @@ TEST(RecordRing, SlotsFillAndWrap) {
     EXPECT_EQ(r.frame.written, 4u);
     EXPECT_EQ(r.frame.ringFull, 1);
     size_t size;
-    EXPECT_EQ(r.frame.DisplayBits(size), r.frame.ring[1].get());
+    EXPECT_EQ(r.frame.DisplayBits(size), r.frame.Slot(1));
     EXPECT_EQ(size, 24u);
     // Record mode off: the window has its own buffer again.
     r.frame.FreeRecordBuffers();
-    EXPECT_TRUE(r.frame.ring.empty());
+    EXPECT_EQ(r.frame.ringCount, 0u);
     EXPECT_EQ(r.frame.DisplayBits(size), r.frame.displayBuffer.data());
     EXPECT_EQ(r.frame.running, 1u);
     r.Feed(9);
