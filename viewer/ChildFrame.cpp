@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -550,7 +552,7 @@ void CChildFrame::SaveRecordThread(const WriterJob& job) {
         BITMAPINFOHEADER hd;
         std::memcpy(&hd, job.bitmapInfo.data(), sizeof hd);
         ini.width = hd.biWidth;
-        ini.height = hd.biHeight < 0 ? -hd.biHeight : hd.biHeight;
+        ini.height = static_cast<int32_t>(std::min<int64_t>(std::abs(int64_t{hd.biHeight}), INT32_MAX));
         // The frames are written with 32 bits a pixel whatever the camera's format.
         ini.imageSize = Bgrx32Size(ini.width, ini.height);
     }
