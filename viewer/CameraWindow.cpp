@@ -44,8 +44,10 @@ QImage CChildView::ImageOf(const CChildFrame& frame) {
                                 : qRgb(int(i), int(i), int(i)));
         image.setColorTable(table);
     }
-    // Bottom-up rows: the camera's image is drawn mirrored vertically.
-    return hd->biHeight > 0 ? image.mirrored(false, true) : image.copy();
+    // A camera's rows run top-down whatever its header says (the picture is
+    // drawn mirrored against a bottom-up DIB); a played-back BMP frame is
+    // bottom-up as its positive height says.
+    return frame.playback && hd->biHeight > 0 ? image.mirrored(false, true) : image.copy();
 }
 
 void CChildView::paintEvent(QPaintEvent*) {
@@ -122,7 +124,7 @@ void CChildWindow::closeEvent(QCloseEvent* event) {
 void CChildWindow::OnStartImage() {
     PostInfoUpdate(&frame_);
     if (frame_.running) return;
-    if (playback_) {
+    if (frame_.playback) {
         playbackTimer_.start(static_cast<int>(1000 / std::max<uint32_t>(frame_.displayRate, 1)));
         frame_.running = 1;
         return;
@@ -132,7 +134,7 @@ void CChildWindow::OnStartImage() {
 
 void CChildWindow::OnStopImage() {
     if (!frame_.running) return;
-    if (playback_) {
+    if (frame_.playback) {
         playbackTimer_.stop();
         frame_.running = 0;
     } else {
@@ -144,14 +146,13 @@ void CChildWindow::OnStopImage() {
 
 bool CChildWindow::OpenRecordFolder(const std::string& iniPath) {
     if (!frame_.OpenRecordFolder(iniPath)) return false;
-    playback_ = true;
     setWindowTitle(QString::fromStdString(frame_.title));
     return true;
 }
 
 void CChildWindow::SetDisplayRate(uint32_t rate) {
     frame_.displayRate = rate;
-    if (playback_ && frame_.running)
+    if (frame_.playback && frame_.running)
         playbackTimer_.start(static_cast<int>(1000 / std::max<uint32_t>(rate, 1)));
 }
 

@@ -46,7 +46,7 @@ public:
     void OnStopImage();
     /// Playback window creation from a record INI; false when it can't be read.
     bool OpenRecordFolder(const std::string& iniPath);
-    bool IsPlayback() const { return playback_; }
+    bool IsPlayback() const { return frame_.playback != 0; }
     /// A new display rate; a playing window steps at it from now on.
     void SetDisplayRate(uint32_t rate);
     /// WM_CHILD_CAPTURE_IMAGE (capture or drop the copies).
@@ -87,7 +87,6 @@ private:
     QScrollBar* vBar_;
     QTimer watchdog_;
     QTimer playbackTimer_;
-    bool playback_ = false;
 };
 
 /// JPEG, PNG and TIFF snapshots through the display toolkit's image writers.

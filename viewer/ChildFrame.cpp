@@ -576,6 +576,7 @@ void CChildFrame::SaveRecordThread(const WriterJob& job) {
 bool CChildFrame::OpenRecordFolder(const std::string& iniPath) {
     if (!recInfo.ReadRecordInfo(iniPath)) return false;
     title = recInfo.MakeRecordPath();
+    playback = 1;
     bitmapInfo.assign(reinterpret_cast<const uint8_t*>(&recInfo.header),
                       reinterpret_cast<const uint8_t*>(&recInfo.header) + sizeof recInfo.header);
     host_->PostFrameBusy(this, true);

@@ -158,6 +158,8 @@ public:
     CRecordSettings* recordSettings = nullptr;
     /// The record folder shown by a playback window.
     CRecInfo recInfo;
+    /// 1 in a playback window (its frames are BMP rows, bottom-up).
+    uint8_t playback = 0;
     /// Writes JPEG, PNG and TIFF snapshots (the windows provide it).
     ImageEncoder imageEncoder;
 

@@ -161,9 +161,9 @@ bool ToBgrx(const std::vector<uint8_t>& bitmapInfo, const uint8_t* bits, size_t 
     image.width = w;
     image.height = h;
     image.pixels.resize(outSize);
-    // A top-down bitmap (negative height) is turned into the bottom-up order.
+    // The camera's top row becomes the last, as bottom-up rows want it.
     for (int32_t y = 0; y < h; ++y) {
-        const uint8_t* src = bits + stride * uint64_t(hd.biHeight < 0 ? h - 1 - y : y);
+        const uint8_t* src = bits + stride * uint64_t(h - 1 - y);
         uint8_t* dst = image.pixels.data() + uint64_t(w) * 4 * y;
         for (int32_t x = 0; x < w; ++x, dst += 4) {
             if (bytesPerPixel == 1) {

@@ -35,10 +35,11 @@ struct Bgrx {
     std::vector<uint8_t> pixels; ///< width * 4 * height bytes
 };
 
-/// Converts a bitmap of 8 (with its colour table, grey without one), 24 or
-/// 32 bits a pixel into Bgrx. bitmapInfo is the BITMAPINFO with its table;
-/// bits holds size bytes. False, with out untouched, when the header is not
-/// one of those or the bits are too few for it.
+/// Converts a camera image of 8 (with its colour table, grey without one),
+/// 24 or 32 bits a pixel into Bgrx. The camera's rows run top-down (the
+/// windows draw them so), whatever the sign of the height. bitmapInfo is
+/// the BITMAPINFO with its table; bits holds size bytes. False, with out
+/// untouched, when the header is not one of those or the bits are too few.
 bool ToBgrx(const std::vector<uint8_t>& bitmapInfo, const uint8_t* bits, size_t size, Bgrx& out);
 
 /// The byte count of a 32-bit image's pixels, 0 when it is out of range.

@@ -122,17 +122,21 @@ TEST(ImageFiles, BitmapsBecome32Bit) {
     Bgrx image;
     ASSERT_TRUE(ToBgrx(HeaderBytes(Header(3, 2, 8, 8), table), mono.data(), mono.size(), image));
     EXPECT_EQ(image.pixels.size(), 24u);
+    // The camera's rows run top-down: its first row is the last of the result.
     EXPECT_EQ(std::vector<uint8_t>(image.pixels.begin(), image.pixels.begin() + 8),
+              (std::vector<uint8_t>{40, 50, 60, 0, 40, 50, 60, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(image.pixels.begin() + 12, image.pixels.begin() + 20),
               (std::vector<uint8_t>{10, 20, 30, 0, 40, 50, 60, 0}));
     // The same without padding (the buffer is too short for padded rows).
     const std::vector<uint8_t> tight = {1, 1, 1, 2, 1, 1};
     ASSERT_TRUE(ToBgrx(HeaderBytes(Header(3, 2, 8, 6), table), tight.data(), tight.size(), image));
-    EXPECT_EQ(image.pixels[12], 40);
+    EXPECT_EQ(image.pixels[0], 40);
+    EXPECT_EQ(image.pixels[12], 10);
     // Without a colour table the values are grey.
     ASSERT_TRUE(ToBgrx(HeaderBytes(Header(3, 2, 8, 8)), mono.data(), mono.size(), image));
     EXPECT_EQ(std::vector<uint8_t>(image.pixels.begin(), image.pixels.begin() + 4),
-              (std::vector<uint8_t>{1, 1, 1, 0}));
-    // 24 bits, a top-down bitmap comes out bottom-up.
+              (std::vector<uint8_t>{2, 2, 2, 0}));
+    // 24 bits; a negative height changes nothing.
     const std::vector<uint8_t> colour = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
     ASSERT_TRUE(ToBgrx(HeaderBytes(Header(2, -2, 24, 16)), colour.data(), colour.size(), image));
     EXPECT_EQ(image.height, 2);

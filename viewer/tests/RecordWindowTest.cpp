@@ -186,3 +186,52 @@ TEST(RecordWindow, RecordModeGivesEveryWindowARing) {
         EXPECT_EQ(w->Frame().running, 1u);
     }
 }
+
+TEST(RecordWindow, PicturesKeepTheirTopRowOnTopThroughAFile) {
+    App();
+    TempDir dir;
+    // A 4 x 4 camera image, 24 bits, whose first row is white.
+    BITMAPINFOHEADER hd{};
+    hd.biSize = sizeof hd;
+    hd.biWidth = 4;
+    hd.biHeight = 4;
+    hd.biPlanes = 1;
+    hd.biBitCount = 24;
+    hd.biSizeImage = 48;
+    CChildFrame camera;
+    camera.bitmapInfo.assign(reinterpret_cast<uint8_t*>(&hd), reinterpret_cast<uint8_t*>(&hd) + sizeof hd);
+    camera.displayBuffer.assign(48, 0);
+    std::fill(camera.displayBuffer.begin(), camera.displayBuffer.begin() + 12, 255);
+    const QImage live = CChildView::ImageOf(camera);
+    ASSERT_FALSE(live.isNull());
+    EXPECT_EQ(qGray(live.pixel(1, 0)), 255);
+    EXPECT_EQ(qGray(live.pixel(1, 3)), 0);
+
+    // Written as a record frame and read back, it shows the same way.
+    Bgrx image;
+    ASSERT_TRUE(ToBgrx(camera.bitmapInfo, camera.displayBuffer.data(), 48, image));
+    ASSERT_TRUE(WriteBmpFile((dir.path / "QorCam_Viewer0001.bmp").string(), image));
+    RecordIni ini{"Cam", "T", "Success", 1, 1, 4, 4, 64};
+    ASSERT_TRUE(WriteRecordIni((dir.path / kRecordIniName).string(), ini));
+    struct Host : IChildHost {
+        void ChildMessageBox(const std::string&) override {}
+        bool IsChild(CChildFrame*) override { return true; }
+        void PostInfoUpdate(CChildFrame*) override {}
+        void PostRepaint(CChildFrame*) override {}
+        void SetWatchdog(CChildFrame*, unsigned) override {}
+        void LayoutChanged(CChildFrame*) override {}
+    } host;
+    ConvApi api;
+    CChildFrame player(&api, &host);
+    ASSERT_TRUE(player.OpenRecordFolder((dir.path / kRecordIniName).string()));
+    ASSERT_TRUE(PumpUntil([&] { return player.recInfo.loading == 0; }));
+    const QImage played = CChildView::ImageOf(player);
+    ASSERT_FALSE(played.isNull());
+    EXPECT_EQ(qGray(played.pixel(1, 0)), 255);
+    EXPECT_EQ(qGray(played.pixel(1, 3)), 0);
+    // The file itself is a BMP any reader shows the right way up.
+    const QImage file(QString::fromStdString((dir.path / "QorCam_Viewer0001.bmp").string()));
+    ASSERT_FALSE(file.isNull());
+    EXPECT_EQ(qGray(file.pixel(1, 0)), 255);
+    EXPECT_EQ(qGray(file.pixel(1, 3)), 0);
+}

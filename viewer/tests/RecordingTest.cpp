@@ -61,6 +61,10 @@ public:
         std::lock_guard lock(m);
         return done;
     }
+    std::vector<bool> Busy() {
+        std::lock_guard lock(m);
+        return busy;
+    }
 
     std::atomic<int> isChildCalls{0};
     std::atomic<int> childFor{INT_MAX};
@@ -348,10 +352,11 @@ TEST(Playback, WrittenRecordPlaysBack) {
     player.recordSettings = &r.settings;
     ASSERT_TRUE(player.OpenRecordFolder(ini));
     EXPECT_EQ(player.title, "20260101-120000-001 - Model-7 0x000000000000AB12");
-    ASSERT_TRUE(WaitFor([&] { return player.recInfo.loading == 0; }));
+    // Busy while loading, idle when done.
+    ASSERT_TRUE(WaitFor([&] { return player.recInfo.loading == 0 && host.Busy().size() == 2; }));
+    EXPECT_EQ(host.Busy(), (std::vector<bool>{true, false}));
     EXPECT_EQ(player.recInfo.frameCount, 3u);
     EXPECT_EQ(player.recInfo.currentFrame, 0u);
-    EXPECT_EQ(host.busy, (std::vector<bool>{true, false}));
     ASSERT_NE(player.Header(), nullptr);
     EXPECT_EQ(player.Header()->biBitCount, 32);
     size_t size;
