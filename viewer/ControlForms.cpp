@@ -624,7 +624,12 @@ void CFormRecordSet::OnFrameMoved(int position) {
 }
 
 void CFormRecordSet::SetBusy(bool busy) {
-    if (busy) controls[kFrameSlider].enabled = false;
+    if (!busy) {
+        // A window that has loaded its frames gets its slider back.
+        UpdateCounters(nullptr);
+        return;
+    }
+    controls[kFrameSlider].enabled = false;
     controls.Changed();
 }
 

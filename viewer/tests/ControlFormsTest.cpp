@@ -519,6 +519,14 @@ TEST(ControlForms, WindowListAndCounters) {
     EXPECT_TRUE(form.controls[F::kFrameSlider].enabled);
     EXPECT_FALSE(form.controls[F::kProgress].visible);
     EXPECT_EQ(form.controls[F::kFrameSlider].max, 1234);
+    // A record loading somewhere keeps the slider off; it comes back when the frame is idle again.
+    h.busy = true;
+    form.SetBusy(true);
+    form.UpdateCounters(b);
+    EXPECT_FALSE(form.controls[F::kFrameSlider].enabled);
+    h.busy = false;
+    form.SetBusy(false);
+    EXPECT_TRUE(form.controls[F::kFrameSlider].enabled);
     form.OnFrameMoved(1000);
     EXPECT_EQ(form.controls[F::kCounter].text, "1000 / 1234");
     form.OnFrameMoved(2000); // beyond the loaded frames: refused

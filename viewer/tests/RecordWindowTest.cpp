@@ -8,12 +8,19 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 using namespace qorcam::viewer;
 using qorcam::viewer::testing::ConvApi;
@@ -234,4 +241,116 @@ TEST(RecordWindow, PicturesKeepTheirTopRowOnTopThroughAFile) {
     ASSERT_FALSE(file.isNull());
     EXPECT_EQ(qGray(file.pixel(1, 0)), 255);
     EXPECT_EQ(qGray(file.pixel(1, 3)), 0);
+}
+
+TEST(RecordWindow, TheRecordPaneRecordsAndPlaysBack) {
+    App();
+    TempDir dir;
+    // The record form's save folder lies under a private root.
+    const char* oldRoot = std::getenv("QORCAM_ROOT");
+    const std::string savedRoot = oldRoot ? oldRoot : "";
+    setenv("QORCAM_ROOT", dir.path.c_str(), 1);
+    ConvApi api;
+    api.width = 64;
+    api.height = 48;
+    CQorViewerApp app{api};
+    CMainFrame frame{app};
+    frame.recordSettings.memoryBudget = 20 * 192 * 48; // twenty frames of the camera
+    frame.resize(900, 700);
+    frame.show();
+    frame.OpenCamera(5, QORCAM_CTYPE_USB);
+    CChildWindow* window = frame.WindowOf(app.activeChild);
+    ASSERT_NE(window, nullptr);
+    CChildFrame& camera = window->Frame();
+    const std::string title = camera.title;
+    window->OnStartImage();
+
+    // The mode-set form's "Record" button: the record pane comes and every window gets its ring.
+    auto* recordButton =
+        qobject_cast<QPushButton*>(frame.ModeSetPane()->View()->Control(CFormModeSet::kRecord));
+    ASSERT_NE(recordButton, nullptr);
+    recordButton->click();
+    ASSERT_TRUE(PumpUntil([&] { return frame.RecordMode() && frame.RecordPane()->isVisible(); }));
+    EXPECT_EQ(camera.ringCount, 20u);
+    EXPECT_EQ(camera.running, 1u);
+    CFormRecordSet& form = frame.RecordPane()->Form();
+    FormView* view = frame.RecordPane()->View();
+    auto* start = qobject_cast<QPushButton*>(view->Control(CFormRecordSet::kStart));
+    auto* frames = qobject_cast<QLineEdit*>(view->Control(CFormRecordSet::kFrames));
+    auto* counter = qobject_cast<QLabel*>(view->Control(CFormRecordSet::kCounter));
+    ASSERT_TRUE(start && frames && counter);
+    EXPECT_EQ(form.saveFolder, (dir.path / "documents" / "QorCam_Viewer").string());
+    EXPECT_EQ(frames->text(), "20");
+    ASSERT_TRUE(start->isEnabled());
+
+    // "After": ten frames asked for; three come before "Stop".
+    frames->setText("10");
+    emit frames->textEdited("10");
+    start->click();
+    EXPECT_EQ(start->text(), "Stop");
+    EXPECT_EQ(frame.recordSettings.setCount, 10u);
+    const std::string recordTime = frame.recordSettings.folderName;
+    ASSERT_FALSE(recordTime.empty());
+    EXPECT_TRUE(fs::is_directory(frame.recordSettings.folderPath));
+    EXPECT_EQ(camera.counting, 1);
+    for (uint8_t v : {10, 20, 30}) {
+        std::vector<uint8_t> raw(64 * 48 * 3, v);
+        QORCAM_IMAGEDATAINFO info{};
+        camera.nextDisplayTime = 0; // every buffer is due for display
+        api.callBack(camera.hCamera, raw.data(), uint32_t(raw.size()), 64, 48, &info, api.callBackContext);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return counter->text() == "3 / 10"; })) << counter->text().toStdString();
+    auto* playBack =
+        qobject_cast<QRadioButton*>(frame.ModeSetPane()->View()->Control(CFormModeSet::kPlayBack));
+    ASSERT_NE(playBack, nullptr);
+    start->click();
+    // Written: the mode may change again.
+    ASSERT_TRUE(PumpUntil([&] {
+        return !camera.WriterBusy() && !camera.pendingWrite && !frame.Saving() && start->text() == "Start" &&
+               playBack->isEnabled();
+    }));
+    const fs::path folder = fs::path(frame.recordSettings.folderPath) / title;
+    for (const char* name : {"QorCam_Viewer0001.bmp", "QorCam_Viewer0002.bmp", "QorCam_Viewer0003.bmp"})
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
+    EXPECT_FALSE(fs::exists(folder / "QorCam_Viewer0004.bmp"));
+    std::stringstream ini;
+    ini << std::ifstream(folder / kRecordIniName).rdbuf();
+    EXPECT_NE(ini.str().find("Result=Success & Recording is canceled\n"), std::string::npos) << ini.str();
+    EXPECT_NE(ini.str().find("Save num=3\n"), std::string::npos);
+    EXPECT_NE(ini.str().find("Set num=10\n"), std::string::npos);
+
+    // Playback mode: the file view lists the record under its camera.
+    playBack->click();
+    ASSERT_TRUE(PumpUntil([&] { return app.openChildren.empty(); }));
+    QTreeWidget* tree = frame.CameraTreePane()->Tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    ASSERT_EQ(root->childCount(), 1);
+    EXPECT_EQ(root->child(0)->text(0).toStdString(), title);
+    ASSERT_EQ(root->child(0)->childCount(), 1);
+    QTreeWidgetItem* item = root->child(0)->child(0);
+    EXPECT_EQ(item->text(0).toStdString(), recordTime);
+
+    // Opened from the tree, the record loads; the pane's slider shows its frames.
+    emit tree->itemDoubleClicked(item, 0);
+    CChildWindow* player = frame.WindowOf(app.activeChild);
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(player->windowTitle().toStdString(), recordTime + " - " + title);
+    auto* slider = qobject_cast<QSlider*>(view->Control(CFormRecordSet::kFrameSlider));
+    ASSERT_NE(slider, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return !player->Frame().recInfo.loading && !frame.Busy(); }));
+    ASSERT_TRUE(PumpUntil([&] { return slider->isEnabled() && slider->maximum() == 3; }));
+    EXPECT_FALSE(slider->isHidden());
+    slider->setValue(2);
+    EXPECT_EQ(player->Frame().recInfo.currentFrame, 1u);
+    EXPECT_EQ(counter->text(), "2 / 3");
+    PumpUntil([] { return true; });
+    EXPECT_EQ(qGray(player->View()->grab().toImage().pixel(20, 20)), 20);
+
+    player->close();
+    ASSERT_TRUE(PumpUntil([&] { return app.openChildren.empty(); }));
+    if (oldRoot)
+        setenv("QORCAM_ROOT", savedRoot.c_str(), 1);
+    else
+        unsetenv("QORCAM_ROOT");
 }
