@@ -226,7 +226,7 @@ void CFormModeSet::UpdateButtons() {
         bool image = false;
         for (CChildFrame* w : OpenWindows(host_)) {
             (w->running ? running : idle)++;
-            if (!w->displayBuffer.empty()) image = true;
+            if (w->HasDisplay()) image = true;
         }
         controls[kBmpSave].enabled = image;
         controls[kAllStop].enabled = running > 0;
