@@ -29,20 +29,6 @@ std::string PlaybackTitle(const std::string& recordTime, const std::string& came
 
 } // namespace
 
-bool ReadRecordIdentity(const std::string& iniPath, std::string& cameraName, std::string& recordTime) {
-    static const char* const keys[][2] = {{"File Info", "Camera Name"}, {"File Info", "Rec Time"},
-                                          {"Folder Info", "Save num"},  {"BMP Size", "ImageSize"},
-                                          {"BMP Size", "Width"},        {"BMP Size", "Height"}};
-    std::string values[6];
-    for (size_t i = 0; i < 6; ++i) {
-        values[i] = RecordValue(iniPath, keys[i][0], keys[i][1]);
-        if (Missing(values[i])) return false;
-    }
-    cameraName = values[0];
-    recordTime = values[1];
-    return true;
-}
-
 bool CCameraFileView::IsGroupName(const std::string& text) {
     return std::any_of(std::begin(kGroupNames), std::end(kGroupNames),
                        [&](const char* g) { return text == g; });
@@ -144,8 +130,11 @@ void CCameraFileView::OpenSelectedItem(const TreeItemRef& item) {
 void CCameraFileView::OpenFromDialog() {
     const std::string path = host_.ChooseRecordFile();
     if (path.empty()) return;
-    std::string cameraName, recordTime;
-    if (!ReadRecordIdentity(path, cameraName, recordTime)) return;
+    // Read as the playback window reads it: a record it can't open is not listed.
+    CRecInfo record;
+    if (!record.ReadRecordInfo(path)) return;
+    const std::string& cameraName = record.cameraName;
+    const std::string& recordTime = record.recordTime;
     bool listed;
     {
         std::lock_guard lock(app_.TableLock());

@@ -54,10 +54,6 @@ public:
 inline constexpr const char* kGroupNames[4] = {"1394 Camera", "GigE Camera", "USB Camera", "Unknown Camera"};
 inline constexpr const char* kFileRoot = "File";
 
-/// The record's camera name and record time, read as a playback window
-/// reads its record: false when the INI lacks any of its values.
-bool ReadRecordIdentity(const std::string& iniPath, std::string& cameraName, std::string& recordTime);
-
 /// The camera view (camera mode: the listed cameras with a window title,
 /// grouped by camera type) or the file view (playback mode: the record
 /// folders of each camera title), rebuilt whole on every refresh, and the

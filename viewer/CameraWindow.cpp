@@ -4,6 +4,7 @@
 #include "MainFrame.h"
 
 #include <QGridLayout>
+#include <QImageWriter>
 #include <QMessageBox>
 #include <QPainter>
 
@@ -16,7 +17,9 @@ CChildView::CChildView(CChildFrame& frame, QWidget* parent) : QWidget(parent), f
 
 QImage CChildView::ImageOf(const CChildFrame& frame) {
     const BITMAPINFOHEADER* hd = frame.Header();
-    if (!hd || frame.displayBuffer.empty()) return {};
+    size_t size = 0;
+    const uint8_t* bits = frame.DisplayBits(size);
+    if (!hd || !bits) return {};
     const int w = hd->biWidth, h = hd->biHeight < 0 ? -hd->biHeight : hd->biHeight;
     if (w <= 0 || h <= 0) return {};
     QImage::Format format;
@@ -27,8 +30,8 @@ QImage CChildView::ImageOf(const CChildFrame& frame) {
     default: return {};
     }
     const qsizetype stride = ((qsizetype{w} * hd->biBitCount + 31) / 32) * 4;
-    if (static_cast<qsizetype>(frame.displayBuffer.size()) < stride * h) return {};
-    QImage image(frame.displayBuffer.data(), w, h, stride, format);
+    if (static_cast<qsizetype>(size) < stride * h) return {};
+    QImage image(bits, w, h, stride, format);
     if (format == QImage::Format_Indexed8) {
         // The colour table follows the header, as many entries as it says.
         const size_t used = hd->biClrUsed ? hd->biClrUsed : 256;
@@ -41,8 +44,10 @@ QImage CChildView::ImageOf(const CChildFrame& frame) {
                                 : qRgb(int(i), int(i), int(i)));
         image.setColorTable(table);
     }
-    // Bottom-up rows: the camera's image is drawn mirrored vertically.
-    return hd->biHeight > 0 ? image.mirrored(false, true) : image.copy();
+    // A camera's rows run top-down whatever its header says (the picture is
+    // drawn mirrored against a bottom-up DIB); a played-back BMP frame is
+    // bottom-up as its positive height says.
+    return frame.playback && hd->biHeight > 0 ? image.mirrored(false, true) : image.copy();
 }
 
 void CChildView::paintEvent(QPaintEvent*) {
@@ -98,15 +103,20 @@ CChildWindow::CChildWindow(CMainFrame& main, ICameraApi& api, uint32_t displayRa
         });
     }
     connect(&watchdog_, &QTimer::timeout, this, [this] { frame_.OnWatchdog(CounterNow()); });
+    connect(&playbackTimer_, &QTimer::timeout, this, [this] { frame_.PlaybackStep(); });
+    frame_.recordSettings = &main_.recordSettings;
+    frame_.imageEncoder = &EncodeImage;
 }
 
 CChildWindow::~CChildWindow() {
     watchdog_.stop();
+    playbackTimer_.stop();
     main_.ChildClosing(this);
 }
 
 void CChildWindow::closeEvent(QCloseEvent* event) {
     watchdog_.stop();
+    playbackTimer_.stop();
     main_.ChildClosing(this);
     QMdiSubWindow::closeEvent(event);
 }
@@ -114,14 +124,61 @@ void CChildWindow::closeEvent(QCloseEvent* event) {
 void CChildWindow::OnStartImage() {
     PostInfoUpdate(&frame_);
     if (frame_.running) return;
+    if (frame_.playback) {
+        playbackTimer_.start(static_cast<int>(1000 / std::max<uint32_t>(frame_.displayRate, 1)));
+        frame_.running = 1;
+        return;
+    }
     if (frame_.StartImage() && main_.ActiveChild() == &frame_) main_.PostGridReset(2);
 }
 
 void CChildWindow::OnStopImage() {
     if (!frame_.running) return;
-    frame_.StopImage();
-    if (main_.ActiveChild() == &frame_) main_.PostGridReset(3);
+    if (frame_.playback) {
+        playbackTimer_.stop();
+        frame_.running = 0;
+    } else {
+        frame_.StopImage();
+        if (main_.ActiveChild() == &frame_) main_.PostGridReset(3);
+    }
     PostInfoUpdate(&frame_);
+}
+
+bool CChildWindow::OpenRecordFolder(const std::string& iniPath) {
+    if (!frame_.OpenRecordFolder(iniPath)) return false;
+    setWindowTitle(QString::fromStdString(frame_.title));
+    return true;
+}
+
+void CChildWindow::SetDisplayRate(uint32_t rate) {
+    frame_.displayRate = rate;
+    RestartPlayback(1000 / std::max<uint32_t>(rate, 1));
+}
+
+void CChildWindow::RestartPlayback(unsigned ms) {
+    if (frame_.playback && frame_.running) playbackTimer_.start(static_cast<int>(std::max(ms, 1u)));
+}
+
+void CChildWindow::SaveImageInto(const std::string& folder, const std::string& extension) {
+    frame_.SaveImage(folder + "/" + PathSafeName(frame_.title) + "." + extension);
+}
+
+void CChildWindow::SaveImageAs(const std::string& path) {
+    frame_.SaveImage(path.substr(0, 260));
+}
+
+bool EncodeImage(const Bgrx& image, ImageFileType type, const std::string& name) {
+    const char* format = type == ImageFileType::Jpeg   ? "jpeg"
+                         : type == ImageFileType::Png  ? "png"
+                         : type == ImageFileType::Tiff ? "tiff"
+                                                       : nullptr;
+    if (!format || image.pixels.size() != Bgrx32Size(image.width, image.height) || image.pixels.empty())
+        return false;
+    // Bgrx rows run bottom-up.
+    const QImage rows(image.pixels.data(), image.width, image.height, qsizetype{image.width} * 4,
+                      QImage::Format_RGB32);
+    QImageWriter writer(QString::fromStdString(name), format);
+    return writer.write(rows.mirrored(false, true));
 }
 
 void CChildWindow::UpdateLayout(bool fit) {
@@ -176,6 +233,26 @@ void CChildWindow::PostInfoUpdate(CChildFrame* child) {
 
 void CChildWindow::PostRepaint(CChildFrame*) {
     QMetaObject::invokeMethod(view_, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+}
+
+void CChildWindow::PostRecordProgress(CChildFrame* child) {
+    main_.PostRecordProgress(child);
+}
+
+void CChildWindow::PostRecordDone(CChildFrame* child) {
+    main_.PostRecordDone(child);
+}
+
+void CChildWindow::PostFrameBusy(CChildFrame*, bool busy) {
+    QMetaObject::invokeMethod(
+        &main_, [m = &main_, busy] { m->FrameBusy(busy); }, Qt::QueuedConnection);
+}
+
+void CChildWindow::RecordWritten(CChildFrame*, const std::string& title, const std::string& recordTime,
+                                 const std::string& iniPath) {
+    QMetaObject::invokeMethod(
+        &main_, [m = &main_, title, recordTime, iniPath] { m->AddRecord(title, recordTime, iniPath); },
+        Qt::QueuedConnection);
 }
 
 void CChildWindow::SetWatchdog(CChildFrame*, unsigned ms) {

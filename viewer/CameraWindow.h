@@ -40,9 +40,23 @@ public:
 
     CChildFrame& Frame() { return frame_; }
     CChildView* View() { return view_; }
-    /// WM_CHILD_START and WM_CHILD_STOP.
+    /// WM_CHILD_START and WM_CHILD_STOP: acquisition in camera mode, the
+    /// playback timer in a playback window.
     void OnStartImage();
     void OnStopImage();
+    /// Playback window creation from a record INI; false when it can't be read.
+    bool OpenRecordFolder(const std::string& iniPath);
+    bool IsPlayback() const { return frame_.playback != 0; }
+    /// A new display rate; a playing window steps at it from now on.
+    void SetDisplayRate(uint32_t rate);
+    /// A playing window steps every ms milliseconds from now on.
+    void RestartPlayback(unsigned ms);
+    /// WM_CHILD_CAPTURE_IMAGE (capture or drop the copies).
+    void CaptureImage(bool capture) { frame_.CaptureImage(capture); }
+    /// WM_CHILD_SAVE_IMAGE with wParam 1: "<folder>/<title>.<extension>".
+    void SaveImageInto(const std::string& folder, const std::string& extension);
+    /// WM_CHILD_SAVE_IMAGE with wParam 0: the chosen path.
+    void SaveImageAs(const std::string& path);
     /// The window's client area takes the displayed size (fit) or stays.
     void UpdateLayout(bool fit);
 
@@ -53,6 +67,11 @@ public:
     void PostRepaint(CChildFrame* child) override;
     void SetWatchdog(CChildFrame* child, unsigned ms) override;
     void LayoutChanged(CChildFrame*) override { UpdateLayout(true); }
+    void PostRecordProgress(CChildFrame* child) override;
+    void PostRecordDone(CChildFrame* child) override;
+    void PostFrameBusy(CChildFrame* child, bool busy) override;
+    void RecordWritten(CChildFrame* child, const std::string& title, const std::string& recordTime,
+                       const std::string& iniPath) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -69,6 +88,10 @@ private:
     QScrollBar* hBar_;
     QScrollBar* vBar_;
     QTimer watchdog_;
+    QTimer playbackTimer_;
 };
+
+/// JPEG, PNG and TIFF snapshots through the display toolkit's image writers.
+bool EncodeImage(const Bgrx& image, ImageFileType type, const std::string& name);
 
 } // namespace qorcam::viewer

@@ -5,9 +5,14 @@
 
 #include "genapi/Pointer.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <new>
 
 namespace qorcam::viewer {
 
@@ -47,6 +52,7 @@ template <class F> int64_t Read(F&& f) {
 } // namespace
 
 CChildFrame::~CChildFrame() {
+    StopWorkers();
     if (api_) CloseCamera();
 }
 
@@ -164,7 +170,7 @@ bool CChildFrame::StartImage() {
     int32_t w, h;
     DisplayedSize(w, h);
     if (w != oldW || h != oldH) host_->LayoutChanged(this);
-    displayBuffer.assign(Header()->biSizeImage, 0);
+    if (!recordMode) displayBuffer.assign(Header()->biSizeImage, 0);
 
     if (cameraType == QORCAM_CTYPE_GIGE) api_->ResourceAllocGigE(hCamera, nullptr, recover);
     else api_->ResourceAlloc(hCamera);
@@ -204,6 +210,8 @@ void CChildFrame::StopImage() {
 }
 
 void CChildFrame::CloseCamera() {
+    // The workers read the ring, the frames and the window's fields: they end first.
+    StopWorkers();
     if (hCamera) {
         api_->SetImageCallBack(hCamera, nullptr, nullptr, 0, 0);
         api_->ImageStop(hCamera);
@@ -214,6 +222,17 @@ void CChildFrame::CloseCamera() {
         nodeMap = nullptr;
     }
     lastRawBuffer = nullptr;
+    Show(nullptr, 0);
+    ringBlock_.reset();
+    ringCount = 0;
+    ringSlotSize = 0;
+    recordMode = 0;
+    {
+        std::lock_guard lock(framesLock_);
+        recInfo.frames.clear();
+    }
+    recInfo.loaded = 0;
+    recInfo.frameCount = 0;
     bitmapInfo.clear();
 }
 
@@ -265,13 +284,31 @@ void CChildFrame::OnBuffer(HCAMERA camera, uint8_t* buffer, uint32_t length, con
     if (nextDisplayTime <= now) {
         const int64_t interval = counterFrequency / (displayRate ? displayRate : 1);
         nextDisplayTime += interval;
-        while (nextDisplayTime < now && interval > 0) nextDisplayTime += interval;
+        // While frames after a trigger are collected, late buffers are
+        // converted one by one to catch up with the schedule.
+        if (!counting)
+            while (nextDisplayTime < now && interval > 0)
+                nextDisplayTime += interval;
         // A failed buffer (no data) keeps the last good image.
         const BITMAPINFOHEADER* hd = Header();
-        if (buffer && length && hd && displayBuffer.size() >= hd->biSizeImage) {
-            lastRawBuffer = buffer;
-            lastRawLength = length;
-            if (api_->BufferConvExec(camera, buffer, displayBuffer.data())) ++conversions;
+        if (buffer && length && hd) {
+            if (recordMode) {
+                // A slot too small for the current format is never written.
+                uint8_t* slot = nullptr;
+                if (ringCount && ringSlotSize >= hd->biSizeImage)
+                    slot = ringBlock_.get() + uint64_t{frozen ? ringCount : writeIndex % ringCount} * ringSlotSize;
+                if (slot) {
+                    lastRawBuffer = buffer;
+                    lastRawLength = length;
+                    Show(slot, ringSlotSize);
+                    if (api_->BufferConvExec(camera, buffer, slot)) ++conversions;
+                    RecordBookkeeping();
+                }
+            } else if (displayBuffer.size() >= hd->biSizeImage) {
+                lastRawBuffer = buffer;
+                lastRawLength = length;
+                if (api_->BufferConvExec(camera, buffer, displayBuffer.data())) ++conversions;
+            }
         }
     }
     if (host_->IsChild(this)) host_->PostRepaint(this);
@@ -286,6 +323,393 @@ void CChildFrame::OnWatchdog(int64_t now) {
         frameRate = -1.0;
         host_->PostInfoUpdate(this);
     }
+}
+
+const uint8_t* CChildFrame::DisplayBits(size_t& size) const {
+    if (uint8_t* bits = shown_.load()) {
+        size = shownSize_;
+        return bits;
+    }
+    size = displayBuffer.size();
+    return displayBuffer.empty() ? nullptr : displayBuffer.data();
+}
+
+void CChildFrame::Show(uint8_t* bits, uint32_t size) {
+    // The size first: a reader that sees the new bits sees at least their size.
+    if (bits) shownSize_ = std::min<uint32_t>(shownSize_, size);
+    shown_ = bits;
+    shownSize_ = size;
+}
+
+bool CChildFrame::AppRunning() const {
+    return !recordSettings || !recordSettings->running || *recordSettings->running != 0;
+}
+
+bool CChildFrame::WorkerMayGoOn() {
+    return !stopWorkers_ && host_ && host_->IsChild(this);
+}
+
+void CChildFrame::StopWorkers() {
+    stopWorkers_ = 1;
+    if (writer_.joinable()) writer_.join();
+    if (loader_.joinable()) loader_.join();
+    writerBusy_ = 0;
+    stopWorkers_ = 0;
+}
+
+// --- Record ring -----------------------------------------------------------
+
+void CChildFrame::AllocRecordBuffers(uint32_t count) {
+    const bool wasRunning = running != 0;
+    if (wasRunning) StopImage();
+    StopWorkers();
+    Show(nullptr, 0);
+    displayBuffer.clear();
+    displayBuffer.shrink_to_fit();
+    written = 0;
+    ringFull = 0;
+    collected = 0;
+    writeIndex = 0;
+    frozen = 0;
+    counting = 0;
+    pendingWrite = 0;
+    windowStart = windowEnd = kNoSlot;
+    ringBlock_.reset();
+    ringCount = 0;
+    const BITMAPINFOHEADER* hd = Header();
+    ringSlotSize = hd ? hd->biSizeImage : 0;
+    // One block for all slots and the spare; with less memory than asked
+    // for the ring gets shorter.
+    uint64_t slots = ringSlotSize ? count : 0;
+    while (slots > 0) {
+        const uint64_t bytes = (slots + 1) * ringSlotSize;
+        if (bytes <= SIZE_MAX) ringBlock_.reset(new (std::nothrow) uint8_t[bytes]);
+        if (ringBlock_) break;
+        slots = slots > 16 ? slots / 16 * 13 : slots - 1;
+    }
+    ringCount = ringBlock_ ? static_cast<uint32_t>(slots) : 0;
+    recordMode = 1;
+    if (ringCount) {
+        // The view shows slot 0 before the first frame comes: it starts blank.
+        std::memset(Slot(0), 0, ringSlotSize);
+        Show(Slot(0), ringSlotSize);
+    }
+    if (wasRunning) StartImage();
+}
+
+void CChildFrame::FreeRecordBuffers() {
+    const bool wasRunning = running != 0;
+    if (wasRunning) StopImage();
+    StopWorkers();
+    Show(nullptr, 0);
+    ringBlock_.reset();
+    ringCount = 0;
+    ringSlotSize = 0;
+    recordMode = 0;
+    counting = 0;
+    frozen = 0;
+    const BITMAPINFOHEADER* hd = Header();
+    displayBuffer.assign(hd ? hd->biSizeImage : 0, 0);
+    if (wasRunning) StartImage();
+}
+
+uint32_t CChildFrame::RecordSetCount() const {
+    // A window longer than the ring would overwrite its own first frames.
+    const uint32_t r = ringCount;
+    uint32_t n = recordSettings ? recordSettings->setCount.load() : 0;
+    if (n == 0) n = 1;
+    return std::min(n, r);
+}
+
+void CChildFrame::RecordBookkeeping() {
+    const uint32_t r = ringCount;
+    if (!frozen) {
+        const uint32_t next = writeIndex + 1;
+        writeIndex = next >= r ? 0 : next;
+    }
+    if (!ringFull && ++written >= r) ringFull = 1;
+    if (counting && ++collected >= recordCount) {
+        counting = 0;
+        pendingWrite = 1;
+        if (recordSettings) recordSettings->saving = 1;
+        host_->PostRecordDone(this);
+    }
+    host_->PostRecordProgress(this);
+}
+
+void CChildFrame::TriggerRecordStart() {
+    if (!recordMode || !ringCount) return;
+    recordCount = RecordSetCount();
+    windowStart = writeIndex.load();
+    windowEnd = kNoSlot;
+    collected = 0;
+    counting = 1;
+}
+
+void CChildFrame::TriggerRecordCenter() {
+    if (!recordMode || !ringCount) return;
+    const uint32_t r = ringCount, n = RecordSetCount(), w = writeIndex;
+    const uint32_t half = n / 2;
+    recordCount = n;
+    collected = half;
+    windowStart = w >= half ? w - half : w + r - half;
+    windowEnd = kNoSlot;
+    counting = 1;
+}
+
+void CChildFrame::TriggerRecord() {
+    if (!recordMode || !ringCount) return;
+    const uint32_t r = ringCount, n = RecordSetCount(), w = writeIndex;
+    const uint32_t last = w == 0 ? r - 1 : w - 1;
+    recordCount = n;
+    windowEnd = last;
+    windowStart = last >= n - 1 ? last - (n - 1) : r - (n - 1) + last;
+    frozen = 1;
+    counting = 0;
+    collected = n;
+    host_->PostRecordDone(this);
+}
+
+struct CChildFrame::WriterJob {
+    std::string folder, title, recordTime;
+    std::vector<uint8_t> bitmapInfo;
+    uint32_t start = 0, count = 0, setCount = 0;
+};
+
+void CChildFrame::StartRecordWriter() {
+    if (!recordMode) return;
+    host_->PostRecordProgress(this);
+    // One writer at a time: a second start while one writes would write the same files.
+    if (writerBusy_) return;
+    if (writer_.joinable()) writer_.join();
+    frozen = 1;
+    counting = 0;
+    const uint32_t r = ringCount;
+    if (collected == 0 || windowStart == kNoSlot || windowStart >= r) {
+        windowStart = kNoSlot;
+    } else if (windowEnd == kNoSlot) {
+        const uint32_t w = writeIndex;
+        windowEnd = w == 0 ? r - 1 : w - 1;
+    }
+    if (windowStart == kNoSlot) {
+        frozen = 0;
+        return;
+    }
+    WriterJob job;
+    const std::string root = recordSettings ? recordSettings->folderPath : std::string();
+    job.folder = (root.empty() ? std::string(".") : root) + "/" + PathSafeName(title);
+    job.title = title;
+    job.recordTime = recordSettings ? recordSettings->folderName : std::string();
+    job.bitmapInfo = bitmapInfo;
+    job.start = windowStart;
+    job.count = std::min<uint32_t>(collected, r);
+    job.setCount = recordSettings ? recordSettings->setCount.load() : 0;
+    pendingWrite = 1;
+    writerBusy_ = 1;
+    writer_ = std::thread([this, job = std::move(job)] {
+        SaveRecordThread(job);
+        writerBusy_ = 0;
+    });
+}
+
+void CChildFrame::SaveRecordThread(const WriterJob& job) {
+    if (!WorkerMayGoOn()) return;
+    const uint32_t r = ringCount;
+    saved = 0;
+    toSave = job.count;
+    pendingWrite = 1;
+    if (recordSettings) recordSettings->saving = 1;
+    bool canceled = false;
+    if (AppRunning()) {
+        host_->PostRecordProgress(this);
+        std::error_code error;
+        std::filesystem::create_directories(job.folder, error);
+        for (uint32_t k = 1; k <= job.count; ++k) {
+            const uint32_t slot = static_cast<uint32_t>((uint64_t{job.start} + k - 1) % r);
+            char number[16];
+            std::snprintf(number, sizeof number, "%04u", k);
+            const std::string name = job.folder + "/" + kRecordPrefix + number + ".bmp";
+            if (!WorkerMayGoOn()) {
+                canceled = true;
+                break;
+            }
+            if (!Slot(slot)) break;
+            Bgrx image;
+            if (ToBgrx(job.bitmapInfo, Slot(slot), ringSlotSize, image) && WriteBmpFile(name, image))
+                ++saved;
+            if (!AppRunning()) break;
+            host_->PostRecordProgress(this);
+        }
+    }
+    // The record INI, with what was saved.
+    RecordIni ini;
+    ini.cameraName = job.title;
+    ini.recordTime = job.recordTime;
+    ini.savedCount = saved;
+    ini.setCount = job.setCount;
+    ini.result = RecordResult(saved, job.count, job.setCount, canceled);
+    if (job.bitmapInfo.size() >= sizeof(BITMAPINFOHEADER)) {
+        BITMAPINFOHEADER hd;
+        std::memcpy(&hd, job.bitmapInfo.data(), sizeof hd);
+        ini.width = hd.biWidth;
+        ini.height = static_cast<int32_t>(std::min<int64_t>(std::abs(int64_t{hd.biHeight}), INT32_MAX));
+        // The frames are written with 32 bits a pixel whatever the camera's format.
+        ini.imageSize = Bgrx32Size(ini.width, ini.height);
+    }
+    const std::string iniPath = job.folder + "/" + kRecordIniName;
+    WriteRecordIni(iniPath, ini);
+    const bool alive = WorkerMayGoOn();
+    if (alive) host_->RecordWritten(this, job.title, job.recordTime, iniPath);
+    // The done notice starts the next writer: this one counts as ended before.
+    writerBusy_ = 0;
+    if (AppRunning()) {
+        if (alive) {
+            pendingWrite = 0;
+            windowStart = kNoSlot;
+        }
+        host_->PostRecordDone(alive ? this : nullptr);
+    }
+}
+
+// --- Playback --------------------------------------------------------------
+
+bool CChildFrame::OpenRecordFolder(const std::string& iniPath) {
+    if (!recInfo.ReadRecordInfo(iniPath)) return false;
+    title = recInfo.MakeRecordPath();
+    playback = 1;
+    bitmapInfo.assign(reinterpret_cast<const uint8_t*>(&recInfo.header),
+                      reinterpret_cast<const uint8_t*>(&recInfo.header) + sizeof recInfo.header);
+    host_->PostFrameBusy(this, true);
+    StartLoad();
+    return true;
+}
+
+void CChildFrame::StartLoad() {
+    StopWorkers();
+    recInfo.loading = 1;
+    Show(nullptr, 0);
+    {
+        std::lock_guard lock(framesLock_);
+        recInfo.frames.clear();
+    }
+    recInfo.loaded = 0;
+    recInfo.currentFrame = 0;
+    const uint32_t size = recInfo.header.biSizeImage;
+    const uint64_t budget = recordSettings ? RecordMemoryBudget(*recordSettings) : RecordMemoryBudget();
+    const uint64_t fit = size ? budget / size : 0;
+    recInfo.frameCount = static_cast<uint32_t>(std::min<uint64_t>(recInfo.savedCount, fit));
+    host_->PostRecordProgress(this);
+    loader_ = std::thread([this] { LoadRecordThread(); });
+}
+
+void CChildFrame::LoadRecordThread() {
+    const uint32_t count = recInfo.frameCount, size = recInfo.header.biSizeImage;
+    const int32_t w = recInfo.header.biWidth, h = recInfo.header.biHeight;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!WorkerMayGoOn()) break;
+        std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[size]);
+        if (!frame || !ReadBmpFile(recInfo.FramePath(i + 1), frame.get(), size, w, h)) break;
+        uint8_t* bits = frame.get();
+        {
+            std::lock_guard lock(framesLock_);
+            recInfo.frames.push_back(std::move(frame));
+        }
+        recInfo.loaded = i + 1;
+        recInfo.currentFrame = i;
+        host_->PostRecordProgress(this);
+        host_->PostInfoUpdate(this);
+        Show(bits, size);
+        host_->PostRepaint(this);
+    }
+    const bool alive = WorkerMayGoOn();
+    if (alive) {
+        recInfo.frameCount = recInfo.loaded.load();
+        recInfo.currentFrame = 0;
+        {
+            std::lock_guard lock(framesLock_);
+            Show(recInfo.frames.empty() ? nullptr : recInfo.frames[0].get(), size);
+        }
+        host_->PostRepaint(this);
+        recInfo.loading = 0;
+    }
+    host_->PostRecordProgress(alive ? this : nullptr);
+    host_->PostFrameBusy(alive ? this : nullptr, false);
+    host_->PostInfoUpdate(alive ? this : nullptr);
+}
+
+bool CChildFrame::ShowFrame(uint32_t index) {
+    std::lock_guard lock(framesLock_);
+    if (index >= recInfo.loaded || index >= recInfo.frames.size()) return false;
+    recInfo.currentFrame = index;
+    Show(recInfo.frames[index].get(), recInfo.header.biSizeImage);
+    host_->PostRepaint(this);
+    return true;
+}
+
+void CChildFrame::PlaybackStep() {
+    {
+        std::lock_guard lock(framesLock_);
+        // Only loaded frames are played; with none there is nothing to step through.
+        const uint32_t n = std::min<uint32_t>(recInfo.loaded, static_cast<uint32_t>(recInfo.frames.size()));
+        if (n == 0) return;
+        uint32_t index = recInfo.currentFrame;
+        if (index >= n) index = 0;
+        Show(recInfo.frames[index].get(), recInfo.header.biSizeImage);
+        const uint32_t count = std::min<uint32_t>(recInfo.frameCount, n);
+        recInfo.currentFrame = index + 1 >= count ? 0 : index + 1;
+    }
+    host_->PostRepaint(this);
+    host_->PostRecordProgress(this);
+    host_->PostInfoUpdate(this);
+}
+
+// --- Snapshots -------------------------------------------------------------
+
+void CChildFrame::CaptureImage(bool capture) {
+    if (!capture) {
+        capturedImage.clear();
+        capturedRawImage.clear();
+        return;
+    }
+    size_t size;
+    const uint8_t* bits = DisplayBits(size);
+    if (!bits) return;
+    // The library's buffer holds length bytes: the payload copy takes no more.
+    if (payloadSize && lastRawBuffer) {
+        const uint32_t n = std::min(lastRawLength, payloadSize);
+        capturedRawImage.assign(lastRawBuffer, lastRawBuffer + n);
+    }
+    const BITMAPINFOHEADER* hd = Header();
+    if (hd && hd->biSizeImage) capturedImage.assign(bits, bits + std::min<size_t>(size, hd->biSizeImage));
+}
+
+void CChildFrame::SaveImage(const std::string& path) {
+    if (!HasDisplay() || capturedImage.empty()) return;
+    SaveImageFile(path);
+}
+
+void CChildFrame::SaveImageFile(const std::string& path) {
+    const ImageFileType type = ImageFileTypeFor(ExtensionOf(path));
+    const BITMAPINFOHEADER* hd = Header();
+    if (type == ImageFileType::Raw) {
+        if (!capturedRawImage.empty() && hd)
+            SaveRawFile(path, capturedRawImage.data(), static_cast<uint32_t>(capturedRawImage.size()),
+                        hd->biWidth, hd->biHeight);
+        capturedImage.clear();
+        return;
+    }
+    capturedRawImage.clear();
+    Bgrx image;
+    if (type != ImageFileType::None &&
+        ToBgrx(bitmapInfo, capturedImage.data(), capturedImage.size(), image)) {
+        if (type == ImageFileType::Bmp)
+            WriteBmpFile(path, image);
+        else if (type == ImageFileType::Gif)
+            WriteGifFile(path, image);
+        else if (imageEncoder)
+            imageEncoder(image, type, path);
+    }
+    capturedImage.clear();
 }
 
 } // namespace qorcam::viewer

@@ -1,14 +1,19 @@
 // ChildFrame: one camera window's camera, acquisition and live image statistics.
 #pragma once
 
+#include "ImageFiles.h"
 #include "QorCam.h"
+#include "Recorder.h"
 
 #include "genapi/Interfaces.h"
 
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qorcam::viewer {
@@ -32,6 +37,18 @@ public:
     virtual void SetWatchdog(CChildFrame* child, unsigned ms) = 0;
     /// The displayed size changed: lay the window out to it.
     virtual void LayoutChanged(CChildFrame* child) = 0;
+    /// WM_RECORD_PROGRESS to the record pane, posted; child is null when
+    /// the window is gone. Any thread.
+    virtual void PostRecordProgress(CChildFrame*) {}
+    /// WM_RECORD_DONE to the record pane, posted: a record window is
+    /// complete or written; child is null when the window is gone. Any thread.
+    virtual void PostRecordDone(CChildFrame*) {}
+    /// WM_FRAME_BUSY to the main frame, posted: a record folder is loading. Any thread.
+    virtual void PostFrameBusy(CChildFrame*, bool) {}
+    /// A record of the camera titled title was written: its INI joins the
+    /// camera's folder entry under the record time. Any thread.
+    virtual void RecordWritten(CChildFrame*, const std::string& /*title*/, const std::string& /*recordTime*/,
+                               const std::string& /*iniPath*/) {}
 };
 
 /// The performance counter: nanoseconds of the steady clock.
@@ -44,6 +61,12 @@ constexpr int64_t kCounterFrequency = 1000000000;
 /// callback writes the statistics and the display buffer without a lock, as
 /// painting reads them, and stopping unregisters it before anything is freed.
 /// Guarantees: the grid flag may be read from any thread.
+///
+/// Recording: in record mode the callback converts into a ring of buffers
+/// and fixes a window of it on a trigger; a writer thread saves the window
+/// as a record folder. In playback a loader thread reads a record folder
+/// back. Both workers stop when the window leaves the main frame, and the
+/// window waits for them before it frees what they read.
 class CChildFrame {
 public:
     CChildFrame() = default;
@@ -85,8 +108,10 @@ public:
 
     // Display state of the view.
     std::vector<uint8_t> bitmapInfo; ///< BITMAPINFO with its colour table
+    /// The window's own buffer (camera mode outside record mode).
     std::vector<uint8_t> displayBuffer;
     std::vector<uint8_t> capturedRawImage;
+    std::vector<uint8_t> capturedImage;
     uint32_t zoom = 100;
     uint8_t zoomMode = 1;
     int32_t hScroll = 0, vScroll = 0;
@@ -98,6 +123,45 @@ public:
     }
     /// Width and height of the image as shown (zoomed in zoom mode).
     void DisplayedSize(int32_t& w, int32_t& h) const;
+    /// The bits the view draws: a ring slot in record mode, the current
+    /// frame in playback, else the display buffer; null when there are none.
+    const uint8_t* DisplayBits(size_t& size) const;
+    bool HasDisplay() const {
+        size_t n;
+        return DisplayBits(n) != nullptr;
+    }
+
+    // Record state of a camera window. The ring changes only while no image
+    // callback is registered and no writer runs; the indices and flags are
+    // shared by the callback, the UI thread and the writer.
+    /// Slots in the ring and the bytes of each.
+    uint32_t ringCount = 0;
+    uint32_t ringSlotSize = 0;
+    /// Ring slot i, null beyond the ring.
+    uint8_t* Slot(uint32_t i) const {
+        return i < ringCount ? ringBlock_.get() + uint64_t{i} * ringSlotSize : nullptr;
+    }
+    std::atomic<uint32_t> written{0};
+    std::atomic<uint8_t> ringFull{0};
+    std::atomic<uint32_t> collected{0};
+    std::atomic<uint32_t> writeIndex{0};
+    std::atomic<uint32_t> windowStart{kNoSlot};
+    std::atomic<uint32_t> windowEnd{kNoSlot};
+    std::atomic<uint8_t> recordMode{0};
+    std::atomic<uint8_t> counting{0};
+    std::atomic<uint8_t> frozen{0};
+    std::atomic<uint8_t> pendingWrite{0};
+    std::atomic<uint32_t> saved{0}, toSave{0};
+    /// Frames of the current record window: the set count, at most the ring.
+    std::atomic<uint32_t> recordCount{0};
+    /// The main frame's record settings; recording needs them.
+    CRecordSettings* recordSettings = nullptr;
+    /// The record folder shown by a playback window.
+    CRecInfo recInfo;
+    /// 1 in a playback window (its frames are BMP rows, bottom-up).
+    uint8_t playback = 0;
+    /// Writes JPEG, PNG and TIFF snapshots (the windows provide it).
+    ImageEncoder imageEncoder;
 
     /// Opens the pending camera (type 1 through the GigE open), reads its
     /// texts, node map and bitmap info. False (with the message shown and
@@ -119,12 +183,69 @@ public:
     /// Timer 1 at counter value now.
     void OnWatchdog(int64_t now);
 
+    /// Record mode on: a ring of count buffers of biSizeImage bytes (fewer
+    /// when memory runs out); the view shows slot 0. A running window is
+    /// stopped for the change and started again.
+    void AllocRecordBuffers(uint32_t count);
+    /// Record mode off: the ring goes, the window has its own buffer again.
+    void FreeRecordBuffers();
+    /// The three trigger positions of the set count in the ring: the next
+    /// frames (start), half before and half after (center), or the frames
+    /// up to now (end, which completes the window at once). Only in record
+    /// mode with a ring.
+    void TriggerRecordStart();
+    void TriggerRecordCenter();
+    void TriggerRecord();
+    /// Saves the record window (if any) on a writer thread; the ring stays
+    /// frozen until a start finds nothing to save.
+    void StartRecordWriter();
+    bool WriterBusy() const { return writerBusy_ != 0; }
+
+    /// Playback window creation: reads the record INI, takes its title and
+    /// bitmap info and starts loading the frames. False when the INI can't be read.
+    bool OpenRecordFolder(const std::string& iniPath);
+    /// Timer 2: shows the current frame and moves on, around at the end.
+    void PlaybackStep();
+    /// Shows a loaded frame (the playback slider); false beyond them.
+    bool ShowFrame(uint32_t index);
+
+    /// WM_CHILD_CAPTURE_IMAGE: capture copies the shown image and the last
+    /// raw payload; otherwise both copies are dropped.
+    void CaptureImage(bool capture);
+    /// WM_CHILD_SAVE_IMAGE's file part: with a shown and a captured image,
+    /// writes it to path in the type its extension names.
+    void SaveImage(const std::string& path);
+    void SaveImageFile(const std::string& path);
+
+    /// Ends the writer and the loader (they stop before their next frame).
+    void StopWorkers();
+
 private:
     bool QueryBitmapInfo();
     void BitmapInfoFailure();
+    void RecordBookkeeping();
+    uint32_t RecordSetCount() const;
+    bool WorkerMayGoOn();
+    bool AppRunning() const;
+    struct WriterJob;
+    void SaveRecordThread(const WriterJob& job);
+    void StartLoad();
+    void LoadRecordThread();
+    void Show(uint8_t* bits, uint32_t size);
 
     ICameraApi* api_ = nullptr;
     IChildHost* host_ = nullptr;
+    /// Drawn instead of the display buffer when set.
+    std::atomic<uint8_t*> shown_{nullptr};
+    std::atomic<uint32_t> shownSize_{0};
+    /// The ring's slots in one block, and one more slot behind them: a
+    /// frozen ring's conversions land there, so a fixed window is never overwritten.
+    std::unique_ptr<uint8_t[]> ringBlock_;
+    std::mutex framesLock_;
+    std::atomic<uint8_t> stopWorkers_{0};
+    std::atomic<uint8_t> writerBusy_{0};
+    std::thread writer_;
+    std::thread loader_;
 };
 
 /// The packet size a GigE camera is given when it opens below 1440 bytes:

@@ -226,7 +226,7 @@ void CFormModeSet::UpdateButtons() {
         bool image = false;
         for (CChildFrame* w : OpenWindows(host_)) {
             (w->running ? running : idle)++;
-            if (!w->displayBuffer.empty()) image = true;
+            if (w->HasDisplay()) image = true;
         }
         controls[kBmpSave].enabled = image;
         controls[kAllStop].enabled = running > 0;
@@ -624,7 +624,12 @@ void CFormRecordSet::OnFrameMoved(int position) {
 }
 
 void CFormRecordSet::SetBusy(bool busy) {
-    if (busy) controls[kFrameSlider].enabled = false;
+    if (!busy) {
+        // A window that has loaded its frames gets its slider back.
+        UpdateCounters(nullptr);
+        return;
+    }
+    controls[kFrameSlider].enabled = false;
     controls.Changed();
 }
 

@@ -293,7 +293,8 @@ public:
     /// written the notice to the mode-set pane waits until the writing ends,
     /// so record mode (and the rings the writers read) stay until then.
     void OnPaneShown();
-    /// Busy: the frame slider is disabled while a record loads.
+    /// Busy: the frame slider is disabled while a record loads, and set up
+    /// again for the active window when loading ends.
     void SetBusy(bool busy);
 
     FormControls controls;

@@ -3,11 +3,15 @@
 
 #include "CameraWindow.h"
 #include "FramePaths.h"
+#include "RecordControl.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,7 +23,10 @@
 
 namespace qorcam::viewer {
 
-CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
+CMainFrame::CMainFrame(CQorViewerApp& app)
+    : app_(app), recordControl_(std::make_unique<CRecordControl>(*this)) {
+    recordSettings.running = &app_.running;
+    records = recordControl_.get();
     setWindowTitle("QorCamViewer");
     setDockNestingEnabled(true);
     mdi_ = new QMdiArea(this);
@@ -30,6 +37,7 @@ CMainFrame::CMainFrame(CQorViewerApp& app) : app_(app) {
     });
 
     cameraTree_ = new CameraViewPane(*this, app_, this);
+    cameraTree_->onSaveImage = [this](CChildFrame* child) { OnSaveImage(WindowOf(child)); };
 
     modeSet_ = new CPaneModeSet(*this, this);
     output_ = new InformationOutputPane(app_, this);
@@ -139,10 +147,8 @@ void CMainFrame::BuildMenus() {
         save->setEnabled(app_.mode == 1);
         read->setEnabled(app_.mode == 1);
     });
-    QAction* bmp = bmpSaveAction_ = file->addAction("&BMP save");
-    // Snapshots belong to camera windows, which come with the live image
-    // path; until then the entry stays disabled.
-    bmp->setEnabled(false);
+    QAction* bmp = file->addAction("&BMP save", this, [this] { OnSaveAllImages(); });
+    connect(file, &QMenu::aboutToShow, bmp, [this, bmp] { bmp->setEnabled(app_.mode == 1); });
     file->addSeparator();
     file->addAction("E&xit", this, &QWidget::close);
     // Ctrl+N asks for a window for the pending camera, as it stands.
@@ -276,10 +282,10 @@ void CMainFrame::OnChildChanged(CChildFrame* child) {
     if (child && !IsChildOfFrame(child)) child = nullptr;
     CChildFrame* previous = app_.activeChild;
     if (previous && IsChildOfFrame(previous)) previous->gridFlag = 0;
-    // In record mode no window feeds the feature grid.
-    if (recordMode_)
+    if (recordMode_) {
+        // No window feeds the feature grid while recording.
         app_.activeChild = child;
-    else {
+    } else {
         std::lock_guard lock(properties_->Logic().GridLock());
         app_.activeChild = child;
         if (app_.mode == 1 && child) {
@@ -351,16 +357,133 @@ void CMainFrame::OpenCamera(uint64_t cameraId, uint32_t cameraType) {
     });
 }
 
-void CMainFrame::OpenRecord(const std::string& iniPath) {
-    pendingRecordPath = iniPath;
-    OnFileNew();
-}
-
 void CMainFrame::ClearPendingCamera() {
     OnUiThread([this] { pendingCameraId = 0xFFFFFFFFFFFFFFFFULL; });
 }
 
+void CMainFrame::OpenRecord(const std::string& iniPath) {
+    recordIniPath = iniPath;
+    OnFileNew();
+}
+
+void CMainFrame::OpenPlaybackWindow() {
+    const std::string path = recordIniPath;
+    recordIniPath.clear();
+    auto* window = new CChildWindow(*this, app_.Api(), app_.displayRate, app_.zoom);
+    CChildFrame* child = &window->Frame();
+    // The window belongs to the frame before its loader asks.
+    windows_[child] = window;
+    {
+        std::lock_guard lock(app_.TableLock());
+        app_.openChildren.push_back(child);
+    }
+    if (!window->OpenRecordFolder(path)) {
+        delete window; // leaves the tables through ChildClosing
+        return;
+    }
+    mdi_->addSubWindow(window);
+    window->show();
+    window->UpdateLayout(true);
+    OnChildChanged(child);
+}
+
+CFolderInfo& CMainFrame::FolderFor(const std::string& title) {
+    std::lock_guard lock(app_.TableLock());
+    CFolderInfo* folder = FindFolderInfo(app_.folders, title);
+    if (!folder) folder = &AddFolderInfo(app_.folders, title);
+    folder->inUse = 1;
+    return *folder;
+}
+
+void CMainFrame::AddRecord(const std::string& title, const std::string& recordTime,
+                           const std::string& iniPath) {
+    CFolderInfo& folder = FolderFor(title);
+    std::lock_guard lock(app_.TableLock());
+    if (std::find(folder.records.begin(), folder.records.end(), iniPath) == folder.records.end())
+        folder.records.push_back(iniPath);
+    folder.timeMap[recordTime] = iniPath;
+}
+
+void CMainFrame::UpdateRecordableCount() {
+    std::vector<uint32_t> sizes;
+    for (auto& [c, w] : windows_)
+        if (const BITMAPINFOHEADER* hd = c->Header()) sizes.push_back(hd->biSizeImage);
+    recordSettings.recordableCount = viewer::RecordableCount(RecordMemoryBudget(recordSettings), sizes);
+    recordSettings.setCount = recordSettings.recordableCount.load();
+}
+
+void CMainFrame::OnSaveAllImages() {
+    std::vector<CChildWindow*> all;
+    for (auto& [c, w] : windows_)
+        all.push_back(w);
+    for (CChildWindow* w : all)
+        w->CaptureImage(true);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, "Select save folder", QString::fromStdString(snapshotFolder));
+    // Windows may have closed while the dialog was up.
+    all.clear();
+    for (auto& [c, w] : windows_)
+        all.push_back(w);
+    if (chosen.isEmpty()) {
+        for (CChildWindow* w : all)
+            w->CaptureImage(false);
+        return;
+    }
+    snapshotFolder = chosen.toStdString();
+    snapshotPath = snapshotFolder + "/" + now.toString("yyyyMMdd-HHmmss").toStdString();
+    QDir().mkpath(QString::fromStdString(snapshotPath));
+    for (CChildWindow* w : all)
+        w->SaveImageInto(snapshotPath, snapshotExtension);
+}
+
+void CMainFrame::OnSaveImage(CChildWindow* window) {
+    if (!window) return;
+    CChildFrame* child = &window->Frame();
+    window->CaptureImage(true);
+    const QString ext = QString::fromStdString(snapshotExtension).toLower();
+    QString filter;
+    if (ext == "jpg" || ext == "jpe" || ext == "jpeg")
+        filter = "JPEG File (*.jpeg);;BMP File (*.bmp);;PNG File (*.png);;TIFF File (*.tif);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+    else if (ext == "png")
+        filter = "PNG File (*.png);;BMP File (*.bmp);;JPEG File (*.jpeg);;TIFF File (*.tif);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+    else if (ext == "tif")
+        filter = "TIFF File (*.tif);;BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+    else if (ext == "gif")
+        filter = "GIF File (*.gif);;BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;TIFF File "
+                 "(*.tif);;RAW File (*.raw)";
+    else if (ext == "raw")
+        filter = "RAW File (*.raw);;BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;TIFF File "
+                 "(*.tif);;GIF File (*.gif)";
+    else {
+        filter = "BMP File (*.bmp);;JPEG File (*.jpeg);;PNG File (*.png);;TIFF File (*.tif);;GIF File "
+                 "(*.gif);;RAW File (*.raw)";
+        snapshotExtension = "bmp";
+    }
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(QString::fromStdString(snapshotExtension));
+    dialog.selectFile(QString("QorCam_Viewer.%1").arg(QString::fromStdString(snapshotExtension)));
+    const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    if (!windows_.count(child)) return; // closed while the dialog was up
+    if (!ok) {
+        window->CaptureImage(false);
+        return;
+    }
+    snapshotPath = dialog.selectedFiles().front().toStdString();
+    snapshotExtension = QFileInfo(dialog.selectedFiles().front()).suffix().toStdString();
+    window->SaveImageAs(snapshotPath);
+}
+
 void CMainFrame::OnFileNew() {
+    if (app_.mode == 0) {
+        OpenPlaybackWindow();
+        return;
+    }
     if (app_.mode != 1 || pendingCameraId == 0xFFFFFFFFFFFFFFFFULL) return;
     {
         std::lock_guard grid(properties_->Logic().GridLock());
@@ -379,6 +502,7 @@ void CMainFrame::OnFileNew() {
         return;
     }
     pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
+    FolderFor(child->title);
     window->setWindowTitle(QString::fromStdString(child->title));
     mdi_->addSubWindow(window);
     windows_[child] = window;
@@ -399,6 +523,11 @@ void CMainFrame::OnFileNew() {
     }
     window->show();
     window->UpdateLayout(true);
+    // In record mode the new window gets its ring like every other.
+    if (recordMode_) {
+        SetRecordMode(false);
+        SetRecordMode(true);
+    }
     if (resume) window->OnStartImage();
     OnChildChanged(child);
 }
@@ -458,7 +587,7 @@ void CMainFrame::OnPropertyFileCommand(bool save) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    saving_ = false;
+    recordSettings.saving = 0;
     app_.running = 0;
     // The list thread and the refresh worker end first: both may be waiting
     // for this thread.

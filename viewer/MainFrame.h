@@ -2,12 +2,13 @@
 #pragma once
 
 #include "CameraViewPane.h"
-#include "InformationOutputPane.h"
 #include "ControlPanes.h"
 #include "FeatureSetPane.h"
+#include "InformationOutputPane.h"
 #include "PropertiesPane.h"
 #include "PropertyFile.h"
 #include "QorViewerApp.h"
+#include "Recorder.h"
 #include "ViewerHost.h"
 
 #include <QAction>
@@ -18,9 +19,9 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace qorcam::viewer {
@@ -71,23 +72,44 @@ public:
 
     uint64_t pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
     uint32_t pendingCameraType = 0;
-    /// The record INI for the next window in playback mode.
-    std::string pendingRecordPath;
-    /// Stores the record INI path and asks for a window for it.
-    void OpenRecord(const std::string& iniPath);
 
-    // Recording: the rings of the camera windows (null until the recording
-    // code provides them), the counts and the folder of the current record.
+    // Recording and playback.
+    /// What every camera window's recording reads (set count, recordable
+    /// count, record folder, saving flag, the application's running byte).
+    CRecordSettings recordSettings;
+    /// The rings and playback frames of the camera windows as the record
+    /// form drives them; the frame's own unless replaced.
     IRecordControl* records = nullptr;
-    uint32_t recordableCount = 0;
-    std::string recordFolderName, recordFolderPath;
-    /// WM_RECORD_PROGRESS and WM_RECORD_DONE to the record pane, posted. Any thread.
+    /// The record INI the next playback window opens (ID_FILE_NEW in playback mode).
+    std::string recordIniPath;
+    /// Opens a playback window for a record INI.
+    void OpenRecord(const std::string& iniPath);
+    /// WM_RECORD_PROGRESS and WM_RECORD_DONE to the record pane, posted
+    /// (child null when the window is gone). Any thread.
     void PostRecordProgress(CChildFrame* child);
     void PostRecordDone(CChildFrame* child);
-    /// WM_FRAME_BUSY: a record loads (going idle waits for every load to end).
+    /// WM_FRAME_BUSY: busy while a record folder loads; going idle waits
+    /// for every loading window. onBusy hears every change.
     void FrameBusy(bool busy);
+    std::function<void(bool)> onBusy;
     /// The forms show the active window, the modes and the windows' states.
     void RefreshForms();
+    /// A written record joins its camera's folder entry (added at the head when new).
+    void AddRecord(const std::string& title, const std::string& recordTime, const std::string& iniPath);
+    /// The camera's folder entry, added at the head of the list when new, marked in use.
+    CFolderInfo& FolderFor(const std::string& title);
+    /// The recordable count (and the set count) from the record budget and
+    /// every window's image size.
+    void UpdateRecordableCount();
+
+    // Snapshots.
+    std::string snapshotPath;
+    std::string snapshotExtension = "bmp";
+    std::string snapshotFolder;
+    /// "&BMP save": every window into a dated folder under a chosen one.
+    void OnSaveAllImages();
+    /// One window's snapshot through a save dialog.
+    void OnSaveImage(CChildWindow* window);
 
     // IViewerHost
     ICameraApi& Api() override { return app_.Api(); }
@@ -125,6 +147,9 @@ public:
     void BroadcastLayout(bool arrange) override;
     void SwitchMode(uint8_t mode) override;
     bool RecordMode() override { return recordMode_; }
+    /// Record mode on or off for every camera window (camera mode only):
+    /// running windows stop, take their new ring or their own buffer, and
+    /// start again. While it is on, no window feeds the feature grid.
     void SetRecordMode(bool on) override;
     void PostChildChanged(CChildFrame* child, int reason) override;
     uint32_t RefreshMode() override { return properties_->Logic().refreshMode; }
@@ -137,11 +162,11 @@ public:
     void OnTool() override;
     void OnHelp() override;
     bool Busy() override { return busy_; }
-    bool Saving() override { return saving_; }
-    void SetSaving(bool saving) override { saving_ = saving; }
-    uint32_t RecordableCount() override { return recordableCount; }
-    uint32_t SetCount() override { return setCount_; }
-    void SetSetCount(uint32_t count) override { setCount_ = count; }
+    bool Saving() override { return recordSettings.saving != 0; }
+    void SetSaving(bool saving) override { recordSettings.saving = saving ? 1 : 0; }
+    uint32_t RecordableCount() override { return recordSettings.recordableCount; }
+    uint32_t SetCount() override { return recordSettings.setCount; }
+    void SetSetCount(uint32_t count) override { recordSettings.setCount = count; }
     void SetRecordFolder(const std::string& name, const std::string& path) override;
     void PostModeSetRefresh(int wParam) override;
     void UpdateRecordForm() override { record_->Form().UpdateRecordForm(); }
@@ -167,8 +192,10 @@ private:
     QDockWidget* PaneOf(FormPane pane);
     void BuildMenus();
     void ShowPane(QDockWidget* pane);
-    /// ID_FILE_NEW: a window for the pending camera.
+    /// ID_FILE_NEW: a window for the pending camera, or in playback mode
+    /// for the record INI path.
     void OnFileNew();
+    void OpenPlaybackWindow();
 
     CQorViewerApp& app_;
     QMdiArea* mdi_;
@@ -181,15 +208,13 @@ private:
     FeatureSetPane* featureEditor_;
     CPaneRecordSet* record_;
     QAction* maxViewAction_ = nullptr;
-    QAction* bmpSaveAction_ = nullptr;
     bool maxView_ = false;
     std::map<QDockWidget*, bool> paneVisibility_;
     std::map<CChildFrame*, CChildWindow*> windows_;
     bool recordMode_ = false;
     bool switching_ = false;
     bool busy_ = false;
-    std::atomic<bool> saving_{false};
-    uint32_t setCount_ = 0;
+    std::unique_ptr<IRecordControl> recordControl_;
 };
 
 } // namespace qorcam::viewer

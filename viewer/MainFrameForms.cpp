@@ -74,7 +74,7 @@ void CMainFrame::SwitchMode(uint8_t mode) {
     for (CChildWindow* window : windows)
         window->close();
     switching_ = false;
-    setCount_ = 0;
+    recordSettings.setCount = 0;
     record_->Form().UpdateLayout(mode == 1);
     RefreshForms();
     properties_->RebuildPropertyList();
@@ -104,7 +104,7 @@ void CMainFrame::SetRecordMode(bool on) {
         if (child->hCamera && WindowOf(child)) child->RefreshBitmapInfo();
     }
     if (records) {
-        if (on) recordableCount = setCount_ = records->UpdateRecordableCount();
+        if (on) recordSettings.recordableCount = recordSettings.setCount = records->UpdateRecordableCount();
         for (CChildFrame* child : children)
             if (child) records->SetRing(child, on);
     }
@@ -158,8 +158,7 @@ void CMainFrame::SetRecordPaneCaption(const std::string& caption) {
 }
 
 void CMainFrame::SaveAllImages() {
-    // The menu's "&BMP save" is the all-window snapshot.
-    bmpSaveAction_->trigger();
+    OnSaveAllImages();
 }
 
 void CMainFrame::OnTool() {
@@ -171,8 +170,8 @@ void CMainFrame::OnHelp() {
 }
 
 void CMainFrame::SetRecordFolder(const std::string& name, const std::string& path) {
-    recordFolderName = name;
-    recordFolderPath = path;
+    recordSettings.folderName = name;
+    recordSettings.folderPath = path;
 }
 
 void CMainFrame::PostModeSetRefresh(int wParam) {
@@ -208,6 +207,7 @@ void CMainFrame::FrameBusy(bool busy) {
     modeSet_->Form().UpdateButtons();
     record_->Form().SetBusy(busy);
     cameraTree_->SetBusy(busy);
+    if (onBusy) onBusy(busy);
 }
 
 } // namespace qorcam::viewer

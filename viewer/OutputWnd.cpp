@@ -118,9 +118,19 @@ CChildFrame* COutputWnd::ActiveWindow() {
     return std::find(children.begin(), children.end(), active) != children.end() ? active : nullptr;
 }
 
-bool COutputWnd::RecordOf(CChildFrame& window, RecordView& record) {
+bool COutputWnd::RecordOf(const CChildFrame& window, RecordView& record) {
     record = RecordView{};
-    return recordOf && recordOf(window, record);
+    if (!window.playback) return false;
+    const CRecInfo& info = window.recInfo;
+    record.cameraName = info.cameraName;
+    record.recordTime = info.recordTime;
+    record.folder = info.folderPath;
+    record.savedCount = info.savedCount;
+    record.loadedCount = info.loaded;
+    record.frameIndex = info.currentFrame;
+    record.frameCount = info.frameCount;
+    record.loading = info.loading != 0;
+    return true;
 }
 
 void COutputWnd::ShowCameraInfo() {

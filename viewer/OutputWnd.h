@@ -6,7 +6,6 @@
 #include "genapi/Interfaces.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,14 +51,11 @@ public:
 
     const std::vector<std::string>& Lines(Tab tab) const { return lines_[tab]; }
 
-    /// The record of a playback window; false when the window has none.
-    /// Unset: playback windows show their title only.
-    std::function<bool(CChildFrame& window, RecordView& record)> recordOf;
-
 private:
     /// The application's active window while it still belongs to the frame.
     CChildFrame* ActiveWindow();
-    bool RecordOf(CChildFrame& window, RecordView& record);
+    /// The record a playback window shows; false for a camera window.
+    static bool RecordOf(const CChildFrame& window, RecordView& record);
 
     CQorViewerApp& app_;
     std::vector<std::string> lines_[3];

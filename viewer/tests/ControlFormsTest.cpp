@@ -287,6 +287,20 @@ TEST(ControlForms, ModeSetButtonsFollowTheWindows) {
     form.OnAllStart();
     EXPECT_EQ(a->running, 1u);
     EXPECT_EQ(b->running, 1u);
+
+    // In record mode a window shows a ring slot, not a buffer of its own:
+    // there is still an image to save.
+    BITMAPINFOHEADER hd{};
+    hd.biSize = sizeof hd;
+    hd.biWidth = hd.biHeight = 1;
+    hd.biBitCount = 32;
+    hd.biSizeImage = 4;
+    b->bitmapInfo.assign(reinterpret_cast<uint8_t*>(&hd), reinterpret_cast<uint8_t*>(&hd) + sizeof hd);
+    b->running = 0;
+    b->AllocRecordBuffers(2);
+    ASSERT_TRUE(b->displayBuffer.empty());
+    form.UpdateButtons();
+    EXPECT_TRUE(form.controls[F::kBmpSave].enabled);
 }
 
 TEST(ControlForms, RecordModeFollowsTheRecordPane) {
@@ -519,6 +533,14 @@ TEST(ControlForms, WindowListAndCounters) {
     EXPECT_TRUE(form.controls[F::kFrameSlider].enabled);
     EXPECT_FALSE(form.controls[F::kProgress].visible);
     EXPECT_EQ(form.controls[F::kFrameSlider].max, 1234);
+    // A record loading somewhere keeps the slider off; it comes back when the frame is idle again.
+    h.busy = true;
+    form.SetBusy(true);
+    form.UpdateCounters(b);
+    EXPECT_FALSE(form.controls[F::kFrameSlider].enabled);
+    h.busy = false;
+    form.SetBusy(false);
+    EXPECT_TRUE(form.controls[F::kFrameSlider].enabled);
     form.OnFrameMoved(1000);
     EXPECT_EQ(form.controls[F::kCounter].text, "1000 / 1234");
     form.OnFrameMoved(2000); // beyond the loaded frames: refused

@@ -121,20 +121,16 @@ TEST_F(Output, ImageLinesFollowTheWindowsState) {
 TEST_F(Output, PlaybackLinesShowTheRecordAndItsProgress) {
     app.mode = 0;
     window.title = "20260101-101010-001 - Cam 0x11";
-    RecordView record;
+    window.playback = 1;
+    CRecInfo& record = window.recInfo;
     record.cameraName = "Cam 0x11";
     record.recordTime = "20260101-101010-001";
-    record.folder = "/data/20260101-101010-001/Cam 0x11/";
+    record.folderPath = "/data/20260101-101010-001/Cam 0x11/";
     record.savedCount = 1234;
-    record.loadedCount = 5;
-    record.frameIndex = 4;
+    record.loaded = 5;
+    record.currentFrame = 4;
     record.frameCount = 1234;
-    record.loading = true;
-    out.recordOf = [&](CChildFrame& w, RecordView& r) {
-        if (&w != &window) return false;
-        r = record;
-        return true;
-    };
+    record.loading = 1;
     out.ShowCameraInfo();
     EXPECT_EQ(out.Lines(COutputWnd::kCamera),
               (Lines{"[ 20260101-101010-001 - Cam 0x11 ]", "    CameraName : Cam 0x11",
@@ -145,10 +141,10 @@ TEST_F(Output, PlaybackLinesShowTheRecordAndItsProgress) {
     out.ShowImageInfo();
     EXPECT_EQ(out.Lines(COutputWnd::kImage), (Lines{"[ 20260101-101010-001 - Cam 0x11 ]", "    Size : 4 * 2",
                                                     "    Image Reading", "    ReadNum : 0005 / 1234"}));
-    record.loading = false;
+    record.loading = 0;
     out.ShowImageInfo();
     EXPECT_EQ(out.Lines(COutputWnd::kImage).back(), "    Image Stoped");
-    record.frameIndex = 0;
+    record.currentFrame = 0;
     window.running = 1;
     window.displayRate = 15;
     out.ShowImageInfo();

@@ -129,7 +129,7 @@ TEST(TreePane, ShowsOpenCamerasAndFollowsTheSelection) {
     std::unique_ptr<QMenu> menu(v.frame.CameraTreePane()->MakeContextMenu(camera));
     ASSERT_TRUE(menu);
     EXPECT_EQ(v.MenuTexts(menu.get()), (QStringList{"&Open", "&BMP save", "&Start", "S&top"}));
-    EXPECT_FALSE(v.Action(menu.get(), "&BMP save")->isEnabled());
+    EXPECT_TRUE(v.Action(menu.get(), "&BMP save")->isEnabled());
     EXPECT_TRUE(v.Action(menu.get(), "&Start")->isEnabled());
     EXPECT_FALSE(v.Action(menu.get(), "&Start")->isChecked());
     v.Action(menu.get(), "&Start")->trigger();
@@ -227,15 +227,23 @@ TEST(TreePane, FileViewOpensRecordsFromTheTreeAndTheDialog) {
     QTreeWidgetItem* item = root->child(0)->child(0);
     EXPECT_EQ(item->text(0), "20260101-101010-001");
 
+    // A record opens in a playback window titled by its time and camera.
+    auto open = [&](const std::string& title) {
+        std::lock_guard lock(v.app.TableLock());
+        for (CChildFrame* c : v.app.openChildren)
+            if (c->title == title && c->playback) return true;
+        return false;
+    };
     emit tree->itemDoubleClicked(item, 0);
-    EXPECT_EQ(v.frame.pendingRecordPath, first);
+    EXPECT_TRUE(open("20260101-101010-001 - Cam 0x01"));
 
     std::unique_ptr<QMenu> menu(v.frame.CameraTreePane()->MakeContextMenu(root));
     EXPECT_EQ(v.MenuTexts(menu.get()), (QStringList{"&Open"}));
     const std::string second = record("r2", "20260101-101010-002");
     v.frame.CameraTreePane()->chooseRecordFile = [&] { return second; };
     menu->actions().front()->trigger();
-    EXPECT_EQ(v.frame.pendingRecordPath, second);
+    EXPECT_TRUE(open("20260101-101010-002 - Cam 0x01"));
+    EXPECT_EQ(v.app.openChildren.size(), 2u);
     root = tree->topLevelItem(0);
     ASSERT_EQ(root->child(0)->childCount(), 2);
     EXPECT_EQ(root->child(0)->child(1)->text(0), "20260101-101010-002");
