@@ -94,27 +94,31 @@ TEST_F(GigEProducer, HoldsTheHostPortsFromFirstInitToLastClose) {
     // another copy of the producer running beside the test).
     EXPECT_EQ(OwnUdpPorts().size(), before + 2);
     for (uint16_t port : kHostPorts)
-        EXPECT_TRUE(PortTaken(port)) << port;
+        EXPECT_TRUE(OwnUdpPorts().count(port) != 0 || PortTaken(port)) << port;
 
-    // The held port answers nothing: a datagram sent to it draws no port-unreachable.
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(kHostPorts[0]);
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
-    ASSERT_EQ(send(fd, "x", 1, 0), 1);
-    timeval wait{0, 200000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    char answer[4];
-    EXPECT_EQ(recv(fd, answer, sizeof answer, 0), -1);
-    EXPECT_NE(errno, ECONNREFUSED);
-    close(fd);
-    // ... and queues nothing: the traffic is the GigE service's, not the socket's.
-    const std::vector<unsigned long> queues = ReceiveQueues(kHostPorts[0]);
-    EXPECT_FALSE(queues.empty());
-    for (unsigned long bytes : queues)
-        EXPECT_EQ(bytes, 0u);
+    // When this process holds the port (and not another copy of the producer, which may end at
+    // any moment), the held port answers nothing and queues nothing.
+    if (OwnUdpPorts().count(kHostPorts[0]) != 0) {
+        // The held port answers nothing: a datagram sent to it draws no port-unreachable.
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(kHostPorts[0]);
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+        ASSERT_EQ(send(fd, "x", 1, 0), 1);
+        timeval wait{0, 200000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char answer[4];
+        EXPECT_EQ(recv(fd, answer, sizeof answer, 0), -1);
+        EXPECT_NE(errno, ECONNREFUSED);
+        close(fd);
+        // ... and queues nothing: the traffic is the GigE service's, not the socket's.
+        const std::vector<unsigned long> queues = ReceiveQueues(kHostPorts[0]);
+        EXPECT_FALSE(queues.empty());
+        for (unsigned long bytes : queues)
+            EXPECT_EQ(bytes, 0u);
+    }
 
     ASSERT_EQ(gc->GCCloseLib(), GC_ERR_SUCCESS);
     EXPECT_EQ(OwnUdpPorts().size(), before + 2);
