@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,11 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Pump(int ms = 50) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using qorcam::viewer::testing::Application;
+using qorcam::viewer::testing::Pump;
 
 // Width on a register, 480 lines of Mono8.
 std::string CameraXml() {
@@ -50,12 +49,7 @@ std::string CameraXml() {
 } // namespace
 
 TEST(CameraWindowLibrary, StreamsAScriptedCameraIntoTheView) {
-    static int argc = 1;
-    static char name[] = "viewer_camera_library_tests";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication* qapp = new QApplication(argc, argv);
-    (void)qapp;
+    Application();
 
     char pattern[] = "/tmp/qorcam-viewer-cam-XXXXXX";
     const fs::path root = ::mkdtemp(pattern);

@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,20 +20,8 @@ using qorcam::viewer::testing::ConvApi;
 
 namespace {
 
-QApplication& Application() {
-    static int argc = 1;
-    static char name[] = "viewer_camera_window_tests";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-void Pump(int ms = 50) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using qorcam::viewer::testing::Application;
+using qorcam::viewer::testing::Pump;
 
 struct Viewer {
     QApplication& qapp = Application();

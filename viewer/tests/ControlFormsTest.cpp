@@ -4,6 +4,8 @@
 #include "ControlForms.h"
 #include "PropertiesWnd.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -130,15 +132,6 @@ public:
     std::string caption, folderName, folderPath;
     std::vector<int> modeSetRefreshes;
     std::vector<std::string> notes;
-};
-
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/qorcam-forms-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path); }
 };
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QMenuBar>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,24 +24,6 @@ using namespace qorcam::genapi;
 namespace fs = std::filesystem;
 
 namespace {
-
-QApplication& Application() {
-    static int argc = 1;
-    static char name[] = "viewer_feature_set_tests";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-    // Never destroyed: Qt's own globals go first at exit.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-void Pump(int ms = 50) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 template <class W> W* Control(CMainFrame& frame, const char* name) {
     return frame.FeatureEditor()->findChild<W*>(name);

@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -23,23 +25,6 @@ using namespace qorcam::viewer::testing;
 using namespace qorcam::genapi;
 
 namespace {
-
-QApplication& Application() {
-    static int argc = 1;
-    static char name[] = "viewer_widget_tests";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Never destroyed: Qt's own globals go first at exit.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-void Pump(int ms = 50) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 struct Frame {
     QApplication& qapp = Application();

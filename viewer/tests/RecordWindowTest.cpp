@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,25 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QApplication& App() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-    static int argc = 1;
-    static char name[] = "viewer_record_window_tests";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return *new QApplication(argc, argv);
-}
-
-/// Runs the event loop until done() holds; false after a generous limit.
-template <class F> bool PumpUntil(F&& done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > 60000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using qorcam::viewer::testing::Application;
+using qorcam::viewer::testing::PumpUntil;
 
 struct TempDir {
     fs::path path;
@@ -63,7 +48,7 @@ struct TempDir {
 } // namespace
 
 TEST(RecordWindow, RecordsAFolderAndPlaysItBack) {
-    QApplication& qapp = App();
+    QApplication& qapp = Application();
     (void)qapp;
     TempDir dir;
     ConvApi api;
@@ -134,7 +119,7 @@ TEST(RecordWindow, RecordsAFolderAndPlaysItBack) {
 }
 
 TEST(RecordWindow, ToolkitImageFormats) {
-    App();
+    Application();
     TempDir dir;
     Bgrx image;
     image.width = 8;
@@ -157,7 +142,7 @@ TEST(RecordWindow, ToolkitImageFormats) {
 }
 
 TEST(RecordWindow, RecordModeGivesEveryWindowARing) {
-    App();
+    Application();
     ConvApi api;
     api.width = 64;
     api.height = 48;
@@ -195,7 +180,7 @@ TEST(RecordWindow, RecordModeGivesEveryWindowARing) {
 }
 
 TEST(RecordWindow, PicturesKeepTheirTopRowOnTopThroughAFile) {
-    App();
+    Application();
     TempDir dir;
     // A 4 x 4 camera image, 24 bits, whose first row is white.
     BITMAPINFOHEADER hd{};
@@ -244,7 +229,7 @@ TEST(RecordWindow, PicturesKeepTheirTopRowOnTopThroughAFile) {
 }
 
 TEST(RecordWindow, TheRecordPaneRecordsAndPlaysBack) {
-    App();
+    Application();
     TempDir dir;
     // The record form's save folder lies under a private root.
     const char* oldRoot = std::getenv("QORCAM_ROOT");

@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QMenu>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,27 +26,9 @@ using qorcam::viewer::testing::ConvApi;
 
 namespace {
 
-QApplication& Application() {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-    static int argc = 1;
-    static char name[] = "viewer_tree_output_tests";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-template <class F> bool PumpUntil(F&& done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-void Pump() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+using qorcam::viewer::testing::Application;
+using qorcam::viewer::testing::Pump;
+using qorcam::viewer::testing::PumpUntil;
 
 constexpr const char* kTitle = "Model-7 0x000000000000AB12";
 
