@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <random>
@@ -489,6 +490,42 @@ TEST_F(DeviceIoTest, KilledClientProcessHasItsRequestsCancelledAndTheServiceGoes
 
     EXPECT_EQ(Echo(handle_), STATUS_SUCCESS);
     EXPECT_TRUE(service_.WaitFor([&] { return service_.Server().ConnectionCount() == 1; }));
+}
+
+} // namespace
+} // namespace qorcam::devio
+
+namespace qorcam::devio {
+namespace {
+
+// A client that polls for a device's name connects as soon as the name is there: the
+// name appears only once the socket listens, and no other entry shows up in the folder.
+TEST(DeviceNameAppears, AClientThatSeesTheNameCanConnect) {
+    test::TestRoot root;
+    for (int round = 0; round < 100; ++round) {
+        const std::string name = "\\\\.\\DEVIORACE" + std::to_string(round);
+        const std::filesystem::path path = DevicePath(name);
+        test::TestService service;
+        std::atomic<bool> started{false};
+        std::thread starter([&] {
+            EXPECT_EQ(service.Start(path), STATUS_SUCCESS);
+            started = true;
+        });
+        bool seen = false;
+        for (int spin = 0; spin < 5'000'000 && !seen; ++spin) {
+            std::error_code ignored;
+            seen = std::filesystem::exists(path, ignored);
+            if (!seen && started) break;
+        }
+        ASSERT_TRUE(seen || started.load());
+        DeviceHandle handle;
+        EXPECT_EQ(handle.Open(name), STATUS_SUCCESS) << "round " << round;
+        starter.join();
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(path.parent_path(), ignored))
+            EXPECT_EQ(entry.path().filename().string().rfind(".b", 0), std::string::npos) << entry.path();
+        service.Stop();
+    }
 }
 
 } // namespace
