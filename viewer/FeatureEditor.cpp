@@ -23,12 +23,6 @@ constexpr int32_t kFloatSteps = 65535;
 constexpr int64_t kMaxRegisterLength = 4 * 1024 * 1024;
 const char* const kWriteOnly = "Write Only";
 
-std::string FloatText(double value) {
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, "%f", value);
-    return buffer;
-}
-
 std::string CurrentEntryName(CEnumerationPtr e) {
     CEnumEntryPtr entry = SafeGetEnumCurrentEntry(e);
     INode* node = dynamic_cast<INode*>(static_cast<IEnumEntry*>(entry));
@@ -304,10 +298,10 @@ void CPaneFeatureSet::SetupFloat(EAccessMode access) {
     const double value = access == WO ? 0.0 : SafeGetFloatValue(p);
     const double inc = SafeFloatHasInc(p) ? SafeGetFloatInc(p) : 0.0;
     const double min = SafeGetFloatMin(p), max = SafeGetFloatMax(p);
-    form_.min = "Min : " + FloatText(min);
-    form_.max = "Max : " + FloatText(max);
-    form_.inc = "Inc : " + FloatText(inc);
-    form_.value = access == WO ? kWriteOnly : FloatText(value);
+    form_.min = "Min : " + FormatFloatValue(min);
+    form_.max = "Max : " + FormatFloatValue(max);
+    form_.inc = "Inc : " + FormatFloatValue(inc);
+    form_.value = access == WO ? kWriteOnly : FormatFloatValue(value);
     if (access != RW) return;
     floatSlider_ = FloatSliderMapping::For(min, max, inc);
     form_.slider.visible = true;
@@ -378,7 +372,7 @@ bool CPaneFeatureSet::WriteFloat(EAccessMode access) {
     value = SnapFloatNearest(value, min, inc);
     if (max >= min) value = std::clamp(value, min, max);
     if (!TrySetFloatValue(p, value)) return false;
-    form_.value = FloatText(value);
+    form_.value = FormatFloatValue(value);
     if (form_.slider.visible) {
         form_.slider.position = floatSlider_.Position(value);
         sliderPosition_ = static_cast<uint32_t>(form_.slider.position);
@@ -541,7 +535,7 @@ void CPaneFeatureSet::SliderFloat(int32_t position) {
         form_.slider.position = static_cast<int32_t>(sliderPosition_);
         return;
     }
-    form_.value = FloatText(value);
+    form_.value = FormatFloatValue(value);
     form_.slider.position = position;
     sliderPosition_ = static_cast<uint32_t>(position);
     sliderChanged_ = 1;

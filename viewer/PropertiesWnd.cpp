@@ -22,12 +22,6 @@ bool Available(EAccessMode mode) {
     return mode != NI && mode != NA && mode != _UndefinedAccesMode;
 }
 
-std::string FloatText(double value) {
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%f", value);
-    return buf;
-}
-
 /// Display name of the current entry when it is available, else empty.
 std::string CurrentEntryName(CEnumerationPtr e) {
     CEnumEntryPtr entry = SafeGetEnumCurrentEntry(e);
@@ -491,7 +485,7 @@ CPropertyGridProperty* CPropertiesWnd::MakeOrUpdate(INode* n, CPropertyGridPrope
         const double value = SafeGetFloatValue(p);
         if (access == RO) {
             allowEdit = false;
-            const std::string text = FloatText(static_cast<float>(value));
+            const std::string text = FormatFloatValue(static_cast<float>(value));
             if (item) {
                 item->SetValue(GridValue::Text(text));
                 return item;
@@ -627,7 +621,7 @@ void CPropertiesWnd::PropertyRefreshThread() {
                 if (editable)
                     value = GridValue::R8(SafeGetFloatValue(CFloatPtr(node)));
                 else
-                    value = GridValue::Text(FloatText(SafeGetFloatValue(CFloatPtr(node))));
+                    value = GridValue::Text(FormatFloatValue(SafeGetFloatValue(CFloatPtr(node))));
                 break;
             case intfIString:
                 value = GridValue::Text(SafeStringToString(CStringPtr(node)));

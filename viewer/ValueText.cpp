@@ -97,6 +97,12 @@ std::string FormatIPv4Value(int64_t value) {
     return Printf("%s %d.%d.%d.%d", "[IPv4]", b(3), b(2), b(1), b(0));
 }
 
+std::string FormatFloatValue(double value) {
+    char text[512]; // "%f" of the largest double takes 317 characters
+    std::snprintf(text, sizeof text, "%f", value);
+    return text;
+}
+
 std::string FormatHexValue(int64_t value) {
     auto g = [value](int i) {
         return static_cast<unsigned>((static_cast<uint64_t>(value) >> (16 * i)) & 0xFFFF);

@@ -31,6 +31,9 @@ uint64_t ParseHexValue(std::string_view text);
 /// first; a part above 255 is added unchanged.
 int64_t ParseIPv4Value(std::string_view text);
 
+/// A float as the grid and the editor show it ("%f": six decimals).
+std::string FormatFloatValue(double value);
+
 /// The tagged forms that the grid and the editor show.
 std::string FormatIPv4Value(int64_t value);
 std::string FormatHexValue(int64_t value);
