@@ -540,16 +540,13 @@ GC_ERROR CCamera::WaitNewBuffer(int index, std::uint32_t timeout, std::chrono::s
                 .count();
         remaining = elapsed >= timeout ? 0 : timeout - static_cast<std::uint64_t>(elapsed);
     }
-    struct {
-        BUFFER_HANDLE buffer;
-        void* user;
-    } data{};
+    EVENT_NEW_BUFFER_DATA data{};
     std::size_t size = sizeof data;
     EVENT_HANDLE event = newBufferEvent_[index];
     lock_.unlock();
     const GC_ERROR result = producer_.fn.EventGetData(event, &data, &size, remaining);
     lock_.lock();
-    buffer = data.buffer;
+    buffer = data.BufferHandle;
     return result;
 }
 
@@ -643,10 +640,7 @@ void CCamera::Stream_Thread() {
         streamStarted_.Set();
         QORCAM_IMAGEDATAINFO record{};
         for (;;) {
-            struct {
-                BUFFER_HANDLE buffer;
-                void* memory;
-            } data{};
+            EVENT_NEW_BUFFER_DATA data{};
             std::size_t size = sizeof data;
             const GC_ERROR result = producer_.fn.EventGetData(event, &data, &size, 1000);
             if (streamStop_.IsSet()) break;
@@ -656,13 +650,17 @@ void CCamera::Stream_Thread() {
                 break;
             }
             std::uint32_t status = 0, bytes = 0;
+            void* base = nullptr;
             INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
             std::size_t infoSize = sizeof status;
-            bool ok = producer_.fn.DSGetBufferInfo(stream, data.buffer, BUFFER_INFO_CUSTOM_STATUS, &type,
+            bool ok = producer_.fn.DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_CUSTOM_STATUS, &type,
                                                    &status, &infoSize) == GC_ERR_SUCCESS;
             infoSize = sizeof bytes;
-            ok = ok && producer_.fn.DSGetBufferInfo(stream, data.buffer, BUFFER_INFO_CUSTOM_BYTES, &type,
+            ok = ok && producer_.fn.DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_CUSTOM_BYTES, &type,
                                                     &bytes, &infoSize) == GC_ERR_SUCCESS;
+            infoSize = sizeof base;
+            ok = ok && producer_.fn.DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_BASE, &type, &base,
+                                                    &infoSize) == GC_ERR_SUCCESS;
             if (!ok) {
                 TraceClass(1, kName, LastErrorText().c_str());
                 break;
@@ -676,14 +674,14 @@ void CCamera::Stream_Thread() {
                 TraceDump(2, kName, "IO ERROR",
                           reinterpret_cast<const void*>(static_cast<std::uintptr_t>(status)));
             }
-            auto* memory = static_cast<std::uint8_t*>(data.memory);
+            auto* memory = static_cast<std::uint8_t*>(base);
             if (infoFlag_ && memory != nullptr)
                 DecodeImageDataInfo({memory, bufferSize_, infoOffset_, payloadSize_}, status, bytes, &record);
             TraceClass(2, kName, "Stream UserCallback Start");
             callback_(Handle(), memory, good ? payloadSize_ : 0, width, height, infoFlag_ ? &record : nullptr,
                       callbackContext_);
             TraceClass(2, kName, "Stream UserCallback End  ");
-            if (producer_.fn.DSQueueBuffer(stream, data.buffer) != GC_ERR_SUCCESS) {
+            if (producer_.fn.DSQueueBuffer(stream, data.BufferHandle) != GC_ERR_SUCCESS) {
                 TraceClass(1, kName, LastErrorText().c_str());
                 break;
             }

@@ -171,7 +171,7 @@ CBufferInfo* CDataStream::GetBufferID(uint32_t index) {
 bool CDataStream::TakeNextNewBuffer(void* buffer, size_t* size, uint64_t timeout) {
     // Taking a buffer without handing out its handle would lose it: no room is a size query.
     if (!buffer || *size == 0) {
-        *size = sizeof(NEW_BUFFER_EVENT_DATA);
+        *size = sizeof(EVENT_NEW_BUFFER_DATA);
         return false;
     }
     std::unique_lock<std::mutex> held(m_lock);
@@ -259,10 +259,9 @@ void CDataStream::GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buff
 }
 
 void CopyNewBufferEventData(const CBufferInfo& delivered, void* buffer, size_t* size) {
-    NEW_BUFFER_EVENT_DATA record{};
-    record.BufferHandle = reinterpret_cast<uintptr_t>(static_cast<const ICommonBase*>(&delivered));
-    record.BufferBase = reinterpret_cast<uintptr_t>(delivered.GetBase());
-    record.UserPointer = reinterpret_cast<uintptr_t>(delivered.GetUserPointer());
+    EVENT_NEW_BUFFER_DATA record{};
+    record.BufferHandle = ToHandle(const_cast<CBufferInfo*>(&delivered));
+    record.pUserPointer = delivered.GetUserPointer();
     const size_t n = std::min(*size, sizeof record);
     std::memcpy(buffer, &record, n);
     *size = n;

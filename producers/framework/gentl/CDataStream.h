@@ -56,7 +56,7 @@ public:
     // An index past the announced buffers throws runtime_error "Invalid Buffer Index %d".
     virtual CBufferInfo* GetBufferID(uint32_t index);
     // The new-buffer event's GetData: waits up to `timeout` ms for a buffer in the output queue, marks it
-    // delivered and writes its NEW_BUFFER_EVENT_DATA (at most *size bytes). False on a time-out, and
+    // delivered and writes its EVENT_NEW_BUFFER_DATA {buffer handle, user pointer} (at most *size bytes). False on a time-out, and
     // for a size query (null buffer or *size 0: *size = the record's size, nothing taken);
     // runtime_error "Wait terminated" when acquisition is being stopped.
     virtual bool TakeNextNewBuffer(void* buffer, size_t* size, uint64_t timeout);

@@ -264,6 +264,12 @@ enum EVENT_TYPE_LIST {
 };
 typedef int32_t EVENT_TYPE;
 
+/* Data of one EVENT_NEW_BUFFER entry. */
+typedef struct S_EVENT_NEW_BUFFER {
+    BUFFER_HANDLE BufferHandle;
+    void* pUserPointer;
+} EVENT_NEW_BUFFER_DATA;
+
 enum EVENT_INFO_CMD_LIST {
     EVENT_EVENT_TYPE = 0,
     EVENT_NUM_IN_QUEUE = 1,

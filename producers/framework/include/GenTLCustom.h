@@ -74,13 +74,6 @@ enum DS_REG_LIST {
     DS_REG_USB_108 = 0x108        /* write 4: USB3 Vision trailer offset */
 };
 
-/* Data of one EVENT_NEW_BUFFER entry; consumers that need only the first two fields read 16 bytes. */
-typedef struct S_NEW_BUFFER_EVENT_DATA {
-    uint64_t BufferHandle;
-    uint64_t BufferBase;
-    uint64_t UserPointer;
-} NEW_BUFFER_EVENT_DATA;
-
 /* Size of one EVENT_CUSTOM_DEVICE_EVENT entry of the GigE producer (the driver's event record). */
 #define GIGE_EVENT_DATA_SIZE 548
 

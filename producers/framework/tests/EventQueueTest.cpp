@@ -260,7 +260,7 @@ TEST_F(EventQueues, NewBufferEventGoesToTheStream) {
     BUFFER_HANDLE buffer = nullptr;
     ASSERT_EQ(gc->DSAnnounceBuffer(stream, memory, sizeof memory, &user, &buffer), GC_ERR_SUCCESS);
 
-    NEW_BUFFER_EVENT_DATA data{};
+    EVENT_NEW_BUFFER_DATA data{};
     size_t size = sizeof data;
     ExpectError(gc->EventGetData(newBuffer, &data, &size, 10), GC_ERR_TIMEOUT, "Timeout");
 
@@ -271,16 +271,22 @@ TEST_F(EventQueues, NewBufferEventGoesToTheStream) {
     size = sizeof awaiting;
     ASSERT_EQ(gc->EventGetInfo(newBuffer, EVENT_NUM_IN_QUEUE, nullptr, &awaiting, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(awaiting, 1u);
-    // A consumer that reads only the handle and the address gets 16 bytes; nothing beyond is written.
+    // The record is the buffer handle and the user pointer: 16 bytes, nothing beyond is written; the
+    // address comes from the buffer info.
     uint8_t out[32];
     std::memset(out, 0xEE, sizeof out);
-    size = 16;
+    size = sizeof out;
     ASSERT_EQ(gc->EventGetData(newBuffer, out, &size, 100), GC_ERR_SUCCESS);
-    EXPECT_EQ(size, 16u);
-    std::memcpy(&data, out, 16);
-    EXPECT_EQ(data.BufferHandle, reinterpret_cast<uintptr_t>(buffer));
-    EXPECT_EQ(data.BufferBase, reinterpret_cast<uintptr_t>(memory));
-    EXPECT_EQ(out[16], 0xEE);
+    EXPECT_EQ(size, sizeof data);
+    std::memcpy(&data, out, sizeof data);
+    EXPECT_EQ(data.BufferHandle, buffer);
+    EXPECT_EQ(data.pUserPointer, &user);
+    EXPECT_EQ(out[sizeof data], 0xEE);
+    void* base = nullptr;
+    size = sizeof base;
+    ASSERT_EQ(gc->DSGetBufferInfo(stream, data.BufferHandle, BUFFER_INFO_BASE, nullptr, &base, &size),
+              GC_ERR_SUCCESS);
+    EXPECT_EQ(base, memory);
 
     ASSERT_EQ(gc->DSQueueBuffer(stream, buffer), GC_ERR_SUCCESS);
     ASSERT_EQ(transfer(stream, 1), 1);

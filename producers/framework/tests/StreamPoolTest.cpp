@@ -57,10 +57,10 @@ protected:
 
     // The handle of the next delivered buffer, or null when none comes within the timeout.
     BUFFER_HANDLE Take(uint64_t timeout = 0) {
-        NEW_BUFFER_EVENT_DATA data{};
+        EVENT_NEW_BUFFER_DATA data{};
         size_t size = sizeof data;
         if (gc->EventGetData(newBuffer, &data, &size, timeout) != GC_ERR_SUCCESS) return nullptr;
-        return reinterpret_cast<BUFFER_HANDLE>(data.BufferHandle);
+        return data.BufferHandle;
     }
 
     IF_HANDLE iface = nullptr;
@@ -167,7 +167,7 @@ TEST_F(StreamPools, DeliveryInOrderWithStatusAndCounts) {
     EXPECT_EQ(Delivered(), 2u);
     // A size query takes nothing.
     size_t size = 0;
-    NEW_BUFFER_EVENT_DATA data{};
+    EVENT_NEW_BUFFER_DATA data{};
     ExpectError(gc->EventGetData(newBuffer, &data, &size, 0), GC_ERR_TIMEOUT, "Timeout");
     EXPECT_EQ(size, sizeof data);
     size = sizeof data;
@@ -200,7 +200,7 @@ TEST_F(StreamPools, StoppingEndsAWaitForANewBuffer) {
         std::this_thread::sleep_for(50ms);
         gc->DSStopAcquisition(stream, ACQ_STOP_FLAGS_KILL);
     });
-    NEW_BUFFER_EVENT_DATA data{};
+    EVENT_NEW_BUFFER_DATA data{};
     size_t size = sizeof data;
     ExpectError(gc->EventGetData(newBuffer, &data, &size, GENTL_INFINITE), GC_ERR_ERROR, "Wait terminated");
     stopper.join();

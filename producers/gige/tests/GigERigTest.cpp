@@ -205,11 +205,11 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
         uint64_t lastBlock = 0;
         int complete = 0;
         for (int n = 0; n < 6; ++n) {
-            NEW_BUFFER_EVENT_DATA data{};
+            EVENT_NEW_BUFFER_DATA data{};
             size = sizeof data;
             ASSERT_EQ(gc.EventGetData(newBuffer, &data, &size, 5000), GC_ERR_SUCCESS)
                 << "frame " << n << ": " << streamErrors();
-            BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(data.BufferHandle);
+            BUFFER_HANDLE b = data.BufferHandle;
             auto value = [&](BUFFER_INFO_CMD cmd) {
                 uint64_t v = 0;
                 size_t s = sizeof v;
@@ -226,7 +226,7 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
             EXPECT_GT(block, lastBlock) << "block ids rise";
             lastBlock = block;
             uint32_t missing = 0;
-            std::memcpy(&missing, reinterpret_cast<const uint8_t*>(data.BufferBase) + infoOffset + 540, 4);
+            std::memcpy(&missing, reinterpret_cast<const uint8_t*>(value(BUFFER_INFO_BASE)) + infoOffset + 540, 4);
             complete += missing == 0;
             ASSERT_EQ(gc.DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
         }

@@ -57,8 +57,8 @@ protected:
                 return static_cast<uint32_t>(out.size());
             });
     }
-    NEW_BUFFER_EVENT_DATA Next(uint64_t timeout = 3000) {
-        NEW_BUFFER_EVENT_DATA data{};
+    EVENT_NEW_BUFFER_DATA Next(uint64_t timeout = 3000) {
+        EVENT_NEW_BUFFER_DATA data{};
         size_t size = sizeof data;
         EXPECT_EQ(gc->EventGetData(newBuffer, &data, &size, timeout), GC_ERR_SUCCESS)
             << gc->LastError().second;
@@ -124,10 +124,10 @@ TEST_F(GigEStream, ImagesReachConsumerAndProducerMemory) {
     EXPECT_EQ(seenBitmaps, (std::vector<uint8_t>{0x80, 0x80}));
 
     for (uint64_t block : {7, 8}) {
-        NEW_BUFFER_EVENT_DATA data = Next();
-        BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(data.BufferHandle);
+        EVENT_NEW_BUFFER_DATA data = Next();
+        BUFFER_HANDLE b = data.BufferHandle;
         EXPECT_EQ(b, block == 7 ? consumer : producer);
-        const auto* memory = reinterpret_cast<const uint8_t*>(data.BufferBase);
+        const auto* memory = BufferValue<const uint8_t*>(b, BUFFER_INFO_BASE);
         if (b == consumer) {
             EXPECT_EQ(memory, own.data());
         }
@@ -177,7 +177,7 @@ TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
     EXPECT_EQ(queued, 2u);
 
     ASSERT_TRUE(DeliverBlock(1));
-    EXPECT_EQ(reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle), buffers[0]);
+    EXPECT_EQ(Next().BufferHandle, buffers[0]);
     // The freed slot takes the next queued buffer.
     ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
     ASSERT_EQ(gc->DSGetInfo(stream, STREAM_INFO_NUM_QUEUED, nullptr, &queued, &size), GC_ERR_SUCCESS);
@@ -198,11 +198,11 @@ TEST_F(GigEStream, StoppingDeliversEveryHandedOverBufferAsCancelled) {
         ASSERT_EQ(gc->DSStopAcquisition(stream, flags), GC_ERR_SUCCESS);
         EXPECT_EQ(service.Pending(IOCTL_GIGE_GetStream), 0u);
         for (BUFFER_HANDLE expected : buffers) {
-            BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(Next(100).BufferHandle);
+            BUFFER_HANDLE b = Next(100).BufferHandle;
             EXPECT_EQ(b, expected);
             EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_STATUS), STATUS_CANCELLED);
         }
-        NEW_BUFFER_EVENT_DATA data{};
+        EVENT_NEW_BUFFER_DATA data{};
         size_t size = sizeof data;
         ExpectError(gc->EventGetData(newBuffer, &data, &size, 100), GC_ERR_ERROR, "Wait terminated");
         for (BUFFER_HANDLE b : buffers)
@@ -221,13 +221,13 @@ TEST_F(GigEStream, KillingTheNewBufferEventCancelsAndTheStreamGoesOn) {
     ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
     ASSERT_EQ(gc->EventKill(newBuffer), GC_ERR_SUCCESS);
     for (int i = 0; i < 2; ++i) {
-        BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(Next(500).BufferHandle);
+        BUFFER_HANDLE b = Next(500).BufferHandle;
         EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_STATUS), STATUS_CANCELLED);
         ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
     }
     ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
     ASSERT_TRUE(DeliverBlock(3));
-    BUFFER_HANDLE b = reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle);
+    BUFFER_HANDLE b = Next().BufferHandle;
     EXPECT_EQ(BufferValue<uint64_t>(b, BUFFER_INFO_FRAMEID), 3u);
 }
 
@@ -237,7 +237,7 @@ TEST_F(GigEStream, BuffersTooSmallForTheBlockAreNeverHandedOver) {
     ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kInfoOffset + 100, nullptr, &small), GC_ERR_SUCCESS);
     ASSERT_EQ(gc->DSQueueBuffer(stream, small), GC_ERR_SUCCESS);
     ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
-    EXPECT_EQ(reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle), small);
+    EXPECT_EQ(Next().BufferHandle, small);
     EXPECT_EQ(BufferValue<uint32_t>(small, BUFFER_INFO_CUSTOM_STATUS), 0xC0000023u);
     EXPECT_EQ(NextError(), "DataExec_Thread IOCTL_GIGE_GetStream error");
     EXPECT_EQ(service.Count(IOCTL_GIGE_GetStream), 0u);
@@ -359,7 +359,7 @@ TEST_F(GigEStream, FrameStartStreamWaitsForLeaderNotices) {
     // No stream channel is set up for the notices.
     EXPECT_EQ(service.Count(IOCTL_GIGE_SetStreamInfo), 0u);
     ASSERT_TRUE(service.CompletePending(IOCTL_GIGE_GetStreamSync, STATUS_SUCCESS));
-    EXPECT_EQ(reinterpret_cast<BUFFER_HANDLE>(Next().BufferHandle), b);
+    EXPECT_EQ(Next().BufferHandle, b);
 }
 
 } // namespace

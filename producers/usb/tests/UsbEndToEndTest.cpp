@@ -171,10 +171,10 @@ TEST_F(UsbEndToEndTest, ListsOpensStreamsAndLosesASimulatedCamera) {
     WriteModule(port, kAcquisitionStart, 1);
 
     auto next = [&]() -> BUFFER_HANDLE {
-        NEW_BUFFER_EVENT_DATA data{};
+        EVENT_NEW_BUFFER_DATA data{};
         size_t n = sizeof data;
         if (gc->EventGetData(newBuffer, &data, &n, 5000) != GC_ERR_SUCCESS) return nullptr;
-        return reinterpret_cast<BUFFER_HANDLE>(data.BufferHandle);
+        return data.BufferHandle;
     };
     auto info = [&](BUFFER_HANDLE b, BUFFER_INFO_CMD cmd) {
         uint64_t value = 0;

@@ -34,10 +34,10 @@ protected:
     }
     // The next delivered buffer's handle, or null.
     BUFFER_HANDLE NextBuffer(EVENT_HANDLE newBuffer, uint64_t timeout = 3000) {
-        NEW_BUFFER_EVENT_DATA data{};
+        EVENT_NEW_BUFFER_DATA data{};
         size_t size = sizeof data;
         if (gc->EventGetData(newBuffer, &data, &size, timeout) != GC_ERR_SUCCESS) return nullptr;
-        return reinterpret_cast<BUFFER_HANDLE>(data.BufferHandle);
+        return data.BufferHandle;
     }
     template <class T> T BufferValue(DS_HANDLE ds, BUFFER_HANDLE b, BUFFER_INFO_CMD cmd) {
         T value{};
