@@ -1,6 +1,7 @@
 // An announced buffer whose data a service writes in place, into shared memory registered with it.
 #include "gentl/CSharedBufferInfo.h"
 
+#include <cstdint>
 #include <stdexcept>
 
 namespace GenICam::Client {
@@ -15,8 +16,10 @@ CSharedBufferInfo::Shared CSharedBufferInfo::Register(size_t size, qorcam::devio
 }
 
 CSharedBufferInfo::CSharedBufferInfo(void* memory, size_t size, void* userPointer,
-                                     qorcam::devio::DeviceHandle* driver)
-    : CSharedBufferInfo(memory, size, userPointer, driver ? Register(size, *driver) : Shared{}, driver) {}
+                                     qorcam::devio::DeviceHandle* driver, size_t room)
+    : CSharedBufferInfo(memory, size, userPointer,
+                        driver ? Register(size > SIZE_MAX - room ? SIZE_MAX : size + room, *driver) : Shared{},
+                        driver) {}
 
 CSharedBufferInfo::CSharedBufferInfo(void* memory, size_t size, void* userPointer, Shared shared,
                                      qorcam::devio::DeviceHandle* driver)

@@ -20,13 +20,18 @@ class CSharedBufferInfo : public CBufferInfo {
 public:
     // With a null `driver`: no shared memory; `memory` is used as it is, or `size` bytes of the buffer's
     // own when null. Else `size` (1 or more) bytes of shared memory registered with `driver`, which must
-    // outlive the buffer; a null `memory` makes that memory what the consumer sees. Throws runtime_error
-    // "Memory Alloc Error" when the memory can't be had or registered.
-    CSharedBufferInfo(void* memory, size_t size, void* userPointer, qorcam::devio::DeviceHandle* driver);
+    // outlive the buffer; a null `memory` makes that memory what the consumer sees. `room` more bytes
+    // behind them, unseen by the consumer, take what the service writes beside the data (block
+    // information a consumer that sized its buffers for the payload alone has no room for). Throws
+    // runtime_error "Memory Alloc Error" when the memory can't be had or registered.
+    CSharedBufferInfo(void* memory, size_t size, void* userPointer, qorcam::devio::DeviceHandle* driver,
+                      size_t room = 0);
     ~CSharedBufferInfo() override;
 
     // Where the service writes: the shared memory (null when the buffer has none).
     uint8_t* Target() const { return m_region ? m_region->Data() : nullptr; }
+    // Bytes at Target(): the buffer's size and the room behind it (0 without shared memory).
+    uint64_t TargetSize() const { return m_region ? m_region->Size() : 0; }
     bool HasShadow() const { return m_region && m_region->Data() != GetBase(); }
     uint32_t RegionId() const { return m_regionId; }
     // Also true for shared memory the producer allocated: a revoke hands no memory back.

@@ -14,6 +14,9 @@ public:
     using CSharedBufferInfo::CSharedBufferInfo;
 
     uint8_t block[sizeof(qorcam::gige::GigeRequestBlock)] = {};
+    // The layout of the block last handed over: where its information lies in Target().
+    uint32_t infoOffset = 0;
+    uint32_t packets = 0;
 };
 
 } // namespace GenICam::Client

@@ -10,6 +10,7 @@
 #include "gentl/InfoFillers.h"
 #include "os/WaitAny.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <stdexcept>
@@ -30,6 +31,13 @@ constexpr uint32_t kExtendedIds = 0x40000000;
 constexpr size_t kInfoBytes = sizeof(GigeBlockInfo);
 constexpr int kSlots = 10;
 
+// Room behind an image buffer's data for the block information and the missing-packet bitmap, when
+// the consumer sized the buffer for the payload alone: an 8-aligned gap, the information, two spare
+// bytes and one bit for every 64 bytes of payload (no camera sends smaller packets).
+size_t LayoutRoom(size_t size) {
+    return 16 + kInfoBytes + 2 + size / 512 + 1;
+}
+
 } // namespace
 
 CGigEDataStream::CGigEDataStream(CGigEDevice* device, uint32_t index, std::string id)
@@ -42,7 +50,8 @@ CGigEDataStream::~CGigEDataStream() {
 CBufferInfo* CGigEDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
     // Only image buffers of "DS0" get shared memory; "DS1" buffers carry nothing.
     const bool shared = GetIndex() == 0 && size != 0;
-    return new CGigEBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr);
+    return new CGigEBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr,
+                               shared ? LayoutRoom(size) : 0);
 }
 
 size_t CGigEDataStream::InputCount() {
@@ -92,13 +101,16 @@ void CGigEDataStream::Write(uint64_t address, const void* buffer, size_t* size) 
         m_resendEnable = value != 0;
         return;
     case DS_REG_DESTINATION:
+        m_destinationWritten = true;
         m_device->Port().WriteRegister(kRegDestination, value);
         return;
     case DS_REG_INFO_OFFSET:
         m_infoOffset = value;
+        m_layoutWritten = true;
         return;
     case DS_REG_PACKET_COUNT:
         m_packetCount = value;
+        m_layoutWritten = true;
         return;
     default:
         break;
@@ -110,19 +122,21 @@ void CGigEDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, IN
                                     size_t* size) {
     RequireOwnBuffer(buffer);
     if (buffer->AnswerCommonInfo(cmd, type, out, size)) return;
-    // The block information lies in the buffer at the info offset; a buffer too small to hold it, or a
-    // stream that takes no blocks, answers 0.
-    const bool readable =
-        m_packetCount != 0 && buffer->GetBase() && uint64_t(m_infoOffset) + kInfoBytes <= buffer->GetSize();
-    auto field32 = [&](size_t offset) -> uint32_t {
-        return readable ? Get<uint32_t>(buffer->GetBase() + m_infoOffset, offset) : 0;
-    };
-    auto field64 = [&](size_t offset) -> uint64_t {
-        return readable ? Get<uint64_t>(buffer->GetBase() + m_infoOffset, offset) : 0;
-    };
-    auto field16 = [&](size_t offset) -> uint16_t {
-        return readable ? Get<uint16_t>(buffer->GetBase() + m_infoOffset, offset) : 0;
-    };
+    // The block information lies in the buffer at the info offset (behind the consumer's part of it when
+    // the stream laid the buffer out itself); a buffer too small to hold it, or a stream that takes no
+    // blocks, answers 0.
+    const auto& gige = *static_cast<CGigEBufferInfo*>(buffer);
+    const uint8_t* info = nullptr;
+    if (m_layoutWritten) {
+        if (m_packetCount != 0 && buffer->GetBase() && uint64_t(m_infoOffset) + kInfoBytes <= buffer->GetSize())
+            info = buffer->GetBase() + m_infoOffset;
+    } else if (gige.packets != 0 && uint64_t(gige.infoOffset) + kInfoBytes <= gige.TargetSize()) {
+        info = gige.Target() + gige.infoOffset;
+    }
+    const bool readable = info != nullptr;
+    auto field32 = [&](size_t offset) -> uint32_t { return readable ? Get<uint32_t>(info, offset) : 0; };
+    auto field64 = [&](size_t offset) -> uint64_t { return readable ? Get<uint64_t>(info, offset) : 0; };
+    auto field16 = [&](size_t offset) -> uint16_t { return readable ? Get<uint16_t>(info, offset) : 0; };
     const uint32_t payloadType = field32(0);
     const bool image = payloadType == 1 || payloadType == 5;
     switch (cmd) {
@@ -180,6 +194,14 @@ bool CGigEDataStream::SetUpStream() {
             failure = text;
         }
     };
+    // A consumer that never named a destination gets the images sent to the adapter that faces the
+    // camera, unless the camera streams to a multicast group.
+    if (controls && !m_layoutWritten && !m_destinationWritten) {
+        const uint32_t adapter = m_device->Info().GetAdapterAddress();
+        step("ReadReg 0x0d18 error", [&] { return (destination = camera.Reg(kRegDestination)), true; });
+        if ((destination >> 24) != 239 && adapter != 0)
+            step("WriteReg 0x0d18 error", [&] { return camera.WriteRegister(kRegDestination, adapter), true; });
+    }
     // The packet size is the register's low 16 bits; the flag bits above them are not part of it.
     step("ReadReg 0x0D04 error", [&] { return (packetSize = camera.Reg(kRegPacketSize) & 0xFFFF), true; });
     step("ReadReg 0x0d18 error", [&] { return (destination = camera.Reg(kRegDestination)), true; });
@@ -239,6 +261,17 @@ bool CGigEDataStream::SetUpStream() {
         return CallService(m_device->Driver(), IOCTL_GIGE_SetStreamInfo, setup, sizeof setup) ==
                gige::STATUS_SUCCESS;
     });
+    if (failure.empty()) m_packetPayload = packetSize - overhead;
+    // Nobody will switch the service's stream on through the stream register: it takes blocks at once.
+    if (!m_layoutWritten) {
+        step("DataExec_Thread IOCTL_GIGE_SetStreamEnable error", [&] {
+            uint8_t in[4] = {};
+            Put<uint16_t>(in, 0, m_socket.Port());
+            in[2] = 1;
+            return CallService(m_device->Driver(), IOCTL_GIGE_SetStreamEnable, in, sizeof in) ==
+                   gige::STATUS_SUCCESS;
+        });
+    }
     m_multicastGroup = joined ? htonl(destination) : 0;
     if (failure.empty()) return true;
 
@@ -282,25 +315,39 @@ void CGigEDataStream::TearDownStream() {
     m_port = 0;
 }
 
+CGigEDataStream::BlockLayout CGigEDataStream::LayoutFor(const CGigEBufferInfo& buffer) const {
+    if (m_layoutWritten) return {m_infoOffset, m_packetCount};
+    // The block is as large as the buffer (a consumer sizes its buffers by the camera's payload size);
+    // its information follows it, 8-aligned with at least 8 bytes between.
+    const uint64_t size = buffer.GetSize();
+    const uint32_t perPacket = m_packetPayload;
+    if (perPacket == 0 || size == 0 || size > UINT32_MAX - 16) return {};
+    return {static_cast<uint32_t>((size + 15) & ~uint64_t{7}), static_cast<uint32_t>((size + perPacket - 1) / perPacket)};
+}
+
 bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
     const bool images = GetIndex() == 0;
     uint32_t status = devio::STATUS_INVALID_PARAMETER;
     std::memset(buffer->block, 0, sizeof buffer->block);
     Put<uint16_t>(buffer->block, 0, static_cast<uint16_t>(m_port));
     if (images) {
-        const uint32_t infoOffset = m_infoOffset, packets = m_packetCount;
+        const BlockLayout layout = LayoutFor(*buffer);
+        const uint32_t infoOffset = layout.infoOffset, packets = layout.packets;
         const uint64_t bitmapBytes = (uint64_t(packets) + 7) / 8;
+        const uint64_t needed = uint64_t(infoOffset) + kInfoBytes + 2 + bitmapBytes;
+        buffer->infoOffset = infoOffset;
+        buffer->packets = packets;
         uint8_t* target = buffer->Target();
         // The service needs the block information, two spare bytes and the bitmap behind the payload;
         // a buffer without that room is never written here nor handed over.
-        if (target && uint64_t(infoOffset) + kInfoBytes + 2 + bitmapBytes <= buffer->GetSize()) {
+        if (target && needed <= (m_layoutWritten ? buffer->GetSize() : buffer->TargetSize())) {
             uint8_t* info = target + infoOffset;
             std::memset(info, 0, kInfoBytes + 2);
             std::memset(info + kInfoBytes, 0xFF, packets / 8);
             if (packets % 8) info[kInfoBytes + packets / 8] = static_cast<uint8_t>(0xFF00u >> (packets % 8));
             Put<uint32_t>(buffer->block, 2, infoOffset);
             Put<uint32_t>(buffer->block, 6, packets);
-            const devio::RegionSpan span{buffer->RegionId(), 0, buffer->GetSize()};
+            const devio::RegionSpan span{buffer->RegionId(), 0, std::max<uint64_t>(buffer->GetSize(), needed)};
             status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStream, buffer->block,
                                                         sizeof buffer->block, span, buffer->overlapped);
         } else {

@@ -49,9 +49,24 @@ private:
     void Complete(CGigEBufferInfo* buffer);
     size_t InputCount();
 
+    // Where one buffer's block information goes and how many packets its block has: as the consumer
+    // wrote them, or (when it wrote neither) from the buffer's size and the camera's packet size.
+    struct BlockLayout {
+        uint32_t infoOffset = 0;
+        uint32_t packets = 0;
+    };
+    BlockLayout LayoutFor(const CGigEBufferInfo& buffer) const;
+
     CGigEDevice* m_device;
     // Written by the consumer at any time, read by the stream's threads.
     std::atomic<uint32_t> m_packetCount{0};
+    // A consumer that never writes the layout or the destination (it knows only the standard) gets the
+    // stream set up from the camera: destination, layout, and the service's stream enabled at the start.
+    std::atomic<bool> m_layoutWritten{false};
+    std::atomic<bool> m_destinationWritten{false};
+    std::atomic<bool> m_enableWritten{false};
+    // Payload bytes per packet, known from the set-up on.
+    std::atomic<uint32_t> m_packetPayload{0};
     std::atomic<uint32_t> m_infoOffset{0};
     std::atomic<uint32_t> m_resendEnable{1};
     std::atomic<uint32_t> m_port{0};
