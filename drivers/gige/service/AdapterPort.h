@@ -11,16 +11,19 @@
 
 namespace qorcam::gige {
 
-// The frame path of one bound interface. Received frames go to the
-// service's logic from the port's own thread until Stop; sends and the
-// multicast filter go straight to the socket.
+// The frame path of one bound interface. Two packet sockets share the
+// received frames: stream data comes in batches through a ring, everything
+// else (control answers, ARP, ICMP, DHCP) one by one as it arrives, so an
+// answer never waits for a ring block to be handed over. Each socket has
+// its own thread delivering to the service's logic until Stop; sends and
+// the multicast filter go straight to the stream socket.
 class AdapterPort : public FramePort {
 public:
     AdapterPort(int index, std::string name) : index_(index), name_(std::move(name)) {}
     ~AdapterPort() override { Stop(); }
 
     // Opens the socket; errno-style result.
-    int Open() { return socket_.Open(index_); }
+    int Open();
     // Starts delivering frames to the adapter with that number.
     void Start(GigeDriver& driver, uint32_t number);
     void Stop();
@@ -48,11 +51,15 @@ public:
     uint32_t number = 0;
 
 private:
+    void ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uint32_t adapterNumber);
+
     int index_;
     std::string name_;
-    net::PacketSocket socket_;
+    net::PacketSocket socket_;  // stream data, through the ring
+    net::PacketSocket control_; // every other frame, at once
     std::atomic<bool> stop_{false};
     std::thread thread_;
+    std::thread controlThread_;
 };
 
 } // namespace qorcam::gige

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <linux/filter.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <poll.h>
@@ -17,6 +18,40 @@
 
 namespace qorcam::net {
 
+namespace {
+
+// Classic BPF over the Ethernet frame: `stream` decides what an IPv4 UDP
+// datagram (first or only fragment) is that has neither port 3956 nor 67/68
+// on either side; every other frame gets the other answer.
+std::vector<sock_filter> TrafficFilter(bool stream) {
+    const uint32_t yes = 0xFFFFFFFFu, no = 0;
+    const uint32_t streamAnswer = stream ? yes : no, otherAnswer = stream ? no : yes;
+    constexpr uint8_t kOther = 16; // index of the "other" return
+    std::vector<sock_filter> f;
+    auto to = [&](uint8_t target) { return static_cast<uint8_t>(target - f.size() - 1); };
+    auto jeqOther = [&](uint32_t k) { f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, k, to(kOther), 0)); };
+    f.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 12)); // EtherType
+    f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, to(kOther)));
+    f.push_back(BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 23)); // IPv4 protocol
+    f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 17, 0, to(kOther)));
+    f.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 20)); // flags and fragment offset
+    f.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, 0x1FFF, to(kOther), 0));
+    f.push_back(BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 14)); // IPv4 header length
+    f.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_IND, 14));  // source port
+    jeqOther(3956);
+    jeqOther(67);
+    jeqOther(68);
+    f.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_IND, 16)); // destination port
+    jeqOther(3956);
+    jeqOther(67);
+    jeqOther(68);
+    f.push_back(BPF_STMT(BPF_RET | BPF_K, streamAnswer));
+    f.push_back(BPF_STMT(BPF_RET | BPF_K, otherAnswer)); // kOther
+    return f;
+}
+
+} // namespace
+
 PacketSocket::~PacketSocket() {
     Close();
 }
@@ -27,17 +62,36 @@ void PacketSocket::Close() {
     ringSize_ = 0;
     fd_.Reset();
     multicast_.clear();
+    buffer_.clear();
 }
 
 int PacketSocket::Open(int interfaceIndex, const Options& o) {
     Close();
-    UniqueFd fd(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)));
+    // Protocol 0 receives nothing until the bind below, so no frame of
+    // another interface, or one the filter would refuse, gets in first.
+    UniqueFd fd(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
     if (!fd.IsValid()) return errno;
-    int version = TPACKET_V3;
-    if (::setsockopt(fd.Get(), SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return errno;
     int one = 1;
     // Older kernels lack it; our own frames are then skipped by packet type.
     ::setsockopt(fd.Get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
+    if (o.traffic != Traffic::All) {
+        auto program = TrafficFilter(o.traffic == Traffic::Stream);
+        sock_fprog fprog{static_cast<unsigned short>(program.size()), program.data()};
+        if (::setsockopt(fd.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog) != 0) return errno;
+    }
+    if (o.traffic == Traffic::Control) {
+        sockaddr_ll address{};
+        address.sll_family = AF_PACKET;
+        address.sll_protocol = htons(ETH_P_ALL);
+        address.sll_ifindex = interfaceIndex;
+        if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return errno;
+        fd_ = std::move(fd);
+        index_ = interfaceIndex;
+        buffer_.assign(65536, 0);
+        return 0; // the promiscuous mode is the stream socket's to set
+    }
+    int version = TPACKET_V3;
+    if (::setsockopt(fd.Get(), SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return errno;
 
     tpacket_req3 req{};
     req.tp_block_size = static_cast<unsigned>(o.blockSize);
@@ -75,20 +129,49 @@ int PacketSocket::Open(int interfaceIndex, const Options& o) {
     return 0;
 }
 
+int PacketSocket::WaitReadable(int timeoutMs) {
+    pollfd p{fd_.Get(), POLLIN | POLLERR, 0};
+    int r = ::poll(&p, 1, timeoutMs);
+    if (r < 0) return errno == EINTR ? 0 : -1;
+    if (p.revents & (POLLERR | POLLNVAL | POLLHUP)) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error == ENETDOWN) return 0; // link down: frames resume when it comes back
+        if (error != 0 || (p.revents & (POLLNVAL | POLLHUP))) return -1;
+    }
+    return r > 0 ? 1 : 0;
+}
+
+int PacketSocket::ReceiveDirect(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs) {
+    int r = WaitReadable(timeoutMs);
+    if (r <= 0) return r;
+    int handed = 0;
+    // What is queued now, bounded so a flood can't hold the caller forever.
+    for (int i = 0; i < 256; ++i) {
+        sockaddr_ll from{};
+        socklen_t fromLength = sizeof from;
+        ssize_t n = ::recvfrom(fd_.Get(), buffer_.data(), buffer_.size(), MSG_DONTWAIT | MSG_TRUNC,
+                               reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENETDOWN) break;
+            return handed > 0 ? handed : -1;
+        }
+        if (from.sll_pkttype == PACKET_OUTGOING) continue;
+        // A frame bigger than the buffer is cut to it, as the ring cuts to its frame size.
+        frame(std::span<const uint8_t>(buffer_.data(), std::min(static_cast<size_t>(n), buffer_.size())));
+        ++handed;
+    }
+    return handed;
+}
+
 int PacketSocket::Receive(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs) {
-    if (!ring_) return -1;
+    if (!fd_.IsValid()) return -1;
+    if (!ring_) return ReceiveDirect(frame, timeoutMs);
     auto* block = reinterpret_cast<tpacket_block_desc*>(ring_ + nextBlock_ * blockSize_);
     if ((__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) {
-        pollfd p{fd_.Get(), POLLIN | POLLERR, 0};
-        int r = ::poll(&p, 1, timeoutMs);
-        if (r < 0) return errno == EINTR ? 0 : -1;
-        if (p.revents & (POLLERR | POLLNVAL | POLLHUP)) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            ::getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &error, &length);
-            if (error == ENETDOWN) return 0; // link down: frames resume when it comes back
-            if (error != 0 || (p.revents & (POLLNVAL | POLLHUP))) return -1;
-        }
+        if (WaitReadable(timeoutMs) < 0) return -1;
     }
     int handed = 0;
     // Every block the kernel has handed over, in ring order.

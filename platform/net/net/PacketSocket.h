@@ -12,8 +12,17 @@
 
 namespace qorcam::net {
 
-/// One AF_PACKET socket bound to one interface, receiving every frame on the
+/// One AF_PACKET socket bound to one interface, receiving the frames on the
 /// wire through a TPACKET_V3 ring, sending whole frames as built.
+///
+/// The ring hands a partly filled block over only when its retire timer
+/// fires, which suits bulk stream data but delays a lone answer by up to
+/// the timer. So a socket may take a share of the traffic: `Stream` takes
+/// the UDP datagrams that are neither control (port 3956 on either side) nor
+/// DHCP (ports 67 and 68), through the ring; `Control` takes every other
+/// frame (ARP, ICMP, control and DHCP datagrams, fragments, other protocols)
+/// one by one as it arrives, without a ring. A `Stream` and a `Control`
+/// socket on the same interface see each frame exactly once between them.
 ///
 /// Guarantees: the interface is put in promiscuous mode and joined to
 /// multicast groups only through this socket's memberships, which the
@@ -25,11 +34,14 @@ namespace qorcam::net {
 /// SetMulticastList may be called from other threads.
 class PacketSocket {
 public:
+    enum class Traffic { All, Stream, Control };
+
     struct Options {
         size_t blockSize = 1u << 20; ///< bytes per ring block (a power of two, page multiple)
         size_t blockCount = 16;
-        size_t frameSize = 2048;     ///< largest capture per frame (bigger frames are cut)
-        unsigned blockTimeoutMs = 2; ///< how long a partly filled block waits for the reader
+        size_t frameSize = 2048;        ///< largest capture per frame (bigger frames are cut)
+        unsigned blockTimeoutMs = 2;    ///< how long a partly filled block waits for the reader
+        Traffic traffic = Traffic::All; ///< `Control` receives without the ring (the sizes above unused)
     };
 
     PacketSocket() = default;
@@ -58,6 +70,9 @@ public:
 
 private:
     bool Membership(int type, const uint8_t* mac, bool add);
+    int ReceiveDirect(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs);
+    // Waits for the socket to become readable: 1 ready, 0 nothing (or link down), -1 failed.
+    int WaitReadable(int timeoutMs);
 
     UniqueFd fd_;
     int index_ = 0;
@@ -67,6 +82,7 @@ private:
     size_t blockCount_ = 0;
     size_t nextBlock_ = 0;
     std::vector<std::array<uint8_t, 6>> multicast_;
+    std::vector<uint8_t> buffer_; // the receive buffer without a ring
 };
 
 } // namespace qorcam::net

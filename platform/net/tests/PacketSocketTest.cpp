@@ -53,6 +53,92 @@ TEST(PacketSocket, FramesCrossTheLinkWhole) {
     EXPECT_TRUE(a.SetMulticastList({}));
 }
 
+// An IPv4 frame with the given protocol, ports and fragment field; the
+// payload's first byte (offset 42) tells the frames apart.
+std::vector<uint8_t> Ipv4(uint8_t tag, uint8_t protocol, uint16_t srcPort, uint16_t dstPort,
+                          uint16_t fragment = 0) {
+    std::vector<uint8_t> f(60, 0);
+    for (int i = 0; i < 6; ++i)
+        f[i] = 0xFF;
+    f[6] = 0x02;
+    f[12] = 0x08;
+    f[14] = 0x45;
+    f[17] = 46; // total length
+    f[20] = static_cast<uint8_t>(fragment >> 8);
+    f[21] = static_cast<uint8_t>(fragment);
+    f[22] = 64;
+    f[23] = protocol;
+    f[34] = static_cast<uint8_t>(srcPort >> 8);
+    f[35] = static_cast<uint8_t>(srcPort);
+    f[36] = static_cast<uint8_t>(dstPort >> 8);
+    f[37] = static_cast<uint8_t>(dstPort);
+    f[42] = tag;
+    return f;
+}
+
+TEST(PacketSocket, StreamAndControlSocketsShareTheTrafficWithoutOverlap) {
+    NetNamespace ns;
+    if (!ns.Ok()) GTEST_SKIP() << ns.Reason();
+    PacketSocket a, stream, control;
+    ASSERT_EQ(a.Open(static_cast<int>(if_nametoindex("qa0"))), 0);
+    PacketSocket::Options o;
+    o.traffic = PacketSocket::Traffic::Stream;
+    ASSERT_EQ(stream.Open(static_cast<int>(if_nametoindex("qb0")), o), 0);
+    o.traffic = PacketSocket::Traffic::Control;
+    ASSERT_EQ(control.Open(static_cast<int>(if_nametoindex("qb0")), o), 0);
+
+    struct Case {
+        std::vector<uint8_t> frame;
+        bool stream;
+        const char* what;
+    } cases[] = {
+        {Ipv4(1, 17, 50000, 50001), true, "stream data between other ports"},
+        {Ipv4(2, 17, 50000, 50001, 0x2000), true, "first fragment of stream data"},
+        {Ipv4(3, 17, 3956, 50001), false, "control answer"},
+        {Ipv4(4, 17, 50001, 3956), false, "control command"},
+        {Ipv4(5, 17, 68, 67), false, "DHCP to a server"},
+        {Ipv4(6, 17, 67, 68), false, "DHCP to a client"},
+        {Ipv4(7, 1, 0, 0), false, "ICMP"},
+        {Ipv4(8, 17, 50000, 50001, 0x0010), false, "later fragment"},
+    };
+    for (auto& c : cases)
+        ASSERT_TRUE(a.Send(c.frame)) << c.what;
+    auto arp = Frame(9, 60);
+    arp[12] = 0x08;
+    arp[13] = 0x06;
+    arp[42] = 9;
+    ASSERT_TRUE(a.Send(arp));
+
+    // Everything sent arrives (bounded wait), each frame on one socket only.
+    std::vector<int> onStream(10, 0), onControl(10, 0);
+    auto count = [](std::vector<int>& seen) {
+        return [&seen](std::span<const uint8_t> f) {
+            if (f.size() > 42 && f[42] < seen.size()) ++seen[f[42]];
+        };
+    };
+    auto arrived = [&] {
+        int n = 0;
+        for (int i = 1; i < 10; ++i)
+            n += onStream[i] + onControl[i];
+        return n;
+    };
+    for (int i = 0; i < 100 && arrived() < 9; ++i) {
+        stream.Receive(count(onStream), 10);
+        control.Receive(count(onControl), 10);
+    }
+    for (int i = 0; i < 3; ++i) { // a little longer: a second copy would show
+        stream.Receive(count(onStream), 10);
+        control.Receive(count(onControl), 10);
+    }
+    for (auto& c : cases) {
+        const uint8_t tag = c.frame[42];
+        EXPECT_EQ(onStream[tag], c.stream ? 1 : 0) << c.what;
+        EXPECT_EQ(onControl[tag], c.stream ? 0 : 1) << c.what;
+    }
+    EXPECT_EQ(onStream[9], 0) << "ARP";
+    EXPECT_EQ(onControl[9], 1) << "ARP";
+}
+
 TEST(PacketSocket, SurvivesItsInterfaceGoing) {
     NetNamespace ns;
     if (!ns.Ok()) GTEST_SKIP() << ns.Reason();
