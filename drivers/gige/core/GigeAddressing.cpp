@@ -227,7 +227,11 @@ void GigeDriver::DhcpClientReceive(GigeAdapter& a, const ReceivedFrame& f) {
         a.Timer(AdapterTimer::DhcpRetry) = 0;
         a.dhcpRetryCount = 0;
         std::memcpy(a.dhcpServerMac.data(), f.SourceMac(), 6);
-        a.dhcpServerIp = GetAddr(m.data() + 20);
+        // The server names itself in option 54; many leave siaddr (the next
+        // boot server) 0, so that and then the sender are only fallbacks.
+        a.dhcpServerIp = options.Addr(54).value_or(0);
+        if (a.dhcpServerIp == 0) a.dhcpServerIp = GetAddr(m.data() + 20);
+        if (a.dhcpServerIp == 0) a.dhcpServerIp = f.SourceIp();
         a.offeredIp = GetAddr(m.data() + 16);
         ArmTimer(a, AdapterTimer::DhcpSend, 5);
         break;
@@ -360,8 +364,9 @@ void GigeDriver::DhcpServerReceive(GigeAdapter& a, const ReceivedFrame& f, Compl
             Put16(r + 10, 0x8000);
             o.Type(DHCPNAK).Raw(56, kNakMessage, sizeof kNakMessage - 1);
         } else {
-            uint8_t mask[4] = {255, 255, 255, 0};
-            o.Type(answer).Addr(54, a.ip).Number(51, params_.dhcpReleaseTime).Raw(1, mask, 4);
+            // The mask the addresses are drawn under, so a camera reaches the
+            // whole range (and this adapter) directly.
+            o.Type(answer).Addr(54, a.ip).Number(51, params_.dhcpReleaseTime).Addr(1, a.mask);
         }
         size_t n = o.End();
         Put16(frame.Payload() - kUdpHeader + 4, static_cast<uint16_t>(kUdpHeader + kOptionsOffset + n));

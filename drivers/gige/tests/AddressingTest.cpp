@@ -288,7 +288,9 @@ TEST(DhcpServer, SubnetWithNoAddressLeftGivesNoneAndSaysSo) {
     f.Call(IOCTL_GIGE_SetMessageEnable, Bytes().U32(1));
     f.port.sent.clear();
     f.driver.Receive(n, DhcpFrame(CameraMessage(1), 68, 67, kCameraMac, 0, 0xFFFFFFFF));
-    ASSERT_EQ(SentDhcp(f.port).at(0).yiaddr, Ip(192, 168, 7, 2));
+    const Bootp offer = SentDhcp(f.port).at(0);
+    ASSERT_EQ(offer.yiaddr, Ip(192, 168, 7, 2));
+    EXPECT_EQ(offer.Option32(1), own.mask) << "the offered mask is the one the address was drawn under";
     const MacAddress second{0x00, 0x66, 0, 0, 0, 1};
     f.driver.Receive(n, DhcpFrame(CameraMessage(1, second), 68, 67, second, 0, 0xFFFFFFFF));
     EXPECT_TRUE(SentDhcp(f.port).empty());
@@ -342,6 +344,72 @@ TEST(DhcpClient, TakesAnAddressAnnouncesItAndKeepsAnInfiniteLease) {
     EXPECT_EQ(waiter->status, STATUS_SUCCESS);
     f.Advance(60000);
     EXPECT_TRUE(SentDhcp(f.port).empty()) << "an infinite lease is not renewed";
+}
+
+TEST(DhcpServer, OffersTheMaskOfTheWholeRange) {
+    DriverProfileRecord own{};
+    std::memcpy(own.adapterMac, kAdapterMac.data(), 6);
+    own.ip = Ip(169, 254, 1, 1);
+    own.mask = Ip(255, 255, 0, 0);
+    GigeParameters p;
+    p.dhcp = 1;
+    DriverFixture f(p, DriverProfile({own}));
+    uint32_t n = f.Bind(f.port);
+    for (int i = 0; i < 1300; ++i) { // past the start-up probe
+        f.clock.AdvanceMs(5);
+        f.driver.RunTimers();
+    }
+    f.port.sent.clear();
+    // Several cameras: each offer's address and the adapter share the offered subnet.
+    for (uint8_t i = 1; i <= 8; ++i) {
+        const MacAddress mac{0x00, 0x66, 0, 0, 0, i};
+        f.driver.Receive(n, DhcpFrame(CameraMessage(1, mac), 68, 67, mac, 0, 0xFFFFFFFF));
+        const Bootp offer = SentDhcp(f.port).at(0);
+        const uint32_t mask = offer.Option32(1);
+        EXPECT_EQ(mask, own.mask);
+        EXPECT_EQ(offer.yiaddr & mask, own.ip & mask);
+    }
+}
+
+TEST(DhcpClient, RequestNamesTheServerFromTheOfferOption) {
+    const uint32_t named = Ip(192, 168, 7, 253), boot = Ip(192, 168, 7, 252), sender = Ip(192, 168, 7, 254);
+    struct Case {
+        const char* what;
+        bool option54;
+        uint32_t siaddr;
+        uint32_t expected;
+    } cases[] = {
+        {"option 54 with siaddr 0, as standard servers send", true, 0, named},
+        {"option 54 wins over siaddr", true, boot, named},
+        {"no option 54: siaddr", false, boot, boot},
+        {"neither: the sender", false, 0, sender},
+    };
+    for (const auto& c : cases) {
+        ManagedAdapter f(0);
+        f.Advance(3010);
+        auto discovers = SentDhcp(f.port);
+        ASSERT_EQ(discovers.size(), 1u) << c.what;
+        const uint32_t offered = Ip(192, 168, 7, 40);
+        Bootp offer = ServerAnswer(2, discovers[0].xid, offered, c.siaddr);
+        if (c.option54) offer.options[54] = Addr4(named);
+        f.driver.Receive(f.number, DhcpFrame(offer, 67, 68, kPeerMac, sender, 0xFFFFFFFF));
+        f.Advance(10);
+        auto requests = SentDhcp(f.port);
+        ASSERT_EQ(requests.size(), 1u) << c.what;
+        EXPECT_EQ(requests[0].Option32(54), c.expected) << c.what;
+
+        // The lease is renewed with the server that was named.
+        Bootp ack = offer;
+        ack.options[53] = {5};
+        ack.options[51] = {0, 0, 0, 30};
+        f.driver.Receive(f.number, DhcpFrame(ack, 67, 68, kPeerMac, sender, 0xFFFFFFFF));
+        f.Advance(20010);
+        std::vector<SentUdp> udp;
+        auto renewals = SentDhcp(f.port, &udp);
+        ASSERT_EQ(renewals.size(), 1u) << c.what;
+        EXPECT_EQ(udp[0].dstIp, c.expected) << c.what;
+        EXPECT_EQ(renewals[0].ciaddr, offered) << c.what;
+    }
 }
 
 TEST(DhcpClient, RenewsAtTwoThirdsAndStartsOverOnNak) {
