@@ -10,6 +10,7 @@ packages=(
   mono-devel nunit-console
   libgtest-dev libgmock-dev libbenchmark-dev
   aravis-tools libopencv-dev iproute2 iputils-ping nftables tshark
+  busybox udhcpd libsystemd-dev dbus-daemon libaravis-dev
   xvfb xauth
 )
 if [ "$(id -u)" != 0 ]; then

@@ -190,7 +190,9 @@ TEST(GigeCameraRig, SilentCameraTimesOutAndIsDeclaredLost) {
     ASSERT_TRUE(busEvent.CompletionEvent().Wait(3000)) << "the lost camera woke no bus-event waiter";
     EXPECT_EQ(busEvent.Status(), devio::STATUS_SUCCESS);
     uint32_t word = 0;
-    EXPECT_EQ(c.Call(IOCTL_GIGE_GetDeviceStatus, c.Pair(c.pid, c.camera), &word, 4), STATUS_INVALID_PARAMETER)
+    EXPECT_EQ(c.Call(IOCTL_GIGE_GetDeviceStatus, c.Pair(c.pid, c.camera), &word, 4), 0u);
+    EXPECT_EQ(word, 1u) << "the camera is marked lost";
+    EXPECT_EQ(c.Call(IOCTL_GIGE_DeviceClose, c.Pair(c.pid, c.camera)), STATUS_INVALID_PARAMETER)
         << "lost releases the owner";
     EXPECT_EQ(c.Command(
                   1, [](GigeRequestBlock&) {}, a),

@@ -467,9 +467,20 @@ void GigeDriver::FinishDeviceListRound(Completions& done) {
                 }
             }
             uint64_t count = 0;
+            std::vector<std::pair<MacAddress, uint32_t>> listed;
             for (auto& a : adapters_)
                 for (auto& e : a.devices)
-                    count += e.answered ? 1 : 0;
+                    if (e.answered) {
+                        ++count;
+                        listed.emplace_back(e.mac, e.ip);
+                    }
+            // A camera came, went or moved since the last round: every
+            // process's bus-event waiter hears of it, so lists are refreshed
+            // without anyone asking.
+            std::sort(listed.begin(), listed.end());
+            if (listedOnce_ && listed != lastListed_) CompleteBusEventWaiters(STATUS_SUCCESS, done);
+            lastListed_ = std::move(listed);
+            listedOnce_ = true;
             auto out = r->MapOutput();
             if (out.size() < 4) {
                 done.push_back({r, STATUS_NO_MEMORY_MAPPING, 0, 0});

@@ -183,6 +183,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     }
     case IOCTL_GIGE_DeviceOpen: {
         if (!needs(8, 0)) return STATUS_INVALID_PARAMETER;
+        if (in.size() >= 12 && (InputU32(in, 8) & kGigeOpenWatch) != 0)
+            return FindDevice(InputU32(in, 4), std::nullopt) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
         GigeDeviceEntry* e = FindDevice(InputU32(in, 4), 0u);
         if (!e) return STATUS_INVALID_PARAMETER;
         e->owner = InputU32(in, 0);
@@ -506,6 +508,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     case IOCTL_GIGE_GetDeviceStatus: {
         if (!needs(8, 4)) return STATUS_INVALID_PARAMETER;
         GigeDeviceEntry* e = FindDevice(InputU32(in, 4), InputU32(in, 0));
+        // A watcher owns nothing: it learns the state of the camera's entry.
+        if (!e) e = FindDevice(InputU32(in, 4), std::nullopt);
         if (!e) return STATUS_INVALID_PARAMETER;
         auto out = mapOutput();
         if (out.size() < 4) return STATUS_NO_MEMORY_MAPPING;
@@ -529,7 +533,8 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
             done.insert(done.begin(), Completion{request, STATUS_CANCELLED, 0, 0});
         } else {
             bool found = RemoveFrom(deviceListRequests_, request) || RemoveFrom(discoveryAnswers_, request) ||
-                         RemoveFrom(messages_, request) || RemoveFrom(actionAcks_, request);
+                         RemoveFrom(messages_, request) || RemoveFrom(actionAcks_, request) ||
+                         RemoveFrom(powerParked_, request);
             for (auto& w : busEventWaiters_)
                 found = found || RemoveFrom(w.requests, request);
             for (auto& a : adapters_) {
@@ -1179,6 +1184,78 @@ void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
     }
 }
 
+void GigeDriver::PowerDown() {
+    std::lock_guard lock(mutex_);
+    if (unloading_ || poweredDown_) return;
+    poweredDown_ = true;
+    auto park = [&](std::deque<GigeRequestPtr>& queue) {
+        for (auto& r : queue)
+            powerParked_.push_back(r);
+        queue.clear();
+    };
+    park(deviceListRequests_);
+    listRoundRequest_.reset();
+    listRoundDue_ = 0;
+    for (auto& w : busEventWaiters_)
+        park(w.requests);
+    busEventWaiters_.clear();
+    for (auto& a : adapters_) {
+        park(a.commandQueue);
+        for (auto& c : a.awaitingAck)
+            powerParked_.push_back(c.request);
+        a.awaitingAck.clear();
+        park(a.testPacketQueue);
+        park(a.toolQueue);
+        for (auto& c : a.streamChannels) {
+            for (auto& b : c.blockRequests)
+                powerParked_.push_back(b.request);
+            park(c.leaderRequests);
+        }
+        a.streamChannels.clear();
+        for (auto& c : a.eventChannels)
+            park(c.requests);
+        a.eventChannels.clear();
+        a.paused = true; // received frames are ignored and commands refused until the wake-up
+        const bool forgetIp = params_.dhcp == 0 || a.windowsManaged;
+        for (auto& e : a.devices) {
+            e.owner = 0;
+            if (forgetIp) e.ip = 0;
+            e.commandTimeout = clock_.MsToTicks(params_.cmdTimeout);
+            e.heartbeatInterval = e.lostTimeout = 0;
+            e.heartbeatDue = e.lostDue = 0;
+            e.heartbeatPendingId = 0;
+            e.heartbeatUnanswered = 0;
+        }
+    }
+}
+
+void GigeDriver::PowerUp() {
+    Completions done;
+    {
+        std::lock_guard lock(mutex_);
+        if (!poweredDown_) return; // a wake-up without a sleep before it changes nothing
+        poweredDown_ = false;
+        for (auto& r : powerParked_)
+            done.push_back({r, STATUS_POWER_PARKED, 0, 0});
+        powerParked_.clear();
+        for (auto& a : adapters_) {
+            if (a.closing) continue;
+            // Addressing starts over once the link has had time to come back.
+            a.paused = false;
+            a.resume = false;
+            a.Timer(AdapterTimer::DhcpSend) = 0;
+            a.Timer(AdapterTimer::DhcpRetry) = 0;
+            if (!a.windowsManaged && !a.notConnected) ArmTimer(a, AdapterTimer::Start, 3000);
+        }
+    }
+    CompleteAll(done);
+}
+
+size_t GigeDriver::PowerParkedCount() const {
+    std::lock_guard lock(mutex_);
+    return powerParked_.size();
+}
+
 void GigeDriver::Unload() {
     Completions done;
     {
@@ -1201,6 +1278,7 @@ void GigeDriver::Unload() {
         Drain(discoveryAnswers_, STATUS_CANCELLED, done);
         Drain(messages_, STATUS_CANCELLED, done);
         Drain(actionAcks_, STATUS_CANCELLED, done);
+        Drain(powerParked_, STATUS_POWER_PARKED, done);
         adapters_.clear();
     }
     CompleteAll(done);

@@ -65,6 +65,17 @@ public:
     uint64_t RunTimers();
     uint64_t NextTimerDue() const;
 
+    // The machine is about to sleep: every pended request of the adapters,
+    // the device list and the bus-event waiters leaves service, to complete
+    // with STATUS_POWER_PARKED at the wake-up; stream and event channels go,
+    // cameras lose their owners (and, where the service does not assign
+    // them, their addresses), running heartbeats stop.
+    void PowerDown();
+    // Full power again: the parked requests complete and every adapter
+    // starts over as after binding once its link has settled.
+    void PowerUp();
+    size_t PowerParkedCount() const;
+
     // Stops the service's logic: every later request fails, pended ones complete.
     void Unload();
 
@@ -200,10 +211,15 @@ private:
     std::deque<GigeRequestPtr> discoveryAnswers_;
     std::deque<GigeRequestPtr> messages_;
     std::deque<GigeRequestPtr> actionAcks_;
+    std::deque<GigeRequestPtr> powerParked_; // completed at the next power-up
+    bool poweredDown_ = false;
     uint32_t messageLevel_ = 0;
     // The device-list round in progress: the request it answers and when.
     GigeRequestPtr listRoundRequest_;
     uint64_t listRoundDue_ = 0;
+    // The cameras (MAC, address) the last round listed, to tell a change.
+    std::vector<std::pair<MacAddress, uint32_t>> lastListed_;
+    bool listedOnce_ = false;
     uint64_t blockTimeout_ = 0; // ticks
     uint64_t randomState_ = 0;
 };

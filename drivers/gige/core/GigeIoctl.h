@@ -30,6 +30,10 @@ inline constexpr uint32_t IOCTL_GIGE_GetDeviceList = 0x22241A;
 inline constexpr uint32_t IOCTL_GIGE_GetDeviceInfo = 0x22241E;
 inline constexpr uint32_t IOCTL_GIGE_DeviceOpen = 0x222421;
 inline constexpr uint32_t IOCTL_GIGE_DeviceClose = 0x222425;
+// IOCTL_GIGE_DeviceOpen may carry a third u32 of flags; with this one the
+// caller only watches: the open succeeds whoever owns the camera, and the
+// owner stays as it was (a watcher has nothing to close).
+inline constexpr uint32_t kGigeOpenWatch = 1;
 inline constexpr uint32_t IOCTL_GIGE_PortAlloc = 0x222429;
 inline constexpr uint32_t IOCTL_GIGE_PortFree = 0x22242D;
 inline constexpr uint32_t IOCTL_GIGE_AddMultiCast = 0x222431;

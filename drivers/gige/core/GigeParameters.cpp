@@ -9,7 +9,7 @@ GigeParameters GigeParameters::FromValues(const std::function<std::optional<uint
     auto orDefault = [](uint32_t v, uint32_t def) { return v == 0 ? def : v; };
     GigeParameters p;
     p.dhcp = get("DHCP");
-    p.cmdRetry = get("CMDRETRY");
+    p.cmdRetry = dword("CMDRETRY").value_or(kDefaultCmdRetry);
     p.cmdTimeout = orDefault(get("CMDTIMEOUT"), 200);
     p.streamRetry = get("STREAMRETRY");
     p.dhcpWait = orDefault(get("DHCPWAIT"), 300);

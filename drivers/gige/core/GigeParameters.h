@@ -11,8 +11,12 @@ namespace qorcam::gige {
 // The values of the service key's Parameters subkey after the replacements
 // for missing or zero values have been applied.
 struct GigeParameters {
+    // Resends of an unanswered command when CMDRETRY is not stored (a stored
+    // 0 means none): a lost answer then costs one time-out, not the command.
+    static constexpr uint32_t kDefaultCmdRetry = 3;
+
     uint32_t dhcp = 0;
-    uint32_t cmdRetry = 0;
+    uint32_t cmdRetry = kDefaultCmdRetry;
     uint32_t cmdTimeout = 200;
     uint32_t streamRetry = 0;
     uint32_t dhcpWait = 300;

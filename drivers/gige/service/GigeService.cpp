@@ -51,6 +51,20 @@ bool GigeService::Start(std::string* error) {
     timerThread_ = std::thread([this] { TimerLoop(); });
     linkThread_ = std::thread([this] { LinkLoop(); });
 
+    std::string noPower;
+    const bool power = power_.Start(
+        [this](bool sleeping) {
+            std::fprintf(stderr, "QorGigEFilter: %s\n", sleeping ? "going to sleep" : "awake again");
+            if (sleeping)
+                driver_->PowerDown();
+            else
+                driver_->PowerUp();
+            timerWake_.notify_all();
+        },
+        &noPower);
+    if (!power)
+        std::fprintf(stderr, "QorGigEFilter: %s; sleep and wake-up are not followed\n", noPower.c_str());
+
     server_ = std::make_unique<devio::DeviceServer>(
         [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r); });
     auto status = server_->Start(devio::DevicePath(kGigeDeviceName));
@@ -67,6 +81,7 @@ bool GigeService::Start(std::string* error) {
 }
 
 void GigeService::Stop() {
+    power_.Stop();
     if (server_) server_->Stop(); // every connection closes: registrations free their processes
     server_.reset();
     stop_ = true;

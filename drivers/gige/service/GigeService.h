@@ -3,6 +3,7 @@
 
 #include "AdapterPort.h"
 #include "GigeDriver.h"
+#include "PowerWatch.h"
 #include "devio/DeviceServer.h"
 #include "net/NetlinkMonitor.h"
 
@@ -55,6 +56,7 @@ private:
     std::condition_variable timerWake_;
     std::thread timerThread_;
     std::thread linkThread_;
+    PowerWatch power_;
 };
 
 } // namespace qorcam::gige

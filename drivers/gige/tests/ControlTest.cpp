@@ -279,7 +279,9 @@ TEST(Commands, ResendsWithTheSameIdThenFailWithoutAcknowledge) {
 }
 
 TEST(Commands, PendingAcknowledgeExtendsTheWait) {
-    CameraFixture f; // CMDRETRY 0, 200 ms
+    GigeParameters p;
+    p.cmdRetry = 0; // 200 ms, no resend
+    CameraFixture f(p);
     f.OpenCamera();
     auto r = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
     uint16_t id = f.TakeSent()[0].Id();
@@ -622,6 +624,79 @@ TEST(Commands, UnbindCompletesWaitingCommandsAndStreamBuffers) {
     EXPECT_EQ(buffer->status, STATUS_CANCELLED);
     f.Advance(1000); // nothing is left to time out
     EXPECT_EQ(command->completions, 1);
+}
+
+TEST(DeviceList, ACameraThatComesOrGoesWakesTheBusEventWaiters) {
+    CameraFixture f;
+    auto waiter = f.Call(IOCTL_GIGE_WaitBusEvent, Bytes().U32(kOwner));
+    f.AddCamera();
+    EXPECT_EQ(f.ListRound({DiscoveryPayload(kCameraIp)})->status, STATUS_SUCCESS);
+    EXPECT_EQ(waiter->completions, 0) << "the same list again is no change";
+
+    EXPECT_EQ(f.ListRound({})->status, STATUS_SUCCESS); // the camera left
+    EXPECT_EQ(waiter->status, STATUS_SUCCESS);
+    auto again = f.Call(IOCTL_GIGE_WaitBusEvent, Bytes().U32(kOwner));
+    f.ListRound({});
+    EXPECT_EQ(again->completions, 0);
+    f.ListRound({DiscoveryPayload(kCameraIp)}); // and came back
+    EXPECT_EQ(again->status, STATUS_SUCCESS);
+}
+
+TEST(DeviceOpen, AWatcherSharesACameraItsOwnerKeeps) {
+    CameraFixture f;
+    f.OpenCamera();
+    const uint32_t watcher = 77;
+    // A second controller is refused; a watcher gets in and changes nothing.
+    EXPECT_NE(f.Call(IOCTL_GIGE_DeviceOpen, Bytes().U32(watcher).U32(kCameraIp))->status, STATUS_SUCCESS);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_DeviceOpen, Bytes().U32(watcher).U32(kCameraIp).U32(kGigeOpenWatch))->status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_GetDeviceStatus, Bytes().U32(watcher).U32(kCameraIp), 4)->status,
+              STATUS_SUCCESS);
+    EXPECT_NE(f.Call(IOCTL_GIGE_DeviceClose, Bytes().U32(watcher).U32(kCameraIp))->status, STATUS_SUCCESS);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_DeviceClose, Bytes().U32(kOwner).U32(kCameraIp))->status, STATUS_SUCCESS);
+    // A watcher of a camera nobody owns does not become its owner.
+    EXPECT_EQ(f.Call(IOCTL_GIGE_DeviceOpen, Bytes().U32(watcher).U32(kCameraIp).U32(kGigeOpenWatch))->status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_DeviceOpen, Bytes().U32(kOwner).U32(kCameraIp))->status, STATUS_SUCCESS);
+    // Unknown cameras are refused to watchers too.
+    EXPECT_NE(f.Call(IOCTL_GIGE_DeviceOpen, Bytes().U32(watcher).U32(Ip(169, 254, 10, 99)).U32(kGigeOpenWatch))
+                  ->status,
+              STATUS_SUCCESS);
+}
+
+TEST(Power, SleepParksRequestsAndTheWakeUpCompletesThem) {
+    CameraFixture f;
+    f.OpenCamera();
+    f.Call(IOCTL_GIGE_StartHeartbeat, Bytes().U32(kOwner).U32(kCameraIp).U32(100).U32(3000).U16(0xC002));
+    auto waiter = f.Call(IOCTL_GIGE_WaitBusEvent, Bytes().U32(kOwner));
+    auto command = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
+    auto cancelled = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
+    const uint16_t id = f.TakeSent()[0].Id();
+
+    f.driver.PowerDown();
+    EXPECT_EQ(f.driver.PowerParkedCount(), 3u);
+    // Asleep: a late answer is ignored, no heartbeat goes out, nothing completes.
+    f.Answer(0, READREG_ACK, id, BigEndian32({2}));
+    f.Advance(1000);
+    EXPECT_TRUE(f.TakeSent().empty());
+    EXPECT_EQ(command->completions + waiter->completions, 0);
+    // A parked request can still be cancelled.
+    cancelled->cancelled = true;
+    f.driver.Cancel(cancelled);
+    EXPECT_EQ(cancelled->status, STATUS_CANCELLED);
+
+    f.driver.PowerUp();
+    EXPECT_EQ(waiter->status, STATUS_POWER_PARKED);
+    EXPECT_EQ(command->status, STATUS_POWER_PARKED);
+    EXPECT_EQ(f.driver.PowerParkedCount(), 0u);
+    EXPECT_EQ(cancelled->completions, 1);
+    // The owner is gone with the sleep: the camera, found again, is free for anyone.
+    f.AddCamera();
+    EXPECT_EQ(f.Call(IOCTL_GIGE_DeviceOpen, Bytes().U32(9).U32(kCameraIp))->status, STATUS_SUCCESS);
+    f.TakeSent();
+    f.Advance(1000);
+    for (const auto& sent : f.TakeSent())
+        EXPECT_NE(sent.srcPort, 0xC002) << "the heartbeat stopped with the sleep";
 }
 
 } // namespace

@@ -26,6 +26,8 @@ TEST(GigeParameters, MissingAndZeroValuesTakeTheirReplacements) {
     given.initWait1 = 7;
     given.listWait = 250;
     given.dhcpReleaseTime = 3600;
+    GigeParameters allZero = defaults;
+    allZero.cmdRetry = 0; // a stored 0 turns resends off
     GigeParameters shortList = defaults;
     shortList.listWait = 100;
     const Case cases[] = {
@@ -40,7 +42,7 @@ TEST(GigeParameters, MissingAndZeroValuesTakeTheirReplacements) {
           {"INITWAIT1", 0},
           {"LISTWAIT", 0},
           {"DHCPRELEASETIME", 0}},
-         defaults},
+         allZero},
         {"all given",
          {{"DHCP", 1},
           {"CMDRETRY", 3},

@@ -44,7 +44,10 @@ CGigEDevice::CGigEDevice(CTL* tl, CGigEInterface* parent, std::string id, std::u
     if (CallService(Driver(), IOCTL_GIGE_PortAlloc, &port, sizeof port) != gige::STATUS_SUCCESS)
         throw std::runtime_error("IOCTL_GIGE_PortAlloc Error");
     const PidAndCamera claim{ProcessId(), m_info->GetCameraAddress()};
-    if (CallService(Driver(), IOCTL_GIGE_DeviceOpen, &claim, sizeof claim) != gige::STATUS_SUCCESS) {
+    // A read-only open watches: it shares the camera with whoever controls it.
+    const uint32_t open[3] = {claim.processId, claim.cameraIp, kGigeOpenWatch};
+    if (CallService(Driver(), IOCTL_GIGE_DeviceOpen, open, Controls() ? sizeof claim : sizeof open) !=
+        gige::STATUS_SUCCESS) {
         CallService(Driver(), IOCTL_GIGE_PortFree, &port, sizeof port);
         throw std::runtime_error("Device already open");
     }
@@ -54,6 +57,17 @@ CGigEDevice::CGigEDevice(CTL* tl, CGigEInterface* parent, std::string id, std::u
     try {
         TakeControl();
     } catch (...) {
+        // The camera may have granted control before a later step failed
+        // (or only its answer was lost): hand it back, so that the next open
+        // need not wait for the camera's heartbeat time-out.
+        uint8_t block[sizeof(GigeRequestBlock)] = {};
+        std::memcpy(block, &claim, sizeof claim);
+        Put<uint16_t>(block, 16, CommandPort());
+        CallService(Driver(), IOCTL_GIGE_StopHeartbeat, block, sizeof block);
+        try {
+            m_port->WriteRegister(kRegControl, 0);
+        } catch (...) {
+        }
         CallService(Driver(), IOCTL_GIGE_DeviceClose, &claim, sizeof claim);
         CallService(Driver(), IOCTL_GIGE_PortFree, &port, sizeof port);
         m_eventData.reset();
@@ -94,7 +108,7 @@ CGigEDevice::~CGigEDevice() {
     }
     DestroyDataStreams();
     if (m_interface) m_interface->RemoveDevice(this);
-    CallService(Driver(), IOCTL_GIGE_DeviceClose, &claim, sizeof claim);
+    if (Controls()) CallService(Driver(), IOCTL_GIGE_DeviceClose, &claim, sizeof claim);
     GigePortRecord port{ProcessId(), m_commandPort.Port(), {0, 0}};
     CallService(Driver(), IOCTL_GIGE_PortFree, &port, sizeof port);
     m_commandPort.Close();

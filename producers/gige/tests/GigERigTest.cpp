@@ -297,5 +297,47 @@ TEST(GigEProducerRig, ACameraThatDiesIsReportedLost) {
     EXPECT_TRUE(rig.ServiceRunning());
 }
 
+TEST(GigEProducerRig, AnotherProcessWatchesACameraThisOneControls) {
+    rig::NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    const std::string id = IdOfMac(rig.CameraMac());
+    const std::string opener = rig::BinaryDir() + "/gige_watch_opener ";
+    InHostNamespace(rig, [&] {
+        GenTLConsumer gc(GIGE_PRODUCER_PATH);
+        ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
+        TL_HANDLE tl = nullptr;
+        IF_HANDLE iface = nullptr;
+        ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc.TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS);
+        ASSERT_TRUE(Discovered(gc, iface, id));
+        DEV_HANDLE device = nullptr;
+        ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
+            << gc.LastError().second;
+
+        // A watcher in another process opens, reads and closes; a second controller is refused.
+        std::string out;
+        ASSERT_EQ(rig.RunIn(rig.HostNamespace(), opener + "readonly " + id, &out), 0) << out;
+        EXPECT_NE(out.find("open=0 control=2"), std::string::npos) << out;
+        ASSERT_EQ(rig.RunIn(rig.HostNamespace(), opener + "control " + id, &out), 0) << out;
+        EXPECT_EQ(out.find("open=0"), std::string::npos) << out;
+
+        // The watcher's close left this process in control.
+        PORT_HANDLE port = nullptr;
+        ASSERT_EQ(gc.DevGetPort(device, &port), GC_ERR_SUCCESS);
+        uint32_t control = 0;
+        size_t size = 4;
+        ASSERT_EQ(gc.GCReadPort(port, 0x0A00, &control, &size), GC_ERR_SUCCESS) << gc.LastError().second;
+        EXPECT_EQ(ntohl(control), 2u);
+        EXPECT_EQ(gc.DevClose(device), GC_ERR_SUCCESS);
+
+        // Once this process lets go, another takes control at once.
+        ASSERT_EQ(rig.RunIn(rig.HostNamespace(), opener + "control " + id, &out), 0) << out;
+        EXPECT_NE(out.find("open=0 control=2"), std::string::npos) << out;
+        gc.IFClose(iface);
+        gc.TLClose(tl);
+        gc.GCCloseLib();
+    });
+}
+
 } // namespace
 } // namespace qorcam::testing
