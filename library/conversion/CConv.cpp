@@ -4,7 +4,9 @@
 #include "ClassifyPixelFormat.h"
 #include "KernelArgs.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <new>
 
 namespace qorcam::conversion {
@@ -24,6 +26,36 @@ int32_t TableEntry(int i, double coefficient) {
     return static_cast<int32_t>(product);
 }
 
+// Finds mul and shift with (m x mul) >> shift equal to |row[128 + m]| for m
+// of 0 to 128 and the sign of every entry that of (i - 128) x sign; checks
+// every entry of the row. False when the row has no such form (its entries
+// were held to +-32767, say).
+bool FitLinear(const int32_t* row, int32_t& mul, int32_t& shift, bool& negative) {
+    negative = row[0] > 0 || row[255] < 0;
+    for (int s = 24; s >= 8; --s) {
+        int64_t lo = 0, hi = INT32_MAX / 128;
+        for (int64_t m = 1; m <= 128; ++m) {
+            const int64_t t = std::abs(static_cast<int64_t>(row[128 + (m == 128 ? -128 : m)]));
+            lo = std::max(lo, (t * (int64_t{1} << s) + m - 1) / m);
+            hi = std::min(hi, ((t + 1) * (int64_t{1} << s) - 1) / m);
+        }
+        if (lo > hi) continue;
+        bool exact = true;
+        for (int i = 0; i < 256 && exact; ++i) {
+            const int64_t n = i - 128;
+            int64_t v = (std::abs(n) * lo) >> s;
+            if (n < 0) v = -v;
+            if (negative) v = -v;
+            exact = v == row[i];
+        }
+        if (!exact) return false;
+        mul = static_cast<int32_t>(lo);
+        shift = s;
+        return true;
+    }
+    return false;
+}
+
 bool Fail(uint32_t* error, uint32_t code) {
     if (error) *error = code;
     return false;
@@ -31,8 +63,19 @@ bool Fail(uint32_t* error, uint32_t code) {
 
 } // namespace
 
+struct CConv::YuvData {
+    int32_t table[1024];
+    YuvLinear linear;
+    bool isLinear = false;
+};
+
 CConv::~CConv() {
-    delete[] yuvTable_.load();
+    delete yuv_.load();
+}
+
+const int32_t* CConv::YuvTable() const {
+    const YuvData* data = yuv_.load(std::memory_order_acquire);
+    return data ? data->table : nullptr;
 }
 
 uint64_t CConv::SourceRowBytes(int32_t id, uint32_t width) {
@@ -87,16 +130,21 @@ uint64_t CConv::DibRowBytes(uint32_t dibMode, uint32_t width) {
 }
 
 bool CConv::MakeYuvTable() {
-    if (yuvTable_.load(std::memory_order_acquire)) return true;
+    if (yuv_.load(std::memory_order_acquire)) return true;
     std::lock_guard<std::mutex> guard(lock_);
-    if (yuvTable_.load(std::memory_order_relaxed)) return true;
-    int32_t* table = new (std::nothrow) int32_t[1024];
-    if (!table) return false;
+    if (yuv_.load(std::memory_order_relaxed)) return true;
+    auto* data = new (std::nothrow) YuvData;
+    if (!data) return false;
     const double coefficients[4] = {R_Value, G1_Value, G2_Value, B_Value};
-    for (int k = 0; k < 4; ++k)
+    data->isLinear = true;
+    for (int k = 0; k < 4; ++k) {
+        int32_t* row = data->table + k * 256;
         for (int i = 0; i < 256; ++i)
-            table[k * 256 + i] = TableEntry(i, coefficients[k]);
-    yuvTable_.store(table, std::memory_order_release);
+            row[i] = TableEntry(i, coefficients[k]);
+        data->isLinear = data->isLinear && FitLinear(row, data->linear.mul[k], data->linear.shift[k],
+                                                     data->linear.negative[k]);
+    }
+    yuv_.store(data, std::memory_order_release);
     return true;
 }
 
@@ -131,7 +179,10 @@ bool CConv::ConvExec(const ConvRequest& request, uint32_t* error) {
     args.parallel = Parallel_Flag;
     args.src = request.Src;
     args.dst = request.Dst;
-    args.yuv = YuvTable();
+    if (const YuvData* yuv = yuv_.load(std::memory_order_acquire)) {
+        args.yuv = yuv->table;
+        if (yuv->isLinear) args.yuvLinear = &yuv->linear;
+    }
     args.srcStride = static_cast<size_t>(srcRow);
     args.dstStride = static_cast<size_t>(dstRow);
 

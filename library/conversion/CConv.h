@@ -48,7 +48,7 @@ public:
 
     // The YUV table (four rows of 256 entries for R_Value, G1_Value,
     // G2_Value, B_Value), or null before the first YUV conversion.
-    const int32_t* YuvTable() const { return yuvTable_.load(std::memory_order_acquire); }
+    const int32_t* YuvTable() const;
 
     // Bytes of one source row of the format, and of one destination row;
     // 0 for an id without a conversion.
@@ -82,7 +82,8 @@ private:
     void DemosaicBayerPackedToDIB24(const KernelArgs& args) const;
 
     std::mutex lock_;
-    std::atomic<int32_t*> yuvTable_{nullptr};
+    struct YuvData;
+    std::atomic<YuvData*> yuv_{nullptr};
 };
 
 } // namespace qorcam::conversion

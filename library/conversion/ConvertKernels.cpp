@@ -1,6 +1,7 @@
-// Kernels of every format that is not a Bayer mosaic, serial and parallel.
+// Kernels of every format that is not a Bayer mosaic, serial and in row bands.
 #include "ConvTypes.h"
 #include "KernelArgs.h"
+#include "Parallel.h"
 #include "Simd.h"
 
 #include <cstring>
@@ -260,15 +261,32 @@ QC_SIMD __m128i Narrow(__m256i x) {
     return _mm_packs_epi32(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
 }
 
+// Entries of table row k for eight 32-bit indices, by the row's arithmetic.
+QC_SIMD __m256i LinearEntries(const YuvLinear& f, int k, __m256i index) {
+    const __m256i n = _mm256_sub_epi32(index, _mm256_set1_epi32(128));
+    const __m256i m = _mm256_mullo_epi32(_mm256_abs_epi32(n), _mm256_set1_epi32(f.mul[k]));
+    const __m256i v = _mm256_sign_epi32(_mm256_srl_epi32(m, _mm_cvtsi32_si128(f.shift[k])), n);
+    return f.negative[k] ? _mm256_sub_epi32(_mm256_setzero_si256(), v) : v;
+}
+
 // YUV pixels for 16 Y bytes whose pairs share the 8 U and 8 V bytes given as
 // 32-bit indices; the saturating adds and packs give exactly the clamps of
-// the scalar rule for any table entry.
-QC_SIMD void YuvPlanes(const int32_t* t, __m128i y, __m256i u, __m256i v, __m128i& b, __m128i& g,
+// the scalar rule for any table entry. The entries are computed where the
+// table has the arithmetic form, else gathered.
+QC_SIMD void YuvPlanes(const KernelArgs& a, __m128i y, __m256i u, __m256i v, __m128i& b, __m128i& g,
                        __m128i& r) {
-    const __m256i tr = _mm256_i32gather_epi32(t, v, 4);
-    const __m256i tg =
-        _mm256_add_epi32(_mm256_i32gather_epi32(t + 256, v, 4), _mm256_i32gather_epi32(t + 512, u, 4));
-    const __m256i tb = _mm256_i32gather_epi32(t + 768, u, 4);
+    __m256i tr, tg, tb;
+    if (a.yuvLinear) {
+        const YuvLinear& f = *a.yuvLinear;
+        tr = LinearEntries(f, 0, v);
+        tg = _mm256_add_epi32(LinearEntries(f, 1, v), LinearEntries(f, 2, u));
+        tb = LinearEntries(f, 3, u);
+    } else {
+        const int32_t* t = a.yuv;
+        tr = _mm256_i32gather_epi32(t, v, 4);
+        tg = _mm256_add_epi32(_mm256_i32gather_epi32(t + 256, v, 4), _mm256_i32gather_epi32(t + 512, u, 4));
+        tb = _mm256_i32gather_epi32(t + 768, u, 4);
+    }
     const __m128i orr = Narrow(tr), og = Narrow(tg), ob = Narrow(tb);
     const __m128i ylo = _mm_cvtepu8_epi16(y), yhi = _mm_cvtepu8_epi16(_mm_srli_si128(y, 8));
     r = _mm_packus_epi16(_mm_adds_epi16(ylo, _mm_unpacklo_epi16(orr, orr)),
@@ -386,7 +404,7 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
             const __m128i lo = simd::Load(s + 2 * static_cast<size_t>(x)),
                           hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
             const __m128i y = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
-            YuvPlanes(a.yuv, y, Chroma(lo, hi, 0), Chroma(lo, hi, 2), b, g, r);
+            YuvPlanes(a, y, Chroma(lo, hi, 0), Chroma(lo, hi, 2), b, g, r);
             break;
         }
         case ConvYuv422Yuyv:
@@ -395,7 +413,7 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
                           hi = simd::Load(s + 2 * static_cast<size_t>(x) + 16);
             const __m128i m = _mm_set1_epi16(0xFF);
             const __m128i y = _mm_packus_epi16(_mm_and_si128(lo, m), _mm_and_si128(hi, m));
-            YuvPlanes(a.yuv, y, Chroma(lo, hi, 1), Chroma(lo, hi, 3), b, g, r);
+            YuvPlanes(a, y, Chroma(lo, hi, 1), Chroma(lo, hi, 3), b, g, r);
             break;
         }
         default:
@@ -426,22 +444,17 @@ template <int P> void ConvertOneRow(const KernelArgs& a, int y) {
         ConvertRow(a, s, x0, PixelOut<P, 1>{d + static_cast<size_t>(x0) * P});
 }
 
-// The body that every thread of the parallel region runs: a static share of
-// the rows, each row computed exactly as the serial loop computes it.
-template <int P> void ConvertParallelBody(const KernelArgs& a) {
-#pragma omp for schedule(static)
-    for (int y = 0; y < a.height; ++y)
-        ConvertOneRow<P>(a, y);
-}
-
 template <int P> void Convert(const KernelArgs& a) {
-    if (a.parallel) {
-#pragma omp parallel
-        ConvertParallelBody<P>(a);
-    } else {
-        for (int y = 0; y < a.height; ++y)
+    const auto rows = [&a](int r0, int r1) {
+        for (int y = r0; y < r1; ++y)
             ConvertOneRow<P>(a, y);
-    }
+    };
+    // Rows are independent: a band computes each of its rows as the serial
+    // loop does.
+    if (a.parallel)
+        ForEachBand(a.height, a.dstStride, 1, rows);
+    else
+        rows(0, a.height);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 // sweeps the interior's native greens in a fixed order on the destination.
 #include "ConvTypes.h"
 #include "KernelArgs.h"
+#include "Parallel.h"
 #include "Simd.h"
 
 #include <algorithm>
@@ -19,8 +20,8 @@ namespace {
 
 // Columns per strip: three strip lines live on the stack, whatever the width.
 constexpr int kStrip = 2048;
-// Rows handed out together, so that each decoded source line serves the
-// three destination rows that need it.
+// The smallest band of rows handed out, so that each decoded source line
+// serves the three destination rows that need it.
 constexpr int kRowBlock = 16;
 
 enum Site { SiteR, SiteG, SiteB };
@@ -358,20 +359,6 @@ template <int P> void ReviseGreens(const KernelArgs& a, const Geometry& g) {
             greenOf(r, c);
 }
 
-// The body that every thread of the parallel region runs: a static share of
-// the rows, then one thread sweeps the green revision, whose order is part
-// of its result.
-template <int P, SampleKind K> void DemosaicParallelBody(const KernelArgs& a, const Geometry& g) {
-    const int blocks = (g.h + kRowBlock - 1) / kRowBlock;
-#pragma omp for schedule(static)
-    for (int b = 0; b < blocks; ++b)
-        ConvertRows<P, K>(a, g, b * kRowBlock, std::min(g.h, (b + 1) * kRowBlock));
-    if (a.revision) {
-#pragma omp single
-        ReviseGreens<P>(a, g);
-    }
-}
-
 template <int P, SampleKind K> void Demosaic(const KernelArgs& a) {
     Geometry g;
     g.w = a.width;
@@ -381,13 +368,14 @@ template <int P, SampleKind K> void Demosaic(const KernelArgs& a) {
     g.phase = a.phase;
     if (g.mirror && g.w % 2 == 0) g.phase ^= 2;
     if (g.flip && g.h % 2 == 0) g.phase ^= 1;
-    if (a.parallel) {
-#pragma omp parallel
-        DemosaicParallelBody<P, K>(a, g);
-    } else {
-        ConvertRows<P, K>(a, g, 0, g.h);
-        if (a.revision) ReviseGreens<P>(a, g);
-    }
+    // Bands of rows are independent; the green revision, whose sweep order
+    // is part of its result, follows on the calling thread.
+    const auto rows = [&a, &g](int r0, int r1) { ConvertRows<P, K>(a, g, r0, r1); };
+    if (a.parallel)
+        ForEachBand(g.h, a.dstStride, kRowBlock, rows);
+    else
+        rows(0, g.h);
+    if (a.revision) ReviseGreens<P>(a, g);
 }
 
 template <int P> void DemosaicKind(const KernelArgs& a, SampleKind kind) {

@@ -6,6 +6,16 @@
 
 namespace qorcam::conversion {
 
+// The YUV table rows as integer arithmetic: entry i of row k is
+// sign(i - 128) x sign x ((|i - 128| x mul[k]) >> shift[k]), where sign is
+// -1 when negative[k] is set. Found, and checked against every entry, when
+// the table is built.
+struct YuvLinear {
+    int32_t mul[4] = {};
+    int32_t shift[4] = {};
+    bool negative[4] = {};
+};
+
 // One conversion, checked and resolved: width and height at least 1, sizes
 // within 32 bits, store mode and Bayer phase 0 to 3, the shift resolved.
 struct KernelArgs {
@@ -21,6 +31,7 @@ struct KernelArgs {
     const uint8_t* src = nullptr;
     uint8_t* dst = nullptr;
     const int32_t* yuv = nullptr;
+    const YuvLinear* yuvLinear = nullptr; // null when the table has no such form
     size_t srcStride = 0;
     size_t dstStride = 0;
 };

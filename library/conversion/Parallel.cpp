@@ -1,0 +1,182 @@
+// The band planner and the helper pool behind ForEachBand.
+#include "Parallel.h"
+
+#include <omp.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace qorcam::conversion {
+namespace {
+
+// Output bytes of one band: small enough that a band's source and
+// destination stay in a core's own cache, large enough that handing it out
+// costs nothing measurable.
+constexpr size_t kBandBytes = 256 * 1024;
+// Output bytes below which a helper is not worth waking.
+constexpr size_t kThreadBytes = 128 * 1024;
+// Bands per thread wanted for an even finish.
+constexpr int kBandsPerThread = 4;
+constexpr int kMaxHelpers = 63;
+
+std::atomic<int> gTestBandRows{0};
+
+int AllowedCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return static_cast<int>(std::thread::hardware_concurrency());
+    return CPU_COUNT(&set);
+}
+
+// Processors not taken by other runnable threads right now: the allowed
+// ones less the runnable count of /proc/loadavg, which includes the caller.
+int FreeCpus() {
+    static const int cpus = std::max(1, AllowedCpus());
+    int running = 1;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        double l1, l5, l15;
+        int total;
+        if (std::fscanf(f, "%lf %lf %lf %d/%d", &l1, &l5, &l15, &running, &total) != 5) running = 1;
+        std::fclose(f);
+    }
+    return std::clamp(cpus - (running - 1), 1, cpus);
+}
+
+struct Job {
+    void (*body)(const void*, int) = nullptr;
+    const void* ctx = nullptr;
+    int bands = 0;
+    std::atomic<int> next{0};
+    std::atomic<int> done{0};
+
+    // Takes bands until none is left. The body and its context are touched
+    // only for a band taken, so a helper that comes after the caller has
+    // returned does nothing with them.
+    void Work() {
+        for (int b = next.fetch_add(1, std::memory_order_relaxed); b < bands;
+             b = next.fetch_add(1, std::memory_order_relaxed)) {
+            body(ctx, b);
+            if (done.fetch_add(1, std::memory_order_acq_rel) + 1 == bands) done.notify_all();
+        }
+    }
+};
+
+class Pool {
+public:
+    // One pool for the process, never destroyed: helpers may still sleep in
+    // it while static destructors run.
+    static Pool& Get() {
+        static Pool* pool = new Pool;
+        return *pool;
+    }
+
+    void Run(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
+        // One parallel conversion at a time; a second caller meanwhile runs
+        // its bands alone, which is what it would get from busy cores anyway.
+        std::unique_lock<std::mutex> busy(busy_, std::try_to_lock);
+        if (!busy.owns_lock() || (helpers = Grow(helpers)) == 0) {
+            for (int b = 0; b < bands; ++b)
+                body(ctx, b);
+            return;
+        }
+        auto job = std::make_shared<Job>();
+        job->body = body;
+        job->ctx = ctx;
+        job->bands = bands;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            current_ = job;
+            wanted_ = helpers;
+        }
+        for (int i = 0; i < helpers; ++i)
+            wake_.notify_one();
+        job->Work();
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            current_.reset();
+            wanted_ = 0;
+        }
+        for (int d = job->done.load(std::memory_order_acquire); d < bands;
+             d = job->done.load(std::memory_order_acquire))
+            job->done.wait(d, std::memory_order_acquire);
+    }
+
+private:
+    // Starts helpers until there are `wanted`; returns how many there are.
+    int Grow(int wanted) {
+        wanted = std::min(wanted, kMaxHelpers);
+        std::lock_guard<std::mutex> lock(lock_);
+        while (helpers_ < wanted) {
+            try {
+                std::thread(&Pool::Helper, this).detach();
+            } catch (const std::system_error&) {
+                break;
+            }
+            ++helpers_;
+        }
+        return std::min(wanted, helpers_);
+    }
+
+    void Helper() {
+        for (;;) {
+            std::shared_ptr<Job> job;
+            {
+                std::unique_lock<std::mutex> lock(lock_);
+                wake_.wait(lock, [this] { return current_ && wanted_ > 0; });
+                --wanted_;
+                job = current_;
+            }
+            job->Work();
+        }
+    }
+
+    std::mutex busy_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::shared_ptr<Job> current_;
+    int wanted_ = 0;
+    int helpers_ = 0;
+};
+
+} // namespace
+
+void SetBandRowsForTests(int rows) {
+    gTestBandRows.store(std::max(rows, 0), std::memory_order_relaxed);
+}
+
+namespace detail {
+
+BandPlan PlanBands(int height, size_t rowBytes, int minRows) {
+    BandPlan plan;
+    const int cap = std::max(1, omp_get_max_threads());
+    if (const int forced = gTestBandRows.load(std::memory_order_relaxed); forced > 0) {
+        plan.bandRows = forced;
+        plan.threads = cap;
+        return plan;
+    }
+    rowBytes = std::max<size_t>(rowBytes, 1);
+    const size_t total = rowBytes * static_cast<size_t>(height);
+    int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(cap), total / kThreadBytes));
+    if (threads > 1) threads = std::min(threads, FreeCpus());
+    const int byCache = static_cast<int>(std::clamp<size_t>(kBandBytes / rowBytes, 1, static_cast<size_t>(height)));
+    const int byBalance = (height + kBandsPerThread * threads - 1) / (kBandsPerThread * threads);
+    plan.bandRows = std::min(std::max(minRows, std::min(byCache, byBalance)), std::max(height, 1));
+    const int bands = (height + plan.bandRows - 1) / plan.bandRows;
+    plan.threads = std::max(1, std::min(threads, bands));
+    return plan;
+}
+
+void RunBands(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
+    Pool::Get().Run(bands, helpers, body, ctx);
+}
+
+} // namespace detail
+} // namespace qorcam::conversion
