@@ -106,6 +106,14 @@ CCamera::~CCamera() {
     // Off the interface's list first, so that its bus-reset thread no longer asks a closing device.
     interface_.RemoveCamera(this);
     StopAndRelease();
+    if (OnStreamThread()) {
+        // Closed from inside the image callback: the streaming thread dropped
+        // the last reference on its way out and can't wait for itself; it
+        // ends on its own with nothing of the camera left to touch.
+        streamThread_.release()->ReleaseToThread();
+    }
+    // No streaming thread uses the image-callback buffers any more.
+    RevokeCallbackBuffers();
     CloseStreams();
     ReleaseNodeMap();
     producer_.fn.DevClose(device_);
@@ -301,6 +309,12 @@ bool CCamera::AllocResources() {
 }
 
 bool CCamera::ReleaseResources() {
+    // The streaming thread ends first: it waits on the stream's event and may
+    // be handing one of its buffers to the callback. Asked from inside the
+    // callback, it ends once the callback returns and revokes its buffers
+    // itself.
+    const bool inCallback = OnStreamThread();
+    EndStreamThread();
     if (!watch_) {
         try {
             binding_.TLParamsLocked->SetValue(0);
@@ -319,7 +333,18 @@ bool CCamera::ReleaseResources() {
         producer_.fn.DSFlushQueue(stream_[index], ACQ_QUEUE_OUTPUT_DISCARD);
     }
     RevokeAllBuffers();
+    if (inCallback) {
+        releaseAsked_ = true;
+    } else {
+        RevokeCallbackBuffers();
+    }
     return true;
+}
+
+void CCamera::RevokeCallbackBuffers() {
+    for (BUFFER_HANDLE handle : callbackBuffers_)
+        producer_.fn.DSRevokeBuffer(stream_[0], handle, nullptr, nullptr);
+    callbackBuffers_.clear();
 }
 
 void CCamera::RevokeAllBuffers() {
@@ -561,7 +586,13 @@ bool CCamera::WaitForReader(std::uint32_t timeout, std::chrono::steady_clock::ti
     return true;
 }
 
+bool CCamera::OnStreamThread() const {
+    return streamThread_ && streamThread_->Id() == os::Thread::CurrentId();
+}
+
 bool CCamera::SetImageCallBack(void* context, QORCAM_IMAGECALLBACK callback, std::uint32_t count, bool info) {
+    // A callback removed from inside itself went with its thread's end.
+    if (callback_ != nullptr && removedInCallback_ && !OnStreamThread()) StopImageCallBack();
     if (callback_ != nullptr) {
         producer_.Library().SetLastErrorCode(STATUSQORCAM_REQUEST_EXEC);
         return false;
@@ -571,12 +602,16 @@ bool CCamera::SetImageCallBack(void* context, QORCAM_IMAGECALLBACK callback, std
     bufferCount_ = count;
     infoFlag_ = info;
     bool running = false;
+    // The streaming thread keeps the camera: a close from inside the callback
+    // leaves it to the thread's end.
+    AddReference();
     try {
         streamThread_ = std::make_unique<os::Thread>("QorCamStream");
         running = streamThread_->Start([this] { Stream_Thread(); }, os::ThreadPriority::TimeCritical);
     } catch (...) {
     }
     if (!running) {
+        DropReference(); // the caller holds another
         // No registration stays behind for a stop to wait on.
         streamThread_.reset();
         callback_ = nullptr;
@@ -589,15 +624,29 @@ bool CCamera::SetImageCallBack(void* context, QORCAM_IMAGECALLBACK callback, std
 
 void CCamera::StopImageCallBack() {
     if (callback_ == nullptr) return;
+    if (OnStreamThread()) {
+        // From inside the callback: the thread can't wait for itself; it ends
+        // once the callback returns, and the registration goes with it.
+        removedInCallback_ = true;
+        streamStop_.Set();
+        return;
+    }
+    EndStreamThread();
+    callback_ = nullptr;
+    removedInCallback_ = false;
+    streamEnded_.Reset();
+    streamStarted_.Reset();
+    streamStop_.Reset();
+}
+
+void CCamera::EndStreamThread() {
+    if (!streamThread_) return;
     streamStop_.Set();
+    if (OnStreamThread()) return;
     if (newBufferEvent_[0] != nullptr) producer_.fn.EventKill(newBufferEvent_[0]);
     streamEnded_.Wait(os::kInfinite);
     streamThread_->Join();
     streamThread_.reset();
-    callback_ = nullptr;
-    streamEnded_.Reset();
-    streamStarted_.Reset();
-    streamStop_.Reset();
 }
 
 void CCamera::Stream_Thread() {
@@ -613,7 +662,9 @@ void CCamera::Stream_Thread() {
     transferError_ = false;
     DS_HANDLE stream = stream_[0];
     EVENT_HANDLE event = newBufferEvent_[0];
-    std::vector<BUFFER_HANDLE> announced;
+    // The buffers of the session before, kept for its last image until now.
+    RevokeCallbackBuffers();
+    releaseAsked_ = false;
     std::uint32_t width = 0, height = 0;
     bool ready = true;
     try {
@@ -630,7 +681,7 @@ void CCamera::Stream_Thread() {
             ready = false;
             break;
         }
-        announced.push_back(handle);
+        callbackBuffers_.push_back(handle);
         if (producer_.fn.DSQueueBuffer(stream, handle) != GC_ERR_SUCCESS) {
             TraceClass(1, kName, LastErrorText().c_str());
             ready = false;
@@ -681,20 +732,27 @@ void CCamera::Stream_Thread() {
             callback_(Handle(), memory, good ? payloadSize_ : 0, width, height, infoFlag_ ? &record : nullptr,
                       callbackContext_);
             TraceClass(2, kName, "Stream UserCallback End  ");
+            // Stopped meanwhile (perhaps by the callback itself): the image
+            // just delivered is not queued again, so it stays as it was.
+            if (streamStop_.IsSet()) break;
             if (producer_.fn.DSQueueBuffer(stream, data.BufferHandle) != GC_ERR_SUCCESS) {
                 TraceClass(1, kName, LastErrorText().c_str());
                 break;
             }
         }
-        producer_.fn.EventKill(event);
+        // A stop killed the wait already; the event may be gone with the resources.
+        if (!streamStop_.IsSet()) producer_.fn.EventKill(event);
     }
     producer_.fn.DSFlushQueue(stream, ACQ_QUEUE_INPUT_TO_OUTPUT);
     producer_.fn.DSFlushQueue(stream, ACQ_QUEUE_OUTPUT_DISCARD);
-    for (BUFFER_HANDLE handle : announced)
-        producer_.fn.DSRevokeBuffer(stream, handle, nullptr, nullptr);
+    // The buffers stay announced, and the last image valid, until the
+    // resources are released, the camera is closed or the next session starts.
+    if (!ready || releaseAsked_) RevokeCallbackBuffers();
     streamStarted_.Set();
     streamEnded_.Set();
     TraceClass(1, kName, "End  ");
+    // Last: this may be the camera's last reference (closed from inside the callback).
+    DropReference();
 }
 
 bool CCamera::VSyncReq(void** out) {

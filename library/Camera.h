@@ -108,7 +108,8 @@ public:
     /// thread has started (or ended at once, its buffers refused).
     bool SetImageCallBack(void* context, QORCAM_IMAGECALLBACK callback, std::uint32_t count, bool info);
     /// Stops the streaming thread and clears the registration; nothing
-    /// without one.
+    /// without one. From inside the callback it returns at once: the thread
+    /// ends, and the registration goes, once the callback returns.
     void StopImageCallBack();
 
     /// Frame-start requests on stream 1: an empty buffer queued, and its
@@ -258,6 +259,13 @@ private:
     bool started_ = false;
     bool multicast_ = false;
     void Stream_Thread();
+    /// True on the streaming thread (inside the image callback).
+    bool OnStreamThread() const;
+    /// Ends the streaming thread and waits for it; the callback stays
+    /// registered. On the streaming thread itself it only asks it to end.
+    void EndStreamThread();
+    /// Revokes the image-callback buffers of stream 0.
+    void RevokeCallbackBuffers();
 
     QORCAM_IMAGECALLBACK callback_ = nullptr;
     void* callbackContext_ = nullptr;
@@ -267,6 +275,12 @@ private:
     os::Event streamStarted_{os::ResetMode::Manual};
     os::Event streamEnded_{os::ResetMode::Manual};
     std::unique_ptr<os::Thread> streamThread_;
+    // Announced by the streaming thread, used by it alone while it runs, and
+    // kept after it ends until the resources go or the next session starts.
+    std::vector<BUFFER_HANDLE> callbackBuffers_;
+    // Resources released from inside the callback: the thread revokes its buffers at its end.
+    std::atomic<bool> releaseAsked_{false};
+    bool removedInCallback_ = false;
     std::vector<std::unique_ptr<Image_Buffer>> images_;
     std::map<std::uint8_t*, BUFFER_HANDLE> idle_, queued_, done_;
     std::vector<BUFFER_HANDLE> vsyncIdle_, vsyncQueued_, vsyncDone_;

@@ -4,8 +4,10 @@
 namespace qorcam::library {
 
 CHandleRegistry& CHandleRegistry::Instance() {
-    static CHandleRegistry registry;
-    return registry;
+    // Never destroyed: objects the library destroys at process exit still
+    // leave the registry after the static objects are gone.
+    static CHandleRegistry* const registry = new CHandleRegistry;
+    return *registry;
 }
 
 void CHandleRegistry::AddEntry(const void* object, std::type_index root) {

@@ -8,13 +8,15 @@ namespace qorcam::library {
 
 namespace {
 
+// Never destroyed: images the library frees at process exit still leave the
+// table after the static objects are gone.
 std::mutex& LiveLock() {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* const lock = new std::mutex;
+    return *lock;
 }
 std::map<const QORCAM_IMAGE*, Image_Buffer*>& Live() {
-    static std::map<const QORCAM_IMAGE*, Image_Buffer*> live;
-    return live;
+    static auto* const live = new std::map<const QORCAM_IMAGE*, Image_Buffer*>;
+    return *live;
 }
 
 } // namespace

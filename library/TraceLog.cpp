@@ -31,10 +31,12 @@ std::uintptr_t Ptr(const void* p) {
 } // namespace
 
 CTraceLog& TheTraceLog() {
-    // Built on first use (attach) and destroyed with the library's static
-    // objects, which run after the unload entry has written its last line.
-    static CTraceLog log;
-    return log;
+    // Built on first use (attach) and never destroyed: a process that exits
+    // without unloading the library destroys static objects before the unload
+    // entry runs, and the library's threads still write their last lines
+    // then. Detach closes the area; the object itself outlives every writer.
+    static CTraceLog* const log = new CTraceLog;
+    return *log;
 }
 
 void CTraceLog::Open(const volatile std::uint32_t* excludedProcessId) {

@@ -776,6 +776,120 @@ TEST_F(CameraTest, ResourcesReleasedUnderARunningImageCallbackEndItsThreadFirst)
     }
 }
 
+// A callback that, on its first frame, calls back into the library (removes
+// itself or closes its camera) and keeps the last image it was given.
+struct Reentrant {
+    static void Call(HCAMERA camera, uint8_t* buffer, uint32_t length, uint32_t, uint32_t,
+                     QORCAM_IMAGEDATAINFO*, void* context) {
+        auto* self = static_cast<Reentrant*>(context);
+        const bool first = self->calls.fetch_add(1) == 0;
+        const BOOL result = first && self->action ? self->action(camera) : TRUE;
+        std::lock_guard<std::mutex> guard(self->lock);
+        self->last = buffer;
+        self->length = length;
+        if (first) self->result = result;
+        self->returned = true;
+        self->changed.notify_all();
+    }
+    bool WaitReturned() {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, std::chrono::seconds(30), [&] { return returned; });
+    }
+    std::function<BOOL(HCAMERA)> action;
+    std::atomic<int> calls{0};
+    std::mutex lock;
+    std::condition_variable changed;
+    bool returned = false;
+    BOOL result = FALSE;
+    uint8_t* last = nullptr;
+    uint32_t length = 0;
+};
+
+TEST_F(CameraTest, CallbackRemovedOrCameraClosedFromInsideTheCallbackReturns) {
+    auto setCallback = QORCAM_FN(QORCAM_SetImageCallBack);
+    auto close = QORCAM_FN(QORCAM_Close);
+    auto complete = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
+        "QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
+    ASSERT_NE(complete, nullptr);
+    for (bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "close" : "remove");
+        HCAMERA camera = Open(kGigE);
+        ASSERT_NE(camera, nullptr);
+        auto write = QORCAM_FN(QORCAM_WritePort);
+        Poke(camera, write, 0x100, {0, 0, 0, 2});
+        Poke(camera, write, 0x0D04, {0, 0, 0x05, 0xDC});
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+        Reentrant inside;
+        if (closing) {
+            inside.action = close;
+        } else {
+            inside.action = [&](HCAMERA c) { return setCallback(c, nullptr, nullptr, 0, FALSE); };
+        }
+        ASSERT_TRUE(setCallback(camera, &inside, &Reentrant::Call, 2, FALSE));
+        ASSERT_TRUE(QORCAM_FN(QORCAM_ImageStart)(camera));
+        ASSERT_EQ(complete("if0", kGigE, 0, 0, 960), 0);
+        ASSERT_TRUE(inside.WaitReturned()) << "the call from inside the callback does not return";
+        EXPECT_TRUE(inside.result);
+        if (closing) {
+            // The handle is gone at once; the camera itself goes once the callback has returned.
+            BOOL connected = FALSE;
+            EXPECT_FALSE(QORCAM_FN(QORCAM_Camera)(camera, &connected));
+            HCAMERA again = nullptr;
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!QORCAM_FN(QORCAM_Open)(kGigE, &again) && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ASSERT_NE(again, nullptr) << "error " << LastError();
+            EXPECT_TRUE(close(again));
+        } else {
+            // The stream ended with the callback: a new one can be set from outside and gets frames.
+            Frames frames;
+            frames.camera = camera;
+            ASSERT_TRUE(setCallback(camera, &frames, &Frames::Call, 2, TRUE)) << LastError();
+            ASSERT_EQ(complete("if0", kGigE, 0, 0, 960), 0);
+            EXPECT_TRUE(frames.WaitFor(1));
+            EXPECT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE));
+            EXPECT_EQ(inside.calls.load(), 1);
+            EXPECT_TRUE(close(camera));
+        }
+    }
+}
+
+TEST_F(CameraTest, LastCallbackImageStaysValidUntilTheResourcesAreReleased) {
+    HCAMERA camera = Open(kGigE);
+    auto write = QORCAM_FN(QORCAM_WritePort);
+    Poke(camera, write, 0x100, {0, 0, 0, 2});
+    Poke(camera, write, 0x0D04, {0, 0, 0x05, 0xDC});
+    auto setCallback = QORCAM_FN(QORCAM_SetImageCallBack);
+    auto complete = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
+        "QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
+    auto announced = Hook<int (*)(const char*, uint64_t, uint32_t)>("QorGigEGenTL.cti", "ScriptedGenTL_Announced");
+    ASSERT_NE(complete, nullptr);
+    ASSERT_NE(announced, nullptr);
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceAlloc)(camera));
+
+    Reentrant frames;
+    ASSERT_TRUE(setCallback(camera, &frames, &Reentrant::Call, 2, FALSE));
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ImageStart)(camera));
+    ASSERT_EQ(complete("if0", kGigE, 0, 0, 960), 0);
+    ASSERT_TRUE(frames.WaitReturned());
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ImageStop)(camera));
+    ASSERT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE));
+    // Stopped and removed: the image's memory is still the producer's buffer, announced and readable.
+    EXPECT_EQ(announced("if0", kGigE, 0), 2);
+    ASSERT_NE(frames.last, nullptr);
+    ASSERT_EQ(frames.length, 960u);
+    std::vector<uint8_t> copy(frames.last, frames.last + frames.length);
+
+    // The next session replaces the buffers of the one before.
+    Reentrant next;
+    ASSERT_TRUE(setCallback(camera, &next, &Reentrant::Call, 3, FALSE));
+    EXPECT_EQ(announced("if0", kGigE, 0), 3);
+    ASSERT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE));
+    EXPECT_EQ(announced("if0", kGigE, 0), 3);
+    ASSERT_TRUE(QORCAM_FN(QORCAM_ResourceRelease)(camera));
+    EXPECT_EQ(announced("if0", kGigE, 0), 0);
+}
+
 // Calls on one camera from several threads.
 using CompleteOnFn = int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t);
 using WaitingFn = int (*)(const char*, uint64_t, uint32_t);

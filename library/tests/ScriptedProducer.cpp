@@ -569,6 +569,24 @@ GC_API_EXPORT int ScriptedGenTL_Waiting(const char* path, uint64_t number, uint3
     return -1;
 }
 
+// How many buffers are announced on a stream of an open device, or -1.
+GC_API_EXPORT int ScriptedGenTL_Announced(const char* path, uint64_t number, uint32_t streamIndex) {
+    std::lock_guard<std::mutex> guard(Script().lock);
+    ScriptedInterface* i = OpenInterface(path);
+    if (!i) return -1;
+    for (CDevice* device : i->GetOpenDevices()) {
+        if (device->GetID() != Script().prefix + "::" + std::to_string(number)) continue;
+        CDataStream* stream = device->OpenDataStream(streamIndex == 0 ? "DS0" : "DS1");
+        if (!stream) return -1;
+        size_t announced = 0;
+        size_t size = sizeof announced;
+        INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+        stream->GetInfo(STREAM_INFO_NUM_ANNOUNCED, &type, &announced, &size);
+        return static_cast<int>(announced);
+    }
+    return -1;
+}
+
 // How often the library refreshed that interface's device list, or -1.
 GC_API_EXPORT int ScriptedGenTL_UpdateCount(const char* path) {
     std::lock_guard<std::mutex> guard(Script().lock);

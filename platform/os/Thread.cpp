@@ -101,8 +101,18 @@ void* Thread::Entry(void* arg) {
     self->priority_.store(Apply(pthread_self(), self->tid_.load(), self->priority_.load()));
     self->running_.Set();
     self->fn_();
+    if (self->ownedByThread_) {
+        delete self;
+        return nullptr;
+    }
     self->finished_.Set();
     return nullptr;
+}
+
+void Thread::ReleaseToThread() {
+    ownedByThread_ = true;
+    joined_ = true;
+    pthread_detach(pthread_self());
 }
 
 ThreadPriority Thread::SetPriority(ThreadPriority priority) {

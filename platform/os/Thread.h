@@ -52,6 +52,11 @@ public:
     bool Wait(std::uint32_t timeoutMs) { return finished_.Wait(timeoutMs); }
     /// Waits without a limit and releases the thread. Safe to call twice.
     void Join();
+    /// Called on the thread itself, by an owner that is going away while the
+    /// function still runs (it can't wait for itself): the thread is detached
+    /// and owns this object from now on, and deletes it once the function
+    /// returns. The caller gives up its pointer and touches it no more.
+    void ReleaseToThread();
 
     bool IsStarted() const { return started_; }
     bool IsFinished() const { return finished_.IsSet(); }
@@ -72,6 +77,7 @@ private:
     pthread_t handle_{};
     bool started_ = false;
     bool joined_ = false;
+    bool ownedByThread_ = false; // written and read by the thread alone
     std::atomic<std::uint32_t> tid_{0};
     std::atomic<ThreadPriority> priority_{ThreadPriority::Normal};
     Event running_{ResetMode::Manual};
