@@ -12,6 +12,7 @@ packages=(
   aravis-tools libopencv-dev iproute2 iputils-ping nftables tshark
   busybox udhcpd libsystemd-dev dbus-daemon libaravis-dev
   xvfb xauth
+  locales python3
 )
 if [ "$(id -u)" != 0 ]; then
   echo "install-deps: not root, assuming these packages are installed: ${packages[*]}" >&2
@@ -20,3 +21,5 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends "${packages[@]}"
+# Number texts are checked under a decimal-comma locale.
+localedef -i de_DE -f UTF-8 de_DE.UTF-8

@@ -2,6 +2,7 @@
 #include "genapi/Formula.h"
 
 #include "genapi/GenericException.h"
+#include "genapi/Node.h"
 
 #include <algorithm>
 #include <cctype>
@@ -345,12 +346,12 @@ private:
         std::string text = s_.substr(start, pos_ - start);
         if (text == ".") Fail("number expected");
         if (isFloat) {
-            f_.nodes_[n].literal = FormulaValue::Float(std::strtod(text.c_str(), nullptr));
+            f_.nodes_[n].literal = FormulaValue::Float(ParseDoubleC(text.c_str(), nullptr));
         } else {
             errno = 0;
             unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
             if (errno == ERANGE || v > static_cast<unsigned long long>(std::numeric_limits<int64_t>::max()))
-                f_.nodes_[n].literal = FormulaValue::Float(std::strtod(text.c_str(), nullptr));
+                f_.nodes_[n].literal = FormulaValue::Float(ParseDoubleC(text.c_str(), nullptr));
             else
                 f_.nodes_[n].literal = FormulaValue::Int(static_cast<int64_t>(v));
         }
@@ -403,14 +404,27 @@ Formula::Formula(const std::string& text) : text_(text) {
     root_ = parser.ParseAll();
 }
 
-FormulaValue Formula::Evaluate(const Lookup& lookup, bool integerMode) const {
+FormulaValue Formula::Evaluate(const Lookup& lookup, bool integerMode, bool checked) const {
     if (root_ < 0) throw LogicalErrorException("empty formula");
-    return Eval(root_, lookup, integerMode);
+    return Eval(root_, lookup, integerMode, checked);
 }
 
-FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
+FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im, bool checked) const {
     const AstNode& n = nodes_[static_cast<size_t>(index)];
-    auto arg = [&](int32_t i) { return Eval(i, lookup, im); };
+    auto arg = [&](int32_t i) { return Eval(i, lookup, im, checked); };
+    // Checked: an integer result that does not fit is an error, not a wrapped value.
+    auto fits = [&](bool overflowed, int64_t v) {
+        if (checked && overflowed) throw RuntimeException("formula \"" + text_ + "\": integer overflow");
+        return FormulaValue::Int(v);
+    };
+    auto add = [&](int64_t a, int64_t b) {
+        int64_t v = 0;
+        return fits(__builtin_add_overflow(a, b, &v), WrapAdd(a, b));
+    };
+    auto sub = [&](int64_t a, int64_t b) {
+        int64_t v = 0;
+        return fits(__builtin_sub_overflow(a, b, &v), WrapSub(a, b));
+    };
     auto num = [&](FormulaValue v) {
         return (im || !v.isInt) ? v : FormulaValue::Float(static_cast<double>(v.i));
     };
@@ -432,7 +446,7 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
     case Op::Neg:
     case Op::FnNeg: {
         FormulaValue v = arg(n.a);
-        return v.isInt ? FormulaValue::Int(WrapSub(0, v.i)) : FormulaValue::Float(-v.d);
+        return v.isInt ? sub(0, v.i) : FormulaValue::Float(-v.d);
     }
     case Op::Plus:
         return arg(n.a);
@@ -458,8 +472,7 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
         }
         case Op::FnAbs: {
             FormulaValue v = arg(n.a);
-            return v.isInt ? FormulaValue::Int(v.i < 0 ? WrapSub(0, v.i) : v.i)
-                           : FormulaValue::Float(std::fabs(v.d));
+            return v.isInt ? (v.i < 0 ? sub(0, v.i) : v) : FormulaValue::Float(std::fabs(v.d));
         }
         case Op::FnSqrt:
             return unaryFloat(std::sqrt);
@@ -512,29 +525,46 @@ FormulaValue Formula::Eval(int32_t index, const Lookup& lookup, bool im) const {
     bool ints = l.isInt && r.isInt;
     switch (n.op) {
     case Op::Add:
-        return ints ? FormulaValue::Int(WrapAdd(l.i, r.i)) : FormulaValue::Float(l.AsDouble() + r.AsDouble());
+        return ints ? add(l.i, r.i) : FormulaValue::Float(l.AsDouble() + r.AsDouble());
     case Op::Sub:
-        return ints ? FormulaValue::Int(WrapSub(l.i, r.i)) : FormulaValue::Float(l.AsDouble() - r.AsDouble());
-    case Op::Mul:
-        return ints ? FormulaValue::Int(WrapMul(l.i, r.i)) : FormulaValue::Float(l.AsDouble() * r.AsDouble());
+        return ints ? sub(l.i, r.i) : FormulaValue::Float(l.AsDouble() - r.AsDouble());
+    case Op::Mul: {
+        if (!ints) return FormulaValue::Float(l.AsDouble() * r.AsDouble());
+        int64_t v = 0;
+        return fits(__builtin_mul_overflow(l.i, r.i, &v), WrapMul(l.i, r.i));
+    }
     case Op::Div:
-        if (!ints) return FormulaValue::Float(l.AsDouble() / r.AsDouble());
+        if (!ints) {
+            if (checked && r.AsDouble() == 0.0)
+                throw RuntimeException("formula \"" + text_ + "\": division by zero");
+            return FormulaValue::Float(l.AsDouble() / r.AsDouble());
+        }
         if (r.i == 0) throw RuntimeException("formula \"" + text_ + "\": division by zero");
-        if (r.i == -1) return FormulaValue::Int(WrapSub(0, l.i));
+        if (r.i == -1) return sub(0, l.i);
         return FormulaValue::Int(l.i / r.i);
     case Op::Mod:
-        if (!ints) return FormulaValue::Float(std::fmod(l.AsDouble(), r.AsDouble()));
+        if (!ints) {
+            if (checked && r.AsDouble() == 0.0)
+                throw RuntimeException("formula \"" + text_ + "\": division by zero");
+            return FormulaValue::Float(std::fmod(l.AsDouble(), r.AsDouble()));
+        }
         if (r.i == 0) throw RuntimeException("formula \"" + text_ + "\": division by zero");
         if (r.i == -1) return FormulaValue::Int(0);
         return FormulaValue::Int(l.i % r.i);
     case Op::Pow:
         if (ints && r.i >= 0) {
             uint64_t result = 1, base = static_cast<uint64_t>(l.i);
+            int64_t exact = 1, exactBase = l.i;
+            bool overflowed = false;
             for (int64_t e = r.i; e > 0; e >>= 1) {
-                if (e & 1) result *= base;
+                if (e & 1) {
+                    result *= base;
+                    overflowed = __builtin_mul_overflow(exact, exactBase, &exact) || overflowed;
+                }
                 base *= base;
+                if (e > 1) overflowed = __builtin_mul_overflow(exactBase, exactBase, &exactBase) || overflowed;
             }
-            return FormulaValue::Int(static_cast<int64_t>(result));
+            return fits(overflowed, static_cast<int64_t>(result));
         }
         return FormulaValue::Float(std::pow(l.AsDouble(), r.AsDouble()));
     case Op::BitAnd:

@@ -33,7 +33,9 @@ int64_t TruncToInt64(double v);
 /// SGN NEG ABS SQRT EXP LN LG SIN COS TAN ASIN ACOS ATAN TRUNC FLOOR CEIL
 /// ROUND. Guarantees: compiling never recurses deeper than a fixed nesting
 /// limit; evaluation never crashes (integer division by zero throws
-/// RuntimeException, overflow wraps, shifts beyond 63 give 0).
+/// RuntimeException, overflow wraps, shifts beyond 63 give 0). A checked
+/// evaluation instead throws RuntimeException for an integer result that does
+/// not fit 64 bits and for any division by zero.
 class Formula {
 public:
     Formula() = default;
@@ -50,7 +52,7 @@ public:
     /// integerMode keeps integer literals and operands integral (IntSwissKnife,
     /// IntConverter); otherwise every number is a double. Names are looked up
     /// only when their branch is evaluated.
-    FormulaValue Evaluate(const Lookup& lookup, bool integerMode) const;
+    FormulaValue Evaluate(const Lookup& lookup, bool integerMode, bool checked = false) const;
 
     static constexpr int kMaxNesting = 128;
     /// Deepest expression tree accepted (long chains like 1+1+...+1 count too).
@@ -67,7 +69,7 @@ private:
     };
     class Parser;
 
-    FormulaValue Eval(int32_t index, const Lookup& lookup, bool integerMode) const;
+    FormulaValue Eval(int32_t index, const Lookup& lookup, bool integerMode, bool checked) const;
 
     std::string text_;
     std::vector<AstNode> nodes_;

@@ -4,6 +4,7 @@
 #include "genapi/GenericException.h"
 #include "genapi/NodeMapCore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -102,9 +103,11 @@ FormulaValue FormulaNodeBase::ValueOfVariable(const Variable& v, bool ignoreCach
     case Variable::Value:
         break;
     case Variable::Min:
+        if (auto* i = isFloat ? nullptr : dynamic_cast<IInteger*>(v.node)) return FormulaValue::Int(i->GetMin());
         return isFloat ? FormulaValue::Float(v.node->NumericMin())
                        : FormulaValue::Int(RoundToInt64(v.node->NumericMin()));
     case Variable::Max:
+        if (auto* i = isFloat ? nullptr : dynamic_cast<IInteger*>(v.node)) return FormulaValue::Int(i->GetMax());
         return isFloat ? FormulaValue::Float(v.node->NumericMax())
                        : FormulaValue::Int(RoundToInt64(v.node->NumericMax()));
     case Variable::Inc:
@@ -144,7 +147,7 @@ FormulaValue FormulaNodeBase::Run(const Compiled& c, FormulaValue builtinValue, 
         }
         return FormulaValue::Int(0);
     };
-    return c.formula.Evaluate(lookup, integerMode);
+    return c.formula.Evaluate(lookup, integerMode, checked_);
 }
 
 // ---- SwissKnife core ----
@@ -300,6 +303,21 @@ void ConverterCore::ConvertedRange(bool integerMode, double& low, double& high) 
     }
 }
 
+bool ConverterCore::ConvertedIntRange(int64_t& low, int64_t& high) {
+    auto* integer = pValue_->GetPrincipalInterfaceType() == intfIFloat ? nullptr : dynamic_cast<IInteger*>(pValue_);
+    if (integer == nullptr) return false;
+    try {
+        const FormulaValue a = Run(from_, FormulaValue::Int(integer->GetMin()), true, false);
+        const FormulaValue b = Run(from_, FormulaValue::Int(integer->GetMax()), true, false);
+        if (!a.isInt || !b.isInt) return false;
+        low = std::min(a.i, b.i);
+        high = std::max(a.i, b.i);
+        return true;
+    } catch (const GenericException&) {
+        return false;
+    }
+}
+
 // ---- Converter ----
 
 double ConverterNode::GetValue(bool, bool ignoreCache) {
@@ -371,16 +389,20 @@ void IntConverterNode::SetValue(int64_t value, bool) {
 
 int64_t IntConverterNode::GetMin() {
     auto lock = Lock();
-    double low, high;
-    ConvertedRange(true, low, high);
-    return RoundToInt64(low);
+    int64_t low, high;
+    if (ConvertedIntRange(low, high)) return low;
+    double lowFloat, highFloat;
+    ConvertedRange(true, lowFloat, highFloat);
+    return RoundToInt64(lowFloat);
 }
 
 int64_t IntConverterNode::GetMax() {
     auto lock = Lock();
-    double low, high;
-    ConvertedRange(true, low, high);
-    return RoundToInt64(high);
+    int64_t low, high;
+    if (ConvertedIntRange(low, high)) return high;
+    double lowFloat, highFloat;
+    ConvertedRange(true, lowFloat, highFloat);
+    return RoundToInt64(highFloat);
 }
 
 std::string IntConverterNode::ToString(bool verify, bool ignoreCache) {

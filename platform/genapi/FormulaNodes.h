@@ -51,6 +51,8 @@ protected:
     std::vector<Variable> variables_;
     std::vector<std::pair<std::string, FormulaValue>> constants_;
     std::vector<Compiled> expressions_;
+    // Integer overflow and division by zero are errors, not wrapped or infinite values.
+    bool checked_ = false;
     std::string unit_;
     ERepresentation representation_ = PureNumber;
 };
@@ -112,10 +114,13 @@ public:
 };
 
 /// Converter and IntConverter: the value is FormulaFrom of the underlying
-/// node (TO); a write stores FormulaTo of the new value (FROM) into it.
+/// node (TO); a write stores FormulaTo of the new value (FROM) into it. A
+/// formula that overflows 64-bit integers or divides by zero is an error.
 class ConverterCore : public FormulaNodeBase {
 public:
-    using FormulaNodeBase::FormulaNodeBase;
+    ConverterCore(NodeMapCore& core, std::string kind) : FormulaNodeBase(core, std::move(kind)) {
+        checked_ = true;
+    }
     void Resolve(const Resolver& resolver) override;
     void ValueDependencies(std::vector<NodeBase*>& out) const override;
     void Validate() override;
@@ -127,6 +132,10 @@ protected:
     void WriteConverted(FormulaValue value, bool integerMode);
     /// The underlying node's limits taken through FormulaFrom, in order.
     void ConvertedRange(bool integerMode, double& low, double& high);
+    /// The same in integers, exact, for an integer node under an integer
+    /// formula; false when the underlying node is no integer or an end does
+    /// not fit (the caller falls back to ConvertedRange).
+    bool ConvertedIntRange(int64_t& low, int64_t& high);
 
     Compiled to_, from_;
     std::string pValueName_;

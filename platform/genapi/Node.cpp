@@ -6,12 +6,15 @@
 #include "genapi/NodeMapCore.h"
 
 #include <cctype>
+#include <charconv>
+#include <clocale>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <locale.h>
 
 namespace qorcam::genapi {
 
@@ -77,13 +80,20 @@ bool ParseInt64Text(const std::string& text, int64_t& out) {
     return true;
 }
 
+double ParseDoubleC(const char* text, char** end) {
+    // Descriptions write numbers with a decimal point, whatever locale the
+    // process runs under.
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return strtod_l(text, end, c);
+}
+
 bool ParseDoubleText(const std::string& text, double& out) {
     const char* s = text.c_str();
     while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n')
         ++s;
     if (!*s) return false;
     char* end = nullptr;
-    out = std::strtod(s, &end);
+    out = ParseDoubleC(s, &end);
     if (end == s) return false;
     while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n')
         ++end;
@@ -91,12 +101,16 @@ bool ParseDoubleText(const std::string& text, double& out) {
 }
 
 std::string FormatDouble(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.17g", value);
+    // As "%.15g" when that reads back exactly, else as "%.17g"; always with a
+    // decimal point, whatever the process's locale.
+    auto format = [value](int precision) {
+        char buffer[64];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
+        return std::string(buffer, result.ptr);
+    };
+    const std::string shorter = format(15);
     double back = 0;
-    char shorter[64];
-    std::snprintf(shorter, sizeof shorter, "%.15g", value);
-    return ParseDoubleText(shorter, back) && back == value ? shorter : buffer;
+    return ParseDoubleText(shorter, back) && back == value ? shorter : format(17);
 }
 
 ERepresentation ParseRepresentation(const std::string& text) {

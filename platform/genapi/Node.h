@@ -176,6 +176,8 @@ EAccessMode ParseAccessMode(const std::string& text);
 bool ParseInt64Text(const std::string& text, int64_t& out);
 /// A whole text as a double (surrounding blanks allowed); false otherwise.
 bool ParseDoubleText(const std::string& text, double& out);
+/// strtod with a decimal point whatever the process's locale.
+double ParseDoubleC(const char* text, char** end);
 /// Shortest text that reads back to the same double.
 std::string FormatDouble(double value);
 ERepresentation ParseRepresentation(const std::string& text);

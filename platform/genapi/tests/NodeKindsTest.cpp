@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
+#include <string>
 
 using namespace qorcam::genapi;
 using qorcam::genapi::testing::Description;
@@ -260,6 +262,58 @@ TEST(Converters, BothDirectionsAndRange) {
     half->SetValue(600);
     EXPECT_EQ(f.port.Get32LE(0x10), 1200u);
     EXPECT_THROW(half->SetValue(100), OutOfRangeException); // 200 is below Period's minimum
+}
+
+TEST(Converters, IntegerLimitsAreExactAndOverflowOrDivisionByZeroIsAnError) {
+    Fixture f("<Integer Name='Period'><pValue>R</pValue><Min>1001</Min><Max>10000001</Max></Integer>"
+              "<IntConverter Name='Half'><FormulaTo>FROM * 2</FormulaTo><FormulaFrom>TO / 2</FormulaFrom>"
+              "<pValue>Period</pValue></IntConverter>"
+              "<IntConverter Name='Pico'><FormulaTo>FROM / 1000000000000</FormulaTo>"
+              "<FormulaFrom>TO * 1000000000000</FormulaFrom><pValue>Period</pValue></IntConverter>"
+              "<Converter Name='Inverse'><FormulaTo>1 / FROM</FormulaTo><FormulaFrom>1 / TO</FormulaFrom>"
+              "<pValue>Period</pValue></Converter>" +
+              IntReg("<Length>4</Length><Cachable>NoCache</Cachable>"));
+    // The limits are what GetValue gives at the underlying limits: 1001 / 2 and 10000001 / 2 in integers.
+    CIntegerPtr half = f.map._GetNode("Half");
+    EXPECT_EQ(half->GetMin(), 500);
+    EXPECT_EQ(half->GetMax(), 5000000);
+
+    CIntegerPtr pico = f.map._GetNode("Pico");
+    f.port.Put32LE(0x10, 1000000);
+    EXPECT_EQ(pico->GetValue(), 1000000000000000000);
+    f.port.Put32LE(0x10, 10000000); // 10^19 does not fit 64 bits
+    EXPECT_THROW(pico->GetValue(), RuntimeException);
+
+    CFloatPtr inverse = f.map._GetNode("Inverse");
+    f.port.Put32LE(0x10, 2000);
+    EXPECT_DOUBLE_EQ(inverse->GetValue(), 0.0005);
+    f.port.Put32LE(0x10, 0); // a register outside its node's range, as a device may hold
+    EXPECT_THROW(inverse->GetValue(), RuntimeException);
+}
+
+// Numbers in descriptions and in the texts of float nodes have a decimal
+// point, whatever locale the process runs under.
+TEST(Locale, FloatsReadAndPrintTheSameUnderADecimalCommaLocale) {
+    struct LocaleGuard {
+        std::string old = std::setlocale(LC_ALL, nullptr);
+        ~LocaleGuard() { std::setlocale(LC_ALL, old.c_str()); }
+    } guard;
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (locale-gen)";
+    Fixture f("<Float Name='G'><Value>1.5</Value><Min>0.25</Min><Max>2.75</Max></Float>"
+              "<SwissKnife Name='S'><pVariable Name='X'>G</pVariable><Formula>X * 0.5</Formula></SwissKnife>"
+              "<Converter Name='C'><FormulaTo>FROM / 2.5</FormulaTo><FormulaFrom>TO * 2.5</FormulaFrom>"
+              "<pValue>G</pValue></Converter>");
+    CFloatPtr g = f.map._GetNode("G");
+    EXPECT_DOUBLE_EQ(g->GetValue(), 1.5);
+    EXPECT_DOUBLE_EQ(g->GetMin(), 0.25);
+    EXPECT_DOUBLE_EQ(g->GetMax(), 2.75);
+    EXPECT_DOUBLE_EQ(CFloatPtr(f.map._GetNode("S"))->GetValue(), 0.75);
+    EXPECT_DOUBLE_EQ(CFloatPtr(f.map._GetNode("C"))->GetValue(), 3.75);
+    EXPECT_EQ(g->ToString(), "1.5");
+    g->FromString("2.25");
+    EXPECT_DOUBLE_EQ(g->GetValue(), 2.25);
+    EXPECT_THROW(g->FromString("2,25"), GenericException);
 }
 
 TEST(SwissKnife, VariablesConstantsAndExpressions) {
