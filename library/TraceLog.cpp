@@ -72,7 +72,11 @@ void CTraceLog::Write(std::uint32_t minLevel, const char* fmt, va_list args) {
     if (excluded_ != nullptr && __atomic_load_n(excluded_, __ATOMIC_RELAXED) == self) return;
     // Any process may write the count; a value past the slots counts as full.
     const std::uint32_t count = log_->count;
-    if (count >= shared::kLogSlotCount) return;
+    if (count >= shared::kLogSlotCount) {
+        // Full: the line is dropped, and counted for the reader to report.
+        if (count < shared::kLogSlotCount + shared::kLogDropLimit) log_->count = count + 1;
+        return;
+    }
 
     char* slot = log_->slot[count];
     const os::LocalTime t = os::LocalTime::Now();

@@ -163,7 +163,7 @@ bool CCameraProperty::Write(INode* feature, CPropertyGridProperty* item, bool& w
         TryGetEnumEntries(p, entries);
         INode* chosen = nullptr;
         for (INode* entry : entries)
-            if (entry && SafeIsAvailable(entry) && entry->GetDisplayName() == wanted) {
+            if (entry && SafeIsAvailable(entry) && EnumEntryText(entry) == wanted) {
                 chosen = entry;
                 break;
             }

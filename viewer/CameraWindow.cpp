@@ -235,6 +235,18 @@ void CChildWindow::PostRepaint(CChildFrame*) {
     QMetaObject::invokeMethod(view_, qOverload<>(&QWidget::update), Qt::QueuedConnection);
 }
 
+void CChildWindow::PostFormatChange(CChildFrame*) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!frame_.FormatChanged()) return;
+            frame_.RestartForFormat();
+            view_->update();
+            PostInfoUpdate(&frame_);
+        },
+        Qt::QueuedConnection);
+}
+
 void CChildWindow::PostRecordProgress(CChildFrame* child) {
     main_.PostRecordProgress(child);
 }

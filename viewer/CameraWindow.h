@@ -67,6 +67,7 @@ public:
     void PostRepaint(CChildFrame* child) override;
     void SetWatchdog(CChildFrame* child, unsigned ms) override;
     void LayoutChanged(CChildFrame*) override { UpdateLayout(true); }
+    void PostFormatChange(CChildFrame* child) override;
     void PostRecordProgress(CChildFrame* child) override;
     void PostRecordDone(CChildFrame* child) override;
     void PostFrameBusy(CChildFrame* child, bool busy) override;

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -179,6 +178,10 @@ bool CChildFrame::StartImage() {
         genapi::CIntegerPtr payload(nodeMap->GetNode("PayloadSize"));
         if (payload.IsValid()) payloadSize = static_cast<uint32_t>(Read([&] { return payload->GetValue(); }));
     }
+    // The first frame fixes the shape the others must have: the bitmap info
+    // was just made for the camera's size and format.
+    frameShapeKnown_ = 0;
+    formatChanged_ = 0;
     framesInWindow = 0;
     frameRate = 0.0;
     std::memset(errorFlags, 0, sizeof errorFlags);
@@ -195,13 +198,14 @@ bool CChildFrame::StartImage() {
 void CChildFrame::StopImage() {
     host_->SetWatchdog(this, 0);
     api_->ImageStop(hCamera);
-    // The callback is gone before the last buffer is copied, so it can't move.
-    api_->SetImageCallBack(hCamera, nullptr, nullptr, 0, 0);
+    // The last buffer is copied while the callback is still registered: its
+    // memory belongs to the delivery, which ends when the callback is removed.
     capturedRawImage.clear();
     if (payloadSize && lastRawBuffer) {
         const uint32_t n = lastRawLength < payloadSize ? lastRawLength : payloadSize;
         capturedRawImage.assign(lastRawBuffer, lastRawBuffer + n);
     }
+    api_->SetImageCallBack(hCamera, nullptr, nullptr, 0, 0);
     api_->ResourceRelease(hCamera);
     running = 0;
     lastRawBuffer = nullptr;
@@ -248,6 +252,33 @@ bool CChildFrame::RefreshBitmapInfo() {
     return ok;
 }
 
+void CChildFrame::RestartForFormat() {
+    if (!running || playback || !formatChanged_) return;
+    StopImage();
+    StartImage();
+}
+
+namespace {
+
+/// The size and pixel format an image frame's stream information carries;
+/// false for other payloads or without the information.
+bool FrameShape(const QORCAM_IMAGEDATAINFO* info, uint32_t& width, uint32_t& height, uint32_t& pixelType) {
+    if (!info) return false;
+    const QORCAM_STREAMINFO_IMAGE* image = nullptr;
+    if (info->CType == QORCAM_CTYPE_GIGE && info->Info.CGigE.Payload_Flag &&
+        (info->Info.CGigE.StreamInfo.SType & 0x7FFF) == 1)
+        image = &info->Info.CGigE.StreamInfo.Data.Image;
+    else if (info->CType == QORCAM_CTYPE_USB && info->Info.CUsb.Payload_Flag && info->Info.CUsb.StreamInfo.SType == 1)
+        image = &info->Info.CUsb.StreamInfo.Data.Image;
+    if (!image || image->Width == 0 || image->Height == 0) return false;
+    width = image->Width;
+    height = image->Height;
+    pixelType = image->Pixel_Type;
+    return true;
+}
+
+} // namespace
+
 void CChildFrame::ImageReceivedCallBack(HCAMERA camera, uint8_t* buffer, uint32_t length, uint32_t, uint32_t,
                                         QORCAM_IMAGEDATAINFO* info, void* context) {
     auto* self = static_cast<CChildFrame*>(context);
@@ -281,7 +312,22 @@ void CChildFrame::OnBuffer(HCAMERA camera, uint8_t* buffer, uint32_t length, con
         host_->PostInfoUpdate(this);
     }
 
-    if (nextDisplayTime <= now) {
+    // A frame of another size or format than the bitmap info would be
+    // converted as the old one (a garbled picture): the window restarts its
+    // image for it, and nothing is converted until then.
+    uint32_t w = 0, h = 0, type = 0;
+    if (!formatChanged_ && FrameShape(info, w, h, type)) {
+        if (!frameShapeKnown_) {
+            frameWidth_ = w;
+            frameHeight_ = h;
+            framePixelType_ = type;
+            frameShapeKnown_ = 1;
+        } else if (w != frameWidth_ || h != frameHeight_ || type != framePixelType_) {
+            formatChanged_ = 1;
+            host_->PostFormatChange(this);
+        }
+    }
+    if (nextDisplayTime <= now && !formatChanged_) {
         const int64_t interval = counterFrequency / (displayRate ? displayRate : 1);
         nextDisplayTime += interval;
         // While frames after a trigger are collected, late buffers are

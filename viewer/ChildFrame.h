@@ -37,6 +37,10 @@ public:
     virtual void SetWatchdog(CChildFrame* child, unsigned ms) = 0;
     /// The displayed size changed: lay the window out to it.
     virtual void LayoutChanged(CChildFrame* child) = 0;
+    /// A delivered frame has another size or pixel format than the window
+    /// shows: the window is to restart its image (new bitmap info, new
+    /// layout), posted. Any thread.
+    virtual void PostFormatChange(CChildFrame*) {}
     /// WM_RECORD_PROGRESS to the record pane, posted; child is null when
     /// the window is gone. Any thread.
     virtual void PostRecordProgress(CChildFrame*) {}
@@ -174,6 +178,12 @@ public:
     /// After a format change: a new bitmap info; false (message shown) when
     /// the format can't be shown.
     bool RefreshBitmapInfo();
+    /// A frame of another size or pixel format came since the last start;
+    /// frames are not converted until the image is started again.
+    bool FormatChanged() const { return formatChanged_ != 0; }
+    /// The window's answer to that: stop and start again, which takes the
+    /// camera's new size and format (and lays the window out to them).
+    void RestartForFormat();
 
     /// QORCAM_IMAGECALLBACK; Context is the window.
     static void ImageReceivedCallBack(HCAMERA camera, uint8_t* buffer, uint32_t length, uint32_t width,
@@ -242,6 +252,11 @@ private:
     /// frozen ring's conversions land there, so a fixed window is never overwritten.
     std::unique_ptr<uint8_t[]> ringBlock_;
     std::mutex framesLock_;
+    /// The size and pixel format of the first frame since the start (the
+    /// delivery thread's alone while running); later frames must match.
+    uint8_t frameShapeKnown_ = 0;
+    uint32_t frameWidth_ = 0, frameHeight_ = 0, framePixelType_ = 0;
+    std::atomic<uint8_t> formatChanged_{0};
     std::atomic<uint8_t> stopWorkers_{0};
     std::atomic<uint8_t> writerBusy_{0};
     std::thread writer_;

@@ -135,6 +135,14 @@ genapi::ERepresentation SafeGetIntRepresentation(genapi::CIntegerPtr p) {
 std::string SafeGetEnumEntrySymbolic(genapi::CEnumEntryPtr p) {
     return Get(p, "Get node value", std::string(), [](genapi::IEnumEntry& n) { return n.GetSymbolic(); });
 }
+
+std::string EnumEntryText(genapi::INode* entry) {
+    if (!entry) return {};
+    const std::string display = entry->GetDisplayName();
+    if (display != entry->GetName()) return display;
+    const std::string symbolic = SafeGetEnumEntrySymbolic(genapi::CEnumEntryPtr(entry));
+    return symbolic.empty() ? display : symbolic;
+}
 int64_t SafeGetRegisterLength(genapi::CRegisterPtr p) {
     return Get(p, "Retrieves the Length of the register", int64_t{0},
                [](genapi::IRegister& n) { return n.GetLength(); });

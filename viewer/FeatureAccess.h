@@ -43,6 +43,10 @@ bool SafeFloatHasInc(genapi::CFloatPtr p);
 genapi::CEnumEntryPtr SafeGetEnumCurrentEntry(genapi::CEnumerationPtr p);
 genapi::ERepresentation SafeGetIntRepresentation(genapi::CIntegerPtr p);
 std::string SafeGetEnumEntrySymbolic(genapi::CEnumEntryPtr p);
+/// The text an enumeration entry is shown and chosen by: its own display
+/// name when the description gives one, else its symbolic name ("Mono8",
+/// not the node name "EnumEntry_PixelFormat_Mono8").
+std::string EnumEntryText(genapi::INode* entry);
 int64_t SafeGetRegisterLength(genapi::CRegisterPtr p);
 int64_t SafeGetStringMaxLength(genapi::CStringPtr p);
 

@@ -26,7 +26,7 @@ const char* const kWriteOnly = "Write Only";
 std::string CurrentEntryName(CEnumerationPtr e) {
     CEnumEntryPtr entry = SafeGetEnumCurrentEntry(e);
     INode* node = dynamic_cast<INode*>(static_cast<IEnumEntry*>(entry));
-    return node ? node->GetDisplayName() : std::string();
+    return EnumEntryText(node);
 }
 
 std::string RegisterText(CRegisterPtr p) {
@@ -236,7 +236,7 @@ void CPaneFeatureSet::OnFeatureSelect(INode* node, CPropertyGridProperty* item) 
             NodeList_t entries;
             TryGetEnumEntries(e, entries);
             for (INode* entry : entries)
-                if (entry && SafeIsAvailable(entry)) form_.combo.items.push_back(entry->GetDisplayName());
+                if (entry && SafeIsAvailable(entry)) form_.combo.items.push_back(EnumEntryText(entry));
             const std::string current = CurrentEntryName(e);
             auto it = std::find(form_.combo.items.begin(), form_.combo.items.end(), current);
             form_.combo.selection = form_.combo.items.empty() ? -1
@@ -412,7 +412,7 @@ bool CPaneFeatureSet::WriteEnumeration() {
     NodeList_t entries;
     TryGetEnumEntries(e, entries);
     for (INode* entry : entries) {
-        if (!entry || !SafeIsAvailable(entry) || entry->GetDisplayName() != wanted) continue;
+        if (!entry || !SafeIsAvailable(entry) || EnumEntryText(entry) != wanted) continue;
         const bool set = TrySetEnumValue(e, SafeGetEnumEntrySymbolic(CEnumEntryPtr(entry)));
         if (name_ == "PixelFormat") host_.PostPixelFormatCheck(LiveChild());
         return set;

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -89,6 +90,11 @@ CMainFrame::~CMainFrame() {
         disconnect(pane, nullptr, this, nullptr);
     // Camera windows close their cameras while the frame and its panes still exist.
     while (!windows_.empty()) delete windows_.begin()->second;
+    // Windows already closed but not yet deleted (their deletion waits for
+    // the event loop) go now too: as the frame's children they would be
+    // deleted after this frame is gone and call it on the way.
+    for (QPointer<CChildWindow> window : findChildren<CChildWindow*>())
+        delete window.data();
 }
 
 QDockWidget* CMainFrame::MakePane(const char* caption, const char* name, QWidget* body) {
@@ -530,6 +536,8 @@ void CMainFrame::OnFileNew() {
     }
     if (resume) window->OnStartImage();
     OnChildChanged(child);
+    // The window may have been active before it started: the buttons follow its state now.
+    if (resume) RefreshForms();
 }
 
 void CMainFrame::RefreshCameraTree() {

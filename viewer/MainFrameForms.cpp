@@ -181,6 +181,9 @@ void CMainFrame::PostModeSetRefresh(int wParam) {
             // "Max view" hides the panes only for a while: record mode and the
             // grid panes stay as they are until the panes come back.
             if (!maxView_) modeSet_->Form().UpdatePaneChecks(wParam != 0);
+            // A record pane just shown fills its form for the windows as they
+            // are now (record mode, set above, gives them their rings).
+            if (wParam != 0 && !record_->isHidden()) record_->Form().UpdateRecordForm();
         },
         Qt::QueuedConnection);
 }

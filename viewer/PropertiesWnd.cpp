@@ -28,7 +28,7 @@ std::string CurrentEntryName(CEnumerationPtr e) {
     if (!entry.IsValid()) return {};
     INode* node = dynamic_cast<INode*>(static_cast<IEnumEntry*>(entry));
     if (!node || !SafeIsAvailable(node)) return {};
-    return node->GetDisplayName();
+    return EnumEntryText(node);
 }
 
 /// The text form of an integer (IPv4, hex, or FormatIntValue), and whether
@@ -360,7 +360,7 @@ CPropertyGridProperty* CPropertiesWnd::BuildSelectorGroup(INode* feature, CPrope
         NodeList_t entries;
         TryGetEnumEntries(e, entries);
         for (INode* entry : entries)
-            if (entry && SafeIsAvailable(entry)) group->AddOption(entry->GetDisplayName());
+            if (entry && SafeIsAvailable(entry)) group->AddOption(EnumEntryText(entry));
         group->SetValue(GridValue::Text(current));
         auto first = std::make_unique<CPropertyGridProperty>(display, GridValue::Text(current),
                                                              feature->GetDescription());

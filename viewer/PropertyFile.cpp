@@ -147,7 +147,7 @@ std::string ValueText(INode* feature, EInterfaceType type) {
     case intfIEnumeration: {
         CEnumEntryPtr entry = SafeGetEnumCurrentEntry(CEnumerationPtr(feature));
         INode* node = dynamic_cast<INode*>(static_cast<IEnumEntry*>(entry));
-        return node ? node->GetDisplayName() : std::string();
+        return node ? EnumEntryText(node) : std::string();
     }
     default:
         return {};
@@ -212,7 +212,9 @@ bool LoadEnumeration(INode* feature, const std::string& text, const std::functio
     NodeList_t entries;
     TryGetEnumEntries(p, entries);
     for (INode* entry : entries) {
-        if (!entry || !SafeIsAvailable(entry) || entry->GetDisplayName() != text) continue;
+        // Files written before entries were named by their symbolic names hold the display name.
+        if (!entry || !SafeIsAvailable(entry) || (EnumEntryText(entry) != text && entry->GetDisplayName() != text))
+            continue;
         const bool set = TrySetEnumValue(p, SafeGetEnumEntrySymbolic(CEnumEntryPtr(entry)));
         if (feature->GetName() == "PixelFormat" && pixelFormatSet) pixelFormatSet();
         return set;

@@ -12,6 +12,10 @@
 
 namespace qorcam::viewer {
 
+QColor ColourOf(uint32_t bgr) {
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF), static_cast<int>((bgr >> 16) & 0xFF));
+}
+
 PropertyGridModel::PropertyGridModel(CPropertiesWnd& pane, QObject* parent)
     : QAbstractItemModel(parent), pane_(pane) {}
 
@@ -94,7 +98,7 @@ QVariant PropertyGridModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
         return QString::fromStdString(item->GetDescription());
     case Qt::ForegroundRole:
-        if (index.column() == 1 && item->TextColour()) return QBrush(QColor(0xFF, 0, 0));
+        if (index.column() == 1 && item->TextColour()) return QBrush(ColourOf(item->TextColour()));
         if (!item->IsEnabled()) return QBrush(QColor(0x80, 0x80, 0x80));
         return {};
     case Qt::BackgroundRole:

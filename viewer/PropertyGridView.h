@@ -4,6 +4,7 @@
 #include "PropertiesWnd.h"
 
 #include <QAbstractItemModel>
+#include <QColor>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
@@ -11,6 +12,10 @@ namespace qorcam::viewer {
 
 /// The grid's items as a Qt model. It only reads the grid; an edit sets the
 /// item's value and emits ItemEdited, and the pane does the rest.
+/// A colour stored as the grid stores it, 0x00BBGGRR (red in the low byte):
+/// 0xFF0000 is blue.
+QColor ColourOf(uint32_t bgr);
+
 class PropertyGridModel : public QAbstractItemModel {
     Q_OBJECT
 public:

@@ -26,6 +26,13 @@ static_assert(offsetof(LogShareMemory, slot) == 8);
 inline std::uint32_t ClampedLogCount(std::uint32_t count) {
     return count > kLogSlotCount ? kLogSlotCount : count;
 }
+/// A writer that finds the area full counts the line it drops on in the same
+/// word (32 + dropped lines, at most 32 + kLogDropLimit); the reader reports
+/// the count where the gap is. A larger word is not a count of drops.
+inline constexpr std::uint32_t kLogDropLimit = 0x7FFFFFFFu;
+inline std::uint32_t DroppedLogLines(std::uint32_t count) {
+    return count > kLogSlotCount && count - kLogSlotCount <= kLogDropLimit ? count - kLogSlotCount : 0;
+}
 
 // The table of processes that have the library loaded.
 inline constexpr char kProcessIdTableName[] = "QORCAMProcessIdTBLFile_Quillonmark";

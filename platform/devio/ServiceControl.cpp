@@ -126,7 +126,12 @@ pid_t SpawnDetached(const std::filesystem::path& program, const std::vector<std:
         setsid();
         const pid_t service = fork();
         if (service == 0) {
-            if (devNull >= 0) dup2(devNull, STDIN_FILENO);
+            // No descriptor of the caller's stays open in the service: a pipe
+            // on the caller's output would otherwise stay open as long as
+            // the service runs (`tool | grep` would wait for the service's end).
+            if (devNull >= 0)
+                for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+                    dup2(devNull, fd);
             close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
             sigset_t none;
             sigemptyset(&none);

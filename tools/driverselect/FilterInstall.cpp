@@ -1,6 +1,7 @@
 // InstallFilterDriver and UninstallFilterDriver: the silent modes of the driver select tool.
 #include "FilterInstall.h"
 
+#include "GigeServiceControl.h"
 #include "InfStore.h"
 #include "NicBindings.h"
 #include "ProfileFile.h"
@@ -51,6 +52,11 @@ int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) 
         log.WriteLogValue("SetupCopyOEMInf QorGigE.inf Install Error 0x%08X\n", error);
     } else if ((hr = HrInstallNetComponent(*cfg)) != S_OK) {
         log.WriteLogValue("HrInstallNetComponent Driver 0x%08X\n", hr);
+        // Nothing of a failed install stays: the component and the package
+        // copy would make every later install answer "installed already".
+        UninstallFilterComponent(*cfg);
+        const std::string copied = store.FindInstalledFilterInf();
+        if (!copied.empty()) store.SetupUninstallOEMInf(std::filesystem::path(copied).filename().string());
     } else {
         failed = false;
     }
@@ -60,6 +66,8 @@ int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) 
 }
 
 int UninstallFilterDriver(const NetCfgFactory& netCfg) {
+    // The service ends before its configuration goes.
+    if (auto service = gigeconfig::CGigeServiceControl::System()) service->Stop();
     HRESULT hr = S_OK;
     if (std::unique_ptr<CNetCfg> cfg = netCfg(true, &hr)) {
         NicBindingEntries entries;

@@ -19,10 +19,11 @@ HRESULT HrInstallNetComponent(CNetCfg& cfg);
 /// Removes the component QorGigEFilter and applies when that worked.
 void UninstallFilterComponent(CNetCfg& cfg);
 
-/// /Install: 0 installed, 1 a step failed (the log names it), 2 an installed
-/// copy of the package already exists (nothing changed).
+/// /Install: 0 installed, 1 a step failed (the log names it; what the
+/// install had done is undone), 2 an installed copy of the package already
+/// exists (nothing changed).
 int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg = HrGetINetCfg);
-/// /Uninstall: gives every adapter its system bindings back, removes the
+/// /Uninstall: stops the GigE service, gives every adapter its system bindings back, removes the
 /// component, every installed copy of the package and the profile file. Returns 1.
 int UninstallFilterDriver(const NetCfgFactory& netCfg = HrGetINetCfg);
 

@@ -26,10 +26,7 @@ CQorGigEPrefDlg::CQorGigEPrefDlg(PrefEnvironment environment)
 void CQorGigEPrefDlg::OnInitDialog() {
     os::SettingsStore store(os::SettingsStore::Hive::Machine);
     const auto path = store.GetString(gigeconfig::kGigeParametersKey, "PATH");
-    if (path && !path->empty() && *path == profilePath_) {
-        pathSet_ = true;
-        records_ = CProfileFile(profilePath_).Read();
-    }
+    if (path && !path->empty() && *path == profilePath_) pathSet_ = true;
 
     HRESULT hr = S_OK;
     if (auto cfg = env_.netCfg(false, &hr))
@@ -95,48 +92,63 @@ void CQorGigEPrefDlg::SelectNicMode(
     rows_[row].modeText = NicModeListText(*mode);
 }
 
-void CQorGigEPrefDlg::OnOK() {
+bool CQorGigEPrefDlg::OnOK() {
     std::vector<gigeconfig::MacAddress> listed;
     std::vector<gigeconfig::ProfileModeAdapter> chosen;
     bool changed = dhcpCheck_ != dhcpInitial_;
     for (size_t i = 0; i < entries_.size(); ++i) {
         const NicBindingEntry& e = *entries_[i];
         listed.push_back(e.mac);
-        if (e.filter) chosen.push_back({e.mac, NicMode(e)});
-        if (i < snapshot_.size()) {
-            if (e.filter != snapshot_[i].filter)
-                changed = true;
-            else if (NicMode(e) != NicMode(snapshot_[i]))
-                changed = true;
-        }
+        // Only an adapter whose choice changed has its record reset: an
+        // unchanged "Original" adapter keeps the fixed address the IP
+        // configuration tool gave it.
+        const bool same =
+            i < snapshot_.size() && e.filter == snapshot_[i].filter && NicMode(e) == NicMode(snapshot_[i]);
+        if (e.filter && !same) chosen.push_back({e.mac, NicMode(e)});
+        if (!same) changed = true;
     }
 
     os::SettingsStore store(os::SettingsStore::Hive::Machine);
     if (!pathSet_) {
-        for (const auto& a : chosen)
-            if (a.mode == 0) {
+        for (const auto& e : entries_)
+            if (e->filter && NicMode(*e) == 0) {
                 store.SetString(gigeconfig::kGigeParametersKey, "PATH", profilePath_);
                 changed = true;
                 break;
             }
     }
-    // Only a record that really changes counts: an OK that changes nothing
-    // leaves bindings, settings and the file alone.
-    if (gigeconfig::ApplyAdapterModes(records_, listed, chosen)) changed = true;
+    // The service reads DHCP with 0 as its default; the dialog shows 1 when
+    // the value is missing, so a fresh install writes what it shows.
+    const bool dhcpStored = store.GetDword(gigeconfig::kGigeParametersKey, "DHCP").has_value();
+    // The records are taken from the file as it is now, not as it was when
+    // the dialog opened: the IP configuration tool may have written it since.
+    {
+        gigeconfig::ProfileRecords now = CProfileFile(profilePath_).Read();
+        if (gigeconfig::ApplyAdapterModes(now, listed, chosen)) changed = true;
+    }
 
-    if (changed) {
+    bool written = true;
+    if (changed || !dhcpStored) {
         if (env_.service && env_.service->IsRunning()) env_.service->Stop();
+    }
+    if (changed) {
         HRESULT hr = S_OK;
         if (auto cfg = env_.netCfg(true, &hr)) {
             for (int pass = 10; pass <= 19; ++pass)
                 ConfigureNicBindings(entries_, *cfg, pass);
             cfg->Apply();
         }
-        if (dhcpCheck_ != dhcpInitial_)
-            store.SetDword(gigeconfig::kGigeParametersKey, "DHCP", dhcpCheck_ ? 1 : 0);
-        CProfileFile(profilePath_).WriteOrDelete(records_);
+        written = CProfileFile(profilePath_).Update(
+            [&](gigeconfig::ProfileRecords& records) {
+                gigeconfig::ApplyAdapterModes(records, listed, chosen);
+                return true;
+            },
+            true);
     }
+    if (dhcpCheck_ != dhcpInitial_ || !dhcpStored)
+        store.SetDword(gigeconfig::kGigeParametersKey, "DHCP", dhcpCheck_ ? 1 : 0);
     StartServiceIfStopped();
+    return written;
 }
 
 void CQorGigEPrefDlg::OnCancel() {

@@ -41,14 +41,17 @@ struct PrefRow {
 /// service again; Cancel only starts it again.
 ///
 /// Guarantees: while the dialog is open the service is stopped (when it ran
-/// at start); OK with nothing changed touches no binding, setting or file.
+/// at start); OK with nothing changed touches no binding, setting or file
+/// (but writes a missing DHCP value, so the service follows what the dialog
+/// showed); the profile records are changed on the file as it is at OK.
 class CQorGigEPrefDlg {
 public:
     /// Builds the profile path (making its folders).
     explicit CQorGigEPrefDlg(PrefEnvironment environment = {});
 
     void OnInitDialog();
-    void OnOK();
+    /// False when the profile file couldn't be written.
+    bool OnOK();
     void OnCancel();
 
     /// A check box changed by the user (the changing and changed notices).
@@ -73,7 +76,6 @@ private:
     NicBindingEntries entries_;
     std::vector<NicBindingEntry> snapshot_;
     std::vector<PrefRow> rows_;
-    gigeconfig::ProfileRecords records_;
     bool pathSet_ = false;
     std::string profilePath_;
     bool dhcpInitial_ = true;

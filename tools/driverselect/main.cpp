@@ -68,9 +68,14 @@ void RunDialog(CQorGigEPrefDlg& dlg) {
 int InitInstance(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     qorcam::os::NamedMutex instance("QORGIGEPREF_EXEC__Quillonmark");
-    if (!qorcam::os::Owns(instance.TryLock())) return 0;
-
     const CommandFlags flags = ParseCommandLine(args);
+    if (!qorcam::os::Owns(instance.TryLock())) {
+        // A silent install or removal that did nothing must not look done.
+        if (!flags.install && !flags.uninstall) return 0;
+        std::fprintf(stderr, "QorGigEPref is already running\n");
+        return 1;
+    }
+
     if (flags.install) {
         const int result = InstallFilterDriver(flags);
         instance.Unlock();

@@ -6,8 +6,10 @@
 #include "IpText.h"
 #include "ProfileFile.h"
 
+#include <chrono>
 #include <cstring>
 #include <strings.h>
+#include <thread>
 
 namespace qorcam::gigeconfig {
 
@@ -26,7 +28,8 @@ constexpr std::uint32_t kReadReg = 1, kWriteReg = 3, kWriteMem = 4, kForceIp = 0
 
 CCameraIPSetup::CCameraIPSetup(const CameraEntry& camera, const NicEntry& nic, CameraSetupContext context)
     : camera_(camera), nic_(nic), context_(std::move(context)) {
-    if (!context_.sleep) context_.sleep = [](unsigned) {};
+    if (!context_.sleep)
+        context_.sleep = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     if (!context_.message) context_.message = [](const std::string&) {};
 }
 
@@ -136,8 +139,14 @@ void CCameraIPSetup::ReadPersistentIp() {
 }
 
 void CCameraIPSetup::SaveProfileForCamera(bool add) {
-    SetCameraRecord(records_, nic_.mac, camera_.mac, add, SwapBytes32(ip), SwapBytes32(mask));
-    CProfileFile(context_.profilePath).Write(records_);
+    // The file is read again for the change: the records read when the dialog
+    // opened may be old by now (the driver select tool writes the same file).
+    const bool written = CProfileFile(context_.profilePath).Update([&](ProfileRecords& records) {
+        SetCameraRecord(records, nic_.mac, camera_.mac, add, SwapBytes32(ip), SwapBytes32(mask));
+        records_ = records;
+        return true;
+    });
+    if (!written) context_.message("Profile File Write Error");
 }
 
 bool CCameraIPSetup::OnOK() {
@@ -194,25 +203,33 @@ bool CCameraIPSetup::WriteCameraConfig(int vendorRow) {
     auto command = [&](std::uint32_t cmd, std::uint32_t address, std::uint16_t length) {
         return CameraCommand(camera_, cmd, address, length, *context_.ids);
     };
-    auto writeReg = [&](std::uint32_t address, std::uint32_t value) {
+    auto send = [&](std::uint32_t address, std::uint32_t value) {
         GvcpCommandBlock block = command(kWriteReg, address, 4);
         std::memcpy(block.data, &value, 4);
-        if (device->SendNicCmd(block) == 0) return true;
-        context_.message("GigE Driver Write Register Error");
+        return device->SendNicCmd(block) == 0;
+    };
+    bool channelTaken = false;
+    // A failed write ends the sequence; the control channel taken for it is
+    // given back, else the camera stays locked to this host until its
+    // heartbeat runs out.
+    auto fail = [&](const char* text) {
+        context_.message(text);
+        if (channelTaken) send(0x0A00, 0);
         return false;
+    };
+    auto writeReg = [&](std::uint32_t address, std::uint32_t value) {
+        return send(address, value) || fail("GigE Driver Write Register Error");
     };
 
     if (!writeReg(0x0A00, 2)) return false;
+    channelTaken = true;
     if (nameChanged) {
         std::uint8_t name[16] = {};
         std::memcpy(name, userName.data(), std::min<std::size_t>(userName.size(), 15));
         if (camera_.writeMem) {
             GvcpCommandBlock block = command(kWriteMem, 0x00E8, 16);
             std::memcpy(block.data, name, 16);
-            if (device->SendNicCmd(block) != 0) {
-                context_.message("GigE Driver Write Memory Error");
-                return false;
-            }
+            if (device->SendNicCmd(block) != 0) return fail("GigE Driver Write Memory Error");
         } else {
             for (int i = 0; i < 4; ++i) {
                 const std::uint32_t value = std::uint32_t(name[4 * i]) << 24 |
@@ -229,6 +246,7 @@ bool CCameraIPSetup::WriteCameraConfig(int vendorRow) {
         for (const auto& pair : kVendorRegisters[vendorRow])
             if (!writeReg(pair.address, pair.value)) return false;
     if (!writeReg(0x0A00, 0)) return false;
+    channelTaken = false;
     if (persistent) device->SetCameraIp(camera_.mac.data(), SwapBytes32(ip));
     if (configuration || persistent || writeNeeded) {
         context_.sleep(100);

@@ -21,7 +21,7 @@ struct CameraSetupContext {
     std::function<void(const std::string&)> message;
     /// The profile file's path.
     std::string profilePath;
-    /// Waits between the address update and FORCEIP (tests pass a no-op).
+    /// Waits before and after FORCEIP; a real sleep unless set (tests record it).
     std::function<void(unsigned ms)> sleep;
 };
 
@@ -33,8 +33,9 @@ inline constexpr const char* kCameraModeTexts[4] = {"LLA Only", "DHCP", "DHCP St
 ///
 /// Guarantees: the camera's registers are written only from OnOK or
 /// OnForceIp; every write sequence that takes the control channel releases
-/// it again unless a write of the sequence failed; the profile file is
-/// rewritten only for the modes that keep a fixed DHCP address.
+/// it again, also when a write of the sequence failed; the profile file is
+/// changed only for the modes that keep a fixed DHCP address, re-read for the
+/// change, and a failed write is reported.
 class CCameraIPSetup {
 public:
     CCameraIPSetup(const CameraEntry& camera, const NicEntry& nic, CameraSetupContext context);

@@ -112,8 +112,13 @@ void CQorGigECPrefDlg::RestartDriverService() {
         context_.message("Service Control Manager Open Error");
         return;
     }
+    // The stop is not checked: a service that had ended is started all the same.
     context_.service->Stop();
-    context_.service->Start();
+    if (!context_.service->Start()) {
+        // Without the service there is no device to open; a second message would say no more.
+        context_.message("GigE Filter Start Error");
+        return;
+    }
     if (device_.Open() != devio::STATUS_SUCCESS) context_.message("GigE Driver Open Error");
 }
 
@@ -143,7 +148,7 @@ void CQorGigECPrefDlg::ApplyNicConfig(std::size_t row, bool automatic, std::uint
     std::vector<ProfileAdapter> adapters;
     for (const auto& n : nics_)
         adapters.push_back({n.mac, n.autoAddress != 0, n.ip, n.mask});
-    CProfileFile(ProfilePath()).UpdateProfileNicEntries(adapters);
+    if (!CProfileFile(ProfilePath()).UpdateProfileNicEntries(adapters)) context_.message("Profile File Write Error");
     RestartDriverService();
     RefreshNicList();
     StartWait();

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -164,6 +165,32 @@ bool CQorGigECPrefWindow::Initialize() {
     return ok;
 }
 
+int CQorGigECPrefWindow::Run() {
+    // Not the dialog's own modal loop: hiding a dialog ends that loop, and
+    // the dialog hides while its adapter or camera dialog runs. Hidden, it is
+    // also the last window when a child closes, which must not end the program.
+    const bool quitOnLast = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+    QEventLoop loop;
+    int result = QDialog::Rejected;
+    const QMetaObject::Connection finished = connect(this, &QDialog::finished, &loop, [&](int r) {
+        result = r;
+        loop.exit();
+    });
+    show();
+    loop.exec();
+    disconnect(finished);
+    QApplication::setQuitOnLastWindowClosed(quitOnLast);
+    return result;
+}
+
+bool CQorGigECPrefWindow::ExecChild(QDialog& child) {
+    hide();
+    const bool ok = child.exec() == QDialog::Accepted;
+    show();
+    return ok;
+}
+
 void CQorGigECPrefWindow::FillNicRows() {
     nicList_->clear();
     for (const auto& n : logic_->Nics())
@@ -217,9 +244,7 @@ void CQorGigECPrefWindow::OnNicConfig(int row) {
         for (const auto& n : logic_->Nics())
             ips.push_back(n.ip);
         CIPAddrSetupDialog dialog(logic_->Nics()[row], ips, sink_, this);
-        hide();
-        const bool ok = dialog.exec() == QDialog::Accepted;
-        show();
+        const bool ok = ExecChild(dialog);
         if (ok) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
             logic_->ApplyNicConfig(static_cast<std::size_t>(row), dialog.Automatic(), dialog.Ip(),
@@ -237,9 +262,7 @@ void CQorGigECPrefWindow::OnCameraConfig(int row) {
     auto setup = row >= 0 ? logic_->CameraSetup(static_cast<std::size_t>(row)) : nullptr;
     if (setup) {
         CCameraIPSetupDialog dialog(*setup, logic_->Cameras(), logic_->Cameras()[row], this);
-        hide();
-        const bool ok = dialog.exec() == QDialog::Accepted;
-        show();
+        const bool ok = ExecChild(dialog);
         if (ok) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
             logic_->AfterCameraConfig(*setup);

@@ -29,6 +29,12 @@ public:
 
     /// Runs the dialog's start-up; false: the dialog ends with result 3.
     bool Initialize();
+    /// Shows the dialog and runs it until it is closed (OK, Exit or the
+    /// window's close); its result. The dialog hides itself while a child
+    /// dialog runs, which does not end it.
+    int Run();
+    /// Runs a child dialog with this dialog hidden meanwhile; whether it was accepted.
+    bool ExecChild(QDialog& child);
     CQorGigECPrefDlg& Logic() { return *logic_; }
     QTreeWidget* NicList() const { return nicList_; }
     QTreeWidget* CameraList() const { return cameraList_; }

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     auto service = qorcam::gigeconfig::CGigeServiceControl::System();
     qorcam::gigeconfig::CQorGigECPrefWindow window(service.get());
     int result = 3;
-    if (window.Initialize()) result = window.exec();
+    if (window.Initialize()) result = window.Run();
     instance.Unlock();
     return result;
 }

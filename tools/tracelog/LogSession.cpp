@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <sys/stat.h>
 
 namespace qorcam::tracelog {
@@ -201,8 +202,16 @@ void CLogSession::DllLogThread() {
     for (;;) {
         // Both set: the stop event wins, and waiting lines stay in the area.
         if (os::WaitAny({&stop_, &area_.LogEvent()}, os::kInfinite) != 1) return;
-        for (const auto& line : area_.Take())
+        std::uint32_t dropped = 0;
+        for (const auto& line : area_.Take(&dropped))
             dllFile_.WriteRecord(line);
+        if (dropped) {
+            // One line where the gap is, stamped like the library's lines.
+            const os::LocalTime now = os::LocalTime::Now();
+            dllFile_.WriteRecord("*** " + std::to_string(dropped) +
+                                     " trace lines dropped here: the trace area was full ***\n",
+                                 &now);
+        }
     }
 }
 

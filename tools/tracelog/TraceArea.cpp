@@ -26,8 +26,9 @@ std::uint32_t CTraceArea::Level() const {
     return m != nullptr ? reinterpret_cast<const volatile std::uint32_t&>(m->level) : 0;
 }
 
-std::vector<std::string> CTraceArea::Take() {
+std::vector<std::string> CTraceArea::Take(std::uint32_t* dropped) {
     std::vector<std::string> lines;
+    if (dropped) *dropped = 0;
     auto* m = Memory();
     if (m == nullptr) return lines;
     // A writer that died holding the mutex may have left its slot half
@@ -35,6 +36,7 @@ std::vector<std::string> CTraceArea::Take() {
     os::NamedMutexLock lock(mutex_);
     if (!lock.owns()) return lines;
     const std::uint32_t count = shared::ClampedLogCount(m->count);
+    if (dropped) *dropped = shared::DroppedLogLines(m->count);
     lines.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i)
         lines.emplace_back(m->slot[i], strnlen(m->slot[i], shared::kLogSlotSize));

@@ -33,8 +33,9 @@ public:
     std::uint32_t Level() const;
 
     /// Under the area's mutex: copies the waiting lines out in slot order and
-    /// sets the count to 0. Empty when the mutex can't be taken.
-    std::vector<std::string> Take();
+    /// sets the count to 0. Empty when the mutex can't be taken. dropped gets
+    /// how many lines writers dropped after these because the area was full.
+    std::vector<std::string> Take(std::uint32_t* dropped = nullptr);
 
     /// Set by the library after each line (auto reset).
     os::NamedEvent& LogEvent() { return event_; }

@@ -33,7 +33,7 @@ std::string EditorDescription() {
         "<EnumEntry Name='A'><Value>0</Value></EnumEntry><EnumEntry Name='B'><Value>1</Value></EnumEntry>"
         "<Value>0</Value></Enumeration>"
         "<Enumeration Name='PixelFormat'>"
-        "<EnumEntry Name='Mono8'><DisplayName>Mono8</DisplayName><Value>0</Value></EnumEntry>"
+        "<EnumEntry Name='Mono8'><Value>0</Value></EnumEntry>"
         "<EnumEntry Name='RGB8'><DisplayName>RGB 8</DisplayName><Value>1</Value></EnumEntry>"
         "<EnumEntry Name='Off'><pIsAvailable>Zero</pIsAvailable><Value>2</Value></EnumEntry>"
         "<Value>0</Value></Enumeration>"

@@ -5,6 +5,8 @@
 #include "MainFrame.h"
 
 #include <QApplication>
+#include <QBrush>
+#include <QColor>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMenuBar>
@@ -97,6 +99,13 @@ TEST(FeatureSetPane, EditsTheFeatureSelectedInTheGrid) {
     Frame f;
     EXPECT_FALSE(Control<QCheckBox>(f.frame, "Favorite")->isEnabled());
     EXPECT_FALSE(f.Shown("Set"));
+
+    // A read-only value is painted blue; an entry shows its symbolic name.
+    const QModelIndex fixed = f.Row("Fixed", f.Row("Device Control")).siblingAtColumn(1);
+    EXPECT_EQ(f.Model()->data(fixed, Qt::ForegroundRole).value<QBrush>().color(), QColor(0, 0, 0xFF));
+    EXPECT_EQ(f.Model()->data(f.Row("PixelFormat", f.Row("Image Format")).siblingAtColumn(1), Qt::DisplayRole)
+                  .toString(),
+              "Mono8");
 
     f.SelectInGrid("Image Format", "Width");
     EXPECT_TRUE(Control<QCheckBox>(f.frame, "Favorite")->isEnabled());

@@ -49,8 +49,9 @@ inline std::string CameraDescription() {
         "<Integer Name='Width'><Description>Image width</Description><pValue>WidthReg</pValue>"
         "<Min>10</Min><Max>100</Max><Inc>4</Inc></Integer>" +
         Reg("WidthReg", 0x00) +
+        // Without a display name: shown by its symbolic name, not its node name.
         "<Enumeration Name='PixelFormat'><EnumEntry "
-        "Name='Mono8'><DisplayName>Mono8</DisplayName><Value>0</Value></EnumEntry>"
+        "Name='Mono8'><Value>0</Value></EnumEntry>"
         "<EnumEntry Name='RGB8'><DisplayName>RGB 8</DisplayName><Value>1</Value></EnumEntry>"
         "<EnumEntry "
         "Name='Off'><DisplayName>Off</DisplayName><pIsAvailable>Zero</pIsAvailable><Value>2</Value></"

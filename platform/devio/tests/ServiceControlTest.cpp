@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <unistd.h>
 
 namespace qorcam::devio {
@@ -79,6 +80,37 @@ TEST(ServiceControlTest, StartWaitsForTheDeviceStopEndsTheService) {
     EXPECT_FALSE(std::filesystem::exists(control.PidFile()));
     DeviceHandle handle;
     EXPECT_EQ(handle.Open(kName), STATUS_OBJECT_NAME_NOT_FOUND);
+}
+
+// A service started from a program whose output is a pipe keeps no end of
+// that pipe: `tool | grep ...` ends when the tool ends, not when the service does.
+TEST(ServiceControlTest, StartedServiceKeepsNoneOfTheCallersOutputs) {
+    test::TestRoot root;
+    ServiceControl control(TestServiceConfig());
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    fflush(stdout);
+    fflush(stderr);
+    const int savedOut = dup(STDOUT_FILENO), savedErr = dup(STDERR_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(out[1], STDERR_FILENO);
+    close(out[1]);
+    std::string error;
+    const bool started = control.Start(&error);
+    dup2(savedOut, STDOUT_FILENO);
+    dup2(savedErr, STDERR_FILENO);
+    close(savedOut);
+    close(savedErr);
+    ASSERT_TRUE(started) << error;
+    // Every writer of the pipe is gone now unless the service holds one.
+    pollfd p{out[0], POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 0), 1) << "the service holds the caller's output";
+    char c;
+    EXPECT_EQ(read(out[0], &c, 1), 0);
+    close(out[0]);
+    for (const char* fd : {"1", "2"})
+        EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(control.Pid()) + "/fd/" + fd), "/dev/null");
+    ASSERT_TRUE(control.Stop(&error)) << error;
 }
 
 TEST(ServiceControlTest, PidFileOfAnotherProgramIsNeverTakenForTheService) {

@@ -106,21 +106,56 @@ TEST_F(PrefDialogTest, IPv4OnlyOriginalAndUncheckReachBindingsProfileAndSettings
     EXPECT_EQ(fs::last_write_time(dlg.ProfilePath()), profileTime);
     EXPECT_EQ(service_.starts, 2);
 
-    // An Original adapter with a fixed address is reset to automatic; unchecking gives eth1 back to the
-    // system.
+    // The IP configuration tool gave the Original adapter a fixed address,
+    // and gives a camera its address while this dialog is open: unchecking
+    // eth1 changes neither (the OK changes eth1 alone, on the file as it is then).
     CProfileFile(dlg.ProfilePath()).Write({MakeProfileRecord(kMac2, {}, 0x0105A8C0, 0x00FFFFFF)});
     CQorGigEPrefDlg third(Environment());
     third.OnInitDialog();
+    const gigeconfig::MacAddress camera{0x00, 0x0C, 0xDF, 1, 2, 3};
+    CProfileFile(dlg.ProfilePath()).Update([&](gigeconfig::ProfileRecords& r) {
+        r.push_back(MakeProfileRecord(kMac2, camera, 0x1405A8C0, 0x00FFFFFF));
+        return true;
+    });
     third.SetRowChecked(0, false);
-    third.OnOK();
+    ASSERT_TRUE(third.OnOK());
     records = CProfileFile(dlg.ProfilePath()).Read();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].ip, 0u);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].ip, 0x0105A8C0u);
     EXPECT_EQ(records[0].mask, 0x00FFFFFFu);
+    EXPECT_TRUE(gigeconfig::HasCameraRecord(records, kMac2, camera)) << "the other tool's record was lost";
+
+    // Checked as Original again (a change): its record goes back to automatic.
+    CQorGigEPrefDlg fourth(Environment());
+    fourth.OnInitDialog();
+    fourth.SetRowChecked(1, false);
+    ASSERT_TRUE(fourth.OnOK());
+    CQorGigEPrefDlg fifth(Environment());
+    fifth.OnInitDialog();
+    fifth.SetRowChecked(1, true);
+    fifth.SelectNicMode(1, [](const std::string&, uint32_t) { return std::optional<uint32_t>(0); });
+    ASSERT_TRUE(fifth.OnOK());
+    records = CProfileFile(dlg.ProfilePath()).Read();
+    ASSERT_FALSE(records.empty());
+    EXPECT_TRUE(gigeconfig::IsAdapterAuto(records, kMac2));
     EXPECT_FALSE(net_.Bound(kFilterComponent, "eth1"));
     EXPECT_TRUE(net_.Bound("ms_tcpip6", "eth1"));
     for (const char* s : kOtherServices)
         EXPECT_TRUE(net_.Bound(s, "eth1")) << s;
+}
+
+// A fresh install shows the DHCP server on; the service reads a missing
+// value as off, so the first OK writes what was shown, changed or not.
+TEST_F(PrefDialogTest, FirstOkWritesTheDhcpValueTheDialogShows) {
+    CQorGigEPrefDlg dlg(Environment());
+    dlg.OnInitDialog();
+    ASSERT_TRUE(dlg.DhcpChecked());
+    ASSERT_FALSE(Settings().GetDword(gigeconfig::kGigeParametersKey, "DHCP"));
+    const int changes = net_.changes;
+    dlg.OnOK();
+    EXPECT_EQ(Settings().GetDword(gigeconfig::kGigeParametersKey, "DHCP").value_or(9), 1u);
+    EXPECT_EQ(net_.changes, changes);
+    EXPECT_TRUE(service_.running);
 }
 
 TEST_F(PrefDialogTest, WithoutTheFilterTheListIsEmptyAndOkDropsTheProfile) {

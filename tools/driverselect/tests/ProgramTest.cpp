@@ -85,7 +85,24 @@ TEST_F(ProgramTest, InstallTwiceThenUninstallEverything) {
     fs::create_directories(profile.parent_path());
     { std::ofstream(profile) << std::string(20, '\0'); }
 
+    // A running service is stopped by the removal (the dialog starts it on
+    // Cancel; without the library the dialog doesn't run).
+    pid_t service = 0;
+    if (fs::exists(QORCAM_BIN_DIR "/libQorCam.so")) {
+        EXPECT_EQ(Pref("", nullptr, "cancel"), 0);
+        std::ifstream(ns_.Root() + "/run/QorGigE.pid") >> service;
+        EXPECT_GT(service, 1) << Output();
+    }
+
     EXPECT_EQ(Pref("/Uninstall /Path /opt/elsewhere"), 0);
+    if (service > 1) {
+        std::ifstream stat("/proc/" + std::to_string(service) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto paren = line.rfind(')');
+        EXPECT_TRUE(line.empty() || (paren != std::string::npos && line.substr(paren + 2, 1) == "Z"))
+            << "the service still runs: " << line;
+    }
     EXPECT_FALSE(fs::exists(Inf(0)));
     EXPECT_FALSE(fs::exists(Inf(5)));
     EXPECT_TRUE(fs::exists(Inf(7)));
@@ -111,6 +128,11 @@ TEST_F(ProgramTest, FailedStepsAreLoggedAndEndWithOne) {
     fs::remove(work_ / "QorGigEPrefLog.log");
     EXPECT_EQ(Pref("/Install /Log /Path " + (work_ / "pkg").string(), &empty), 1);
     EXPECT_NE(Log().find("  HrInstallNetComponent Driver 0x00000001\n"), std::string::npos) << Log();
+    // The failed install left nothing behind: no package copy, no component,
+    // so trying again fails the same way instead of answering "installed".
+    EXPECT_FALSE(fs::exists(fs::path(empty.Root()) / "etc/inf/oem0.inf"));
+    EXPECT_FALSE(fs::exists(fs::path(empty.Root()) / "etc/systemd/system/QorGigE.service"));
+    EXPECT_EQ(Pref("/Install /Path " + (work_ / "pkg").string(), &empty), 1);
 }
 
 TEST_F(ProgramTest, DialogPathsAndASecondInstanceInstallNothing) {
@@ -138,7 +160,10 @@ TEST_F(ProgramTest, DialogPathsAndASecondInstanceInstallNothing) {
             other.Unlock();
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_EQ(Pref("/Install"), 0);
+        // Nothing installed is a failure, said as one.
+        fs::remove(work_ / "output.txt");
+        EXPECT_EQ(Pref("/Install"), 1);
+        EXPECT_NE(Output().find("already running"), std::string::npos) << Output();
         EXPECT_FALSE(fs::exists(Inf(0))) << "a second instance installed";
         holder.join();
     }

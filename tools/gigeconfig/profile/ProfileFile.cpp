@@ -93,12 +93,21 @@ bool CProfileFile::ReadProfileNicEntry(const MacAddress& adapterMac) const {
     return IsAdapterAuto(Read(), adapterMac);
 }
 
-void CProfileFile::UpdateProfileNicEntries(const std::vector<ProfileAdapter>& adapters) const {
+bool CProfileFile::Update(const std::function<bool(ProfileRecords&)>& edit, bool deleteWhenEmpty) const {
     ProfileLock lock;
     ProfileRecords records = ReadLocked();
-    if (records.empty()) return;
-    UpdateAdapterRecords(records, adapters);
-    WriteLocked(records);
+    if (!edit(records)) return true;
+    if (deleteWhenEmpty && records.empty())
+        return std::remove(path_.c_str()) == 0 || access(path_.c_str(), F_OK) != 0;
+    return WriteLocked(records);
+}
+
+bool CProfileFile::UpdateProfileNicEntries(const std::vector<ProfileAdapter>& adapters) const {
+    return Update([&](ProfileRecords& records) {
+        if (records.empty()) return false;
+        UpdateAdapterRecords(records, adapters);
+        return true;
+    });
 }
 
 } // namespace qorcam::gigeconfig

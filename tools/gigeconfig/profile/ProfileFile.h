@@ -3,6 +3,7 @@
 
 #include "ProfileRecords.h"
 
+#include <functional>
 #include <string>
 
 namespace qorcam::gigeconfig {
@@ -45,11 +46,18 @@ public:
     /// Deletes the file; a missing file is no error.
     bool Delete() const;
 
+    /// Reads the file as it is now, lets edit change the records and writes
+    /// them back, all under one hold of the lock, so what another tool wrote
+    /// since this one last read is kept. Nothing is written when edit returns
+    /// false; with deleteWhenEmpty no records delete the file. False when the
+    /// file couldn't be written.
+    bool Update(const std::function<bool(ProfileRecords&)>& edit, bool deleteWhenEmpty = false) const;
+
     /// Whether the adapter's address is automatic (read only).
     bool ReadProfileNicEntry(const MacAddress& adapterMac) const;
     /// Patches the listed adapters' records under one hold of the lock; a
-    /// missing or empty file is left alone.
-    void UpdateProfileNicEntries(const std::vector<ProfileAdapter>& adapters) const;
+    /// missing or empty file is left alone. False when the file couldn't be written.
+    bool UpdateProfileNicEntries(const std::vector<ProfileAdapter>& adapters) const;
 
 private:
     ProfileRecords ReadLocked() const;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
@@ -59,6 +60,7 @@ protected:
         c.ids = &ids_;
         c.message = [this](const std::string& m) { messages_.push_back(m); };
         c.profilePath = profile_;
+        c.sleep = [this](unsigned ms) { sleeps_.push_back(ms); };
         return CCameraIPSetup(camera_, nic, c);
     }
     // The writes of the log as (command, address, value), reads left out.
@@ -77,6 +79,7 @@ protected:
     test::ScriptedCamera cam_;
     CRequestIds ids_;
     std::vector<std::string> messages_;
+    std::vector<unsigned> sleeps_;
 };
 
 TEST_F(CameraSetupTest, OfferedModes) {
@@ -232,6 +235,94 @@ TEST_F(CameraSetupTest, ForceIpTakesAFreeAddressOfTheSubnet) {
     t.OnForceIp({});
     EXPECT_EQ(messages_.back(), "ForceIP Set Error");
     EXPECT_EQ(cam_.log.size(), 1u);
+    EXPECT_EQ(sleeps_, (std::vector<unsigned>{500, 500})); // after FORCEIP, sent or not
+}
+
+// Without a sleep hook (the program sets none) the pauses around FORCEIP are real.
+TEST_F(CameraSetupTest, ForceIpPausesReallyWait) {
+    camera_.ipConfigCurrent = 4;
+    camera_.ip = SwapBytes32(H(169, 254, 3, 3));
+    camera_.mask = SwapBytes32(H(255, 255, 0, 0));
+    camera_.adapterNumber = systemNic_.adapterNumber;
+    CameraSetupContext c;
+    c.openDevice = [this]() -> std::unique_ptr<CGvcpSender> {
+        struct Handle : CGvcpSender {
+            test::ScriptedCamera& cam;
+            explicit Handle(test::ScriptedCamera& c) : cam(c) {}
+            std::uint32_t SendNicCmd(GvcpCommandBlock& b, bool n) override { return cam.SendNicCmd(b, n); }
+            std::uint32_t SetCameraIp(const std::uint8_t m[6], std::uint32_t ip) override {
+                return cam.SetCameraIp(m, ip);
+            }
+        };
+        return std::make_unique<Handle>(cam_);
+    };
+    c.ids = &ids_;
+    c.profilePath = profile_;
+    CCameraIPSetup s(camera_, systemNic_, c);
+    s.OnInitDialog();
+    const auto start = std::chrono::steady_clock::now();
+    s.OnForceIp({});
+    // A lower bound only: a sleep never ends early, however loaded the machine.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    ASSERT_EQ(cam_.log.size(), 1u);
+}
+
+// A write failing after the control channel was taken gives the channel back;
+// the pause before FORCEIP is there on the way that reaches it.
+TEST_F(CameraSetupTest, AFailedWriteReleasesTheControlChannel) {
+    camera_.ipConfigCurrent = 2;
+    camera_.ip = SwapBytes32(H(10, 0, 0, 50));
+    camera_.mask = SwapBytes32(H(255, 255, 255, 0));
+    auto s = Setup(systemNic_);
+    s.OnInitDialog();
+    s.OnModeChanged(0); // LLA: a configuration write
+    ASSERT_TRUE(s.OnOK());
+    using W = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
+    EXPECT_EQ(Writes(), (std::vector<W>{W{3, 0x0A00, 2}, W{3, 0x0014, 4}, W{3, 0x0A00, 0}, W{0, 0, 0}}));
+    EXPECT_EQ(sleeps_, std::vector<unsigned>{100});
+
+    cam_.log.clear();
+    sleeps_.clear();
+    cam_.failAt.insert(0x0014);
+    auto t = Setup(systemNic_);
+    t.OnInitDialog();
+    t.OnModeChanged(0);
+    ASSERT_TRUE(t.OnOK());
+    EXPECT_EQ(messages_.back(), "GigE Driver Write Register Error");
+    EXPECT_EQ(Writes(), (std::vector<W>{W{3, 0x0A00, 2}, W{3, 0x0014, 4}, W{3, 0x0A00, 0}}));
+    EXPECT_TRUE(sleeps_.empty()) << "no FORCEIP after a failed sequence";
+}
+
+// What another tool writes to the profile file while the dialog is open is
+// kept; a file that can't be written is reported.
+TEST_F(CameraSetupTest, ProfileChangesOfAnotherToolSurviveAndWriteFailuresAreReported) {
+    camera_.ipConfigCurrent = 2;
+    camera_.ip = SwapBytes32(H(192, 168, 1, 50));
+    camera_.mask = SwapBytes32(H(255, 255, 255, 0));
+    const MacAddress otherAdapter{0x02, 0, 0, 0, 0, 0x22};
+    auto s = Setup(driverNic_);
+    s.OnInitDialog(); // reads an empty file
+    // Meanwhile the driver select tool gives another adapter its record.
+    ASSERT_TRUE(CProfileFile(profile_).Write(
+        {MakeProfileRecord(otherAdapter, MacAddress{}, SwapBytes32(H(192, 168, 2, 1)), 0x00FFFFFF)}));
+    s.OnModeChanged(2);
+    s.ip = H(192, 168, 1, 20);
+    ASSERT_TRUE(s.OnOK());
+    const ProfileRecords records = CProfileFile(profile_).Read();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_FALSE(IsAdapterAuto(records, otherAdapter)) << "the other tool's adapter address was lost";
+    EXPECT_TRUE(HasCameraRecord(records, driverNic_.mac, camera_.mac));
+    EXPECT_TRUE(messages_.empty());
+
+    // The file's temporary twin can't be made: the write fails, and says so.
+    fs::create_directory(profile_ + ".tmp");
+    auto t = Setup(driverNic_);
+    t.OnInitDialog();
+    t.OnModeChanged(1);
+    ASSERT_TRUE(t.OnOK());
+    EXPECT_EQ(messages_, std::vector<std::string>{"Profile File Write Error"});
+    EXPECT_EQ(CProfileFile(profile_).Read().size(), 2u);
+    fs::remove(profile_ + ".tmp");
 }
 
 } // namespace

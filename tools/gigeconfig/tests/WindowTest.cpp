@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -70,6 +71,33 @@ TEST_F(WindowTest, MainDialogOpensWithItsListsAndButtons) {
               "Camera Config (off), Exit, NIC Config (off), Read XML File, Search Camera");
     if (const char* shot = std::getenv("QORCAM_SCREENSHOT")) window.grab().save(shot);
     EXPECT_TRUE(messages_.empty());
+}
+
+// The main dialog hides while a child dialog runs; the child closing, with OK
+// or Cancel, must not end the program: what follows the child (restart wait,
+// new lists) needs the dialog still running.
+TEST_F(WindowTest, MainDialogKeepsRunningWhenAChildDialogCloses) {
+    ASSERT_TRUE(service_->Start());
+    CQorGigECPrefWindow window(service_.get(), sink_);
+    ASSERT_TRUE(window.Initialize());
+    std::vector<std::string> seen;
+    QTimer::singleShot(0, &window, [&] {
+        for (bool accept : {true, false}) {
+            QDialog child(&window);
+            QTimer::singleShot(0, &child, [&child, accept] { accept ? child.accept() : child.reject(); });
+            seen.push_back(window.ExecChild(child) == accept ? "child ended" : "child result wrong");
+            // Back in the main dialog's loop: it is shown again and still runs.
+            seen.push_back(window.isVisible() ? "main shown" : "main hidden");
+        }
+        QTimer::singleShot(50, &window, [&] {
+            seen.push_back("main still running");
+            window.reject();
+        });
+    });
+    EXPECT_EQ(window.Run(), QDialog::Rejected);
+    EXPECT_EQ(seen, (std::vector<std::string>{"child ended", "main shown", "child ended", "main shown",
+                                              "main still running"}));
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(WindowTest, AdapterAddressDialogRefusesWhatTheRulesRefuse) {

@@ -76,6 +76,38 @@ TEST_F(LibraryCollectionTest, ACountAbove32DrainsOnly32SlotsAndEmptiesTheArea) {
     EXPECT_EQ(lines[31], std::string(shared::kLogSlotSize, 'x'));
 }
 
+// A library process that finds the area full drops its lines; the file says
+// how many, with one line where they are missing.
+TEST_F(LibraryCollectionTest, LinesDroppedOnAFullAreaAreCountedWhereTheGapIs) {
+    session_.StartLogging(Options(1));
+    os::SharedMemory memory(shared::kLogFileName, sizeof(shared::LogShareMemory));
+    auto* m = static_cast<shared::LogShareMemory*>(memory.Data());
+    os::NamedMutex mutex(shared::kLogMutexName);
+    {
+        // Full, and the collector not told: nothing drains while the writer runs.
+        os::NamedMutexLock lock(mutex);
+        for (std::uint32_t i = 0; i < shared::kLogSlotCount; ++i)
+            std::snprintf(m->slot[i], 1024, "line %u\n", i);
+        m->count = shared::kLogSlotCount;
+    }
+    auto writer = os::Process::Spawn(QORCAM_TRACE_WRITER, {"40", "burst"});
+    ASSERT_TRUE(writer.has_value());
+    ASSERT_EQ(writer->Wait(30000), 0);
+    area_.LogEvent().Set();
+    ASSERT_TRUE(test::Eventually([&] { return test::RingRecords(DllFile()).size() == 33u; }))
+        << ReadFile(DllFile());
+    session_.StopLogging();
+    const auto lines = test::RingRecords(DllFile());
+    ASSERT_EQ(lines.size(), 33u);
+    EXPECT_EQ(lines[31], "line 31");
+    std::smatch match;
+    const std::regex gap(R"(.{25}\*\*\* (\d+) trace lines dropped here: the trace area was full \*\*\*)");
+    ASSERT_TRUE(std::regex_match(lines[32], match, gap)) << lines[32];
+    // 40 purges give a start and an end line each, besides the attach and detach lines.
+    EXPECT_GE(std::stoul(match[1].str()), 82u);
+    EXPECT_EQ(m->count, 0u);
+}
+
 TEST_F(LibraryCollectionTest, StopLeavesWaitingLinesInTheAreaAndOffTouchesNothing) {
     os::SharedMemory memory(shared::kLogFileName, sizeof(shared::LogShareMemory));
     auto* m = static_cast<shared::LogShareMemory*>(memory.Data());

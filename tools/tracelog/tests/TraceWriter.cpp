@@ -3,18 +3,24 @@
 //   TraceWriter N      allocates an output ring and then makes N purges (two
 //                      lines each), waiting before each call while the trace
 //                      area is nearly full, so that no line is dropped
+//   TraceWriter N burst  the same without waiting: lines that find the area
+//                      full are dropped
 #include "QorCam.h"
 #include "QorCamShared.h"
 #include "os/SharedMemory.h"
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace {
 
+bool g_burst = false;
+
 // Waits (at most 10 s) until the reader has left room for two more lines.
 void WaitForRoom(const qorcam::shared::LogShareMemory* area) {
+    if (g_burst) return;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (reinterpret_cast<const volatile std::uint32_t&>(area->count) + 2 > qorcam::shared::kLogSlotCount &&
            std::chrono::steady_clock::now() < end)
@@ -26,6 +32,7 @@ void WaitForRoom(const qorcam::shared::LogShareMemory* area) {
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const long n = std::strtol(argv[1], nullptr, 10);
+    g_burst = argc > 2 && std::strcmp(argv[2], "burst") == 0;
     qorcam::os::SharedMemory memory(qorcam::shared::kLogFileName, sizeof(qorcam::shared::LogShareMemory));
     if (!memory.IsValid()) return 3;
     const auto* area = static_cast<const qorcam::shared::LogShareMemory*>(memory.Data());
