@@ -14,5 +14,6 @@ ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
 if [ "${QORCAM_SKIP_SANITIZED:-0}" != 1 ]; then
   bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQORCAM_SANITIZE=ON \
     -DQORCAM_BENCHMARKS=OFF -DQORCAM_GUI=OFF
-  ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE 'rig|slow|nosan'
+  LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE 'rig|slow|nosan'
 fi
