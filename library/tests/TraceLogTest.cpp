@@ -71,9 +71,11 @@ TEST_F(TraceLogTest, LineCarriesTheTimePrefixAndEndsInALineFeed) {
 
 TEST_F(TraceLogTest, ThirtyThirdPendingLineIsDroppedUntilTheReaderEmptiesTheArea) {
     reader_.SetLevel(1);
-    for (int i = 0; i < 33; ++i)
+    for (int i = 0; i < 34; ++i)
         Line(1, "line %d\n", i);
-    EXPECT_EQ(Count(), 32u);
+    // The two lines that found the area full are counted past the slots.
+    EXPECT_EQ(reader_.Area().count, 34u);
+    EXPECT_EQ(qorcam::shared::DroppedLogLines(reader_.Area().count), 2u);
     const auto lines = reader_.Drain();
     ASSERT_EQ(lines.size(), 32u);
     EXPECT_NE(lines[31].find("line 31\n"), std::string::npos);
@@ -97,7 +99,12 @@ TEST_F(TraceLogTest, DamagedCountIsTakenAsAFullArea) {
     reader_.SetLevel(1);
     reader_.Area().count = 100000;
     Line(1, "nowhere\n");
-    EXPECT_EQ(reader_.Area().count, 100000u);
+    EXPECT_EQ(reader_.Area().count, 100001u); // a full area: the line is dropped and counted
+    // A word past any count of drops is left as it is.
+    reader_.Area().count = 0xFFFFFFFFu;
+    Line(1, "nowhere\n");
+    EXPECT_EQ(reader_.Area().count, 0xFFFFFFFFu);
+    EXPECT_EQ(qorcam::shared::DroppedLogLines(0xFFFFFFFFu), 0u);
 }
 
 TEST_F(TraceLogTest, OverlongLineIsCutToItsSlotAndStillEndsTheLine) {
