@@ -339,5 +339,57 @@ TEST(GigEProducerRig, AnotherProcessWatchesACameraThisOneControls) {
     });
 }
 
+TEST(GigEProducerRig, LostAnswersCostTimeOutsNotTheOpenAndAFailedOpenLeavesTheCameraFree) {
+    rig::NetworkRig::Options options;
+    options.driverManaged = false; // the service's own resend defaults: no CMDRETRY stored
+    rig::NetworkRig rig(options);
+    REQUIRE_RIG(rig);
+    const std::string nft = "ip netns exec " + rig.CameraNamespace() + " nft ";
+    ASSERT_EQ(rig.Run(nft + "add table inet qorcamloss"), 0);
+    ASSERT_EQ(rig.Run(nft + "\"add chain inet qorcamloss out { type filter hook output priority 0; }\""), 0);
+    const std::string id = IdOfMac(rig.CameraMac());
+    InHostNamespace(rig, [&] {
+        GenTLConsumer gc(GIGE_PRODUCER_PATH);
+        ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
+        TL_HANDLE tl = nullptr;
+        IF_HANDLE iface = nullptr;
+        ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc.TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS);
+        ASSERT_TRUE(Discovered(gc, iface, id));
+
+        // One control answer in ten is lost: every open and every read still succeeds.
+        ASSERT_EQ(rig.Run(nft + "add rule inet qorcamloss out udp sport 3956 numgen random mod 10 == 0 drop"), 0);
+        for (int round = 0; round < 3; ++round) {
+            DEV_HANDLE device = nullptr;
+            ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
+                << round << ": " << gc.LastError().second;
+            PORT_HANDLE port = nullptr;
+            ASSERT_EQ(gc.DevGetPort(device, &port), GC_ERR_SUCCESS);
+            for (int i = 0; i < 20; ++i) {
+                uint32_t value = 0;
+                size_t size = 4;
+                EXPECT_EQ(gc.GCReadPort(port, 0x0A00, &value, &size), GC_ERR_SUCCESS) << round << "/" << i;
+            }
+            EXPECT_EQ(gc.DevClose(device), GC_ERR_SUCCESS);
+        }
+
+        // Every write acknowledge lost: the camera takes the control write but the open can't
+        // know and fails; it hands control back on its way out.
+        ASSERT_EQ(rig.Run(nft + "flush chain inet qorcamloss out"), 0);
+        ASSERT_EQ(rig.Run(nft + "add rule inet qorcamloss out udp sport 3956 @ih,16,16 0x0083 drop"), 0);
+        DEV_HANDLE device = nullptr;
+        EXPECT_NE(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS);
+        ASSERT_EQ(rig.Run(nft + "flush chain inet qorcamloss out"), 0);
+        // So the next open succeeds at once, long before the camera's heartbeat time-out.
+        ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
+            << gc.LastError().second;
+        EXPECT_EQ(gc.DevClose(device), GC_ERR_SUCCESS);
+        gc.IFClose(iface);
+        gc.TLClose(tl);
+        gc.GCCloseLib();
+    });
+    EXPECT_TRUE(rig.ServiceRunning());
+}
+
 } // namespace
 } // namespace qorcam::testing
