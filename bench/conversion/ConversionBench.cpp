@@ -1,21 +1,32 @@
 // Times each hot conversion kernel against OpenCV and memcpy in one run and
 // prints the ratios as a markdown table.
 //
-//   conversion_bench [rounds] [part of a kernel name]
+//   conversion_bench [rounds] [part of a kernel name] [--burn N]
 //
-// "vs OpenCV" is OpenCV's time divided by ours (above 1: we are faster);
-// "vs memcpy" is our time divided by a memcpy of the output size (the
-// memory limit; 1 would be as fast as copying the bitmap). Serial columns
-// run everything on one thread; parallel columns use every core for both
-// us (Parallel_Flag) and OpenCV, and an OpenMP-split memcpy as the limit.
+// Every ratio is a speed ratio, the other contender's median time divided
+// by ours: above 1 we are faster.
+// - serial: ours with Parallel_Flag off against OpenCV on one thread and
+//   against a one-thread memcpy of the output size;
+// - parallel: ours with Parallel_Flag on against OpenCV on all its threads,
+//   against a memcpy of the output split over every core, and against our
+//   own serial time (the speed-up).
+// Each contender runs its fastest fair path: OpenCV's 16-bit Bayer and mono
+// go through convertTo to 8 bits first, into an intermediate allocated
+// before the timing. Before every timed run the buffers of the run are
+// flushed from the caches. Rounds are interleaved (every contender once per
+// round, serial ones first after a pause that lets pool threads of the
+// parallel ones fall asleep) and the median round is kept. --burn N keeps N
+// threads busy spinning throughout, to measure a loaded machine.
 #include "CConv.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <immintrin.h>
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,103 +34,151 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace qorcam::conversion;
 
 namespace {
 
-int gRepeats = 15;
+int gRounds = 11;
 
-// Best time of each contender, running them in turn round after round so
-// that all of them meet the same load from the rest of the machine.
-std::vector<double> Best(const std::vector<std::function<void()>>& runs) {
-    std::vector<double> best(runs.size(), 1e30);
-    for (const auto& run : runs)
-        run(); // warm up: page in the buffers
-    for (int i = 0; i < gRepeats; ++i)
-        for (size_t k = 0; k < runs.size(); ++k) {
-            const auto t0 = std::chrono::steady_clock::now();
-            runs[k]();
-            best[k] = std::min(best[k],
-                               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-        }
-    return best;
+struct Buffer {
+    const void* p;
+    size_t n;
+};
+
+void Flush(const std::vector<Buffer>& buffers) {
+    for (const Buffer& b : buffers)
+        for (size_t i = 0; i < b.n; i += 64)
+            _mm_clflush(static_cast<const char*>(b.p) + i);
+    _mm_mfence();
 }
 
-struct Kernel {
-    std::string name;
-    int32_t id;
-    uint32_t dib;
-    // OpenCV's way to the same bitmap, or empty when it has none.
-    std::function<void(const cv::Mat& src, cv::Mat& dst)> opencv;
-    int srcType; // OpenCV type of the source image
+struct Contender {
+    std::function<void()> run;
+    std::vector<Buffer> touches;
 };
+
+// Median time of each contender; serial holds the indexes run first in a
+// round, after a pause.
+std::vector<double> Medians(const std::vector<Contender>& contenders, size_t serialCount) {
+    std::vector<std::vector<double>> times(contenders.size());
+    for (const auto& c : contenders)
+        c.run(); // warm up: page in the buffers, start the pools
+    for (int round = 0; round < gRounds; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        for (size_t j = 0; j < contenders.size(); ++j) {
+            // Rotate the order inside each group from round to round.
+            const size_t group = j < serialCount ? serialCount : contenders.size() - serialCount;
+            const size_t base = j < serialCount ? 0 : serialCount;
+            const size_t k = base + (j - base + static_cast<size_t>(round)) % group;
+            Flush(contenders[k].touches);
+            const auto t0 = std::chrono::steady_clock::now();
+            contenders[k].run();
+            times[k].push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        }
+    }
+    std::vector<double> med;
+    for (auto& t : times) {
+        std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
+        med.push_back(t[t.size() / 2]);
+    }
+    return med;
+}
 
 void ParallelCopy(uint8_t* dst, const uint8_t* src, size_t n) {
 #pragma omp parallel
     {
         const size_t t = static_cast<size_t>(omp_get_thread_num());
         const size_t k = static_cast<size_t>(omp_get_num_threads());
-        const size_t lo = n * t / k, hi = n * (t + 1) / k;
+        const size_t lo = n * t / k / 64 * 64, hi = t + 1 == k ? n : n * (t + 1) / k / 64 * 64;
         std::memcpy(dst + lo, src + lo, hi - lo);
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc > 1) gRepeats = std::max(3, std::atoi(argv[1]));
-    const std::string only = argc > 2 ? argv[2] : "";
-    const int cores = omp_get_max_threads();
-    const int cvThreads = cv::getNumThreads();
-
-    auto bayer16 = [](int code) {
-        return [code](const cv::Mat& s, cv::Mat& d) {
-            cv::Mat wide;
-            cv::cvtColor(s, wide, code);
-            wide.convertTo(d, CV_8U, 1.0 / 16);
-        };
-    };
-    auto mono16 = [](int code) {
-        return [code](const cv::Mat& s, cv::Mat& d) {
-            cv::Mat narrow;
-            s.convertTo(narrow, CV_8U, 1.0 / 16);
-            cv::cvtColor(narrow, d, code);
-        };
-    };
-    auto plain = [](int code) { return [code](const cv::Mat& s, cv::Mat& d) { cv::cvtColor(s, d, code); }; };
-
-    const std::vector<Kernel> kernels = {
-        {"Bayer 8-bit to 24", ConvBayer8, Dib24, plain(cv::COLOR_BayerBG2BGR), CV_8UC1},
-        {"Bayer 8-bit to 32", ConvBayer8, Dib32, plain(cv::COLOR_BayerBG2BGRA), CV_8UC1},
-        {"Bayer 16-bit to 24", ConvBayer16, Dib24, bayer16(cv::COLOR_BayerBG2BGR), CV_16UC1},
-        {"Bayer 16-bit to 32", ConvBayer16, Dib32, bayer16(cv::COLOR_BayerBG2BGRA), CV_16UC1},
-        {"Bayer packed to 24", ConvBayer12Packed, Dib24, nullptr, 0},
-        {"Bayer packed to 32", ConvBayer12Packed, Dib32, nullptr, 0},
-        {"Mono8 to 24", ConvMono8, Dib24, plain(cv::COLOR_GRAY2BGR), CV_8UC1},
-        {"Mono8 to 32", ConvMono8, Dib32, plain(cv::COLOR_GRAY2BGRA), CV_8UC1},
-        {"Mono16 to 24", ConvMono16, Dib24, mono16(cv::COLOR_GRAY2BGR), CV_16UC1},
-        {"Mono16 to 32", ConvMono16, Dib32, mono16(cv::COLOR_GRAY2BGRA), CV_16UC1},
-        {"YUV 4:2:2 to 24", ConvYuv422, Dib24, plain(cv::COLOR_YUV2BGR_UYVY), CV_8UC2},
-        {"YUV 4:2:2 to 32", ConvYuv422, Dib32, plain(cv::COLOR_YUV2BGRA_UYVY), CV_8UC2},
-        {"RGB to BGR 24", ConvRgb8, Dib24, plain(cv::COLOR_RGB2BGR), CV_8UC3},
-        {"RGB to BGR 32", ConvRgb8, Dib32, plain(cv::COLOR_RGB2BGRA), CV_8UC3},
-    };
-    const std::pair<int, int> sizes[] = {{1920, 1200}, {4096, 3000}};
-
+std::string LoadAverage() {
     char load[64] = "?";
     if (FILE* f = std::fopen("/proc/loadavg", "r")) {
         if (!std::fgets(load, sizeof load, f)) load[0] = 0;
         std::fclose(f);
         load[std::strcspn(load, "\n")] = 0;
     }
-    std::printf(
-        "Cores: %d (OpenMP threads %d, OpenCV threads %d), best of %d rounds, load average at start: %s\n\n",
-        cores, cores, cvThreads, gRepeats, load);
-    std::printf(
-        "| kernel | size | serial ms | vs OpenCV | vs memcpy | parallel ms | vs OpenCV | vs memcpy |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
+    return load;
+}
+
+enum class CvPath { None, Plain, Narrow16, Bayer8Stand_in };
+
+struct Kernel {
+    std::string name;
+    int32_t id;
+    uint32_t dib;
+    int shift;    // of 16-bit samples
+    CvPath path;  // OpenCV's way to the same bitmap
+    int code;     // its cvtColor code
+    int srcType;  // OpenCV type of the source image
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string only;
+    int burn = 0;
+    for (int i = 1, positional = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--burn") == 0 && i + 1 < argc)
+            burn = std::max(0, std::atoi(argv[++i]));
+        else if (positional++ == 0)
+            gRounds = std::max(3, std::atoi(argv[i]));
+        else
+            only = argv[i];
+    }
+    const int cores = omp_get_max_threads();
+    const int cvThreads = cv::getNumThreads();
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> burners;
+    for (int i = 0; i < burn; ++i)
+        burners.emplace_back([&stop] {
+            volatile uint64_t spin = 0;
+            while (!stop.load(std::memory_order_relaxed))
+                spin = spin + 1;
+        });
+
+    const int bayer24 = cv::COLOR_BayerBG2BGR, bayer32 = cv::COLOR_BayerBG2BGRA;
+    const std::vector<Kernel> kernels = {
+        {"Bayer 8-bit to 24", ConvBayer8, Dib24, 0, CvPath::Plain, bayer24, CV_8UC1},
+        {"Bayer 8-bit to 32", ConvBayer8, Dib32, 0, CvPath::Plain, bayer32, CV_8UC1},
+        {"Bayer 10-bit to 24", ConvBayer16, Dib24, 2, CvPath::Narrow16, bayer24, CV_16UC1},
+        {"Bayer 10-bit to 32", ConvBayer16, Dib32, 2, CvPath::Narrow16, bayer32, CV_16UC1},
+        {"Bayer 12-bit to 24", ConvBayer16, Dib24, 4, CvPath::Narrow16, bayer24, CV_16UC1},
+        {"Bayer 12-bit to 32", ConvBayer16, Dib32, 4, CvPath::Narrow16, bayer32, CV_16UC1},
+        {"Bayer 16-bit to 24", ConvBayer16, Dib24, 8, CvPath::Narrow16, bayer24, CV_16UC1},
+        {"Bayer 16-bit to 32", ConvBayer16, Dib32, 8, CvPath::Narrow16, bayer32, CV_16UC1},
+        {"Bayer 12 packed to 24", ConvBayer12Packed, Dib24, 0, CvPath::Bayer8Stand_in, bayer24, CV_8UC1},
+        {"Bayer 12 packed to 32", ConvBayer12Packed, Dib32, 0, CvPath::Bayer8Stand_in, bayer32, CV_8UC1},
+        {"Bayer 12p to 24", ConvBayer12p, Dib24, 0, CvPath::Bayer8Stand_in, bayer24, CV_8UC1},
+        {"Bayer 12p to 32", ConvBayer12p, Dib32, 0, CvPath::Bayer8Stand_in, bayer32, CV_8UC1},
+        {"YUV 4:2:2 UYVY to 24", ConvYuv422, Dib24, 0, CvPath::Plain, cv::COLOR_YUV2BGR_UYVY, CV_8UC2},
+        {"YUV 4:2:2 UYVY to 32", ConvYuv422, Dib32, 0, CvPath::Plain, cv::COLOR_YUV2BGRA_UYVY, CV_8UC2},
+        {"YUV 4:2:2 YUYV to 24", ConvYuv422Yuyv, Dib24, 0, CvPath::Plain, cv::COLOR_YUV2BGR_YUYV, CV_8UC2},
+        {"YUV 4:2:2 YUYV to 32", ConvYuv422Yuyv, Dib32, 0, CvPath::Plain, cv::COLOR_YUV2BGRA_YUYV, CV_8UC2},
+        {"Mono8 to 24", ConvMono8, Dib24, 0, CvPath::Plain, cv::COLOR_GRAY2BGR, CV_8UC1},
+        {"Mono8 to 32", ConvMono8, Dib32, 0, CvPath::Plain, cv::COLOR_GRAY2BGRA, CV_8UC1},
+        {"Mono16 to 24", ConvMono16, Dib24, 4, CvPath::Narrow16, cv::COLOR_GRAY2BGR, CV_16UC1},
+        {"Mono16 to 32", ConvMono16, Dib32, 4, CvPath::Narrow16, cv::COLOR_GRAY2BGRA, CV_16UC1},
+        {"RGB to BGR 24", ConvRgb8, Dib24, 0, CvPath::Plain, cv::COLOR_RGB2BGR, CV_8UC3},
+        {"RGB to BGR 32", ConvRgb8, Dib32, 0, CvPath::Plain, cv::COLOR_RGB2BGRA, CV_8UC3},
+    };
+    const std::pair<int, int> sizes[] = {{1920, 1200}, {4096, 3000}};
+
+    std::printf("Cores: %d (OpenMP threads %d, OpenCV threads %d, burners %d), median of %d rounds, "
+                "load average at start: %s\n\n",
+                static_cast<int>(std::thread::hardware_concurrency()), cores, cvThreads, burn, gRounds,
+                LoadAverage().c_str());
+    std::printf("| kernel | size | serial ms | vs OpenCV 1 | vs memcpy 1 | parallel ms | vs OpenCV %d | "
+                "vs memcpy %d | vs own serial | load |\n",
+                cvThreads, cores);
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     std::mt19937 rng(1);
     for (const auto& [w, h] : sizes)
         for (const Kernel& k : kernels) {
@@ -129,9 +188,10 @@ int main(int argc, char** argv) {
             std::vector<uint8_t> src(srcBytes), dst(dstBytes), copy(dstBytes);
             for (auto& b : src)
                 b = static_cast<uint8_t>(rng());
-            if (k.id == ConvBayer16 || k.id == ConvMono16)
+            // 16-bit samples of 8 + shift significant bits.
+            if (k.srcType == CV_16UC1)
                 for (size_t i = 1; i < src.size(); i += 2)
-                    src[i] &= 0x0F; // 12-bit samples
+                    src[i] &= static_cast<uint8_t>((1u << k.shift) - 1);
 
             ConvRequest req;
             req.Width = w;
@@ -142,42 +202,69 @@ int main(int argc, char** argv) {
             req.Dst = dst.data();
             ConvMode mode;
             mode.DIBMode = k.dib;
-            mode.ShiftID = 4;
+            mode.ShiftID = k.shift;
             CConv serial(mode, ConvValue{});
             mode.Parallel_Flag = 1;
             CConv parallel(mode, ConvValue{});
-            cv::Mat in(h, w, k.srcType ? k.srcType : CV_8UC1, src.data());
-            cv::Mat out;
-            std::vector<std::function<void()>> runs = {
-                [&] { serial.ConvExec(req); },
-                [&] { std::memcpy(copy.data(), dst.data(), dstBytes); },
-                [&] { parallel.ConvExec(req); },
-                [&] { ParallelCopy(copy.data(), dst.data(), dstBytes); },
-            };
-            if (k.opencv) {
-                runs.push_back([&] {
-                    cv::setNumThreads(1);
-                    k.opencv(in, out);
-                });
-                runs.push_back([&] {
-                    cv::setNumThreads(cvThreads);
-                    k.opencv(in, out);
-                });
+
+            // OpenCV's source: the same bytes where it reads the format,
+            // an 8-bit mosaic of the same size where it has no packed form.
+            std::vector<uint8_t> cvSrc8;
+            cv::Mat in;
+            if (k.path == CvPath::Bayer8Stand_in) {
+                cvSrc8.resize(static_cast<size_t>(w) * h);
+                for (auto& b : cvSrc8)
+                    b = static_cast<uint8_t>(rng());
+                in = cv::Mat(h, w, CV_8UC1, cvSrc8.data());
+            } else {
+                in = cv::Mat(h, w, k.srcType, src.data());
             }
-            const std::vector<double> t = Best(runs);
-            const double ours[2] = {t[0], t[2]};
-            const double copySerial = t[1], copyParallel = t[3];
-            const double cvTime[2] = {k.opencv ? t[4] : 0.0, k.opencv ? t[5] : 0.0};
-            auto vsCv = [&](int par) {
-                char text[32];
-                if (!k.opencv) return std::string("-");
-                std::snprintf(text, sizeof text, "%.2f", cvTime[par] / ours[par]);
-                return std::string(text);
+            cv::Mat narrow(h, w, CV_8UC1), out;
+            const double scale = 1.0 / static_cast<double>(1 << k.shift);
+            auto opencv = [&] {
+                if (k.path == CvPath::Narrow16) {
+                    in.convertTo(narrow, CV_8U, scale);
+                    cv::cvtColor(narrow, out, k.code);
+                } else {
+                    cv::cvtColor(in, out, k.code);
+                }
             };
-            std::printf("| %s | %dx%d | %.2f | %s | %.2f | %.2f | %s | %.2f |\n", k.name.c_str(), w, h,
-                        ours[0] * 1e3, vsCv(0).c_str(), ours[0] / copySerial, ours[1] * 1e3, vsCv(1).c_str(),
-                        ours[1] / copyParallel);
+            opencv(); // allocates out
+            const std::vector<Buffer> ours = {{src.data(), srcBytes}, {dst.data(), dstBytes}};
+            const std::vector<Buffer> copies = {{dst.data(), dstBytes}, {copy.data(), dstBytes}};
+            const std::vector<Buffer> cvs = {{in.data, in.total() * in.elemSize()},
+                                             {narrow.data, narrow.total()},
+                                             {out.data, out.total() * out.elemSize()}};
+            std::vector<Contender> contenders = {
+                {[&] { serial.ConvExec(req); }, ours},
+                {[&] { std::memcpy(copy.data(), dst.data(), dstBytes); }, copies},
+                {[&] {
+                     cv::setNumThreads(1);
+                     opencv();
+                 },
+                 cvs},
+                {[&] { parallel.ConvExec(req); }, ours},
+                {[&] { ParallelCopy(copy.data(), dst.data(), dstBytes); }, copies},
+                {[&] {
+                     cv::setNumThreads(cvThreads);
+                     opencv();
+                 },
+                 cvs},
+            };
+            const std::vector<double> t = Medians(contenders, 3);
+            std::string load = LoadAverage();
+            load = load.substr(0, load.find(' '));
+            std::printf("| %s | %dx%d | %.2f | %.2f%s | %.2f | %.2f | %.2f%s | %.2f | %.2f | %s |\n",
+                        k.name.c_str(), w, h, t[0] * 1e3, t[2] / t[0],
+                        k.path == CvPath::Bayer8Stand_in ? "*" : "", t[1] / t[0], t[3] * 1e3, t[5] / t[3],
+                        k.path == CvPath::Bayer8Stand_in ? "*" : "", t[4] / t[3], t[0] / t[3], load.c_str());
             std::fflush(stdout);
         }
+    std::printf("\n* OpenCV has no packed Bayer format: its 8-bit demosaic of the same size stands in, "
+                "a lower bound of what it would need.\nLoad average at end: %s\n",
+                LoadAverage().c_str());
+    stop = true;
+    for (auto& b : burners)
+        b.join();
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <omp.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -71,11 +72,21 @@ struct Job {
 
 class Pool {
 public:
-    // One pool for the process, never destroyed: helpers may still sleep in
-    // it while static destructors run.
+    // One pool for the process. It ends its helpers when it is destroyed, at
+    // exit or when the library is unloaded, so that no thread is left
+    // sleeping in code that goes away.
     static Pool& Get() {
-        static Pool* pool = new Pool;
-        return *pool;
+        static Pool pool;
+        return pool;
+    }
+
+    // A child made by fork has none of its parent's helpers: it waits for
+    // none.
+    ~Pool() {
+        std::unique_lock<std::mutex> lock(lock_);
+        stop_ = true;
+        wake_.notify_all();
+        if (owner_ == getpid()) gone_.wait(lock, [this] { return helpers_ == 0; });
     }
 
     void Run(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
@@ -120,6 +131,7 @@ private:
             } catch (const std::system_error&) {
                 break;
             }
+            owner_ = getpid();
             ++helpers_;
         }
         return std::min(wanted, helpers_);
@@ -130,7 +142,11 @@ private:
             std::shared_ptr<Job> job;
             {
                 std::unique_lock<std::mutex> lock(lock_);
-                wake_.wait(lock, [this] { return current_ && wanted_ > 0; });
+                wake_.wait(lock, [this] { return stop_ || (current_ && wanted_ > 0); });
+                if (stop_) {
+                    if (--helpers_ == 0) gone_.notify_all();
+                    return;
+                }
                 --wanted_;
                 job = current_;
             }
@@ -144,6 +160,9 @@ private:
     std::shared_ptr<Job> current_;
     int wanted_ = 0;
     int helpers_ = 0;
+    bool stop_ = false;
+    pid_t owner_ = 0;
+    std::condition_variable gone_;
 };
 
 } // namespace
