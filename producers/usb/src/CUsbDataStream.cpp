@@ -8,6 +8,7 @@
 #include "gentl/InfoFillers.h"
 #include "os/WaitAny.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -22,6 +23,10 @@ namespace {
 // Stream interface registers, from the camera's SIRM base.
 constexpr uint64_t kSiControl = 0x04;
 constexpr uint64_t kSiRequiredPayloadSize = 0x08;
+constexpr uint64_t kSiRequiredLeaderSize = 0x10;
+constexpr uint64_t kSiRequiredTrailerSize = 0x14;
+constexpr uint64_t kSiMaxLeaderSize = 0x18;
+constexpr uint64_t kSiMaxTrailerSize = 0x2C;
 constexpr uint64_t kSiTransferSize = 0x1C;
 constexpr uint64_t kSiTransferCount = 0x20;
 constexpr uint64_t kSiFinal1 = 0x24;
@@ -32,11 +37,19 @@ constexpr uint16_t kPayloadImageChunks = 0x4001;
 constexpr size_t kLeaderBytes = 52;
 constexpr size_t kTrailerBytes = 36;
 constexpr uint32_t kLostHoldMs = 50;
+// Room behind an image buffer's bytes for the leader and trailer when the stream lays the buffer out
+// itself; a camera whose leader and trailer need more can't stream to such a consumer.
+constexpr size_t kLayoutRoom = 4096;
 
-// A field of the area at `offset` of the buffer, when the whole area lies inside it; else 0.
-template <class T> T AreaField(const CBufferInfo& buffer, uint64_t offset, size_t areaBytes, size_t field) {
-    if (!buffer.GetBase() || offset > buffer.GetSize() || buffer.GetSize() - offset < areaBytes) return T{};
-    return Get<T>(buffer.GetBase() + offset, field);
+uint64_t RoundUp8(uint64_t value) {
+    return (value + 7) & ~uint64_t{7};
+}
+
+// A field of the area at `offset` of `bytes` (`length` long), when the whole area lies inside; else 0.
+template <class T>
+T AreaField(const uint8_t* bytes, uint64_t length, uint64_t offset, size_t areaBytes, size_t field) {
+    if (!bytes || offset > length || length - offset < areaBytes) return T{};
+    return Get<T>(bytes + offset, field);
 }
 
 } // namespace
@@ -51,7 +64,8 @@ CUsbDataStream::~CUsbDataStream() {
 CBufferInfo* CUsbDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
     // Only image buffers of "DS0" get shared memory; "DS1" buffers take no data.
     const bool shared = GetIndex() == 0 && size != 0;
-    return new CUsbBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr);
+    return new CUsbBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr,
+                              shared ? kLayoutRoom : 0);
 }
 
 void CUsbDataStream::Read(uint64_t, void*, size_t* size) {
@@ -71,9 +85,11 @@ void CUsbDataStream::Write(uint64_t address, const void* buffer, size_t* size) {
         return;
     case DS_REG_USB_107:
         m_leaderOffset = value;
+        m_layoutWritten = true;
         return;
     case DS_REG_USB_108:
         m_trailerOffset = value;
+        m_layoutWritten = true;
         return;
     default:
         *size = 0;
@@ -84,10 +100,16 @@ bool CUsbDataStream::SetUpStream() {
     CDevicePort& port = m_device->Port();
     const uint64_t sirm = m_device->Info().GetSirmAddress();
     uint32_t size = 0, count = 0, final1 = 0, final2 = 0;
+    uint32_t leaderSize = 0, trailerSize = 0;
     uint64_t payload = 0;
     try {
         port.WriteRegister(sirm + kSiControl, 1);
         port.WriteRegister(sirm + kSiControl, 0);
+        // The camera learns how much leader and trailer the host takes before it streams.
+        leaderSize = port.Reg(sirm + kSiRequiredLeaderSize);
+        trailerSize = port.Reg(sirm + kSiRequiredTrailerSize);
+        port.WriteRegister(sirm + kSiMaxLeaderSize, leaderSize);
+        port.WriteRegister(sirm + kSiMaxTrailerSize, trailerSize);
         uint8_t bytes[8] = {};
         size_t n = sizeof bytes;
         port.Read(sirm + kSiRequiredPayloadSize, bytes, &n);
@@ -124,10 +146,26 @@ bool CUsbDataStream::SetUpStream() {
         return false;
     }
     m_payloadSize = payload;
+    uint32_t leaderOffset = m_leaderOffset, trailerOffset = m_trailerOffset;
+    if (!m_layoutWritten) {
+        // Payload from 0, then the leader and the trailer, each 8-aligned; all of it inside the room
+        // every image buffer has behind its bytes.
+        const uint64_t leader = RoundUp8(payload);
+        const uint64_t trailer = leader + RoundUp8(std::max<uint32_t>(leaderSize, 1));
+        const uint64_t end = trailer + RoundUp8(std::max<uint32_t>(trailerSize, 1));
+        if (end - payload > kLayoutRoom || end > std::numeric_limits<uint32_t>::max()) {
+            ReportError(ExecName() + " leader and trailer too large");
+            return false;
+        }
+        leaderOffset = static_cast<uint32_t>(leader);
+        trailerOffset = static_cast<uint32_t>(trailer);
+        m_autoLeader = leaderOffset;
+        m_autoTrailer = trailerOffset;
+        m_autoReadLength = static_cast<uint32_t>(end);
+    }
     uint8_t setup[usbdrv::kUsbStreamSetupRequestSize] = {};
     const usbdrv::UsbStreamSetup layout{
-        ProcessId(), static_cast<uint32_t>(payload), m_leaderOffset, m_trailerOffset, size, count, final1,
-        final2};
+        ProcessId(), static_cast<uint32_t>(payload), leaderOffset, trailerOffset, size, count, final1, final2};
     std::memcpy(setup, &layout, sizeof layout);
     if (CallAndWait(m_device->Driver(), usbdrv::IOCTL_USB_SetStreamInfo, setup, sizeof setup) !=
         devio::STATUS_SUCCESS) {
@@ -176,12 +214,14 @@ void CUsbDataStream::ExecThread() {
                 continue;
             }
             const uint64_t payload = m_payloadSize.load();
+            // A buffer laid out by the stream is read with its leader and trailer room; it must hold
+            // the whole payload in its own bytes.
+            const uint64_t readLength = m_layoutWritten ? buffer->GetSize() : m_autoReadLength.load();
+            const bool fits = m_layoutWritten || (payload <= buffer->GetSize() && readLength <= buffer->TargetSize());
             uint32_t status;
-            if (image && buffer->Target()) {
-                if (payload < buffer->GetSize())
-                    std::memset(buffer->Target() + payload, 0, buffer->GetSize() - payload);
-                status = driver.ReadFile(devio::RegionSpan{buffer->RegionId(), 0, buffer->GetSize()},
-                                         buffer->overlapped);
+            if (image && buffer->Target() && fits) {
+                if (payload < readLength) std::memset(buffer->Target() + payload, 0, readLength - payload);
+                status = driver.ReadFile(devio::RegionSpan{buffer->RegionId(), 0, readLength}, buffer->overlapped);
             } else if (image) {
                 // A buffer of size 0 can take no block.
                 status = devio::STATUS_BUFFER_TOO_SMALL;
@@ -255,14 +295,18 @@ void CUsbDataStream::ReturnAfterStop(CBufferInfo* buffer) {
 void CUsbDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
                                    size_t* size) {
     RequireOwnBuffer(buffer);
-    const CBufferInfo& b = *buffer;
-    const uint64_t leader = m_leaderOffset.load();
-    const uint64_t trailer = m_trailerOffset.load();
+    const auto& b = *static_cast<CUsbBufferInfo*>(buffer);
+    // The consumer's layout lies in its own bytes; the stream's own behind them.
+    const bool own = m_layoutWritten;
+    const uint8_t* bytes = own ? b.GetBase() : m_autoReadLength != 0 ? b.Target() : nullptr;
+    const uint64_t length = own ? b.GetSize() : b.TargetSize();
+    const uint64_t leader = own ? m_leaderOffset.load() : m_autoLeader.load();
+    const uint64_t trailer = own ? m_trailerOffset.load() : m_autoTrailer.load();
     auto lead = [&](auto zero, size_t field) {
-        return AreaField<decltype(zero)>(b, leader, kLeaderBytes, field);
+        return AreaField<decltype(zero)>(bytes, length, leader, kLeaderBytes, field);
     };
     auto trail = [&](auto zero, size_t field) {
-        return AreaField<decltype(zero)>(b, trailer, kTrailerBytes, field);
+        return AreaField<decltype(zero)>(bytes, length, trailer, kTrailerBytes, field);
     };
     const uint16_t payloadType = lead(uint16_t{}, 18);
     const bool isImage = payloadType == kPayloadImage || payloadType == kPayloadImageChunks;

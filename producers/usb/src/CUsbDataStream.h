@@ -54,6 +54,12 @@ private:
     std::atomic<uint32_t> m_leaderOffset{0};
     std::atomic<uint32_t> m_trailerOffset{0};
     std::atomic<uint64_t> m_payloadSize{0};
+    // A consumer that never writes the leader and trailer offsets (it knows only the standard) gets the
+    // layout from the camera: payload from 0, leader and trailer in room behind the buffer's own bytes.
+    std::atomic<bool> m_layoutWritten{false};
+    std::atomic<uint32_t> m_autoLeader{0};
+    std::atomic<uint32_t> m_autoTrailer{0};
+    std::atomic<uint32_t> m_autoReadLength{0};
     std::atomic<bool> m_lost{false};
 };
 
