@@ -32,8 +32,15 @@ std::string AnswerText(const char* buffer, std::size_t capacity, std::size_t ret
 
 CGenTL::CGenTL(CQorCamDLL& library, std::uint32_t type, const std::string& file)
     : library_(library), type_(type) {
-    // By plain name: our own folder first, then the system's search.
-    bool loaded = module_.Open(os::Paths::ProgramFiles() + "/" + file) || module_.Open(file);
+    // By plain name: our own folder first (the build tree keeps everything
+    // there), then the installed producer folder beside it, then the
+    // system's search.
+    const std::string own = os::Paths::ProgramFiles();
+    bool loaded = module_.Open(own + "/" + file);
+#ifdef QORCAM_GENTL_SUBDIR
+    loaded = loaded || module_.Open(own + "/" QORCAM_GENTL_SUBDIR "/" + file);
+#endif
+    loaded = loaded || module_.Open(file);
     if (!loaded) {
         const char* root = std::getenv("GENICAM_ROOT_V2_4");
         std::string path = file;

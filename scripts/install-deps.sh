@@ -13,6 +13,7 @@ packages=(
   busybox udhcpd libsystemd-dev dbus-daemon libaravis-dev
   xvfb xauth
   locales python3
+  systemd
 )
 if [ "$(id -u)" != 0 ]; then
   echo "install-deps: not root, assuming these packages are installed: ${packages[*]}" >&2

@@ -11,6 +11,11 @@ jobs=$(nproc)
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
 
+# The installed system: the suite above staged an install and built applications
+# against it (label install); here the units are verified and the Debian package is
+# built, unpacked and its sample run against the camera emulator.
+bash scripts/package-check.sh build
+
 if [ "${QORCAM_SKIP_SANITIZED:-0}" != 1 ]; then
   bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQORCAM_SANITIZE=ON \
     -DQORCAM_BENCHMARKS=OFF -DQORCAM_GUI=OFF

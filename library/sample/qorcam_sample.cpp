@@ -57,6 +57,13 @@ void* LoadQorCam() {
     return dlopen((OwnFolder() + "/libQorCam.so").c_str(), RTLD_NOW);
 }
 
+// The library the demo drives: the one beside the sample in the build tree, else by plain name through the
+// sample's run path (an installed sample finds the installed library).
+std::string LibraryPath() {
+    const std::string beside = OwnFolder() + "/libQorCam.so";
+    return access(beside.c_str(), F_OK) == 0 ? beside : std::string("libQorCam.so");
+}
+
 template <typename F> bool Resolve(void* library, const char* name, F& fn) {
     void* symbol = dlsym(library, name);
     if (symbol == nullptr) {
@@ -151,7 +158,7 @@ int GigEDemo(const qorcam::rig::NetworkRig& rig) {
     std::printf("camera network up: emulator %s at %s (namespace %s), service root %s\n", rig.CameraMac().c_str(),
                 rig.CameraAddress().c_str(), rig.CameraNamespace().c_str(), rig.Root().c_str());
 
-    qorcam::sample::CameraAcquisition acquisition(OwnFolder() + "/libQorCam.so");
+    qorcam::sample::CameraAcquisition acquisition(LibraryPath());
     if (!acquisition.Loaded()) return Fail(acquisition);
     if (!acquisition.SetStructVersion(LIBRARY_STRUCT_VERSION)) return Fail(acquisition);
     QORCAM_CAMERAINFO camera{};

@@ -102,6 +102,19 @@ std::string Paths::ProgramFiles() {
     return slash == 0 ? std::string("/") : module.substr(0, slash);
 }
 
+std::string Paths::Program(const std::string& name) {
+    const std::string own = ProgramFiles();
+    const std::string beside = own + "/" + name;
+    if (access(beside.c_str(), X_OK) == 0) return beside;
+    const std::size_t slash = own.rfind('/');
+    const std::string parent = slash == std::string::npos || slash == 0 ? std::string() : own.substr(0, slash);
+    for (const char* folder : {"/sbin/", "/bin/"}) {
+        const std::string installed = parent + folder + name;
+        if (access(installed.c_str(), X_OK) == 0) return installed;
+    }
+    return beside;
+}
+
 bool Paths::CreateFolder(const std::string& path) {
     if (path.empty()) return false;
     struct stat st {};

@@ -41,6 +41,13 @@ public:
     /// the folder of the executable or shared object that holds this code.
     static std::string ProgramFiles();
 
+    /// Where one of our programs lies: beside ProgramFiles() (the build
+    /// tree, or a tool among the tools), else in the installed tree's sbin
+    /// or bin beside that folder (services in sbin, tools in bin). A program
+    /// found nowhere is named beside ProgramFiles(), so the caller's start
+    /// reports it missing.
+    static std::string Program(const std::string& name);
+
     /// Creates path and its missing parents (mode 0755); true when it exists.
     static bool CreateFolder(const std::string& path);
 };

@@ -2,6 +2,7 @@
 #include "NetworkRig.h"
 
 #include "devio/DeviceHandle.h"
+#include "os/Paths.h"
 #include "os/SettingsStore.h"
 
 #include <algorithm>
@@ -201,7 +202,9 @@ bool NetworkRig::Build(const Options& options) {
 }
 
 bool NetworkRig::StartService() {
-    const std::string program = BinaryDir() + "/QorGigEFilter";
+    // The service beside the running program (the build tree, or an installed sample's sbin), else the build's.
+    std::string program = os::Paths::Program("QorGigEFilter");
+    if (access(program.c_str(), X_OK) != 0) program = BinaryDir() + "/QorGigEFilter";
     if (!std::filesystem::exists(program)) {
         reason_ = "QorGigEFilter was not built";
         return false;

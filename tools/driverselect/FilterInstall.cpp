@@ -29,6 +29,19 @@ void UninstallFilterComponent(CNetCfg& cfg) {
     if (Succeeded(cfg.UninstallComponent(kFilterComponent))) cfg.Apply();
 }
 
+namespace {
+
+std::string DefaultPackageFolder() {
+    // Beside the tool in the build tree; share/qorcam beside an installed bin.
+    const std::string own = os::Paths::ProgramFiles();
+    const std::string beside = own + "/Driver/GigE";
+    if (access((beside + "/QorGigE.inf").c_str(), F_OK) == 0) return beside;
+    const std::string installed = own + "/../share/qorcam/Driver/GigE";
+    return access((installed + "/QorGigE.inf").c_str(), F_OK) == 0 ? installed : beside;
+}
+
+} // namespace
+
 int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) {
     CInstallLog log;
     if (flags.log) {
@@ -41,7 +54,7 @@ int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) 
         log.WriteLogLine("QorGigE Driver Install End\n\n");
         return 2;
     }
-    const std::string folder = (flags.path ? flags.folder : os::Paths::ProgramFiles()) + "/Driver/GigE";
+    const std::string folder = flags.path ? flags.folder + "/Driver/GigE" : DefaultPackageFolder();
 
     bool failed = true;
     HRESULT hr = S_OK;

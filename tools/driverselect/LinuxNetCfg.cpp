@@ -215,15 +215,18 @@ HRESULT CLinuxNetCfg::InstallComponent(const std::string& component) {
     if (component != kFilterComponent) return store.SetDword(ComponentsKey(), component, 1) ? S_OK : E_FAIL;
 
     // The GigE service's configuration: its program, an empty binding list
-    // (every binding off) and a systemd unit, which is written, not enabled.
-    const std::string program = os::Paths::ProgramFiles() + "/QorGigEFilter";
+    // (every binding off) and a systemd unit. The unit file is written
+    // unless an installed one exists; where systemd runs, the unit is then
+    // enabled and started, elsewhere the file is only written.
+    const std::string program = os::Paths::Program("QorGigEFilter");
     bool ok = store.SetString(kGigeServiceKey, "ImagePath", program) &&
               store.SetString(kGigeServiceKey, "DisplayName", "QorGigE") &&
               store.SetString(kGigeLinkageKey, kBindValue, "");
     const std::filesystem::path unit = UnitFilePath();
     std::error_code ec;
-    std::filesystem::create_directories(unit.parent_path(), ec);
-    {
+    const bool write = !systemd_ || !systemd_->Installed();
+    if (write) std::filesystem::create_directories(unit.parent_path(), ec);
+    if (write) {
         std::ofstream out(unit, std::ios::trunc);
         out << "[Unit]\nDescription=QorCam GigE Vision network service (QorGigE)\nAfter=network.target\n\n"
             << "[Service]\nType=simple\n";
@@ -232,6 +235,7 @@ HRESULT CLinuxNetCfg::InstallComponent(const std::string& component) {
         out << "ExecStart=" << program << "\nRestart=on-failure\n\n[Install]\nWantedBy=multi-user.target\n";
         ok = ok && static_cast<bool>(out.flush());
     }
+    if (systemd_ && ok) ok = (!write || systemd_->Reload()) && systemd_->Enable();
     ok = ok && store.SetDword(ComponentsKey(), component, 1);
     return ok ? S_OK : E_FAIL;
 }
@@ -242,8 +246,10 @@ HRESULT CLinuxNetCfg::UninstallComponent(const std::string& component) {
     os::SettingsStore store = Machine();
     if (component == kFilterComponent) {
         store.DeleteKey(kGigeServiceKey);
+        // A unit that is not there to disable is no failure of the removal.
+        if (systemd_) systemd_->Disable();
         std::error_code ec;
-        std::filesystem::remove(UnitFilePath(), ec);
+        if (std::filesystem::remove(UnitFilePath(), ec) && systemd_) systemd_->Reload();
         store.DeleteKey(BindingsKey(component));
         return store.DeleteValue(ComponentsKey(), component) ? S_OK : E_FAIL;
     }

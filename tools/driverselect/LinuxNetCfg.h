@@ -3,6 +3,8 @@
 
 #include "NetCfg.h"
 
+#include "SystemdUnit.h"
+
 #include "os/NamedMutex.h"
 
 #include <map>
@@ -44,6 +46,13 @@ public:
     HRESULT InstallComponent(const std::string& component) override;
     HRESULT UninstallComponent(const std::string& component) override;
 
+    /// The GigE service's unit where systemd manages the machine
+    /// (CSystemdUnit::Machine): installing the service then enables and
+    /// starts that unit (writing the unit file only when no installed one
+    /// exists) and removing it disables and stops it. Without one, the unit
+    /// file is written and removed, and the tools start the service themselves.
+    void UseSystemd(std::optional<gigeconfig::CSystemdUnit> unit) { systemd_ = std::move(unit); }
+
     /// Where the service's unit file goes: <root>/etc/systemd/system (the
     /// system's folder when no root is set).
     static std::string UnitFilePath();
@@ -55,6 +64,7 @@ private:
     os::NamedMutex lock_;
     bool locked_ = false;
     std::map<std::pair<std::string, std::string>, bool> staged_;
+    std::optional<gigeconfig::CSystemdUnit> systemd_ = gigeconfig::CSystemdUnit::Machine(gigeconfig::kGigeUnit);
 };
 
 } // namespace qorcam::driverselect

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Stages an install of the build tree into a temporary DESTDIR, checks the
+# layout, builds the small application against the staged tree with
+# pkg-config and with find_package(QorCam), and runs both: each must load
+# the library and both producers from the staged tree, not the build tree.
+# install_test.sh <build dir> <application source folder>
+set -euo pipefail
+build=$1
+app=$2
+cmake=${CMAKE_COMMAND:-cmake}
+cc=${CC:-cc}
+pkgconfig=${PKG_CONFIG:-pkg-config}
+prefix=/usr/local
+
+if ! command -v "$pkgconfig" >/dev/null || ! command -v "$cc" >/dev/null; then
+  echo "SKIP: no C compiler or pkg-config"
+  exit 77
+fi
+work=$(mktemp -d "${TMPDIR:-/tmp}/qorcam-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+stage=$work/stage
+root=$stage$prefix
+
+DESTDIR=$stage "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" ||
+  { cat "$work/install.log"; exit 1; }
+
+fail=0
+check() { # check <description> <command...>
+  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
+}
+lib=$(sed -n 's/^libdir=\${prefix}\///p' "$(find "$root" -name qorcam.pc | head -1)")
+check "library with its soname link and dev link" \
+  test -L "$root/$lib/libQorCam.so" -a -L "$root/$lib/libQorCam.so.1" -a -f "$(readlink -f "$root/$lib/libQorCam.so")"
+check "soname is libQorCam.so.1" \
+  sh -c "objdump -p '$root/$lib/libQorCam.so' | grep -q 'SONAME *libQorCam.so.1\$'"
+check "header" test -f "$root/include/QorCam.h"
+check "both producers in one folder" \
+  test -f "$root/$lib/qorcam/gentl/QorGigEGenTL.cti" -a -f "$root/$lib/qorcam/gentl/QorUSBGenTL.cti"
+check "services in sbin" test -x "$root/sbin/QorGigEFilter" -a -x "$root/sbin/QorUSBDrv"
+check "GenTL search path names the producer folder" \
+  grep -q "$prefix/$lib/qorcam/gentl" "$stage/etc/profile.d/qorcam-gentl.sh"
+check "GigE unit starts the installed service" \
+  grep -qx "ExecStart=$prefix/sbin/QorGigEFilter" "$root/lib/systemd/system/QorGigE.service"
+check "USB unit starts the installed service" \
+  grep -qx "ExecStart=$prefix/sbin/QorUSBDrv" "$root/lib/systemd/system/QorUSBDrv.service"
+check "run folder entry" test -f "$root/lib/tmpfiles.d/qorcam.conf"
+check "udev rule" test -f "$root/lib/udev/rules.d/69-qorcam-usb3vision.rules"
+check "description folder" test -d "$stage/var/lib/qorcam/Korvashdrevali/QorCam"
+check "the GigE service's package" test -f "$root/share/qorcam/Driver/GigE/QorGigE.inf"
+# Programs reach the library through their run path, from wherever the tree lies.
+for program in "$root"/bin/*; do
+  [ -x "$program" ] || continue
+  check "$(basename "$program") finds what it links" sh -c "! ldd '$program' | grep -q 'not found'"
+done
+
+# Each application runs with its own empty run-time root; the library and the
+# producers must come from the staged tree.
+run_app() { # run_app <name> <program> [env...]
+  local out=$work/$1.out
+  if ! env QORCAM_ROOT="$work/root-$1" "${@:3}" "$2" >"$out" 2>&1; then
+    echo "FAILED: $1 application:"; cat "$out"; fail=1; return
+  fi
+  cat "$out"
+  check "$1 application loaded the staged library" grep -q "loaded: $root/$lib/libQorCam.so" "$out"
+  check "$1 application loaded both staged producers" \
+    sh -c "grep -q 'loaded: $root/$lib/qorcam/gentl/QorGigEGenTL.cti' '$out' &&
+           grep -q 'loaded: $root/$lib/qorcam/gentl/QorUSBGenTL.cti' '$out'"
+}
+
+export PKG_CONFIG_PATH=$root/$lib/pkgconfig
+# shellcheck disable=SC2046
+if "$cc" -Wall -Wextra -Werror -o "$work/app-pc" "$app/qorcam_app.c" $("$pkgconfig" --cflags --libs qorcam); then
+  run_app pkg-config "$work/app-pc" LD_LIBRARY_PATH="$root/$lib"
+else
+  echo "FAILED: building with pkg-config"; fail=1
+fi
+
+if "$cmake" -S "$app" -B "$work/app-build" -DCMAKE_PREFIX_PATH="$root" -DCMAKE_BUILD_TYPE=Release \
+     -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >"$work/app-cmake.log" 2>&1 &&
+   "$cmake" --build "$work/app-build" >>"$work/app-cmake.log" 2>&1; then
+  grep "producers in" "$work/app-cmake.log" || true
+  run_app cmake "$work/app-build/qorcam_app"
+else
+  cat "$work/app-cmake.log"; echo "FAILED: building with find_package(QorCam)"; fail=1
+fi
+exit $fail
