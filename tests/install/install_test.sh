@@ -53,6 +53,16 @@ for program in "$root"/bin/*; do
   check "$(basename "$program") finds what it links" sh -c "! ldd '$program' | grep -q 'not found'"
 done
 
+# An installed program loads the library by plain name through its run path,
+# as the viewer does; the driver select tool on the terminal shows it, and
+# ends at "cancel" without changing anything.
+if [ -x "$root/bin/QorGigEPref" ]; then
+  echo cancel | env -u DISPLAY -u WAYLAND_DISPLAY QORCAM_ROOT="$work/root-pref" "$root/bin/QorGigEPref" \
+    >"$work/pref.out" 2>&1 || true
+  check "an installed program loads the installed library" \
+    sh -c "grep -q 'Select Install' '$work/pref.out' && ! grep -q 'Not Found' '$work/pref.out'"
+fi
+
 # Each application runs with its own empty run-time root; the library and the
 # producers must come from the staged tree.
 run_app() { # run_app <name> <program> [env...]
