@@ -64,7 +64,10 @@ CMainFrame::CMainFrame(CQorViewerApp& app)
     addDockWidget(Qt::RightDockWidgetArea, record_);
     splitDockWidget(properties_, record_, Qt::Vertical);
     record_->hide();
-    resizeDocks({modeSet_, cameraTree_}, {80, 200}, Qt::Vertical);
+    // The mode-set form is never scrolled (its buttons would move under the mouse).
+    const int modeHeight = modeSet_->View()->sizeHint().height() + 4;
+    modeSet_->widget()->setMinimumHeight(modeHeight);
+    resizeDocks({modeSet_, cameraTree_}, {modeHeight, 200}, Qt::Vertical);
     resizeDocks({properties_, featureSet_}, {420, 100}, Qt::Vertical);
     resizeDocks({properties_}, {360}, Qt::Horizontal);
     resizeDocks({cameraTree_}, {200}, Qt::Horizontal);
@@ -95,6 +98,30 @@ CMainFrame::~CMainFrame() {
     // deleted after this frame is gone and call it on the way.
     for (QPointer<CChildWindow> window : findChildren<CChildWindow*>())
         delete window.data();
+}
+
+namespace {
+const std::string kWindowKey = std::string(kViewerKey) + "\\Window";
+std::vector<uint8_t> Bytes(const QByteArray& a) {
+    return std::vector<uint8_t>(a.begin(), a.end());
+}
+} // namespace
+
+void CMainFrame::SaveWindowState(os::SettingsStore& store) const {
+    store.SetBinary(kWindowKey, "Geometry", Bytes(saveGeometry()));
+    // "Max view" hides the panes for a while only: the layout kept is the one it hides.
+    if (!maxView_) store.SetBinary(kWindowKey, "Panes", Bytes(saveState()));
+}
+
+void CMainFrame::RestoreWindowState(const os::SettingsStore& store) {
+    if (auto geometry = store.GetBinary(kWindowKey, "Geometry"))
+        restoreGeometry(QByteArray(reinterpret_cast<const char*>(geometry->data()),
+                                   static_cast<qsizetype>(geometry->size())));
+    if (auto panes = store.GetBinary(kWindowKey, "Panes")) {
+        restoreState(QByteArray(reinterpret_cast<const char*>(panes->data()), static_cast<qsizetype>(panes->size())));
+        // The record pane is record mode, not layout: a run starts without it.
+        record_->hide();
+    }
 }
 
 QDockWidget* CMainFrame::MakePane(const char* caption, const char* name, QWidget* body) {

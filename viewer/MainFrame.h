@@ -10,6 +10,7 @@
 #include "QorViewerApp.h"
 #include "Recorder.h"
 #include "ViewerHost.h"
+#include "ViewerSettings.h"
 
 #include <QAction>
 #include <QDockWidget>
@@ -69,6 +70,11 @@ public:
     CChildWindow* WindowOf(CChildFrame* child);
     /// Run when the frame closes, before it goes (saving the viewer's state).
     std::function<void()> onClose;
+    /// The frame's size and place and the panes' layout, kept with the
+    /// viewer's settings (kViewerKey\Window); a missing or damaged record
+    /// leaves the layout the frame was built with.
+    void SaveWindowState(os::SettingsStore& store) const;
+    void RestoreWindowState(const os::SettingsStore& store);
 
     uint64_t pendingCameraId = 0xFFFFFFFFFFFFFFFFULL;
     uint32_t pendingCameraType = 0;

@@ -55,9 +55,11 @@ int main(int argc, char** argv) {
     app.RegisterWithLibrary();
     CMainFrame frame(app);
     frame.Properties()->Logic().SetInitialLevel(propertyType);
+    frame.RestoreWindowState(store);
     frame.onClose = [&] {
         propertyType = frame.Properties()->Logic().level;
         settings.SaveCustomState();
+        frame.SaveWindowState(store);
     };
     frame.show();
     if (library.IsLoaded()) app.StartCameraListThread(frame);

@@ -12,6 +12,8 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 
 #include "QtTestApp.h"
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 using namespace qorcam::viewer;
 using namespace qorcam::viewer::testing;
@@ -119,6 +122,47 @@ TEST(MainFrame, TheRefreshWorkerKeepsVolatileValuesCurrent) {
     // Closing the frame ends a cycle that may be waiting for this thread.
     f.frame.close();
     EXPECT_FALSE(f.frame.Properties()->Logic().RefreshBusy());
+}
+
+// The frame's size and place and the panes' layout come back in the next run;
+// the mode-set form fits its pane without scrolling.
+TEST(MainFrame, WindowLayoutIsKeptWithTheSettings) {
+    char pattern[] = "/tmp/qorcam-viewer-layout-XXXXXX";
+    const std::filesystem::path folder = ::mkdtemp(pattern);
+    qorcam::os::SettingsStore store((folder / "user.ini").string());
+    QSize saved;
+    {
+        Frame f;
+        auto* modeArea = qobject_cast<QScrollArea*>(f.frame.ModeSetPane()->widget());
+        ASSERT_NE(modeArea, nullptr);
+        EXPECT_EQ(modeArea->verticalScrollBar()->maximum(), 0) << "the mode-set form scrolls";
+        f.frame.resize(1000, 640);
+        f.frame.move(40, 30);
+        f.frame.CameraTreePane()->hide();
+        f.frame.Pane("Record")->show(); // record mode: not part of the layout
+        Pump();
+        saved = f.frame.size(); // the panes' least sizes may make it taller than asked
+        f.frame.SaveWindowState(store);
+    }
+    Frame g;
+    ASSERT_NE(g.frame.size(), saved);
+    EXPECT_TRUE(g.frame.CameraTreePane()->isVisible());
+    g.frame.RestoreWindowState(store);
+    Pump();
+    EXPECT_EQ(g.frame.size(), saved);
+    EXPECT_FALSE(g.frame.CameraTreePane()->isVisible());
+    EXPECT_TRUE(g.frame.Properties()->isVisible());
+    EXPECT_FALSE(g.frame.Pane("Record")->isVisible());
+
+    // Nothing kept, or a damaged record: the layout stays as built.
+    Frame h;
+    qorcam::os::SettingsStore empty((folder / "none.ini").string());
+    h.frame.RestoreWindowState(empty);
+    store.SetBinary(std::string(kViewerKey) + "\\Window", "Panes", {1, 2, 3});
+    h.frame.RestoreWindowState(store);
+    Pump();
+    EXPECT_TRUE(h.frame.CameraTreePane()->isVisible());
+    std::filesystem::remove_all(folder);
 }
 
 TEST(MainFrame, MenusAndMaxView) {

@@ -5,6 +5,7 @@
 #include "MainFrame.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImageReader>
@@ -338,4 +339,91 @@ TEST(RecordWindow, TheRecordPaneRecordsAndPlaysBack) {
         setenv("QORCAM_ROOT", savedRoot.c_str(), 1);
     else
         unsetenv("QORCAM_ROOT");
+}
+
+// The record pane shown while the camera is stopped is filled at once: its
+// Start button, the frames per record and the window list.
+TEST(RecordWindow, TheRecordPaneIsFilledWhenShown) {
+    Application();
+    ConvApi api;
+    api.width = 64;
+    api.height = 48;
+    CQorViewerApp app{api};
+    CMainFrame frame{app};
+    frame.recordSettings.memoryBudget = 20 * 192 * 48;
+    frame.resize(900, 700);
+    frame.show();
+    frame.OpenCamera(5, QORCAM_CTYPE_USB);
+    ASSERT_NE(app.activeChild.load(), nullptr);
+    ASSERT_EQ(app.activeChild.load()->running, 0u);
+    frame.Pane("Record")->show();
+    ASSERT_TRUE(PumpUntil([&] { return frame.RecordMode(); }));
+    qorcam::viewer::testing::Pump();
+    FormView* view = frame.RecordPane()->View();
+    auto* start = qobject_cast<QPushButton*>(view->Control(CFormRecordSet::kStart));
+    auto* frames = qobject_cast<QLineEdit*>(view->Control(CFormRecordSet::kFrames));
+    auto* windows = qobject_cast<QComboBox*>(view->Control(CFormRecordSet::kWindows));
+    ASSERT_TRUE(start && frames && windows);
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_EQ(start->text(), "Start");
+    EXPECT_EQ(frames->text(), "20");
+    EXPECT_EQ(windows->count(), 1);
+}
+
+// A frame of another size than the window shows (a camera that lets its size
+// change while it streams) is not converted into the old bitmap: the window
+// starts its image again with the new size and is laid out to it.
+TEST(RecordWindow, AFrameOfAnotherSizeLaysTheWindowOutAnew) {
+    Application();
+    ConvApi api;
+    api.width = 64;
+    api.height = 48;
+    CQorViewerApp app{api};
+    CMainFrame frame{app};
+    frame.resize(900, 700);
+    frame.show();
+    frame.OpenCamera(5, QORCAM_CTYPE_USB);
+    CChildWindow* window = frame.WindowOf(app.activeChild);
+    ASSERT_NE(window, nullptr);
+    CChildFrame& camera = window->Frame();
+    window->OnStartImage();
+    ASSERT_EQ(camera.running, 1u);
+    auto deliver = [&](uint32_t w, uint32_t h, uint32_t pixelType) {
+        std::vector<uint8_t> raw(size_t{w} * h * 3, 7);
+        QORCAM_IMAGEDATAINFO info{};
+        info.CType = QORCAM_CTYPE_USB;
+        info.Info.CUsb.Payload_Flag = 1;
+        info.Info.CUsb.StreamInfo.SType = 1;
+        QORCAM_STREAMINFO_IMAGE& image = info.Info.CUsb.StreamInfo.Data.Image;
+        image.Width = w;
+        image.Height = h;
+        image.Pixel_Type = pixelType;
+        camera.nextDisplayTime = 0;
+        api.callBack(camera.hCamera, raw.data(), uint32_t(raw.size()), w, h, &info, api.callBackContext);
+    };
+    const uint32_t kRGB8 = 0x02180014, kBGR8 = 0x02180015;
+    deliver(64, 48, kRGB8);
+    ASSERT_TRUE(PumpUntil([&] { return window->View()->size() == QSize(64, 48); }));
+    EXPECT_EQ(camera.conversions, 1u);
+
+    // Bigger now: not converted (the old buffer is too small), then shown anew.
+    api.width = 96;
+    api.height = 60;
+    deliver(96, 60, kRGB8);
+    EXPECT_EQ(camera.conversions, 1u);
+    ASSERT_TRUE(PumpUntil([&] { return camera.Header() && camera.Header()->biWidth == 96; }));
+    ASSERT_TRUE(PumpUntil([&] { return window->View()->size() == QSize(96, 60); }));
+    EXPECT_EQ(camera.running, 1u);
+    EXPECT_EQ(camera.displayBuffer.size(), camera.Header()->biSizeImage);
+    deliver(96, 60, kRGB8);
+    EXPECT_EQ(camera.conversions, 2u);
+
+    // Another pixel format at the same size: the same.
+    deliver(96, 60, kBGR8);
+    EXPECT_EQ(camera.conversions, 2u);
+    EXPECT_TRUE(camera.FormatChanged());
+    ASSERT_TRUE(PumpUntil([&] { return !camera.FormatChanged(); }));
+    deliver(96, 60, kBGR8);
+    EXPECT_EQ(camera.conversions, 3u);
+    window->OnStopImage();
 }
