@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -164,6 +165,29 @@ TEST(PropertyFile, ALoadRestoresWhatWasSaved) {
     EXPECT_EQ(cam.Enum("GainSelector"), "All");
     EXPECT_EQ(cam.Int("Fixed"), 7);
     EXPECT_EQ(pixelFormatChecks, 1);
+}
+
+// A property file is the same under a decimal-comma locale: written with a
+// point, and a file with a point read back as the number it says.
+TEST(PropertyFile, NumbersDoNotFollowTheUsersLocale) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+    struct Restore {
+        std::string locale;
+        ~Restore() { std::setlocale(LC_ALL, locale.c_str()); }
+    } restore{previous};
+    Camera cam;
+    TempFolder t;
+    const std::string path = t.File("cam.ini");
+    ASSERT_TRUE(SaveCameraProperties(&cam.map, path, "Model-7", "x").ok);
+    IniDocument file;
+    file.Parse(Read(path));
+    EXPECT_EQ(file.Get("Image Format : Gain", "Float"), std::optional<std::string>("1.500000"));
+    EXPECT_EQ(file.Get("Root : Width", "Integer"), std::optional<std::string>("22"));
+
+    CFloatPtr(cam.map._GetNode("Gain"))->SetValue(3.0);
+    ASSERT_TRUE(LoadCameraProperties(&cam.map, path, [] {}).ok);
+    EXPECT_DOUBLE_EQ(cam.Float("Gain"), 1.5);
 }
 
 TEST(PropertyFile, LoadedNumbersArePutOnTheGridAndOthersSkipped) {
