@@ -10,7 +10,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace qorcam::devio::detail {
+namespace qorcam::devio {
+
+bool ConnectionInfo::InGroup(std::uint32_t group) const {
+    return groupId == group || std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+namespace detail {
 namespace {
 
 // How long a closing connection keeps trying to hand its last answers to a
@@ -20,8 +26,48 @@ constexpr int kDrainPollMs = 200;
 
 } // namespace
 
+bool UserLimits::AddConnection(std::uint32_t user) {
+    std::lock_guard lock(mutex_);
+    if (connections_ >= kMaxConnections) return false;
+    if (user != 0) {
+        if (connections_ >= kMaxConnections - kRootReservedConnections) return false;
+        if (shares_[user].connections >= kMaxConnectionsPerUser) return false;
+    }
+    ++connections_;
+    ++shares_[user].connections;
+    return true;
+}
+
+void UserLimits::RemoveConnection(std::uint32_t user) {
+    std::lock_guard lock(mutex_);
+    --connections_;
+    auto& share = shares_[user];
+    if (--share.connections == 0 && share.requests == 0) shares_.erase(user);
+}
+
+bool UserLimits::Charge(std::uint32_t user, std::size_t input, std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    auto& share = shares_[user];
+    if (user != 0 && (share.requests >= kMaxRequestsPerUser || input > kMaxInputBytesPerUser - share.input ||
+                      bytes > kMaxBytesPerUser - share.bytes))
+        return false;
+    ++share.requests;
+    share.input += input;
+    share.bytes += bytes;
+    return true;
+}
+
+void UserLimits::Release(std::uint32_t user, std::size_t input, std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    auto& share = shares_[user];
+    --share.requests;
+    share.input -= input;
+    share.bytes -= bytes;
+    if (share.connections == 0 && share.requests == 0) shares_.erase(user);
+}
+
 Connection::Connection(int fd, ConnectionInfo info, const Host* host)
-    : fd_(fd), info_(info), host_(host), reader_(sizeof(wire::RequestBody) + wire::kMaxInputLength) {}
+    : fd_(fd), info_(std::make_shared<const ConnectionInfo>(std::move(info))), host_(host), reader_(sizeof(wire::RequestBody) + wire::kMaxInputLength) {}
 
 Connection::~Connection() {
     if (thread_.joinable()) thread_.detach();
@@ -46,7 +92,7 @@ void Connection::Run() {
     Drain();
     if (host_->close) {
         try {
-            host_->close(info_);
+            host_->close(*info_);
         } catch (...) {
             // A failing close routine must not take the service down with it.
         }
@@ -58,6 +104,7 @@ void Connection::Run() {
         regions_.clear();
         close(fd_);
     }
+    if (host_->limits) host_->limits->RemoveConnection(info_->userId);
     finished_ = true;
 }
 
@@ -219,8 +266,8 @@ bool Connection::HandleRequest(Message& message) {
     request->id_ = id;
     request->kind_ = kind;
     request->code_ = kind == RequestKind::Read ? 0 : body.code;
-    request->processId_ = info_.processId;
-    request->connectionId_ = info_.id;
+    request->caller_ = info_;
+    request->connectionId_ = info_->id;
     request->input_.assign(message.body.begin() + sizeof(wire::RequestBody), message.body.end());
 
     NtStatus refused = STATUS_SUCCESS;
@@ -250,8 +297,13 @@ bool Connection::HandleRequest(Message& message) {
             refused = STATUS_INSUFFICIENT_RESOURCES;
         }
         if (refused == STATUS_SUCCESS) {
-            bytesInFlight_ += charge;
-            request->charge_ = charge;
+            if (host_->limits && !host_->limits->Charge(info_->userId, request->input_.size(), charge)) {
+                refused = STATUS_INSUFFICIENT_RESOURCES;
+            } else {
+                bytesInFlight_ += charge;
+                request->charge_ = charge;
+                request->userCharged_ = host_->limits != nullptr;
+            }
         }
     }
     if (refused == STATUS_SUCCESS && mode == wire::OutputMode::Inline && body.outputLength != 0) {
@@ -263,8 +315,7 @@ bool Connection::HandleRequest(Message& message) {
         } else {
             refused = STATUS_INSUFFICIENT_RESOURCES;
             std::lock_guard lock(mutex_);
-            bytesInFlight_ -= request->charge_;
-            request->charge_ = 0;
+            ReleaseChargeLocked(*request);
         }
     }
     if (refused != STATUS_SUCCESS) {
@@ -340,4 +391,12 @@ bool Connection::FlushLocked() {
     return true;
 }
 
-} // namespace qorcam::devio::detail
+void Connection::ReleaseChargeLocked(Request& request) {
+    bytesInFlight_ -= request.charge_;
+    if (request.userCharged_) host_->limits->Release(info_->userId, request.input_.size(), request.charge_);
+    request.userCharged_ = false;
+    request.charge_ = 0;
+}
+
+} // namespace detail
+} // namespace qorcam::devio

@@ -18,6 +18,44 @@
 
 namespace qorcam::devio::detail {
 
+/// What the connections of each user hold together, so that one user can't
+/// take the whole service from the others. Root's connections are counted
+/// against the device's limits only. Thread-safe; shared by a server's
+/// connections.
+class UserLimits {
+public:
+    // A user's connections at a time, and the slots of the device that only
+    // root may take (so a crowd of users still leaves root a way in).
+    static constexpr std::size_t kMaxConnectionsPerUser = 64;
+    static constexpr std::size_t kMaxConnections = 1024;
+    static constexpr std::size_t kRootReservedConnections = 64;
+    // Requests in flight over all of a user's connections, the input bytes
+    // they hold (the service keeps them in memory), and input plus the room
+    // of inline outputs (memory taken only as the service writes it).
+    static constexpr std::size_t kMaxRequestsPerUser = 4096;
+    static constexpr std::size_t kMaxInputBytesPerUser = 16u << 20;
+    static constexpr std::size_t kMaxBytesPerUser = 1ull << 30;
+
+    /// False when the user (or the device) has no connection left.
+    bool AddConnection(std::uint32_t user);
+    void RemoveConnection(std::uint32_t user);
+    /// Takes one request with its bytes from the user's share; false (and
+    /// nothing taken) when that would pass a limit.
+    bool Charge(std::uint32_t user, std::size_t input, std::size_t bytes);
+    void Release(std::uint32_t user, std::size_t input, std::size_t bytes);
+
+private:
+    struct Share {
+        std::size_t connections = 0;
+        std::size_t requests = 0;
+        std::size_t input = 0;
+        std::size_t bytes = 0;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::uint32_t, Share> shares_;
+    std::size_t connections_ = 0;
+};
+
 /// One accepted client connection and the thread that serves it.
 ///
 /// Guarantees: requests are dispatched one at a time on the connection's own
@@ -32,6 +70,7 @@ public:
         DispatchRoutine dispatch;
         CloseRoutine close;
         os::Event* stop = nullptr;
+        UserLimits* limits = nullptr;
     };
 
     Connection(int fd, ConnectionInfo info, const Host* host);
@@ -42,7 +81,7 @@ public:
     bool Start();
     void Join();
     bool IsFinished() const { return finished_.load(); }
-    const ConnectionInfo& Info() const { return info_; }
+    const ConnectionInfo& Info() const { return *info_; }
 
 private:
     friend class devio::Request;
@@ -61,11 +100,13 @@ private:
     void EnqueueLocked(std::vector<std::uint8_t> message);
     bool FlushLocked();
     void DropOutLocked();
+    // Gives a request's bytes back to the connection's and the user's budget.
+    void ReleaseChargeLocked(Request& request);
     std::vector<std::uint8_t> CompletionMessageLocked(const Request& request) const;
     void AnswerAtOnce(std::uint64_t id, NtStatus status);
 
     int fd_;
-    ConnectionInfo info_;
+    std::shared_ptr<const ConnectionInfo> info_;
     const Host* host_;
     std::thread thread_;
     std::atomic<bool> finished_{false};

@@ -5,7 +5,10 @@
 #include "devio/UnixAddress.h"
 #include "os/Event.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <linux/capability.h>
 #include <cerrno>
 #include <cstring>
 #include <list>
@@ -16,16 +19,51 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace qorcam::devio {
 namespace {
 
-constexpr std::size_t kMaxConnections = 1024;
+// The supplementary groups of the peer when it connected.
+std::vector<std::uint32_t> PeerGroups(int fd) {
+    std::vector<gid_t> groups(64);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        socklen_t length = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) == 0) {
+            groups.resize(length / sizeof(gid_t));
+            return {groups.begin(), groups.end()};
+        }
+        if (errno != ERANGE) break;
+        groups.resize(std::max<std::size_t>(length / sizeof(gid_t), groups.size() * 2));
+    }
+    return {};
+}
+
+// Whether the process holds CAP_NET_ADMIN in its effective set. Read once
+// when it connects; a process that is already gone has none.
+bool HasNetAdmin(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+    std::FILE* file = std::fopen(path, "re");
+    if (!file) return false;
+    char line[256];
+    bool admin = false;
+    while (std::fgets(line, sizeof line, file)) {
+        unsigned long long caps = 0;
+        if (std::sscanf(line, "CapEff: %llx", &caps) == 1) {
+            admin = (caps >> CAP_NET_ADMIN) & 1;
+            break;
+        }
+    }
+    std::fclose(file);
+    return admin;
+}
 
 } // namespace
 
 struct DeviceServer::State {
     detail::Connection::Host host;
+    detail::UserLimits limits;
     os::Event stop{os::ResetMode::Manual};
     std::mutex mutex;
     bool started = false;
@@ -74,21 +112,19 @@ void DeviceServer::State::AcceptLoop() {
             close(fd);
             continue;
         }
-        {
-            // Each connection has a thread; past the limit a new client is
-            // turned away rather than the service running out of threads.
-            std::lock_guard lock(mutex);
-            std::size_t open = 0;
-            for (const auto& c : connections)
-                open += c->IsFinished() ? 0 : 1;
-            if (open >= kMaxConnections) {
-                close(fd);
-                continue;
-            }
-        }
         ConnectionInfo info;
         info.processId = static_cast<std::uint32_t>(credentials.pid);
         info.userId = credentials.uid;
+        info.groupId = credentials.gid;
+        info.groups = PeerGroups(fd);
+        info.netAdmin = HasNetAdmin(credentials.pid);
+        // Each connection has a thread; past a user's share (or the device's
+        // limit) a new client is turned away rather than the service running
+        // out of threads.
+        if (!host.limits->AddConnection(info.userId)) {
+            close(fd);
+            continue;
+        }
         std::shared_ptr<detail::Connection> connection;
         {
             std::lock_guard lock(mutex);
@@ -99,6 +135,7 @@ void DeviceServer::State::AcceptLoop() {
         if (!connection->Start()) {
             std::lock_guard lock(mutex);
             connections.remove(connection);
+            host.limits->RemoveConnection(info.userId);
         }
     }
 }
@@ -107,6 +144,7 @@ DeviceServer::DeviceServer(DispatchRoutine dispatch, CloseRoutine close) : state
     state_->host.dispatch = std::move(dispatch);
     state_->host.close = std::move(close);
     state_->host.stop = &state_->stop;
+    state_->host.limits = &state_->limits;
 }
 
 DeviceServer::~DeviceServer() {

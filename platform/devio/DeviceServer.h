@@ -12,13 +12,6 @@
 
 namespace qorcam::devio {
 
-/// Who a connection (one client handle) belongs to.
-struct ConnectionInfo {
-    std::uint64_t id = 0;        ///< as Request::ConnectionId
-    std::uint32_t processId = 0; ///< from the socket's peer credentials
-    std::uint32_t userId = 0;
-};
-
 /// Receives every request. It either completes the request before returning
 /// or pends it (RequestQueue::Pend, or keeps it with a cancel routine) and
 /// completes it later from any thread. Requests of one connection are
@@ -35,8 +28,13 @@ using CloseRoutine = std::function<void(const ConnectionInfo&)>;
 ///
 /// Guarantees:
 /// - Each accepted connection is one client handle with its own thread; the
-///   client's process id comes from SO_PEERCRED, never from the client. At
-///   most 1024 connections are served at a time; more are closed at once.
+///   client's process id, user and groups come from SO_PEERCRED and
+///   SO_PEERGROUPS, never from the client. Each user other than root has a
+///   share (64 connections; 4096 requests, 16 MiB of their input and 1 GiB
+///   of input and inline output in flight); at most 1024 connections are
+///   served at a time, the last 64 of them for root only. A connection past
+///   a limit is closed at once, a request past one is refused with
+///   STATUS_INSUFFICIENT_RESOURCES.
 /// - Every message is checked against its declared sizes and the limits of
 ///   the wire protocol before anything is read from it; a malformed message,
 ///   or a client that floods the connection without reading its answers,

@@ -30,8 +30,7 @@ bool Request::Complete(NtStatus status, std::uint64_t information, std::size_t o
     outputBytes_ = region_ ? 0 : std::min(outputBytes, outputLength_);
     dropped = std::move(cancelRoutine_);
     connection.requests_.erase(id_);
-    connection.bytesInFlight_ -= charge_;
-    charge_ = 0;
+    connection.ReleaseChargeLocked(*this);
     if (connection.closing_) connection.wake_.Set();
     // While the dispatch routine runs, its thread sends the answer after the
     // first answer; otherwise the completion goes out now, in call order.

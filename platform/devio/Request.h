@@ -26,6 +26,21 @@ enum class RequestKind : std::uint32_t {
 
 using RequestPtr = std::shared_ptr<Request>;
 
+/// Who a connection (one client handle) belongs to, as the kernel told the
+/// service when the client connected (SO_PEERCRED, SO_PEERGROUPS); nothing a
+/// client sends changes it.
+struct ConnectionInfo {
+    std::uint64_t id = 0;        ///< as Request::ConnectionId
+    std::uint32_t processId = 0; ///< from the socket's peer credentials
+    std::uint32_t userId = 0;
+    std::uint32_t groupId = 0;
+    std::vector<std::uint32_t> groups; ///< supplementary groups
+    bool netAdmin = false;             ///< the process had CAP_NET_ADMIN when it connected
+
+    bool IsRoot() const { return userId == 0; }
+    bool InGroup(std::uint32_t group) const;
+};
+
 /// Runs when a request is cancelled (the client's CancelIo, its handle
 /// closing, its process ending, or the service stopping). It is called on
 /// the cancelling thread with no lock of this layer held; it may complete
@@ -62,7 +77,11 @@ public:
     bool OutputInRegion() const { return region_ != nullptr; }
 
     /// The client's process id, from the connection's peer credentials.
-    std::uint32_t ProcessId() const { return processId_; }
+    std::uint32_t ProcessId() const { return caller_->processId; }
+    /// The client's user id, from the connection's peer credentials.
+    std::uint32_t UserId() const { return caller_->userId; }
+    /// Everything the kernel told of the client.
+    const ConnectionInfo& Caller() const { return *caller_; }
     /// Identifies the connection (handle) the request came on; unique for the
     /// server's life.
     std::uint64_t ConnectionId() const { return connectionId_; }
@@ -105,7 +124,7 @@ private:
     std::uint64_t id_ = 0;
     RequestKind kind_ = RequestKind::DeviceControl;
     std::uint32_t code_ = 0;
-    std::uint32_t processId_ = 0;
+    std::shared_ptr<const ConnectionInfo> caller_;
     std::uint64_t connectionId_ = 0;
     std::vector<std::uint8_t> input_;
     struct FreeMemory {
@@ -115,6 +134,7 @@ private:
     std::unique_ptr<std::uint8_t, FreeMemory> inlineOutput_;
     // Input and inline output bytes counted against the connection's budget.
     std::size_t charge_ = 0;
+    bool userCharged_ = false; // the charge is also held against the user's share
     std::shared_ptr<Region> region_;
     std::uint8_t* outputData_ = nullptr;
     std::size_t outputLength_ = 0;

@@ -73,8 +73,10 @@ TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
     EXPECT_EQ(+link.adapterIp, c.host);
 
     ASSERT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid, c.camera)), 0u);
-    EXPECT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid + 1, c.camera)), STATUS_INVALID_PARAMETER)
+    EXPECT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid, c.camera)), STATUS_INVALID_PARAMETER)
         << "a camera has one owner";
+    EXPECT_EQ(c.Call(IOCTL_GIGE_DeviceOpen, c.Pair(c.pid + 1, c.camera)), STATUS_ACCESS_DENIED)
+        << "a caller acts for its own process only";
     ASSERT_TRUE(c.WriteReg(kRegControl, 0));
     EXPECT_EQ(c.ReadReg(kRegControl), 0u);
     ASSERT_TRUE(c.WriteReg(kRegControl, 2));

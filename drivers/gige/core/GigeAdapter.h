@@ -22,7 +22,9 @@ struct GigeDeviceEntry {
     uint64_t lastSeen = kNever;
     uint64_t leaseTime = kNever;
     uint64_t commandTimeout = 0; // ticks
-    uint32_t owner = 0;
+    uint32_t owner = 0;           // the controlling process; 0 = none
+    uint32_t ownerUser = 0;       // its user
+    uint64_t ownerConnection = 0; // the handle it opened the camera on
     uint32_t heartbeatInterval = 0;
     uint32_t lostTimeout = 0;
     uint32_t heartbeatUnanswered = 0;
@@ -86,11 +88,15 @@ struct GigeStreamChannel {
     uint64_t packets = 0;
     uint64_t missingOrRequested = 0;
     uint64_t resendCommands = 0;
+    // Whose channel it is: only processes of that user (or root) use it.
+    uint32_t ownerUser = 0;
+    bool ownerKnown = false; // false: set up by the service itself
 };
 
 // An event channel: camera events of one host port for one process.
 struct GigeEventChannel {
     uint32_t owner = 0;
+    uint64_t ownerConnection = 0;
     uint16_t hostPort = 0;
     uint16_t cameraPort = 0;
     uint16_t lastEventId = 0;

@@ -51,6 +51,51 @@ bool IsEventPort(uint16_t port) {
     return port >= 0xE000;
 }
 
+// Control codes whose input starts with the process they act for; a caller
+// may name only itself.
+bool NamesProcess(uint32_t code) {
+    switch (code) {
+    case IOCTL_GIGE_SetCmdTimeout:
+    case IOCTL_GIGE_RegisterProcess:
+    case IOCTL_GIGE_WaitBusEvent:
+    case IOCTL_GIGE_DeviceOpen:
+    case IOCTL_GIGE_DeviceClose:
+    case IOCTL_GIGE_PortAlloc:
+    case IOCTL_GIGE_PortFree:
+    case IOCTL_GIGE_AddMultiCast:
+    case IOCTL_GIGE_DelMultiCast:
+    case IOCTL_GIGE_StartHeartbeat:
+    case IOCTL_GIGE_SendCmd:
+    case IOCTL_GIGE_SetStreamInfo:
+    case IOCTL_GIGE_SetEventInfo:
+    case IOCTL_GIGE_GetEvent:
+    case IOCTL_GIGE_GetDeviceStatus:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether the caller may act on what a process of that user holds: the same
+// user or root. Requests of the service itself may do anything.
+bool SameUserOrRoot(const GigeRequest& r, uint32_t user) {
+    const GigeCaller* c = r.Caller();
+    return !c || c->userId == 0 || c->userId == user;
+}
+
+bool MayConfigureNetwork(const GigeRequest& r) {
+    const GigeCaller* c = r.Caller();
+    return !c || c->admin;
+}
+
+uint32_t CallerUser(const GigeRequest& r) {
+    return r.Caller() ? r.Caller()->userId : 0;
+}
+
+uint64_t CallerConnection(const GigeRequest& r) {
+    return r.Caller() ? r.Caller()->connection : 0;
+}
+
 constexpr char16_t kMsgArpStart[] = u"ARP Proc Start";
 constexpr char16_t kMsgArpResponse[] = u"ARP Response";
 constexpr char16_t kMsgArpDevOk[] = u"ARP Proc Dev OK";
@@ -116,6 +161,9 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     const uint64_t outLength = r->OutputLength();
     auto needs = [&](uint64_t inMin, uint64_t outMin) { return in.size() >= inMin && outLength >= outMin; };
     auto mapOutput = [&]() -> std::span<uint8_t> { return r->MapOutput(); };
+    // Identity comes from the kernel: a request that names another process is refused.
+    if (NamesProcess(r->Code()) && r->Caller() && in.size() >= 4 && InputU32(in, 0) != r->Caller()->processId)
+        return STATUS_ACCESS_DENIED;
 
     switch (r->Code()) {
     case IOCTL_GIGE_GetVersion: {
@@ -188,6 +236,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         GigeDeviceEntry* e = FindDevice(InputU32(in, 4), 0u);
         if (!e) return STATUS_INVALID_PARAMETER;
         e->owner = InputU32(in, 0);
+        e->ownerUser = CallerUser(*r);
+        e->ownerConnection = CallerConnection(*r);
         e->lost = false;
         e->commandTimeout = clock_.MsToTicks(params_.cmdTimeout);
         return STATUS_SUCCESS;
@@ -197,6 +247,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         GigeDeviceEntry* e = FindDevice(InputU32(in, 4), InputU32(in, 0));
         if (!e) return STATUS_INVALID_PARAMETER;
         e->owner = 0;
+        e->ownerConnection = 0;
         e->lost = false;
         e->heartbeatInterval = e->lostTimeout = 0;
         e->heartbeatDue = e->lostDue = 0;
@@ -206,7 +257,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!needs(sizeof(GigePortRecord), 0)) return STATUS_INVALID_PARAMETER;
         auto rec = ReadInput<GigePortRecord>(in);
         if (PortListed(rec.hostPort)) return STATUS_INVALID_PARAMETER;
-        ports_.push_back({rec.processId, rec.hostPort});
+        ports_.push_back({rec.processId, rec.hostPort, CallerUser(*r), CallerConnection(*r)});
         return STATUS_SUCCESS;
     }
     case IOCTL_GIGE_PortFree: {
@@ -225,7 +276,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         auto form = ReadInput<GigeMulticastForm>(in);
         bool entered = false;
         if (!PortListed(form.hostPort)) {
-            ports_.push_back({form.processId, form.hostPort});
+            ports_.push_back({form.processId, form.hostPort, CallerUser(*r), CallerConnection(*r)});
             entered = true;
         }
         bool listed = std::any_of(multicasts_.begin(), multicasts_.end(),
@@ -234,7 +285,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
             if (entered) ports_.pop_back();
             return STATUS_INVALID_PARAMETER;
         }
-        multicasts_.push_back({form.processId, form.group});
+        multicasts_.push_back({form.processId, form.group, CallerConnection(*r)});
         UpdateMulticastList(done);
         return STATUS_SUCCESS;
     }
@@ -273,6 +324,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!needs(8, 0)) return STATUS_INVALID_PARAMETER;
         GigeDeviceEntry* e = FindDevice(InputU32(in, 4), std::nullopt);
         if (!e) return STATUS_INVALID_PARAMETER;
+        // The request names no process: it must come from the camera's user.
+        if (e->owner != 0 && !SameUserOrRoot(*r, e->ownerUser)) return STATUS_ACCESS_DENIED;
         e->heartbeatInterval = e->lostTimeout = 0;
         e->heartbeatDue = e->lostDue = 0;
         return STATUS_SUCCESS;
@@ -307,6 +360,10 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         GigeAdapter* a = nullptr;
         GigeDeviceEntry* e = FindDevice(block.cameraIp, std::nullopt, &a);
         if (!e) return STATUS_INVALID_PARAMETER;
+        // Commands go out from the service's own port, which a controlled
+        // camera takes for its controller's: only that user writes to it.
+        const bool writes = block.command == 2 || block.command == 4;
+        if (writes && e->owner != 0 && !SameUserOrRoot(*r, e->ownerUser)) return STATUS_ACCESS_DENIED;
         if (e->lost) return STATUS_GIGE_DEVICE_LOST;
         uint32_t status = Pend(a->commandQueue, r, done);
         ProcessCommandQueue(*a, done);
@@ -319,7 +376,15 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!FindDevice(form.cameraIp, std::nullopt, &a)) return STATUS_INVALID_PARAMETER;
         for (auto& c : a->streamChannels)
             if (c.hostPort == form.hostPort) return STATUS_INVALID_PARAMETER;
+        if (r->Caller()) {
+            // A caller streams only into a host port its user holds.
+            auto port = std::find_if(ports_.begin(), ports_.end(),
+                                     [&](const HostPortEntry& p) { return p.port == form.hostPort; });
+            if (port == ports_.end() || !SameUserOrRoot(*r, port->userId)) return STATUS_ACCESS_DENIED;
+        }
         GigeStreamChannel c;
+        c.ownerUser = CallerUser(*r);
+        c.ownerKnown = r->Caller() != nullptr;
         c.cameraIp = form.cameraIp;
         c.hostPort = form.hostPort;
         c.channelIndex = form.channelIndex;
@@ -332,6 +397,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!needs(10, 24)) return STATUS_INVALID_PARAMETER;
         GigeStreamChannel* c = StreamChannel(InputU16(in, 0));
         if (!c) return STATUS_INVALID_PARAMETER;
+        if (!MayUseChannel(*r, *c)) return STATUS_ACCESS_DENIED;
         auto out = mapOutput();
         if (out.size() < 24) return STATUS_NO_MEMORY_MAPPING;
         uint64_t stats[3] = {c->packets, c->missingOrRequested, c->resendCommands};
@@ -347,6 +413,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (outLength < required) return STATUS_INVALID_PARAMETER;
         GigeStreamChannel* c = StreamChannel(form.hostPort);
         if (!c) return STATUS_INVALID_PARAMETER;
+        if (!MayUseChannel(*r, *c)) return STATUS_ACCESS_DENIED;
         if (r->Cancelled()) return STATUS_CANCELLED;
         BlockContext b;
         b.request = r;
@@ -364,11 +431,14 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         auto form = ReadInput<GigeTestPacketForm>(in);
         if (outLength < form.length) return STATUS_INVALID_PARAMETER;
         GigeAdapter* a = nullptr;
-        if (!StreamChannel(form.hostPort, &a)) return STATUS_INVALID_PARAMETER;
+        GigeStreamChannel* c = StreamChannel(form.hostPort, &a);
+        if (!c) return STATUS_INVALID_PARAMETER;
+        if (!MayUseChannel(*r, *c)) return STATUS_ACCESS_DENIED;
         return Pend(a->testPacketQueue, r, done);
     }
     case IOCTL_GIGE_Rediscover:
         if (params_.dhcp == 0) return STATUS_INVALID_DEVICE_REQUEST;
+        if (!MayConfigureNetwork(*r)) return STATUS_ACCESS_DENIED;
         for (auto& a : adapters_)
             Rediscover(a, done);
         return STATUS_SUCCESS;
@@ -381,6 +451,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         return Pend(messages_, r, done);
     case IOCTL_GIGE_SetAdapterAddress: {
         if (!needs(sizeof(GigeAdapterAddress), 0)) return STATUS_INVALID_PARAMETER;
+        if (!MayConfigureNetwork(*r)) return STATUS_ACCESS_DENIED;
         auto rec = ReadInput<GigeAdapterAddress>(in);
         GigeAdapter* a = AdapterByShortName({rec.shortName, kAdapterNameChars});
         if (a && a->windowsManaged && rec.ip != 0 && rec.ip != a->ip) {
@@ -431,6 +502,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         auto block = ReadInput<GvcpCommandBlock>(in);
         if (block.command > 4) return STATUS_INVALID_PARAMETER;
         if (block.command == 4 && block.length > sizeof block.data) return STATUS_INVALID_PARAMETER;
+        // FORCEIP and writes change a camera's configuration; reads are anyone's.
+        if ((block.command == 0 || block.command >= 3) && !MayConfigureNetwork(*r)) return STATUS_ACCESS_DENIED;
         GigeAdapter* a = AdapterByNumber(block.adapterNumber);
         if (!a) return STATUS_INVALID_PARAMETER;
         uint32_t status = Pend(a->toolQueue, r, done);
@@ -447,6 +520,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         return Pend(discoveryAnswers_, r, done);
     case IOCTL_GIGE_SetCameraIp: {
         if (!needs(sizeof(GigeCameraAddress), 0)) return STATUS_INVALID_PARAMETER;
+        if (!MayConfigureNetwork(*r)) return STATUS_ACCESS_DENIED;
         auto rec = ReadInput<GigeCameraAddress>(in);
         for (auto& a : adapters_)
             for (auto& e : a.devices)
@@ -460,12 +534,14 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         if (!needs(10, 0)) return STATUS_INVALID_PARAMETER;
         GigeStreamChannel* c = StreamChannel(InputU16(in, 0));
         if (!c) return STATUS_INVALID_PARAMETER;
+        if (!MayUseChannel(*r, *c)) return STATUS_ACCESS_DENIED;
         return Pend(c->leaderRequests, r, done);
     }
     case IOCTL_GIGE_SetStreamEnable: {
         if (!needs(4, 0)) return STATUS_INVALID_PARAMETER;
         GigeStreamChannel* c = StreamChannel(InputU16(in, 0));
         if (!c) return STATUS_INVALID_PARAMETER;
+        if (!MayUseChannel(*r, *c)) return STATUS_ACCESS_DENIED;
         if (in[2] != 0)
             for (auto& b : c->blockRequests)
                 if (b.blockId != 0) ResetBlock(b, params_.streamRetry);
@@ -482,6 +558,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
                 return STATUS_INVALID_PARAMETER;
         GigeEventChannel c;
         c.owner = info.processId;
+        c.ownerConnection = CallerConnection(*r);
         c.hostPort = info.hostPort;
         c.cameraPort = info.cameraPort;
         a->eventChannels.push_back(std::move(c));
@@ -560,6 +637,42 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
     CompleteAll(done);
 }
 
+bool GigeDriver::MayUseChannel(const GigeRequest& r, const GigeStreamChannel& c) {
+    return !c.ownerKnown || SameUserOrRoot(r, c.ownerUser);
+}
+
+void GigeDriver::ConnectionClosed(uint64_t connection) {
+    if (connection == 0) return;
+    Completions done;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& a : adapters_) {
+            for (auto& e : a.devices)
+                if (e.owner != 0 && e.ownerConnection == connection) ReleaseDevice(a, e, e.heartbeatInterval != 0);
+            for (auto it = a.eventChannels.begin(); it != a.eventChannels.end();) {
+                if (it->ownerConnection == connection) {
+                    Drain(it->requests, STATUS_CANCELLED, done);
+                    it = a.eventChannels.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (auto it = ports_.begin(); it != ports_.end();) {
+            if (it->connection == connection) {
+                RemovePortChannels(it->port, done);
+                it = ports_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        const size_t before = multicasts_.size();
+        std::erase_if(multicasts_, [&](const MulticastEntry& m) { return m.connection == connection; });
+        if (multicasts_.size() != before) UpdateMulticastList(done);
+    }
+    CompleteAll(done);
+}
+
 void GigeDriver::CancelRegistration(uint32_t pid, Completions& done) {
     for (auto& a : adapters_)
         for (auto& e : a.devices)
@@ -590,6 +703,7 @@ void GigeDriver::CancelRegistration(uint32_t pid, Completions& done) {
 
 void GigeDriver::ReleaseDevice(GigeAdapter& a, GigeDeviceEntry& e, bool releaseControl) {
     e.owner = 0;
+    e.ownerConnection = 0;
     e.lost = false;
     e.commandTimeout = clock_.MsToTicks(params_.cmdTimeout);
     if (releaseControl) {

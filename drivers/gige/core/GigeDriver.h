@@ -50,6 +50,10 @@ public:
     // queue and completes with STATUS_CANCELLED (the registration request
     // first frees everything its process holds).
     void Cancel(const GigeRequestPtr& request);
+    // A caller's handle closed: everything taken on it (camera control, host
+    // ports with their stream channels, multicast groups, event channels) is
+    // given back.
+    void ConnectionClosed(uint64_t connection);
 
     // Binding: the new adapter's number, or empty with the failure status.
     std::optional<uint32_t> BindAdapter(const AdapterBinding& binding, uint32_t* status = nullptr);
@@ -102,10 +106,13 @@ private:
     struct HostPortEntry {
         uint32_t processId;
         uint16_t port;
+        uint32_t userId = 0;
+        uint64_t connection = 0;
     };
     struct MulticastEntry {
         uint32_t processId;
         uint32_t group;
+        uint64_t connection = 0;
     };
 
     static void CompleteAll(Completions& completions);
@@ -118,6 +125,8 @@ private:
     void DrainAdapter(GigeAdapter& a, Completions& done);
 
     void CancelRegistration(uint32_t processId, Completions& done);
+    // Whether the caller may use a stream channel: the channel's user or root.
+    static bool MayUseChannel(const GigeRequest& r, const GigeStreamChannel& c);
     void ReleaseDevice(GigeAdapter& a, GigeDeviceEntry& e, bool releaseControl);
     void RemovePortChannels(uint16_t port, Completions& done);
     void UpdateMulticastList(Completions& done);

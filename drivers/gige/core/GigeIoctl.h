@@ -75,6 +75,7 @@ inline constexpr uint32_t STATUS_NO_MORE_ENTRIES_LISTED = 0x801C0001;
 inline constexpr uint32_t STATUS_UNSUCCESSFUL = 0xC0000001;
 inline constexpr uint32_t STATUS_INVALID_PARAMETER = 0xC000000D;
 inline constexpr uint32_t STATUS_INVALID_DEVICE_REQUEST = 0xC0000010;
+inline constexpr uint32_t STATUS_ACCESS_DENIED = 0xC0000022;
 inline constexpr uint32_t STATUS_BUFFER_TOO_SMALL = 0xC0000023;
 inline constexpr uint32_t STATUS_INSUFFICIENT_RESOURCES = 0xC000009A;
 inline constexpr uint32_t STATUS_NO_MEMORY_MAPPING = 0xC00000A0;

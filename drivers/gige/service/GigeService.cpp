@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <grp.h>
+#include <vector>
 
 namespace qorcam::gige {
 
@@ -41,6 +43,13 @@ bool GigeService::Start(std::string* error) {
                      "QorGigEFilter: profile %s not read; every adapter is served beside the system\n",
                      params.path.c_str());
     driver_ = std::make_unique<GigeDriver>(params, std::move(profile), clock_);
+    {
+        os::SettingsStore store(os::SettingsStore::Hive::Machine);
+        std::lock_guard lock(adminMutex_);
+        adminGroupName_ = store.GetString(kGigeParametersKey, kGigeAdminGroupValue).value_or(kGigeDefaultAdminGroup);
+        adminGroup_.reset();
+        adminLookedUp_ = {};
+    }
 
     if (!netlink_.Open(true)) {
         if (error) *error = "netlink not available";
@@ -66,7 +75,9 @@ bool GigeService::Start(std::string* error) {
         std::fprintf(stderr, "QorGigEFilter: %s; sleep and wake-up are not followed\n", noPower.c_str());
 
     server_ = std::make_unique<devio::DeviceServer>(
-        [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r); });
+        [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r, IsNetworkAdmin(r->Caller())); },
+        // What a handle took is given back when it closes, whatever the process does.
+        [this](const devio::ConnectionInfo& info) { driver_->ConnectionClosed(info.id); });
     auto status = server_->Start(devio::DevicePath(kGigeDeviceName));
     if (status != devio::STATUS_SUCCESS) {
         if (error) {
@@ -92,6 +103,23 @@ void GigeService::Stop() {
     for (auto& [index, port] : ports_)
         port->Stop();
     ports_.clear();
+}
+
+bool GigeService::IsNetworkAdmin(const devio::ConnectionInfo& caller) {
+    if (caller.IsRoot() || caller.netAdmin) return true;
+    std::lock_guard lock(adminMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (adminLookedUp_ == std::chrono::steady_clock::time_point{} || now - adminLookedUp_ > std::chrono::seconds(5)) {
+        adminLookedUp_ = now;
+        adminGroup_.reset();
+        group entry{};
+        group* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (!adminGroupName_.empty() &&
+            getgrnam_r(adminGroupName_.c_str(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+            adminGroup_ = found->gr_gid;
+    }
+    return adminGroup_ && caller.InGroup(*adminGroup_);
 }
 
 std::set<std::string> GigeService::BindList() const {

@@ -8,6 +8,8 @@
 #include "net/NetlinkMonitor.h"
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -23,6 +25,10 @@ inline constexpr const char* kGigeDeviceName = "\\\\.\\QORGIGE";
 // The interfaces the service binds: names separated by commas or spaces.
 inline constexpr const char* kGigeLinkageKey = "System\\CurrentControlSet\\Services\\QORGIGE\\Linkage";
 inline constexpr const char* kGigeBindValue = "Bind";
+// The group (under the service's Parameters key) whose members may configure
+// the network besides root and processes with CAP_NET_ADMIN.
+inline constexpr const char* kGigeAdminGroupValue = "AdminGroup";
+inline constexpr const char* kGigeDefaultAdminGroup = "qorcam-admin";
 
 // Loads the parameters and the profile, serves the device, binds the
 // interfaces its settings list as they come and go, and runs the timers.
@@ -44,6 +50,8 @@ private:
     std::set<std::string> BindList() const;
     void TimerLoop();
     void LinkLoop();
+    // Whether the caller may configure the network.
+    bool IsNetworkAdmin(const devio::ConnectionInfo& caller);
 
     std::unique_ptr<GigeDriver> driver_;
     SteadyGigeClock clock_;
@@ -57,6 +65,11 @@ private:
     std::thread timerThread_;
     std::thread linkThread_;
     PowerWatch power_;
+    // The admin group, looked up again at most every few seconds.
+    std::mutex adminMutex_;
+    std::string adminGroupName_;
+    std::optional<uint32_t> adminGroup_;
+    std::chrono::steady_clock::time_point adminLookedUp_{};
 };
 
 } // namespace qorcam::gige

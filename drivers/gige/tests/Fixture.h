@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace qorcam::gige::test {
@@ -55,6 +56,7 @@ public:
         return std::span<uint8_t>(out_).first(std::min(out_.size(), mappedLimit));
     }
     bool Cancelled() const override { return cancelled; }
+    const GigeCaller* Caller() const override { return caller ? &*caller : nullptr; }
     void Complete(uint32_t s, uint32_t b, size_t w) override {
         ++completions;
         status = s;
@@ -70,6 +72,7 @@ public:
     std::vector<uint8_t>& MutableOutput() { return out_; }
 
     bool cancelled = false;
+    std::optional<GigeCaller> caller; // empty: a request of the service itself
     bool mappable = true;
     size_t mappedLimit = SIZE_MAX; // a mapping that covers less than the request said
     int completions = 0;

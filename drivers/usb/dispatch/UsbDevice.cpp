@@ -197,10 +197,21 @@ void UsbDevice::Dispatch(const RequestPtr& request) {
         return;
     }
     if (request->Kind() == RequestKind::Read) {
+        if (!MayUseStream(*request, true)) {
+            request->Complete(STATUS_ACCESS_DENIED);
+            return;
+        }
         StartRead(request);
         return;
     }
     DeviceControl(request);
+}
+
+bool UsbDevice::MayUseStream(const Request& request, bool ownerNeeded) const {
+    if (request.Caller().IsRoot()) return true;
+    std::lock_guard lock(mutex_);
+    if (owner_ == 0) return !ownerNeeded;
+    return request.UserId() == ownerUser_;
 }
 
 void UsbDevice::DeviceControl(const RequestPtr& request) {
@@ -248,6 +259,12 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
         return;
     case IOCTL_USB_SetMaxSize:
         if (!needs(sizeof(UsbMaxSizes), 0)) return;
+        // Sizes are set while the camera is listed, before anyone opens it;
+        // once it is open, only its user changes them.
+        if (!MayUseStream(*request, false)) {
+            request->Complete(STATUS_ACCESS_DENIED);
+            return;
+        }
         request->Complete(SetMaxSize(input));
         return;
     case IOCTL_USB_ProcessId:
@@ -256,7 +273,7 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
         return;
     case IOCTL_USB_DeviceOpen:
         if (!needs(4, 0)) return;
-        request->Complete(DeviceOpen(Input32(input, 0), caller));
+        request->Complete(DeviceOpen(Input32(input, 0), caller, request->UserId()));
         return;
     case IOCTL_USB_DeviceClose:
         if (!needs(4, 0)) return;
@@ -271,10 +288,19 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
         SendCmd(request);
         return;
     case IOCTL_USB_GetEvent:
+        // Events and images of an open camera go to its user only.
+        if (!MayUseStream(*request, true)) {
+            request->Complete(STATUS_ACCESS_DENIED);
+            return;
+        }
         eventQueue_.Pend(request);
         if (released_.load()) FailQueued();
         return;
     case IOCTL_USB_GetStream:
+        if (!MayUseStream(*request, true)) {
+            request->Complete(STATUS_ACCESS_DENIED);
+            return;
+        }
         streamQueue_.Pend(request);
         if (released_.load()) FailQueued();
         return;
@@ -290,6 +316,10 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
         if (released_.load()) FailQueued();
         return;
     case IOCTL_USB_ResetStreamPipe:
+        if (!MayUseStream(*request, false)) {
+            request->Complete(STATUS_ACCESS_DENIED);
+            return;
+        }
         device_->ResetPipe(pipes_.stream);
         request->Complete(STATUS_SUCCESS);
         return;
@@ -334,11 +364,12 @@ void UsbDevice::ProcessGone(const Request& request) {
     processes_.erase(entry);
 }
 
-NtStatus UsbDevice::DeviceOpen(std::uint32_t processId, std::uint32_t caller) {
+NtStatus UsbDevice::DeviceOpen(std::uint32_t processId, std::uint32_t caller, std::uint32_t user) {
     std::lock_guard lock(mutex_);
     if (owner_ != 0) return STATUS_USB_DEVICE_OWNED;
     if (processId != caller || !RegisteredLocked(processId)) return STATUS_UNSUCCESSFUL;
     owner_ = processId;
+    ownerUser_ = user;
     layout_.payloadSize = 0;
     layout_.leaderOffset = 0;
     layout_.trailerOffset = 0;

@@ -34,7 +34,9 @@ devio::NtStatus ToNtStatus(usb::Status status);
 /// - Ownership is by process: a process registers with IOCTL_USB_ProcessId
 ///   (pending for the life of its handle) and may then own the camera; when
 ///   the handle closes, its process gives up what it held. The process id a
-///   request names must be the caller's own (SO_PEERCRED).
+///   request names must be the caller's own (SO_PEERCRED). Stream and event
+///   reads, the maximum sizes of an open camera and the stream pipe's reset
+///   are for root and the owner's user only (STATUS_ACCESS_DENIED).
 /// - Commands are served one at a time; events, block-start notices,
 ///   registrations and message requests wait in queues of their own, each
 ///   cancelable.
@@ -74,7 +76,11 @@ private:
     void DeviceControl(const devio::RequestPtr& request);
     void RegisterProcess(const devio::RequestPtr& request, std::uint32_t processId);
     void ProcessGone(const devio::Request& request);
-    devio::NtStatus DeviceOpen(std::uint32_t processId, std::uint32_t caller);
+    devio::NtStatus DeviceOpen(std::uint32_t processId, std::uint32_t caller, std::uint32_t user);
+    // Whether the caller may read the camera's stream and events or change its
+    // pipes: root, or a process of the owner's user. ownerNeeded: a camera
+    // nobody opened refuses everyone but root.
+    bool MayUseStream(const devio::Request& request, bool ownerNeeded) const;
     devio::NtStatus DeviceClose(std::uint32_t processId, std::uint32_t caller);
     devio::NtStatus SetStreamInfo(std::span<const std::uint8_t> input, std::uint32_t caller);
     void SetCmdTimeout(std::uint32_t processId, std::uint32_t caller, std::uint32_t milliseconds);
@@ -110,6 +116,7 @@ private:
     // Small state of the dispatcher.
     mutable std::mutex mutex_;
     std::uint32_t owner_ = 0;
+    std::uint32_t ownerUser_ = 0;
     std::uint32_t ownerAckTimeoutMs_ = 0;
     std::uint32_t ackWaitFloorMs_ = 0;
     std::uint32_t commandBufferSize_ = 0;
