@@ -245,6 +245,11 @@ typedef struct {
     int32_t Status;      /* STATUS_RTNCODE */
 } QORCAM_IMAGE;
 
+/* GigE stream counters since the last read (a read clears them):
+ * TotalPktCount the packets of the blocks completed or lost; ErrorPktCount
+ * the packets asked for again (resend on) or still missing (resend off), plus
+ * every packet of a block that was lost whole (its leader never arrived, or
+ * no buffer was free for it); RetryCount the packet-resend commands sent. */
 typedef struct {
     uint64_t TotalPktCount;
     uint64_t ErrorPktCount;
@@ -309,9 +314,13 @@ typedef struct {
     uint8_t VendorData[512];
 } QORCAM_STREAMINFO_VENDOR;
 
-/* The block information the GigE path writes into each buffer. Its named
- * fields end at 532; the last 8 bytes are reserved to keep the 540 bytes the
- * block-information area occupies. */
+/* The block information the GigE path writes into each buffer. The union's
+ * fields end at 532; MissingPackets is the number of packets that had still
+ * not arrived when the block was completed (after the packet-resend rounds or
+ * at the block time-out). A block with packets missing is never delivered as
+ * a good image: the image callback gets Length 0, an image request completes
+ * with Status STATUSQORCAM_REQUEST_ERROR, Payload_Flag is 0, and the bytes
+ * of the missing packets read 0 (never an older frame's bytes). */
 typedef struct {
     uint32_t SType; /* GVSP payload type: 1 image, 2 raw, 3 file, 4 chunk, 5 extended chunk, 0x8000 bit
                        device-specific */
@@ -325,7 +334,8 @@ typedef struct {
         QORCAM_STREAMINFO_EXT_CHUNK Ext_Chunk;
         QORCAM_STREAMINFO_VENDOR Vendor;
     } Data;
-    uint8_t Reserved[8];
+    uint32_t MissingPackets;
+    uint8_t Reserved[4];
 } QORCAM_GIGESTREAMINFO;
 
 typedef struct {
@@ -391,8 +401,8 @@ typedef struct {
 typedef void (*QORCAM_SYSTEMCALLBACK)(STATUS_SYSTEMCODE Status, void* Context);
 
 /* Called on the camera's streaming thread once per buffer; Length is 0 for a
- * failed buffer; pInfo is null unless requested; pBuffer is valid until the
- * callback returns. */
+ * failed buffer (a failed transfer, or an image with data missing); pInfo
+ * is null unless requested; pBuffer is valid until the callback returns. */
 typedef void (*QORCAM_IMAGECALLBACK)(HCAMERA hCamera, uint8_t* pBuffer, uint32_t Length, uint32_t Width,
                                      uint32_t Height, QORCAM_IMAGEDATAINFO* pInfo, void* Context);
 
@@ -544,7 +554,9 @@ QORCAM_STATIC_ASSERT(sizeof(QORCAM_STREAMINFO_IMAGE) == 28, "QORCAM_STREAMINFO_I
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_STREAMINFO_EXT_CHUNK) == 36, "QORCAM_STREAMINFO_EXT_CHUNK size");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_GIGESTREAMINFO) == 540, "QORCAM_GIGESTREAMINFO size");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGESTREAMINFO, Data) == 20, "QORCAM_GIGESTREAMINFO.Data");
-QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGESTREAMINFO, Reserved) == 532, "QORCAM_GIGESTREAMINFO.Reserved");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGESTREAMINFO, MissingPackets) == 532,
+                     "QORCAM_GIGESTREAMINFO.MissingPackets");
+QORCAM_STATIC_ASSERT(offsetof(QORCAM_GIGESTREAMINFO, Reserved) == 536, "QORCAM_GIGESTREAMINFO.Reserved");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_USBSTREAMINFO) == 60, "QORCAM_USBSTREAMINFO size");
 QORCAM_STATIC_ASSERT(sizeof(QORCAM_IMAGEDATAINFO) == 548, "QORCAM_IMAGEDATAINFO size");
 QORCAM_STATIC_ASSERT(offsetof(QORCAM_IMAGEDATAINFO, Info) == 4, "QORCAM_IMAGEDATAINFO.Info");

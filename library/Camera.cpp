@@ -548,12 +548,13 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
         TraceDump(2, kName, "IO ERROR", reinterpret_cast<const void*>(static_cast<std::uintptr_t>(status)));
         if (status == 0xC0000001u) transferError_ = true;
     }
-    image.image.Status = status == 0 ? STATUSQORCAM_COMPLETE : STATUSQORCAM_REQUEST_ERROR;
+    const BufferView view{image.image.pBuffer, image.bufferSize, image.infoOffset, image.image.Length};
+    // A transfer that ended with data missing is a failed request, whatever its completion status.
+    const bool whole = status == 0 && WholeImage(view, status);
+    image.image.Status = whole ? STATUSQORCAM_COMPLETE : STATUSQORCAM_REQUEST_ERROR;
     library.SetLastErrorCode(static_cast<std::uint32_t>(image.image.Status));
-    if (info != nullptr)
-        DecodeImageDataInfo({image.image.pBuffer, image.bufferSize, image.infoOffset, image.image.Length},
-                            status, bytes, info);
-    return status == 0;
+    if (info != nullptr) DecodeImageDataInfo(view, status, bytes, info);
+    return whole;
 }
 
 GC_ERROR CCamera::WaitNewBuffer(int index, std::uint32_t timeout, std::chrono::steady_clock::time_point begin,
@@ -690,6 +691,7 @@ void CCamera::Stream_Thread() {
     if (ready) {
         streamStarted_.Set();
         QORCAM_IMAGEDATAINFO record{};
+        std::uint32_t failedInARow = 0;
         for (;;) {
             EVENT_NEW_BUFFER_DATA data{};
             std::size_t size = sizeof data;
@@ -716,8 +718,8 @@ void CCamera::Stream_Thread() {
                 TraceClass(1, kName, LastErrorText().c_str());
                 break;
             }
-            const bool good = status == 0 || (status & 0xF0000000u) == 0x40000000u;
-            if (!good) {
+            const bool transferred = status == 0 || (status & 0xF0000000u) == 0x40000000u;
+            if (!transferred) {
                 if (status == 0xC0000001u) {
                     transferError_ = true;
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -726,8 +728,10 @@ void CCamera::Stream_Thread() {
                           reinterpret_cast<const void*>(static_cast<std::uintptr_t>(status)));
             }
             auto* memory = static_cast<std::uint8_t*>(base);
-            if (infoFlag_ && memory != nullptr)
-                DecodeImageDataInfo({memory, bufferSize_, infoOffset_, payloadSize_}, status, bytes, &record);
+            const BufferView view{memory, bufferSize_, infoOffset_, payloadSize_};
+            // An image with data missing goes to the callback in its failed form (length 0).
+            const bool good = transferred && WholeImage(view, status);
+            if (infoFlag_ && memory != nullptr) DecodeImageDataInfo(view, status, bytes, &record);
             TraceClass(2, kName, "Stream UserCallback Start");
             callback_(Handle(), memory, good ? payloadSize_ : 0, width, height, infoFlag_ ? &record : nullptr,
                       callbackContext_);
@@ -735,6 +739,14 @@ void CCamera::Stream_Thread() {
             // Stopped meanwhile (perhaps by the callback itself): the image
             // just delivered is not queued again, so it stays as it was.
             if (streamStop_.IsSet()) break;
+            // Transfers that keep failing (the service or the camera gone) are queued again ever more
+            // slowly, up to once a second, instead of spinning; one that succeeds resets the pace.
+            if (transferred) {
+                failedInARow = 0;
+            } else if (++failedInARow > 1) {
+                const std::uint32_t pause = std::min<std::uint32_t>(1000, 1u << std::min(failedInARow, 11u));
+                if (streamStop_.Wait(pause)) break;
+            }
             if (producer_.fn.DSQueueBuffer(stream, data.BufferHandle) != GC_ERR_SUCCESS) {
                 TraceClass(1, kName, LastErrorText().c_str());
                 break;
@@ -839,6 +851,10 @@ void CCamera::DecodeImageDataInfo(const BufferView&, std::uint32_t status, std::
     }
     part.CycleTime_E = (bytes >> 13) & 0x7;
     part.CycleCount_E = bytes & 0x1FFF;
+}
+
+bool CCamera::WholeImage(const BufferView&, std::uint32_t) const {
+    return true;
 }
 
 bool CCamera::ImageStart() {

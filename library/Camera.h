@@ -123,6 +123,9 @@ public:
     /// buffer and its completion status and byte count.
     virtual void DecodeImageDataInfo(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes,
                                      QORCAM_IMAGEDATAINFO* info);
+    /// Whether a completed buffer holds a whole image: a completion status
+    /// of success, and for cameras that report lost data, nothing missing.
+    virtual bool WholeImage(const BufferView& buffer, std::uint32_t status) const;
 
     /// Whether another process streams this camera to a multicast group
     /// (sets the multicast flag); false without an error for cameras that

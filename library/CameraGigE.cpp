@@ -215,6 +215,16 @@ void CCameraGigE::DecodeImageDataInfo(const BufferView& buffer, std::uint32_t, s
     std::memcpy(&missing, area + kArea, sizeof missing);
     part.Payload_Flag = missing == 0 ? 1 : 0;
     std::memcpy(&part.StreamInfo, area, kArea);
+    part.StreamInfo.MissingPackets = missing;
+}
+
+bool CCameraGigE::WholeImage(const BufferView& buffer, std::uint32_t) const {
+    if (buffer.memory == nullptr) return false;
+    constexpr std::uint64_t kMissingAt = sizeof(QORCAM_GIGESTREAMINFO);
+    if (std::uint64_t{buffer.infoOffset} + kMissingAt + 4 > buffer.size) return false;
+    std::uint32_t missing = 0;
+    std::memcpy(&missing, buffer.memory + buffer.infoOffset + kMissingAt, sizeof missing);
+    return missing == 0;
 }
 
 bool CCameraGigE::ReleaseResources() {

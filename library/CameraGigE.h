@@ -25,7 +25,7 @@ public:
     /// producer failures). A failure after the base allocation leaves the
     /// resources allocated.
     bool AllocResources(const std::uint8_t* ipAddr, bool recover);
-    bool AllocResources() override { return AllocResources(nullptr, false); }
+    bool AllocResources() override { return AllocResources(nullptr, true); }
     /// Clears the destination (normal cameras), then the base release.
     bool ReleaseResources() override;
     /// The stream test: the stream pointed at the adapter, a test packet
@@ -35,6 +35,8 @@ public:
     bool QueryMulticast(bool& multicast) override;
     void DecodeImageDataInfo(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes,
                              QORCAM_IMAGEDATAINFO* info) override;
+    /// Only a block with no packet missing.
+    bool WholeImage(const BufferView& buffer, std::uint32_t status) const override;
     std::uint32_t PacketsPerBlock() const { return packetsPerBlock_; }
     /// Fills the GigE record; false (last error 99, producer text traced) when a call fails.
     bool CameraInfo(QORCAM_GIGECAMERAINFO* info);

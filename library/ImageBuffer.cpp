@@ -22,7 +22,7 @@ std::map<const QORCAM_IMAGE*, Image_Buffer*>& Live() {
 } // namespace
 
 Image_Buffer::Image_Buffer(const QORCAM_IMAGE& record, std::uint32_t size, std::uint32_t offset)
-    : image(record), bufferSize(size), infoOffset(offset), memory_(new std::uint8_t[size == 0 ? 1 : size]) {
+    : image(record), bufferSize(size), infoOffset(offset), memory_(new std::uint8_t[size == 0 ? 1 : size]()) {
     image.pBuffer = memory_.get();
     std::lock_guard<std::mutex> guard(LiveLock());
     Live()[&image] = this;

@@ -26,7 +26,9 @@ TEST(Header, ImageDataInfoPartsOverlayTheSameBytes) {
     std::memset(&info, 0, sizeof info);
     unsigned char* raw = reinterpret_cast<unsigned char*>(&info);
     raw[547] = 0xAB;
-    EXPECT_EQ(info.Info.CGigE.StreamInfo.Reserved[7], 0xAB);
+    EXPECT_EQ(info.Info.CGigE.StreamInfo.Reserved[3], 0xAB);
+    raw[540] = 7;
+    EXPECT_EQ(info.Info.CGigE.StreamInfo.MissingPackets, 7u);
     raw[8] = 5;
     EXPECT_EQ(info.Info.CGigE.StreamInfo.SType, 5u);
     EXPECT_EQ(info.Info.CUsb.StreamInfo.SType, 5u);

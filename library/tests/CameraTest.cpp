@@ -404,7 +404,7 @@ TEST_F(CameraTest, GigEResourcesAreSizedFromThePacketSizeAndImagesStartAndStop) 
 
     ASSERT_TRUE(alloc(camera)) << LastError();
     EXPECT_EQ(streamRegister(0, 0x104), 3232235777); // the adapter's address, from the bus number
-    EXPECT_EQ(streamRegister(0, 0x103), 0);
+    EXPECT_EQ(streamRegister(0, 0x103), 1);          // packet resend on
     EXPECT_EQ(streamRegister(0, 0x105), 968);    // (960 + 15) rounded down to 8
     EXPECT_EQ(streamRegister(0, 0x106), 1);      // 960 bytes fit one packet of 1452
     EXPECT_EQ(streamRegister(1, 0x100), 0x1234); // stream 1 shares stream 0's port
@@ -635,6 +635,18 @@ TEST_F(CameraTest, ImageRequestsAreQueuedCompletedAndFreed) {
     // A collected buffer stays announced: it can't be freed until the requests are taken back.
     EXPECT_FALSE(free(camera, image));
     EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_EXEC);
+
+    // A block completed with packets still missing is a failed request, and says how many are missing.
+    ASSERT_TRUE(req(camera, image));
+    const uint32_t missing = 3;
+    std::memcpy(image->pBuffer + 968 + 540, &missing, 4);
+    ASSERT_EQ(complete(0), 0);
+    EXPECT_FALSE(wait(camera, image, 5000, &info));
+    EXPECT_EQ(LastError(), STATUSQORCAM_REQUEST_ERROR);
+    EXPECT_EQ(image->Status, STATUSQORCAM_REQUEST_ERROR);
+    EXPECT_EQ(info.Info.CGigE.Payload_Flag, 0);
+    EXPECT_EQ(info.Info.CGigE.StreamInfo.MissingPackets, 3u);
+    std::memset(image->pBuffer + 968 + 540, 0, 4);
 
     ASSERT_TRUE(req(camera, image));
     ASSERT_EQ(complete(0x40000001), 0);

@@ -7,10 +7,20 @@
 //     for again; 0xF014 counts the resend requests served; 0xF020 = 1 sends one
 //     event twice (same id) from port 4000 to the message channel (0x0B00,
 //     0x0B10); 0xF024 counts the event acknowledges.
+//     The library can open it too: 0x0200 holds the URL of a small description in its memory (read with
+//     READMEM), with Width (0xF100), Height (0xF104), PixelFormat (0xF108, Mono8), PayloadSize (0xF10C),
+//     TLParamsLocked (0xF110), AcquisitionStart (0xF114) and AcquisitionStop (0xF118). While acquiring it
+//     streams Mono8 frames without pause at 0xF11C frames a second; byte k of the frame with block id b
+//     is PatternByte(b, k). On first send it drops 0xF120 in 10000 of its payload and trailer packets
+//     (leaders always go out); packets asked for again with PACKETRESEND are always sent, for any of the
+//     last 256 blocks. 0xF124 counts the frames sent.
 //   rig_camera_peer dhcp <interface> <mac> <seconds>
 //     runs one DHCP exchange (DISCOVER, REQUEST) and prints "offer a.b.c.d"
 //     and "ack a.b.c.d" as the answers arrive.
 // Every loop is bounded; the program ends by itself after a few minutes.
+#include "RigPattern.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdint>
@@ -85,31 +95,148 @@ std::vector<uint8_t> Ack(uint16_t answer, uint16_t id, const std::vector<uint8_t
     return a;
 }
 
+constexpr uint32_t kDescriptionAddress = 0x10000;
+constexpr uint32_t kWidth = 0xF100, kHeight = 0xF104, kPixelFormat = 0xF108, kPayloadSize = 0xF10C,
+                   kParamsLocked = 0xF110, kAcquisitionStart = 0xF114, kAcquisitionStop = 0xF118,
+                   kFrameRate = 0xF11C, kLossPer10000 = 0xF120, kFramesSent = 0xF124;
+
+std::string IntReg(const char* name, uint32_t address, const char* access) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "  <IntReg Name=\"%s\">\n    <Address>0x%X</Address>\n    <Length>4</Length>\n"
+                  "    <AccessMode>%s</AccessMode>\n    <pPort>Device</pPort>\n    <Sign>Unsigned</Sign>\n"
+                  "    <Endianess>BigEndian</Endianess>\n  </IntReg>\n",
+                  name, address, access);
+    return text;
+}
+
+std::string Feature(const char* name, const char* reg, uint32_t min, uint32_t max) {
+    return std::string("  <Integer Name=\"") + name + "\" NameSpace=\"Standard\">\n    <pValue>" + reg +
+           "</pValue>\n    <Min>" + std::to_string(min) + "</Min>\n    <Max>" + std::to_string(max) +
+           "</Max>\n  </Integer>\n";
+}
+
+std::string Description() {
+    return std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                       "<RegisterDescription ModelName=\"Peer\" VendorName=\"QorCamRig\" "
+                       "StandardNameSpace=\"None\" SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\" "
+                       "SchemaSubMinorVersion=\"0\" MajorVersion=\"1\" MinorVersion=\"0\" "
+                       "SubMinorVersion=\"0\" ProductGuid=\"3C1D9A52-7E40-4B11-8F2A-6A0B5C4D3E21\" "
+                       "VersionGuid=\"3C1D9A52-7E40-4B11-8F2A-6A0B5C4D3E22\" "
+                       "xmlns=\"http://www.genicam.org/GenApi/Version_1_1\">\n"
+                       "  <Category Name=\"Root\" NameSpace=\"Standard\">\n"
+                       "    <pFeature>Width</pFeature>\n    <pFeature>Height</pFeature>\n"
+                       "    <pFeature>PixelFormat</pFeature>\n    <pFeature>PayloadSize</pFeature>\n"
+                       "    <pFeature>AcquisitionStart</pFeature>\n    <pFeature>AcquisitionStop</pFeature>\n"
+                       "  </Category>\n") +
+           Feature("Width", "WidthReg", 8, 4096) + IntReg("WidthReg", kWidth, "RW") +
+           Feature("Height", "HeightReg", 1, 4096) + IntReg("HeightReg", kHeight, "RW") +
+           "  <Enumeration Name=\"PixelFormat\" NameSpace=\"Standard\">\n"
+           "    <EnumEntry Name=\"Mono8\">\n      <Value>0x01080001</Value>\n    </EnumEntry>\n"
+           "    <pValue>PixelFormatReg</pValue>\n  </Enumeration>\n" +
+           IntReg("PixelFormatReg", kPixelFormat, "RW") +
+           "  <Integer Name=\"PayloadSize\" NameSpace=\"Standard\">\n    <pValue>PayloadSizeReg</pValue>\n"
+           "  </Integer>\n" +
+           IntReg("PayloadSizeReg", kPayloadSize, "RO") + Feature("TLParamsLocked", "LockedReg", 0, 1) +
+           IntReg("LockedReg", kParamsLocked, "RW") +
+           "  <Command Name=\"AcquisitionStart\" NameSpace=\"Standard\">\n    <pValue>StartReg</pValue>\n"
+           "    <CommandValue>1</CommandValue>\n  </Command>\n" +
+           IntReg("StartReg", kAcquisitionStart, "RW") +
+           "  <Command Name=\"AcquisitionStop\" NameSpace=\"Standard\">\n    <pValue>StopReg</pValue>\n"
+           "    <CommandValue>1</CommandValue>\n  </Command>\n" +
+           IntReg("StopReg", kAcquisitionStop, "RW") + "  <Port Name=\"Device\" NameSpace=\"Standard\"/>\n" +
+           "</RegisterDescription>\n";
+}
+
 struct Camera {
     uint8_t mac[6] = {};
     uint32_t ip = 0;
-    std::map<uint32_t, uint32_t> regs{{0x0A00, 0}, {0x0938, 3000}, {0x0D04, 1400}};
+    std::map<uint32_t, uint32_t> regs{{0x0A00, 0},      {0x0938, 3000}, {0x0D04, 1400},
+                                      {kWidth, 320},    {kHeight, 240}, {kPixelFormat, 0x01080001},
+                                      {kFrameRate, 100}};
     uint16_t blockId = 0;
     uint32_t blockPackets = 0;
+    bool continuous = false; // blocks of the continuous stream (pattern by frame offset)
+    bool acquiring = false;
+    std::chrono::steady_clock::time_point nextFrame;
+    uint64_t random = 0x9E3779B97F4A7C15ull;
+    std::string memory; // the URL at 0x0200 and the description
     int gvcp = -1, stream = -1, events = -1;
 
     uint32_t PayloadPerPacket() { return (regs[0x0D04] & 0xFFFF) - 36; }
+    uint32_t FrameBytes() { return regs[kWidth] * regs[kHeight]; }
     uint8_t Byte(uint16_t block, uint32_t packet, uint32_t i) {
         return static_cast<uint8_t>(block * 31 + packet * 7 + i);
     }
+    bool DropOnFirstSend() {
+        random ^= random << 13;
+        random ^= random >> 7;
+        random ^= random << 17;
+        return random % 10000 < regs[kLossPer10000];
+    }
 
-    void SendPacket(uint8_t format, uint32_t packetId, const std::vector<uint8_t>& payload) {
+    void SendPacket(uint8_t format, uint32_t packetId, const std::vector<uint8_t>& payload,
+                    uint16_t block = 0) {
         std::vector<uint8_t> g(8);
-        Put16(g.data() + 2, blockId);
+        Put16(g.data() + 2, block ? block : blockId);
         Put32(g.data() + 4, (uint32_t(format) << 24) | packetId);
         g.insert(g.end(), payload.begin(), payload.end());
         SendTo(stream, g, htonl(regs[0x0D18]), static_cast<uint16_t>(regs[0x0D00]));
     }
-    void SendPayload(uint32_t packetId) {
+    void SendPayload(uint32_t packetId, uint16_t block = 0) {
+        if (!block) block = blockId;
+        if (continuous) {
+            const uint64_t from = uint64_t(packetId - 1) * PayloadPerPacket();
+            const uint64_t n = std::min<uint64_t>(PayloadPerPacket(), FrameBytes() - from);
+            std::vector<uint8_t> p(n);
+            for (uint64_t i = 0; i < n; ++i)
+                p[i] = qorcam::rig::PatternByte(block, from + i);
+            SendPacket(3, packetId, p, block);
+            return;
+        }
         std::vector<uint8_t> p(PayloadPerPacket());
         for (uint32_t i = 0; i < p.size(); ++i)
-            p[i] = Byte(blockId, packetId, i);
-        SendPacket(3, packetId, p);
+            p[i] = Byte(block, packetId, i);
+        SendPacket(3, packetId, p, block);
+    }
+    // One frame of the continuous stream; block ids run 1 to 65535 and wrap to 1.
+    void StreamFrame() {
+        continuous = true;
+        blockId = blockId == 0xFFFF ? 1 : blockId + 1;
+        blockPackets = (FrameBytes() + PayloadPerPacket() - 1) / PayloadPerPacket();
+        std::vector<uint8_t> leader(36, 0);
+        Put16(leader.data() + 2, 1);
+        Put32(leader.data() + 12, regs[kPixelFormat]);
+        Put32(leader.data() + 16, regs[kWidth]);
+        Put32(leader.data() + 20, regs[kHeight]);
+        SendPacket(1, 0, leader);
+        for (uint32_t id = 1; id <= blockPackets; ++id)
+            if (!DropOnFirstSend()) SendPayload(id);
+        std::vector<uint8_t> trailer(8, 0);
+        Put16(trailer.data() + 2, 1);
+        if (!DropOnFirstSend()) SendPacket(2, blockPackets + 1, trailer);
+        ++regs[kFramesSent];
+    }
+    void ReadMemory(uint32_t address, uint16_t count, std::vector<uint8_t>& out) {
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint64_t a = uint64_t(address) + i;
+            uint8_t b = 0;
+            if (a >= 0x0200 && a < 0x0400) {
+                const std::string url = "Local:rigpeer.xml;" + Hex(kDescriptionAddress) + ";" +
+                                        Hex(static_cast<uint32_t>(memory.size()));
+                if (a - 0x0200 < url.size()) b = static_cast<uint8_t>(url[a - 0x0200]);
+            } else if (a >= kDescriptionAddress && a - kDescriptionAddress < memory.size()) {
+                b = static_cast<uint8_t>(memory[a - kDescriptionAddress]);
+            } else {
+                b = static_cast<uint8_t>(regs[static_cast<uint32_t>(a & ~3ull)] >> (8 * (3 - (a & 3))));
+            }
+            out.push_back(b);
+        }
+    }
+    static std::string Hex(uint32_t v) {
+        char t[16];
+        std::snprintf(t, sizeof t, "%X", v);
+        return t;
     }
     void StreamBlock(uint32_t packets) {
         ++blockId;
@@ -178,18 +305,47 @@ struct Camera {
             Put16(index.data() + 2, done);
             reply(Ack(0x0083, id, index));
             for (auto [address, value] : writes) {
+                if (address == kPayloadSize || address == kFramesSent) continue; // read-only
                 regs[address] = value;
-                if (address == 0xF010 && value > 0 && value <= 1000) StreamBlock(value);
+                if (address == 0xF010 && value > 0 && value <= 1000) {
+                    continuous = false;
+                    StreamBlock(value);
+                }
                 if (address == 0xF020) SendEventTwice();
+                // A command register reads 0 again once the command has been carried out.
+                if (address == kAcquisitionStart && value != 0) {
+                    regs[address] = 0;
+                    acquiring = true;
+                    nextFrame = std::chrono::steady_clock::now();
+                }
+                if (address == kAcquisitionStop && value != 0) {
+                    regs[address] = 0;
+                    acquiring = false;
+                }
+                if (address == kWidth || address == kHeight) regs[kPayloadSize] = FrameBytes();
             }
             break;
         }
+        case 0x0084: {
+            if (length < 8) break;
+            const uint32_t address = Get32(p);
+            const uint16_t count = std::min<uint16_t>(Get16(p + 6), 536);
+            std::vector<uint8_t> data(4);
+            Put32(data.data(), address);
+            ReadMemory(address, count, data);
+            reply(Ack(0x0085, id, data));
+            break;
+        }
         case 0x0040: {
-            if (length < 12 || Get16(p + 2) != blockId) break;
+            if (length < 12) break;
+            const uint16_t block = Get16(p + 2);
+            // A block of the last 256 (the stream's pattern is known for any of them).
+            const bool recent = continuous ? uint16_t(blockId - block) < 256 && block != 0 : block == blockId;
+            if (!recent) break;
             const uint32_t first = Get32(p + 4), last = Get32(p + 8);
             ++regs[0xF014];
             for (uint32_t k = first; k <= last && k >= 1 && k <= blockPackets; ++k)
-                SendPayload(k);
+                SendPayload(k, block);
             break;
         }
         default:
@@ -198,6 +354,8 @@ struct Camera {
     }
 
     bool Open() {
+        memory = Description();
+        regs[kPayloadSize] = FrameBytes();
         gvcp = UdpSocket(3956);
         stream = UdpSocket(0);
         events = UdpSocket(4000);
@@ -207,8 +365,22 @@ struct Camera {
     int Run() {
         const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
         while (std::chrono::steady_clock::now() < until) {
+            int wait = 200;
+            if (acquiring && regs[0x0D00] != 0 && FrameBytes() != 0 && PayloadPerPacket() < 0x10000) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now >= nextFrame) {
+                    StreamFrame();
+                    const uint32_t rate = std::max<uint32_t>(1, std::min<uint32_t>(regs[kFrameRate], 1000));
+                    nextFrame += std::chrono::microseconds(1000000 / rate);
+                    // Behind by more than a frame (a loaded machine): no burst to catch up.
+                    if (nextFrame < now) nextFrame = now;
+                }
+                wait = static_cast<int>(std::max<int64_t>(
+                    0, std::chrono::duration_cast<std::chrono::milliseconds>(nextFrame - now).count()));
+                wait = std::min(wait, 200);
+            }
             pollfd fds[2] = {{gvcp, POLLIN, 0}, {events, POLLIN, 0}};
-            if (::poll(fds, 2, 200) <= 0) continue;
+            if (::poll(fds, 2, wait) <= 0) continue;
             uint8_t buffer[2048];
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;

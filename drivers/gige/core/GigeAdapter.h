@@ -81,8 +81,9 @@ struct GigeStreamChannel {
     uint32_t packetPayloadSize = 0;
     bool resendEnable = false;
     bool enabled = false;
-    uint64_t lastBlockId = 0;
+    uint64_t lastBlockId = 0; // of the last leader since the channel was enabled; 0 = none yet
     bool extendedIds = false;
+    uint32_t blockPackets = 0; // packets per block of the channel's buffers, for blocks that were lost
     std::list<BlockContext> blockRequests;
     std::deque<GigeRequestPtr> leaderRequests;
     uint64_t packets = 0;

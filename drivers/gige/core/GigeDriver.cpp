@@ -546,6 +546,8 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
             for (auto& b : c->blockRequests)
                 if (b.blockId != 0) ResetBlock(b, params_.streamRetry);
         c->enabled = in[2] != 0;
+        // Block ids seen before a (re)start say nothing about blocks lost after it.
+        c->lastBlockId = 0;
         return STATUS_SUCCESS;
     }
     case IOCTL_GIGE_SetEventInfo: {

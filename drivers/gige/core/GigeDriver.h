@@ -204,6 +204,7 @@ private:
     void ResendMissing(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b);
     void SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint32_t from, uint32_t to);
     static void ResetBlock(BlockContext& b, uint32_t streamRetry);
+    static void CountLostBlocks(GigeStreamChannel& c, uint64_t blocks);
 
     const GigeParameters params_;
     const DriverProfile profile_;

@@ -11,7 +11,8 @@ GigeParameters GigeParameters::FromValues(const std::function<std::optional<uint
     p.dhcp = get("DHCP");
     p.cmdRetry = dword("CMDRETRY").value_or(kDefaultCmdRetry);
     p.cmdTimeout = orDefault(get("CMDTIMEOUT"), 200);
-    p.streamRetry = get("STREAMRETRY");
+    // Resend rounds are on unless the setting is stored; a stored 0 switches them off.
+    p.streamRetry = dword("STREAMRETRY").value_or(kDefaultStreamRetry);
     p.dhcpWait = orDefault(get("DHCPWAIT"), 300);
     p.initWait = orDefault(get("INITWAIT"), 20);
     p.initWait1 = orDefault(get("INITWAIT1"), 1);

@@ -8,6 +8,9 @@
 
 namespace qorcam::gige {
 
+// Packet-resend rounds per block when STREAMRETRY is not stored.
+inline constexpr uint32_t kDefaultStreamRetry = 3;
+
 // The values of the service key's Parameters subkey after the replacements
 // for missing or zero values have been applied.
 struct GigeParameters {
@@ -18,7 +21,7 @@ struct GigeParameters {
     uint32_t dhcp = 0;
     uint32_t cmdRetry = kDefaultCmdRetry;
     uint32_t cmdTimeout = 200;
-    uint32_t streamRetry = 0;
+    uint32_t streamRetry = kDefaultStreamRetry;
     uint32_t dhcpWait = 300;
     uint32_t initWait = 20;
     uint32_t initWait1 = 1;

@@ -99,6 +99,22 @@ void TakeLeader(GigeBlockInfo& info, std::span<const uint8_t> p) {
     }
 }
 
+// Blocks skipped between two leaders. Standard ids run 1 to 65535 and wrap to 1; a step back or a jump
+// far ahead is a restarted camera, not loss.
+uint64_t BlocksBetween(uint64_t last, uint64_t next, bool extended) {
+    constexpr uint64_t kMaxGap = 1024;
+    if (last == 0 || next == last) return 0;
+    uint64_t gap = 0;
+    if (next > last) {
+        gap = next - last - 1;
+    } else if (!extended && last <= 0xFFFF) {
+        gap = (0xFFFF - last) + (next - 1);
+    } else {
+        return 0;
+    }
+    return gap <= kMaxGap ? gap : 0;
+}
+
 } // namespace
 
 void GigeDriver::ResetBlock(BlockContext& b, uint32_t streamRetry) {
@@ -157,6 +173,10 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         if (!c.enabled) return;
         if (GigeDeviceEntry* e = DeviceOn(a, c.cameraIp); e && e->lostTimeout)
             e->lostDue = now + clock_.MsToTicks(e->lostTimeout);
+        // A block whose leader never arrived is lost whole: its packets count as missing.
+        const bool newBlock = g.blockId != c.lastBlockId;
+        if (!c.blockRequests.empty()) c.blockPackets = c.blockRequests.front().packetCount;
+        CountLostBlocks(c, BlocksBetween(c.lastBlockId, g.blockId, g.extended));
         c.lastBlockId = g.blockId;
         c.extendedIds = g.extended;
         if (!c.leaderRequests.empty()) {
@@ -167,7 +187,11 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         if (block != c.blockRequests.end()) return;
         auto free = std::find_if(c.blockRequests.begin(), c.blockRequests.end(),
                                  [](const BlockContext& b) { return b.blockId == 0; });
-        if (free == c.blockRequests.end()) return; // no buffer: the block is not received
+        if (free == c.blockRequests.end()) {
+            // No buffer: the block is not received, and is counted lost once.
+            if (newBlock) CountLostBlocks(c, 1);
+            return;
+        }
         if (free->output.empty()) {
             auto out = free->request->MapOutput();
             // The whole layout must lie inside what was mapped, whatever the request said.
@@ -330,8 +354,25 @@ void GigeDriver::SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockCon
     b.requestedAgain += end - from;
 }
 
+void GigeDriver::CountLostBlocks(GigeStreamChannel& c, uint64_t blocks) {
+    c.packets += blocks * c.blockPackets;
+    c.missingOrRequested += blocks * c.blockPackets;
+}
+
 void GigeDriver::CompleteBlock(GigeStreamChannel& c, BlockContext& b, Completions& done) {
     b.info.missingPackets = b.missing;
+    if (b.missing != 0 && c.packetPayloadSize != 0) {
+        // The room of a packet that never came holds whatever the buffer held before, often an older
+        // frame: it is cleared so that no byte of another frame passes for this one's.
+        const uint8_t* bitmap = b.output.data() + b.infoOffset + kBlockInfoBytes;
+        for (uint32_t i = 0; i < b.packetCount; ++i) {
+            if (!(bitmap[i / 8] & (0x80 >> (i % 8)))) continue;
+            const uint64_t offset = uint64_t(i) * c.packetPayloadSize;
+            if (offset >= b.infoOffset) break;
+            const uint64_t n = std::min<uint64_t>(c.packetPayloadSize, b.infoOffset - offset);
+            std::memset(b.output.data() + offset, 0, static_cast<size_t>(n));
+        }
+    }
     std::memcpy(b.output.data() + b.infoOffset, &b.info, sizeof b.info);
     c.packets += b.packetCount;
     c.missingOrRequested += c.resendEnable ? b.requestedAgain : b.missing;

@@ -28,6 +28,7 @@ TEST(GigeParameters, MissingAndZeroValuesTakeTheirReplacements) {
     given.dhcpReleaseTime = 3600;
     GigeParameters allZero = defaults;
     allZero.cmdRetry = 0; // a stored 0 turns resends off
+    allZero.streamRetry = 0; // a stored 0 switches the resend rounds off
     GigeParameters shortList = defaults;
     shortList.listWait = 100;
     const Case cases[] = {

@@ -349,6 +349,69 @@ TEST(Stream, ExtendedIdsCarryTheWholeBlockIdIntoInfoAndResends) {
     EXPECT_EQ(+InfoOf(*r, 400).blockId, id);
 }
 
+TEST(Stream, MissingPacketsLeaveZerosNotTheBuffersOldBytes) {
+    StreamFixture f(false);
+    // The buffer holds an older image (0xEE); packets 3 and 10 never come, 10 is cut at the info offset.
+    auto r = f.Buffer(10, 950);
+    f.Leader(1);
+    for (uint32_t id = 1; id <= 9; ++id)
+        if (id != 3) f.Payload(1, id);
+    f.Trailer(1);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(+InfoOf(*r, 950).missingPackets, 2u);
+    const auto& o = r->Output();
+    EXPECT_EQ(o[199], 2);
+    for (size_t i : {200, 250, 299, 900, 949})
+        EXPECT_EQ(o[i], 0) << "byte " << i << " of a missing packet";
+    EXPECT_EQ(o[300], 4);
+    EXPECT_EQ(FieldU32(InfoOf(*r, 950), 24), 64u) << "clearing stops at the info offset";
+    EXPECT_EQ(o[950 + 544], 0x20) << "the bitmap still marks them";
+}
+
+TEST(Stream, BlocksLostWholeCountInTheStatistics) {
+    StreamFixture f(false);
+    auto block = [&](uint64_t id) {
+        auto r = f.Buffer(4, 400);
+        f.Leader(id);
+        for (uint32_t p = 1; p <= 4; ++p)
+            f.Payload(id, p);
+        EXPECT_EQ(r->status, STATUS_SUCCESS) << id;
+    };
+    struct Step {
+        const char* what;
+        std::vector<uint64_t> ids;
+        uint64_t lostBlocks;
+    };
+    const Step steps[] = {
+        {"in order", {1, 2, 3}, 0},
+        {"leaders 4 and 5 lost", {6}, 2},
+        {"a jump far ahead is a restart; standard ids wrap from 65535 to 1", {65534, 2}, 2},
+        {"a restarted camera counts from 1 again", {1}, 0},
+    };
+    f.Statistics();
+    for (const auto& s : steps) {
+        for (uint64_t id : s.ids)
+            block(id);
+        const uint64_t packets = 4 * s.ids.size();
+        auto stats = f.Statistics();
+        EXPECT_EQ(stats[0], packets + 4 * s.lostBlocks) << s.what;
+        EXPECT_EQ(stats[1], 4 * s.lostBlocks) << s.what;
+    }
+
+    // A leader with no buffer free loses its block once, however often the leader comes.
+    f.Leader(2);
+    f.Leader(2);
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{4, 4, 0}));
+    block(3);
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{4, 0, 0}));
+
+    // Re-enabling forgets the last id: blocks skipped while disabled are not loss.
+    f.Enable(false);
+    f.Enable(true);
+    block(40);
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{4, 0, 0}));
+}
+
 TEST(Stream, TestPacketsGoToTheWaitingRequestOnly) {
     StreamFixture f;
     f.Gvsp(3, 0, 1, std::vector<uint8_t>(64, 1)); // nobody waits: dropped

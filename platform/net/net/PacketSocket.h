@@ -38,7 +38,9 @@ public:
 
     struct Options {
         size_t blockSize = 1u << 20; ///< bytes per ring block (a power of two, page multiple)
-        size_t blockCount = 16;
+        /// 64 MiB: a few of the largest frames (2048x2048 RGB8 in 1500-byte packets is about 14 MiB of
+        /// ring) while the reader is held up, so a burst at line rate is not dropped by the kernel.
+        size_t blockCount = 64;
         size_t frameSize = 2048;        ///< largest capture per frame (bigger frames are cut)
         unsigned blockTimeoutMs = 2;    ///< how long a partly filled block waits for the reader
         Traffic traffic = Traffic::All; ///< `Control` receives without the ring (the sizes above unused)
