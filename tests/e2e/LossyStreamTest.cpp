@@ -227,5 +227,32 @@ TEST(LossyStream, WithResendOffEveryDamagedFrameIsReportedBad) {
     EXPECT_TRUE(a.Finish()) << a.Error();
 }
 
+TEST(LossyStream, AServiceLostMidStreamGivesFewFailedCallbacksNotABusyLoop) {
+    LossyPeer p;
+    REQUIRE_RIG(p.rig);
+    ASSERT_TRUE(p.up) << "the peer did not start";
+    CameraAcquisition a(rig::BinaryDir() + "/libQorCam.so");
+    ASSERT_NO_FATAL_FAILURE(OpenPeer(a, 0, 100));
+    const HCAMERA camera = a.Camera();
+    ASSERT_TRUE(Export<decltype(&QORCAM_ResourceAlloc)>(a, "QORCAM_ResourceAlloc")(camera));
+    auto setCallback = Export<decltype(&QORCAM_SetImageCallBack)>(a, "QORCAM_SetImageCallBack");
+    Tally tally;
+    ASSERT_TRUE(setCallback(camera, &tally, &OnImage, 8, TRUE));
+    ASSERT_TRUE(Export<decltype(&QORCAM_ImageStart)>(a, "QORCAM_ImageStart")(camera));
+    for (auto until = std::chrono::steady_clock::now() + 30s;
+         tally.Delivered() < 20 && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_GE(tally.Delivered(), 20u);
+    ASSERT_TRUE(p.rig.StopService().has_value());
+    // The first failures come at once; then the stream thread waits longer and longer between them.
+    std::this_thread::sleep_for(1s);
+    const uint64_t before = tally.Delivered();
+    std::this_thread::sleep_for(3s);
+    const uint64_t during = tally.Delivered() - before;
+    EXPECT_LT(during, 30u) << "failed buffers queued again without pause";
+    EXPECT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE)) << "the stream thread ends promptly";
+    a.Finish();
+}
+
 } // namespace
 } // namespace qorcam::testing
