@@ -8,15 +8,15 @@
 
 namespace qorcam::gige {
 
-// Packet-resend rounds per block when STREAMRETRY is not stored.
-inline constexpr uint32_t kDefaultStreamRetry = 3;
-
 // The values of the service key's Parameters subkey after the replacements
 // for missing or zero values have been applied.
 struct GigeParameters {
     // Resends of an unanswered command when CMDRETRY is not stored (a stored
     // 0 means none): a lost answer then costs one time-out, not the command.
     static constexpr uint32_t kDefaultCmdRetry = 3;
+    // Packet-resend rounds per stream block when STREAMRETRY is not stored (a
+    // stored 0 leaves only the requests at gaps and for a missing tail).
+    static constexpr uint32_t kDefaultStreamRetry = 3;
 
     uint32_t dhcp = 0;
     uint32_t cmdRetry = kDefaultCmdRetry;
