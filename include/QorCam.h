@@ -402,7 +402,17 @@ typedef void (*QORCAM_SYSTEMCALLBACK)(STATUS_SYSTEMCODE Status, void* Context);
 
 /* Called on the camera's streaming thread once per buffer; Length is 0 for a
  * failed buffer (a failed transfer, or an image with data missing); pInfo
- * is null unless requested; pBuffer is valid until the callback returns. */
+ * is null unless requested.
+ * Image memory: while images stream, pBuffer is valid until the callback
+ * returns (the buffer is then queued for a later frame). The last image
+ * delivered before the stream ends (QORCAM_SetImageCallBack with a null
+ * CallBack, or from inside the callback) stays valid and unchanged after the
+ * stop, until QORCAM_ResourceRelease, QORCAM_Close or the next
+ * QORCAM_SetImageCallBack; stop the images (QORCAM_ImageStop) first so that no
+ * frame in flight lands in it. Copy what must live longer.
+ * From inside the callback, QORCAM_SetImageCallBack with a null CallBack,
+ * QORCAM_ResourceRelease and QORCAM_Close return at once; the stream ends
+ * once the callback returns. */
 typedef void (*QORCAM_IMAGECALLBACK)(HCAMERA hCamera, uint8_t* pBuffer, uint32_t Length, uint32_t Width,
                                      uint32_t Height, QORCAM_IMAGEDATAINFO* pInfo, void* Context);
 

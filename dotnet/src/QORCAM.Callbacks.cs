@@ -8,6 +8,9 @@ namespace QorCamDotNet
     {
         public delegate void SystemFunc(STATUS_SYSTEMCODE Statsu, IntPtr Context);
 
+        /// <summary>pBuf is the library's image memory: valid while the delegate runs (the last image of a
+        /// stream until the camera's resources are released or the next delivery starts); copy what must
+        /// live longer.</summary>
         public delegate void ImageFunc(QORCAM h_Camera, IntPtr pBuf, UInt32 Length, UInt32 Width, UInt32 Height,
                                        QORCAM_IMAGEDATAINFO Info, IntPtr Context);
 
