@@ -66,6 +66,8 @@ public:
     // Stops, unregisters the callback, releases and closes, as far as each was reached.
     bool Finish();
 
+    // The open camera's handle (null before Open).
+    HCAMERA Camera() const { return camera_; }
     // The library's export by name (null when missing).
     void* Symbol(const char* name) const;
     // The open camera (null before Open and after Finish).

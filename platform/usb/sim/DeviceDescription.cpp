@@ -25,6 +25,13 @@ std::string Register(const std::string& name, std::uint64_t offset, const char* 
            "    <Endianess>LittleEndian</Endianess>\n  </IntReg>\n";
 }
 
+// A text of the bootstrap registers, as every USB3 Vision camera describes it.
+std::string StringRegister(const std::string& name, std::uint64_t address, const char* access) {
+    return "  <StringReg Name=\"" + name + "\" NameSpace=\"Standard\">\n    <Address>" + Hex(address) +
+           "</Address>\n    <Length>64</Length>\n    <AccessMode>" + access +
+           "</AccessMode>\n    <pPort>Device</pPort>\n  </StringReg>\n";
+}
+
 } // namespace
 
 std::string DeviceDescription::Xml(const std::string& vendor, const std::string& model) {
@@ -39,15 +46,37 @@ std::string DeviceDescription::Xml(const std::string& vendor, const std::string&
         "VersionGuid=\"5A1C0E2B-6D1F-4B7A-9C3E-2F8D4A6B1C01\""
         " xmlns=\"http://www.genicam.org/GenApi/Version_1_1\">\n"
         "  <Category Name=\"Root\" NameSpace=\"Standard\">\n"
+        "    <pFeature>DeviceControl</pFeature>\n"
         "    <pFeature>ImageFormatControl</pFeature>\n    <pFeature>AcquisitionControl</pFeature>\n"
+        "    <pFeature>TransportLayerControl</pFeature>\n"
         "  </Category>\n"
+        "  <Category Name=\"DeviceControl\" NameSpace=\"Standard\">\n"
+        "    <pFeature>DeviceVendorName</pFeature>\n    <pFeature>DeviceModelName</pFeature>\n"
+        "    <pFeature>DeviceVersion</pFeature>\n    <pFeature>DeviceSerialNumber</pFeature>\n"
+        "    <pFeature>DeviceUserID</pFeature>\n"
+        "  </Category>\n" +
+        StringRegister("DeviceVendorName", u3v::kAbrmManufacturerName, "RO") +
+        StringRegister("DeviceModelName", u3v::kAbrmModelName, "RO") +
+        StringRegister("DeviceVersion", u3v::kAbrmDeviceVersion, "RO") +
+        StringRegister("DeviceSerialNumber", u3v::kAbrmSerialNumber, "RO") +
+        StringRegister("DeviceUserID", u3v::kAbrmUserDefinedName, "RW") +
+        "  <Category Name=\"TransportLayerControl\" NameSpace=\"Standard\">\n"
+        "    <pFeature>PayloadSize</pFeature>\n    <pFeature>TLParamsLocked</pFeature>\n"
+        "  </Category>\n"
+        // Set by the host while it streams; the camera keeps it in the host's node map.
+        "  <Integer Name=\"TLParamsLocked\" NameSpace=\"Standard\">\n    <Visibility>Invisible</Visibility>\n"
+        "    <Value>0</Value>\n    <Min>0</Min>\n    <Max>1</Max>\n  </Integer>\n"
         "  <Category Name=\"ImageFormatControl\" NameSpace=\"Standard\">\n"
         "    <pFeature>Width</pFeature>\n    <pFeature>Height</pFeature>\n"
         "    <pFeature>PixelFormat</pFeature>\n    <pFeature>PayloadSize</pFeature>\n"
         "  </Category>\n"
         "  <Category Name=\"AcquisitionControl\" NameSpace=\"Standard\">\n"
+        "    <pFeature>AcquisitionMode</pFeature>\n"
         "    <pFeature>AcquisitionStart</pFeature>\n    <pFeature>AcquisitionStop</pFeature>\n"
         "  </Category>\n"
+        "  <Enumeration Name=\"AcquisitionMode\" NameSpace=\"Standard\">\n"
+        "    <EnumEntry Name=\"Continuous\">\n      <Value>0</Value>\n    </EnumEntry>\n"
+        "    <Value>0</Value>\n  </Enumeration>\n"
         "  <Integer Name=\"Width\" NameSpace=\"Standard\">\n    <pValue>WidthReg</pValue>\n"
         "    <Min>16</Min>\n    <Max>4096</Max>\n    <Inc>8</Inc>\n  </Integer>\n" +
         Register("WidthReg", u3v::kFeatureWidth, "RW") +

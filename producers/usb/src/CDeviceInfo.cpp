@@ -97,7 +97,8 @@ CDeviceInfo::CDeviceInfo(const std::string& devicePath) : m_devicePath(devicePat
     m_maxAck = ReadValue<uint32_t>(driver, sbrm + 0x18);
     m_sirm = ReadValue<uint64_t>(driver, sbrm + 0x20);
     m_eirm = ReadValue<uint64_t>(driver, sbrm + 0x2C);
-    m_maxEvent = ReadValue<uint32_t>(driver, m_eirm + 4);
+    // A camera without an event interface has no EIRM (address 0): no events.
+    m_maxEvent = m_eirm != 0 ? ReadValue<uint32_t>(driver, m_eirm + 4) : 0;
     SetMaxSize(driver, {0, m_maxCommand, m_maxAck, m_maxEvent});
 
     m_manufacturer = ReadText(driver, 0x0004);

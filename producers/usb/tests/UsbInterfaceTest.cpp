@@ -77,6 +77,18 @@ TEST_F(UsbProducerTest, ARecordTellsTheServiceTheCamerasMaxima) {
     EXPECT_EQ(Field<uint32_t>(sizes[1].input, 12), 256u);
 }
 
+TEST_F(UsbProducerTest, ACameraWithoutAnEventInterfaceIsListedWithNoEventSize) {
+    FakeUsbCamera plain;
+    plain.Put64(kSbrm + 0x2C, 0); // no EIRM; address 4 holds the manufacturer's name
+    ASSERT_TRUE(service.Plug("a", plain));
+    iface = OpenInterface();
+    Update();
+    EXPECT_EQ(ListedIds().size(), 1u);
+    const auto sizes = service.Requests(usbdrv::IOCTL_USB_SetMaxSize);
+    ASSERT_EQ(sizes.size(), 2u);
+    EXPECT_EQ(Field<uint32_t>(sizes[1].input, 12), 0u);
+}
+
 TEST_F(UsbProducerTest, DeviceInfoOfAListedCamera) {
     FakeUsbCamera camera;
     camera.controlMaxPacket = 512;
