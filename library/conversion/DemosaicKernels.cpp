@@ -18,8 +18,9 @@
 namespace qorcam::conversion {
 namespace {
 
-// Columns per strip: three strip lines live on the stack, whatever the width.
-constexpr int kStrip = 2048;
+// Columns per strip: three strip lines live on the stack, whatever the width;
+// rows up to this width are done in one sweep.
+constexpr int kStrip = 4096;
 // The smallest band of rows handed out, so that each decoded source line
 // serves the three destination rows that need it.
 constexpr int kRowBlock = 16;

@@ -29,7 +29,7 @@ TEST(BayerKernels, MatchModelForEveryPhaseModeAndSmallShape) {
 
 TEST(BayerKernels, MatchModelOnRandomAndWideImages) {
     std::mt19937 rng(11);
-    const Size sizes[] = {{64, 48}, {33, 17}, {2051, 3}}; // 2051: past one strip of columns
+    const Size sizes[] = {{64, 48}, {33, 17}, {2051, 3}, {4099, 3}}; // 4099: past one strip of columns
     for (int32_t id : {9, 10, 12, 14, 29})
         for (const Size& s : sizes)
             for (uint32_t store = 0; store < 4; ++store)
