@@ -20,8 +20,9 @@ struct KernelArgs;
 //   conversions into different destinations may run on several threads.
 // - The fourth byte of every 32-bit pixel and the padding at the end of every
 //   24-bit row are never written.
-// - With Parallel_Flag the rows are shared among the OpenMP threads and the
-//   bytes written are those of the serial form.
+// - With Parallel_Flag bands of rows are shared among the calling thread and
+//   sleeping helper threads, as many as the processors free at the call
+//   allow (see Parallel.h); the bytes written are those of the serial form.
 // - Sources are read only within the size that the format and the request's
 //   width and height give; images whose source or destination size does not
 //   fit 32 bits are refused.
