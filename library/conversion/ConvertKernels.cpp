@@ -297,6 +297,52 @@ QC_SIMD void YuvPlanes(const KernelArgs& a, __m128i y, __m256i u, __m256i v, __m
                          _mm_adds_epi16(yhi, _mm_unpackhi_epi16(ob, ob)));
 }
 
+// Table entries of eight chroma indices, by arithmetic or gathered.
+QC_SIMD __m256i Entries(const KernelArgs& a, int k, __m256i index) {
+    return a.yuvLinear ? LinearEntries(*a.yuvLinear, k, index) : _mm256_i32gather_epi32(a.yuv + 256 * k, index, 4);
+}
+
+// Y plus (or minus) each entry t, duplicated for the two pixels of its
+// group, clamped to bytes in pixel order.
+QC_SIMD __m256i YuvPlane32(__m256i ylo, __m256i yhi, __m256i t, bool subtract) {
+    const __m256i dl = _mm256_unpacklo_epi16(t, t), dh = _mm256_unpackhi_epi16(t, t);
+    const __m256i l = subtract ? _mm256_subs_epi16(ylo, dl) : _mm256_adds_epi16(ylo, dl);
+    const __m256i h = subtract ? _mm256_subs_epi16(yhi, dh) : _mm256_adds_epi16(yhi, dh);
+    // packus gives pixels 0-7, 16-23 | 8-15, 24-31.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(l, h), 0xD8);
+}
+
+// 32 pixels of Y U Y V (or U Y V Y when uyvy) from 64 bytes, as 32-byte
+// planes in pixel order; the same saturating arithmetic as YuvPlanes.
+QC_SIMD void Yuv422x32(const KernelArgs& a, const uint8_t* s, bool uyvy, __m256i& b, __m256i& g, __m256i& r) {
+    const __m256i lo = simd::Load32(s), hi = simd::Load32(s + 32);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    // Y as 16-bit lanes: lo holds pixels 0-7 | 8-15, hi pixels 16-23 | 24-31.
+    const __m256i ylo = uyvy ? _mm256_srli_epi16(lo, 8) : _mm256_and_si256(lo, _mm256_set1_epi16(0xFF));
+    const __m256i yhi = uyvy ? _mm256_srli_epi16(hi, 8) : _mm256_and_si256(hi, _mm256_set1_epi16(0xFF));
+    // One U and one V per 4-byte group, as 32-bit indices.
+    const int uShift = uyvy ? 0 : 8, vShift = uyvy ? 16 : 24;
+    const __m256i uLo = _mm256_and_si256(_mm256_srli_epi32(lo, uShift), byte);
+    const __m256i uHi = _mm256_and_si256(_mm256_srli_epi32(hi, uShift), byte);
+    const __m256i vLo = _mm256_and_si256(_mm256_srli_epi32(lo, vShift), byte);
+    const __m256i vHi = _mm256_and_si256(_mm256_srli_epi32(hi, vShift), byte);
+    // Saturated to 16 bits; lanes then hold groups 0-3, 8-11 | 4-7, 12-15,
+    // so that duplicating each entry lines it up with the Y lanes.
+    const __m256i tr = _mm256_packs_epi32(Entries(a, 0, vLo), Entries(a, 0, vHi));
+    const __m256i tg = _mm256_packs_epi32(_mm256_add_epi32(Entries(a, 1, vLo), Entries(a, 2, uLo)),
+                                          _mm256_add_epi32(Entries(a, 1, vHi), Entries(a, 2, uHi)));
+    const __m256i tb = _mm256_packs_epi32(Entries(a, 3, uLo), Entries(a, 3, uHi));
+    r = YuvPlane32(ylo, yhi, tr, false);
+    g = YuvPlane32(ylo, yhi, tg, true);
+    b = YuvPlane32(ylo, yhi, tb, false);
+}
+
+QC_SIMD __m256i Reverse32(__m256i v) {
+    const __m256i rev = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
+    return _mm256_permute2x128_si256(_mm256_shuffle_epi8(v, rev), _mm256_shuffle_epi8(v, rev), 0x01);
+}
+
 // Bytes k0 + 4j of two 16-byte halves as eight 32-bit indices.
 QC_SIMD __m256i Chroma(__m128i lo, __m128i hi, int k0) {
     const char k = static_cast<char>(k0);
@@ -390,6 +436,22 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
             simd::StoreGrey<P>(at(x), mirror ? simd::Reverse(v) : v);
         }
         return x;
+    }
+    if (a.id == ConvYuv422 || a.id == ConvYuv422Yuyv || a.id == ConvYCbCr422) {
+        for (; x + 32 <= w; x += 32) {
+            __m256i b, g, r;
+            Yuv422x32(a, s + 2 * static_cast<size_t>(x), a.id == ConvYuv422, b, g, r);
+            if (mirror) b = Reverse32(b), g = Reverse32(g), r = Reverse32(r);
+            uint8_t* o = d + static_cast<size_t>(mirror ? w - 32 - x : x) * P;
+            if constexpr (P == 4) {
+                simd::StoreBgr32x32(o, b, g, r);
+            } else {
+                simd::StoreBgr<P>(o, _mm256_castsi256_si128(b), _mm256_castsi256_si128(g),
+                                  _mm256_castsi256_si128(r));
+                simd::StoreBgr<P>(o + 16 * P, _mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
+                                  _mm256_extracti128_si256(r, 1));
+            }
+        }
     }
     for (; x + 16 <= w; x += 16) {
         __m128i b, g, r;

@@ -74,6 +74,39 @@ TEST(GenericKernels, ExtremeYuvCoefficientsClampAlikeOnEveryPath) {
         }
 }
 
+TEST(GenericKernels, YuvCoefficientsOfEverySignAndSizeMatchTheModel) {
+    // The vector code computes table entries by multiply and shift where the
+    // table allows: negative, tiny, whole, inexact and near-limit values.
+    std::mt19937 rng(5);
+    const ConvValue values[] = {{-1.402, 0.7, -0.343, 2.5},
+                                {0.1, 1.0, 0.0, -0.001},
+                                {255.0, -255.9, 3.3333333, 1e-9},
+                                {0.3, -0.6, 0.9, 1.7}};
+    for (const ConvValue& value : values)
+        for (int32_t id : {2, 24, 26})
+            for (uint32_t dib : {Dib32, Dib24})
+                for (uint32_t store : {0u, 3u}) {
+                    const uint32_t w = 83, h = 2; // 32- and 16-pixel blocks and a ragged tail
+                    const auto src = RandomBytes(RefSourceBytes(id, w, h), rng);
+                    RefSettings set;
+                    set.value = value;
+                    set.dibMode = dib;
+                    set.storeMode = store;
+                    std::vector<uint8_t> want(RefDibBytes(dib, w, h), 9);
+                    ConvRequest r;
+                    r.Width = w, r.Height = h, r.ConvFormatId = static_cast<uint32_t>(id), r.Src = src.data();
+                    RefConvert(set, r, want);
+                    ConvMode mode;
+                    mode.DIBMode = dib;
+                    mode.StoreMode = store;
+                    CConv conv(mode, value);
+                    std::vector<uint8_t> got(want.size(), 9);
+                    r.Dst = got.data();
+                    EXPECT_TRUE(conv.ConvExec(r));
+                    EXPECT_EQ(got, want) << id << " dib " << dib << " store " << store << " R " << value.R_Value;
+                }
+}
+
 std::vector<uint8_t> Convert1(int32_t id, std::vector<uint8_t> src, uint32_t w, uint32_t h,
                               uint32_t store = 0, uint32_t dib = Dib32, int32_t shift = 0,
                               uint32_t endian = 1, uint8_t fill = 0xEE) {
