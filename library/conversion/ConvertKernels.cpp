@@ -443,14 +443,10 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
             Yuv422x32(a, s + 2 * static_cast<size_t>(x), a.id == ConvYuv422, b, g, r);
             if (mirror) b = Reverse32(b), g = Reverse32(g), r = Reverse32(r);
             uint8_t* o = d + static_cast<size_t>(mirror ? w - 32 - x : x) * P;
-            if constexpr (P == 4) {
+            if constexpr (P == 4)
                 simd::StoreBgr32x32(o, b, g, r);
-            } else {
-                simd::StoreBgr<P>(o, _mm256_castsi256_si128(b), _mm256_castsi256_si128(g),
-                                  _mm256_castsi256_si128(r));
-                simd::StoreBgr<P>(o + 16 * P, _mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
-                                  _mm256_extracti128_si256(r, 1));
-            }
+            else
+                simd::StoreBgr24x32(o, b, g, r);
         }
     }
     for (; x + 16 <= w; x += 16) {

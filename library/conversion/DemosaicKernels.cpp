@@ -240,14 +240,10 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
         const __m256i other = _mm256_blendv_epi8(diag, v2, gmask2);
         const __m256i b = red ? other : own, r8 = red ? own : other;
         uint8_t* p = d + static_cast<size_t>(i) * P;
-        if constexpr (P == 4) {
+        if constexpr (P == 4)
             simd::StoreBgr32x32(p, b, green, r8);
-        } else {
-            simd::StoreBgr<P>(p, _mm256_castsi256_si128(b), _mm256_castsi256_si128(green),
-                              _mm256_castsi256_si128(r8));
-            simd::StoreBgr<P>(p + 16 * P, _mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(green, 1),
-                              _mm256_extracti128_si256(r8, 1));
-        }
+        else
+            simd::StoreBgr24x32(p, b, green, r8);
     }
     for (; i + 16 <= n; i += 16) {
         const __m128i cl = simd::Load(C + i - 1), cc = simd::Load(C + i), cr = simd::Load(C + i + 1);

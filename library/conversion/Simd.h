@@ -116,6 +116,36 @@ QC_SIMD void StoreBgr32x32(uint8_t* d, __m256i b, __m256i g, __m256i r) {
                             _mm256_or_si256(out[k], _mm256_and_si256(_mm256_loadu_si256(p + k), keep)));
 }
 
+// Shuffle masks that interleave three 16-byte planes into 48 bytes of
+// B G R: chunk k of the output takes from plane c the bytes m[k][c] name
+// (-1: none). Each mask is written for both lanes.
+struct Interleave3Masks {
+    alignas(32) int8_t m[3][3][32];
+    constexpr Interleave3Masks() : m{} {
+        for (int k = 0; k < 3; ++k)
+            for (int c = 0; c < 3; ++c)
+                for (int i = 0; i < 32; ++i) {
+                    const int j = 16 * k + i % 16;
+                    m[k][c][i] = static_cast<int8_t>(j % 3 == c ? j / 3 : -1);
+                }
+    }
+};
+inline constexpr Interleave3Masks kInterleave3{};
+
+// Stores 32 pixels from 32-byte planes as 96 bytes of B G R; each lane
+// makes the 48 bytes of its 16 pixels.
+QC_SIMD void StoreBgr24x32(uint8_t* d, __m256i b, __m256i g, __m256i r) {
+    for (int k = 0; k < 3; ++k) {
+        const auto* m = kInterleave3.m[k];
+        const __m256i o = _mm256_or_si256(
+            _mm256_or_si256(_mm256_shuffle_epi8(b, Load32(reinterpret_cast<const uint8_t*>(m[0]))),
+                            _mm256_shuffle_epi8(g, Load32(reinterpret_cast<const uint8_t*>(m[1])))),
+            _mm256_shuffle_epi8(r, Load32(reinterpret_cast<const uint8_t*>(m[2]))));
+        Save(d + 16 * k, _mm256_castsi256_si128(o));
+        Save(d + 48 + 16 * k, _mm256_extracti128_si256(o, 1));
+    }
+}
+
 // Stores 32 grey pixels (lo then hi) as 96 bytes of B G R.
 QC_SIMD void StoreGrey24x32(uint8_t* d, __m128i lo, __m128i hi) {
     // Each 32-byte store takes its two lanes from the 16 greys they cover.
