@@ -35,7 +35,7 @@ TEST(StandardConsumer, StreamsFromTheGigEEmulator) {
     rig::NetworkRig rig(options);
     if (!rig.Available()) GTEST_SKIP() << rig.Reason();
     ASSERT_TRUE(rig.CameraRunning());
-    InHostNamespace(rig, [&] { RunSession(GIGE_PRODUCER_PATH); });
+    InHostNamespace(rig, [&] { RunSession(GIGE_PRODUCER_PATH, "QorGigEGenTL"); });
 }
 
 } // namespace

@@ -278,7 +278,7 @@ std::string Text(const std::function<GC_ERROR(char*, size_t*)>& call) {
 // The whole session of a consumer: the first interface, the first camera found on it (waiting a bounded
 // time for it to be listed), its description and node map, two acquisitions with a close and a reopen
 // of the camera in between.
-void RunSession(const std::string& producer) {
+void RunSession(const std::string& producer, const std::string& model) {
     StandardProducer gc(producer);
     ASSERT_EQ(gc.GCInitLib(), kSuccess);
     Handle tl = nullptr;
@@ -300,6 +300,49 @@ void RunSession(const std::string& producer) {
     })) << "no camera listed: " << gc.LastError();
     const std::string devId = Text([&](char* t, size_t* s) { return gc.IFGetDeviceID(iface, 0, t, s); });
     ASSERT_FALSE(devId.empty()) << gc.LastError();
+
+    // The system's and the interface's own descriptions, through the node map.
+    {
+        PortNodeMap system = LoadNodeMap(gc, tl);
+        ASSERT_TRUE(system.map) << "the system module's description";
+        EXPECT_EQ(system.String("TLModelName"), model);
+        EXPECT_FALSE(system.String("TLVendorName").empty());
+        EXPECT_FALSE(system.String("TLType").empty());
+        system.Execute("InterfaceUpdateList");
+        system.SetInteger("InterfaceSelector", 0);
+        EXPECT_EQ(system.String("InterfaceID"), ifId);
+
+        PortNodeMap itf = LoadNodeMap(gc, iface);
+        ASSERT_TRUE(itf.map) << "the interface module's description";
+        EXPECT_EQ(itf.String("InterfaceID"), ifId);
+        itf.Execute("DeviceUpdateList");
+        itf.SetInteger("DeviceSelector", 0);
+        EXPECT_EQ(itf.String("DeviceID"), devId);
+        EXPECT_FALSE(itf.String("DeviceVendorName").empty());
+        EXPECT_FALSE(itf.String("DeviceModelName").empty());
+        const bool gige = itf.Node("GevDeviceIPAddress") != nullptr;
+        int64_t ip = 0, mac = 0;
+        if (gige) {
+            ip = itf.Integer("GevDeviceIPAddress");
+            mac = itf.Integer("GevDeviceMACAddress");
+            EXPECT_NE(ip, 0);
+            EXPECT_NE(mac, 0);
+        }
+
+        Handle device = nullptr;
+        ASSERT_EQ(gc.IFOpenDevice(iface, devId.c_str(), kAccessExclusive, &device), kSuccess) << gc.LastError();
+        PortNodeMap dev = LoadNodeMap(gc, device);
+        ASSERT_TRUE(dev.map) << "the device module's description";
+        EXPECT_EQ(dev.String("DeviceID"), devId);
+        EXPECT_EQ(dev.String("DeviceVendorName"), itf.String("DeviceVendorName"));
+        EXPECT_EQ(dev.String("DeviceModelName"), itf.String("DeviceModelName"));
+        if (gige) {
+            EXPECT_EQ(dev.Integer("GevDeviceIPAddress"), ip);
+            EXPECT_EQ(dev.Integer("GevDeviceMACAddress"), mac);
+        }
+        dev = {};
+        ASSERT_EQ(gc.DevClose(device), kSuccess) << gc.LastError();
+    }
 
     for (int session = 0; session < 2; ++session) {
         SCOPED_TRACE("session " + std::to_string(session));

@@ -51,7 +51,8 @@ void StreamFrames(StandardProducer& gc, Handle device, const PortNodeMap& camera
 
 // The whole session of a consumer: the first interface, the first camera found on it (waiting a bounded
 // time for it to be listed), its description and node map, two acquisitions with a close and a reopen
-// of the camera in between.
-void RunSession(const std::string& producer);
+// of the camera in between; before them, the system, interface and device modules' own descriptions
+// through the node map (`model` is the producer's model name).
+void RunSession(const std::string& producer, const std::string& model);
 
 } // namespace qorcam::gentltest

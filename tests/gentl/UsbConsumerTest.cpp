@@ -24,7 +24,7 @@ TEST(StandardConsumer, StreamsFromTheSimulatedUsbCamera) {
     ASSERT_TRUE(camera.has_value());
     auto service = os::Process::Spawn(QOR_USB_DRV);
     ASSERT_TRUE(service.has_value());
-    RunSession(USB_PRODUCER_PATH);
+    RunSession(USB_PRODUCER_PATH, "QorUSBGenTL");
     if (service->IsValid() && service->Kill(SIGTERM)) {
         EXPECT_TRUE(service->Wait(10000).has_value());
     }

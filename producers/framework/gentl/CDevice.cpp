@@ -1,10 +1,12 @@
 // The device module behind a DEV_HANDLE: what every transport's device shares.
 #include "gentl/CDevice.h"
 
+#include "GenTLCustom.h"
 #include "gentl/CDataStream.h"
 #include "gentl/CInterface.h"
 #include "gentl/CTL.h"
 #include "gentl/InfoFillers.h"
+#include "gentl/Producer.h"
 
 #include <stdexcept>
 
@@ -71,6 +73,34 @@ void CDevice::RegisterEvent(EVENT_TYPE type, EVENT_HANDLE* event) {
 
 void CDevice::UnregisterEvent(EVENT_TYPE type) {
     RequireEventSource(type == EVENT_ERROR ? &m_errorEvent : EventSource(type), type).Stop();
+}
+
+
+CModuleDescription& CDevice::Description() {
+    if (m_description) return *m_description;
+    auto d = std::make_unique<CModuleDescription>(GetProducerModelName() + "_Device.xml");
+    auto info = [this](DEVICE_INFO_CMD cmd) {
+        return [this, cmd](uint32_t) {
+            return InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { GetInfo(cmd, t, b, s); });
+        };
+    };
+    d->AddText("DeviceID", false, [this](uint32_t) { return GetID(); });
+    d->AddText("DeviceVendorName", false, info(DEVICE_INFO_VENDOR));
+    d->AddText("DeviceModelName", false, info(DEVICE_INFO_MODEL));
+    d->AddText("DeviceSerialNumber", false, info(DEVICE_INFO_CUSTOM_SERIAL_NUMBER));
+    d->AddText("DeviceUserID", false, info(DEVICE_INFO_CUSTOM_USER_NAME));
+    d->AddText("DeviceTLType", false, info(DEVICE_INFO_TLTYPE));
+    DescribeDevice(*d);
+    m_description = std::move(d);
+    return *m_description;
+}
+
+void CDevice::GetURL(char* text, size_t* size) {
+    CopyInfoString(text, size, nullptr, Description().Url());
+}
+
+void CDevice::GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
+    Description().GetURLInfo(index, cmd, type, buffer, size);
 }
 
 } // namespace GenICam::Client

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "gentl/CEventQueue.h"
+#include "gentl/CModuleDescription.h"
 #include "gentl/ICommonBase.h"
 
 #include <array>
+#include <memory>
 #include <string>
 
 namespace GenICam::Client {
@@ -17,7 +19,7 @@ class CDataStream;
 // destroying the device destroys them, and tells its interface to forget the device. A transport
 // derives from it and supplies the device info, the remote device port, its module registers and
 // the data streams themselves.
-class CDevice : public ICommonBase {
+class CDevice : public ICommonBase, public IDescribedModule {
 public:
     static constexpr uint32_t kNumDataStreams = 2;
 
@@ -31,6 +33,11 @@ public:
     // The device module's own port: ID "DEV::" and the id, MODULE "Device", PORTNAME "DevicePort",
     // little-endian, readable and writable.
     void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
+    // The module's description (TLVendorName, ...): one URL, "Local:" and the registers of its port.
+    CModuleDescription& Description() override;
+    void GetNumURLs(uint32_t* count) override { *count = 1; }
+    void GetURL(char* text, size_t* size) override;
+    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
 
     // The transport's part.
     virtual void GetInfo(DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) = 0;
@@ -54,6 +61,8 @@ public:
 protected:
     virtual CDataStream* CreateDataStream(uint32_t index, const std::string& id) = 0;
     virtual CEventObj* EventSource(EVENT_TYPE type);
+    // Adds the transport's own features of the device to its description.
+    virtual void DescribeDevice(CModuleDescription&) {}
     // Destroys the open streams. A transport whose streams need its own resources calls this first in
     // its destructor; the base destructor calls it again (then a no-op).
     void DestroyDataStreams();
@@ -65,6 +74,7 @@ private:
     DEVICE_ACCESS_FLAGS m_access;
     std::array<CDataStream*, kNumDataStreams> m_streams{};
     CEventError m_errorEvent;
+    std::unique_ptr<CModuleDescription> m_description;
 };
 
 } // namespace GenICam::Client

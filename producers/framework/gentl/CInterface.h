@@ -2,6 +2,7 @@
 #pragma once
 
 #include "gentl/CEventQueue.h"
+#include "gentl/CModuleDescription.h"
 #include "gentl/ICommonBase.h"
 
 #include <memory>
@@ -18,10 +19,16 @@ class CInterfaceInfo;
 // it: destroying the interface destroys them, and tells its system module to forget it. A transport
 // derives from it and supplies the device list and the opening of devices. The consumer serialises
 // calls on one interface.
-class CInterface : public ICommonBase {
+class CInterface : public ICommonBase, public IDescribedModule {
 public:
     CInterface(CTL* tl, std::unique_ptr<CInterfaceInfo> info);
     ~CInterface() override;
+
+    // The module's description (TLVendorName, ...): one URL, "Local:" and the registers of its port.
+    CModuleDescription& Description() override;
+    void GetNumURLs(uint32_t* count) override { *count = 1; }
+    void GetURL(char* text, size_t* size) override;
+    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
 
     void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
     // EVENT_CUSTOM_BUS selects the bus-event source, other types what EventSource() gives; none throws
@@ -50,6 +57,8 @@ public:
 protected:
     // Event sources of the transport beyond the bus events; null when the type is not offered.
     virtual CEventObj* EventSource(EVENT_TYPE type);
+    // Adds the transport's features of the listed devices (selected by DeviceSelector) to the description.
+    virtual void DescribeListedDevices(CModuleDescription&) {}
     // Destroys every open device. A transport whose devices need its own resources calls this first in
     // its destructor; the base destructor calls it again (then a no-op).
     void DestroyOpenDevices();
@@ -59,6 +68,7 @@ private:
     std::unique_ptr<CInterfaceInfo> m_info;
     std::vector<CDevice*> m_openDevices;
     CEventBusEvent m_busEvent;
+    std::unique_ptr<CModuleDescription> m_description;
 };
 
 } // namespace GenICam::Client

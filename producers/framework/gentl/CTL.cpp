@@ -151,4 +151,42 @@ std::string CTL::FormatVersion(uint64_t version) {
     return FormatProducerVersion(version);
 }
 
+
+CModuleDescription& CTL::Description() {
+    if (m_description) return *m_description;
+    auto d = std::make_unique<CModuleDescription>(GetProducerModelName() + "_TLSystem.xml");
+    auto info = [this](TL_INFO_CMD cmd) {
+        return [this, cmd](uint32_t) {
+            return InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) { GetInfo(cmd, t, b, s); });
+        };
+    };
+    d->AddText("TLID", false, info(TL_INFO_NAME));
+    d->AddText("TLVendorName", false, info(TL_INFO_VENDOR));
+    d->AddText("TLModelName", false, info(TL_INFO_MODEL));
+    d->AddText("TLVersion", false, info(TL_INFO_VERSION));
+    d->AddText("TLFileName", false, info(TL_INFO_NAME));
+    d->AddText("TLDisplayName", false, info(TL_INFO_DISPLAYNAME));
+    d->AddText("TLPath", false, info(TL_INFO_PATHNAME));
+    d->AddText("TLType", false, info(TL_INFO_TLTYPE));
+    d->SetCommand("InterfaceUpdateList", [this] { UpdateInterfaceList(nullptr, 1000); });
+    d->SetSelector("InterfaceSelector", [this] { return GetNumInterfaces(); });
+    d->AddText("InterfaceID", true, [this](uint32_t i) { return GetInterfaceID(i); });
+    d->AddText("InterfaceDisplayName", true, [this](uint32_t i) {
+        const std::string id = GetInterfaceID(i);
+        return InfoText([&](INFO_DATATYPE* t, void* b, size_t* s) {
+            GetInterfaceInfo(id, INTERFACE_INFO_DISPLAYNAME, t, b, s);
+        });
+    });
+    m_description = std::move(d);
+    return *m_description;
+}
+
+void CTL::GetURL(char* text, size_t* size) {
+    CopyInfoString(text, size, nullptr, Description().Url());
+}
+
+void CTL::GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
+    Description().GetURLInfo(index, cmd, type, buffer, size);
+}
+
 } // namespace GenICam::Client

@@ -1,6 +1,7 @@
 // The system module behind a TL_HANDLE: the interface list, opened interfaces and library info.
 #pragma once
 
+#include "gentl/CModuleDescription.h"
 #include "gentl/ICommonBase.h"
 
 #include <memory>
@@ -15,10 +16,16 @@ class CInterfaceInfo;
 // Keeps the interfaces that the transport offers (read lazily, on first need) and the interfaces
 // opened through it, which it owns: destroying the system module destroys them. Not guarded against
 // concurrent calls on the same system module.
-class CTL : public ICommonBase {
+class CTL : public ICommonBase, public IDescribedModule {
 public:
     CTL();
     ~CTL() override;
+
+    // The module's description (TLVendorName, ...): one URL, "Local:" and the registers of its port.
+    CModuleDescription& Description() override;
+    void GetNumURLs(uint32_t* count) override { *count = 1; }
+    void GetURL(char* text, size_t* size) override;
+    void GetURLInfo(uint32_t index, URL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
 
     void GetPortInfo(PORT_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) override;
 
@@ -46,6 +53,7 @@ private:
     std::vector<CInterface*> m_openInterfaces;
     std::vector<std::unique_ptr<CInterfaceInfo>> m_interfaceList;
     bool m_listRead = false;
+    std::unique_ptr<CModuleDescription> m_description;
 };
 
 // The answers common to GCGetInfo and TLGetInfo for commands 1 to 7 (TL_INFO_ID is answered apart).

@@ -116,13 +116,26 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE GCGetInfo(TL_INFO_CMD iInfoCmd, INFO_DATATYPE
 
 // Port functions.
 
+// A port access: the module's description answers its own registers, the module everything else.
+static void ReadPort(ICommonBase* port, uint64_t address, void* buffer, size_t* size) {
+    auto* described = dynamic_cast<IDescribedModule*>(port);
+    if (described && *size != 0 && described->Description().Read(address, buffer, size)) return;
+    port->Read(address, buffer, size);
+}
+
+static void WritePort(ICommonBase* port, uint64_t address, const void* buffer, size_t* size) {
+    auto* described = dynamic_cast<IDescribedModule*>(port);
+    if (described && *size != 0 && described->Description().Write(address, buffer, size)) return;
+    port->Write(address, buffer, size);
+}
+
 GC_API_EXPORT GC_ERROR GC_CALLTYPE GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer,
                                               size_t* piSize) {
     ICommonBase* port = Port(hPort);
     if (!port) return GC_ERR_INVALID_HANDLE;
     return Frame(nullptr, [&] {
         CheckPortBuffer(pBuffer, piSize);
-        port->Read(iAddress, pBuffer, piSize);
+        ReadPort(port, iAddress, pBuffer, piSize);
     });
 }
 
@@ -132,7 +145,7 @@ GC_API_EXPORT GC_ERROR GC_CALLTYPE GCWritePort(PORT_HANDLE hPort, uint64_t iAddr
     if (!port) return GC_ERR_INVALID_HANDLE;
     return Frame(nullptr, [&] {
         CheckPortBuffer(pBuffer, piSize);
-        port->Write(iAddress, pBuffer, piSize);
+        WritePort(port, iAddress, pBuffer, piSize);
     });
 }
 
@@ -147,9 +160,9 @@ static GC_ERROR PortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntri
             PORT_REGISTER_STACK_ENTRY& entry = pEntries[done];
             CheckPortBuffer(entry.pBuffer, &entry.Size);
             if (write) {
-                port->Write(entry.Address, entry.pBuffer, &entry.Size);
+                WritePort(port, entry.Address, entry.pBuffer, &entry.Size);
             } else {
-                port->Read(entry.Address, entry.pBuffer, &entry.Size);
+                ReadPort(port, entry.Address, entry.pBuffer, &entry.Size);
             }
         }
     });

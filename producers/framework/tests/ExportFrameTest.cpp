@@ -209,9 +209,10 @@ TEST_F(ExportFrame, PortAccessAndStackedAccess) {
     size_t size = sizeof buffer;
     EXPECT_EQ(gc->GCReadPort(tl, 0x100, buffer, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(size, 0u);
+    // Its one URL names its description, beside the registers.
     uint32_t urls = 9;
     EXPECT_EQ(gc->GCGetNumPortURLs(tl, &urls), GC_ERR_SUCCESS);
-    EXPECT_EQ(urls, 0u);
+    EXPECT_EQ(urls, 1u);
     // A missing size, or a missing buffer for a non-empty access, is refused before the module.
     ExpectError(gc->GCReadPort(iface, 0, buffer, nullptr), GC_ERR_INVALID_PARAMETER, "Invalid Size");
     size = 4;

@@ -9,6 +9,7 @@
 #include "GigeService.h"
 #include "gentl/InfoFillers.h"
 
+#include <arpa/inet.h>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -312,6 +313,13 @@ uint32_t CGigEDevice::TestPacket() {
     }
     CallService(Driver(), IOCTL_GIGE_PortFree, &port, sizeof port);
     return result;
+}
+
+void CGigEDevice::DescribeDevice(CModuleDescription& description) {
+    description.AddNumber("GevDeviceIPAddress", false,
+                          [this](uint32_t) { return int64_t{ntohl(m_info->GetCameraAddress())}; });
+    description.AddNumber("GevDeviceMACAddress", false,
+                          [this](uint32_t) { return static_cast<int64_t>(m_info->GetMac()); });
 }
 
 } // namespace GenICam::Client

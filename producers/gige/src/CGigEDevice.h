@@ -48,6 +48,8 @@ public:
 
 protected:
     CDataStream* CreateDataStream(uint32_t index, const std::string& id) override;
+    // GevDeviceIPAddress and GevDeviceMACAddress.
+    void DescribeDevice(CModuleDescription& description) override;
     CEventObj* EventSource(EVENT_TYPE type) override;
 
 private:

@@ -12,6 +12,7 @@
 #include "gentl/ListedDevices.h"
 #include "os/WaitAny.h"
 
+#include <arpa/inet.h>
 #include <array>
 #include <cstring>
 #include <stdexcept>
@@ -238,6 +239,18 @@ CDevice* CGigEInterface::OpenDevice(const std::string& id, DEVICE_ACCESS_FLAGS a
     return OpenListedDevice<CGigEDevice>(*this, id, m_devices, [&](const CDeviceInfo& found) {
         return new CGigEDevice(GetParent(), this, found.GetID(), std::make_unique<CDeviceInfo>(found), access);
     });
+}
+
+void CGigEInterface::DescribeListedDevices(CModuleDescription& description) {
+    auto listed = [this](uint32_t i) -> const CDeviceInfo& {
+        if (i >= m_devices.size() || !m_devices[i])
+            throw std::invalid_argument(FormatString(" Invalid Device Index %d", i));
+        return *m_devices[i];
+    };
+    description.AddNumber("GevDeviceIPAddress", true,
+                          [listed](uint32_t i) { return int64_t{ntohl(listed(i).GetCameraAddress())}; });
+    description.AddNumber("GevDeviceMACAddress", true,
+                          [listed](uint32_t i) { return static_cast<int64_t>(listed(i).GetMac()); });
 }
 
 } // namespace GenICam::Client

@@ -42,6 +42,8 @@ public:
 
 protected:
     CEventObj* EventSource(EVENT_TYPE type) override;
+    // GevDeviceIPAddress and GevDeviceMACAddress of the selected listed camera.
+    void DescribeListedDevices(CModuleDescription& description) override;
 
 private:
     void ReportAdapters();
