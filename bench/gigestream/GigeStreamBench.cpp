@@ -1,0 +1,300 @@
+// gigestream_bench: CPU time per complete frame through libQorCam.so (the application's process with
+// library and producer, plus the GigE service) against Aravis 0.8 receiving the same emulated camera
+// with its packet-socket receiver, in one run. CPU comes from /proc (user + system time of the
+// processes); each contender streams for the same time in turn, round after round.
+#include "NetworkRig.h"
+#include "QorCam.h"
+
+#include <arv.h>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Case {
+    const char* name;
+    uint32_t width, height, pixelFormat, bytesPerPixel;
+};
+constexpr Case kCases[] = {
+    {"1024x1024 Mono8", 1024, 1024, 0x01080001, 1},
+    {"2048x2048 Mono8", 2048, 2048, 0x01080001, 1},
+    {"2048x2048 RGB8", 2048, 2048, 0x02180014, 3},
+};
+
+// User + system CPU of a process, in ms (all its threads).
+double CpuMs(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')');
+    if (end == std::string::npos) return 0;
+    std::istringstream fields(text.substr(end + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i)
+        fields >> skip;
+    unsigned long long user = 0, system = 0;
+    fields >> user >> system;
+    return 1000.0 * double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::string OwnFolder() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    std::string p(path, static_cast<size_t>(n));
+    return p.substr(0, p.rfind('/'));
+}
+
+bool EnterNamespace(const std::string& name) {
+    const int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::setns(fd, CLONE_NEWNET) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The rig's service: the QorGigEFilter process in the rig's host namespace.
+int ServicePid(const std::string& hostNamespace) {
+    struct stat wanted {};
+    if (::stat(("/var/run/netns/" + hostNamespace).c_str(), &wanted) != 0) return 0;
+    DIR* proc = ::opendir("/proc");
+    int found = 0;
+    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
+        const int pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        struct stat ns {};
+        if (name == "QorGigEFilter" && ::stat(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), &ns) == 0 &&
+            ns.st_ino == wanted.st_ino)
+            found = pid;
+    }
+    if (proc) ::closedir(proc);
+    return found;
+}
+
+struct Run {
+    uint64_t complete = 0, incomplete = 0;
+    double cpuMs = 0, serviceMs = 0, seconds = 0;
+    double PerFrame() const { return complete ? cpuMs / double(complete) : 0; }
+};
+
+struct Library {
+    void* handle = nullptr;
+    template <typename F> F Fn(const char* name) {
+        F fn = nullptr;
+        void* symbol = dlsym(handle, name);
+        std::memcpy(&fn, &symbol, sizeof fn);
+        return fn;
+    }
+    bool Load(const std::string& path) {
+        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        return handle != nullptr;
+    }
+    bool FindGigE(uint64_t& uid) {
+        auto getList = Fn<decltype(&QORCAM_GetList)>("QORCAM_GetList");
+        std::vector<uint8_t> block(offsetof(QORCAM_LIST, Info) + 16 * sizeof(QORCAM_CAMERAINFO));
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            auto* list = reinterpret_cast<QORCAM_LIST*>(block.data());
+            list->Count = 16;
+            if (getList(list))
+                for (uint32_t i = 0; i < list->Count && i < 16; ++i)
+                    if (list->Info[i].CameraType == QORCAM_CTYPE_GIGE) {
+                        uid = list->Info[i].UID;
+                        return true;
+                    }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        return false;
+    }
+    bool Write(HCAMERA camera, uint32_t address, uint32_t value) {
+        uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+        uint32_t length = 4;
+        return Fn<decltype(&QORCAM_WritePort)>("QORCAM_WritePort")(camera, address, bytes, &length);
+    }
+};
+
+struct Counts {
+    std::atomic<uint64_t> complete{0}, incomplete{0};
+};
+
+void OnImage(HCAMERA, uint8_t*, uint32_t length, uint32_t, uint32_t, QORCAM_IMAGEDATAINFO*, void* context) {
+    auto* counts = static_cast<Counts*>(context);
+    (length != 0 ? counts->complete : counts->incomplete)++;
+}
+
+// Our path as an application takes it: resources, the image callback with 16 buffers, start.
+bool Ours(Library& lib, HCAMERA camera, int servicePid, double seconds, Run& run) {
+    auto alloc = lib.Fn<decltype(&QORCAM_ResourceAlloc)>("QORCAM_ResourceAlloc");
+    auto release = lib.Fn<decltype(&QORCAM_ResourceRelease)>("QORCAM_ResourceRelease");
+    auto setCallback = lib.Fn<decltype(&QORCAM_SetImageCallBack)>("QORCAM_SetImageCallBack");
+    auto start = lib.Fn<decltype(&QORCAM_ImageStart)>("QORCAM_ImageStart");
+    auto stop = lib.Fn<decltype(&QORCAM_ImageStop)>("QORCAM_ImageStop");
+    Counts counts;
+    if (!alloc(camera) || !setCallback(camera, &counts, &OnImage, 16, FALSE) || !start(camera)) {
+        std::fprintf(stderr, "our stream did not start\n");
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // past the start
+    const uint64_t c0 = counts.complete, i0 = counts.incomplete;
+    const double own0 = CpuMs(getpid()), service0 = CpuMs(servicePid);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const double service = CpuMs(servicePid) - service0;
+    run.cpuMs += CpuMs(getpid()) - own0 + service;
+    run.serviceMs += service;
+    run.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    run.complete += counts.complete - c0;
+    run.incomplete += counts.incomplete - i0;
+    stop(camera);
+    setCallback(camera, nullptr, nullptr, 0, FALSE);
+    release(camera);
+    return true;
+}
+
+// Aravis as its examples stream: a stream with 16 buffers popped and pushed back by this thread.
+bool Aravis(ArvCamera* camera, double seconds, Run& run) {
+    GError* error = nullptr;
+    const guint payload = arv_camera_get_payload(camera, &error);
+    ArvStream* stream = error ? nullptr : arv_camera_create_stream(camera, nullptr, nullptr, &error);
+    if (!stream) {
+        std::fprintf(stderr, "Aravis stream: %s\n", error ? error->message : "?");
+        if (error) g_error_free(error);
+        return false;
+    }
+    for (int i = 0; i < 16; ++i)
+        arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
+    arv_camera_start_acquisition(camera, &error);
+    auto pump = [&](double s, uint64_t* complete, uint64_t* incomplete) {
+        const auto until = Clock::now() + std::chrono::duration<double>(s);
+        while (Clock::now() < until) {
+            ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream, 100000);
+            if (!buffer) continue;
+            if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) {
+                if (complete) ++*complete;
+            } else if (incomplete) {
+                ++*incomplete;
+            }
+            arv_stream_push_buffer(stream, buffer);
+        }
+    };
+    pump(0.5, nullptr, nullptr);
+    const double cpu0 = CpuMs(getpid());
+    const auto t0 = Clock::now();
+    pump(seconds, &run.complete, &run.incomplete);
+    run.cpuMs += CpuMs(getpid()) - cpu0;
+    run.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    arv_camera_stop_acquisition(camera, nullptr);
+    g_object_unref(stream);
+    if (error) g_error_free(error);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
+    const uint32_t periodUs = argc > 3 ? static_cast<uint32_t>(std::max(1000, std::atoi(argv[3]))) : 20000;
+    if (geteuid() != 0) {
+        std::fprintf(stderr, "gigestream_bench needs root: it builds a private camera network\n");
+        return 1;
+    }
+    qorcam::rig::NetworkRig::Options options;
+    options.driverManaged = false; // the host keeps a Linux address: Aravis uses the system's stack
+    qorcam::rig::NetworkRig rig(options);
+    if (!rig.Available()) {
+        std::fprintf(stderr, "no rig: %s\n", rig.Reason().c_str());
+        return 1;
+    }
+    if (!EnterNamespace(rig.HostNamespace())) {
+        std::fprintf(stderr, "the host namespace can't be entered\n");
+        return 1;
+    }
+    const int servicePid = ServicePid(rig.HostNamespace());
+    Library lib;
+    uint64_t uid = 0;
+    if (!lib.Load(OwnFolder() + "/libQorCam.so") ||
+        !lib.Fn<decltype(&QORCAM_SetStructVersion)>("QORCAM_SetStructVersion")(LIBRARY_STRUCT_VERSION) ||
+        !lib.FindGigE(uid) || servicePid == 0) {
+        std::fprintf(stderr, "the library lists no GigE camera, or the service was not found\n");
+        return 1;
+    }
+    std::printf("%d rounds of %.1f s per contender and case, frame period %u us; load average at start: %s\n",
+                rounds, seconds, periodUs, LoadAverage().c_str());
+    std::printf("%-18s %-7s %8s %8s %9s %12s %14s\n", "case", "who", "frames/s", "bad/s", "CPU ms/s",
+                "CPU ms/frame", "of it service");
+    for (const Case& c : kCases) {
+        Run ours, aravis;
+        bool ok = true;
+        for (int round = 0; ok && round < rounds; ++round) {
+            HCAMERA camera = nullptr;
+            ok = lib.Fn<decltype(&QORCAM_Open)>("QORCAM_Open")(uid, &camera);
+            ok = ok && lib.Write(camera, 0x100, c.width) && lib.Write(camera, 0x104, c.height) &&
+                 lib.Write(camera, 0x128, c.pixelFormat) && lib.Write(camera, 0x138, periodUs);
+            ok = ok && Ours(lib, camera, servicePid, seconds, ours);
+            if (camera) lib.Fn<decltype(&QORCAM_Close)>("QORCAM_Close")(camera);
+            if (!ok) break;
+
+            GError* error = nullptr;
+            ArvCamera* arv = arv_camera_new(rig.CameraAddress().c_str(), &error);
+            if (arv) {
+                ArvDevice* device = arv_camera_get_device(arv);
+                arv_device_write_register(device, 0x100, c.width, nullptr);
+                arv_device_write_register(device, 0x104, c.height, nullptr);
+                arv_device_write_register(device, 0x128, c.pixelFormat, nullptr);
+                arv_device_write_register(device, 0x138, periodUs, nullptr);
+                arv_camera_gv_set_packet_size(arv, 1500, nullptr);
+                ok = Aravis(arv, seconds, aravis);
+                g_object_unref(arv);
+            } else {
+                std::fprintf(stderr, "Aravis open: %s\n", error ? error->message : "?");
+                ok = false;
+            }
+            if (error) g_error_free(error);
+        }
+        if (!ok) {
+            std::printf("%-18s skipped (a contender failed)\n", c.name);
+            continue;
+        }
+        auto row = [&](const char* who, const Run& r) {
+            std::printf("%-18s %-7s %8.1f %8.1f %9.1f %12.3f %14.3f\n", c.name, who,
+                        double(r.complete) / r.seconds, double(r.incomplete) / r.seconds, r.cpuMs / r.seconds,
+                        r.PerFrame(), r.complete ? r.serviceMs / double(r.complete) : 0);
+        };
+        row("QorCam", ours);
+        row("Aravis", aravis);
+        if (aravis.PerFrame() > 0)
+            std::printf("%-18s ratio CPU per complete frame (ours / Aravis): %.2fx\n", c.name,
+                        ours.PerFrame() / aravis.PerFrame());
+        std::fflush(stdout);
+    }
+    std::printf("load average at end: %s\n", LoadAverage().c_str());
+    dlclose(lib.handle);
+    return 0;
+}
