@@ -70,8 +70,6 @@ public:
     HCAMERA Camera() const { return camera_; }
     // The library's export by name (null when missing).
     void* Symbol(const char* name) const;
-    // The open camera (null before Open and after Finish).
-    HCAMERA Camera() const { return camera_; }
 
 private:
     static void OnImage(HCAMERA camera, uint8_t* buffer, uint32_t length, uint32_t width, uint32_t height,
