@@ -5,27 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sched.h>
-#include <unistd.h>
-
-#include <functional>
-#include <thread>
-
 namespace qorcam::gentltest {
 namespace {
-
-// Runs `body` on a thread inside the rig's host namespace, as a process on the camera's network would.
-void InHostNamespace(const rig::NetworkRig& rig, const std::function<void()>& body) {
-    std::thread([&] {
-        const int ns = ::open(("/var/run/netns/" + rig.HostNamespace()).c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(ns, 0);
-        const bool entered = ::setns(ns, CLONE_NEWNET) == 0;
-        ::close(ns);
-        ASSERT_TRUE(entered);
-        body();
-    }).join();
-}
 
 TEST(StandardConsumer, StreamsFromTheGigEEmulator) {
     rig::NetworkRig::Options options;
@@ -35,7 +16,7 @@ TEST(StandardConsumer, StreamsFromTheGigEEmulator) {
     rig::NetworkRig rig(options);
     if (!rig.Available()) GTEST_SKIP() << rig.Reason();
     ASSERT_TRUE(rig.CameraRunning());
-    InHostNamespace(rig, [&] { RunSession(GIGE_PRODUCER_PATH, "QorGigEGenTL"); });
+    EXPECT_TRUE(rig.RunInHostNamespace([] { RunSession(GIGE_PRODUCER_PATH, "QorGigEGenTL"); }));
 }
 
 } // namespace

@@ -274,6 +274,18 @@ void NetworkRig::SweepStale() {
     }
 }
 
+bool NetworkRig::RunInHostNamespace(const std::function<void()>& body) const {
+    bool entered = false;
+    std::thread([&] {
+        const int ns = ::open(("/var/run/netns/" + hostNs_).c_str(), O_RDONLY | O_CLOEXEC);
+        if (ns < 0) return;
+        entered = ::setns(ns, CLONE_NEWNET) == 0;
+        ::close(ns);
+        if (entered) body();
+    }).join();
+    return entered;
+}
+
 bool NetworkRig::HoldHostPort(uint16_t port) {
     int fd = -1;
     // Only this thread enters the namespace; the socket stays in it.

@@ -4,6 +4,7 @@
 #include "os/Process.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,10 @@ public:
     // nor refuses what arrives there. Kept until the rig goes away; false
     // when the port could not be had.
     bool HoldHostPort(uint16_t port);
+    // Runs body on a thread inside the host namespace, as in a process on the camera network's host:
+    // every socket it makes and every thread it starts belong there. False (body not run) when the
+    // namespace can't be entered.
+    bool RunInHostNamespace(const std::function<void()>& body) const;
 
     // Starts a program in the camera namespace; the rig stops it at the end.
     // Its pid, or 0 when it could not be started.
