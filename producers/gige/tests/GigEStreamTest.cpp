@@ -364,3 +364,64 @@ TEST_F(GigEStream, FrameStartStreamWaitsForLeaderNotices) {
 
 } // namespace
 } // namespace qorcam::testing
+
+namespace qorcam::testing {
+namespace {
+
+TEST_F(GigEStream, AStreamTheConsumerDidNotSetUpIsSetUpFromTheCamera) {
+    // A consumer that knows only the standard: no stream register written, buffers of the payload size.
+    FakeCamera& c = AddCamera(0x55);
+    c.registers[0x0D04] = 1400;
+    c.registers[0x0D18] = 0;
+    device = OpenFirst(DEVICE_ACCESS_CONTROL);
+    ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &stream), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->GCRegisterEvent(stream, EVENT_NEW_BUFFER, &newBuffer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->GCRegisterEvent(stream, EVENT_ERROR, &errors), GC_ERR_SUCCESS);
+    std::vector<uint8_t> own(kPayload, 0x5A);
+    int tags[2] = {};
+    BUFFER_HANDLE consumer = nullptr, producer = nullptr;
+    ASSERT_EQ(gc->DSAnnounceBuffer(stream, own.data(), kPayload, &tags[0], &consumer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kPayload, &tags[1], &producer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, consumer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, producer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+
+    // The camera streams to the adapter that faces it, and the service takes blocks at once.
+    const auto writes = service.RegisterWrites();
+    EXPECT_NE(std::find(writes.begin(), writes.end(), std::pair<uint32_t, uint32_t>{0x0D18, 0xA9FE0001}),
+              writes.end());
+    uint32_t port = 0;
+    size_t size = 4;
+    ASSERT_EQ(gc->GCReadPort(stream, DS_REG_PORT, &port, &size), GC_ERR_SUCCESS);
+    auto enables = service.Requests(IOCTL_GIGE_SetStreamEnable);
+    ASSERT_EQ(enables.size(), 1u);
+    EXPECT_EQ(Field<uint16_t>(enables[0].input, 0), port);
+    EXPECT_EQ(enables[0].input[2], 1);
+
+    // Each buffer is one block of its size; its information lies behind it, unseen by the consumer.
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
+    ASSERT_TRUE(DeliverBlock(7));
+    ASSERT_TRUE(DeliverBlock(8));
+    for (const auto& form : seenForms) {
+        EXPECT_EQ(Field<uint32_t>(form, 2), kInfoOffset);
+        EXPECT_EQ(Field<uint32_t>(form, 6), 1u);
+    }
+    for (uint64_t block : {7, 8}) {
+        EVENT_NEW_BUFFER_DATA data = Next();
+        const bool mine = data.BufferHandle == consumer;
+        EXPECT_EQ(data.pUserPointer, &tags[mine ? 0 : 1]);
+        const auto* memory = BufferValue<const uint8_t*>(data.BufferHandle, BUFFER_INFO_BASE);
+        if (mine) {
+            EXPECT_EQ(memory, own.data());
+        }
+        for (uint32_t k = 0; k < kPayload; ++k)
+            ASSERT_EQ(memory[k], static_cast<uint8_t>(k + block)) << k;
+        EXPECT_EQ(BufferValue<uint64_t>(data.BufferHandle, BUFFER_INFO_FRAMEID), block);
+        EXPECT_EQ(BufferValue<size_t>(data.BufferHandle, BUFFER_INFO_WIDTH), kWidth);
+        EXPECT_EQ(BufferValue<size_t>(data.BufferHandle, BUFFER_INFO_SIZE), kPayload);
+    }
+    EXPECT_EQ(NextError(0), "");
+}
+
+} // namespace
+} // namespace qorcam::testing

@@ -238,3 +238,77 @@ TEST_F(UsbStreamTest, TheNoticeStreamWaitsForBlockStarts) {
 
 } // namespace
 } // namespace qorcam::testing
+
+namespace qorcam::testing {
+namespace {
+
+TEST_F(UsbStreamTest, AStreamTheConsumerDidNotLayOutIsLaidOutFromTheCamera) {
+    // A consumer that knows only the standard: no stream register written, a buffer of the payload size.
+    FakeUsbCamera camera;
+    camera.Put64(kSirm + 0x08, kPayload);
+    camera.Put32(kSirm + 0x10, 52); // required leader size
+    camera.Put32(kSirm + 0x14, 36); // required trailer size
+    device = OpenCamera(camera);
+    DS_HANDLE ds = nullptr;
+    ASSERT_EQ(gc->DevOpenDataStream(device, "DS0", &ds), GC_ERR_SUCCESS);
+    std::vector<uint8_t> memory(kPayload, 0xEE);
+    int tag = 0;
+    BUFFER_HANDLE buffer = nullptr;
+    ASSERT_EQ(gc->DSAnnounceBuffer(ds, memory.data(), memory.size(), &tag, &buffer), GC_ERR_SUCCESS);
+    EVENT_HANDLE newBuffer = nullptr;
+    ASSERT_EQ(gc->GCRegisterEvent(ds, EVENT_NEW_BUFFER, &newBuffer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSQueueBuffer(ds, buffer), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSStartAcquisition(ds, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending("cam", 0, 1));
+
+    // The camera learnt the leader and trailer sizes the host takes before it was enabled.
+    const auto writes = service.Writes("cam");
+    auto last = [&](uint64_t address) {
+        for (size_t i = writes.size(); i-- > 0;)
+            if (writes[i].first == address) return static_cast<int>(i);
+        return -1;
+    };
+    auto value = [&](uint64_t address) {
+        const int i = last(address);
+        uint32_t v = 0;
+        if (i >= 0 && writes[i].second.size() == 4) std::memcpy(&v, writes[i].second.data(), 4);
+        return v;
+    };
+    EXPECT_EQ(value(kSirm + 0x18), 52u);
+    EXPECT_EQ(value(kSirm + 0x2C), 36u);
+    EXPECT_LT(last(kSirm + 0x18), last(kSirm + 0x04));
+    EXPECT_LT(last(kSirm + 0x2C), last(kSirm + 0x04));
+    EXPECT_EQ(value(kSirm + 0x04), 1u);
+
+    // Payload from 0, leader and trailer 8-aligned behind it, in room the consumer doesn't see.
+    const auto setup = StreamSetup();
+    ASSERT_EQ(setup.size(), usbdrv::kUsbStreamSetupRequestSize);
+    constexpr uint32_t kLeader = 1000, kTrailer = 1000 + 56;
+    EXPECT_EQ(Field<uint32_t>(setup, 8), kLeader);
+    EXPECT_EQ(Field<uint32_t>(setup, 12), kTrailer);
+    ASSERT_TRUE(service.CompletePending("cam", 0, devio::STATUS_SUCCESS, [&](std::span<uint8_t> out) {
+        if (out.size() < kTrailer + 36) return 0u;
+        for (size_t i = 0; i < kPayload; ++i)
+            out[i] = static_cast<uint8_t>(i);
+        auto put = [&](size_t offset, auto v) { std::memcpy(out.data() + offset, &v, sizeof v); };
+        put(kLeader + 8, uint64_t{77});
+        put(kLeader + 18, uint16_t{1});
+        put(kLeader + 32, uint32_t{40});
+        put(kTrailer + 28, uint32_t{25});
+        return static_cast<uint32_t>(out.size());
+    }));
+    EVENT_NEW_BUFFER_DATA data{};
+    size_t size = sizeof data;
+    ASSERT_EQ(gc->EventGetData(newBuffer, &data, &size, 3000), GC_ERR_SUCCESS);
+    EXPECT_EQ(data.BufferHandle, buffer);
+    EXPECT_EQ(data.pUserPointer, &tag);
+    EXPECT_EQ(memory[999], static_cast<uint8_t>(999));
+    EXPECT_EQ(BufferValue<uint64_t>(ds, buffer, BUFFER_INFO_FRAMEID), 77u);
+    EXPECT_EQ(BufferValue<size_t>(ds, buffer, BUFFER_INFO_WIDTH), 40u);
+    EXPECT_EQ(BufferValue<size_t>(ds, buffer, BUFFER_INFO_DELIVERED_IMAGEHEIGHT), 25u);
+    EXPECT_EQ(BufferValue<uint32_t>(ds, buffer, BUFFER_INFO_CUSTOM_STATUS), 0u);
+    ASSERT_EQ(gc->DSStopAcquisition(ds, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+}
+
+} // namespace
+} // namespace qorcam::testing
