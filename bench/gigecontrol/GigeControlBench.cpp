@@ -1,8 +1,7 @@
 // gigecontrol_bench: register reads and camera opens through libQorCam.so against Aravis 0.8
 // on the same emulated camera, in one run; prints median and p99 read latency, open time and
 // the ratios (ours / Aravis: below 1 we are faster).
-#include "NetworkRig.h"
-#include "QorCam.h"
+#include "GigeBenchRig.h"
 
 #include <arv.h>
 #include <dlfcn.h>
@@ -21,6 +20,7 @@
 
 namespace {
 
+using namespace qorcam::bench;
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kRegister = 0x0938; // heartbeat time-out: a plain register every camera has
 
@@ -61,22 +61,6 @@ struct Library {
         readPort = reinterpret_cast<decltype(readPort)>(dlsym(handle, "QORCAM_ReadPort"));
         lastError = reinterpret_cast<decltype(lastError)>(dlsym(handle, "QORCAM_GetLastError"));
         return setStructVersion && getList && open && close && readPort && lastError;
-    }
-    // The first GigE camera's id (a bounded number of list requests).
-    bool FindGigE(uint64_t& uid) {
-        std::vector<uint8_t> block(offsetof(QORCAM_LIST, Info) + 16 * sizeof(QORCAM_CAMERAINFO));
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            auto* list = reinterpret_cast<QORCAM_LIST*>(block.data());
-            list->Count = 16;
-            if (getList(list))
-                for (uint32_t i = 0; i < list->Count && i < 16; ++i)
-                    if (list->Info[i].CameraType == QORCAM_CTYPE_GIGE) {
-                        uid = list->Info[i].UID;
-                        return true;
-                    }
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        }
-        return false;
     }
 };
 
@@ -139,57 +123,20 @@ void Aravis(const std::string& address, int reads, Figures& f) {
     g_object_unref(camera);
 }
 
-bool EnterNamespace(const std::string& name) {
-    const int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::setns(fd, CLONE_NEWNET) == 0;
-    ::close(fd);
-    return ok;
-}
-
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-std::string OwnFolder() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string p(path, static_cast<size_t>(n));
-    return p.substr(0, p.rfind('/'));
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     const int reads = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    if (geteuid() != 0) {
-        std::fprintf(stderr, "gigecontrol_bench needs root: it builds a private camera network\n");
-        return 1;
-    }
-    qorcam::rig::NetworkRig::Options options;
-    options.driverManaged = false; // the host keeps a Linux address: Aravis uses the system's stack
-    qorcam::rig::NetworkRig rig(options);
-    if (!rig.Available()) {
-        std::fprintf(stderr, "no rig: %s\n", rig.Reason().c_str());
-        return 1;
-    }
-    // Every thread from here on (the library's, Aravis's) lives on the camera network's host.
-    if (!EnterNamespace(rig.HostNamespace())) {
-        std::fprintf(stderr, "the host namespace can't be entered\n");
-        return 1;
-    }
+    const auto rig = EnterHostRig("gigecontrol_bench");
+    if (!rig) return 1;
     Library lib;
     if (!lib.Load(OwnFolder() + "/libQorCam.so") || !lib.setStructVersion(LIBRARY_STRUCT_VERSION)) {
         std::fprintf(stderr, "libQorCam.so can't be used: %s\n", dlerror());
         return 1;
     }
     uint64_t uid = 0;
-    if (!lib.FindGigE(uid)) {
+    if (!FindGigE(lib.getList, uid)) {
         std::fprintf(stderr, "the library lists no GigE camera\n");
         return 1;
     }
@@ -199,7 +146,7 @@ int main(int argc, char** argv) {
     Figures ours, aravis;
     for (int round = 0; round < rounds; ++round) {
         Ours(lib, uid, reads, ours);
-        Aravis(rig.CameraAddress(), reads, aravis);
+        Aravis(rig->CameraAddress(), reads, aravis);
     }
     auto row = [](const char* name, const Figures& f) {
         std::printf("%-8s read median %8.1f us  p99 %8.1f us  open median %8.2f ms  list refresh %8.2f ms"

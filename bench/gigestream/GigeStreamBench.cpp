@@ -2,8 +2,7 @@
 // library and producer, plus the GigE service) against Aravis 0.8 receiving the same emulated camera
 // with its packet-socket receiver, in one run. CPU comes from /proc (user + system time of the
 // processes); each contender streams for the same time in turn, round after round.
-#include "NetworkRig.h"
-#include "QorCam.h"
+#include "GigeBenchRig.h"
 
 #include <arv.h>
 #include <dirent.h>
@@ -27,6 +26,7 @@
 
 namespace {
 
+using namespace qorcam::bench;
 using Clock = std::chrono::steady_clock;
 
 struct Case {
@@ -52,29 +52,6 @@ double CpuMs(int pid) {
     unsigned long long user = 0, system = 0;
     fields >> user >> system;
     return 1000.0 * double(user + system) / double(sysconf(_SC_CLK_TCK));
-}
-
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-std::string OwnFolder() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string p(path, static_cast<size_t>(n));
-    return p.substr(0, p.rfind('/'));
-}
-
-bool EnterNamespace(const std::string& name) {
-    const int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::setns(fd, CLONE_NEWNET) == 0;
-    ::close(fd);
-    return ok;
 }
 
 // The rig's service: the QorGigEFilter process in the rig's host namespace.
@@ -115,22 +92,6 @@ struct Library {
     bool Load(const std::string& path) {
         handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         return handle != nullptr;
-    }
-    bool FindGigE(uint64_t& uid) {
-        auto getList = Fn<decltype(&QORCAM_GetList)>("QORCAM_GetList");
-        std::vector<uint8_t> block(offsetof(QORCAM_LIST, Info) + 16 * sizeof(QORCAM_CAMERAINFO));
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            auto* list = reinterpret_cast<QORCAM_LIST*>(block.data());
-            list->Count = 16;
-            if (getList(list))
-                for (uint32_t i = 0; i < list->Count && i < 16; ++i)
-                    if (list->Info[i].CameraType == QORCAM_CTYPE_GIGE) {
-                        uid = list->Info[i].UID;
-                        return true;
-                    }
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        }
-        return false;
     }
     bool Write(HCAMERA camera, uint32_t address, uint32_t value) {
         uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
@@ -221,27 +182,14 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
     const uint32_t periodUs = argc > 3 ? static_cast<uint32_t>(std::max(1000, std::atoi(argv[3]))) : 20000;
-    if (geteuid() != 0) {
-        std::fprintf(stderr, "gigestream_bench needs root: it builds a private camera network\n");
-        return 1;
-    }
-    qorcam::rig::NetworkRig::Options options;
-    options.driverManaged = false; // the host keeps a Linux address: Aravis uses the system's stack
-    qorcam::rig::NetworkRig rig(options);
-    if (!rig.Available()) {
-        std::fprintf(stderr, "no rig: %s\n", rig.Reason().c_str());
-        return 1;
-    }
-    if (!EnterNamespace(rig.HostNamespace())) {
-        std::fprintf(stderr, "the host namespace can't be entered\n");
-        return 1;
-    }
-    const int servicePid = ServicePid(rig.HostNamespace());
+    const auto rig = EnterHostRig("gigestream_bench");
+    if (!rig) return 1;
+    const int servicePid = ServicePid(rig->HostNamespace());
     Library lib;
     uint64_t uid = 0;
     if (!lib.Load(OwnFolder() + "/libQorCam.so") ||
         !lib.Fn<decltype(&QORCAM_SetStructVersion)>("QORCAM_SetStructVersion")(LIBRARY_STRUCT_VERSION) ||
-        !lib.FindGigE(uid) || servicePid == 0) {
+        !FindGigE(lib.Fn<decltype(&QORCAM_GetList)>("QORCAM_GetList"), uid) || servicePid == 0) {
         std::fprintf(stderr, "the library lists no GigE camera, or the service was not found\n");
         return 1;
     }
@@ -262,7 +210,7 @@ int main(int argc, char** argv) {
             if (!ok) break;
 
             GError* error = nullptr;
-            ArvCamera* arv = arv_camera_new(rig.CameraAddress().c_str(), &error);
+            ArvCamera* arv = arv_camera_new(rig->CameraAddress().c_str(), &error);
             if (arv) {
                 ArvDevice* device = arv_camera_get_device(arv);
                 arv_device_write_register(device, 0x100, c.width, nullptr);
