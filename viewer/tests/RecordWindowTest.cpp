@@ -427,3 +427,31 @@ TEST(RecordWindow, AFrameOfAnotherSizeLaysTheWindowOutAnew) {
     EXPECT_EQ(camera.conversions, 3u);
     window->OnStopImage();
 }
+
+// A camera lost while running and found again restarts in its new window;
+// the mode-set form's buttons show it running.
+TEST(RecordWindow, ACameraThatCameBackRunningShowsStopInTheModeForm) {
+    Application();
+    ConvApi api;
+    api.width = 64;
+    api.height = 48;
+    CQorViewerApp app{api};
+    CMainFrame frame{app};
+    frame.show();
+    {
+        std::lock_guard lock(app.TableLock());
+        CCameraIDInfo& entry = app.cameraTable[0xAB12]; // the id the fake camera reports
+        entry.reopen = 1;
+        entry.wasRunning = 1;
+    }
+    frame.OpenCamera(5, QORCAM_CTYPE_USB);
+    qorcam::viewer::testing::Pump();
+    ASSERT_NE(app.activeChild.load(), nullptr);
+    EXPECT_EQ(app.activeChild.load()->running, 1u);
+    auto* start = qobject_cast<QPushButton*>(frame.ModeSetPane()->View()->Control(CFormModeSet::kStart));
+    auto* stop = qobject_cast<QPushButton*>(frame.ModeSetPane()->View()->Control(CFormModeSet::kStop));
+    ASSERT_TRUE(start && stop);
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(stop->isEnabled());
+    frame.StopChild(app.activeChild);
+}
