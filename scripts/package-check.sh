@@ -51,6 +51,8 @@ if [ "$(id -u)" = 0 ]; then
     cat "$work/sample.log"; echo "FAILED: the unpacked sample"; exit 1
   fi
   grep -E "^camera |frames of|saved as" "$work/sample.log"
+  grep -q "service $work/root/usr/sbin/QorGigEFilter," "$work/sample.log" ||
+    { grep "camera network up" "$work/sample.log"; echo "FAILED: the sample did not start the unpacked service"; exit 1; }
 else
   echo "SKIP: not root; the unpacked sample is not run against the emulator"
 fi

@@ -155,8 +155,9 @@ int GigEDemo(const qorcam::rig::NetworkRig& rig) {
         return 1;
     }
     qorcam_trace_set_level(1);
-    std::printf("camera network up: emulator %s at %s (namespace %s), service root %s\n", rig.CameraMac().c_str(),
-                rig.CameraAddress().c_str(), rig.CameraNamespace().c_str(), rig.Root().c_str());
+    std::printf("camera network up: emulator %s at %s (namespace %s), service %s, root %s\n", rig.CameraMac().c_str(),
+                rig.CameraAddress().c_str(), rig.CameraNamespace().c_str(), rig.ServiceProgram().c_str(),
+                rig.Root().c_str());
 
     qorcam::sample::CameraAcquisition acquisition(LibraryPath());
     if (!acquisition.Loaded()) return Fail(acquisition);

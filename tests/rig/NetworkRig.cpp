@@ -209,6 +209,7 @@ bool NetworkRig::StartService() {
         reason_ = "QorGigEFilter was not built";
         return false;
     }
+    serviceProgram_ = program;
     service_ = os::Process::Spawn(IpProgram(), {"netns", "exec", hostNs_, program}, {{"QORCAM_ROOT", root_}});
     if (!service_) {
         reason_ = "the service could not be started";

@@ -52,6 +52,8 @@ public:
     const std::string& HostMac() const { return hostMac_; }     // "aa:bb:cc:dd:ee:ff"
     const std::string& CameraMac() const { return cameraMac_; } // the emulator's interface
     const std::string& Root() const { return root_; }
+    /// The service program started (empty until StartService found one).
+    const std::string& ServiceProgram() const { return serviceProgram_; }
     // Dotted addresses: the service's own address on the host veth, the camera's.
     const std::string& DriverAddress() const { return driverIp_; }
     const std::string& CameraAddress() const { return cameraIp_; }
@@ -100,6 +102,7 @@ private:
     std::vector<int> heldPorts_;
     std::string driverIp_, cameraIp_;
     std::string root_;
+    std::string serviceProgram_;
     bool hostNsMade_ = false, cameraNsMade_ = false;
     std::optional<os::Process> service_;
     std::optional<os::Process> camera_;
