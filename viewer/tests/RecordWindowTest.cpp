@@ -46,6 +46,19 @@ struct TempDir {
     }
 };
 
+
+/// The main frame over a converting fake camera of 64 x 48 pixels.
+struct ConvFrame {
+    QApplication& qapp = Application();
+    ConvApi api;
+    CQorViewerApp app{api};
+    CMainFrame frame{app};
+    ConvFrame() {
+        api.width = 64;
+        api.height = 48;
+    }
+};
+
 } // namespace
 
 TEST(RecordWindow, RecordsAFolderAndPlaysItBack) {
@@ -344,12 +357,9 @@ TEST(RecordWindow, TheRecordPaneRecordsAndPlaysBack) {
 // The record pane shown while the camera is stopped is filled at once: its
 // Start button, the frames per record and the window list.
 TEST(RecordWindow, TheRecordPaneIsFilledWhenShown) {
-    Application();
-    ConvApi api;
-    api.width = 64;
-    api.height = 48;
-    CQorViewerApp app{api};
-    CMainFrame frame{app};
+    ConvFrame f;
+    CQorViewerApp& app = f.app;
+    CMainFrame& frame = f.frame;
     frame.recordSettings.memoryBudget = 20 * 192 * 48;
     frame.resize(900, 700);
     frame.show();
@@ -374,12 +384,10 @@ TEST(RecordWindow, TheRecordPaneIsFilledWhenShown) {
 // change while it streams) is not converted into the old bitmap: the window
 // starts its image again with the new size and is laid out to it.
 TEST(RecordWindow, AFrameOfAnotherSizeLaysTheWindowOutAnew) {
-    Application();
-    ConvApi api;
-    api.width = 64;
-    api.height = 48;
-    CQorViewerApp app{api};
-    CMainFrame frame{app};
+    ConvFrame f;
+    ConvApi& api = f.api;
+    CQorViewerApp& app = f.app;
+    CMainFrame& frame = f.frame;
     frame.resize(900, 700);
     frame.show();
     frame.OpenCamera(5, QORCAM_CTYPE_USB);
@@ -431,12 +439,9 @@ TEST(RecordWindow, AFrameOfAnotherSizeLaysTheWindowOutAnew) {
 // A camera lost while running and found again restarts in its new window;
 // the mode-set form's buttons show it running.
 TEST(RecordWindow, ACameraThatCameBackRunningShowsStopInTheModeForm) {
-    Application();
-    ConvApi api;
-    api.width = 64;
-    api.height = 48;
-    CQorViewerApp app{api};
-    CMainFrame frame{app};
+    ConvFrame f;
+    CQorViewerApp& app = f.app;
+    CMainFrame& frame = f.frame;
     frame.show();
     {
         std::lock_guard lock(app.TableLock());
