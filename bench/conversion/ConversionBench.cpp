@@ -1,7 +1,7 @@
 // Times each hot conversion kernel against OpenCV and memcpy in one run and
 // prints the ratios as a markdown table.
 //
-//   conversion_bench [rounds] [part of a kernel name] [--burn N]
+//   conversion_bench [rounds] [part of a kernel name] [--burn N] [--size WxH] [--warm]
 //
 // Every ratio is a speed ratio, the other contender's median time divided
 // by ours: above 1 we are faster.
@@ -14,9 +14,12 @@
 // go through convertTo to 8 bits first, into an intermediate allocated
 // before the timing. Before every timed run the buffers of the run are
 // flushed from the caches. Rounds are interleaved (every contender once per
-// round, serial ones first after a pause that lets pool threads of the
-// parallel ones fall asleep) and the median round is kept. --burn N keeps N
-// threads busy spinning throughout, to measure a loaded machine.
+// round, each after a pause that lets the pool threads of the one before
+// fall asleep) and the median round is kept. --burn N keeps N
+// threads busy spinning throughout, to measure a loaded machine. --size
+// converts one image size instead of 1920x1200 and 4096x3000; --warm leaves
+// the caches as they are (with a small size: the kernels' arithmetic
+// without the memory bus, which a loaded machine shares).
 #include "CConv.h"
 
 #include <opencv2/core.hpp>
@@ -42,6 +45,7 @@ using namespace qorcam::conversion;
 namespace {
 
 int gRounds = 11;
+bool gWarm = false;
 
 struct Buffer {
     const void* p;
@@ -60,20 +64,21 @@ struct Contender {
     std::vector<Buffer> touches;
 };
 
-// Median time of each contender; serial holds the indexes run first in a
-// round, after a pause.
+// Median time of each contender; the first serialCount run first in a
+// round. Every run follows a pause in which the pool threads of the run
+// before fall asleep, so that none of them spins beside the next one.
 std::vector<double> Medians(const std::vector<Contender>& contenders, size_t serialCount) {
     std::vector<std::vector<double>> times(contenders.size());
     for (const auto& c : contenders)
         c.run(); // warm up: page in the buffers, start the pools
     for (int round = 0; round < gRounds; ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
         for (size_t j = 0; j < contenders.size(); ++j) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             // Rotate the order inside each group from round to round.
             const size_t group = j < serialCount ? serialCount : contenders.size() - serialCount;
             const size_t base = j < serialCount ? 0 : serialCount;
             const size_t k = base + (j - base + static_cast<size_t>(round)) % group;
-            Flush(contenders[k].touches);
+            if (!gWarm) Flush(contenders[k].touches);
             const auto t0 = std::chrono::steady_clock::now();
             contenders[k].run();
             times[k].push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
@@ -124,9 +129,17 @@ struct Kernel {
 int main(int argc, char** argv) {
     std::string only;
     int burn = 0;
+    std::pair<int, int> size;
+    std::vector<std::pair<int, int>> sizes = {{1920, 1200}, {4096, 3000}};
     for (int i = 1, positional = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--burn") == 0 && i + 1 < argc)
             burn = std::max(0, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--warm") == 0)
+            gWarm = true;
+        else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc &&
+                 std::sscanf(argv[++i], "%dx%d", &size.first, &size.second) == 2 && size.first > 1 &&
+                 size.second > 1 && size.first <= 65536 && size.second <= 65536)
+            sizes = {size};
         else if (positional++ == 0)
             gRounds = std::max(3, std::atoi(argv[i]));
         else
@@ -169,12 +182,11 @@ int main(int argc, char** argv) {
         {"RGB to BGR 24", ConvRgb8, Dib24, 0, CvPath::Plain, cv::COLOR_RGB2BGR, CV_8UC3},
         {"RGB to BGR 32", ConvRgb8, Dib32, 0, CvPath::Plain, cv::COLOR_RGB2BGRA, CV_8UC3},
     };
-    const std::pair<int, int> sizes[] = {{1920, 1200}, {4096, 3000}};
 
     std::printf("Cores: %d (OpenMP threads %d, OpenCV threads %d, burners %d), median of %d rounds, "
-                "load average at start: %s\n\n",
+                "caches %s, load average at start: %s\n\n",
                 static_cast<int>(std::thread::hardware_concurrency()), cores, cvThreads, burn, gRounds,
-                LoadAverage().c_str());
+                gWarm ? "warm" : "flushed before each run", LoadAverage().c_str());
     std::printf("| kernel | size | serial ms | vs OpenCV 1 | vs memcpy 1 | parallel ms | vs OpenCV %d | "
                 "vs memcpy %d | vs own serial | load |\n",
                 cvThreads, cores);
@@ -185,7 +197,9 @@ int main(int argc, char** argv) {
             if (k.name.find(only) == std::string::npos) continue;
             const size_t srcBytes = static_cast<size_t>(CConv::SourceRowBytes(k.id, w)) * h;
             const size_t dstBytes = static_cast<size_t>(CConv::DibRowBytes(k.dib, w)) * h;
-            std::vector<uint8_t> src(srcBytes), dst(dstBytes), copy(dstBytes);
+            // The memcpy contenders copy buffers of their own, so that with
+            // warm caches ours find their destination where they left it.
+            std::vector<uint8_t> src(srcBytes), dst(dstBytes), copyFrom(dstBytes, 1), copy(dstBytes);
             for (auto& b : src)
                 b = static_cast<uint8_t>(rng());
             // 16-bit samples of 8 + shift significant bits.
@@ -231,20 +245,20 @@ int main(int argc, char** argv) {
             };
             opencv(); // allocates out
             const std::vector<Buffer> ours = {{src.data(), srcBytes}, {dst.data(), dstBytes}};
-            const std::vector<Buffer> copies = {{dst.data(), dstBytes}, {copy.data(), dstBytes}};
+            const std::vector<Buffer> copies = {{copyFrom.data(), dstBytes}, {copy.data(), dstBytes}};
             const std::vector<Buffer> cvs = {{in.data, in.total() * in.elemSize()},
                                              {narrow.data, narrow.total()},
                                              {out.data, out.total() * out.elemSize()}};
             std::vector<Contender> contenders = {
                 {[&] { serial.ConvExec(req); }, ours},
-                {[&] { std::memcpy(copy.data(), dst.data(), dstBytes); }, copies},
+                {[&] { std::memcpy(copy.data(), copyFrom.data(), dstBytes); }, copies},
                 {[&] {
                      cv::setNumThreads(1);
                      opencv();
                  },
                  cvs},
                 {[&] { parallel.ConvExec(req); }, ours},
-                {[&] { ParallelCopy(copy.data(), dst.data(), dstBytes); }, copies},
+                {[&] { ParallelCopy(copy.data(), copyFrom.data(), dstBytes); }, copies},
                 {[&] {
                      cv::setNumThreads(cvThreads);
                      opencv();

@@ -2,13 +2,17 @@
 #include "Parallel.h"
 
 #include <omp.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -22,8 +26,11 @@ namespace {
 // destination stay in a core's own cache, large enough that handing it out
 // costs nothing measurable.
 constexpr size_t kBandBytes = 256 * 1024;
-// Output bytes below which a helper is not worth waking.
-constexpr size_t kThreadBytes = 128 * 1024;
+// Output bytes per thread below which a helper is not worth waking.
+constexpr size_t kThreadBytes = 512 * 1024;
+// How long one look at the runnable count serves: reading it costs more
+// than a small conversion gains.
+constexpr std::chrono::milliseconds kFreeCpusAge{5};
 // Bands per thread wanted for an even finish.
 constexpr int kBandsPerThread = 4;
 constexpr int kMaxHelpers = 63;
@@ -39,16 +46,36 @@ int AllowedCpus() {
 
 // Processors not taken by other runnable threads right now: the allowed
 // ones less the runnable count of /proc/loadavg, which includes the caller.
-int FreeCpus() {
+int ReadFreeCpus() {
     static const int cpus = std::max(1, AllowedCpus());
-    int running = 1;
-    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
-        double l1, l5, l15;
-        int total;
-        if (std::fscanf(f, "%lf %lf %lf %d/%d", &l1, &l5, &l15, &running, &total) != 5) running = 1;
-        std::fclose(f);
-    }
+    // Kept open: one read is one system call.
+    static const int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    char text[128];
+    const ssize_t n = fd >= 0 ? pread(fd, text, sizeof text - 1, 0) : -1;
+    if (n <= 0) return cpus;
+    text[n] = 0;
+    // "0.50 0.40 0.30 2/190 12345": runnable / all threads after three loads.
+    const char* slash = std::strchr(text, '/');
+    const char* p = slash;
+    while (p && p > text && p[-1] >= '0' && p[-1] <= '9')
+        --p;
+    if (!slash || p == slash) return cpus;
+    const int running = static_cast<int>(std::min(std::strtol(p, nullptr, 10), 1L << 20));
     return std::clamp(cpus - (running - 1), 1, cpus);
+}
+
+// ReadFreeCpus, read again once its last value is kFreeCpusAge old.
+int FreeCpus() {
+    static std::atomic<int64_t> readAt{INT64_MIN};
+    static std::atomic<int> lastFree{1};
+    const int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const int64_t age = std::chrono::duration_cast<std::chrono::steady_clock::duration>(kFreeCpusAge).count();
+    const int64_t then = readAt.load(std::memory_order_acquire);
+    if (then != INT64_MIN && now - then < age) return lastFree.load(std::memory_order_relaxed);
+    const int free = ReadFreeCpus();
+    lastFree.store(free, std::memory_order_relaxed);
+    readAt.store(now, std::memory_order_release);
+    return free;
 }
 
 struct Job {
@@ -183,7 +210,7 @@ BandPlan PlanBands(int height, size_t rowBytes, int minRows) {
     }
     rowBytes = std::max<size_t>(rowBytes, 1);
     const size_t total = rowBytes * static_cast<size_t>(height);
-    int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(cap), total / kThreadBytes));
+    int threads = static_cast<int>(std::clamp<size_t>(total / kThreadBytes, 1, static_cast<size_t>(cap)));
     if (threads > 1) threads = std::min(threads, FreeCpus());
     const int byCache = static_cast<int>(std::clamp<size_t>(kBandBytes / rowBytes, 1, static_cast<size_t>(height)));
     const int byBalance = (height + kBandsPerThread * threads - 1) / (kBandsPerThread * threads);

@@ -48,18 +48,21 @@ TEST(ParallelForms, OddThreadCountsAndBandSizesGiveTheSerialBytes) {
         }
 }
 
-TEST(ParallelForms, AutomaticPlanOnALargeImageGivesTheSerialBytes) {
+TEST(ParallelForms, AutomaticPlanOnImagesSmallAndLargeGivesTheSerialBytes) {
     Restore restore;
     omp_set_num_threads(std::max(2, omp_get_num_procs()));
     SetBandRowsForTests(0);
     std::mt19937 rng(41);
-    for (int32_t id : {ConvMono8, ConvBayer8}) {
-        Case c;
-        c.id = id, c.width = 1031, c.height = 517, c.dibMode = Dib24, c.revision = id == ConvBayer8;
-        const auto src = RandomBytes(RefSourceBytes(c.id, c.width, c.height), rng);
-        const auto old = RandomBytes(RefDibBytes(c.dibMode, c.width, c.height), rng);
-        EXPECT_EQ(Convert(c, true, src, old), Convert(c, false, src, old)) << Describe(c);
-    }
+    // From a single pixel, too small for any helper, to images worth several.
+    const std::pair<uint32_t, uint32_t> sizes[] = {{1, 1}, {3, 2}, {64, 64}, {1031, 517}};
+    for (const auto& [w, h] : sizes)
+        for (int32_t id : {ConvMono8, ConvBayer8}) {
+            Case c;
+            c.id = id, c.width = w, c.height = h, c.dibMode = Dib24, c.revision = id == ConvBayer8;
+            const auto src = RandomBytes(RefSourceBytes(c.id, c.width, c.height), rng);
+            const auto old = RandomBytes(RefDibBytes(c.dibMode, c.width, c.height), rng);
+            EXPECT_EQ(Convert(c, true, src, old), Convert(c, false, src, old)) << Describe(c);
+        }
 }
 
 TEST(ParallelForms, CallersConvertingAtOnceEachGetTheirOwnBytes) {
