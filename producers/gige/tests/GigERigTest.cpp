@@ -3,6 +3,7 @@
 #include "FakeGigeService.h"
 #include "GenTLConsumer.h"
 #include "GenTLCustom.h"
+#include "GigEDiscovered.h"
 #include "NetworkRig.h"
 
 #include <gtest/gtest.h>
@@ -54,25 +55,17 @@ std::string IdOfMac(const std::string& text) {
     return DeviceId(mac);
 }
 
-// Updates the interface's list until the camera of `id` is in it (a bounded number of times).
-bool Discovered(GenTLConsumer& gc, IF_HANDLE iface, const std::string& id) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        if (gc.IFUpdateDeviceList(iface, nullptr, 1000) != GC_ERR_SUCCESS) return false;
-        uint32_t count = 0;
-        gc.IFGetNumDevices(iface, &count);
-        for (uint32_t i = 0; i < count; ++i) {
-            char text[128] = {};
-            size_t size = sizeof text;
-            gc.IFGetDeviceID(iface, i, text, &size);
-            if (id == text) return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return false;
-}
-
 uint32_t BigEndian(uint32_t value) {
     return htonl(value);
+}
+
+// Loads the producer, opens the service's interface and waits until the camera of `id` is listed.
+void OpenInterface(GenTLConsumer& gc, TL_HANDLE& tl, IF_HANDLE& iface, const std::string& id) {
+    ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc.TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS)
+        << gc.LastError().second;
+    ASSERT_TRUE(Discovered(gc, iface, id)) << id << " was not discovered; " << gc.LastError().second;
 }
 
 TEST(GigEProducerRig, ReportsLeasedAdapterAddressesWhenTheInterfaceOpens) {
@@ -114,16 +107,11 @@ TEST(GigEProducerRig, FindsControlsAndStreamsTheEmulator) {
     ASSERT_TRUE(rig.CameraRunning());
     InHostNamespace(rig, [&] {
         GenTLConsumer gc(GIGE_PRODUCER_PATH);
-        ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
         TL_HANDLE tl = nullptr;
         IF_HANDLE iface = nullptr;
-        ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
-        ASSERT_EQ(gc.TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS)
-            << gc.LastError().second;
-
         // Discovery: the emulator is listed under the id its MAC gives.
         const std::string id = IdOfMac(rig.CameraMac());
-        ASSERT_TRUE(Discovered(gc, iface, id)) << id << " was not discovered; " << gc.LastError().second;
+        ASSERT_NO_FATAL_FAILURE(OpenInterface(gc, tl, iface, id));
 
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
@@ -257,13 +245,10 @@ TEST(GigEProducerRig, ACameraThatDiesIsReportedLost) {
     ASSERT_TRUE(rig.CameraRunning());
     InHostNamespace(rig, [&] {
         GenTLConsumer gc(GIGE_PRODUCER_PATH);
-        ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
         TL_HANDLE tl = nullptr;
         IF_HANDLE iface = nullptr;
-        ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
-        ASSERT_EQ(gc.TLOpenInterface(tl, "\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS);
         const std::string id = IdOfMac(rig.CameraMac());
-        ASSERT_TRUE(Discovered(gc, iface, id)) << id << " was not discovered";
+        ASSERT_NO_FATAL_FAILURE(OpenInterface(gc, tl, iface, id));
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
             << gc.LastError().second;
@@ -304,12 +289,9 @@ TEST(GigEProducerRig, AnotherProcessWatchesACameraThisOneControls) {
     const std::string opener = rig::BinaryDir() + "/gige_watch_opener ";
     InHostNamespace(rig, [&] {
         GenTLConsumer gc(GIGE_PRODUCER_PATH);
-        ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
         TL_HANDLE tl = nullptr;
         IF_HANDLE iface = nullptr;
-        ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
-        ASSERT_EQ(gc.TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS);
-        ASSERT_TRUE(Discovered(gc, iface, id));
+        ASSERT_NO_FATAL_FAILURE(OpenInterface(gc, tl, iface, id));
         DEV_HANDLE device = nullptr;
         ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)
             << gc.LastError().second;
@@ -350,15 +332,13 @@ TEST(GigEProducerRig, LostAnswersCostTimeOutsNotTheOpenAndAFailedOpenLeavesTheCa
     const std::string id = IdOfMac(rig.CameraMac());
     InHostNamespace(rig, [&] {
         GenTLConsumer gc(GIGE_PRODUCER_PATH);
-        ASSERT_EQ(gc.GCInitLib(), GC_ERR_SUCCESS);
         TL_HANDLE tl = nullptr;
         IF_HANDLE iface = nullptr;
-        ASSERT_EQ(gc.TLOpen(&tl), GC_ERR_SUCCESS);
-        ASSERT_EQ(gc.TLOpenInterface(tl, "QORGIGE::\\\\.\\QORGIGE", &iface), GC_ERR_SUCCESS);
-        ASSERT_TRUE(Discovered(gc, iface, id));
+        ASSERT_NO_FATAL_FAILURE(OpenInterface(gc, tl, iface, id));
 
         // One control answer in ten is lost: every open and every read still succeeds.
-        ASSERT_EQ(rig.Run(nft + "add rule inet qorcamloss out udp sport 3956 numgen random mod 10 == 0 drop"), 0);
+        ASSERT_EQ(rig.Run(nft + "add rule inet qorcamloss out udp sport 3956 numgen random mod 10 == 0 drop"),
+                  0);
         for (int round = 0; round < 3; ++round) {
             DEV_HANDLE device = nullptr;
             ASSERT_EQ(gc.IFOpenDevice(iface, id.c_str(), DEVICE_ACCESS_CONTROL, &device), GC_ERR_SUCCESS)

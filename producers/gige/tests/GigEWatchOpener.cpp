@@ -1,16 +1,14 @@
 // A second process on the rig's host: opens a camera through the producer with the access asked
 // for, reads its control-privilege register and prints what it got ("open=<GenTL status>
 // control=<value>"). Exits 0 whenever it could ask at all.
-#include "GenTLConsumer.h"
+#include "GigEDiscovered.h"
 
 #include <arpa/inet.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 using namespace qorcam::testing;
 
@@ -29,20 +27,7 @@ int main(int argc, char** argv) {
         std::printf("no interface\n");
         return 1;
     }
-    bool found = false;
-    for (int attempt = 0; attempt < 20 && !found; ++attempt) {
-        gc.IFUpdateDeviceList(iface, nullptr, 1000);
-        uint32_t count = 0;
-        gc.IFGetNumDevices(iface, &count);
-        for (uint32_t i = 0; i < count; ++i) {
-            char text[128] = {};
-            size_t size = sizeof text;
-            gc.IFGetDeviceID(iface, i, text, &size);
-            found = found || id == text;
-        }
-        if (!found) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    if (!found) {
+    if (!Discovered(gc, iface, id)) {
         std::printf("not discovered\n");
         return 1;
     }
