@@ -8,6 +8,7 @@
 #include "gentl/InfoFillers.h"
 #include "gentl/Producer.h"
 
+#include <mutex>
 #include <stdexcept>
 
 namespace GenICam::Client {
@@ -77,6 +78,7 @@ void CDevice::UnregisterEvent(EVENT_TYPE type) {
 
 
 CModuleDescription& CDevice::Description() {
+    std::lock_guard<std::mutex> guard(m_describing);
     if (m_description) return *m_description;
     auto d = std::make_unique<CModuleDescription>(GetProducerModelName() + "_Device.xml");
     auto info = [this](DEVICE_INFO_CMD cmd) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace GenICam::Client {
@@ -74,6 +75,8 @@ private:
     DEVICE_ACCESS_FLAGS m_access;
     std::array<CDataStream*, kNumDataStreams> m_streams{};
     CEventError m_errorEvent;
+    // Made on first use; ports may be read from several threads.
+    std::mutex m_describing;
     std::unique_ptr<CModuleDescription> m_description;
 };
 

@@ -9,6 +9,7 @@
 #include "gentl/Producer.h"
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 namespace GenICam::Client {
@@ -62,6 +63,7 @@ void CInterface::UnregisterEvent(EVENT_TYPE type) {
 
 
 CModuleDescription& CInterface::Description() {
+    std::lock_guard<std::mutex> guard(m_describing);
     if (m_description) return *m_description;
     auto d = std::make_unique<CModuleDescription>(GetProducerModelName() + "_Interface.xml");
     auto own = [this](INTERFACE_INFO_CMD cmd) {

@@ -6,6 +6,7 @@
 #include "gentl/ICommonBase.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ private:
     std::unique_ptr<CInterfaceInfo> m_info;
     std::vector<CDevice*> m_openDevices;
     CEventBusEvent m_busEvent;
+    // Made on first use; ports may be read from several threads.
+    std::mutex m_describing;
     std::unique_ptr<CModuleDescription> m_description;
 };
 

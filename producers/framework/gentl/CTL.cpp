@@ -7,6 +7,7 @@
 #include "gentl/Producer.h"
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 namespace GenICam::Client {
@@ -153,6 +154,7 @@ std::string CTL::FormatVersion(uint64_t version) {
 
 
 CModuleDescription& CTL::Description() {
+    std::lock_guard<std::mutex> guard(m_describing);
     if (m_description) return *m_description;
     auto d = std::make_unique<CModuleDescription>(GetProducerModelName() + "_TLSystem.xml");
     auto info = [this](TL_INFO_CMD cmd) {

@@ -5,6 +5,7 @@
 #include "gentl/ICommonBase.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ private:
     std::vector<CInterface*> m_openInterfaces;
     std::vector<std::unique_ptr<CInterfaceInfo>> m_interfaceList;
     bool m_listRead = false;
+    // Made on first use; ports may be read from several threads.
+    std::mutex m_describing;
     std::unique_ptr<CModuleDescription> m_description;
 };
 
