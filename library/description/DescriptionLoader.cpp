@@ -57,6 +57,15 @@ std::string Join(const std::string& folder, std::string name) {
     // would make it an absolute path of its own.
     while (!name.empty() && (name[0] == '/' || name[0] == '\\'))
         name.erase(0, 1);
+    // A name from a camera never leaves the folder: no ".." step, whichever
+    // separator it uses. Such a name finds no file (empty path).
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("/\\", start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0) return {};
+        start = end + 1;
+    }
     return folder + "/" + name;
 }
 
@@ -142,7 +151,8 @@ bool LoadNodeMap(IRemoteDevice& device, uint32_t urlIndex, bool watch, const std
 
     // 4: the add-on, when one is installed.
     std::vector<char> addon;
-    bool haveAddon = ReadFile(Join(folder, addonName), addon) == FileResult::Read;
+    const std::string addonPath = Join(folder, addonName);
+    bool haveAddon = !addonPath.empty() && ReadFile(addonPath, addon) == FileResult::Read;
 
     std::vector<char> text;
     if (scheme == "LOCAL:" && urlIndex != kUrlIndexInstalledFirst) {
@@ -175,7 +185,9 @@ bool LoadNodeMap(IRemoteDevice& device, uint32_t urlIndex, bool watch, const std
         // 6: an installed copy, or the file a FILE: URL names.
         std::string path = Join(folder, first);
         bool found = false;
-        if (zipped) {
+        if (path.empty()) {
+            // refused: found stays false
+        } else if (zipped) {
             ZipReader* archive = nullptr;
             if (OpenArchive(&archive, path.c_str(), 0, ZIP_SOURCE_FILE) == ZR_OK) {
                 found = true;

@@ -49,8 +49,7 @@ NamedEvent::NamedEvent(std::string_view name, ResetMode mode, bool initiallySet)
         // under the directory lock, so no opener sees the pipe missing.
         const std::string fifoPath = Paths::SharedObjects() + "/" + escaped + ".event.fifo";
         unlink(fifoPath.c_str());
-        if (mkfifo(fifoPath.c_str(), 0666) != 0) return false;
-        chmod(fifoPath.c_str(), 0666);
+        if (mkfifo(fifoPath.c_str(), 0600) != 0) return false;
         const Header header{kMagic, mode == ResetMode::Manual ? 1u : 0u};
         if (pwrite(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return false;
         // Opened here, so that the initial signal is in place before any

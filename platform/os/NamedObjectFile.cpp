@@ -1,4 +1,4 @@
-// NamedObjectFile: files under <run>/shm with a shared lock per user and last-user removal.
+// NamedObjectFile: files in the user's named-object folder with a shared lock per user and last-user removal.
 #include "os/NamedObjectFile.h"
 
 #include "os/Paths.h"
@@ -25,14 +25,13 @@ int FlockRetry(int fd, int op) {
 }
 
 // Every open, renewal and removal of a named object runs under this one lock
-// on `<run>/shm/.lock`, so an opener never picks up a file that its last
+// on `.lock` in the user's folder (no other user can reach it), so an opener never picks up a file that its last
 // user is removing, and nobody maps a file that is still being initialised.
 class DirectoryLock {
 public:
     explicit DirectoryLock(const std::string& dir) {
-        fd_ = open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        fd_ = open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ < 0) return;
-        fchmod(fd_, 0666);
         if (FlockRetry(fd_, LOCK_EX) != 0) {
             close(fd_);
             fd_ = -1;
@@ -83,13 +82,17 @@ NamedObjectFile OpenNamedObject(std::string_view name, std::string_view suffix, 
         return result;
     }
     const std::string dir = Paths::SharedObjects();
+    if (dir.empty()) {
+        result.error = EACCES;
+        return result;
+    }
     const std::string path = dir + "/" + escaped + std::string(suffix);
     DirectoryLock guard(dir);
     if (!guard.Held()) {
         result.error = errno != 0 ? errno : EACCES;
         return result;
     }
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         result.error = errno;
         return result;
@@ -100,7 +103,6 @@ NamedObjectFile OpenNamedObject(std::string_view name, std::string_view suffix, 
         close(fd);
         return result;
     }
-    fchmod(fd, 0666); // shared by every user of the machine, as named objects are
     if (FlockRetry(fd, LOCK_EX | LOCK_NB) == 0) {
         // Nobody holds the file: it is new, or every earlier user died
         // without closing. Either way the object starts afresh.

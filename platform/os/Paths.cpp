@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,11 +62,27 @@ std::string Paths::Run() {
 }
 
 std::string Paths::SharedObjects() {
-    const std::string path = Run() + "/shm";
-    // Every user of the machine's named objects creates files here, so the
-    // folder is shared like /dev/shm (sticky, everyone may create).
-    if (mkdir(path.c_str(), 01777) == 0) chmod(path.c_str(), 01777);
-    return path;
+    return UserObjects(geteuid());
+}
+
+std::string Paths::UserObjects(unsigned user) {
+    // <run>/user is shared like /tmp (sticky: nobody removes or renames
+    // another's folder); each user's folder is that user's alone.
+    const std::string users = Run() + "/user";
+    if (mkdir(users.c_str(), 01777) == 0) chmod(users.c_str(), 01777);
+    struct stat st {};
+    if (lstat(users.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    if ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0) return {};
+    const std::string path = users + "/" + std::to_string(user);
+    if (user == geteuid()) mkdir(path.c_str(), 0700);
+    // Never a link someone planted, and never a folder someone else made
+    // under this user's name.
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return {};
+    const bool owned = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user;
+    if (owned && user == geteuid() && (st.st_mode & 077) != 0) fchmod(fd, 0700);
+    close(fd);
+    return owned ? path : std::string();
 }
 
 std::string Paths::MachineSettings() {

@@ -22,16 +22,23 @@ namespace qorcam::os {
 /// current folder; every folder is created on demand (with its parents) when
 /// asked for; a folder that can't be made is still returned, and the
 /// caller's own file operation then reports the failure. Paths never end in
-/// '/'. Named objects need `<run>/shm` writable by every user of the system:
-/// made here with mode 1777 (as /dev/shm) when this call creates it.
+/// '/'. Named objects are per user: `<run>/user/<uid>`, mode 0700, made by
+/// that user inside `<run>/user` (mode 1777, sticky as /tmp, made here when
+/// this call creates it).
 class Paths {
 public:
     /// The root given by QORCAM_ROOT, or empty when unset.
     static std::string Root();
 
     static std::string Run();
-    /// Named objects (shared memory, mutexes, events): <run>/shm.
+    /// Named objects (shared memory, mutexes, events) of the calling user:
+    /// <run>/user/<euid>. Empty when the folder is not safely this user's
+    /// (a link, or a folder another user made), so no object is opened there.
     static std::string SharedObjects();
+    /// The named-object folder of a user, checked as above (owned by that
+    /// user, not a link); created only for the calling user. Root reads
+    /// every user's objects through it.
+    static std::string UserObjects(unsigned user);
     static std::string MachineSettings();
     static std::string Data();
     static std::string UserSettings();

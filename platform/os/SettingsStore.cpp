@@ -386,18 +386,29 @@ bool WriteAll(int fd, const std::string& text) {
 
 enum class Change { Failed, Unchanged, Changed };
 
+// A writer waits at most 10 s for the lock of a store.
+constexpr int kLockAttempts = 1000;
+constexpr useconds_t kLockPollMicroseconds = 10000;
+
 // Runs one read-modify-write under the hive's lock file; the new text goes to
 // a temporary file that is renamed over the old one, so readers see the old
 // or the new file, never a mix, and no writer's change is lost.
 bool Modify(const std::string& path, const std::function<Change(Document&)>& edit) {
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) Paths::CreateFolder(path.substr(0, slash));
-    const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Only the store's own user opens its lock file, and a lock that is not
+    // given up within the time-out fails the write instead of hanging it.
+    const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lock < 0) return false;
-    int r;
-    do {
-        r = flock(lock, LOCK_EX);
-    } while (r != 0 && errno == EINTR);
+    struct stat lockStat {};
+    if (fstat(lock, &lockStat) == 0 && lockStat.st_uid == geteuid() && (lockStat.st_mode & 077) != 0)
+        fchmod(lock, 0600);
+    int r = -1;
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        r = flock(lock, LOCK_EX | LOCK_NB);
+        if (r == 0 || (errno != EWOULDBLOCK && errno != EINTR)) break;
+        usleep(kLockPollMicroseconds);
+    }
     bool ok = false;
     Document doc;
     if (r == 0 && Load(path, doc)) {
@@ -415,7 +426,10 @@ bool Modify(const std::string& path, const std::function<Change(Document&)>& edi
             struct stat st {};
             const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
             const std::string temp = path + ".tmp";
-            const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+            // Left by a writer that died; under the lock nobody else writes it.
+            // A fresh file only: never through a planted link, never another's file.
+            unlink(temp.c_str());
+            const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
             ok = fd >= 0;
             if (ok) {
                 fchmod(fd, mode);

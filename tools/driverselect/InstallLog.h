@@ -14,7 +14,9 @@ inline constexpr const char* kInstallLogName = "QorGigEPrefLog.log";
 /// "YYYY/MM/DD hh:mm:ss'mmm  ". A log that was not opened takes no lines.
 class CInstallLog {
 public:
-    /// Opens the log for appending (in the current folder).
+    /// Opens the log for appending (in the current folder); false when the
+    /// folder may be written by others, or the name is a link, a second name
+    /// of a file or another user's file.
     bool Open();
     void Close();
     bool IsOpen() const { return file_ != nullptr; }

@@ -246,6 +246,25 @@ TEST_F(Loader, FailuresGiveTheirTexts) {
     EXPECT_EQ(Error(), "producer says no");
 }
 
+TEST_F(Loader, FileUrlsNeverLeaveTheDescriptionFolder) {
+    // A valid description one folder up, where a camera's URL must not reach.
+    const auto outside = folder.parent_path() / (folder.filename().string() + "-outside.xml");
+    std::ofstream(outside, std::ios::binary) << CameraXml();
+    const std::string name = outside.filename().string();
+    for (const std::string url : {"File:../" + name, "File:sub\\..\\..\\" + name, "file:///../" + name,
+                                  "File:./../" + name}) {
+        SCOPED_TRACE(url);
+        device.urls = {url};
+        EXPECT_EQ(Error(), "Local File Error");
+    }
+    std::filesystem::remove(outside);
+    // Dots inside a name are no step out.
+    WriteFile("Cam..v2.xml", CameraXml());
+    device.urls = {"File:Cam..v2.xml"};
+    NodeMapBinding binding;
+    EXPECT_TRUE(LoadNodeMap(device, 0, false, folder.string(), binding));
+}
+
 TEST_F(Loader, DescriptionWithoutADevicePortFailsToConnect) {
     std::string xml = CameraXml();
     for (size_t at; (at = xml.find("Device")) != std::string::npos;)

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qorcam::os {
@@ -63,7 +64,7 @@ TEST_F(PathsTest, RootRelocatesEveryFolderAndCreatesIt) {
             EXPECT_EQ(path, expected + "/" + f.underRoot) << f.what;
             EXPECT_TRUE(std::filesystem::is_directory(path)) << f.what;
         }
-        EXPECT_EQ(Paths::SharedObjects(), expected + "/run/shm");
+        EXPECT_EQ(Paths::SharedObjects(), expected + "/run/user/" + std::to_string(geteuid()));
         EXPECT_TRUE(std::filesystem::is_directory(Paths::SharedObjects()));
     }
 }
@@ -105,6 +106,41 @@ TEST_F(PathsTest, CreateFolder) {
     EXPECT_FALSE(Paths::CreateFolder(temp_ + "/file"));
     EXPECT_FALSE(Paths::CreateFolder(temp_ + "/file/below"));
     EXPECT_FALSE(Paths::CreateFolder(""));
+}
+
+TEST_F(PathsTest, NamedObjectsLiveInAPrivateFolderOfTheUserThatNobodyElseCanPlant) {
+    namespace fs = std::filesystem;
+    const std::string uid = std::to_string(geteuid());
+    setenv("QORCAM_ROOT", (temp_ + "/own").c_str(), 1);
+    const std::string own = Paths::SharedObjects();
+    ASSERT_EQ(own, temp_ + "/own/run/user/" + uid);
+    struct stat st {};
+    ASSERT_EQ(stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    ASSERT_EQ(stat((temp_ + "/own/run/user").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 01777u) << "every user makes a folder of its own there";
+
+    // A link planted under the user's name is not followed.
+    fs::create_directories(temp_ + "/link/run/user");
+    chmod((temp_ + "/link/run/user").c_str(), 01777);
+    fs::create_directories(temp_ + "/elsewhere");
+    fs::create_directory_symlink(temp_ + "/elsewhere", temp_ + "/link/run/user/" + uid);
+    setenv("QORCAM_ROOT", (temp_ + "/link").c_str(), 1);
+    EXPECT_EQ(Paths::SharedObjects(), "");
+
+    // A shared folder anyone may rename things in is refused.
+    fs::create_directories(temp_ + "/open/run/user");
+    chmod((temp_ + "/open/run/user").c_str(), 0777);
+    setenv("QORCAM_ROOT", (temp_ + "/open").c_str(), 1);
+    EXPECT_EQ(Paths::SharedObjects(), "");
+
+    if (geteuid() != 0) GTEST_SKIP() << "a folder made by another user needs root to set up";
+    fs::create_directories(temp_ + "/other/run/user/0");
+    chmod((temp_ + "/other/run/user").c_str(), 01777);
+    ASSERT_EQ(chown((temp_ + "/other/run/user/0").c_str(), 65534, 65534), 0);
+    setenv("QORCAM_ROOT", (temp_ + "/other").c_str(), 1);
+    EXPECT_EQ(Paths::SharedObjects(), "");
 }
 
 } // namespace

@@ -169,6 +169,31 @@ TEST_F(SettingsStoreTest, OversizedOrMissingFiles) {
     EXPECT_GT(std::filesystem::file_size(huge.FilePath()), 16u << 20);
 }
 
+TEST_F(SettingsStoreTest, PlantedTemporaryLinksAndLeftoversAreNeverWrittenThrough) {
+    const std::string file = root_ + "/planted.ini";
+    const std::string victim = root_ + "/victim.txt";
+    {
+        std::FILE* f = std::fopen(victim.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("keep me\n", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(symlink(victim.c_str(), (file + ".tmp").c_str()), 0);
+    SettingsStore store(file);
+    ASSERT_TRUE(store.SetString(kGige, "PATH", "/p"));
+    EXPECT_EQ(store.GetString(kGige, "PATH"), "/p");
+    std::ifstream in(victim);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "keep me\n");
+    struct stat st {};
+    EXPECT_NE(lstat((file + ".tmp").c_str(), &st), 0) << "nothing is left behind";
+
+    // A lock file that is a link is not opened either.
+    const std::string linked = root_ + "/linked.ini";
+    ASSERT_EQ(symlink(victim.c_str(), (linked + ".lock").c_str()), 0);
+    EXPECT_FALSE(SettingsStore(linked).SetString(kGige, "PATH", "/q"));
+}
+
 TEST_F(SettingsStoreTest, WritersInSeveralProcessesAndThreadsLoseNothing) {
     constexpr int kPerWriter = 40;
     std::vector<Process> children;
