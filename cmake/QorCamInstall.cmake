@@ -13,7 +13,7 @@
 #   <prefix>/bin/                             the tools, the viewer and the sample
 #   <prefix>/share/qorcam/Driver/GigE/        the GigE service's package for QorGigEPref
 #   <prefix>/share/applications/              the viewer's desktop entry
-#   <prefix>/lib/systemd/{system,user}/, <prefix>/lib/tmpfiles.d/, <prefix>/lib/udev/rules.d/
+#   <prefix>/lib/systemd/{system,user}/, <prefix>/lib/{tmpfiles,sysusers}.d/, <prefix>/lib/udev/rules.d/
 #   /etc/profile.d/qorcam-gentl.sh            GENICAM_GENTL64_PATH for GenTL consumers
 #   /var/lib/qorcam/Korvashdrevali/QorCam/    the description folder
 # Programs find the library through their run path ($ORIGIN/../<libdir>), the
@@ -31,6 +31,7 @@ set(QORCAM_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/qorcam)
 set(QORCAM_INSTALL_UNITDIR lib/systemd/system CACHE STRING "Where the system units go (relative: under the prefix)")
 set(QORCAM_INSTALL_USERUNITDIR lib/systemd/user CACHE STRING "Where the user units go (relative: under the prefix)")
 set(QORCAM_INSTALL_TMPFILESDIR lib/tmpfiles.d CACHE STRING "Where the tmpfiles.d entry goes (relative: under the prefix)")
+set(QORCAM_INSTALL_SYSUSERSDIR lib/sysusers.d CACHE STRING "Where the sysusers.d entry goes (relative: under the prefix)")
 set(QORCAM_INSTALL_UDEVRULESDIR lib/udev/rules.d CACHE STRING "Where the udev rule goes (relative: under the prefix)")
 # Login shells read /etc/profile.d only, whatever the prefix.
 set(QORCAM_INSTALL_PROFILEDIR /etc/profile.d CACHE STRING "Where the GenTL search path file goes")
@@ -128,6 +129,8 @@ if(TARGET QorCamMonitor)
   qorcam_install_configured(${CMAKE_CURRENT_LIST_DIR}/install/QorCamMonitor.service.in ${QORCAM_INSTALL_USERUNITDIR})
 endif()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/qorcam.conf DESTINATION ${QORCAM_INSTALL_TMPFILESDIR} COMPONENT Runtime)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/qorcam-sysusers.conf DESTINATION ${QORCAM_INSTALL_SYSUSERSDIR}
+  RENAME qorcam.conf COMPONENT Runtime)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/69-qorcam-usb3vision.rules
   DESTINATION ${QORCAM_INSTALL_UDEVRULESDIR} COMPONENT Runtime)
 # A real install (not a staged one) refreshes the loader's cache.

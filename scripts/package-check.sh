@@ -38,6 +38,14 @@ if command -v systemd-analyze >/dev/null; then
 else
   echo "SKIP: systemd-analyze is not installed; the units are not verified"
 fi
+# The run folder and the admin group, made inside a scratch root as the system makes them.
+if command -v systemd-tmpfiles >/dev/null && command -v systemd-sysusers >/dev/null; then
+  mkdir -p "$work/sysroot/etc"
+  systemd-tmpfiles --root="$work/sysroot" --create "$work"/root/usr/lib/tmpfiles.d/qorcam.conf
+  systemd-sysusers --root="$work/sysroot" "$work"/root/usr/lib/sysusers.d/qorcam.conf 2>/dev/null
+  grep -q "^qorcam-admin:" "$work/sysroot/etc/group"
+  (cd "$work/sysroot" && stat -c '%A %U:%G %n' run/qorcam run/qorcam/*)
+fi
 if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
   udevadm verify "$work"/root/usr/lib/udev/rules.d/*.rules
 else

@@ -43,7 +43,7 @@ check "GigE unit starts the installed service" \
   grep -qx "ExecStart=$prefix/sbin/QorGigEFilter" "$root/lib/systemd/system/QorGigE.service"
 check "USB unit starts the installed service" \
   grep -qx "ExecStart=$prefix/sbin/QorUSBDrv" "$root/lib/systemd/system/QorUSBDrv.service"
-check "run folder entry" test -f "$root/lib/tmpfiles.d/qorcam.conf"
+check "run folder and admin group entries" test -f "$root/lib/tmpfiles.d/qorcam.conf" -a -f "$root/lib/sysusers.d/qorcam.conf"
 check "udev rule" test -f "$root/lib/udev/rules.d/69-qorcam-usb3vision.rules"
 check "description folder" test -d "$stage/var/lib/qorcam/Korvashdrevali/QorCam"
 check "the GigE service's package" test -f "$root/share/qorcam/Driver/GigE/QorGigE.inf"
