@@ -26,27 +26,6 @@ using namespace std::chrono_literals;
 
 constexpr uint16_t kStreamPort = 0x8123;
 
-// Camera registers of the GigE Vision bootstrap and of the emulator's description.
-constexpr uint32_t kRegHeartbeatTimeout = 0x0938;
-constexpr uint32_t kRegStreamPort = 0x0D00;
-constexpr uint32_t kRegPacketSize = 0x0D04;
-constexpr uint32_t kRegStreamDestination = 0x0D18;
-constexpr uint32_t kRegWidth = 0x100;
-constexpr uint32_t kRegHeight = 0x104;
-constexpr uint32_t kRegAcquisition = 0x124;
-constexpr uint32_t kRegPixelFormat = 0x128;
-constexpr uint32_t kRegFramePeriod = 0x138; // microseconds
-constexpr uint32_t kMono8 = 0x01080001;
-
-// The service's rig when the host veth keeps a Linux address: cameras are
-// listed from their discovery answers as on a system-managed adapter.
-NetworkRig::Options CameraOptions() {
-    NetworkRig::Options o;
-    o.driverManaged = false;
-    // The emulator answers between frames only: commands get time and resends.
-    o.parameters = {{"CMDRETRY", 5}, {"CMDTIMEOUT", 300}};
-    return o;
-}
 
 TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
     NetworkRig rig(CameraOptions());

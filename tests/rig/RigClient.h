@@ -23,6 +23,28 @@ using namespace std::chrono_literals;
 inline constexpr uint16_t kCommandPort = 0xC123;
 inline constexpr uint32_t kRegControl = 0x0A00;
 
+// Camera registers of the GigE Vision bootstrap and of the emulator's description.
+inline constexpr uint32_t kRegHeartbeatTimeout = 0x0938;
+inline constexpr uint32_t kRegStreamPort = 0x0D00;
+inline constexpr uint32_t kRegPacketSize = 0x0D04;
+inline constexpr uint32_t kRegStreamDestination = 0x0D18;
+inline constexpr uint32_t kRegWidth = 0x100;
+inline constexpr uint32_t kRegHeight = 0x104;
+inline constexpr uint32_t kRegAcquisition = 0x124;
+inline constexpr uint32_t kRegPixelFormat = 0x128;
+inline constexpr uint32_t kRegFramePeriod = 0x138; // microseconds
+inline constexpr uint32_t kMono8 = 0x01080001;
+
+// The service's rig when the host veth keeps a Linux address: cameras are
+// listed from their discovery answers as on a system-managed adapter.
+inline NetworkRig::Options CameraOptions() {
+    NetworkRig::Options o;
+    o.driverManaged = false;
+    // The emulator answers between frames only: commands get time and resends.
+    o.parameters = {{"CMDRETRY", 5}, {"CMDTIMEOUT", 300}};
+    return o;
+}
+
 inline uint32_t Address(const std::string& dotted) {
     in_addr a{};
     inet_pton(AF_INET, dotted.c_str(), &a);
