@@ -21,7 +21,11 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace qorcam::usbdrv {
 namespace {
@@ -364,6 +368,75 @@ TEST_F(UsbServiceTest, OneReadReceivesABlockWithLeaderPayloadAndTrailerInPlace) 
     ASSERT_TRUE(failing.CompletionEvent().Wait(5000));
     EXPECT_EQ(handle.GetOverlappedResult(failing, &bytes, true), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(handle.DeviceIoControl(IOCTL_USB_ResetStreamPipe, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+}
+
+TEST_F(UsbServiceTest, AnotherUsersProcessReachesNeitherTheStreamNorThePipesOfTheOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "running a process as another user needs root";
+    StartCamera("cam1", {"--width=64", "--height=16", "--fps=20"});
+    const std::string path = StartDriver("cam1");
+    DeviceHandle handle;
+    ASSERT_EQ(handle.Open(path), STATUS_SUCCESS);
+    Overlapped registration;
+    Own(handle, registration);
+    const std::uint32_t payload = Read32(handle, kSirm + 0x08);
+    const std::uint32_t size = Read32(handle, kSirm + 0x1C);
+    const std::uint32_t count = Read32(handle, kSirm + 0x20);
+    const std::uint32_t final1 = Read32(handle, kSirm + 0x24);
+    const std::uint32_t final2 = Read32(handle, kSirm + 0x28);
+    const std::uint32_t leaderOffset = payload + 16, trailerOffset = leaderOffset + 64, length = trailerOffset + 64;
+    UsbStreamSetup setup{
+        os::Process::CurrentId(), payload, leaderOffset, trailerOffset, size, count, final1, final2};
+    std::vector<std::uint8_t> setupInput(kUsbStreamSetupRequestSize);
+    std::memcpy(setupInput.data(), &setup, sizeof setup);
+    ASSERT_EQ(
+        handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, setupInput.data(), setupInput.size(), nullptr, 0),
+        STATUS_SUCCESS);
+    auto region = Region::Create(length);
+    ASSERT_TRUE(region);
+    std::uint32_t regionId = 0;
+    ASSERT_EQ(handle.RegisterRegion(*region, &regionId), STATUS_SUCCESS);
+    ASSERT_EQ(Write32(handle, kSirm + 0x04, 1), STATUS_SUCCESS);
+    ASSERT_EQ(Write32(handle, kAcquisitionStart, 1), STATUS_SUCCESS);
+    auto oneBlock = [&] {
+        Overlapped block;
+        std::uint64_t bytes = 0;
+        if (handle.ReadFile(RegionSpan{regionId, 0, length}, block) != STATUS_PENDING) return false;
+        return block.CompletionEvent().Wait(5000) && handle.GetOverlappedResult(block, &bytes, true) == STATUS_SUCCESS &&
+               bytes == payload;
+    };
+    ASSERT_TRUE(oneBlock());
+
+    // The other user's process: nobody, through the same (world-reachable) device socket.
+    chmod(root_.c_str(), 0755);
+    const std::string program = root_ + "/usbdrv_test_client";
+    std::filesystem::copy_file(USBDRV_TEST_CLIENT, program);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const std::string env = "QORCAM_ROOT=" + root_;
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--attack"),
+                    const_cast<char*>(path.c_str()), nullptr};
+    char* envp[] = {const_cast<char*>(env.c_str()), nullptr};
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (dup2(pipeFds[1], 1) < 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(126);
+        execve(program.c_str(), argv, envp);
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string output;
+    char text[256];
+    ssize_t n;
+    while ((n = read(pipeFds[0], text, sizeof text)) > 0)
+        output.append(text, static_cast<std::size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(output,
+              "stream=0xC0000022 read=0xC0000022 event=0xC0000022 maxsize=0xC0000022 reset=0xC0000022\n");
+    EXPECT_TRUE(oneBlock()) << "the owner streams on";
+    EXPECT_TRUE(oneBlock());
 }
 
 TEST_F(UsbServiceTest, EventsReachOneParkedRequestOnce) {

@@ -1,5 +1,5 @@
 // usbdrv_test_client: a second process for the ownership tests: registers, tries to own the camera, reads and
-// writes.
+// writes; with --attack (run as another user), reaches for the owner's stream, events and pipes instead.
 #include "UsbDeviceControl.h"
 
 #include "devio/DeviceHandle.h"
@@ -10,7 +10,35 @@
 
 using namespace qorcam;
 
+namespace {
+
+int Attack(devio::DeviceHandle& handle) {
+    // Pended requests would have been taken (0x103); each is asked for without waiting.
+    static std::uint8_t room[4096];
+    static std::uint8_t eventRoom[64];
+    devio::Overlapped streamWait, readWait, eventWait;
+    const auto stream = handle.DeviceIoControl(usbdrv::IOCTL_USB_GetStream, nullptr, 0, nullptr, 0, streamWait);
+    const auto read = handle.ReadFile(room, sizeof room, readWait);
+    const auto event =
+        handle.DeviceIoControl(usbdrv::IOCTL_USB_GetEvent, nullptr, 0, eventRoom, sizeof eventRoom, eventWait);
+    const usbdrv::UsbMaxSizes sizes{0, 64, 64, 64};
+    const auto maxSize = handle.DeviceIoControl(usbdrv::IOCTL_USB_SetMaxSize, &sizes, sizeof sizes, nullptr, 0);
+    const auto reset = handle.DeviceIoControl(usbdrv::IOCTL_USB_ResetStreamPipe, nullptr, 0, nullptr, 0);
+    std::printf("stream=0x%08X read=0x%08X event=0x%08X maxsize=0x%08X reset=0x%08X\n", stream, read, event,
+                maxSize, reset);
+    std::fflush(stdout);
+    handle.CancelIo();
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--attack") == 0) {
+        devio::DeviceHandle handle;
+        if (handle.Open(argv[2]) != devio::STATUS_SUCCESS) return 1;
+        return Attack(handle);
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: usbdrv_test_client <device socket>\n");
         return 2;
