@@ -660,17 +660,7 @@ void GigeDriver::ConnectionClosed(uint64_t connection) {
                 }
             }
         }
-        for (auto it = ports_.begin(); it != ports_.end();) {
-            if (it->connection == connection) {
-                RemovePortChannels(it->port, done);
-                it = ports_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        const size_t before = multicasts_.size();
-        std::erase_if(multicasts_, [&](const MulticastEntry& m) { return m.connection == connection; });
-        if (multicasts_.size() != before) UpdateMulticastList(done);
+        FreePortsAndGroups([&](uint32_t, uint64_t taker) { return taker == connection; }, done);
     }
     CompleteAll(done);
 }
@@ -689,17 +679,21 @@ void GigeDriver::CancelRegistration(uint32_t pid, Completions& done) {
         }
     }
 
+    FreePortsAndGroups([&](uint32_t process, uint64_t) { return process == pid; }, done);
+}
+
+void GigeDriver::FreePortsAndGroups(const std::function<bool(uint32_t process, uint64_t connection)>& held,
+                                    Completions& done) {
     for (auto it = ports_.begin(); it != ports_.end();) {
-        if (it->processId == pid) {
+        if (held(it->processId, it->connection)) {
             RemovePortChannels(it->port, done);
             it = ports_.erase(it);
         } else {
             ++it;
         }
     }
-
-    size_t before = multicasts_.size();
-    std::erase_if(multicasts_, [&](const MulticastEntry& m) { return m.processId == pid; });
+    const size_t before = multicasts_.size();
+    std::erase_if(multicasts_, [&](const MulticastEntry& m) { return held(m.processId, m.connection); });
     if (multicasts_.size() != before) UpdateMulticastList(done);
 }
 

@@ -125,6 +125,9 @@ private:
     void DrainAdapter(GigeAdapter& a, Completions& done);
 
     void CancelRegistration(uint32_t processId, Completions& done);
+    // Frees the host ports (with their channels) and multicast groups for which held(process, handle) is true.
+    void FreePortsAndGroups(const std::function<bool(uint32_t process, uint64_t connection)>& held,
+                            Completions& done);
     // Whether the caller may use a stream channel: the channel's user or root.
     static bool MayUseChannel(const GigeRequest& r, const GigeStreamChannel& c);
     void ReleaseDevice(GigeAdapter& a, GigeDeviceEntry& e, bool releaseControl);

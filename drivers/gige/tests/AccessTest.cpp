@@ -12,6 +12,14 @@ constexpr uint32_t kRootUser = 0;
 constexpr uint32_t kUser = 1000;
 constexpr uint32_t kOtherUser = 1001;
 
+// One request of a table: its code, input and output room.
+struct Case {
+    const char* name;
+    uint32_t code;
+    std::vector<uint8_t> in;
+    size_t out;
+};
+
 GigeCaller Caller(uint32_t pid, uint32_t user, uint64_t connection, bool admin = false) {
     return {pid, user, connection, admin};
 }
@@ -54,12 +62,6 @@ struct AccessFixture : CameraFixture {
 TEST(Access, RequestNamingAnotherProcessIsRefusedAndChangesNothing) {
     AccessFixture f;
     const uint32_t victim = kOwner;
-    struct Case {
-        const char* name;
-        uint32_t code;
-        std::vector<uint8_t> in;
-        size_t out;
-    };
     const Case cases[] = {
         {"close", IOCTL_GIGE_DeviceClose, Bytes().U32(victim).U32(kCameraIp), 0},
         {"free port", IOCTL_GIGE_PortFree, Bytes().U32(victim).U16(kStreamPort).U16(1), 0},
@@ -90,12 +92,6 @@ TEST(Access, RequestNamingAnotherProcessIsRefusedAndChangesNothing) {
 TEST(Access, StreamAndCameraControlsAreForTheOwnersUserOrRoot) {
     AccessFixture f;
     const GigeCaller sameUser = Caller(kOwner + 1, kRootUser, 3);
-    struct Case {
-        const char* name;
-        uint32_t code;
-        std::vector<uint8_t> in;
-        size_t out;
-    };
     const Case cases[] = {
         {"stream status", IOCTL_GIGE_GetStreamStatus, Bytes().U16(kStreamPort).Zeros(8), 24},
         {"leader wait", IOCTL_GIGE_GetStreamSync, Bytes().U16(kStreamPort).Zeros(8), 0},
@@ -159,12 +155,6 @@ TEST(Access, NetworkConfigurationNeedsAnAdmin) {
     params.dhcp = 1;
     CameraFixture f(params);
     f.AddCamera();
-    struct Case {
-        const char* name;
-        uint32_t code;
-        std::vector<uint8_t> in;
-        size_t out;
-    };
     const Case cases[] = {
         {"adapter address", IOCTL_GIGE_SetAdapterAddress,
          Bytes().U16('q').U16('h').U16('0').Resize(sizeof(GigeAdapterAddress)), 0},

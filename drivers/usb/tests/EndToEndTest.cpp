@@ -137,6 +137,31 @@ protected:
         return status;
     }
 
+    /// Where one block lands: the payload, then its leader 16 bytes on, then its trailer.
+    struct StreamShape {
+        std::uint32_t payload = 0, leaderOffset = 0, trailerOffset = 0, length = 0;
+    };
+    /// Reads the camera's stream layout and sets it up; length 0 when the service refused it.
+    static StreamShape SetUpStream(DeviceHandle& handle) {
+        StreamShape shape;
+        shape.payload = Read32(handle, kSirm + 0x08);
+        const std::uint32_t size = Read32(handle, kSirm + 0x1C);
+        const std::uint32_t count = Read32(handle, kSirm + 0x20);
+        const std::uint32_t final1 = Read32(handle, kSirm + 0x24);
+        const std::uint32_t final2 = Read32(handle, kSirm + 0x28);
+        EXPECT_EQ(std::uint64_t{size} * count + final1 + final2, shape.payload);
+        shape.leaderOffset = shape.payload + 16;
+        shape.trailerOffset = shape.leaderOffset + 64;
+        const UsbStreamSetup setup{os::Process::CurrentId(), shape.payload, shape.leaderOffset, shape.trailerOffset,
+                                   size,                     count,         final1,             final2};
+        std::vector<std::uint8_t> input(kUsbStreamSetupRequestSize);
+        std::memcpy(input.data(), &setup, sizeof setup);
+        if (handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, input.data(), input.size(), nullptr, 0) ==
+            STATUS_SUCCESS)
+            shape.length = shape.trailerOffset + 64;
+        return shape;
+    }
+
     std::string root_;
     std::deque<os::Process> cameras_;
     std::unique_ptr<UsbDriver> driver_;
@@ -296,23 +321,12 @@ TEST_F(UsbServiceTest, OneReadReceivesABlockWithLeaderPayloadAndTrailerInPlace) 
     Overlapped registration;
     Own(handle, registration);
 
-    const std::uint32_t payload = Read32(handle, kSirm + 0x08);
+    const StreamShape shape = SetUpStream(handle);
+    const std::uint32_t payload = shape.payload;
     ASSERT_EQ(payload, 64u * 16u);
-    const std::uint32_t size = Read32(handle, kSirm + 0x1C);
-    const std::uint32_t count = Read32(handle, kSirm + 0x20);
-    const std::uint32_t final1 = Read32(handle, kSirm + 0x24);
-    const std::uint32_t final2 = Read32(handle, kSirm + 0x28);
-    ASSERT_EQ(std::uint64_t{size} * count + final1 + final2, payload);
-
-    const std::uint32_t leaderOffset = payload + 16, trailerOffset = leaderOffset + 64,
-                        length = trailerOffset + 64;
-    UsbStreamSetup setup{
-        os::Process::CurrentId(), payload, leaderOffset, trailerOffset, size, count, final1, final2};
-    std::vector<std::uint8_t> setupInput(kUsbStreamSetupRequestSize);
-    std::memcpy(setupInput.data(), &setup, sizeof setup);
-    ASSERT_EQ(
-        handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, setupInput.data(), setupInput.size(), nullptr, 0),
-        STATUS_SUCCESS);
+    const std::uint32_t leaderOffset = shape.leaderOffset, trailerOffset = shape.trailerOffset,
+                        length = shape.length;
+    ASSERT_NE(length, 0u);
 
     auto region = Region::Create(length);
     ASSERT_TRUE(region);
@@ -378,19 +392,9 @@ TEST_F(UsbServiceTest, AnotherUsersProcessReachesNeitherTheStreamNorThePipesOfTh
     ASSERT_EQ(handle.Open(path), STATUS_SUCCESS);
     Overlapped registration;
     Own(handle, registration);
-    const std::uint32_t payload = Read32(handle, kSirm + 0x08);
-    const std::uint32_t size = Read32(handle, kSirm + 0x1C);
-    const std::uint32_t count = Read32(handle, kSirm + 0x20);
-    const std::uint32_t final1 = Read32(handle, kSirm + 0x24);
-    const std::uint32_t final2 = Read32(handle, kSirm + 0x28);
-    const std::uint32_t leaderOffset = payload + 16, trailerOffset = leaderOffset + 64, length = trailerOffset + 64;
-    UsbStreamSetup setup{
-        os::Process::CurrentId(), payload, leaderOffset, trailerOffset, size, count, final1, final2};
-    std::vector<std::uint8_t> setupInput(kUsbStreamSetupRequestSize);
-    std::memcpy(setupInput.data(), &setup, sizeof setup);
-    ASSERT_EQ(
-        handle.DeviceIoControl(IOCTL_USB_SetStreamInfo, setupInput.data(), setupInput.size(), nullptr, 0),
-        STATUS_SUCCESS);
+    const StreamShape shape = SetUpStream(handle);
+    const std::uint32_t payload = shape.payload, length = shape.length;
+    ASSERT_NE(length, 0u);
     auto region = Region::Create(length);
     ASSERT_TRUE(region);
     std::uint32_t regionId = 0;
