@@ -1,6 +1,8 @@
 // QorGigEFilter: the GigE network service program.
 #include "GigeService.h"
 
+#include "os/Paths.h"
+
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -14,6 +16,8 @@ int main() {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // The folder every user makes its named objects in, and the service's own (root only).
+    qorcam::os::Paths::SharedObjects();
     qorcam::gige::GigeService service;
     std::string error;
     if (!service.Start(&error)) {

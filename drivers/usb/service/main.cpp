@@ -1,6 +1,8 @@
 // QorUSBDrv: the USB3 Vision service program, one device object per camera on the bus.
 #include "UsbDriver.h"
 
+#include "os/Paths.h"
+
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -15,6 +17,8 @@ int main() {
     std::signal(SIGPIPE, SIG_IGN);
 
     using namespace qorcam;
+    // The folder every user makes its named objects in, and the service's own (root only).
+    os::Paths::SharedObjects();
     auto bus = usb::Bus::Create(usb::Bus::KindFromEnvironment());
     if (!bus) {
         std::fprintf(stderr, "QorUSBDrv: no USB bus\n");
