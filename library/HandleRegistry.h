@@ -23,6 +23,8 @@ namespace qorcam::library {
 class CHandleRegistry {
 public:
     static CHandleRegistry& Instance();
+    /// Frees the registry; called last by the unload entry, once no object is left.
+    static void FreeInstance();
 
     template <class Root> void Add(Root* object) {
         AddEntry(static_cast<const void*>(object), std::type_index(typeid(Root)));

@@ -8,15 +8,18 @@ namespace qorcam::library {
 
 namespace {
 
-// Never destroyed: images the library frees at process exit still leave the
-// table after the static objects are gone.
+// Not static objects: images the library frees at process exit still leave
+// the table after those are gone. The lock is constant-initialized and never
+// destroyed; the table is freed by the unload entry.
+std::mutex g_liveLock;
+std::map<const QORCAM_IMAGE*, Image_Buffer*>* g_live = nullptr;
+
 std::mutex& LiveLock() {
-    static std::mutex* const lock = new std::mutex;
-    return *lock;
+    return g_liveLock;
 }
 std::map<const QORCAM_IMAGE*, Image_Buffer*>& Live() {
-    static auto* const live = new std::map<const QORCAM_IMAGE*, Image_Buffer*>;
-    return *live;
+    if (g_live == nullptr) g_live = new std::map<const QORCAM_IMAGE*, Image_Buffer*>;
+    return *g_live;
 }
 
 } // namespace
@@ -31,6 +34,12 @@ Image_Buffer::Image_Buffer(const QORCAM_IMAGE& record, std::uint32_t size, std::
 Image_Buffer::~Image_Buffer() {
     std::lock_guard<std::mutex> guard(LiveLock());
     Live().erase(&image);
+}
+
+void Image_Buffer::FreeTable() {
+    std::lock_guard<std::mutex> guard(LiveLock());
+    delete g_live;
+    g_live = nullptr;
 }
 
 Image_Buffer* Image_Buffer::Find(const QORCAM_IMAGE* image) {

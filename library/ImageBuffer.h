@@ -29,6 +29,8 @@ public:
 
     /// The live image whose public record is at `image`, or null.
     static Image_Buffer* Find(const QORCAM_IMAGE* image);
+    /// Frees the table of live records; called last by the unload entry.
+    static void FreeTable();
 
     QORCAM_IMAGE image;
     const std::uint32_t bufferSize;

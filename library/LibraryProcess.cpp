@@ -2,6 +2,8 @@
 // unloads it.
 #include "LibraryProcess.h"
 
+#include "HandleRegistry.h"
+#include "ImageBuffer.h"
 #include "OutputFilter.h"
 #include "ProcessIdTable.h"
 #include "QorCamDLL.h"
@@ -84,6 +86,10 @@ void CLibraryProcess::Detach() {
     g_state->sharedData.Close();
     delete g_state;
     g_state = nullptr;
+    // Last, once nothing of the library runs any more.
+    Image_Buffer::FreeTable();
+    CHandleRegistry::FreeInstance();
+    FreeTraceLog();
 }
 
 CQorCamDLL* CLibraryProcess::Library() {

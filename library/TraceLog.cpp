@@ -30,13 +30,31 @@ std::uintptr_t Ptr(const void* p) {
 
 } // namespace
 
+namespace {
+
+// Built on first use (attach) and freed by the unload entry, not with the
+// static objects: a process that exits without unloading the library destroys
+// static objects before the unload entry runs, and the library's threads
+// still write their last lines then.
+std::atomic<CTraceLog*> g_log{nullptr};
+
+} // namespace
+
 CTraceLog& TheTraceLog() {
-    // Built on first use (attach) and never destroyed: a process that exits
-    // without unloading the library destroys static objects before the unload
-    // entry runs, and the library's threads still write their last lines
-    // then. Detach closes the area; the object itself outlives every writer.
-    static CTraceLog* const log = new CTraceLog;
+    CTraceLog* log = g_log.load(std::memory_order_acquire);
+    if (log == nullptr) {
+        auto* made = new CTraceLog;
+        if (g_log.compare_exchange_strong(log, made, std::memory_order_acq_rel)) {
+            log = made;
+        } else {
+            delete made;
+        }
+    }
     return *log;
+}
+
+void FreeTraceLog() {
+    delete g_log.exchange(nullptr);
 }
 
 void CTraceLog::Open(const volatile std::uint32_t* excludedProcessId) {

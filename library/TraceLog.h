@@ -48,6 +48,8 @@ private:
 
 /// The process's trace log (opened at attach, closed at detach).
 CTraceLog& TheTraceLog();
+/// Frees it; called last by the unload entry, once no thread of the library runs.
+void FreeTraceLog();
 
 /// Writes one line at minLevel (1 standard, 2 detail); fmt follows the time
 /// prefix and ends in "\n".

@@ -86,8 +86,10 @@ TEST(Acquisition, StreamsTheEmulatorIntoCallbacksAndABitmap) {
         EXPECT_EQ(stream.Data.Image.Width, kWidth);
         EXPECT_EQ(stream.Data.Image.Height, kHeight);
         EXPECT_EQ(stream.Data.Image.Pixel_Type, 0x01080001u);
-        EXPECT_GT(stream.Frame_ID, lastBlock) << "block ids rise";
-        lastBlock = stream.Frame_ID;
+        // A copy: the record is packed, and the id lies off its 8-byte alignment.
+        const uint64_t frameId = stream.Frame_ID;
+        EXPECT_GT(frameId, lastBlock) << "block ids rise";
+        lastBlock = frameId;
     }
 
     // The camera's conversion gives a 24-bit bottom-up bitmap of the frame, not one flat colour.
