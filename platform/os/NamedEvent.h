@@ -12,7 +12,7 @@ namespace qorcam::os {
 /// reset and wait on; it can be waited on together with local Events in one
 /// WaitAny.
 ///
-/// The signal is a byte in a named pipe `<run>/shm/<name>.event.fifo`, beside
+/// The signal is a byte in a named pipe `<run>/user/<uid>/<name>.event.fifo`, beside
 /// a small header file `<name>.event` that records the reset mode and carries
 /// the last-user lifetime of SharedMemory.
 ///

@@ -31,7 +31,7 @@ inline bool Owns(LockResult r) {
 ///
 /// Guarantees: a thread or process that dies while owning the mutex never
 /// leaves it held: the next locker gets OwnerDied, already owning a usable
-/// mutex, and normal Acquired results follow. Lives in `<run>/shm/<name>.mutex`
+/// mutex, and normal Acquired results follow. Lives in `<run>/user/<uid>/<name>.mutex`
 /// with the same last-user lifetime as SharedMemory. A new mutex is not owned.
 class NamedMutex {
 public:

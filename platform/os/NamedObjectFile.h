@@ -8,7 +8,7 @@
 
 namespace qorcam::os::detail {
 
-/// Opens or creates `<run>/shm/<escaped name><suffix>` of at least size
+/// Opens or creates `<run>/user/<uid>/<escaped name><suffix>` of at least size
 /// bytes and holds a shared lock on it for as long as fd stays open.
 /// initialise runs on a new (or abandoned) file while every other opener and
 /// closer of named objects waits, so nobody sees a half-made object.

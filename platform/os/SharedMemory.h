@@ -9,10 +9,10 @@
 namespace qorcam::os {
 
 /// A named area of shared memory, the same bytes in every process that opens
-/// the same name under the same runtime root.
+/// the same name under the same runtime root as the same user.
 ///
-/// Named objects live as files under `<run>/shm/` (see Paths): this area is
-/// `<run>/shm/<name>.mem`. Every user holds a shared lock on its file; the
+/// Named objects live as files under `<run>/user/<uid>/` (see Paths): this area is
+/// `<run>/user/<uid>/<name>.mem`. Every user holds a shared lock on its file; the
 /// user that closes last (or the next opener, when all earlier users died
 /// without closing) removes or renews it, so an area lives exactly as long as
 /// it has a user, as a page-file mapping does.
