@@ -5,6 +5,18 @@
 #include "TrayIcon.h"
 #endif
 
+namespace {
+
+// Blocked as soon as the program's own code runs, before the start-up work of
+// its static objects and of main: a SIGTERM that arrives meanwhile waits in
+// the mask until the monitor's loop takes it, and the monitor still ends
+// with 0.
+__attribute__((constructor(101))) void BlockTerminationAtLoad() {
+    qorcam::monitor::CMonitor::BlockTerminationSignals();
+}
+
+} // namespace
+
 int main() {
     // Blocked before any other thread exists, so SIGTERM always reaches the
     // monitor's loop instead of ending the process on whatever thread it hits.

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -63,8 +64,27 @@ qorcam::os::NamedEvent UsbEvent(std::uint32_t pid) {
                                   qorcam::os::ResetMode::Auto);
 }
 
+// Waits (at most 10 s) until the monitor's main thread blocks SIGTERM: from
+// then on a SIGTERM is taken by its loop. Read from outside, so the monitor's
+// start is not disturbed.
+bool BlocksSigterm(Process& monitor) {
+    const std::string status = "/proc/" + std::to_string(monitor.Id()) + "/status";
+    for (int i = 0; i < 1000; ++i) {
+        std::ifstream in(status);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("SigBlk:", 0) != 0) continue;
+            const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+            if (mask & (1ull << (SIGTERM - 1))) return true;
+        }
+        if (monitor.Wait(10).has_value()) return false;
+    }
+    return false;
+}
+
 // A running monitor stays up until SIGTERM and then ends with 0.
 void ExpectRunsUntilSigterm(Process& monitor, const char* why) {
+    EXPECT_TRUE(BlocksSigterm(monitor)) << why;
     EXPECT_FALSE(monitor.Wait(400).has_value()) << why;
     monitor.Kill(SIGTERM);
     EXPECT_EQ(monitor.Wait(10000), 0);
