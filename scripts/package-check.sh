@@ -44,7 +44,11 @@ if command -v systemd-tmpfiles >/dev/null && command -v systemd-sysusers >/dev/n
   systemd-tmpfiles --root="$work/sysroot" --create "$work"/root/usr/lib/tmpfiles.d/qorcam.conf
   systemd-sysusers --root="$work/sysroot" "$work"/root/usr/lib/sysusers.d/qorcam.conf 2>/dev/null
   grep -q "^qorcam-admin:" "$work/sysroot/etc/group"
-  (cd "$work/sysroot" && stat -c '%A %U:%G %n' run/qorcam run/qorcam/*)
+  modes=$(cd "$work/sysroot" && stat -c '%A %U:%G %n' run/qorcam run/qorcam/* run/qorcam/user/*)
+  echo "$modes"
+  # The library refuses a user/ that anyone may write without the sticky bit.
+  grep -qx "drwxrwxrwt root:root run/qorcam/user" <<<"$modes"
+  grep -qx "drwx------ root:root run/qorcam/user/0" <<<"$modes"
 fi
 if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
   udevadm verify "$work"/root/usr/lib/udev/rules.d/*.rules
