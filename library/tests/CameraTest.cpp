@@ -28,25 +28,7 @@ constexpr uint64_t kUsbBadUrl = 13;
 constexpr uint64_t kBusy = 77;
 constexpr uint64_t kAny = 0xFFFFFFFFFFFFFFFFull;
 
-// The standard features, Width on a big-endian register at 0x100, the stop command on a write-only one.
-std::string CameraXml(bool withLocked = true) {
-    return std::string(
-               "<?xml version='1.0'?><RegisterDescription SchemaMajorVersion='1' SchemaMinorVersion='1'>"
-               "<Integer Name='Width'><pValue>WidthReg</pValue></Integer>"
-               "<IntReg Name='WidthReg'><Address>0x100</Address><Length>4</Length>"
-               "<AccessMode>RW</AccessMode><pPort>Device</pPort><Cachable>NoCache</Cachable>"
-               "<Endianess>BigEndian</Endianess></IntReg>"
-               "<Integer Name='Height'><Value>480</Value></Integer>"
-               "<IntSwissKnife Name='PayloadSize'><pVariable Name='W'>Width</pVariable>"
-               "<pVariable Name='H'>Height</pVariable><Formula>W*H</Formula></IntSwissKnife>"
-               "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><Value>17301505</Value>"
-               "</EnumEntry><Value>17301505</Value></Enumeration>") +
-           (withLocked ? "<Integer Name='TLParamsLocked'><Value>0</Value></Integer>" : "") +
-           "<Command Name='AcquisitionStart'><pValue>Acq</pValue><CommandValue>1</CommandValue></Command>"
-           "<Command Name='AcquisitionStop'><pValue>Acq</pValue><CommandValue>0</CommandValue></Command>"
-           "<IntReg Name='Acq'><Address>0x124</Address><Length>4</Length><AccessMode>WO</AccessMode>"
-           "<pPort>Device</pPort></IntReg><Port Name='Device'/></RegisterDescription>";
-}
+using qorcam::testing::CameraXml;
 
 std::string Hex(size_t v) {
     char text[32];

@@ -25,28 +25,11 @@ std::string PortMemory(const std::string& xml) {
     return memory + xml;
 }
 
-std::string Description() {
-    return "<?xml version='1.0'?><RegisterDescription SchemaMajorVersion='1' SchemaMinorVersion='1'>"
-           "<Integer Name='Width'><pValue>WidthReg</pValue></Integer>"
-           "<IntReg Name='WidthReg'><Address>0x100</Address><Length>4</Length>"
-           "<AccessMode>RW</AccessMode><pPort>Device</pPort><Endianess>BigEndian</Endianess></IntReg>"
-           "<Integer Name='Height'><Value>480</Value></Integer>"
-           "<IntSwissKnife Name='PayloadSize'><pVariable Name='W'>Width</pVariable>"
-           "<pVariable Name='H'>Height</pVariable><Formula>W*H</Formula></IntSwissKnife>"
-           "<Enumeration Name='PixelFormat'><EnumEntry Name='Mono8'><Value>17301505</Value>"
-           "</EnumEntry><Value>17301505</Value></Enumeration>"
-           "<Integer Name='TLParamsLocked'><Value>0</Value></Integer>"
-           "<Command Name='AcquisitionStart'><pValue>Acq</pValue><CommandValue>1</CommandValue></Command>"
-           "<Command Name='AcquisitionStop'><pValue>Acq</pValue><CommandValue>0</CommandValue></Command>"
-           "<IntReg Name='Acq'><Address>0x124</Address><Length>4</Length><AccessMode>WO</AccessMode>"
-           "<pPort>Device</pPort></IntReg><Port Name='Device'/></RegisterDescription>";
-}
-
 class ExitTest : public qorcam::testing::LibraryFixture {
 protected:
     void SetUp() override {
         LibraryFixture::SetUp();
-        const std::string xml = Description();
+        const std::string xml = qorcam::testing::CameraXml();
         const std::string file = WriteFile("port.bin", PortMemory(xml));
         char url[64];
         std::snprintf(url, sizeof url, "Local:cam.xml;10000;%zX", xml.size());
