@@ -44,8 +44,9 @@ int AllowedCpus() {
     return CPU_COUNT(&set);
 }
 
-// Processors not taken by other runnable threads right now: the allowed
-// ones less the runnable count of /proc/loadavg, which includes the caller.
+// Processors not taken by other runnable threads: the allowed ones less
+// the runnable count of /proc/loadavg (which includes the caller), and less
+// its 1-minute load average.
 int ReadFreeCpus() {
     static const int cpus = std::max(1, AllowedCpus());
     // Kept open: one read is one system call.
@@ -61,7 +62,12 @@ int ReadFreeCpus() {
         --p;
     if (!slash || p == slash) return cpus;
     const int running = static_cast<int>(std::min(std::strtol(p, nullptr, 10), 1L << 20));
-    return std::clamp(cpus - (running - 1), 1, cpus);
+    // The 1-minute average too: a machine that was busy a moment ago is
+    // likely to preempt a helper in the middle of its band, and the caller
+    // would wait for it.
+    const double load = std::strtod(text, nullptr);
+    const int averaged = load >= 0 && load < cpus ? cpus - static_cast<int>(load + 0.5) : 0;
+    return std::clamp(std::min(cpus - (running - 1), averaged), 1, cpus);
 }
 
 // ReadFreeCpus, read again once its last value is kFreeCpusAge old.
