@@ -30,6 +30,8 @@ public:
     void AddReference() { references_.fetch_add(1, std::memory_order_relaxed); }
     /// Drops one reference; the last one destroys the object.
     void DropReference();
+    /// True when the caller's reference is the only one left: no handle and no other call holds the object.
+    bool OnlyReference() const { return references_.load(std::memory_order_acquire) == 1; }
 
     /// Closes object's handle as described above; false when it was closed
     /// already. The caller holds a reference, or otherwise knows the object

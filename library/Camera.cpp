@@ -763,8 +763,16 @@ void CCamera::Stream_Thread() {
     streamStarted_.Set();
     streamEnded_.Set();
     TraceClass(1, kName, "End  ");
-    // Last: this may be the camera's last reference (closed from inside the callback).
-    DropReference();
+    // Last: this may be the camera's last reference (closed from inside the
+    // callback). The camera then goes under the library lock, as a close
+    // takes it away; with the handle gone nobody else can take it meanwhile,
+    // and nobody waits for this thread.
+    if (OnlyReference()) {
+        std::lock_guard<std::recursive_mutex> libraryLock(producer_.Library().LibraryLock());
+        DropReference();
+    } else {
+        DropReference();
+    }
 }
 
 bool CCamera::VSyncReq(void** out) {

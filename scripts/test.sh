@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the whole suite on a
-# normal build, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Tests that need root or the network rig skip with a message when they can't run.
+# normal build, then again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the library's tests under ThreadSanitizer. Tests that need root or the
+# network rig skip with a message when they can't run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -28,5 +29,14 @@ if [ "${QORCAM_SKIP_SANITIZED:-0}" != 1 ]; then
   QT_QPA_PLATFORM=offscreen \
   LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE 'slow|nosan'
+fi
+# The library's threaded tests under ThreadSanitizer (only what they need is built).
+if [ "${QORCAM_SKIP_TSAN:-0}" != 1 ]; then
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORCAM_TSAN=ON \
+    -DQORCAM_BENCHMARKS=OFF -DQORCAM_GUI=OFF
+  cmake --build build-tsan -j"$jobs" --target qorcam_library_unit_tests qorcam_library_process_tests \
+    qorcam_library_producer_tests qorcam_library_export_tests description_tests qorcam_header_tests
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+    ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 900 -L library
 fi
 # ---- end of the sanitized runs ----
