@@ -8,8 +8,9 @@
 // nothing left. Helpers wait on a condition variable between calls and
 // never spin. The number of threads is at most the OpenMP default
 // (omp_get_max_threads of the caller, so OMP_NUM_THREADS and
-// omp_set_num_threads still count), at most the bands, and at most the
-// processors that are not busy with other runnable work at that moment.
+// omp_set_num_threads still count), one per 512 KB of output, at most the
+// bands, and at most the processors that neither the runnable count nor the
+// 1-minute load average shows busy.
 #pragma once
 
 #include <cstddef>
