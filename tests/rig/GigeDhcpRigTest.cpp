@@ -81,14 +81,15 @@ TEST(GigeDhcpRig, UdhcpcObtainsRenewsAndReleasesAtTheService) {
     NetworkRig rig(o);
     REQUIRE_RIG(rig);
 
-    // udhcpc's script records each event and applies the address, as a camera would.
+    // udhcpc's script applies the address, as a camera would, and only then records
+    // the event: a record seen by the test means the address is in place.
     const std::string events = rig.Root() + "/udhcpc.events", script = rig.Root() + "/udhcpc.sh";
     {
         std::ofstream s(script);
-        s << "#!/bin/sh\necho \"$1 ip=$ip subnet=$subnet serverid=$serverid\" >>" << events << "\n"
-          << "case \"$1\" in\n"
+        s << "#!/bin/sh\ncase \"$1\" in\n"
           << "bound|renew) ip addr flush dev \"$interface\"; ip addr add \"$ip/$mask\" dev \"$interface\";;\n"
-          << "deconfig) ip addr flush dev \"$interface\";;\nesac\n";
+          << "deconfig) ip addr flush dev \"$interface\";;\nesac\n"
+          << "echo \"$1 ip=$ip subnet=$subnet serverid=$serverid\" >>" << events << "\n";
     }
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     const std::string pidFile = rig.Root() + "/udhcpc.pid";
