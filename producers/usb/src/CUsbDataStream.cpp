@@ -105,6 +105,12 @@ bool CUsbDataStream::SetUpStream() {
     try {
         port.WriteRegister(sirm + kSiControl, 1);
         port.WriteRegister(sirm + kSiControl, 0);
+        // With the camera's stream off, whatever a consumer before this one left on the pipe (a
+        // whole block, or the rest of one, when it ended in the middle of a stream) is dropped: the
+        // first block read here is one of this stream.
+        if (CallAndWait(m_device->Driver(), usbdrv::IOCTL_USB_ResetStreamPipe, nullptr, 0) !=
+            devio::STATUS_SUCCESS)
+            ReportError(ExecName() + " stream pipe reset failed");
         // The camera learns how much leader and trailer the host takes before it streams.
         leaderSize = port.Reg(sirm + kSiRequiredLeaderSize);
         trailerSize = port.Reg(sirm + kSiRequiredTrailerSize);

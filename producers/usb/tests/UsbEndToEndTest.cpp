@@ -3,6 +3,7 @@
 #include "GenTLConsumer.h"
 #include "GenTLCustom.h"
 #include "UsbDeviceControl.h"
+#include "UsbStreamSession.h"
 #include "UsbTestSupport.h"
 #include "devio/DeviceName.h"
 #include "devio/Status.h"
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -41,6 +43,12 @@ std::string SimCommand(const std::string& name, const std::string& text) {
     auto device = bus.OpenVirtual(name);
     if (!device) return {};
     return device->SimCommand(text).value_or("");
+}
+
+// A number the simulated camera's status line holds after `key=`, or -1.
+long StatusValue(const std::string& status, const std::string& key) {
+    const auto at = status.find(key + "=");
+    return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + key.size() + 1, nullptr, 10);
 }
 
 size_t DeviceCount() {
@@ -238,6 +246,51 @@ TEST_F(UsbEndToEndTest, CameraEventsReachTheConsumer) {
     }
     ASSERT_EQ(gc->GCUnregisterEvent(device, EVENT_CUSTOM_DEVICE_EVENT), GC_ERR_SUCCESS);
     EXPECT_EQ(gc->DevClose(device), GC_ERR_SUCCESS);
+}
+
+// A consumer killed in the middle of a stream leaves the camera streaming and a whole block on the
+// stream pipe. The next consumer's first buffer must be a block of its own stream: the camera numbers
+// blocks from 0 at every stream start and stamps each pixel (x, y) of block n with x + y + n.
+TEST_F(UsbEndToEndTest, ANewConsumerGetsNoBlockOfAKilledOne) {
+    const std::string id = UsbId(0x00A1B2C3D4E5ULL);
+    ASSERT_EQ(ListedIds(), std::vector<std::string>{id});
+    constexpr uint64_t kPayload = 64 * 16;
+    auto first = os::Process::Spawn(USB_STREAM_CLIENT, {USB_PRODUCER_PATH, id, std::to_string(kPayload)});
+    ASSERT_TRUE(first.has_value());
+    ASSERT_TRUE(WaitFor([] { return StatusValue(SimCommand("cam1", "status"), "blocks") >= 3; }, 20000))
+        << "the first consumer did not stream: " << SimCommand("cam1", "status");
+    ASSERT_TRUE(first->Kill(SIGKILL));
+    ASSERT_TRUE(first->Wait(10000).has_value());
+
+    // The camera streams on with nobody reading: once it drops frames while its block count stands
+    // still, a block of the killed consumer's stream waits on the pipe.
+    ASSERT_TRUE(WaitFor(
+        [] {
+            const std::string before = SimCommand("cam1", "status");
+            const long dropped = StatusValue(before, "dropped");
+            if (!WaitFor([&] { return StatusValue(SimCommand("cam1", "status"), "dropped") >= dropped + 2; },
+                         5000))
+                return false;
+            return StatusValue(SimCommand("cam1", "status"), "blocks") == StatusValue(before, "blocks");
+        },
+        30000))
+        << SimCommand("cam1", "status");
+    ASSERT_GE(StatusValue(SimCommand("cam1", "status"), "blocks"), 3);
+
+    UsbStreamSession session(*gc);
+    std::string error;
+    ASSERT_TRUE(WaitFor([&] { return ListedIds() == std::vector<std::string>{id}; }));
+    ASSERT_TRUE(session.Start(iface, id, kPayload, 3, error)) << error << " " << gc->LastError().second;
+    BUFFER_HANDLE b = session.Next(10000);
+    ASSERT_NE(b, nullptr) << SimCommand("cam1", "status");
+    EXPECT_EQ(session.Info(b, BUFFER_INFO_CUSTOM_STATUS) & 0xFFFFFFFF, 0u);
+    EXPECT_EQ(session.Info(b, BUFFER_INFO_FRAMEID), 0u) << "a block of the killed consumer's stream";
+    const auto* pixels = reinterpret_cast<const uint8_t*>(session.Info(b, BUFFER_INFO_BASE));
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(pixels[5], 5u);
+    EXPECT_EQ(pixels[64 * 2 + 3], 5u);
+    EXPECT_EQ(gc->DSStopAcquisition(session.ds, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+    EXPECT_EQ(gc->DevClose(session.device), GC_ERR_SUCCESS);
 }
 
 } // namespace

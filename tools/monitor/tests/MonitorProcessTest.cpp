@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -93,6 +94,44 @@ void ExpectRunsUntilSigterm(Process& monitor, const char* why) {
 void Drain(qorcam::os::NamedEvent& e) {
     while (e.Wait(0)) {
     }
+}
+
+// A SIGTERM that is already pending when the monitor starts, held by the mask
+// it inherits (as from a service manager or a shell that blocks it), is
+// taken by the monitor's loop: it ends with 0. A program that only installs
+// a handler never sees the blocked signal and runs on; one that unblocks it
+// first ends by the signal (143).
+TEST(MonitorProcess, SigtermPendingAtStartEndsTheMonitorWithZero) {
+    qorcam::testing::TempRoot root;
+    char program[] = QORCAM_MONITOR;
+    char* argv[] = {program, nullptr};
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec; the mask and the
+        // pending signal both survive exec.
+        sigset_t term;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        sigprocmask(SIG_BLOCK, &term, nullptr);
+        kill(getpid(), SIGTERM);
+        execv(program, argv);
+        _exit(127);
+    }
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 2000 && ended == 0; ++i) {
+        ended = waitpid(child, &status, WNOHANG);
+        if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the monitor ran on with a SIGTERM pending";
+    }
+    ASSERT_EQ(ended, child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(MonitorProcess, SecondInstanceEndsAtOnceAndSigtermEndsTheFirst) {
