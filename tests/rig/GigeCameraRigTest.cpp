@@ -33,10 +33,19 @@ TEST(GigeCameraRig, DiscoversOpensAndCommandsTheEmulator) {
     ASSERT_TRUE(rig.CameraRunning());
     Client c(rig);
     ASSERT_TRUE(Reach(rig, c)) << "the emulator did not answer the service's discovery";
-    auto list = c.List();
+    // A list round holds the cameras that answered within its wait; on a loaded
+    // machine the emulator may answer one round late, so the list is asked again.
+    std::vector<GigeDeviceRecord> list;
     const GigeDeviceRecord* rec = nullptr;
-    for (const auto& r : list)
-        if (r.ip == c.camera) rec = &r;
+    WaitFor(
+        [&] {
+            list = c.List();
+            rec = nullptr;
+            for (const auto& r : list)
+                if (r.ip == c.camera) rec = &r;
+            return rec != nullptr;
+        },
+        10000ms);
     ASSERT_NE(rec, nullptr);
     char mac[18];
     std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", rec->mac[0], rec->mac[1], rec->mac[2],
