@@ -1,12 +1,14 @@
 // Connection: serving one client handle: framing, dispatch, answers, cancellation at close.
 #include "devio/Connection.h"
 
+#include "devio/WorkPool.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,7 +24,6 @@ namespace {
 // How long a closing connection keeps trying to hand its last answers to a
 // client that does not read them.
 constexpr int kFinalFlushMs = 2000;
-constexpr int kDrainPollMs = 200;
 
 } // namespace
 
@@ -67,29 +68,186 @@ void UserLimits::Release(std::uint32_t user, std::size_t input, std::size_t byte
 }
 
 Connection::Connection(int fd, ConnectionInfo info, const Host* host)
-    : fd_(fd), info_(std::make_shared<const ConnectionInfo>(std::move(info))), host_(host), reader_(sizeof(wire::RequestBody) + wire::kMaxInputLength) {}
+    : fd_(fd), info_(std::make_shared<const ConnectionInfo>(std::move(info))), host_(host),
+      reader_(sizeof(wire::RequestBody) + wire::kMaxInputLength) {}
 
 Connection::~Connection() {
-    if (thread_.joinable()) thread_.detach();
     if (!closed_ && fd_ >= 0) close(fd_);
 }
 
-bool Connection::Start() {
-    try {
-        thread_ = std::thread([self = shared_from_this()] { self->Run(); });
-    } catch (const std::system_error&) {
-        return false;
-    }
+bool Connection::Attach() {
+    std::lock_guard lock(mutex_);
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+    event.data.u64 = info_->id;
+    if (epoll_ctl(host_->epollFd, EPOLL_CTL_ADD, fd_, &event) != 0) return false;
+    armed_ = EPOLLIN | EPOLLRDHUP;
     return true;
 }
 
-void Connection::Join() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+void Connection::OnEvents(std::uint32_t events) {
+    std::lock_guard lock(mutex_);
+    armed_ = 0; // one-shot: the socket is watched again only once rearmed
+    if (phase_ == Phase::Finished) return;
+    const bool gone = (events & (EPOLLERR | EPOLLHUP)) != 0;
+    if (!out_.empty() && (events & EPOLLOUT) != 0) {
+        if (!FlushLocked()) FlushFailedLocked();
+    } else if (!out_.empty() && gone && phase_ == Phase::Closing) {
+        DropOutLocked(); // nobody is left to read the last answers
+    }
+    if (phase_ == Phase::Open && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0) {
+        inputReady_ = true;
+        ScheduleLocked();
+    }
+    if (CanFinishLocked()) ScheduleLocked();
+    UpdateInterestLocked();
 }
 
-void Connection::Run() {
-    Serve();
-    Drain();
+void Connection::OnTimer() {
+    std::lock_guard lock(mutex_);
+    if (phase_ == Phase::Closing) ScheduleLocked();
+}
+
+void Connection::End() {
+    std::lock_guard lock(mutex_);
+    if (phase_ != Phase::Open) return;
+    endRequested_ = true;
+    ScheduleLocked();
+}
+
+void Connection::ScheduleLocked() {
+    if (scheduled_ || phase_ == Phase::Finished) return;
+    scheduled_ = true;
+    host_->pool->Post([self = shared_from_this()] { self->Work(); });
+}
+
+void Connection::UpdateInterestLocked() {
+    if (phase_ == Phase::Finished) return;
+    std::uint32_t want = 0;
+    // No more input is read while a worker handles the last of it, or once
+    // the connection ends.
+    if (phase_ == Phase::Open && !inputReady_ && !endRequested_ && !overflow_) want |= EPOLLIN | EPOLLRDHUP;
+    if (!out_.empty()) want |= EPOLLOUT;
+    // Armed for more than is wanted costs one idle wake-up at most; armed
+    // for less would lose one.
+    if ((want & ~armed_) == 0) return;
+    epoll_event event{};
+    event.events = want | EPOLLONESHOT;
+    event.data.u64 = info_->id;
+    if (epoll_ctl(host_->epollFd, EPOLL_CTL_MOD, fd_, &event) == 0) {
+        armed_ = want;
+    } else if (phase_ == Phase::Open) {
+        endRequested_ = true; // a socket that cannot be watched cannot be served
+        ScheduleLocked();
+    } else {
+        DropOutLocked();
+    }
+}
+
+void Connection::BeginCloseLocked() {
+    phase_ = Phase::Closing;
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFinalFlushMs);
+    if (host_->wakeAt) host_->wakeAt(deadline_, weak_from_this());
+}
+
+void Connection::FlushFailedLocked() {
+    // The client is gone: nothing more can reach it.
+    DropOutLocked();
+    if (phase_ == Phase::Open) {
+        endRequested_ = true;
+        ScheduleLocked();
+    } else if (CanFinishLocked()) {
+        ScheduleLocked();
+    }
+}
+
+void Connection::RequestGoneLocked() {
+    if (CanFinishLocked()) ScheduleLocked();
+}
+
+bool Connection::CanFinishLocked() const {
+    // Requests without a cancel routine are completed by whoever holds them;
+    // the close routine waits for that, as a handle's close does. The last
+    // answers are given up when the client does not take them in time.
+    return phase_ == Phase::Closing && cancelIssued_ && requests_.empty() &&
+           (out_.empty() || overflow_ || std::chrono::steady_clock::now() > deadline_);
+}
+
+void Connection::Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (phase_ == Phase::Open) {
+            if (endRequested_ || overflow_) {
+                BeginCloseLocked();
+                continue;
+            }
+            if (inputReady_) {
+                lock.unlock();
+                const bool open = ReadAndHandle();
+                lock.lock();
+                inputReady_ = false;
+                if (!open) {
+                    BeginCloseLocked();
+                    continue;
+                }
+                UpdateInterestLocked();
+                continue;
+            }
+        } else if (phase_ == Phase::Closing) {
+            if (!cancelIssued_) {
+                lock.unlock();
+                CancelInFlight();
+                lock.lock();
+                cancelIssued_ = true;
+                continue;
+            }
+            if (overflow_ || (!out_.empty() && !FlushLocked())) DropOutLocked();
+            if (CanFinishLocked()) {
+                phase_ = Phase::Finished;
+                lock.unlock();
+                Finish();
+                return; // scheduled_ stays set: nothing runs for this connection again
+            }
+            UpdateInterestLocked(); // the last answers wait for room in the socket
+        }
+        scheduled_ = false;
+        return;
+    }
+}
+
+bool Connection::ReadAndHandle() {
+    switch (reader_.Receive(fd_)) {
+    case MessageReader::ReceiveResult::Data:
+        break;
+    case MessageReader::ReceiveResult::WouldBlock:
+        return true;
+    default:
+        return false; // closed, failed or malformed
+    }
+    Message message;
+    for (;;) {
+        const auto popped = reader_.Pop(message);
+        if (popped == MessageReader::PopResult::NeedMore) return true;
+        if (popped == MessageReader::PopResult::Malformed || !Handle(message)) return false;
+    }
+}
+
+void Connection::CancelInFlight() {
+    std::vector<RequestPtr> inFlight;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, request] : requests_)
+            inFlight.push_back(request);
+    }
+    // Oldest first, so a process's registration (its first request) is
+    // cancelled before what it registered for.
+    std::sort(inFlight.begin(), inFlight.end(),
+              [](const RequestPtr& a, const RequestPtr& b) { return a->id_ < b->id_; });
+    for (auto& request : inFlight)
+        request->Cancel();
+}
+
+void Connection::Finish() {
     if (host_->close) {
         try {
             host_->close(*info_);
@@ -102,87 +260,12 @@ void Connection::Run() {
         closed_ = true;
         DropOutLocked();
         regions_.clear();
+        epoll_ctl(host_->epollFd, EPOLL_CTL_DEL, fd_, nullptr);
         close(fd_);
     }
     if (host_->limits) host_->limits->RemoveConnection(info_->userId);
     finished_ = true;
-}
-
-bool Connection::Serve() {
-    for (;;) {
-        pollfd fds[3] = {{fd_, POLLIN, 0}, {wake_.PollFd(), POLLIN, 0}, {host_->stop->PollFd(), POLLIN, 0}};
-        {
-            std::lock_guard lock(mutex_);
-            if (overflow_) return false;
-            if (!out_.empty()) fds[0].events |= POLLOUT;
-        }
-        if (poll(fds, 3, -1) < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (fds[2].revents != 0 && host_->stop->IsSet()) return true;
-        if (fds[1].revents != 0) wake_.TryAcquire();
-        if ((fds[0].revents & POLLOUT) != 0) {
-            std::lock_guard lock(mutex_);
-            if (!FlushLocked()) return false;
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-        switch (reader_.Receive(fd_)) {
-        case MessageReader::ReceiveResult::Data:
-            break;
-        case MessageReader::ReceiveResult::WouldBlock:
-            continue;
-        default:
-            return false; // closed, failed or malformed
-        }
-        Message message;
-        for (;;) {
-            const auto popped = reader_.Pop(message);
-            if (popped == MessageReader::PopResult::NeedMore) break;
-            if (popped == MessageReader::PopResult::Malformed || !Handle(message)) return false;
-        }
-    }
-}
-
-void Connection::Drain() {
-    std::vector<RequestPtr> inFlight;
-    {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-        for (auto& [id, request] : requests_)
-            inFlight.push_back(request);
-    }
-    // Oldest first, so a process's registration (its first request) is
-    // cancelled before what it registered for.
-    std::sort(inFlight.begin(), inFlight.end(),
-              [](const RequestPtr& a, const RequestPtr& b) { return a->id_ < b->id_; });
-    for (auto& request : inFlight)
-        request->Cancel();
-    inFlight.clear();
-
-    // Requests without a cancel routine are completed by whoever holds them;
-    // the close routine waits for that, as a handle's close does.
-    const auto finalDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFinalFlushMs);
-    for (;;) {
-        pollfd fds[2] = {{fd_, 0, 0}, {wake_.PollFd(), POLLIN, 0}};
-        {
-            std::lock_guard lock(mutex_);
-            if (overflow_ || !FlushLocked()) DropOutLocked();
-            if (requests_.empty() && (out_.empty() || std::chrono::steady_clock::now() > finalDeadline))
-                break;
-            if (out_.empty()) {
-                fds[0].fd = -1;
-            } else {
-                fds[0].events = POLLOUT;
-            }
-        }
-        const int polled = poll(fds, 2, kDrainPollMs);
-        if (polled > 0 && fds[1].revents != 0) wake_.TryAcquire();
-        if (polled > 0 && (fds[0].revents & (POLLERR | POLLHUP)) != 0 && (fds[0].revents & POLLOUT) == 0) {
-            std::lock_guard lock(mutex_);
-            DropOutLocked();
-        }
-    }
+    if (host_->finished) host_->finished(*this);
 }
 
 void Connection::DropOutLocked() {
@@ -365,11 +448,14 @@ void Connection::EnqueueLocked(std::vector<std::uint8_t> message) {
     out_.push_back(std::move(message));
     if (outBytes_ > kMaxQueuedBytes) {
         overflow_ = true;
-        wake_.Set();
+        ScheduleLocked();
         return;
     }
-    if (wasEmpty && FlushLocked() && out_.empty()) return;
-    wake_.Set(); // the thread waits for room in the socket
+    if (wasEmpty && !FlushLocked()) {
+        FlushFailedLocked();
+        return;
+    }
+    if (!out_.empty()) UpdateInterestLocked(); // the loop sends the rest when there is room
 }
 
 bool Connection::FlushLocked() {

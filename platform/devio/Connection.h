@@ -1,18 +1,18 @@
-// Connection: the service side of one client handle: its socket, requests, regions and thread.
+// Connection: the service side of one client handle: its socket, requests and regions.
 #pragma once
 
 #include "devio/DeviceServer.h"
 #include "devio/MessageReader.h"
 #include "devio/Region.h"
 #include "devio/Request.h"
-#include "os/Event.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -56,21 +56,35 @@ private:
     std::size_t connections_ = 0;
 };
 
-/// One accepted client connection and the thread that serves it.
+class WorkPool;
+
+/// One accepted client connection. It holds no thread of its own: the
+/// server's loop watches its socket and hands it to a worker of the server's
+/// pool whenever there is something to do (input to read, an end to carry
+/// out), one worker at a time.
 ///
-/// Guarantees: requests are dispatched one at a time on the connection's own
-/// thread; answers (first answers and completions) go out in the order they
-/// are queued, without ever blocking the thread that completes a request; on
-/// the way out every request still in flight is cancelled and waited for,
-/// the close routine runs, and only then is the socket closed.
+/// Guarantees: messages are read and handled in order, and requests
+/// dispatched one at a time, never two of one connection at once; while one
+/// batch of input is handled nothing more is read, so a client that sends
+/// faster than the service answers waits in its socket. Answers (first
+/// answers and completions) go out in the order they are queued, without
+/// ever blocking the thread that completes a request. On the way out every
+/// request still in flight is cancelled and waited for, the close routine
+/// runs, and only then is the socket closed.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    /// What the connection needs of its server; outlives the connection's thread.
+    /// What the connection needs of its server; outlives the connection's work.
     struct Host {
         DispatchRoutine dispatch;
         CloseRoutine close;
-        os::Event* stop = nullptr;
         UserLimits* limits = nullptr;
+        WorkPool* pool = nullptr;
+        int epollFd = -1;
+        /// Called once, on a worker, when the connection has ended (close
+        /// routine run, socket closed).
+        std::function<void(const Connection&)> finished;
+        /// Asks the loop to call OnTimer of the connection at that time.
+        std::function<void(std::chrono::steady_clock::time_point, std::weak_ptr<Connection>)> wakeAt;
     };
 
     Connection(int fd, ConnectionInfo info, const Host* host);
@@ -78,8 +92,16 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    bool Start();
-    void Join();
+    /// Registers the socket with the loop (keyed by Info().id). False when
+    /// it cannot be watched.
+    bool Attach();
+    /// From the loop: the socket reported these epoll events.
+    void OnEvents(std::uint32_t events);
+    /// From the loop: a time asked for by wakeAt has come.
+    void OnTimer();
+    /// Ends the connection as a client's close does (the server stops).
+    void End();
+
     bool IsFinished() const { return finished_.load(); }
     const ConnectionInfo& Info() const { return *info_; }
 
@@ -89,14 +111,26 @@ private:
     // Bytes queued for a client that does not read before it counts as gone.
     static constexpr std::size_t kMaxQueuedBytes = 256u << 20;
 
-    void Run();
-    bool Serve();
-    void Drain();
+    enum class Phase { Open, Closing, Finished };
+
+    // Runs on a worker: whatever the flags below ask for, until nothing is left.
+    void Work();
+    // One receive, then every whole message in it. False when the connection ends.
+    bool ReadAndHandle();
+    void CancelInFlight();
+    void Finish();
     bool Handle(Message& message);
     bool HandleRequest(Message& message);
     bool HandleRegister(const Message& message);
 
-    // Both below with mutex_ held.
+    // All below with mutex_ held.
+    void ScheduleLocked();
+    void UpdateInterestLocked();
+    void BeginCloseLocked();
+    void FlushFailedLocked();
+    // A request left requests_: a closing connection may now finish.
+    void RequestGoneLocked();
+    bool CanFinishLocked() const;
     void EnqueueLocked(std::vector<std::uint8_t> message);
     bool FlushLocked();
     void DropOutLocked();
@@ -108,10 +142,8 @@ private:
     int fd_;
     std::shared_ptr<const ConnectionInfo> info_;
     const Host* host_;
-    std::thread thread_;
     std::atomic<bool> finished_{false};
-    MessageReader reader_;
-    os::Event wake_{os::ResetMode::Auto};
+    MessageReader reader_; // used by the worker that holds the connection only
 
     mutable std::mutex mutex_;
     std::unordered_map<std::uint64_t, RequestPtr> requests_;
@@ -121,7 +153,13 @@ private:
     std::size_t outBytes_ = 0;
     std::size_t bytesInFlight_ = 0; // input and inline output of requests in flight
     std::uint64_t regionBytes_ = 0;
-    bool closing_ = false;
+    Phase phase_ = Phase::Open;
+    bool scheduled_ = false;     // a worker holds the connection, or a job for it waits
+    bool inputReady_ = false;    // the socket has input (or an end) that no worker has read yet
+    bool endRequested_ = false;  // the server stops, or the client can no longer be answered
+    bool cancelIssued_ = false;  // closing: every request in flight was asked to cancel
+    std::uint32_t armed_ = 0;    // epoll events the socket is armed for (one-shot)
+    std::chrono::steady_clock::time_point deadline_{}; // closing: last answers given up after it
     bool closed_ = false;
     bool overflow_ = false;
 };

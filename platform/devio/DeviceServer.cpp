@@ -3,7 +3,7 @@
 
 #include "devio/Connection.h"
 #include "devio/UnixAddress.h"
-#include "os/Event.h"
+#include "devio/WorkPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,9 +11,15 @@
 #include <linux/capability.h>
 #include <cerrno>
 #include <cstring>
-#include <list>
+#include <map>
+#include <optional>
+#include <condition_variable>
+#include <chrono>
+#include <unordered_map>
 #include <mutex>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -59,53 +65,142 @@ bool HasNetAdmin(pid_t pid) {
     return admin;
 }
 
+// Jobs of the server's connections that may run at the same time: dispatch
+// routines that wait for something hold a worker each; the rest queue.
+constexpr std::size_t kMaxWorkers = 16;
+constexpr std::chrono::seconds kWorkerIdleExit{10};
+// Connections accepted per turn of the loop, so a crowd connecting at once
+// does not keep answers of the others waiting.
+constexpr int kAcceptsPerTurn = 64;
+// How long accepting pauses when the process is out of descriptors.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+// Keys of the loop's own descriptors; connections use their ids (from 1).
+constexpr std::uint64_t kWakeKey = 0;
+constexpr std::uint64_t kListenKey = UINT64_MAX;
+
+// Lets the process hold as many descriptors as it may: every connection is
+// one, and every region it registers another.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 } // namespace
 
 struct DeviceServer::State {
+    using Clock = std::chrono::steady_clock;
+
     detail::Connection::Host host;
     detail::UserLimits limits;
-    os::Event stop{os::ResetMode::Manual};
-    std::mutex mutex;
-    bool started = false;
+    std::unique_ptr<detail::WorkPool> pool;
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    bool started = false;    // Start succeeded and Stop has not been asked for
+    bool stopping = false;   // Stop asked for: the loop stops accepting and ends every connection
+    bool loopEnded = false;
     int listenFd = -1;
+    int epollFd = -1;
+    int wakeFd = -1;
     std::filesystem::path path;
     ino_t inode = 0;
-    std::thread acceptThread;
-    std::list<std::shared_ptr<detail::Connection>> connections;
+    std::thread loop;
+    std::unordered_map<std::uint64_t, std::shared_ptr<detail::Connection>> connections;
+    std::multimap<Clock::time_point, std::weak_ptr<detail::Connection>> timers;
+    Clock::time_point acceptPausedUntil{};
+    bool acceptPaused = false;
     std::uint64_t nextConnectionId = 1;
 
-    void AcceptLoop();
-    void ReapFinished();
+    ~State();
+    void Loop();
+    void Wake();
+    void Accept();
+    void StopAccepting();
+    int TimeoutLocked() const;
+    void RunTimers();
+    void CloseDescriptors();
 };
 
-void DeviceServer::State::ReapFinished() {
-    std::list<std::shared_ptr<detail::Connection>> finished;
-    {
-        std::lock_guard lock(mutex);
-        for (auto it = connections.begin(); it != connections.end();) {
-            if ((*it)->IsFinished()) {
-                finished.push_back(*it);
-                it = connections.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& connection : finished)
-        connection->Join();
+DeviceServer::State::~State() {
+    // Only when the last owner was one of the server's own threads (a Stop
+    // from a dispatch or close routine): that thread cannot wait for itself.
+    if (loop.joinable()) loop.detach();
+    CloseDescriptors();
 }
 
-void DeviceServer::State::AcceptLoop() {
-    for (;;) {
-        pollfd fds[2] = {{listenFd, POLLIN, 0}, {stop.PollFd(), POLLIN, 0}};
-        // Finished connections are joined at the latest a second later.
-        const int polled = poll(fds, 2, 1000);
-        if (polled < 0 && errno != EINTR) return;
-        if (stop.IsSet()) return;
-        ReapFinished();
-        if (polled <= 0 || (fds[0].revents & POLLIN) == 0) continue;
+void DeviceServer::State::CloseDescriptors() {
+    for (int* fd : {&listenFd, &epollFd, &wakeFd}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+}
+
+void DeviceServer::State::Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
+}
+
+int DeviceServer::State::TimeoutLocked() const {
+    std::optional<Clock::time_point> next;
+    if (!timers.empty()) next = timers.begin()->first;
+    if (acceptPaused && (!next || acceptPausedUntil < *next)) next = acceptPausedUntil;
+    if (!next) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+}
+
+void DeviceServer::State::RunTimers() {
+    std::vector<std::shared_ptr<detail::Connection>> due;
+    bool resumeAccept = false;
+    {
+        std::lock_guard lock(mutex);
+        const auto now = Clock::now();
+        while (!timers.empty() && timers.begin()->first <= now) {
+            if (auto connection = timers.begin()->second.lock()) due.push_back(std::move(connection));
+            timers.erase(timers.begin());
+        }
+        if (acceptPaused && acceptPausedUntil <= now && !stopping) {
+            acceptPaused = false;
+            resumeAccept = true;
+        }
+    }
+    if (resumeAccept) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = kListenKey;
+        epoll_ctl(epollFd, EPOLL_CTL_MOD, listenFd, &event);
+    }
+    for (auto& connection : due)
+        connection->OnTimer();
+}
+
+void DeviceServer::State::StopAccepting() {
+    epoll_ctl(epollFd, EPOLL_CTL_DEL, listenFd, nullptr);
+    close(listenFd);
+    listenFd = -1;
+    // Remove the socket only while it is still ours: a new service may have
+    // taken the name meanwhile.
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && st.st_ino == inode) unlink(path.c_str());
+}
+
+void DeviceServer::State::Accept() {
+    for (int turn = 0; turn < kAcceptsPerTurn; ++turn) {
         const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) continue; // the client gave up, or descriptors ran out: keep serving the others
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // The client waits in the backlog; the listening socket stays
+                // readable, so it is not watched until descriptors may be free.
+                epoll_event event{};
+                event.data.u64 = kListenKey;
+                epoll_ctl(epollFd, EPOLL_CTL_MOD, listenFd, &event);
+                std::lock_guard lock(mutex);
+                acceptPaused = true;
+                acceptPausedUntil = Clock::now() + kAcceptPause;
+            }
+            return; // none waiting, or the client gave up: keep serving the others
+        }
         ucred credentials{};
         socklen_t length = sizeof credentials;
         if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
@@ -118,9 +213,8 @@ void DeviceServer::State::AcceptLoop() {
         info.groupId = credentials.gid;
         info.groups = PeerGroups(fd);
         info.netAdmin = HasNetAdmin(credentials.pid);
-        // Each connection has a thread; past a user's share (or the device's
-        // limit) a new client is turned away rather than the service running
-        // out of threads.
+        // Past a user's share (or the device's limit) a new client is turned
+        // away rather than the service running out of memory or descriptors.
         if (!host.limits->AddConnection(info.userId)) {
             close(fd);
             continue;
@@ -130,21 +224,92 @@ void DeviceServer::State::AcceptLoop() {
             std::lock_guard lock(mutex);
             info.id = nextConnectionId++;
             connection = std::make_shared<detail::Connection>(fd, info, &host);
-            connections.push_back(connection);
+            connections.emplace(info.id, connection);
         }
-        if (!connection->Start()) {
-            std::lock_guard lock(mutex);
-            connections.remove(connection);
+        if (!connection->Attach()) {
+            {
+                std::lock_guard lock(mutex);
+                connections.erase(info.id);
+            }
             host.limits->RemoveConnection(info.userId);
         }
     }
 }
 
+void DeviceServer::State::Loop() {
+    epoll_event events[64];
+    for (;;) {
+        int timeout;
+        {
+            std::unique_lock lock(mutex);
+            if (stopping && listenFd >= 0) {
+                lock.unlock();
+                StopAccepting();
+                std::vector<std::shared_ptr<detail::Connection>> open;
+                lock.lock();
+                for (auto& [id, connection] : connections)
+                    open.push_back(connection);
+                lock.unlock();
+                for (auto& connection : open)
+                    connection->End();
+                lock.lock();
+            }
+            // Stopped once every connection has run its close routine.
+            if (stopping && connections.empty()) {
+                loopEnded = true;
+                changed.notify_all();
+                return;
+            }
+            timeout = TimeoutLocked();
+        }
+        const int count = epoll_wait(epollFd, events, 64, timeout);
+        if (count < 0 && errno != EINTR) {
+            // Nothing sensible is left to wait on; do not spin.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        for (int i = 0; i < count; ++i) {
+            const std::uint64_t key = events[i].data.u64;
+            if (key == kWakeKey) {
+                std::uint64_t value;
+                [[maybe_unused]] const ssize_t got = read(wakeFd, &value, sizeof value);
+            } else if (key == kListenKey) {
+                if (listenFd >= 0) Accept();
+            } else {
+                std::shared_ptr<detail::Connection> connection;
+                {
+                    std::lock_guard lock(mutex);
+                    const auto it = connections.find(key);
+                    if (it != connections.end()) connection = it->second;
+                }
+                if (connection) connection->OnEvents(events[i].events);
+            }
+        }
+        RunTimers();
+    }
+}
+
 DeviceServer::DeviceServer(DispatchRoutine dispatch, CloseRoutine close) : state_(std::make_shared<State>()) {
-    state_->host.dispatch = std::move(dispatch);
-    state_->host.close = std::move(close);
-    state_->host.stop = &state_->stop;
-    state_->host.limits = &state_->limits;
+    State& s = *state_;
+    s.host.dispatch = std::move(dispatch);
+    s.host.close = std::move(close);
+    s.host.limits = &s.limits;
+    // The state outlives every connection's work: Stop waits for them.
+    s.host.finished = [&s](const detail::Connection& connection) {
+        std::lock_guard lock(s.mutex);
+        s.connections.erase(connection.Info().id);
+        if (s.connections.empty()) {
+            s.changed.notify_all();
+            if (s.stopping) s.Wake();
+        }
+    };
+    s.host.wakeAt = [&s](std::chrono::steady_clock::time_point when, std::weak_ptr<detail::Connection> connection) {
+        {
+            std::lock_guard lock(s.mutex);
+            s.timers.emplace(when, std::move(connection));
+        }
+        s.Wake();
+    };
 }
 
 DeviceServer::~DeviceServer() {
@@ -154,7 +319,8 @@ DeviceServer::~DeviceServer() {
 NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
     State& s = *state_;
     std::lock_guard lock(s.mutex);
-    if (s.started) return STATUS_INVALID_HANDLE;
+    // A stop asked for from one of the server's own routines may still be under way.
+    if (s.started || s.loop.joinable()) return STATUS_INVALID_HANDLE;
     sockaddr_un address;
     if (!detail::FillUnixAddress(socketPath, address)) return STATUS_OBJECT_NAME_INVALID;
     std::error_code ignored;
@@ -203,18 +369,43 @@ NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
         unlink(address.sun_path);
         return STATUS_UNSUCCESSFUL;
     }
-    s.stop.Reset();
+    RaiseDescriptorLimit();
     s.listenFd = fd;
     s.path = socketPath;
     s.inode = st.st_ino;
-    try {
-        s.acceptThread = std::thread([&s] { s.AcceptLoop(); });
-    } catch (const std::system_error&) {
-        close(fd);
+    s.epollFd = epoll_create1(EPOLL_CLOEXEC);
+    s.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    auto pool = std::make_unique<detail::WorkPool>(kMaxWorkers, kWorkerIdleExit);
+    bool ready = s.epollFd >= 0 && s.wakeFd >= 0;
+    for (auto [watched, key] : {std::pair{s.listenFd, kListenKey}, std::pair{s.wakeFd, kWakeKey}}) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = key;
+        ready = ready && epoll_ctl(s.epollFd, EPOLL_CTL_ADD, watched, &event) == 0;
+    }
+    ready = ready && pool->Start();
+    if (ready) {
+        s.host.pool = pool.get();
+        s.host.epollFd = s.epollFd;
+        s.stopping = false;
+        s.loopEnded = false;
+        s.acceptPaused = false;
+        try {
+            // The loop keeps the state alive in case the last owner lets go
+            // of it from a dispatch or close routine.
+            s.loop = std::thread([self = state_] { self->Loop(); });
+        } catch (const std::system_error&) {
+            ready = false;
+        }
+    }
+    if (!ready) {
+        pool.reset();
+        s.host.pool = nullptr;
         unlink(address.sun_path);
-        s.listenFd = -1;
+        s.CloseDescriptors();
         return STATUS_INSUFFICIENT_RESOURCES;
     }
+    s.pool = std::move(pool);
     s.started = true;
     return STATUS_SUCCESS;
 }
@@ -223,31 +414,29 @@ void DeviceServer::Stop() {
     State& s = *state_;
     {
         std::lock_guard lock(s.mutex);
-        if (!s.started) return;
-        s.started = false;
+        if (s.started) {
+            s.started = false;
+            s.stopping = true;
+        }
+        if (!s.loop.joinable()) return;
     }
-    s.stop.Set();
-    if (s.acceptThread.joinable()) s.acceptThread.join();
-    close(s.listenFd);
-    s.listenFd = -1;
-    // Remove the socket only while it is still ours: a new service may have
-    // taken the name meanwhile.
-    struct stat st {};
-    if (lstat(s.path.c_str(), &st) == 0 && st.st_ino == s.inode) unlink(s.path.c_str());
-
-    std::list<std::shared_ptr<detail::Connection>> connections;
-    {
-        std::lock_guard lock(s.mutex);
-        connections.swap(s.connections);
-    }
-    for (auto& connection : connections)
-        connection->Join();
+    s.Wake();
+    // From a dispatch or close routine the stop goes on without this thread:
+    // it cannot wait for the routines of its own server.
+    if (std::this_thread::get_id() == s.loop.get_id() || (s.pool && s.pool->OnPoolThread())) return;
+    s.loop.join();
+    s.pool->Shutdown();
+    std::lock_guard lock(s.mutex);
+    s.pool.reset();
+    s.host.pool = nullptr;
+    s.timers.clear();
+    s.CloseDescriptors();
 }
 
 std::size_t DeviceServer::ConnectionCount() const {
     std::lock_guard lock(state_->mutex);
     std::size_t count = 0;
-    for (const auto& connection : state_->connections)
+    for (const auto& [id, connection] : state_->connections)
         count += connection->IsFinished() ? 0 : 1;
     return count;
 }

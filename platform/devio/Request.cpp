@@ -31,7 +31,7 @@ bool Request::Complete(NtStatus status, std::uint64_t information, std::size_t o
     dropped = std::move(cancelRoutine_);
     connection.requests_.erase(id_);
     connection.ReleaseChargeLocked(*this);
-    if (connection.closing_) connection.wake_.Set();
+    connection.RequestGoneLocked();
     // While the dispatch routine runs, its thread sends the answer after the
     // first answer; otherwise the completion goes out now, in call order.
     if (!dispatching_) connection.EnqueueLocked(connection.CompletionMessageLocked(*this));

@@ -42,6 +42,9 @@ inline constexpr std::uint32_t kCancelThenPend = Code(0x806);
 inline constexpr std::uint32_t kThrow = Code(0x807);
 /// Made cancelable, then completed before the dispatch returns.
 inline constexpr std::uint32_t kCancelableAtOnce = Code(0x808);
+/// The dispatch routine waits until the test releases it (at most 10 s),
+/// then completes the request.
+inline constexpr std::uint32_t kBlock = Code(0x809);
 
 /// What happened in the service, in order, for the tests to check.
 struct Event {
@@ -89,6 +92,18 @@ public:
         for (const auto& e : events_)
             n += (e.kind == kind && e.processId == pid) ? 1 : 0;
         return n;
+    }
+
+    /// Dispatch routines waiting in kBlock now.
+    std::size_t Blocked() {
+        std::lock_guard lock(mutex_);
+        return blocked_;
+    }
+    /// Lets every kBlock dispatch routine return, now and later.
+    void Unblock() {
+        std::lock_guard lock(mutex_);
+        unblocked_ = true;
+        changed_.notify_all();
     }
 
     /// Completes the oldest pended work request with the given bytes as output.
@@ -161,6 +176,16 @@ private:
         case kCancelableAtOnce:
             if (r->SetCancelRoutine([](const RequestPtr&) {})) r->Complete(STATUS_SUCCESS, 0);
             return;
+        case kBlock: {
+            std::unique_lock lock(mutex_);
+            ++blocked_;
+            changed_.notify_all();
+            changed_.wait_for(lock, std::chrono::seconds(10), [this] { return unblocked_; });
+            --blocked_;
+            lock.unlock();
+            r->Complete(STATUS_SUCCESS, 0);
+            return;
+        }
         case kThrow:
             throw std::runtime_error("dispatch failed");
         default:
@@ -172,6 +197,8 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Event> events_;
+    std::size_t blocked_ = 0;
+    bool unblocked_ = false;
     RequestQueue work_;
     RequestQueue reads_;
     RequestQueue registrations_;
