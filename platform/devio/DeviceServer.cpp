@@ -13,7 +13,6 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <condition_variable>
 #include <chrono>
 #include <unordered_map>
 #include <mutex>
@@ -96,10 +95,9 @@ struct DeviceServer::State {
     detail::UserLimits limits;
     std::unique_ptr<detail::WorkPool> pool;
     mutable std::mutex mutex;
-    std::condition_variable changed;
-    bool started = false;    // Start succeeded and Stop has not been asked for
-    bool stopping = false;   // Stop asked for: the loop stops accepting and ends every connection
-    bool loopEnded = false;
+    bool running = false;  // from Start until a Stop has waited for everything
+    bool stopping = false; // Stop asked for: the loop stops accepting and ends every connection
+    bool joining = false;  // a Stop waits for the loop and the workers
     int listenFd = -1;
     int epollFd = -1;
     int wakeFd = -1;
@@ -123,8 +121,9 @@ struct DeviceServer::State {
 };
 
 DeviceServer::State::~State() {
-    // Only when the last owner was one of the server's own threads (a Stop
-    // from a dispatch or close routine): that thread cannot wait for itself.
+    // Only when the server was let go of after a Stop from one of its own
+    // routines: the loop, whose end this is, cannot wait for itself.
+    if (pool) pool->Shutdown();
     if (loop.joinable()) loop.detach();
     CloseDescriptors();
 }
@@ -255,11 +254,7 @@ void DeviceServer::State::Loop() {
                 lock.lock();
             }
             // Stopped once every connection has run its close routine.
-            if (stopping && connections.empty()) {
-                loopEnded = true;
-                changed.notify_all();
-                return;
-            }
+            if (stopping && connections.empty()) return;
             timeout = TimeoutLocked();
         }
         const int count = epoll_wait(epollFd, events, 64, timeout);
@@ -298,10 +293,7 @@ DeviceServer::DeviceServer(DispatchRoutine dispatch, CloseRoutine close) : state
     s.host.finished = [&s](const detail::Connection& connection) {
         std::lock_guard lock(s.mutex);
         s.connections.erase(connection.Info().id);
-        if (s.connections.empty()) {
-            s.changed.notify_all();
-            if (s.stopping) s.Wake();
-        }
+        if (s.connections.empty() && s.stopping) s.Wake();
     };
     s.host.wakeAt = [&s](std::chrono::steady_clock::time_point when, std::weak_ptr<detail::Connection> connection) {
         {
@@ -319,8 +311,8 @@ DeviceServer::~DeviceServer() {
 NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
     State& s = *state_;
     std::lock_guard lock(s.mutex);
-    // A stop asked for from one of the server's own routines may still be under way.
-    if (s.started || s.loop.joinable()) return STATUS_INVALID_HANDLE;
+    // Also while a stop is under way.
+    if (s.running) return STATUS_INVALID_HANDLE;
     sockaddr_un address;
     if (!detail::FillUnixAddress(socketPath, address)) return STATUS_OBJECT_NAME_INVALID;
     std::error_code ignored;
@@ -388,7 +380,6 @@ NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
         s.host.pool = pool.get();
         s.host.epollFd = s.epollFd;
         s.stopping = false;
-        s.loopEnded = false;
         s.acceptPaused = false;
         try {
             // The loop keeps the state alive in case the last owner lets go
@@ -406,31 +397,33 @@ NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     s.pool = std::move(pool);
-    s.started = true;
+    s.running = true;
     return STATUS_SUCCESS;
 }
 
 void DeviceServer::Stop() {
     State& s = *state_;
+    std::thread loop;
     {
         std::lock_guard lock(s.mutex);
-        if (s.started) {
-            s.started = false;
-            s.stopping = true;
-        }
-        if (!s.loop.joinable()) return;
+        if (!s.running) return;
+        s.stopping = true;
+        s.Wake();
+        // From a dispatch or close routine the stop goes on without this
+        // thread: it cannot wait for the routines of its own server.
+        if (s.joining || std::this_thread::get_id() == s.loop.get_id() || s.pool->OnPoolThread()) return;
+        s.joining = true;
+        loop = std::move(s.loop);
     }
-    s.Wake();
-    // From a dispatch or close routine the stop goes on without this thread:
-    // it cannot wait for the routines of its own server.
-    if (std::this_thread::get_id() == s.loop.get_id() || (s.pool && s.pool->OnPoolThread())) return;
-    s.loop.join();
+    loop.join();
     s.pool->Shutdown();
     std::lock_guard lock(s.mutex);
     s.pool.reset();
     s.host.pool = nullptr;
     s.timers.clear();
     s.CloseDescriptors();
+    s.joining = false;
+    s.running = false;
 }
 
 std::size_t DeviceServer::ConnectionCount() const {

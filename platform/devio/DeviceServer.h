@@ -15,8 +15,9 @@ namespace qorcam::devio {
 /// Receives every request. It either completes the request before returning
 /// or pends it (RequestQueue::Pend, or keeps it with a cancel routine) and
 /// completes it later from any thread. Requests of one connection are
-/// dispatched one after another on that connection's thread; requests of
-/// different connections may be dispatched at the same time.
+/// dispatched one after another; requests of different connections may be
+/// dispatched at the same time, on the server's workers (at most 16 at once,
+/// so a routine that waits holds up only its own connection, not the others).
 using DispatchRoutine = std::function<void(const RequestPtr&)>;
 
 /// Runs once per connection after the client closed it (or its process
@@ -27,8 +28,11 @@ using CloseRoutine = std::function<void(const ConnectionInfo&)>;
 /// Serves one device on a Unix-domain stream socket.
 ///
 /// Guarantees:
-/// - Each accepted connection is one client handle with its own thread; the
-///   client's process id, user and groups come from SO_PEERCRED and
+/// - Each accepted connection is one client handle. Connections hold no
+///   thread: one loop watches every socket and a pool of workers (one when
+///   idle, more while dispatch routines are busy, at most 16) reads, checks
+///   and dispatches what arrives. The client's process id, user and groups
+///   come from SO_PEERCRED and
 ///   SO_PEERGROUPS, never from the client. Each user other than root has a
 ///   share (64 connections; 4096 requests, 16 MiB of their input and 1 GiB
 ///   of input and inline output in flight); at most 1024 connections are
@@ -53,11 +57,17 @@ public:
     DeviceServer& operator=(const DeviceServer&) = delete;
 
     /// Creates the socket at path (its folder is created; mode 0666, as any
-    /// process may open the device), listens and starts serving.
+    /// process may open the device), listens and starts serving. The
+    /// process's descriptor limit is raised to what it may hold: every
+    /// connection and every registered region is a descriptor. When none is
+    /// left, new clients wait in the socket's backlog until one is free.
     /// STATUS_OBJECT_NAME_COLLISION when another server answers there (a
     /// stale socket file is replaced); STATUS_INVALID_HANDLE when already
     /// started; STATUS_UNSUCCESSFUL for other socket errors.
     NtStatus Start(const std::filesystem::path& socketPath);
+    /// Called from a dispatch or close routine of this server, Stop only
+    /// starts the stop (it cannot wait for its own routines); a later Stop
+    /// or the destructor waits for it.
     void Stop();
 
     /// Connections currently open (their close routine not yet finished).
