@@ -120,12 +120,7 @@ class MalformedInputTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(service_.Start(DevicePath(kName)), STATUS_SUCCESS); }
 
-    std::size_t Closes() {
-        std::size_t n = 0;
-        for (const auto& e : service_.Events())
-            n += e.kind == Event::Close ? 1 : 0;
-        return n;
-    }
+    std::size_t Closes() { return service_.Closes(); }
 
     void ExpectServiceHealthy() {
         DeviceHandle handle;

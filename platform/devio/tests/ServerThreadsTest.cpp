@@ -71,12 +71,7 @@ class ServerThreadsTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(service_.Start(DevicePath(kName)), STATUS_SUCCESS); }
 
-    std::size_t Closes() {
-        std::size_t n = 0;
-        for (const auto& e : service_.Events())
-            n += e.kind == Event::Close ? 1 : 0;
-        return n;
-    }
+    std::size_t Closes() { return service_.Closes(); }
 
     test::TestRoot root_;
     test::TestService service_;

@@ -94,6 +94,15 @@ public:
         return n;
     }
 
+    /// Close routines run so far, for every process.
+    std::size_t Closes() {
+        std::lock_guard lock(mutex_);
+        std::size_t n = 0;
+        for (const auto& e : events_)
+            n += e.kind == Event::Close ? 1 : 0;
+        return n;
+    }
+
     /// Dispatch routines waiting in kBlock now.
     std::size_t Blocked() {
         std::lock_guard lock(mutex_);
