@@ -61,19 +61,25 @@ CGigEDevice::CGigEDevice(CTL* tl, CGigEInterface* parent, std::string id, std::u
         // The camera may have granted control before a later step failed
         // (or only its answer was lost): hand it back, so that the next open
         // need not wait for the camera's heartbeat time-out.
-        uint8_t block[sizeof(GigeRequestBlock)] = {};
-        std::memcpy(block, &claim, sizeof claim);
-        Put<uint16_t>(block, 16, CommandPort());
-        CallService(Driver(), IOCTL_GIGE_StopHeartbeat, block, sizeof block);
-        try {
-            m_port->WriteRegister(kRegControl, 0);
-        } catch (...) {
-        }
+        ReleaseControl();
         CallService(Driver(), IOCTL_GIGE_DeviceClose, &claim, sizeof claim);
         CallService(Driver(), IOCTL_GIGE_PortFree, &port, sizeof port);
         m_eventData.reset();
         m_port.reset();
         throw std::runtime_error("Device Open Error");
+    }
+}
+
+// Stops the service's heartbeat and hands control of the camera back.
+void CGigEDevice::ReleaseControl() {
+    const PidAndCamera claim{ProcessId(), m_info->GetCameraAddress()};
+    uint8_t block[sizeof(GigeRequestBlock)] = {};
+    std::memcpy(block, &claim, sizeof claim);
+    Put<uint16_t>(block, 16, CommandPort());
+    CallService(Driver(), IOCTL_GIGE_StopHeartbeat, block, sizeof block);
+    try {
+        m_port->WriteRegister(kRegControl, 0);
+    } catch (...) {
     }
 }
 
@@ -97,16 +103,7 @@ void CGigEDevice::TakeControl() {
 CGigEDevice::~CGigEDevice() {
     m_eventData.reset();
     const PidAndCamera claim{ProcessId(), m_info->GetCameraAddress()};
-    if (Controls()) {
-        uint8_t block[sizeof(GigeRequestBlock)] = {};
-        std::memcpy(block, &claim, sizeof claim);
-        Put<uint16_t>(block, 16, CommandPort());
-        CallService(Driver(), IOCTL_GIGE_StopHeartbeat, block, sizeof block);
-        try {
-            m_port->WriteRegister(kRegControl, 0);
-        } catch (...) {
-        }
-    }
+    if (Controls()) ReleaseControl();
     DestroyDataStreams();
     if (m_interface) m_interface->RemoveDevice(this);
     if (Controls()) CallService(Driver(), IOCTL_GIGE_DeviceClose, &claim, sizeof claim);

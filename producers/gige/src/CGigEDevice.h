@@ -54,6 +54,7 @@ protected:
 
 private:
     void TakeControl();
+    void ReleaseControl();
     uint32_t TestPacket();
     void SendAction(const uint32_t keys[3], bool wait, size_t* size);
 
