@@ -251,7 +251,7 @@ TEST_F(Loader, FileUrlsNeverLeaveTheDescriptionFolder) {
     const auto outside = folder.parent_path() / (folder.filename().string() + "-outside.xml");
     std::ofstream(outside, std::ios::binary) << CameraXml();
     const std::string name = outside.filename().string();
-    for (const std::string url : {"File:../" + name, "File:sub\\..\\..\\" + name, "file:///../" + name,
+    for (const std::string& url : {"File:../" + name, "File:sub\\..\\..\\" + name, "file:///../" + name,
                                   "File:./../" + name}) {
         SCOPED_TRACE(url);
         device.urls = {url};

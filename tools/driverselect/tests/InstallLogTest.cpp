@@ -49,7 +49,9 @@ TEST(InstallLog, AppendsOnlyInAPrivateFolderAndNeverThroughALink) {
         log.WriteLogLine("line\n");
         log.Close();
         fs::current_path(old);
-        if (c.opens) EXPECT_NE(Text(dir / kInstallLogName).find("line"), std::string::npos);
+        if (c.opens) {
+            EXPECT_NE(Text(dir / kInstallLogName).find("line"), std::string::npos);
+        }
     }
     EXPECT_EQ(Text(victim), "keep me\n");
     fs::remove_all(base);
