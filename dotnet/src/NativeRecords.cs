@@ -143,6 +143,7 @@ namespace QorCamDotNet
         [FieldOffset(56)] public UInt32 GigE_Ext_Size_Y;
         [FieldOffset(60)] public UInt32 GigE_Ext_Chunk_ID;
         [FieldOffset(28)] public fixed byte GigE_VendorData[512];
+        [FieldOffset(540)] public UInt32 GigE_MissingPackets;
 
         [FieldOffset(28)] public UInt64 Usb_DataSize;
         [FieldOffset(36)] public NativeStreamImage Usb_Image;

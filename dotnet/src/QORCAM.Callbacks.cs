@@ -132,6 +132,7 @@ namespace QorCamDotNet
             QORCAM_GIGESTREAMINFO s = new QORCAM_GIGESTREAMINFO();
             s.Frame_ID = p->Frame_ID;
             s.TimeStamp = p->TimeStamp;
+            s.MissingPackets = p->GigE_MissingPackets;
             switch (p->PayloadType) {
             case 1: {
                 s.SType = QORCAM_GIGESTREAMTYPE.QORCAM_GIGEIMAGEDATA;

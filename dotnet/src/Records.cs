@@ -153,6 +153,8 @@ namespace QorCamDotNet
         public QORCAM_STREAMINFO_CHUNK? Chunk;
         public QORCAM_STREAMINFO_EXT_CHUNK? Ext_Chunk;
         public QORCAM_STREAMINFO_VENDOR? Vendor;
+        /// <summary>Packets still missing when the block was completed; a frame with any is never good.</summary>
+        public UInt32 MissingPackets;
     }
 
     [StructLayout(LayoutKind.Sequential)]

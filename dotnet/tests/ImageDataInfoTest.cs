@@ -102,6 +102,29 @@ namespace QorCamDotNet.Tests
         }
 
         [Test]
+        public void GigEMissingPacketsComeFromBehindThePayloadUnionForEveryPayloadType()
+        {
+            // The count lies at byte 540 of the record (532 of the stream information), past the
+            // union's largest member, so a vendor block's 512 bytes do not reach it.
+            foreach (uint type in new uint[] { 1u, 2u, 3u, 4u, 5u, 0x8000u }) {
+                NativeImageDataInfo r = Filled(type);
+                r.Payload_Flag = 0;
+                byte* p = (byte*)&r;
+                p[540] = 0x02;
+                p[541] = 0x01;
+                p[542] = 0;
+                p[543] = 0;
+                QORCAM_IMAGEDATAINFO info = Copy(1, r, new QORCAM_IMAGEDATAINFO());
+                string label = "payload type " + type;
+                Assert.AreEqual(0x102u, info.CGigE.Value.StreamInfo.Value.MissingPackets, label);
+                Assert.IsFalse(info.CGigE.Value.Payload_Flag, label + ": a frame with packets missing is not good");
+            }
+            NativeImageDataInfo whole = Filled(1);
+            whole.GigE_MissingPackets = 0;
+            Assert.AreEqual(0u, Copy(1, whole, new QORCAM_IMAGEDATAINFO()).CGigE.Value.StreamInfo.Value.MissingPackets);
+        }
+
+        [Test]
         public void UsbPayloadTypesFillTheirOwnSubRecord()
         {
             NativeImageDataInfo r = Filled(0x4000);

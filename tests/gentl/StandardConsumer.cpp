@@ -139,7 +139,7 @@ PortNodeMap LoadNodeMap(StandardProducer& gc, Handle port, const std::string& po
 }
 
 void StreamFrames(StandardProducer& gc, Handle device, const PortNodeMap& camera, int frames, size_t own,
-                  size_t allocated) {
+                  size_t allocated, size_t extra) {
     uint32_t streams = 0;
     ASSERT_EQ(gc.DevGetNumDataStreams(device, &streams), kSuccess) << gc.LastError();
     ASSERT_GE(streams, 1u);
@@ -149,10 +149,10 @@ void StreamFrames(StandardProducer& gc, Handle device, const PortNodeMap& camera
     Handle stream = nullptr;
     ASSERT_EQ(gc.DevOpenDataStream(device, id, &stream), kSuccess) << gc.LastError();
 
-    // Buffers sized as the camera says a block is.
+    // Buffers sized as the camera says a block is, or larger.
     const int64_t payload = camera.Integer("PayloadSize");
     ASSERT_GT(payload, 0);
-    const size_t bytes = static_cast<size_t>(payload);
+    const size_t bytes = static_cast<size_t>(payload) + extra;
     std::vector<std::vector<uint8_t>> memory(own, std::vector<uint8_t>(bytes));
     // Every buffer has its own user pointer: an element of this array.
     std::vector<int> tags(own + allocated);
@@ -233,7 +233,7 @@ void StreamFrames(StandardProducer& gc, Handle device, const PortNodeMap& camera
         }
         lastFrame = frame;
         const auto* image = static_cast<const uint8_t*>(base);
-        EXPECT_TRUE(std::any_of(image, image + bytes, [](uint8_t b) { return b != 0; }))
+        EXPECT_TRUE(std::any_of(image, image + payload, [](uint8_t b) { return b != 0; }))
             << "buffer " << n << " holds no image";
         ASSERT_EQ(gc.DSQueueBuffer(stream, data.buffer), kSuccess) << gc.LastError();
     }
@@ -352,9 +352,10 @@ void RunSession(const std::string& producer, const std::string& model) {
         ASSERT_EQ(gc.DevGetPort(device, &port), kSuccess) << gc.LastError();
         PortNodeMap camera = LoadNodeMap(gc, port);
         ASSERT_TRUE(camera.map) << "the camera's description";
-        // Twenty buffers the first time, a few after the reopen; three of the consumer's memory, two of
-        // the producer's.
-        StreamFrames(gc, device, camera, session == 0 ? 20 : 5, 3, 2);
+        // Twenty buffers the first time, ten after the reopen into buffers half as large again as the
+        // payload; three of the consumer's memory, two of the producer's.
+        const size_t payload = static_cast<size_t>(camera.Integer("PayloadSize"));
+        StreamFrames(gc, device, camera, session == 0 ? 20 : 10, 3, 2, session == 0 ? 0 : payload / 2);
         camera = {};
         ASSERT_EQ(gc.DevClose(device), kSuccess) << gc.LastError();
     }

@@ -45,9 +45,11 @@ PortNodeMap LoadNodeMap(StandardProducer& gc, Handle port, const std::string& po
 
 // One acquisition: `own` buffers in the consumer's memory and `allocated` buffers from the producer,
 // all queued, the new-buffer event registered, `frames` buffers taken and queued again, then stop,
-// flush, revoke and close of the stream. Checks every delivered buffer along the way.
+// flush, revoke and close of the stream. Checks every delivered buffer along the way. Buffers are as large
+// as the camera's payload size, or `extra` bytes larger (a block must then still end at its last packet,
+// whole, not at a time-out with the buffer's rest counted missing).
 void StreamFrames(StandardProducer& gc, Handle device, const PortNodeMap& camera, int frames, size_t own,
-                  size_t allocated);
+                  size_t allocated, size_t extra = 0);
 
 // The whole session of a consumer: the first interface, the first camera found on it (waiting a bounded
 // time for it to be listed), its description and node map, two acquisitions with a close and a reopen

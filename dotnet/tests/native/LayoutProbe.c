@@ -124,6 +124,7 @@ int main(void) {
     AT("NativeImageDataInfo", "GigE_Ext_Size_Y", I, GIGE.Data.Ext_Chunk.Size_Y);
     AT("NativeImageDataInfo", "GigE_Ext_Chunk_ID", I, GIGE.Data.Ext_Chunk.Chunk_ID);
     AT("NativeImageDataInfo", "GigE_VendorData", I, GIGE.Data.Vendor.VendorData);
+    AT("NativeImageDataInfo", "GigE_MissingPackets", I, GIGE.MissingPackets);
     AT("NativeImageDataInfo", "Usb_DataSize", I, USB.DataSize);
     AT("NativeImageDataInfo", "Usb_Image", I, USB.Data.Image);
     AT("NativeImageDataInfo", "Usb_Chunk_ID", I, USB.Data.Chunk.Chunk_ID);

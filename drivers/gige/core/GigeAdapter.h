@@ -58,7 +58,8 @@ struct BlockContext {
     GigeRequestPtr request;
     uint64_t outputLength = 0;
     uint32_t infoOffset = 0;
-    uint32_t packetCount = 0;
+    uint32_t packetCount = 0; // of the block; a trailer may lower it below the buffer's
+    uint32_t bufferPackets = 0; // as the request laid the buffer out
     uint32_t missing = 0;
     uint32_t nextExpected = 0; // packet id - 1 of the next packet in order
     uint32_t requestedAgain = 0;

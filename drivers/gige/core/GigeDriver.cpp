@@ -419,7 +419,7 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
         b.request = r;
         b.outputLength = outLength;
         b.infoOffset = form.infoOffset;
-        b.packetCount = form.packetCount;
+        b.packetCount = b.bufferPackets = form.packetCount;
         b.missing = form.packetCount;
         b.resendsLeft = params_.streamRetry;
         r->MarkPending();

@@ -207,6 +207,9 @@ private:
     void ResendMissing(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b);
     void SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint32_t from, uint32_t to);
     static void ResetBlock(BlockContext& b, uint32_t streamRetry);
+    // The block has `packets` data packets, fewer than its buffer was laid out for: the packets past
+    // them are no longer missing.
+    static void EndBlockAt(BlockContext& b, uint32_t packets);
     static void CountLostBlocks(GigeStreamChannel& c, uint64_t blocks);
 
     const GigeParameters params_;

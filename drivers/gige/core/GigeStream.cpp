@@ -119,6 +119,7 @@ uint64_t BlocksBetween(uint64_t last, uint64_t next, bool extended) {
 
 void GigeDriver::ResetBlock(BlockContext& b, uint32_t streamRetry) {
     b.blockId = 0;
+    b.packetCount = b.bufferPackets;
     b.missing = b.packetCount;
     b.nextExpected = 0;
     b.resendsLeft = streamRetry;
@@ -247,6 +248,9 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         if (block == c.blockRequests.end()) return;
         BlockContext& b = *block;
         b.lastPacket = now;
+        // The trailer's packet id follows the block's last data packet: a buffer laid out for more
+        // packets than the block has waits for none of the rest.
+        if (g.packetId != 0 && g.packetId - 1 < b.packetCount) EndBlockAt(b, g.packetId - 1);
         const auto p = g.payload;
         if (b.info.payloadType == kPayloadChunk && p.size() >= 8) {
             PutField<uint32_t>(b.info, 20, Get32(p.data() + 4));
@@ -260,7 +264,7 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         if (b.missing == 0 || !c.resendEnable) {
             CompleteBlock(c, b, done);
             c.blockRequests.erase(block);
-        } else if (b.nextExpected == b.packetCount) {
+        } else if (b.nextExpected >= b.packetCount) {
             if (b.resendsLeft > 0) {
                 --b.resendsLeft;
                 ResendMissing(a, c, b);
@@ -278,6 +282,18 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
     default:
         return;
     }
+}
+
+void GigeDriver::EndBlockAt(BlockContext& b, uint32_t packets) {
+    uint8_t* bitmap = b.output.data() + b.infoOffset + kBlockInfoBytes;
+    for (uint32_t i = packets; i < b.packetCount; ++i) {
+        const uint8_t mask = static_cast<uint8_t>(0x80 >> (i % 8));
+        if (bitmap[i / 8] & mask) {
+            bitmap[i / 8] = static_cast<uint8_t>(bitmap[i / 8] & ~mask);
+            --b.missing;
+        }
+    }
+    b.packetCount = packets;
 }
 
 void GigeDriver::CheckBlockTimeouts(GigeAdapter& a, Completions& done) {

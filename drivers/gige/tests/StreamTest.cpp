@@ -167,6 +167,51 @@ TEST(Stream, ChunkDataWaitsForItsTrailer) {
     EXPECT_EQ(FieldU32(info, 52), 0xC0FFEEu);
 }
 
+TEST(Stream, TrailerEndsABlockShorterThanItsBuffer) {
+    // Buffers laid out for 20 packets; the blocks have 8, as the trailer's packet id (9) says.
+    StreamFixture f; // resend on, STREAMRETRY 0
+    auto trailerAt = [&](uint64_t blockId, uint32_t packetId) { f.Gvsp(2, blockId, packetId, {0, 0, 0, 1}); };
+    auto whole = f.Buffer(20, 2000);
+    f.Leader(1);
+    for (uint32_t id = 1; id <= 8; ++id)
+        f.Payload(1, id);
+    EXPECT_EQ(whole->completions, 0);
+    trailerAt(1, 9);
+    ASSERT_EQ(whole->status, STATUS_SUCCESS) << "completed at its trailer, not at a time-out";
+    EXPECT_EQ(+InfoOf(*whole, 2000).missingPackets, 0u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(whole->Output()[2000 + 544 + i], 0) << "bitmap byte " << i;
+    EXPECT_TRUE(f.Resends().empty()) << "nothing past the block's end is asked for";
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{8, 0, 0}));
+
+    // A packet lost inside such a block is the only one asked for again, and the only one missing.
+    auto holed = f.Buffer(20, 2000);
+    f.Leader(2);
+    for (uint32_t id = 1; id <= 8; ++id)
+        if (id != 5) f.Payload(2, id);
+    trailerAt(2, 9);
+    ASSERT_EQ(holed->status, STATUS_SUCCESS);
+    EXPECT_EQ(+InfoOf(*holed, 2000).missingPackets, 1u);
+    auto resends = f.Resends();
+    ASSERT_EQ(resends.size(), 1u);
+    EXPECT_EQ(Get32(resends[0].Body() + 4), 5u);
+    EXPECT_EQ(Get32(resends[0].Body() + 8), 5u);
+
+    // A trailer naming more packets than the buffer holds changes nothing: the tail is still asked for.
+    auto small = f.Buffer(4, 400);
+    f.Leader(3);
+    for (uint32_t id = 1; id <= 3; ++id)
+        f.Payload(3, id);
+    trailerAt(3, 10);
+    EXPECT_EQ(small->completions, 0);
+    resends = f.Resends();
+    ASSERT_EQ(resends.size(), 1u);
+    EXPECT_EQ(Get32(resends[0].Body() + 4), 4u);
+    f.Payload(3, 4);
+    ASSERT_EQ(small->status, STATUS_SUCCESS);
+    EXPECT_EQ(+InfoOf(*small, 400).missingPackets, 0u);
+}
+
 TEST(Stream, GapIsRequestedAgainAsOneRunAndFilledByLatePackets) {
     StreamFixture f;
     auto r = f.Buffer(12, 1200);

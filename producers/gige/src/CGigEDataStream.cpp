@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 
@@ -125,14 +126,7 @@ void CGigEDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, IN
     // The block information lies in the buffer at the info offset (behind the consumer's part of it when
     // the stream laid the buffer out itself); a buffer too small to hold it, or a stream that takes no
     // blocks, answers 0.
-    const auto& gige = *static_cast<CGigEBufferInfo*>(buffer);
-    const uint8_t* info = nullptr;
-    if (m_layoutWritten) {
-        if (m_packetCount != 0 && buffer->GetBase() && uint64_t(m_infoOffset) + kInfoBytes <= buffer->GetSize())
-            info = buffer->GetBase() + m_infoOffset;
-    } else if (gige.packets != 0 && uint64_t(gige.infoOffset) + kInfoBytes <= gige.TargetSize()) {
-        info = gige.Target() + gige.infoOffset;
-    }
+    const uint8_t* info = BlockInfo(*static_cast<CGigEBufferInfo*>(buffer));
     const bool readable = info != nullptr;
     auto field32 = [&](size_t offset) -> uint32_t { return readable ? Get<uint32_t>(info, offset) : 0; };
     auto field64 = [&](size_t offset) -> uint64_t { return readable ? Get<uint64_t>(info, offset) : 0; };
@@ -178,6 +172,16 @@ void CGigEDataStream::GetBufferInfo(CBufferInfo* buffer, BUFFER_INFO_CMD cmd, IN
         if (type) *type = INFO_DATATYPE_UNKNOWN;
         return;
     }
+}
+
+const uint8_t* CGigEDataStream::BlockInfo(const CGigEBufferInfo& buffer) const {
+    if (m_layoutWritten) {
+        if (m_packetCount != 0 && buffer.GetBase() && uint64_t(m_infoOffset) + kInfoBytes <= buffer.GetSize())
+            return buffer.GetBase() + m_infoOffset;
+    } else if (buffer.packets != 0 && uint64_t(buffer.infoOffset) + kInfoBytes <= buffer.TargetSize()) {
+        return buffer.Target() + buffer.infoOffset;
+    }
+    return nullptr;
 }
 
 bool CGigEDataStream::SetUpStream() {
@@ -364,6 +368,7 @@ bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
     }
     buffer->status = status;
     buffer->bytes = 0;
+    buffer->incomplete = true;
     ReportError(images ? "DataExec_Thread IOCTL_GIGE_GetStream error"
                        : "SyncExec_Thread IOCTL_GIGE_GetStream error");
     Deliver(buffer, false);
@@ -377,6 +382,10 @@ void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
     // Consumer memory receives the image from its shared shadow: the one copy it costs.
     if (buffer->HasShadow() && devio::NtSuccess(buffer->status))
         std::memcpy(buffer->GetBase(), buffer->Target(), buffer->GetSize());
+    // A block still missing packets when it ended is incomplete, as is a buffer whose request failed.
+    const uint8_t* info = GetIndex() == 0 ? BlockInfo(*buffer) : nullptr;
+    const uint32_t missing = info ? Get<uint32_t>(info, offsetof(GigeBlockInfo, missingPackets)) : 0;
+    buffer->incomplete = !devio::NtSuccess(buffer->status) || missing != 0;
     Deliver(buffer, true);
 }
 

@@ -56,6 +56,8 @@ private:
         uint32_t packets = 0;
     };
     BlockLayout LayoutFor(const CGigEBufferInfo& buffer) const;
+    // The block information of a buffer's last block, or null when the buffer cannot hold it.
+    const uint8_t* BlockInfo(const CGigEBufferInfo& buffer) const;
 
     CGigEDevice* m_device;
     // Written by the consumer at any time, read by the stream's threads.

@@ -38,8 +38,8 @@ protected:
         EXPECT_EQ(gc->DSAnnounceBuffer(stream, memory, size, memory, &b), GC_ERR_SUCCESS);
         return b;
     }
-    // Completes the oldest image request as one whole block with id `block`.
-    bool DeliverBlock(uint64_t block) {
+    // Completes the oldest image request as one block with id `block`, `missing` of its packets lost.
+    bool DeliverBlock(uint64_t block, uint32_t missing = 0) {
         return service.CompletePending(
             IOCTL_GIGE_GetStream, STATUS_SUCCESS, [&](std::span<uint8_t> out, std::span<const uint8_t> in) {
                 seenForms.push_back({in.begin(), in.end()});
@@ -52,6 +52,7 @@ protected:
                 info.timestamp = 1000 + block;
                 const uint32_t fields[] = {0x01080001, kWidth, kHeight, 0, 0};
                 std::memcpy(info.fields, fields, sizeof fields);
+                info.missingPackets = missing;
                 std::memcpy(out.data() + kInfoOffset, &info, sizeof info);
                 out[kInfoOffset + 544] = 0;
                 return static_cast<uint32_t>(out.size());
@@ -114,7 +115,7 @@ TEST_F(GigEStream, ImagesReachConsumerAndProducerMemory) {
 
     ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
     ASSERT_TRUE(DeliverBlock(7));
-    ASSERT_TRUE(DeliverBlock(8));
+    ASSERT_TRUE(DeliverBlock(8, 1));
     for (const auto& form : seenForms) {
         EXPECT_EQ(Field<uint16_t>(form, 0), port);
         EXPECT_EQ(Field<uint32_t>(form, 2), kInfoOffset);
@@ -141,6 +142,7 @@ TEST_F(GigEStream, ImagesReachConsumerAndProducerMemory) {
         EXPECT_EQ(BufferValue<size_t>(b, BUFFER_INFO_PAYLOADTYPE), 1u);
         EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_STATUS), 0u);
         EXPECT_EQ(BufferValue<uint32_t>(b, BUFFER_INFO_CUSTOM_BYTES), kBufferSize);
+        EXPECT_EQ(BufferValue<bool8_t>(b, BUFFER_INFO_IS_INCOMPLETE), block == 8) << "a packet is missing";
     }
     uint64_t delivered = 0;
     size = sizeof delivered;
@@ -401,7 +403,7 @@ TEST_F(GigEStream, AStreamTheConsumerDidNotSetUpIsSetUpFromTheCamera) {
     // Each buffer is one block of its size; its information lies behind it, unseen by the consumer.
     ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 2));
     ASSERT_TRUE(DeliverBlock(7));
-    ASSERT_TRUE(DeliverBlock(8));
+    ASSERT_TRUE(DeliverBlock(8, 2));
     for (const auto& form : seenForms) {
         EXPECT_EQ(Field<uint32_t>(form, 2), kInfoOffset);
         EXPECT_EQ(Field<uint32_t>(form, 6), 1u);
@@ -419,6 +421,7 @@ TEST_F(GigEStream, AStreamTheConsumerDidNotSetUpIsSetUpFromTheCamera) {
         EXPECT_EQ(BufferValue<uint64_t>(data.BufferHandle, BUFFER_INFO_FRAMEID), block);
         EXPECT_EQ(BufferValue<size_t>(data.BufferHandle, BUFFER_INFO_WIDTH), kWidth);
         EXPECT_EQ(BufferValue<size_t>(data.BufferHandle, BUFFER_INFO_SIZE), kPayload);
+        EXPECT_EQ(BufferValue<bool8_t>(data.BufferHandle, BUFFER_INFO_IS_INCOMPLETE), block == 8);
     }
     EXPECT_EQ(NextError(0), "");
 }
