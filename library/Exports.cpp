@@ -61,8 +61,13 @@ QORCAM_API BOOL QORCAM_SetStructVersion(uint32_t Version) {
 
 QORCAM_API void QORCAM_SetCallBack(void* Context, QORCAM_SYSTEMCALLBACK CallBack) {
     LibraryWide("QORCAM_SetCallBack", [&](CQorCamDLL& library) {
-        std::lock_guard<std::recursive_mutex> libraryLock(library.LibraryLock());
-        library.SetCallBack(Context, CallBack);
+        {
+            std::lock_guard<std::recursive_mutex> libraryLock(library.LibraryLock());
+            library.SetCallBack(Context, CallBack);
+        }
+        // A call already running with the callback replaced ends before this
+        // returns: the caller may free the old context right after.
+        library.WaitForCallbackCall();
     });
 }
 

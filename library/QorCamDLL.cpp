@@ -299,12 +299,18 @@ void CQorCamDLL::SetCallBack(void* context, QORCAM_SYSTEMCALLBACK callback) {
     callback_.store(callback);
 }
 
+void CQorCamDLL::WaitForCallbackCall() {
+    if (callbackThread_ && callbackThread_->Id() == os::Thread::CurrentId()) return;
+    std::lock_guard<std::mutex> ended(callbackCall_);
+}
+
 void CQorCamDLL::UserCallBack_Thread() {
     static constexpr char kName[] = "CQorCamDLL::UserCallBack_Thread";
     TraceClass(1, kName, "Start");
     for (;;) {
         const int which = os::WaitAny({&stop_, &busReset_, &powerUp_}, os::kInfinite);
         if (which <= 0) break;
+        std::lock_guard<std::mutex> calling(callbackCall_);
         const QORCAM_SYSTEMCALLBACK callback = callback_.load();
         if (callback == nullptr) continue;
         void* context = context_.load();

@@ -96,6 +96,12 @@ public:
     /// Stores the system callback and its context; a null callback stops the
     /// calls without stopping the thread.
     void SetCallBack(void* context, QORCAM_SYSTEMCALLBACK callback);
+    /// Returns once a call of the system callback running now has ended, so
+    /// that the callback and context a SetCallBack replaced are out of use
+    /// (the application may free the context then). At once on the callback
+    /// thread itself, which is inside that call. Called without the library
+    /// lock, which the callback may take.
+    void WaitForCallbackCall();
 
     /// Stand-alone conversion objects.
     bool CreateConvHandle(HCTBL* out, const QORCAM_COLORCONVMODE& mode, const QORCAM_COLORVALUE& value);
@@ -123,6 +129,7 @@ private:
     std::map<std::uint32_t, std::uint32_t> lastErrors_;
     std::atomic<QORCAM_SYSTEMCALLBACK> callback_{nullptr};
     std::atomic<void*> context_{nullptr};
+    std::mutex callbackCall_; // held by the callback thread while it calls the application
     os::Event stop_{os::ResetMode::Manual};
     os::Event busReset_{os::ResetMode::Auto};
     os::Event powerUp_{os::ResetMode::Auto};

@@ -418,6 +418,65 @@ TEST_F(ProducerLoadingTest, BusResetAndPowerUpReachTheSystemCallback) {
     EXPECT_TRUE(recorder.WaitFor(STATUSQORCAM_BUSRESET, before + 1));
 }
 
+// A system callback that stays inside its first call until released.
+struct HeldCallback {
+    static void Call(STATUS_SYSTEMCODE, void* context) {
+        auto* self = static_cast<HeldCallback*>(context);
+        std::unique_lock<std::mutex> guard(self->lock);
+        if (self->calls++ > 0) return;
+        self->changed.notify_all();
+        self->changed.wait(guard, [&] { return self->released; });
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    int calls = 0;
+    bool released = false;
+};
+
+// An application frees its context once SetCallBack has replaced the callback: a call running
+// with it must have ended by then. From inside the callback, SetCallBack returns at once.
+TEST_F(ProducerLoadingTest, SetCallBackReturnsOnlyOnceTheRunningCallHasEnded) {
+    ASSERT_NO_FATAL_FAILURE(LoadBothProducers());
+    static HeldCallback held; // outlives the library
+    {
+        std::lock_guard<std::mutex> guard(held.lock);
+        held.calls = 0;
+        held.released = false;
+    }
+    SetCallBack(&held, &HeldCallback::Call);
+    ASSERT_EQ(PushBusEvent(gige_, "if1", 1), 0);
+    {
+        std::unique_lock<std::mutex> guard(held.lock);
+        ASSERT_TRUE(held.changed.wait_for(guard, std::chrono::seconds(10), [&] { return held.calls > 0; }));
+    }
+    std::atomic<bool> returned{false};
+    std::thread replacing([&] {
+        SetCallBack(nullptr, nullptr);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(returned) << "SetCallBack returned while the replaced callback was still running";
+    {
+        std::lock_guard<std::mutex> guard(held.lock);
+        held.released = true;
+        held.changed.notify_all();
+    }
+    replacing.join();
+    EXPECT_TRUE(returned);
+
+    // The callback replacing itself from inside its call.
+    using SetCallBackFn = decltype(&QORCAM_SetCallBack);
+    static SetCallBackFn setFromInside = nullptr;
+    static Recorder inside;
+    setFromInside = SetCallBack;
+    SetCallBack(&inside, [](STATUS_SYSTEMCODE code, void* context) {
+        setFromInside(nullptr, nullptr);
+        Recorder::Call(code, context);
+    });
+    ASSERT_EQ(PushBusEvent(gige_, "if1", 1), 0);
+    EXPECT_TRUE(inside.WaitFor(STATUSQORCAM_BUSRESET));
+}
+
 TEST_F(ProducerLoadingTest, TheMonitorsEventRefreshesTheUsbDeviceList) {
     Install(usb_, UsbScript());
     Load();
