@@ -133,17 +133,22 @@ struct Interleave3Masks {
 inline constexpr Interleave3Masks kInterleave3{};
 
 // Stores 32 pixels from 32-byte planes as 96 bytes of B G R; each lane
-// makes the 48 bytes of its 16 pixels.
+// makes the 48 bytes of its 16 pixels, which three 32-byte stores then
+// write in order.
 QC_SIMD void StoreBgr24x32(uint8_t* d, __m256i b, __m256i g, __m256i r) {
+    __m256i o[3];
     for (int k = 0; k < 3; ++k) {
         const auto* m = kInterleave3.m[k];
-        const __m256i o = _mm256_or_si256(
+        o[k] = _mm256_or_si256(
             _mm256_or_si256(_mm256_shuffle_epi8(b, Load32(reinterpret_cast<const uint8_t*>(m[0]))),
                             _mm256_shuffle_epi8(g, Load32(reinterpret_cast<const uint8_t*>(m[1])))),
             _mm256_shuffle_epi8(r, Load32(reinterpret_cast<const uint8_t*>(m[2]))));
-        Save(d + 16 * k, _mm256_castsi256_si128(o));
-        Save(d + 48 + 16 * k, _mm256_extracti128_si256(o, 1));
     }
+    // Lane k of o[j] holds bytes 48k + 16j to 48k + 16j + 15.
+    auto* p = reinterpret_cast<__m256i*>(d);
+    _mm256_storeu_si256(p, _mm256_permute2x128_si256(o[0], o[1], 0x20));
+    _mm256_storeu_si256(p + 1, _mm256_blend_epi32(o[2], o[0], 0xF0));
+    _mm256_storeu_si256(p + 2, _mm256_permute2x128_si256(o[1], o[2], 0x31));
 }
 
 // Stores 32 grey pixels (lo then hi) as 96 bytes of B G R.
