@@ -186,7 +186,14 @@ void CInterface::BusEventGet_Thread() {
 bool CInterface::UpdateDeviceList() {
     bool8_t changed = 0;
     if (producer_.fn.IFUpdateDeviceList(handle_, &changed, kListTimeoutMs) != GC_ERR_SUCCESS) return false;
+    listRefreshed_.store(std::chrono::steady_clock::now());
     return changed != 0;
+}
+
+bool CInterface::ListIsRecent() const {
+    const auto refreshed = listRefreshed_.load();
+    return refreshed != std::chrono::steady_clock::time_point{} &&
+           std::chrono::steady_clock::now() - refreshed <= kRecentList;
 }
 
 std::uint32_t CInterface::GetDevCount() {

@@ -6,6 +6,8 @@
 #include "os/Event.h"
 #include "os/Thread.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -70,6 +72,10 @@ public:
     /// IFUpdateDeviceList with a 1000 ms time-out; true when the producer
     /// reports a change (a failure reports none and keeps the last list).
     bool UpdateDeviceList();
+    /// Whether the device list was refreshed successfully within the last
+    /// few seconds (an application that lists and then opens): an open may
+    /// then try the devices listed before it asks for another refresh.
+    bool ListIsRecent() const;
     /// IFGetNumDevices, traced as a camera count; 0 when the call fails.
     std::uint32_t GetDevCount();
     /// The id of device 0; false (and an empty id) without devices or on failure.
@@ -122,7 +128,12 @@ private:
     void BusEventGet_Thread();
     void StopThreads();
 
+    // How long a refreshed device list counts as recent for an open.
+    static constexpr std::chrono::seconds kRecentList{5};
+
     std::recursive_mutex lock_;
+    // When IFUpdateDeviceList last succeeded (the epoch: never).
+    std::atomic<std::chrono::steady_clock::time_point> listRefreshed_{};
     CGenTL& producer_;
     std::string id_;
     IF_HANDLE handle_;

@@ -203,35 +203,51 @@ bool CQorCamDLL::GetList(QORCAM_LIST* list) {
 template <class Form>
 bool CQorCamDLL::Walk(HCAMERA* out, std::uint32_t type, bool readOnly, int kind, Form form) {
     LockAllInterfaces();
+    // A device list refreshed moments ago (the application listed, then
+    // opens) is tried as it stands: a refresh is a whole discovery round.
+    // Lists that are not recent are refreshed first; when the walk finds
+    // nothing to open in lists that were not refreshed for it, every such
+    // list is refreshed and the walk made once more, so a camera that came,
+    // went or moved since is seen as a refresh first would have seen it.
+    std::vector<CInterface*> kept;
     for (auto& producer : producers_) {
-        for (auto& iface : producer->Interfaces())
-            iface->UpdateDeviceList();
+        for (auto& iface : producer->Interfaces()) {
+            if (iface->ListIsRecent())
+                kept.push_back(iface.get());
+            else
+                iface->UpdateDeviceList();
+        }
     }
     const bool firstFree = kind == OpenTarget::FirstFree;
     bool anyProducer = false;
-    int result = STATUSQORCAM_CANNOT_FOUND;
     void* opened = nullptr;
-    for (auto& producer : producers_) {
-        if (type != 0 && producer->Type() != type) continue;
-        anyProducer = true;
-        if (readOnly && producer->Type() == kProducerUSB) {
-            if (kind == OpenTarget::ByNumber) {
-                result = STATUSQORCAM_OPEN_ERROR;
-                break;
+    auto walk = [&]() -> int {
+        int result = STATUSQORCAM_CANNOT_FOUND;
+        anyProducer = false;
+        opened = nullptr;
+        for (auto& producer : producers_) {
+            if (type != 0 && producer->Type() != type) continue;
+            anyProducer = true;
+            if (readOnly && producer->Type() == kProducerUSB) {
+                if (kind == OpenTarget::ByNumber) return STATUSQORCAM_OPEN_ERROR;
+                result = STATUSQORCAM_CANNOT_FOUND;
+                continue;
             }
-            result = STATUSQORCAM_CANNOT_FOUND;
-            continue;
-        }
-        if (producer->Interfaces().empty()) result = STATUSQORCAM_CANNOT_FOUND;
-        bool stop = false;
-        for (auto& iface : producer->Interfaces()) {
-            result = form(*iface, opened);
-            if (result == STATUSQORCAM_COMPLETE || (!firstFree && result == STATUSQORCAM_OPENED)) {
-                stop = true;
-                break;
+            if (producer->Interfaces().empty()) result = STATUSQORCAM_CANNOT_FOUND;
+            for (auto& iface : producer->Interfaces()) {
+                result = form(*iface, opened);
+                if (result == STATUSQORCAM_COMPLETE || (!firstFree && result == STATUSQORCAM_OPENED)) return result;
             }
         }
-        if (stop) break;
+        return result;
+    };
+    int result = walk();
+    const bool settled = result == STATUSQORCAM_COMPLETE || (!firstFree && result == STATUSQORCAM_OPENED) ||
+                         (readOnly && result == STATUSQORCAM_OPEN_ERROR);
+    if (!settled && !kept.empty()) {
+        for (CInterface* iface : kept)
+            iface->UpdateDeviceList();
+        result = walk();
     }
     UnlockAllInterfaces();
     if (!anyProducer) result = firstFree ? STATUSQORCAM_CANNOT_FOUND : STATUSQORCAM_OPEN_ERROR;

@@ -278,6 +278,30 @@ TEST_F(CameraTest, RequestsByNumberOrNameAndFirstFree) {
     EXPECT_EQ(LastError(), STATUSQORCAM_PARAMETER_ERROR);
 }
 
+TEST_F(CameraTest, AnOpenRightAfterAListTakesTheListedCameraAndRefreshesOnlyWhenItFindsNone) {
+    auto updates = Hook<int (*)(const char*)>("QorGigEGenTL.cti", "ScriptedGenTL_UpdateCount");
+    ASSERT_NE(updates, nullptr);
+    std::vector<char> block(offsetof(QORCAM_LIST, Info) + 8 * sizeof(QORCAM_CAMERAINFO));
+    reinterpret_cast<QORCAM_LIST*>(block.data())->Count = 8;
+    ASSERT_TRUE(QORCAM_FN(QORCAM_GetList)(reinterpret_cast<QORCAM_LIST*>(block.data())));
+    const int listed = updates("if0");
+
+    // The camera is in the list just made: no second discovery.
+    HCAMERA camera = Open(kGigE2);
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(updates("if0"), listed);
+    // The camera is open elsewhere: the list's answer stands.
+    HCAMERA untouched = nullptr;
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Open)(kBusy, &untouched));
+    EXPECT_EQ(LastError(), STATUSQORCAM_OPENED);
+    EXPECT_EQ(updates("if0"), listed);
+    // Not in the list: refreshed once before the open gives up.
+    EXPECT_FALSE(QORCAM_FN(QORCAM_Open)(999, &untouched));
+    EXPECT_EQ(LastError(), STATUSQORCAM_CANNOT_FOUND);
+    EXPECT_EQ(updates("if0"), listed + 1);
+    EXPECT_TRUE(QORCAM_FN(QORCAM_Close)(camera));
+}
+
 TEST_F(CameraTest, WatchCamerasWriteNothingAndCloseOnlyByTheirOwnExport) {
     HCAMERA watch = nullptr;
     ASSERT_TRUE(QORCAM_FN(QORCAM_WatchOpen)(kGigE, &watch));

@@ -86,20 +86,45 @@ bool Connection::Attach() {
 }
 
 void Connection::OnEvents(std::uint32_t events) {
+    bool readHere = false;
+    {
+        std::lock_guard lock(mutex_);
+        armed_ = 0; // one-shot: the socket is watched again only once rearmed
+        if (phase_ == Phase::Finished) return;
+        const bool gone = (events & (EPOLLERR | EPOLLHUP)) != 0;
+        if (!out_.empty() && (events & EPOLLOUT) != 0) {
+            if (!FlushLocked()) FlushFailedLocked();
+        } else if (!out_.empty() && gone && phase_ == Phase::Closing) {
+            DropOutLocked(); // nobody is left to read the last answers
+        }
+        if (phase_ == Phase::Open && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0) {
+            inputReady_ = true;
+            // Requests whose dispatch never waits are read and dispatched
+            // right here, when no worker holds the connection; an end of
+            // the connection (and anything after it) goes to a worker.
+            if (host_->readOnLoop && !scheduled_ && !gone && !endRequested_ && !overflow_) {
+                scheduled_ = true;
+                readHere = true;
+            } else {
+                ScheduleLocked();
+            }
+        }
+        if (CanFinishLocked()) ScheduleLocked();
+        UpdateInterestLocked();
+    }
+    if (!readHere) return;
+    const bool open = ReadAndHandle();
     std::lock_guard lock(mutex_);
-    armed_ = 0; // one-shot: the socket is watched again only once rearmed
-    if (phase_ == Phase::Finished) return;
-    const bool gone = (events & (EPOLLERR | EPOLLHUP)) != 0;
-    if (!out_.empty() && (events & EPOLLOUT) != 0) {
-        if (!FlushLocked()) FlushFailedLocked();
-    } else if (!out_.empty() && gone && phase_ == Phase::Closing) {
-        DropOutLocked(); // nobody is left to read the last answers
-    }
-    if (phase_ == Phase::Open && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0) {
-        inputReady_ = true;
+    inputReady_ = false;
+    if (!open) endRequested_ = true;
+    // Whatever else came up meanwhile (an end, a close) a worker carries out.
+    if (endRequested_ || overflow_ || phase_ != Phase::Open) {
+        inputReady_ = false;
+        scheduled_ = false;
         ScheduleLocked();
+        return;
     }
-    if (CanFinishLocked()) ScheduleLocked();
+    scheduled_ = false;
     UpdateInterestLocked();
 }
 
@@ -352,6 +377,7 @@ bool Connection::HandleRequest(Message& message) {
     request->caller_ = info_;
     request->connectionId_ = info_->id;
     request->input_.assign(message.body.begin() + sizeof(wire::RequestBody), message.body.end());
+    request->noPendingAnswer_ = (message.header.flags & wire::kFlagNoPending) != 0;
 
     NtStatus refused = STATUS_SUCCESS;
     {
@@ -418,10 +444,10 @@ bool Connection::HandleRequest(Message& message) {
     }
     std::lock_guard lock(mutex_);
     request->dispatching_ = false;
-    if (request->completed_ && !request->pending_) {
+    if (request->completed_ && (!request->pending_ || request->noPendingAnswer_)) {
         EnqueueLocked(CompletionMessageLocked(*request));
     } else {
-        EnqueueLocked(BuildMessage(wire::MessageType::Pending, id, {}));
+        if (!request->noPendingAnswer_) EnqueueLocked(BuildMessage(wire::MessageType::Pending, id, {}));
         if (request->completed_) EnqueueLocked(CompletionMessageLocked(*request));
     }
     return true;

@@ -80,6 +80,9 @@ public:
         UserLimits* limits = nullptr;
         WorkPool* pool = nullptr;
         int epollFd = -1;
+        /// The dispatch routine never waits: the loop reads and dispatches
+        /// an open connection's requests itself.
+        bool readOnLoop = false;
         /// Called once, on a worker, when the connection has ended (close
         /// routine run, socket closed).
         std::function<void(const Connection&)> finished;

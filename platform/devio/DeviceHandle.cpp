@@ -51,8 +51,11 @@ NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void*
 NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
                                        void* output, std::size_t outputLength, std::uint64_t* bytesReturned) {
     Overlapped overlapped;
-    NtStatus status = Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength,
-                            output, outputLength, nullptr, overlapped);
+    // Only the final status counts here: the service skips the "pending" answer.
+    const auto core = Core();
+    NtStatus status = core ? core->Submit(core, static_cast<std::uint32_t>(RequestKind::DeviceControl), code,
+                                          input, inputLength, output, outputLength, nullptr, overlapped, true)
+                           : STATUS_INVALID_HANDLE;
     if (status == STATUS_PENDING) status = GetOverlappedResult(overlapped, nullptr, true);
     if (bytesReturned != nullptr) *bytesReturned = overlapped.Information();
     return status;

@@ -284,9 +284,11 @@ void DeviceServer::State::Loop() {
     }
 }
 
-DeviceServer::DeviceServer(DispatchRoutine dispatch, CloseRoutine close) : state_(std::make_shared<State>()) {
+DeviceServer::DeviceServer(DispatchRoutine dispatch, CloseRoutine close, DispatchMode mode)
+    : state_(std::make_shared<State>()) {
     State& s = *state_;
     s.host.dispatch = std::move(dispatch);
+    s.host.readOnLoop = mode == DispatchMode::NeverWaits;
     s.host.close = std::move(close);
     s.host.limits = &s.limits;
     // The state outlives every connection's work: Stop waits for them.

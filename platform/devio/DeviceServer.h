@@ -17,13 +17,26 @@ namespace qorcam::devio {
 /// completes it later from any thread. Requests of one connection are
 /// dispatched one after another; requests of different connections may be
 /// dispatched at the same time, on the server's workers (at most 16 at once,
-/// so a routine that waits holds up only its own connection, not the others).
+/// so a routine that waits holds up only its own connection, not the others),
+/// or, for a routine that never waits (DispatchMode::NeverWaits), on the loop
+/// that watches the sockets.
 using DispatchRoutine = std::function<void(const RequestPtr&)>;
 
 /// Runs once per connection after the client closed it (or its process
 /// ended, or the server stops), once every request of that connection has
 /// been cancelled and has completed.
 using CloseRoutine = std::function<void(const ConnectionInfo&)>;
+
+/// Where the dispatch routine runs.
+enum class DispatchMode {
+    /// On the server's workers: a routine may wait.
+    Workers,
+    /// A routine that never waits (it completes or pends at once) runs on
+    /// the loop that watches the sockets, as soon as the loop sees the
+    /// request: no hand-over to a worker. The close routine and cancel
+    /// routines stay on the workers.
+    NeverWaits,
+};
 
 /// Serves one device on a Unix-domain stream socket.
 ///
@@ -51,7 +64,7 @@ using CloseRoutine = std::function<void(const ConnectionInfo&)>;
 ///   above, waits for every close routine, and removes the socket file.
 class DeviceServer {
 public:
-    DeviceServer(DispatchRoutine dispatch, CloseRoutine close = {});
+    DeviceServer(DispatchRoutine dispatch, CloseRoutine close = {}, DispatchMode mode = DispatchMode::Workers);
     ~DeviceServer();
     DeviceServer(const DeviceServer&) = delete;
     DeviceServer& operator=(const DeviceServer&) = delete;

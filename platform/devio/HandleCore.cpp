@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -65,15 +66,16 @@ void HandleCore::Finish(Overlapped& overlapped, NtStatus status) {
 }
 
 bool HandleCore::Send(std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> a,
-                      std::span<const std::uint8_t> b, int passFd) {
-    const auto message = BuildMessage(static_cast<wire::MessageType>(type), id, {a, b});
+                      std::span<const std::uint8_t> b, int passFd, std::uint16_t flags) {
+    const auto message = BuildMessage(static_cast<wire::MessageType>(type), id, {a, b}, flags);
     std::lock_guard lock(sendMutex_);
     return SendAll(fd_, message, passFd);
 }
 
 NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
                             const void* input, std::size_t inputLength, void* output,
-                            std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped) {
+                            std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped,
+                            bool finalOnly) {
     // A record whose request is still in flight cannot carry a second one:
     // the first completion would land in the second request's place.
     if (overlapped.core_ && overlapped.IsPending()) {
@@ -127,7 +129,7 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         overlapped.id_ = id;
     }
     if (!Send(static_cast<std::uint16_t>(wire::MessageType::Request), id, AsBytes(body),
-              {static_cast<const std::uint8_t*>(input), inputLength})) {
+              {static_cast<const std::uint8_t*>(input), inputLength}, -1, finalOnly ? wire::kFlagNoPending : 0)) {
         // The service is gone: the reader sees the connection end and
         // completes every request. (During Close the service still hands
         // back the requests it has; the reader ends when it is done.)
@@ -138,7 +140,7 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         }
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return first != FirstAnswer::None; });
+    WaitFor(lock, [&] { return first != FirstAnswer::None; });
     return first == FirstAnswer::Pending ? STATUS_PENDING : overlapped.Status();
 }
 
@@ -146,7 +148,7 @@ NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, bool w
     if (overlapped.IsPending()) {
         if (!wait) return STATUS_PENDING;
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !overlapped.IsPending(); });
+        WaitFor(lock, [&] { return !overlapped.IsPending(); });
     }
     if (bytes != nullptr) *bytes = overlapped.Information();
     return overlapped.Status();
@@ -235,19 +237,59 @@ void HandleCore::Close() {
     closed_ = true;
 }
 
-void HandleCore::ReaderLoop() {
-    MessageReader reader(sizeof(wire::CompletionBody) + wire::kMaxInlineOutputLength);
-    Message message;
-    bool running = true;
-    while (running && reader.Receive(fd_) == MessageReader::ReceiveResult::Data) {
-        for (;;) {
-            const auto popped = reader.Pop(message);
-            if (popped == MessageReader::PopResult::NeedMore) break;
-            if (popped == MessageReader::PopResult::Malformed || !HandleMessage(message)) {
-                running = false;
+template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done) {
+    if (done()) return;
+    lock.unlock();
+    {
+        std::unique_lock receive(receiveMutex_, std::try_to_lock);
+        // Only a thread that holds receiveMutex_ hands out answers, and it
+        // hands out every whole message it has read before it lets go: once
+        // this thread holds it, what it waits for is still to come.
+        while (receive.owns_lock()) {
+            {
+                std::lock_guard check(mutex_);
+                if (done() || !connected_) break;
+            }
+            pollfd watch{fd_, POLLIN, 0};
+            if (poll(&watch, 1, -1) < 0 && errno != EINTR) break;
+            const auto received = inbox_.Receive(fd_, false);
+            if (received == MessageReader::ReceiveResult::WouldBlock) continue;
+            // The end of the connection is left to the reader thread, which
+            // meets it too and completes whatever is still in flight.
+            if (received != MessageReader::ReceiveResult::Data) break;
+            if (!HandleReceived()) {
+                shutdown(fd_, SHUT_RDWR);
                 break;
             }
         }
+    }
+    lock.lock();
+    changed_.wait(lock, done);
+}
+
+bool HandleCore::HandleReceived() {
+    Message message;
+    for (;;) {
+        const auto popped = inbox_.Pop(message);
+        if (popped == MessageReader::PopResult::NeedMore) return true;
+        if (popped == MessageReader::PopResult::Malformed || !HandleMessage(message)) return false;
+    }
+}
+
+void HandleCore::ReaderLoop() {
+    for (;;) {
+        {
+            std::lock_guard receive(receiveMutex_);
+            const auto received = inbox_.Receive(fd_, false);
+            if (received != MessageReader::ReceiveResult::WouldBlock) {
+                if (received != MessageReader::ReceiveResult::Data || !HandleReceived()) break;
+                continue;
+            }
+        }
+        // Nothing to read: wait for more without holding the socket, so a
+        // thread waiting for its own answer may read it meanwhile.
+        pollfd watch{fd_, POLLIN, 0};
+        if (poll(&watch, 1, -1) < 0 && errno != EINTR) break;
     }
     // Whatever ended the connection, nothing will answer the requests still
     // in flight: complete them here so no caller waits forever.

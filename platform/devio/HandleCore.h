@@ -31,9 +31,12 @@ public:
     HandleCore(const HandleCore&) = delete;
     HandleCore& operator=(const HandleCore&) = delete;
 
+    /// finalOnly: the caller waits for the final status anyway, so the
+    /// service sends no "pending" first answer, and this returns once the
+    /// request has completed.
     NtStatus Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
                     const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
-                    const RegionSpan* region, Overlapped& overlapped);
+                    const RegionSpan* region, Overlapped& overlapped, bool finalOnly = false);
     NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, bool wait);
     void CancelThread(std::thread::id thread);
     void Forget(Overlapped& overlapped);
@@ -55,16 +58,29 @@ private:
     // How long Close waits for the service to hand back cancelled requests.
     static constexpr int kCloseWaitMs = 5000;
 
-    explicit HandleCore(int fd) : fd_(fd) {}
+    explicit HandleCore(int fd)
+        : fd_(fd), inbox_(sizeof(wire::CompletionBody) + wire::kMaxInlineOutputLength) {}
     void ReaderLoop();
+    // Waits (mutex_ held through lock) until done() holds. When no other
+    // thread is reading the socket, the waiting thread reads it itself and
+    // hands out what arrives as the reader thread would, so its own answer
+    // reaches it without a hop through the reader thread.
+    template <class Done> void WaitFor(std::unique_lock<std::mutex>& lock, Done done);
+    // Handles every whole message the inbox holds; false when one is
+    // malformed. receiveMutex_ held.
+    bool HandleReceived();
     bool HandleMessage(const Message& message);
     void CompleteLocked(Entry& entry, NtStatus status, std::uint64_t information, const std::uint8_t* data,
                         std::size_t length);
     static void Finish(Overlapped& overlapped, NtStatus status);
     bool Send(std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> a = {},
-              std::span<const std::uint8_t> b = {}, int passFd = -1);
+              std::span<const std::uint8_t> b = {}, int passFd = -1, std::uint16_t flags = 0);
 
     int fd_;
+    // Whoever reads the socket holds receiveMutex_: the reader thread, or a
+    // thread waiting for its own answer. The inbox is used only under it.
+    std::mutex receiveMutex_;
+    MessageReader inbox_;
     std::thread reader_;
     std::mutex closeMutex_;
     std::mutex sendMutex_;

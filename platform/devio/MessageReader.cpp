@@ -22,10 +22,13 @@ MessageReader::~MessageReader() {
 }
 
 bool MessageReader::HeaderValid(const wire::MessageHeader& header) const {
-    return header.magic == wire::kMagic && header.flags == 0 && header.bodyLength <= maxBody_;
+    const bool flagsValid =
+        header.flags == 0 || (header.type == static_cast<std::uint16_t>(wire::MessageType::Request) &&
+                              header.flags == wire::kFlagNoPending);
+    return header.magic == wire::kMagic && flagsValid && header.bodyLength <= maxBody_;
 }
 
-MessageReader::ReceiveResult MessageReader::Receive(int fd) {
+MessageReader::ReceiveResult MessageReader::Receive(int fd, bool wait) {
     // Room for the rest of the message at hand (its header is checked
     // already, so its length is trusted to be within the limit), at least
     // kMinRead, at most kMaxRead at a time.
@@ -53,7 +56,7 @@ MessageReader::ReceiveResult MessageReader::Receive(int fd) {
     msg.msg_controllen = sizeof control;
     ssize_t n;
     do {
-        n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC);
+        n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | (wait ? 0 : MSG_DONTWAIT));
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         return (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveResult::WouldBlock : ReceiveResult::Failed;
@@ -101,11 +104,12 @@ int MessageReader::TakeFd() {
 }
 
 std::vector<std::uint8_t> BuildMessage(wire::MessageType type, std::uint64_t id,
-                                       std::initializer_list<std::span<const std::uint8_t>> parts) {
+                                       std::initializer_list<std::span<const std::uint8_t>> parts,
+                                       std::uint16_t flags) {
     std::size_t bodyLength = 0;
     for (const auto& part : parts)
         bodyLength += part.size();
-    wire::MessageHeader header{wire::kMagic, static_cast<std::uint16_t>(type), 0,
+    wire::MessageHeader header{wire::kMagic, static_cast<std::uint16_t>(type), flags,
                                static_cast<std::uint32_t>(bodyLength), id};
     std::vector<std::uint8_t> message(kHeaderSize + bodyLength);
     std::memcpy(message.data(), &header, kHeaderSize);

@@ -25,7 +25,8 @@ struct Message {
 /// Reads a socket into a buffer and hands out whole messages, with the
 /// descriptors that came with them.
 ///
-/// Guarantees: a header is checked (magic, flags, body length within the
+/// Guarantees: a header is checked (magic, flags (only a Request may carry
+/// one, kFlagNoPending), body length within the
 /// limit) as soon as its 20 bytes are in, before any room is made for its
 /// body, so a peer can make this side hold at most one maximum body. Every
 /// received descriptor is either handed out by TakeFd or closed by the
@@ -42,8 +43,9 @@ public:
     MessageReader(const MessageReader&) = delete;
     MessageReader& operator=(const MessageReader&) = delete;
 
-    /// One recvmsg on fd (blocking or not, as the descriptor is).
-    ReceiveResult Receive(int fd);
+    /// One recvmsg on fd (blocking or not, as the descriptor is; never
+    /// blocking when wait is false).
+    ReceiveResult Receive(int fd, bool wait = true);
     /// The next whole message, if one is in.
     PopResult Pop(Message& out);
     /// The oldest descriptor received and not yet taken, or -1.
@@ -63,7 +65,8 @@ private:
 
 /// Builds one message from a header's type and id and the parts of its body.
 std::vector<std::uint8_t> BuildMessage(wire::MessageType type, std::uint64_t id,
-                                       std::initializer_list<std::span<const std::uint8_t>> parts);
+                                       std::initializer_list<std::span<const std::uint8_t>> parts,
+                                       std::uint16_t flags = 0);
 
 /// Writes all of data to a blocking socket (one descriptor attached to the
 /// first byte when passFd >= 0). False when the peer is gone.

@@ -22,7 +22,10 @@ namespace qorcam::devio::wire {
 //   RegionStatus      body RegionStatusBody; id = region id
 //
 // Each Request gets exactly one first answer, Pending or Completion; a
-// Pending is followed later by exactly one Completion.
+// Pending is followed later by exactly one Completion. A Request whose
+// header carries kFlagNoPending (a caller that waits for the final status
+// anyway) gets no Pending: its only answer is the Completion. Every other
+// message has flags 0.
 
 inline constexpr std::uint32_t kMagic = 0x56454451; // "QDEV" in memory order
 
@@ -36,6 +39,9 @@ enum class MessageType : std::uint16_t {
     RegionStatus = 0x103,
 };
 
+/// Request header flag: answer with the Completion only, never a Pending.
+inline constexpr std::uint16_t kFlagNoPending = 0x0001;
+
 enum class OutputMode : std::uint32_t {
     Inline = 0, ///< output bytes travel back in the Completion
     Region = 1, ///< output lands in a registered region
@@ -45,7 +51,7 @@ enum class OutputMode : std::uint32_t {
 struct MessageHeader {
     std::uint32_t magic;
     std::uint16_t type;
-    std::uint16_t flags; ///< 0; anything else is malformed
+    std::uint16_t flags; ///< 0, or kFlagNoPending on a Request; anything else is malformed
     std::uint32_t bodyLength;
     std::uint64_t id;
 };

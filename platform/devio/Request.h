@@ -141,6 +141,7 @@ private:
     // State below is guarded by the connection's lock.
     bool dispatching_ = false;
     bool pending_ = false;
+    bool noPendingAnswer_ = false; // the client asked for the Completion only
     bool completed_ = false;
     bool cancelled_ = false;
     bool cancelClaimed_ = false;

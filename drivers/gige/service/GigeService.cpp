@@ -77,7 +77,9 @@ bool GigeService::Start(std::string* error) {
     server_ = std::make_unique<devio::DeviceServer>(
         [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r, IsNetworkAdmin(r->Caller())); },
         // What a handle took is given back when it closes, whatever the process does.
-        [this](const devio::ConnectionInfo& info) { driver_->ConnectionClosed(info.id); });
+        [this](const devio::ConnectionInfo& info) { driver_->ConnectionClosed(info.id); },
+        // The logic never waits in a request: each completes or pends at once.
+        devio::DispatchMode::NeverWaits);
     auto status = server_->Start(devio::DevicePath(kGigeDeviceName));
     if (status != devio::STATUS_SUCCESS) {
         if (error) {

@@ -154,6 +154,44 @@ TEST_F(DeviceIoTest, RequestMarkedPendingStaysPendingWhenCompletedDuringDispatch
     EXPECT_EQ(handle_.GetOverlappedResult(o, nullptr, true), STATUS_SUCCESS);
 }
 
+TEST_F(DeviceIoTest, WaitingCallersEachGetTheirOwnAnswer) {
+    // A synchronous call gets no "pending" answer; one marked pending and
+    // completed during dispatch still returns its final status.
+    EXPECT_EQ(handle_.DeviceIoControl(test::kPendAndComplete, nullptr, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
+
+    // Two threads wait in synchronous calls beside an overlapped request and
+    // a service stop ends a third: whichever waiting thread reads the socket
+    // hands every answer to its own caller, in whatever order they come.
+    constexpr NtStatus kBase = 0xE0000100;
+    std::uint8_t outs[3] = {};
+    NtStatus statuses[2] = {STATUS_PENDING, STATUS_PENDING};
+    std::thread a([&] { statuses[0] = handle_.DeviceIoControl(test::kPend, nullptr, 0, &outs[0], 1, nullptr); });
+    std::thread b([&] { statuses[1] = handle_.DeviceIoControl(test::kPend, nullptr, 0, &outs[1], 1, nullptr); });
+    Overlapped o;
+    ASSERT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, &outs[2], 1, o), STATUS_PENDING);
+    ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 3));
+    for (std::uint8_t v = 1; v <= 3; ++v)
+        ASSERT_TRUE(service_.CompleteNext(service_.Work(), kBase + v, {v}));
+    a.join();
+    b.join();
+    ASSERT_TRUE(Completes(o));
+    const NtStatus all[3] = {statuses[0], statuses[1], o.Status()};
+    std::vector<std::uint8_t> seen;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(all[i], kBase + outs[i]) << "caller " << i << " got another's answer";
+        seen.push_back(outs[i]);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::uint8_t>{1, 2, 3}));
+
+    NtStatus last = STATUS_PENDING;
+    std::thread waiting([&] { last = handle_.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, nullptr); });
+    ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 1));
+    service_.Stop();
+    waiting.join();
+    EXPECT_EQ(last, STATUS_CANCELLED);
+}
+
 TEST_F(DeviceIoTest, RequestCancelledBeforeItIsPendedCompletesCancelledAndIsNeverQueued) {
     Overlapped o;
     EXPECT_EQ(handle_.DeviceIoControl(test::kCancelThenPend, nullptr, 0, nullptr, 0, o), STATUS_CANCELLED);
