@@ -197,21 +197,36 @@ void UsbDevice::Dispatch(const RequestPtr& request) {
         return;
     }
     if (request->Kind() == RequestKind::Read) {
-        if (!MayUseStream(*request, true)) {
-            request->Complete(STATUS_ACCESS_DENIED);
-            return;
-        }
-        StartRead(request);
+        StartRead(request); // checks the caller's right to the stream
         return;
     }
     DeviceControl(request);
 }
 
 bool UsbDevice::MayUseStream(const Request& request, bool ownerNeeded) const {
-    if (request.Caller().IsRoot()) return true;
     std::lock_guard lock(mutex_);
+    return MayUseStreamLocked(request, ownerNeeded);
+}
+
+bool UsbDevice::MayUseStreamLocked(const Request& request, bool ownerNeeded) const {
+    if (request.Caller().IsRoot()) return true;
     if (owner_ == 0) return !ownerNeeded;
     return request.UserId() == ownerUser_;
+}
+
+void UsbDevice::DenyForeignQueued() {
+    std::uint32_t owner = 0, user = 0;
+    {
+        std::lock_guard lock(mutex_);
+        owner = owner_;
+        user = ownerUser_;
+    }
+    const auto foreign = [owner, user](const Request& r) {
+        return !r.Caller().IsRoot() && (owner == 0 || r.UserId() != user);
+    };
+    for (RequestQueue* queue : {&eventQueue_, &streamQueue_})
+        for (const auto& request : queue->TakeAll(foreign))
+            request->Complete(STATUS_ACCESS_DENIED);
 }
 
 void UsbDevice::DeviceControl(const RequestPtr& request) {
@@ -271,14 +286,20 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
         if (!needs(4, 0)) return;
         RegisterProcess(request, Input32(input, 0));
         return;
-    case IOCTL_USB_DeviceOpen:
+    case IOCTL_USB_DeviceOpen: {
         if (!needs(4, 0)) return;
-        request->Complete(DeviceOpen(Input32(input, 0), caller, request->UserId()));
+        const NtStatus status = DeviceOpen(Input32(input, 0), caller, request->UserId());
+        if (status == STATUS_SUCCESS) DenyForeignReads();
+        request->Complete(status);
         return;
-    case IOCTL_USB_DeviceClose:
+    }
+    case IOCTL_USB_DeviceClose: {
         if (!needs(4, 0)) return;
-        request->Complete(DeviceClose(Input32(input, 0), caller));
+        const NtStatus status = DeviceClose(Input32(input, 0), caller);
+        if (status == STATUS_SUCCESS) DenyForeignReads();
+        request->Complete(status);
         return;
+    }
     case IOCTL_USB_SetStreamInfo:
         if (!needs(sizeof(UsbStreamSetup), 0)) return;
         request->Complete(SetStreamInfo(input, caller));
@@ -288,20 +309,15 @@ void UsbDevice::DeviceControl(const RequestPtr& request) {
         SendCmd(request);
         return;
     case IOCTL_USB_GetEvent:
+    case IOCTL_USB_GetStream:
         // Events and images of an open camera go to its user only.
         if (!MayUseStream(*request, true)) {
             request->Complete(STATUS_ACCESS_DENIED);
             return;
         }
-        eventQueue_.Pend(request);
-        if (released_.load()) FailQueued();
-        return;
-    case IOCTL_USB_GetStream:
-        if (!MayUseStream(*request, true)) {
-            request->Complete(STATUS_ACCESS_DENIED);
-            return;
-        }
-        streamQueue_.Pend(request);
+        (request->Code() == IOCTL_USB_GetEvent ? eventQueue_ : streamQueue_).Pend(request);
+        // The owner changed between the check and the queueing: that change's sweep may have missed it.
+        if (!MayUseStream(*request, true)) DenyForeignQueued();
         if (released_.load()) FailQueued();
         return;
     case IOCTL_USB_SetMessageEnable:
@@ -345,23 +361,28 @@ void UsbDevice::RegisterProcess(const RequestPtr& request, std::uint32_t process
         std::lock_guard lock(mutex_);
         processes_.emplace(request.get(), processId);
     }
-    if (!processIdQueue_.Pend(request, [this](const RequestPtr& cancelled) { ProcessGone(*cancelled); })) {
-        ProcessGone(*request);
+    const auto gone = [this](const RequestPtr& cancelled) {
+        if (ProcessGone(*cancelled)) DenyForeignReads();
+    };
+    if (!processIdQueue_.Pend(request, gone)) {
+        gone(request);
         return;
     }
     if (released_.load()) FailQueued();
 }
 
-void UsbDevice::ProcessGone(const Request& request) {
+bool UsbDevice::ProcessGone(const Request& request) {
     std::lock_guard lock(mutex_);
     const auto entry = processes_.find(&request);
-    if (entry == processes_.end()) return;
-    if (entry->second == owner_) {
+    if (entry == processes_.end()) return false;
+    const bool owned = entry->second == owner_;
+    if (owned) {
         owner_ = 0;
         ownerAckTimeoutMs_ = parameters_.cmdTimeoutMs;
         ackWaitFloorMs_ = parameters_.cmdTimeoutMs;
     }
     processes_.erase(entry);
+    return owned;
 }
 
 NtStatus UsbDevice::DeviceOpen(std::uint32_t processId, std::uint32_t caller, std::uint32_t user) {
@@ -628,25 +649,62 @@ struct UsbDevice::StreamRead {
     std::optional<NtStatus> firstFailure;
     NtStatus lastStatus = STATUS_SUCCESS;
     bool cancelling = false;
+    bool denied = false; // the owner changed: completes with STATUS_ACCESS_DENIED and no data
     bool done = false;
     bool claimedByCancel = false;
 };
 
-void UsbDevice::StartRead(const RequestPtr& request) {
-    StreamLayout layout;
+void UsbDevice::DenyForeignReads() {
+    DenyForeignQueued();
+    std::vector<std::shared_ptr<StreamRead>> denied;
     {
         std::lock_guard lock(mutex_);
-        layout = layout_;
+        for (const auto& read : reads_)
+            if (!MayUseStreamLocked(*read->request, true)) denied.push_back(read);
     }
+    for (const auto& read : denied) {
+        std::vector<usb::Device::TransferId> ids;
+        {
+            std::lock_guard lock(read->mutex);
+            read->denied = true;
+            read->cancelling = true;
+            for (const auto id : read->ids)
+                if (id != 0) ids.push_back(id);
+        }
+        for (const auto id : ids)
+            device_->Cancel(id);
+    }
+    // The change is done only once their transfers are back: none of them can take part of a block
+    // the next owner starts.
+    if (device_->OnCompletionThread()) return;
+    for (const auto& read : denied) {
+        std::unique_lock lock(read->mutex);
+        read->finished.wait_for(lock, std::chrono::milliseconds(kCancelWaitMs), [&] { return read->done; });
+    }
+}
+
+void UsbDevice::StartRead(const RequestPtr& request) {
     auto read = std::make_shared<StreamRead>();
     read->request = request;
-    const NtStatus planned = PlanStreamRead(layout, request->OutputLength(), read->plan);
+    NtStatus planned = STATUS_ACCESS_DENIED;
+    {
+        // Checked and entered at once, so an owner change either refuses the read here or finds it.
+        std::lock_guard lock(mutex_);
+        if (MayUseStreamLocked(*request, true)) {
+            planned = PlanStreamRead(layout_, request->OutputLength(), read->plan);
+            if (NtSuccess(planned)) reads_.insert(read);
+        }
+    }
     if (!NtSuccess(planned)) {
         request->Complete(planned);
         return;
     }
     read->ids.assign(read->plan.size(), 0);
     if (!request->SetCancelRoutine([this, read](const RequestPtr&) { CancelRead(read); })) {
+        {
+            std::lock_guard lock(mutex_);
+            reads_.erase(read);
+        }
         request->Complete(STATUS_CANCELLED);
         return;
     }
@@ -718,17 +776,27 @@ void UsbDevice::TransferDone(const std::shared_ptr<StreamRead>& read, std::size_
 }
 
 void UsbDevice::FinishRead(const std::shared_ptr<StreamRead>& read) {
+    {
+        std::lock_guard lock(mutex_);
+        reads_.erase(read);
+    }
     NtStatus status = STATUS_SUCCESS;
     std::uint64_t total = 0;
+    bool denied = false;
     {
         std::lock_guard lock(read->mutex);
         status = read->firstFailure.value_or(read->lastStatus);
         total = read->total;
+        denied = read->denied;
         read->done = true;
     }
     read->finished.notify_all();
-    if (read->request->ClearCancelRoutine())
-        read->request->Complete(status, total, read->request->OutputLength());
+    if (read->request->ClearCancelRoutine()) {
+        if (denied)
+            read->request->Complete(STATUS_ACCESS_DENIED, 0, 0);
+        else
+            read->request->Complete(status, total, read->request->OutputLength());
+    }
     // Otherwise a cancellation claimed the read: CancelRead completes it once it sees done.
 }
 
@@ -748,6 +816,11 @@ void UsbDevice::CancelRead(const std::shared_ptr<StreamRead>& read) {
     std::unique_lock lock(read->mutex);
     if (!read->request->IsCancelled()) return;
     read->finished.wait_for(lock, std::chrono::milliseconds(kCancelWaitMs), [&] { return read->done; });
+    if (read->denied) {
+        lock.unlock();
+        read->request->Complete(STATUS_ACCESS_DENIED, 0, 0);
+        return;
+    }
     const NtStatus status = read->done ? read->firstFailure.value_or(read->lastStatus) : STATUS_CANCELLED;
     const std::uint64_t total = read->total;
     lock.unlock();

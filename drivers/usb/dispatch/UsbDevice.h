@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,11 @@ devio::NtStatus ToNtStatus(usb::Status status);
 ///   the handle closes, its process gives up what it held. The process id a
 ///   request names must be the caller's own (SO_PEERCRED). Stream and event
 ///   reads, the maximum sizes of an open camera and the stream pipe's reset
-///   are for root and the owner's user only (STATUS_ACCESS_DENIED).
+///   are for root and the owner's user only (STATUS_ACCESS_DENIED). When the
+///   owner changes (closes, its process goes, another opens), every stream
+///   read, block-start notice and event read that the new state no longer
+///   allows completes with STATUS_ACCESS_DENIED and no data, its transfers
+///   back before the change returns: no later owner's data reaches it.
 /// - Commands are served one at a time; events, block-start notices,
 ///   registrations and message requests wait in queues of their own, each
 ///   cancelable.
@@ -75,12 +80,17 @@ private:
     void Dispatch(const devio::RequestPtr& request);
     void DeviceControl(const devio::RequestPtr& request);
     void RegisterProcess(const devio::RequestPtr& request, std::uint32_t processId);
-    void ProcessGone(const devio::Request& request);
+    // True when the process gave up the camera with it.
+    bool ProcessGone(const devio::Request& request);
     devio::NtStatus DeviceOpen(std::uint32_t processId, std::uint32_t caller, std::uint32_t user);
     // Whether the caller may read the camera's stream and events or change its
     // pipes: root, or a process of the owner's user. ownerNeeded: a camera
     // nobody opened refuses everyone but root.
     bool MayUseStream(const devio::Request& request, bool ownerNeeded) const;
+    bool MayUseStreamLocked(const devio::Request& request, bool ownerNeeded) const;
+    // After a change of owner: fails what the caller's process may no longer read.
+    void DenyForeignReads();
+    void DenyForeignQueued();
     devio::NtStatus DeviceClose(std::uint32_t processId, std::uint32_t caller);
     devio::NtStatus SetStreamInfo(std::span<const std::uint8_t> input, std::uint32_t caller);
     void SetCmdTimeout(std::uint32_t processId, std::uint32_t caller, std::uint32_t milliseconds);
@@ -124,6 +134,7 @@ private:
     std::uint32_t eventTransferSize_ = 0;
     StreamLayout layout_;
     std::multimap<const devio::Request*, std::uint32_t> processes_; // one entry per pending registration
+    std::set<std::shared_ptr<StreamRead>> reads_;                   // stream reads not yet finished
 
     devio::RequestQueue processIdQueue_;
     devio::RequestQueue commandQueue_;

@@ -162,6 +162,64 @@ protected:
         return shape;
     }
 
+    /// Starts the test client as nobody (uid 65534) through the runtime root, which becomes
+    /// world-readable; its standard output comes through the returned descriptor.
+    struct Child {
+        pid_t pid = -1;
+        int output = -1;
+    };
+    Child RunAsNobody(const std::vector<std::string>& args) {
+        chmod(root_.c_str(), 0755);
+        const std::string program = root_ + "/usbdrv_test_client";
+        std::error_code ignored;
+        std::filesystem::copy_file(USBDRV_TEST_CLIENT, program, std::filesystem::copy_options::skip_existing,
+                                   ignored);
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) return {};
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const std::string env = "QORCAM_ROOT=" + root_;
+        char* envp[] = {const_cast<char*>(env.c_str()), nullptr};
+        const pid_t child = fork();
+        if (child == 0) {
+            if (dup2(pipeFds[1], 1) < 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(126);
+            execve(program.c_str(), argv.data(), envp);
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        if (child < 0) {
+            close(pipeFds[0]);
+            return {};
+        }
+        return {child, pipeFds[0]};
+    }
+    /// One line of the child's output (without its newline); empty at its end.
+    static std::string ReadLine(int fd) {
+        std::string line;
+        char c;
+        while (read(fd, &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+    /// The rest of the child's output; reaps it.
+    static std::string ReadAll(Child child) {
+        std::string output;
+        if (child.pid < 0) return "<not started>";
+        char text[256];
+        ssize_t n;
+        while ((n = read(child.output, text, sizeof text)) > 0)
+            output.append(text, static_cast<std::size_t>(n));
+        close(child.output);
+        int status = 0;
+        waitpid(child.pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            output += "<exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ">";
+        return output;
+    }
+
     std::string root_;
     std::deque<os::Process> cameras_;
     std::unique_ptr<UsbDriver> driver_;
@@ -411,36 +469,67 @@ TEST_F(UsbServiceTest, AnotherUsersProcessReachesNeitherTheStreamNorThePipesOfTh
     ASSERT_TRUE(oneBlock());
 
     // The other user's process: nobody, through the same (world-reachable) device socket.
-    chmod(root_.c_str(), 0755);
-    const std::string program = root_ + "/usbdrv_test_client";
-    std::filesystem::copy_file(USBDRV_TEST_CLIENT, program);
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const std::string env = "QORCAM_ROOT=" + root_;
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--attack"),
-                    const_cast<char*>(path.c_str()), nullptr};
-    char* envp[] = {const_cast<char*>(env.c_str()), nullptr};
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (dup2(pipeFds[1], 1) < 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(126);
-        execve(program.c_str(), argv, envp);
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    std::string output;
-    char text[256];
-    ssize_t n;
-    while ((n = read(pipeFds[0], text, sizeof text)) > 0)
-        output.append(text, static_cast<std::size_t>(n));
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const std::string output = ReadAll(RunAsNobody({"--attack", path}));
     EXPECT_EQ(output,
               "stream=0xC0000022 read=0xC0000022 event=0xC0000022 maxsize=0xC0000022 reset=0xC0000022\n");
     EXPECT_TRUE(oneBlock()) << "the owner streams on";
     EXPECT_TRUE(oneBlock());
+}
+
+TEST_F(UsbServiceTest, ReadsPendingWhenTheOwnerLeavesFailAndGetNothingOfTheNextOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "running a process as another user needs root";
+    StartCamera("cam1", {"--width=64", "--height=16", "--fps=20"});
+    const std::string path = StartDriver("cam1");
+    std::vector<std::string> layout;
+    {
+        DeviceHandle probe;
+        ASSERT_EQ(probe.Open(path), STATUS_SUCCESS);
+        const std::uint32_t payload = Read32(probe, kSirm + 0x08);
+        layout = {std::to_string(payload),
+                  std::to_string(payload + 16),
+                  std::to_string(payload + 80),
+                  std::to_string(Read32(probe, kSirm + 0x1C)),
+                  std::to_string(Read32(probe, kSirm + 0x20)),
+                  std::to_string(Read32(probe, kSirm + 0x24)),
+                  std::to_string(Read32(probe, kSirm + 0x28))};
+    }
+    // nobody owns the camera with a stream read, a block-start notice and an event read pending on a second
+    // handle, then gives the camera up; root takes it and streams and sends an event.
+    for (const std::string how : {"close", "drop"}) {
+        SCOPED_TRACE(how);
+        std::vector<std::string> args = {"--leave", path, how};
+        args.insert(args.end(), layout.begin(), layout.end());
+        const Child child = RunAsNobody(args);
+        ASSERT_GE(child.pid, 0);
+        const std::string left = ReadLine(child.output);
+        EXPECT_EQ(left, "left");
+        {
+            DeviceHandle handle;
+            ASSERT_EQ(handle.Open(path), STATUS_SUCCESS);
+            Overlapped registration;
+            Own(handle, registration);
+            const StreamShape shape = SetUpStream(handle);
+            ASSERT_NE(shape.length, 0u);
+            std::vector<std::uint8_t> room(shape.length);
+            ASSERT_EQ(Write32(handle, kEirm, 1), STATUS_SUCCESS);
+            ASSERT_EQ(Write32(handle, kSirm + 0x04, 1), STATUS_SUCCESS);
+            ASSERT_EQ(Write32(handle, kAcquisitionStart, 1), STATUS_SUCCESS);
+            ASSERT_EQ(SimCommand("cam1", "event 0x9001"), "ok");
+            // Whole blocks reach root (a block cut short by the last round's stop may come first).
+            int whole = 0;
+            for (int i = 0; i < 6 && whole < 2; ++i) {
+                Overlapped block;
+                std::uint64_t bytes = 0;
+                ASSERT_EQ(handle.ReadFile(room.data(), room.size(), block), STATUS_PENDING);
+                ASSERT_TRUE(block.CompletionEvent().Wait(10000)) << "no block for root";
+                if (handle.GetOverlappedResult(block, &bytes, true) == STATUS_SUCCESS && bytes == shape.payload)
+                    ++whole;
+            }
+            EXPECT_EQ(whole, 2) << "root streams";
+            ASSERT_EQ(Write32(handle, kAcquisitionStart + 4, 1), STATUS_SUCCESS);
+        }
+        EXPECT_EQ(ReadAll(child), "stream=0xC0000022 read=0xC0000022 bytes=0 event=0xC0000022\n");
+    }
 }
 
 TEST_F(UsbServiceTest, EventsReachOneParkedRequestOnce) {

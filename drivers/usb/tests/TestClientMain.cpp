@@ -1,12 +1,16 @@
 // usbdrv_test_client: a second process for the ownership tests: registers, tries to own the camera, reads and
-// writes; with --attack (run as another user), reaches for the owner's stream, events and pipes instead.
+// writes; with --attack (run as another user), reaches for the owner's stream, events and pipes instead;
+// with --leave (run as another user), owns the camera with reads pending and gives it up.
 #include "UsbDeviceControl.h"
 
 #include "devio/DeviceHandle.h"
 #include "os/Process.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 using namespace qorcam;
 
@@ -31,6 +35,60 @@ int Attack(devio::DeviceHandle& handle) {
     return 0;
 }
 
+// Owns the camera on one handle, sets its stream up and leaves a stream read, a block-start notice and an
+// event read pending on another; then gives the camera up: "close" (DeviceClose) or "drop" (the owning
+// handle closes). Prints "left", then, once each pending request completes (at most 20 s each), what it got.
+int Leave(const char* path, const std::string& how, char** layout) {
+    devio::DeviceHandle owning, reading;
+    if (owning.Open(path) != devio::STATUS_SUCCESS || reading.Open(path) != devio::STATUS_SUCCESS) return 1;
+    std::uint32_t pid = os::Process::CurrentId();
+    devio::Overlapped registration;
+    if (owning.DeviceIoControl(usbdrv::IOCTL_USB_ProcessId, &pid, 4, nullptr, 0, registration) !=
+            devio::STATUS_PENDING ||
+        owning.DeviceIoControl(usbdrv::IOCTL_USB_DeviceOpen, &pid, 4, nullptr, 0) != devio::STATUS_SUCCESS)
+        return 3;
+    std::uint32_t values[8] = {pid};
+    for (int i = 1; i < 8; ++i)
+        values[i] = static_cast<std::uint32_t>(std::strtoul(layout[i - 1], nullptr, 0));
+    std::vector<std::uint8_t> setup(usbdrv::kUsbStreamSetupRequestSize);
+    std::memcpy(setup.data(), values, sizeof values);
+    if (owning.DeviceIoControl(usbdrv::IOCTL_USB_SetStreamInfo, setup.data(), setup.size(), nullptr, 0) !=
+        devio::STATUS_SUCCESS)
+        return 4;
+    std::vector<std::uint8_t> block(values[3] + 64, 0);
+    std::uint8_t event[256] = {};
+    devio::Overlapped streamWait, readWait, eventWait;
+    const bool pending =
+        reading.DeviceIoControl(usbdrv::IOCTL_USB_GetStream, nullptr, 0, nullptr, 0, streamWait) ==
+            devio::STATUS_PENDING &&
+        reading.ReadFile(block.data(), block.size(), readWait) == devio::STATUS_PENDING &&
+        reading.DeviceIoControl(usbdrv::IOCTL_USB_GetEvent, nullptr, 0, event, sizeof event, eventWait) ==
+            devio::STATUS_PENDING;
+    if (!pending) return 5;
+    if (how == "close") {
+        if (owning.DeviceIoControl(usbdrv::IOCTL_USB_DeviceClose, &pid, 4, nullptr, 0) != devio::STATUS_SUCCESS)
+            return 6;
+    } else {
+        owning.Close();
+    }
+    std::printf("left\n");
+    std::fflush(stdout);
+    auto outcome = [&](devio::Overlapped& wait, std::uint64_t* bytes = nullptr) {
+        std::uint64_t ignored = 0;
+        if (!wait.CompletionEvent().Wait(20000)) return devio::STATUS_PENDING;
+        return reading.GetOverlappedResult(wait, bytes ? bytes : &ignored, true);
+    };
+    std::uint64_t bytes = 0;
+    const auto stream = outcome(streamWait);
+    const auto read = outcome(readWait, &bytes);
+    const auto got = outcome(eventWait);
+    std::printf("stream=0x%08X read=0x%08X bytes=%llu event=0x%08X\n", stream, read,
+                static_cast<unsigned long long>(bytes), got);
+    std::fflush(stdout);
+    reading.CancelIo();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -39,6 +97,7 @@ int main(int argc, char** argv) {
         if (handle.Open(argv[2]) != devio::STATUS_SUCCESS) return 1;
         return Attack(handle);
     }
+    if (argc == 11 && std::strcmp(argv[1], "--leave") == 0) return Leave(argv[2], argv[3], argv + 4);
     if (argc != 2) {
         std::fprintf(stderr, "usage: usbdrv_test_client <device socket>\n");
         return 2;
