@@ -6,6 +6,7 @@
 #include "GigeRecords.h"
 #include "QorCamShared.h"
 #include "UsbDeviceControl.h"
+#include "UserCollector.h"
 #include "devio/DeviceName.h"
 #include "os/LocalTime.h"
 #include "os/Paths.h"
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qorcam::tracelog {
 namespace {
@@ -96,6 +98,12 @@ void CLogSession::StartLogging(const SessionOptions& options) {
         area_.SetLevel(options_.dllLevel);
         dllThread_ = std::make_unique<os::Thread>("DllLogThread");
         dllThread_->Start([this] { DllLogThread(); });
+        // Root's tool also collects every other user's library lines, each
+        // through a collector that runs as that user.
+        if (geteuid() == 0) {
+            userThread_ = std::make_unique<os::Thread>("UserLogThread");
+            userThread_->Start([this] { CUserCollectors(dllFile_, options_.dllLevel, stop_).Run(); });
+        }
     }
     logging_ = true;
 }
@@ -108,6 +116,10 @@ void CLogSession::StopLogging() {
     if (dllThread_) {
         dllThread_->Join();
         dllThread_.reset();
+    }
+    if (userThread_) {
+        userThread_->Join();
+        userThread_.reset();
     }
     dllFile_.Close();
     if (gigeThread_) {
@@ -208,9 +220,7 @@ void CLogSession::DllLogThread() {
         if (dropped) {
             // One line where the gap is, stamped like the library's lines.
             const os::LocalTime now = os::LocalTime::Now();
-            dllFile_.WriteRecord("*** " + std::to_string(dropped) +
-                                     " trace lines dropped here: the trace area was full ***\n",
-                                 &now);
+            dllFile_.WriteRecord(DroppedLinesRecord(dropped), &now);
         }
     }
 }

@@ -33,7 +33,8 @@ struct SessionOptions {
 
 /// Logging from Start to Stop: one ring file per source and one collector
 /// thread for the library, one for the GigE service and one per USB3 Vision
-/// device.
+/// device. Root's session also collects the library lines of every other
+/// user's processes into the library file (CUserCollectors).
 ///
 /// Guarantees: StopLogging returns only when every collector has ended and
 /// every file is closed, with the library's level word at 0 and the drivers'
@@ -92,6 +93,7 @@ private:
     devio::DeviceHandle gigeHandle_;
     std::unique_ptr<os::Thread> gigeThread_;
     std::unique_ptr<os::Thread> dllThread_;
+    std::unique_ptr<os::Thread> userThread_; // root's: other users' library lines
     std::vector<std::unique_ptr<LogDevice>> usbDevices_;
 };
 

@@ -1,19 +1,84 @@
 // LibraryCollectionTest: the library collector draining lines that a real library process writes.
 #include "LibraryIdentity.h"
 #include "SessionFixture.h"
+#include "UserCollector.h"
 
 #include "os/DynamicLibrary.h"
+#include "os/Paths.h"
 #include "os/Process.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <grp.h>
 #include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace qorcam::tracelog {
 namespace {
 
 using test::ReadFile;
+
+// Starts args[0] as uid (in the group of the same number) with only the runtime root in its environment.
+pid_t RunAs(uid_t uid, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const std::string env = std::string("QORCAM_ROOT=") + std::getenv("QORCAM_ROOT");
+    char* envp[] = {const_cast<char*>(env.c_str()), nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(126);
+        execve(argv[0], argv.data(), envp);
+        _exit(127);
+    }
+    return pid;
+}
+
+// Whether a child of this process can take uid (a user namespace may not map it).
+bool CanBecome(uid_t uid) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0 ? 0 : 1);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The child's exit code; -1 when it did not end within 60 s (it is killed then).
+int ExitOf(pid_t pid) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Polls cond for up to 30 s.
+template <class Cond> bool Within30s(Cond cond) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return cond();
+}
+
+bool HasLine(const std::filesystem::path& file, const std::string& text) {
+    for (const auto& line : test::RingRecords(file))
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
 
 class LibraryCollectionTest : public test::SessionTest {
 protected:
@@ -134,6 +199,71 @@ TEST_F(LibraryCollectionTest, StopLeavesWaitingLinesInTheAreaAndOffTouchesNothin
     ASSERT_TRUE(test::Eventually([&] { return m->count == 0; }));
     session_.StopLogging();
     EXPECT_EQ(test::RingRecords(DllFile()), std::vector<std::string>{"late"});
+}
+
+TEST_F(LibraryCollectionTest, RootCollectsEveryUsersLinesAndAnotherUserOnlyItsOwn) {
+    if (geteuid() != 0) GTEST_SKIP() << "running processes as other users needs root";
+    constexpr uid_t kWriter = 65534, kOther = 65533;
+    if (!CanBecome(kWriter) || !CanBecome(kOther)) GTEST_SKIP() << "uids 65534 and 65533 can't be taken here";
+    const std::string root = std::getenv("QORCAM_ROOT");
+    chmod(root.c_str(), 0755); // other users reach the run folder through it, as through /run
+    ASSERT_FALSE(os::Paths::SharedObjects().empty());
+    const std::string users = os::Paths::Run() + "/user";
+
+    // Folders that are not safely their user's are passed over: a planted link, one owned by another uid,
+    // a name that is no uid.
+    std::filesystem::create_directory_symlink(users + "/0", users + "/4001");
+    std::filesystem::create_directory(users + "/4002");
+    std::filesystem::create_directory(users + "/x4003");
+    ASSERT_EQ(chown((users + "/x4003").c_str(), 4003, 4003), 0);
+    EXPECT_TRUE(OtherUserFolders().empty());
+
+    // Root's tool shows the lines of a library process of another user.
+    session_.StartLogging(Options(1));
+    const pid_t writer = RunAs(kWriter, {QORCAM_TRACE_WRITER, "20", "wait"});
+    ASSERT_GT(writer, 0);
+    EXPECT_EQ(ExitOf(writer), 0) << "the writer's tracing was not switched on";
+    EXPECT_EQ(OtherUserFolders(), std::vector<std::uint32_t>{kWriter});
+    const std::string pid = "ProcessID=" + std::to_string(writer);
+    EXPECT_TRUE(Within30s([&] { return HasLine(DllFile(), "DLL DETACH " + pid); })) << ReadFile(DllFile());
+    session_.StopLogging();
+    int purges = 0;
+    for (const auto& line : test::RingRecords(DllFile()))
+        purges += line.find("QORCAMFILTER_Purge") != std::string::npos && line.find(pid) != std::string::npos;
+    EXPECT_EQ(purges, 40);
+
+    // Another user's tool shows its own user's lines and none of the first user's, whose lines wait in
+    // that user's area meanwhile.
+    const pid_t waiting = RunAs(kWriter, {QORCAM_TRACE_WRITER, "5", "alone"});
+    ASSERT_GT(waiting, 0);
+    ASSERT_EQ(ExitOf(waiting), 0);
+    const std::filesystem::path otherLogs = root + "/other-logs";
+    std::filesystem::create_directory(otherLogs);
+    ASSERT_EQ(chown(otherLogs.c_str(), kOther, kOther), 0);
+    const pid_t tool = fork();
+    ASSERT_GE(tool, 0);
+    if (tool == 0) {
+        // This process has no other thread: the session runs here as the other user.
+        if (setgroups(0, nullptr) != 0 || setgid(kOther) != 0 || setuid(kOther) != 0) _exit(126);
+        CTraceArea area;
+        if (!area.Map()) _exit(4);
+        CLogSession session(area, {});
+        auto options = Options(1);
+        options.folder = otherLogs.string();
+        session.StartLogging(options);
+        auto own = os::Process::Spawn(QORCAM_TRACE_WRITER, {"5"});
+        bool seen = own && own->Wait(60000) == 0 &&
+                    Within30s([&] {
+                        return HasLine(otherLogs / "QorCam_Dll.log", "DLL DETACH ProcessID=" + std::to_string(own->Id()));
+                    });
+        session.StopLogging();
+        _exit(seen ? 0 : 3);
+    }
+    EXPECT_EQ(ExitOf(tool), 0) << "the other user's tool did not show its own user's lines";
+    const auto lines = test::RingRecords(otherLogs / "QorCam_Dll.log");
+    EXPECT_FALSE(lines.empty());
+    for (const auto& line : lines)
+        EXPECT_EQ(line.find("ProcessID=" + std::to_string(waiting)), std::string::npos) << line;
 }
 
 TEST_F(LibraryCollectionTest, TheToolsOwnProcessIsExcludedFromTracing) {
