@@ -127,6 +127,10 @@ TEST(ServiceRig, CameraBehindASystemAdapterIsFoundByTheToolsDiscovery) {
         context.service = service.get();
         CQorGigECPrefDlg dlg(context);
         ASSERT_TRUE(dlg.OnInitDialog());
+        // The rig starts the emulator without waiting for it to listen: on a loaded machine the
+        // dialog's first search may go out before it does, so an empty search is repeated (bounded).
+        for (int attempt = 0; attempt < 5 && dlg.Cameras().empty(); ++attempt)
+            dlg.OnSearchCamera();
         ASSERT_EQ(dlg.Nics().size(), 1u);
         EXPECT_TRUE(dlg.Nics()[0].windowsIp);
         EXPECT_EQ(FormatIpAddress(dlg.Nics()[0].ip), rig.DriverAddress());
