@@ -459,6 +459,7 @@ bool CCamera::ImageReq(Image_Buffer& image) {
         handle = it->second;
         idle_.erase(it);
     }
+    if (handle == nullptr) BeforeAnnounce(image);
     if (handle == nullptr && producer_.fn.DSAnnounceBuffer(stream_[0], address, image.bufferSize, nullptr,
                                                            &handle) != GC_ERR_SUCCESS)
         return ProducerFailed(kName);

@@ -126,6 +126,8 @@ public:
     /// Whether a completed buffer holds a whole image: a completion status
     /// of success, and for cameras that report lost data, nothing missing.
     virtual bool WholeImage(const BufferView& buffer, std::uint32_t status) const;
+    /// Called before an image's memory is first announced to stream 0.
+    virtual void BeforeAnnounce(const Image_Buffer&) {}
 
     /// Whether another process streams this camera to a multicast group
     /// (sets the multicast flag); false without an error for cameras that

@@ -227,6 +227,12 @@ bool CCameraGigE::WholeImage(const BufferView& buffer, std::uint32_t) const {
     return missing == 0;
 }
 
+void CCameraGigE::BeforeAnnounce(const Image_Buffer& image) {
+    // A producer that doesn't know the register leaves the memory as any consumer memory (one copy).
+    if (image.MemoryFile() >= 0)
+        WriteStreamRegister(0, DS_REG_BUFFER_MEMORY, static_cast<std::uint32_t>(image.MemoryFile()));
+}
+
 bool CCameraGigE::ReleaseResources() {
     if (IsStarted()) {
         Producer().Library().SetLastErrorCode(STATUSQORCAM_STARTED_ERROR);

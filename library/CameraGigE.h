@@ -37,6 +37,9 @@ public:
                              QORCAM_IMAGEDATAINFO* info) override;
     /// Only a block with no packet missing.
     bool WholeImage(const BufferView& buffer, std::uint32_t status) const override;
+    /// Names the image's memory file to the producer, which then has the
+    /// service write frames into it in place (no copy per frame).
+    void BeforeAnnounce(const Image_Buffer& image) override;
     std::uint32_t PacketsPerBlock() const { return packetsPerBlock_; }
     /// Fills the GigE record; false (last error 99, producer text traced) when a call fails.
     bool CameraInfo(QORCAM_GIGECAMERAINFO* info);

@@ -25,8 +25,10 @@ std::map<const QORCAM_IMAGE*, Image_Buffer*>& Live() {
 } // namespace
 
 Image_Buffer::Image_Buffer(const QORCAM_IMAGE& record, std::uint32_t size, std::uint32_t offset)
-    : image(record), bufferSize(size), infoOffset(offset), memory_(new std::uint8_t[size == 0 ? 1 : size]()) {
-    image.pBuffer = memory_.get();
+    : image(record), bufferSize(size), infoOffset(offset),
+      region_(devio::Region::Create(size == 0 ? 1 : size)) {
+    if (!region_) memory_.reset(new std::uint8_t[size == 0 ? 1 : size]());
+    image.pBuffer = region_ ? region_->Data() : memory_.get();
     std::lock_guard<std::mutex> guard(LiveLock());
     Live()[&image] = this;
 }

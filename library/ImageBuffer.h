@@ -3,6 +3,8 @@
 
 #include "QorCam.h"
 
+#include "devio/Region.h"
+
 #include <cstdint>
 #include <memory>
 
@@ -19,8 +21,10 @@ public:
 
 /// An image of QORCAM_ImageAlloc: the record the application holds, the
 /// buffer size and info offset it was made with, and its pixel memory (owned,
-/// freed with it). Find tells a live record's address from any other
-/// pointer, so a record the application made itself is refused.
+/// freed with it). The memory is a shared memory file where one can be had, so
+/// that a producer can let its service write images into it in place. Find
+/// tells a live record's address from any other pointer, so a record the
+/// application made itself is refused.
 class Image_Buffer : public Image_BufferBase {
 public:
     /// Throws std::bad_alloc when the memory can't be had.
@@ -32,11 +36,15 @@ public:
     /// Frees the table of live records; called last by the unload entry.
     static void FreeTable();
 
+    /// The descriptor of the memory's file; -1 for plain memory.
+    int MemoryFile() const { return region_ ? region_->Fd() : -1; }
+
     QORCAM_IMAGE image;
     const std::uint32_t bufferSize;
     const std::uint32_t infoOffset;
 
 private:
+    std::unique_ptr<devio::Region> region_;
     std::unique_ptr<std::uint8_t[]> memory_;
 };
 

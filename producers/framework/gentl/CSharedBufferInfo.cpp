@@ -7,8 +7,13 @@
 namespace GenICam::Client {
 
 CSharedBufferInfo::Shared CSharedBufferInfo::Register(size_t size, qorcam::devio::DeviceHandle& driver) {
+    return Register(qorcam::devio::Region::Create(size), driver);
+}
+
+CSharedBufferInfo::Shared CSharedBufferInfo::Register(std::unique_ptr<qorcam::devio::Region> region,
+                                                      qorcam::devio::DeviceHandle& driver) {
     Shared shared;
-    shared.region = qorcam::devio::Region::Create(size);
+    shared.region = std::move(region);
     if (!shared.region) throw std::runtime_error("Memory Alloc Error");
     if (driver.RegisterRegion(*shared.region, &shared.id) != qorcam::devio::STATUS_SUCCESS)
         throw std::runtime_error("Memory Alloc Error");
@@ -20,6 +25,13 @@ CSharedBufferInfo::CSharedBufferInfo(void* memory, size_t size, void* userPointe
     : CSharedBufferInfo(memory, size, userPointer,
                         driver ? Register(size > SIZE_MAX - room ? SIZE_MAX : size + room, *driver) : Shared{},
                         driver) {}
+
+CSharedBufferInfo::CSharedBufferInfo(void* memory, size_t size, void* userPointer,
+                                     std::unique_ptr<qorcam::devio::Region> view,
+                                     qorcam::devio::DeviceHandle& driver)
+    : CSharedBufferInfo(memory, size, userPointer, Register(std::move(view), driver), &driver) {
+    m_aliased = true;
+}
 
 CSharedBufferInfo::CSharedBufferInfo(void* memory, size_t size, void* userPointer, Shared shared,
                                      qorcam::devio::DeviceHandle* driver)

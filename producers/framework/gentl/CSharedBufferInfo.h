@@ -26,13 +26,18 @@ public:
     // runtime_error "Memory Alloc Error" when the memory can't be had or registered.
     CSharedBufferInfo(void* memory, size_t size, void* userPointer, qorcam::devio::DeviceHandle* driver,
                       size_t room = 0);
+    // Consumer `memory` that is the mapping of a shared memory file: `view` is this buffer's own mapping
+    // of the same file (at least `size` bytes), registered with `driver`, so the service writes straight
+    // into the consumer's memory and no copy is made. Throws as above.
+    CSharedBufferInfo(void* memory, size_t size, void* userPointer,
+                      std::unique_ptr<qorcam::devio::Region> view, qorcam::devio::DeviceHandle& driver);
     ~CSharedBufferInfo() override;
 
     // Where the service writes: the shared memory (null when the buffer has none).
     uint8_t* Target() const { return m_region ? m_region->Data() : nullptr; }
     // Bytes at Target(): the buffer's size and the room behind it (0 without shared memory).
     uint64_t TargetSize() const { return m_region ? m_region->Size() : 0; }
-    bool HasShadow() const { return m_region && m_region->Data() != GetBase(); }
+    bool HasShadow() const { return m_region && !m_aliased && m_region->Data() != GetBase(); }
     uint32_t RegionId() const { return m_regionId; }
     // Also true for shared memory the producer allocated: a revoke hands no memory back.
     bool OwnsMemory() const override;
@@ -45,12 +50,16 @@ private:
         uint32_t id = 0;
     };
     static Shared Register(size_t size, qorcam::devio::DeviceHandle& driver);
+    static Shared Register(std::unique_ptr<qorcam::devio::Region> region,
+                           qorcam::devio::DeviceHandle& driver);
     CSharedBufferInfo(void* memory, size_t size, void* userPointer, Shared shared,
                       qorcam::devio::DeviceHandle* driver);
 
     std::unique_ptr<qorcam::devio::Region> m_region;
     uint32_t m_regionId;
     qorcam::devio::DeviceHandle* m_driver;
+    // The shared memory is another mapping of the consumer's own memory file.
+    bool m_aliased = false;
 };
 
 } // namespace GenICam::Client

@@ -71,7 +71,10 @@ enum DS_REG_LIST {
     DS_REG_PACKET_COUNT = 0x106,  /* write 4: packets per block */
     DS_REG_USB_106 = 0x106,       /* write 4: USB3 Vision payload transfer size override */
     DS_REG_USB_107 = 0x107,       /* write 4: USB3 Vision leader offset */
-    DS_REG_USB_108 = 0x108        /* write 4: USB3 Vision trailer offset */
+    DS_REG_USB_108 = 0x108,       /* write 4: USB3 Vision trailer offset */
+    DS_REG_BUFFER_MEMORY = 0x109  /* write 4: GigE: a descriptor (of the caller's process) of the sealed
+                                     memory file whose mapping is the memory of the next buffer given to
+                                     DSAnnounceBuffer; the service then writes into that memory itself */
 };
 
 /* Size of one EVENT_CUSTOM_DEVICE_EVENT entry of the GigE producer (the driver's event record). */

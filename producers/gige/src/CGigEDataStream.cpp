@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
@@ -48,9 +49,33 @@ CGigEDataStream::~CGigEDataStream() {
     StopAcquisition(ACQ_STOP_FLAGS_KILL);
 }
 
+std::unique_ptr<devio::Region> CGigEDataStream::MapConsumerMemory(void* buffer, size_t size) {
+    const int named = m_bufferMemory.exchange(-1);
+    if (named < 0 || !buffer) return nullptr;
+    const int fd = fcntl(named, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    auto view = devio::Region::Adopt(fd);
+    const uint64_t needed = uint64_t(size) + (m_layoutWritten ? 0 : LayoutRoom(size));
+    if (!view || view->Size() < needed) return nullptr;
+    // The file must be that memory, from its first byte: a byte changed through the view shows there.
+    volatile uint8_t* mine = view->Data();
+    volatile uint8_t* theirs = static_cast<uint8_t*>(buffer);
+    const uint8_t before = theirs[0];
+    mine[0] = static_cast<uint8_t>(~before);
+    const bool same = theirs[0] == static_cast<uint8_t>(~before);
+    mine[0] = before;
+    return same ? std::move(view) : nullptr;
+}
+
 CBufferInfo* CGigEDataStream::MakeBuffer(void* buffer, size_t size, void* userPointer) {
-    // Only image buffers of "DS0" get shared memory; "DS1" buffers carry nothing.
+    // Only image buffers of "DS0" get shared memory; "DS1" buffers carry nothing. Consumer memory that is
+    // a memory file the consumer named is written by the service in place; other consumer memory gets a
+    // shadow.
     const bool shared = GetIndex() == 0 && size != 0;
+    if (shared) {
+        if (auto view = MapConsumerMemory(buffer, size))
+            return new CGigEBufferInfo(buffer, size, userPointer, std::move(view), m_device->Driver());
+    }
     return new CGigEBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr,
                                shared ? LayoutRoom(size) : 0);
 }
@@ -112,6 +137,10 @@ void CGigEDataStream::Write(uint64_t address, const void* buffer, size_t* size) 
     case DS_REG_PACKET_COUNT:
         m_packetCount = value;
         m_layoutWritten = true;
+        return;
+    case DS_REG_BUFFER_MEMORY:
+        if (GetIndex() != 0) break;
+        m_bufferMemory = static_cast<int>(value);
         return;
     default:
         break;

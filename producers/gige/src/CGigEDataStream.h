@@ -2,6 +2,7 @@
 #pragma once
 
 #include "HeldUdpPort.h"
+#include "devio/Region.h"
 #include "gentl/CThreadedDataStream.h"
 #include "os/Semaphore.h"
 
@@ -56,6 +57,9 @@ private:
         uint32_t packets = 0;
     };
     BlockLayout LayoutFor(const CGigEBufferInfo& buffer) const;
+    // Another mapping of the consumer's memory `buffer` from the memory file it named last (consumed by
+    // this call); null when it named none, or the file is not that memory or is too small for the block.
+    std::unique_ptr<qorcam::devio::Region> MapConsumerMemory(void* buffer, size_t size);
     // The block information of a buffer's last block, or null when the buffer cannot hold it.
     const uint8_t* BlockInfo(const CGigEBufferInfo& buffer) const;
 
@@ -72,6 +76,8 @@ private:
     std::atomic<uint32_t> m_infoOffset{0};
     std::atomic<uint32_t> m_resendEnable{1};
     std::atomic<uint32_t> m_port{0};
+    // The descriptor DS_REG_BUFFER_MEMORY named for the next announced buffer; -1 = none.
+    std::atomic<int> m_bufferMemory{-1};
     uint32_t m_multicastGroup = 0; // network order; 0 = unicast
     qorcam::gige::HeldUdpPort m_socket;
 

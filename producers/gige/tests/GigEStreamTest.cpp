@@ -1,9 +1,11 @@
 // The GigE data streams over a fake service: stream set-up, buffers handed to the service in shared
 // memory and delivered, the ten-request limit, stopping, cancelling, set-up failures and registers.
 #include "ProducerFixture.h"
+#include "devio/Region.h"
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace qorcam::testing {
@@ -55,6 +57,7 @@ protected:
                 info.missingPackets = missing;
                 std::memcpy(out.data() + kInfoOffset, &info, sizeof info);
                 out[kInfoOffset + 544] = 0;
+                if (onFill) onFill();
                 return static_cast<uint32_t>(out.size());
             });
     }
@@ -83,6 +86,8 @@ protected:
     EVENT_HANDLE newBuffer = nullptr, errors = nullptr;
     std::vector<std::vector<uint8_t>> seenForms;
     std::vector<uint8_t> seenBitmaps;
+    // Called by DeliverBlock once the service has written the block, before it completes the request.
+    std::function<void()> onFill;
 };
 
 TEST_F(GigEStream, ImagesReachConsumerAndProducerMemory) {
@@ -159,6 +164,51 @@ TEST_F(GigEStream, ImagesReachConsumerAndProducerMemory) {
     EXPECT_EQ(memory, nullptr);
     ASSERT_EQ(gc->DSRevokeBuffer(stream, consumer, &memory, nullptr), GC_ERR_SUCCESS);
     EXPECT_EQ(memory, own.data());
+}
+
+TEST_F(GigEStream, ConsumerMemoryInItsOwnMemoryFileIsWrittenInPlace) {
+    OpenStream();
+    auto file = devio::Region::Create(kBufferSize);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(WriteStreamRegister(DS_REG_BUFFER_MEMORY, static_cast<uint32_t>(file->Fd())), 4u);
+    BUFFER_HANDLE inPlace = Announce(file->Data());
+    // A file that is not the announced memory is not taken: that buffer gets a shadow as any other.
+    auto unrelated = devio::Region::Create(kBufferSize);
+    ASSERT_TRUE(unrelated);
+    std::vector<uint8_t> plain(kBufferSize, 0x5A);
+    WriteStreamRegister(DS_REG_BUFFER_MEMORY, static_cast<uint32_t>(unrelated->Fd()));
+    BUFFER_HANDLE shadowed = Announce(plain.data());
+    // The name is used once: a later buffer without one gets a shadow too.
+    std::vector<uint8_t> later(kBufferSize, 0x5A);
+    BUFFER_HANDLE unnamed = Announce(later.data());
+    for (BUFFER_HANDLE b : {inPlace, shadowed, unnamed})
+        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 3));
+
+    // What the service writes is in the consumer's memory before the request completes: no copy is made.
+    std::vector<bool> seenAtOnce;
+    const std::vector<const uint8_t*> memory = {file->Data(), plain.data(), later.data()};
+    for (uint64_t block : {7, 8, 9}) {
+        onFill = [&, block] {
+            seenAtOnce.push_back(memory[block - 7][5] == static_cast<uint8_t>(5 + block));
+        };
+        ASSERT_TRUE(DeliverBlock(block));
+    }
+    EXPECT_EQ(seenAtOnce, (std::vector<bool>{true, false, false}));
+    for (uint64_t block : {7, 8, 9}) {
+        BUFFER_HANDLE b = Next().BufferHandle;
+        EXPECT_EQ(BufferValue<const uint8_t*>(b, BUFFER_INFO_BASE), memory[block - 7]);
+        for (uint32_t k = 0; k < kPayload; ++k)
+            ASSERT_EQ(memory[block - 7][k], static_cast<uint8_t>(k + block)) << block << " " << k;
+        EXPECT_EQ(BufferValue<uint64_t>(b, BUFFER_INFO_FRAMEID), block);
+        EXPECT_EQ(BufferValue<bool8_t>(b, BUFFER_INFO_IS_INCOMPLETE), 0);
+    }
+    ASSERT_EQ(gc->DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+    void* back = nullptr;
+    ASSERT_EQ(gc->DSRevokeBuffer(stream, inPlace, &back, nullptr), GC_ERR_SUCCESS);
+    EXPECT_EQ(back, file->Data()) << "the memory stays the consumer's";
+    file->Data()[0] = 1; // still mapped and writable
 }
 
 TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
