@@ -1061,73 +1061,84 @@ void GigeDriver::SystemAddressChanged(uint32_t number, uint32_t ip, uint32_t mas
 }
 
 void GigeDriver::Receive(uint32_t number, std::span<const uint8_t> bytes) {
+    const std::span<const uint8_t> one[] = {bytes};
+    ReceiveBatch(number, one);
+}
+
+void GigeDriver::ReceiveBatch(uint32_t number, std::span<const std::span<const uint8_t>> frames) {
     Completions done;
     {
         std::lock_guard lock(mutex_);
-        GigeAdapter* a = AdapterByNumber(number);
-        if (!a || a->closing || a->paused) return;
-        ReceivedFrame frame(bytes);
-        ClassifyContext ctx;
-        ctx.windowsManaged = a->windowsManaged;
-        ctx.dhcpServerMode = params_.dhcp != 0;
-        ctx.adapterMac = a->mac.data();
-        ctx.portCtx = this;
-        ctx.portListed = [](const void* self, uint16_t port) {
-            return static_cast<const GigeDriver*>(self)->PortListed(port);
-        };
-        switch (ClassifyFrame(frame, ctx)) {
-        case FrameClass::Arp:
-            HandleArp(*a, frame, done);
-            break;
-        case FrameClass::IcmpEcho:
-            HandleIcmp(*a, frame);
-            break;
-        case FrameClass::OtherServer:
-            a->otherServerPresent = true;
-            break;
-        case FrameClass::Gvsp:
-            HandleStreamPacket(*a, frame, done);
-            break;
-        case FrameClass::ActionAck:
-            HandleActionAck(*a, frame, done);
-            break;
-        case FrameClass::ToolAnswer:
-            HandleToolAnswer(*a, frame, done);
-            break;
-        case FrameClass::ForceIpReset:
-            ForceIpReset(*a, frame);
-            break;
-        case FrameClass::DriverDiscovery:
-            AnswerDriverDiscovery(*a, frame);
-            break;
-        case FrameClass::DeviceListUpdate:
-            UpdateDeviceList(*a, frame);
-            break;
-        case FrameClass::CommandAck:
-            HandleCommandAck(*a, frame, done);
-            break;
-        case FrameClass::CameraEvent:
-            HandleCameraEvent(*a, frame, done);
-            break;
-        case FrameClass::DhcpServer:
-            DhcpServerReceive(*a, frame, done);
-            break;
-        case FrameClass::DhcpClient:
-            if (a->dhcpClientActive)
-                DhcpClientReceive(*a, frame);
-            else if (a->serverProbeRunning)
-                FinishServerProbe(*a, true); // another DHCP server answers on this network
-            break;
-        case FrameClass::DhcpClientRestart:
-            a->ForgetLease();
-            a->Timer(AdapterTimer::DhcpRetry) = 0;
-            ArmTimer(*a, AdapterTimer::DhcpSend, 10);
-            break;
-        default:
-            break; // the camera protocols are served by their own handlers
-        }
+        for (const auto bytes : frames)
+            if (!ReceiveLocked(number, bytes, done)) break;
     }
     CompleteAll(done);
+}
+
+bool GigeDriver::ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, Completions& done) {
+    GigeAdapter* a = AdapterByNumber(number);
+    if (!a || a->closing || a->paused) return false;
+    ReceivedFrame frame(bytes);
+    ClassifyContext ctx;
+    ctx.windowsManaged = a->windowsManaged;
+    ctx.dhcpServerMode = params_.dhcp != 0;
+    ctx.adapterMac = a->mac.data();
+    ctx.portCtx = this;
+    ctx.portListed = [](const void* self, uint16_t port) {
+        return static_cast<const GigeDriver*>(self)->PortListed(port);
+    };
+    switch (ClassifyFrame(frame, ctx)) {
+    case FrameClass::Arp:
+        HandleArp(*a, frame, done);
+        break;
+    case FrameClass::IcmpEcho:
+        HandleIcmp(*a, frame);
+        break;
+    case FrameClass::OtherServer:
+        a->otherServerPresent = true;
+        break;
+    case FrameClass::Gvsp:
+        HandleStreamPacket(*a, frame, done);
+        break;
+    case FrameClass::ActionAck:
+        HandleActionAck(*a, frame, done);
+        break;
+    case FrameClass::ToolAnswer:
+        HandleToolAnswer(*a, frame, done);
+        break;
+    case FrameClass::ForceIpReset:
+        ForceIpReset(*a, frame);
+        break;
+    case FrameClass::DriverDiscovery:
+        AnswerDriverDiscovery(*a, frame);
+        break;
+    case FrameClass::DeviceListUpdate:
+        UpdateDeviceList(*a, frame);
+        break;
+    case FrameClass::CommandAck:
+        HandleCommandAck(*a, frame, done);
+        break;
+    case FrameClass::CameraEvent:
+        HandleCameraEvent(*a, frame, done);
+        break;
+    case FrameClass::DhcpServer:
+        DhcpServerReceive(*a, frame, done);
+        break;
+    case FrameClass::DhcpClient:
+        if (a->dhcpClientActive)
+            DhcpClientReceive(*a, frame);
+        else if (a->serverProbeRunning)
+            FinishServerProbe(*a, true); // another DHCP server answers on this network
+        break;
+    case FrameClass::DhcpClientRestart:
+        a->ForgetLease();
+        a->Timer(AdapterTimer::DhcpRetry) = 0;
+        ArmTimer(*a, AdapterTimer::DhcpSend, 10);
+        break;
+    default:
+        break; // the camera protocols are served by their own handlers
+    }
+    return true;
 }
 
 void GigeDriver::HandleArp(GigeAdapter& a, const ReceivedFrame& f, Completions& done) {

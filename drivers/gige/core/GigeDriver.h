@@ -64,6 +64,9 @@ public:
     void SystemAddressChanged(uint32_t number, uint32_t ip, uint32_t mask);
     // One received frame (the bytes of its first buffer).
     void Receive(uint32_t number, std::span<const uint8_t> frame);
+    // Frames received together, in order: the same as one Receive each, with the lock taken once for
+    // them all and the requests they finish completed after the last.
+    void ReceiveBatch(uint32_t number, std::span<const std::span<const uint8_t>> frames);
 
     // Runs the timers that are due; returns the time of the next one (kNever: none).
     uint64_t RunTimers();
@@ -201,6 +204,8 @@ private:
     uint32_t NextRandom();
 
     // Stream channels: placement, resends and block time-outs.
+    // One received frame under the lock; false when the adapter takes no frames (gone, closing, paused).
+    bool ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, Completions& done);
     void HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
     void CheckBlockTimeouts(GigeAdapter& a, Completions& done);
     void CompleteBlock(GigeStreamChannel& c, BlockContext& b, Completions& done);

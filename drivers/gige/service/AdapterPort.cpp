@@ -1,19 +1,28 @@
 // AdapterPort: one bound network interface: its packet socket and receive thread.
 #include "AdapterPort.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <vector>
 
 namespace {
 constexpr size_t kWireMinimum = 60;
-}
+// Stream data goes to ports of this range (the ports the producers take for their channels); the
+// ring takes nothing else, whatever else crosses the interface.
+constexpr uint16_t kStreamPortFirst = 0x8000;
+constexpr uint16_t kStreamPortLast = 0xBFFF;
+} // namespace
 
 namespace qorcam::gige {
 
 int AdapterPort::Open() {
     net::PacketSocket::Options stream;
     stream.traffic = net::PacketSocket::Traffic::Stream;
+    stream.streamPortFirst = kStreamPortFirst;
+    stream.streamPortLast = kStreamPortLast;
     if (int e = socket_.Open(index_, stream)) return e;
-    net::PacketSocket::Options control;
+    net::PacketSocket::Options control = stream;
     control.traffic = net::PacketSocket::Traffic::Control;
     if (int e = control_.Open(index_, control)) {
         socket_.Close();
@@ -31,18 +40,32 @@ void AdapterPort::Start(GigeDriver& driver, uint32_t adapterNumber) {
 }
 
 void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uint32_t adapterNumber) {
+    // The logic takes the frames of a ring block in runs of this many per hold of its lock, so that
+    // a control answer or a timer never waits for a whole block.
+    constexpr size_t kRun = 64;
+    std::vector<std::span<const uint8_t>> run;
+    std::vector<std::array<uint8_t, kWireMinimum>> padded(kRun);
+    run.reserve(kRun);
     while (!stop_.load()) {
-        int r = socket.Receive(
-            [&](std::span<const uint8_t> frame) {
-                // A wire pads every frame to 60 bytes; virtual links and
-                // frames sent from this host arrive unpadded, so they are
-                // padded here as the wire would have.
-                if (frame.size() >= kWireMinimum) {
-                    driver.Receive(adapterNumber, frame);
-                } else {
-                    uint8_t padded[kWireMinimum] = {};
-                    std::memcpy(padded, frame.data(), frame.size());
-                    driver.Receive(adapterNumber, padded);
+        int r = socket.ReceiveBatch(
+            [&](std::span<const std::span<const uint8_t>> frames) {
+                for (size_t first = 0; first < frames.size(); first += kRun) {
+                    run.clear();
+                    for (size_t i = first; i < std::min(frames.size(), first + kRun); ++i) {
+                        const auto frame = frames[i];
+                        // A wire pads every frame to 60 bytes; virtual links and
+                        // frames sent from this host arrive unpadded, so they are
+                        // padded here as the wire would have.
+                        if (frame.size() >= kWireMinimum) {
+                            run.push_back(frame);
+                        } else {
+                            auto& room = padded[run.size()];
+                            room.fill(0);
+                            std::memcpy(room.data(), frame.data(), frame.size());
+                            run.emplace_back(room.data(), room.size());
+                        }
+                    }
+                    driver.ReceiveBatch(adapterNumber, run);
                 }
             },
             50);

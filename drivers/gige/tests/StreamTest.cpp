@@ -64,7 +64,16 @@ struct StreamFixture : CameraFixture {
             Put32(g.data() + 4, (uint32_t(format) << 24) | packetId);
         }
         g.insert(g.end(), payload.begin(), payload.end());
-        driver.Receive(number, FromCamera(20202, port, g));
+        if (batching)
+            held.push_back(FromCamera(20202, port, g));
+        else
+            driver.Receive(number, FromCamera(20202, port, g));
+    }
+    // Frames sent while batching are held, then handed over together as a ring block's are.
+    void ReceiveHeld() {
+        std::vector<std::span<const uint8_t>> frames(held.begin(), held.end());
+        driver.ReceiveBatch(number, frames);
+        held.clear();
     }
     void Leader(uint64_t blockId, uint16_t type = 1, bool extended = false) {
         auto p = Bytes().U16(0).U8(uint8_t(type >> 8)).U8(uint8_t(type)).data;
@@ -98,6 +107,8 @@ struct StreamFixture : CameraFixture {
     }
 
     uint32_t packetPayload;
+    bool batching = false;
+    std::vector<std::vector<uint8_t>> held;
 };
 
 GigeBlockInfo InfoOf(const FakeRequest& r, uint32_t infoOffset) {
@@ -240,6 +251,46 @@ TEST(Stream, GapIsRequestedAgainAsOneRunAndFilledByLatePackets) {
     for (uint32_t id = 1; id <= 12; ++id)
         EXPECT_EQ(r->Output()[(id - 1) * 100], id);
     EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{12, 5, 1}));
+}
+
+TEST(Stream, FramesTakenTogetherActAsTheSameFramesOneByOne) {
+    // Two blocks, the first with a gap that late packets fill, the second with a lost packet it
+    // completes without (no resend rounds): the same script frame by frame and as one batch.
+    auto script = [](StreamFixture& f) {
+        f.Leader(21);
+        for (uint32_t id : {1, 2, 6, 3, 4, 5, 7, 8})
+            f.Payload(21, id);
+        f.Trailer(21);
+        f.Leader(22);
+        for (uint32_t id : {1, 2, 4})
+            f.Payload(22, id);
+        f.Trailer(22);
+        f.Trailer(22);
+    };
+    StreamFixture single, batch;
+    auto a1 = single.Buffer(8, 900), a2 = single.Buffer(4, 900);
+    auto b1 = batch.Buffer(8, 900), b2 = batch.Buffer(4, 900);
+    script(single);
+    batch.batching = true;
+    script(batch);
+    EXPECT_EQ(b1->completions, 0) << "nothing happens before the frames are handed over";
+    batch.ReceiveHeld();
+    for (auto [one, together] : {std::pair{a1, b1}, std::pair{a2, b2}}) {
+        EXPECT_EQ(one->completions, 1);
+        EXPECT_EQ(together->completions, 1);
+        EXPECT_EQ(together->status, one->status);
+        EXPECT_EQ(together->bytes, one->bytes);
+        EXPECT_EQ(together->Output(), one->Output());
+    }
+    EXPECT_EQ(+InfoOf(*b2, 900).missingPackets, 1u);
+    std::vector<std::vector<uint8_t>> singleResends, batchResends;
+    for (auto& s : single.Resends())
+        singleResends.push_back(s.udp);
+    for (auto& s : batch.Resends())
+        batchResends.push_back(s.udp);
+    EXPECT_FALSE(singleResends.empty());
+    EXPECT_EQ(batchResends, singleResends);
+    EXPECT_EQ(batch.Statistics(), single.Statistics());
 }
 
 TEST(Stream, WithoutResendRoundsMiddleLossCompletesAtTrailerAndTailIsAskedOnce) {

@@ -22,11 +22,12 @@ namespace {
 
 // Classic BPF over the Ethernet frame: `stream` decides what an IPv4 UDP
 // datagram (first or only fragment) is that has neither port 3956 nor 67/68
-// on either side; every other frame gets the other answer.
-std::vector<sock_filter> TrafficFilter(bool stream) {
+// on either side and goes to a port in [firstPort, lastPort]; every other
+// frame gets the other answer.
+std::vector<sock_filter> TrafficFilter(bool stream, uint16_t firstPort, uint16_t lastPort) {
     const uint32_t yes = 0xFFFFFFFFu, no = 0;
     const uint32_t streamAnswer = stream ? yes : no, otherAnswer = stream ? no : yes;
-    constexpr uint8_t kOther = 16; // index of the "other" return
+    constexpr uint8_t kOther = 18; // index of the "other" return
     std::vector<sock_filter> f;
     auto to = [&](uint8_t target) { return static_cast<uint8_t>(target - f.size() - 1); };
     auto jeqOther = [&](uint32_t k) { f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, k, to(kOther), 0)); };
@@ -45,6 +46,8 @@ std::vector<sock_filter> TrafficFilter(bool stream) {
     jeqOther(3956);
     jeqOther(67);
     jeqOther(68);
+    f.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, firstPort, 0, to(kOther)));
+    f.push_back(BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, lastPort, to(kOther), 0));
     f.push_back(BPF_STMT(BPF_RET | BPF_K, streamAnswer));
     f.push_back(BPF_STMT(BPF_RET | BPF_K, otherAnswer)); // kOther
     return f;
@@ -75,7 +78,7 @@ int PacketSocket::Open(int interfaceIndex, const Options& o) {
     // Older kernels lack it; our own frames are then skipped by packet type.
     ::setsockopt(fd.Get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
     if (o.traffic != Traffic::All) {
-        auto program = TrafficFilter(o.traffic == Traffic::Stream);
+        auto program = TrafficFilter(o.traffic == Traffic::Stream, o.streamPortFirst, o.streamPortLast);
         sock_fprog fprog{static_cast<unsigned short>(program.size()), program.data()};
         if (::setsockopt(fd.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog) != 0) return errno;
     }
@@ -167,8 +170,19 @@ int PacketSocket::ReceiveDirect(const std::function<void(std::span<const uint8_t
 }
 
 int PacketSocket::Receive(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs) {
+    return ReceiveBatch(
+        [&](std::span<const std::span<const uint8_t>> frames) {
+            for (const auto f : frames)
+                frame(f);
+        },
+        timeoutMs);
+}
+
+int PacketSocket::ReceiveBatch(const std::function<void(std::span<const std::span<const uint8_t>>)>& frames,
+                               int timeoutMs) {
     if (!fd_.IsValid()) return -1;
-    if (!ring_) return ReceiveDirect(frame, timeoutMs);
+    if (!ring_)
+        return ReceiveDirect([&](std::span<const uint8_t> one) { frames(std::span(&one, 1)); }, timeoutMs);
     auto* block = reinterpret_cast<tpacket_block_desc*>(ring_ + nextBlock_ * blockSize_);
     if ((__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) {
         if (WaitReadable(timeoutMs) < 0) return -1;
@@ -181,6 +195,7 @@ int PacketSocket::Receive(const std::function<void(std::span<const uint8_t>)>& f
         const uint8_t* base = reinterpret_cast<const uint8_t*>(block);
         size_t offset = block->hdr.bh1.offset_to_first_pkt;
         const uint32_t packets = block->hdr.bh1.num_pkts;
+        batch_.clear();
         for (uint32_t i = 0; i < packets; ++i) {
             if (offset < sizeof(tpacket_block_desc) || offset + sizeof(tpacket3_hdr) > blockSize_) break;
             auto* h = reinterpret_cast<const tpacket3_hdr*>(base + offset);
@@ -190,13 +205,13 @@ int PacketSocket::Receive(const std::function<void(std::span<const uint8_t>)>& f
             if (llOffset + sizeof(sockaddr_ll) <= blockSize_)
                 outgoing =
                     reinterpret_cast<const sockaddr_ll*>(base + llOffset)->sll_pkttype == PACKET_OUTGOING;
-            if (!outgoing && mac <= blockSize_ && h->tp_snaplen <= blockSize_ - mac) {
-                frame(std::span<const uint8_t>(base + mac, h->tp_snaplen));
-                ++handed;
-            }
+            if (!outgoing && mac <= blockSize_ && h->tp_snaplen <= blockSize_ - mac)
+                batch_.emplace_back(base + mac, h->tp_snaplen);
             if (h->tp_next_offset == 0) break;
             offset += h->tp_next_offset;
         }
+        if (!batch_.empty()) frames(batch_);
+        handed += static_cast<int>(batch_.size());
         __atomic_store_n(&block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
         nextBlock_ = (nextBlock_ + 1) % blockCount_;
     }

@@ -18,8 +18,9 @@ namespace qorcam::net {
 /// The ring hands a partly filled block over only when its retire timer
 /// fires, which suits bulk stream data but delays a lone answer by up to
 /// the timer. So a socket may take a share of the traffic: `Stream` takes
-/// the UDP datagrams that are neither control (port 3956 on either side) nor
-/// DHCP (ports 67 and 68), through the ring; `Control` takes every other
+/// the UDP datagrams to the stream ports (a range of destination ports) that
+/// are neither control (port 3956 on either side) nor DHCP (ports 67 and
+/// 68), through the ring, the kernel leaving the rest out of it; `Control` takes every other
 /// frame (ARP, ICMP, control and DHCP datagrams, fragments, other protocols)
 /// one by one as it arrives, without a ring. A `Stream` and a `Control`
 /// socket on the same interface see each frame exactly once between them.
@@ -44,6 +45,9 @@ public:
         size_t frameSize = 2048;        ///< largest capture per frame (bigger frames are cut)
         unsigned blockTimeoutMs = 2;    ///< how long a partly filled block waits for the reader
         Traffic traffic = Traffic::All; ///< `Control` receives without the ring (the sizes above unused)
+        /// The destination ports of the stream share (`Stream` and `Control` alike).
+        uint16_t streamPortFirst = 0;
+        uint16_t streamPortLast = 0xFFFF;
     };
 
     PacketSocket() = default;
@@ -63,6 +67,10 @@ public:
     /// returns the number handed over, or -1 when the socket failed (the
     /// interface went away).
     int Receive(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs);
+    /// The same, handing the frames over together: those of one ring block
+    /// at a time (one at a time without a ring), valid during the call.
+    int ReceiveBatch(const std::function<void(std::span<const std::span<const uint8_t>>)>& frames,
+                     int timeoutMs);
 
     /// Sends one whole frame; false when the kernel refused it.
     bool Send(std::span<const uint8_t> frame);
@@ -85,6 +93,7 @@ private:
     size_t nextBlock_ = 0;
     std::vector<std::array<uint8_t, 6>> multicast_;
     std::vector<uint8_t> buffer_; // the receive buffer without a ring
+    std::vector<std::span<const uint8_t>> batch_; // the frames of the block being handed over
 };
 
 } // namespace qorcam::net

@@ -83,6 +83,8 @@ TEST(PacketSocket, StreamAndControlSocketsShareTheTrafficWithoutOverlap) {
     ASSERT_EQ(a.Open(static_cast<int>(if_nametoindex("qa0"))), 0);
     PacketSocket::Options o;
     o.traffic = PacketSocket::Traffic::Stream;
+    o.streamPortFirst = 0x8000;
+    o.streamPortLast = 0xBFFF;
     ASSERT_EQ(stream.Open(static_cast<int>(if_nametoindex("qb0")), o), 0);
     o.traffic = PacketSocket::Traffic::Control;
     ASSERT_EQ(control.Open(static_cast<int>(if_nametoindex("qb0")), o), 0);
@@ -92,14 +94,16 @@ TEST(PacketSocket, StreamAndControlSocketsShareTheTrafficWithoutOverlap) {
         bool stream;
         const char* what;
     } cases[] = {
-        {Ipv4(1, 17, 50000, 50001), true, "stream data between other ports"},
-        {Ipv4(2, 17, 50000, 50001, 0x2000), true, "first fragment of stream data"},
+        {Ipv4(1, 17, 50000, 0x8000), true, "stream data to the first stream port"},
+        {Ipv4(2, 17, 50000, 0xBFFF, 0x2000), true, "first fragment of stream data to the last stream port"},
         {Ipv4(3, 17, 3956, 50001), false, "control answer"},
         {Ipv4(4, 17, 50001, 3956), false, "control command"},
         {Ipv4(5, 17, 68, 67), false, "DHCP to a server"},
         {Ipv4(6, 17, 67, 68), false, "DHCP to a client"},
         {Ipv4(7, 1, 0, 0), false, "ICMP"},
-        {Ipv4(8, 17, 50000, 50001, 0x0010), false, "later fragment"},
+        {Ipv4(8, 17, 50000, 0x8001, 0x0010), false, "later fragment"},
+        {Ipv4(10, 17, 0x8001, 0x7FFF, 0), false, "UDP below the stream ports"},
+        {Ipv4(11, 17, 0x8001, 0xC000, 0), false, "UDP above the stream ports"},
     };
     for (auto& c : cases)
         ASSERT_TRUE(a.Send(c.frame)) << c.what;
@@ -110,7 +114,7 @@ TEST(PacketSocket, StreamAndControlSocketsShareTheTrafficWithoutOverlap) {
     ASSERT_TRUE(a.Send(arp));
 
     // Everything sent arrives (bounded wait), each frame on one socket only.
-    std::vector<int> onStream(10, 0), onControl(10, 0);
+    std::vector<int> onStream(12, 0), onControl(12, 0);
     auto count = [](std::vector<int>& seen) {
         return [&seen](std::span<const uint8_t> f) {
             if (f.size() > 42 && f[42] < seen.size()) ++seen[f[42]];
@@ -118,11 +122,11 @@ TEST(PacketSocket, StreamAndControlSocketsShareTheTrafficWithoutOverlap) {
     };
     auto arrived = [&] {
         int n = 0;
-        for (int i = 1; i < 10; ++i)
+        for (int i = 1; i < 12; ++i)
             n += onStream[i] + onControl[i];
         return n;
     };
-    for (int i = 0; i < 100 && arrived() < 9; ++i) {
+    for (int i = 0; i < 100 && arrived() < 11; ++i) {
         stream.Receive(count(onStream), 10);
         control.Receive(count(onControl), 10);
     }
