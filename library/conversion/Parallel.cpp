@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -55,6 +56,14 @@ int ReadFreeCpus() {
     const ssize_t n = fd >= 0 ? pread(fd, text, sizeof text - 1, 0) : -1;
     if (n <= 0) return cpus;
     text[n] = 0;
+    return detail::FreeCpusOfLoad(text, cpus);
+}
+
+} // namespace
+
+namespace detail {
+
+int FreeCpusOfLoad(const char* text, int cpus) {
     // "0.50 0.40 0.30 2/190 12345": runnable / all threads after three loads.
     const char* slash = std::strchr(text, '/');
     const char* p = slash;
@@ -64,11 +73,17 @@ int ReadFreeCpus() {
     const int running = static_cast<int>(std::min(std::strtol(p, nullptr, 10), 1L << 20));
     // The 1-minute average too: a machine that was busy a moment ago is
     // likely to preempt a helper in the middle of its band, and the caller
-    // would wait for it.
-    const double load = std::strtod(text, nullptr);
+    // would wait for it. The kernel writes it with a decimal point whatever
+    // the process's locale.
+    double load = 0; // as strtod gave for text without a number
+    std::from_chars(text, slash, load);
     const int averaged = load >= 0 && load < cpus ? cpus - static_cast<int>(load + 0.5) : 0;
     return std::clamp(std::min(cpus - (running - 1), averaged), 1, cpus);
 }
+
+} // namespace detail
+
+namespace {
 
 // ReadFreeCpus, read again once its last value is kFreeCpusAge old.
 int FreeCpus() {

@@ -34,6 +34,8 @@ struct BandPlan {
     int threads = 1;
 };
 BandPlan PlanBands(int height, size_t rowBytes, int minRows);
+// The processors free for helpers, out of cpus, by the text of /proc/loadavg.
+int FreeCpusOfLoad(const char* loadavg, int cpus);
 // Runs body(ctx, b) for every b of [0, bands), on the caller and on up to
 // helpers pool threads.
 void RunBands(int bands, int helpers, void (*body)(const void*, int), const void* ctx);

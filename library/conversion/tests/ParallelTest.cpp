@@ -5,6 +5,8 @@
 
 #include <omp.h>
 
+#include <clocale>
+#include <string>
 #include <thread>
 
 namespace qorcam::conversion::test {
@@ -86,6 +88,32 @@ TEST(ParallelForms, CallersConvertingAtOnceEachGetTheirOwnBytes) {
         t.join();
     for (const auto& out : got)
         EXPECT_EQ(out, want);
+}
+
+// The free processors by /proc/loadavg: the runnable count (which includes
+// the caller) and the rounded 1-minute load, whatever the process's locale.
+TEST(ParallelPlan, FreeProcessorsFollowTheLoadUnderADecimalCommaLocale) {
+    struct LocaleGuard {
+        std::string old = std::setlocale(LC_ALL, nullptr);
+        ~LocaleGuard() { std::setlocale(LC_ALL, old.c_str()); }
+    } guard;
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (locale-gen)";
+    struct {
+        const char* text;
+        int cpus;
+        int free;
+    } const cases[] = {
+        {"5.60 4.00 3.00 1/190 12345\n", 8, 2}, // 5.6 rounds to 6 busy, not 5
+        {"5.29 4.00 3.00 1/190 12345\n", 8, 3},
+        {"0.40 0.10 0.00 3/190 12345\n", 8, 6},  // two other runnable threads
+        {"0.00 0.00 0.00 1/190 12345\n", 4, 4},
+        {"9.50 9.00 9.00 1/190 12345\n", 8, 1},  // more load than processors
+        {"x 1/190 12345\n", 8, 8},               // no load read: the runnable count alone
+        {"0.00 0.00 0.00 190 12345\n", 8, 8},    // no runnable count: every processor
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(detail::FreeCpusOfLoad(c.text, c.cpus), c.free) << c.text;
 }
 
 } // namespace
