@@ -445,10 +445,14 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     case IOCTL_GIGE_SetMessageEnable:
         if (!needs(4, 0)) return STATUS_INVALID_PARAMETER;
         messageLevel_ = InputU32(in, 0);
+        PostServiceMessages(done);
         return STATUS_SUCCESS;
-    case IOCTL_GIGE_GetMessage:
+    case IOCTL_GIGE_GetMessage: {
         if (!needs(0, sizeof(GigeMessageRecord))) return STATUS_INVALID_PARAMETER;
-        return Pend(messages_, r, done);
+        const uint32_t status = Pend(messages_, r, done);
+        PostServiceMessages(done);
+        return status;
+    }
     case IOCTL_GIGE_SetAdapterAddress: {
         if (!needs(sizeof(GigeAdapterAddress), 0)) return STATUS_INVALID_PARAMETER;
         if (!MayConfigureNetwork(*r)) return STATUS_ACCESS_DENIED;
@@ -790,6 +794,26 @@ void GigeDriver::PostDriverMessage(const GigeAdapter* adapter, const char16_t* t
     // The count says 532 as callers expect; the whole record goes back, so a
     // text of full length keeps its terminator.
     done.push_back({r, STATUS_SUCCESS, 532, sizeof rec});
+}
+
+void GigeDriver::PostServiceMessage(std::u16string text) {
+    constexpr size_t kMaxWaiting = 8;
+    Completions done;
+    {
+        std::lock_guard lock(mutex_);
+        if (unloading_ || serviceMessages_.size() >= kMaxWaiting) return;
+        text.resize(std::min(text.size(), kMessageTextBytes / 2));
+        serviceMessages_.push_back(std::move(text));
+        PostServiceMessages(done);
+    }
+    CompleteAll(done);
+}
+
+void GigeDriver::PostServiceMessages(Completions& done) {
+    while (!serviceMessages_.empty() && messageLevel_ != 0 && !messages_.empty()) {
+        PostDriverMessage(nullptr, serviceMessages_.front().c_str(), done);
+        serviceMessages_.pop_front();
+    }
 }
 
 GigeAdapter* GigeDriver::AdapterByNumber(uint32_t number) {

@@ -83,6 +83,11 @@ public:
     void PowerUp();
     size_t PowerParkedCount() const;
 
+    // A line of the service's own for the trace (no adapter's): it goes to the
+    // first reader asking for messages, now or once one does, so a notice
+    // given at start-up is not lost for want of a reader. At most a few wait.
+    void PostServiceMessage(std::u16string text);
+
     // Stops the service's logic: every later request fails, pended ones complete.
     void Unload();
 
@@ -138,6 +143,8 @@ private:
     void UpdateMulticastList(Completions& done);
     void CompleteBusEventWaiters(uint32_t status, Completions& done);
     void PostDriverMessage(const GigeAdapter* adapter, const char16_t* text, Completions& done);
+    // Hands the waiting service messages to the readers there are.
+    void PostServiceMessages(Completions& done);
 
     GigeAdapter* AdapterByNumber(uint32_t number);
     GigeAdapter* AdapterByShortName(std::span<const char16_t> name);
@@ -235,6 +242,7 @@ private:
     std::deque<GigeRequestPtr> powerParked_; // completed at the next power-up
     bool poweredDown_ = false;
     uint32_t messageLevel_ = 0;
+    std::deque<std::u16string> serviceMessages_; // waiting for a reader
     // The device-list round in progress: the request it answers and when.
     GigeRequestPtr listRoundRequest_;
     uint64_t listRoundDue_ = 0;

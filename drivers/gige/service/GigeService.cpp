@@ -71,8 +71,15 @@ bool GigeService::Start(std::string* error) {
             timerWake_.notify_all();
         },
         &noPower);
-    if (!power)
-        std::fprintf(stderr, "QorGigEFilter: %s; sleep and wake-up are not followed\n", noPower.c_str());
+    if (!power) {
+        const std::string line = noPower + "; sleep and wake-up are not followed";
+        std::fprintf(stderr, "QorGigEFilter: %s\n", line.c_str());
+        // Once in the trace too, where the tools read the service's messages.
+        std::u16string text;
+        for (unsigned char c : line)
+            text.push_back(c < 0x80 ? c : u'?');
+        driver_->PostServiceMessage(std::move(text));
+    }
 
     server_ = std::make_unique<devio::DeviceServer>(
         [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r, IsNetworkAdmin(r->Caller())); },

@@ -699,5 +699,26 @@ TEST(Power, SleepParksRequestsAndTheWakeUpCompletesThem) {
         EXPECT_NE(sent.srcPort, 0xC002) << "the heartbeat stopped with the sleep";
 }
 
+// A line the service gives before anyone reads the trace (no system bus at
+// start-up) waits for the first reader, and goes to that one reader only.
+TEST(Power, AServiceLineGivenBeforeAnyReaderReachesTheFirstOneOnce) {
+    DriverFixture f;
+    f.driver.PostServiceMessage(u"no system bus; sleep and wake-up are not followed");
+    auto first = f.Call(IOCTL_GIGE_GetMessage, {}, 540);
+    EXPECT_EQ(first->completions, 0) << "messages are not enabled yet";
+    f.Call(IOCTL_GIGE_SetMessageEnable, Bytes().U32(1));
+    ASSERT_EQ(first->status, STATUS_SUCCESS);
+    const auto record = first->Out<GigeMessageRecord>();
+    EXPECT_EQ(std::u16string(record.text), u"no system bus; sleep and wake-up are not followed");
+    EXPECT_EQ(record.adapterWord, 0u);
+    auto second = f.Call(IOCTL_GIGE_GetMessage, {}, 540);
+    EXPECT_EQ(second->completions, 0);
+
+    // With a reader waiting, a line goes at once; an overlong one is cut.
+    f.driver.PostServiceMessage(std::u16string(400, u'x'));
+    ASSERT_EQ(second->status, STATUS_SUCCESS);
+    EXPECT_EQ(std::u16string(second->Out<GigeMessageRecord>().text), std::u16string(kMessageTextBytes / 2, u'x'));
+}
+
 } // namespace
 } // namespace qorcam::gige::test
