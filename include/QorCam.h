@@ -397,7 +397,10 @@ typedef struct {
 
 /* ---- Callbacks ------------------------------------------------------------------ */
 
-/* Called on the library's callback thread; it should only signal. */
+/* Called on the library's callback thread; it should only signal.
+ * QORCAM_SetCallBack returns only once a call of the callback it replaces has
+ * ended, so its Context may be freed afterwards; from inside the callback it
+ * returns at once. Don't call it holding a lock the callback takes. */
 typedef void (*QORCAM_SYSTEMCALLBACK)(STATUS_SYSTEMCODE Status, void* Context);
 
 /* Called on the camera's streaming thread once per buffer; Length is 0 for a

@@ -22,6 +22,16 @@ constexpr uint32_t kPacketPayload = 1400 - 36;
 // The peer's registers: frames a second, packets dropped on first send per 10000.
 constexpr uint32_t kFrameRate = 0xF11C, kLossPer10000 = 0xF120;
 
+// Share of frames that must come good at 1 % loss, per mille. A resend round has 25 ms; the
+// sanitizers make the service and the library several times slower, and on a loaded machine
+// their rounds then run out for a few frames whatever the code does. Every byte check below
+// holds the same in every build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr uint64_t kGoodPerMille = 950;
+#else
+constexpr uint64_t kGoodPerMille = 999;
+#endif
+
 #define REQUIRE_RIG(rig)                                                                                     \
     if (!(rig).Available())                                                                                  \
     GTEST_SKIP() << "the lossy stream test needs root and network namespaces: " << (rig).Reason()
@@ -165,7 +175,7 @@ TEST(LossyStream, OnePercentLossWithDefaultsDeliversExactFramesAndNearlyAllGood)
     EXPECT_EQ(tally.goodButWrong, 0u) << "frames reported good with wrong bytes";
     EXPECT_EQ(tally.goodWithMissing, 0u);
     EXPECT_EQ(tally.staleBytes, 0u) << "holes holding another frame's bytes";
-    EXPECT_GE(tally.good * 1000, (tally.good + tally.bad) * 999)
+    EXPECT_GE(tally.good * 1000, (tally.good + tally.bad) * kGoodPerMille)
         << tally.bad << " of " << tally.good + tally.bad << " bad";
     EXPECT_GT(log.RetryCount, 0u) << "lost packets were asked for again";
     EXPECT_GE(log.ErrorPktCount, log.RetryCount);

@@ -20,12 +20,16 @@ inline QApplication& Application() {
     return *new QApplication(argc, argv);
 }
 
-/// Lets the events of the next ms milliseconds run.
+/// Lets the events of the next ms milliseconds run, and in any case a few rounds of
+/// them: on a loaded machine one round can take the whole time, and an event that
+/// round posted (a queued call, a pane's visibility change) would wait for the next.
 inline void Pump(int ms = 50) {
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < ms)
+    for (int rounds = 0; rounds < 8 || t.elapsed() < ms; ++rounds) {
+        QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
 }
 
 /// Lets events run until done() holds; false after ms milliseconds.

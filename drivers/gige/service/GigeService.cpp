@@ -4,6 +4,7 @@
 #include "DevioGigeRequest.h"
 #include "devio/DeviceName.h"
 #include "os/SettingsStore.h"
+#include "os/Thread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -240,6 +241,8 @@ void GigeService::LinkLoop() {
 }
 
 void GigeService::TimerLoop() {
+    // The block and command time-outs run at the receive threads' real-time priority.
+    os::Thread::SetCurrentPriority(os::ThreadPriority::TimeCritical);
     std::unique_lock lock(timerMutex_);
     while (!stop_.load()) {
         uint64_t next = driver_->RunTimers();
