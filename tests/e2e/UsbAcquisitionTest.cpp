@@ -3,16 +3,13 @@
 // the image callback. The camera has no event interface, as many USB cameras don't.
 #include "CameraAcquisition.h"
 
+#include "SimulatedUsbCamera.h"
+
 #include "genapi/GenApiC.h"
-#include "os/Process.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <thread>
 
 namespace qorcam::testing {
 namespace {
@@ -20,55 +17,30 @@ namespace {
 using namespace std::chrono_literals;
 using sample::CameraAcquisition;
 
-constexpr uint32_t kWidth = 64, kHeight = 16;
+constexpr uint32_t kWidth = SimulatedUsbCamera::kWidth, kHeight = SimulatedUsbCamera::kHeight;
 
 class UsbAcquisitionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qorcam-usb-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        // Set before the library is loaded: its named objects and the service's devices live here.
-        setenv("QORCAM_ROOT", root_.c_str(), 1);
-        setenv("QORCAM_USB_BUS", "virtual", 1);
-        auto camera = os::Process::Spawn(QOR_U3V_SIM_CAMERA,
-                                         {"--name=cam1", "--vendor=Acme", "--model=U3-Lib", "--serial=4711",
-                                          "--guid=00A1B2C3D4E5", "--width=" + std::to_string(kWidth),
-                                          "--height=" + std::to_string(kHeight), "--fps=50",
-                                          "--no-event-interface", "--exit-with-parent"});
-        ASSERT_TRUE(camera.has_value());
-        camera_ = std::move(*camera);
-        auto driver = os::Process::Spawn(QOR_USB_DRV);
-        ASSERT_TRUE(driver.has_value());
-        driver_ = std::move(*driver);
+        const std::string failed = usb_.Start(QOR_U3V_SIM_CAMERA, QOR_USB_DRV);
+        ASSERT_TRUE(failed.empty()) << failed;
     }
-    void TearDown() override {
-        if (driver_.IsValid() && driver_.Kill(SIGTERM)) {
-            EXPECT_TRUE(driver_.Wait(10000).has_value());
-        }
-        if (camera_.IsValid() && camera_.Kill(SIGTERM)) camera_.Wait(5000);
-        unsetenv("QORCAM_USB_BUS");
-        unsetenv("QORCAM_ROOT");
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    void TearDown() override { EXPECT_TRUE(usb_.Stop()) << "the USB service didn't end"; }
 
-    std::string root_;
-    os::Process camera_, driver_;
+    SimulatedUsbCamera usb_;
 };
 
-// Lists (a bounded number of times: the service finds the camera after a moment) until a USB camera shows up.
+// Lists until a USB camera shows up.
 bool FindUsbCamera(CameraAcquisition& acquisition, QORCAM_CAMERAINFO& found) {
-    for (int attempt = 0; attempt < 60; ++attempt) {
+    return SimulatedUsbCamera::Find([&] {
         for (const auto& info : acquisition.List()) {
             if (info.CameraType == QORCAM_CTYPE_USB) {
                 found = info;
                 return true;
             }
         }
-        std::this_thread::sleep_for(250ms);
-    }
-    return false;
+        return false;
+    });
 }
 
 TEST_F(UsbAcquisitionTest, OpensReadsFeaturesAndStreamsACameraWithoutEventInterface) {
@@ -77,8 +49,8 @@ TEST_F(UsbAcquisitionTest, OpensReadsFeaturesAndStreamsACameraWithoutEventInterf
     ASSERT_TRUE(acquisition.SetStructVersion(LIBRARY_STRUCT_VERSION)) << acquisition.Error();
     QORCAM_CAMERAINFO info{};
     ASSERT_TRUE(FindUsbCamera(acquisition, info)) << "no USB camera listed; " << acquisition.Error();
-    EXPECT_STREQ(info.VendorName, "Acme");
-    EXPECT_STREQ(info.ModelName, "U3-Lib");
+    EXPECT_STREQ(info.VendorName, SimulatedUsbCamera::kVendor);
+    EXPECT_STREQ(info.ModelName, SimulatedUsbCamera::kModel);
     ASSERT_TRUE(acquisition.Open(info.UID)) << acquisition.Error();
 
     // Features through the node map the library built from the camera's own description.
@@ -98,7 +70,7 @@ TEST_F(UsbAcquisitionTest, OpensReadsFeaturesAndStreamsACameraWithoutEventInterf
     size_t size = sizeof text;
     ASSERT_EQ(getNode(map, "DeviceModelName", &node), QGA_OK);
     ASSERT_EQ(getString(node, text, &size), QGA_OK);
-    EXPECT_STREQ(text, "U3-Lib");
+    EXPECT_STREQ(text, SimulatedUsbCamera::kModel);
 
     ASSERT_TRUE(acquisition.Start(4)) << acquisition.Error();
     ASSERT_TRUE(acquisition.WaitFrames(3, 20s)) << acquisition.Error();
