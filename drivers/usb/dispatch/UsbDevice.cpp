@@ -662,18 +662,8 @@ void UsbDevice::DenyForeignReads() {
         for (const auto& read : reads_)
             if (!MayUseStreamLocked(*read->request, true)) denied.push_back(read);
     }
-    for (const auto& read : denied) {
-        std::vector<usb::Device::TransferId> ids;
-        {
-            std::lock_guard lock(read->mutex);
-            read->denied = true;
-            read->cancelling = true;
-            for (const auto id : read->ids)
-                if (id != 0) ids.push_back(id);
-        }
-        for (const auto id : ids)
-            device_->Cancel(id);
-    }
+    for (const auto& read : denied)
+        CancelTransfers(*read, true);
     // The change is done only once their transfers are back: none of them can take part of a block
     // the next owner starts.
     if (device_->OnCompletionThread()) return;
@@ -800,16 +790,21 @@ void UsbDevice::FinishRead(const std::shared_ptr<StreamRead>& read) {
     // Otherwise a cancellation claimed the read: CancelRead completes it once it sees done.
 }
 
-void UsbDevice::CancelRead(const std::shared_ptr<StreamRead>& read) {
+void UsbDevice::CancelTransfers(StreamRead& read, bool deny) {
     std::vector<usb::Device::TransferId> ids;
     {
-        std::lock_guard lock(read->mutex);
-        read->cancelling = true;
-        for (const auto id : read->ids)
+        std::lock_guard lock(read.mutex);
+        read.denied = read.denied || deny;
+        read.cancelling = true;
+        for (const auto id : read.ids)
             if (id != 0) ids.push_back(id);
     }
     for (const auto id : ids)
         device_->Cancel(id);
+}
+
+void UsbDevice::CancelRead(const std::shared_ptr<StreamRead>& read) {
+    CancelTransfers(*read, false);
     // Run by the client's cancellation, the read must not complete before its transfers are back:
     // the client may reuse the buffer at once. Run from a completion, there is nothing to wait for.
     if (device_->OnCompletionThread()) return;

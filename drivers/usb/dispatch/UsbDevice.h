@@ -112,6 +112,8 @@ private:
                       std::size_t transferred);
     void FinishRead(const std::shared_ptr<StreamRead>& read);
     void CancelRead(const std::shared_ptr<StreamRead>& read);
+    /// Marks a read cancelled (and denied, with deny) and cancels its transfers in flight.
+    void CancelTransfers(StreamRead& read, bool deny);
 
     void FailQueued();
 
