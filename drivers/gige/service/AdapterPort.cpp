@@ -1,8 +1,6 @@
 // AdapterPort: one bound network interface: its packet socket and receive thread.
 #include "AdapterPort.h"
 
-#include "os/Thread.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -42,11 +40,6 @@ void AdapterPort::Start(GigeDriver& driver, uint32_t adapterNumber) {
 }
 
 void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uint32_t adapterNumber) {
-    // Frames are taken at real-time priority where the service may (as root): a resend
-    // round or a control answer has only tens of milliseconds, which the other processes
-    // of a busy host would otherwise take. The thread sleeps in the socket's wait between
-    // frames, so it holds a processor only for the work the frames bring.
-    os::Thread::SetCurrentPriority(os::ThreadPriority::TimeCritical);
     // The logic takes the frames of a ring block in runs of this many per hold of its lock, so that
     // a control answer or a timer never waits for a whole block.
     constexpr size_t kRun = 64;

@@ -4,7 +4,6 @@
 #include "DevioGigeRequest.h"
 #include "devio/DeviceName.h"
 #include "os/SettingsStore.h"
-#include "os/Thread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -241,8 +240,6 @@ void GigeService::LinkLoop() {
 }
 
 void GigeService::TimerLoop() {
-    // The block and command time-outs run at the receive threads' real-time priority.
-    os::Thread::SetCurrentPriority(os::ThreadPriority::TimeCritical);
     std::unique_lock lock(timerMutex_);
     while (!stop_.load()) {
         uint64_t next = driver_->RunTimers();
