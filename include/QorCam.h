@@ -110,31 +110,31 @@ typedef void* HCTBL;   /* a stand-alone conversion object */
 /* ---- Enumerations --------------------------------------------------------------- */
 
 typedef enum {
-    STATUSQORCAM_REQUEST_PENDING = -1, /* image status only: the request is still pending */
-    STATUSQORCAM_COMPLETE = 0, /* success; also "no error recorded" */
-    STATUSQORCAM_PARAMETER_ERROR = 1, /* a null pointer, a bad argument, or a handle that names nothing */
-    STATUSQORCAM_BUFFER_SHORT = 2, /* the caller's record or block is too small */
-    STATUSQORCAM_OPEN_ERROR = 3, /* no open was tried: no producer of the kind asked for */
-    STATUSQORCAM_OPENED = 4, /* the camera asked for is open already (here or in another process) */
-    STATUSQORCAM_CANNOT_FOUND = 5, /* no such camera, none free, its open failed, or it is not present */
-    STATUSQORCAM_NO_OPEN = 6, /* a watch handle given to a normal export, or the reverse */
-    STATUSQORCAM_COMMUNICATE_ERROR = 7, /* a register, port or feature access failed */
-    STATUSQORCAM_RESOURCE_ERROR = 8, /* stream resources are allocated already */
-    STATUSQORCAM_NOTRESOURCE_ERROR = 9, /* no stream resources are allocated */
-    STATUSQORCAM_STARTED_ERROR = 10, /* the images are (still) started */
-    STATUSQORCAM_NOTSTART_ERROR = 11, /* the images are not started (or no multicast stream to watch) */
-    STATUSQORCAM_REQUEST_EXEC = 12, /* a request, or an image callback, is in progress already */
-    STATUSQORCAM_REQUEST_TIMEOUT = 13, /* a wait ended without its frame */
-    STATUSQORCAM_REQUEST_ERROR = 14, /* a request completed with a failed or incomplete frame */
-    STATUSQORCAM_REQUEST_NOTALLOC = 15, /* the image record belongs to no request of this camera */
-    STATUSQORCAM_STRUCTVERSION_ERROR = 16, /* structure version refused, or too old for the export */
-    STATUSQORCAM_FUNCTION_ONLYGIGE = 17, /* a GigE Vision export given another camera */
-    STATUSQORCAM_GIGE_NOTMULTICAST = 18, /* not set by this library */
-    STATUSQORCAM_GIGE_IPADDR_ERROR = 19, /* no GigE stream destination (the adapter has no address) */
-    STATUSQORCAM_FUNCTION_ONLYUSB = 20, /* a USB3 Vision export given another camera */
+    STATUSQORCAM_REQUEST_PENDING = -1,        /* image status only: the request is still pending */
+    STATUSQORCAM_COMPLETE = 0,                /* success; also "no error recorded" */
+    STATUSQORCAM_PARAMETER_ERROR = 1,         /* a null pointer, a bad argument or handle */
+    STATUSQORCAM_BUFFER_SHORT = 2,            /* the caller's record or block is too small */
+    STATUSQORCAM_OPEN_ERROR = 3,              /* no open tried: no producer of the kind asked for */
+    STATUSQORCAM_OPENED = 4,                  /* the camera is open already (here or elsewhere) */
+    STATUSQORCAM_CANNOT_FOUND = 5,            /* no such camera, none free, open failed, not present */
+    STATUSQORCAM_NO_OPEN = 6,                 /* a watch handle given to a normal export, or the reverse */
+    STATUSQORCAM_COMMUNICATE_ERROR = 7,       /* a register, port or feature access failed */
+    STATUSQORCAM_RESOURCE_ERROR = 8,          /* stream resources are allocated already */
+    STATUSQORCAM_NOTRESOURCE_ERROR = 9,       /* no stream resources are allocated */
+    STATUSQORCAM_STARTED_ERROR = 10,          /* the images are (still) started */
+    STATUSQORCAM_NOTSTART_ERROR = 11,         /* images not started (or no multicast stream to watch) */
+    STATUSQORCAM_REQUEST_EXEC = 12,           /* a request or an image callback is in progress already */
+    STATUSQORCAM_REQUEST_TIMEOUT = 13,        /* a wait ended without its frame */
+    STATUSQORCAM_REQUEST_ERROR = 14,          /* a request completed with a failed or incomplete frame */
+    STATUSQORCAM_REQUEST_NOTALLOC = 15,       /* the image record is not one of this camera */
+    STATUSQORCAM_STRUCTVERSION_ERROR = 16,    /* structure version refused, or too old for the export */
+    STATUSQORCAM_FUNCTION_ONLYGIGE = 17,      /* a GigE Vision export given another camera */
+    STATUSQORCAM_GIGE_NOTMULTICAST = 18,      /* not set by this library */
+    STATUSQORCAM_GIGE_IPADDR_ERROR = 19,      /* no GigE stream destination (adapter without address) */
+    STATUSQORCAM_FUNCTION_ONLYUSB = 20,       /* a USB3 Vision export given another camera */
     STATUSQORCAM_NO_SUPPORT_PIXELFORMAT = 21, /* the pixel format can't be converted */
-    STATUSQORCAM_LIBRARY_CONTRADICTION = 90, /* not set by this library */
-    STATUSQORCAM_UNDEF_ERROR = 99 /* a producer call failed (its text is traced), no memory, an exception */
+    STATUSQORCAM_LIBRARY_CONTRADICTION = 90,  /* not set by this library */
+    STATUSQORCAM_UNDEF_ERROR = 99             /* a producer call failed (traced), no memory, an exception */
 } STATUS_RTNCODE;
 
 /* Codes of the system callback (QORCAM_SYSTEMCALLBACK).
@@ -522,26 +522,31 @@ typedef void (*QORCAM_IMAGECALLBACK)(HCAMERA hCamera, uint8_t* pBuffer, uint32_t
 /* Library-wide. */
 /* Declares the version of this header the application was built with: pass
  * LIBRARY_STRUCT_VERSION, before anything else. The first accepted call (and
- * a later one with a higher version) loads the GenTL producers and opens their
- * interfaces; until then no camera is listed and every open fails. The same
- * version again succeeds without loading anything. A producer that fails to
- * load is traced, not reported; QORCAM_ReDetection tries it again.
+ * a later one with a higher version) loads the GenTL producers not loaded yet
+ * and opens their interfaces; until then no camera is listed and every open
+ * fails. The same version again succeeds without loading anything. A
+ * producer that fails to load is traced, not reported; QORCAM_ReDetection
+ * tries it again.
  * Errors: STATUSQORCAM_STRUCTVERSION_ERROR (10107 or above, or below the
  * version accepted before).
  * Blocks: while it loads: each new interface makes its first device-list
  * round (up to a second). */
 QORCAM_API BOOL QORCAM_SetStructVersion(uint32_t Version);
+
 /* Sets the system callback and its Context (see QORCAM_SYSTEMCALLBACK); a
  * NULL CallBack stops the calls. Sets no error.
  * Blocks: until a call of the callback running at that moment has returned
  * (from inside the callback it returns at once). */
 QORCAM_API void QORCAM_SetCallBack(void* Context, QORCAM_SYSTEMCALLBACK CallBack);
-/* The calling thread's last error: the code its latest export call set,
- * STATUSQORCAM_COMPLETE after one that succeeded. Reading doesn't clear it. */
+
+/* The calling thread's last error: the code its latest export call set
+ * (STATUSQORCAM_COMPLETE when it set none). Reading doesn't clear it. */
 QORCAM_API STATUS_RTNCODE QORCAM_GetLastError(void);
+
 /* The library's revision, LIBRARY_STRUCT_VERSION (major * 10000 + minor * 100
  * + build); clears the last error. */
 QORCAM_API uint32_t QORCAM_GetLibraryRevision(void);
+
 /* Lists the cameras of every loaded producer, after a new device-list round
  * on every interface. List->Count is, on entry, the number of entries the
  * caller's block holds: 0 only asks, and Count comes back as the number of
@@ -554,6 +559,7 @@ QORCAM_API uint32_t QORCAM_GetLibraryRevision(void);
  * discovery round on a GigE network), with every interface held: the opens,
  * closes and lists of other threads wait meanwhile. */
 QORCAM_API BOOL QORCAM_GetList(QORCAM_LIST* List);
+
 /* Opens a camera for control and streaming: the one whose number is UID (as
  * QORCAM_GetList gives it), or, with QORCAM_UID_ANY, the first camera of any
  * producer that can be had. Device lists not refreshed in the last five
@@ -561,9 +567,10 @@ QORCAM_API BOOL QORCAM_GetList(QORCAM_LIST* List);
  * refreshed too and the search made once more. Opening builds the camera's
  * node map from its description (URL 0, mostly read from the camera) and
  * sets a GigE Vision camera up for this library (heartbeat time-out near
- * 10 s, the largest packet size up to 9000 that passes a stream test). *phCamera
- * is set to NULL first, then to the handle, which lives until QORCAM_Close,
- * QORCAM_CloseAll or QORCAM_FreeLibrary.
+ * 10 s; packet size near 9000 when a stream test passes, else near 1500); a
+ * setting the camera refuses is left as it is. *phCamera is set to NULL
+ * first, then to the handle, which lives until QORCAM_Close, QORCAM_CloseAll
+ * or QORCAM_FreeLibrary.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (phCamera NULL, UID 0),
  * STATUSQORCAM_OPEN_ERROR (by number: no producer loaded),
  * STATUSQORCAM_OPENED (by number: open already, here or in another process),
@@ -572,6 +579,7 @@ QORCAM_API BOOL QORCAM_GetList(QORCAM_LIST* List);
  * Blocks: for the device-list rounds and the open, which reads the camera's
  * description and may test its stream: up to a few seconds. */
 QORCAM_API BOOL QORCAM_Open(uint64_t UID, HCAMERA* phCamera);
+
 /* As QORCAM_Open, but opens a GigE Vision camera to watch: read-only, beside
  * the process that controls it, to receive a multicast stream that process
  * set up (QORCAM_ResourceAllocGigE). The node map writes nothing; close it
@@ -580,6 +588,7 @@ QORCAM_API BOOL QORCAM_Open(uint64_t UID, HCAMERA* phCamera);
  * Errors: as QORCAM_Open; STATUSQORCAM_OPEN_ERROR also when, by number, the
  * search reaches the USB3 Vision producer without having found the camera. */
 QORCAM_API BOOL QORCAM_WatchOpen(uint64_t UID, HCAMERA* phCamera);
+
 /* QORCAM_OpenGigE, QORCAM_WatchOpenGigE, QORCAM_OpenUSB: as QORCAM_Open and
  * QORCAM_WatchOpen among GigE Vision (USB3 Vision) cameras only, with the
  * camera named by *Request: by number (UID), or, with UID QORCAM_UID_ANY, by
@@ -598,6 +607,7 @@ QORCAM_API BOOL QORCAM_WatchOpen(uint64_t UID, HCAMERA* phCamera);
 QORCAM_API BOOL QORCAM_OpenGigE(QORCAM_OPENREQUEST* Request, HCAMERA* phCamera);
 QORCAM_API BOOL QORCAM_WatchOpenGigE(QORCAM_OPENREQUEST* Request, HCAMERA* phCamera);
 QORCAM_API BOOL QORCAM_OpenUSB(QORCAM_OPENREQUEST* Request, HCAMERA* phCamera);
+
 /* Closes a camera of QORCAM_Open, QORCAM_OpenGigE or QORCAM_OpenUSB: stops
  * its images, ends its image callback (waits for a call running on another
  * thread to return), releases its stream resources, frees its image records
@@ -611,26 +621,32 @@ QORCAM_API BOOL QORCAM_OpenUSB(QORCAM_OPENREQUEST* Request, HCAMERA* phCamera);
  * Blocks: for the calls running on the camera, its image callback and the
  * producer's close. */
 QORCAM_API BOOL QORCAM_Close(HCAMERA hCamera);
+
 /* As QORCAM_Close, for a camera of QORCAM_WatchOpen or QORCAM_WatchOpenGigE;
  * STATUSQORCAM_NO_OPEN for any other camera. */
 QORCAM_API BOOL QORCAM_WatchClose(HCAMERA hCamera);
+
 /* Closes every camera of this process (normal and watch) as QORCAM_Close
  * does; register handles stay. Sets no error. Blocks: as QORCAM_Close, per
  * camera. */
 QORCAM_API void QORCAM_CloseAll(void);
+
 /* Loads the producers that are not loaded (installed since, or failed to load
  * before) and refreshes every producer's list of interfaces; open cameras
  * stay. Sets no error. Blocks: as the loading of QORCAM_SetStructVersion. */
 QORCAM_API void QORCAM_ReDetection(void);
+
 /* Changes nothing: returns TRUE once every list, open, close or load running
  * at the time of the call has finished. */
 QORCAM_API BOOL QORCAM_Reset(void);
+
 /* For the trace log tool, not for applications: stops the trace lines of
  * process ProcessId in every process (0 excludes none), sets *BuildDate (when
  * BuildDate is not NULL) to the library's build date ("Mmm dd yyyy", valid
  * while the library stays loaded), then ends the library object as
  * QORCAM_FreeLibrary does. */
 QORCAM_API void QORCAM_LogCommonAreaGet(uint32_t ProcessId, char** BuildDate);
+
 /* Ends the library object before the library is unloaded: closes every
  * camera, register handle and conversion handle, unloads the producers and
  * ends the library's threads. For what works afterwards see the rules above;
@@ -640,23 +656,29 @@ QORCAM_API void QORCAM_FreeLibrary(void);
 
 /* Camera objects and records. */
 /* Asks the producer whether the camera can be reached, stores the answer as
- * the camera's presence and in *Connect, and succeeds either way.
+ * the camera's presence and in *Connect, and succeeds either way. A producer
+ * that can't answer gives Connect FALSE and leaves STATUSQORCAM_UNDEF_ERROR
+ * as the last error of the successful call.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Connect NULL). */
 QORCAM_API BOOL QORCAM_Camera(HCAMERA hCamera, BOOL* Connect);
+
 /* Fills *Info with the camera's record, as QORCAM_GetList lists it.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Info NULL), STATUSQORCAM_CANNOT_FOUND,
  * STATUSQORCAM_UNDEF_ERROR (the producer could not answer). */
 QORCAM_API BOOL QORCAM_CameraInfo(HCAMERA hCamera, QORCAM_CAMERAINFO* Info);
+
 /* The camera's GenICam node map, in *NodeMap, for the Qga node-map functions
  * this library also exports. The camera owns it: it is valid until the
  * camera is closed and must not be closed by the caller.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (NodeMap NULL), STATUSQORCAM_CANNOT_FOUND. */
 QORCAM_API BOOL QORCAM_GetNodeMap(HCAMERA hCamera, void** NodeMap);
+
 /* Fills *Info with the GigE Vision record of the camera.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Info NULL),
  * STATUSQORCAM_FUNCTION_ONLYGIGE, STATUSQORCAM_CANNOT_FOUND,
  * STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_CameraInfoGigE(HCAMERA hCamera, QORCAM_GIGECAMERAINFO* Info);
+
 /* Fills *Info with the USB3 Vision record of the camera.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Info NULL),
  * STATUSQORCAM_FUNCTION_ONLYUSB, STATUSQORCAM_CANNOT_FOUND,
@@ -679,6 +701,7 @@ QORCAM_API BOOL QORCAM_CameraInfoUSB(HCAMERA hCamera, QORCAM_USBCAMERAINFO* Info
  * but for a GigE Vision camera whose payload or packet size could not be read
  * at the end (STATUSQORCAM_COMMUNICATE_ERROR): release its resources then. */
 QORCAM_API BOOL QORCAM_ResourceAlloc(HCAMERA hCamera);
+
 /* QORCAM_ResourceAlloc for a GigE Vision camera with the stream's destination
  * and packet resend chosen. IPAddr (4 bytes, network order): NULL or 0.0.0.0
  * streams to this host's adapter; a multicast group 239.b.c.d (b at most
@@ -687,6 +710,7 @@ QORCAM_API BOOL QORCAM_ResourceAlloc(HCAMERA hCamera);
  * Errors: STATUSQORCAM_PARAMETER_ERROR (any other IPAddr),
  * STATUSQORCAM_FUNCTION_ONLYGIGE, then those of QORCAM_ResourceAlloc. */
 QORCAM_API BOOL QORCAM_ResourceAllocGigE(HCAMERA hCamera, uint8_t* IPAddr, BOOL Recover);
+
 /* Undoes QORCAM_ResourceAlloc: ends the image callback's thread (waits for a
  * call running on another thread to return; from inside the callback it
  * returns at once and the thread ends after the call), clears TLParamsLocked,
@@ -700,6 +724,7 @@ QORCAM_API BOOL QORCAM_ResourceAllocGigE(HCAMERA hCamera, uint8_t* IPAddr, BOOL 
  * first).
  * Blocks: for a running image callback. */
 QORCAM_API BOOL QORCAM_ResourceRelease(HCAMERA hCamera);
+
 /* Starts the images: gives the camera a conversion object with the defaults
  * of QORCAM_ConvMode when it has none, settles its automatic shift for the
  * pixel format, opens the producer's reception, then executes the camera's
@@ -709,12 +734,14 @@ QORCAM_API BOOL QORCAM_ResourceRelease(HCAMERA hCamera);
  * STATUSQORCAM_STARTED_ERROR, STATUSQORCAM_COMMUNICATE_ERROR
  * (AcquisitionStart failed; nothing stays started), STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_ImageStart(HCAMERA hCamera);
+
 /* Executes the camera's AcquisitionStop (a failure is ignored) and closes the
  * producer's reception. An image callback stays registered and image
  * requests stay queued. Needs no present camera.
  * Errors: STATUSQORCAM_NO_OPEN (a watch camera: QORCAM_WatchStop),
  * STATUSQORCAM_NOTRESOURCE_ERROR, STATUSQORCAM_NOTSTART_ERROR. */
 QORCAM_API BOOL QORCAM_ImageStop(HCAMERA hCamera);
+
 /* For a watch camera: reads the camera's stream channel and sets *Standby to
  * TRUE when it streams to a multicast group (set up by the process that
  * controls it), which QORCAM_WatchAlloc needs.
@@ -722,6 +749,7 @@ QORCAM_API BOOL QORCAM_ImageStop(HCAMERA hCamera);
  * STATUSQORCAM_CANNOT_FOUND, STATUSQORCAM_NO_OPEN (a normal camera),
  * STATUSQORCAM_COMMUNICATE_ERROR. */
 QORCAM_API BOOL QORCAM_WatchCamera(HCAMERA hCamera, BOOL* Standby);
+
 /* QORCAM_ResourceAlloc for a watch camera: prepares the reception of the
  * multicast stream the last QORCAM_WatchCamera found, without writing to the
  * camera's features.
@@ -730,21 +758,25 @@ QORCAM_API BOOL QORCAM_WatchCamera(HCAMERA hCamera, BOOL* Standby);
  * QORCAM_WatchCamera found no multicast stream, or none was called),
  * STATUSQORCAM_COMMUNICATE_ERROR, STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_WatchAlloc(HCAMERA hCamera);
+
 /* QORCAM_ResourceRelease for a watch camera.
  * Errors: STATUSQORCAM_CANNOT_FOUND, STATUSQORCAM_NO_OPEN (a normal camera),
  * STATUSQORCAM_NOTRESOURCE_ERROR, STATUSQORCAM_STARTED_ERROR (QORCAM_WatchStop
  * first). Blocks: as QORCAM_ResourceRelease. */
 QORCAM_API BOOL QORCAM_WatchRelease(HCAMERA hCamera);
+
 /* Opens the reception of the watched stream (the camera itself is started by
  * the process that controls it).
  * Errors: STATUSQORCAM_CANNOT_FOUND, STATUSQORCAM_NO_OPEN (a normal camera),
  * STATUSQORCAM_NOTRESOURCE_ERROR, STATUSQORCAM_STARTED_ERROR,
  * STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_WatchStart(HCAMERA hCamera);
+
 /* Closes the reception of the watched stream.
  * Errors: STATUSQORCAM_NO_OPEN (a normal camera), STATUSQORCAM_NOTRESOURCE_ERROR,
  * STATUSQORCAM_NOTSTART_ERROR. */
 QORCAM_API BOOL QORCAM_WatchStop(HCAMERA hCamera);
+
 /* Registers CallBack (see QORCAM_IMAGECALLBACK) and starts the camera's
  * streaming thread, which keeps BufferCount buffers of its own queued on
  * stream 0 and calls CallBack once per completed buffer, with Context and,
@@ -772,6 +804,7 @@ QORCAM_API BOOL QORCAM_SetImageCallBack(HCAMERA hCamera, void* Context, QORCAM_I
  * STATUSQORCAM_CANNOT_FOUND, STATUSQORCAM_NOTRESOURCE_ERROR,
  * STATUSQORCAM_COMMUNICATE_ERROR, STATUSQORCAM_UNDEF_ERROR (no memory). */
 QORCAM_API BOOL QORCAM_ImageAlloc(HCAMERA hCamera, QORCAM_IMAGE** ppImage);
+
 /* Frees one image record of the camera. A record that has served a request
  * stays known to the producer until QORCAM_ImageReqAbortAll,
  * QORCAM_ResourceRelease or QORCAM_ImageFreeAll, and can't be freed alone
@@ -780,10 +813,12 @@ QORCAM_API BOOL QORCAM_ImageAlloc(HCAMERA hCamera, QORCAM_IMAGE** ppImage);
  * STATUSQORCAM_REQUEST_NOTALLOC (a record of another camera),
  * STATUSQORCAM_REQUEST_EXEC (requested since the last abort or release). */
 QORCAM_API BOOL QORCAM_ImageFree(HCAMERA hCamera, QORCAM_IMAGE* Image);
+
 /* Takes every request back (as QORCAM_ImageReqAbortAll) and frees every image
  * record of the camera.
  * Errors: STATUSQORCAM_STARTED_ERROR (the images are started). */
 QORCAM_API BOOL QORCAM_ImageFreeAll(HCAMERA hCamera);
+
 /* Queues a request for a frame into Image; Image->Status becomes
  * STATUSQORCAM_REQUEST_PENDING. Collect it with QORCAM_ImageComplete; the
  * record may be requested again after that.
@@ -794,6 +829,7 @@ QORCAM_API BOOL QORCAM_ImageFreeAll(HCAMERA hCamera);
  * another camera), STATUSQORCAM_REQUEST_EXEC (queued already),
  * STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_ImageReq(HCAMERA hCamera, QORCAM_IMAGE* Image);
+
 /* Waits up to TimeOut ms (QORCAM_INFINITE: no limit) for the request of Image
  * and collects it. A whole frame: Status STATUSQORCAM_COMPLETE, TRUE. A frame
  * that failed, or lost data on the way: Status STATUSQORCAM_REQUEST_ERROR,
@@ -812,24 +848,27 @@ QORCAM_API BOOL QORCAM_ImageReq(HCAMERA hCamera, QORCAM_IMAGE* Image);
  * Blocks: up to TimeOut. */
 QORCAM_API BOOL QORCAM_ImageComplete(HCAMERA hCamera, QORCAM_IMAGE* Image, uint32_t TimeOut,
                                      QORCAM_IMAGEDATAINFO* Info);
+
 /* Takes every image and frame-start request of the camera back from the
  * producer; the records stay (their Status as it was) and may be requested
  * or freed again. Waits for them on other threads fail (see
  * QORCAM_ImageComplete). A USB3 Vision camera that had a transfer error also
  * has its stream pipe reset. Always succeeds on a camera handle. */
 QORCAM_API BOOL QORCAM_ImageReqAbortAll(HCAMERA hCamera);
+
 /* Queues a frame-start request on stream 1 and stores its handle in *Handle,
  * for QORCAM_VSyncComplete; a completed request's handle may come back from a
  * later call.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Handle NULL), STATUSQORCAM_CANNOT_FOUND,
  * STATUSQORCAM_NOTRESOURCE_ERROR, STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_VSyncReq(HCAMERA hCamera, void** Handle);
+
 /* Waits up to TimeOut ms (QORCAM_INFINITE: no limit) for a frame start: any
  * frame start completes the request waited for. The camera's lock is let go
  * while it waits.
- * Errors: STATUSQORCAM_PARAMETER_ERROR (Handle NULL, or not a pending request
- * of QORCAM_VSyncReq), STATUSQORCAM_CANNOT_FOUND, STATUSQORCAM_NOTRESOURCE_ERROR,
- * STATUSQORCAM_REQUEST_TIMEOUT (no frame start in time, or the resources were
+ * Errors: STATUSQORCAM_PARAMETER_ERROR (Handle NULL), STATUSQORCAM_CANNOT_FOUND,
+ * STATUSQORCAM_NOTRESOURCE_ERROR, STATUSQORCAM_PARAMETER_ERROR (not a pending
+ * request of QORCAM_VSyncReq), STATUSQORCAM_REQUEST_TIMEOUT (no frame start in time, or the resources were
  * released or the camera closed meanwhile), STATUSQORCAM_REQUEST_ERROR (the
  * requests were taken back meanwhile), STATUSQORCAM_UNDEF_ERROR.
  * Blocks: up to TimeOut. */
@@ -847,11 +886,13 @@ QORCAM_API BOOL QORCAM_VSyncComplete(HCAMERA hCamera, void* Handle, uint32_t Tim
  * STATUSQORCAM_UNDEF_ERROR.
  * Blocks: for the test, about 2 s at most beside the commands. */
 QORCAM_API BOOL QORCAM_TestStream(HCAMERA hCamera);
+
 /* Reads the GigE Vision stream's packet counters into *Log and clears them
  * (see QORCAM_PKTLOG); zeros when the producer keeps none.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Log NULL), STATUSQORCAM_FUNCTION_ONLYGIGE,
  * STATUSQORCAM_CANNOT_FOUND, STATUSQORCAM_NOTRESOURCE_ERROR. */
 QORCAM_API BOOL QORCAM_GetGigEPktLog(HCAMERA hCamera, QORCAM_PKTLOG* Log);
+
 /* Sets how long the camera's service waits for the camera to answer a command
  * of this camera: TimeOut in ms from 500 to 600000, or 0 for the service's
  * configured time. GigE Vision and USB3 Vision cameras; needs a structure
@@ -865,12 +906,13 @@ QORCAM_API BOOL QORCAM_SetCmdTimeOut(HCAMERA hCamera, uint32_t TimeOut);
 /* QORCAM_ReadPort, QORCAM_WritePort: read or write *Length bytes at Address
  * of the camera's register space (its device port, as the node map reaches
  * it) into or from Buffer; *Length comes back as the bytes moved. Work on
- * watch cameras too (a camera refuses writes from a process that doesn't
- * control it) and need no present camera.
+ * watch cameras too (writes then normally fail: the process doesn't control
+ * the camera) and need no present camera.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Buffer or Length NULL),
  * STATUSQORCAM_COMMUNICATE_ERROR. */
 QORCAM_API BOOL QORCAM_ReadPort(HCAMERA hCamera, uint32_t Address, void* Buffer, uint32_t* Length);
 QORCAM_API BOOL QORCAM_WritePort(HCAMERA hCamera, uint32_t Address, void* Buffer, uint32_t* Length);
+
 /* Opens the first camera of any producer that can be had, for register access
  * only (no node map, no streams), and stores the register handle in *phReg
  * (NULL first). Use it with QORCAM_ReadReg, QORCAM_WriteReg and
@@ -878,13 +920,16 @@ QORCAM_API BOOL QORCAM_WritePort(HCAMERA hCamera, uint32_t Address, void* Buffer
  * Errors: STATUSQORCAM_PARAMETER_ERROR (phReg NULL),
  * STATUSQORCAM_CANNOT_FOUND. Blocks: as QORCAM_Open. */
 QORCAM_API BOOL QORCAM_OpenReg(HCAMERA* phReg);
+
 /* Closes a register handle. Unlike a camera handle, a register handle must
  * not be closed while another thread uses it. */
 QORCAM_API BOOL QORCAM_CloseReg(HCAMERA hReg);
+
 /* QORCAM_ReadReg, QORCAM_WriteReg: as QORCAM_ReadPort and QORCAM_WritePort,
  * on a register handle; the calls on one register handle take turns. */
 QORCAM_API BOOL QORCAM_ReadReg(HCAMERA hReg, uint32_t Address, void* Buffer, uint32_t* Length);
 QORCAM_API BOOL QORCAM_WriteReg(HCAMERA hReg, uint32_t Address, void* Buffer, uint32_t* Length);
+
 /* Fills *Info with the record of a register handle's camera.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Info NULL), STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_CameraRegInfo(HCAMERA hReg, QORCAM_CAMERAINFO* Info);
@@ -899,6 +944,7 @@ QORCAM_API BOOL QORCAM_CameraRegInfo(HCAMERA hReg, QORCAM_CAMERAINFO* Info);
  * QORCAM_ConvMode or QORCAM_ImageStart).
  * Blocks: while a conversion of the camera runs. */
 QORCAM_API BOOL QORCAM_ConvMode(HCAMERA hCamera, QORCAM_COLORCONVMODE* Mode, QORCAM_COLORVALUE* Value);
+
 /* QORCAM_SetBMPINFO, QORCAM_GetBMPINFO (the same): writes the bitmap header
  * of the camera's converted images: 32 or 24 bits (the DIBMode of the
  * camera's conversion), BI_RGB, a positive height, width and height read
@@ -915,6 +961,7 @@ QORCAM_API BOOL QORCAM_ConvMode(HCAMERA hCamera, QORCAM_COLORCONVMODE* Mode, QOR
  * fields). */
 QORCAM_API BOOL QORCAM_SetBMPINFO(HCAMERA hCamera, BITMAPINFO* BmpInfo, uint32_t* Size, BOOL Priority_Mono);
 QORCAM_API BOOL QORCAM_GetBMPINFO(HCAMERA hCamera, BITMAPINFO* BmpInfo, uint32_t* Size, BOOL Priority_Mono);
+
 /* Converts one raw frame at InBuf (as the image callback gets it) into OutBuf
  * with the camera's conversion object, at the image size and pixel format
  * noted by QORCAM_ResourceAlloc. OutBuf holds Height rows of 4 * Width bytes
@@ -927,12 +974,14 @@ QORCAM_API BOOL QORCAM_GetBMPINFO(HCAMERA hCamera, BITMAPINFO* BmpInfo, uint32_t
  * 32 bits), STATUSQORCAM_UNDEF_ERROR (no conversion object: neither
  * QORCAM_ConvMode nor QORCAM_ImageStart made one; no memory). */
 QORCAM_API BOOL QORCAM_BufferConvExec(HCAMERA hCamera, uint8_t* InBuf, uint8_t* OutBuf);
+
 /* As QORCAM_BufferConvExec for the pixels of an image record of
  * QORCAM_ImageAlloc, at the record's Width, Height and EndianMode.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (not a live record, OutBuf NULL),
  * STATUSQORCAM_CANNOT_FOUND, STATUSQORCAM_NOTRESOURCE_ERROR, then those of
  * QORCAM_BufferConvExec. */
 QORCAM_API BOOL QORCAM_ImageConvExec(HCAMERA hCamera, QORCAM_IMAGE* Image, uint8_t* OutBuf);
+
 /* Makes a conversion object of its own, tied to no camera, and stores its
  * handle in *phTbl (NULL first). NULL Mode: every field 0 (QORCAM_MEMmode,
  * shift 0, QORCAM_DIB32, flags off); NULL Value: the default coefficients.
@@ -941,21 +990,25 @@ QORCAM_API BOOL QORCAM_ImageConvExec(HCAMERA hCamera, QORCAM_IMAGE* Image, uint8
  * Errors: STATUSQORCAM_PARAMETER_ERROR (phTbl NULL; StoreMode, ShiftID (0 to
  * 8: no automatic shift) or DIBMode out of range), STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_CreateConvHandle(HCTBL* phTbl, QORCAM_COLORCONVMODE* Mode, QORCAM_COLORVALUE* Value);
+
 /* Frees a conversion object of QORCAM_CreateConvHandle; a handle that names
  * none only sets STATUSQORCAM_PARAMETER_ERROR. Not while another thread
  * converts with it. */
 QORCAM_API void QORCAM_CloseConvHandle(HCTBL hTbl);
+
 /* Frees every conversion object of QORCAM_CreateConvHandle; not while another
  * thread converts with one. */
 QORCAM_API void QORCAM_CloseAllConvHandle(void);
+
 /* Converts Image (pBuffer, Width, Height, PixelFormatID, EndianMode) into
  * OutBuf with a conversion object of QORCAM_CreateConvHandle; OutBuf is sized
- * as for QORCAM_BufferConvExec. Takes no lock: one object may convert on
- * several threads at once.
+ * as for QORCAM_BufferConvExec. Holds no lock while it converts: one object
+ * may convert on several threads at once.
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Image, its pBuffer or OutBuf NULL, a
  * pixel format the conversions don't know, EndianMode above 1, sizes beyond
  * 32 bits), STATUSQORCAM_UNDEF_ERROR. */
 QORCAM_API BOOL QORCAM_ColorConvExec(HCTBL hTbl, QORCAM_IMAGE* Image, uint8_t* OutBuf);
+
 /* QORCAM_ColorConvSetBMPINFO, QORCAM_ColorConvGetBMPINFO (the same): writes
  * the 44-byte bitmap header of Image converted with the object's DIBMode
  * (as QORCAM_GetBMPINFO, with Image's Width and Height).
@@ -964,6 +1017,7 @@ QORCAM_API BOOL QORCAM_ColorConvExec(HCTBL hTbl, QORCAM_IMAGE* Image, uint8_t* O
  * (EndianMode above 1, sizes beyond the header's fields). */
 QORCAM_API BOOL QORCAM_ColorConvSetBMPINFO(HCTBL hTbl, QORCAM_IMAGE* Image, BITMAPINFO* BmpInfo);
 QORCAM_API BOOL QORCAM_ColorConvGetBMPINFO(HCTBL hTbl, QORCAM_IMAGE* Image, BITMAPINFO* BmpInfo);
+
 /* Writes the 1064-byte 8-bit header of a raw monochrome Image shown as it is:
  * 256 grey entries, biSizeImage Width * Height (rows not padded).
  * Errors: STATUSQORCAM_PARAMETER_ERROR (Image or BmpInfo NULL, a pixel format
@@ -987,24 +1041,29 @@ QORCAM_API BOOL QORCAM_MonoBMPINFO(QORCAM_IMAGE* Image, BITMAPINFO* BmpInfo);
  * process has one (it stays as it was), QORCAMFILTER_ERROR when it can't be
  * made or the size is 0 or too large. */
 QORCAM_API uint32_t QORCAMFILTER_Alloc(uint32_t Width, uint32_t Height, uint32_t Param);
+
 /* Copies an image (width * height * 4 bytes at Image) into the free slot and
  * publishes it. QORCAMFILTER_FULL when the consumer holds the other slot: the
  * newest image is overwritten; QORCAMFILTER_ERROR without a ring or with a
  * NULL Image. */
 QORCAM_API uint32_t QORCAMFILTER_OutPut(void* Image);
+
 /* Reserves the free slot and stores its address in *Address, for the caller
  * to write the image in place and publish it with QORCAMFILTER_Flush.
  * QORCAMFILTER_FULL: the newest slot is handed out again; QORCAMFILTER_ERROR
  * without a ring or with a NULL Address. One thread at a time should use
  * QORCAMFILTER_GetAddr and QORCAMFILTER_Flush. */
 QORCAM_API uint32_t QORCAMFILTER_GetAddr(void** Address);
+
 /* Publishes the slot QORCAMFILTER_GetAddr reserved. QORCAMFILTER_NOTHING
  * without a reservation (also after a QORCAMFILTER_OutPut cancelled it),
  * QORCAMFILTER_ERROR without a ring. */
 QORCAM_API uint32_t QORCAMFILTER_Flush(void);
+
 /* Drops the unread images (read index = write index) and sets the event;
  * QORCAMFILTER_ERROR without a ring. */
 QORCAM_API uint32_t QORCAMFILTER_Purge(void);
+
 /* Releases the ring (a later QORCAMFILTER_Alloc may make a new one);
  * QORCAMFILTER_ERROR without a ring. */
 QORCAM_API uint32_t QORCAMFILTER_Free(void);
