@@ -152,7 +152,7 @@ void CChildFrame::BitmapInfoFailure() {
                                                                                       : "Get BMPINFO Error");
 }
 
-bool CChildFrame::StartImage() {
+bool CChildFrame::StartImage(StartReason reason) {
     api_->ResourceAlloc(hCamera);
     int32_t oldW, oldH;
     DisplayedSize(oldW, oldH);
@@ -164,7 +164,7 @@ bool CChildFrame::StartImage() {
         return false;
     }
     api_->ResourceRelease(hCamera);
-    if (cameraType == QORCAM_CTYPE_GIGE && !api_->TestStream(hCamera))
+    if (cameraType == QORCAM_CTYPE_GIGE && !api_->TestStream(hCamera) && reason == StartReason::Asked)
         host_->ChildMessageBox("Test packet error[" + std::to_string(static_cast<int>(api_->GetLastError())) + "]");
     int32_t w, h;
     DisplayedSize(w, h);
@@ -288,18 +288,22 @@ void CChildFrame::ImageReceivedCallBack(HCAMERA camera, uint8_t* buffer, uint32_
 
 void CChildFrame::OnBuffer(HCAMERA camera, uint8_t* buffer, uint32_t length, const QORCAM_IMAGEDATAINFO* info,
                            int64_t now) {
-    // The failure percentage of the last 100 buffers.
+    // The failure percentage of the last 100 buffers: a buffer the library
+    // marks as failed, and one without data (a camera that can't send its
+    // new size sends empty frames), which can't be shown either.
     if (errorFlags[errorIndex]) {
         errorFlags[errorIndex] = 0;
         --errorCount;
     }
+    bool failed = buffer == nullptr || length == 0;
     if (info && (info->CType == QORCAM_CTYPE_GIGE || info->CType == QORCAM_CTYPE_USB)) {
         uint32_t payloadFlag;
         std::memcpy(&payloadFlag, &info->Info, sizeof payloadFlag);
-        if (payloadFlag == 0) {
-            errorFlags[errorIndex] = 1;
-            ++errorCount;
-        }
+        if (payloadFlag == 0) failed = true;
+    }
+    if (failed) {
+        errorFlags[errorIndex] = 1;
+        ++errorCount;
     }
     if (++errorIndex == 100) errorIndex = 0;
 

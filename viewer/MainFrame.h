@@ -70,6 +70,8 @@ public:
     CChildWindow* WindowOf(CChildFrame* child);
     /// Run when the frame closes, before it goes (saving the viewer's state).
     std::function<void()> onClose;
+    /// Where the frame's messages go instead of a modal box when set (tests).
+    std::function<void(const std::string&)> onMessage;
     /// The frame's size and place and the panes' layout, kept with the
     /// viewer's settings (kViewerKey\Window); a missing or damaged record
     /// leaves the layout the frame was built with.
@@ -148,7 +150,7 @@ public:
     IRecordControl* Records() override { return records; }
     void PostChildLayout(CChildFrame* child, int wParam) override;
     void PostChildSize(CChildFrame* child) override;
-    void StartChild(CChildFrame* child) override;
+    void StartChild(CChildFrame* child, CChildFrame::StartReason reason) override;
     void StopChild(CChildFrame* child) override;
     void BroadcastLayout(bool arrange) override;
     void SwitchMode(uint8_t mode) override;

@@ -40,8 +40,8 @@ void CMainFrame::PostChildSize(CChildFrame* child) {
         QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()));
 }
 
-void CMainFrame::StartChild(CChildFrame* child) {
-    if (CChildWindow* window = WindowOf(child)) window->OnStartImage();
+void CMainFrame::StartChild(CChildFrame* child, CChildFrame::StartReason reason) {
+    if (CChildWindow* window = WindowOf(child)) window->OnStartImage(reason);
 }
 
 void CMainFrame::StopChild(CChildFrame* child) {
@@ -109,7 +109,7 @@ void CMainFrame::SetRecordMode(bool on) {
             if (child) records->SetRing(child, on);
     }
     for (CChildFrame* child : restart)
-        if (IsChildOfFrame(child)) StartChild(child);
+        if (IsChildOfFrame(child)) StartChild(child, CChildFrame::StartReason::Restart);
 }
 
 void CMainFrame::PostChildChanged(CChildFrame* child, int) {

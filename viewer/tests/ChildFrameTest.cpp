@@ -158,6 +158,23 @@ TEST(LiveImage, FailedBuffersOfTheLastHundred) {
     EXPECT_EQ(v.frame.errorCount, 1u);
     EXPECT_EQ(v.api.conversions, 1);
     EXPECT_EQ(v.frame.displayBuffer[0], 9);
+    // Frames the library calls complete but that carry no data (a camera that
+    // can't send its new size sends such frames) fail too: the window shows
+    // the failures instead of a frozen picture at "Error : 0%".
+    for (BOOL payload : {TRUE, FALSE}) {
+        Window z;
+        QORCAM_IMAGEDATAINFO gige{};
+        gige.CType = QORCAM_CTYPE_GIGE;
+        gige.Info.CGigE.Payload_Flag = payload;
+        uint8_t byte = 0;
+        for (int i = 0; i < 10; ++i) z.frame.OnBuffer(z.frame.hCamera, &byte, 0, &gige, z.frame.nextDisplayTime);
+        z.frame.OnBuffer(z.frame.hCamera, nullptr, 24, &gige, z.frame.nextDisplayTime);
+        z.frame.OnBuffer(z.frame.hCamera, nullptr, 0, nullptr, z.frame.nextDisplayTime);
+        EXPECT_EQ(z.frame.errorCount, 12u) << payload;
+        EXPECT_EQ(z.api.conversions, 0);
+        z.Feed(z.frame.nextDisplayTime, 4, QORCAM_CTYPE_GIGE, TRUE);
+        EXPECT_EQ(z.frame.errorCount, 12u);
+    }
 }
 
 TEST(LiveImage, FrameRateAndWatchdog) {

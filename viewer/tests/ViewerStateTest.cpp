@@ -176,6 +176,38 @@ TEST(CameraList, OpensNewCamerasOnceAndReopensLostOnes) {
     EXPECT_EQ(app.cameraTable.at(0x22).known, 0);
 }
 
+TEST(CameraList, APollFindsACameraThatCameBackWithoutABusReset) {
+    FakeApi api;
+    CQorViewerApp app(api);
+    ListHost host(app);
+    api.AddCamera(0x11, QORCAM_CTYPE_GIGE);
+    app.CameraListCycle(host);
+    ASSERT_EQ(host.opened.size(), 1u);
+    // Nothing changed: a poll asks for the number only and runs no cycle.
+    const int calls = api.listCalls;
+    EXPECT_FALSE(app.PollCameraList(host));
+    EXPECT_EQ(api.listCalls, calls + 1);
+    EXPECT_EQ(host.treeRefreshes, 1);
+
+    // The camera goes (its window closes as lost) and the next poll sees it gone.
+    app.openChildren.clear();
+    app.cameraTable[0x11].reopen = 1;
+    api.cameras.clear();
+    EXPECT_TRUE(app.PollCameraList(host));
+    EXPECT_EQ(app.cameraTable.at(0x11).known, 0);
+    EXPECT_FALSE(app.PollCameraList(host));
+    // A list that can't be had changes nothing.
+    api.listFails = true;
+    api.AddCamera(0x11, QORCAM_CTYPE_GIGE);
+    EXPECT_FALSE(app.PollCameraList(host));
+    // Back again: the poll reopens its window, with no bus reset and no refresh button.
+    api.listFails = false;
+    host.opened.clear();
+    EXPECT_TRUE(app.PollCameraList(host));
+    EXPECT_EQ(host.opened, (std::vector<std::pair<uint64_t, uint32_t>>{{0x11, QORCAM_CTYPE_GIGE}}));
+    EXPECT_FALSE(app.PollCameraList(host));
+}
+
 TEST(CameraList, OnlyABusResetWakesTheThread) {
     FakeApi api;
     CQorViewerApp app(api);
