@@ -167,8 +167,14 @@ public:
     void SetRecordPaneCaption(const std::string& caption) override;
     void RebuildGrid() override { GridReset(1); }
     void SaveAllImages() override;
+    /// Config: starts the configuration tool that is installed (a choice
+    /// when there are several) or says that none is.
     void OnTool() override;
+    /// Help: opens the help file beside the API folder, else shows the
+    /// installed help page in a window of its own, else says there is none.
     void OnHelp() override;
+    /// The help page's window once Help has shown it.
+    QWidget* HelpWindow() { return helpWindow_; }
     bool Busy() override { return busy_; }
     bool Saving() override { return recordSettings.saving != 0; }
     void SetSaving(bool saving) override { recordSettings.saving = saving ? 1 : 0; }
@@ -204,6 +210,8 @@ private:
     /// for the record INI path.
     void OnFileNew();
     void OpenPlaybackWindow();
+    void StartTool(const std::string& path);
+    void ShowHelpPage(const std::string& path);
 
     CQorViewerApp& app_;
     QMdiArea* mdi_;
@@ -223,6 +231,7 @@ private:
     bool switching_ = false;
     bool busy_ = false;
     std::unique_ptr<IRecordControl> recordControl_;
+    QWidget* helpWindow_ = nullptr;
 };
 
 } // namespace qorcam::viewer
