@@ -213,7 +213,7 @@ CCameraFileView::CommandState CCameraFileView::RecoverState(const TreeItemRef& i
 }
 
 void CCameraFileView::OnStart(const TreeItemRef& item) {
-    if (StartState(item).enabled) host_.StartChild(FindChildForItem(item));
+    if (StartState(item).enabled) host_.StartChild(FindChildForItem(item), CChildFrame::StartReason::Asked);
 }
 
 void CCameraFileView::OnStop(const TreeItemRef& item) {
@@ -231,7 +231,7 @@ void CCameraFileView::OnRecover(const TreeItemRef& item) {
     // The stream resources take the recover value when acquisition starts.
     if (child->running) {
         host_.StopChild(child);
-        host_.StartChild(child);
+        host_.StartChild(child, CChildFrame::StartReason::Restart);
     }
 }
 

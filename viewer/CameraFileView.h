@@ -41,8 +41,8 @@ public:
     virtual void OpenCamera(uint64_t cameraId, uint32_t cameraType) = 0;
     /// Stores the record INI path and sends ID_FILE_NEW.
     virtual void OpenRecord(const std::string& iniPath) = 0;
-    /// WM_CHILD_START / WM_CHILD_STOP, sent.
-    virtual void StartChild(CChildFrame* child) = 0;
+    /// WM_CHILD_START / WM_CHILD_STOP, sent; reason tells whether the user asked for the start.
+    virtual void StartChild(CChildFrame* child, CChildFrame::StartReason reason) = 0;
     virtual void StopChild(CChildFrame* child) = 0;
     /// The one-window snapshot.
     virtual void SaveImage(CChildFrame* child) = 0;

@@ -145,8 +145,8 @@ void CameraViewPane::OpenRecord(const std::string& iniPath) {
     main_.OpenRecord(iniPath);
 }
 
-void CameraViewPane::StartChild(CChildFrame* child) {
-    if (CChildWindow* window = main_.WindowOf(child)) window->OnStartImage();
+void CameraViewPane::StartChild(CChildFrame* child, CChildFrame::StartReason reason) {
+    if (CChildWindow* window = main_.WindowOf(child)) window->OnStartImage(reason);
 }
 
 void CameraViewPane::StopChild(CChildFrame* child) {

@@ -42,7 +42,7 @@ public:
     void ActivateChild(CChildFrame* child, int reason, bool reselect) override;
     void OpenCamera(uint64_t cameraId, uint32_t cameraType) override;
     void OpenRecord(const std::string& iniPath) override;
-    void StartChild(CChildFrame* child) override;
+    void StartChild(CChildFrame* child, CChildFrame::StartReason reason) override;
     void StopChild(CChildFrame* child) override;
     void SaveImage(CChildFrame* child) override;
     std::string ChooseRecordFile() override;

@@ -121,7 +121,7 @@ void CChildWindow::closeEvent(QCloseEvent* event) {
     QMdiSubWindow::closeEvent(event);
 }
 
-void CChildWindow::OnStartImage() {
+void CChildWindow::OnStartImage(CChildFrame::StartReason reason) {
     PostInfoUpdate(&frame_);
     if (frame_.running) return;
     if (frame_.playback) {
@@ -129,7 +129,7 @@ void CChildWindow::OnStartImage() {
         frame_.running = 1;
         return;
     }
-    if (frame_.StartImage() && main_.ActiveChild() == &frame_) main_.PostGridReset(2);
+    if (frame_.StartImage(reason) && main_.ActiveChild() == &frame_) main_.PostGridReset(2);
 }
 
 void CChildWindow::OnStopImage() {

@@ -42,7 +42,7 @@ public:
     CChildView* View() { return view_; }
     /// WM_CHILD_START and WM_CHILD_STOP: acquisition in camera mode, the
     /// playback timer in a playback window.
-    void OnStartImage();
+    void OnStartImage(CChildFrame::StartReason reason = CChildFrame::StartReason::Asked);
     void OnStopImage();
     /// Playback window creation from a record INI; false when it can't be read.
     bool OpenRecordFolder(const std::string& iniPath);

@@ -152,7 +152,7 @@ void CChildFrame::BitmapInfoFailure() {
                                                                                       : "Get BMPINFO Error");
 }
 
-bool CChildFrame::StartImage() {
+bool CChildFrame::StartImage(StartReason reason) {
     api_->ResourceAlloc(hCamera);
     int32_t oldW, oldH;
     DisplayedSize(oldW, oldH);
@@ -164,7 +164,7 @@ bool CChildFrame::StartImage() {
         return false;
     }
     api_->ResourceRelease(hCamera);
-    if (cameraType == QORCAM_CTYPE_GIGE && !api_->TestStream(hCamera))
+    if (cameraType == QORCAM_CTYPE_GIGE && !api_->TestStream(hCamera) && reason == StartReason::Asked)
         host_->ChildMessageBox("Test packet error[" + std::to_string(static_cast<int>(api_->GetLastError())) + "]");
     int32_t w, h;
     DisplayedSize(w, h);
@@ -277,6 +277,20 @@ bool FrameShape(const QORCAM_IMAGEDATAINFO* info, uint32_t& width, uint32_t& hei
     return true;
 }
 
+/// An image frame whose stream information gives it no size: a camera that
+/// can't send the size it was given sends such frames, and the buffer then
+/// holds no picture of this frame.
+bool EmptyImageFrame(const QORCAM_IMAGEDATAINFO* info) {
+    if (!info) return false;
+    const QORCAM_STREAMINFO_IMAGE* image = nullptr;
+    if (info->CType == QORCAM_CTYPE_GIGE && info->Info.CGigE.Payload_Flag &&
+        (info->Info.CGigE.StreamInfo.SType & 0x7FFF) == 1)
+        image = &info->Info.CGigE.StreamInfo.Data.Image;
+    else if (info->CType == QORCAM_CTYPE_USB && info->Info.CUsb.Payload_Flag && info->Info.CUsb.StreamInfo.SType == 1)
+        image = &info->Info.CUsb.StreamInfo.Data.Image;
+    return image && (image->Width == 0 || image->Height == 0);
+}
+
 } // namespace
 
 void CChildFrame::ImageReceivedCallBack(HCAMERA camera, uint8_t* buffer, uint32_t length, uint32_t, uint32_t,
@@ -288,18 +302,24 @@ void CChildFrame::ImageReceivedCallBack(HCAMERA camera, uint8_t* buffer, uint32_
 
 void CChildFrame::OnBuffer(HCAMERA camera, uint8_t* buffer, uint32_t length, const QORCAM_IMAGEDATAINFO* info,
                            int64_t now) {
-    // The failure percentage of the last 100 buffers.
+    // The failure percentage of the last 100 buffers: a buffer the library
+    // marks as failed, and one without data or an image frame of no size (a
+    // camera that can't send its new size sends such frames), which has no
+    // picture to show: it is not converted, and the last good image stays.
     if (errorFlags[errorIndex]) {
         errorFlags[errorIndex] = 0;
         --errorCount;
     }
+    const bool empty = buffer == nullptr || length == 0 || EmptyImageFrame(info);
+    bool failed = empty;
     if (info && (info->CType == QORCAM_CTYPE_GIGE || info->CType == QORCAM_CTYPE_USB)) {
         uint32_t payloadFlag;
         std::memcpy(&payloadFlag, &info->Info, sizeof payloadFlag);
-        if (payloadFlag == 0) {
-            errorFlags[errorIndex] = 1;
-            ++errorCount;
-        }
+        if (payloadFlag == 0) failed = true;
+    }
+    if (failed) {
+        errorFlags[errorIndex] = 1;
+        ++errorCount;
     }
     if (++errorIndex == 100) errorIndex = 0;
 
@@ -335,9 +355,9 @@ void CChildFrame::OnBuffer(HCAMERA camera, uint8_t* buffer, uint32_t length, con
         if (!counting)
             while (nextDisplayTime < now && interval > 0)
                 nextDisplayTime += interval;
-        // A failed buffer (no data) keeps the last good image.
+        // An empty buffer keeps the last good image.
         const BITMAPINFOHEADER* hd = Header();
-        if (buffer && length && hd) {
+        if (!empty && hd) {
             if (recordMode) {
                 // A slot too small for the current format is never written.
                 uint8_t* slot = nullptr;

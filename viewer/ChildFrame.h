@@ -171,8 +171,15 @@ public:
     /// texts, node map and bitmap info. False (with the message shown and
     /// the handle closed) when it can't be opened.
     bool ConnectCamera(uint64_t pendingId, uint32_t pendingType);
+    /// Why acquisition starts: the user asked for it (a Start button or
+    /// menu), or the viewer starts it again by itself after stopping it for
+    /// a change (record mode, a new size or pixel format, a property file,
+    /// a returning camera).
+    enum class StartReason { Asked, Restart };
     /// WM_CHILD_START's camera part: false when the bitmap info can't be had.
-    bool StartImage();
+    /// A failed GigE stream test is shown only when the user asked for the
+    /// start: restarts run the test again but don't repeat the message.
+    bool StartImage(StartReason reason = StartReason::Restart);
     void StopImage();
     void CloseCamera();
     /// After a format change: a new bitmap info; false (message shown) when

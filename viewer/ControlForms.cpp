@@ -237,7 +237,7 @@ void CFormModeSet::UpdateButtons() {
 }
 
 void CFormModeSet::OnStart() {
-    if (CChildFrame* active = ActiveOf(host_)) host_.StartChild(active);
+    if (CChildFrame* active = ActiveOf(host_)) host_.StartChild(active, CChildFrame::StartReason::Asked);
     UpdateButtons();
 }
 
@@ -248,7 +248,7 @@ void CFormModeSet::OnStop() {
 
 void CFormModeSet::OnAllStart() {
     for (CChildFrame* w : OpenWindows(host_))
-        if (!w->running && host_.IsChildOfFrame(w)) host_.StartChild(w);
+        if (!w->running && host_.IsChildOfFrame(w)) host_.StartChild(w, CChildFrame::StartReason::Asked);
     UpdateButtons();
 }
 

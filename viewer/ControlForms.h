@@ -102,8 +102,8 @@ public:
     virtual void PostChildLayout(CChildFrame* child, int wParam) = 0;
     /// WM_SIZE (0, 0) to the window, posted.
     virtual void PostChildSize(CChildFrame* child) = 0;
-    /// WM_CHILD_START and WM_CHILD_STOP, sent.
-    virtual void StartChild(CChildFrame* child) = 0;
+    /// WM_CHILD_START and WM_CHILD_STOP, sent; reason tells whether the user asked for the start.
+    virtual void StartChild(CChildFrame* child, CChildFrame::StartReason reason) = 0;
     virtual void StopChild(CChildFrame* child) = 0;
 
     // The main frame.

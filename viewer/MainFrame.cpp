@@ -282,6 +282,10 @@ void CMainFrame::ChildClosing(CChildWindow* window) {
 }
 
 void CMainFrame::MessageBox(const std::string& text) {
+    if (onMessage) {
+        onMessage(text);
+        return;
+    }
     QMessageBox::warning(this, "QorCamViewer", QString::fromStdString(text));
 }
 
@@ -561,7 +565,7 @@ void CMainFrame::OnFileNew() {
         SetRecordMode(false);
         SetRecordMode(true);
     }
-    if (resume) window->OnStartImage();
+    if (resume) window->OnStartImage(CChildFrame::StartReason::Restart);
     OnChildChanged(child);
     // The window may have been active before it started: the buttons follow its state now.
     if (resume) RefreshForms();

@@ -70,6 +70,8 @@ public:
     CChildWindow* WindowOf(CChildFrame* child);
     /// Run when the frame closes, before it goes (saving the viewer's state).
     std::function<void()> onClose;
+    /// Where the frame's messages go instead of a modal box when set (tests).
+    std::function<void(const std::string&)> onMessage;
     /// The frame's size and place and the panes' layout, kept with the
     /// viewer's settings (kViewerKey\Window); a missing or damaged record
     /// leaves the layout the frame was built with.
@@ -148,7 +150,7 @@ public:
     IRecordControl* Records() override { return records; }
     void PostChildLayout(CChildFrame* child, int wParam) override;
     void PostChildSize(CChildFrame* child) override;
-    void StartChild(CChildFrame* child) override;
+    void StartChild(CChildFrame* child, CChildFrame::StartReason reason) override;
     void StopChild(CChildFrame* child) override;
     void BroadcastLayout(bool arrange) override;
     void SwitchMode(uint8_t mode) override;
@@ -165,8 +167,14 @@ public:
     void SetRecordPaneCaption(const std::string& caption) override;
     void RebuildGrid() override { GridReset(1); }
     void SaveAllImages() override;
+    /// Config: starts the configuration tool that is installed (a choice
+    /// when there are several) or says that none is.
     void OnTool() override;
+    /// Help: opens the help file beside the API folder, else shows the
+    /// installed help page in a window of its own, else says there is none.
     void OnHelp() override;
+    /// The help page's window once Help has shown it.
+    QWidget* HelpWindow() { return helpWindow_; }
     bool Busy() override { return busy_; }
     bool Saving() override { return recordSettings.saving != 0; }
     void SetSaving(bool saving) override { recordSettings.saving = saving ? 1 : 0; }
@@ -202,6 +210,8 @@ private:
     /// for the record INI path.
     void OnFileNew();
     void OpenPlaybackWindow();
+    void StartTool(const std::string& path);
+    void ShowHelpPage(const std::string& path);
 
     CQorViewerApp& app_;
     QMdiArea* mdi_;
@@ -221,6 +231,7 @@ private:
     bool switching_ = false;
     bool busy_ = false;
     std::unique_ptr<IRecordControl> recordControl_;
+    QWidget* helpWindow_ = nullptr;
 };
 
 } // namespace qorcam::viewer

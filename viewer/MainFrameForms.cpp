@@ -4,11 +4,18 @@
 #include "CameraWindow.h"
 #include "FramePaths.h"
 
+#include "os/Paths.h"
+
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QMenu>
 #include <QProcess>
 #include <QResizeEvent>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace qorcam::viewer {
 
@@ -40,8 +47,8 @@ void CMainFrame::PostChildSize(CChildFrame* child) {
         QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()));
 }
 
-void CMainFrame::StartChild(CChildFrame* child) {
-    if (CChildWindow* window = WindowOf(child)) window->OnStartImage();
+void CMainFrame::StartChild(CChildFrame* child, CChildFrame::StartReason reason) {
+    if (CChildWindow* window = WindowOf(child)) window->OnStartImage(reason);
 }
 
 void CMainFrame::StopChild(CChildFrame* child) {
@@ -109,7 +116,7 @@ void CMainFrame::SetRecordMode(bool on) {
             if (child) records->SetRing(child, on);
     }
     for (CChildFrame* child : restart)
-        if (IsChildOfFrame(child)) StartChild(child);
+        if (IsChildOfFrame(child)) StartChild(child, CChildFrame::StartReason::Restart);
 }
 
 void CMainFrame::PostChildChanged(CChildFrame* child, int) {
@@ -161,12 +168,70 @@ void CMainFrame::SaveAllImages() {
     OnSaveAllImages();
 }
 
+void CMainFrame::StartTool(const std::string& path) {
+    if (!QProcess::startDetached(QString::fromStdString(path), {}))
+        MessageBox(path + " could not be started.");
+}
+
 void CMainFrame::OnTool() {
-    QProcess::startDetached(QString::fromStdString(ToolPath()), {});
+    const std::vector<ConfigTool> candidates = ConfigToolCandidates();
+    const std::vector<ConfigTool> tools = ExistingTools(candidates);
+    if (tools.empty()) {
+        MessageBox(NoConfigToolText(candidates));
+        return;
+    }
+    if (tools.size() == 1) {
+        StartTool(tools.front().path);
+        return;
+    }
+    // Several tools: the user picks one from a menu under the Config button.
+    QMenu menu(this);
+    for (const ConfigTool& tool : tools) {
+        const std::string path = tool.path;
+        menu.addAction(QString::fromStdString(tool.label), this, [this, path] { StartTool(path); });
+    }
+    QWidget* button = modeSet_->View()->Control(CFormModeSet::kConfig);
+    const QPoint at =
+        button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height())) : QCursor::pos();
+    menu.exec(at);
+}
+
+void CMainFrame::ShowHelpPage(const std::string& path) {
+    if (!helpWindow_) {
+        auto* window = new QDialog(this);
+        window->setWindowTitle("QorCamViewer Help");
+        auto* layout = new QVBoxLayout(window);
+        auto* text = new QTextBrowser(window);
+        text->setObjectName("helpText");
+        text->setOpenExternalLinks(true);
+        layout->addWidget(text);
+        window->resize(640, 560);
+        helpWindow_ = window;
+    }
+    auto* text = helpWindow_->findChild<QTextBrowser*>("helpText");
+    text->setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void CMainFrame::OnHelp() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpFilePath())));
+    const HelpTarget help = FindHelp(HelpFilePath(), InstalledHelpPage(os::Paths::ProgramFiles()));
+    switch (help.kind) {
+    case HelpTarget::ApiLibFile:
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(help.path))))
+            MessageBox("The help file " + help.path + " could not be opened: no program here opens it.");
+        return;
+    case HelpTarget::InstalledPage:
+        ShowHelpPage(help.path);
+        return;
+    case HelpTarget::None:
+        break;
+    }
+    std::string text = "No help is installed. Looked for:";
+    for (const std::string& place : help.looked)
+        text += "\n" + place;
+    MessageBox(text);
 }
 
 void CMainFrame::SetRecordFolder(const std::string& name, const std::string& path) {

@@ -307,7 +307,7 @@ template <class F> PropertyFileResult StoppedWhile(CChildFrame& child, IProperty
     }
     PropertyFileResult result = work();
     if (wasRunning) {
-        host.StartChild(&child);
+        host.StartChild(&child, CChildFrame::StartReason::Restart);
         host.RefreshModeForm();
     }
     return result;

@@ -50,9 +50,10 @@ public:
     /// dialog that asks before overwriting, or an open dialog for an existing
     /// file, starting at defaultName. Empty when cancelled.
     virtual std::string AskPropertyFilePath(bool save, const std::string& defaultName) = 0;
-    /// WM_CHILD_STOP and WM_CHILD_START, sent to the window.
+    /// WM_CHILD_STOP and WM_CHILD_START, sent to the window (the start is
+    /// a restart: the user asked for none).
     virtual void StopChild(CChildFrame* child) = 0;
-    virtual void StartChild(CChildFrame* child) = 0;
+    virtual void StartChild(CChildFrame* child, CChildFrame::StartReason reason) = 0;
     /// The mode-set form's buttons follow the windows' states.
     virtual void RefreshModeForm() = 0;
     /// WM_FRAME_GRID_RESET to the main frame, posted.

@@ -55,14 +55,19 @@ void CQorViewerApp::Stop(const std::function<void()>& pump) {
 
 void CQorViewerApp::ThreadBody(ICameraListHost& host) {
     for (;;) {
-        int which = os::WaitAny({&quitEvent_, &changeEvent_}, os::kInfinite);
-        if (which != 1) break;
-        CameraListCycle(host);
+        const int which = os::WaitAny({&quitEvent_, &changeEvent_}, kCameraPollMs);
+        if (which == 1) {
+            CameraListCycle(host);
+            continue;
+        }
+        if (which != os::kWaitTimeout) break;
+        PollCameraList(host);
     }
     threadEnded_.Set();
 }
 
-std::vector<QORCAM_CAMERAINFO> CQorViewerApp::ReadList() {
+std::vector<QORCAM_CAMERAINFO> CQorViewerApp::ReadList(uint32_t& counted) {
+    counted = 0;
     for (int fill = 0; fill < 3; ++fill) {
         uint32_t count = 0;
         for (int query = 0; query < 3; ++query) {
@@ -73,6 +78,7 @@ std::vector<QORCAM_CAMERAINFO> CQorViewerApp::ReadList() {
                 break;
             }
         }
+        counted = count;
         if (count == 0) return {};
         count = std::min(count, kMaxListed);
         std::vector<uint8_t> buffer(static_cast<size_t>(count) * sizeof(QORCAM_CAMERAINFO) +
@@ -90,6 +96,15 @@ std::vector<QORCAM_CAMERAINFO> CQorViewerApp::ReadList() {
     return {};
 }
 
+bool CQorViewerApp::PollCameraList(ICameraListHost& host) {
+    QORCAM_LIST probe{};
+    probe.Count = 0;
+    // A list that can't be had now is asked for again at the next poll.
+    if (!api_.GetList(&probe) || probe.Count == lastListed_) return false;
+    CameraListCycle(host);
+    return true;
+}
+
 void CQorViewerApp::CameraListCycle(ICameraListHost& host) {
     host.CheckChildren(1);
     host.CheckChildren(0);
@@ -98,7 +113,7 @@ void CQorViewerApp::CameraListCycle(ICameraListHost& host) {
         for (auto& [id, entry] : cameraTable)
             entry.known = 0;
     }
-    for (const QORCAM_CAMERAINFO& info : ReadList()) {
+    for (const QORCAM_CAMERAINFO& info : ReadList(lastListed_)) {
         const uint64_t id = info.UID;
         bool open = true;
         {

@@ -47,7 +47,12 @@ public:
 };
 
 /// The application: shared tables, the library's system callback and the
-/// thread that re-reads the camera list on every bus reset.
+/// thread that re-reads the camera list on every bus reset. A GigE camera's
+/// coming or going is noticed only by a discovery round, which only a list
+/// request starts: while no bus reset comes, the thread asks for the number
+/// of cameras every kCameraPollMs (one discovery round) and re-reads the
+/// list when it differs from the last list's, so a camera that comes back
+/// is found without the refresh button.
 ///
 /// Guarantees: the tables are guarded by one lock that is never held while
 /// the thread waits for the UI thread, so the two cannot block each other;
@@ -74,6 +79,11 @@ public:
     void Stop(const std::function<void()>& pump = {});
     /// One cycle of the thread, steps 2 to 7 (tests call it directly).
     void CameraListCycle(ICameraListHost& host);
+    /// The thread's check between bus resets: the number of cameras the
+    /// library lists now; a cycle when it is not the last cycle's. True when
+    /// a cycle ran (tests call it directly).
+    bool PollCameraList(ICameraListHost& host);
+    static constexpr unsigned kCameraPollMs = 2000;
 
     // Tables shared by the UI thread and the camera-list thread.
     std::recursive_mutex& TableLock() { return tableLock_; }
@@ -96,11 +106,15 @@ public:
     os::Event& ChangeEvent() { return changeEvent_; }
 
 private:
-    /// Reads the camera list; empty when it can't be read.
-    std::vector<QORCAM_CAMERAINFO> ReadList();
+    /// Reads the camera list; empty when it can't be read. counted is the
+    /// number the library gave before the list was filled (entries it can't
+    /// fill are left out of the list, not of that number).
+    std::vector<QORCAM_CAMERAINFO> ReadList(uint32_t& counted);
     void ThreadBody(ICameraListHost& host);
 
     ICameraApi& api_;
+    /// The number of cameras the last cycle was given (the camera-list thread's own).
+    uint32_t lastListed_ = 0;
     std::recursive_mutex tableLock_;
     os::Event changeEvent_{os::ResetMode::Auto, true};
     os::Event quitEvent_{os::ResetMode::Manual, false};

@@ -34,7 +34,9 @@ public:
         calls.push_back({.what = "open", .id = id, .type = type});
     }
     void OpenRecord(const std::string& path) override { calls.push_back({.what = "record", .path = path}); }
-    void StartChild(CChildFrame* child) override { calls.push_back({.what = "start", .child = child}); }
+    void StartChild(CChildFrame* child, CChildFrame::StartReason reason) override {
+        calls.push_back({.what = reason == CChildFrame::StartReason::Asked ? "start" : "restart", .child = child});
+    }
     void StopChild(CChildFrame* child) override { calls.push_back({.what = "stop", .child = child}); }
     void SaveImage(CChildFrame* child) override { calls.push_back({.what = "save", .child = child}); }
     std::string ChooseRecordFile() override {
@@ -219,15 +221,22 @@ TEST_F(Tree, StartStopAndRecoverActOnTheItemsWindow) {
     view.OnStop(cam);
     ASSERT_EQ(host.calls.size(), 1u);
     EXPECT_EQ(host.calls[0].what, "stop");
+    window.running = 0;
+    host.calls.clear();
+    view.OnStart(cam); // the user's own start
+    ASSERT_EQ(host.calls.size(), 1u);
+    EXPECT_EQ(host.calls[0].what, "start");
+    window.running = 1;
 
-    // Recover on a running window restarts it with the new value.
+    // Recover on a running window restarts it with the new value (a
+    // restart the user didn't ask for as a start).
     host.calls.clear();
     view.OnRecover(cam);
     EXPECT_EQ(window.recover, 1u);
     EXPECT_EQ(state(view.RecoverState(cam)), std::make_pair(true, true));
     ASSERT_EQ(host.calls.size(), 2u);
     EXPECT_EQ(host.calls[0].what, "stop");
-    EXPECT_EQ(host.calls[1].what, "start");
+    EXPECT_EQ(host.calls[1].what, "restart");
     window.running = 0;
     host.calls.clear();
     view.OnRecover(cam);

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QPushButton>
 
 #include "QtTestApp.h"
 
@@ -100,4 +101,59 @@ TEST(CameraWindow, LostCameraComesBackRunningWithItsRecoverValue) {
     EXPECT_EQ(v.Window()->Frame().running, 1u);
     EXPECT_EQ(v.Window()->Frame().recover, 1u);
     EXPECT_EQ(v.app.cameraTable[0xAB12].reopen, 0);
+}
+
+TEST(CameraWindow, AFailedStreamTestIsShownOncePerStartTheUserAsksFor) {
+    Viewer v;
+    v.api.cameraType = QORCAM_CTYPE_GIGE; // the stream test fails (error 13)
+    std::vector<std::string> messages;
+    v.frame.onMessage = [&](const std::string& text) { messages.push_back(text); };
+    v.frame.OpenCamera(5, QORCAM_CTYPE_GIGE);
+    Pump();
+    CChildWindow* window = v.Window();
+    ASSERT_NE(window, nullptr);
+    FormView* modeSet = v.frame.ModeSetPane()->View();
+    auto button = [&](int id) { return qobject_cast<QPushButton*>(modeSet->Control(id)); };
+    auto deliver = [&](uint32_t width) {
+        std::vector<uint8_t> raw(64 * 48 * 3, 50);
+        QORCAM_IMAGEDATAINFO info{};
+        info.CType = QORCAM_CTYPE_GIGE;
+        info.Info.CGigE.Payload_Flag = TRUE;
+        info.Info.CGigE.StreamInfo.SType = 1;
+        info.Info.CGigE.StreamInfo.Data.Image.Width = width;
+        info.Info.CGigE.StreamInfo.Data.Image.Height = 48;
+        v.api.callBack(reinterpret_cast<HCAMERA>(0x10), raw.data(), uint32_t(raw.size()), width, 48, &info,
+                       v.api.callBackContext);
+    };
+
+    button(CFormModeSet::kStart)->click();
+    Pump();
+    ASSERT_EQ(window->Frame().running, 1u);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Test packet error[13]"}));
+
+    // Restarts the viewer makes by itself test the stream again but say nothing:
+    // record mode on and off, and a frame of another size.
+    const int tests = v.api.streamTests;
+    button(CFormModeSet::kRecord)->click();
+    Pump();
+    ASSERT_TRUE(v.frame.RecordMode());
+    button(CFormModeSet::kRecord)->click();
+    Pump();
+    ASSERT_FALSE(v.frame.RecordMode());
+    deliver(64);
+    deliver(32);
+    Pump();
+    EXPECT_FALSE(window->Frame().FormatChanged());
+    EXPECT_EQ(window->Frame().running, 1u);
+    EXPECT_GE(v.api.streamTests, tests + 3);
+    EXPECT_EQ(messages.size(), 1u);
+
+    // The user's next Start (from the mode-set pane or the All Start button) shows it again.
+    button(CFormModeSet::kStop)->click();
+    button(CFormModeSet::kStart)->click();
+    Pump();
+    button(CFormModeSet::kAllStop)->click();
+    button(CFormModeSet::kAllStart)->click();
+    Pump();
+    EXPECT_EQ(messages, std::vector<std::string>(3, "Test packet error[13]"));
 }

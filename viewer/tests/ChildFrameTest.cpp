@@ -158,6 +158,36 @@ TEST(LiveImage, FailedBuffersOfTheLastHundred) {
     EXPECT_EQ(v.frame.errorCount, 1u);
     EXPECT_EQ(v.api.conversions, 1);
     EXPECT_EQ(v.frame.displayBuffer[0], 9);
+    // Frames the library calls complete but that carry no picture fail too:
+    // no data, or an image frame of no size with the buffer's stale bytes (the
+    // camera emulator sends these after a size it can't send). The window
+    // shows the failures instead of a frozen picture at "Error : 0%".
+    for (uint32_t type : {QORCAM_CTYPE_GIGE, QORCAM_CTYPE_USB}) {
+        Window z;
+        QORCAM_IMAGEDATAINFO frame{};
+        frame.CType = type;
+        frame.Info.CGigE.Payload_Flag = TRUE;
+        frame.Info.CGigE.StreamInfo.SType = 1;
+        frame.Info.CUsb.StreamInfo.SType = 1; // width and height stay 0
+        std::vector<uint8_t> stale(24, 6);
+        for (int i = 0; i < 10; ++i)
+            z.frame.OnBuffer(z.frame.hCamera, stale.data(), 24, &frame, z.frame.nextDisplayTime);
+        z.frame.OnBuffer(z.frame.hCamera, stale.data(), 0, &frame, z.frame.nextDisplayTime);
+        z.frame.OnBuffer(z.frame.hCamera, nullptr, 24, nullptr, z.frame.nextDisplayTime);
+        EXPECT_EQ(z.frame.errorCount, 12u) << type;
+        EXPECT_EQ(z.api.conversions, 0);
+        // A frame with its size is shown and is no failure.
+        if (type == QORCAM_CTYPE_GIGE) {
+            frame.Info.CGigE.StreamInfo.Data.Image.Width = 4;
+            frame.Info.CGigE.StreamInfo.Data.Image.Height = 2;
+        } else {
+            frame.Info.CUsb.StreamInfo.Data.Image.Width = 4;
+            frame.Info.CUsb.StreamInfo.Data.Image.Height = 2;
+        }
+        z.frame.OnBuffer(z.frame.hCamera, stale.data(), 24, &frame, z.frame.nextDisplayTime);
+        EXPECT_EQ(z.frame.errorCount, 12u);
+        EXPECT_EQ(z.api.conversions, 1);
+    }
 }
 
 TEST(LiveImage, FrameRateAndWatchdog) {

@@ -76,9 +76,9 @@ public:
         Note("Layout " + c->title + " " + std::to_string(w));
     }
     void PostChildSize(CChildFrame* c) override { Note("Size " + c->title); }
-    void StartChild(CChildFrame* c) override {
+    void StartChild(CChildFrame* c, CChildFrame::StartReason reason) override {
         c->running = 1;
-        Note("Start " + c->title);
+        Note((reason == CChildFrame::StartReason::Asked ? "Start " : "Restart ") + c->title);
     }
     void StopChild(CChildFrame* c) override {
         c->running = 0;
@@ -280,6 +280,8 @@ TEST(ControlForms, ModeSetButtonsFollowTheWindows) {
     form.OnAllStart();
     EXPECT_EQ(a->running, 1u);
     EXPECT_EQ(b->running, 1u);
+    // Both buttons are the user's own starts.
+    EXPECT_EQ(h.notes, (std::vector<std::string>{"Stop A", "Stop B", "Start A", "Start B"}));
 
     // In record mode a window shows a ring slot, not a buffer of its own:
     // there is still an image to save.

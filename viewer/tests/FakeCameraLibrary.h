@@ -9,8 +9,9 @@
 
 namespace qorcam::viewer::testing {
 
-/// A library with one USB camera of 24-bit pixels, 4 x 2 unless set;
-/// conversions write the first raw byte into the whole image.
+/// A library with one camera (USB unless set) of 24-bit pixels, 4 x 2 unless
+/// set; conversions write the first raw byte into the whole image. A GigE
+/// camera's stream test fails with error 13 unless testStreamOk is set.
 class ConvApi : public ICameraApi {
 public:
     BOOL SetStructVersion(uint32_t) override { return TRUE; }
@@ -44,11 +45,19 @@ public:
         *h = reinterpret_cast<HCAMERA>(0x10);
         return TRUE;
     }
+    BOOL OpenGigE(QORCAM_OPENREQUEST* request, HCAMERA* h) override { return Open(request->UID, h); }
+    BOOL ResourceAllocGigE(HCAMERA, uint8_t*, BOOL) override { return Log("ResourceAllocGigE"); }
+    BOOL TestStream(HCAMERA) override {
+        ++streamTests;
+        if (testStreamOk) return TRUE;
+        lastError = STATUSQORCAM_REQUEST_TIMEOUT;
+        return FALSE;
+    }
     BOOL Close(HCAMERA) override { return Log("Close"); }
     BOOL CameraInfo(HCAMERA, QORCAM_CAMERAINFO* info) override {
         *info = {};
         info->UID = 0xAB12;
-        info->CameraType = QORCAM_CTYPE_USB;
+        info->CameraType = cameraType;
         std::strcpy(info->ModelName, "Model-7");
         return TRUE;
     }
@@ -77,6 +86,9 @@ public:
     STATUS_RTNCODE bmpError = STATUSQORCAM_COMPLETE;
     STATUS_RTNCODE openError = STATUSQORCAM_COMPLETE;
     uint32_t width = 4, height = 2;
+    uint32_t cameraType = QORCAM_CTYPE_USB;
+    bool testStreamOk = false;
+    int streamTests = 0;
     uint64_t opened = 0;
     int conversions = 0;
     QORCAM_IMAGECALLBACK callBack = nullptr;

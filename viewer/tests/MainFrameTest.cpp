@@ -15,6 +15,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTextBrowser>
 
 #include "QtTestApp.h"
 
@@ -299,4 +300,35 @@ TEST(MainFrame, PlaybackModeAndBack) {
         Pump(200);
         f.frame.grab().save(shot);
     }
+}
+
+TEST(MainFrame, HelpShowsTheInstalledHelpPage) {
+    // No help file beside the API folder: the page the build lays out as it
+    // is installed (share/qorcam/help beside the program folder) is shown.
+    const char* before = std::getenv("QORCAM_APILIB");
+    const std::string kept = before ? before : "";
+    setenv("QORCAM_APILIB", "/nonexistent/qorcam/API", 1);
+    Frame f;
+    std::vector<std::string> messages;
+    f.frame.onMessage = [&](const std::string& text) { messages.push_back(text); };
+    auto* help = qobject_cast<QPushButton*>(f.frame.ModeSetPane()->View()->Control(CFormModeSet::kHelp));
+    ASSERT_NE(help, nullptr);
+    help->click();
+    Pump();
+    if (before)
+        setenv("QORCAM_APILIB", kept.c_str(), 1);
+    else
+        unsetenv("QORCAM_APILIB");
+    EXPECT_TRUE(messages.empty());
+    ASSERT_NE(f.frame.HelpWindow(), nullptr);
+    EXPECT_TRUE(f.frame.HelpWindow()->isVisible());
+    auto* text = f.frame.HelpWindow()->findChild<QTextBrowser*>();
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->toPlainText().contains("The window stays empty until images are started"));
+    // A second press shows the same window again.
+    f.frame.HelpWindow()->hide();
+    help->click();
+    Pump();
+    EXPECT_TRUE(f.frame.HelpWindow()->isVisible());
+    EXPECT_EQ(f.frame.findChildren<QTextBrowser*>().size(), 1);
 }

@@ -84,8 +84,8 @@ struct RecordingHost : IPropertyFileHost {
         calls.push_back("stop");
         c->running = 0;
     }
-    void StartChild(CChildFrame* c) override {
-        calls.push_back("start");
+    void StartChild(CChildFrame* c, CChildFrame::StartReason reason) override {
+        calls.push_back(reason == CChildFrame::StartReason::Asked ? "start" : "restart");
         c->running = 1;
     }
     void RefreshModeForm() override { calls.push_back("mode form"); }
@@ -340,7 +340,7 @@ TEST(PropertyFile, TheWindowsCommandStopsARunningCameraAndRebuildsTheGrid) {
     auto saved = OnPropertyFile(cam.child, true, host);
     ASSERT_TRUE(saved && saved->ok);
     EXPECT_EQ(host.calls, (std::vector<std::string>{"save CameraProperty.Model-7.ini", "stop", "mode form",
-                                                    "start", "mode form"}));
+                                                    "restart", "mode form"}));
     IniDocument file;
     ASSERT_TRUE(file.Load(host.answer));
     EXPECT_EQ(file.Get("CameraProperty : File Info", "Camera Name"), "Fixture 0x0000000000000011");
@@ -358,7 +358,7 @@ TEST(PropertyFile, TheWindowsCommandStopsARunningCameraAndRebuildsTheGrid) {
     host.calls.clear();
     LoadPropertyFile(cam.child, host.answer, host);
     EXPECT_EQ(host.calls,
-              (std::vector<std::string>{"stop", "mode form", "pixel format", "start", "mode form"}));
+              (std::vector<std::string>{"stop", "mode form", "pixel format", "restart", "mode form"}));
 
     EXPECT_EQ(DefaultPropertyFileName("a/b\\c"), "CameraProperty.a_b_c.ini");
 }

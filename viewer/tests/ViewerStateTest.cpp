@@ -176,6 +176,38 @@ TEST(CameraList, OpensNewCamerasOnceAndReopensLostOnes) {
     EXPECT_EQ(app.cameraTable.at(0x22).known, 0);
 }
 
+TEST(CameraList, APollFindsACameraThatCameBackWithoutABusReset) {
+    FakeApi api;
+    CQorViewerApp app(api);
+    ListHost host(app);
+    api.AddCamera(0x11, QORCAM_CTYPE_GIGE);
+    app.CameraListCycle(host);
+    ASSERT_EQ(host.opened.size(), 1u);
+    // Nothing changed: a poll asks for the number only and runs no cycle.
+    const int calls = api.listCalls;
+    EXPECT_FALSE(app.PollCameraList(host));
+    EXPECT_EQ(api.listCalls, calls + 1);
+    EXPECT_EQ(host.treeRefreshes, 1);
+
+    // The camera goes (its window closes as lost) and the next poll sees it gone.
+    app.openChildren.clear();
+    app.cameraTable[0x11].reopen = 1;
+    api.cameras.clear();
+    EXPECT_TRUE(app.PollCameraList(host));
+    EXPECT_EQ(app.cameraTable.at(0x11).known, 0);
+    EXPECT_FALSE(app.PollCameraList(host));
+    // A list that can't be had changes nothing.
+    api.listFails = true;
+    api.AddCamera(0x11, QORCAM_CTYPE_GIGE);
+    EXPECT_FALSE(app.PollCameraList(host));
+    // Back again: the poll reopens its window, with no bus reset and no refresh button.
+    api.listFails = false;
+    host.opened.clear();
+    EXPECT_TRUE(app.PollCameraList(host));
+    EXPECT_EQ(host.opened, (std::vector<std::pair<uint64_t, uint32_t>>{{0x11, QORCAM_CTYPE_GIGE}}));
+    EXPECT_FALSE(app.PollCameraList(host));
+}
+
 TEST(CameraList, OnlyABusResetWakesTheThread) {
     FakeApi api;
     CQorViewerApp app(api);
@@ -216,4 +248,49 @@ TEST(FramePaths, HelpAndToolSitBesideTheApiFolder) {
     for (const auto& c : cases)
         EXPECT_EQ(ApiLibSibling(c.apiLib, "Help/QorCamViewer.chm"), c.help) << c.apiLib;
     EXPECT_EQ(ApiLibSibling(std::string(300, 'x'), "").size(), 260u);
+}
+
+TEST(FramePaths, HelpAndConfigOpenWhatIsThereOrSayWhatIsNot) {
+    TempFolder t;
+    namespace fs = std::filesystem;
+    const std::string chm = t.File("Help/QorCamViewer.chm");
+    const std::string page = InstalledHelpPage(t.File("usr/bin"));
+    EXPECT_EQ(page, t.File("usr/share/qorcam/help/QorCamViewer.html"));
+
+    // Neither exists: nothing to open, and both places are named.
+    HelpTarget help = FindHelp(chm, page);
+    EXPECT_EQ(help.kind, HelpTarget::None);
+    EXPECT_EQ(help.looked, (std::vector<std::string>{chm, page}));
+    // The installed page; the help file beside the API folder comes first; a folder is no file.
+    fs::create_directories(fs::path(page).parent_path());
+    t.Write("usr/share/qorcam/help/QorCamViewer.html", "<html></html>");
+    help = FindHelp(chm, page);
+    EXPECT_EQ(help.kind, HelpTarget::InstalledPage);
+    EXPECT_EQ(help.path, page);
+    fs::create_directories(chm);
+    EXPECT_EQ(FindHelp(chm, page).kind, HelpTarget::InstalledPage);
+    fs::remove(chm);
+    t.Write("Help/QorCamViewer.chm", "x");
+    help = FindHelp(chm, page);
+    EXPECT_EQ(help.kind, HelpTarget::ApiLibFile);
+    EXPECT_EQ(help.path, chm);
+
+    // Only executable files are offered, in the order given.
+    const std::string runs = t.Write("QorGigECPref", "#!/bin/sh\n");
+    const std::string plain = t.Write("QorGigEPref", "text");
+    fs::permissions(runs, fs::perms::owner_all);
+    const std::vector<ConfigTool> candidates = {
+        {t.File("Tool/QorCamPrefMain"), "main"}, {runs, "cameras"}, {plain, "service"}, {t.File("Help"), "folder"}};
+    const std::vector<ConfigTool> found = ExistingTools(candidates);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].label, "cameras");
+    const std::string text = NoConfigToolText(candidates);
+    EXPECT_EQ(text.rfind("No configuration tool is installed.", 0), 0u);
+    for (const ConfigTool& c : candidates) EXPECT_NE(text.find(c.path), std::string::npos) << c.path;
+
+    // The viewer's own candidates name our GigE tools.
+    const std::vector<ConfigTool> ours = ConfigToolCandidates();
+    ASSERT_EQ(ours.size(), 3u);
+    EXPECT_EQ(fs::path(ours[1].path).filename(), "QorGigECPref");
+    EXPECT_EQ(fs::path(ours[2].path).filename(), "QorGigEPref");
 }
