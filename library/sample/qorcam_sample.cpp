@@ -265,6 +265,15 @@ void OpenViewer(bool wanted) {
 
 } // namespace
 
+// The library demo in place of the GigE demo, which could not run: whatever the
+// demo did, no image was streamed, so the sample ends with 2 and says why.
+int NotStreamed(const std::string& why) {
+    const int demo = LibraryDemo();
+    std::fprintf(stderr, "qorcam_sample: no images were streamed: %s%s\n", why.c_str(),
+                 demo == 0 ? "" : "; the library demo failed too");
+    return 2;
+}
+
 int main(int argc, char** argv) {
     // "--library" runs only the library demo, with no camera network.
     if (argc > 1 && std::strcmp(argv[1], "--library") == 0)
@@ -273,7 +282,7 @@ int main(int argc, char** argv) {
     if (geteuid() != 0) {
         std::printf("The GigE demo needs root and network namespaces (it builds a private camera network with "
                     "the camera emulator); running the library demo instead.\n");
-        return LibraryDemo();
+        return NotStreamed("the GigE demo needs root (qorcam_sample --library runs the library demo alone)");
     }
     qorcam::rig::NetworkRig::Options options;
     options.driverManaged = false; // the host side keeps its Linux address, which the service takes
@@ -282,13 +291,13 @@ int main(int argc, char** argv) {
     if (!rig.Available()) {
         std::printf("The GigE demo can't build its camera network here (%s); running the library demo instead.\n",
                     rig.Reason().c_str());
-        return LibraryDemo();
+        return NotStreamed("the camera network could not be built (" + rig.Reason() + ")");
     }
     const int result = GigEDemo(rig);
     if (result == 0) OpenViewer(!(argc > 1 && std::strcmp(argv[1], "--no-viewer") == 0));
     return result;
 #else
     std::printf("This build has no GigE demo; running the library demo.\n");
-    return LibraryDemo();
+    return NotStreamed("this build has no GigE demo");
 #endif
 }

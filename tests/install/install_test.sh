@@ -17,7 +17,26 @@ if ! command -v "$pkgconfig" >/dev/null || ! command -v "$cc" >/dev/null; then
   exit 77
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/qorcam-install.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# Every process that runs a program of the staged tree (the applications
+# start the GigE service from it, which outlives them) ends with the test,
+# also when the test fails.
+end_staged_processes() {
+  local exe pid round
+  for round in 1 2 3 4 5 6 7 8 9 10; do
+    local left=0
+    for exe in /proc/[0-9]*/exe; do
+      case "$(readlink "$exe" 2>/dev/null)" in
+        "$work"/*)
+          pid=${exe#/proc/}; pid=${pid%/exe}
+          kill -TERM "$pid" 2>/dev/null && left=1
+          [ "$round" -lt 10 ] || kill -KILL "$pid" 2>/dev/null || true ;;
+      esac
+    done
+    [ "$left" = 1 ] || return 0
+    sleep 0.5
+  done
+}
+trap 'end_staged_processes; rm -rf "$work"' EXIT
 stage=$work/stage
 root=$stage$prefix
 
@@ -28,7 +47,11 @@ fail=0
 check() { # check <description> <command...>
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
 }
-lib=$(sed -n 's/^libdir=\${prefix}\///p' "$(find "$root" -name qorcam.pc | head -1)")
+pc=$(find "$root" -name qorcam.pc | head -1)
+lib=$(sed -n 's/^libdir=\${prefix}\///p' "$pc")
+check "pkg-config file names the install prefix and normal folders" \
+  sh -c "grep -qx 'prefix=$prefix' '$pc' &&
+         [ \"\$(PKG_CONFIG_PATH='${pc%/*}' '$pkgconfig' --dont-define-prefix --cflags qorcam | xargs)\" = '-I$prefix/include' ]"
 check "library with its soname link and dev link" \
   test -L "$root/$lib/libQorCam.so" -a -L "$root/$lib/libQorCam.so.1" -a -f "$(readlink -f "$root/$lib/libQorCam.so")"
 check "soname is libQorCam.so.1" \
@@ -79,10 +102,29 @@ run_app() { # run_app <name> <program> [env...]
 
 export PKG_CONFIG_PATH=$root/$lib/pkgconfig
 # shellcheck disable=SC2046
-if "$cc" -Wall -Wextra -Werror -o "$work/app-pc" "$app/qorcam_app.c" $("$pkgconfig" --cflags --libs qorcam); then
+# The staged tree answers with its own folders through --define-prefix.
+if "$cc" -Wall -Wextra -Werror -o "$work/app-pc" "$app/qorcam_app.c" $("$pkgconfig" --define-prefix --cflags --libs qorcam); then
   run_app pkg-config "$work/app-pc" LD_LIBRARY_PATH="$root/$lib"
 else
   echo "FAILED: building with pkg-config"; fail=1
+fi
+
+# A Mono program built against the staged assembly (the .pc file gives the
+# reference and the files to copy beside the program), run with the runtime
+# package's soname of the library.
+if command -v mcs >/dev/null && command -v mono >/dev/null && [ -f "$root/$lib/pkgconfig/qorcam-cli.pc" ]; then
+  mkdir -p "$work/cli"
+  printf '%s\n' 'using QorCamDotNet;' \
+    'class App { static int Main() { uint r = QORCAM.GetLibraryRevision(); System.Console.WriteLine("library revision " + r); return r != 0 ? 0 : 1; } }' \
+    >"$work/cli/app.cs"
+  # shellcheck disable=SC2046
+  if mcs -nologo -out:"$work/cli/app.exe" $("$pkgconfig" --define-prefix --libs qorcam-cli) "$work/cli/app.cs" &&
+     cp $("$pkgconfig" --define-prefix --variable=Libraries qorcam-cli) "$work/cli/" &&
+     env QORCAM_ROOT="$work/root-cli" LD_LIBRARY_PATH="$root/$lib" mono "$work/cli/app.exe" >"$work/cli.out" 2>&1; then
+    echo "ok: a Mono program built with the .pc file runs: $(cat "$work/cli.out")"
+  else
+    cat "$work/cli.out" 2>/dev/null; echo "FAILED: the Mono program"; fail=1
+  fi
 fi
 
 if "$cmake" -S "$app" -B "$work/app-build" -DCMAKE_PREFIX_PATH="$root" -DCMAKE_BUILD_TYPE=Release \
