@@ -6,8 +6,9 @@
 # Installed layout (<libdir> is GNUInstallDirs' lib folder):
 #   <prefix>/<libdir>/libQorCam.so.<version>  with libQorCam.so.<major>, libQorCam.so
 #   <prefix>/<libdir>/qorcam/gentl/           the two GenTL producers (*.cti)
+#   <prefix>/<libdir>/qorcam/                 QorGigEPref's window module
 #   <prefix>/<libdir>/pkgconfig/qorcam.pc, <prefix>/<libdir>/cmake/QorCam/
-#   <prefix>/<libdir>/cli/qorcam/             the .NET assembly
+#   <prefix>/<libdir>/cli/qorcam/             the .NET assembly with its .config (pkgconfig/qorcam-cli.pc)
 #   <prefix>/include/QorCam.h
 #   <prefix>/sbin/                            the services QorGigEFilter, QorUSBDrv
 #   <prefix>/bin/                             the tools, the viewer and the sample

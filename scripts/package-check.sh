@@ -226,8 +226,14 @@ booted_check() {
   [ "$rc" = 0 ] || cat "$work/stream.log"
   grep -E "^camera |frames of" "$work/stream.log" | sed 's/^/  /' || true
 
-  # A user's device monitor, through the user's own service manager.
+  # A user's program streams too (the service, without capabilities over
+  # files, serves a user through what the user hands it).
   in_root sh -c 'useradd -m qtest && loginctl enable-linger qtest' || true
+  in_root runuser -u qtest -- sh -c 'cd /home/qtest && qorcam_sample --stream' >"$work/stream-user.log" 2>&1 && rc=0 || rc=$?
+  expect "a user's sample streams through the confined service" [ "$rc" = 0 ]
+  [ "$rc" = 0 ] || cat "$work/stream-user.log"
+
+  # A user's device monitor, through the user's own service manager.
   for i in $(seq 1 50); do in_root systemctl --quiet is-active user@1000.service && break; sleep 0.2; done
   in_root systemctl --user -M qtest@ enable --now QorCamMonitor.service >/dev/null 2>&1 || true
   monitor_pid() { in_root systemctl --user -M qtest@ show -p MainPID --value QorCamMonitor.service 2>/dev/null || echo 0; }
