@@ -17,23 +17,35 @@ if ! command -v "$pkgconfig" >/dev/null || ! command -v "$cc" >/dev/null; then
   exit 77
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/qorcam-install.XXXXXX")
-# Every process that runs a program of the staged tree (the applications
-# start the GigE service from it, which outlives them) ends with the test,
-# also when the test fails.
+# Every process that runs a program of the staged tree ends with the test,
+# also when it fails: the applications start the GigE service from it, which
+# would outlive them. Where the machine allows, each program runs in a PID
+# namespace of its own, whose processes all end with it; the scan below
+# ends what is left either way (a service started just as its program
+# ended included: the scan goes on until it finds nothing twice).
+contained=()
+if unshare --pid --fork --mount-proc --kill-child true 2>/dev/null; then
+  contained=(unshare --pid --fork --mount-proc --kill-child)
+fi
 end_staged_processes() {
-  local exe pid round
-  for round in 1 2 3 4 5 6 7 8 9 10; do
-    local left=0
+  local exe pid round quiet=0
+  for round in $(seq 1 20); do
+    local found=0
     for exe in /proc/[0-9]*/exe; do
       case "$(readlink "$exe" 2>/dev/null)" in
         "$work"/*)
           pid=${exe#/proc/}; pid=${pid%/exe}
-          kill -TERM "$pid" 2>/dev/null && left=1
-          [ "$round" -lt 10 ] || kill -KILL "$pid" 2>/dev/null || true ;;
+          found=1
+          if [ "$round" -lt 10 ]; then kill -TERM "$pid" 2>/dev/null || true; else kill -KILL "$pid" 2>/dev/null || true; fi ;;
       esac
     done
-    [ "$left" = 1 ] || return 0
-    sleep 0.5
+    if [ "$found" = 0 ]; then
+      quiet=$((quiet + 1))
+      [ "$quiet" -lt 2 ] || return 0
+    else
+      quiet=0
+    fi
+    sleep 0.25
   done
 }
 trap 'end_staged_processes; rm -rf "$work"' EXIT
@@ -80,7 +92,7 @@ done
 # as the viewer does; the driver select tool on the terminal shows it, and
 # ends at "cancel" without changing anything.
 if [ -x "$root/bin/QorGigEPref" ]; then
-  echo cancel | env -u DISPLAY -u WAYLAND_DISPLAY QORCAM_ROOT="$work/root-pref" "$root/bin/QorGigEPref" \
+  echo cancel | "${contained[@]}" env -u DISPLAY -u WAYLAND_DISPLAY QORCAM_ROOT="$work/root-pref" "$root/bin/QorGigEPref" \
     >"$work/pref.out" 2>&1 || true
   check "an installed program loads the installed library" \
     sh -c "grep -q 'Select Install' '$work/pref.out' && ! grep -q 'Not Found' '$work/pref.out'"
@@ -90,7 +102,7 @@ fi
 # producers must come from the staged tree.
 run_app() { # run_app <name> <program> [env...]
   local out=$work/$1.out
-  if ! env QORCAM_ROOT="$work/root-$1" "${@:3}" "$2" >"$out" 2>&1; then
+  if ! "${contained[@]}" env QORCAM_ROOT="$work/root-$1" "${@:3}" "$2" >"$out" 2>&1; then
     echo "FAILED: $1 application:"; cat "$out"; fail=1; return
   fi
   cat "$out"
@@ -120,7 +132,8 @@ if command -v mcs >/dev/null && command -v mono >/dev/null && [ -f "$root/$lib/p
   # shellcheck disable=SC2046
   if mcs -nologo -out:"$work/cli/app.exe" $("$pkgconfig" --define-prefix --libs qorcam-cli) "$work/cli/app.cs" &&
      cp $("$pkgconfig" --define-prefix --variable=Libraries qorcam-cli) "$work/cli/" &&
-     env QORCAM_ROOT="$work/root-cli" LD_LIBRARY_PATH="$root/$lib" mono "$work/cli/app.exe" >"$work/cli.out" 2>&1; then
+     "${contained[@]}" env QORCAM_ROOT="$work/root-cli" LD_LIBRARY_PATH="$root/$lib" mono "$work/cli/app.exe" \
+       >"$work/cli.out" 2>&1; then
     echo "ok: a Mono program built with the .pc file runs: $(cat "$work/cli.out")"
   else
     cat "$work/cli.out" 2>/dev/null; echo "FAILED: the Mono program"; fail=1
