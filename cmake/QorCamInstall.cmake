@@ -98,9 +98,6 @@ qorcam_install_configured(${CMAKE_CURRENT_LIST_DIR}/install/qorcam-gentl.sh.in $
 # The .pc file names the installed folders; a staged or moved tree answers
 # with its own through pkg-config --define-prefix.
 qorcam_install_configured(${CMAKE_CURRENT_LIST_DIR}/install/qorcam.pc.in ${CMAKE_INSTALL_LIBDIR}/pkgconfig Development)
-if(TARGET QorCamDotNet)
-  qorcam_install_configured(${CMAKE_CURRENT_LIST_DIR}/install/qorcam-cli.pc.in ${CMAKE_INSTALL_LIBDIR}/pkgconfig DotNet)
-endif()
 
 # Programs: the services in sbin, everything else in bin; each finds the
 # library through its run path. The programs with windows (Qt) go to the
@@ -179,10 +176,8 @@ endif()" COMPONENT Runtime)
 # Each holds its copyright and changelog in /usr/share/doc/<package>.
 set(QORCAM_DEB_MAIL qorcam@example.org)
 set(QORCAM_DEB_PACKAGES Runtime qorcam Development qorcam-dev Tools qorcam-tools DotNet qorcam-cli)
+# The build's date (SOURCE_DATE_EPOCH where set).
 string(TIMESTAMP QORCAM_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(QORCAM_DEB_DATE "Thu, 01 Jan 2026 00:00:00 +0000")
-endif()
 while(QORCAM_DEB_PACKAGES)
   list(POP_FRONT QORCAM_DEB_PACKAGES component package)
   set(doc ${PROJECT_BINARY_DIR}/install/doc/${package})
