@@ -144,6 +144,8 @@ booted_check() {
   rm -rf "$root/var/tmp/qorcam-debs"
   mkdir -p "$root/var/tmp/qorcam-debs"
   cp "$work"/deb/qorcam_*.deb "$work"/deb/qorcam-dev_*.deb "$work"/deb/qorcam-tools_*.deb "$root/var/tmp/qorcam-debs/"
+  # The simulated USB3 Vision camera of the tests, for the USB service's check.
+  [ ! -x "$build/bin/QorU3vSimCamera" ] || cp "$build/bin/QorU3vSimCamera" "$root/var/tmp/qorcam-debs/"
   local fetch="apt-get install -y -q --download-only /var/tmp/qorcam-debs/*.deb aravis-tools"
   systemd-nspawn -q -D "$root" --register=no --keep-unit -E DEBIAN_FRONTEND=noninteractive -- \
     sh -c "$fetch || { apt-get update -q && $fetch; }" >"$work/fetch.log" 2>&1 ||
@@ -225,6 +227,26 @@ booted_check() {
   expect "the sample streams through the confined service" [ "$rc" = 0 ]
   [ "$rc" = 0 ] || cat "$work/stream.log"
   grep -E "^camera |frames of" "$work/stream.log" | sed 's/^/  /' || true
+
+  # The USB service, confined by its unit, serves a simulated camera on the
+  # virtual bus (the unit's only change: the bus it takes cameras from).
+  if in_root test -x /var/tmp/qorcam-debs/QorU3vSimCamera; then
+    in_root sh -c 'mkdir -p /run/systemd/system/QorUSBDrv.service.d &&
+      printf "[Service]\nEnvironment=QORCAM_USB_BUS=virtual\n" >/run/systemd/system/QorUSBDrv.service.d/sim.conf &&
+      systemctl daemon-reload && systemctl restart QorUSBDrv.service'
+    in_root systemd-run -q --unit=qorcam-usb-camera /var/tmp/qorcam-debs/QorU3vSimCamera --name=check0 --serial=1234
+    for i in $(seq 1 25); do
+      in_root sh -c 'cd /tmp && qorcam_sample --library' >"$work/usb.log" 2>&1 || true
+      grep -q "USB Camera Count DUMP=0x0000000000000001" "$work/usb.log" && break
+      sleep 0.2
+    done
+    expect "the USB service lists a simulated camera under its unit's confinement" \
+      grep -q "USB Camera Count DUMP=0x0000000000000001" "$work/usb.log"
+    in_root sh -c 'systemctl stop qorcam-usb-camera.service; rm -rf /run/systemd/system/QorUSBDrv.service.d &&
+      systemctl daemon-reload && systemctl restart QorUSBDrv.service' || true
+  else
+    echo "SKIP: booted: no simulated USB camera in this build; the USB service's check is left out"
+  fi
 
   # A user's program streams too (the service, without capabilities over
   # files, serves a user through what the user hands it).
