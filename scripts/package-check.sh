@@ -107,6 +107,15 @@ if [ "$(id -u)" = 0 ]; then
   grep -E "^camera |frames of|saved as" "$work/sample.log"
   grep -q "service $work/root/usr/sbin/QorGigEFilter," "$work/sample.log" ||
     { grep "camera network up" "$work/sample.log"; echo "FAILED: the sample did not start the unpacked service"; exit 1; }
+  # Without root it can't stream: it says so and ends with 2, not 0.
+  if command -v runuser >/dev/null && id nobody >/dev/null 2>&1; then
+    chmod 755 "$work" # the unpacked programs readable by that user
+    (cd / && runuser -u nobody -- env QORCAM_ROOT=/nonexistent "$work/root/usr/bin/qorcam_sample") \
+      >"$work/sample-user.log" 2>&1 && rc=0 || rc=$?
+    [ "$rc" = 2 ] && grep -q "no images were streamed: the GigE demo needs root" "$work/sample-user.log" ||
+      { cat "$work/sample-user.log"; echo "FAILED: a sample that streamed nothing ended with $rc"; exit 1; }
+    echo "a sample that streamed nothing: exit 2, $(grep -o "no images were streamed: [^(]*" "$work/sample-user.log")"
+  fi
 else
   echo "SKIP: not root; the unpacked sample is not run against the emulator"
 fi
