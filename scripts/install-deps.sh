@@ -14,6 +14,7 @@ packages=(
   xvfb xauth
   locales python3
   systemd
+  lintian debootstrap systemd-container
 )
 if [ "$(id -u)" != 0 ]; then
   echo "install-deps: not root, assuming these packages are installed: ${packages[*]}" >&2

@@ -4,6 +4,9 @@
 // emulator and the GigE service under a temporary root), acquires images from the emulated camera
 // through the library, saves one as qorcam-frame.bmp in the current folder, opens the viewer on the
 // camera network when there is a display ("--no-viewer" skips it) and tears the network down.
+// "--stream" acquires from the first GigE camera the installed system lists, through its service,
+// and saves one frame the same way; "--library" runs the library demo alone. When no images were
+// streamed (no root, no camera network) the sample runs the library demo and ends with 2.
 // Without root (or without network namespaces) it loads the producers, counts the cameras and drives
 // the output filter instead.
 #include "CameraAcquisition.h"
@@ -148,16 +151,19 @@ int Fail(const qorcam::sample::CameraAcquisition& acquisition) {
     return 1;
 }
 
-// Images from the emulated camera through the library; the rig is up and QORCAM_ROOT is its root.
-int GigEDemo(const qorcam::rig::NetworkRig& rig) {
+// Images from a GigE camera through the library: from the emulated camera of the sample's own
+// network (the rig is up and QORCAM_ROOT is its root), or, without a rig, from the first GigE camera
+// the machine's installed service lists, left with its own settings.
+int GigEDemo(const qorcam::rig::NetworkRig* rig) {
     if (!qorcam_trace_open()) {
         std::fprintf(stderr, "qorcam_sample: the trace area can't be opened\n");
         return 1;
     }
     qorcam_trace_set_level(1);
-    std::printf("camera network up: emulator %s at %s (namespace %s), service %s, root %s\n", rig.CameraMac().c_str(),
-                rig.CameraAddress().c_str(), rig.CameraNamespace().c_str(), rig.ServiceProgram().c_str(),
-                rig.Root().c_str());
+    if (rig)
+        std::printf("camera network up: emulator %s at %s (namespace %s), service %s, root %s\n",
+                    rig->CameraMac().c_str(), rig->CameraAddress().c_str(), rig->CameraNamespace().c_str(),
+                    rig->ServiceProgram().c_str(), rig->Root().c_str());
 
     qorcam::sample::CameraAcquisition acquisition(LibraryPath());
     if (!acquisition.Loaded()) return Fail(acquisition);
@@ -189,8 +195,9 @@ int GigEDemo(const qorcam::rig::NetworkRig& rig) {
     // Small Mono8 frames, 25 a second, in packets that fit the link.
     const std::pair<uint32_t, uint32_t> setup[] = {{0x124, 0},          {0x100, kWidth}, {0x104, kHeight},
                                                    {0x128, 0x01080001}, {0x138, 40000},  {0x0D04, 1400}};
+    // The emulator's own registers: only the sample's emulated camera is set up.
     for (auto [address, value] : setup)
-        if (!acquisition.WriteRegister(address, value)) return Fail(acquisition);
+        if (rig && !acquisition.WriteRegister(address, value)) return Fail(acquisition);
     lines += TakeTrace();
     if (!acquisition.Start(4)) return Fail(acquisition);
     if (!acquisition.WaitFrames(kFrames, 15s)) return Fail(acquisition);
@@ -265,15 +272,27 @@ void OpenViewer(bool wanted) {
 
 } // namespace
 
+// The library demo in place of the GigE demo, which could not run: whatever the
+// demo did, no image was streamed, so the sample ends with 2 and says why.
+int NotStreamed(const std::string& why) {
+    const int demo = LibraryDemo();
+    std::fprintf(stderr, "qorcam_sample: no images were streamed: %s%s\n", why.c_str(),
+                 demo == 0 ? "" : "; the library demo failed too");
+    return 2;
+}
+
 int main(int argc, char** argv) {
     // "--library" runs only the library demo, with no camera network.
     if (argc > 1 && std::strcmp(argv[1], "--library") == 0)
         return LibraryDemo();
 #ifdef QORCAM_SAMPLE_GIGE_DEMO
+    // "--stream" acquires from the first GigE camera of the installed system, through its service.
+    if (argc > 1 && std::strcmp(argv[1], "--stream") == 0)
+        return GigEDemo(nullptr);
     if (geteuid() != 0) {
         std::printf("The GigE demo needs root and network namespaces (it builds a private camera network with "
                     "the camera emulator); running the library demo instead.\n");
-        return LibraryDemo();
+        return NotStreamed("the GigE demo needs root (qorcam_sample --library runs the library demo alone)");
     }
     qorcam::rig::NetworkRig::Options options;
     options.driverManaged = false; // the host side keeps its Linux address, which the service takes
@@ -282,13 +301,17 @@ int main(int argc, char** argv) {
     if (!rig.Available()) {
         std::printf("The GigE demo can't build its camera network here (%s); running the library demo instead.\n",
                     rig.Reason().c_str());
-        return LibraryDemo();
+        return NotStreamed("the camera network could not be built (" + rig.Reason() + ")");
     }
-    const int result = GigEDemo(rig);
+    const int result = GigEDemo(&rig);
     if (result == 0) OpenViewer(!(argc > 1 && std::strcmp(argv[1], "--no-viewer") == 0));
     return result;
 #else
+    if (argc > 1 && std::strcmp(argv[1], "--stream") == 0) {
+        std::printf("This build has no GigE demo.\n");
+        return 2;
+    }
     std::printf("This build has no GigE demo; running the library demo.\n");
-    return LibraryDemo();
+    return NotStreamed("this build has no GigE demo");
 #endif
 }

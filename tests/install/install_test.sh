@@ -17,7 +17,38 @@ if ! command -v "$pkgconfig" >/dev/null || ! command -v "$cc" >/dev/null; then
   exit 77
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/qorcam-install.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# Every process that runs a program of the staged tree ends with the test,
+# also when it fails: the applications start the GigE service from it, which
+# would outlive them. Where the machine allows, each program runs in a PID
+# namespace of its own, whose processes all end with it; the scan below
+# ends what is left either way (a service started just as its program
+# ended included: the scan goes on until it finds nothing twice).
+contained=()
+if unshare --pid --fork --mount-proc --kill-child true 2>/dev/null; then
+  contained=(unshare --pid --fork --mount-proc --kill-child)
+fi
+end_staged_processes() {
+  local exe pid round quiet=0
+  for round in $(seq 1 20); do
+    local found=0
+    for exe in /proc/[0-9]*/exe; do
+      case "$(readlink "$exe" 2>/dev/null)" in
+        "$work"/*)
+          pid=${exe#/proc/}; pid=${pid%/exe}
+          found=1
+          if [ "$round" -lt 10 ]; then kill -TERM "$pid" 2>/dev/null || true; else kill -KILL "$pid" 2>/dev/null || true; fi ;;
+      esac
+    done
+    if [ "$found" = 0 ]; then
+      quiet=$((quiet + 1))
+      [ "$quiet" -lt 2 ] || return 0
+    else
+      quiet=0
+    fi
+    sleep 0.25
+  done
+}
+trap 'end_staged_processes; rm -rf "$work"' EXIT
 stage=$work/stage
 root=$stage$prefix
 
@@ -28,7 +59,11 @@ fail=0
 check() { # check <description> <command...>
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
 }
-lib=$(sed -n 's/^libdir=\${prefix}\///p' "$(find "$root" -name qorcam.pc | head -1)")
+pc=$(find "$root" -name qorcam.pc | head -1)
+lib=$(sed -n 's/^libdir=\${prefix}\///p' "$pc")
+check "pkg-config file names the install prefix and normal folders" \
+  sh -c "grep -qx 'prefix=$prefix' '$pc' &&
+         [ \"\$(PKG_CONFIG_PATH='${pc%/*}' '$pkgconfig' --dont-define-prefix --cflags qorcam | xargs)\" = '-I$prefix/include' ]"
 check "library with its soname link and dev link" \
   test -L "$root/$lib/libQorCam.so" -a -L "$root/$lib/libQorCam.so.1" -a -f "$(readlink -f "$root/$lib/libQorCam.so")"
 check "soname is libQorCam.so.1" \
@@ -57,7 +92,7 @@ done
 # as the viewer does; the driver select tool on the terminal shows it, and
 # ends at "cancel" without changing anything.
 if [ -x "$root/bin/QorGigEPref" ]; then
-  echo cancel | env -u DISPLAY -u WAYLAND_DISPLAY QORCAM_ROOT="$work/root-pref" "$root/bin/QorGigEPref" \
+  echo cancel | "${contained[@]}" env -u DISPLAY -u WAYLAND_DISPLAY QORCAM_ROOT="$work/root-pref" "$root/bin/QorGigEPref" \
     >"$work/pref.out" 2>&1 || true
   check "an installed program loads the installed library" \
     sh -c "grep -q 'Select Install' '$work/pref.out' && ! grep -q 'Not Found' '$work/pref.out'"
@@ -67,7 +102,7 @@ fi
 # producers must come from the staged tree.
 run_app() { # run_app <name> <program> [env...]
   local out=$work/$1.out
-  if ! env QORCAM_ROOT="$work/root-$1" "${@:3}" "$2" >"$out" 2>&1; then
+  if ! "${contained[@]}" env QORCAM_ROOT="$work/root-$1" "${@:3}" "$2" >"$out" 2>&1; then
     echo "FAILED: $1 application:"; cat "$out"; fail=1; return
   fi
   cat "$out"
@@ -79,10 +114,30 @@ run_app() { # run_app <name> <program> [env...]
 
 export PKG_CONFIG_PATH=$root/$lib/pkgconfig
 # shellcheck disable=SC2046
-if "$cc" -Wall -Wextra -Werror -o "$work/app-pc" "$app/qorcam_app.c" $("$pkgconfig" --cflags --libs qorcam); then
+# The staged tree answers with its own folders through --define-prefix.
+if "$cc" -Wall -Wextra -Werror -o "$work/app-pc" "$app/qorcam_app.c" $("$pkgconfig" --define-prefix --cflags --libs qorcam); then
   run_app pkg-config "$work/app-pc" LD_LIBRARY_PATH="$root/$lib"
 else
   echo "FAILED: building with pkg-config"; fail=1
+fi
+
+# A Mono program built against the staged assembly (the .pc file gives the
+# reference and the files to copy beside the program), run with the runtime
+# package's soname of the library.
+if command -v mcs >/dev/null && command -v mono >/dev/null && [ -f "$root/$lib/pkgconfig/qorcam-cli.pc" ]; then
+  mkdir -p "$work/cli"
+  printf '%s\n' 'using QorCamDotNet;' \
+    'class App { static int Main() { uint r = QORCAM.GetLibraryRevision(); System.Console.WriteLine("library revision " + r); return r != 0 ? 0 : 1; } }' \
+    >"$work/cli/app.cs"
+  # shellcheck disable=SC2046
+  if mcs -nologo -out:"$work/cli/app.exe" $("$pkgconfig" --define-prefix --libs qorcam-cli) "$work/cli/app.cs" &&
+     cp $("$pkgconfig" --define-prefix --variable=Libraries qorcam-cli) "$work/cli/" &&
+     "${contained[@]}" env QORCAM_ROOT="$work/root-cli" LD_LIBRARY_PATH="$root/$lib" mono "$work/cli/app.exe" \
+       >"$work/cli.out" 2>&1; then
+    echo "ok: a Mono program built with the .pc file runs: $(cat "$work/cli.out")"
+  else
+    cat "$work/cli.out" 2>/dev/null; echo "FAILED: the Mono program"; fail=1
+  fi
 fi
 
 if "$cmake" -S "$app" -B "$work/app-build" -DCMAKE_PREFIX_PATH="$root" -DCMAKE_BUILD_TYPE=Release \

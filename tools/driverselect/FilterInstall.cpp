@@ -8,6 +8,7 @@
 
 #include "os/Paths.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -49,7 +50,11 @@ int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) 
         log.WriteLogLine("QorGigE Driver Install Start\n");
     }
     CInfStore store;
-    if (!store.FindInstalledFilterInf().empty()) {
+    if (const std::string installed = store.FindInstalledFilterInf(); !installed.empty()) {
+        std::fprintf(stderr,
+                     "QorGigEPref /Install: the GigE service is installed already (%s);"
+                     " QorGigEPref /Uninstall removes it\n",
+                     installed.c_str());
         log.WriteLogLine("Not Uninstall QorGigE Driver\n");
         log.WriteLogLine("QorGigE Driver Install End\n\n");
         return 2;
@@ -60,10 +65,23 @@ int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) 
     HRESULT hr = S_OK;
     std::unique_ptr<CNetCfg> cfg = netCfg(true, &hr);
     if (!cfg) {
+        std::fprintf(stderr,
+                     "QorGigEPref /Install: the network configuration can't be opened (0x%08X);"
+                     " another program holds it\n",
+                     hr);
         log.WriteLogValue("Open HrGetINetCfg Error 0x%08X\n", hr);
     } else if (std::uint32_t error = store.SetupCopyOEMInf(folder + "/QorGigE.inf")) {
+        std::fprintf(stderr, "QorGigEPref /Install: the service's package %s/QorGigE.inf can't be copied to %s (error %u)\n",
+                     folder.c_str(), store.Folder().c_str(), error);
         log.WriteLogValue("SetupCopyOEMInf QorGigE.inf Install Error 0x%08X\n", error);
     } else if ((hr = HrInstallNetComponent(*cfg)) != S_OK) {
+        if (hr == S_FALSE)
+            std::fprintf(stderr, "QorGigEPref /Install: no network adapter found; nothing installed\n");
+        else
+            std::fprintf(stderr,
+                         "QorGigEPref /Install: the service could not be installed (0x%08X): its settings in %s"
+                         " or its unit QorGigE.service (enabled and started with systemctl) failed\n",
+                         hr, os::Paths::MachineSettings().c_str());
         log.WriteLogValue("HrInstallNetComponent Driver 0x%08X\n", hr);
         // Nothing of a failed install stays: the component and the package
         // copy would make every later install answer "installed already".

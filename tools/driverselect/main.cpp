@@ -1,24 +1,64 @@
 // QorGigEPref: installs and removes the GigE network service and chooses, per adapter, which stack serves it.
 #include "FilterInstall.h"
+#include "PrefWindowModule.h"
 #include "QorGigEPrefDlg.h"
 
 #include "os/DynamicLibrary.h"
 #include "os/NamedMutex.h"
+#include "os/Paths.h"
 
 #include <cstdio>
+#include <dlfcn.h>
 #include <iostream>
 #include <sstream>
 
-#ifdef QORCAM_PREF_WINDOW
-#include "QorGigEPrefWindow.h"
-
-#include <QApplication>
-#include <QMessageBox>
+#ifndef QORCAM_PREF_MODULE_FROM_BIN
+#define QORCAM_PREF_MODULE_FROM_BIN "../lib/qorcam"
 #endif
 
 using namespace qorcam::driverselect;
 
 namespace {
+
+// The window module where there is one and a display answers: beside the
+// program in the build tree, else in the installed module folder. It is
+// never unloaded: Qt's libraries stay until the process ends.
+class WindowModule {
+public:
+    bool Open(int& argc, char** argv) {
+        const std::string own = qorcam::os::Paths::ProgramFiles();
+        void* handle = nullptr;
+        for (const std::string& folder : {own, own + "/" + QORCAM_PREF_MODULE_FROM_BIN}) {
+            const std::string path = folder + "/" + kPrefWindowModule;
+            handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+            if (handle) break;
+        }
+        if (!handle) return false;
+        auto open = reinterpret_cast<PrefOpenDisplayFn>(dlsym(handle, "QorGigEPrefOpenDisplay"));
+        message_ = reinterpret_cast<PrefMessageFn>(dlsym(handle, "QorGigEPrefMessage"));
+        run_ = reinterpret_cast<PrefRunWindowFn>(dlsym(handle, "QorGigEPrefRunWindow"));
+        close_ = reinterpret_cast<PrefCloseDisplayFn>(dlsym(handle, "QorGigEPrefCloseDisplay"));
+        if (!open || !message_ || !run_ || !close_) return false;
+        display_ = open(&argc, argv);
+        return display_ != nullptr;
+    }
+    ~WindowModule() {
+        if (display_) close_(display_);
+    }
+    bool HasDisplay() const { return display_ != nullptr; }
+    void Message(const char* text) const {
+        if (display_) message_(display_, text);
+    }
+    void Run(const PrefEnvironment& environment) const {
+        if (display_) run_(display_, &environment);
+    }
+
+private:
+    void* display_ = nullptr;
+    PrefMessageFn message_ = nullptr;
+    PrefRunWindowFn run_ = nullptr;
+    PrefCloseDisplayFn close_ = nullptr;
+};
 
 void ShowRows(const CQorGigEPrefDlg& dlg) {
     std::printf("QorCam GigE Filter Driver Select\nSelect Install:\n");
@@ -86,16 +126,13 @@ int InitInstance(int argc, char** argv) {
         instance.Unlock();
         return 0;
     }
-#ifdef QORCAM_PREF_WINDOW
     // The dialog gets a window where there is a display, else it runs on the terminal.
-    std::unique_ptr<QApplication> app = OpenPrefDisplay(argc, argv);
-#endif
+    WindowModule window;
+    window.Open(argc, argv);
     qorcam::os::DynamicLibrary library;
     if (!library.Open("libQorCam.so")) {
         std::fprintf(stderr, "QorCam.DLL Not Found\n");
-#ifdef QORCAM_PREF_WINDOW
-        if (app) QMessageBox::information(nullptr, "QorGigEPref", "QorCam.DLL Not Found");
-#endif
+        window.Message("QorCam.DLL Not Found");
         instance.Unlock();
         return 0;
     }
@@ -106,15 +143,11 @@ int InitInstance(int argc, char** argv) {
     auto service = qorcam::gigeconfig::CGigeServiceControl::System();
     PrefEnvironment environment;
     environment.service = service.get();
-#ifdef QORCAM_PREF_WINDOW
-    if (app) {
-        CQorGigEPrefWindow window(environment);
-        window.Initialize();
-        window.exec();
+    if (window.HasDisplay()) {
+        window.Run(environment);
         instance.Unlock();
         return 0;
     }
-#endif
     CQorGigEPrefDlg dlg(environment);
     RunDialog(dlg);
     instance.Unlock();

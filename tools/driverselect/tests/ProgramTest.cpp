@@ -76,6 +76,11 @@ TEST_F(ProgramTest, InstallTwiceThenUninstallEverything) {
     const auto size = fs::file_size(work_ / "QorGigEPrefLog.log");
     EXPECT_EQ(Pref("/Install"), 2);
     EXPECT_EQ(fs::file_size(work_ / "QorGigEPrefLog.log"), size);
+    // Either way the refusal says why, naming the installed copy and the way out.
+    EXPECT_NE(Output().find("the GigE service is installed already (" + Inf(0).string() +
+                            "); QorGigEPref /Uninstall removes it"),
+              std::string::npos)
+        << Output();
 
     // A second copy and a package of another kind; the profile file.
     fs::copy_file(Inf(0), Inf(5));
@@ -118,6 +123,10 @@ TEST_F(ProgramTest, FailedStepsAreLoggedAndEndWithOne) {
     EXPECT_NE(Log().find("  SetupCopyOEMInf QorGigE.inf Install Error 0x00000002\n"), std::string::npos)
         << Log();
     EXPECT_NE(Log().find("  QorGigE Driver Install End\n\n"), std::string::npos) << Log();
+    EXPECT_NE(Output().find("QorGigEPref /Install: the service's package " + work_.string() +
+                            "/missing/Driver/GigE/QorGigE.inf can't be copied"),
+              std::string::npos)
+        << Output();
 
     // A package from a folder given with /Path, in a namespace without any adapter:
     // nothing to walk, so the component install reports S_FALSE.
@@ -128,6 +137,8 @@ TEST_F(ProgramTest, FailedStepsAreLoggedAndEndWithOne) {
     fs::remove(work_ / "QorGigEPrefLog.log");
     EXPECT_EQ(Pref("/Install /Log /Path " + (work_ / "pkg").string(), &empty), 1);
     EXPECT_NE(Log().find("  HrInstallNetComponent Driver 0x00000001\n"), std::string::npos) << Log();
+    EXPECT_NE(Output().find("QorGigEPref /Install: no network adapter found; nothing installed"), std::string::npos)
+        << Output();
     // The failed install left nothing behind: no package copy, no component,
     // so trying again fails the same way instead of answering "installed".
     EXPECT_FALSE(fs::exists(fs::path(empty.Root()) / "etc/inf/oem0.inf"));
