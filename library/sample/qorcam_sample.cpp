@@ -260,8 +260,8 @@ void OpenViewer(bool wanted) {
         execl(viewer.c_str(), viewer.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    std::printf("QorCamViewer is open on the emulated camera (double-click it in the camera view); "
-                "close the viewer to end the sample\n");
+    std::printf("QorCamViewer is open with the emulated camera's window (empty until you press Start in the "
+                "Mode Set pane); close the viewer to end the sample\n");
     std::fflush(stdout);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
