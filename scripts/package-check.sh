@@ -131,7 +131,14 @@ fi
 # install again, purge, install again and /Install.
 booted_check() {
   local root=${QORCAM_PACKAGE_ROOT:-$build/package-root/debian12}
-  local mirror=${QORCAM_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+  # The archive this machine's apt uses (its first deb822 or one-line source), or QORCAM_DEBIAN_MIRROR.
+  local mirror=${QORCAM_DEBIAN_MIRROR:-}
+  if [ -z "$mirror" ]; then
+    mirror=$(awk '/^URIs:/ && $2 !~ /security/ {print $2; exit}' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+  fi
+  if [ -z "$mirror" ]; then
+    mirror=$(awk '$1 == "deb" && $2 !~ /^\[/ && $2 !~ /security/ {print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
+  fi
   local tool
   # What the machine does not allow is a SKIP, or a failure when the check was asked for.
   cannot() {
@@ -142,6 +149,7 @@ booted_check() {
     command -v "$tool" >/dev/null || { cannot "$tool is not installed"; return; }
   done
   [ "$(id -u)" = 0 ] || { cannot "needs root"; return; }
+  [ -n "$mirror" ] || { cannot "no Debian archive in this machine's apt sources (set QORCAM_DEBIAN_MIRROR)"; return; }
   if [ ! -x "$root/lib/systemd/systemd" ]; then
     echo "booted check: making a Debian 12 root in $root"
     rm -rf "$root.new"
