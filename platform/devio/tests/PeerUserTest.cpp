@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <deque>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
@@ -259,6 +260,41 @@ TEST_F(PeerUserTest, AnswersAUserNeverReadsStayWithinItsShareAndGoWhenItCloses) 
     end();
     EXPECT_TRUE(service_.WaitFor([&] { return service_.Server().ConnectionCount() == 0; }));
     EXPECT_EQ(service_.Server().BytesHeldFor(kUser), 0u);
+}
+
+TEST_F(PeerUserTest, UsersTakeTurnsInAQueueHoweverManyRequestsOneHasQueued) {
+    Child flooder({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", DEVIO_TEST_CLIENT, kName,
+                   "4000"});
+    ASSERT_TRUE(flooder.Ready()) << "the other user's client did not get its requests pending";
+    auto& queue = service_.Work();
+    ASSERT_EQ(queue.Size(), 4000u);
+    RequestPtr first = queue.NextInTurn();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->UserId(), kUser);
+    first->Complete(STATUS_SUCCESS);
+
+    // Root's requests, queued behind 3999 of the other user's, come out
+    // each within the next two.
+    DeviceHandle handle;
+    ASSERT_EQ(handle.Open(kName), STATUS_SUCCESS);
+    std::deque<Overlapped> mine(3);
+    std::uint8_t room[3][8];
+    for (int round = 0; round < 3; ++round) {
+        const std::size_t before = queue.Size();
+        ASSERT_EQ(handle.DeviceIoControl(test::kPend, nullptr, 0, room[round], 8, mine[round]), STATUS_PENDING);
+        ASSERT_TRUE(service_.WaitForQueued(queue, before + 1));
+        int others = 0;
+        for (;;) {
+            RequestPtr next = queue.NextInTurn();
+            ASSERT_TRUE(next);
+            const bool root = next->UserId() == 0;
+            next->Complete(STATUS_SUCCESS);
+            if (root) break;
+            ++others;
+        }
+        EXPECT_LE(others, 1) << round;
+        ASSERT_TRUE(mine[round].CompletionEvent().Wait(5000));
+    }
 }
 
 } // namespace
