@@ -57,7 +57,8 @@ std::vector<std::uint32_t> PeerGroups(int fd) {
 int PeerProcess(int socketFd, pid_t pid) {
     int pidfd = -1;
     socklen_t length = sizeof pidfd;
-    if (getsockopt(socketFd, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) == 0 && pidfd >= 0) return pidfd;
+    if (getsockopt(socketFd, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) == 0) return pidfd;
+    if (errno != ENOPROTOOPT) return -1; // the peer is gone
     return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 }
 
