@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,15 +43,23 @@ bool UserLimits::AddConnection(std::uint32_t user) {
 void UserLimits::RemoveConnection(std::uint32_t user) {
     std::lock_guard lock(mutex_);
     --connections_;
-    auto& share = shares_[user];
-    if (--share.connections == 0 && share.requests == 0) shares_.erase(user);
+    --shares_[user].connections;
+    ForgetIfIdleLocked(user);
+}
+
+void UserLimits::ForgetIfIdleLocked(std::uint32_t user) {
+    const auto it = shares_.find(user);
+    if (it != shares_.end() && it->second.connections == 0 && it->second.requests == 0 && it->second.queued == 0)
+        shares_.erase(it);
 }
 
 bool UserLimits::Charge(std::uint32_t user, std::size_t input, std::size_t bytes) {
     std::lock_guard lock(mutex_);
     auto& share = shares_[user];
+    // Unsent answers count against the same bytes as requests in flight.
     if (user != 0 && (share.requests >= kMaxRequestsPerUser || input > kMaxInputBytesPerUser - share.input ||
-                      bytes > kMaxBytesPerUser - share.bytes))
+                      share.queued > kMaxQueuedBytesPerUser || share.bytes + share.queued > kMaxBytesPerUser ||
+                      bytes > kMaxBytesPerUser - share.bytes - share.queued))
         return false;
     ++share.requests;
     share.input += input;
@@ -64,7 +73,24 @@ void UserLimits::Release(std::uint32_t user, std::size_t input, std::size_t byte
     --share.requests;
     share.input -= input;
     share.bytes -= bytes;
-    if (share.connections == 0 && share.requests == 0) shares_.erase(user);
+    ForgetIfIdleLocked(user);
+}
+
+void UserLimits::Queue(std::uint32_t user, std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    shares_[user].queued += bytes;
+}
+
+void UserLimits::Unqueue(std::uint32_t user, std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    shares_[user].queued -= bytes;
+    ForgetIfIdleLocked(user);
+}
+
+std::size_t UserLimits::Held(std::uint32_t user) const {
+    std::lock_guard lock(mutex_);
+    const auto it = shares_.find(user);
+    return it == shares_.end() ? 0 : it->second.bytes + it->second.queued;
 }
 
 Connection::Connection(int fd, ConnectionInfo info, const Host* host)
@@ -73,6 +99,9 @@ Connection::Connection(int fd, ConnectionInfo info, const Host* host)
 
 Connection::~Connection() {
     if (!closed_ && fd_ >= 0) close(fd_);
+    // A client that let many answers pile up leaves free memory in the heap;
+    // it goes back to the system rather than staying with the service.
+    if (peakOutBytes_ >= kPauseReadingBytes) malloc_trim(0);
 }
 
 bool Connection::Attach() {
@@ -97,14 +126,19 @@ void Connection::OnEvents(std::uint32_t events) {
         } else if (!out_.empty() && gone && phase_ == Phase::Closing) {
             DropOutLocked(); // nobody is left to read the last answers
         }
-        if (phase_ == Phase::Open && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0) {
+        if (phase_ == Phase::Open && paused_ && gone) {
+            endRequested_ = true; // nobody is left to take the answers it waits for
+            ScheduleLocked();
+        } else if (phase_ == Phase::Open && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0) {
             inputReady_ = true;
             // Requests whose dispatch never waits are read and dispatched
             // right here, when no worker holds the connection; an end of
             // the connection (and anything after it) goes to a worker.
-            if (host_->readOnLoop && !scheduled_ && !gone && !endRequested_ && !overflow_) {
+            if (host_->readOnLoop && !scheduled_ && !gone && !endRequested_ && !overflow_ && !paused_) {
                 scheduled_ = true;
                 readHere = true;
+                inputReady_ = false;
+                reading_ = true;
             } else {
                 ScheduleLocked();
             }
@@ -115,11 +149,11 @@ void Connection::OnEvents(std::uint32_t events) {
     if (!readHere) return;
     const bool open = ReadAndHandle();
     std::lock_guard lock(mutex_);
-    inputReady_ = false;
+    reading_ = false;
     if (!open) endRequested_ = true;
-    // Whatever else came up meanwhile (an end, a close) a worker carries out.
-    if (endRequested_ || overflow_ || phase_ != Phase::Open) {
-        inputReady_ = false;
+    // Whatever else came up meanwhile (an end, a close, input to go on with
+    // after a pause) a worker carries out.
+    if (endRequested_ || overflow_ || phase_ != Phase::Open || inputReady_) {
         scheduled_ = false;
         ScheduleLocked();
         return;
@@ -151,7 +185,8 @@ void Connection::UpdateInterestLocked() {
     std::uint32_t want = 0;
     // No more input is read while a worker handles the last of it, or once
     // the connection ends.
-    if (phase_ == Phase::Open && !inputReady_ && !endRequested_ && !overflow_) want |= EPOLLIN | EPOLLRDHUP;
+    if (phase_ == Phase::Open && !inputReady_ && !reading_ && !endRequested_ && !overflow_ && !paused_)
+        want |= EPOLLIN | EPOLLRDHUP;
     if (!out_.empty()) want |= EPOLLOUT;
     // Armed for more than is wanted costs one idle wake-up at most; armed
     // for less would lose one.
@@ -207,10 +242,12 @@ void Connection::Work() {
                 continue;
             }
             if (inputReady_) {
+                inputReady_ = false; // set again by whatever comes in (or resumes) meanwhile
+                reading_ = true;
                 lock.unlock();
                 const bool open = ReadAndHandle();
                 lock.lock();
-                inputReady_ = false;
+                reading_ = false;
                 if (!open) {
                     BeginCloseLocked();
                     continue;
@@ -241,6 +278,12 @@ void Connection::Work() {
 }
 
 bool Connection::ReadAndHandle() {
+    // What came in before a pause goes first, in order.
+    if (!HandleReceived()) return false;
+    {
+        std::lock_guard lock(mutex_);
+        if (paused_) return true;
+    }
     switch (reader_.Receive(fd_)) {
     case MessageReader::ReceiveResult::Data:
         break;
@@ -249,11 +292,26 @@ bool Connection::ReadAndHandle() {
     default:
         return false; // closed, failed or malformed
     }
-    Message message;
+    return HandleReceived();
+}
+
+bool Connection::HandleReceived() {
     for (;;) {
-        const auto popped = reader_.Pop(message);
-        if (popped == MessageReader::PopResult::NeedMore) return true;
-        if (popped == MessageReader::PopResult::Malformed || !Handle(message)) return false;
+        if (!held_) {
+            Message message;
+            const auto popped = reader_.Pop(message);
+            if (popped == MessageReader::PopResult::NeedMore) return true;
+            if (popped == MessageReader::PopResult::Malformed) return false;
+            held_ = std::move(message);
+        }
+        {
+            // The client takes its answers first; the message waits.
+            std::lock_guard lock(mutex_);
+            if (paused_) return true;
+        }
+        Message message = std::move(*held_);
+        held_.reset();
+        if (!Handle(message)) return false;
     }
 }
 
@@ -294,9 +352,11 @@ void Connection::Finish() {
 }
 
 void Connection::DropOutLocked() {
+    if (host_->limits && outBytes_ != 0) host_->limits->Unqueue(info_->userId, outBytes_);
     out_.clear();
     outOffset_ = 0;
     outBytes_ = 0;
+    paused_ = false;
 }
 
 bool Connection::Handle(Message& message) {
@@ -471,7 +531,11 @@ void Connection::EnqueueLocked(std::vector<std::uint8_t> message) {
     if (closed_ || overflow_) return;
     const bool wasEmpty = out_.empty();
     outBytes_ += message.size();
+    // Charged to the user until sent: memory an unread answer holds is the user's.
+    if (host_->limits) host_->limits->Queue(info_->userId, message.size());
     out_.push_back(std::move(message));
+    peakOutBytes_ = std::max(peakOutBytes_, outBytes_);
+    if (outBytes_ > kPauseReadingBytes) paused_ = true;
     if (outBytes_ > kMaxQueuedBytes) {
         overflow_ = true;
         ScheduleLocked();
@@ -496,11 +560,24 @@ bool Connection::FlushLocked() {
         outOffset_ += static_cast<std::size_t>(n);
         if (outOffset_ == front.size()) {
             outBytes_ -= front.size();
+            if (host_->limits) host_->limits->Unqueue(info_->userId, front.size());
             out_.pop_front();
             outOffset_ = 0;
+            ResumeIfTakenLocked();
         }
     }
     return true;
+}
+
+void Connection::ResumeIfTakenLocked() {
+    if (!paused_ || outBytes_ > kResumeReadingBytes) return;
+    paused_ = false;
+    // Whatever waited (a message held, bytes in the reader, the socket) is
+    // looked at again by a worker.
+    if (phase_ == Phase::Open && !endRequested_ && !overflow_) {
+        inputReady_ = true;
+        ScheduleLocked();
+    }
 }
 
 void Connection::ReleaseChargeLocked(Request& request) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -35,6 +36,9 @@ public:
     static constexpr std::size_t kMaxRequestsPerUser = 4096;
     static constexpr std::size_t kMaxInputBytesPerUser = 16u << 20;
     static constexpr std::size_t kMaxBytesPerUser = 1ull << 30;
+    // Answers queued for a user's connections and not yet taken by them:
+    // past this a user's new requests are refused until the client reads.
+    static constexpr std::size_t kMaxQueuedBytesPerUser = 64u << 20;
 
     /// False when the user (or the device) has no connection left.
     bool AddConnection(std::uint32_t user);
@@ -43,6 +47,13 @@ public:
     /// nothing taken) when that would pass a limit.
     bool Charge(std::uint32_t user, std::size_t input, std::size_t bytes);
     void Release(std::uint32_t user, std::size_t input, std::size_t bytes);
+    /// Answers queued for the user's connections and not yet sent: charged
+    /// from the moment they are queued until they are sent or dropped.
+    void Queue(std::uint32_t user, std::size_t bytes);
+    void Unqueue(std::uint32_t user, std::size_t bytes);
+    /// What the service holds for the user now: the input and inline room
+    /// of its requests in flight and its answers not yet sent.
+    std::size_t Held(std::uint32_t user) const;
 
 private:
     struct Share {
@@ -50,8 +61,10 @@ private:
         std::size_t requests = 0;
         std::size_t input = 0;
         std::size_t bytes = 0;
+        std::size_t queued = 0;
     };
-    std::mutex mutex_;
+    void ForgetIfIdleLocked(std::uint32_t user);
+    mutable std::mutex mutex_;
     std::unordered_map<std::uint32_t, Share> shares_;
     std::size_t connections_ = 0;
 };
@@ -68,7 +81,12 @@ class WorkPool;
 /// batch of input is handled nothing more is read, so a client that sends
 /// faster than the service answers waits in its socket. Answers (first
 /// answers and completions) go out in the order they are queued, without
-/// ever blocking the thread that completes a request. On the way out every
+/// ever blocking the thread that completes a request. While more than
+/// kPauseReadingBytes of answers wait for a client that does not read them,
+/// nothing more of its input is handled (the rest waits in the socket) until
+/// it has taken them down to kResumeReadingBytes: a client can't make the
+/// service hold more than that, plus the answers of the requests it has in
+/// flight. Unsent answers are charged to the user until they are sent. On the way out every
 /// request still in flight is cancelled and waited for, the close routine
 /// runs, and only then is the socket closed.
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -111,15 +129,26 @@ public:
 private:
     friend class devio::Request;
 
-    // Bytes queued for a client that does not read before it counts as gone.
+    // Unsent answers at which the connection's input stops being handled,
+    // and at which it goes on again.
+    static constexpr std::size_t kPauseReadingBytes = 2u << 20;
+    static constexpr std::size_t kResumeReadingBytes = 512u << 10;
+    // Bytes queued for a client that does not read before it counts as gone
+    // (only answers of requests already in flight can come this far).
     static constexpr std::size_t kMaxQueuedBytes = 256u << 20;
 
     enum class Phase { Open, Closing, Finished };
 
     // Runs on a worker: whatever the flags below ask for, until nothing is left.
     void Work();
-    // One receive, then every whole message in it. False when the connection ends.
+    // Every whole message received before, then one receive and every whole
+    // message in it; stops early while the answers wait over the share.
+    // False when the connection ends.
     bool ReadAndHandle();
+    // Handles the whole messages already received, up to a pause. False
+    // when the connection ends.
+    bool HandleReceived();
+
     void CancelInFlight();
     void Finish();
     bool Handle(Message& message);
@@ -136,6 +165,8 @@ private:
     bool CanFinishLocked() const;
     void EnqueueLocked(std::vector<std::uint8_t> message);
     bool FlushLocked();
+    // The client took enough of its answers: its input is handled again.
+    void ResumeIfTakenLocked();
     void DropOutLocked();
     // Gives a request's bytes back to the connection's and the user's budget.
     void ReleaseChargeLocked(Request& request);
@@ -147,6 +178,7 @@ private:
     const Host* host_;
     std::atomic<bool> finished_{false};
     MessageReader reader_; // used by the worker that holds the connection only
+    std::optional<Message> held_; // popped and not handled while paused; as reader_
 
     mutable std::mutex mutex_;
     std::unordered_map<std::uint64_t, RequestPtr> requests_;
@@ -165,6 +197,9 @@ private:
     std::chrono::steady_clock::time_point deadline_{}; // closing: last answers given up after it
     bool closed_ = false;
     bool overflow_ = false;
+    bool paused_ = false;        // input waits until the client takes its answers
+    bool reading_ = false;       // a thread reads and handles input now
+    std::size_t peakOutBytes_ = 0; // the most ever queued, to give memory back at the end
 };
 
 } // namespace qorcam::devio::detail

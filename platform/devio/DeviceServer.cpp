@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <linux/capability.h>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -44,23 +46,84 @@ std::vector<std::uint32_t> PeerGroups(int fd) {
     return {};
 }
 
-// Whether the process holds CAP_NET_ADMIN in its effective set. Read once
-// when it connects; a process that is already gone has none.
-bool HasNetAdmin(pid_t pid) {
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77
+#endif
+
+// A descriptor of the peer process itself (not of its pid, which may be
+// reused): the one the kernel took when the peer connected, or, on kernels
+// without it, one opened for the pid SO_PEERCRED gave. -1 when the process
+// is gone.
+int PeerProcess(int socketFd, pid_t pid) {
+    int pidfd = -1;
+    socklen_t length = sizeof pidfd;
+    if (getsockopt(socketFd, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) == 0) return pidfd;
+    if (errno != ENOPROTOOPT) return -1; // the peer is gone
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+
+// Whether two /proc namespace links name the same namespace.
+bool SameNamespace(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether /proc/<pid>/uid_map (read through the process's folder) maps
+// every uid onto itself, as the initial user namespace does.
+bool IdentityUidMap(int procFd) {
+    const int fd = openat(procFd, "uid_map", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[256];
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return false;
+    text[n] = '\0';
+    unsigned long long inside = 1, outside = 1, count = 0;
+    int used = 0;
+    if (std::sscanf(text, " %llu %llu %llu %n", &inside, &outside, &count, &used) != 3) return false;
+    return inside == 0 && outside == 0 && count == 4294967295ull && text[used] == '\0';
+}
+
+// Whether the peer holds CAP_NET_ADMIN where it counts: in its effective
+// set and in the service's own user namespace. Any user may make a user
+// namespace and hold every capability inside it; those grant nothing here,
+// so a process in another user namespace has none. Read once when it
+// connects, through a descriptor of the process, and only believed when
+// that same process is still alive after the reading (so a pid reused by
+// another process meanwhile lends nothing). A process already gone has none.
+bool HasNetAdmin(int socketFd, pid_t pid) {
+    if (pid <= 0) return false;
+    const int pidfd = PeerProcess(socketFd, pid);
+    if (pidfd < 0) return false;
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
-    std::FILE* file = std::fopen(path, "re");
-    if (!file) return false;
-    char line[256];
+    std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
+    const int procFd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     bool admin = false;
-    while (std::fgets(line, sizeof line, file)) {
-        unsigned long long caps = 0;
-        if (std::sscanf(line, "CapEff: %llx", &caps) == 1) {
-            admin = (caps >> CAP_NET_ADMIN) & 1;
-            break;
+    if (procFd >= 0) {
+        struct stat own {}, theirs {};
+        bool sameUsers = false;
+        if (stat("/proc/self/ns/user", &own) == 0 && fstatat(procFd, "ns/user", &theirs, 0) == 0)
+            sameUsers = SameNamespace(own, theirs);
+        else // the namespace link may be closed to a service without ptrace rights; the map is not
+            sameUsers = IdentityUidMap(procFd);
+        const int statusFd = sameUsers ? openat(procFd, "status", O_RDONLY | O_CLOEXEC) : -1;
+        if (std::FILE* file = statusFd >= 0 ? fdopen(statusFd, "re") : nullptr) {
+            char line[256];
+            while (std::fgets(line, sizeof line, file)) {
+                unsigned long long caps = 0;
+                if (std::sscanf(line, "CapEff: %llx", &caps) == 1) {
+                    admin = (caps >> CAP_NET_ADMIN) & 1;
+                    break;
+                }
+            }
+            std::fclose(file);
+        } else if (statusFd >= 0) {
+            close(statusFd);
         }
+        close(procFd);
     }
-    std::fclose(file);
+    // Still the process the socket's credentials named: what was read is its own.
+    if (admin && syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) != 0) admin = false;
+    close(pidfd);
     return admin;
 }
 
@@ -211,7 +274,7 @@ void DeviceServer::State::Accept() {
         info.userId = credentials.uid;
         info.groupId = credentials.gid;
         info.groups = PeerGroups(fd);
-        info.netAdmin = HasNetAdmin(credentials.pid);
+        info.netAdmin = HasNetAdmin(fd, credentials.pid);
         // Past a user's share (or the device's limit) a new client is turned
         // away rather than the service running out of memory or descriptors.
         if (!host.limits->AddConnection(info.userId)) {
@@ -434,6 +497,10 @@ std::size_t DeviceServer::ConnectionCount() const {
     for (const auto& [id, connection] : state_->connections)
         count += connection->IsFinished() ? 0 : 1;
     return count;
+}
+
+std::size_t DeviceServer::BytesHeldFor(std::uint32_t user) const {
+    return state_->limits.Held(user);
 }
 
 } // namespace qorcam::devio

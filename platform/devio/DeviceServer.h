@@ -48,10 +48,16 @@ enum class DispatchMode {
 ///   come from SO_PEERCRED and
 ///   SO_PEERGROUPS, never from the client. Each user other than root has a
 ///   share (64 connections; 4096 requests, 16 MiB of their input and 1 GiB
-///   of input and inline output in flight); at most 1024 connections are
-///   served at a time, the last 64 of them for root only. A connection past
-///   a limit is closed at once, a request past one is refused with
+///   of input, inline output and unsent answers in flight, of which at most
+///   64 MiB unsent answers); at most 1024 connections are served at a time,
+///   the last 64 of them for root only. A connection past a limit is closed
+///   at once, a request past one is refused with
 ///   STATUS_INSUFFICIENT_RESOURCES.
+/// - Answers a client does not read are charged to its user until sent;
+///   while more than 2 MiB of them wait on one connection, nothing more of
+///   that connection's input is handled (it waits in the socket) until the
+///   client has read them down to 512 KiB. Memory such a client made the
+///   service hold goes back to the system when its connection closes.
 /// - Every message is checked against its declared sizes and the limits of
 ///   the wire protocol before anything is read from it; a malformed message,
 ///   or a client that floods the connection without reading its answers,
@@ -85,6 +91,10 @@ public:
 
     /// Connections currently open (their close routine not yet finished).
     std::size_t ConnectionCount() const;
+    /// Bytes the server holds for a user's connections now: the input and
+    /// inline output room of its requests in flight and its answers not yet
+    /// sent.
+    std::size_t BytesHeldFor(std::uint32_t user) const;
 
 private:
     struct State;

@@ -35,7 +35,10 @@ struct ConnectionInfo {
     std::uint32_t userId = 0;
     std::uint32_t groupId = 0;
     std::vector<std::uint32_t> groups; ///< supplementary groups
-    bool netAdmin = false;             ///< the process had CAP_NET_ADMIN when it connected
+    /// The process had CAP_NET_ADMIN when it connected, held in the
+    /// service's own user namespace (one a process made for itself grants
+    /// nothing outside it).
+    bool netAdmin = false;
 
     bool IsRoot() const { return userId == 0; }
     bool InGroup(std::uint32_t group) const;

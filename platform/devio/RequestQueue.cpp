@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <list>
 #include <mutex>
+#include <optional>
 
 namespace qorcam::devio {
 
 struct RequestQueue::State {
     mutable std::mutex mutex;
     std::list<RequestPtr> items;
+    std::optional<std::uint32_t> lastUser; // served last by NextInTurn
 
     bool Unlink(const Request* request) {
         std::lock_guard lock(mutex);
@@ -70,6 +72,33 @@ bool RequestQueue::Pend(const RequestPtr& request, CancelRoutine onCancel) {
 
 RequestPtr RequestQueue::Next() {
     return TakeIf({});
+}
+
+RequestPtr RequestQueue::NextInTurn() {
+    for (;;) {
+        RequestPtr request;
+        {
+            std::lock_guard lock(state_->mutex);
+            auto& items = state_->items;
+            // The oldest request of the lowest uid after the last one served,
+            // else of the lowest uid of all.
+            auto after = items.end(), lowest = items.end();
+            for (auto it = items.begin(); it != items.end(); ++it) {
+                const std::uint32_t user = (*it)->UserId();
+                if (lowest == items.end() || user < (*lowest)->UserId()) lowest = it;
+                if (state_->lastUser && user > *state_->lastUser &&
+                    (after == items.end() || user < (*after)->UserId()))
+                    after = it;
+            }
+            const auto chosen = after != items.end() ? after : lowest;
+            if (chosen == items.end()) return nullptr;
+            request = *chosen;
+            items.erase(chosen);
+            state_->lastUser = request->UserId();
+        }
+        // A cancellation that got there first owns the request; take the next.
+        if (request->ClearCancelRoutine()) return request;
+    }
 }
 
 RequestPtr RequestQueue::TakeIf(const Match& match) {

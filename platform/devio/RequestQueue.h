@@ -39,6 +39,13 @@ public:
 
     /// The oldest request, taken out and no longer cancelable; null if none.
     RequestPtr Next();
+    /// The next request with users taking turns: the oldest request of the
+    /// user that follows, in uid order, the user this call served last
+    /// (after the last uid, the first again), taken out and no longer
+    /// cancelable; null if none. However many requests one user has queued,
+    /// every other user's oldest request comes out within as many calls as
+    /// there are users waiting; one user's requests keep their order.
+    RequestPtr NextInTurn();
     /// The oldest request that matches, taken out; null if none.
     RequestPtr TakeIf(const Match& match);
     /// Every request that matches (every request without a match), in queue

@@ -1,7 +1,10 @@
 // Paths: the folders of the system, relocated by QORCAM_ROOT and made on demand.
 #include "os/Paths.h"
 
+#include <cctype>
 #include <cerrno>
+#include <dirent.h>
+#include <sys/file.h>
 #include <climits>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -44,6 +47,65 @@ std::string UnderRoot(const char* sub, const std::string& unset) {
     return Made(root.empty() ? unset : root + "/" + sub);
 }
 
+// Whether name in the users folder is safely the user's: a folder (never a
+// link someone planted) owned by the user, not one someone else made under
+// the user's name. The calling user's own is kept at mode 0700.
+bool OwnedFolder(int usersFd, const std::string& name, unsigned user) {
+    const int fd = openat(usersFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool owned = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user;
+    if (owned && user == geteuid() && (st.st_mode & 077) != 0) fchmod(fd, 0700);
+    close(fd);
+    return owned;
+}
+
+// Whether name is a spare folder name of the user: "<uid>.", then six
+// letters or digits.
+bool SpareName(const std::string& name, unsigned user) {
+    const std::string prefix = std::to_string(user) + ".";
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
+
+// The lowest-named spare folder that is safely the user's, or empty.
+std::string SpareFolder(int usersFd, unsigned user) {
+    const int fd = dup(usersFd);
+    DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (dir == nullptr) {
+        if (fd >= 0) close(fd);
+        return {};
+    }
+    rewinddir(dir);
+    std::string lowest;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (SpareName(name, user) && (lowest.empty() || name < lowest) && OwnedFolder(usersFd, name, user))
+            lowest = name;
+    }
+    closedir(dir);
+    return lowest;
+}
+
+// Makes a spare folder for the calling user and returns the one all of its
+// processes use. Makers take turns (a lock on the users folder, waited for
+// a second at most, since anyone may hold it), so two processes of the user
+// starting at once do not end in two folders.
+std::string MakeSpareFolder(int usersFd, const std::string& users, unsigned user) {
+    bool locked = false;
+    for (int attempt = 0; attempt < 100 && !(locked = flock(usersFd, LOCK_EX | LOCK_NB) == 0); ++attempt)
+        usleep(10'000);
+    std::string chosen = SpareFolder(usersFd, user);
+    if (chosen.empty()) {
+        std::string pattern = users + "/" + std::to_string(user) + ".XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr) chosen = SpareFolder(usersFd, user);
+    }
+    if (locked) flock(usersFd, LOCK_UN);
+    return chosen;
+}
+
 } // namespace
 
 std::string Paths::Root() {
@@ -70,19 +132,30 @@ std::string Paths::UserObjects(unsigned user) {
     // another's folder); each user's folder is that user's alone.
     const std::string users = Run() + "/user";
     if (mkdir(users.c_str(), 01777) == 0) chmod(users.c_str(), 01777);
+    const int usersFd = open(users.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (usersFd < 0) return {};
     struct stat st {};
-    if (lstat(users.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
-    if ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0) return {};
-    const std::string path = users + "/" + std::to_string(user);
-    if (user == geteuid()) mkdir(path.c_str(), 0700);
-    // Never a link someone planted, and never a folder someone else made
-    // under this user's name.
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return {};
-    const bool owned = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user;
-    if (owned && user == geteuid() && (st.st_mode & 077) != 0) fchmod(fd, 0700);
-    close(fd);
-    return owned ? path : std::string();
+    if (fstat(usersFd, &st) != 0 || ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0)) {
+        close(usersFd);
+        return {};
+    }
+    const bool own = user == geteuid();
+    const std::string name = std::to_string(user);
+    std::string chosen;
+    // The folder named by the uid, when it is the user's. Any user may take
+    // any name in the shared folder, so the name may be another's: the
+    // user's own spare folder stands in then, the same one for all of the
+    // user's processes (the lowest-named), made when there is none. A spare
+    // stays in use once made, even when the name comes free again, so the
+    // user's processes never split between two folders.
+    if (OwnedFolder(usersFd, name, user)) {
+        chosen = name;
+    } else if (chosen = SpareFolder(usersFd, user); chosen.empty() && own) {
+        if (mkdirat(usersFd, name.c_str(), 0700) == 0 || errno == EEXIST)
+            chosen = OwnedFolder(usersFd, name, user) ? name : MakeSpareFolder(usersFd, users, user);
+    }
+    close(usersFd);
+    return chosen.empty() ? std::string() : users + "/" + chosen;
 }
 
 std::string Paths::MachineSettings() {

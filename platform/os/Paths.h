@@ -24,7 +24,11 @@ namespace qorcam::os {
 /// caller's own file operation then reports the failure. Paths never end in
 /// '/'. Named objects are per user: `<run>/user/<uid>`, mode 0700, made by
 /// that user inside `<run>/user` (mode 1777, sticky as /tmp, made here when
-/// this call creates it).
+/// this call creates it). As anyone may take a name there, a `<uid>` that is
+/// not the user's own (a link, another user's folder) is passed over: the
+/// user's lowest-named spare folder `<uid>.XXXXXX` (six random letters or
+/// digits, made by the user, mode 0700) stands in for it, made when the user
+/// has none.
 class Paths {
 public:
     /// The root given by QORCAM_ROOT, or empty when unset.
@@ -32,12 +36,14 @@ public:
 
     static std::string Run();
     /// Named objects (shared memory, mutexes, events) of the calling user:
-    /// <run>/user/<euid>. Empty when the folder is not safely this user's
-    /// (a link, or a folder another user made), so no object is opened there.
+    /// <run>/user/<euid>, or the user's spare folder when that name is not
+    /// safely the user's. Empty when neither can be had (or `<run>/user` is
+    /// writable by anyone without the sticky bit), so no object is opened
+    /// there.
     static std::string SharedObjects();
-    /// The named-object folder of a user, checked as above (owned by that
-    /// user, not a link); created only for the calling user. Root reads
-    /// every user's objects through it.
+    /// The named-object folder of a user, chosen and checked as above (owned
+    /// by that user, not a link); created only for the calling user. Root
+    /// reads every user's objects through it.
     static std::string UserObjects(unsigned user);
     static std::string MachineSettings();
     static std::string Data();

@@ -110,6 +110,8 @@ int main(int argc, char** argv) {
     std::memcpy(write.body + 2, &address, 4);
     std::memcpy(write.body + 270, &value, 4);
     denied("write the camera's registers", IOCTL_GIGE_SendCmd, Bytes(write), 802);
+    GigeActionForm action{self, camera, 0, 1, 1, 0xFFFFFFFF};
+    denied("trigger the camera with an action command", IOCTL_GIGE_SendActionCmd, Bytes(action));
 
     // Network configuration.
     GigeAdapterAddress adapter{};

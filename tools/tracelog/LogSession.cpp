@@ -102,7 +102,17 @@ void CLogSession::StartLogging(const SessionOptions& options) {
         // through a collector that runs as that user.
         if (geteuid() == 0) {
             userThread_ = std::make_unique<os::Thread>("UserLogThread");
-            userThread_->Start([this] { CUserCollectors(dllFile_, options_.dllLevel, stop_).Run(); });
+            userThread_->Start([this] {
+                // Each user's lines in a ring of their own beside root's file.
+                auto open = [this](std::uint32_t uid, CRingLogFile& file) -> std::string {
+                    const std::string name = UserLogFileName(uid, options_.createMode, stamp_);
+                    const bool opened =
+                        file.Open((std::filesystem::path(options_.folder) / name).string(), options_.createMode,
+                                  options_.ringLimit, options_.accCache, options_.identity);
+                    return opened ? name : std::string();
+                };
+                CUserCollectors(dllFile_, open, options_.dllLevel, stop_).Run();
+            });
         }
     }
     logging_ = true;

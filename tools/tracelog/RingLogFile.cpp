@@ -27,6 +27,12 @@ std::string LogFileName(LogSource source, CreateMode mode, const std::string& st
     return std::string(base) + "_" + stamp + ".Log";
 }
 
+std::string UserLogFileName(std::uint32_t uid, CreateMode mode, const std::string& stamp) {
+    const std::string base = "QorCam_Dll_User" + std::to_string(uid);
+    if (mode == CreateMode::Fixation) return base + ".log";
+    return base + "_" + stamp + ".Log";
+}
+
 std::string StartStamp(const os::LocalTime& t) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d_%02d%02d_%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,

@@ -38,6 +38,10 @@ enum class LogSource { GigeDriver, UsbDriver, Library };
 /// "QorCam_Dll.log" in "Fixation" mode; with the Start's time stamp
 /// ("QorGigE_Sys_2016_1228_093005.Log") in "Auto" mode.
 std::string LogFileName(LogSource source, CreateMode mode, const std::string& stamp);
+/// The file of the library lines root's tool collects from another user:
+/// "QorCam_Dll_User<uid>.log" in "Fixation" mode, with the Start's time stamp
+/// ("QorCam_Dll_User1000_2016_1228_093005.Log") in "Auto" mode.
+std::string UserLogFileName(std::uint32_t uid, CreateMode mode, const std::string& stamp);
 /// The time stamp of a Start as the "Auto" names carry it: "%Y_%m%d_%H%M%S".
 std::string StartStamp(const os::LocalTime& time);
 

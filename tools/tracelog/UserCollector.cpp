@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -74,6 +75,7 @@ struct Collector {
     int input = -1;  // the child's standard input: closing it tells the child to end
     int output = -1; // its records
     std::string pending;
+    std::unique_ptr<CRingLogFile> file; // where the user's lines go
 };
 
 // Starts the collector program as uid; false when it could not be started.
@@ -154,8 +156,10 @@ void Reap(Collector& collector, std::chrono::steady_clock::time_point end) {
     collector.pid = -1;
 }
 
-// Writes the complete records that arrived; false when one is malformed.
-bool WriteRecords(Collector& collector, CRingLogFile& file) {
+// Writes the complete records that arrived to the user's file; false when one is malformed.
+bool WriteRecords(Collector& collector, std::uint32_t uid) {
+    CRingLogFile& file = *collector.file;
+    const std::string mark = UserLineMark(uid);
     std::size_t at = 0;
     bool ok = true;
     while (collector.pending.size() - at >= kRecordHead) {
@@ -171,7 +175,7 @@ bool WriteRecords(Collector& collector, CRingLogFile& file) {
         if (collector.pending.size() - at - kRecordHead < length) break;
         const char* body = head + kRecordHead;
         if (line) {
-            file.WriteRecord(std::string_view(body, length));
+            file.WriteRecord(mark + std::string(body, length));
         } else {
             const os::LocalTime now = os::LocalTime::Now();
             file.WriteRecord(DroppedLinesRecord(Le32(body)), &now);
@@ -192,6 +196,14 @@ void AppendUserRecord(std::string& out, UserRecord kind, std::string_view bytes)
     out.append(bytes);
 }
 
+std::string UserLineMark(std::uint32_t uid) {
+    return "[user " + std::to_string(uid) + "] ";
+}
+
+std::string UserFileRecord(std::uint32_t uid, const std::string& fileName) {
+    return "*** library lines of user " + std::to_string(uid) + " are collected in " + fileName + " ***\n";
+}
+
 std::string DroppedLinesRecord(std::uint32_t dropped) {
     return "*** " + std::to_string(dropped) + " trace lines dropped here: the trace area was full ***\n";
 }
@@ -208,8 +220,10 @@ std::vector<std::uint32_t> OtherUserFolders() {
     }
     const std::uint32_t self = geteuid();
     while (const dirent* entry = readdir(dir)) {
+        // "<uid>", or a spare folder "<uid>.XXXXXX" of a user whose name was taken.
+        const std::string name = entry->d_name;
         std::uint32_t uid = 0;
-        if (!ParseUid(entry->d_name, uid) || uid == self) continue;
+        if (!ParseUid(name.substr(0, name.find('.')).c_str(), uid) || uid == self) continue;
         // Not a link, a folder, owned by the uid it is named after.
         struct stat st {};
         if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid)
@@ -219,6 +233,7 @@ std::vector<std::uint32_t> OtherUserFolders() {
     }
     closedir(dir);
     std::sort(users.begin(), users.end());
+    users.erase(std::unique(users.begin(), users.end()), users.end());
     return users;
 }
 
@@ -232,10 +247,15 @@ void CUserCollectors::Run() {
             for (const std::uint32_t uid : OtherUserFolders()) {
                 if (running.count(uid) != 0 || std::find(ended.begin(), ended.end(), uid) != ended.end()) continue;
                 Collector collector;
-                if (StartCollector(uid, level_, collector))
+                collector.file = std::make_unique<CRingLogFile>();
+                const std::string name = openUserFile_ ? openUserFile_(uid, *collector.file) : std::string();
+                if (!name.empty() && StartCollector(uid, level_, collector)) {
+                    const os::LocalTime stamp = os::LocalTime::Now();
+                    file_.WriteRecord(UserFileRecord(uid, name), &stamp);
                     running.emplace(uid, std::move(collector));
-                else
+                } else {
                     ended.push_back(uid);
+                }
             }
             nextScan = now + std::chrono::milliseconds(kScanIntervalMs);
         }
@@ -259,7 +279,7 @@ void CUserCollectors::Run() {
                 const ssize_t n = read(collector.output, buffer, sizeof buffer);
                 if (n > 0) {
                     collector.pending.append(buffer, static_cast<std::size_t>(n));
-                    if (!WriteRecords(collector, file_)) {
+                    if (!WriteRecords(collector, owners[i - 1])) {
                         open = false;
                         break;
                     }

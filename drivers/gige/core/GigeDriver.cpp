@@ -582,6 +582,22 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     case IOCTL_GIGE_SendActionCmd: {
         if (!needs(sizeof(GigeActionForm), 0)) return STATUS_INVALID_PARAMETER;
         auto form = ReadInput<GigeActionForm>(in);
+        // The command goes out as a broadcast on the adapter of the camera
+        // named (on every adapter for none, or one not found) and triggers
+        // every camera there whose keys match. Root and network
+        // administrators may always send it; any other user only where no
+        // camera another user holds would receive it.
+        if (!MayConfigureNetwork(*r)) {
+            GigeAdapter* chosen = nullptr;
+            if (form.cameraIp != 0)
+                for (auto& a : adapters_)
+                    if (DeviceOn(a, form.cameraIp)) chosen = &a;
+            for (auto& a : adapters_) {
+                if (a.ip == 0 || a.closing || (chosen && chosen != &a)) continue;
+                for (const auto& e : a.devices)
+                    if (e.owner != 0 && !SameUserOrRoot(*r, e.ownerUser)) return STATUS_ACCESS_DENIED;
+            }
+        }
         SendActionCommand(form.cameraIp, form.deviceKey, form.groupKey, form.groupMask);
         return STATUS_SUCCESS;
     }

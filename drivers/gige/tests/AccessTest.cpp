@@ -123,6 +123,36 @@ TEST(Access, StreamAndCameraControlsAreForTheOwnersUserOrRoot) {
     f.driver.Cancel(buffer);
 }
 
+TEST(Access, ActionCommandsReachAnotherUsersCameraOnlyFromRootOrAnAdministrator) {
+    AccessFixture f; // the camera is held by a root process
+    auto action = [&](const GigeCaller& who, uint32_t cameraIp) {
+        const auto status = f.As(who, IOCTL_GIGE_SendActionCmd,
+                                 Bytes().U32(who.processId).U32(cameraIp).U32(0).U32(1).U32(1).U32(1))->status;
+        bool sent = false;
+        for (const auto& s : f.TakeSent())
+            sent = sent || s.Code() == ACTION_CMD;
+        EXPECT_EQ(sent, status == STATUS_SUCCESS);
+        return status;
+    };
+    const GigeCaller admin = Caller(778, kOtherUser, 3, true);
+    const GigeCaller holdersUser = Caller(kOwner + 1, kRootUser, 4);
+    // The broadcast reaches the held camera whether it is named or not.
+    EXPECT_EQ(action(f.attacker, kCameraIp), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(action(f.attacker, 0), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(action(admin, kCameraIp), STATUS_SUCCESS);
+    EXPECT_EQ(action(holdersUser, 0), STATUS_SUCCESS);
+
+    // A camera another user's process holds is that user's to trigger; one
+    // nobody holds is anyone's, as anyone may open it.
+    const GigeCaller user = Caller(900, kUser, 5);
+    ASSERT_EQ(f.As(f.owner, IOCTL_GIGE_DeviceClose, Bytes().U32(kOwner).U32(kCameraIp))->status, STATUS_SUCCESS);
+    EXPECT_EQ(action(f.attacker, kCameraIp), STATUS_SUCCESS);
+    ASSERT_EQ(f.As(user, IOCTL_GIGE_DeviceOpen, Bytes().U32(900).U32(kCameraIp))->status, STATUS_SUCCESS);
+    EXPECT_EQ(action(user, kCameraIp), STATUS_SUCCESS);
+    EXPECT_EQ(action(f.attacker, 0), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(action(f.owner, 0), STATUS_SUCCESS) << "root";
+}
+
 TEST(Access, AnotherUsersChannelServesOnlyThatUser) {
     CameraFixture f;
     f.AddCamera();

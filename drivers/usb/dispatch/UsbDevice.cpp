@@ -501,7 +501,9 @@ void UsbDevice::SendCmd(const RequestPtr& request) {
 void UsbDevice::CommandLoop() {
     for (;;) {
         if (os::WaitAny({&commandStop_, &commandWork_}, os::kInfinite) != 1) return;
-        while (RequestPtr request = commandQueue_.Next()) {
+        // The users of the camera take turns: one user's many commands hold
+        // up another's by one command each at most.
+        while (RequestPtr request = commandQueue_.NextInTurn()) {
             if (commandStop_.IsSet()) {
                 request->Complete(STATUS_CANCELLED);
                 continue;

@@ -532,6 +532,51 @@ TEST_F(UsbServiceTest, ReadsPendingWhenTheOwnerLeavesFailAndGetNothingOfTheNextO
     }
 }
 
+TEST_F(UsbServiceTest, AnotherUsersQueueOfReadsHoldsUpRootsCommandByOneAtMost) {
+    if (geteuid() != 0) GTEST_SKIP() << "running a process as another user needs root";
+    StartCamera("cam1");
+    const std::string path = StartDriver("cam1");
+    DeviceHandle handle, holder;
+    ASSERT_EQ(handle.Open(path), STATUS_SUCCESS);
+    ASSERT_EQ(holder.Open(path), STATUS_SUCCESS);
+    Overlapped registration;
+    Own(handle, registration);
+    ASSERT_EQ(Write32(handle, 0x0184, 0), STATUS_SUCCESS);
+
+    // A read of root's that the camera holds (its answer a minute away)
+    // keeps the command pipe busy while the other user queues 4000 reads
+    // and root its write behind them.
+    ASSERT_EQ(SimCommand("cam1", "pending-ack 65000 60000 1"), "ok");
+    const UsbCmdRequest read{os::Process::CurrentId(), kUsbCmdReadMemory, 0x0184, 4, {}};
+    std::uint8_t heldAnswer[9] = {};
+    Overlapped held;
+    ASSERT_EQ(holder.DeviceIoControl(IOCTL_USB_SendCmd, &read, sizeof read, heldAnswer, sizeof heldAnswer, held),
+              STATUS_PENDING);
+    Child reader = RunAsNobody({"--reads", path, "4000", "0x0184"});
+    ASSERT_EQ(ReadLine(reader.output), "queued");
+    std::uint8_t input[28] = {};
+    const UsbCmdRequest header{os::Process::CurrentId(), kUsbCmdWriteMemory, 0x0184, 4, {}};
+    std::memcpy(input, &header, 18);
+    input[18] = 1;
+    std::uint8_t answer[4] = {};
+    Overlapped write;
+    ASSERT_EQ(handle.DeviceIoControl(IOCTL_USB_SendCmd, input, sizeof input, answer, sizeof answer, write),
+              STATUS_PENDING);
+
+    // Once the held read gives up, the users take turns: the write goes to
+    // the camera after one of the other user's reads, not after all 4000.
+    ASSERT_EQ(holder.CancelIo(), STATUS_SUCCESS);
+    ASSERT_TRUE(write.CompletionEvent().Wait(60000));
+    std::uint64_t bytes = 0;
+    EXPECT_EQ(handle.GetOverlappedResult(write, &bytes, true), STATUS_SUCCESS);
+    const std::string counts = ReadAll(reader);
+    int zeros = -1, ones = -1, failed = -1;
+    ASSERT_EQ(std::sscanf(counts.c_str(), "zeros=%d ones=%d failed=%d", &zeros, &ones, &failed), 3) << counts;
+    EXPECT_EQ(failed, 0);
+    EXPECT_LE(zeros, 2) << "reads of the other user served before root's write";
+    EXPECT_EQ(zeros + ones, 4000);
+}
+
 TEST_F(UsbServiceTest, EventsReachOneParkedRequestOnce) {
     StartCamera("cam1");
     const std::string path = StartDriver("cam1");

@@ -1,6 +1,7 @@
 // usbdrv_test_client: a second process for the ownership tests: registers, tries to own the camera, reads and
 // writes; with --attack (run as another user), reaches for the owner's stream, events and pipes instead;
-// with --leave (run as another user), owns the camera with reads pending and gives it up.
+// with --leave (run as another user), owns the camera with reads pending and gives it up; with --reads (run
+// as another user), queues many register reads at once.
 #include "UsbDeviceControl.h"
 
 #include "devio/DeviceHandle.h"
@@ -89,6 +90,40 @@ int Leave(const char* path, const std::string& how, char** layout) {
     return 0;
 }
 
+// Reads 4 bytes at address count times at once; prints "queued" once every read waits in the service,
+// then, once all have completed, how many saw the value 0 (served before the value changed) and 1.
+int Reads(const char* path, int count, std::uint64_t address) {
+    devio::DeviceHandle handle;
+    if (handle.Open(path) != devio::STATUS_SUCCESS) return 1;
+    const std::uint32_t pid = os::Process::CurrentId();
+    const usbdrv::UsbCmdRequest read{pid, usbdrv::kUsbCmdReadMemory, address, 4, {}};
+    std::vector<devio::Overlapped> waits(static_cast<std::size_t>(count));
+    std::vector<std::uint8_t> answers(9 * waits.size(), 0xEE);
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        const auto status =
+            handle.DeviceIoControl(usbdrv::IOCTL_USB_SendCmd, &read, sizeof read, &answers[9 * i], 9, waits[i]);
+        if (status != devio::STATUS_PENDING && status != devio::STATUS_SUCCESS) return 3;
+    }
+    std::printf("queued\n");
+    std::fflush(stdout);
+    int zeros = 0, ones = 0, failed = 0;
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        std::uint64_t bytes = 0;
+        if (!waits[i].CompletionEvent().Wait(60000) ||
+            handle.GetOverlappedResult(waits[i], &bytes, true) != devio::STATUS_SUCCESS) {
+            ++failed;
+            continue;
+        }
+        std::uint32_t value = 0;
+        std::memcpy(&value, &answers[9 * i + 4], 4);
+        zeros += value == 0 ? 1 : 0;
+        ones += value == 1 ? 1 : 0;
+    }
+    std::printf("zeros=%d ones=%d failed=%d\n", zeros, ones, failed);
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +133,8 @@ int main(int argc, char** argv) {
         return Attack(handle);
     }
     if (argc == 11 && std::strcmp(argv[1], "--leave") == 0) return Leave(argv[2], argv[3], argv + 4);
+    if (argc == 5 && std::strcmp(argv[1], "--reads") == 0)
+        return Reads(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 0));
     if (argc != 2) {
         std::fprintf(stderr, "usage: usbdrv_test_client <device socket>\n");
         return 2;

@@ -280,6 +280,36 @@ TEST_F(MalformedInputTest, BadRequestsAreAnsweredAndTheConnectionStays) {
     EXPECT_EQ(Closes(), 0u);
 }
 
+TEST_F(MalformedInputTest, AClientThatReadsLateGetsEveryAnswerInOrder) {
+    // The service stops handling input while answers wait unread and goes
+    // on once the client takes them: nothing is lost or reordered.
+    RawSocket raw(DevicePath(kName));
+    ASSERT_TRUE(raw.Connected());
+    constexpr std::uint64_t kRequests = 200, kRoom = 64u << 10; // 12.5 MiB of answers
+    const Bytes words = {0, 0, 0, 0, 0, 0, 1, 0};                // success, 64 KiB
+    Bytes all;
+    for (std::uint64_t id = 1; id <= kRequests; ++id) {
+        const Bytes one = RequestMessage(id, Body(test::kAnswer, 8, kRoom), words);
+        all.insert(all.end(), one.begin(), one.end());
+    }
+    ASSERT_TRUE(raw.Send(all));
+    ASSERT_TRUE(service_.WaitFor([&] { return service_.Server().BytesHeldFor(geteuid()) >= (2u << 20); }));
+    EXPECT_LT(service_.Server().BytesHeldFor(geteuid()), (2u << 20) + 2 * kRoom);
+    wire::MessageHeader header{};
+    Bytes body;
+    for (std::uint64_t id = 1; id <= kRequests; ++id) {
+        ASSERT_TRUE(raw.Receive(header, body)) << id;
+        const std::uint64_t got = header.id; // by value: the packed field must not be bound
+        const std::uint16_t type = header.type;
+        ASSERT_EQ(got, id);
+        ASSERT_EQ(type, static_cast<std::uint16_t>(wire::MessageType::Completion));
+        ASSERT_EQ(body.size(), sizeof(wire::CompletionBody) + kRoom);
+        EXPECT_EQ(body.back(), 0xA5);
+    }
+    EXPECT_TRUE(service_.WaitFor([&] { return service_.Server().BytesHeldFor(geteuid()) == 0; }));
+    EXPECT_EQ(Closes(), 0u);
+}
+
 TEST_F(MalformedInputTest, ResourceLimitsRefuseRequestsAndKeepTheConnection) {
     RawSocket raw(DevicePath(kName));
     ASSERT_TRUE(raw.Connected());

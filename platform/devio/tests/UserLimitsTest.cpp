@@ -50,5 +50,21 @@ TEST(UserLimits, RequestsAndTheirBytesAreChargedPerUser) {
     EXPECT_TRUE(limits.Charge(0, 64 * mib, 2 * UserLimits::kMaxBytesPerUser));
 }
 
+TEST(UserLimits, UnsentAnswersStayChargedToTheUserUntilSent) {
+    UserLimits limits;
+    const std::size_t mib = 1u << 20;
+    ASSERT_TRUE(limits.Charge(1000, 0, mib));
+    limits.Release(1000, 0, mib); // completed: its answer is queued instead
+    limits.Queue(1000, UserLimits::kMaxQueuedBytesPerUser + 1);
+    EXPECT_EQ(limits.Held(1000), UserLimits::kMaxQueuedBytesPerUser + 1);
+    EXPECT_FALSE(limits.Charge(1000, 0, 0)) << "a user whose answers pile up unread gets no new request";
+    EXPECT_TRUE(limits.Charge(1001, 0, mib));
+    limits.Queue(0, 4 * UserLimits::kMaxQueuedBytesPerUser);
+    EXPECT_TRUE(limits.Charge(0, 0, mib)) << "root only by the device";
+    limits.Unqueue(1000, UserLimits::kMaxQueuedBytesPerUser + 1);
+    EXPECT_EQ(limits.Held(1000), 0u);
+    EXPECT_TRUE(limits.Charge(1000, 0, mib));
+}
+
 } // namespace
 } // namespace qorcam::devio::detail

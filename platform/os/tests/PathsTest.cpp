@@ -121,26 +121,67 @@ TEST_F(PathsTest, NamedObjectsLiveInAPrivateFolderOfTheUserThatNobodyElseCanPlan
     ASSERT_EQ(stat((temp_ + "/own/run/user").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 01777u) << "every user makes a folder of its own there";
 
-    // A link planted under the user's name is not followed.
-    fs::create_directories(temp_ + "/link/run/user");
-    chmod((temp_ + "/link/run/user").c_str(), 01777);
-    fs::create_directories(temp_ + "/elsewhere");
-    fs::create_directory_symlink(temp_ + "/elsewhere", temp_ + "/link/run/user/" + uid);
-    setenv("QORCAM_ROOT", (temp_ + "/link").c_str(), 1);
-    EXPECT_EQ(Paths::SharedObjects(), "");
-
     // A shared folder anyone may rename things in is refused.
     fs::create_directories(temp_ + "/open/run/user");
     chmod((temp_ + "/open/run/user").c_str(), 0777);
     setenv("QORCAM_ROOT", (temp_ + "/open").c_str(), 1);
     EXPECT_EQ(Paths::SharedObjects(), "");
+}
 
-    if (geteuid() != 0) GTEST_SKIP() << "a folder made by another user needs root to set up";
-    fs::create_directories(temp_ + "/other/run/user/0");
-    chmod((temp_ + "/other/run/user").c_str(), 01777);
-    ASSERT_EQ(chown((temp_ + "/other/run/user/0").c_str(), 65534, 65534), 0);
-    setenv("QORCAM_ROOT", (temp_ + "/other").c_str(), 1);
-    EXPECT_EQ(Paths::SharedObjects(), "");
+TEST_F(PathsTest, ANamePlantedInTheUsersNameIsPassedOverForASpareFolderOfItsOwn) {
+    namespace fs = std::filesystem;
+    const std::string uid = std::to_string(geteuid());
+    struct Case {
+        const char* what;
+        const char* root;
+        bool otherUser; // the planted things belong to another user (needs root)
+    };
+    const Case cases[] = {{"a link", "link", false}, {"another user's folder", "other", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.otherUser && geteuid() != 0) {
+            std::printf("skipped: %s: needs root to set up\n", c.what);
+            continue;
+        }
+        const std::string users = temp_ + "/" + c.root + "/run/user";
+        fs::create_directories(users);
+        chmod(users.c_str(), 01777);
+        fs::create_directories(temp_ + "/elsewhere");
+        if (c.otherUser) {
+            fs::create_directory(users + "/" + uid);
+            // Spare names of the user taken too, one below any random name.
+            fs::create_directory(users + "/" + uid + ".000000");
+            for (const auto& planted : {users + "/" + uid, users + "/" + uid + ".000000"})
+                ASSERT_EQ(chown(planted.c_str(), 65534, 65534), 0);
+        } else {
+            fs::create_directory_symlink(temp_ + "/elsewhere", users + "/" + uid);
+        }
+        setenv("QORCAM_ROOT", (temp_ + "/" + c.root).c_str(), 1);
+        const std::string spare = Paths::SharedObjects();
+        ASSERT_FALSE(spare.empty()) << "the user must not be kept out of its named objects";
+        const std::string name = fs::path(spare).filename();
+        EXPECT_EQ(fs::path(spare).parent_path(), users);
+        EXPECT_EQ(name.size(), uid.size() + 7);
+        EXPECT_EQ(name.rfind(uid + ".", 0), 0u) << name;
+        EXPECT_NE(name, uid + ".000000");
+        struct stat st {};
+        ASSERT_EQ(lstat(spare.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        EXPECT_EQ(st.st_uid, geteuid());
+        EXPECT_TRUE(fs::is_empty(temp_ + "/elsewhere")) << "nothing was made through the link";
+        // Every later call (another process of the user, root reading the
+        // user's objects) finds the same folder, and no second one is made.
+        EXPECT_EQ(Paths::SharedObjects(), spare);
+        EXPECT_EQ(Paths::UserObjects(geteuid()), spare);
+        std::size_t spares = 0;
+        for (const auto& entry : fs::directory_iterator(users))
+            spares += entry.path().filename().string().rfind(uid + ".", 0) == 0 ? 1 : 0;
+        EXPECT_EQ(spares, c.otherUser ? 2u : 1u);
+        // It stays the user's folder when the planted name goes away.
+        fs::remove(users + "/" + uid);
+        EXPECT_EQ(Paths::SharedObjects(), spare);
+    }
 }
 
 } // namespace

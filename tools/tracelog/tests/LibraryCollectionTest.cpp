@@ -201,7 +201,7 @@ TEST_F(LibraryCollectionTest, StopLeavesWaitingLinesInTheAreaAndOffTouchesNothin
     EXPECT_EQ(test::RingRecords(DllFile()), std::vector<std::string>{"late"});
 }
 
-TEST_F(LibraryCollectionTest, RootCollectsEveryUsersLinesAndAnotherUserOnlyItsOwn) {
+TEST_F(LibraryCollectionTest, RootCollectsEveryUsersMarkedLinesInAFileOfTheirOwnAndAnotherUserOnlyItsOwn) {
     if (geteuid() != 0) GTEST_SKIP() << "running processes as other users needs root";
     constexpr uid_t kWriter = 65534, kOther = 65533;
     if (!CanBecome(kWriter) || !CanBecome(kOther)) GTEST_SKIP() << "uids 65534 and 65533 can't be taken here";
@@ -216,21 +216,36 @@ TEST_F(LibraryCollectionTest, RootCollectsEveryUsersLinesAndAnotherUserOnlyItsOw
     std::filesystem::create_directory(users + "/4002");
     std::filesystem::create_directory(users + "/x4003");
     ASSERT_EQ(chown((users + "/x4003").c_str(), 4003, 4003), 0);
+    // The writer's own folder name taken by another user first: the writer's
+    // library and its collection go to a spare folder of the writer's instead.
+    std::filesystem::create_directory(users + "/" + std::to_string(kWriter));
+    ASSERT_EQ(chown((users + "/" + std::to_string(kWriter)).c_str(), kOther, kOther), 0);
     EXPECT_TRUE(OtherUserFolders().empty());
 
-    // Root's tool shows the lines of a library process of another user.
+    // Root's tool shows the lines of a library process of another user, in
+    // a file of that user's own, each line marked with the user.
     session_.StartLogging(Options(1));
     const pid_t writer = RunAs(kWriter, {QORCAM_TRACE_WRITER, "20", "wait"});
     ASSERT_GT(writer, 0);
     EXPECT_EQ(ExitOf(writer), 0) << "the writer's tracing was not switched on";
     EXPECT_EQ(OtherUserFolders(), std::vector<std::uint32_t>{kWriter});
     const std::string pid = "ProcessID=" + std::to_string(writer);
-    EXPECT_TRUE(Within30s([&] { return HasLine(DllFile(), "DLL DETACH " + pid); })) << ReadFile(DllFile());
+    const auto userFile = File(("QorCam_Dll_User" + std::to_string(kWriter) + ".log").c_str());
+    EXPECT_TRUE(Within30s([&] { return HasLine(userFile, "DLL DETACH " + pid); })) << ReadFile(userFile);
     session_.StopLogging();
     int purges = 0;
-    for (const auto& line : test::RingRecords(DllFile()))
+    for (const auto& line : test::RingRecords(userFile)) {
+        EXPECT_EQ(line.rfind("[user 65534] ", 0), 0u) << line;
         purges += line.find("QORCAMFILTER_Purge") != std::string::npos && line.find(pid) != std::string::npos;
+    }
     EXPECT_EQ(purges, 40);
+    // Root's own file holds none of them, only where they went: the user
+    // can't push root's lines out of root's ring.
+    const auto rootLines = test::RingRecords(DllFile());
+    for (const auto& line : rootLines)
+        EXPECT_EQ(line.find(pid), std::string::npos) << line;
+    EXPECT_TRUE(HasLine(DllFile(), "lines of user 65534 are collected in QorCam_Dll_User65534.log"))
+        << ReadFile(DllFile());
 
     // Another user's tool shows its own user's lines and none of the first user's, whose lines wait in
     // that user's area meanwhile.
