@@ -14,6 +14,14 @@ cd "$(dirname "$0")/.."
 build=$(realpath "$1")
 work=$(mktemp -d "${TMPDIR:-/tmp}/qorcam-package.XXXXXX")
 nspawn_pid=
+boot_init=
+# Ends the booted root's init (and so every process of its PID namespace) when
+# systemd-nspawn itself is gone or was killed before it could shut it down.
+end_boot_init() {
+  if [ -n "$boot_init" ] && [ "$(cat "/proc/$boot_init/comm" 2>/dev/null)" = systemd ]; then
+    kill -KILL "$boot_init" 2>/dev/null || true
+  fi
+}
 cleanup() {
   if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
     # systemd-nspawn shuts the booted system down on TERM.
@@ -21,6 +29,7 @@ cleanup() {
     for _ in $(seq 1 60); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.5; done
     kill -KILL "$nspawn_pid" 2>/dev/null || true
   fi
+  end_boot_init
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -179,6 +188,7 @@ booted_check() {
     sleep 0.2
   done
   [ -n "$init" ] || { cat "$work/boot.log"; cannot "systemd-nspawn could not boot the root here"; return; }
+  boot_init=$init
   in_root() {
     nsenter -t "$init" -m -u -i -p -n -- env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
       DEBIAN_FRONTEND=noninteractive "$@"
@@ -333,6 +343,7 @@ booted_check() {
 
   kill -TERM "$nspawn_pid" 2>/dev/null || true
   for i in $(seq 1 60); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.5; done
+  end_boot_init
   [ "$failed" = 0 ] || { echo "FAILED: the packages' life in the booted root"; return 1; }
   echo "booted check passed"
 }
