@@ -47,7 +47,7 @@ public:
         /// How long a partly filled block waits before it is handed over. Every hand-over wakes the
         /// reader, so a short time costs a wake-up every few milliseconds of a stream that doesn't
         /// fill a block as fast (a 1 MiB block holds about 8 ms of a 1 Gbit/s link); a long one
-        /// holds back the end of a frame. The kernel counts it in its ticks (4 ms at 250 Hz).
+        /// holds back the end of a frame (older kernels round it up to their timer tick).
         unsigned blockTimeoutMs = 4;
         Traffic traffic = Traffic::All; ///< `Control` receives without the ring (the sizes above unused)
         /// The destination ports of the stream share (`Stream` and `Control` alike).
