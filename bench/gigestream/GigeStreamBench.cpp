@@ -1,15 +1,21 @@
 // gigestream_bench: CPU time per complete frame through libQorCam.so (the application's process with
 // library and producer, plus the GigE service) against Aravis 0.8 receiving the same emulated camera
 // with its packet-socket receiver, in one run. CPU comes from /proc (user + system time of the
-// processes); each contender streams for the same time in turn, round after round.
+// processes); each contender streams for the same time in turn, round after round. The packets its
+// packet sockets dropped for want of room (the kernel's PACKET_STATISTICS) are counted for both: the
+// service's sockets are read through descriptors taken over with pidfd_getfd, Aravis's in this process.
 #include "GigeBenchRig.h"
 
 #include <arv.h>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/if_packet.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,8 +81,63 @@ int ServicePid(const std::string& hostNamespace) {
     return found;
 }
 
+// The packet sockets (AF_PACKET) of a process, read for their drop counts.
+class PacketSockets {
+public:
+    ~PacketSockets() { Close(); }
+    // Takes over every packet socket the process has now; false when it has none.
+    bool Find(int pid) {
+        Close();
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd < 0) return false;
+        const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+        DIR* dir = ::opendir(folder.c_str());
+        while (dirent* e = dir ? ::readdir(dir) : nullptr) {
+            const int target = std::atoi(e->d_name);
+            if (target <= 0 && std::strcmp(e->d_name, "0") != 0) continue;
+            char link[64] = {};
+            if (::readlink((folder + "/" + e->d_name).c_str(), link, sizeof link - 1) <= 0 ||
+                std::strncmp(link, "socket:", 7) != 0)
+                continue;
+            const int fd = pid == getpid() ? ::dup(target)
+                                           : static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd, target, 0));
+            int domain = 0;
+            socklen_t length = sizeof domain;
+            if (fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 && domain == AF_PACKET)
+                fds_.push_back(fd);
+            else if (fd >= 0)
+                ::close(fd);
+        }
+        if (dir) ::closedir(dir);
+        ::close(pidfd);
+        return !fds_.empty();
+    }
+    // Packets dropped (and taken) since the last call, all sockets together.
+    uint64_t TakeDrops(uint64_t* packets = nullptr) {
+        uint64_t drops = 0, taken = 0;
+        for (int fd : fds_) {
+            tpacket_stats_v3 s{};
+            socklen_t length = sizeof s;
+            if (::getsockopt(fd, SOL_PACKET, PACKET_STATISTICS, &s, &length) != 0) continue;
+            drops += s.tp_drops;
+            taken += s.tp_packets;
+        }
+        if (packets) *packets = taken;
+        return drops;
+    }
+    void Close() {
+        for (int fd : fds_)
+            ::close(fd);
+        fds_.clear();
+    }
+
+private:
+    std::vector<int> fds_;
+};
+
 struct Run {
     uint64_t complete = 0, incomplete = 0;
+    uint64_t drops = 0, packets = 0, missing = 0; // missing: packets the receiver never got (Aravis)
     double cpuMs = 0, serviceMs = 0, seconds = 0;
     double PerFrame() const { return complete ? cpuMs / double(complete) : 0; }
 };
@@ -110,7 +171,9 @@ void OnImage(HCAMERA, uint8_t*, uint32_t length, uint32_t, uint32_t, QORCAM_IMAG
 }
 
 // Our path as an application takes it: resources, the image callback with 16 buffers, start.
-bool Ours(Library& lib, HCAMERA camera, int servicePid, double seconds, Run& run) {
+// stallMs > 0: the service is stopped for that long once a second (SIGSTOP, SIGCONT), as a busy machine
+// may hold its receive thread up, to show whether it catches up afterwards.
+bool Ours(Library& lib, HCAMERA camera, int servicePid, PacketSockets& ring, double seconds, int stallMs, Run& run) {
     auto alloc = lib.Fn<decltype(&QORCAM_ResourceAlloc)>("QORCAM_ResourceAlloc");
     auto release = lib.Fn<decltype(&QORCAM_ResourceRelease)>("QORCAM_ResourceRelease");
     auto setCallback = lib.Fn<decltype(&QORCAM_SetImageCallBack)>("QORCAM_SetImageCallBack");
@@ -124,8 +187,21 @@ bool Ours(Library& lib, HCAMERA camera, int servicePid, double seconds, Run& run
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // past the start
     const uint64_t c0 = counts.complete, i0 = counts.incomplete;
     const double own0 = CpuMs(getpid()), service0 = CpuMs(servicePid);
+    ring.TakeDrops();
     const auto t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    if (stallMs > 0) {
+        for (auto until = t0 + std::chrono::duration<double>(seconds); Clock::now() < until;) {
+            ::kill(servicePid, SIGSTOP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+            ::kill(servicePid, SIGCONT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000 - std::min(stallMs, 900)));
+        }
+    } else {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+    uint64_t packets = 0;
+    run.drops += ring.TakeDrops(&packets);
+    run.packets += packets;
     const double service = CpuMs(servicePid) - service0;
     run.cpuMs += CpuMs(getpid()) - own0 + service;
     run.serviceMs += service;
@@ -165,10 +241,20 @@ bool Aravis(ArvCamera* camera, double seconds, Run& run) {
         }
     };
     pump(0.5, nullptr, nullptr);
+    PacketSockets ring;
+    ring.Find(getpid()); // the stream's receiver, the only packet socket of this process
+    ring.TakeDrops();
+    guint64 resent0 = 0, missing0 = 0, resent1 = 0, missing1 = 0;
+    if (ARV_IS_GV_STREAM(stream)) arv_gv_stream_get_statistics(ARV_GV_STREAM(stream), &resent0, &missing0);
     const double cpu0 = CpuMs(getpid());
     const auto t0 = Clock::now();
     pump(seconds, &run.complete, &run.incomplete);
     run.cpuMs += CpuMs(getpid()) - cpu0;
+    uint64_t packets = 0;
+    run.drops += ring.TakeDrops(&packets);
+    run.packets += packets;
+    if (ARV_IS_GV_STREAM(stream)) arv_gv_stream_get_statistics(ARV_GV_STREAM(stream), &resent1, &missing1);
+    run.missing += missing1 - missing0;
     run.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
     arv_camera_stop_acquisition(camera, nullptr);
     g_object_unref(stream);
@@ -182,6 +268,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
     const uint32_t periodUs = argc > 3 ? static_cast<uint32_t>(std::max(1000, std::atoi(argv[3]))) : 20000;
+    const int stallMs = argc > 4 ? std::clamp(std::atoi(argv[4]), 0, 900) : 0;
     const auto rig = EnterHostRig("gigestream_bench");
     if (!rig) return 1;
     const int servicePid = ServicePid(rig->HostNamespace());
@@ -195,8 +282,11 @@ int main(int argc, char** argv) {
     }
     std::printf("%d rounds of %.1f s per contender and case, frame period %u us; load average at start: %s\n",
                 rounds, seconds, periodUs, LoadAverage().c_str());
-    std::printf("%-18s %-7s %8s %8s %9s %12s %14s\n", "case", "who", "frames/s", "bad/s", "CPU ms/s",
-                "CPU ms/frame", "of it service");
+    if (stallMs > 0) std::printf("our service stopped for %d ms once a second while it streams\n", stallMs);
+    PacketSockets ring;
+    if (!ring.Find(servicePid)) std::fprintf(stderr, "the service's packet sockets were not found\n");
+    std::printf("%-18s %-7s %8s %8s %9s %12s %14s %10s %10s\n", "case", "who", "frames/s", "bad/s", "CPU ms/s",
+                "CPU ms/frame", "of it service", "ring drops", "packets");
     for (const Case& c : kCases) {
         Run ours, aravis;
         bool ok = true;
@@ -205,7 +295,7 @@ int main(int argc, char** argv) {
             ok = lib.Fn<decltype(&QORCAM_Open)>("QORCAM_Open")(uid, &camera);
             ok = ok && lib.Write(camera, 0x100, c.width) && lib.Write(camera, 0x104, c.height) &&
                  lib.Write(camera, 0x128, c.pixelFormat) && lib.Write(camera, 0x138, periodUs);
-            ok = ok && Ours(lib, camera, servicePid, seconds, ours);
+            ok = ok && Ours(lib, camera, servicePid, ring, seconds, stallMs, ours);
             if (camera) lib.Fn<decltype(&QORCAM_Close)>("QORCAM_Close")(camera);
             if (!ok) break;
 
@@ -231,15 +321,19 @@ int main(int argc, char** argv) {
             continue;
         }
         auto row = [&](const char* who, const Run& r) {
-            std::printf("%-18s %-7s %8.1f %8.1f %9.1f %12.3f %14.3f\n", c.name, who,
+            std::printf("%-18s %-7s %8.1f %8.1f %9.1f %12.3f %14.3f %10llu %10llu\n", c.name, who,
                         double(r.complete) / r.seconds, double(r.incomplete) / r.seconds, r.cpuMs / r.seconds,
-                        r.PerFrame(), r.complete ? r.serviceMs / double(r.complete) : 0);
+                        r.PerFrame(), r.complete ? r.serviceMs / double(r.complete) : 0,
+                        static_cast<unsigned long long>(r.drops), static_cast<unsigned long long>(r.packets));
         };
         row("QorCam", ours);
         row("Aravis", aravis);
         if (aravis.PerFrame() > 0)
-            std::printf("%-18s ratio CPU per complete frame (ours / Aravis): %.2fx\n", c.name,
-                        ours.PerFrame() / aravis.PerFrame());
+            std::printf("%-18s ratio CPU per complete frame (ours / Aravis): %.2fx; good frames %.1f %% of Aravis's; "
+                        "Aravis missed %llu packets\n",
+                        c.name, ours.PerFrame() / aravis.PerFrame(),
+                        aravis.complete ? 100.0 * double(ours.complete) / double(aravis.complete) : 0.0,
+                        static_cast<unsigned long long>(aravis.missing));
         std::fflush(stdout);
     }
     std::printf("load average at end: %s\n", LoadAverage().c_str());

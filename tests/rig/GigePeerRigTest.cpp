@@ -80,12 +80,13 @@ TEST(GigePeerRig, MissingPacketIsAskedForAgainAndPlaced) {
     for (uint32_t k = 1; k <= packets; ++k)
         for (uint32_t i : {0u, perPacket - 1})
             ASSERT_EQ(b[(k - 1) * perPacket + i], static_cast<uint8_t>(1 * 31 + k * 7 + i)) << k;
-    // Asked for at the gap, and once more at the trailer (the peer answers after it).
-    EXPECT_EQ(c.ReadReg(0xF014), 2u);
+    // Asked for once, at the gap: the trailer came before the answer could have, so it is not asked
+    // for again there (the peer answers after the trailer).
+    EXPECT_EQ(c.ReadReg(0xF014), 1u);
     uint8_t in[10] = {uint8_t(kStreamPort & 0xFF), uint8_t(kStreamPort >> 8)};
     std::array<uint64_t, 3> stats{};
     c.h.DeviceIoControl(IOCTL_GIGE_GetStreamStatus, in, sizeof in, stats.data(), sizeof stats);
-    EXPECT_EQ(stats, (std::array<uint64_t, 3>{packets, 2, 2}));
+    EXPECT_EQ(stats, (std::array<uint64_t, 3>{packets, 1, 1}));
 }
 
 TEST(GigePeerRig, EventIsDeliveredOnceAndAcknowledgedTwice) {

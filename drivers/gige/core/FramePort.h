@@ -19,6 +19,9 @@ public:
     // Maximum frame size (the MTU) and link speed in units of 100 bit/s; false
     // when the adapter can't tell.
     virtual bool QueryLink(uint32_t& maxFrameSize, uint32_t& linkSpeed) = 0;
+    // Whether stream frames that reached the machine wait to be handed to the logic (the receive path
+    // is behind): a time-out must not count their time as silence. Called under the logic's lock.
+    virtual bool StreamBacklog() const { return false; }
 };
 
 } // namespace qorcam::gige

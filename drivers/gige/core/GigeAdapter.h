@@ -66,7 +66,8 @@ struct BlockContext {
     uint32_t resendCommands = 0;
     uint32_t resendsLeft = 0;
     uint64_t blockId = 0;
-    uint64_t lastPacket = ~0ull;
+    uint64_t lastPacket = ~0ull; // when its last packet came, or later: when packets were asked for again
+    uint64_t lastRequest = 0;     // when packets were last asked for again (0: never)
     bool extended = false; // the leader came with 64-bit block ids
     bool chunkLengthArrived = false;
     bool trailerWordsArrived = false;
@@ -137,6 +138,10 @@ struct GigeAdapter {
     std::deque<GigeRequestPtr> toolQueue;
     std::list<GigeDeviceEntry> devices;
     std::list<GigeStreamChannel> streamChannels;
+    // When the newest stream frame handed to the logic reached the machine; while the receive path
+    // is behind, block time-outs count up to it, not up to now.
+    uint64_t streamArrived = 0;
+    uint64_t streamCheckDue = 0; // the receive path's next look at block time-outs, in arrival time
     std::list<GigeEventChannel> eventChannels;
 
     std::array<uint64_t, static_cast<size_t>(AdapterTimer::Count)> timerDue{}; // 0 = not armed

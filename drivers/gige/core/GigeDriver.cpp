@@ -118,16 +118,59 @@ void GigeDriver::CompleteAll(Completions& completions) {
     completions.clear();
 }
 
+void GigeDriver::SetTimerWake(std::function<void()> wake) {
+    std::lock_guard lock(mutex_);
+    timerWake_ = std::move(wake);
+}
+
+bool GigeDriver::TimerMovedUpLocked() {
+    // A command awaiting its answer is looked at by the tick within 5 ms.
+    for (auto& a : adapters_) {
+        if (a.awaitingAck.empty()) continue;
+        uint64_t& tick = a.Timer(AdapterTimer::Tick);
+        const uint64_t due = clock_.Now() + clock_.MsToTicks(5);
+        if (tick == 0 || tick > due) tick = due;
+    }
+    uint64_t next = listRoundDue_ ? listRoundDue_ : kNever;
+    for (const auto& a : adapters_) {
+        for (uint64_t due : a.timerDue)
+            if (due != 0) next = std::min(next, due);
+        for (const auto& e : a.devices) {
+            if (e.heartbeatDue) next = std::min(next, e.heartbeatDue);
+            if (e.lostDue) next = std::min(next, e.lostDue);
+        }
+    }
+    if (!timerWake_ || next >= plannedWake_) return false;
+    plannedWake_ = next; // one wake-up for it is enough
+    return true;
+}
+
+void GigeDriver::WakeTimerIfMoved() {
+    bool moved = false;
+    {
+        std::lock_guard lock(mutex_);
+        moved = TimerMovedUpLocked();
+    }
+    if (moved) timerWake_();
+}
+
+void GigeDriver::Finish(Completions& completions, bool timerMoved) {
+    CompleteAll(completions);
+    if (timerMoved) timerWake_();
+}
+
 uint32_t GigeDriver::DeviceControl(const GigeRequestPtr& request) {
     Completions done;
     uint32_t bytes = 0;
     size_t written = 0;
     uint32_t status;
+    bool timerMoved = false;
     {
         std::lock_guard lock(mutex_);
         status = unloading_ ? STATUS_INVALID_PARAMETER : Dispatch(request, done, bytes, written);
+        timerMoved = TimerMovedUpLocked();
     }
-    CompleteAll(done);
+    Finish(done, timerMoved);
     if (status != STATUS_PENDING) request->Complete(status, bytes, std::max<size_t>(bytes, written));
     return status;
 }
@@ -657,6 +700,7 @@ void GigeDriver::Cancel(const GigeRequestPtr& request) {
         }
     }
     CompleteAll(done);
+    WakeTimerIfMoved();
 }
 
 bool GigeDriver::MayUseChannel(const GigeRequest& r, const GigeStreamChannel& c) {
@@ -683,6 +727,7 @@ void GigeDriver::ConnectionClosed(uint64_t connection) {
         FreePortsAndGroups([&](uint32_t, uint64_t taker) { return taker == connection; }, done);
     }
     CompleteAll(done);
+    WakeTimerIfMoved();
 }
 
 void GigeDriver::CancelRegistration(uint32_t pid, Completions& done) {
@@ -823,6 +868,7 @@ void GigeDriver::PostServiceMessage(std::u16string text) {
         PostServiceMessages(done);
     }
     CompleteAll(done);
+    WakeTimerIfMoved();
 }
 
 void GigeDriver::PostServiceMessages(Completions& done) {
@@ -988,6 +1034,7 @@ std::optional<uint32_t> GigeDriver::BindAdapter(const AdapterBinding& b, uint32_
         if (status) *status = STATUS_SUCCESS;
     }
     CompleteAll(done);
+    WakeTimerIfMoved();
     return result;
 }
 
@@ -1024,6 +1071,7 @@ void GigeDriver::UnbindAdapter(uint32_t number) {
         adapters_.erase(it);
     }
     CompleteAll(done);
+    WakeTimerIfMoved();
 }
 
 void GigeDriver::LinkStateChanged(uint32_t number, bool connected) {
@@ -1036,6 +1084,7 @@ void GigeDriver::LinkStateChanged(uint32_t number, bool connected) {
         LinkStateWork(*a, done);
     }
     CompleteAll(done);
+    WakeTimerIfMoved();
 }
 
 void GigeDriver::LinkStateWork(GigeAdapter& a, Completions& done) {
@@ -1102,20 +1151,34 @@ void GigeDriver::SystemAddressChanged(uint32_t number, uint32_t ip, uint32_t mas
 
 void GigeDriver::Receive(uint32_t number, std::span<const uint8_t> bytes) {
     const std::span<const uint8_t> one[] = {bytes};
-    ReceiveBatch(number, one);
+    ReceiveBatch(number, one, 0);
 }
 
-void GigeDriver::ReceiveBatch(uint32_t number, std::span<const std::span<const uint8_t>> frames) {
+void GigeDriver::ReceiveBatch(uint32_t number, std::span<const std::span<const uint8_t>> frames,
+                              uint64_t arrived) {
     Completions done;
+    bool timerMoved = false;
     {
         std::lock_guard lock(mutex_);
+        ReceivePass pass;
+        pass.now = clock_.Now(); // once for the batch
+        pass.arrived = arrived != 0 ? std::min(arrived, pass.now) : pass.now;
         for (const auto bytes : frames)
-            if (!ReceiveLocked(number, bytes, done)) break;
+            if (!ReceiveLocked(number, bytes, done, pass)) break;
+        // A receive path that is behind looks at the time-outs itself, counting up to when what it
+        // handles came: the timer thread leaves them to it while frames wait.
+        GigeAdapter* a = AdapterByNumber(number);
+        if (a && !a->closing && a->streamArrived >= a->streamCheckDue && !a->streamChannels.empty()) {
+            a->streamCheckDue = a->streamArrived + clock_.MsToTicks(5);
+            CheckBlockTimeouts(*a, a->streamArrived, pass.now, done);
+        }
+        timerMoved = TimerMovedUpLocked();
     }
-    CompleteAll(done);
+    Finish(done, timerMoved);
 }
 
-bool GigeDriver::ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, Completions& done) {
+bool GigeDriver::ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, Completions& done,
+                               ReceivePass& pass) {
     GigeAdapter* a = AdapterByNumber(number);
     if (!a || a->closing || a->paused) return false;
     ReceivedFrame frame(bytes);
@@ -1138,7 +1201,7 @@ bool GigeDriver::ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, 
         a->otherServerPresent = true;
         break;
     case FrameClass::Gvsp:
-        HandleStreamPacket(*a, frame, done);
+        HandleStreamPacket(*a, frame, done, pass);
         break;
     case FrameClass::ActionAck:
         HandleActionAck(*a, frame, done);
@@ -1286,11 +1349,17 @@ uint64_t GigeDriver::RunTimers() {
         if (listRoundDue_ != 0 && listRoundDue_ <= now) FinishDeviceListRound(done);
     }
     CompleteAll(done);
-    return NextTimerDue();
+    std::lock_guard lock(mutex_);
+    plannedWake_ = NextTimerDueLocked();
+    return plannedWake_;
 }
 
 uint64_t GigeDriver::NextTimerDue() const {
     std::lock_guard lock(mutex_);
+    return NextTimerDueLocked();
+}
+
+uint64_t GigeDriver::NextTimerDueLocked() const {
     uint64_t next = listRoundDue_ ? listRoundDue_ : kNever;
     for (const auto& a : adapters_) {
         for (uint64_t due : a.timerDue)
@@ -1304,9 +1373,18 @@ uint64_t GigeDriver::NextTimerDue() const {
 }
 
 void GigeDriver::TickWork(GigeAdapter& a, Completions& done) {
-    ArmTimer(a, AdapterTimer::Tick, 5);
-    CheckBlockTimeouts(a, done);
+    const uint64_t now = clock_.Now();
+    // While stream frames wait to be read the silence of a block is not yet known: the receive path
+    // times blocks out as it catches up.
+    const bool behind = a.port && a.port->StreamBacklog();
+    if (!behind) CheckBlockTimeouts(a, now, now, done);
     if (++a.tickCount % 4 == 0) CheckCommandResends(a, done);
+    // The tick runs only while there is something to look at: commands awaiting their answers every
+    // 5 ms, blocks in progress when they may time out.
+    uint64_t next = NextBlockDue(a);
+    if (behind && next != kNever) next = std::max(next, now + clock_.MsToTicks(5));
+    if (!a.awaitingAck.empty()) next = std::min(next, now + clock_.MsToTicks(5));
+    a.Timer(AdapterTimer::Tick) = next == kNever ? 0 : std::max(next, now + 1);
 }
 
 void GigeDriver::FireTimer(GigeAdapter& a, AdapterTimer t, Completions& done) {
@@ -1410,6 +1488,7 @@ void GigeDriver::PowerUp() {
         }
     }
     CompleteAll(done);
+    WakeTimerIfMoved();
 }
 
 size_t GigeDriver::PowerParkedCount() const {

@@ -65,12 +65,18 @@ public:
     // One received frame (the bytes of its first buffer).
     void Receive(uint32_t number, std::span<const uint8_t> frame);
     // Frames received together, in order: the same as one Receive each, with the lock taken once for
-    // them all and the requests they finish completed after the last.
-    void ReceiveBatch(uint32_t number, std::span<const std::span<const uint8_t>> frames);
+    // them all and the requests they finish completed after the last. arrived: when the last of them
+    // reached the machine, in the clock's ticks (0: now); a receive path that is behind tells by it
+    // how old they are, so that their blocks' time-outs count from when their packets came.
+    void ReceiveBatch(uint32_t number, std::span<const std::span<const uint8_t>> frames, uint64_t arrived = 0);
 
-    // Runs the timers that are due; returns the time of the next one (kNever: none).
+    // Runs the timers that are due; returns the time of the next one (kNever: none). Nothing is due
+    // before it unless the wake routine is called.
     uint64_t RunTimers();
     uint64_t NextTimerDue() const;
+    // Called (outside the lock) whenever a call arms a timer due before the time the last RunTimers
+    // returned, so that a timer thread may sleep until then.
+    void SetTimerWake(std::function<void()> wake);
 
     // The machine is about to sleep: every pended request of the adapters,
     // the device list and the bus-event waiters leaves service, to complete
@@ -124,6 +130,13 @@ private:
     };
 
     static void CompleteAll(Completions& completions);
+    // Under the lock, at the end of a call: whether a timer is now due before the timer thread wakes.
+    bool TimerMovedUpLocked();
+    uint64_t NextTimerDueLocked() const;
+    // Completes what was collected, then wakes the timer thread when a call moved a timer up.
+    void Finish(Completions& completions, bool timerMoved);
+    // The same for a call that completed what it collected: looks under the lock again.
+    void WakeTimerIfMoved();
 
     uint32_t Dispatch(const GigeRequestPtr& r, Completions& done, uint32_t& bytes, size_t& written);
     uint32_t Pend(std::deque<GigeRequestPtr>& queue, const GigeRequestPtr& r, Completions& done);
@@ -212,12 +225,26 @@ private:
 
     // Stream channels: placement, resends and block time-outs.
     // One received frame under the lock; false when the adapter takes no frames (gone, closing, paused).
-    bool ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, Completions& done);
-    void HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
-    void CheckBlockTimeouts(GigeAdapter& a, Completions& done);
+    // The times of one batch of received frames, and the block its last stream packet went to, so
+    // that the packets of one block find it at once (valid during the batch only).
+    struct ReceivePass {
+        uint64_t arrived = 0; // when the frames reached the machine
+        uint64_t now = 0;     // when they are handled
+        GigeStreamChannel* channel = nullptr;
+        std::list<BlockContext>::iterator block{}; // of channel, when hasBlock
+        bool hasBlock = false;
+    };
+    bool ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, Completions& done, ReceivePass& pass);
+    void HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Completions& done, ReceivePass& pass);
+    // Resend rounds and time-outs of the blocks whose last packet came more than the block time-out
+    // before upTo; a round sent now waits a whole time-out from now.
+    void CheckBlockTimeouts(GigeAdapter& a, uint64_t upTo, uint64_t now, Completions& done);
+    // When the adapter's tick must next look at its blocks (kNever: no block is started).
+    uint64_t NextBlockDue(const GigeAdapter& a) const;
     void CompleteBlock(GigeStreamChannel& c, BlockContext& b, Completions& done);
-    void ResendMissing(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b);
-    void SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint32_t from, uint32_t to);
+    void ResendMissing(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint64_t now);
+    void SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint32_t from, uint32_t to,
+                          uint64_t now);
     static void ResetBlock(BlockContext& b, uint32_t streamRetry);
     // The block has `packets` data packets, fewer than its buffer was laid out for: the packets past
     // them are no longer missing.
@@ -250,6 +277,8 @@ private:
     std::vector<std::pair<MacAddress, uint32_t>> lastListed_;
     bool listedOnce_ = false;
     uint64_t blockTimeout_ = 0; // ticks
+    std::function<void()> timerWake_;
+    uint64_t plannedWake_ = 0; // what the last RunTimers returned: the timer thread sleeps until then
     uint64_t randomState_ = 0;
 };
 

@@ -34,6 +34,11 @@ template <class T> void PutField(GigeBlockInfo& info, size_t infoOffset, T v) {
     std::memcpy(info.fields + (infoOffset - offsetof(GigeBlockInfo, fields)), &v, sizeof v);
 }
 
+// How long a camera takes at most to answer a resend request.
+uint64_t ResendAnswerTicks(const GigeClock& clock) {
+    return clock.MsToTicks(2);
+}
+
 uint64_t BitmapBytes(uint32_t packetCount) {
     return (uint64_t(packetCount) + 7) / 8;
 }
@@ -124,6 +129,7 @@ void GigeDriver::ResetBlock(BlockContext& b, uint32_t streamRetry) {
     b.nextExpected = 0;
     b.resendsLeft = streamRetry;
     b.lastPacket = kNever;
+    b.lastRequest = 0;
     b.requestedAgain = b.resendCommands = 0;
     b.chunkLengthArrived = b.trailerWordsArrived = false;
     b.info = {};
@@ -133,12 +139,15 @@ void GigeDriver::ResetBlock(BlockContext& b, uint32_t streamRetry) {
     if (b.packetCount % 8) bitmap[b.packetCount / 8] = static_cast<uint8_t>(0xFF00 >> (b.packetCount % 8));
 }
 
-void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Completions& done) {
+void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Completions& done,
+                                    ReceivePass& pass) {
     const auto udp = f.UdpPayload();
     GvspView g(udp);
     if (!g.valid) return;
     const uint16_t port = f.DestinationPort();
-    const uint64_t now = clock_.Now();
+    // Time-outs count from when packets came; a resend asked for now is answered after now.
+    const uint64_t arrived = pass.arrived;
+    const uint64_t now = pass.now;
 
     if (g.blockId == 0) {
         // A test packet: it goes to the first request waiting on this port, whole or cut.
@@ -162,12 +171,28 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         return;
     }
 
-    auto ch = std::find_if(a.streamChannels.begin(), a.streamChannels.end(),
-                           [&](const GigeStreamChannel& c) { return c.hostPort == port; });
-    if (ch == a.streamChannels.end()) return;
-    GigeStreamChannel& c = *ch;
-    auto block = std::find_if(c.blockRequests.begin(), c.blockRequests.end(),
-                              [&](const BlockContext& b) { return b.blockId == g.blockId; });
+    if (!pass.channel || pass.channel->hostPort != port) {
+        auto ch = std::find_if(a.streamChannels.begin(), a.streamChannels.end(),
+                               [&](const GigeStreamChannel& c) { return c.hostPort == port; });
+        if (ch == a.streamChannels.end()) return;
+        pass.channel = &*ch;
+        pass.hasBlock = false;
+    }
+    GigeStreamChannel& c = *pass.channel;
+    a.streamArrived = std::max(a.streamArrived, arrived);
+    // The packets of a block come together: the block of the last one is looked at first, so that
+    // the work per packet does not grow with the number of blocks in progress.
+    auto block = pass.hasBlock && pass.block->blockId == g.blockId
+                     ? pass.block
+                     : std::find_if(c.blockRequests.begin(), c.blockRequests.end(),
+                                    [&](const BlockContext& b) { return b.blockId == g.blockId; });
+    pass.hasBlock = block != c.blockRequests.end();
+    if (pass.hasBlock) pass.block = block;
+    // A block that completes leaves the list: the pass forgets it first.
+    auto finish = [&](std::list<BlockContext>::iterator it) {
+        if (pass.hasBlock && pass.block == it) pass.hasBlock = false;
+        c.blockRequests.erase(it);
+    };
 
     switch (g.format) {
     case kLeader: {
@@ -200,13 +225,17 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
                 uint64_t(free->infoOffset) + kBlockInfoBytes + BitmapBytes(free->packetCount);
             if (out.size() < needed) {
                 done.push_back({free->request, STATUS_NO_MEMORY_MAPPING, 0, 0});
-                c.blockRequests.erase(free);
+                finish(free);
                 return;
             }
             free->output = out;
         }
         free->blockId = g.blockId;
-        free->lastPacket = now;
+        free->lastPacket = arrived;
+        free->lastRequest = 0;
+        // The adapter's tick looks at the block once it may have timed out.
+        if (uint64_t& tick = a.Timer(AdapterTimer::Tick); tick == 0 || tick > arrived + blockTimeout_ + 1)
+            tick = std::max<uint64_t>(1, arrived + blockTimeout_ + 1);
         free->info = {};
         free->info.blockId = g.blockId;
         free->extended = g.extended;
@@ -217,7 +246,7 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         if (block == c.blockRequests.end()) return;
         BlockContext& b = *block;
         if (g.packetId == 0 || g.packetId > b.packetCount) return;
-        b.lastPacket = now;
+        b.lastPacket = std::max(b.lastPacket, arrived);
         const uint32_t index = g.packetId - 1;
         const uint64_t offset = uint64_t(index) * c.packetPayloadSize;
         if (offset < b.infoOffset) {
@@ -233,21 +262,21 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         if (index == b.nextExpected) {
             ++b.nextExpected;
         } else if (index > b.nextExpected) {
-            if (c.resendEnable) SendPacketResend(a, c, b, b.nextExpected, index);
+            if (c.resendEnable) SendPacketResend(a, c, b, b.nextExpected, index, now);
             b.nextExpected = g.packetId;
         }
         const uint32_t type = b.info.payloadType;
         if (b.missing == 0 && (type != kPayloadChunk || b.chunkLengthArrived) &&
             (type != kPayloadExtendedChunk || b.trailerWordsArrived)) {
             CompleteBlock(c, b, done);
-            c.blockRequests.erase(block);
+            finish(block);
         }
         return;
     }
     case kTrailer: {
         if (block == c.blockRequests.end()) return;
         BlockContext& b = *block;
-        b.lastPacket = now;
+        b.lastPacket = std::max(b.lastPacket, arrived);
         // The trailer's packet id follows the block's last data packet: a buffer laid out for more
         // packets than the block has waits for none of the rest.
         if (g.packetId != 0 && g.packetId - 1 < b.packetCount) EndBlockAt(b, g.packetId - 1);
@@ -263,18 +292,22 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         }
         if (b.missing == 0 || !c.resendEnable) {
             CompleteBlock(c, b, done);
-            c.blockRequests.erase(block);
+            finish(block);
         } else if (b.nextExpected >= b.packetCount) {
-            if (b.resendsLeft > 0) {
-                --b.resendsLeft;
-                ResendMissing(a, c, b);
-            } else {
+            if (b.resendsLeft == 0) {
                 CompleteBlock(c, b, done);
-                c.blockRequests.erase(block);
+                finish(block);
+            } else if (b.lastRequest == 0 || b.lastRequest + ResendAnswerTicks(clock_) < arrived) {
+                // The holes were asked for long enough before the trailer came for their answers to
+                // have come before it: they are asked for again. When they were asked for later (the
+                // receive path is behind), the answers may still be on their way; the time-out
+                // decides, counted from the request.
+                --b.resendsLeft;
+                ResendMissing(a, c, b, now);
             }
         } else {
             // The tail is missing: asking for it uses up no resend round.
-            SendPacketResend(a, c, b, b.nextExpected, b.packetCount);
+            SendPacketResend(a, c, b, b.nextExpected, b.packetCount, now);
             b.nextExpected = b.packetCount;
         }
         return;
@@ -296,21 +329,22 @@ void GigeDriver::EndBlockAt(BlockContext& b, uint32_t packets) {
     b.packetCount = packets;
 }
 
-void GigeDriver::CheckBlockTimeouts(GigeAdapter& a, Completions& done) {
-    const uint64_t now = clock_.Now();
+void GigeDriver::CheckBlockTimeouts(GigeAdapter& a, uint64_t upTo, uint64_t now, Completions& done) {
     for (auto& c : a.streamChannels) {
         for (auto it = c.blockRequests.begin(); it != c.blockRequests.end();) {
             BlockContext& b = *it;
-            if (b.blockId == 0 || b.lastPacket == kNever || now - b.lastPacket <= blockTimeout_) {
+            if (b.blockId == 0 || b.lastPacket == kNever || upTo <= b.lastPacket ||
+                upTo - b.lastPacket <= blockTimeout_) {
                 ++it;
                 continue;
             }
             GigeDeviceEntry* e = DeviceOn(a, c.cameraIp);
             if (c.resendEnable && e && !e->lost && b.resendsLeft > 0) {
                 --b.resendsLeft;
-                ResendMissing(a, c, b);
-                // The next round waits a whole time-out for the packets asked for.
-                b.lastPacket = now;
+                ResendMissing(a, c, b, now);
+                // The next round waits a whole time-out for the packets asked for, counted from when
+                // they were asked for: their answers come after whatever is still waiting to be read.
+                b.lastPacket = std::max(b.lastPacket, now);
                 ++it;
                 continue;
             }
@@ -320,32 +354,51 @@ void GigeDriver::CheckBlockTimeouts(GigeAdapter& a, Completions& done) {
     }
 }
 
-void GigeDriver::ResendMissing(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b) {
-    const uint8_t* bitmap = b.output.data() + b.infoOffset + kBlockInfoBytes;
-    auto missing = [&](uint32_t i) { return (bitmap[i / 8] & (0x80 >> (i % 8))) != 0; };
-    uint32_t i = 0;
-    while (i < b.packetCount) {
-        if (!missing(i)) {
-            ++i;
+uint64_t GigeDriver::NextBlockDue(const GigeAdapter& a) const {
+    uint64_t due = kNever;
+    for (const auto& c : a.streamChannels)
+        for (const auto& b : c.blockRequests)
+            if (b.blockId != 0 && b.lastPacket != kNever) due = std::min(due, b.lastPacket + blockTimeout_ + 1);
+    return due;
+}
+
+namespace {
+// The first missing packet at or after i (the bitmap's set bits), or end: whole bytes without one are
+// skipped at once.
+uint32_t NextMissing(const uint8_t* bitmap, uint32_t i, uint32_t end) {
+    while (i < end) {
+        if (i % 8 == 0 && bitmap[i / 8] == 0) {
+            i += 8;
             continue;
         }
+        if (bitmap[i / 8] & (0x80 >> (i % 8))) return i;
+        ++i;
+    }
+    return end;
+}
+} // namespace
+
+void GigeDriver::ResendMissing(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint64_t now) {
+    const uint8_t* bitmap = b.output.data() + b.infoOffset + kBlockInfoBytes;
+    auto missing = [&](uint32_t i) { return (bitmap[i / 8] & (0x80 >> (i % 8))) != 0; };
+    uint32_t i = NextMissing(bitmap, 0, b.packetCount);
+    while (i < b.packetCount) {
         uint32_t end = i;
         while (end < b.packetCount && missing(end))
             ++end;
-        SendPacketResend(a, c, b, i, end);
-        i = end;
+        SendPacketResend(a, c, b, i, end, now);
+        i = NextMissing(bitmap, end, b.packetCount);
     }
 }
 
 void GigeDriver::SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockContext& b, uint32_t from,
-                                  uint32_t to) {
+                                  uint32_t to, uint64_t now) {
     GigeDeviceEntry* e = DeviceOn(a, c.cameraIp);
     if (!e || e->lost || b.output.empty()) return;
     to = std::min(to, b.packetCount);
     const uint8_t* bitmap = b.output.data() + b.infoOffset + kBlockInfoBytes;
     auto missing = [&](uint32_t i) { return (bitmap[i / 8] & (0x80 >> (i % 8))) != 0; };
-    while (from < to && !missing(from))
-        ++from;
+    from = NextMissing(bitmap, from, to);
     if (from >= to) return;
     uint32_t end = from;
     while (end < to && missing(end))
@@ -368,6 +421,9 @@ void GigeDriver::SendPacketResend(GigeAdapter& a, GigeStreamChannel& c, BlockCon
     SendUdp(a, frame);
     ++b.resendCommands;
     b.requestedAgain += end - from;
+    b.lastRequest = std::max(b.lastRequest, now);
+    // The block waits for the answers from now on.
+    b.lastPacket = std::max(b.lastPacket, now);
 }
 
 void GigeDriver::CountLostBlocks(GigeStreamChannel& c, uint64_t blocks) {
@@ -381,8 +437,8 @@ void GigeDriver::CompleteBlock(GigeStreamChannel& c, BlockContext& b, Completion
         // The room of a packet that never came holds whatever the buffer held before, often an older
         // frame: it is cleared so that no byte of another frame passes for this one's.
         const uint8_t* bitmap = b.output.data() + b.infoOffset + kBlockInfoBytes;
-        for (uint32_t i = 0; i < b.packetCount; ++i) {
-            if (!(bitmap[i / 8] & (0x80 >> (i % 8)))) continue;
+        for (uint32_t i = NextMissing(bitmap, 0, b.packetCount); i < b.packetCount;
+             i = NextMissing(bitmap, i + 1, b.packetCount)) {
             const uint64_t offset = uint64_t(i) * c.packetPayloadSize;
             if (offset >= b.infoOffset) break;
             const uint64_t n = std::min<uint64_t>(c.packetPayloadSize, b.infoOffset - offset);

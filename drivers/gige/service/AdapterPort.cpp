@@ -48,7 +48,7 @@ void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uin
     run.reserve(kRun);
     while (!stop_.load()) {
         int r = socket.ReceiveBatch(
-            [&](std::span<const std::span<const uint8_t>> frames) {
+            [&](std::span<const std::span<const uint8_t>> frames, uint64_t arrivedNs) {
                 for (size_t first = 0; first < frames.size(); first += kRun) {
                     run.clear();
                     for (size_t i = first; i < std::min(frames.size(), first + kRun); ++i) {
@@ -65,7 +65,7 @@ void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uin
                             run.emplace_back(room.data(), room.size());
                         }
                     }
-                    driver.ReceiveBatch(adapterNumber, run);
+                    driver.ReceiveBatch(adapterNumber, run, arrivedNs);
                 }
             },
             50);

@@ -38,6 +38,8 @@ public:
         return maxFrameSize != 0;
     }
 
+    bool StreamBacklog() const override { return socket_.Backlog(); }
+
     int Index() const { return index_; }
     const std::string& Name() const { return name_; }
 

@@ -43,6 +43,7 @@ bool GigeService::Start(std::string* error) {
                      "QorGigEFilter: profile %s not read; every adapter is served beside the system\n",
                      params.path.c_str());
     driver_ = std::make_unique<GigeDriver>(params, std::move(profile), clock_);
+    driver_->SetTimerWake([this] { KickTimers(); });
     {
         os::SettingsStore store(os::SettingsStore::Hive::Machine);
         std::lock_guard lock(adminMutex_);
@@ -68,7 +69,7 @@ bool GigeService::Start(std::string* error) {
                 driver_->PowerDown();
             else
                 driver_->PowerUp();
-            timerWake_.notify_all();
+            KickTimers();
         },
         &noPower);
     if (!power) {
@@ -105,7 +106,7 @@ void GigeService::Stop() {
     if (server_) server_->Stop(); // every connection closes: registrations free their processes
     server_.reset();
     stop_ = true;
-    timerWake_.notify_all();
+    KickTimers();
     if (timerThread_.joinable()) timerThread_.join();
     if (linkThread_.joinable()) linkThread_.join();
     if (driver_) driver_->Unload();
@@ -223,7 +224,7 @@ void GigeService::Rescan(bool changed) {
             driver_->SystemAddressChanged(port.number, ip, mask);
         }
     }
-    timerWake_.notify_all();
+    KickTimers();
 }
 
 void GigeService::LinkLoop() {
@@ -239,15 +240,30 @@ void GigeService::LinkLoop() {
     }
 }
 
+void GigeService::KickTimers() {
+    {
+        std::lock_guard lock(timerMutex_);
+        timerKicked_ = true;
+    }
+    timerWake_.notify_all();
+}
+
 void GigeService::TimerLoop() {
     std::unique_lock lock(timerMutex_);
     while (!stop_.load()) {
-        uint64_t next = driver_->RunTimers();
-        uint64_t now = clock_.Now();
-        // The shortest timer of the service is 5 ms; nothing waits longer than that to be looked at.
-        uint64_t waitNs =
-            next == kNever ? 5000000 : (next > now ? std::min<uint64_t>(next - now, 5000000) : 0);
-        timerWake_.wait_for(lock, std::chrono::nanoseconds(waitNs));
+        timerKicked_ = false;
+        lock.unlock();
+        const uint64_t next = driver_->RunTimers();
+        lock.lock();
+        if (timerKicked_) continue;
+        // Asleep until the next timer is due: the logic wakes the loop when a call moves a timer up.
+        // A look every second besides costs nothing and bounds what a missed wake-up could hold up.
+        const uint64_t now = clock_.Now();
+        const uint64_t waitNs = next == kNever ? 1000000000ull
+                                               : (next > now ? std::min<uint64_t>(next - now, 1000000000ull) : 0);
+        if (waitNs == 0) continue;
+        timerWake_.wait_for(lock, std::chrono::nanoseconds(waitNs),
+                            [this] { return timerKicked_ || stop_.load(); });
     }
 }
 

@@ -49,6 +49,7 @@ private:
     void Rescan(bool changed = true);
     std::set<std::string> BindList() const;
     void TimerLoop();
+    void KickTimers();
     void LinkLoop();
     // Whether the caller may configure the network.
     bool IsNetworkAdmin(const devio::ConnectionInfo& caller);
@@ -62,6 +63,7 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex timerMutex_;
     std::condition_variable timerWake_;
+    bool timerKicked_ = false; // under timerMutex_: a timer moved up since the loop last looked
     std::thread timerThread_;
     std::thread linkThread_;
     PowerWatch power_;

@@ -37,7 +37,9 @@ public:
         linkSpeed = 10000 * 10000;
         return true;
     }
+    bool StreamBacklog() const override { return backlog; }
     std::vector<std::vector<uint8_t>> sent;
+    bool backlog = false; // received stream frames wait to be handed over
     std::vector<std::array<uint8_t, 6>> multicast;
     int multicastSets = 0;
     bool multicastOk = true;

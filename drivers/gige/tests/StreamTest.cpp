@@ -70,10 +70,12 @@ struct StreamFixture : CameraFixture {
             driver.Receive(number, FromCamera(20202, port, g));
     }
     // Frames sent while batching are held, then handed over together as a ring block's are.
-    void ReceiveHeld() {
+    // arrivedMsAgo: how long before now the frames reached the machine (a receive path behind).
+    void ReceiveHeld(uint64_t arrivedMsAgo = 0) {
         std::vector<std::span<const uint8_t>> frames(held.begin(), held.end());
-        driver.ReceiveBatch(number, frames);
+        driver.ReceiveBatch(number, frames, clock.now - clock.MsToTicks(arrivedMsAgo));
         held.clear();
+        batching = false;
     }
     void Leader(uint64_t blockId, uint16_t type = 1, bool extended = false) {
         auto p = Bytes().U16(0).U8(uint8_t(type >> 8)).U8(uint8_t(type)).data;
@@ -356,6 +358,69 @@ TEST(Stream, SilentBlockTimesOutAfterItsResendRounds) {
     EXPECT_EQ(+InfoOf(*p, 1000).missingPackets, 8u);
     EXPECT_TRUE(plain.Resends().empty());
     EXPECT_EQ(plain.Statistics(), (std::array<uint64_t, 3>{10, 8, 0}));
+}
+
+TEST(Stream, AStalledReceivePathTimesOutNothingWhosePacketsWaitInIt) {
+    StreamFixture f(true, 2);
+    auto r = f.Buffer(10, 1000);
+    f.Leader(1);
+    for (uint32_t id : {1, 2, 4})
+        f.Payload(1, id);
+    ASSERT_EQ(f.Resends().size(), 1u); // 3, at the gap
+    // The receive thread is held up for 100 ms while the rest of the block and the answer wait.
+    f.port.backlog = true;
+    f.Advance(100);
+    EXPECT_TRUE(f.Resends().empty()) << "no resend round for a block whose packets are not read yet";
+    EXPECT_EQ(r->completions, 0);
+    // It catches up: the packets came 1 ms after the gap, the answer to the request after them.
+    f.port.backlog = false;
+    f.batching = true;
+    for (uint32_t id : {5, 6, 7, 8, 9, 10, 3})
+        f.Payload(1, id);
+    f.Trailer(1);
+    f.ReceiveHeld(99);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(+InfoOf(*r, 1000).missingPackets, 0u);
+    for (uint32_t id = 1; id <= 10; ++id)
+        EXPECT_EQ(r->Output()[(id - 1) * 100], id);
+    EXPECT_TRUE(f.Resends().empty());
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{10, 1, 1}));
+}
+
+TEST(Stream, AReceivePathThatStaysBehindTimesBlocksOutByWhenPacketsCame) {
+    StreamFixture f(true, 1);
+    f.port.backlog = true; // for good: the timer thread leaves every time-out to the receive path
+    auto r = f.Buffer(10, 1000);
+    auto next = f.Buffer(10, 1000);
+    f.Leader(1);
+    for (uint32_t id = 1; id <= 10; ++id)
+        if (id != 3) f.Payload(1, id);
+    f.Trailer(1);
+    EXPECT_EQ(f.Resends().size(), 1u) << "3 at the gap; not again at the trailer that came with it";
+    f.Advance(200);
+    EXPECT_EQ(r->completions, 0);
+    // What the receive path reads now came 10 ms after block 1: too soon for its time-out.
+    auto arriving = [&](uint64_t msAgo) {
+        f.batching = true;
+        f.Payload(2, 1);
+        f.ReceiveHeld(msAgo);
+    };
+    f.batching = true;
+    f.Leader(2);
+    f.ReceiveHeld(190);
+    EXPECT_TRUE(f.Resends().empty());
+    // 30 ms after block 1: its resend round, waiting a whole time-out from now for the answer.
+    arriving(170);
+    auto round = f.Resends();
+    ASSERT_EQ(round.size(), 1u);
+    EXPECT_EQ(Get32(round[0].Body() + 4), 3u);
+    arriving(0);
+    EXPECT_EQ(r->completions, 0) << "the answer can't have come yet";
+    f.Advance(30);
+    arriving(0);
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(+InfoOf(*r, 1000).missingPackets, 1u);
+    EXPECT_EQ(next->completions, 0);
 }
 
 TEST(Stream, DisabledChannelIgnoresLeadersAndEnablingResetsBlocksInProgress) {

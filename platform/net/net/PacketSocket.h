@@ -4,6 +4,7 @@
 #include "net/UniqueFd.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -42,8 +43,12 @@ public:
         /// 64 MiB: a few of the largest frames (2048x2048 RGB8 in 1500-byte packets is about 14 MiB of
         /// ring) while the reader is held up, so a burst at line rate is not dropped by the kernel.
         size_t blockCount = 64;
-        size_t frameSize = 2048;        ///< largest capture per frame (bigger frames are cut)
-        unsigned blockTimeoutMs = 2;    ///< how long a partly filled block waits for the reader
+        size_t frameSize = 2048; ///< largest capture per frame (bigger frames are cut)
+        /// How long a partly filled block waits before it is handed over. Every hand-over wakes the
+        /// reader, so a short time costs a wake-up every few milliseconds of a stream that doesn't
+        /// fill a block as fast (a 1 MiB block holds about 8 ms of a 1 Gbit/s link); a long one
+        /// holds back the end of a frame (older kernels round it up to their timer tick).
+        unsigned blockTimeoutMs = 4;
         Traffic traffic = Traffic::All; ///< `Control` receives without the ring (the sizes above unused)
         /// The destination ports of the stream share (`Stream` and `Control` alike).
         uint16_t streamPortFirst = 0;
@@ -68,9 +73,25 @@ public:
     /// interface went away).
     int Receive(const std::function<void(std::span<const uint8_t>)>& frame, int timeoutMs);
     /// The same, handing the frames over together: those of one ring block
-    /// at a time (one at a time without a ring), valid during the call.
-    int ReceiveBatch(const std::function<void(std::span<const std::span<const uint8_t>>)>& frames,
-                     int timeoutMs);
+    /// at a time (one at a time without a ring), valid during the call, with
+    /// the time the last of them reached the machine (steady clock, ns; the
+    /// time of the call without a ring). A reader that is behind learns from
+    /// it how old what it handles is.
+    using BatchHandler = std::function<void(std::span<const std::span<const uint8_t>> frames, uint64_t arrivedNs)>;
+    int ReceiveBatch(const BatchHandler& frames, int timeoutMs);
+
+    /// Whether received frames wait for the reader: a ring block handed over
+    /// and not yet taken, or one being handed out now. May be called from
+    /// any thread; false without a ring.
+    bool Backlog() const;
+
+    struct Statistics {
+        uint64_t packets = 0; ///< frames the socket took (dropped ones included)
+        uint64_t drops = 0;   ///< frames dropped for want of room in the ring
+        uint64_t freezes = 0; ///< times the ring filled up
+    };
+    /// The kernel's counts since the last call (each call starts them over).
+    Statistics TakeStatistics();
 
     /// Sends one whole frame; false when the kernel refused it.
     bool Send(std::span<const uint8_t> frame);
@@ -90,7 +111,8 @@ private:
     size_t ringSize_ = 0;
     size_t blockSize_ = 0;
     size_t blockCount_ = 0;
-    size_t nextBlock_ = 0;
+    std::atomic<size_t> nextBlock_{0};
+    std::atomic<bool> handing_{false}; // a block is being handed out
     std::vector<std::array<uint8_t, 6>> multicast_;
     std::vector<uint8_t> buffer_; // the receive buffer without a ring
     std::vector<std::span<const uint8_t>> batch_; // the frames of the block being handed over
