@@ -42,10 +42,11 @@ void DeviceHandle::Close() {
 
 NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void* input,
                              std::size_t inputLength, void* output, std::size_t outputLength,
-                             const RegionSpan* region, Overlapped& overlapped) {
+                             const RegionSpan* region, Overlapped& overlapped, bool posted) {
     const auto core = Core();
     if (!core) return STATUS_INVALID_HANDLE;
-    return core->Submit(core, kind, code, input, inputLength, output, outputLength, region, overlapped);
+    return core->Submit(core, kind, code, input, inputLength, output, outputLength, region, overlapped, false,
+                        posted);
 }
 
 NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
@@ -73,6 +74,18 @@ NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, st
                  &output, overlapped);
 }
 
+NtStatus DeviceHandle::PostDeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                           void* output, std::size_t outputLength, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, output,
+                 outputLength, nullptr, overlapped, true);
+}
+
+NtStatus DeviceHandle::PostDeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                           const RegionSpan& output, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, nullptr, 0,
+                 &output, overlapped, true);
+}
+
 NtStatus DeviceHandle::ReadFile(void* output, std::size_t length, Overlapped& overlapped) {
     return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, output, length, nullptr,
                  overlapped);
@@ -91,6 +104,19 @@ NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t
         return overlapped.Status();
     }
     return overlapped.core_->Result(overlapped, bytes, wait);
+}
+
+NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes,
+                                           const std::atomic<bool>& stop) {
+    if (!overlapped.core_) {
+        if (bytes != nullptr) *bytes = overlapped.Information();
+        return overlapped.Status();
+    }
+    return overlapped.core_->Result(overlapped, bytes, stop);
+}
+
+void DeviceHandle::WakeWaiters() {
+    if (const auto core = Core()) core->WakeWaiters();
 }
 
 NtStatus DeviceHandle::CancelIo() {
