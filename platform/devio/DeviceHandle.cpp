@@ -126,6 +126,11 @@ NtStatus DeviceHandle::CancelIo() {
     return STATUS_SUCCESS;
 }
 
+NtStatus DeviceHandle::CancelIoEx(Overlapped& overlapped) {
+    const auto core = overlapped.core_;
+    return core && overlapped.IsPending() && core->Cancel(overlapped) ? STATUS_SUCCESS : STATUS_NOT_FOUND;
+}
+
 NtStatus DeviceHandle::RegisterRegion(const Region& region, std::uint32_t* regionId) {
     const auto core = Core();
     if (!core) return STATUS_INVALID_HANDLE;

@@ -111,6 +111,10 @@ public:
     /// flight on this handle; each then completes with STATUS_CANCELLED (or
     /// with its own result, when it was completing anyway). Returns at once.
     NtStatus CancelIo();
+    /// Asks the service to cancel the one request of this record, whichever
+    /// thread started it; it then completes as CancelIo says. Returns at once:
+    /// STATUS_NOT_FOUND when the record has no request in flight.
+    NtStatus CancelIoEx(Overlapped& overlapped);
 
     /// Hands the region's memory to the service once, by descriptor; the id
     /// names it in RegionSpan. The region must outlive the requests that use

@@ -216,6 +216,17 @@ void HandleCore::CancelThread(std::thread::id thread) {
         Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), id);
 }
 
+bool HandleCore::Cancel(Overlapped& overlapped) {
+    bool inFlight = false;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = entries_.find(overlapped.id_);
+        inFlight = connected_ && it != entries_.end() && it->second.overlapped == &overlapped;
+    }
+    if (inFlight) Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), overlapped.id_);
+    return inFlight;
+}
+
 void HandleCore::Forget(Overlapped& overlapped) {
     bool inFlight = false;
     {

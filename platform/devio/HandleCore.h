@@ -48,6 +48,8 @@ public:
     NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop);
     void WakeWaiters();
     void CancelThread(std::thread::id thread);
+    /// Asks the service to cancel the record's request; false when it has none in flight here.
+    bool Cancel(Overlapped& overlapped);
     void Forget(Overlapped& overlapped);
     NtStatus RegisterRegion(const Region& region, std::uint32_t* regionId);
     NtStatus UnregisterRegion(std::uint32_t regionId);

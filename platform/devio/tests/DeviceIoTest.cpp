@@ -217,6 +217,18 @@ TEST_F(DeviceIoTest, CancelIoCancelsOnlyTheCallingThreadsRequests) {
     EXPECT_EQ(service_.CountEvents(Event::CancelWork, getpid()), 2u);
     EXPECT_TRUE(theirs.IsPending());
 
+    // One request by its record, whoever started it; a record with nothing in flight has none.
+    Overlapped other;
+    std::thread([&] {
+        EXPECT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, other), STATUS_PENDING);
+    }).join();
+    ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 2));
+    EXPECT_EQ(handle_.CancelIoEx(other), STATUS_SUCCESS);
+    ASSERT_TRUE(Completes(other));
+    EXPECT_EQ(other.Status(), STATUS_CANCELLED);
+    EXPECT_EQ(handle_.CancelIoEx(other), STATUS_NOT_FOUND);
+    EXPECT_TRUE(theirs.IsPending());
+
     handle_.Close();
     EXPECT_EQ(theirs.Status(), STATUS_CANCELLED);
 }
