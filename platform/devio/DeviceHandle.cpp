@@ -51,7 +51,11 @@ NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void*
 
 NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
                                        void* output, std::size_t outputLength, std::uint64_t* bytesReturned) {
-    Overlapped overlapped;
+    // One record per thread serves every synchronous call it makes (the call
+    // returns only once its request has completed): no event is made, reset,
+    // set and closed per call.
+    thread_local Overlapped overlapped;
+    overlapped.silent_ = true;
     // Only the final status counts here: the service skips the "pending" answer.
     const auto core = Core();
     NtStatus status = core ? core->Submit(core, static_cast<std::uint32_t>(RequestKind::DeviceControl), code,
@@ -59,6 +63,8 @@ NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, st
                            : STATUS_INVALID_HANDLE;
     if (status == STATUS_PENDING) status = GetOverlappedResult(overlapped, nullptr, true);
     if (bytesReturned != nullptr) *bytesReturned = overlapped.Information();
+    // The record keeps no connection alive between calls.
+    overlapped.core_.reset();
     return status;
 }
 

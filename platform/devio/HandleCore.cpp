@@ -88,7 +88,7 @@ void HandleCore::Finish(Overlapped& overlapped, NtStatus status) {
     overlapped.information_.store(0, std::memory_order_relaxed);
     overlapped.outputBytes_.store(0, std::memory_order_relaxed);
     overlapped.status_.store(status, std::memory_order_release);
-    overlapped.event_.Set();
+    if (!overlapped.silent_) overlapped.event_.Set();
 }
 
 bool HandleCore::Send(std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> a,
@@ -131,7 +131,7 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         body.outputLength = outputLength;
     }
 
-    overlapped.event_.Reset();
+    if (!overlapped.silent_) overlapped.event_.Reset();
     overlapped.information_ = 0;
     overlapped.outputBytes_ = 0;
     overlapped.status_.store(STATUS_PENDING, std::memory_order_release);
@@ -443,7 +443,7 @@ void HandleCore::CompleteLocked(Entry& entry, NtStatus status, std::uint64_t inf
         overlapped->information_.store(information, std::memory_order_relaxed);
         overlapped->outputBytes_.store(copied, std::memory_order_relaxed);
         overlapped->status_.store(status, std::memory_order_release);
-        overlapped->event_.Set();
+        if (!overlapped->silent_) overlapped->event_.Set();
     }
     if (entry.first != nullptr) {
         *entry.first = FirstAnswer::Completed;
