@@ -51,20 +51,21 @@ NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void*
 
 NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
                                        void* output, std::size_t outputLength, std::uint64_t* bytesReturned) {
-    // One record per thread serves every synchronous call it makes (the call
+    const auto core = Core();
+    if (!core) {
+        if (bytesReturned != nullptr) *bytesReturned = 0;
+        return STATUS_INVALID_HANDLE;
+    }
+    // The connection's spare silent records serve its synchronous calls (each
     // returns only once its request has completed): no event is made, reset,
     // set and closed per call.
-    thread_local Overlapped overlapped;
-    overlapped.silent_ = true;
+    auto overlapped = core->TakeRecord();
     // Only the final status counts here: the service skips the "pending" answer.
-    const auto core = Core();
-    NtStatus status = core ? core->Submit(core, static_cast<std::uint32_t>(RequestKind::DeviceControl), code,
-                                          input, inputLength, output, outputLength, nullptr, overlapped, true)
-                           : STATUS_INVALID_HANDLE;
-    if (status == STATUS_PENDING) status = GetOverlappedResult(overlapped, nullptr, true);
-    if (bytesReturned != nullptr) *bytesReturned = overlapped.Information();
-    // The record keeps no connection alive between calls.
-    overlapped.core_.reset();
+    NtStatus status = core->Submit(core, static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input,
+                                   inputLength, output, outputLength, nullptr, *overlapped, true);
+    if (status == STATUS_PENDING) status = GetOverlappedResult(*overlapped, nullptr, true);
+    if (bytesReturned != nullptr) *bytesReturned = overlapped->Information();
+    core->GiveBack(std::move(overlapped));
     return status;
 }
 

@@ -79,6 +79,30 @@ bool HandleCore::SetUpWatches() {
            epoll_ctl(readerWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0;
 }
 
+std::unique_ptr<Overlapped> HandleCore::TakeRecord() {
+    {
+        std::lock_guard lock(spareMutex_);
+        if (!spare_.empty()) {
+            auto record = std::move(spare_.back());
+            spare_.pop_back();
+            return record;
+        }
+    }
+    auto record = std::make_unique<Overlapped>();
+    record->silent_ = true;
+    return record;
+}
+
+void HandleCore::GiveBack(std::unique_ptr<Overlapped> record) {
+    // A record still carrying a request (a call that ended without its
+    // completion) is dropped: its destructor forgets the request.
+    if (!record || record->IsPending()) return;
+    // It keeps no reference to this connection while it waits here.
+    record->core_.reset();
+    std::lock_guard lock(spareMutex_);
+    if (spare_.size() < kSpareRecords) spare_.push_back(std::move(record));
+}
+
 bool HandleCore::IsOpen() const {
     std::lock_guard lock(mutex_);
     return connected_ && !closing_;

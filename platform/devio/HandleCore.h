@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace qorcam::devio::detail {
 
@@ -55,6 +56,10 @@ public:
     NtStatus UnregisterRegion(std::uint32_t regionId);
     void Close();
     bool IsOpen() const;
+    /// A silent record for one synchronous call (made when none is spare),
+    /// and its return once the call is over.
+    std::unique_ptr<Overlapped> TakeRecord();
+    void GiveBack(std::unique_ptr<Overlapped> record);
 
 private:
     enum class FirstAnswer { None, Pending, Completed };
@@ -68,6 +73,8 @@ private:
 
     // How long Close waits for the service to hand back cancelled requests.
     static constexpr int kCloseWaitMs = 5000;
+    // Silent records kept for synchronous calls (one per thread calling at once).
+    static constexpr std::size_t kSpareRecords = 16;
 
     explicit HandleCore(int fd)
         : fd_(fd), inbox_(sizeof(wire::CompletionBody) + wire::kMaxInlineOutputLength) {}
@@ -114,6 +121,8 @@ private:
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::unordered_map<std::uint32_t, std::uint64_t> regionSizes_;
     std::unordered_map<std::uint32_t, NtStatus> regionAnswers_;
+    std::mutex spareMutex_;
+    std::vector<std::unique_ptr<Overlapped>> spare_;
     std::uint64_t nextId_ = 1;
     std::uint32_t nextRegion_ = 1;
     bool connected_ = true;
