@@ -1,10 +1,13 @@
 // gigecontrol_bench: register reads and camera opens through libQorCam.so against Aravis 0.8
 // on the same emulated camera, in one run; prints median and p99 read latency, open time and
-// the ratios (ours / Aravis: below 1 we are faster).
+// the ratios (ours / Aravis: below 1 we are faster), and the context switches per read of the
+// application's threads and of the service's.
 #include "GigeBenchRig.h"
 
 #include <arv.h>
+#include <dirent.h>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -39,7 +42,47 @@ struct Figures {
     std::vector<double> opens; // ms
     std::vector<double> lists; // ms: one device-list refresh
     int failures = 0;
+    // Context switches (voluntary and not) during the reads: this process's threads, the service's.
+    uint64_t ownSwitches = 0, serviceSwitches = 0;
 };
+
+// Context switches of every thread of a process so far.
+uint64_t Switches(int pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    uint64_t total = 0;
+    while (dirent* e = dir ? ::readdir(dir) : nullptr) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream status(tasks + "/" + e->d_name + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::strtoull(line.substr(line.find(':') + 1).c_str(), nullptr, 10);
+    }
+    if (dir) ::closedir(dir);
+    return total;
+}
+
+// The rig's service: the QorGigEFilter process in the rig's host namespace; 0 when not found.
+int ServicePid(const std::string& hostNamespace) {
+    struct stat wanted {};
+    if (::stat(("/var/run/netns/" + hostNamespace).c_str(), &wanted) != 0) return 0;
+    DIR* proc = ::opendir("/proc");
+    int found = 0;
+    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
+        const int pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        struct stat ns {};
+        if (name == "QorGigEFilter" && ::stat(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), &ns) == 0 &&
+            ns.st_ino == wanted.st_ino)
+            found = pid;
+    }
+    if (proc) ::closedir(proc);
+    return found;
+}
 
 struct Library {
     void* handle = nullptr;
@@ -64,7 +107,7 @@ struct Library {
     }
 };
 
-void Ours(Library& lib, uint64_t uid, int reads, Figures& f) {
+void Ours(Library& lib, uint64_t uid, int servicePid, int reads, Figures& f) {
     // An application lists, then opens: the list refresh (one discovery
     // round) is timed alone, and the open that follows takes the camera
     // from that fresh list without a discovery round of its own.
@@ -80,6 +123,7 @@ void Ours(Library& lib, uint64_t uid, int reads, Figures& f) {
         return;
     }
     f.opens.push_back(Us(Clock::now() - t0) / 1000);
+    const uint64_t own0 = Switches(getpid()), service0 = servicePid ? Switches(servicePid) : 0;
     for (int i = 0; i < reads; ++i) {
         uint8_t value[4];
         uint32_t length = 4;
@@ -90,6 +134,8 @@ void Ours(Library& lib, uint64_t uid, int reads, Figures& f) {
         }
         f.reads.push_back(Us(Clock::now() - t));
     }
+    f.ownSwitches += Switches(getpid()) - own0;
+    if (servicePid) f.serviceSwitches += Switches(servicePid) - service0;
     lib.close(camera);
 }
 
@@ -111,6 +157,7 @@ void Aravis(const std::string& address, int reads, Figures& f) {
         return;
     }
     f.opens.push_back(Us(Clock::now() - t0) / 1000);
+    const uint64_t own0 = Switches(getpid());
     for (int i = 0; i < reads; ++i) {
         guint32 value = 0;
         const auto t = Clock::now();
@@ -121,6 +168,7 @@ void Aravis(const std::string& address, int reads, Figures& f) {
         }
         f.reads.push_back(Us(Clock::now() - t));
     }
+    f.ownSwitches += Switches(getpid()) - own0;
     g_object_unref(camera);
 }
 
@@ -144,9 +192,10 @@ int main(int argc, char** argv) {
     std::printf(
         "%d rounds of one open and %d register reads each, contenders in turn; load average at start: %s\n",
         rounds, reads, LoadAverage().c_str());
+    const int servicePid = ServicePid(rig->HostNamespace());
     Figures ours, aravis;
     for (int round = 0; round < rounds; ++round) {
-        Ours(lib, uid, reads, ours);
+        Ours(lib, uid, servicePid, reads, ours);
         Aravis(rig->CameraAddress(), reads, aravis);
     }
     auto row = [](const char* name, const Figures& f) {
@@ -157,6 +206,10 @@ int main(int argc, char** argv) {
     };
     row("QorCam", ours);
     row("Aravis", aravis);
+    auto perRead = [&](uint64_t switches) { return double(switches) / double(std::max<size_t>(1, rounds * size_t(reads))); };
+    std::printf("context switches per read: QorCam %.2f (application) + %.2f (service%s), Aravis %.2f\n",
+                perRead(ours.ownSwitches), perRead(ours.serviceSwitches), servicePid ? "" : " not found",
+                perRead(aravis.ownSwitches));
     const double a50 = Percentile(aravis.reads, 0.5), a99 = Percentile(aravis.reads, 0.99),
                  aOpen = Percentile(aravis.opens, 0.5);
     if (a50 > 0 && a99 > 0 && aOpen > 0) {

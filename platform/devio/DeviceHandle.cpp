@@ -42,22 +42,30 @@ void DeviceHandle::Close() {
 
 NtStatus DeviceHandle::Start(std::uint32_t kind, std::uint32_t code, const void* input,
                              std::size_t inputLength, void* output, std::size_t outputLength,
-                             const RegionSpan* region, Overlapped& overlapped) {
+                             const RegionSpan* region, Overlapped& overlapped, bool posted) {
     const auto core = Core();
     if (!core) return STATUS_INVALID_HANDLE;
-    return core->Submit(core, kind, code, input, inputLength, output, outputLength, region, overlapped);
+    return core->Submit(core, kind, code, input, inputLength, output, outputLength, region, overlapped, false,
+                        posted);
 }
 
 NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
                                        void* output, std::size_t outputLength, std::uint64_t* bytesReturned) {
-    Overlapped overlapped;
-    // Only the final status counts here: the service skips the "pending" answer.
     const auto core = Core();
-    NtStatus status = core ? core->Submit(core, static_cast<std::uint32_t>(RequestKind::DeviceControl), code,
-                                          input, inputLength, output, outputLength, nullptr, overlapped, true)
-                           : STATUS_INVALID_HANDLE;
-    if (status == STATUS_PENDING) status = GetOverlappedResult(overlapped, nullptr, true);
-    if (bytesReturned != nullptr) *bytesReturned = overlapped.Information();
+    if (!core) {
+        if (bytesReturned != nullptr) *bytesReturned = 0;
+        return STATUS_INVALID_HANDLE;
+    }
+    // The connection's spare silent records serve its synchronous calls (each
+    // returns only once its request has completed): no event is made, reset,
+    // set and closed per call.
+    auto overlapped = core->TakeRecord();
+    // Only the final status counts here: the service skips the "pending" answer.
+    NtStatus status = core->Submit(core, static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input,
+                                   inputLength, output, outputLength, nullptr, *overlapped, true);
+    if (status == STATUS_PENDING) status = GetOverlappedResult(*overlapped, nullptr, true);
+    if (bytesReturned != nullptr) *bytesReturned = overlapped->Information();
+    core->GiveBack(std::move(overlapped));
     return status;
 }
 
@@ -71,6 +79,18 @@ NtStatus DeviceHandle::DeviceIoControl(std::uint32_t code, const void* input, st
                                        const RegionSpan& output, Overlapped& overlapped) {
     return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, nullptr, 0,
                  &output, overlapped);
+}
+
+NtStatus DeviceHandle::PostDeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                           void* output, std::size_t outputLength, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, output,
+                 outputLength, nullptr, overlapped, true);
+}
+
+NtStatus DeviceHandle::PostDeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                           const RegionSpan& output, Overlapped& overlapped) {
+    return Start(static_cast<std::uint32_t>(RequestKind::DeviceControl), code, input, inputLength, nullptr, 0,
+                 &output, overlapped, true);
 }
 
 NtStatus DeviceHandle::ReadFile(void* output, std::size_t length, Overlapped& overlapped) {
@@ -93,11 +113,29 @@ NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t
     return overlapped.core_->Result(overlapped, bytes, wait);
 }
 
+NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes,
+                                           const std::atomic<bool>& stop) {
+    if (!overlapped.core_) {
+        if (bytes != nullptr) *bytes = overlapped.Information();
+        return overlapped.Status();
+    }
+    return overlapped.core_->Result(overlapped, bytes, stop);
+}
+
+void DeviceHandle::WakeWaiters() {
+    if (const auto core = Core()) core->WakeWaiters();
+}
+
 NtStatus DeviceHandle::CancelIo() {
     const auto core = Core();
     if (!core || !core->IsOpen()) return STATUS_INVALID_HANDLE;
     core->CancelThread(std::this_thread::get_id());
     return STATUS_SUCCESS;
+}
+
+NtStatus DeviceHandle::CancelIoEx(Overlapped& overlapped) {
+    const auto core = overlapped.core_;
+    return core && overlapped.IsPending() && core->Cancel(overlapped) ? STATUS_SUCCESS : STATUS_NOT_FOUND;
 }
 
 NtStatus DeviceHandle::RegisterRegion(const Region& region, std::uint32_t* regionId) {

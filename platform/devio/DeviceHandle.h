@@ -5,6 +5,7 @@
 #include "devio/Region.h"
 #include "devio/Status.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -80,6 +81,16 @@ public:
     NtStatus DeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
                              const RegionSpan& output, Overlapped& overlapped);
 
+    /// Overlapped request sent without waiting for the service's first
+    /// answer: returns STATUS_PENDING once it is sent (or the status of a
+    /// request the handle refused without sending it). Its result, also one
+    /// the service gives at once, arrives only in the Overlapped record.
+    /// Saves a round trip where the caller learns of the result there anyway.
+    NtStatus PostDeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength, void* output,
+                                 std::size_t outputLength, Overlapped& overlapped);
+    NtStatus PostDeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
+                                 const RegionSpan& output, Overlapped& overlapped);
+
     /// Overlapped read of up to length bytes into the caller's buffer.
     NtStatus ReadFile(void* output, std::size_t length, Overlapped& overlapped);
     /// Overlapped read straight into a span of a registered region.
@@ -89,11 +100,21 @@ public:
     /// the reported byte count), or STATUS_PENDING when it is still in flight
     /// and wait is false. With wait true, returns only once it has completed.
     NtStatus GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes, bool wait);
+    /// Waits as GetOverlappedResult with wait true, but returns
+    /// STATUS_PENDING once stop is true; whoever sets stop calls WakeWaiters.
+    /// The waiting thread reads its completion from the socket itself.
+    NtStatus GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop);
+    /// Makes every thread waiting in this handle look at its stop flag again.
+    void WakeWaiters();
 
     /// Asks the service to cancel every request the calling thread has in
     /// flight on this handle; each then completes with STATUS_CANCELLED (or
     /// with its own result, when it was completing anyway). Returns at once.
     NtStatus CancelIo();
+    /// Asks the service to cancel the one request of this record, whichever
+    /// thread started it; it then completes as CancelIo says. Returns at once:
+    /// STATUS_NOT_FOUND when the record has no request in flight.
+    NtStatus CancelIoEx(Overlapped& overlapped);
 
     /// Hands the region's memory to the service once, by descriptor; the id
     /// names it in RegionSpan. The region must outlive the requests that use
@@ -104,7 +125,8 @@ public:
 
 private:
     NtStatus Start(std::uint32_t kind, std::uint32_t code, const void* input, std::size_t inputLength,
-                   void* output, std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped);
+                   void* output, std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped,
+                   bool posted = false);
 
     std::shared_ptr<detail::HandleCore> Core() const;
 

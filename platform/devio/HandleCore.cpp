@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -37,6 +38,11 @@ std::shared_ptr<HandleCore> HandleCore::Connect(std::string_view name, NtStatus*
         return nullptr;
     }
     std::shared_ptr<HandleCore> core(new HandleCore(fd));
+    if (!core->SetUpWatches()) {
+        core->connected_ = false;
+        *status = STATUS_INSUFFICIENT_RESOURCES;
+        return nullptr;
+    }
     try {
         core->reader_ = std::thread([raw = core.get()] { raw->ReaderLoop(); });
     } catch (const std::system_error&) {
@@ -51,6 +57,50 @@ std::shared_ptr<HandleCore> HandleCore::Connect(std::string_view name, NtStatus*
 HandleCore::~HandleCore() {
     Close();
     close(fd_);
+    for (const int watch : {waitWatch_, readerWatch_, wakeUp_})
+        if (watch >= 0) close(watch);
+}
+
+bool HandleCore::SetUpWatches() {
+    waitWatch_ = epoll_create1(EPOLL_CLOEXEC);
+    readerWatch_ = epoll_create1(EPOLL_CLOEXEC);
+    wakeUp_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (waitWatch_ < 0 || readerWatch_ < 0 || wakeUp_ < 0) return false;
+    // Exclusive watches are woken in the order they were added, and only
+    // while a thread sleeps in them: waitWatch_ first.
+    epoll_event socket{};
+    socket.events = EPOLLIN | EPOLLEXCLUSIVE;
+    socket.data.u32 = 0;
+    epoll_event wakeUp{};
+    wakeUp.events = EPOLLIN;
+    wakeUp.data.u32 = 1;
+    return epoll_ctl(waitWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0 &&
+           epoll_ctl(waitWatch_, EPOLL_CTL_ADD, wakeUp_, &wakeUp) == 0 &&
+           epoll_ctl(readerWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0;
+}
+
+std::unique_ptr<Overlapped> HandleCore::TakeRecord() {
+    {
+        std::lock_guard lock(spareMutex_);
+        if (!spare_.empty()) {
+            auto record = std::move(spare_.back());
+            spare_.pop_back();
+            return record;
+        }
+    }
+    auto record = std::make_unique<Overlapped>();
+    record->silent_ = true;
+    return record;
+}
+
+void HandleCore::GiveBack(std::unique_ptr<Overlapped> record) {
+    // A record still carrying a request (a call that ended without its
+    // completion) is dropped: its destructor forgets the request.
+    if (!record || record->IsPending()) return;
+    // It keeps no reference to this connection while it waits here.
+    record->core_.reset();
+    std::lock_guard lock(spareMutex_);
+    if (spare_.size() < kSpareRecords) spare_.push_back(std::move(record));
 }
 
 bool HandleCore::IsOpen() const {
@@ -62,7 +112,7 @@ void HandleCore::Finish(Overlapped& overlapped, NtStatus status) {
     overlapped.information_.store(0, std::memory_order_relaxed);
     overlapped.outputBytes_.store(0, std::memory_order_relaxed);
     overlapped.status_.store(status, std::memory_order_release);
-    overlapped.event_.Set();
+    if (!overlapped.silent_) overlapped.event_.Set();
 }
 
 bool HandleCore::Send(std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> a,
@@ -75,7 +125,8 @@ bool HandleCore::Send(std::uint16_t type, std::uint64_t id, std::span<const std:
 NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
                             const void* input, std::size_t inputLength, void* output,
                             std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped,
-                            bool finalOnly) {
+                            bool finalOnly, bool posted) {
+    finalOnly = finalOnly || posted;
     // A record whose request is still in flight cannot carry a second one:
     // the first completion would land in the second request's place.
     if (overlapped.core_ && overlapped.IsPending()) {
@@ -104,7 +155,7 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         body.outputLength = outputLength;
     }
 
-    overlapped.event_.Reset();
+    if (!overlapped.silent_) overlapped.event_.Reset();
     overlapped.information_ = 0;
     overlapped.outputBytes_ = 0;
     overlapped.status_.store(STATUS_PENDING, std::memory_order_release);
@@ -125,7 +176,8 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         }
         id = nextId_++;
         entries_.emplace(id, Entry{&overlapped, region ? nullptr : static_cast<std::uint8_t*>(output),
-                                   region ? 0 : outputLength, std::this_thread::get_id(), &first});
+                                   region ? 0 : outputLength, std::this_thread::get_id(),
+                                   posted ? nullptr : &first});
         overlapped.id_ = id;
     }
     if (!Send(static_cast<std::uint16_t>(wire::MessageType::Request), id, AsBytes(body),
@@ -139,6 +191,8 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
             shutdown(fd_, SHUT_RDWR);
         }
     }
+    // A posted request's answer, whenever it comes, goes to its record only.
+    if (posted) return STATUS_PENDING;
     std::unique_lock lock(mutex_);
     WaitFor(lock, [&] { return first != FirstAnswer::None; });
     return first == FirstAnswer::Pending ? STATUS_PENDING : overlapped.Status();
@@ -154,6 +208,26 @@ NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, bool w
     return overlapped.Status();
 }
 
+NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop) {
+    if (overlapped.IsPending()) {
+        std::unique_lock lock(mutex_);
+        WaitFor(lock, [&] { return !overlapped.IsPending() || stop.load(std::memory_order_acquire); });
+    }
+    if (overlapped.IsPending()) return STATUS_PENDING;
+    if (bytes != nullptr) *bytes = overlapped.Information();
+    return overlapped.Status();
+}
+
+void HandleCore::WakeWaiters() {
+    {
+        // Taken so that a waiter between its look and its sleep is not missed.
+        std::lock_guard lock(mutex_);
+    }
+    changed_.notify_all();
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(wakeUp_, &one, sizeof one);
+}
+
 void HandleCore::CancelThread(std::thread::id thread) {
     std::vector<std::uint64_t> ids;
     {
@@ -164,6 +238,17 @@ void HandleCore::CancelThread(std::thread::id thread) {
     }
     for (const auto id : ids)
         Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), id);
+}
+
+bool HandleCore::Cancel(Overlapped& overlapped) {
+    bool inFlight = false;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = entries_.find(overlapped.id_);
+        inFlight = connected_ && it != entries_.end() && it->second.overlapped == &overlapped;
+    }
+    if (inFlight) Send(static_cast<std::uint16_t>(wire::MessageType::Cancel), overlapped.id_);
+    return inFlight;
 }
 
 void HandleCore::Forget(Overlapped& overlapped) {
@@ -244,27 +329,55 @@ template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& loc
         std::unique_lock receive(receiveMutex_, std::try_to_lock);
         // Only a thread that holds receiveMutex_ hands out answers, and it
         // hands out every whole message it has read before it lets go: once
-        // this thread holds it, what it waits for is still to come.
+        // this thread holds it, what it waits for is still to come. It lets
+        // go only with the socket read empty: what arrives later wakes the
+        // reader thread, unless a waiting thread sleeps in waitWatch_.
+        bool more = false;
         while (receive.owns_lock()) {
+            bool finished;
             {
                 std::lock_guard check(mutex_);
-                if (done() || !connected_) break;
+                finished = done() || !connected_;
             }
-            pollfd watch{fd_, POLLIN, 0};
-            if (poll(&watch, 1, -1) < 0 && errno != EINTR) break;
-            const auto received = inbox_.Receive(fd_, false);
-            if (received == MessageReader::ReceiveResult::WouldBlock) continue;
+            if (finished && !more) break;
+            if (!more) {
+                epoll_event events[2];
+                const int n = epoll_wait(waitWatch_, events, 2, -1);
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    break;
+                }
+                bool readable = false;
+                for (int i = 0; i < n; ++i) {
+                    if (events[i].data.u32 == 0) {
+                        readable = true;
+                    } else {
+                        std::uint64_t count;
+                        [[maybe_unused]] const auto read = ::read(wakeUp_, &count, sizeof count);
+                    }
+                }
+                if (!readable) continue;
+            }
             // The end of the connection is left to the reader thread, which
             // meets it too and completes whatever is still in flight.
-            if (received != MessageReader::ReceiveResult::Data) break;
-            if (!HandleReceived()) {
-                shutdown(fd_, SHUT_RDWR);
-                break;
-            }
+            if (ReadAndHandle(&more) == ReadResult::End) break;
         }
     }
     lock.lock();
     changed_.wait(lock, done);
+}
+
+HandleCore::ReadResult HandleCore::ReadAndHandle(bool* more) {
+    *more = false;
+    const auto received = inbox_.Receive(fd_, false);
+    if (received == MessageReader::ReceiveResult::WouldBlock) return ReadResult::Empty;
+    if (received != MessageReader::ReceiveResult::Data) return ReadResult::End;
+    if (!HandleReceived()) {
+        shutdown(fd_, SHUT_RDWR);
+        return ReadResult::End;
+    }
+    *more = inbox_.LastFilled();
+    return ReadResult::Data;
 }
 
 bool HandleCore::HandleReceived() {
@@ -278,18 +391,19 @@ bool HandleCore::HandleReceived() {
 
 void HandleCore::ReaderLoop() {
     for (;;) {
+        ReadResult result;
         {
             std::lock_guard receive(receiveMutex_);
-            const auto received = inbox_.Receive(fd_, false);
-            if (received != MessageReader::ReceiveResult::WouldBlock) {
-                if (received != MessageReader::ReceiveResult::Data || !HandleReceived()) break;
-                continue;
-            }
+            bool more;
+            result = ReadAndHandle(&more);
         }
+        if (result == ReadResult::End) break;
+        if (result == ReadResult::Data) continue;
         // Nothing to read: wait for more without holding the socket, so a
-        // thread waiting for its own answer may read it meanwhile.
-        pollfd watch{fd_, POLLIN, 0};
-        if (poll(&watch, 1, -1) < 0 && errno != EINTR) break;
+        // thread waiting for its own answer may read it meanwhile. Such a
+        // thread is woken first; this one only when none sleeps.
+        epoll_event event;
+        if (epoll_wait(readerWatch_, &event, 1, -1) < 0 && errno != EINTR) break;
     }
     // Whatever ended the connection, nothing will answer the requests still
     // in flight: complete them here so no caller waits forever.
@@ -353,7 +467,7 @@ void HandleCore::CompleteLocked(Entry& entry, NtStatus status, std::uint64_t inf
         overlapped->information_.store(information, std::memory_order_relaxed);
         overlapped->outputBytes_.store(copied, std::memory_order_relaxed);
         overlapped->status_.store(status, std::memory_order_release);
-        overlapped->event_.Set();
+        if (!overlapped->silent_) overlapped->event_.Set();
     }
     if (entry.first != nullptr) {
         *entry.first = FirstAnswer::Completed;

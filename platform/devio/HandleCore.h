@@ -6,12 +6,14 @@
 #include "devio/Overlapped.h"
 #include "devio/Protocol.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace qorcam::devio::detail {
 
@@ -34,16 +36,30 @@ public:
     /// finalOnly: the caller waits for the final status anyway, so the
     /// service sends no "pending" first answer, and this returns once the
     /// request has completed.
+    /// posted (with finalOnly): returns STATUS_PENDING once the request is
+    /// sent, without waiting for any answer; its result, also one given at
+    /// once, arrives in the record.
     NtStatus Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
                     const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
-                    const RegionSpan* region, Overlapped& overlapped, bool finalOnly = false);
+                    const RegionSpan* region, Overlapped& overlapped, bool finalOnly = false,
+                    bool posted = false);
     NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, bool wait);
+    /// Waits until the request has completed or stop is true (then
+    /// STATUS_PENDING); WakeWaiters makes a waiter look at stop again.
+    NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop);
+    void WakeWaiters();
     void CancelThread(std::thread::id thread);
+    /// Asks the service to cancel the record's request; false when it has none in flight here.
+    bool Cancel(Overlapped& overlapped);
     void Forget(Overlapped& overlapped);
     NtStatus RegisterRegion(const Region& region, std::uint32_t* regionId);
     NtStatus UnregisterRegion(std::uint32_t regionId);
     void Close();
     bool IsOpen() const;
+    /// A silent record for one synchronous call (made when none is spare),
+    /// and its return once the call is over.
+    std::unique_ptr<Overlapped> TakeRecord();
+    void GiveBack(std::unique_ptr<Overlapped> record);
 
 private:
     enum class FirstAnswer { None, Pending, Completed };
@@ -57,15 +73,23 @@ private:
 
     // How long Close waits for the service to hand back cancelled requests.
     static constexpr int kCloseWaitMs = 5000;
+    // Silent records kept for synchronous calls (one per thread calling at once).
+    static constexpr std::size_t kSpareRecords = 16;
 
     explicit HandleCore(int fd)
         : fd_(fd), inbox_(sizeof(wire::CompletionBody) + wire::kMaxInlineOutputLength) {}
+    // The two epoll sets that watch the socket; false when the system gives none.
+    bool SetUpWatches();
     void ReaderLoop();
     // Waits (mutex_ held through lock) until done() holds. When no other
     // thread is reading the socket, the waiting thread reads it itself and
     // hands out what arrives as the reader thread would, so its own answer
     // reaches it without a hop through the reader thread.
     template <class Done> void WaitFor(std::unique_lock<std::mutex>& lock, Done done);
+    // Reads once into the inbox and hands out every whole message; *more
+    // tells whether the read may have left bytes in the socket.
+    enum class ReadResult { Data, Empty, End };
+    ReadResult ReadAndHandle(bool* more);
     // Handles every whole message the inbox holds; false when one is
     // malformed. receiveMutex_ held.
     bool HandleReceived();
@@ -77,6 +101,14 @@ private:
               std::span<const std::uint8_t> b = {}, int passFd = -1, std::uint16_t flags = 0);
 
     int fd_;
+    // Arrivals on the socket wake a thread sleeping in waitWatch_ (the one
+    // waiting thread that reads the socket itself) before the reader thread
+    // sleeping in readerWatch_: both watch it exclusively, waitWatch_ first,
+    // so the reader thread wakes only when no waiting thread sleeps there.
+    // wakeUp_ (in waitWatch_ too) makes that thread look at its wait again.
+    int waitWatch_ = -1;
+    int readerWatch_ = -1;
+    int wakeUp_ = -1;
     // Whoever reads the socket holds receiveMutex_: the reader thread, or a
     // thread waiting for its own answer. The inbox is used only under it.
     std::mutex receiveMutex_;
@@ -89,6 +121,8 @@ private:
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::unordered_map<std::uint32_t, std::uint64_t> regionSizes_;
     std::unordered_map<std::uint32_t, NtStatus> regionAnswers_;
+    std::mutex spareMutex_;
+    std::vector<std::unique_ptr<Overlapped>> spare_;
     std::uint64_t nextId_ = 1;
     std::uint32_t nextRegion_ = 1;
     bool connected_ = true;

@@ -58,6 +58,7 @@ MessageReader::ReceiveResult MessageReader::Receive(int fd, bool wait) {
     do {
         n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | (wait ? 0 : MSG_DONTWAIT));
     } while (n < 0 && errno == EINTR);
+    filled_ = false;
     if (n < 0)
         return (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveResult::WouldBlock : ReceiveResult::Failed;
 
@@ -79,6 +80,8 @@ MessageReader::ReceiveResult MessageReader::Receive(int fd, bool wait) {
     if (tooManyFds) return ReceiveResult::Malformed;
     if (n == 0) return ReceiveResult::Closed;
     end_ += static_cast<std::size_t>(n);
+    // A read also stops short at a message that carries descriptors.
+    filled_ = static_cast<std::size_t>(n) == want || msg.msg_controllen != 0;
     return ReceiveResult::Data;
 }
 

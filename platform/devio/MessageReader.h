@@ -52,6 +52,9 @@ public:
     int TakeFd();
     /// True when bytes of an unfinished message are held.
     bool HasPartial() const { return end_ > begin_; }
+    /// True when the last Receive filled all the room it offered: more may
+    /// wait in the socket.
+    bool LastFilled() const { return filled_; }
 
 private:
     bool HeaderValid(const wire::MessageHeader& header) const;
@@ -60,6 +63,7 @@ private:
     std::vector<std::uint8_t> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    bool filled_ = false;
     std::deque<int> fds_;
 };
 

@@ -64,6 +64,9 @@ private:
     // that request; set only by the thread that starts a request.
     std::shared_ptr<detail::HandleCore> core_;
     std::uint64_t id_ = 0;
+    // The handle's own record of its synchronous calls: nobody waits on its
+    // event, so it is neither reset nor set (two system calls fewer a call).
+    bool silent_ = false;
 };
 
 } // namespace qorcam::devio

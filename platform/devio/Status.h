@@ -21,6 +21,7 @@ inline constexpr NtStatus STATUS_ACCESS_DENIED = 0xC0000022;
 inline constexpr NtStatus STATUS_BUFFER_TOO_SMALL = 0xC0000023;
 inline constexpr NtStatus STATUS_OBJECT_NAME_INVALID = 0xC0000033;
 inline constexpr NtStatus STATUS_OBJECT_NAME_NOT_FOUND = 0xC0000034;
+inline constexpr NtStatus STATUS_NOT_FOUND = 0xC0000225;
 inline constexpr NtStatus STATUS_OBJECT_NAME_COLLISION = 0xC0000035;
 inline constexpr NtStatus STATUS_INSUFFICIENT_RESOURCES = 0xC000009A;
 inline constexpr NtStatus STATUS_DEVICE_NOT_CONNECTED = 0xC000009D;

@@ -146,5 +146,24 @@ TEST(Acquisition, ACameraThatGoesAwayWhileStreamingIsReported) {
     acquisition.Finish();
 }
 
+TEST(Acquisition, ACameraThatDropsItsControlIsReportedLost) {
+    rig::NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    CameraAcquisition acquisition(LibraryPath());
+    QORCAM_CAMERAINFO info{};
+    ASSERT_NO_FATAL_FAILURE(OpenAndSetUp(acquisition, info));
+    ASSERT_TRUE(acquisition.Connected()) << acquisition.Error();
+    // The camera no longer grants this application control, while it still answers everything: the
+    // heartbeat's next read of the privilege register shows it, and the camera counts as lost.
+    ASSERT_TRUE(acquisition.WriteRegister(0x0A00, 0)) << acquisition.Error();
+    bool lost = false;
+    for (auto until = std::chrono::steady_clock::now() + 20s; !lost && std::chrono::steady_clock::now() < until;) {
+        lost = !acquisition.Connected();
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(lost) << "the camera still counts as connected without control";
+    acquisition.Finish();
+}
+
 } // namespace
 } // namespace qorcam::testing

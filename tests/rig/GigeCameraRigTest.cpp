@@ -142,6 +142,31 @@ TEST(GigeCameraRig, HeartbeatKeepsControlAndClosingTheHandleHandsItBack) {
     next.WriteReg(kRegHeartbeatTimeout, 3000);
 }
 
+TEST(GigeCameraRig, BackToBackReadsLeaveTheCameraControlled) {
+    NetworkRig rig(CameraOptions());
+    REQUIRE_RIG(rig);
+    Client c(rig);
+    ASSERT_TRUE(Reach(rig, c));
+    // The emulator counts only reads of its privilege register as heartbeats and drops a controller
+    // after a second without one: answers to other reads must not put the heartbeat off.
+    ASSERT_TRUE(c.WriteReg(kRegControl, 2));
+    ASSERT_TRUE(c.WriteReg(kRegHeartbeatTimeout, 1000));
+    ASSERT_TRUE(c.TakeControl(100, 1050));
+    // 50,000 reads without a pause, at least for two of the camera's time-outs (at most 20 s).
+    const auto start = std::chrono::steady_clock::now();
+    int reads = 0, failed = 0;
+    for (;;) {
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        if ((reads >= 50000 && elapsed >= 2s) || elapsed >= 20s) break;
+        failed += c.ReadReg(kRegHeartbeatTimeout) == 1000u ? 0 : 1;
+        ++reads;
+    }
+    EXPECT_EQ(failed, 0) << "of " << reads;
+    EXPECT_EQ(c.ReadReg(kRegControl), 2u) << "control was lost during " << reads << " reads";
+    EXPECT_EQ(c.DeviceLost(), 0u);
+    c.WriteReg(kRegHeartbeatTimeout, 3000);
+}
+
 TEST(GigeCameraRig, SilentCameraTimesOutAndIsDeclaredLost) {
     auto options = CameraOptions();
     options.parameters = {{"CMDRETRY", 1}, {"CMDTIMEOUT", 200}};

@@ -250,8 +250,12 @@ void GigeDriver::HandleCommandAck(GigeAdapter& a, const ReceivedFrame& f, Comple
         if (g.code == READREG_ACK || g.code == WRITEREG_ACK || g.code == READMEM_ACK ||
             g.code == WRITEMEM_ACK) {
             GigeDeviceEntry* e = DeviceOn(a, InU32(in, 4));
-            // Any answered command of the owner counts as a heartbeat.
-            if (e && e->owner != 0 && e->owner == InU32(in, 0)) ReArmOnAnswer(*e);
+            // An answer of the owner's command shows the camera is there: the lost timer starts anew.
+            // The heartbeat keeps its own pace: a camera need not count other commands as
+            // heartbeats, and one that keeps answering a stream of reads may still have dropped the
+            // control it granted; only the heartbeat's read of the privilege register shows that.
+            if (e && e->owner != 0 && e->owner == InU32(in, 0) && e->lostTimeout)
+                e->lostDue = clock_.Now() + clock_.MsToTicks(e->lostTimeout);
         }
         a.awaitingAck.erase(it);
         auto out = r->MapOutput();

@@ -364,17 +364,49 @@ TEST(Heartbeat, CameraThatNoLongerGrantsControlIsLostAtOnce) {
     EXPECT_EQ(f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544)->status, STATUS_GIGE_DEVICE_LOST);
 }
 
-TEST(Heartbeat, AnsweredCommandsCountAsHeartbeats) {
+TEST(Heartbeat, GoesOutAtItsPaceThroughAStreamOfAnsweredCommandsAndShowsALostControl) {
     CameraFixture f;
     f.OpenCamera();
-    f.Call(IOCTL_GIGE_StartHeartbeat, Bytes().U32(kOwner).U32(kCameraIp).U32(1000).U32(300).U16(0xC002));
-    for (int i = 0; i < 6; ++i) {
-        f.Advance(100);
+    auto waiter = f.Call(IOCTL_GIGE_WaitBusEvent, Bytes().U32(kOwner));
+    // The lost time-out is shorter than a second of reads: only the answers keep the camera.
+    f.Call(IOCTL_GIGE_StartHeartbeat, Bytes().U32(kOwner).U32(kCameraIp).U32(100).U32(300).U16(0xC002));
+    auto round = [&](uint32_t privilege) {
+        f.Advance(10);
         auto r = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
-        f.Answer(0, READREG_ACK, f.TakeSent().back().Id(), BigEndian32({2}));
-        ASSERT_EQ(r->status, STATUS_SUCCESS) << i;
+        int heartbeats = 0;
+        for (const auto& sent : f.TakeSent()) {
+            if (sent.srcPort == 0xC002) {
+                EXPECT_EQ(sent.Code(), READREG_CMD);
+                EXPECT_EQ(Get32(sent.Body()), 0x0A00u);
+                f.Answer(0, READREG_ACK, sent.Id(), BigEndian32({privilege}), 0xC002);
+                ++heartbeats;
+            } else if (sent.srcPort == kCommandPort) {
+                f.Answer(0, READREG_ACK, sent.Id(), BigEndian32({7}));
+            }
+        }
+        return std::make_pair(r->status, heartbeats);
+    };
+    // A second of back-to-back reads, every one answered: the heartbeat still reads the privilege
+    // register every 100 ms, and the camera stays.
+    int heartbeats = 0;
+    for (int i = 0; i < 100; ++i) {
+        const auto [status, sent] = round(2);
+        ASSERT_EQ(status, STATUS_SUCCESS) << i;
+        heartbeats += sent;
     }
+    EXPECT_GE(heartbeats, 9);
+    EXPECT_EQ(waiter->completions, 0);
     EXPECT_EQ(f.Call(IOCTL_GIGE_GetDeviceStatus, Bytes().U32(kOwner).U32(kCameraIp), 4)->Out<uint32_t>(), 0u);
+
+    // The camera drops the control it granted while it goes on answering reads: the next heartbeat
+    // shows it, the camera is lost and the waiters hear of it.
+    heartbeats = 0;
+    for (int i = 0; i < 20 && heartbeats == 0; ++i)
+        heartbeats += round(0).second;
+    ASSERT_EQ(heartbeats, 1);
+    f.Advance(5);
+    EXPECT_EQ(waiter->status, STATUS_SUCCESS);
+    EXPECT_EQ(f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544)->status, STATUS_GIGE_DEVICE_LOST);
 }
 
 TEST(Heartbeat, EndOfRegistrationHandsControlBack) {

@@ -217,6 +217,18 @@ TEST_F(DeviceIoTest, CancelIoCancelsOnlyTheCallingThreadsRequests) {
     EXPECT_EQ(service_.CountEvents(Event::CancelWork, getpid()), 2u);
     EXPECT_TRUE(theirs.IsPending());
 
+    // One request by its record, whoever started it; a record with nothing in flight has none.
+    Overlapped other;
+    std::thread([&] {
+        EXPECT_EQ(handle_.DeviceIoControl(test::kPend, nullptr, 0, nullptr, 0, other), STATUS_PENDING);
+    }).join();
+    ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 2));
+    EXPECT_EQ(handle_.CancelIoEx(other), STATUS_SUCCESS);
+    ASSERT_TRUE(Completes(other));
+    EXPECT_EQ(other.Status(), STATUS_CANCELLED);
+    EXPECT_EQ(handle_.CancelIoEx(other), STATUS_NOT_FOUND);
+    EXPECT_TRUE(theirs.IsPending());
+
     handle_.Close();
     EXPECT_EQ(theirs.Status(), STATUS_CANCELLED);
 }
@@ -344,6 +356,76 @@ TEST_F(DeviceIoTest, CancelsRacingCompletionsEndEachRequestExactlyOnce) {
     EXPECT_EQ(succeeded + cancelled, kThreads * kRounds * kPerRound);
     EXPECT_EQ(service_.Work().Size(), 0u);
     EXPECT_EQ(Echo(handle_), STATUS_SUCCESS);
+}
+
+TEST_F(DeviceIoTest, PostedRequestsReturnAtOnceAndEveryResultArrivesInTheRecord) {
+    // Completed at once by the service, refused by it, pended: the call returns STATUS_PENDING each
+    // time, and the result (output, count, status) reaches the record.
+    char echoed[8] = {};
+    Overlapped echo;
+    ASSERT_EQ(handle_.PostDeviceIoControl(test::kEcho, "ping", 5, echoed, sizeof echoed, echo), STATUS_PENDING);
+    std::uint64_t bytes = 0;
+    EXPECT_EQ(handle_.GetOverlappedResult(echo, &bytes, true), STATUS_SUCCESS);
+    EXPECT_EQ(bytes, 5u);
+    EXPECT_STREQ(echoed, "ping");
+    Overlapped refused;
+    ASSERT_EQ(handle_.PostDeviceIoControl(test::Code(0x8FF), nullptr, 0, nullptr, 0, refused), STATUS_PENDING);
+    ASSERT_TRUE(Completes(refused));
+    EXPECT_EQ(refused.Status(), STATUS_INVALID_DEVICE_REQUEST);
+    // A refusal before sending is returned as before.
+    EXPECT_EQ(handle_.PostDeviceIoControl(test::kEcho, nullptr, 4, nullptr, 0, refused), STATUS_INVALID_PARAMETER);
+
+    // Pended requests: a waiter that may be stopped gets its completion, or STATUS_PENDING once stopped
+    // and woken; the request itself goes on and completes later.
+    std::uint8_t outs[2] = {};
+    Overlapped pended[2];
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(handle_.PostDeviceIoControl(test::kPend, nullptr, 0, &outs[i], 1, pended[i]), STATUS_PENDING);
+    ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 2));
+    std::atomic<bool> stop{false};
+    NtStatus first = STATUS_UNSUCCESSFUL;
+    std::thread waiter([&] { first = handle_.GetOverlappedResult(pended[0], &bytes, stop); });
+    ASSERT_TRUE(service_.CompleteNext(service_.Work(), 0xE0000101, {7}));
+    waiter.join();
+    EXPECT_EQ(first, 0xE0000101u);
+    EXPECT_EQ(outs[0], 7);
+    NtStatus second = STATUS_UNSUCCESSFUL;
+    std::thread stopped([&] { second = handle_.GetOverlappedResult(pended[1], &bytes, stop); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // let it wait, mostly; either way it must end
+    stop = true;
+    handle_.WakeWaiters();
+    stopped.join();
+    EXPECT_EQ(second, STATUS_PENDING);
+    EXPECT_TRUE(pended[1].IsPending());
+    ASSERT_TRUE(service_.CompleteNext(service_.Work(), STATUS_SUCCESS, {9}));
+    EXPECT_EQ(handle_.GetOverlappedResult(pended[1], &bytes, true), STATUS_SUCCESS);
+    EXPECT_EQ(outs[1], 9);
+}
+
+TEST_F(DeviceIoTest, AWaiterLeavingAfterALargeAnswerStrandsNothingBehindIt) {
+    // The waiting thread reads the socket itself and stops once its own answer is in: a small answer
+    // right behind a large one must still reach its record (read by that thread or the reader thread).
+    constexpr std::size_t kLarge = 3 << 20;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<std::uint8_t> large(kLarge), small(4);
+        Overlapped big, little;
+        ASSERT_EQ(handle_.PostDeviceIoControl(test::kPend, nullptr, 0, large.data(), kLarge, big), STATUS_PENDING);
+        ASSERT_EQ(handle_.PostDeviceIoControl(test::kPend, nullptr, 0, small.data(), 4, little), STATUS_PENDING);
+        ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 2));
+        std::thread completer([&] {
+            service_.CompleteNext(service_.Work(), STATUS_SUCCESS, std::vector<std::uint8_t>(kLarge, 0x5A));
+            service_.CompleteNext(service_.Work(), STATUS_SUCCESS, {1, 2, 3, 4});
+        });
+        std::uint64_t bytes = 0;
+        EXPECT_EQ(handle_.GetOverlappedResult(big, &bytes, true), STATUS_SUCCESS);
+        EXPECT_EQ(bytes, kLarge);
+        EXPECT_EQ(large.back(), 0x5A);
+        // Nobody waits in the handle now: the reader thread must take it.
+        EXPECT_TRUE(Completes(little));
+        EXPECT_EQ(small[3], 4);
+        completer.join();
+    }
 }
 
 TEST_F(DeviceIoTest, RecordInFlightCannotCarryASecondRequest) {

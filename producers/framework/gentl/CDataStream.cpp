@@ -210,6 +210,11 @@ CBufferInfo* CDataStream::OldestWithDriver() {
     return m_driver.empty() ? nullptr : m_driver.front();
 }
 
+std::vector<CBufferInfo*> CDataStream::BuffersWithDriver() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return {m_driver.begin(), m_driver.end()};
+}
+
 size_t CDataStream::NumWithDriver() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_driver.size();

@@ -92,6 +92,8 @@ protected:
     // The oldest buffer with the driver, or null; it stays in the driver queue.
     CBufferInfo* OldestWithDriver();
     size_t NumWithDriver();
+    // The buffers with the driver now, oldest first.
+    std::vector<CBufferInfo*> BuffersWithDriver();
     // The buffer leaves the driver queue (when it was there) for the output queue and wakes a waiting
     // consumer. `completed`: a finished transfer (new data, counted as delivered) rather than a buffer
     // that could not be handed to the driver.

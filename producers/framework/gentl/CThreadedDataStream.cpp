@@ -79,6 +79,7 @@ void CThreadedDataStream::StopAcquisition(ACQ_STOP_FLAGS flags) {
         PollUntil([this] { return NumWithDriver() == 0; }, 10000);
     }
     m_waitStop.Set();
+    OnWaitStop();
     SetWaitStop(true);
     JoinThreads();
     // Requests still with the driver were cancelled by the execution thread: they come back too.

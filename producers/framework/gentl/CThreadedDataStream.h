@@ -50,6 +50,8 @@ protected:
     // Before the threads start (the events are reset) and after both run.
     virtual void OnStarting() {}
     virtual void OnStarted() {}
+    // Right after m_waitStop is set: for a wait thread that also waits elsewhere than on it.
+    virtual void OnWaitStop() {}
 
     void OnBufferQueued() override { m_bufferQueued.Set(); }
     // Puts the text on the stream's error event.

@@ -381,14 +381,16 @@ bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
             Put<uint32_t>(buffer->block, 2, infoOffset);
             Put<uint32_t>(buffer->block, 6, packets);
             const devio::RegionSpan span{buffer->RegionId(), 0, std::max<uint64_t>(buffer->GetSize(), needed)};
-            status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStream, buffer->block,
-                                                        sizeof buffer->block, span, buffer->overlapped);
+            // Sent without waiting for the service's first answer: every result, also a refusal,
+            // arrives in the record, where the wait thread takes it.
+            status = m_device->Driver().PostDeviceIoControl(IOCTL_GIGE_GetStream, buffer->block,
+                                                            sizeof buffer->block, span, buffer->overlapped);
         } else {
             status = devio::STATUS_BUFFER_TOO_SMALL;
         }
     } else {
-        status = m_device->Driver().DeviceIoControl(IOCTL_GIGE_GetStreamSync, buffer->block,
-                                                    sizeof buffer->block, nullptr, 0, buffer->overlapped);
+        status = m_device->Driver().PostDeviceIoControl(IOCTL_GIGE_GetStreamSync, buffer->block,
+                                                        sizeof buffer->block, nullptr, 0, buffer->overlapped);
     }
     if (status == devio::STATUS_PENDING) {
         AddToDriver(buffer);
@@ -407,6 +409,18 @@ bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
 
 void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
     buffer->status = buffer->overlapped.Status();
+    // A hand-over the service refused comes back here, its request never having been taken.
+    switch (buffer->status) {
+    case devio::STATUS_INVALID_PARAMETER:
+    case devio::STATUS_INVALID_DEVICE_REQUEST:
+    case devio::STATUS_ACCESS_DENIED:
+    case devio::STATUS_INSUFFICIENT_RESOURCES:
+        ReportError(GetIndex() == 0 ? "DataExec_Thread IOCTL_GIGE_GetStream error"
+                                    : "SyncExec_Thread IOCTL_GIGE_GetStream error");
+        break;
+    default:
+        break;
+    }
     buffer->bytes = static_cast<uint32_t>(std::min<uint64_t>(buffer->overlapped.Information(), UINT32_MAX));
     // Consumer memory receives the image from its shared shadow: the one copy it costs.
     if (buffer->HasShadow() && devio::NtSuccess(buffer->status))
@@ -418,51 +432,62 @@ void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
     Deliver(buffer, true);
 }
 
+void CGigEDataStream::PumpHandOvers() {
+    std::lock_guard lock(m_handOverMutex);
+    while (m_handOversOpen.load(std::memory_order_acquire) && m_slots.TryAcquire()) {
+        CBufferInfo* next = PopInput();
+        if (!next) {
+            m_slots.Release();
+            return;
+        }
+        HandOver(static_cast<CGigEBufferInfo*>(next));
+    }
+}
+
+void CGigEDataStream::CancelWithDriver() {
+    for (CBufferInfo* buffer : BuffersWithDriver())
+        m_device->Driver().CancelIoEx(static_cast<CGigEBufferInfo*>(buffer)->overlapped);
+}
+
+void CGigEDataStream::OnBufferQueued() {
+    if (m_handOversOpen.load(std::memory_order_acquire))
+        PumpHandOvers();
+    else
+        CThreadedDataStream::OnBufferQueued();
+}
+
 void CGigEDataStream::ExecThread() {
     const std::string name = ExecName();
     if (GetIndex() == 0 && !SetUpStream()) {
         m_execStarted.Set();
         return;
     }
-    auto cancel = [this] {
-        m_device->Driver().CancelIo();
-        m_bufferQueued.Reset();
-        m_cancelDone.Set();
-    };
-    for (bool running = true; running;) {
+    // From here on the consumer's and the wait thread's hand buffers over; this thread takes what was
+    // queued before, and what a queueing thread left to it (one that came just before the opening).
+    m_handOversOpen = true;
+    PumpHandOvers();
+    m_execStarted.Set();
+    for (;;) {
         // The cancel request is not reset here: one set while the thread was busy would be lost.
-        if (InputCount() == 0) m_execStarted.Set();
         const int woke = os::WaitAny({&m_execStop, &m_cancelRequest, &m_bufferQueued}, os::kInfinite);
         if (woke < 0) ReportError(name + " WaitForMultipleObjects error");
         if (woke <= 0) break;
         if (woke == 1) {
-            cancel();
+            {
+                std::lock_guard lock(m_handOverMutex);
+                CancelWithDriver();
+            }
+            m_bufferQueued.Reset();
+            m_cancelDone.Set();
             continue;
         }
-        for (;;) {
-            const int slot = os::WaitAny({&m_execStop, &m_cancelRequest, &m_slots}, os::kInfinite);
-            if (slot < 0) {
-                ReportError(name + " WaitForMultipleObjects error 1");
-                m_execStop.Set();
-            }
-            if (slot <= 0) {
-                running = false;
-                break;
-            }
-            if (slot == 1) {
-                cancel();
-                break;
-            }
-            CBufferInfo* next = PopInput();
-            if (!next) {
-                m_slots.Release();
-                break;
-            }
-            HandOver(static_cast<CGigEBufferInfo*>(next));
-            m_execStarted.Set();
-        }
+        PumpHandOvers();
     }
-    m_device->Driver().CancelIo();
+    {
+        std::lock_guard lock(m_handOverMutex);
+        m_handOversOpen = false;
+        CancelWithDriver();
+    }
     if (GetIndex() == 0) TearDownStream();
 }
 
@@ -472,21 +497,27 @@ void CGigEDataStream::WaitThread() {
         if (woke < 0) ReportError("Wait_Thread WaitForMultipleObjects error");
         if (woke <= 0) break;
         while (auto* oldest = static_cast<CGigEBufferInfo*>(OldestWithDriver())) {
-            const int done = os::WaitAny({&m_waitStop, &oldest->overlapped.CompletionEvent()}, os::kInfinite);
-            if (done == 0) return;
-            if (done < 0) {
-                ReportError("Wait_Thread WaitForMultipleObjects error 1");
-                break;
-            }
+            // This thread reads the completion from the service's socket itself: no hand-over through
+            // the handle's reader thread.
+            m_device->Driver().GetOverlappedResult(oldest->overlapped, nullptr, m_stopWaiting);
+            if (oldest->overlapped.IsPending()) return; // stopped
             Complete(oldest);
             m_slots.Release();
+            if (m_handOversOpen.load(std::memory_order_acquire)) PumpHandOvers();
         }
     }
 }
 
 void CGigEDataStream::OnStarting() {
+    m_handOversOpen = false;
+    m_stopWaiting = false;
     for (int i = 0; i < kSlots; ++i)
         m_slots.Release();
+}
+
+void CGigEDataStream::OnWaitStop() {
+    m_stopWaiting = true;
+    m_device->Driver().WakeWaiters();
 }
 
 void CGigEDataStream::ReturnAfterStop(CBufferInfo* buffer) {

@@ -8,14 +8,18 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace GenICam::Client {
 
 class CGigEDevice;
 class CGigEBufferInfo;
 
-// While acquiring, an execution thread hands queued buffers to the service (at most ten at a time) and
-// a wait thread collects them, oldest first, into the output queue. "DS0" first sets up the camera's
+// While acquiring, queued buffers go to the service (at most ten at a time) and a wait thread collects
+// them, oldest first, into the output queue. A buffer goes to the service from the thread that makes
+// that possible: the consumer's that queues it while a slot is free, or the wait thread's that frees a
+// slot while buffers wait; the execution thread sets the stream up, hands over what was queued before
+// the start, and cancels. The wait thread reads its completions from the service's socket itself. "DS0" first sets up the camera's
 // stream channel 0 and the service's stream; a set-up failure is reported on the error event and the
 // stream then takes nothing. Every buffer handed over comes back: completed, failed or cancelled, with
 // its status in BUFFER_INFO_CUSTOM_STATUS.
@@ -39,12 +43,18 @@ protected:
     void ReturnAfterStop(CBufferInfo* buffer) override;
     // Every slot is free at a start.
     void OnStarting() override;
+    void OnBufferQueued() override;
+    void OnWaitStop() override;
 
 private:
     bool SetUpStream();
     void TearDownStream();
-    // Hands one buffer to the service; false when it came straight back.
+    // Hands one buffer to the service; false when it came straight back. m_handOverMutex held.
     bool HandOver(CGigEBufferInfo* buffer);
+    // While hand-overs are open: queued buffers go to the service as long as slots are free.
+    void PumpHandOvers();
+    // Asks the service to cancel every request of a buffer with it. m_handOverMutex held.
+    void CancelWithDriver();
     // A buffer whose request has ended: its status and bytes are taken, its image copied where needed,
     // and it goes to the output queue.
     void Complete(CGigEBufferInfo* buffer);
@@ -83,6 +93,14 @@ private:
 
     // The requests the service may hold at a time.
     qorcam::os::Semaphore m_slots{10, 10};
+    // Taking a buffer from the input queue and handing it over is one step under this lock, so the
+    // service gets the buffers in the order of the driver queue, and a cancel sees every one.
+    std::mutex m_handOverMutex;
+    // Set by the execution thread once the stream is set up, cleared (under m_handOverMutex) when it
+    // leaves: only then may other threads hand buffers over.
+    std::atomic<bool> m_handOversOpen{false};
+    // Set when the wait thread must stop waiting for a completion.
+    std::atomic<bool> m_stopWaiting{false};
 };
 
 } // namespace GenICam::Client

@@ -144,6 +144,16 @@ void CGigEDevice::GetInfo(DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer
             uint32_t word[2] = {ProcessId(), m_info->GetCameraAddress()};
             CallService(Driver(), IOCTL_GIGE_GetDeviceStatus, word, sizeof word, word, 4);
             m_visible = word[0] == 0;
+            // A camera that no longer grants this process control is lost to it, whatever the service's
+            // entry says by now: once the service has declared the camera lost and let it go, the
+            // camera's next discovery answer clears the entry's lost state.
+            if (m_visible && Controls()) {
+                try {
+                    if ((m_port->Reg(kRegControl) & 3) == 0) m_visible = false;
+                } catch (...) {
+                    // Unanswered: the service's word decides.
+                }
+            }
         }
         return CopyInfoBool8(buffer, size, type, m_visible);
     }
