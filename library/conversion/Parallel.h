@@ -9,11 +9,16 @@
 // never spin. The number of threads is at most the OpenMP default
 // (omp_get_max_threads of the caller, so OMP_NUM_THREADS and
 // omp_set_num_threads still count), one per 512 KB of output, at most the
-// bands, and at most the processors that neither the runnable count nor the
-// 1-minute load average shows busy.
+// bands, and at most the processors this process may run on: its affinity
+// mask, bounded by the CPU quota of its control group. Each parallel call
+// measures what the helpers gained; when they gained nothing (their
+// processors were taken by other work), the calls that follow run serially,
+// more of them after every further loss, so a busy machine costs at most an
+// occasional probe.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace qorcam::conversion {
 
@@ -34,8 +39,22 @@ struct BandPlan {
     int threads = 1;
 };
 BandPlan PlanBands(int height, size_t rowBytes, int minRows);
-// The processors free for helpers, out of cpus, by the text of /proc/loadavg.
-int FreeCpusOfLoad(const char* loadavg, int cpus);
+
+// Where the plan learns about the processors of this process.
+struct CpuReaders {
+    // The processors of the affinity mask; 0 or less when not known.
+    int (*affinity)() = nullptr;
+    // The whole text of a file; false when it cannot be read.
+    bool (*read)(const std::string& path, std::string& text) = nullptr;
+};
+// The processors this process may use: the affinity mask, bounded by the
+// CPU quota (quota / period, rounded down, at least 1) of its control group
+// and of every group above it, cgroup v2 (cpu.max) and v1
+// (cpu.cfs_quota_us, cpu.cfs_period_us) alike. At least 1.
+int UsableCpus(const CpuReaders& readers);
+// Tests: the plan reads through these (null: the real ones) and forgets
+// what it measured of earlier parallel calls.
+void SetCpuReadersForTests(const CpuReaders* readers);
 // Runs body(ctx, b) for every b of [0, bands), on the caller and on up to
 // helpers pool threads.
 void RunBands(int bands, int helpers, void (*body)(const void*, int), const void* ctx);
