@@ -402,7 +402,11 @@ template <int P>
 __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* s, uint8_t* d, bool mirror) {
     const int w = a.width;
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
-    const bool masked = P == 4 && UseByteMaskedStores();
+    // Masked stores pay off where the arithmetic is heavy (YUV); a cheap
+    // kernel's reads of the destination bring its lines in ahead of the
+    // stores and win.
+    const bool masked = P == 4 && UseByteMaskedStores() &&
+                        (a.id == ConvYuv422 || a.id == ConvYuv422Yuyv || a.id == ConvYCbCr422);
     int x = 0;
     auto at = [&](int x) { return d + static_cast<size_t>(mirror ? w - 16 - x : x) * P; };
     if (P == 3 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {

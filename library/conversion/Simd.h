@@ -24,7 +24,10 @@ bool UseSimd();
 // Makes every kernel take its scalar path (tests compare both paths).
 void ForceScalarKernels(bool scalar);
 // True when the processor stores bytes under a mask (AVX-512 BW and VL):
-// 32-bit pixels are then written without reading their fourth byte back.
+// the Bayer and YUV kernels then write 32-bit pixels without reading their
+// fourth byte back (5 to 15% faster on a flushed 4096x3000 image); the
+// cheap kernels keep reading it, as those reads bring the destination
+// lines in ahead of the stores (masked stores made Mono8 20% slower).
 bool UseByteMaskedStores();
 // Tests: makes the 32-bit stores read and merge the fourth byte even where
 // the processor could store under a mask.
