@@ -515,7 +515,7 @@ template <int P> void Convert(const KernelArgs& a) {
     // Rows are independent: a band computes each of its rows as the serial
     // loop does.
     if (a.parallel)
-        ForEachBand(a.height, a.dstStride, 1, rows);
+        ForEachBand(a.height, a.dstStride, 1, static_cast<unsigned>(a.id) << 4 | P, rows);
     else
         rows(0, a.height);
 }

@@ -370,7 +370,7 @@ template <int P, SampleKind K> void Demosaic(const KernelArgs& a) {
     // is part of its result, follows on the calling thread.
     const auto rows = [&a, &g](int r0, int r1) { ConvertRows<P, K>(a, g, r0, r1); };
     if (a.parallel)
-        ForEachBand(g.h, a.dstStride, kRowBlock, rows);
+        ForEachBand(g.h, a.dstStride, kRowBlock, 0x10000u | static_cast<unsigned>(K) << 4 | P, rows);
     else
         rows(0, g.h);
     if (a.revision) ReviseGreens<P>(a, g);

@@ -36,11 +36,14 @@ constexpr std::chrono::milliseconds kCpusAge{250};
 // Bands per thread wanted for an even finish.
 constexpr int kBandsPerThread = 4;
 constexpr int kMaxHelpers = 63;
-// A parallel call that gained less than this over the caller's own pace
-// counts as a loss; after n losses in a row the next 2^n calls, at most
-// kMaxSerialRun, run serially.
+// The parallel form is chosen when its time is below the serial time by
+// this factor.
 constexpr double kMinGain = 1.05;
-constexpr int kMaxSerialRun = 256;
+// Calls between trials of the form not chosen: the first gap, the longest.
+constexpr int kFirstTrialGap = 4;
+constexpr int kLastTrialGap = 64;
+// Kernels and image sizes remembered at once.
+constexpr int kPaceSlots = 32;
 
 std::atomic<int> gTestBandRows{0};
 
@@ -175,36 +178,80 @@ int CachedUsableCpus() {
     return cpus;
 }
 
-// What parallel calls gained: the calls to run serially after a loss.
-struct GainGuard {
-    std::atomic<int> serialLeft{0};
-    int losses = 0; // under the pool's busy lock
-
-    // True when this call may use helpers.
-    bool MayRunParallel() {
-        for (int left = serialLeft.load(std::memory_order_relaxed); left > 0;)
-            if (serialLeft.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) return false;
-        return true;
-    }
-    // One parallel call: the caller did `mine` of `bands` in `own` seconds,
-    // and the whole call took `all`. The caller's pace times the bands is
-    // what the call would have taken alone.
-    void Record(int bands, int mine, double own, double all) {
-        const double alone = mine > 0 ? own * bands / mine : 0;
-        if (mine < bands && all > 0 && alone >= kMinGain * all) {
-            losses = 0;
-            return;
-        }
-        losses = std::min(losses + 1, 30);
-        serialLeft.store(std::min(1 << std::min(losses, 16), kMaxSerialRun), std::memory_order_relaxed);
-    }
-    void Reset() {
-        serialLeft.store(0, std::memory_order_relaxed);
-        losses = 0;
-    }
+// The measured times of each kernel and image size, serial and parallel.
+struct Pace {
+    unsigned kernel = 0;
+    int height = 0;
+    size_t rowBytes = 0;
+    double serial = 0;   // seconds, smoothed; 0 until measured
+    double parallel = 0; // the same on helpers
+    bool sawParallel = false; // the first parallel call (helpers starting) is not counted
+    int untilTrial = 0;  // calls until the form not chosen is tried again
+    int gap = kFirstTrialGap;
+    bool lastChoice = false; // the parallel form was the faster
+    uint64_t used = 0;
 };
 
-GainGuard gGuard;
+class Paces {
+public:
+    // Whether this call should run on helpers.
+    bool ChooseParallel(unsigned kernel, int height, size_t rowBytes) {
+        std::lock_guard<std::mutex> lock(lock_);
+        Pace& p = Find(kernel, height, rowBytes);
+        if (p.serial == 0) return false;
+        if (p.parallel == 0) return true;
+        const bool faster = p.parallel * kMinGain < p.serial;
+        if (faster != p.lastChoice) {
+            p.lastChoice = faster;
+            p.gap = kFirstTrialGap;
+            p.untilTrial = p.gap;
+        }
+        if (--p.untilTrial > 0) return faster;
+        p.gap = std::min(p.gap * 2, kLastTrialGap);
+        p.untilTrial = p.gap;
+        return !faster;
+    }
+
+    void Record(unsigned kernel, int height, size_t rowBytes, bool parallel, double seconds) {
+        std::lock_guard<std::mutex> lock(lock_);
+        Pace& p = Find(kernel, height, rowBytes);
+        if (parallel && !p.sawParallel) {
+            p.sawParallel = true;
+            return;
+        }
+        double& t = parallel ? p.parallel : p.serial;
+        t = t == 0 ? seconds : (t + seconds) / 2;
+    }
+
+    void Reset() {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (Pace& p : slots_)
+            p = Pace{};
+        clock_ = 0;
+    }
+
+private:
+    Pace& Find(unsigned kernel, int height, size_t rowBytes) {
+        Pace* oldest = &slots_[0];
+        for (Pace& p : slots_) {
+            if (p.kernel == kernel && p.height == height && p.rowBytes == rowBytes && p.used != 0) {
+                p.used = ++clock_;
+                return p;
+            }
+            if (p.used < oldest->used) oldest = &p;
+        }
+        *oldest = Pace{};
+        oldest->kernel = kernel, oldest->height = height, oldest->rowBytes = rowBytes;
+        oldest->used = ++clock_;
+        return *oldest;
+    }
+
+    std::mutex lock_;
+    Pace slots_[kPaceSlots];
+    uint64_t clock_ = 0;
+};
+
+Paces gPaces;
 
 struct Job {
     void (*body)(const void*, int) = nullptr;
@@ -216,15 +263,12 @@ struct Job {
     // Takes bands until none is left. The body and its context are touched
     // only for a band taken, so a helper that comes after the caller has
     // returned does nothing with them.
-    int Work() {
-        int mine = 0;
+    void Work() {
         for (int b = next.fetch_add(1, std::memory_order_relaxed); b < bands;
              b = next.fetch_add(1, std::memory_order_relaxed)) {
             body(ctx, b);
-            ++mine;
             if (done.fetch_add(1, std::memory_order_acq_rel) + 1 == bands) done.notify_all();
         }
-        return mine;
     }
 };
 
@@ -247,15 +291,15 @@ public:
         if (owner_ == getpid()) gone_.wait(lock, [this] { return helpers_ == 0; });
     }
 
-    // measure: the plan chose the threads itself, and the gain counts.
-    void Run(int bands, int helpers, void (*body)(const void*, int), const void* ctx, bool measure) {
+    // False when every band ran on the caller.
+    bool Run(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
         // One parallel conversion at a time; a second caller meanwhile runs
         // its bands alone, which is what it would get from busy cores anyway.
         std::unique_lock<std::mutex> busy(busy_, std::try_to_lock);
         if (!busy.owns_lock() || (helpers = Grow(helpers)) == 0) {
             for (int b = 0; b < bands; ++b)
                 body(ctx, b);
-            return;
+            return false;
         }
         auto job = std::make_shared<Job>();
         job->body = body;
@@ -266,11 +310,9 @@ public:
             current_ = job;
             wanted_ = helpers;
         }
-        const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < helpers; ++i)
             wake_.notify_one();
-        const int mine = job->Work();
-        const auto own = std::chrono::steady_clock::now();
+        job->Work();
         {
             std::lock_guard<std::mutex> lock(lock_);
             current_.reset();
@@ -279,9 +321,7 @@ public:
         for (int d = job->done.load(std::memory_order_acquire); d < bands;
              d = job->done.load(std::memory_order_acquire))
             job->done.wait(d, std::memory_order_acquire);
-        if (measure)
-            gGuard.Record(bands, mine, std::chrono::duration<double>(own - start).count(),
-                          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        return true;
     }
 
 private:
@@ -339,14 +379,14 @@ namespace detail {
 
 void SetCpuReadersForTests(const CpuReaders* readers) {
     gTestReaders.store(readers, std::memory_order_release);
-    gGuard.Reset();
+    gPaces.Reset();
 }
 
 } // namespace detail
 
 namespace detail {
 
-BandPlan PlanBands(int height, size_t rowBytes, int minRows) {
+BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel) {
     BandPlan plan;
     const int cap = std::max(1, omp_get_max_threads());
     if (const int forced = gTestBandRows.load(std::memory_order_relaxed); forced > 0) {
@@ -358,7 +398,10 @@ BandPlan PlanBands(int height, size_t rowBytes, int minRows) {
     const size_t total = rowBytes * static_cast<size_t>(height);
     int threads = static_cast<int>(std::clamp<size_t>(total / kThreadBytes, 1, static_cast<size_t>(cap)));
     if (threads > 1) threads = std::min(threads, CachedUsableCpus());
-    if (threads > 1 && !gGuard.MayRunParallel()) threads = 1;
+    if (threads > 1 && kernel != 0) {
+        plan.measure = true;
+        if (!gPaces.ChooseParallel(kernel, height, rowBytes)) threads = 1;
+    }
     const int byCache = static_cast<int>(std::clamp<size_t>(kBandBytes / rowBytes, 1, static_cast<size_t>(height)));
     const int byBalance = (height + kBandsPerThread * threads - 1) / (kBandsPerThread * threads);
     plan.bandRows = std::min(std::max(minRows, std::min(byCache, byBalance)), std::max(height, 1));
@@ -367,8 +410,16 @@ BandPlan PlanBands(int height, size_t rowBytes, int minRows) {
     return plan;
 }
 
-void RunBands(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
-    Pool::Get().Run(bands, helpers, body, ctx, gTestBandRows.load(std::memory_order_relaxed) == 0);
+bool RunBands(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
+    return Pool::Get().Run(bands, helpers, body, ctx);
+}
+
+void RecordBands(unsigned kernel, int height, size_t rowBytes, bool parallel, double seconds) {
+    gPaces.Record(kernel, height, rowBytes, parallel, seconds);
+}
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace detail

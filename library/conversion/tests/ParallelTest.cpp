@@ -170,5 +170,58 @@ TEST(ParallelPlan, ThreadsFollowTheAffinityMaskAndTheGroupQuota) {
     gMachine = nullptr;
 }
 
+// The choice between the serial and the parallel form follows the times
+// the calls report (given here, not measured): the faster form runs, the
+// other is tried now and then, fewer times the longer it keeps losing.
+TEST(ParallelPlan, TheFasterFormRunsAndTheOtherIsTriedRarely) {
+    Restore restore;
+    omp_set_num_threads(4);
+    SetBandRowsForTests(0);
+    FakeMachine machine{4, {}};
+    gMachine = &machine;
+    const detail::CpuReaders readers = FakeReaders();
+    detail::SetCpuReadersForTests(&readers);
+    const unsigned kernel = 77;
+    const int h = 3000;
+    const size_t row = 12288;
+    // One call: the plan's choice, and the time the form chosen "took".
+    auto call = [&](double serial, double parallel) {
+        const detail::BandPlan plan = detail::PlanBands(h, row, 2, kernel);
+        EXPECT_TRUE(plan.measure);
+        const bool onHelpers = plan.threads > 1;
+        detail::RecordBands(kernel, h, row, onHelpers, onHelpers ? parallel : serial);
+        return onHelpers;
+    };
+    // First a serial time, then the parallel form (its first call, which
+    // starts the helpers, does not count).
+    EXPECT_FALSE(call(0.010, 0.004));
+    EXPECT_TRUE(call(0.010, 0.100));
+    EXPECT_TRUE(call(0.010, 0.004));
+    // Helpers pay: the serial form is tried, never twice in a row.
+    int serialCalls = 0;
+    bool lastSerial = false;
+    for (int i = 0; i < 200; ++i) {
+        const bool serial = !call(0.010, 0.004);
+        EXPECT_FALSE(serial && lastSerial) << i;
+        serialCalls += serial;
+        lastSerial = serial;
+    }
+    EXPECT_GE(serialCalls, 1);
+    EXPECT_LE(serialCalls, 10);
+    // The processors fill up: helpers now cost time. Within a few calls the
+    // serial form runs, and the parallel one only as a rare trial.
+    int parallelCalls = 0;
+    for (int i = 0; i < 10; ++i)
+        call(0.010, 0.030);
+    for (int i = 0; i < 300; ++i)
+        parallelCalls += call(0.010, 0.030);
+    EXPECT_LE(parallelCalls, 8);
+    EXPECT_GE(parallelCalls, 1);
+    // A different image size of the same kernel starts afresh.
+    EXPECT_FALSE(detail::PlanBands(h / 2, row, 2, kernel).threads > 1);
+    detail::SetCpuReadersForTests(nullptr);
+    gMachine = nullptr;
+}
+
 } // namespace
 } // namespace qorcam::conversion::test
