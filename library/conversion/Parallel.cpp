@@ -40,7 +40,7 @@ constexpr int kMaxHelpers = 63;
 // this factor.
 constexpr double kMinGain = 1.05;
 // Calls between trials of the form not chosen: the first gap, the longest.
-constexpr int kFirstTrialGap = 4;
+constexpr int kFirstTrialGap = 2;
 constexpr int kLastTrialGap = 64;
 // Kernels and image sizes remembered at once.
 constexpr int kPaceSlots = 32;
@@ -178,13 +178,31 @@ int CachedUsableCpus() {
     return cpus;
 }
 
+// The last few times of one form. Other work on the machine only ever
+// lengthens a call, so the least of them is the form's pace.
+struct Times {
+    double last[3] = {};
+    int next = 0;
+    void Add(double t) {
+        last[next] = t > 0 ? t : 1e-9;
+        next = (next + 1) % 3;
+    }
+    // 0 until measured.
+    double Least() const {
+        double m = 0;
+        for (double t : last)
+            if (t > 0 && (m == 0 || t < m)) m = t;
+        return m;
+    }
+};
+
 // The measured times of each kernel and image size, serial and parallel.
 struct Pace {
     unsigned kernel = 0;
     int height = 0;
     size_t rowBytes = 0;
-    double serial = 0;   // seconds, smoothed; 0 until measured
-    double parallel = 0; // the same on helpers
+    Times serial;
+    Times parallel;
     bool sawParallel = false; // the first parallel call (helpers starting) is not counted
     int untilTrial = 0;  // calls until the form not chosen is tried again
     int gap = kFirstTrialGap;
@@ -198,9 +216,10 @@ public:
     bool ChooseParallel(unsigned kernel, int height, size_t rowBytes) {
         std::lock_guard<std::mutex> lock(lock_);
         Pace& p = Find(kernel, height, rowBytes);
-        if (p.serial == 0) return false;
-        if (p.parallel == 0) return true;
-        const bool faster = p.parallel * kMinGain < p.serial;
+        const double serial = p.serial.Least(), parallel = p.parallel.Least();
+        if (serial == 0) return false;
+        if (parallel == 0) return true;
+        const bool faster = parallel * kMinGain < serial;
         if (faster != p.lastChoice) {
             p.lastChoice = faster;
             p.gap = kFirstTrialGap;
@@ -219,8 +238,7 @@ public:
             p.sawParallel = true;
             return;
         }
-        double& t = parallel ? p.parallel : p.serial;
-        t = t == 0 ? seconds : (t + seconds) / 2;
+        (parallel ? p.parallel : p.serial).Add(seconds);
     }
 
     void Reset() {

@@ -11,10 +11,11 @@
 // omp_set_num_threads still count), one per 512 KB of output, at most the
 // bands, and at most the processors this process may run on: its affinity
 // mask, bounded by the CPU quota of its control group. Whether helpers are
-// worth waking is then measured, per kernel and image size: the times of
-// its serial and parallel calls are kept, the faster form runs, and the
-// other is tried again now and then (after 4 calls, then after twice as
-// many each time it loses again, at most 64), so that a machine whose
+// worth waking is then measured, per kernel and image size: the last three
+// times of its serial and of its parallel calls are kept, the form with the
+// shorter least time runs, and the other is tried again now and then (after
+// 2 calls, then after twice as many each time it loses again, at most 64),
+// so that a machine whose
 // processors are taken by other work, or whose memory is the limit, runs
 // at the serial speed but for those few trials.
 #pragma once
