@@ -1,7 +1,7 @@
 // Times each hot conversion kernel against OpenCV and memcpy in one run and
 // prints the ratios as a markdown table.
 //
-//   conversion_bench [rounds] [part of a kernel name] [--burn N] [--size WxH] [--warm]
+//   conversion_bench [rounds] [part of a kernel name] [--burn N] [--burn-outside N] [--size WxH] [--warm]
 //
 // Every ratio is a speed ratio, the other contender's median time divided
 // by ours: above 1 we are faster.
@@ -16,7 +16,11 @@
 // flushed from the caches. Rounds are interleaved (every contender once per
 // round, each after a pause that lets the pool threads of the one before
 // fall asleep) and the median round is kept. --burn N keeps N
-// threads busy spinning throughout, to measure a loaded machine. --size
+// threads busy spinning throughout, to measure a loaded machine;
+// --burn-outside N does the same on the processors outside the affinity
+// mask the bench was started with (taskset -c 0,1 conversion_bench
+// --burn-outside 6: a process confined to two processors of a busy
+// machine). --size
 // converts one image size instead of 1920x1200 and 4096x3000; --warm leaves
 // the caches as they are (with a small size: the kernels' arithmetic
 // without the memory bus, which a loaded machine shares).
@@ -27,6 +31,8 @@
 
 #include <immintrin.h>
 #include <omp.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -128,12 +134,14 @@ struct Kernel {
 
 int main(int argc, char** argv) {
     std::string only;
-    int burn = 0;
+    int burn = 0, burnOutside = 0;
     std::pair<int, int> size;
     std::vector<std::pair<int, int>> sizes = {{1920, 1200}, {4096, 3000}};
     for (int i = 1, positional = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--burn") == 0 && i + 1 < argc)
             burn = std::max(0, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--burn-outside") == 0 && i + 1 < argc)
+            burnOutside = std::max(0, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--warm") == 0)
             gWarm = true;
         else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc &&
@@ -150,8 +158,20 @@ int main(int argc, char** argv) {
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> burners;
-    for (int i = 0; i < burn; ++i)
-        burners.emplace_back([&stop] {
+    // The processors outside the mask the bench started with.
+    cpu_set_t mine, outside;
+    CPU_ZERO(&mine);
+    CPU_ZERO(&outside);
+    sched_getaffinity(0, sizeof mine, &mine);
+    for (int c = 0; c < static_cast<int>(std::thread::hardware_concurrency()) && c < CPU_SETSIZE; ++c)
+        if (!CPU_ISSET(c, &mine)) CPU_SET(c, &outside);
+    if (burnOutside > 0 && CPU_COUNT(&outside) == 0) {
+        std::fprintf(stderr, "--burn-outside: every processor is inside the affinity mask\n");
+        burnOutside = 0;
+    }
+    for (int i = 0; i < burn + burnOutside; ++i)
+        burners.emplace_back([&stop, pin = i >= burn, &outside] {
+            if (pin) pthread_setaffinity_np(pthread_self(), sizeof outside, &outside);
             volatile uint64_t spin = 0;
             while (!stop.load(std::memory_order_relaxed))
                 spin = spin + 1;
@@ -183,9 +203,9 @@ int main(int argc, char** argv) {
         {"RGB to BGR 32", ConvRgb8, Dib32, 0, CvPath::Plain, cv::COLOR_RGB2BGRA, CV_8UC3},
     };
 
-    std::printf("Cores: %d (OpenMP threads %d, OpenCV threads %d, burners %d), median of %d rounds, "
-                "caches %s, load average at start: %s\n\n",
-                static_cast<int>(std::thread::hardware_concurrency()), cores, cvThreads, burn, gRounds,
+    std::printf("Cores: %d (OpenMP threads %d, OpenCV threads %d, burners %d, outside the mask %d), median "
+                "of %d rounds, caches %s, load average at start: %s\n\n",
+                static_cast<int>(std::thread::hardware_concurrency()), cores, cvThreads, burn, burnOutside, gRounds,
                 gWarm ? "warm" : "flushed before each run", LoadAverage().c_str());
     std::printf("| kernel | size | serial ms | vs OpenCV 1 | vs memcpy 1 | parallel ms | vs OpenCV %d | "
                 "vs memcpy %d | vs own serial | load |\n",

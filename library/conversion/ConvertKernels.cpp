@@ -402,6 +402,11 @@ template <int P>
 __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* s, uint8_t* d, bool mirror) {
     const int w = a.width;
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
+    // Masked stores pay off where the arithmetic is heavy (YUV); a cheap
+    // kernel's reads of the destination bring its lines in ahead of the
+    // stores and win.
+    const bool masked = P == 4 && UseByteMaskedStores() &&
+                        (a.id == ConvYuv422 || a.id == ConvYuv422Yuyv || a.id == ConvYCbCr422);
     int x = 0;
     auto at = [&](int x) { return d + static_cast<size_t>(mirror ? w - 16 - x : x) * P; };
     if (P == 3 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
@@ -416,7 +421,7 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
     if (P == 4 && (a.id == ConvRgb8 || a.id == ConvBgr8)) {
         const Masks32& m = a.id == ConvRgb8 ? (mirror ? kRgb4Rev : kRgb4Fwd) : (mirror ? kBgr4Rev : kBgr4Fwd);
         for (; x + 16 <= w; x += 16)
-            simd::Three2Four(s + 3 * static_cast<size_t>(x), at(x), m.m, m.loads);
+            simd::Three2Four(s + 3 * static_cast<size_t>(x), at(x), m.m, m.loads, masked);
         return x;
     }
     if (a.id == ConvMono8 || a.id == ConvMono16 || a.id == ConvMono12Packed || a.id == ConvMono10Packed ||
@@ -433,7 +438,7 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
         }
         for (; x + 16 <= w; x += 16) {
             const __m128i v = GreyBlock(a, s, x, shift);
-            simd::StoreGrey<P>(at(x), mirror ? simd::Reverse(v) : v);
+            simd::StoreGrey<P>(at(x), mirror ? simd::Reverse(v) : v, masked);
         }
         return x;
     }
@@ -444,7 +449,7 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
             if (mirror) b = Reverse32(b), g = Reverse32(g), r = Reverse32(r);
             uint8_t* o = d + static_cast<size_t>(mirror ? w - 32 - x : x) * P;
             if constexpr (P == 4)
-                simd::StoreBgr32x32(o, b, g, r);
+                simd::StoreBgr32x32(o, b, g, r, masked);
             else
                 simd::StoreBgr24x32(o, b, g, r);
         }
@@ -478,9 +483,9 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
             return 0;
         }
         if (mirror)
-            simd::StoreBgr<P>(at(x), simd::Reverse(b), simd::Reverse(g), simd::Reverse(r));
+            simd::StoreBgr<P>(at(x), simd::Reverse(b), simd::Reverse(g), simd::Reverse(r), masked);
         else
-            simd::StoreBgr<P>(at(x), b, g, r);
+            simd::StoreBgr<P>(at(x), b, g, r, masked);
     }
     return x;
 }
@@ -510,7 +515,7 @@ template <int P> void Convert(const KernelArgs& a) {
     // Rows are independent: a band computes each of its rows as the serial
     // loop does.
     if (a.parallel)
-        ForEachBand(a.height, a.dstStride, 1, rows);
+        ForEachBand(a.height, a.dstStride, 1, static_cast<unsigned>(a.id) << 4 | P, rows);
     else
         rows(0, a.height);
 }

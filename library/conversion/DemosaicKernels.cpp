@@ -226,6 +226,7 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
     const __m128i even = _mm_set1_epi16(0x00FF);
     const __m128i gmask = g.At(r, c) == SiteG ? even : _mm_xor_si128(even, _mm_set1_epi8(-1));
     const __m256i gmask2 = _mm256_set_m128i(gmask, gmask);
+    const bool masked = P == 4 && UseByteMaskedStores();
     int i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i cl = simd::Load32(C + i - 1), cc = simd::Load32(C + i), cr = simd::Load32(C + i + 1);
@@ -241,7 +242,7 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
         const __m256i b = red ? other : own, r8 = red ? own : other;
         uint8_t* p = d + static_cast<size_t>(i) * P;
         if constexpr (P == 4)
-            simd::StoreBgr32x32(p, b, green, r8);
+            simd::StoreBgr32x32(p, b, green, r8, masked);
         else
             simd::StoreBgr24x32(p, b, green, r8);
     }
@@ -257,9 +258,9 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
         const __m128i green = _mm_blendv_epi8(cross, cc, gmask);
         const __m128i other = _mm_blendv_epi8(diag, v2, gmask); // the colour of the rows above and below
         if (red)
-            simd::StoreBgr<P>(d + static_cast<size_t>(i) * P, other, green, own);
+            simd::StoreBgr<P>(d + static_cast<size_t>(i) * P, other, green, own, masked);
         else
-            simd::StoreBgr<P>(d + static_cast<size_t>(i) * P, own, green, other);
+            simd::StoreBgr<P>(d + static_cast<size_t>(i) * P, own, green, other, masked);
     }
     return i;
 }
@@ -369,7 +370,7 @@ template <int P, SampleKind K> void Demosaic(const KernelArgs& a) {
     // is part of its result, follows on the calling thread.
     const auto rows = [&a, &g](int r0, int r1) { ConvertRows<P, K>(a, g, r0, r1); };
     if (a.parallel)
-        ForEachBand(g.h, a.dstStride, kRowBlock, rows);
+        ForEachBand(g.h, a.dstStride, kRowBlock, 0x10000u | static_cast<unsigned>(K) << 4 | P, rows);
     else
         rows(0, g.h);
     if (a.revision) ReviseGreens<P>(a, g);

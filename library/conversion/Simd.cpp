@@ -7,6 +7,7 @@ namespace qorcam::conversion {
 namespace {
 
 std::atomic<bool> gForceScalar{false};
+std::atomic<bool> gForceMerged{false};
 
 bool CpuHasAvx2() {
 #if QORCAM_CONV_SIMD
@@ -17,7 +18,27 @@ bool CpuHasAvx2() {
 #endif
 }
 
+bool CpuHasByteMasks() {
+#if QORCAM_CONV_SIMD
+    __builtin_cpu_init();
+    // The built-in also checks that the system saves the mask registers.
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
+#else
+    return false;
+#endif
+}
+
 } // namespace
+
+bool UseByteMaskedStores() {
+    static const bool has = CpuHasByteMasks();
+    return has && !gForceMerged.load(std::memory_order_relaxed);
+}
+
+void ForceMergedStores(bool merged) {
+    gForceMerged.store(merged, std::memory_order_relaxed);
+}
 
 bool UseSimd() {
     static const bool hasAvx2 = CpuHasAvx2();

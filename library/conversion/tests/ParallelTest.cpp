@@ -5,7 +5,7 @@
 
 #include <omp.h>
 
-#include <clocale>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -90,30 +90,137 @@ TEST(ParallelForms, CallersConvertingAtOnceEachGetTheirOwnBytes) {
         EXPECT_EQ(out, want);
 }
 
-// The free processors by /proc/loadavg: the runnable count (which includes
-// the caller) and the rounded 1-minute load, whatever the process's locale.
-TEST(ParallelPlan, FreeProcessorsFollowTheLoadUnderADecimalCommaLocale) {
-    struct LocaleGuard {
-        std::string old = std::setlocale(LC_ALL, nullptr);
-        ~LocaleGuard() { std::setlocale(LC_ALL, old.c_str()); }
-    } guard;
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
-        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (locale-gen)";
-    struct {
-        const char* text;
-        int cpus;
-        int free;
-    } const cases[] = {
-        {"5.60 4.00 3.00 1/190 12345\n", 8, 2}, // 5.6 rounds to 6 busy, not 5
-        {"5.29 4.00 3.00 1/190 12345\n", 8, 3},
-        {"0.40 0.10 0.00 3/190 12345\n", 8, 6},  // two other runnable threads
-        {"0.00 0.00 0.00 1/190 12345\n", 4, 4},
-        {"9.50 9.00 9.00 1/190 12345\n", 8, 1},  // more load than processors
-        {"x 1/190 12345\n", 8, 8},               // no load read: the runnable count alone
-        {"0.00 0.00 0.00 190 12345\n", 8, 8},    // no runnable count: every processor
+// The processors of the plan: the affinity mask, bounded by the CPU quota
+// of the process's control group or of any group above it, from fake
+// files. No timing: the plan is asked for a large image's thread count.
+struct FakeMachine {
+    int affinity = 8;
+    std::map<std::string, std::string> files;
+};
+FakeMachine* gMachine = nullptr;
+
+detail::CpuReaders FakeReaders() {
+    detail::CpuReaders r;
+    r.affinity = [] { return gMachine->affinity; };
+    r.read = [](const std::string& path, std::string& text) {
+        const auto it = gMachine->files.find(path);
+        if (it == gMachine->files.end()) return false;
+        text = it->second;
+        return true;
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(detail::FreeCpusOfLoad(c.text, c.cpus), c.free) << c.text;
+    return r;
+}
+
+TEST(ParallelPlan, ThreadsFollowTheAffinityMaskAndTheGroupQuota) {
+    const std::string v2 = "0::/user.slice/app.scope\n";
+    const std::string v1 = "5:cpuset:/\n4:cpu,cpuacct:/box/job\n1:name=systemd:/box\n";
+    struct {
+        const char* what;
+        int affinity;
+        std::map<std::string, std::string> files;
+        int cpus;
+    } const cases[] = {
+        {"affinity alone, no group file", 2, {}, 2},
+        {"v2 without a quota", 8, {{"/proc/self/cgroup", v2}, {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "max 100000\n"}}, 8},
+        {"v2 quota of 3 processors", 8, {{"/proc/self/cgroup", v2}, {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "300000 100000\n"}}, 3},
+        {"v2 quota of 2.5 rounds down", 8, {{"/proc/self/cgroup", v2}, {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "250000 100000\n"}}, 2},
+        {"v2 quota below one processor", 8, {{"/proc/self/cgroup", v2}, {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "20000 100000\n"}}, 1},
+        {"v2 quota of a parent group", 8,
+         {{"/proc/self/cgroup", v2},
+          {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "max 100000\n"},
+          {"/sys/fs/cgroup/user.slice/cpu.max", "400000 100000\n"}}, 4},
+        {"v2 namespace root", 8, {{"/proc/self/cgroup", "0::/\n"}, {"/sys/fs/cgroup/cpu.max", "200000 100000\n"}}, 2},
+        {"affinity below the quota", 2, {{"/proc/self/cgroup", v2}, {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "600000 100000\n"}}, 2},
+        {"v1 quota", 8,
+         {{"/proc/self/cgroup", v1},
+          {"/sys/fs/cgroup/cpu,cpuacct/box/job/cpu.cfs_quota_us", "150000\n"},
+          {"/sys/fs/cgroup/cpu,cpuacct/box/job/cpu.cfs_period_us", "50000\n"}}, 3},
+        {"v1 without a quota, a parent with one", 8,
+         {{"/proc/self/cgroup", v1},
+          {"/sys/fs/cgroup/cpu/box/job/cpu.cfs_quota_us", "-1\n"},
+          {"/sys/fs/cgroup/cpu/box/job/cpu.cfs_period_us", "100000\n"},
+          {"/sys/fs/cgroup/cpu/box/cpu.cfs_quota_us", "500000\n"},
+          {"/sys/fs/cgroup/cpu/box/cpu.cfs_period_us", "100000\n"}}, 5},
+        {"unreadable quota text", 8, {{"/proc/self/cgroup", v2}, {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "x y\n"}}, 8},
+        {"zero period", 8, {{"/proc/self/cgroup", v2}, {"/sys/fs/cgroup/user.slice/app.scope/cpu.max", "100000 0\n"}}, 8},
+        {"mask not known", 0, {}, std::max(1, static_cast<int>(std::thread::hardware_concurrency()))},
+    };
+    Restore restore;
+    omp_set_num_threads(64);
+    SetBandRowsForTests(0);
+    for (const auto& c : cases) {
+        FakeMachine machine{c.affinity, c.files};
+        gMachine = &machine;
+        const detail::CpuReaders readers = FakeReaders();
+        EXPECT_EQ(detail::UsableCpus(readers), c.cpus) << c.what;
+        detail::SetCpuReadersForTests(&readers);
+        // 64 MB of output: worth every usable processor.
+        EXPECT_EQ(detail::PlanBands(8192, 8192, 2).threads, std::min(c.cpus, 64)) << c.what;
+        detail::SetCpuReadersForTests(nullptr);
+    }
+    gMachine = nullptr;
+    // The OpenMP default still bounds it.
+    FakeMachine machine{8, {}};
+    gMachine = &machine;
+    const detail::CpuReaders readers = FakeReaders();
+    detail::SetCpuReadersForTests(&readers);
+    omp_set_num_threads(3);
+    EXPECT_EQ(detail::PlanBands(8192, 8192, 2).threads, 3);
+    detail::SetCpuReadersForTests(nullptr);
+    gMachine = nullptr;
+}
+
+// The choice between the serial and the parallel form follows the times
+// the calls report (given here, not measured): the faster form runs, the
+// other is tried now and then, fewer times the longer it keeps losing.
+TEST(ParallelPlan, TheFasterFormRunsAndTheOtherIsTriedRarely) {
+    Restore restore;
+    omp_set_num_threads(4);
+    SetBandRowsForTests(0);
+    FakeMachine machine{4, {}};
+    gMachine = &machine;
+    const detail::CpuReaders readers = FakeReaders();
+    detail::SetCpuReadersForTests(&readers);
+    const unsigned kernel = 77;
+    const int h = 3000;
+    const size_t row = 12288;
+    // One call: the plan's choice, and the time the form chosen "took".
+    auto call = [&](double serial, double parallel) {
+        const detail::BandPlan plan = detail::PlanBands(h, row, 2, kernel);
+        EXPECT_TRUE(plan.measure);
+        const bool onHelpers = plan.threads > 1;
+        detail::RecordBands(kernel, h, row, onHelpers, onHelpers ? parallel : serial);
+        return onHelpers;
+    };
+    // First a serial time, then the parallel form (its first call, which
+    // starts the helpers, does not count).
+    EXPECT_FALSE(call(0.010, 0.004));
+    EXPECT_TRUE(call(0.010, 0.100));
+    EXPECT_TRUE(call(0.010, 0.004));
+    // Helpers pay: the serial form is tried, never twice in a row.
+    int serialCalls = 0;
+    bool lastSerial = false;
+    for (int i = 0; i < 200; ++i) {
+        const bool serial = !call(0.010, 0.004);
+        EXPECT_FALSE(serial && lastSerial) << i;
+        serialCalls += serial;
+        lastSerial = serial;
+    }
+    EXPECT_GE(serialCalls, 1);
+    EXPECT_LE(serialCalls, 10);
+    // The processors fill up: helpers now cost time. Within a few calls the
+    // serial form runs, and the parallel one only as a rare trial.
+    int parallelCalls = 0;
+    for (int i = 0; i < 10; ++i)
+        call(0.010, 0.030);
+    for (int i = 0; i < 300; ++i)
+        parallelCalls += call(0.010, 0.030);
+    EXPECT_LE(parallelCalls, 10);
+    EXPECT_GE(parallelCalls, 1);
+    // A different image size of the same kernel starts afresh.
+    EXPECT_FALSE(detail::PlanBands(h / 2, row, 2, kernel).threads > 1);
+    detail::SetCpuReadersForTests(nullptr);
+    gMachine = nullptr;
 }
 
 } // namespace

@@ -90,26 +90,32 @@ inline std::vector<uint8_t> RunReference(const Case& c, const std::vector<uint8_
     return dst;
 }
 
-// Converts a random image with the kernel (serial and parallel, vector and
-// scalar paths) and the model, into destinations holding the same random
+// Converts a random image with the kernel (serial and parallel; vector
+// paths with 32-bit pixels stored under a byte mask where the processor can,
+// and merged with their old fourth byte, and the scalar path) and the model, into destinations holding the same random
 // old content, and compares every byte, the unwritten ones included. The
 // parallel form can be left out where an image has too few rows to share.
 inline ::testing::AssertionResult MatchesReference(Case c, std::mt19937& rng, bool alsoParallel = true) {
     const auto src = RandomBytes(RefSourceBytes(c.id, c.width, c.height), rng);
     const auto old = RandomBytes(RefDibBytes(c.dibMode, c.width, c.height), rng);
     const auto want = RunReference(c, src, old);
-    for (bool scalar : {false, true})
+    const char* const paths[] = {"", " merged stores", " scalar"};
+    for (int path = 0; path < 3; ++path)
         for (bool parallel : {false, true}) {
             if (parallel && !alsoParallel) continue;
+            // Without masked stores the first path is already the merged one.
+            if (path == 1 && (!UseByteMaskedStores() || c.dibMode != Dib32)) continue;
             c.parallel = parallel;
-            ForceScalarKernels(scalar);
+            ForceMergedStores(path == 1);
+            ForceScalarKernels(path == 2);
             const auto got = RunKernel(c, src, old);
             ForceScalarKernels(false);
+            ForceMergedStores(false);
             for (size_t i = 0; i < want.size(); ++i)
                 if (got[i] != want[i])
                     return ::testing::AssertionFailure()
-                           << Describe(c) << (scalar ? " scalar" : "") << ": byte " << i << " is "
-                           << int(got[i]) << ", model " << int(want[i]);
+                           << Describe(c) << paths[path] << (parallel ? " parallel" : "") << ": byte " << i
+                           << " is " << int(got[i]) << ", model " << int(want[i]);
         }
     return ::testing::AssertionSuccess();
 }
