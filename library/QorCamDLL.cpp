@@ -7,6 +7,7 @@
 #include "ErrorText.h"
 #include "GenTLInterface.h"
 #include "GenTLProducer.h"
+#include "LibraryProcess.h"
 #include "TraceLog.h"
 #include "os/WaitAny.h"
 
@@ -55,6 +56,12 @@ CQorCamDLL::~CQorCamDLL() {
     if (callbackThread_ && callbackThread_->Id() == os::Thread::CurrentId()) {
         // Destroyed from inside the system callback: the thread ends by itself
         // once the callback returns; it can't wait for itself.
+        (void)callbackThread_.release();
+    } else if (callbackThread_ && CLibraryProcess::WaitThreadEnd(callbackThread_->FinishedEvent(),
+                                                                 *callbackThread_) ==
+                                      CLibraryProcess::ThreadEnd::Abandoned) {
+        // The process ends while the application's callback still runs:
+        // the thread is left to the process's end.
         (void)callbackThread_.release();
     }
 }
@@ -328,7 +335,9 @@ void CQorCamDLL::UserCallBack_Thread() {
         if (which <= 0) break;
         std::lock_guard<std::mutex> calling(callbackCall_);
         const QORCAM_SYSTEMCALLBACK callback = callback_.load();
-        if (callback == nullptr) continue;
+        // Nothing is called back once the process or the library ends.
+        if (callback == nullptr || CLibraryProcess::Ending()) continue;
+        const CLibraryProcess::CallbackScope scope;
         void* context = context_.load();
         if (which == 1) {
             TraceClass(1, kName, "BusReset User Proc Start");
