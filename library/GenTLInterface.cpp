@@ -125,8 +125,9 @@ CInterface::~CInterface() {
         // caller itself (exit() from inside the callback) or gone: the wait
         // is bounded then, and what is left goes with the process.
         std::unique_lock<std::recursive_mutex> held(lock_);
-        CLibraryProcess::WaitUntil([this] { return cameraObjects_.empty(); },
-                                   [&](std::uint32_t ms) { camerasGone_.wait_for(held, std::chrono::milliseconds(ms)); });
+        CLibraryProcess::WaitUntil(
+            [this] { return cameraObjects_.empty(); },
+            [&](std::uint32_t ms) { camerasGone_.wait_for(held, std::chrono::milliseconds(ms)); });
     }
     while (!ports_.empty()) {
         CBasePort* first = ports_.front();

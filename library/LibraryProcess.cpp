@@ -58,7 +58,8 @@ thread_local bool t_inCallback = false;
 // is gone without having finished its work).
 bool ThreadExists(std::uint32_t tid) {
     if (tid == 0) return true;
-    return syscall(SYS_tgkill, static_cast<long>(getpid()), static_cast<long>(tid), 0L) == 0 || errno != ESRCH;
+    return syscall(SYS_tgkill, static_cast<long>(getpid()), static_cast<long>(tid), 0L) == 0 ||
+           errno != ESRCH;
 }
 
 // The stored path is a 260-character field: a longer value does not fit and
