@@ -64,7 +64,7 @@ TEST_F(UsbExitTest, InterpreterLeavingMidStreamEndsWithItsOwnCode) {
         "frames = []\n"
         "def on_image(camera, buffer, length, width, height, info, context):\n"
         "    frames.append(ctypes.string_at(buffer, length) if buffer else b'')\n"
-        "    time.sleep(0.005)\n"
+        "    time.sleep(0.015)\n"
         "on_image_c = CALLBACK(on_image)\n"
         "assert lib.QORCAM_SetStructVersion(ctypes.c_uint32(10106))\n"
         "room = (ctypes.c_uint8 * 8192)()\n"
