@@ -181,13 +181,14 @@ CLibraryProcess::CallbackScope::~CallbackScope() {
 }
 
 CLibraryProcess::ThreadEnd CLibraryProcess::WaitThreadEnd(os::Waitable& ended, const os::Thread& thread) {
-    if (!Ending()) {
-        ended.Wait(os::kInfinite);
-        return ThreadEnd::Ended;
-    }
-    for (std::uint32_t waited = 0;; waited += kEndingSlice) {
-        if (ended.Wait(kEndingSlice)) return ThreadEnd::Ended;
+    // The thread is looked at now and then: one ended inside the application's
+    // callback by the process's runtime never sets `ended`.
+    for (std::uint32_t waited = 0;;) {
+        const std::uint32_t slice = Ending() ? kEndingSlice : kLivenessSlice;
+        if (ended.Wait(slice)) return ThreadEnd::Ended;
         if (!ThreadExists(thread.Id())) return ended.Wait(0) ? ThreadEnd::Ended : ThreadEnd::Gone;
+        if (!Ending()) continue;
+        waited += slice;
         if (waited >= kEndingWaitMs) return ThreadEnd::Abandoned;
     }
 }

@@ -63,9 +63,10 @@ public:
         Gone,      ///< it is gone without ending its work (ended by the process's runtime)
         Abandoned, ///< while the library ends: still running after the bound, left behind
     };
-    /// Waits for `ended` (set by the thread at the end of its work). Without
-    /// a limit while the library runs; bounded once it ends, and at once
-    /// when the thread no longer exists.
+    /// Waits for `ended` (set by the thread at the end of its work): without
+    /// a limit while the library runs, bounded once it ends, and never past
+    /// the thread's own end (a thread ended by the process's runtime inside
+    /// a callback does not set it).
     static ThreadEnd WaitThreadEnd(os::Waitable& ended, const os::Thread& thread);
     /// Waits for `done()` to hold, with `wait(ms)` waiting for a change for
     /// at most ms: without a limit while the library runs (slices of a
@@ -90,6 +91,7 @@ public:
     /// While the library ends, the longest wait for one of its threads.
     static constexpr std::uint32_t kEndingWaitMs = 2000;
     static constexpr std::uint32_t kEndingSlice = 20;
+    static constexpr std::uint32_t kLivenessSlice = 200;
 };
 
 } // namespace qorcam::library
