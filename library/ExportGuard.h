@@ -28,10 +28,10 @@ template <class R, class Body>
 R Guarded(const char* name, R failed, Body&& body, bool keepsLastError = true) {
     try {
         return body();
-    } catch (const abi::__forced_unwind&) {
-        // The thread itself is being ended (pthread_exit, cancellation): that goes on.
-        throw;
     } catch (...) {
+        // The thread itself is being ended (pthread_exit, cancellation: an unwinding without a C++
+        // exception object): that goes on.
+        if (abi::__cxa_current_exception_type() == nullptr) throw;
         ExportFailed(name, keepsLastError);
         return failed;
     }
@@ -41,9 +41,8 @@ R Guarded(const char* name, R failed, Body&& body, bool keepsLastError = true) {
 template <class Body> void GuardedVoid(const char* name, Body&& body) {
     try {
         body();
-    } catch (const abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (abi::__cxa_current_exception_type() == nullptr) throw;
         ExportFailed(name, true);
     }
 }

@@ -63,9 +63,12 @@ namespace QorCamDotNet
 
         // An exception thrown by the application's delegate must not unwind through the library's
         // threads: it is dropped here, and the library goes on with the next event or buffer.
+        // The library's threads enter the runtime here; as background threads they don't keep a
+        // program that ends without stopping its cameras from ending.
         private static void SystemCallBack(Int32 Status, IntPtr Context)
         {
             try {
+                System.Threading.Thread.CurrentThread.IsBackground = true;
                 SystemFunc cb = m_SystemCb;
                 if (cb != null) cb((STATUS_SYSTEMCODE)Status, Context);
             } catch (Exception) {
@@ -76,6 +79,7 @@ namespace QorCamDotNet
                                           IntPtr pInfo, IntPtr Context)
         {
             try {
+                System.Threading.Thread.CurrentThread.IsBackground = true;
                 if (Context == IntPtr.Zero) return;
                 QORCAM camera = GCHandle.FromIntPtr(Context).Target as QORCAM;
                 if (camera != null) camera.ICallBack(hCamera, pBuffer, Length, Width, Height, pInfo);
