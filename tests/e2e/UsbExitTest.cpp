@@ -87,5 +87,26 @@ TEST_F(UsbExitTest, InterpreterLeavingMidStreamEndsWithItsOwnCode) {
         EXPECT_EQ(Run("/usr/bin/python3", {"-c", script, QORCAM_LIBRARY_PATH}), 0) << "run " << run;
 }
 
+// The runtime unloads the native library at its end: after a refused feature value, and with images still
+// coming in (the binding's callbacks brought the library's thread into the runtime).
+TEST_F(UsbExitTest, MonoProgramLeavingWithItsCameraOpenEndsWithItsOwnCode) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "Mono can't load a library built with the sanitizers' runtime";
+#endif
+#ifndef QORCAM_DOTNET_EXIT
+    GTEST_SKIP() << "the .NET binding is not built";
+#else
+    const std::string mono = "/usr/bin/mono";
+    if (!std::filesystem::exists(mono)) GTEST_SKIP() << "mono is not installed";
+    // Mono finds the native library on the search path.
+    setenv("LD_LIBRARY_PATH", std::filesystem::path(QORCAM_LIBRARY_PATH).parent_path().c_str(), 1);
+    for (int run = 0; run < 2; ++run) {
+        for (const char* how : {"refused", "stream"})
+            EXPECT_EQ(Run(mono, {QORCAM_DOTNET_EXIT, how}), 0) << how << ", run " << run;
+    }
+    unsetenv("LD_LIBRARY_PATH");
+#endif
+}
+
 } // namespace
 } // namespace qorcam::testing
