@@ -9,6 +9,7 @@
 #include "GenTLInterface.h"
 #include "GenTLProducer.h"
 #include "ImageBuffer.h"
+#include "LibraryProcess.h"
 #include "QorCamDLL.h"
 #include "TraceLog.h"
 
@@ -646,7 +647,20 @@ void CCamera::EndStreamThread() {
     streamStop_.Set();
     if (OnStreamThread()) return;
     if (newBufferEvent_[0] != nullptr) producer_.fn.EventKill(newBufferEvent_[0]);
-    streamEnded_.Wait(os::kInfinite);
+    switch (CLibraryProcess::WaitThreadEnd(streamEnded_, *streamThread_)) {
+    case CLibraryProcess::ThreadEnd::Ended:
+        break;
+    case CLibraryProcess::ThreadEnd::Gone:
+        // Ended by the process's runtime inside the callback (an interpreter
+        // shutting down): its reference to the camera is dropped for it.
+        DropReference();
+        break;
+    case CLibraryProcess::ThreadEnd::Abandoned:
+        // The process ends while the callback still runs: the thread, and
+        // the camera it holds, are left to the process's end.
+        (void)streamThread_.release();
+        return;
+    }
     streamThread_->Join();
     streamThread_.reset();
 }
@@ -733,10 +747,14 @@ void CCamera::Stream_Thread() {
             // An image with data missing goes to the callback in its failed form (length 0).
             const bool good = transferred && WholeImage(view, status);
             if (infoFlag_ && memory != nullptr) DecodeImageDataInfo(view, status, bytes, &record);
-            TraceClass(2, kName, "Stream UserCallback Start");
-            callback_(Handle(), memory, good ? payloadSize_ : 0, width, height, infoFlag_ ? &record : nullptr,
-                      callbackContext_);
-            TraceClass(2, kName, "Stream UserCallback End  ");
+            // Nothing is called back once the process or the library ends.
+            if (!CLibraryProcess::Ending()) {
+                const CLibraryProcess::CallbackScope scope;
+                TraceClass(2, kName, "Stream UserCallback Start");
+                callback_(Handle(), memory, good ? payloadSize_ : 0, width, height,
+                          infoFlag_ ? &record : nullptr, callbackContext_);
+                TraceClass(2, kName, "Stream UserCallback End  ");
+            }
             // Stopped meanwhile (perhaps by the callback itself): the image
             // just delivered is not queued again, so it stays as it was.
             if (streamStop_.IsSet()) break;

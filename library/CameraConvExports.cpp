@@ -4,6 +4,7 @@
 #include "BmpInfo.h"
 #include "CConv.h"
 #include "CameraFrame.h"
+#include "ExportGuard.h"
 
 using namespace qorcam::library;
 using qorcam::conversion::IsMonochromeFormat;
@@ -56,48 +57,56 @@ BOOL BmpInfoOfCamera(const char* name, HCAMERA hCamera, BITMAPINFO* BmpInfo, uin
 extern "C" {
 
 QORCAM_API BOOL QORCAM_ConvMode(HCAMERA hCamera, QORCAM_COLORCONVMODE* Mode, QORCAM_COLORVALUE* Value) {
-    return CameraExport(1, "QORCAM_ConvMode", hCamera, [&](CCamera& camera) -> int {
-        const QORCAM_COLORCONVMODE mode = Mode != nullptr ? *Mode : kCameraDefaultMode;
-        const QORCAM_COLORVALUE value = Value != nullptr ? *Value : kDefaultValue;
-        if (mode.StoreMode > QORCAM_BMPmodeLR || mode.ShiftID < QORCAM_SFTAUTO ||
-            mode.ShiftID > QORCAM_SFT8 || mode.DIBMode > QORCAM_DIB24)
-            return STATUSQORCAM_PARAMETER_ERROR;
-        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-        return camera.ConvMode(mode, value) ? 0 : STATUSQORCAM_UNDEF_ERROR;
+    return Guarded("QORCAM_ConvMode", FALSE, [&]() -> BOOL {
+        return CameraExport(1, "QORCAM_ConvMode", hCamera, [&](CCamera& camera) -> int {
+            const QORCAM_COLORCONVMODE mode = Mode != nullptr ? *Mode : kCameraDefaultMode;
+            const QORCAM_COLORVALUE value = Value != nullptr ? *Value : kDefaultValue;
+            if (mode.StoreMode > QORCAM_BMPmodeLR || mode.ShiftID < QORCAM_SFTAUTO ||
+                mode.ShiftID > QORCAM_SFT8 || mode.DIBMode > QORCAM_DIB24)
+                return STATUSQORCAM_PARAMETER_ERROR;
+            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+            return camera.ConvMode(mode, value) ? 0 : STATUSQORCAM_UNDEF_ERROR;
+        });
     });
 }
 
 QORCAM_API BOOL QORCAM_SetBMPINFO(HCAMERA hCamera, BITMAPINFO* BmpInfo, uint32_t* Size, BOOL Priority_Mono) {
-    return BmpInfoOfCamera("QORCAM_SetBMPINFO", hCamera, BmpInfo, Size, Priority_Mono);
+    return Guarded("QORCAM_SetBMPINFO", FALSE, [&]() -> BOOL {
+        return BmpInfoOfCamera("QORCAM_SetBMPINFO", hCamera, BmpInfo, Size, Priority_Mono);
+    });
 }
 
 QORCAM_API BOOL QORCAM_GetBMPINFO(HCAMERA hCamera, BITMAPINFO* BmpInfo, uint32_t* Size, BOOL Priority_Mono) {
-    return BmpInfoOfCamera("QORCAM_GetBMPINFO", hCamera, BmpInfo, Size, Priority_Mono);
+    return Guarded("QORCAM_GetBMPINFO", FALSE, [&]() -> BOOL {
+        return BmpInfoOfCamera("QORCAM_GetBMPINFO", hCamera, BmpInfo, Size, Priority_Mono);
+    });
 }
 
 QORCAM_API BOOL QORCAM_BufferConvExec(HCAMERA hCamera, uint8_t* InBuf, uint8_t* OutBuf) {
-    static constexpr char kName[] = "QORCAM_BufferConvExec";
-    CQorCamDLL* library = CLibraryProcess::Library();
-    if (library == nullptr) return FALSE;
-    TraceCamera(2, kName, "Start", hCamera);
-    library->SetLastErrorCode(0);
-    CameraHold held(hCamera);
-    CCamera* camera = held.Get();
-    if (camera == nullptr || InBuf == nullptr || OutBuf == nullptr) {
-        library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
-        if (camera != nullptr) TraceCameraError(2, kName, STATUSQORCAM_PARAMETER_ERROR, hCamera);
-        return FALSE;
-    }
-    // Only the conversion lock: conversions run beside the camera's other exports.
-    const uint32_t code =
-        camera->Convert(InBuf, OutBuf, camera->ImageWidth(), camera->ImageHeight(), camera->EndianMode());
-    if (code != 0) {
-        library->SetLastErrorCode(code);
-        TraceCameraError(2, kName, static_cast<int32_t>(code), hCamera);
-        return FALSE;
-    }
-    TraceCamera(2, kName, "End  ", hCamera);
-    return TRUE;
+    return Guarded("QORCAM_BufferConvExec", FALSE, [&]() -> BOOL {
+        static constexpr char kName[] = "QORCAM_BufferConvExec";
+        CQorCamDLL* library = CLibraryProcess::Library();
+        if (library == nullptr) return FALSE;
+        TraceCamera(2, kName, "Start", hCamera);
+        library->SetLastErrorCode(0);
+        CameraHold held(hCamera);
+        CCamera* camera = held.Get();
+        if (camera == nullptr || InBuf == nullptr || OutBuf == nullptr) {
+            library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+            if (camera != nullptr) TraceCameraError(2, kName, STATUSQORCAM_PARAMETER_ERROR, hCamera);
+            return FALSE;
+        }
+        // Only the conversion lock: conversions run beside the camera's other exports.
+        const uint32_t code =
+            camera->Convert(InBuf, OutBuf, camera->ImageWidth(), camera->ImageHeight(), camera->EndianMode());
+        if (code != 0) {
+            library->SetLastErrorCode(code);
+            TraceCameraError(2, kName, static_cast<int32_t>(code), hCamera);
+            return FALSE;
+        }
+        TraceCamera(2, kName, "End  ", hCamera);
+        return TRUE;
+    });
 }
 
 } // extern "C"

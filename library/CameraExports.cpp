@@ -4,6 +4,7 @@
 #include "CameraFrame.h"
 #include "CameraGigE.h"
 #include "CameraUSB.h"
+#include "ExportGuard.h"
 #include "GenTLProducer.h"
 
 #include <cstring>
@@ -123,95 +124,115 @@ BOOL CloseCamera(const char* name, HCAMERA hCamera, bool watch) {
 extern "C" {
 
 QORCAM_API BOOL QORCAM_Open(uint64_t UID, HCAMERA* phCamera) {
-    return OpenByUid("QORCAM_Open", UID, phCamera, false);
+    return Guarded("QORCAM_Open", FALSE,
+                   [&]() -> BOOL { return OpenByUid("QORCAM_Open", UID, phCamera, false); });
 }
 
 QORCAM_API BOOL QORCAM_WatchOpen(uint64_t UID, HCAMERA* phCamera) {
-    return OpenByUid("QORCAM_WatchOpen", UID, phCamera, true);
+    return Guarded("QORCAM_WatchOpen", FALSE,
+                   [&]() -> BOOL { return OpenByUid("QORCAM_WatchOpen", UID, phCamera, true); });
 }
 
 QORCAM_API BOOL QORCAM_OpenGigE(QORCAM_OPENREQUEST* Request, HCAMERA* phCamera) {
-    return OpenByRequest("QORCAM_OpenGigE", Request, phCamera, kProducerGigE, false);
+    return Guarded("QORCAM_OpenGigE", FALSE, [&]() -> BOOL {
+        return OpenByRequest("QORCAM_OpenGigE", Request, phCamera, kProducerGigE, false);
+    });
 }
 
 QORCAM_API BOOL QORCAM_WatchOpenGigE(QORCAM_OPENREQUEST* Request, HCAMERA* phCamera) {
-    return OpenByRequest("QORCAM_WatchOpenGigE", Request, phCamera, kProducerGigE, true);
+    return Guarded("QORCAM_WatchOpenGigE", FALSE, [&]() -> BOOL {
+        return OpenByRequest("QORCAM_WatchOpenGigE", Request, phCamera, kProducerGigE, true);
+    });
 }
 
 QORCAM_API BOOL QORCAM_OpenUSB(QORCAM_OPENREQUEST* Request, HCAMERA* phCamera) {
-    return OpenByRequest("QORCAM_OpenUSB", Request, phCamera, kProducerUSB, false);
+    return Guarded("QORCAM_OpenUSB", FALSE, [&]() -> BOOL {
+        return OpenByRequest("QORCAM_OpenUSB", Request, phCamera, kProducerUSB, false);
+    });
 }
 
 QORCAM_API BOOL QORCAM_Close(HCAMERA hCamera) {
-    return CloseCamera("QORCAM_Close", hCamera, false);
+    return Guarded("QORCAM_Close", FALSE,
+                   [&]() -> BOOL { return CloseCamera("QORCAM_Close", hCamera, false); });
 }
 
 QORCAM_API BOOL QORCAM_WatchClose(HCAMERA hCamera) {
-    return CloseCamera("QORCAM_WatchClose", hCamera, true);
+    return Guarded("QORCAM_WatchClose", FALSE,
+                   [&]() -> BOOL { return CloseCamera("QORCAM_WatchClose", hCamera, true); });
 }
 
 QORCAM_API BOOL QORCAM_Camera(HCAMERA hCamera, BOOL* Connect) {
-    static constexpr char kName[] = "QORCAM_Camera";
-    CQorCamDLL* library = CLibraryProcess::Library();
-    if (library == nullptr) return FALSE;
-    TraceCamera(1, kName, "Start", hCamera);
-    library->SetLastErrorCode(0);
-    CameraHold held(hCamera);
-    CCamera* camera = held.Get();
-    if (camera == nullptr || Connect == nullptr) {
-        library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
-        if (camera != nullptr) TraceCameraError(1, kName, STATUSQORCAM_PARAMETER_ERROR, hCamera);
-        return FALSE;
-    }
-    camera->BeforeAccess();
-    bool present = false;
-    {
-        std::lock_guard<std::recursive_mutex> guard(camera->Lock());
-        if (camera->IsClosed()) {
+    return Guarded("QORCAM_Camera", FALSE, [&]() -> BOOL {
+        static constexpr char kName[] = "QORCAM_Camera";
+        CQorCamDLL* library = CLibraryProcess::Library();
+        if (library == nullptr) return FALSE;
+        TraceCamera(1, kName, "Start", hCamera);
+        library->SetLastErrorCode(0);
+        CameraHold held(hCamera);
+        CCamera* camera = held.Get();
+        if (camera == nullptr || Connect == nullptr) {
             library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+            if (camera != nullptr) TraceCameraError(1, kName, STATUSQORCAM_PARAMETER_ERROR, hCamera);
             return FALSE;
         }
-        present = camera->RefreshPresence();
-        *Connect = present ? TRUE : FALSE;
-    }
-    TracePresence(1, kName, present ? "Connect" : "Disconnect", hCamera);
-    return TRUE;
+        camera->BeforeAccess();
+        bool present = false;
+        {
+            std::lock_guard<std::recursive_mutex> guard(camera->Lock());
+            if (camera->IsClosed()) {
+                library->SetLastErrorCode(STATUSQORCAM_PARAMETER_ERROR);
+                return FALSE;
+            }
+            present = camera->RefreshPresence();
+            *Connect = present ? TRUE : FALSE;
+        }
+        TracePresence(1, kName, present ? "Connect" : "Disconnect", hCamera);
+        return TRUE;
+    });
 }
 
 QORCAM_API BOOL QORCAM_CameraInfo(HCAMERA hCamera, QORCAM_CAMERAINFO* Info) {
-    return CameraExport(1, "QORCAM_CameraInfo", hCamera, [&](CCamera& camera) {
-        if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-        return camera.CameraInfo(Info) ? 0 : kErrorAlreadySet;
+    return Guarded("QORCAM_CameraInfo", FALSE, [&]() -> BOOL {
+        return CameraExport(1, "QORCAM_CameraInfo", hCamera, [&](CCamera& camera) {
+            if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+            return camera.CameraInfo(Info) ? 0 : kErrorAlreadySet;
+        });
     });
 }
 
 QORCAM_API BOOL QORCAM_GetNodeMap(HCAMERA hCamera, void** NodeMap) {
-    return CameraExport(1, "QORCAM_GetNodeMap", hCamera, [&](CCamera& camera) {
-        if (NodeMap == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-        *NodeMap = camera.NodeMap();
-        return 0;
+    return Guarded("QORCAM_GetNodeMap", FALSE, [&]() -> BOOL {
+        return CameraExport(1, "QORCAM_GetNodeMap", hCamera, [&](CCamera& camera) {
+            if (NodeMap == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+            *NodeMap = camera.NodeMap();
+            return 0;
+        });
     });
 }
 
 QORCAM_API BOOL QORCAM_CameraInfoGigE(HCAMERA hCamera, QORCAM_GIGECAMERAINFO* Info) {
-    return CameraExport(1, "QORCAM_CameraInfoGigE", hCamera, [&](CCamera& camera) {
-        if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-        auto* gige = dynamic_cast<CCameraGigE*>(&camera);
-        if (gige == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYGIGE);
-        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-        return gige->CameraInfo(Info) ? 0 : kErrorAlreadySet;
+    return Guarded("QORCAM_CameraInfoGigE", FALSE, [&]() -> BOOL {
+        return CameraExport(1, "QORCAM_CameraInfoGigE", hCamera, [&](CCamera& camera) {
+            if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+            auto* gige = dynamic_cast<CCameraGigE*>(&camera);
+            if (gige == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYGIGE);
+            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+            return gige->CameraInfo(Info) ? 0 : kErrorAlreadySet;
+        });
     });
 }
 
 QORCAM_API BOOL QORCAM_CameraInfoUSB(HCAMERA hCamera, QORCAM_USBCAMERAINFO* Info) {
-    return CameraExport(1, "QORCAM_CameraInfoUSB", hCamera, [&](CCamera& camera) {
-        if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-        auto* usb = dynamic_cast<CCameraUSB*>(&camera);
-        if (usb == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYUSB);
-        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-        return usb->CameraInfo(Info) ? 0 : kErrorAlreadySet;
+    return Guarded("QORCAM_CameraInfoUSB", FALSE, [&]() -> BOOL {
+        return CameraExport(1, "QORCAM_CameraInfoUSB", hCamera, [&](CCamera& camera) {
+            if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+            auto* usb = dynamic_cast<CCameraUSB*>(&camera);
+            if (usb == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYUSB);
+            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+            return usb->CameraInfo(Info) ? 0 : kErrorAlreadySet;
+        });
     });
 }
 

@@ -11,6 +11,7 @@
 #include "ErrorText.h"
 #include "GenTLCustom.h"
 #include "GenTLProducer.h"
+#include "LibraryProcess.h"
 #include "QorCam.h"
 #include "QorCamDLL.h"
 #include "QorCamShared.h"
@@ -119,8 +120,14 @@ CInterface::~CInterface() {
     StopThreads();
     CloseCameras();
     {
+        // A camera whose streaming thread still runs its callback goes at
+        // that thread's end. While the process ends that thread may be the
+        // caller itself (exit() from inside the callback) or gone: the wait
+        // is bounded then, and what is left goes with the process.
         std::unique_lock<std::recursive_mutex> held(lock_);
-        camerasGone_.wait(held, [this] { return cameraObjects_.empty(); });
+        CLibraryProcess::WaitUntil(
+            [this] { return cameraObjects_.empty(); },
+            [&](std::uint32_t ms) { camerasGone_.wait_for(held, std::chrono::milliseconds(ms)); });
     }
     while (!ports_.empty()) {
         CBasePort* first = ports_.front();

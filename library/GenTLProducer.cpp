@@ -3,12 +3,14 @@
 
 #include "ErrorText.h"
 #include "GenTLInterface.h"
+#include "LibraryProcess.h"
 #include "TraceLog.h"
 #include "os/Paths.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace qorcam::library {
 
@@ -26,6 +28,13 @@ constexpr std::uint64_t kListTimeoutMs = 1000;
 std::string AnswerText(const char* buffer, std::size_t capacity, std::size_t returned) {
     const std::size_t limit = std::min(returned, capacity);
     return std::string(buffer, strnlen(buffer, limit));
+}
+
+// Producers kept mapped to the process's end (never destroyed; the pointer
+// keeps them reachable).
+std::vector<os::DynamicLibrary>& KeptModules() {
+    static auto* kept = new std::vector<os::DynamicLibrary>;
+    return *kept;
 }
 
 } // namespace
@@ -88,7 +97,13 @@ CGenTL::~CGenTL() {
         interfaces_.erase(interfaces_.begin());
     if (tl_ != nullptr) fn.TLClose(tl_);
     fn.GCCloseLib();
-    module_.Close();
+    // While the process ends the producer stays mapped: unloading it now
+    // could unload this library too, under the code that runs this.
+    if (CLibraryProcess::Exiting()) {
+        KeptModules().push_back(std::move(module_));
+    } else {
+        module_.Close();
+    }
 }
 
 std::string CGenTL::LastErrorText() {

@@ -12,10 +12,15 @@
 #include "TraceLog.h"
 #include "os/Process.h"
 #include "os/SettingsStore.h"
+#include "os/Thread.h"
+#include "os/Waitable.h"
 
 #include <atomic>
+#include <cerrno>
 #include <dlfcn.h>
 #include <new>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 extern "C" {
 // The C++ runtime's exit registration and the handle of this shared object.
@@ -39,6 +44,23 @@ struct ProcessState {
 // objects are built before the load-time entry runs.
 ProcessState* g_state = nullptr;
 std::atomic<CQorCamDLL*> g_library{nullptr};
+// Set by the exit handler (the process ends) and by the unload (the library
+// goes): from then on no callback is started and waits for the threads that
+// run callbacks are bounded.
+std::atomic<bool> g_exiting{false};
+std::atomic<bool> g_unloading{false};
+// A plain flag: a thread-local object with a destructor would keep the
+// library from unloading while its threads live.
+thread_local bool t_inCallback = false;
+
+// Whether the thread with this system id still exists in this process (a
+// thread ended by the process's runtime, e.g. an interpreter shutting down,
+// is gone without having finished its work).
+bool ThreadExists(std::uint32_t tid) {
+    if (tid == 0) return true;
+    return syscall(SYS_tgkill, static_cast<long>(getpid()), static_cast<long>(tid), 0L) == 0 ||
+           errno != ESRCH;
+}
 
 // The stored path is a 260-character field: a longer value does not fit and
 // is not read, as the settings it stands for would refuse it.
@@ -72,9 +94,16 @@ void CLibraryProcess::Attach() {
     } catch (...) {
         g_library.store(nullptr);
     }
+    // Marks the process's end, whichever way it comes.
+    ArmExitTeardown();
 }
 
 void CLibraryProcess::Detach() {
+    // At the process's end the exit handler has ended the library object
+    // already (bounded); what threads were left behind may still use the
+    // trace log and the tables, so those stay.
+    const bool exiting = g_exiting.load();
+    g_unloading.store(true);
     DestroyLibrary();
     if (g_state == nullptr) return;
     const std::uint32_t pid = g_state->processId;
@@ -86,6 +115,7 @@ void CLibraryProcess::Detach() {
     g_state->sharedData.Close();
     delete g_state;
     g_state = nullptr;
+    if (exiting) return;
     // Last, once nothing of the library runs any more.
     Image_Buffer::FreeTable();
     CHandleRegistry::FreeInstance();
@@ -112,9 +142,15 @@ CSharedData* CLibraryProcess::SharedData() {
 // objects' own destructors, and in the reverse order of registration: one
 // registered after a producer was loaded runs before that producer's static
 // objects are destroyed, so the producers, their threads and ours end in
-// order. When the library is unloaded instead, Detach has destroyed the
-// library object already and this finds nothing to do.
+// order. The process may end from any thread, also from inside a callback,
+// and its runtime may have ended threads already: every wait on a thread
+// that runs callbacks is bounded from here on, and the producers stay
+// mapped (unloading one now could unload this library under its own code).
+// When the library is unloaded instead, the handler runs after Detach, which
+// has destroyed the library object already, and does nothing.
 static void ExitTeardown(void*) {
+    if (g_unloading.load()) return;
+    g_exiting.store(true);
     CLibraryProcess::DestroyLibrary();
 }
 
@@ -122,6 +158,39 @@ void CLibraryProcess::ArmExitTeardown() {
     // Registered for this shared object, so that unloading it drops the
     // handler with it.
     __cxa_atexit(&ExitTeardown, nullptr, &__dso_handle);
+}
+
+bool CLibraryProcess::Exiting() {
+    return g_exiting.load();
+}
+
+bool CLibraryProcess::Ending() {
+    return g_exiting.load() || g_unloading.load();
+}
+
+bool CLibraryProcess::InCallback() {
+    return t_inCallback;
+}
+
+CLibraryProcess::CallbackScope::CallbackScope() {
+    t_inCallback = true;
+}
+
+CLibraryProcess::CallbackScope::~CallbackScope() {
+    t_inCallback = false;
+}
+
+CLibraryProcess::ThreadEnd CLibraryProcess::WaitThreadEnd(os::Waitable& ended, const os::Thread& thread) {
+    // The thread is looked at now and then: one ended inside the application's
+    // callback by the process's runtime never sets `ended`.
+    for (std::uint32_t waited = 0;;) {
+        const std::uint32_t slice = Ending() ? kEndingSlice : kLivenessSlice;
+        if (ended.Wait(slice)) return ThreadEnd::Ended;
+        if (!ThreadExists(thread.Id())) return ended.Wait(0) ? ThreadEnd::Ended : ThreadEnd::Gone;
+        if (!Ending()) continue;
+        waited += slice;
+        if (waited >= kEndingWaitMs) return ThreadEnd::Abandoned;
+    }
 }
 
 void CLibraryProcess::StartMonitor() {

@@ -7,12 +7,14 @@
 #include "ErrorText.h"
 #include "GenTLInterface.h"
 #include "GenTLProducer.h"
+#include "LibraryProcess.h"
 #include "TraceLog.h"
 #include "os/WaitAny.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 
 namespace qorcam::library {
 
@@ -36,10 +38,11 @@ template <std::size_t N> void CopyField(char (&field)[N], const std::string& tex
 CQorCamDLL::CQorCamDLL() {
     if (!stop_.IsValid() || !busReset_.IsValid() || !powerUp_.IsValid()) {
         TraceClass(1, "CQorCamDLL::CQorCamDLL", "CreateEvent Error");
-        throw 1;
+        throw CErrorText("CreateEvent Error");
     }
     callbackThread_ = std::make_unique<os::Thread>("QorCamCallback");
-    if (!callbackThread_->Start([this] { UserCallBack_Thread(); }, os::ThreadPriority::TimeCritical)) throw 1;
+    if (!callbackThread_->Start([this] { UserCallBack_Thread(); }, os::ThreadPriority::TimeCritical))
+        throw CErrorText("CreateThread Error");
 }
 
 CQorCamDLL::~CQorCamDLL() {
@@ -55,6 +58,12 @@ CQorCamDLL::~CQorCamDLL() {
     if (callbackThread_ && callbackThread_->Id() == os::Thread::CurrentId()) {
         // Destroyed from inside the system callback: the thread ends by itself
         // once the callback returns; it can't wait for itself.
+        (void)callbackThread_.release();
+    } else if (callbackThread_ &&
+               CLibraryProcess::WaitThreadEnd(callbackThread_->FinishedEvent(), *callbackThread_) ==
+                   CLibraryProcess::ThreadEnd::Abandoned) {
+        // The process ends while the application's callback still runs:
+        // the thread is left to the process's end.
         (void)callbackThread_.release();
     }
 }
@@ -126,22 +135,30 @@ void CQorCamDLL::PowerUpEvent(CGenTL* producer) {
     powerUp_.Set();
 }
 
-void CQorCamDLL::LockAllInterfaces() {
-    std::lock_guard<std::recursive_mutex> guard(producerListLock_);
-    for (std::recursive_mutex* lock : interfaceLocks_)
-        lock->lock();
+CQorCamDLL::AllInterfacesLocked::AllInterfacesLocked(CQorCamDLL& library) {
+    std::lock_guard<std::recursive_mutex> guard(library.producerListLock_);
+    held_.reserve(library.interfaceLocks_.size());
+    try {
+        for (std::recursive_mutex* lock : library.interfaceLocks_) {
+            lock->lock();
+            held_.push_back(lock);
+        }
+    } catch (...) {
+        for (auto lock = held_.rbegin(); lock != held_.rend(); ++lock)
+            (*lock)->unlock();
+        throw;
+    }
 }
 
-void CQorCamDLL::UnlockAllInterfaces() {
-    // The array changes only under the library lock, which the caller holds;
-    // taking the producer-list lock here, after the interface locks, would
-    // turn the lock order around.
-    for (auto lock = interfaceLocks_.rbegin(); lock != interfaceLocks_.rend(); ++lock)
+CQorCamDLL::AllInterfacesLocked::~AllInterfacesLocked() {
+    // Exactly the locks entered, in the reverse order: the array itself may
+    // be rebuilt only under the library lock, which the holder has.
+    for (auto lock = held_.rbegin(); lock != held_.rend(); ++lock)
         (*lock)->unlock();
 }
 
 bool CQorCamDLL::GetList(QORCAM_LIST* list) {
-    LockAllInterfaces();
+    const AllInterfacesLocked locked(*this);
     for (auto& producer : producers_) {
         for (auto& iface : producer->Interfaces())
             iface->UpdateDeviceList();
@@ -196,13 +213,12 @@ bool CQorCamDLL::GetList(QORCAM_LIST* list) {
         // not be read leaves no stale entry counted.
         list->Count = filled;
     }
-    UnlockAllInterfaces();
     return ok;
 }
 
 template <class Form>
 bool CQorCamDLL::Walk(HCAMERA* out, std::uint32_t type, bool readOnly, int kind, Form form) {
-    LockAllInterfaces();
+    std::optional<AllInterfacesLocked> locked(std::in_place, *this);
     // A device list refreshed moments ago (the application listed, then
     // opens) is tried as it stands: a refresh is a whole discovery round.
     // Lists that are not recent are refreshed first; when the walk finds
@@ -236,7 +252,8 @@ bool CQorCamDLL::Walk(HCAMERA* out, std::uint32_t type, bool readOnly, int kind,
             if (producer->Interfaces().empty()) result = STATUSQORCAM_CANNOT_FOUND;
             for (auto& iface : producer->Interfaces()) {
                 result = form(*iface, opened);
-                if (result == STATUSQORCAM_COMPLETE || (!firstFree && result == STATUSQORCAM_OPENED)) return result;
+                if (result == STATUSQORCAM_COMPLETE || (!firstFree && result == STATUSQORCAM_OPENED))
+                    return result;
             }
         }
         return result;
@@ -249,7 +266,7 @@ bool CQorCamDLL::Walk(HCAMERA* out, std::uint32_t type, bool readOnly, int kind,
             iface->UpdateDeviceList();
         result = walk();
     }
-    UnlockAllInterfaces();
+    locked.reset();
     if (!anyProducer) result = firstFree ? STATUSQORCAM_CANNOT_FOUND : STATUSQORCAM_OPEN_ERROR;
     *out = result == STATUSQORCAM_COMPLETE ? opened : nullptr;
     if (result == STATUSQORCAM_COMPLETE) return true;
@@ -328,7 +345,9 @@ void CQorCamDLL::UserCallBack_Thread() {
         if (which <= 0) break;
         std::lock_guard<std::mutex> calling(callbackCall_);
         const QORCAM_SYSTEMCALLBACK callback = callback_.load();
-        if (callback == nullptr) continue;
+        // Nothing is called back once the process or the library ends.
+        if (callback == nullptr || CLibraryProcess::Ending()) continue;
+        const CLibraryProcess::CallbackScope scope;
         void* context = context_.load();
         if (which == 1) {
             TraceClass(1, kName, "BusReset User Proc Start");

@@ -68,10 +68,19 @@ public:
     void UserBusEvent();
     void PowerUpEvent(CGenTL* producer);
 
-    /// Enter every interface lock in array order, under the producer-list
-    /// lock; leave them in the reverse order. Both with the library lock held.
-    void LockAllInterfaces();
-    void UnlockAllInterfaces();
+    /// Every interface lock, entered in array order under the producer-list
+    /// lock and left in the reverse order when this goes (also when an
+    /// exception passes). Made with the library lock held.
+    class AllInterfacesLocked {
+    public:
+        explicit AllInterfacesLocked(CQorCamDLL& library);
+        ~AllInterfacesLocked();
+        AllInterfacesLocked(const AllInterfacesLocked&) = delete;
+        AllInterfacesLocked& operator=(const AllInterfacesLocked&) = delete;
+
+    private:
+        std::vector<std::recursive_mutex*> held_;
+    };
 
     /// Fills the camera list (library lock held); false with the last error
     /// set when the list's room is too small.

@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace qorcam::library {
 
@@ -90,25 +92,35 @@ void CTraceLog::Write(std::uint32_t minLevel, const char* fmt, va_list args) {
     if (excluded_ != nullptr && __atomic_load_n(excluded_, __ATOMIC_RELAXED) == self) return;
     // Any process may write the count; a value past the slots counts as full.
     const std::uint32_t count = log_->count;
+    char* dropCount = log_->slot[shared::kLogSlotCount - 1] + shared::kLogDropOffset;
+    std::uint32_t dropped = 0;
     if (count >= shared::kLogSlotCount) {
-        // Full: the line is dropped, and counted for the reader to report.
-        if (count < shared::kLogSlotCount + shared::kLogDropLimit) log_->count = count + 1;
+        // Full: the line is dropped, and counted past the last slot's text
+        // for the reader to report; the count keeps its published range.
+        std::memcpy(&dropped, dropCount, sizeof dropped);
+        if (dropped < UINT32_MAX) ++dropped;
+        std::memcpy(dropCount, &dropped, sizeof dropped);
         return;
     }
+    // The reader emptied the area: nothing is lost since.
+    if (count == 0) std::memcpy(dropCount, &dropped, sizeof dropped);
+    // The last slot's text ends before the drop count.
+    const std::size_t room =
+        count == shared::kLogSlotCount - 1 ? shared::kLogDropOffset : shared::kLogSlotSize;
 
     char* slot = log_->slot[count];
     const os::LocalTime t = os::LocalTime::Now();
-    int used = std::snprintf(slot, shared::kLogSlotSize, "%04d/%02d/%02d %02d:%02d:%02d'%03d  ", t.year,
-                             t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
+    int used = std::snprintf(slot, room, "%04d/%02d/%02d %02d:%02d:%02d'%03d  ", t.year, t.month, t.day,
+                             t.hour, t.minute, t.second, t.millisecond);
     if (used < 0) used = 0;
-    if (static_cast<std::size_t>(used) < shared::kLogSlotSize) {
-        const int rest = std::vsnprintf(slot + used, shared::kLogSlotSize - used, fmt, args);
-        if (rest >= 0 && static_cast<std::size_t>(used) + rest >= shared::kLogSlotSize) {
+    if (static_cast<std::size_t>(used) < room) {
+        const int rest = std::vsnprintf(slot + used, room - used, fmt, args);
+        if (rest >= 0 && static_cast<std::size_t>(used) + rest >= room) {
             // Cut to the slot, but keep the line ending the reader expects.
-            slot[shared::kLogSlotSize - 2] = '\n';
+            slot[room - 2] = '\n';
         }
     }
-    slot[shared::kLogSlotSize - 1] = '\0';
+    slot[room - 1] = '\0';
     log_->count = count + 1;
     event_.Set();
 }

@@ -45,8 +45,11 @@ namespace QorCamDotNet
             m_ImageInfo = new QORCAM_IMAGEDATAINFO();
             IntPtr self = GCHandle.ToIntPtr(m_ParamCB);
             Int32 info = InfoSet_Flag ? 1 : 0;
-            return LibraryCall.Bool(() => QorCamNative.QORCAM_SetImageCallBack(m_hCamera, self, ImageCallBackEntry,
-                                                                               BufferCount, info));
+            bool started = LibraryCall.Bool(() => QorCamNative.QORCAM_SetImageCallBack(m_hCamera, self,
+                                                                                       ImageCallBackEntry,
+                                                                                       BufferCount, info));
+            if (started) DeliveryStarted();
+            return started;
         }
 
         public bool SetImageCallBack(ImageFunc ImageCb, UInt32 BufferCount, bool InfoSet_Flag)
@@ -58,14 +61,59 @@ namespace QorCamDotNet
         public bool SetImageCallBack()
         {
             if (m_hCamera == IntPtr.Zero) return false;
+            DeliveryStopped();
             return LibraryCall.Bool(() => QorCamNative.QORCAM_SetImageCallBack(m_hCamera, IntPtr.Zero, null, 0, 0));
+        }
+
+        // The runtime waits at a program's end for every thread that entered it: a library thread that
+        // delivers images would keep a program that ends without stopping its cameras from ending. The
+        // deliveries still running when the process ends are stopped then.
+        private static readonly object s_DeliveriesLock = new object();
+        private static readonly System.Collections.Generic.HashSet<QORCAM> s_Deliveries =
+            new System.Collections.Generic.HashSet<QORCAM>();
+        private static bool s_ExitHooked;
+
+        private void DeliveryStarted()
+        {
+            lock (s_DeliveriesLock) {
+                if (!s_ExitHooked) {
+                    AppDomain.CurrentDomain.ProcessExit += StopDeliveries;
+                    s_ExitHooked = true;
+                }
+                s_Deliveries.Add(this);
+            }
+        }
+
+        internal void DeliveryStopped()
+        {
+            lock (s_DeliveriesLock) s_Deliveries.Remove(this);
+        }
+
+        private static void StopDeliveries(object sender, EventArgs e)
+        {
+            QORCAM[] running;
+            lock (s_DeliveriesLock) {
+                running = new QORCAM[s_Deliveries.Count];
+                s_Deliveries.CopyTo(running);
+                s_Deliveries.Clear();
+            }
+            foreach (QORCAM camera in running) {
+                try {
+                    IntPtr h = camera.m_hCamera;
+                    if (h != IntPtr.Zero) QorCamNative.QORCAM_SetImageCallBack(h, IntPtr.Zero, null, 0, 0);
+                } catch (Exception) {
+                }
+            }
         }
 
         // An exception thrown by the application's delegate must not unwind through the library's
         // threads: it is dropped here, and the library goes on with the next event or buffer.
+        // The library's threads enter the runtime here; as background threads they don't keep a
+        // program that ends without stopping its cameras from ending.
         private static void SystemCallBack(Int32 Status, IntPtr Context)
         {
             try {
+                System.Threading.Thread.CurrentThread.IsBackground = true;
                 SystemFunc cb = m_SystemCb;
                 if (cb != null) cb((STATUS_SYSTEMCODE)Status, Context);
             } catch (Exception) {
@@ -76,6 +124,7 @@ namespace QorCamDotNet
                                           IntPtr pInfo, IntPtr Context)
         {
             try {
+                System.Threading.Thread.CurrentThread.IsBackground = true;
                 if (Context == IntPtr.Zero) return;
                 QORCAM camera = GCHandle.FromIntPtr(Context).Target as QORCAM;
                 if (camera != null) camera.ICallBack(hCamera, pBuffer, Length, Width, Height, pInfo);

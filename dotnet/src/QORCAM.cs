@@ -120,6 +120,7 @@ namespace QorCamDotNet
         /// finds this object by. A second call finds nothing left to do.</summary>
         protected virtual void Dispose(bool disposing)
         {
+            DeliveryStopped();
             if (m_hCamera != IntPtr.Zero) {
                 IntPtr h = m_hCamera;
                 if (m_Watch_Flag)

@@ -26,12 +26,25 @@ static_assert(offsetof(LogShareMemory, slot) == 8);
 inline std::uint32_t ClampedLogCount(std::uint32_t count) {
     return count > kLogSlotCount ? kLogSlotCount : count;
 }
-/// A writer that finds the area full counts the line it drops on in the same
-/// word (32 + dropped lines, at most 32 + kLogDropLimit); the reader reports
-/// the count where the gap is. A larger word is not a count of drops.
-inline constexpr std::uint32_t kLogDropLimit = 0x7FFFFFFFu;
+/// Lines dropped because the area was full are counted where no reader of the
+/// layout looks: in the last 4 bytes of the last slot, past the end of the
+/// text (a line in that slot is cut 4 bytes shorter). The count stays 0..32.
+/// The first writer after the reader emptied the area (count 0) clears it, so
+/// a reader that finds the area full reads the lines lost since it last
+/// emptied it.
+inline constexpr std::size_t kLogDropOffset = kLogSlotSize - sizeof(std::uint32_t);
+inline std::uint32_t DroppedLogLines(const LogShareMemory& area) {
+    if (ClampedLogCount(area.count) < kLogSlotCount) return 0;
+    // A last slot whose text runs into the count was not written this way.
+    if (__builtin_memchr(area.slot[kLogSlotCount - 1], 0, kLogDropOffset) == nullptr) return 0;
+    std::uint32_t dropped = 0;
+    __builtin_memcpy(&dropped, &area.slot[kLogSlotCount - 1][kLogDropOffset], sizeof dropped);
+    return dropped;
+}
+/// Readers written when drops were counted in the count word itself: that
+/// word no longer goes past 32, so this reads 0; use the overload above.
 inline std::uint32_t DroppedLogLines(std::uint32_t count) {
-    return count > kLogSlotCount && count - kLogSlotCount <= kLogDropLimit ? count - kLogSlotCount : 0;
+    return count > kLogSlotCount && count < 0xFFFFFFFFu ? count - kLogSlotCount : 0;
 }
 
 // The table of processes that have the library loaded.

@@ -61,6 +61,23 @@ TEST_F(ExitTest, HostThatNeverUnloadsTheLibraryEndsNormally) {
     EXPECT_EQ(Run(DLOPEN_CLIENT, {Library(), "open", std::to_string(kCamera)}), 0);
 }
 
+// A runtime that unloads native libraries at its end (as Mono does): the library goes from memory at the
+// unload, also after a failed node-map call on the main thread (its failure text is kept per thread),
+// and the process ends with its own code.
+TEST_F(ExitTest, HostThatUnloadsTheLibraryEndsNormally) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"unload"},
+        {"failed"},
+        {"failed", "unload"},
+        {"open", std::to_string(kCamera), "unload"},
+    };
+    for (const auto& how : cases) {
+        std::vector<std::string> args = {Library()};
+        args.insert(args.end(), how.begin(), how.end());
+        EXPECT_EQ(Run(DLOPEN_CLIENT, args), 0) << how.front() << " " << how.back();
+    }
+}
+
 TEST_F(ExitTest, PythonCtypesLoadingTheLibraryEndsNormally) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitized library can't be loaded into an unsanitized interpreter";

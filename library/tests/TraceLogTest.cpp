@@ -73,9 +73,9 @@ TEST_F(TraceLogTest, ThirtyThirdPendingLineIsDroppedUntilTheReaderEmptiesTheArea
     reader_.SetLevel(1);
     for (int i = 0; i < 34; ++i)
         Line(1, "line %d\n", i);
-    // The two lines that found the area full are counted past the slots.
-    EXPECT_EQ(reader_.Area().count, 34u);
-    EXPECT_EQ(qorcam::shared::DroppedLogLines(reader_.Area().count), 2u);
+    // The count keeps its published range; the two lines that found the area full are counted apart.
+    EXPECT_EQ(reader_.Area().count, 32u);
+    EXPECT_EQ(qorcam::shared::DroppedLogLines(reader_.Area()), 2u);
     const auto lines = reader_.Drain();
     ASSERT_EQ(lines.size(), 32u);
     EXPECT_NE(lines[31].find("line 31\n"), std::string::npos);
@@ -83,6 +83,14 @@ TEST_F(TraceLogTest, ThirtyThirdPendingLineIsDroppedUntilTheReaderEmptiesTheArea
     Line(1, "after\n");
     EXPECT_EQ(Count(), 1u);
     EXPECT_NE(std::string(reader_.Area().slot[0]).find("after\n"), std::string::npos);
+    // Filled again without a loss: nothing counted from the round before.
+    for (int i = 1; i < 32; ++i)
+        Line(1, "%s\n", std::string(2000, 'x').c_str());
+    EXPECT_EQ(Count(), 32u);
+    EXPECT_EQ(qorcam::shared::DroppedLogLines(reader_.Area()), 0u);
+    const std::string last(reader_.Area().slot[31]);
+    EXPECT_EQ(last.size(), qorcam::shared::kLogDropOffset - 1);
+    EXPECT_EQ(last.back(), '\n');
 }
 
 TEST_F(TraceLogTest, ExcludedProcessWritesNothing) {
@@ -99,12 +107,9 @@ TEST_F(TraceLogTest, DamagedCountIsTakenAsAFullArea) {
     reader_.SetLevel(1);
     reader_.Area().count = 100000;
     Line(1, "nowhere\n");
-    EXPECT_EQ(reader_.Area().count, 100001u); // a full area: the line is dropped and counted
-    // A word past any count of drops is left as it is.
-    reader_.Area().count = 0xFFFFFFFFu;
-    Line(1, "nowhere\n");
-    EXPECT_EQ(reader_.Area().count, 0xFFFFFFFFu);
-    EXPECT_EQ(qorcam::shared::DroppedLogLines(0xFFFFFFFFu), 0u);
+    // A full area: the line is dropped and counted, the word left as it is.
+    EXPECT_EQ(reader_.Area().count, 100000u);
+    EXPECT_EQ(qorcam::shared::DroppedLogLines(reader_.Area()), 1u);
 }
 
 TEST_F(TraceLogTest, OverlongLineIsCutToItsSlotAndStillEndsTheLine) {

@@ -4,6 +4,7 @@
 #include "genapi/GenericException.h"
 #include "genapi/NodeMap.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -15,7 +16,11 @@ using namespace qorcam::genapi;
 
 namespace {
 
-thread_local std::string lastError;
+// The calling thread's last failure text, cut to fit. A plain array: a
+// thread-local object with a destructor would keep a shared library that
+// holds this interface from unloading while the thread lives.
+constexpr size_t kLastErrorSize = 1024;
+thread_local char lastError[kLastErrorSize];
 
 /// A port made of the caller's two callbacks.
 class CallbackPort : public IPort {
@@ -52,7 +57,9 @@ std::mutex openedLock;
 std::map<CNodeMapRef*, std::unique_ptr<OpenedMap>> opened;
 
 int Fail(int code, const std::string& text) {
-    lastError = text;
+    const size_t n = std::min(text.size(), kLastErrorSize - 1);
+    std::memcpy(lastError, text.data(), n);
+    lastError[n] = '\0';
     return code;
 }
 
@@ -476,7 +483,7 @@ int QgaGetFeature(QGA_NODE category, uint32_t index, QGA_NODE* feature) {
 }
 
 int QgaGetLastError(char* buffer, size_t* size) {
-    std::string copy = lastError;
+    std::string copy(lastError);
     return CopyText(copy, buffer, size);
 }
 

@@ -36,7 +36,7 @@ std::vector<std::string> CTraceArea::Take(std::uint32_t* dropped) {
     os::NamedMutexLock lock(mutex_);
     if (!lock.owns()) return lines;
     const std::uint32_t count = shared::ClampedLogCount(m->count);
-    if (dropped) *dropped = shared::DroppedLogLines(m->count);
+    if (dropped) *dropped = shared::DroppedLogLines(*m);
     lines.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i)
         lines.emplace_back(m->slot[i], strnlen(m->slot[i], shared::kLogSlotSize));

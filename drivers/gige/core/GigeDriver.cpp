@@ -53,26 +53,42 @@ bool IsEventPort(uint16_t port) {
 
 // Control codes whose input starts with the process they act for; a caller
 // may name only itself.
-bool NamesProcess(uint32_t code) {
+// The smallest input and output of a request that names its caller's process
+// in its first word ({0, 0} for the others). A shorter one is malformed, and
+// answered as such whoever sent it.
+struct Minimum {
+    uint64_t input = 0, output = 0;
+};
+Minimum ProcessNamingMinimum(uint32_t code) {
     switch (code) {
     case IOCTL_GIGE_SetCmdTimeout:
+        return {12, 0};
     case IOCTL_GIGE_RegisterProcess:
     case IOCTL_GIGE_WaitBusEvent:
+        return {4, 0};
     case IOCTL_GIGE_DeviceOpen:
     case IOCTL_GIGE_DeviceClose:
+        return {8, 0};
     case IOCTL_GIGE_PortAlloc:
     case IOCTL_GIGE_PortFree:
+        return {sizeof(GigePortRecord), 0};
     case IOCTL_GIGE_AddMultiCast:
     case IOCTL_GIGE_DelMultiCast:
+        return {sizeof(GigeMulticastForm), 0};
     case IOCTL_GIGE_StartHeartbeat:
+        return {sizeof(GigeHeartbeatForm), 0};
     case IOCTL_GIGE_SendCmd:
+        return {554, 544};
     case IOCTL_GIGE_SetStreamInfo:
+        return {sizeof(GigeStreamSetupForm), 0};
     case IOCTL_GIGE_SetEventInfo:
+        return {sizeof(GigeEventInfo), 0};
     case IOCTL_GIGE_GetEvent:
+        return {sizeof(GigeEventInfo), sizeof(GigeEventData)};
     case IOCTL_GIGE_GetDeviceStatus:
-        return true;
+        return {8, 4};
     default:
-        return false;
+        return {};
     }
 }
 
@@ -204,8 +220,9 @@ uint32_t GigeDriver::Dispatch(const GigeRequestPtr& r, Completions& done, uint32
     const uint64_t outLength = r->OutputLength();
     auto needs = [&](uint64_t inMin, uint64_t outMin) { return in.size() >= inMin && outLength >= outMin; };
     auto mapOutput = [&]() -> std::span<uint8_t> { return r->MapOutput(); };
-    // Identity comes from the kernel: a request that names another process is refused.
-    if (NamesProcess(r->Code()) && r->Caller() && in.size() >= 4 && InputU32(in, 0) != r->Caller()->processId)
+    // Identity comes from the kernel: a well-formed request that names another process is refused.
+    if (const Minimum m = ProcessNamingMinimum(r->Code());
+        m.input != 0 && r->Caller() && needs(m.input, m.output) && InputU32(in, 0) != r->Caller()->processId)
         return STATUS_ACCESS_DENIED;
 
     switch (r->Code()) {

@@ -89,6 +89,24 @@ TEST(Access, RequestNamingAnotherProcessIsRefusedAndChangesNothing) {
     EXPECT_EQ(f.As(f.owner, IOCTL_GIGE_DeviceClose, Bytes().U32(kOwner).U32(kCameraIp))->status, STATUS_SUCCESS);
 }
 
+// A request too short for its code is malformed, whichever process it names: the invalid-parameter
+// answer, as for anyone else, not the refusal.
+TEST(Access, MalformedRequestNamingAnotherProcessIsAnInvalidParameter) {
+    AccessFixture f;
+    const uint32_t victim = kOwner;
+    const Case cases[] = {
+        {"close", IOCTL_GIGE_DeviceClose, Bytes().U32(victim), 0},
+        {"free port", IOCTL_GIGE_PortFree, Bytes().U32(victim).U16(kStreamPort), 0},
+        {"heartbeat", IOCTL_GIGE_StartHeartbeat, Bytes().U32(victim).U32(kCameraIp), 0},
+        {"cmd timeout", IOCTL_GIGE_SetCmdTimeout, Bytes().U32(victim).U32(kCameraIp), 0},
+        {"status without room", IOCTL_GIGE_GetDeviceStatus, Bytes().U32(victim).U32(kCameraIp), 0},
+        {"command", IOCTL_GIGE_SendCmd, Bytes().U32(victim).U32(kCameraIp).U16(1), 544},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(f.As(f.attacker, c.code, c.in, c.out)->status, STATUS_INVALID_PARAMETER) << c.name;
+    EXPECT_EQ(f.driver.PortCount(), 1u);
+}
+
 TEST(Access, StreamAndCameraControlsAreForTheOwnersUserOrRoot) {
     AccessFixture f;
     const GigeCaller sameUser = Caller(kOwner + 1, kRootUser, 3);

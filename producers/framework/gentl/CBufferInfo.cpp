@@ -5,6 +5,7 @@
 #include "gentl/InfoFillers.h"
 #include "gentl/Producer.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace GenICam::Client {
@@ -40,8 +41,11 @@ bool CBufferInfo::AnswerCommonInfo(BUFFER_INFO_CMD cmd, INFO_DATATYPE* type, voi
         CopyInfoPtr(buffer, size, type, m_base);
         return true;
     case BUFFER_INFO_SIZE:
-    case BUFFER_INFO_SIZE_FILLED:
         CopyInfoSizeT(buffer, size, type, m_size);
+        return true;
+    case BUFFER_INFO_SIZE_FILLED:
+        // The bytes the last transfer wrote into the buffer, never more than the buffer holds.
+        CopyInfoSizeT(buffer, size, type, std::min<size_t>(bytes, m_size));
         return true;
     case BUFFER_INFO_USER_PTR:
         CopyInfoPtr(buffer, size, type, m_userPointer);

@@ -55,6 +55,12 @@ protected:
         return value;
     }
 
+    size_t Size(BUFFER_HANDLE buffer, BUFFER_INFO_CMD cmd) {
+        size_t value = 0, size = sizeof value;
+        EXPECT_EQ(gc->DSGetBufferInfo(stream, buffer, cmd, nullptr, &value, &size), GC_ERR_SUCCESS);
+        return value;
+    }
+
     // The handle of the next delivered buffer, or null when none comes within the timeout.
     BUFFER_HANDLE Take(uint64_t timeout = 0) {
         EVENT_NEW_BUFFER_DATA data{};
@@ -180,6 +186,10 @@ TEST_F(StreamPools, DeliveryInOrderWithStatusAndCounts) {
     EXPECT_EQ(Take(), buffers[1]);
     EXPECT_EQ(Status(buffers[1]), 0xC0000001u);
     EXPECT_EQ(Take(), nullptr);
+    // The size filled is what the transfer wrote: all of the good one, nothing of the failed one.
+    EXPECT_EQ(Size(buffers[0], BUFFER_INFO_SIZE_FILLED), 64u);
+    EXPECT_EQ(Size(buffers[1], BUFFER_INFO_SIZE_FILLED), 0u);
+    EXPECT_EQ(Size(buffers[1], BUFFER_INFO_SIZE), 64u);
 
     // Kill on the new-buffer event: the transfer still pending is delivered as cancelled.
     EXPECT_TRUE(Flag(buffers[2], BUFFER_INFO_IS_ACQUIRING));

@@ -74,10 +74,14 @@ void CGigEInterface::InterfaceThread() {
     devio::Overlapped registration;
     std::array<devio::Overlapped, kWaits> waits;
     std::array<bool, kWaits> armed{};
+    // A wake-up completes every wait the service held over the sleep at once: set for the waits sent
+    // before a power-up was reported, whose own power-up completion is that same wake-up.
+    std::array<bool, kWaits> reported{};
     // The registration stays with the service for the thread's life; its cancellation makes the service
     // free everything this process holds.
     m_driver.DeviceIoControl(IOCTL_GIGE_RegisterProcess, &pid, sizeof pid, nullptr, 0, registration);
     auto arm = [&](int k) {
+        reported[k] = false;
         // A service that is gone completes every request at once: such a wait is not sent again.
         armed[k] =
             Taken(m_driver.DeviceIoControl(IOCTL_GIGE_WaitBusEvent, &pid, sizeof pid, nullptr, 0, waits[k]));
@@ -100,7 +104,13 @@ void CGigEInterface::InterfaceThread() {
         uint32_t code = BUS_EVENT_OTHER;
         if (status == STATUS_POWER_PARKED) code = BUS_EVENT_POWER_UP;
         if (status == gige::STATUS_SUCCESS || status == STATUS_GIGE_DEVICE_LOST) code = BUS_EVENT_RESET;
-        GetBusEvent().Push(std::make_unique<BusEventEventEntry>(code));
+        // One wake-up is one power-up event, however many waits it completes.
+        const bool again = code == BUS_EVENT_POWER_UP && reported[k];
+        if (code == BUS_EVENT_POWER_UP && !again) {
+            for (int other = 0; other < kWaits; ++other)
+                reported[other] = armed[other] && other != k;
+        }
+        if (!again) GetBusEvent().Push(std::make_unique<BusEventEventEntry>(code));
         arm(k);
     }
     m_driver.CancelIo();

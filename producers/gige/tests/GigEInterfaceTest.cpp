@@ -154,6 +154,33 @@ TEST_F(GigEFake, BusEventsBecomeCustomBusEntries) {
     }
 }
 
+// A wake-up completes every bus-event wait the service held over the sleep: the application hears of
+// it once.
+TEST_F(GigEFake, OneWakeUpIsOnePowerUpEvent) {
+    IF_HANDLE i = OpenInterface();
+    EVENT_HANDLE bus = nullptr;
+    ASSERT_EQ(gc->GCRegisterEvent(i, EVENT_CUSTOM_BUS, &bus), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_WaitBusEvent, 5));
+    for (int k = 0; k < 5; ++k)
+        ASSERT_TRUE(service.CompletePending(IOCTL_GIGE_WaitBusEvent, STATUS_POWER_PARKED));
+    // Every wait sent again, then a change of the camera list behind the wake-up.
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_WaitBusEvent, 5));
+    ASSERT_TRUE(service.CompletePending(IOCTL_GIGE_WaitBusEvent, STATUS_SUCCESS));
+    for (uint32_t expected : {uint32_t{BUS_EVENT_POWER_UP}, uint32_t{BUS_EVENT_RESET}}) {
+        uint32_t value = 99;
+        size_t size = sizeof value;
+        ASSERT_EQ(gc->EventGetData(bus, &value, &size, 2000), GC_ERR_SUCCESS);
+        EXPECT_EQ(value, expected);
+    }
+    // And the next wake-up is heard again.
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_WaitBusEvent, 5));
+    ASSERT_TRUE(service.CompletePending(IOCTL_GIGE_WaitBusEvent, STATUS_POWER_PARKED));
+    uint32_t value = 99;
+    size_t size = sizeof value;
+    ASSERT_EQ(gc->EventGetData(bus, &value, &size, 2000), GC_ERR_SUCCESS);
+    EXPECT_EQ(value, uint32_t{BUS_EVENT_POWER_UP});
+}
+
 TEST_F(GigEFake, ActionAcknowledgesArriveWhileRegistered) {
     IF_HANDLE i = OpenInterface();
     EVENT_HANDLE acks = nullptr;
