@@ -512,6 +512,11 @@ typedef void (*QORCAM_IMAGECALLBACK)(HCAMERA hCamera, uint8_t* pBuffer, uint32_t
  *   to the command time-out (QORCAM_SetCmdTimeOut) with its resends. "Blocks:"
  *   says what else an export waits for; an export without it waits for
  *   nothing else but the locks above.
+ * - Ending: once the process ends (exit() on any thread, also inside a
+ *   callback, or a return from main) or the library is unloaded, no new image
+ *   or system callback starts; a callback already running may finish. The
+ *   library then stops streams and closes cameras, waiting at most 2 s for a
+ *   running callback, and never for a thread the process has already ended.
  * - After QORCAM_FreeLibrary (or QORCAM_LogCommonAreaGet) the library object
  *   is gone for the rest of the process: BOOL exports return FALSE and set no
  *   error, void exports do nothing, QORCAM_GetLastError returns
