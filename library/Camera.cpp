@@ -552,7 +552,7 @@ bool CCamera::ImageComplete(Image_Buffer& image, std::uint32_t timeout, QORCAM_I
     }
     const BufferView view{image.image.pBuffer, image.bufferSize, image.infoOffset, image.image.Length};
     // A transfer that ended with data missing is a failed request, whatever its completion status.
-    const bool whole = status == 0 && WholeImage(view, status);
+    const bool whole = status == 0 && WholeImage(view, status, bytes);
     image.image.Status = whole ? STATUSQORCAM_COMPLETE : STATUSQORCAM_REQUEST_ERROR;
     library.SetLastErrorCode(static_cast<std::uint32_t>(image.image.Status));
     if (info != nullptr) DecodeImageDataInfo(view, status, bytes, info);
@@ -745,7 +745,7 @@ void CCamera::Stream_Thread() {
             auto* memory = static_cast<std::uint8_t*>(base);
             const BufferView view{memory, bufferSize_, infoOffset_, payloadSize_};
             // An image with data missing goes to the callback in its failed form (length 0).
-            const bool good = transferred && WholeImage(view, status);
+            const bool good = transferred && WholeImage(view, status, bytes);
             if (infoFlag_ && memory != nullptr) DecodeImageDataInfo(view, status, bytes, &record);
             // Nothing is called back once the process or the library ends.
             if (!CLibraryProcess::Ending()) {
@@ -880,7 +880,7 @@ void CCamera::DecodeImageDataInfo(const BufferView&, std::uint32_t status, std::
     part.CycleCount_E = bytes & 0x1FFF;
 }
 
-bool CCamera::WholeImage(const BufferView&, std::uint32_t) const {
+bool CCamera::WholeImage(const BufferView&, std::uint32_t, std::uint32_t) const {
     return true;
 }
 

@@ -125,7 +125,7 @@ public:
                                      QORCAM_IMAGEDATAINFO* info);
     /// Whether a completed buffer holds a whole image: a completion status
     /// of success, and for cameras that report lost data, nothing missing.
-    virtual bool WholeImage(const BufferView& buffer, std::uint32_t status) const;
+    virtual bool WholeImage(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes) const;
     /// Called before an image's memory is first announced to stream 0.
     virtual void BeforeAnnounce(const Image_Buffer&) {}
 

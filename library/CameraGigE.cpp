@@ -199,7 +199,7 @@ bool CCameraGigE::QueryMulticast(bool& multicast) {
     return true;
 }
 
-void CCameraGigE::DecodeImageDataInfo(const BufferView& buffer, std::uint32_t, std::uint32_t,
+void CCameraGigE::DecodeImageDataInfo(const BufferView& buffer, std::uint32_t, std::uint32_t bytes,
                                       QORCAM_IMAGEDATAINFO* info) {
     info->CType = 1;
     auto& part = info->Info.CGigE;
@@ -213,13 +213,15 @@ void CCameraGigE::DecodeImageDataInfo(const BufferView& buffer, std::uint32_t, s
     const std::uint8_t* area = buffer.memory + buffer.infoOffset;
     std::uint32_t missing = 0;
     std::memcpy(&missing, area + kArea, sizeof missing);
-    part.Payload_Flag = missing == 0 ? 1 : 0;
+    part.Payload_Flag = missing == 0 && bytes != 0 ? 1 : 0;
     std::memcpy(&part.StreamInfo, area, kArea);
     part.StreamInfo.MissingPackets = missing;
 }
 
-bool CCameraGigE::WholeImage(const BufferView& buffer, std::uint32_t) const {
-    if (buffer.memory == nullptr) return false;
+bool CCameraGigE::WholeImage(const BufferView& buffer, std::uint32_t, std::uint32_t bytes) const {
+    // A block without data (a camera that could not fill its image sends a leader and a trailer
+    // only) wrote nothing: the buffer still holds an older image.
+    if (buffer.memory == nullptr || bytes == 0) return false;
     constexpr std::uint64_t kMissingAt = sizeof(QORCAM_GIGESTREAMINFO);
     if (std::uint64_t{buffer.infoOffset} + kMissingAt + 4 > buffer.size) return false;
     std::uint32_t missing = 0;

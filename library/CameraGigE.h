@@ -36,7 +36,7 @@ public:
     void DecodeImageDataInfo(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes,
                              QORCAM_IMAGEDATAINFO* info) override;
     /// Only a block with no packet missing.
-    bool WholeImage(const BufferView& buffer, std::uint32_t status) const override;
+    bool WholeImage(const BufferView& buffer, std::uint32_t status, std::uint32_t bytes) const override;
     /// Names the image's memory file to the producer, which then has the
     /// service write frames into it in place (no copy per frame).
     void BeforeAnnounce(const Image_Buffer& image) override;

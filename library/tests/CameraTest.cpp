@@ -763,14 +763,17 @@ TEST_F(CameraTest, ImageCallbackGetsEveryFrameOnItsThread) {
     auto complete = Hook<int (*)(const char*, uint64_t, uint32_t, uint32_t, uint32_t)>(
         "QorGigEGenTL.cti", "ScriptedGenTL_CompleteOn");
     // Two buffers are queued; each goes back to the queue after its callback, so frames keep coming.
-    for (uint32_t status : {0u, 0x40000001u, 0xC0000001u, 0u}) {
+    // A block that wrote no bytes (a leader and a trailer only) is a failed image too.
+    const std::pair<uint32_t, uint32_t> completions[] = {{0u, 960}, {0x40000001u, 960}, {0xC0000001u, 960},
+                                                          {0u, 0}, {0u, 960}};
+    for (auto [status, bytes] : completions) {
         const size_t before = frames.lengths.size();
-        ASSERT_EQ(complete("if0", kGigE, 0, status, 960), 0);
+        ASSERT_EQ(complete("if0", kGigE, 0, status, bytes), 0);
         ASSERT_TRUE(frames.WaitFor(before + 1));
     }
     EXPECT_TRUE(setCallback(camera, nullptr, nullptr, 0, FALSE));
     std::lock_guard<std::mutex> guard(frames.lock);
-    EXPECT_EQ(frames.lengths, (std::vector<uint32_t>{960, 960, 0, 960}));
+    EXPECT_EQ(frames.lengths, (std::vector<uint32_t>{960, 960, 0, 0, 960}));
     EXPECT_TRUE(frames.ok);
     EXPECT_TRUE(Traced({"CCamera::Stream_Thread", "Stream BufCount"}));
 }

@@ -445,11 +445,16 @@ void GigeDriver::CompleteBlock(GigeStreamChannel& c, BlockContext& b, Completion
             std::memset(b.output.data() + offset, 0, static_cast<size_t>(n));
         }
     }
+    // A trailer that ended the block before the buffer's last packet (a smaller block, or one with no
+    // data at all: a camera that could not fill its image) wrote only the room its packets cover; the
+    // rest of the buffer holds what it held before, so the transfer counts only that room.
+    const uint64_t covered = std::min<uint64_t>(uint64_t(b.packetCount) * c.packetPayloadSize, b.infoOffset);
     std::memcpy(b.output.data() + b.infoOffset, &b.info, sizeof b.info);
     c.packets += b.packetCount;
     c.missingOrRequested += c.resendEnable ? b.requestedAgain : b.missing;
     c.resendCommands += b.resendCommands;
-    const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(b.outputLength, 0xFFFFFFFFu));
+    const uint32_t bytes = static_cast<uint32_t>(
+        std::min<uint64_t>(b.packetCount < b.bufferPackets ? covered : b.outputLength, 0xFFFFFFFFu));
     done.push_back({b.request, STATUS_SUCCESS, bytes, static_cast<size_t>(b.outputLength)});
 }
 

@@ -192,6 +192,7 @@ TEST(Stream, TrailerEndsABlockShorterThanItsBuffer) {
     trailerAt(1, 9);
     ASSERT_EQ(whole->status, STATUS_SUCCESS) << "completed at its trailer, not at a time-out";
     EXPECT_EQ(+InfoOf(*whole, 2000).missingPackets, 0u);
+    EXPECT_EQ(whole->bytes, 8u * f.packetPayload) << "the transfer counts the room the block's packets cover";
     for (size_t i = 0; i < 3; ++i)
         EXPECT_EQ(whole->Output()[2000 + 544 + i], 0) << "bitmap byte " << i;
     EXPECT_TRUE(f.Resends().empty()) << "nothing past the block's end is asked for";
@@ -223,6 +224,15 @@ TEST(Stream, TrailerEndsABlockShorterThanItsBuffer) {
     f.Payload(3, 4);
     ASSERT_EQ(small->status, STATUS_SUCCESS);
     EXPECT_EQ(+InfoOf(*small, 400).missingPackets, 0u);
+
+    // A leader and a trailer without data (a camera that could not fill its image): nothing is
+    // missing, and nothing was written either.
+    auto empty = f.Buffer(20, 2000);
+    f.Leader(4);
+    trailerAt(4, 1);
+    ASSERT_EQ(empty->status, STATUS_SUCCESS);
+    EXPECT_EQ(+InfoOf(*empty, 2000).missingPackets, 0u);
+    EXPECT_EQ(empty->bytes, 0u);
 }
 
 TEST(Stream, GapIsRequestedAgainAsOneRunAndFilledByLatePackets) {
