@@ -58,7 +58,8 @@ CQorCamDLL::~CQorCamDLL() {
     if (callbackThread_ && callbackThread_->Id() == os::Thread::CurrentId()) {
         // Destroyed from inside the system callback: the thread ends by itself
         // once the callback returns; it can't wait for itself.
-        (void)callbackThread_.release();
+        if (destroyedInCallback_ != nullptr) *destroyedInCallback_ = true;
+        callbackThread_.release()->ReleaseToThread();
     } else if (callbackThread_ &&
                CLibraryProcess::WaitThreadEnd(callbackThread_->FinishedEvent(), *callbackThread_) ==
                    CLibraryProcess::ThreadEnd::Abandoned) {
@@ -340,10 +341,12 @@ void CQorCamDLL::WaitForCallbackCall() {
 void CQorCamDLL::UserCallBack_Thread() {
     static constexpr char kName[] = "CQorCamDLL::UserCallBack_Thread";
     TraceClass(1, kName, "Start");
+    bool destroyed = false;
+    destroyedInCallback_ = &destroyed;
     for (;;) {
         const int which = os::WaitAny({&stop_, &busReset_, &powerUp_}, os::kInfinite);
         if (which <= 0) break;
-        std::lock_guard<std::mutex> calling(callbackCall_);
+        std::unique_lock<std::mutex> calling(callbackCall_);
         const QORCAM_SYSTEMCALLBACK callback = callback_.load();
         // Nothing is called back once the process or the library ends.
         if (callback == nullptr || CLibraryProcess::Ending()) continue;
@@ -352,12 +355,17 @@ void CQorCamDLL::UserCallBack_Thread() {
         if (which == 1) {
             TraceClass(1, kName, "BusReset User Proc Start");
             callback(STATUSQORCAM_BUSRESET, context);
-            TraceClass(1, kName, "BusReset User Proc End  ");
         } else {
             TraceClass(1, kName, "PowerWakeUP User Proc Start");
             callback(STATUSQORCAM_POWERUP, context);
-            TraceClass(1, kName, "PowerWakeUP User Proc End  ");
         }
+        if (destroyed) {
+            // The callback freed the library: its lock went with it.
+            (void)calling.release();
+            TraceClass(1, kName, "End  ");
+            return;
+        }
+        TraceClass(1, kName, which == 1 ? "BusReset User Proc End  " : "PowerWakeUP User Proc End  ");
     }
     TraceClass(1, kName, "End  ");
 }

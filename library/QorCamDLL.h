@@ -146,6 +146,9 @@ private:
     std::uint32_t structVersion_ = 0;
     std::atomic<CGenTL*> firstProducer_{nullptr};
     std::unique_ptr<os::Thread> callbackThread_;
+    // The callback thread's own flag, set when this object goes from inside its call of the
+    // application (QORCAM_FreeLibrary in the system callback): the thread then touches nothing of it.
+    bool* destroyedInCallback_ = nullptr;
 };
 
 /// The producer table: GigE Vision and USB3 Vision, ended by type 0xFFFFFFFF.

@@ -477,6 +477,41 @@ TEST_F(ProducerLoadingTest, SetCallBackReturnsOnlyOnceTheRunningCallHasEnded) {
     EXPECT_TRUE(inside.WaitFor(STATUSQORCAM_BUSRESET));
 }
 
+// The system callback may free the library: the callback thread then ends without touching it
+// again (under the sanitizers, a use of the freed library object shows here).
+TEST_F(ProducerLoadingTest, FreeLibraryFromInsideTheSystemCallbackEndsItsThread) {
+    ASSERT_NO_FATAL_FAILURE(LoadBothProducers());
+    static decltype(&QORCAM_FreeLibrary) freeLibrary = nullptr;
+    freeLibrary = Fn<decltype(&QORCAM_FreeLibrary)>("QORCAM_FreeLibrary");
+    ASSERT_NE(freeLibrary, nullptr);
+    static Recorder freed; // outlives the library
+    SetCallBack(&freed, [](STATUS_SYSTEMCODE code, void* context) {
+        freeLibrary();
+        Recorder::Call(code, context);
+    });
+    ASSERT_EQ(PushBusEvent(gige_, "if1", 1), 0);
+    EXPECT_TRUE(freed.WaitFor(STATUSQORCAM_BUSRESET));
+    EXPECT_TRUE(WaitTraced("CQorCamDLL::UserCallBack_Thread", "End  "));
+    // The thread is gone before the library is unloaded.
+    auto callbackThreads = [] {
+        int n = 0;
+        std::error_code ec;
+        for (const auto& task : fs::directory_iterator("/proc/self/task", ec)) {
+            std::string name;
+            std::ifstream(task.path() / "comm") >> name;
+            n += name == "QorCamCallback";
+        }
+        return n;
+    };
+    for (int i = 0; i < 2000 && callbackThreads() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(callbackThreads(), 0);
+    // The library object is gone for the rest of the process: lists fail without an error code.
+    CameraList list(0);
+    EXPECT_FALSE(GetList(list.List()));
+    EXPECT_EQ(GetLastError(), STATUSQORCAM_COMPLETE);
+}
+
 TEST_F(ProducerLoadingTest, TheMonitorsEventRefreshesTheUsbDeviceList) {
     Install(usb_, UsbScript());
     Load();
