@@ -260,16 +260,22 @@ void CChildFrame::RestartForFormat() {
 
 namespace {
 
+/// The image part of a frame's stream information; null for other payloads,
+/// failed frames or without the information.
+const QORCAM_STREAMINFO_IMAGE* ImageInfo(const QORCAM_IMAGEDATAINFO* info) {
+    if (!info) return nullptr;
+    if (info->CType == QORCAM_CTYPE_GIGE && info->Info.CGigE.Payload_Flag &&
+        (info->Info.CGigE.StreamInfo.SType & 0x7FFF) == 1)
+        return &info->Info.CGigE.StreamInfo.Data.Image;
+    if (info->CType == QORCAM_CTYPE_USB && info->Info.CUsb.Payload_Flag && info->Info.CUsb.StreamInfo.SType == 1)
+        return &info->Info.CUsb.StreamInfo.Data.Image;
+    return nullptr;
+}
+
 /// The size and pixel format an image frame's stream information carries;
 /// false for other payloads or without the information.
 bool FrameShape(const QORCAM_IMAGEDATAINFO* info, uint32_t& width, uint32_t& height, uint32_t& pixelType) {
-    if (!info) return false;
-    const QORCAM_STREAMINFO_IMAGE* image = nullptr;
-    if (info->CType == QORCAM_CTYPE_GIGE && info->Info.CGigE.Payload_Flag &&
-        (info->Info.CGigE.StreamInfo.SType & 0x7FFF) == 1)
-        image = &info->Info.CGigE.StreamInfo.Data.Image;
-    else if (info->CType == QORCAM_CTYPE_USB && info->Info.CUsb.Payload_Flag && info->Info.CUsb.StreamInfo.SType == 1)
-        image = &info->Info.CUsb.StreamInfo.Data.Image;
+    const QORCAM_STREAMINFO_IMAGE* image = ImageInfo(info);
     if (!image || image->Width == 0 || image->Height == 0) return false;
     width = image->Width;
     height = image->Height;
@@ -281,13 +287,7 @@ bool FrameShape(const QORCAM_IMAGEDATAINFO* info, uint32_t& width, uint32_t& hei
 /// can't send the size it was given sends such frames, and the buffer then
 /// holds no picture of this frame.
 bool EmptyImageFrame(const QORCAM_IMAGEDATAINFO* info) {
-    if (!info) return false;
-    const QORCAM_STREAMINFO_IMAGE* image = nullptr;
-    if (info->CType == QORCAM_CTYPE_GIGE && info->Info.CGigE.Payload_Flag &&
-        (info->Info.CGigE.StreamInfo.SType & 0x7FFF) == 1)
-        image = &info->Info.CGigE.StreamInfo.Data.Image;
-    else if (info->CType == QORCAM_CTYPE_USB && info->Info.CUsb.Payload_Flag && info->Info.CUsb.StreamInfo.SType == 1)
-        image = &info->Info.CUsb.StreamInfo.Data.Image;
+    const QORCAM_STREAMINFO_IMAGE* image = ImageInfo(info);
     return image && (image->Width == 0 || image->Height == 0);
 }
 
