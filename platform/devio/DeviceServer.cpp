@@ -139,6 +139,8 @@ constexpr std::chrono::milliseconds kAcceptPause{100};
 // Keys of the loop's own descriptors; connections use their ids (from 1).
 constexpr std::uint64_t kWakeKey = 0;
 constexpr std::uint64_t kListenKey = UINT64_MAX;
+// Descriptors watched for the server's owner: this bit and the watch's id.
+constexpr std::uint64_t kWatchBit = 1ull << 62;
 
 // Lets the process hold as many descriptors as it may: every connection is
 // one, and every region it registers another.
@@ -153,6 +155,13 @@ void RaiseDescriptorLimit() {
 
 struct DeviceServer::State {
     using Clock = std::chrono::steady_clock;
+
+    struct WatchEntry {
+        int fd = -1;
+        WatchRoutine ready;
+        std::mutex running;               // held while `ready` runs
+        std::atomic<bool> active{true};   // false once unwatched or given up
+    };
 
     detail::Connection::Host host;
     detail::UserLimits limits;
@@ -169,6 +178,8 @@ struct DeviceServer::State {
     std::thread loop;
     std::unordered_map<std::uint64_t, std::shared_ptr<detail::Connection>> connections;
     std::multimap<Clock::time_point, std::weak_ptr<detail::Connection>> timers;
+    std::unordered_map<std::uint64_t, std::shared_ptr<WatchEntry>> watches;
+    std::uint64_t nextWatchId = 1;
     Clock::time_point acceptPausedUntil{};
     bool acceptPaused = false;
     std::uint64_t nextConnectionId = 1;
@@ -180,8 +191,15 @@ struct DeviceServer::State {
     void StopAccepting();
     int TimeoutLocked() const;
     void RunTimers();
+    void RunWatch(std::uint64_t id);
+    bool AddWatchLocked(std::uint64_t id, const WatchEntry& watch) const;
     void CloseDescriptors();
 };
+
+namespace {
+// The state whose loop runs on this thread, if any.
+thread_local const void* tLoopOf = nullptr;
+} // namespace
 
 DeviceServer::State::~State() {
     // Only when the server was let go of after a Stop from one of its own
@@ -235,6 +253,35 @@ void DeviceServer::State::RunTimers() {
     }
     for (auto& connection : due)
         connection->OnTimer();
+}
+
+bool DeviceServer::State::AddWatchLocked(std::uint64_t id, const WatchEntry& watch) const {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = kWatchBit | id;
+    return epoll_ctl(epollFd, EPOLL_CTL_ADD, watch.fd, &event) == 0;
+}
+
+void DeviceServer::State::RunWatch(std::uint64_t id) {
+    std::shared_ptr<WatchEntry> watch;
+    {
+        std::lock_guard lock(mutex);
+        const auto it = watches.find(id);
+        if (it == watches.end()) return;
+        watch = it->second;
+    }
+    std::lock_guard running(watch->running);
+    if (!watch->active.load()) return;
+    bool keep = false;
+    try {
+        keep = watch->ready();
+    } catch (...) {
+        // A failing routine gives its descriptor up, not the server.
+    }
+    if (keep) return;
+    watch->active = false;
+    std::lock_guard lock(mutex);
+    if (watches.count(id) != 0 && epollFd >= 0) epoll_ctl(epollFd, EPOLL_CTL_DEL, watch->fd, nullptr);
 }
 
 void DeviceServer::State::StopAccepting() {
@@ -299,6 +346,7 @@ void DeviceServer::State::Accept() {
 }
 
 void DeviceServer::State::Loop() {
+    tLoopOf = this;
     epoll_event events[64];
     for (;;) {
         int timeout;
@@ -333,6 +381,8 @@ void DeviceServer::State::Loop() {
                 [[maybe_unused]] const ssize_t got = read(wakeFd, &value, sizeof value);
             } else if (key == kListenKey) {
                 if (listenFd >= 0) Accept();
+            } else if ((key & kWatchBit) != 0) {
+                RunWatch(key & ~kWatchBit);
             } else {
                 std::shared_ptr<detail::Connection> connection;
                 {
@@ -440,6 +490,8 @@ NtStatus DeviceServer::Start(const std::filesystem::path& socketPath) {
         event.data.u64 = key;
         ready = ready && epoll_ctl(s.epollFd, EPOLL_CTL_ADD, watched, &event) == 0;
     }
+    for (const auto& [id, watch] : s.watches)
+        if (ready && watch->active.load()) ready = s.AddWatchLocked(id, *watch);
     ready = ready && pool->Start();
     if (ready) {
         s.host.pool = pool.get();
@@ -489,6 +541,41 @@ void DeviceServer::Stop() {
     s.CloseDescriptors();
     s.joining = false;
     s.running = false;
+}
+
+std::uint64_t DeviceServer::Watch(int fd, WatchRoutine ready) {
+    if (fd < 0 || !ready) return 0;
+    State& s = *state_;
+    auto watch = std::make_shared<State::WatchEntry>();
+    watch->fd = fd;
+    watch->ready = std::move(ready);
+    std::lock_guard lock(s.mutex);
+    const std::uint64_t id = s.nextWatchId++;
+    // Before Start (or after a Stop) the watch waits for the next Start.
+    if (s.epollFd >= 0 && !s.AddWatchLocked(id, *watch)) return 0;
+    s.watches.emplace(id, std::move(watch));
+    return id;
+}
+
+void DeviceServer::Unwatch(std::uint64_t id) {
+    State& s = *state_;
+    std::shared_ptr<State::WatchEntry> watch;
+    {
+        std::lock_guard lock(s.mutex);
+        const auto it = s.watches.find(id);
+        if (it == s.watches.end()) return;
+        watch = std::move(it->second);
+        s.watches.erase(it);
+        if (s.epollFd >= 0 && watch->active.load()) epoll_ctl(s.epollFd, EPOLL_CTL_DEL, watch->fd, nullptr);
+    }
+    // From the loop (a routine of this server) nothing runs the watch now but
+    // maybe the caller itself.
+    if (tLoopOf == &s) {
+        watch->active = false;
+        return;
+    }
+    std::lock_guard running(watch->running);
+    watch->active = false;
 }
 
 std::size_t DeviceServer::ConnectionCount() const {

@@ -89,6 +89,21 @@ public:
     /// or the destructor waits for it.
     void Stop();
 
+    /// Watches another descriptor on the loop that watches the sockets, so
+    /// that what it delivers is handled by the thread that dispatches the
+    /// requests (an answer a request waits for completes it without a hand-over
+    /// to another thread). `ready` runs on the loop whenever fd is readable (or
+    /// reports an error) and must never wait; it reads what it can, and the
+    /// loop calls it again while more is left. When it returns false the
+    /// descriptor is no longer watched. Watches may be added before Start and
+    /// last over a Stop and a new Start; the descriptor stays the caller's.
+    /// Returns an id for Unwatch, 0 when fd can't be watched.
+    using WatchRoutine = std::function<bool()>;
+    std::uint64_t Watch(int fd, WatchRoutine ready);
+    /// Ends a watch: once it returns `ready` no longer runs (it waits for a
+    /// call under way, unless called from the loop itself).
+    void Unwatch(std::uint64_t id);
+
     /// Connections currently open (their close routine not yet finished).
     std::size_t ConnectionCount() const;
     /// Bytes the server holds for a user's connections now: the input and

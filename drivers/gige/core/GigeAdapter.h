@@ -133,7 +133,6 @@ struct GigeAdapter {
 
     std::deque<GigeRequestPtr> commandQueue;
     std::list<CommandContext> awaitingAck;
-    uint32_t tickCount = 0;
     std::deque<GigeRequestPtr> testPacketQueue;
     std::deque<GigeRequestPtr> toolQueue;
     std::list<GigeDeviceEntry> devices;

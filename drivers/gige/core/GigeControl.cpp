@@ -215,7 +215,12 @@ void GigeDriver::ProcessCommandQueue(GigeAdapter& a, Completions& done) {
         if (!SendCommandFrame(a, *e, in, ctx.requestId)) {
             a.awaitingAck.pop_back();
             done.push_back({r, STATUS_GIGE_NOT_SENT, 0, 0});
+            continue;
         }
+        // The tick looks at it when it is due to be sent again; until then nothing wakes for it.
+        uint64_t& tick = a.Timer(AdapterTimer::Tick);
+        const uint64_t due = CommandDue(ctx, *e);
+        if (tick == 0 || tick > due) tick = due;
     }
 }
 
@@ -245,6 +250,12 @@ void GigeDriver::HandleCommandAck(GigeAdapter& a, const ReceivedFrame& f, Comple
             // The camera needs longer: wait that long from the last send.
             const uint16_t ms = g.payload.size() >= 4 ? Get16(g.payload.data() + 2) : 0;
             it->extendedWait = clock_.MsToTicks(ms);
+            // A wait shorter than the time-out is looked at when it ends.
+            if (const GigeDeviceEntry* e = DeviceOn(a, InU32(in, 4))) {
+                uint64_t& tick = a.Timer(AdapterTimer::Tick);
+                const uint64_t due = CommandDue(*it, *e);
+                if (tick == 0 || tick > due) tick = due;
+            }
             return;
         }
         if (g.code == READREG_ACK || g.code == WRITEREG_ACK || g.code == READMEM_ACK ||
@@ -291,8 +302,14 @@ void GigeDriver::HandleHeartbeatAck(GigeAdapter& a, uint16_t hostPort, uint16_t 
     }
 }
 
-void GigeDriver::CheckCommandResends(GigeAdapter& a, Completions& done) {
+uint64_t GigeDriver::CommandDue(const CommandContext& c, const GigeDeviceEntry& e) const {
+    // Sent again (or failed) once more than its time-out has passed since it was last sent.
+    return c.lastSend + (c.extendedWait ? c.extendedWait : e.commandTimeout) + 1;
+}
+
+uint64_t GigeDriver::CheckCommandResends(GigeAdapter& a, Completions& done) {
     const uint64_t now = clock_.Now();
+    uint64_t next = kNever;
     for (auto it = a.awaitingAck.begin(); it != a.awaitingAck.end();) {
         GigeRequestPtr r = it->request;
         const auto in = r->Input();
@@ -307,8 +324,8 @@ void GigeDriver::CheckCommandResends(GigeAdapter& a, Completions& done) {
             it = a.awaitingAck.erase(it);
             continue;
         }
-        const uint64_t limit = it->extendedWait ? it->extendedWait : e->commandTimeout;
-        if (now - it->lastSend <= limit) {
+        if (now < CommandDue(*it, *e)) {
+            next = std::min(next, CommandDue(*it, *e));
             ++it;
             continue;
         }
@@ -316,12 +333,14 @@ void GigeDriver::CheckCommandResends(GigeAdapter& a, Completions& done) {
             --it->resendsLeft;
             it->lastSend = now;
             SendCommandFrame(a, *e, in, it->requestId);
+            next = std::min(next, CommandDue(*it, *e));
             ++it;
             continue;
         }
         done.push_back({r, STATUS_GIGE_NO_ACK, 0, 0});
         it = a.awaitingAck.erase(it);
     }
+    return next;
 }
 
 // ---- heartbeat and lost ---------------------------------------------------
@@ -367,6 +386,8 @@ void GigeDriver::LostTimer(GigeAdapter& a, GigeDeviceEntry& e, Completions& done
     e.heartbeatUnanswered = 0;
     e.heartbeatDue = 0;
     e.owner = 0;
+    // Its commands awaiting answers end now, not when they are next due.
+    CheckCommandResends(a, done);
     CompleteBusEventWaiters(STATUS_SUCCESS, done);
     PostDriverMessage(&a, kMsgHeartbeatStop, done);
 }

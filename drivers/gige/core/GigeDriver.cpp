@@ -140,13 +140,7 @@ void GigeDriver::SetTimerWake(std::function<void()> wake) {
 }
 
 bool GigeDriver::TimerMovedUpLocked() {
-    // A command awaiting its answer is looked at by the tick within 5 ms.
-    for (auto& a : adapters_) {
-        if (a.awaitingAck.empty()) continue;
-        uint64_t& tick = a.Timer(AdapterTimer::Tick);
-        const uint64_t due = clock_.Now() + clock_.MsToTicks(5);
-        if (tick == 0 || tick > due) tick = due;
-    }
+    // (A command sent moves the tick up to when it is due to be sent again, if that is sooner.)
     uint64_t next = listRoundDue_ ? listRoundDue_ : kNever;
     for (const auto& a : adapters_) {
         for (uint64_t due : a.timerDue)
@@ -1395,12 +1389,13 @@ void GigeDriver::TickWork(GigeAdapter& a, Completions& done) {
     // times blocks out as it catches up.
     const bool behind = a.port && a.port->StreamBacklog();
     if (!behind) CheckBlockTimeouts(a, now, now, done);
-    if (++a.tickCount % 4 == 0) CheckCommandResends(a, done);
-    // The tick runs only while there is something to look at: commands awaiting their answers every
-    // 5 ms, blocks in progress when they may time out.
+    const uint64_t commandDue = CheckCommandResends(a, done);
+    // The tick runs only while there is something to look at: commands awaiting their answers when
+    // the first of them is due to be sent again (a command answered in time costs no wake-up),
+    // blocks in progress when they may time out.
     uint64_t next = NextBlockDue(a);
     if (behind && next != kNever) next = std::max(next, now + clock_.MsToTicks(5));
-    if (!a.awaitingAck.empty()) next = std::min(next, now + clock_.MsToTicks(5));
+    next = std::min(next, commandDue);
     a.Timer(AdapterTimer::Tick) = next == kNever ? 0 : std::max(next, now + 1);
 }
 

@@ -192,7 +192,10 @@ private:
     void HandleCommandAck(GigeAdapter& a, const ReceivedFrame& f, Completions& done);
     void HandleHeartbeatAck(GigeAdapter& a, uint16_t hostPort, uint16_t ackId, std::span<const uint8_t> gvcp,
                             Completions& done);
-    void CheckCommandResends(GigeAdapter& a, Completions& done);
+    // Sends again (or fails) the commands awaiting answers that are due; returns when the first
+    // of those left is due (kNever: none).
+    uint64_t CheckCommandResends(GigeAdapter& a, Completions& done);
+    uint64_t CommandDue(const CommandContext& c, const GigeDeviceEntry& e) const;
     void RunDeviceTimers(GigeAdapter& a, uint64_t now, Completions& done);
     void HeartbeatTimer(GigeAdapter& a, GigeDeviceEntry& e);
     void LostTimer(GigeAdapter& a, GigeDeviceEntry& e, Completions& done);

@@ -33,10 +33,35 @@ int AdapterPort::Open() {
 
 void AdapterPort::Start(GigeDriver& driver, uint32_t adapterNumber) {
     number = adapterNumber;
+    driver_ = &driver;
     stop_ = false;
     thread_ = std::thread([this, &driver, adapterNumber] { ReceiveLoop(socket_, driver, adapterNumber); });
-    controlThread_ =
-        std::thread([this, &driver, adapterNumber] { ReceiveLoop(control_, driver, adapterNumber); });
+}
+
+bool AdapterPort::ReceiveControl(int timeoutMs) {
+    // What waits now, frame by frame as it came (no ring, so nothing is held back).
+    std::array<uint8_t, kWireMinimum> padded;
+    const int r = control_.ReceiveBatch(
+        [&](std::span<const std::span<const uint8_t>> frames, uint64_t arrivedNs) {
+            for (auto frame : frames) {
+                // Padded to the wire's minimum as ReceiveLoop does.
+                if (frame.size() < kWireMinimum) {
+                    padded.fill(0);
+                    std::memcpy(padded.data(), frame.data(), frame.size());
+                    frame = std::span<const uint8_t>(padded.data(), padded.size());
+                }
+                driver_->ReceiveBatch(number, std::span(&frame, 1), arrivedNs);
+            }
+        },
+        timeoutMs);
+    return r >= 0;
+}
+
+void AdapterPort::StartControlThread() {
+    controlThread_ = std::thread([this] {
+        while (!stop_.load())
+            if (!ReceiveControl(50)) break;
+    });
 }
 
 void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uint32_t adapterNumber) {

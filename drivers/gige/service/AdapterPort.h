@@ -14,9 +14,13 @@ namespace qorcam::gige {
 // The frame path of one bound interface. Two packet sockets share the
 // received frames: stream data comes in batches through a ring, everything
 // else (control answers, ARP, ICMP, DHCP) one by one as it arrives, so an
-// answer never waits for a ring block to be handed over. Each socket has
-// its own thread delivering to the service's logic until Stop; sends and
-// the multicast filter go straight to the stream socket.
+// answer never waits for a ring block to be handed over. The stream socket
+// has its own thread delivering to the service's logic until Stop; the
+// control socket is read by whoever watches it (ReceiveControl: the
+// service's request loop, so an answer completes its request on the thread
+// that sent the command, without waking another), or by a thread of its own
+// (StartControlThread). Sends and the multicast filter go straight to the
+// stream socket.
 class AdapterPort : public FramePort {
 public:
     AdapterPort(int index, std::string name) : index_(index), name_(std::move(name)) {}
@@ -24,8 +28,15 @@ public:
 
     // Opens the socket; errno-style result.
     int Open();
-    // Starts delivering frames to the adapter with that number.
+    // Starts delivering stream frames to the adapter with that number.
     void Start(GigeDriver& driver, uint32_t number);
+    // After Start: the control socket, readable when control frames wait, and what hands them over
+    // to the adapter (waiting at most timeoutMs for the first); false when the socket failed (the
+    // link watcher then unbinds the adapter).
+    int ControlFd() const { return control_.Fd(); }
+    bool ReceiveControl(int timeoutMs = 0);
+    // After Start: control frames delivered by a thread of the port's own instead.
+    void StartControlThread();
     void Stop();
 
     bool SendFrame(std::span<const uint8_t> frame) override { return socket_.Send(frame); }
@@ -51,6 +62,8 @@ public:
     uint32_t ip = 0;
     uint32_t mask = 0;
     uint32_t number = 0;
+    // The service's watch of the control socket (0: none).
+    uint64_t controlWatch = 0;
 
 private:
     void ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uint32_t adapterNumber);
@@ -59,6 +72,7 @@ private:
     std::string name_;
     net::PacketSocket socket_;  // stream data, through the ring
     net::PacketSocket control_; // every other frame, at once
+    GigeDriver* driver_ = nullptr;
     std::atomic<bool> stop_{false};
     std::thread thread_;
     std::thread controlThread_;

@@ -56,6 +56,14 @@ bool GigeService::Start(std::string* error) {
         if (error) *error = "netlink not available";
         return false;
     }
+    // Made before the adapters are bound, so their control sockets are watched by its loop; it
+    // serves the device only once they are.
+    server_ = std::make_unique<devio::DeviceServer>(
+        [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r, IsNetworkAdmin(r->Caller())); },
+        // What a handle took is given back when it closes, whatever the process does.
+        [this](const devio::ConnectionInfo& info) { driver_->ConnectionClosed(info.id); },
+        // The logic never waits in a request: each completes or pends at once.
+        devio::DispatchMode::NeverWaits);
     stop_ = false;
     Rescan();
     timerThread_ = std::thread([this] { TimerLoop(); });
@@ -82,12 +90,6 @@ bool GigeService::Start(std::string* error) {
         driver_->PostServiceMessage(std::move(text));
     }
 
-    server_ = std::make_unique<devio::DeviceServer>(
-        [this](const devio::RequestPtr& r) { DevioGigeRequest::Dispatch(*driver_, r, IsNetworkAdmin(r->Caller())); },
-        // What a handle took is given back when it closes, whatever the process does.
-        [this](const devio::ConnectionInfo& info) { driver_->ConnectionClosed(info.id); },
-        // The logic never waits in a request: each completes or pends at once.
-        devio::DispatchMode::NeverWaits);
     auto status = server_->Start(devio::DevicePath(kGigeDeviceName));
     if (status != devio::STATUS_SUCCESS) {
         if (error) {
@@ -104,15 +106,29 @@ bool GigeService::Start(std::string* error) {
 void GigeService::Stop() {
     power_.Stop();
     if (server_) server_->Stop(); // every connection closes: registrations free their processes
-    server_.reset();
     stop_ = true;
     KickTimers();
     if (timerThread_.joinable()) timerThread_.join();
     if (linkThread_.joinable()) linkThread_.join();
     if (driver_) driver_->Unload();
     for (auto& [index, port] : ports_)
-        port->Stop();
+        StopPort(*port);
     ports_.clear();
+    server_.reset(); // after the link thread, which watches the ports' sockets through it
+}
+
+void GigeService::StartPort(AdapterPort& port, uint32_t number) {
+    port.Start(*driver_, number);
+    // Control frames are read on the loop that dispatches the requests: the answer to a command
+    // completes its request on the thread that sent the command, the only one woken for it.
+    port.controlWatch = server_ ? server_->Watch(port.ControlFd(), [&port] { return port.ReceiveControl(); }) : 0;
+    if (port.controlWatch == 0) port.StartControlThread();
+}
+
+void GigeService::StopPort(AdapterPort& port) {
+    if (port.controlWatch != 0 && server_) server_->Unwatch(port.controlWatch);
+    port.controlWatch = 0;
+    port.Stop();
 }
 
 bool GigeService::IsNetworkAdmin(const devio::ConnectionInfo& caller) {
@@ -160,7 +176,7 @@ void GigeService::Rescan(bool changed) {
                                  [&](const net::AdapterInfo& a) { return a.index == it->first; });
         if (info == list->end() || info->name != it->second->Name() || !wanted.count(info->name)) {
             driver_->UnbindAdapter(it->second->number);
-            it->second->Stop();
+            StopPort(*it->second);
             std::fprintf(stderr, "QorGigEFilter: %s unbound\n", it->second->Name().c_str());
             it = ports_.erase(it);
         } else {
@@ -203,7 +219,7 @@ void GigeService::Rescan(bool changed) {
             port->ip = ip;
             port->mask = mask;
             driver_->SystemAddressChanged(*number, ip, mask);
-            port->Start(*driver_, *number);
+            StartPort(*port, *number);
             failed_.erase(info.index);
             std::fprintf(stderr, "QorGigEFilter: %s bound as adapter %u\n", info.name.c_str(), *number);
             ports_.emplace(info.index, std::move(port));

@@ -48,6 +48,9 @@ private:
     // are tried again only then, not on every periodic scan).
     void Rescan(bool changed = true);
     std::set<std::string> BindList() const;
+    // A bound port's frames delivered to the logic, and no longer.
+    void StartPort(AdapterPort& port, uint32_t number);
+    void StopPort(AdapterPort& port);
     void TimerLoop();
     void KickTimers();
     void LinkLoop();

@@ -277,6 +277,51 @@ TEST(Commands, ResendsWithTheSameIdThenFailWithoutAcknowledge) {
     EXPECT_TRUE(f.TakeSent().empty());
 }
 
+// The timer thread sleeps until the time the last RunTimers gave, or until the logic wakes it; a
+// run of reads answered at once must not wake it, and it must still wake in time for a resend.
+TEST(Commands, ReadsAnsweredInTimeWakeNoTimerAndAnUnansweredOneIsResentWhenDue) {
+    CameraFixture f;
+    f.OpenCamera();
+    bool kicked = false;
+    f.driver.SetTimerWake([&] { kicked = true; });
+    uint64_t planned = f.driver.RunTimers();
+    int wakes = 0;
+    // Time passes in 0.5 ms steps; the "thread" runs the timers whenever it would be awake.
+    auto step = [&] {
+        f.clock.now += 500;
+        if (kicked || f.clock.now >= planned) {
+            kicked = false;
+            ++wakes;
+            planned = f.driver.RunTimers();
+        }
+    };
+    for (int i = 0; i < 200; ++i) // 100 ms with nothing to do: what the adapter's own timers take
+        step();
+    const int idleWakes = wakes;
+    wakes = 0;
+    for (int i = 0; i < 200; ++i) { // 100 ms of back-to-back reads
+        auto r = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
+        f.Answer(0, READREG_ACK, f.TakeSent().at(0).Id(), BigEndian32({5}));
+        ASSERT_EQ(r->status, STATUS_SUCCESS);
+        step();
+    }
+    EXPECT_LE(wakes, idleWakes + 1) << "reads answered in time woke the timer thread";
+
+    auto r = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
+    const uint64_t sent = f.clock.now;
+    const uint16_t id = f.TakeSent().at(0).Id();
+    std::vector<SentUdp> again;
+    while (again.empty() && f.clock.now < sent + 1000000) {
+        step();
+        again = f.TakeSent();
+    }
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].Id(), id);
+    EXPECT_GT(f.clock.now - sent, 200000u) << "resent before the command time-out";
+    EXPECT_LE(f.clock.now - sent, 201000u) << "resent late: the timer slept past the command's time-out";
+    EXPECT_EQ(r->completions, 0);
+}
+
 TEST(Commands, PendingAcknowledgeExtendsTheWait) {
     GigeParameters p;
     p.cmdRetry = 0; // 200 ms, no resend

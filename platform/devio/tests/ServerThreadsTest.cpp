@@ -4,6 +4,7 @@
 #include "devio/Connection.h"
 #include "devio/DeviceHandle.h"
 #include "devio/DeviceName.h"
+#include "devio/RequestQueue.h"
 #include "devio/WorkPool.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -212,6 +214,132 @@ TEST_F(ServerThreadsTest, ClientsWaitingWhileDescriptorsRunOutAreTakenLaterWitho
     EXPECT_EQ(Echo(handle, 5, random_), STATUS_SUCCESS);
     for (int fd : sockets)
         close(fd);
+}
+
+// A server whose dispatch pends every request without input (in the queue) and completes the rest
+// at once, and a pipe watched on its loop: each byte written completes the oldest pended request
+// with that byte as its output, as an answer from a device completes the request that waits for
+// it; the byte 0xFF also makes the routine give its pipe up.
+class WatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(pipe2(pipe_, O_NONBLOCK | O_CLOEXEC), 0);
+        watch_ = server_.Watch(pipe_[0], [this] {
+            entered_ = true;
+            std::lock_guard lock(mutex_);
+            ++calls_;
+            watchThread_ = std::this_thread::get_id();
+            std::uint8_t bytes[16];
+            const ssize_t n = read(pipe_[0], bytes, sizeof bytes);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (RequestPtr r = waiting_.Next()) {
+                    if (!r->Output().empty()) r->Output()[0] = bytes[i];
+                    r->Complete(STATUS_SUCCESS, 1);
+                }
+                if (bytes[i] == 0xFF) return false;
+            }
+            return true;
+        });
+        ASSERT_NE(watch_, 0u) << "a watch may be added before the server starts";
+        ASSERT_EQ(server_.Start(DevicePath(kName)), STATUS_SUCCESS);
+        ASSERT_EQ(handle_.Open(kName), STATUS_SUCCESS);
+    }
+    void TearDown() override {
+        handle_.Close();
+        server_.Stop();
+        close(pipe_[0]);
+        close(pipe_[1]);
+    }
+
+    void Write(std::uint8_t byte) { ASSERT_EQ(write(pipe_[1], &byte, 1), 1); }
+    NtStatus Immediate() {
+        std::uint8_t in = 1;
+        return handle_.DeviceIoControl(test::kEcho, &in, 1, nullptr, 0);
+    }
+    int Calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    // Waits (at most 10 s) until pred holds.
+    static bool WaitUntil(const std::function<bool()>& pred) {
+        for (int i = 0; i < 10000 && !pred(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return pred();
+    }
+
+    test::TestRoot root_;
+    RequestQueue waiting_;
+    std::mutex mutex_;
+    int calls_ = 0;
+    std::atomic<bool> entered_{false};
+    std::thread::id dispatchThread_, watchThread_;
+    DeviceServer server_{[this](const RequestPtr& r) {
+                             {
+                                 std::lock_guard lock(mutex_);
+                                 dispatchThread_ = std::this_thread::get_id();
+                             }
+                             if (r->Input().empty())
+                                 waiting_.Pend(r);
+                             else
+                                 r->Complete(STATUS_SUCCESS);
+                         },
+                         {}, DispatchMode::NeverWaits};
+    int pipe_[2] = {-1, -1};
+    std::uint64_t watch_ = 0;
+    DeviceHandle handle_;
+};
+
+TEST_F(WatchTest, WhatTheWatchReadsCompletesRequestsOnTheThreadThatDispatchedThem) {
+    for (std::uint8_t answer : {0x11, 0x22}) {
+        std::uint8_t out = 0;
+        Overlapped pended;
+        ASSERT_EQ(handle_.DeviceIoControl(test::kEcho, nullptr, 0, &out, 1, pended), STATUS_PENDING);
+        ASSERT_TRUE(WaitUntil([&] { return waiting_.Size() == 1; }));
+        Write(answer);
+        ASSERT_TRUE(pended.CompletionEvent().Wait(10000));
+        EXPECT_EQ(pended.Status(), STATUS_SUCCESS);
+        EXPECT_EQ(out, answer);
+    }
+    std::lock_guard lock(mutex_);
+    EXPECT_EQ(watchThread_, dispatchThread_) << "no other thread is woken for what the watch reads";
+}
+
+TEST_F(WatchTest, ARoutineThatGivesUpIsNotCalledAgainWhileItsDescriptorStaysReadable) {
+    Overlapped pended;
+    ASSERT_EQ(handle_.DeviceIoControl(test::kEcho, nullptr, 0, nullptr, 0, pended), STATUS_PENDING);
+    ASSERT_TRUE(WaitUntil([&] { return waiting_.Size() == 1; }));
+    Write(0xFF);
+    ASSERT_TRUE(pended.CompletionEvent().Wait(10000));
+    Write(0x01); // left in the pipe: readable for good
+    const int calls = Calls();
+    // Each request is a turn of the loop, which would see the pipe again if it still watched it.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Immediate(), STATUS_SUCCESS);
+    EXPECT_EQ(Calls(), calls);
+    server_.Unwatch(watch_); // nothing left to end: no harm
+}
+
+TEST_F(WatchTest, UnwatchWaitsForTheRoutineUnderWayAndNoneRunsAfter) {
+    std::unique_lock lock(mutex_); // holds the routine up once it starts
+    Write(0x05);
+    ASSERT_TRUE(WaitUntil([&] { return entered_.load(); }));
+    std::atomic<bool> returned{false};
+    int callsSeen = -1;
+    std::thread unwatch([&] {
+        server_.Unwatch(watch_);
+        returned = true;
+        std::lock_guard seen(mutex_);
+        callsSeen = calls_;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the loop and Unwatch get going
+    EXPECT_FALSE(returned.load()) << "Unwatch returned while the routine still waits to run";
+    lock.unlock();
+    unwatch.join();
+    EXPECT_EQ(callsSeen, 1) << "the routine under way finished before Unwatch returned";
+    Write(0x06);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Immediate(), STATUS_SUCCESS);
+    EXPECT_EQ(Calls(), 1);
 }
 
 TEST(WorkPool, GrowsWhileJobsWaitUpToItsLimitAndShrinksBackWhenIdle) {
