@@ -93,17 +93,22 @@ __attribute__((target("avx2"))) int DecodeSimd(const KernelArgs& a, const Geomet
 }
 #endif
 
-// Fills p[c - s] with the 8-bit sample that lands in destination row r,
-// column c, for every c of [s - 1, e + 1) inside the image.
+// Fills p[c - s] with the 8-bit sample that lands in the destination row
+// that source row row makes, column c, for every c of [c, hi).
 template <SampleKind K>
-void DecodeLine(const KernelArgs& a, const Geometry& g, const uint8_t* row, int s, int e, uint8_t* p) {
-    int c = std::max(s - 1, 0);
-    const int hi = std::min(e + 1, g.w);
+void DecodeRange(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c, int hi, uint8_t* p, int s) {
 #if QORCAM_CONV_SIMD
     if (UseSimd()) c = DecodeSimd<K>(a, g, row, c, hi, p, s);
 #endif
     for (; c < hi; ++c)
         p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
+}
+
+// Fills p[c - s] with the 8-bit sample that lands in destination row r,
+// column c, for every c of [s - 1, e + 1) inside the image.
+template <SampleKind K>
+void DecodeLine(const KernelArgs& a, const Geometry& g, const uint8_t* row, int s, int e, uint8_t* p) {
+    DecodeRange<K>(a, g, row, std::max(s - 1, 0), std::min(e + 1, g.w), p, s);
 }
 
 const uint8_t* SourceRow(const KernelArgs& a, const Geometry& g, int r) {
@@ -131,6 +136,27 @@ const uint8_t* Line(const KernelArgs& a, const Geometry& g, LineCache& cache, in
     }
     return p;
 }
+
+// Decodes a line piece by piece as a row's interior reaches it, so that
+// the reads of the source row overlap the stores of the row before
+// instead of waiting for memory on their own.
+template <SampleKind K> struct LazyLine {
+    const KernelArgs& a;
+    const Geometry& g;
+    const uint8_t* row = nullptr; // null: the line is decoded already
+    uint8_t* p = nullptr;
+    int s = 0;
+    int done = 0; // first column not decoded
+    int end = 0;
+
+    // Decodes at least the columns below c (whole vector blocks).
+    void Upto(int c) {
+        if (!row || c <= done) return;
+        const int to = std::min(end, done + ((c - done + 15) & ~15));
+        DecodeRange<K>(a, g, row, done, to, p, s);
+        done = to;
+    }
+};
 
 inline void Store(uint8_t* p, int b, int g, int r) {
     p[0] = static_cast<uint8_t>(b);
@@ -277,28 +303,57 @@ void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, cons
         firstG ? InteriorRun<P, false, true>(A, C, B, d, n) : InteriorRun<P, false, false>(A, C, B, d, n);
 }
 
+// Columns of the interior done between two pieces of the line below.
+constexpr int kPiece = 512;
+
 template <int P, SampleKind K>
 void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r, int s, int e) {
     uint8_t* drow = a.dst + static_cast<size_t>(r) * a.dstStride;
     const uint8_t* C = Line<K>(a, g, cache, r, s, e);
     const uint8_t* A = r > 0 ? Line<K>(a, g, cache, r - 1, s, e) : nullptr;
-    const uint8_t* B = r < g.h - 1 ? Line<K>(a, g, cache, r + 1, s, e) : nullptr;
     if (r == 0 || r == g.h - 1) {
+        const uint8_t* B = r < g.h - 1 ? Line<K>(a, g, cache, r + 1, s, e) : nullptr;
         for (int c = s; c < e; ++c)
             EdgePixel(g, A, C, B, r, c, s, drow + static_cast<size_t>(c) * P);
         return;
     }
-    if (s == 0) EdgePixel(g, A, C, B, r, 0, s, drow);
+    // The line below is decoded as the interior goes (when it is decoded
+    // at all: 8-bit samples read in order are used where they lie).
+    LazyLine<K> below{a, g};
+    below.s = s;
+    below.done = std::max(s - 1, 0);
+    below.end = std::min(e + 1, g.w);
+    const uint8_t* B;
+    if (K == SampleKind::Byte && !g.mirror) {
+        B = SourceRow(a, g, r + 1) + s;
+    } else {
+        const int slot = (r + 1) % 3;
+        below.p = cache.buf[slot] + 1;
+        B = below.p;
+        if (cache.row[slot] != r + 1) {
+            below.row = SourceRow(a, g, r + 1);
+            cache.row[slot] = r + 1;
+        }
+    }
     int lo = std::max(s, 1);
     const int hi = std::min(e, g.w - 1);
+    below.Upto(lo + 1);
+    if (s == 0) EdgePixel(g, A, C, B, r, 0, s, drow);
+    while (hi > lo) {
+        const int n = std::min(hi - lo, kPiece);
+        below.Upto(lo + n + 1);
+        int done = 0;
 #if QORCAM_CONV_SIMD
-    if (hi > lo && UseSimd())
-        lo += InteriorSimd<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
-                              drow + static_cast<size_t>(lo) * P, lo, hi - lo);
+        if (UseSimd())
+            done = InteriorSimd<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
+                                   drow + static_cast<size_t>(lo) * P, lo, n);
 #endif
-    if (hi > lo)
-        Interior<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P, lo,
-                    hi - lo);
+        if (n > done)
+            Interior<P>(g, r, A + (lo + done - s), C + (lo + done - s), B + (lo + done - s),
+                        drow + static_cast<size_t>(lo + done) * P, lo + done, n - done);
+        lo += n;
+    }
+    below.Upto(below.end);
     if (e == g.w) EdgePixel(g, A, C, B, r, g.w - 1, s, drow + static_cast<size_t>(g.w - 1) * P);
 }
 
