@@ -16,7 +16,9 @@ namespace qorcam::gige {
 // else (control answers, ARP, ICMP, DHCP) one by one as it arrives, so an
 // answer never waits for a ring block to be handed over. Each socket has
 // its own thread delivering to the service's logic until Stop; sends and
-// the multicast filter go straight to the stream socket.
+// the multicast filter go straight to the stream socket. The stream thread
+// also times out the blocks in progress, waiting for packets no longer than
+// until the next may time out, so no other thread wakes for them.
 class AdapterPort : public FramePort {
 public:
     AdapterPort(int index, std::string name) : index_(index), name_(std::move(name)) {}
@@ -39,6 +41,7 @@ public:
     }
 
     bool StreamBacklog() const override { return socket_.Backlog(); }
+    bool TimesOutBlocks() const override { return true; }
 
     int Index() const { return index_; }
     const std::string& Name() const { return name_; }
