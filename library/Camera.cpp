@@ -631,6 +631,7 @@ void CCamera::StopImageCallBack() {
         // From inside the callback: the thread can't wait for itself; it ends
         // once the callback returns, and the registration goes with it.
         removedInCallback_ = true;
+        streamStopping_.store(true);
         streamStop_.Set();
         return;
     }
@@ -640,10 +641,12 @@ void CCamera::StopImageCallBack() {
     streamEnded_.Reset();
     streamStarted_.Reset();
     streamStop_.Reset();
+    streamStopping_.store(false);
 }
 
 void CCamera::EndStreamThread() {
     if (!streamThread_) return;
+    streamStopping_.store(true);
     streamStop_.Set();
     if (OnStreamThread()) return;
     if (newBufferEvent_[0] != nullptr) producer_.fn.EventKill(newBufferEvent_[0]);
@@ -711,7 +714,7 @@ void CCamera::Stream_Thread() {
             EVENT_NEW_BUFFER_DATA data{};
             std::size_t size = sizeof data;
             const GC_ERROR result = producer_.fn.EventGetData(event, &data, &size, 1000);
-            if (streamStop_.IsSet()) break;
+            if (streamStopping_.load()) break;
             if (result == GC_ERR_TIMEOUT) continue;
             if (result != GC_ERR_SUCCESS) {
                 TraceClass(1, kName, LastErrorText().c_str());
@@ -757,7 +760,7 @@ void CCamera::Stream_Thread() {
             }
             // Stopped meanwhile (perhaps by the callback itself): the image
             // just delivered is not queued again, so it stays as it was.
-            if (streamStop_.IsSet()) break;
+            if (streamStopping_.load()) break;
             // Transfers that keep failing (the service or the camera gone) are queued again ever more
             // slowly, up to once a second, instead of spinning; one that succeeds resets the pace.
             if (transferred) {

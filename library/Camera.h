@@ -277,6 +277,9 @@ private:
     std::uint32_t bufferCount_ = 0;
     bool infoFlag_ = false;
     os::Event streamStop_{os::ResetMode::Manual};
+    // Set with streamStop_ and cleared with it: the stream thread looks at it per image without a
+    // system call.
+    std::atomic<bool> streamStopping_{false};
     os::Event streamStarted_{os::ResetMode::Manual};
     os::Event streamEnded_{os::ResetMode::Manual};
     std::unique_ptr<os::Thread> streamThread_;

@@ -21,6 +21,11 @@ int ThreadId() {
 int ProcessId() {
     return static_cast<int>(os::Process::CurrentId());
 }
+// Whether a line of that level would be written now (Write checks again): the ids cost a system call
+// each, so they are read only for a line that will be written.
+bool Tracing(std::uint32_t minLevel) {
+    return TheTraceLog().Level() >= minLevel;
+}
 
 // Pointers print as the trace format's %p does on the system the format comes
 // from: 16 upper-case hex digits, so "0x%p" reads "0x00007F..." and a null
@@ -133,23 +138,23 @@ void TraceLine(std::uint32_t minLevel, const char* fmt, ...) {
 }
 
 void TraceExport(std::uint32_t minLevel, const char* name, const char* what) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s %s ThreadID=%d, ProcessID=%d\n", name, what, ThreadId(), ProcessId());
 }
 
 void TraceExportError(std::uint32_t minLevel, const char* name, std::int32_t code) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s Error=%d, ThreadID=%d, ProcessID=%d\n", name, code, ThreadId(), ProcessId());
 }
 
 void TraceCamera(std::uint32_t minLevel, const char* name, const char* what, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s %s HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what,
               Ptr(handle), ThreadId(), ProcessId());
 }
 
 void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s Error=%d, HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, code,
               Ptr(handle), ThreadId(), ProcessId());
 }
@@ -169,43 +174,43 @@ void TraceCameraItemError(std::uint32_t minLevel, const char* name, std::int32_t
 }
 
 void TraceConv(std::uint32_t minLevel, const char* name, const char* what, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s %s HCTBL=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, what,
               Ptr(handle), ThreadId(), ProcessId());
 }
 
 void TraceConvError(std::uint32_t minLevel, const char* name, std::int32_t code, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s Error=%d, HCTBL=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, code,
               Ptr(handle), ThreadId(), ProcessId());
 }
 
 void TraceOpenEnd(std::uint32_t minLevel, const char* name, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s End HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, Ptr(handle),
               ThreadId(), ProcessId());
 }
 
 void TraceOpenStart(std::uint32_t minLevel, const char* name, std::uint64_t uid) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s Start Req UID=0x%08X %08X, ThreadID=%d, ProcessID=%d\n", name,
               static_cast<unsigned>(uid >> 32), static_cast<unsigned>(uid & 0xFFFFFFFFu), ThreadId(),
               ProcessId());
 }
 
 void TracePresence(std::uint32_t minLevel, const char* name, const char* state, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-34s %s %s, HCAMERA=0x%08X, ThreadID=%d, ProcessID=%d\n", name, "End  ", state,
               static_cast<unsigned>(Ptr(handle) & 0xFFFFFFFFu), ThreadId(), ProcessId());
 }
 
 void TraceClass(std::uint32_t minLevel, const char* name, const char* text) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-34s %s ThreadID=%d, ProcessID=%d\n", name, text, ThreadId(), ProcessId());
 }
 
 void TraceDump(std::uint32_t minLevel, const char* name, const char* text, const void* value) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-34s %s DUMP=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name, text, Ptr(value),
               ThreadId(), ProcessId());
 }

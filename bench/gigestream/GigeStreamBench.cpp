@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
     const uint32_t periodUs = argc > 3 ? static_cast<uint32_t>(std::max(1000, std::atoi(argv[3]))) : 20000;
     const int stallMs = argc > 4 ? std::clamp(std::atoi(argv[4]), 0, 900) : 0;
+    const std::string only = argc > 5 ? argv[5] : ""; // only the cases whose name holds it
     const auto rig = EnterHostRig("gigestream_bench");
     if (!rig) return 1;
     const int servicePid = ServicePid(rig->HostNamespace());
@@ -288,6 +289,7 @@ int main(int argc, char** argv) {
     std::printf("%-18s %-7s %8s %8s %9s %12s %14s %10s %10s\n", "case", "who", "frames/s", "bad/s", "CPU ms/s",
                 "CPU ms/frame", "of it service", "ring drops", "packets");
     for (const Case& c : kCases) {
+        if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;
         Run ours, aravis;
         bool ok = true;
         for (int round = 0; ok && round < rounds; ++round) {

@@ -323,10 +323,19 @@ void HandleCore::Close() {
 }
 
 template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done) {
-    if (done()) return;
-    lock.unlock();
-    {
+    while (!done()) {
+        const std::uint64_t idleSeen = readerIdle_;
+        lock.unlock();
         std::unique_lock receive(receiveMutex_, std::try_to_lock);
+        if (!receive.owns_lock()) {
+            // Another thread reads the socket: one waiting for its own answer, which hands out ours
+            // too, or the reader thread between two reads. Once the reader thread goes to sleep this
+            // thread takes the socket over, to be woken by its answer itself rather than through the
+            // reader thread (which would keep waking for every answer after this one).
+            lock.lock();
+            changed_.wait(lock, [&] { return done() || readerIdle_ != idleSeen; });
+            continue;
+        }
         // Only a thread that holds receiveMutex_ hands out answers, and it
         // hands out every whole message it has read before it lets go: once
         // this thread holds it, what it waits for is still to come. It lets
@@ -362,9 +371,11 @@ template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& loc
             // meets it too and completes whatever is still in flight.
             if (ReadAndHandle(&more) == ReadResult::End) break;
         }
+        receive.unlock();
+        lock.lock();
+        changed_.wait(lock, done);
+        return;
     }
-    lock.lock();
-    changed_.wait(lock, done);
 }
 
 HandleCore::ReadResult HandleCore::ReadAndHandle(bool* more) {
@@ -402,6 +413,11 @@ void HandleCore::ReaderLoop() {
         // Nothing to read: wait for more without holding the socket, so a
         // thread waiting for its own answer may read it meanwhile. Such a
         // thread is woken first; this one only when none sleeps.
+        {
+            std::lock_guard lock(mutex_);
+            ++readerIdle_;
+        }
+        changed_.notify_all();
         epoll_event event;
         if (epoll_wait(readerWatch_, &event, 1, -1) < 0 && errno != EINTR) break;
     }

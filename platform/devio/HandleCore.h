@@ -118,6 +118,9 @@ private:
     std::mutex sendMutex_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    // Under mutex_: how often the reader thread let go of the socket to sleep until more comes. A
+    // waiting thread that found the reader thread reading takes the socket over after it.
+    std::uint64_t readerIdle_ = 0;
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::unordered_map<std::uint32_t, std::uint64_t> regionSizes_;
     std::unordered_map<std::uint32_t, NtStatus> regionAnswers_;

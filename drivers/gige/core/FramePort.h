@@ -22,6 +22,10 @@ public:
     // Whether stream frames that reached the machine wait to be handed to the logic (the receive path
     // is behind): a time-out must not count their time as silence. Called under the logic's lock.
     virtual bool StreamBacklog() const { return false; }
+    // Whether the stream receive path looks at the time-outs of blocks in progress itself (through
+    // GigeDriver::CheckStreamTimeouts, as it waits for packets): the timer thread then leaves them to it
+    // and is not woken for them.
+    virtual bool TimesOutBlocks() const { return false; }
 };
 
 } // namespace qorcam::gige

@@ -1188,6 +1188,30 @@ void GigeDriver::ReceiveBatch(uint32_t number, std::span<const std::span<const u
     Finish(done, timerMoved);
 }
 
+int GigeDriver::CheckStreamTimeouts(uint32_t number) {
+    Completions done;
+    bool timerMoved = false;
+    int waitMs = -1;
+    {
+        std::lock_guard lock(mutex_);
+        GigeAdapter* a = AdapterByNumber(number);
+        if (!a || a->closing || a->streamChannels.empty()) return -1;
+        const uint64_t now = clock_.Now();
+        // Frames waiting to be read are read first; their blocks' time-outs then count up to them.
+        if (a->port && a->port->StreamBacklog()) return 0;
+        CheckBlockTimeouts(*a, now, now, done);
+        const uint64_t next = NextBlockDue(*a);
+        if (next != kNever) {
+            const uint64_t ticks = next > now ? next - now : 0;
+            const uint64_t perMs = std::max<uint64_t>(1, clock_.MsToTicks(1));
+            waitMs = static_cast<int>(std::min<uint64_t>((ticks + perMs - 1) / perMs, 60000));
+        }
+        timerMoved = TimerMovedUpLocked();
+    }
+    Finish(done, timerMoved);
+    return waitMs;
+}
+
 bool GigeDriver::ReceiveLocked(uint32_t number, std::span<const uint8_t> bytes, Completions& done,
                                ReceivePass& pass) {
     GigeAdapter* a = AdapterByNumber(number);
@@ -1387,13 +1411,15 @@ void GigeDriver::TickWork(GigeAdapter& a, Completions& done) {
     const uint64_t now = clock_.Now();
     // While stream frames wait to be read the silence of a block is not yet known: the receive path
     // times blocks out as it catches up.
-    const bool behind = a.port && a.port->StreamBacklog();
-    if (!behind) CheckBlockTimeouts(a, now, now, done);
+    // A port that times its blocks out itself is left to it.
+    const bool blocks = !(a.port && a.port->TimesOutBlocks());
+    const bool behind = blocks && a.port && a.port->StreamBacklog();
+    if (blocks && !behind) CheckBlockTimeouts(a, now, now, done);
     const uint64_t commandDue = CheckCommandResends(a, done);
     // The tick runs only while there is something to look at: commands awaiting their answers when
     // the first of them is due to be sent again (a command answered in time costs no wake-up),
-    // blocks in progress when they may time out.
-    uint64_t next = NextBlockDue(a);
+    // blocks in progress when they may time out (unless the port times them out itself).
+    uint64_t next = blocks ? NextBlockDue(a) : kNever;
     if (behind && next != kNever) next = std::max(next, now + clock_.MsToTicks(5));
     next = std::min(next, commandDue);
     a.Timer(AdapterTimer::Tick) = next == kNever ? 0 : std::max(next, now + 1);

@@ -69,6 +69,11 @@ public:
     // reached the machine, in the clock's ticks (0: now); a receive path that is behind tells by it
     // how old they are, so that their blocks' time-outs count from when their packets came.
     void ReceiveBatch(uint32_t number, std::span<const std::span<const uint8_t>> frames, uint64_t arrived = 0);
+    // For a port that times its blocks out itself (FramePort::TimesOutBlocks), called by its stream
+    // receive path between reads: handles the blocks in progress that have timed out (unless stream
+    // frames still wait to be read) and returns how many ms it may wait for packets before the next
+    // block may time out (-1: no block in progress).
+    int CheckStreamTimeouts(uint32_t number);
 
     // Runs the timers that are due; returns the time of the next one (kNever: none). Nothing is due
     // before it unless the wake routine is called.

@@ -233,8 +233,10 @@ void GigeDriver::HandleStreamPacket(GigeAdapter& a, const ReceivedFrame& f, Comp
         free->blockId = g.blockId;
         free->lastPacket = arrived;
         free->lastRequest = 0;
-        // The adapter's tick looks at the block once it may have timed out.
-        if (uint64_t& tick = a.Timer(AdapterTimer::Tick); tick == 0 || tick > arrived + blockTimeout_ + 1)
+        // The adapter's tick looks at the block once it may have timed out, unless the receive path
+        // does (it is awake for the block's packets anyway).
+        if (uint64_t& tick = a.Timer(AdapterTimer::Tick);
+            !(a.port && a.port->TimesOutBlocks()) && (tick == 0 || tick > arrived + blockTimeout_ + 1))
             tick = std::max<uint64_t>(1, arrived + blockTimeout_ + 1);
         free->info = {};
         free->info.blockId = g.blockId;

@@ -12,6 +12,8 @@ constexpr size_t kWireMinimum = 60;
 // ring takes nothing else, whatever else crosses the interface.
 constexpr uint16_t kStreamPortFirst = 0x8000;
 constexpr uint16_t kStreamPortLast = 0xBFFF;
+// How long a receive thread waits for frames at most before it looks at whether to stop.
+constexpr int kIdleWaitMs = 50;
 } // namespace
 
 namespace qorcam::gige {
@@ -71,6 +73,8 @@ void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uin
     std::vector<std::span<const uint8_t>> run;
     std::vector<std::array<uint8_t, kWireMinimum>> padded(kRun);
     run.reserve(kRun);
+    const bool stream = &socket == &socket_;
+    int waitMs = kIdleWaitMs;
     while (!stop_.load()) {
         int r = socket.ReceiveBatch(
             [&](std::span<const std::span<const uint8_t>> frames, uint64_t arrivedNs) {
@@ -93,8 +97,12 @@ void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uin
                     driver.ReceiveBatch(adapterNumber, run, arrivedNs);
                 }
             },
-            50);
+            waitMs);
         if (r < 0) break; // the socket failed; the link watcher unbinds the adapter
+        if (stream) {
+            const int due = driver.CheckStreamTimeouts(adapterNumber);
+            waitMs = due < 0 ? kIdleWaitMs : std::min(due, kIdleWaitMs);
+        }
     }
 }
 

@@ -15,10 +15,12 @@ namespace qorcam::gige {
 // received frames: stream data comes in batches through a ring, everything
 // else (control answers, ARP, ICMP, DHCP) one by one as it arrives, so an
 // answer never waits for a ring block to be handed over. The stream socket
-// has its own thread delivering to the service's logic until Stop; the
-// control socket is read by whoever watches it (ReceiveControl: the
-// service's request loop, so an answer completes its request on the thread
-// that sent the command, without waking another), or by a thread of its own
+// has its own thread delivering to the service's logic until Stop; it also
+// times out the blocks in progress, waiting for packets no longer than until
+// the next may time out, so no other thread wakes for them. The control
+// socket is read by whoever watches it (ReceiveControl: the service's
+// request loop, so an answer completes its request on the thread that sent
+// the command, without waking another), or by a thread of its own
 // (StartControlThread). Sends and the multicast filter go straight to the
 // stream socket.
 class AdapterPort : public FramePort {
@@ -50,6 +52,7 @@ public:
     }
 
     bool StreamBacklog() const override { return socket_.Backlog(); }
+    bool TimesOutBlocks() const override { return true; }
 
     int Index() const { return index_; }
     const std::string& Name() const { return name_; }

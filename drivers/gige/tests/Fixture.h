@@ -38,8 +38,10 @@ public:
         return true;
     }
     bool StreamBacklog() const override { return backlog; }
+    bool TimesOutBlocks() const override { return timesOutBlocks; }
     std::vector<std::vector<uint8_t>> sent;
     bool backlog = false; // received stream frames wait to be handed over
+    bool timesOutBlocks = false; // the receive path times its blocks out (CheckStreamTimeouts)
     std::vector<std::array<uint8_t, 6>> multicast;
     int multicastSets = 0;
     bool multicastOk = true;

@@ -433,6 +433,40 @@ TEST(Stream, AReceivePathThatStaysBehindTimesBlocksOutByWhenPacketsCame) {
     EXPECT_EQ(next->completions, 0);
 }
 
+TEST(Stream, AReceivePathThatTimesBlocksOutItselfLeavesTheTimerThreadAsleep) {
+    StreamFixture f(true, 1);
+    f.port.timesOutBlocks = true;
+    int wakes = 0;
+    f.driver.SetTimerWake([&] { ++wakes; });
+    f.driver.RunTimers();
+    EXPECT_EQ(f.driver.CheckStreamTimeouts(f.number), -1) << "no block in progress";
+    auto r = f.Buffer(10, 1000);
+    f.Leader(1);
+    for (uint32_t id : {1, 2, 5})
+        f.Payload(1, id);
+    EXPECT_EQ(f.Resends().size(), 1u); // 3-4, at the gap
+    EXPECT_EQ(wakes, 0) << "a block in progress wakes no timer";
+    EXPECT_EQ(f.driver.NextTimerDue(), kNever);
+    EXPECT_EQ(f.driver.CheckStreamTimeouts(f.number), 26) << "it may wait until the block may time out";
+    f.Advance(30);
+    EXPECT_TRUE(f.Resends().empty()) << "the timers leave the block to the receive path";
+    // Frames waiting to be read come first: nothing times out, and it reads at once.
+    f.port.backlog = true;
+    EXPECT_EQ(f.driver.CheckStreamTimeouts(f.number), 0);
+    EXPECT_TRUE(f.Resends().empty());
+    f.port.backlog = false;
+    EXPECT_EQ(f.driver.CheckStreamTimeouts(f.number), 26) << "a whole time-out for the answers";
+    auto round = f.Resends();
+    ASSERT_EQ(round.size(), 2u); // 3-4 and 6-10
+    EXPECT_EQ(Get32(round[1].Body() + 4), 6u);
+    EXPECT_EQ(Get32(round[1].Body() + 8), 10u);
+    f.clock.AdvanceMs(26);
+    EXPECT_EQ(f.driver.CheckStreamTimeouts(f.number), -1) << "its one round spent, the block is done";
+    ASSERT_EQ(r->status, STATUS_SUCCESS);
+    EXPECT_EQ(+InfoOf(*r, 1000).missingPackets, 7u);
+    EXPECT_EQ(wakes, 0);
+}
+
 TEST(Stream, DisabledChannelIgnoresLeadersAndEnablingResetsBlocksInProgress) {
     StreamFixture f;
     auto sync = f.Call(IOCTL_GIGE_GetStreamSync, Bytes().U16(kStreamPort).Resize(10));

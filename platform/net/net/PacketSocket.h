@@ -39,14 +39,17 @@ public:
     enum class Traffic { All, Stream, Control };
 
     struct Options {
-        size_t blockSize = 1u << 20; ///< bytes per ring block (a power of two, page multiple)
+        /// Bytes per ring block (a power of two, page multiple). The reader wakes once per block, and
+        /// once more for the partly filled block a burst leaves: 2 MiB holds a whole 1 MiB image in
+        /// 1500-byte packets (about 1.15 MiB of ring), so such a frame costs one wake-up, not two.
+        size_t blockSize = 2u << 20;
         /// 64 MiB: a few of the largest frames (2048x2048 RGB8 in 1500-byte packets is about 14 MiB of
         /// ring) while the reader is held up, so a burst at line rate is not dropped by the kernel.
-        size_t blockCount = 64;
+        size_t blockCount = 32;
         size_t frameSize = 2048; ///< largest capture per frame (bigger frames are cut)
         /// How long a partly filled block waits before it is handed over. Every hand-over wakes the
         /// reader, so a short time costs a wake-up every few milliseconds of a stream that doesn't
-        /// fill a block as fast (a 1 MiB block holds about 8 ms of a 1 Gbit/s link); a long one
+        /// fill a block as fast (a 2 MiB block holds about 16 ms of a 1 Gbit/s link); a long one
         /// holds back the end of a frame (older kernels round it up to their timer tick).
         unsigned blockTimeoutMs = 4;
         Traffic traffic = Traffic::All; ///< `Control` receives without the ring (the sizes above unused)

@@ -40,6 +40,9 @@ size_t LayoutRoom(size_t size) {
     return 16 + kInfoBytes + 2 + size / 512 + 1;
 }
 
+// The stream whose wait thread this is (null on every other thread).
+thread_local const CGigEDataStream* t_waitingStream = nullptr;
+
 } // namespace
 
 CGigEDataStream::CGigEDataStream(CGigEDevice* device, uint32_t index, std::string id)
@@ -394,7 +397,9 @@ bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
     }
     if (status == devio::STATUS_PENDING) {
         AddToDriver(buffer);
-        m_requestPending.Set();
+        // The wait thread looks for buffers with the service again after every hand-over of its own:
+        // only another thread's wakes it (an event set and read again is two system calls a frame).
+        if (t_waitingStream != this) m_requestPending.Set();
         return true;
     }
     buffer->status = status;
@@ -492,6 +497,10 @@ void CGigEDataStream::ExecThread() {
 }
 
 void CGigEDataStream::WaitThread() {
+    struct Mark {
+        explicit Mark(const CGigEDataStream* stream) { t_waitingStream = stream; }
+        ~Mark() { t_waitingStream = nullptr; }
+    } mark(this);
     for (;;) {
         const int woke = os::WaitAny({&m_waitStop, &m_requestPending}, os::kInfinite);
         if (woke < 0) ReportError("Wait_Thread WaitForMultipleObjects error");

@@ -4,7 +4,6 @@
 #include "HeldUdpPort.h"
 #include "devio/Region.h"
 #include "gentl/CThreadedDataStream.h"
-#include "os/Semaphore.h"
 
 #include <atomic>
 #include <memory>
@@ -91,8 +90,30 @@ private:
     uint32_t m_multicastGroup = 0; // network order; 0 = unicast
     qorcam::gige::HeldUdpPort m_socket;
 
-    // The requests the service may hold at a time.
-    qorcam::os::Semaphore m_slots{10, 10};
+    // The requests the service may hold at a time: a count nobody sleeps on, taken and given back
+    // without a system call (two or three a frame otherwise).
+    class Slots {
+    public:
+        Slots(uint32_t initial, uint32_t maximum) : m_free(initial), m_maximum(maximum) {}
+        bool TryAcquire() {
+            uint32_t n = m_free.load(std::memory_order_relaxed);
+            while (n != 0)
+                if (m_free.compare_exchange_weak(n, n - 1, std::memory_order_acquire)) return true;
+            return false;
+        }
+        // False (and no change) beyond the maximum, as a semaphore's release.
+        bool Release() {
+            uint32_t n = m_free.load(std::memory_order_relaxed);
+            while (n < m_maximum)
+                if (m_free.compare_exchange_weak(n, n + 1, std::memory_order_release)) return true;
+            return false;
+        }
+
+    private:
+        std::atomic<uint32_t> m_free;
+        const uint32_t m_maximum;
+    };
+    Slots m_slots{10, 10};
     // Taking a buffer from the input queue and handing it over is one step under this lock, so the
     // service gets the buffers in the order of the driver queue, and a cancel sees every one.
     std::mutex m_handOverMutex;
