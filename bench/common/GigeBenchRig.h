@@ -5,13 +5,16 @@
 #include "NetworkRig.h"
 #include "QorCam.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -25,6 +28,27 @@ inline std::string LoadAverage() {
     std::string line;
     std::getline(in, line);
     return line;
+}
+
+// The rig's service: the QorGigEFilter process in the rig's host namespace; 0 when not found.
+inline int ServicePid(const std::string& hostNamespace) {
+    struct stat wanted {};
+    if (::stat(("/var/run/netns/" + hostNamespace).c_str(), &wanted) != 0) return 0;
+    DIR* proc = ::opendir("/proc");
+    int found = 0;
+    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
+        const int pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        struct stat ns {};
+        if (name == "QorGigEFilter" && ::stat(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), &ns) == 0 &&
+            ns.st_ino == wanted.st_ino)
+            found = pid;
+    }
+    if (proc) ::closedir(proc);
+    return found;
 }
 
 inline std::string OwnFolder() {

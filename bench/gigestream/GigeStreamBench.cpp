@@ -60,26 +60,6 @@ double CpuMs(int pid) {
     return 1000.0 * double(user + system) / double(sysconf(_SC_CLK_TCK));
 }
 
-// The rig's service: the QorGigEFilter process in the rig's host namespace.
-int ServicePid(const std::string& hostNamespace) {
-    struct stat wanted {};
-    if (::stat(("/var/run/netns/" + hostNamespace).c_str(), &wanted) != 0) return 0;
-    DIR* proc = ::opendir("/proc");
-    int found = 0;
-    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
-        const int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        struct stat ns {};
-        if (name == "QorGigEFilter" && ::stat(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), &ns) == 0 &&
-            ns.st_ino == wanted.st_ino)
-            found = pid;
-    }
-    if (proc) ::closedir(proc);
-    return found;
-}
 
 // The packet sockets (AF_PACKET) of a process, read for their drop counts.
 class PacketSockets {
