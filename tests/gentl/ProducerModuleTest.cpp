@@ -57,6 +57,7 @@ Symbols ReadSymbols(const std::string& path) {
         if (table.sh_type != SHT_DYNSYM && table.sh_type != SHT_SYMTAB) continue;
         if (table.sh_link >= header->e_shnum || table.sh_offset + table.sh_size > size) continue;
         const Elf64_Shdr& strings = sections[table.sh_link];
+        if (strings.sh_offset + strings.sh_size > size) continue;
         const char* names = reinterpret_cast<const char*>(base + strings.sh_offset);
         const auto* symbols = reinterpret_cast<const Elf64_Sym*>(base + table.sh_offset);
         for (size_t i = 0; i < table.sh_size / sizeof(Elf64_Sym); ++i) {
