@@ -99,10 +99,16 @@ bool HasNetAdmin(int socketFd, pid_t pid) {
     const int procFd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     bool admin = false;
     if (procFd >= 0) {
-        struct stat own {}, theirs {};
+        // The service's own user namespace stays what it was at the first client.
+        static const std::optional<struct stat> own = []() -> std::optional<struct stat> {
+            struct stat st {};
+            if (stat("/proc/self/ns/user", &st) != 0) return std::nullopt;
+            return st;
+        }();
+        struct stat theirs {};
         bool sameUsers = false;
-        if (stat("/proc/self/ns/user", &own) == 0 && fstatat(procFd, "ns/user", &theirs, 0) == 0)
-            sameUsers = SameNamespace(own, theirs);
+        if (own && fstatat(procFd, "ns/user", &theirs, 0) == 0)
+            sameUsers = SameNamespace(*own, theirs);
         else // the namespace link may be closed to a service without ptrace rights; the map is not
             sameUsers = IdentityUidMap(procFd);
         const int statusFd = sameUsers ? openat(procFd, "status", O_RDONLY | O_CLOEXEC) : -1;

@@ -3,22 +3,45 @@
 
 #include <algorithm>
 #include <list>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 namespace qorcam::devio {
 
 struct RequestQueue::State {
+    using Items = std::list<RequestPtr>;
+    using Turn = std::list<Items::iterator>; // one user's requests, oldest first
+
     mutable std::mutex mutex;
-    std::list<RequestPtr> items;
+    Items items;
+    // Each user's requests and where each request stands in them, so that
+    // taking the next user's oldest costs nothing that grows with the queue.
+    std::map<std::uint32_t, Turn> turns;
+    std::unordered_map<const Request*, Turn::iterator> inTurn;
     std::optional<std::uint32_t> lastUser; // served last by NextInTurn
+
+    void PushLocked(const RequestPtr& request) {
+        const auto it = items.insert(items.end(), request);
+        Turn& turn = turns[request->UserId()];
+        inTurn.emplace(request.get(), turn.insert(turn.end(), it));
+    }
+
+    void EraseLocked(Items::iterator it) {
+        const auto where = inTurn.find(it->get());
+        const auto user = turns.find((*it)->UserId());
+        user->second.erase(where->second);
+        if (user->second.empty()) turns.erase(user);
+        inTurn.erase(where);
+        items.erase(it);
+    }
 
     bool Unlink(const Request* request) {
         std::lock_guard lock(mutex);
-        const auto it =
-            std::find_if(items.begin(), items.end(), [&](const RequestPtr& r) { return r.get() == request; });
-        if (it == items.end()) return false;
-        items.erase(it);
+        const auto where = inTurn.find(request);
+        if (where == inTurn.end()) return false;
+        EraseLocked(*where->second);
         return true;
     }
 
@@ -32,7 +55,7 @@ struct RequestQueue::State {
                 continue;
             }
             RequestPtr request = *it;
-            it = items.erase(it);
+            EraseLocked(it++);
             // A cancellation that got there first owns the request; skip it.
             if (request->ClearCancelRoutine()) taken.push_back(std::move(request));
         }
@@ -62,7 +85,7 @@ bool RequestQueue::Pend(const RequestPtr& request, CancelRoutine onCancel) {
             // Pending before anyone can take it and complete it: the client
             // then sees "pending" even if that happens before dispatch ends.
             request->MarkPending();
-            state_->items.push_back(request);
+            state_->PushLocked(request);
             return true;
         }
     }
@@ -79,21 +102,15 @@ RequestPtr RequestQueue::NextInTurn() {
         RequestPtr request;
         {
             std::lock_guard lock(state_->mutex);
-            auto& items = state_->items;
+            auto& turns = state_->turns;
             // The oldest request of the lowest uid after the last one served,
             // else of the lowest uid of all.
-            auto after = items.end(), lowest = items.end();
-            for (auto it = items.begin(); it != items.end(); ++it) {
-                const std::uint32_t user = (*it)->UserId();
-                if (lowest == items.end() || user < (*lowest)->UserId()) lowest = it;
-                if (state_->lastUser && user > *state_->lastUser &&
-                    (after == items.end() || user < (*after)->UserId()))
-                    after = it;
-            }
-            const auto chosen = after != items.end() ? after : lowest;
-            if (chosen == items.end()) return nullptr;
+            auto next = state_->lastUser ? turns.upper_bound(*state_->lastUser) : turns.begin();
+            if (next == turns.end()) next = turns.begin();
+            if (next == turns.end()) return nullptr;
+            const auto chosen = next->second.front();
             request = *chosen;
-            items.erase(chosen);
+            state_->EraseLocked(chosen);
             state_->lastUser = request->UserId();
         }
         // A cancellation that got there first owns the request; take the next.

@@ -19,18 +19,23 @@ std::string LogFileHeader(std::uint32_t writeOffset, const LibraryIdentity& id) 
     return header + date + "\r\n";
 }
 
+namespace {
+// "<base>.log" in "Fixation" mode, "<base>_<stamp>.Log" in "Auto" mode.
+std::string StampedName(const std::string& base, CreateMode mode, const std::string& stamp) {
+    if (mode == CreateMode::Fixation) return base + ".log";
+    return base + "_" + stamp + ".Log";
+}
+} // namespace
+
 std::string LogFileName(LogSource source, CreateMode mode, const std::string& stamp) {
     const char* base = source == LogSource::GigeDriver  ? "QorGigE_Sys"
                        : source == LogSource::UsbDriver ? "QorUSB_Sys"
                                                         : "QorCam_Dll";
-    if (mode == CreateMode::Fixation) return std::string(base) + ".log";
-    return std::string(base) + "_" + stamp + ".Log";
+    return StampedName(base, mode, stamp);
 }
 
 std::string UserLogFileName(std::uint32_t uid, CreateMode mode, const std::string& stamp) {
-    const std::string base = "QorCam_Dll_User" + std::to_string(uid);
-    if (mode == CreateMode::Fixation) return base + ".log";
-    return base + "_" + stamp + ".Log";
+    return StampedName("QorCam_Dll_User" + std::to_string(uid), mode, stamp);
 }
 
 std::string StartStamp(const os::LocalTime& t) {
