@@ -22,14 +22,17 @@ end_boot_init() {
     kill -KILL "$boot_init" 2>/dev/null || true
   fi
 }
-cleanup() {
+# Shuts the booted root down: systemd-nspawn does on TERM; killed after 30 s.
+stop_boot() {
   if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
-    # systemd-nspawn shuts the booted system down on TERM.
     kill -TERM "$nspawn_pid" 2>/dev/null || true
     for _ in $(seq 1 60); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.5; done
     kill -KILL "$nspawn_pid" 2>/dev/null || true
   fi
   end_boot_init
+}
+cleanup() {
+  stop_boot
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -223,7 +226,10 @@ booted_check() {
       { tail -20 "$work/apt-$1.log"; echo "FAILED: booted: apt-get ${*:2}"; failed=1; }
   }
   local debs="/var/tmp/qorcam-debs/qorcam_*.deb /var/tmp/qorcam-debs/qorcam-dev_*.deb /var/tmp/qorcam-debs/qorcam-tools_*.deb"
-  local install_output
+  local install_output rc
+  pref_install() { # QorGigEPref /Install in the root: its output in install_output, its exit status in rc
+    install_output=$(in_root QorGigEPref /Install 2>&1) && rc=0 || rc=$?
+  }
 
   # Install; the GigE service's configuration with the real systemctl.
   # shellcheck disable=SC2086
@@ -239,7 +245,7 @@ booted_check() {
     ip addr add 169.254.50.1/16 dev qc0 && ip link set qc0 up &&
     ip -n qcam addr add 169.254.50.2/16 dev qc1 && ip -n qcam link set qc1 up && ip -n qcam link set lo up &&
     systemd-run -q --unit=qorcam-camera ip netns exec qcam arv-fake-gv-camera-0.8 -i qc1'
-  install_output=$(in_root QorGigEPref /Install 2>&1) && rc=0 || rc=$?
+  pref_install
   expect "QorGigEPref /Install exits 0 ($install_output)" [ "$rc" = 0 ]
   in_root systemctl start QorUSBDrv.service || true
   expect "the GigE service runs from its enabled unit" runs_installed QorGigE.service /usr/sbin/QorGigEFilter enabled
@@ -319,9 +325,10 @@ booted_check() {
   apt_step install-again install $(in_root sh -c "echo $debs")
   expect "after a remove and an install the GigE service runs again" \
     runs_installed QorGigE.service /usr/sbin/QorGigEFilter enabled
-  install_output=$(in_root QorGigEPref /Install 2>&1) && rc=0 || rc=$?
+  pref_install
+  # The output goes in as an argument: a quote in it can't end the script's text.
   expect "/Install over an installed service answers 2 and says why" \
-    sh -c "[ $rc = 2 ] && echo '$install_output' | grep -q 'installed already'"
+    sh -c '[ "$1" = 2 ] && printf "%s\n" "$2" | grep -q "installed already"' sh "$rc" "$install_output"
 
   # Purge: nothing of ours is left.
   apt_step purge purge qorcam qorcam-dev qorcam-tools
@@ -336,14 +343,12 @@ booted_check() {
   # Install after the purge: /Install sets the service up again.
   # shellcheck disable=SC2086
   apt_step install-after-purge install $(in_root sh -c "echo $debs")
-  install_output=$(in_root QorGigEPref /Install 2>&1) && rc=0 || rc=$?
+  pref_install
   expect "after a purge /Install exits 0 ($install_output)" [ "$rc" = 0 ]
   expect "after a purge and /Install the GigE service runs from its enabled unit" \
     runs_installed QorGigE.service /usr/sbin/QorGigEFilter enabled
 
-  kill -TERM "$nspawn_pid" 2>/dev/null || true
-  for i in $(seq 1 60); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.5; done
-  end_boot_init
+  stop_boot
   [ "$failed" = 0 ] || { echo "FAILED: the packages' life in the booted root"; return 1; }
   echo "booted check passed"
 }

@@ -146,11 +146,11 @@ void CameraViewPane::OpenRecord(const std::string& iniPath) {
 }
 
 void CameraViewPane::StartChild(CChildFrame* child, CChildFrame::StartReason reason) {
-    if (CChildWindow* window = main_.WindowOf(child)) window->OnStartImage(reason);
+    main_.StartChild(child, reason);
 }
 
 void CameraViewPane::StopChild(CChildFrame* child) {
-    if (CChildWindow* window = main_.WindowOf(child)) window->OnStopImage();
+    main_.StopChild(child);
 }
 
 void CameraViewPane::SaveImage(CChildFrame* child) {

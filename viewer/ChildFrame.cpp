@@ -255,7 +255,7 @@ bool CChildFrame::RefreshBitmapInfo() {
 void CChildFrame::RestartForFormat() {
     if (!running || playback || !formatChanged_) return;
     StopImage();
-    StartImage();
+    StartImage(StartReason::Restart);
 }
 
 namespace {
@@ -460,7 +460,7 @@ void CChildFrame::AllocRecordBuffers(uint32_t count) {
         std::memset(Slot(0), 0, ringSlotSize);
         Show(Slot(0), ringSlotSize);
     }
-    if (wasRunning) StartImage();
+    if (wasRunning) StartImage(StartReason::Restart);
 }
 
 void CChildFrame::FreeRecordBuffers() {
@@ -476,7 +476,7 @@ void CChildFrame::FreeRecordBuffers() {
     frozen = 0;
     const BITMAPINFOHEADER* hd = Header();
     displayBuffer.assign(hd ? hd->biSizeImage : 0, 0);
-    if (wasRunning) StartImage();
+    if (wasRunning) StartImage(StartReason::Restart);
 }
 
 uint32_t CChildFrame::RecordSetCount() const {

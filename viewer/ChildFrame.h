@@ -179,7 +179,7 @@ public:
     /// WM_CHILD_START's camera part: false when the bitmap info can't be had.
     /// A failed GigE stream test is shown only when the user asked for the
     /// start: restarts run the test again but don't repeat the message.
-    bool StartImage(StartReason reason = StartReason::Restart);
+    bool StartImage(StartReason reason);
     void StopImage();
     void CloseCamera();
     /// After a format change: a new bitmap info; false (message shown) when

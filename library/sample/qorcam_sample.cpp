@@ -196,8 +196,9 @@ int GigEDemo(const qorcam::rig::NetworkRig* rig) {
     const std::pair<uint32_t, uint32_t> setup[] = {{0x124, 0},          {0x100, kWidth}, {0x104, kHeight},
                                                    {0x128, 0x01080001}, {0x138, 40000},  {0x0D04, 1400}};
     // The emulator's own registers: only the sample's emulated camera is set up.
-    for (auto [address, value] : setup)
-        if (rig && !acquisition.WriteRegister(address, value)) return Fail(acquisition);
+    if (rig)
+        for (auto [address, value] : setup)
+            if (!acquisition.WriteRegister(address, value)) return Fail(acquisition);
     lines += TakeTrace();
     if (!acquisition.Start(4)) return Fail(acquisition);
     if (!acquisition.WaitFrames(kFrames, 15s)) return Fail(acquisition);

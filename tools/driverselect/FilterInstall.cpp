@@ -8,6 +8,7 @@
 
 #include "os/Paths.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -32,6 +33,16 @@ void UninstallFilterComponent(CNetCfg& cfg) {
 
 namespace {
 
+// Why /Install failed, on stderr for the one who ran it (the log keeps the codes).
+__attribute__((format(printf, 1, 2))) void InstallError(const char* format, ...) {
+    std::fputs("QorGigEPref /Install: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+}
+
 std::string DefaultPackageFolder() {
     // Beside the tool in the build tree; share/qorcam beside an installed bin.
     const std::string own = os::Paths::ProgramFiles();
@@ -51,9 +62,7 @@ int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) 
     }
     CInfStore store;
     if (const std::string installed = store.FindInstalledFilterInf(); !installed.empty()) {
-        std::fprintf(stderr,
-                     "QorGigEPref /Install: the GigE service is installed already (%s);"
-                     " QorGigEPref /Uninstall removes it\n",
+        InstallError("the GigE service is installed already (%s); QorGigEPref /Uninstall removes it",
                      installed.c_str());
         log.WriteLogLine("Not Uninstall QorGigE Driver\n");
         log.WriteLogLine("QorGigE Driver Install End\n\n");
@@ -65,22 +74,18 @@ int InstallFilterDriver(const CommandFlags& flags, const NetCfgFactory& netCfg) 
     HRESULT hr = S_OK;
     std::unique_ptr<CNetCfg> cfg = netCfg(true, &hr);
     if (!cfg) {
-        std::fprintf(stderr,
-                     "QorGigEPref /Install: the network configuration can't be opened (0x%08X);"
-                     " another program holds it\n",
-                     hr);
+        InstallError("the network configuration can't be opened (0x%08X); another program holds it", hr);
         log.WriteLogValue("Open HrGetINetCfg Error 0x%08X\n", hr);
     } else if (std::uint32_t error = store.SetupCopyOEMInf(folder + "/QorGigE.inf")) {
-        std::fprintf(stderr, "QorGigEPref /Install: the service's package %s/QorGigE.inf can't be copied to %s (error %u)\n",
-                     folder.c_str(), store.Folder().c_str(), error);
+        InstallError("the service's package %s/QorGigE.inf can't be copied to %s (error %u)", folder.c_str(),
+                     store.Folder().c_str(), error);
         log.WriteLogValue("SetupCopyOEMInf QorGigE.inf Install Error 0x%08X\n", error);
     } else if ((hr = HrInstallNetComponent(*cfg)) != S_OK) {
         if (hr == S_FALSE)
-            std::fprintf(stderr, "QorGigEPref /Install: no network adapter found; nothing installed\n");
+            InstallError("no network adapter found; nothing installed");
         else
-            std::fprintf(stderr,
-                         "QorGigEPref /Install: the service could not be installed (0x%08X): its settings in %s"
-                         " or its unit QorGigE.service (enabled and started with systemctl) failed\n",
+            InstallError("the service could not be installed (0x%08X): its settings in %s"
+                         " or its unit QorGigE.service (enabled and started with systemctl) failed",
                          hr, os::Paths::MachineSettings().c_str());
         log.WriteLogValue("HrInstallNetComponent Driver 0x%08X\n", hr);
         // Nothing of a failed install stays: the component and the package

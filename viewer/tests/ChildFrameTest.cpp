@@ -37,7 +37,7 @@ struct Window {
     CChildFrame frame{&api, &host};
     Window() {
         frame.ConnectCamera(5, QORCAM_CTYPE_USB);
-        frame.StartImage();
+        frame.StartImage(CChildFrame::StartReason::Restart);
     }
     // Feeds one good buffer of value v at counter value now.
     void Feed(int64_t now, uint8_t v = 1, uint32_t type = QORCAM_CTYPE_USB, BOOL payload = TRUE) {
@@ -95,7 +95,7 @@ TEST(ChildFrame, FailuresAreTold) {
         CChildFrame frame(&api, &host);
         ASSERT_TRUE(frame.ConnectCamera(5, QORCAM_CTYPE_USB));
         api.bmpError = c.error;
-        EXPECT_FALSE(frame.StartImage());
+        EXPECT_FALSE(frame.StartImage(CChildFrame::StartReason::Restart));
         EXPECT_EQ(frame.running, 0u);
         EXPECT_EQ(frame.Header(), nullptr);
         EXPECT_EQ(api.callBack, nullptr);

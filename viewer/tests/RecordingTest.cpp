@@ -106,7 +106,7 @@ struct Recorder {
         frame.recordSettings = &settings;
         frame.ConnectCamera(5, QORCAM_CTYPE_USB);
         frame.AllocRecordBuffers(ringCount);
-        frame.StartImage();
+        frame.StartImage(CChildFrame::StartReason::Restart);
     }
     /// One converted frame whose pixels all hold v.
     void Feed(uint8_t v) {
@@ -450,7 +450,7 @@ TEST(Snapshot, CaptureAndSave) {
     RecordHost host;
     CChildFrame frame(&api, &host);
     frame.ConnectCamera(5, QORCAM_CTYPE_USB);
-    frame.StartImage();
+    frame.StartImage(CChildFrame::StartReason::Restart);
     std::vector<std::pair<ImageFileType, std::string>> encoded;
     frame.imageEncoder = [&](const Bgrx& image, ImageFileType type, const std::string& name) {
         EXPECT_EQ(image.pixels.size(), 32u);
