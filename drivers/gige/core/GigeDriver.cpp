@@ -141,15 +141,7 @@ void GigeDriver::SetTimerWake(std::function<void()> wake) {
 
 bool GigeDriver::TimerMovedUpLocked() {
     // (A command sent moves the tick up to when it is due to be sent again, if that is sooner.)
-    uint64_t next = listRoundDue_ ? listRoundDue_ : kNever;
-    for (const auto& a : adapters_) {
-        for (uint64_t due : a.timerDue)
-            if (due != 0) next = std::min(next, due);
-        for (const auto& e : a.devices) {
-            if (e.heartbeatDue) next = std::min(next, e.heartbeatDue);
-            if (e.lostDue) next = std::min(next, e.lostDue);
-        }
-    }
+    const uint64_t next = NextTimerDueLocked();
     if (!timerWake_ || next >= plannedWake_) return false;
     plannedWake_ = next; // one wake-up for it is enough
     return true;

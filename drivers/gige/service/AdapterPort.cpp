@@ -37,7 +37,7 @@ void AdapterPort::Start(GigeDriver& driver, uint32_t adapterNumber) {
     number = adapterNumber;
     driver_ = &driver;
     stop_ = false;
-    thread_ = std::thread([this, &driver, adapterNumber] { ReceiveLoop(socket_, driver, adapterNumber); });
+    thread_ = std::thread([this, &driver, adapterNumber] { ReceiveLoop(driver, adapterNumber); });
 }
 
 bool AdapterPort::ReceiveControl(int timeoutMs) {
@@ -62,21 +62,20 @@ bool AdapterPort::ReceiveControl(int timeoutMs) {
 void AdapterPort::StartControlThread() {
     controlThread_ = std::thread([this] {
         while (!stop_.load())
-            if (!ReceiveControl(50)) break;
+            if (!ReceiveControl(kIdleWaitMs)) break;
     });
 }
 
-void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uint32_t adapterNumber) {
+void AdapterPort::ReceiveLoop(GigeDriver& driver, uint32_t adapterNumber) {
     // The logic takes the frames of a ring block in runs of this many per hold of its lock, so that
     // a control answer or a timer never waits for a whole block.
     constexpr size_t kRun = 64;
     std::vector<std::span<const uint8_t>> run;
     std::vector<std::array<uint8_t, kWireMinimum>> padded(kRun);
     run.reserve(kRun);
-    const bool stream = &socket == &socket_;
     int waitMs = kIdleWaitMs;
     while (!stop_.load()) {
-        int r = socket.ReceiveBatch(
+        int r = socket_.ReceiveBatch(
             [&](std::span<const std::span<const uint8_t>> frames, uint64_t arrivedNs) {
                 for (size_t first = 0; first < frames.size(); first += kRun) {
                     run.clear();
@@ -99,10 +98,8 @@ void AdapterPort::ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uin
             },
             waitMs);
         if (r < 0) break; // the socket failed; the link watcher unbinds the adapter
-        if (stream) {
-            const int due = driver.CheckStreamTimeouts(adapterNumber);
-            waitMs = due < 0 ? kIdleWaitMs : std::min(due, kIdleWaitMs);
-        }
+        const int due = driver.CheckStreamTimeouts(adapterNumber);
+        waitMs = due < 0 ? kIdleWaitMs : std::min(due, kIdleWaitMs);
     }
 }
 

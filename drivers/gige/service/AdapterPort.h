@@ -69,7 +69,8 @@ public:
     uint64_t controlWatch = 0;
 
 private:
-    void ReceiveLoop(net::PacketSocket& socket, GigeDriver& driver, uint32_t adapterNumber);
+    // The stream socket's receive thread.
+    void ReceiveLoop(GigeDriver& driver, uint32_t adapterNumber);
 
     int index_;
     std::string name_;
