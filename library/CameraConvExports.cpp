@@ -57,16 +57,14 @@ BOOL BmpInfoOfCamera(const char* name, HCAMERA hCamera, BITMAPINFO* BmpInfo, uin
 extern "C" {
 
 QORCAM_API BOOL QORCAM_ConvMode(HCAMERA hCamera, QORCAM_COLORCONVMODE* Mode, QORCAM_COLORVALUE* Value) {
-    return Guarded("QORCAM_ConvMode", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ConvMode", hCamera, [&](CCamera& camera) -> int {
-            const QORCAM_COLORCONVMODE mode = Mode != nullptr ? *Mode : kCameraDefaultMode;
-            const QORCAM_COLORVALUE value = Value != nullptr ? *Value : kDefaultValue;
-            if (mode.StoreMode > QORCAM_BMPmodeLR || mode.ShiftID < QORCAM_SFTAUTO ||
-                mode.ShiftID > QORCAM_SFT8 || mode.DIBMode > QORCAM_DIB24)
-                return STATUSQORCAM_PARAMETER_ERROR;
-            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-            return camera.ConvMode(mode, value) ? 0 : STATUSQORCAM_UNDEF_ERROR;
-        });
+    return GuardedCameraExport(1, "QORCAM_ConvMode", hCamera, [&](CCamera& camera) -> int {
+        const QORCAM_COLORCONVMODE mode = Mode != nullptr ? *Mode : kCameraDefaultMode;
+        const QORCAM_COLORVALUE value = Value != nullptr ? *Value : kDefaultValue;
+        if (mode.StoreMode > QORCAM_BMPmodeLR || mode.ShiftID < QORCAM_SFTAUTO ||
+            mode.ShiftID > QORCAM_SFT8 || mode.DIBMode > QORCAM_DIB24)
+            return STATUSQORCAM_PARAMETER_ERROR;
+        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+        return camera.ConvMode(mode, value) ? 0 : STATUSQORCAM_UNDEF_ERROR;
     });
 }
 

@@ -192,47 +192,39 @@ QORCAM_API BOOL QORCAM_Camera(HCAMERA hCamera, BOOL* Connect) {
 }
 
 QORCAM_API BOOL QORCAM_CameraInfo(HCAMERA hCamera, QORCAM_CAMERAINFO* Info) {
-    return Guarded("QORCAM_CameraInfo", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_CameraInfo", hCamera, [&](CCamera& camera) {
-            if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-            return camera.CameraInfo(Info) ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_CameraInfo", hCamera, [&](CCamera& camera) {
+        if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+        return camera.CameraInfo(Info) ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_GetNodeMap(HCAMERA hCamera, void** NodeMap) {
-    return Guarded("QORCAM_GetNodeMap", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_GetNodeMap", hCamera, [&](CCamera& camera) {
-            if (NodeMap == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-            *NodeMap = camera.NodeMap();
-            return 0;
-        });
+    return GuardedCameraExport(1, "QORCAM_GetNodeMap", hCamera, [&](CCamera& camera) {
+        if (NodeMap == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+        *NodeMap = camera.NodeMap();
+        return 0;
     });
 }
 
 QORCAM_API BOOL QORCAM_CameraInfoGigE(HCAMERA hCamera, QORCAM_GIGECAMERAINFO* Info) {
-    return Guarded("QORCAM_CameraInfoGigE", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_CameraInfoGigE", hCamera, [&](CCamera& camera) {
-            if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-            auto* gige = dynamic_cast<CCameraGigE*>(&camera);
-            if (gige == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYGIGE);
-            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-            return gige->CameraInfo(Info) ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_CameraInfoGigE", hCamera, [&](CCamera& camera) {
+        if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+        auto* gige = dynamic_cast<CCameraGigE*>(&camera);
+        if (gige == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYGIGE);
+        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+        return gige->CameraInfo(Info) ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_CameraInfoUSB(HCAMERA hCamera, QORCAM_USBCAMERAINFO* Info) {
-    return Guarded("QORCAM_CameraInfoUSB", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_CameraInfoUSB", hCamera, [&](CCamera& camera) {
-            if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
-            auto* usb = dynamic_cast<CCameraUSB*>(&camera);
-            if (usb == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYUSB);
-            if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
-            return usb->CameraInfo(Info) ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_CameraInfoUSB", hCamera, [&](CCamera& camera) {
+        if (Info == nullptr) return static_cast<int>(STATUSQORCAM_PARAMETER_ERROR);
+        auto* usb = dynamic_cast<CCameraUSB*>(&camera);
+        if (usb == nullptr) return static_cast<int>(STATUSQORCAM_FUNCTION_ONLYUSB);
+        if (!camera.CheckState(CCamera::kPresent)) return kErrorAlreadySet;
+        return usb->CameraInfo(Info) ? 0 : kErrorAlreadySet;
     });
 }
 

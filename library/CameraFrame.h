@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Camera.h"
+#include "ExportGuard.h"
 #include "HandleRegistry.h"
 #include "LibraryProcess.h"
 #include "QorCamDLL.h"
@@ -79,6 +80,13 @@ template <class Body> BOOL CameraExport(std::uint32_t level, const char* name, H
         handle, [&] { TraceCamera(level, name, "Start", handle); },
         [&] { TraceCamera(level, name, "End  ", handle); },
         [&](std::int32_t code) { TraceCameraError(level, name, code, handle); }, body);
+}
+
+/// An export that is only the plain camera frame: the frame inside the export guard, both under the
+/// export's name.
+template <class Body>
+BOOL GuardedCameraExport(std::uint32_t level, const char* name, HCAMERA handle, Body body) {
+    return Guarded(name, FALSE, [&]() -> BOOL { return CameraExport(level, name, handle, body); });
 }
 
 /// Code for a body whose failure already set the last error.

@@ -57,10 +57,8 @@ QORCAM_API BOOL QORCAM_ImageFree(HCAMERA hCamera, QORCAM_IMAGE* Image) {
 }
 
 QORCAM_API BOOL QORCAM_ImageFreeAll(HCAMERA hCamera) {
-    return Guarded("QORCAM_ImageFreeAll", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ImageFreeAll", hCamera,
-                            [](CCamera& camera) { return camera.ImageFreeAll() ? 0 : kErrorAlreadySet; });
-    });
+    return GuardedCameraExport(1, "QORCAM_ImageFreeAll", hCamera,
+                               [](CCamera& camera) { return camera.ImageFreeAll() ? 0 : kErrorAlreadySet; });
 }
 
 QORCAM_API BOOL QORCAM_ImageReq(HCAMERA hCamera, QORCAM_IMAGE* Image) {
@@ -87,11 +85,9 @@ QORCAM_API BOOL QORCAM_ImageComplete(HCAMERA hCamera, QORCAM_IMAGE* Image, uint3
 }
 
 QORCAM_API BOOL QORCAM_ImageReqAbortAll(HCAMERA hCamera) {
-    return Guarded("QORCAM_ImageReqAbortAll", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ImageReqAbortAll", hCamera, [](CCamera& camera) {
-            camera.ImageReqAbortAll();
-            return 0;
-        });
+    return GuardedCameraExport(1, "QORCAM_ImageReqAbortAll", hCamera, [](CCamera& camera) {
+        camera.ImageReqAbortAll();
+        return 0;
     });
 }
 

@@ -46,20 +46,16 @@ template <class Body> BOOL RegisterExport(const char* name, HCAMERA hReg, Body b
 extern "C" {
 
 QORCAM_API BOOL QORCAM_ReadPort(HCAMERA hCamera, uint32_t Address, void* Buffer, uint32_t* Length) {
-    return Guarded("QORCAM_ReadPort", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ReadPort", hCamera, [&](CCamera& camera) {
-            return PortAccess(Buffer, Length,
-                              [&](std::size_t& size) { return camera.ReadPort(Address, Buffer, size); });
-        });
+    return GuardedCameraExport(1, "QORCAM_ReadPort", hCamera, [&](CCamera& camera) {
+        return PortAccess(Buffer, Length,
+                          [&](std::size_t& size) { return camera.ReadPort(Address, Buffer, size); });
     });
 }
 
 QORCAM_API BOOL QORCAM_WritePort(HCAMERA hCamera, uint32_t Address, void* Buffer, uint32_t* Length) {
-    return Guarded("QORCAM_WritePort", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_WritePort", hCamera, [&](CCamera& camera) {
-            return PortAccess(Buffer, Length,
-                              [&](std::size_t& size) { return camera.WritePort(Address, Buffer, size); });
-        });
+    return GuardedCameraExport(1, "QORCAM_WritePort", hCamera, [&](CCamera& camera) {
+        return PortAccess(Buffer, Length,
+                          [&](std::size_t& size) { return camera.WritePort(Address, Buffer, size); });
     });
 }
 

@@ -25,55 +25,45 @@ bool DestinationAccepted(const uint8_t* ip) {
 extern "C" {
 
 QORCAM_API BOOL QORCAM_ResourceAlloc(HCAMERA hCamera) {
-    return Guarded("QORCAM_ResourceAlloc", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ResourceAlloc", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kNoResources))
-                return kErrorAlreadySet;
-            return camera.AllocResources() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_ResourceAlloc", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kNoResources))
+            return kErrorAlreadySet;
+        return camera.AllocResources() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_ResourceAllocGigE(HCAMERA hCamera, uint8_t* IPAddr, BOOL Recover) {
-    return Guarded("QORCAM_ResourceAllocGigE", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ResourceAllocGigE", hCamera, [&](CCamera& camera) -> int {
-            if (!DestinationAccepted(IPAddr)) return STATUSQORCAM_PARAMETER_ERROR;
-            auto* gige = dynamic_cast<CCameraGigE*>(&camera);
-            if (gige == nullptr) return STATUSQORCAM_FUNCTION_ONLYGIGE;
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kNoResources))
-                return kErrorAlreadySet;
-            return gige->AllocResources(IPAddr, Recover != 0) ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_ResourceAllocGigE", hCamera, [&](CCamera& camera) -> int {
+        if (!DestinationAccepted(IPAddr)) return STATUSQORCAM_PARAMETER_ERROR;
+        auto* gige = dynamic_cast<CCameraGigE*>(&camera);
+        if (gige == nullptr) return STATUSQORCAM_FUNCTION_ONLYGIGE;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kNoResources))
+            return kErrorAlreadySet;
+        return gige->AllocResources(IPAddr, Recover != 0) ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_ResourceRelease(HCAMERA hCamera) {
-    return Guarded("QORCAM_ResourceRelease", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ResourceRelease", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kNormal | CCamera::kResources | CCamera::kNotStarted))
-                return kErrorAlreadySet;
-            return camera.ReleaseResources() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_ResourceRelease", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kNormal | CCamera::kResources | CCamera::kNotStarted))
+            return kErrorAlreadySet;
+        return camera.ReleaseResources() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_ImageStart(HCAMERA hCamera) {
-    return Guarded("QORCAM_ImageStart", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ImageStart", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kResources |
-                                   CCamera::kNotStarted))
-                return kErrorAlreadySet;
-            return camera.ImageStart() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_ImageStart", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kResources |
+                               CCamera::kNotStarted))
+            return kErrorAlreadySet;
+        return camera.ImageStart() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_ImageStop(HCAMERA hCamera) {
-    return Guarded("QORCAM_ImageStop", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_ImageStop", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kNormal | CCamera::kResources)) return kErrorAlreadySet;
-            return camera.ImageStop() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_ImageStop", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kNormal | CCamera::kResources)) return kErrorAlreadySet;
+        return camera.ImageStop() ? 0 : kErrorAlreadySet;
     });
 }
 
@@ -83,101 +73,84 @@ QORCAM_API BOOL QORCAM_ImageStop(HCAMERA hCamera) {
 extern "C" {
 
 QORCAM_API BOOL QORCAM_WatchCamera(HCAMERA hCamera, BOOL* Standby) {
-    return Guarded("QORCAM_WatchCamera", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_WatchCamera", hCamera, [&](CCamera& camera) -> int {
-            if (Standby == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch)) return kErrorAlreadySet;
-            bool multicast = false;
-            if (!camera.QueryMulticast(multicast)) return kErrorAlreadySet;
-            *Standby = multicast ? TRUE : FALSE;
-            return 0;
-        });
+    return GuardedCameraExport(1, "QORCAM_WatchCamera", hCamera, [&](CCamera& camera) -> int {
+        if (Standby == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch)) return kErrorAlreadySet;
+        bool multicast = false;
+        if (!camera.QueryMulticast(multicast)) return kErrorAlreadySet;
+        *Standby = multicast ? TRUE : FALSE;
+        return 0;
     });
 }
 
 QORCAM_API BOOL QORCAM_WatchAlloc(HCAMERA hCamera) {
-    return Guarded("QORCAM_WatchAlloc", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_WatchAlloc", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch | CCamera::kNoResources |
-                                   CCamera::kMulticast))
-                return kErrorAlreadySet;
-            return camera.AllocResources() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_WatchAlloc", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch | CCamera::kNoResources |
+                               CCamera::kMulticast))
+            return kErrorAlreadySet;
+        return camera.AllocResources() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_WatchRelease(HCAMERA hCamera) {
-    return Guarded("QORCAM_WatchRelease", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_WatchRelease", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch | CCamera::kResources |
-                                   CCamera::kNotStarted))
-                return kErrorAlreadySet;
-            return camera.ReleaseResources() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_WatchRelease", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch | CCamera::kResources |
+                               CCamera::kNotStarted))
+            return kErrorAlreadySet;
+        return camera.ReleaseResources() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_WatchStart(HCAMERA hCamera) {
-    return Guarded("QORCAM_WatchStart", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_WatchStart", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch | CCamera::kResources |
-                                   CCamera::kNotStarted))
-                return kErrorAlreadySet;
-            return camera.ImageStart() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_WatchStart", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kWatch | CCamera::kResources |
+                               CCamera::kNotStarted))
+            return kErrorAlreadySet;
+        return camera.ImageStart() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_WatchStop(HCAMERA hCamera) {
-    return Guarded("QORCAM_WatchStop", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_WatchStop", hCamera, [](CCamera& camera) {
-            if (!camera.CheckState(CCamera::kWatch | CCamera::kResources)) return kErrorAlreadySet;
-            return camera.ImageStop() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_WatchStop", hCamera, [](CCamera& camera) {
+        if (!camera.CheckState(CCamera::kWatch | CCamera::kResources)) return kErrorAlreadySet;
+        return camera.ImageStop() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_SetImageCallBack(HCAMERA hCamera, void* Context, QORCAM_IMAGECALLBACK CallBack,
                                         uint32_t BufferCount, BOOL InfoSet_Flag) {
-    return Guarded("QORCAM_SetImageCallBack", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_SetImageCallBack", hCamera, [&](CCamera& camera) -> int {
-            if (CallBack == nullptr) {
-                camera.StopImageCallBack();
-                return 0;
-            }
-            if (BufferCount == 0) return STATUSQORCAM_PARAMETER_ERROR;
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
-            return camera.SetImageCallBack(Context, CallBack, BufferCount, InfoSet_Flag != 0)
-                       ? 0
-                       : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_SetImageCallBack", hCamera, [&](CCamera& camera) -> int {
+        if (CallBack == nullptr) {
+            camera.StopImageCallBack();
+            return 0;
+        }
+        if (BufferCount == 0) return STATUSQORCAM_PARAMETER_ERROR;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
+        return camera.SetImageCallBack(Context, CallBack, BufferCount, InfoSet_Flag != 0) ? 0
+                                                                                          : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_TestStream(HCAMERA hCamera) {
-    return Guarded("QORCAM_TestStream", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_TestStream", hCamera, [](CCamera& camera) -> int {
-            auto* gige = dynamic_cast<CCameraGigE*>(&camera);
-            if (gige == nullptr) return STATUSQORCAM_FUNCTION_ONLYGIGE;
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kNoResources |
-                                   CCamera::kNotStarted))
-                return kErrorAlreadySet;
-            return gige->TestStream() ? 0 : kErrorAlreadySet;
-        });
+    return GuardedCameraExport(1, "QORCAM_TestStream", hCamera, [](CCamera& camera) -> int {
+        auto* gige = dynamic_cast<CCameraGigE*>(&camera);
+        if (gige == nullptr) return STATUSQORCAM_FUNCTION_ONLYGIGE;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kNormal | CCamera::kNoResources |
+                               CCamera::kNotStarted))
+            return kErrorAlreadySet;
+        return gige->TestStream() ? 0 : kErrorAlreadySet;
     });
 }
 
 QORCAM_API BOOL QORCAM_GetGigEPktLog(HCAMERA hCamera, QORCAM_PKTLOG* Log) {
-    return Guarded("QORCAM_GetGigEPktLog", FALSE, [&]() -> BOOL {
-        return CameraExport(1, "QORCAM_GetGigEPktLog", hCamera, [&](CCamera& camera) -> int {
-            if (Log == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
-            if (dynamic_cast<CCameraGigE*>(&camera) == nullptr) return STATUSQORCAM_FUNCTION_ONLYGIGE;
-            if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
-            std::memset(Log, 0, sizeof *Log);
-            std::size_t size = sizeof *Log;
-            camera.Producer().fn.GCReadPort(camera.Stream(0), DS_REG_STATISTICS, Log, &size);
-            return 0;
-        });
+    return GuardedCameraExport(1, "QORCAM_GetGigEPktLog", hCamera, [&](CCamera& camera) -> int {
+        if (Log == nullptr) return STATUSQORCAM_PARAMETER_ERROR;
+        if (dynamic_cast<CCameraGigE*>(&camera) == nullptr) return STATUSQORCAM_FUNCTION_ONLYGIGE;
+        if (!camera.CheckState(CCamera::kPresent | CCamera::kResources)) return kErrorAlreadySet;
+        std::memset(Log, 0, sizeof *Log);
+        std::size_t size = sizeof *Log;
+        camera.Producer().fn.GCReadPort(camera.Stream(0), DS_REG_STATISTICS, Log, &size);
+        return 0;
     });
 }
 

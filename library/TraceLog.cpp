@@ -161,14 +161,14 @@ void TraceCameraError(std::uint32_t minLevel, const char* name, std::int32_t cod
 
 void TraceCameraItem(std::uint32_t minLevel, const char* name, const char* what, const char* label,
                      const void* item, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s %s %s=0x" QORCAM_PTR ", HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n", name,
               what, label, Ptr(item), Ptr(handle), ThreadId(), ProcessId());
 }
 
 void TraceCameraItemError(std::uint32_t minLevel, const char* name, std::int32_t code, const char* label,
                           const void* item, const void* handle) {
-    if (TheTraceLog().Level() < minLevel) return;
+    if (!Tracing(minLevel)) return;
     TraceLine(minLevel, "%-28s Error=%d, %s=0x" QORCAM_PTR ", HCAMERA=0x" QORCAM_PTR ", ThreadID=%d, ProcessID=%d\n",
               name, code, label, Ptr(item), Ptr(handle), ThreadId(), ProcessId());
 }
