@@ -89,8 +89,12 @@ bool IdentityUidMap(int procFd) {
 // so a process in another user namespace has none. Read once when it
 // connects, through a descriptor of the process, and only believed when
 // that same process is still alive after the reading (so a pid reused by
-// another process meanwhile lends nothing). A process already gone has none.
-bool HasNetAdmin(int socketFd, pid_t pid) {
+// another process meanwhile lends nothing), and only when it still runs as
+// the user the socket's credentials named (where the kernel can't name the
+// peer's process itself, a pid reused before the descriptor was taken is
+// another process, almost always of another user). A process already gone
+// has none.
+bool HasNetAdmin(int socketFd, pid_t pid, uid_t uid) {
     if (pid <= 0) return false;
     const int pidfd = PeerProcess(socketFd, pid);
     if (pidfd < 0) return false;
@@ -114,10 +118,14 @@ bool HasNetAdmin(int socketFd, pid_t pid) {
         const int statusFd = sameUsers ? openat(procFd, "status", O_RDONLY | O_CLOEXEC) : -1;
         if (std::FILE* file = statusFd >= 0 ? fdopen(statusFd, "re") : nullptr) {
             char line[256];
+            bool sameUser = false;
             while (std::fgets(line, sizeof line, file)) {
                 unsigned long long caps = 0;
-                if (std::sscanf(line, "CapEff: %llx", &caps) == 1) {
-                    admin = (caps >> CAP_NET_ADMIN) & 1;
+                unsigned realUid = 0, effectiveUid = 0;
+                if (std::sscanf(line, "Uid: %u %u", &realUid, &effectiveUid) == 2) {
+                    sameUser = effectiveUid == uid;
+                } else if (std::sscanf(line, "CapEff: %llx", &caps) == 1) {
+                    admin = sameUser && ((caps >> CAP_NET_ADMIN) & 1);
                     break;
                 }
             }
@@ -327,7 +335,7 @@ void DeviceServer::State::Accept() {
         info.userId = credentials.uid;
         info.groupId = credentials.gid;
         info.groups = PeerGroups(fd);
-        info.netAdmin = HasNetAdmin(fd, credentials.pid);
+        info.netAdmin = HasNetAdmin(fd, credentials.pid, credentials.uid);
         // Past a user's share (or the device's limit) a new client is turned
         // away rather than the service running out of memory or descriptors.
         if (!host.limits->AddConnection(info.userId)) {
