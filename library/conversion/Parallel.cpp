@@ -4,6 +4,8 @@
 #include <omp.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -23,27 +24,22 @@
 namespace qorcam::conversion {
 namespace {
 
-// Output bytes of one band: small enough that a band's source and
+// Output bytes of the largest band: small enough that a band's source and
 // destination stay in a core's own cache, large enough that handing it out
 // costs nothing measurable.
 constexpr size_t kBandBytes = 256 * 1024;
+// Output bytes of the smallest band handed out before the last: the bands
+// at the end of an image, where the threads should finish together.
+constexpr size_t kTailBytes = 32 * 1024;
 // Output bytes per thread below which a helper is not worth waking.
 constexpr size_t kThreadBytes = 512 * 1024;
 // How long one look at the usable processors serves: the affinity mask and
 // the control group's quota change rarely, and reading the quota costs a
 // few file reads.
 constexpr std::chrono::milliseconds kCpusAge{250};
-// Bands per thread wanted for an even finish.
-constexpr int kBandsPerThread = 4;
 constexpr int kMaxHelpers = 63;
-// The parallel form is chosen when its time is below the serial time by
-// this factor.
-constexpr double kMinGain = 1.05;
-// Calls between trials of the form not chosen: the first gap, the longest.
-constexpr int kFirstTrialGap = 2;
-constexpr int kLastTrialGap = 64;
-// Kernels and image sizes remembered at once.
-constexpr int kPaceSlots = 32;
+// How long the caller spins for the bands helpers hold before it sleeps.
+constexpr int64_t kSpinNanoseconds = 50'000;
 
 std::atomic<int> gTestBandRows{0};
 
@@ -161,132 +157,120 @@ int UsableCpus(const CpuReaders& r) {
 
 namespace {
 
-// UsableCpus, read again once its last value is kCpusAge old.
-int CachedUsableCpus() {
-    static std::atomic<int64_t> readAt{INT64_MIN};
-    static std::atomic<int> last{1};
-    const int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
-    const int64_t age = std::chrono::duration_cast<std::chrono::steady_clock::duration>(kCpusAge).count();
-    const detail::CpuReaders* test = gTestReaders.load(std::memory_order_acquire);
-    const int64_t then = readAt.load(std::memory_order_acquire);
-    if (!test && then != INT64_MIN && now - then < age) return last.load(std::memory_order_relaxed);
-    static const detail::CpuReaders real{&RealAffinity, &RealRead};
-    const int cpus = detail::UsableCpus(test ? *test : real);
-    if (test) return cpus;
-    last.store(cpus, std::memory_order_relaxed);
-    readAt.store(now, std::memory_order_release);
-    return cpus;
+// The processors of the caller's affinity mask and those the control
+// groups' quota pays for, each read again once kCpusAge old. Reading the
+// quota takes a few file reads (a tenth of a millisecond and more on some
+// machines): while helpers are at work, one of them reads it after its
+// bands, off the caller's time.
+std::atomic<int64_t> gMaskAt{INT64_MIN}, gQuotaAt{INT64_MIN};
+std::atomic<int> gMaskCpus{1}, gQuotaCpus{1};
+std::atomic<bool> gQuotaWanted{false};
+
+int64_t Nanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-// The last few times of one form. Other work on the machine only ever
-// lengthens a call, so the least of them is the form's pace.
-struct Times {
-    double last[3] = {};
-    int next = 0;
-    void Add(double t) {
-        last[next] = t > 0 ? t : 1e-9;
-        next = (next + 1) % 3;
+void ReadQuota() {
+    // The quota alone: an affinity mask of every processor.
+    static const detail::CpuReaders quotaOnly{[] { return INT_MAX; }, &RealRead};
+    gQuotaCpus.store(detail::UsableCpus(quotaOnly), std::memory_order_relaxed);
+    gQuotaAt.store(Nanoseconds(), std::memory_order_release);
+}
+
+// UsableCpus of the caller, from values at most kCpusAge old (or a little
+// older for the quota, until a helper reads it).
+int CachedUsableCpus() {
+    if (const detail::CpuReaders* test = gTestReaders.load(std::memory_order_acquire)) return detail::UsableCpus(*test);
+    const int64_t now = Nanoseconds();
+    const int64_t age = std::chrono::duration_cast<std::chrono::nanoseconds>(kCpusAge).count();
+    if (const int64_t at = gMaskAt.load(std::memory_order_acquire); at == INT64_MIN || now - at >= age) {
+        const int mask = RealAffinity();
+        gMaskCpus.store(mask > 0 ? mask : std::max(1, static_cast<int>(std::thread::hardware_concurrency())),
+                        std::memory_order_relaxed);
+        gMaskAt.store(now, std::memory_order_release);
     }
-    // 0 until measured.
-    double Least() const {
-        double m = 0;
-        for (double t : last)
-            if (t > 0 && (m == 0 || t < m)) m = t;
-        return m;
-    }
-};
+    const int mask = gMaskCpus.load(std::memory_order_relaxed);
+    const int64_t then = gQuotaAt.load(std::memory_order_acquire);
+    // Read here the first time, when no helper would run to read it, or
+    // when none has for long.
+    if (then == INT64_MIN || now - then >= 8 * age ||
+        (now - then >= age && std::min(mask, gQuotaCpus.load(std::memory_order_relaxed)) <= 1))
+        ReadQuota();
+    else if (now - then >= age)
+        gQuotaWanted.store(true, std::memory_order_relaxed);
+    return std::max(1, std::min(mask, gQuotaCpus.load(std::memory_order_relaxed)));
+}
 
-// The measured times of each kernel and image size, serial and parallel.
-struct Pace {
-    unsigned kernel = 0;
-    int height = 0;
-    size_t rowBytes = 0;
-    Times serial;
-    Times parallel;
-    bool sawParallel = false; // the first parallel call (helpers starting) is not counted
-    int untilTrial = 0;  // calls until the form not chosen is tried again
-    int gap = kFirstTrialGap;
-    bool lastChoice = false; // the parallel form was the faster
-    uint64_t used = 0;
-};
+std::atomic<bool> gForked{false};
 
-class Paces {
-public:
-    // Whether this call should run on helpers.
-    bool ChooseParallel(unsigned kernel, int height, size_t rowBytes) {
-        std::lock_guard<std::mutex> lock(lock_);
-        Pace& p = Find(kernel, height, rowBytes);
-        const double serial = p.serial.Least(), parallel = p.parallel.Least();
-        if (serial == 0) return false;
-        if (parallel == 0) return true;
-        const bool faster = parallel * kMinGain < serial;
-        if (faster != p.lastChoice) {
-            p.lastChoice = faster;
-            p.gap = kFirstTrialGap;
-            p.untilTrial = p.gap;
-        }
-        if (--p.untilTrial > 0) return faster;
-        p.gap = std::min(p.gap * 2, kLastTrialGap);
-        p.untilTrial = p.gap;
-        return !faster;
-    }
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
-    void Record(unsigned kernel, int height, size_t rowBytes, bool parallel, double seconds) {
-        std::lock_guard<std::mutex> lock(lock_);
-        Pace& p = Find(kernel, height, rowBytes);
-        if (parallel && !p.sawParallel) {
-            p.sawParallel = true;
-            return;
-        }
-        (parallel ? p.parallel : p.serial).Add(seconds);
-    }
-
-    void Reset() {
-        std::lock_guard<std::mutex> lock(lock_);
-        for (Pace& p : slots_)
-            p = Pace{};
-        clock_ = 0;
-    }
-
-private:
-    Pace& Find(unsigned kernel, int height, size_t rowBytes) {
-        Pace* oldest = &slots_[0];
-        for (Pace& p : slots_) {
-            if (p.kernel == kernel && p.height == height && p.rowBytes == rowBytes && p.used != 0) {
-                p.used = ++clock_;
-                return p;
-            }
-            if (p.used < oldest->used) oldest = &p;
-        }
-        *oldest = Pace{};
-        oldest->kernel = kernel, oldest->height = height, oldest->rowBytes = rowBytes;
-        oldest->used = ++clock_;
-        return *oldest;
-    }
-
-    std::mutex lock_;
-    Pace slots_[kPaceSlots];
-    uint64_t clock_ = 0;
-};
-
-Paces gPaces;
-
+// The call in progress. Its fields are rewritten for every call, while a
+// helper of an earlier call may still be reading them: a helper reads the
+// ticket, then the fields, and converts a band only when its claim on the
+// ticket (which carries the call's number) succeeds. The caller closes the
+// ticket (an exchange, which orders every successful claim before it)
+// before it rewrites the fields, so a claim that succeeds was made with the
+// call's own fields.
 struct Job {
-    void (*body)(const void*, int) = nullptr;
-    const void* ctx = nullptr;
-    int bands = 0;
-    std::atomic<int> next{0};
-    std::atomic<int> done{0};
+    // The call's number (high 32 bits) and the next row to hand out.
+    std::atomic<uint64_t> ticket{0};
+    std::atomic<void (*)(const void*, int, int)> body{nullptr};
+    std::atomic<const void*> ctx{nullptr};
+    std::atomic<int> height{0};
+    std::atomic<int> bandRows{1};
+    std::atomic<int> tailRows{1};
+    std::atomic<int> threads{1};
+    // Rows converted; the caller returns when it reaches height.
+    std::atomic<int> rowsDone{0};
 
-    // Takes bands until none is left. The body and its context are touched
-    // only for a band taken, so a helper that comes after the caller has
-    // returned does nothing with them.
-    void Work() {
-        for (int b = next.fetch_add(1, std::memory_order_relaxed); b < bands;
-             b = next.fetch_add(1, std::memory_order_relaxed)) {
-            body(ctx, b);
-            if (done.fetch_add(1, std::memory_order_acq_rel) + 1 == bands) done.notify_all();
+    // Claims the next band of call `call`: [r0, r1). False when the call's
+    // rows are all handed out or the call is over.
+    bool Claim(uint32_t call, int& r0, int& r1) {
+        uint64_t t = ticket.load(std::memory_order_acquire);
+        const int h = height.load(std::memory_order_relaxed);
+        const int big = bandRows.load(std::memory_order_relaxed);
+        const int tail = tailRows.load(std::memory_order_relaxed);
+        const int n = threads.load(std::memory_order_relaxed);
+        for (;;) {
+            if (static_cast<uint32_t>(t >> 32) != call) return false;
+            const int next = static_cast<int>(static_cast<uint32_t>(t));
+            if (next >= h) return false;
+            // A share of what is left, in whole tails, between a tail and
+            // a full band: large bands while much is left, then ever
+            // smaller ones so that the threads finish together.
+            const int left = h - next;
+            const int share = (left + 2 * n - 1) / (2 * n);
+            const int rows = std::min(left, std::clamp((share + tail - 1) / tail * tail, tail, std::max(big, tail)));
+            if (ticket.compare_exchange_weak(t, t + static_cast<uint64_t>(rows), std::memory_order_acq_rel,
+                                             std::memory_order_acquire)) {
+                r0 = next;
+                r1 = next + rows;
+                return true;
+            }
         }
+    }
+
+    // Converts bands of call `call` until none is left; the rows converted.
+    int Work(uint32_t call) {
+        // Read before any claim: see above.
+        const auto run = body.load(std::memory_order_relaxed);
+        const void* const arg = ctx.load(std::memory_order_relaxed);
+        const int h = height.load(std::memory_order_relaxed);
+        int r0, r1, mine = 0;
+        while (Claim(call, r0, r1)) {
+            run(arg, r0, r1);
+            mine += r1 - r0;
+            if (rowsDone.fetch_add(r1 - r0, std::memory_order_acq_rel) + (r1 - r0) == h) rowsDone.notify_one();
+        }
+        return mine;
     }
 };
 
@@ -294,97 +278,195 @@ class Pool {
 public:
     // One pool for the process. It ends its helpers when it is destroyed, at
     // exit or when the library is unloaded, so that no thread is left
-    // sleeping in code that goes away.
+    // sleeping in code that goes away. A child made by fork has none of its
+    // parent's helpers: it waits for none.
     static Pool& Get() {
         static Pool pool;
         return pool;
     }
 
-    // A child made by fork has none of its parent's helpers: it waits for
-    // none.
-    ~Pool() {
-        std::unique_lock<std::mutex> lock(lock_);
-        stop_ = true;
-        wake_.notify_all();
-        if (owner_ == getpid()) gone_.wait(lock, [this] { return helpers_ == 0; });
+    Pool() {
+        pthread_atfork(nullptr, nullptr, [] { gForked.store(true, std::memory_order_relaxed); });
     }
 
-    // False when every band ran on the caller.
-    bool Run(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
+    ~Pool() {
+        std::unique_lock<std::mutex> lock(lock_);
+        stop_.store(true, std::memory_order_release);
+        for (Slot& s : slots_) {
+            s.wake.fetch_add(1, std::memory_order_release);
+            s.wake.notify_all();
+        }
+        if (owner_ == getpid()) gone_.wait(lock, [this] { return running_ == 0; });
+    }
+
+    // The rows the caller converted itself.
+    int Run(int height, const detail::BandPlan& plan, void (*body)(const void*, int, int), const void* ctx) {
         // One parallel conversion at a time; a second caller meanwhile runs
-        // its bands alone, which is what it would get from busy cores anyway.
+        // its rows alone, which is what it would get from busy cores anyway.
         std::unique_lock<std::mutex> busy(busy_, std::try_to_lock);
-        if (!busy.owns_lock() || (helpers = Grow(helpers)) == 0) {
-            for (int b = 0; b < bands; ++b)
-                body(ctx, b);
-            return false;
+        int chosen[kMaxHelpers];
+        const int helpers = busy.owns_lock() ? Choose(plan.threads - 1, chosen) : 0;
+        if (helpers == 0) {
+            body(ctx, 0, height);
+            return height;
         }
-        auto job = std::make_shared<Job>();
-        job->body = body;
-        job->ctx = ctx;
-        job->bands = bands;
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            current_ = job;
-            wanted_ = helpers;
+        const uint32_t call = ++calls_;
+        job_.body.store(body, std::memory_order_relaxed);
+        job_.ctx.store(ctx, std::memory_order_relaxed);
+        job_.height.store(height, std::memory_order_relaxed);
+        job_.bandRows.store(plan.bandRows, std::memory_order_relaxed);
+        job_.tailRows.store(plan.tailRows, std::memory_order_relaxed);
+        job_.threads.store(helpers + 1, std::memory_order_relaxed);
+        job_.rowsDone.store(0, std::memory_order_relaxed);
+        for (int i = 0; i < helpers; ++i) {
+            slots_[chosen[i]].call.store(call, std::memory_order_relaxed);
+            slots_[chosen[i]].next.store(i + 1 < helpers ? chosen[i + 1] : -1, std::memory_order_relaxed);
         }
-        for (int i = 0; i < helpers; ++i)
-            wake_.notify_one();
-        job->Work();
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            current_.reset();
-            wanted_ = 0;
+        job_.ticket.store(static_cast<uint64_t>(call) << 32, std::memory_order_release);
+        // One wake-up on the caller; each helper wakes the next.
+        Wake(chosen[0]);
+        const int mine = job_.Work(call);
+        // The bands that helpers took: a short spin (they are near their
+        // end if they run at all), then sleep.
+        const int64_t until = Nanoseconds() + kSpinNanoseconds;
+        for (int spins = 0; job_.rowsDone.load(std::memory_order_acquire) < height; ++spins) {
+            if ((spins & 63) == 63 && Nanoseconds() > until) {
+                for (int d; (d = job_.rowsDone.load(std::memory_order_acquire)) < height;)
+                    job_.rowsDone.wait(d, std::memory_order_acquire);
+                break;
+            }
+            CpuRelax();
         }
-        for (int d = job->done.load(std::memory_order_acquire); d < bands;
-             d = job->done.load(std::memory_order_acquire))
-            job->done.wait(d, std::memory_order_acquire);
-        return true;
+        // Closes the call before its fields may change: a helper that read
+        // them for this call can no longer claim a band with them.
+        job_.ticket.exchange(static_cast<uint64_t>(call) << 32 | INT_MAX, std::memory_order_acq_rel);
+        return mine;
     }
 
 private:
-    // Starts helpers until there are `wanted`; returns how many there are.
-    int Grow(int wanted) {
-        wanted = std::min(wanted, kMaxHelpers);
-        std::lock_guard<std::mutex> lock(lock_);
-        while (helpers_ < wanted) {
-            try {
-                std::thread(&Pool::Helper, this).detach();
-            } catch (const std::system_error&) {
-                break;
-            }
-            owner_ = getpid();
-            ++helpers_;
-        }
-        return std::min(wanted, helpers_);
+    // One helper, kept on one processor of the caller's mask: the scheduler
+    // often places a woken thread on its waker's processor, where it would
+    // only wait for the caller (or take its place) instead of converting
+    // beside it. The caller wakes the helpers of processors other than its
+    // own; a helper whose processor is busy with other work comes late and
+    // converts less.
+    struct Slot {
+        std::atomic<uint32_t> wake{0};
+        std::atomic<pid_t> tid{0};
+        // The call it was chosen for, and the helper it wakes in turn.
+        std::atomic<uint32_t> call{0};
+        std::atomic<int> next{-1};
+        int cpu = -1;        // under busy_: the processor it is kept on
+        bool started = false; // under busy_
+    };
+
+    void Wake(int slot) {
+        slots_[slot].wake.fetch_add(1, std::memory_order_release);
+        slots_[slot].wake.notify_one();
     }
 
-    void Helper() {
-        for (;;) {
-            std::shared_ptr<Job> job;
-            {
-                std::unique_lock<std::mutex> lock(lock_);
-                wake_.wait(lock, [this] { return stop_ || (current_ && wanted_ > 0); });
-                if (stop_) {
-                    if (--helpers_ == 0) gone_.notify_all();
-                    return;
-                }
-                --wanted_;
-                job = current_;
-            }
-            job->Work();
+    // Picks up to `wanted` helpers on processors other than the caller's,
+    // starting them or moving them as the caller's mask asks; their slots go
+    // to chosen. Under busy_.
+    int Choose(int wanted, int* chosen) {
+        wanted = std::min(wanted, kMaxHelpers);
+        if (wanted <= 0) return 0;
+        // A child made by fork has none of its parent's helpers.
+        if (started_ && gForked.load(std::memory_order_relaxed)) return 0;
+        const int self = sched_getcpu();
+        const int64_t now = Nanoseconds();
+        bool known = false;
+        for (int i = 0; i < cpuCount_ && !known; ++i)
+            known = cpus_[i] == self;
+        if (!known || now - cpusReadAt_ > std::chrono::nanoseconds(kCpusAge).count()) {
+            cpu_set_t mask;
+            if (sched_getaffinity(0, sizeof mask, &mask) != 0) return 0;
+            cpuCount_ = 0;
+            for (int c = 0; c < CPU_SETSIZE && cpuCount_ < kMaxHelpers + 1; ++c)
+                if (CPU_ISSET(c, &mask)) cpus_[cpuCount_++] = c;
+            cpusReadAt_ = now;
         }
+        // The processors after the caller's, in turn, so that callers on
+        // different processors spread their helpers.
+        int at = 0;
+        while (at < cpuCount_ && cpus_[at] != self)
+            ++at;
+        int n = 0;
+        for (int k = 1; k <= cpuCount_ && n < wanted; ++k) {
+            const int slot = (at + k) % cpuCount_;
+            if (cpus_[slot] == self || slot >= kMaxHelpers) continue;
+            Slot& s = slots_[slot];
+            if (!s.started) {
+                if (!Start(slot)) break;
+                s.cpu = cpus_[slot];
+            } else if (s.cpu != cpus_[slot]) {
+                // The mask changed: the helper moves to its slot's processor.
+                const pid_t tid = s.tid.load(std::memory_order_acquire);
+                cpu_set_t one;
+                CPU_ZERO(&one);
+                CPU_SET(cpus_[slot], &one);
+                if (tid > 0 && sched_setaffinity(tid, sizeof one, &one) == 0) s.cpu = cpus_[slot];
+            }
+            chosen[n++] = slot;
+        }
+        return n;
+    }
+
+    bool Start(int slot) {
+        std::lock_guard<std::mutex> lock(lock_);
+        try {
+            // The helper waits for wake-ups after this one's count: it may
+            // start running only after its first.
+            std::thread(&Pool::Helper, this, slot, cpus_[slot], slots_[slot].wake.load(std::memory_order_acquire))
+                .detach();
+        } catch (const std::system_error&) {
+            return false;
+        }
+        owner_ = getpid();
+        ++running_;
+        slots_[slot].started = true;
+        started_ = true;
+        return true;
+    }
+
+    void Helper(int slot, int cpu, uint32_t seen) {
+        Slot& s = slots_[slot];
+        s.tid.store(static_cast<pid_t>(syscall(SYS_gettid)), std::memory_order_release);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        sched_setaffinity(0, sizeof one, &one);
+        for (;;) {
+            // Returns at once if the count moved since `seen` (stop_ is set
+            // before the count moves at the end).
+            s.wake.wait(seen, std::memory_order_acquire);
+            seen = s.wake.load(std::memory_order_acquire);
+            if (stop_.load(std::memory_order_acquire)) break;
+            const uint32_t call = static_cast<uint32_t>(job_.ticket.load(std::memory_order_acquire) >> 32);
+            // Woken for a call that is over: a later one may not want it.
+            if (s.call.load(std::memory_order_relaxed) != call) continue;
+            if (const int next = s.next.load(std::memory_order_relaxed); next >= 0) Wake(next);
+            job_.Work(call);
+            if (gQuotaWanted.load(std::memory_order_relaxed) && gQuotaWanted.exchange(false)) ReadQuota();
+        }
+        std::lock_guard<std::mutex> lock(lock_);
+        if (--running_ == 0) gone_.notify_all();
     }
 
     std::mutex busy_;
+    // Under busy_: the calls so far, and the caller's processors.
+    uint32_t calls_ = 0;
+    int cpus_[kMaxHelpers + 1] = {};
+    int cpuCount_ = 0;
+    int64_t cpusReadAt_ = INT64_MIN / 2;
+    bool started_ = false; // a helper was started (in this process or, after fork, the parent)
+    Job job_;
+    Slot slots_[kMaxHelpers];
+    std::atomic<bool> stop_{false};
     std::mutex lock_;
-    std::condition_variable wake_;
-    std::shared_ptr<Job> current_;
-    int wanted_ = 0;
-    int helpers_ = 0;
-    bool stop_ = false;
-    pid_t owner_ = 0;
     std::condition_variable gone_;
+    int running_ = 0; // under lock_
+    pid_t owner_ = 0; // under lock_
 };
 
 } // namespace
@@ -397,47 +479,35 @@ namespace detail {
 
 void SetCpuReadersForTests(const CpuReaders* readers) {
     gTestReaders.store(readers, std::memory_order_release);
-    gPaces.Reset();
 }
 
-} // namespace detail
-
-namespace detail {
-
-BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel) {
+BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned /*kernel*/) {
     BandPlan plan;
     const int cap = std::max(1, omp_get_max_threads());
     if (const int forced = gTestBandRows.load(std::memory_order_relaxed); forced > 0) {
-        plan.bandRows = forced;
+        plan.bandRows = plan.tailRows = forced;
         plan.threads = cap;
         return plan;
     }
+    height = std::max(height, 1);
+    minRows = std::clamp(minRows, 1, height);
     rowBytes = std::max<size_t>(rowBytes, 1);
     const size_t total = rowBytes * static_cast<size_t>(height);
     int threads = static_cast<int>(std::clamp<size_t>(total / kThreadBytes, 1, static_cast<size_t>(cap)));
     if (threads > 1) threads = std::min(threads, CachedUsableCpus());
-    if (threads > 1 && kernel != 0) {
-        plan.measure = true;
-        if (!gPaces.ChooseParallel(kernel, height, rowBytes)) threads = 1;
-    }
-    const int byCache = static_cast<int>(std::clamp<size_t>(kBandBytes / rowBytes, 1, static_cast<size_t>(height)));
-    const int byBalance = (height + kBandsPerThread * threads - 1) / (kBandsPerThread * threads);
-    plan.bandRows = std::min(std::max(minRows, std::min(byCache, byBalance)), std::max(height, 1));
-    const int bands = (height + plan.bandRows - 1) / plan.bandRows;
-    plan.threads = std::max(1, std::min(threads, bands));
+    // Whole multiples of minRows, rounded to the nearest.
+    auto rowsOf = [&](size_t bytes) {
+        const size_t rows = (bytes / rowBytes + static_cast<size_t>(minRows) / 2) / static_cast<size_t>(minRows);
+        return static_cast<int>(std::clamp<size_t>(rows, 1, static_cast<size_t>(height))) * minRows;
+    };
+    plan.bandRows = rowsOf(kBandBytes);
+    plan.tailRows = std::min(rowsOf(kTailBytes), plan.bandRows);
+    plan.threads = std::max(1, std::min(threads, (height + plan.tailRows - 1) / plan.tailRows));
     return plan;
 }
 
-bool RunBands(int bands, int helpers, void (*body)(const void*, int), const void* ctx) {
-    return Pool::Get().Run(bands, helpers, body, ctx);
-}
-
-void RecordBands(unsigned kernel, int height, size_t rowBytes, bool parallel, double seconds) {
-    gPaces.Record(kernel, height, rowBytes, parallel, seconds);
-}
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+int RunBands(int height, const BandPlan& plan, void (*body)(const void*, int, int), const void* ctx) {
+    return Pool::Get().Run(height, plan, body, ctx);
 }
 
 } // namespace detail

@@ -1,23 +1,23 @@
 // Row bands shared among threads: the parallel form of every kernel (internal).
 //
-// An image is cut into bands of whole rows, a few hundred kilobytes of
-// output each, and the bands are handed out one at a time to the calling
-// thread and to sleeping helper threads of a pool of our own. The caller
-// works through the bands itself as well, so a helper that the scheduler
-// sets aside costs at most the band it holds; helpers that come late find
-// nothing left. Helpers wait on a condition variable between calls and
-// never spin. The number of threads is at most the OpenMP default
-// (omp_get_max_threads of the caller, so OMP_NUM_THREADS and
-// omp_set_num_threads still count), one per 512 KB of output, at most the
-// bands, and at most the processors this process may run on: its affinity
-// mask, bounded by the CPU quota of its control group. Whether helpers are
-// worth waking is then measured, per kernel and image size: the last three
-// times of its serial and of its parallel calls are kept, the form with the
-// shorter least time runs, and the other is tried again now and then (after
-// 2 calls, then after twice as many each time it loses again, at most 64),
-// so that a machine whose
-// processors are taken by other work, or whose memory is the limit, runs
-// at the serial speed but for those few trials.
+// The calling thread starts converting at once. It wakes one sleeping helper
+// thread of a pool of our own (each helper that finds work left wakes the
+// next), and every thread takes the next band of rows from a shared counter
+// when it is ready for one, until none is left; the caller then waits only
+// for the bands already taken. A helper that the scheduler runs late thus
+// converts less, and one that never runs converts nothing: the parallel
+// form costs the caller one wake-up more than the serial one. Bands are a
+// few hundred kilobytes of output while much of the image is left and
+// shrink towards its end, so that the threads finish together; each is a
+// multiple of the rows the kernel asks for. Helpers never spin between
+// calls: they sleep until the next one. They may run on any processor the
+// caller may run on but the one it runs on, so that the scheduler cannot
+// queue a helper behind its caller (or let it take the caller's place).
+//
+// The number of threads is at most the OpenMP default (omp_get_max_threads
+// of the caller, so OMP_NUM_THREADS and omp_set_num_threads still count),
+// one per 512 KB of output, and the processors this process may run on: its
+// affinity mask, bounded by the CPU quota of its control group.
 #pragma once
 
 #include <cstddef>
@@ -26,30 +26,28 @@
 namespace qorcam::conversion {
 
 // Calls rows(r0, r1) for consecutive bands of [0, height) rows, possibly
-// on several threads at once; returns when every band is done. rowBytes
-// is the size of one destination row; minRows the smallest band worth
-// handing out; kernel names the work (the times of each kernel and image
-// size are kept apart).
+// on several threads at once; returns when every band is done. Every row
+// is in exactly one band, and every band but the last starts and ends on a
+// multiple of minRows. rowBytes is the size of one destination row; kernel
+// names the work (kept for the callers; the plan does not use it).
 template <class Rows>
 void ForEachBand(int height, size_t rowBytes, int minRows, unsigned kernel, const Rows& rows);
 
-// Tests: bands of exactly this many rows and the full thread count whatever
-// the image size and the machine's load (0 restores the automatic choice).
+// Tests: bands of exactly this many rows (minRows does not count) and the
+// full thread count whatever the image size (0 restores the automatic
+// choice).
 void SetBandRowsForTests(int rows);
 
 namespace detail {
 
 struct BandPlan {
-    int bandRows = 0;
     int threads = 1;
-    bool measure = false; // the call's time counts for the choice of form
+    // The largest band, and the smallest one handed out while rows are
+    // left to fill it; both multiples of minRows (or the forced size).
+    int bandRows = 0;
+    int tailRows = 0;
 };
-// Without a kernel (0) nothing is measured: the plan is the most threads
-// the image and the processors allow.
 BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel = 0);
-// The time of a call that PlanBands said to measure, and whether it ran
-// on helpers as planned.
-void RecordBands(unsigned kernel, int height, size_t rowBytes, bool parallel, double seconds);
 
 // Where the plan learns about the processors of this process.
 struct CpuReaders {
@@ -63,41 +61,26 @@ struct CpuReaders {
 // and of every group above it, cgroup v2 (cpu.max) and v1
 // (cpu.cfs_quota_us, cpu.cfs_period_us) alike. At least 1.
 int UsableCpus(const CpuReaders& readers);
-// Tests: the plan reads through these (null: the real ones) and forgets
-// what it measured of earlier parallel calls.
+// Tests: the plan reads through these (null: the real ones).
 void SetCpuReadersForTests(const CpuReaders* readers);
-// Runs body(ctx, b) for every b of [0, bands), on the caller and on up to
-// helpers pool threads; false when it ran them all on the caller (another
-// parallel call held the pool, or no helper could be started).
-bool RunBands(int bands, int helpers, void (*body)(const void*, int), const void* ctx);
-double Now();
+
+// Runs body(ctx, r0, r1) over bands covering [0, height) as the plan says,
+// on the caller and on up to plan.threads - 1 pool helpers; returns the
+// rows the caller converted itself.
+int RunBands(int height, const BandPlan& plan, void (*body)(const void*, int, int), const void* ctx);
 
 } // namespace detail
 
 template <class Rows>
 void ForEachBand(int height, size_t rowBytes, int minRows, unsigned kernel, const Rows& rows) {
+    if (height <= 0) return;
     const detail::BandPlan plan = detail::PlanBands(height, rowBytes, minRows, kernel);
-    const int bands = (height + plan.bandRows - 1) / plan.bandRows;
-    const double start = plan.measure ? detail::Now() : 0;
-    if (plan.threads <= 1 || bands <= 1) {
+    if (plan.threads <= 1 || plan.tailRows >= height) {
         rows(0, height);
-        if (plan.measure) detail::RecordBands(kernel, height, rowBytes, false, detail::Now() - start);
         return;
     }
-    struct Ctx {
-        const Rows* rows;
-        int bandRows;
-        int height;
-    } ctx{&rows, plan.bandRows, height};
-    const bool parallel = detail::RunBands(
-        bands, plan.threads - 1,
-        [](const void* p, int b) {
-            const Ctx& c = *static_cast<const Ctx*>(p);
-            const int r0 = b * c.bandRows;
-            (*c.rows)(r0, r0 + c.bandRows < c.height ? r0 + c.bandRows : c.height);
-        },
-        &ctx);
-    if (plan.measure && parallel) detail::RecordBands(kernel, height, rowBytes, true, detail::Now() - start);
+    detail::RunBands(
+        height, plan, [](const void* p, int r0, int r1) { (*static_cast<const Rows*>(p))(r0, r1); }, &rows);
 }
 
 } // namespace qorcam::conversion

@@ -4,8 +4,16 @@
 #include "TestSupport.h"
 
 #include <omp.h>
+#include <sched.h>
 
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -170,10 +178,35 @@ TEST(ParallelPlan, ThreadsFollowTheAffinityMaskAndTheGroupQuota) {
     gMachine = nullptr;
 }
 
-// The choice between the serial and the parallel form follows the times
-// the calls report (given here, not measured): the faster form runs, the
-// other is tried now and then, fewer times the longer it keeps losing.
-TEST(ParallelPlan, TheFasterFormRunsAndTheOtherIsTriedRarely) {
+// The plan's own look at this process (its caches of the mask and of the
+// quota) counts what a fresh read of the same sources counts.
+TEST(ParallelPlan, TheRealProcessorsAreThoseAFreshReadCounts) {
+    Restore restore;
+    omp_set_num_threads(64);
+    SetBandRowsForTests(0);
+    detail::SetCpuReadersForTests(nullptr);
+    detail::CpuReaders fresh;
+    fresh.affinity = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+    };
+    fresh.read = [](const std::string& path, std::string& text) {
+        std::ifstream in(path);
+        if (!in) return false;
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return true;
+    };
+    const int want = std::min(detail::UsableCpus(fresh), 64);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(detail::PlanBands(8192, 8192, 2).threads, want) << i;
+}
+
+// The hand-out of bands, without a kernel: every row is converted exactly
+// once, in bands that start on a multiple of the kernel's rows, whether the
+// helpers come late, take most of the image, or the calls of different
+// sizes follow each other faster than a helper wakes.
+TEST(ParallelBands, EveryRowOnceWhateverTheHelpersPace) {
     Restore restore;
     omp_set_num_threads(4);
     SetBandRowsForTests(0);
@@ -181,44 +214,38 @@ TEST(ParallelPlan, TheFasterFormRunsAndTheOtherIsTriedRarely) {
     gMachine = &machine;
     const detail::CpuReaders readers = FakeReaders();
     detail::SetCpuReadersForTests(&readers);
-    const unsigned kernel = 77;
-    const int h = 3000;
-    const size_t row = 12288;
-    // One call: the plan's choice, and the time the form chosen "took".
-    auto call = [&](double serial, double parallel) {
-        const detail::BandPlan plan = detail::PlanBands(h, row, 2, kernel);
-        EXPECT_TRUE(plan.measure);
-        const bool onHelpers = plan.threads > 1;
-        detail::RecordBands(kernel, h, row, onHelpers, onHelpers ? parallel : serial);
-        return onHelpers;
+    struct {
+        const char* what;
+        int calls;
+        std::chrono::microseconds helperDelay, callerDelay; // per band
+    } const cases[] = {
+        {"helpers late", 20, std::chrono::microseconds(2000), std::chrono::microseconds(50)},
+        {"caller slow", 20, {}, std::chrono::microseconds(300)},
+        {"calls back to back", 2000, {}, {}},
     };
-    // First a serial time, then the parallel form (its first call, which
-    // starts the helpers, does not count).
-    EXPECT_FALSE(call(0.010, 0.004));
-    EXPECT_TRUE(call(0.010, 0.100));
-    EXPECT_TRUE(call(0.010, 0.004));
-    // Helpers pay: the serial form is tried, never twice in a row.
-    int serialCalls = 0;
-    bool lastSerial = false;
-    for (int i = 0; i < 200; ++i) {
-        const bool serial = !call(0.010, 0.004);
-        EXPECT_FALSE(serial && lastSerial) << i;
-        serialCalls += serial;
-        lastSerial = serial;
-    }
-    EXPECT_GE(serialCalls, 1);
-    EXPECT_LE(serialCalls, 10);
-    // The processors fill up: helpers now cost time. Within a few calls the
-    // serial form runs, and the parallel one only as a rare trial.
-    int parallelCalls = 0;
-    for (int i = 0; i < 10; ++i)
-        call(0.010, 0.030);
-    for (int i = 0; i < 300; ++i)
-        parallelCalls += call(0.010, 0.030);
-    EXPECT_LE(parallelCalls, 10);
-    EXPECT_GE(parallelCalls, 1);
-    // A different image size of the same kernel starts afresh.
-    EXPECT_FALSE(detail::PlanBands(h / 2, row, 2, kernel).threads > 1);
+    std::mt19937 rng(43);
+    for (const auto& c : cases)
+        for (int call = 0; call < c.calls; ++call) {
+            const int height = std::uniform_int_distribution<int>(1, 3000)(rng);
+            const int minRows = std::array{1, 2, 7, 16}[call % 4];
+            // 8 KB rows: from one helper's worth to every processor's.
+            const size_t rowBytes = 8192;
+            std::unique_ptr<std::atomic<int>[]> times(new std::atomic<int>[height]());
+            std::atomic<int> misplaced{0};
+            const std::thread::id caller = std::this_thread::get_id();
+            ForEachBand(height, rowBytes, minRows, 0, [&](int r0, int r1) {
+                const bool onCaller = std::this_thread::get_id() == caller;
+                std::this_thread::sleep_for(onCaller ? c.callerDelay : c.helperDelay);
+                if (r0 % minRows != 0 || (r1 % minRows != 0 && r1 != height) || r0 >= r1) ++misplaced;
+                for (int r = std::max(r0, 0); r < std::min(r1, height); ++r)
+                    ++times[r];
+            });
+            int wrong = 0;
+            for (int r = 0; r < height; ++r)
+                wrong += times[r] != 1;
+            ASSERT_EQ(wrong, 0) << c.what << ", call " << call << ", " << height << " rows of " << minRows;
+            ASSERT_EQ(misplaced, 0) << c.what << ", call " << call << ", " << height << " rows of " << minRows;
+        }
     detail::SetCpuReadersForTests(nullptr);
     gMachine = nullptr;
 }
