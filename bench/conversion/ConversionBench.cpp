@@ -2,6 +2,7 @@
 // prints the ratios as a markdown table.
 //
 //   conversion_bench [rounds] [part of a kernel name] [--burn N] [--burn-outside N] [--size WxH] [--warm]
+//   conversion_bench --wake N [--burn-outside N]
 //
 // Every ratio is a speed ratio, the other contender's median time divided
 // by ours: above 1 we are faster.
@@ -24,6 +25,13 @@
 // converts one image size instead of 1920x1200 and 4096x3000; --warm leaves
 // the caches as they are (with a small size: the kernels' arithmetic
 // without the memory bus, which a loaded machine shares).
+//
+// --wake N times instead what waking a sleeping helper thread costs, as
+// the parallel form does at the start of every call: N wake-ups, each
+// after a 20 ms pause (a camera's frame period), with the time the waker
+// spends in the wake-up and the time until the helper runs; once with the
+// helper kept off the waker's processor (as the pool keeps its helpers)
+// and once where the scheduler puts it.
 #include "CConv.h"
 
 #include <opencv2/core.hpp>
@@ -118,6 +126,65 @@ std::string LoadAverage() {
     return load;
 }
 
+int64_t Nanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// See --wake above. The waker stays busy for up to 2 ms after each
+// wake-up, as a conversion would; a helper not run by then counts as 2 ms.
+void WakeCost(int n) {
+    for (const bool keepOff : {true, false}) {
+        std::atomic<uint32_t> word{0};
+        std::atomic<int64_t> ranAt{0};
+        std::atomic<bool> stop{false};
+        std::thread helper([&] {
+            for (uint32_t seen = 0;;) {
+                word.wait(seen);
+                seen = word.load();
+                if (stop) return;
+                ranAt = Nanoseconds();
+            }
+        });
+        cpu_set_t mask;
+        sched_getaffinity(0, sizeof mask, &mask);
+        std::vector<double> cost, delay;
+        for (int i = 0; i < n; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (keepOff) {
+                cpu_set_t others = mask;
+                CPU_CLR(sched_getcpu(), &others);
+                if (CPU_COUNT(&others) > 0) pthread_setaffinity_np(helper.native_handle(), sizeof others, &others);
+            }
+            ranAt = 0;
+            const int64_t t0 = Nanoseconds();
+            word.fetch_add(1);
+            word.notify_one();
+            const int64_t t1 = Nanoseconds();
+            while (ranAt.load() == 0 && Nanoseconds() - t0 < 2'000'000) {
+            }
+            const int64_t ran = ranAt.load();
+            cost.push_back(static_cast<double>(t1 - t0) / 1e3);
+            delay.push_back(ran != 0 ? static_cast<double>(ran - t0) / 1e3 : 2000.0);
+        }
+        stop = true;
+        word.fetch_add(1);
+        word.notify_one();
+        helper.join();
+        auto line = [](const char* what, std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            const auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<size_t>(q * v.size()))]; };
+            std::printf("| %s | %.1f | %.1f | %.1f | %.1f | %.1f |\n", what, v.front(), at(0.1), at(0.5), at(0.9),
+                        v.back());
+        };
+        std::printf("\nHelper %s, %d wake-ups (microseconds):\n\n| | least | 10%% | median | 90%% | most |\n"
+                    "|---|---|---|---|---|---|\n",
+                    keepOff ? "kept off the waker's processor" : "placed by the scheduler", n);
+        line("waker's cost", cost);
+        line("helper runs after", delay);
+    }
+}
+
 enum class CvPath { None, Plain, Narrow16, Bayer8Stand_in };
 
 struct Kernel {
@@ -134,7 +201,7 @@ struct Kernel {
 
 int main(int argc, char** argv) {
     std::string only;
-    int burn = 0, burnOutside = 0;
+    int burn = 0, burnOutside = 0, wake = 0;
     std::pair<int, int> size;
     std::vector<std::pair<int, int>> sizes = {{1920, 1200}, {4096, 3000}};
     for (int i = 1, positional = 0; i < argc; ++i) {
@@ -142,6 +209,8 @@ int main(int argc, char** argv) {
             burn = std::max(0, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--burn-outside") == 0 && i + 1 < argc)
             burnOutside = std::max(0, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--wake") == 0 && i + 1 < argc)
+            wake = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--warm") == 0)
             gWarm = true;
         else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc &&
@@ -176,6 +245,18 @@ int main(int argc, char** argv) {
             while (!stop.load(std::memory_order_relaxed))
                 spin = spin + 1;
         });
+
+    if (wake > 0) {
+        std::printf("Cores: %d (in the affinity mask %d, burners %d, outside the mask %d), load average at start: %s\n",
+                    static_cast<int>(std::thread::hardware_concurrency()), CPU_COUNT(&mine), burn, burnOutside,
+                    LoadAverage().c_str());
+        WakeCost(wake);
+        std::printf("\nLoad average at end: %s\n", LoadAverage().c_str());
+        stop = true;
+        for (auto& b : burners)
+            b.join();
+        return 0;
+    }
 
     const int bayer24 = cv::COLOR_BayerBG2BGR, bayer32 = cv::COLOR_BayerBG2BGRA;
     const std::vector<Kernel> kernels = {

@@ -40,6 +40,17 @@ constexpr std::chrono::milliseconds kCpusAge{250};
 constexpr int kMaxHelpers = 63;
 // How long the caller spins for the bands helpers hold before it sleeps.
 constexpr int64_t kSpinNanoseconds = 50'000;
+// A call runs serially when its serial time is below this many times what
+// waking a helper costs the caller: a helper that does not come then costs
+// the call at most a tenth.
+constexpr int64_t kWakeShare = 10;
+// One in this many of such calls still wakes helpers, so that what a
+// wake-up costs stays measured.
+constexpr int kWakeTrial = 8;
+// Kernels and image sizes whose times are remembered at once; wake-ups
+// whose cost is remembered.
+constexpr int kPaceSlots = 32;
+constexpr int kWakeTimes = 9;
 
 std::atomic<int> gTestBandRows{0};
 
@@ -202,6 +213,87 @@ int CachedUsableCpus() {
     return std::max(1, std::min(mask, gQuotaCpus.load(std::memory_order_relaxed)));
 }
 
+// What a call of each kernel and image size takes on one thread (the least
+// of its last four times: other work only ever lengthens one), and what
+// the last wake-ups cost the caller (their median: one that the scheduler
+// stretched does not count).
+class Paces {
+public:
+    // Whether a call of this kernel and image size is too short for a
+    // wake-up (but for one in kWakeTrial of them).
+    bool TooShort(unsigned kernel, int height, size_t rowBytes) {
+        std::lock_guard<std::mutex> lock(lock_);
+        Pace& p = Find(kernel, height, rowBytes);
+        int64_t least = 0;
+        for (int64_t t : p.last)
+            if (t > 0 && (least == 0 || t < least)) least = t;
+        const int64_t wake = WakeLocked();
+        if (least == 0 || wake == 0 || least >= kWakeShare * wake) return false;
+        return ++p.shortCalls % kWakeTrial != 0;
+    }
+    void AddSerial(unsigned kernel, int height, size_t rowBytes, int64_t ns) {
+        std::lock_guard<std::mutex> lock(lock_);
+        Pace& p = Find(kernel, height, rowBytes);
+        p.last[p.next] = std::max<int64_t>(ns, 1);
+        p.next = (p.next + 1) % 4;
+    }
+    void AddWake(int64_t ns) {
+        std::lock_guard<std::mutex> lock(lock_);
+        wakes_[wakeNext_] = std::max<int64_t>(ns, 1);
+        wakeNext_ = (wakeNext_ + 1) % kWakeTimes;
+    }
+    void Reset() {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (Pace& p : slots_)
+            p = Pace{};
+        for (int64_t& t : wakes_)
+            t = 0;
+        clock_ = 0;
+    }
+
+private:
+    int64_t WakeLocked() const {
+        int64_t sorted[kWakeTimes];
+        int n = 0;
+        for (int64_t t : wakes_)
+            if (t > 0) sorted[n++] = t;
+        if (n == 0) return 0;
+        std::nth_element(sorted, sorted + n / 2, sorted + n);
+        return sorted[n / 2];
+    }
+
+    struct Pace {
+        unsigned kernel = 0;
+        int height = 0;
+        size_t rowBytes = 0;
+        int64_t last[4] = {};
+        int next = 0;
+        unsigned shortCalls = 0;
+        uint64_t used = 0;
+    };
+    Pace& Find(unsigned kernel, int height, size_t rowBytes) {
+        Pace* oldest = &slots_[0];
+        for (Pace& p : slots_) {
+            if (p.used != 0 && p.kernel == kernel && p.height == height && p.rowBytes == rowBytes) {
+                p.used = ++clock_;
+                return p;
+            }
+            if (p.used < oldest->used) oldest = &p;
+        }
+        *oldest = Pace{};
+        oldest->kernel = kernel, oldest->height = height, oldest->rowBytes = rowBytes;
+        oldest->used = ++clock_;
+        return *oldest;
+    }
+    std::mutex lock_;
+    Pace slots_[kPaceSlots];
+    uint64_t clock_ = 0;
+    int64_t wakes_[kWakeTimes] = {};
+    int wakeNext_ = 0;
+};
+
+Paces gPaces;
+
 std::atomic<bool> gForked{false};
 
 inline void CpuRelax() {
@@ -324,8 +416,17 @@ public:
         }
         job_.ticket.store(static_cast<uint64_t>(call) << 32, std::memory_order_release);
         // One wake-up on the caller; each helper wakes the next.
+        const int64_t wakeAt = Nanoseconds();
         Wake(chosen[0]);
+        const int64_t workAt = Nanoseconds();
         const int mine = job_.Work(call);
+        const int64_t doneAt = Nanoseconds();
+        gPaces.AddWake(workAt - wakeAt);
+        // The caller's pace stands for the serial time (a little long: the
+        // threads share the memory bus).
+        if (plan.kernel != 0 && mine > 0)
+            gPaces.AddSerial(plan.kernel, height, plan.rowBytes,
+                             (doneAt - workAt) * static_cast<int64_t>(height) / mine);
         // The bands that helpers took: a short spin (they are near their
         // end if they run at all), then sleep.
         const int64_t until = Nanoseconds() + kSpinNanoseconds;
@@ -479,9 +580,10 @@ namespace detail {
 
 void SetCpuReadersForTests(const CpuReaders* readers) {
     gTestReaders.store(readers, std::memory_order_release);
+    gPaces.Reset();
 }
 
-BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned /*kernel*/) {
+BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel) {
     BandPlan plan;
     const int cap = std::max(1, omp_get_max_threads());
     if (const int forced = gTestBandRows.load(std::memory_order_relaxed); forced > 0) {
@@ -503,7 +605,24 @@ BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned /*kernel*/
     plan.bandRows = rowsOf(kBandBytes);
     plan.tailRows = std::min(rowsOf(kTailBytes), plan.bandRows);
     plan.threads = std::max(1, std::min(threads, (height + plan.tailRows - 1) / plan.tailRows));
+    if (plan.threads > 1 && kernel != 0) {
+        plan.kernel = kernel;
+        plan.rowBytes = rowBytes;
+        if (gPaces.TooShort(kernel, height, rowBytes)) plan.threads = 1;
+    }
     return plan;
+}
+
+void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds) {
+    gPaces.AddSerial(plan.kernel, height, plan.rowBytes, nanoseconds);
+}
+
+void RecordWakeForTests(int64_t nanoseconds) {
+    gPaces.AddWake(nanoseconds);
+}
+
+int64_t Nanoseconds() {
+    return qorcam::conversion::Nanoseconds();
 }
 
 int RunBands(int height, const BandPlan& plan, void (*body)(const void*, int, int), const void* ctx) {

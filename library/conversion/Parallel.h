@@ -6,13 +6,15 @@
 // when it is ready for one, until none is left; the caller then waits only
 // for the bands already taken. A helper that the scheduler runs late thus
 // converts less, and one that never runs converts nothing: the parallel
-// form costs the caller one wake-up more than the serial one. Bands are a
+// form costs the caller one wake-up more than the serial one (and a call
+// too short for that runs serially, see PlanBands). Bands are a
 // few hundred kilobytes of output while much of the image is left and
 // shrink towards its end, so that the threads finish together; each is a
 // multiple of the rows the kernel asks for. Helpers never spin between
-// calls: they sleep until the next one. They may run on any processor the
-// caller may run on but the one it runs on, so that the scheduler cannot
-// queue a helper behind its caller (or let it take the caller's place).
+// calls: they sleep until the next one. Each is kept on one processor of
+// the caller's affinity mask, and the caller wakes those of processors
+// other than its own, so that the scheduler cannot queue a helper behind
+// its caller (or let it take the caller's place).
 //
 // The number of threads is at most the OpenMP default (omp_get_max_threads
 // of the caller, so OMP_NUM_THREADS and omp_set_num_threads still count),
@@ -21,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace qorcam::conversion {
@@ -29,7 +32,7 @@ namespace qorcam::conversion {
 // on several threads at once; returns when every band is done. Every row
 // is in exactly one band, and every band but the last starts and ends on a
 // multiple of minRows. rowBytes is the size of one destination row; kernel
-// names the work (kept for the callers; the plan does not use it).
+// names the work (its times are kept apart; see PlanBands).
 template <class Rows>
 void ForEachBand(int height, size_t rowBytes, int minRows, unsigned kernel, const Rows& rows);
 
@@ -46,8 +49,21 @@ struct BandPlan {
     // left to fill it; both multiples of minRows (or the forced size).
     int bandRows = 0;
     int tailRows = 0;
+    // Set when the call's time counts for the kernel's pace (see below).
+    unsigned kernel = 0;
+    size_t rowBytes = 0;
 };
+// With a kernel, a call whose serial time (the least of the last few, of
+// calls of the same kernel and image size) is below ten times what waking
+// a helper lately cost the caller runs serially, but for one in eight that
+// keeps the wake-up's cost measured; without a kernel (0) the plan is the
+// most threads the image and the processors allow.
 BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel = 0);
+// The time of a call PlanBands gave a kernel to that ran serially.
+void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds);
+// Tests: a wake-up that cost this much.
+void RecordWakeForTests(int64_t nanoseconds);
+int64_t Nanoseconds();
 
 // Where the plan learns about the processors of this process.
 struct CpuReaders {
@@ -61,7 +77,8 @@ struct CpuReaders {
 // and of every group above it, cgroup v2 (cpu.max) and v1
 // (cpu.cfs_quota_us, cpu.cfs_period_us) alike. At least 1.
 int UsableCpus(const CpuReaders& readers);
-// Tests: the plan reads through these (null: the real ones).
+// Tests: the plan reads through these (null: the real ones) and forgets
+// the times it kept.
 void SetCpuReadersForTests(const CpuReaders* readers);
 
 // Runs body(ctx, r0, r1) over bands covering [0, height) as the plan says,
@@ -76,7 +93,9 @@ void ForEachBand(int height, size_t rowBytes, int minRows, unsigned kernel, cons
     if (height <= 0) return;
     const detail::BandPlan plan = detail::PlanBands(height, rowBytes, minRows, kernel);
     if (plan.threads <= 1 || plan.tailRows >= height) {
+        const int64_t start = plan.kernel != 0 ? detail::Nanoseconds() : 0;
         rows(0, height);
+        if (plan.kernel != 0) detail::RecordSerial(plan, height, detail::Nanoseconds() - start);
         return;
     }
     detail::RunBands(

@@ -202,6 +202,55 @@ TEST(ParallelPlan, TheRealProcessorsAreThoseAFreshReadCounts) {
         EXPECT_EQ(detail::PlanBands(8192, 8192, 2).threads, want) << i;
 }
 
+// A kernel whose calls take little next to what waking a helper costs the
+// caller runs serially but for rare calls that measure the wake-up again
+// (times given here, not measured); a longer one, a different image size
+// and a call without a kernel keep their helpers.
+TEST(ParallelPlan, CallsShortNextToTheWakeUpRunSeriallyButForRareTrials) {
+    Restore restore;
+    omp_set_num_threads(4);
+    SetBandRowsForTests(0);
+    FakeMachine machine{4, {}};
+    gMachine = &machine;
+    const detail::CpuReaders readers = FakeReaders();
+    detail::SetCpuReadersForTests(&readers);
+    const int h = 3000;
+    const size_t row = 12288;
+    const unsigned shortKernel = 77, longKernel = 78;
+    auto helpedCalls = [&](int height, unsigned kernel) {
+        int helped = 0;
+        for (int i = 0; i < 32; ++i)
+            helped += detail::PlanBands(height, row, 2, kernel).threads > 1;
+        return helped;
+    };
+    auto serialTook = [&](unsigned kernel, int64_t ns) {
+        detail::BandPlan plan;
+        plan.kernel = kernel, plan.rowBytes = row;
+        detail::RecordSerial(plan, h, ns);
+    };
+    // Nothing known yet: helpers.
+    EXPECT_EQ(helpedCalls(h, shortKernel), 32);
+    for (int i = 0; i < 9; ++i)
+        detail::RecordWakeForTests(30'000);
+    serialTook(shortKernel, 250'000); // 8 wake-ups' worth
+    serialTook(longKernel, 350'000);  // 12
+    const int rare = helpedCalls(h, shortKernel);
+    EXPECT_GE(rare, 2);
+    EXPECT_LE(rare, 6);
+    EXPECT_EQ(helpedCalls(h, longKernel), 32);
+    EXPECT_EQ(helpedCalls(h / 2, shortKernel), 32);
+    EXPECT_EQ(helpedCalls(h, 0), 32);
+    // The least of the last times counts: one slow call does not hide the
+    // kernel's pace; wake-ups grown dear make the longer kernel short too.
+    serialTook(shortKernel, 900'000);
+    EXPECT_LE(helpedCalls(h, shortKernel), 6);
+    for (int i = 0; i < 5; ++i)
+        detail::RecordWakeForTests(40'000);
+    EXPECT_LE(helpedCalls(h, longKernel), 6);
+    detail::SetCpuReadersForTests(nullptr);
+    gMachine = nullptr;
+}
+
 // The hand-out of bands, without a kernel: every row is converted exactly
 // once, in bands that start on a multiple of the kernel's rows, whether the
 // helpers come late, take most of the image, or the calls of different
