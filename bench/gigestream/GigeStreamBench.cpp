@@ -1,7 +1,8 @@
 // gigestream_bench: CPU time per complete frame through libQorCam.so (the application's process with
 // library and producer, plus the GigE service) against Aravis 0.8 receiving the same emulated camera
-// with its packet-socket receiver, in one run. CPU comes from /proc (user + system time of the
-// processes); each contender streams for the same time in turn, round after round. The packets its
+// with its packet-socket receiver, in one run. CPU is the run time the scheduler gave the processes
+// (their CPU-time clocks, in ns, all threads); each contender streams for the same time in turn, round
+// after round. The packets its
 // packet sockets dropped for want of room (the kernel's PACKET_STATISTICS) are counted for both: the
 // service's sockets are read through descriptors taken over with pidfd_getfd, Aravis's in this process.
 #include "GigeBenchRig.h"
@@ -16,6 +17,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,21 +47,93 @@ constexpr Case kCases[] = {
     {"2048x2048 RGB8", 2048, 2048, 0x02180014, 3},
 };
 
-// User + system CPU of a process, in ms (all its threads).
+// The CPU time the scheduler gave a process (all its threads, those that ended included), in ms with
+// nanosecond resolution: the process's CPU-time clock, the sum of its threads' run times.
 double CpuMs(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t end = text.rfind(')');
-    if (end == std::string::npos) return 0;
-    std::istringstream fields(text.substr(end + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i)
-        fields >> skip;
-    unsigned long long user = 0, system = 0;
-    fields >> user >> system;
-    return 1000.0 * double(user + system) / double(sysconf(_SC_CLK_TCK));
+    clockid_t clock{};
+    timespec t{};
+    if (::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &t) != 0) return 0;
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
 }
 
+// Per thread of a process: its name and the run time the scheduler gave it (ns,
+// /proc/<pid>/task/<tid>/schedstat), with its voluntary and involuntary context switches; and the
+// process's minor page faults. Taken before and after a contender's counted time, to show where the
+// CPU went ("-v" in the environment variable QORCAM_BENCH_THREADS prints it).
+struct ThreadTimes {
+    struct Thread {
+        int tid = 0;
+        std::string name;
+        uint64_t runNs = 0, switches = 0, preempted = 0;
+    };
+    std::vector<Thread> threads;
+    uint64_t minorFaults = 0;
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    static ThreadTimes Take(int pid) {
+        ThreadTimes t;
+        const std::string folder = "/proc/" + std::to_string(pid) + "/task";
+        DIR* dir = ::opendir(folder.c_str());
+        while (dirent* e = dir ? ::readdir(dir) : nullptr) {
+            const int tid = std::atoi(e->d_name);
+            if (tid <= 0) continue;
+            const std::string task = folder + "/" + e->d_name;
+            Thread th;
+            th.tid = tid;
+            th.name = Read(task + "/comm");
+            while (!th.name.empty() && th.name.back() == '\n')
+                th.name.pop_back();
+            std::istringstream(Read(task + "/schedstat")) >> th.runNs;
+            std::istringstream status(Read(task + "/status"));
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("voluntary_ctxt_switches:", 0) == 0) th.switches = std::stoull(line.substr(24));
+                if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) th.preempted = std::stoull(line.substr(27));
+            }
+            t.threads.push_back(th);
+        }
+        if (dir) ::closedir(dir);
+        const std::string stat = Read("/proc/" + std::to_string(pid) + "/stat");
+        const size_t end = stat.rfind(')');
+        if (end != std::string::npos) {
+            std::istringstream fields(stat.substr(end + 2));
+            std::string skip;
+            for (int i = 3; i < 10; ++i)
+                fields >> skip;
+            fields >> t.minorFaults;
+        }
+        return t;
+    }
+    // The threads' run time between before and this, per frame, largest first (threads that
+    // started in between count from zero).
+    void Print(const char* who, const ThreadTimes& before, uint64_t frames) const {
+        if (frames == 0) return;
+        std::vector<std::pair<double, std::string>> rows;
+        for (const Thread& th : threads) {
+            uint64_t run0 = 0, sw0 = 0, pre0 = 0;
+            for (const Thread& b : before.threads)
+                if (b.tid == th.tid) run0 = b.runNs, sw0 = b.switches, pre0 = b.preempted;
+            if (th.runNs == run0) continue;
+            char line[160];
+            std::snprintf(line, sizeof line, "%s %-16s %7.1f us/frame %6.2f switches/frame %6.2f preempted/frame",
+                          who, th.name.c_str(), double(th.runNs - run0) / 1e3 / double(frames),
+                          double(th.switches - sw0) / double(frames), double(th.preempted - pre0) / double(frames));
+            rows.emplace_back(double(th.runNs - run0), line);
+        }
+        std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& r : rows)
+            std::printf("    %s\n", r.second.c_str());
+        std::printf("    %s minor page faults %.2f/frame\n", who,
+                    double(minorFaults - before.minorFaults) / double(frames));
+    }
+};
+
+bool PrintThreads() {
+    const char* v = std::getenv("QORCAM_BENCH_THREADS");
+    return v && *v && *v != '0';
+}
 
 // The packet sockets (AF_PACKET) of a process, read for their drop counts.
 class PacketSockets {
@@ -115,7 +189,12 @@ private:
     std::vector<int> fds_;
 };
 
+struct RoundFigures {
+    double msPerFrame = 0, serviceMsPerFrame = 0;
+};
+
 struct Run {
+    std::vector<RoundFigures> rounds; // CPU per complete frame of each round
     uint64_t complete = 0, incomplete = 0;
     uint64_t drops = 0, packets = 0, missing = 0; // missing: packets the receiver never got (Aravis)
     double cpuMs = 0, serviceMs = 0, seconds = 0;
@@ -166,6 +245,7 @@ bool Ours(Library& lib, HCAMERA camera, int servicePid, PacketSockets& ring, dou
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // past the start
     const uint64_t c0 = counts.complete, i0 = counts.incomplete;
+    const ThreadTimes ownThreads0 = ThreadTimes::Take(getpid()), serviceThreads0 = ThreadTimes::Take(servicePid);
     const double own0 = CpuMs(getpid()), service0 = CpuMs(servicePid);
     ring.TakeDrops();
     const auto t0 = Clock::now();
@@ -188,6 +268,12 @@ bool Ours(Library& lib, HCAMERA camera, int servicePid, PacketSockets& ring, dou
     run.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
     run.complete += counts.complete - c0;
     run.incomplete += counts.incomplete - i0;
+    run.rounds.push_back(RoundFigures{(CpuMs(getpid()) - own0 + service) / double(std::max<uint64_t>(1, counts.complete - c0)),
+                                       service / double(std::max<uint64_t>(1, counts.complete - c0))});
+    if (PrintThreads()) {
+        ThreadTimes::Take(getpid()).Print("client ", ownThreads0, counts.complete - c0);
+        ThreadTimes::Take(servicePid).Print("service", serviceThreads0, counts.complete - c0);
+    }
     stop(camera);
     setCallback(camera, nullptr, nullptr, 0, FALSE);
     release(camera);
@@ -226,10 +312,15 @@ bool Aravis(ArvCamera* camera, double seconds, Run& run) {
     ring.TakeDrops();
     guint64 resent0 = 0, missing0 = 0, resent1 = 0, missing1 = 0;
     if (ARV_IS_GV_STREAM(stream)) arv_gv_stream_get_statistics(ARV_GV_STREAM(stream), &resent0, &missing0);
+    const ThreadTimes threads0 = ThreadTimes::Take(getpid());
     const double cpu0 = CpuMs(getpid());
+    const uint64_t complete0 = run.complete;
     const auto t0 = Clock::now();
     pump(seconds, &run.complete, &run.incomplete);
-    run.cpuMs += CpuMs(getpid()) - cpu0;
+    const double cpu = CpuMs(getpid()) - cpu0;
+    run.cpuMs += cpu;
+    run.rounds.push_back(RoundFigures{cpu / double(std::max<uint64_t>(1, run.complete - complete0)), 0});
+    if (PrintThreads()) ThreadTimes::Take(getpid()).Print("Aravis ", threads0, run.complete - complete0);
     uint64_t packets = 0;
     run.drops += ring.TakeDrops(&packets);
     run.packets += packets;
@@ -253,6 +344,7 @@ int main(int argc, char** argv) {
     const auto rig = EnterHostRig("gigestream_bench");
     if (!rig) return 1;
     const int servicePid = ServicePid(rig->HostNamespace());
+    std::fprintf(stderr, "benchmark pid %d, service pid %d\n", int(getpid()), servicePid);
     Library lib;
     uint64_t uid = 0;
     if (!lib.Load(OwnFolder() + "/libQorCam.so") ||
@@ -316,6 +408,18 @@ int main(int argc, char** argv) {
                         c.name, ours.PerFrame() / aravis.PerFrame(),
                         aravis.complete ? 100.0 * double(ours.complete) / double(aravis.complete) : 0.0,
                         static_cast<unsigned long long>(aravis.missing));
+        std::printf("%-18s per round, ours / Aravis ms per frame (ratio):", c.name);
+        for (size_t i = 0; i < ours.rounds.size() && i < aravis.rounds.size(); ++i)
+            std::printf(" %.3f/%.3f (%.2fx)", ours.rounds[i].msPerFrame, aravis.rounds[i].msPerFrame,
+                        aravis.rounds[i].msPerFrame > 0 ? ours.rounds[i].msPerFrame / aravis.rounds[i].msPerFrame : 0.0);
+        std::vector<double> ratios;
+        for (size_t i = 0; i < ours.rounds.size() && i < aravis.rounds.size(); ++i)
+            if (aravis.rounds[i].msPerFrame > 0) ratios.push_back(ours.rounds[i].msPerFrame / aravis.rounds[i].msPerFrame);
+        std::sort(ratios.begin(), ratios.end());
+        if (!ratios.empty())
+            std::printf("; median %.2fx", ratios.size() % 2 ? ratios[ratios.size() / 2]
+                                                          : (ratios[ratios.size() / 2 - 1] + ratios[ratios.size() / 2]) / 2);
+        std::printf("\n");
         std::fflush(stdout);
     }
     std::printf("load average at end: %s\n", LoadAverage().c_str());

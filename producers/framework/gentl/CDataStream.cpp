@@ -221,14 +221,18 @@ size_t CDataStream::NumWithDriver() {
 }
 
 void CDataStream::Deliver(CBufferInfo* buffer, bool completed) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = std::find(m_driver.begin(), m_driver.end(), buffer);
-    if (it != m_driver.end()) m_driver.erase(it);
-    buffer->queued = buffer->acquiring = false;
-    buffer->newData = completed;
-    buffer->awaitingDelivery = true;
-    m_output.push_back(buffer);
-    if (completed) ++m_delivered;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = std::find(m_driver.begin(), m_driver.end(), buffer);
+        if (it != m_driver.end()) m_driver.erase(it);
+        buffer->queued = buffer->acquiring = false;
+        buffer->newData = completed;
+        buffer->awaitingDelivery = true;
+        m_output.push_back(buffer);
+        if (completed) ++m_delivered;
+    }
+    // Woken after the lock is let go: a waiter woken under it would only sleep again on the lock (two
+    // more system calls and a switch for every buffer).
     m_outputReady.notify_one();
 }
 

@@ -75,12 +75,17 @@ CBufferInfo* CGigEDataStream::MakeBuffer(void* buffer, size_t size, void* userPo
     // a memory file the consumer named is written by the service in place; other consumer memory gets a
     // shadow.
     const bool shared = GetIndex() == 0 && size != 0;
+    CGigEBufferInfo* made = nullptr;
     if (shared) {
         if (auto view = MapConsumerMemory(buffer, size))
-            return new CGigEBufferInfo(buffer, size, userPointer, std::move(view), m_device->Driver());
+            made = new CGigEBufferInfo(buffer, size, userPointer, std::move(view), m_device->Driver());
     }
-    return new CGigEBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr,
-                               shared ? LayoutRoom(size) : 0);
+    if (!made)
+        made = new CGigEBufferInfo(buffer, size, userPointer, shared ? &m_device->Driver() : nullptr,
+                                   shared ? LayoutRoom(size) : 0);
+    // The wait thread takes every completion through GetOverlappedResult; nobody waits on the event.
+    made->overlapped.LeaveEventAlone();
+    return made;
 }
 
 size_t CGigEDataStream::InputCount() {
@@ -438,14 +443,26 @@ void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
 }
 
 void CGigEDataStream::PumpHandOvers() {
-    std::lock_guard lock(m_handOverMutex);
-    while (m_handOversOpen.load(std::memory_order_acquire) && m_slots.TryAcquire()) {
-        CBufferInfo* next = PopInput();
-        if (!next) {
-            m_slots.Release();
-            return;
+    // One thread hands buffers over at a time. A thread that finds another at it leaves the work to
+    // that one, which looks again before it stops: a consumer queueing a buffer never sleeps on the
+    // lock while the wait thread sends a request (a switch and two system calls a frame).
+    m_pumpsAsked.fetch_add(1, std::memory_order_seq_cst);
+    while (!m_pumping.exchange(true, std::memory_order_seq_cst)) {
+        const uint32_t asked = m_pumpsAsked.load(std::memory_order_seq_cst);
+        {
+            std::lock_guard lock(m_handOverMutex);
+            while (m_handOversOpen.load(std::memory_order_acquire) && m_slots.TryAcquire()) {
+                CBufferInfo* next = PopInput();
+                if (!next) {
+                    m_slots.Release();
+                    break;
+                }
+                HandOver(static_cast<CGigEBufferInfo*>(next));
+            }
         }
-        HandOver(static_cast<CGigEBufferInfo*>(next));
+        m_pumping.store(false, std::memory_order_seq_cst);
+        // A thread that asked while this one was at it, and found it so, is served now.
+        if (m_pumpsAsked.load(std::memory_order_seq_cst) == asked) return;
     }
 }
 

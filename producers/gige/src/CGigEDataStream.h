@@ -117,6 +117,10 @@ private:
     // Taking a buffer from the input queue and handing it over is one step under this lock, so the
     // service gets the buffers in the order of the driver queue, and a cancel sees every one.
     std::mutex m_handOverMutex;
+    // The thread handing buffers over now (PumpHandOvers), and the asks for it: a thread that asks
+    // while another pumps leaves its ask to that one.
+    std::atomic<bool> m_pumping{false};
+    std::atomic<uint32_t> m_pumpsAsked{0};
     // Set by the execution thread once the stream is set up, cleared (under m_handOverMutex) when it
     // leaves: only then may other threads hand buffers over.
     std::atomic<bool> m_handOversOpen{false};
