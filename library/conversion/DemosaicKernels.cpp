@@ -93,11 +93,92 @@ __attribute__((target("avx2"))) int DecodeSimd(const KernelArgs& a, const Geomet
 }
 #endif
 
+#if QORCAM_CONV_SIMD
+// Byte permutes of the 64-column decode: sample j (of 64 in order, or of
+// the mirrored 64 when rev) from the two registers loaded for it.
+struct DecodeIndex {
+    alignas(64) uint8_t byte[64];   // bytes of one register
+    alignas(64) uint8_t swap[64];   // the two bytes of each 16-bit word swapped (in each 16-byte lane)
+    alignas(64) uint8_t word[64];   // low bytes of 64 16-bit words in two registers
+    alignas(64) uint8_t msb[64];    // bytes 3k and 3k + 2 of 96, loaded at 0 and 32
+    alignas(64) uint8_t lsbLo[64];  // 16-bit words of samples 0 to 31 (12p), loaded at 0 and 32
+    alignas(64) uint8_t lsbHi[64];  // and of samples 32 to 63
+    constexpr DecodeIndex(bool rev) : byte{}, swap{}, word{}, msb{}, lsbLo{}, lsbHi{} {
+        // q: byte of the 96 loaded at 0 (64 bytes) and 32 (64 bytes).
+        auto at = [](int q) { return static_cast<uint8_t>(q < 64 ? q : 64 + q - 32); };
+        for (int j = 0; j < 64; ++j) {
+            const int k = rev ? 63 - j : j;
+            byte[j] = static_cast<uint8_t>(k);
+            swap[j] = static_cast<uint8_t>((j ^ 1) & 15);
+            word[j] = static_cast<uint8_t>(2 * k);
+            msb[j] = at(3 * (k >> 1) + 2 * (k & 1));
+        }
+        // 12p: word w of sample k holds bytes 3(k/2), 3(k/2) + 1 (even k,
+        // shifted right by 4 below) or byte 3(k/2) + 2 and any (odd k).
+        for (int w = 0; w < 64; ++w) {
+            const int k = w % 32 + (w >= 32 ? 32 : 0);
+            const int q = 3 * (k >> 1) + ((k & 1) ? 2 : 0);
+            uint8_t* out = w < 32 ? lsbLo : lsbHi;
+            out[2 * (w % 32)] = at(q);
+            out[2 * (w % 32) + 1] = at((k & 1) ? q : q + 1);
+        }
+    }
+};
+inline constexpr DecodeIndex kDecode{false}, kDecodeRev{true};
+
+// Decodes destination columns [c, hi) with 64-column blocks; returns the
+// first column not done. The packed kinds start on an even source column
+// (DecodeSimd's rule, for the same blocks).
+template <SampleKind K>
+QC_TARGET512 int DecodeAvx512(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c, int hi,
+                              uint8_t* p, int s) {
+    if ((K == SampleKind::Packed || K == SampleKind::Packed12p) && c < hi && ((g.mirror ? g.w - 64 - c : c) & 1)) {
+        p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
+        ++c;
+    }
+    const DecodeIndex& x = g.mirror ? kDecodeRev : kDecode;
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
+    for (; c + 64 <= hi; c += 64) {
+        const size_t sx = static_cast<size_t>(g.mirror ? g.w - 64 - c : c);
+        __m512i v;
+        if constexpr (K == SampleKind::Byte) {
+            // Decoded only when mirrored: read in order, the samples are used where they lie.
+            const __m512i in = simd::Load64(row + sx);
+            v = _mm512_permutex2var_epi8(in, _mm512_load_si512(x.byte), in);
+        } else if constexpr (K == SampleKind::Word) {
+            __m512i lo = simd::Load64(row + 2 * sx), hi2 = simd::Load64(row + 2 * sx + 64);
+            if (a.swapBytes) {
+                const __m512i sw = _mm512_load_si512(x.swap);
+                lo = _mm512_shuffle_epi8(lo, sw);
+                hi2 = _mm512_shuffle_epi8(hi2, sw);
+            }
+            v = _mm512_permutex2var_epi8(_mm512_srl_epi16(lo, shift), _mm512_load_si512(x.word),
+                                         _mm512_srl_epi16(hi2, shift));
+        } else {
+            const uint8_t* q = row + sx / 2 * 3;
+            const __m512i b0 = simd::Load64(q), b1 = simd::Load64(q + 32);
+            if constexpr (K == SampleKind::Packed) {
+                v = _mm512_permutex2var_epi8(b0, _mm512_load_si512(x.msb), b1);
+            } else {
+                // Even samples: (byte 3k >> 4 | byte 3k + 1 << 4), odd ones byte 3k + 2.
+                const __m512i by = _mm512_set1_epi32(0x00000004);
+                const __m512i wlo = _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbLo), b1), by);
+                const __m512i whi = _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbHi), b1), by);
+                v = _mm512_permutex2var_epi8(wlo, _mm512_load_si512(x.word), whi);
+            }
+        }
+        simd::Save64(p + (c - s), v);
+    }
+    return c;
+}
+#endif
+
 // Fills p[c - s] with the 8-bit sample that lands in the destination row
 // that source row row makes, column c, for every c of [c, hi).
 template <SampleKind K>
 void DecodeRange(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c, int hi, uint8_t* p, int s) {
 #if QORCAM_CONV_SIMD
+    if (UseAvx512()) c = DecodeAvx512<K>(a, g, row, c, hi, p, s);
     if (UseSimd()) c = DecodeSimd<K>(a, g, row, c, hi, p, s);
 #endif
     for (; c < hi; ++c)
@@ -292,6 +373,76 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
 }
 #endif
 
+#if QORCAM_CONV_SIMD
+// Byte j of left(x, y) is byte j - 1 of x:y (x the block before y), byte j
+// of right(y, z) byte j + 1 of y:z.
+struct Shift64 {
+    alignas(64) uint8_t left[64];
+    alignas(64) uint8_t right[64];
+    constexpr Shift64() : left{}, right{} {
+        for (int j = 0; j < 64; ++j) {
+            left[j] = static_cast<uint8_t>(63 + j);
+            right[j] = static_cast<uint8_t>(j + 1);
+        }
+    }
+};
+constexpr Shift64 kShift64{};
+
+// The whole 64-pixel blocks of an interior run, as InteriorSimd computes
+// them; returns how many pixels it did. Each line is loaded once per block
+// (its neighbours to the left and right come from byte permutes of this
+// block and the ones beside it), not three times at unaligned offsets.
+template <int P>
+QC_TARGET512 int InteriorAvx512(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B,
+                                uint8_t* d, int c, int n) {
+    const bool red = g.RedRow(r);
+    // Lanes that hold native greens: the even ones when the run starts on one.
+    const __mmask64 gk = g.At(r, c) == SiteG ? 0x5555555555555555u : 0xAAAAAAAAAAAAAAAAu;
+    const bool masked = P == 4 && UseByteMaskedStores();
+    const int prefetch = StorePrefetch();
+    if (n < 64) return 0;
+    const __m512i toLeft = _mm512_load_si512(kShift64.left), toRight = _mm512_load_si512(kShift64.right);
+    // The byte before the first block, in the last lane.
+    const __mmask64 last = __mmask64{1} << 63;
+    __m512i ap = _mm512_maskz_loadu_epi8(last, A - 64), cp = _mm512_maskz_loadu_epi8(last, C - 64),
+            bp = _mm512_maskz_loadu_epi8(last, B - 64);
+    __m512i ac = simd::Load64(A), cc = simd::Load64(C), bc = simd::Load64(B);
+    int i = 0;
+    for (; i + 64 <= n; i += 64) {
+        // The next block, or at the end of the run its first byte (the
+        // run's interior always has one).
+        __m512i an, cn, bn;
+        if (i + 128 <= n) {
+            an = simd::Load64(A + i + 64), cn = simd::Load64(C + i + 64), bn = simd::Load64(B + i + 64);
+        } else {
+            an = _mm512_maskz_loadu_epi8(1, A + i + 64), cn = _mm512_maskz_loadu_epi8(1, C + i + 64);
+            bn = _mm512_maskz_loadu_epi8(1, B + i + 64);
+        }
+        const __m512i cl = _mm512_permutex2var_epi8(cp, toLeft, cc), cr = _mm512_permutex2var_epi8(cc, toRight, cn);
+        const __m512i al = _mm512_permutex2var_epi8(ap, toLeft, ac), ar = _mm512_permutex2var_epi8(ac, toRight, an);
+        const __m512i bl = _mm512_permutex2var_epi8(bp, toLeft, bc), br = _mm512_permutex2var_epi8(bc, toRight, bn);
+        const __m512i h2 = simd::FloorAvg(cl, cr);
+        const __m512i v2 = simd::FloorAvg(ac, bc);
+        const __m512i cross = simd::FloorAvg4(cl, cr, ac, bc, h2, v2);
+        const __m512i diag = simd::FloorAvg4(al, ar, bl, br, simd::FloorAvg(al, ar), simd::FloorAvg(bl, br));
+        const __m512i own = _mm512_mask_blend_epi8(gk, cc, h2); // the row's own colour
+        const __m512i green = _mm512_mask_blend_epi8(gk, cross, cc);
+        const __m512i other = _mm512_mask_blend_epi8(gk, diag, v2); // the colour of the rows above and below
+        uint8_t* p = d + static_cast<size_t>(i) * P;
+        if (prefetch)
+            for (int q = 0; q < P; ++q)
+                _m_prefetchw(p + prefetch + 64 * q);
+        if (red)
+            simd::StoreBgr64<P>(p, other, green, own, masked, false);
+        else
+            simd::StoreBgr64<P>(p, own, green, other, masked, false);
+        ap = ac, cp = cc, bp = bc;
+        ac = an, cc = cn, bc = bn;
+    }
+    return i;
+}
+#endif
+
 template <int P>
 void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* d,
               int c, int n) {
@@ -344,9 +495,12 @@ void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r
         below.Upto(lo + n + 1);
         int done = 0;
 #if QORCAM_CONV_SIMD
-        if (UseSimd())
-            done = InteriorSimd<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
-                                   drow + static_cast<size_t>(lo) * P, lo, n);
+        if (UseAvx512())
+            done = InteriorAvx512<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
+                                     drow + static_cast<size_t>(lo) * P, lo, n);
+        if (UseSimd() && n - done >= 16)
+            done += InteriorSimd<P>(g, r, A + (lo + done - s), C + (lo + done - s), B + (lo + done - s),
+                                    drow + static_cast<size_t>(lo + done) * P, lo + done, n - done);
 #endif
         if (n > done)
             Interior<P>(g, r, A + (lo + done - s), C + (lo + done - s), B + (lo + done - s),
