@@ -438,8 +438,13 @@ QC_TARGET512 int Yuv422Avx512(const YuvLinear& f, const uint8_t* s, uint8_t* d, 
     const Yuv64Index& x = uyvy ? kUyvy64 : kYuyv64;
     const __mmask64 even = 0x5555555555555555u;
     const __m512i i128 = _mm512_set1_epi16(128);
+    const int ahead = SourcePrefetch();
     int i = 0;
     for (; i + 64 <= n; i += 64) {
+        if (ahead) {
+            _mm_prefetch(reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + ahead, _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + ahead + 64, _MM_HINT_T0);
+        }
         const __m512i lo = simd::Load64(s + 2 * static_cast<size_t>(i)), hi = simd::Load64(s + 2 * static_cast<size_t>(i) + 64);
         const __m512i y0 = _mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.y[0]), hi);
         const __m512i y1 = _mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.y[1]), hi);

@@ -137,9 +137,19 @@ QC_TARGET512 int DecodeAvx512(const KernelArgs& a, const Geometry& g, const uint
         ++c;
     }
     const DecodeIndex& x = g.mirror ? kDecodeRev : kDecode;
+    // Source bytes of two samples.
+    constexpr int kBytes = K == SampleKind::Byte ? 2 : (K == SampleKind::Word ? 4 : 3);
+    const int ahead = SourcePrefetch();
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
     for (; c + 64 <= hi; c += 64) {
         const size_t sx = static_cast<size_t>(g.mirror ? g.w - 64 - c : c);
+        if (ahead) {
+            // The source lines this block reads, a few rows' worth ahead in
+            // the direction the decode goes.
+            const char* from = reinterpret_cast<const char*>(row) + sx * kBytes / 2 + (g.mirror ? -ahead : ahead);
+            _mm_prefetch(from, _MM_HINT_T0);
+            if (kBytes > 2) _mm_prefetch(from + 64, _MM_HINT_T0);
+        }
         __m512i v;
         if constexpr (K == SampleKind::Byte) {
             // Decoded only when mirrored: read in order, the samples are used where they lie.
@@ -388,20 +398,47 @@ struct Shift64 {
 };
 constexpr Shift64 kShift64{};
 
-// The whole 64-pixel blocks of an interior run, as InteriorSimd computes
-// them; returns how many pixels it did. Each line is loaded once per block
-// (its neighbours to the left and right come from byte permutes of this
-// block and the ones beside it), not three times at unaligned offsets.
+// 64 interior pixels from the blocks of each line before (p), at (c) and
+// after (n) them: only the last byte of p and the first of n count. gk
+// marks the lanes of native greens.
 template <int P>
-QC_TARGET512 int InteriorAvx512(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B,
-                                uint8_t* d, int c, int n) {
+QC_SIMD512 void Interior64(__m512i ap, __m512i ac, __m512i an, __m512i cp, __m512i cc, __m512i cn, __m512i bp,
+                           __m512i bc, __m512i bn, __mmask64 gk, bool red, uint8_t* p, bool masked) {
+    const __m512i toLeft = _mm512_load_si512(kShift64.left), toRight = _mm512_load_si512(kShift64.right);
+    const __m512i cl = _mm512_permutex2var_epi8(cp, toLeft, cc), cr = _mm512_permutex2var_epi8(cc, toRight, cn);
+    const __m512i al = _mm512_permutex2var_epi8(ap, toLeft, ac), ar = _mm512_permutex2var_epi8(ac, toRight, an);
+    const __m512i bl = _mm512_permutex2var_epi8(bp, toLeft, bc), br = _mm512_permutex2var_epi8(bc, toRight, bn);
+    const __m512i h2 = simd::FloorAvg(cl, cr);
+    const __m512i v2 = simd::FloorAvg(ac, bc);
+    const __m512i cross = simd::FloorAvg4(cl, cr, ac, bc, h2, v2);
+    const __m512i diag = simd::FloorAvg4(al, ar, bl, br, simd::FloorAvg(al, ar), simd::FloorAvg(bl, br));
+    const __m512i own = _mm512_mask_blend_epi8(gk, cc, h2); // the row's own colour
+    const __m512i green = _mm512_mask_blend_epi8(gk, cross, cc);
+    const __m512i other = _mm512_mask_blend_epi8(gk, diag, v2); // the colour of the rows above and below
+    if (red)
+        simd::StoreBgr64<P>(p, other, green, own, masked, false);
+    else
+        simd::StoreBgr64<P>(p, own, green, other, masked, false);
+}
+
+// An interior run of at least 64 pixels, as InteriorSimd computes it, in
+// 64-pixel blocks; a last partial block is done as the 64 pixels that end
+// the run, over pixels already written with the same bytes. Each line is
+// loaded once per block (the neighbours to the left and right come from
+// byte permutes of this block and the ones beside it), not three times at
+// unaligned offsets, which made this slower than AVX2 on a flushed image.
+template <int P>
+QC_TARGET512 void InteriorAvx512(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B,
+                                 uint8_t* d, int c, int n, bool belowInSource) {
     const bool red = g.RedRow(r);
     // Lanes that hold native greens: the even ones when the run starts on one.
-    const __mmask64 gk = g.At(r, c) == SiteG ? 0x5555555555555555u : 0xAAAAAAAAAAAAAAAAu;
+    const __mmask64 even = 0x5555555555555555u;
+    const __mmask64 gk = g.At(r, c) == SiteG ? even : static_cast<__mmask64>(~even);
     const bool masked = P == 4 && UseByteMaskedStores();
     const int prefetch = StorePrefetch();
-    if (n < 64) return 0;
-    const __m512i toLeft = _mm512_load_si512(kShift64.left), toRight = _mm512_load_si512(kShift64.right);
+    // B read where it lies in the source (8-bit samples in order): ask for
+    // its lines ahead; decoded lines were asked for by the decode.
+    const int ahead = belowInSource ? SourcePrefetch() : 0;
     // The byte before the first block, in the last lane.
     const __mmask64 last = __mmask64{1} << 63;
     __m512i ap = _mm512_maskz_loadu_epi8(last, A - 64), cp = _mm512_maskz_loadu_epi8(last, C - 64),
@@ -418,28 +455,22 @@ QC_TARGET512 int InteriorAvx512(const Geometry& g, int r, const uint8_t* A, cons
             an = _mm512_maskz_loadu_epi8(1, A + i + 64), cn = _mm512_maskz_loadu_epi8(1, C + i + 64);
             bn = _mm512_maskz_loadu_epi8(1, B + i + 64);
         }
-        const __m512i cl = _mm512_permutex2var_epi8(cp, toLeft, cc), cr = _mm512_permutex2var_epi8(cc, toRight, cn);
-        const __m512i al = _mm512_permutex2var_epi8(ap, toLeft, ac), ar = _mm512_permutex2var_epi8(ac, toRight, an);
-        const __m512i bl = _mm512_permutex2var_epi8(bp, toLeft, bc), br = _mm512_permutex2var_epi8(bc, toRight, bn);
-        const __m512i h2 = simd::FloorAvg(cl, cr);
-        const __m512i v2 = simd::FloorAvg(ac, bc);
-        const __m512i cross = simd::FloorAvg4(cl, cr, ac, bc, h2, v2);
-        const __m512i diag = simd::FloorAvg4(al, ar, bl, br, simd::FloorAvg(al, ar), simd::FloorAvg(bl, br));
-        const __m512i own = _mm512_mask_blend_epi8(gk, cc, h2); // the row's own colour
-        const __m512i green = _mm512_mask_blend_epi8(gk, cross, cc);
-        const __m512i other = _mm512_mask_blend_epi8(gk, diag, v2); // the colour of the rows above and below
         uint8_t* p = d + static_cast<size_t>(i) * P;
+        if (ahead) _mm_prefetch(reinterpret_cast<const char*>(B) + i + ahead, _MM_HINT_T0);
         if (prefetch)
             for (int q = 0; q < P; ++q)
                 _m_prefetchw(p + prefetch + 64 * q);
-        if (red)
-            simd::StoreBgr64<P>(p, other, green, own, masked, false);
-        else
-            simd::StoreBgr64<P>(p, own, green, other, masked, false);
+        Interior64<P>(ap, ac, an, cp, cc, cn, bp, bc, bn, gk, red, p, masked);
         ap = ac, cp = cc, bp = bc;
         ac = an, cc = cn, bc = bn;
     }
-    return i;
+    if (i == n) return;
+    const int j = n - 64;
+    const uint8_t *a = A + j, *m = C + j, *b = B + j;
+    Interior64<P>(_mm512_maskz_loadu_epi8(last, a - 64), simd::Load64(a), _mm512_maskz_loadu_epi8(1, a + 64),
+                  _mm512_maskz_loadu_epi8(last, m - 64), simd::Load64(m), _mm512_maskz_loadu_epi8(1, m + 64),
+                  _mm512_maskz_loadu_epi8(last, b - 64), simd::Load64(b), _mm512_maskz_loadu_epi8(1, b + 64),
+                  (j & 1) ? static_cast<__mmask64>(~gk) : gk, red, d + static_cast<size_t>(j) * P, masked);
 }
 #endif
 
@@ -495,9 +526,11 @@ void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r
         below.Upto(lo + n + 1);
         int done = 0;
 #if QORCAM_CONV_SIMD
-        if (UseAvx512())
-            done = InteriorAvx512<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
-                                     drow + static_cast<size_t>(lo) * P, lo, n);
+        if (UseAvx512() && n >= 64) {
+            InteriorAvx512<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P,
+                              lo, n, K == SampleKind::Byte && !g.mirror);
+            done = n;
+        }
         if (UseSimd() && n - done >= 16)
             done += InteriorSimd<P>(g, r, A + (lo + done - s), C + (lo + done - s), B + (lo + done - s),
                                     drow + static_cast<size_t>(lo + done) * P, lo + done, n - done);

@@ -35,6 +35,9 @@ bool UseByteMaskedStores();
 // Bytes ahead of its stores at which a kernel asks for the destination
 // lines to be brought in for writing (prefetchw), 0 for none: see Simd.cpp.
 int StorePrefetch();
+// Bytes ahead of its loads at which a kernel asks for the source lines
+// (prefetcht0), 0 for none.
+int SourcePrefetch();
 // True when the 64-pixel kernels may run: UseSimd() and the processor has
 // AVX-512 BW, VL and VBMI (byte permutes across the whole register).
 bool UseAvx512();
