@@ -443,13 +443,17 @@ QC_TARGET512 int Yuv422Avx512(const YuvLinear& f, const uint8_t* s, uint8_t* d, 
     for (; i + 64 <= n; i += 64) {
         if (ahead) {
             _mm_prefetch(reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + ahead, _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + ahead + 64, _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + ahead + 64,
+                         _MM_HINT_T0);
         }
-        const __m512i lo = simd::Load64(s + 2 * static_cast<size_t>(i)), hi = simd::Load64(s + 2 * static_cast<size_t>(i) + 64);
+        const __m512i lo = simd::Load64(s + 2 * static_cast<size_t>(i)),
+                      hi = simd::Load64(s + 2 * static_cast<size_t>(i) + 64);
         const __m512i y0 = _mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.y[0]), hi);
         const __m512i y1 = _mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.y[1]), hi);
-        const __m512i un = _mm512_sub_epi16(_mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.u), hi), i128);
-        const __m512i vn = _mm512_sub_epi16(_mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.v), hi), i128);
+        const __m512i un =
+            _mm512_sub_epi16(_mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.u), hi), i128);
+        const __m512i vn =
+            _mm512_sub_epi16(_mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.v), hi), i128);
         const __m512i ua = _mm512_abs_epi16(un), va = _mm512_abs_epi16(vn);
         const __mmask32 uneg = _mm512_movepi16_mask(un), vneg = _mm512_movepi16_mask(vn);
         const __m512i tr = Entries16(f, 0, va, vneg);
@@ -519,8 +523,8 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
     }
     if (a.id == ConvYuv422 || a.id == ConvYuv422Yuyv || a.id == ConvYCbCr422) {
         if (a.yuvLinear && a.yuvLinear->fits16 && UseAvx512())
-            x = Yuv422Avx512<P>(*a.yuvLinear, s, mirror ? d + static_cast<size_t>(w) * P : d, w, a.id == ConvYuv422,
-                                mirror, masked, StorePrefetch());
+            x = Yuv422Avx512<P>(*a.yuvLinear, s, mirror ? d + static_cast<size_t>(w) * P : d, w,
+                                a.id == ConvYuv422, mirror, masked, StorePrefetch());
         for (; x + 32 <= w; x += 32) {
             __m256i b, g, r;
             Yuv422x32(a, s + 2 * static_cast<size_t>(x), a.id == ConvYuv422, b, g, r);

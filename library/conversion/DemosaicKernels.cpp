@@ -97,12 +97,12 @@ __attribute__((target("avx2"))) int DecodeSimd(const KernelArgs& a, const Geomet
 // Byte permutes of the 64-column decode: sample j (of 64 in order, or of
 // the mirrored 64 when rev) from the two registers loaded for it.
 struct DecodeIndex {
-    alignas(64) uint8_t byte[64];   // bytes of one register
-    alignas(64) uint8_t swap[64];   // the two bytes of each 16-bit word swapped (in each 16-byte lane)
-    alignas(64) uint8_t word[64];   // low bytes of 64 16-bit words in two registers
-    alignas(64) uint8_t msb[64];    // bytes 3k and 3k + 2 of 96, loaded at 0 and 32
-    alignas(64) uint8_t lsbLo[64];  // 16-bit words of samples 0 to 31 (12p), loaded at 0 and 32
-    alignas(64) uint8_t lsbHi[64];  // and of samples 32 to 63
+    alignas(64) uint8_t byte[64];  // bytes of one register
+    alignas(64) uint8_t swap[64];  // the two bytes of each 16-bit word swapped (in each 16-byte lane)
+    alignas(64) uint8_t word[64];  // low bytes of 64 16-bit words in two registers
+    alignas(64) uint8_t msb[64];   // bytes 3k and 3k + 2 of 96, loaded at 0 and 32
+    alignas(64) uint8_t lsbLo[64]; // 16-bit words of samples 0 to 31 (12p), loaded at 0 and 32
+    alignas(64) uint8_t lsbHi[64]; // and of samples 32 to 63
     constexpr DecodeIndex(bool rev) : byte{}, swap{}, word{}, msb{}, lsbLo{}, lsbHi{} {
         // q: byte of the 96 loaded at 0 (64 bytes) and 32 (64 bytes).
         auto at = [](int q) { return static_cast<uint8_t>(q < 64 ? q : 64 + q - 32); };
@@ -132,7 +132,8 @@ inline constexpr DecodeIndex kDecode{false}, kDecodeRev{true};
 template <SampleKind K>
 QC_TARGET512 int DecodeAvx512(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c, int hi,
                               uint8_t* p, int s) {
-    if ((K == SampleKind::Packed || K == SampleKind::Packed12p) && c < hi && ((g.mirror ? g.w - 64 - c : c) & 1)) {
+    if ((K == SampleKind::Packed || K == SampleKind::Packed12p) && c < hi &&
+        ((g.mirror ? g.w - 64 - c : c) & 1)) {
         p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
         ++c;
     }
@@ -146,7 +147,8 @@ QC_TARGET512 int DecodeAvx512(const KernelArgs& a, const Geometry& g, const uint
         if (ahead) {
             // The source lines this block reads, a few rows' worth ahead in
             // the direction the decode goes.
-            const char* from = reinterpret_cast<const char*>(row) + sx * kBytes / 2 + (g.mirror ? -ahead : ahead);
+            const char* from =
+                reinterpret_cast<const char*>(row) + sx * kBytes / 2 + (g.mirror ? -ahead : ahead);
             _mm_prefetch(from, _MM_HINT_T0);
             if (kBytes > 2) _mm_prefetch(from + 64, _MM_HINT_T0);
         }
@@ -172,8 +174,10 @@ QC_TARGET512 int DecodeAvx512(const KernelArgs& a, const Geometry& g, const uint
             } else {
                 // Even samples: (byte 3k >> 4 | byte 3k + 1 << 4), odd ones byte 3k + 2.
                 const __m512i by = _mm512_set1_epi32(0x00000004);
-                const __m512i wlo = _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbLo), b1), by);
-                const __m512i whi = _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbHi), b1), by);
+                const __m512i wlo =
+                    _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbLo), b1), by);
+                const __m512i whi =
+                    _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbHi), b1), by);
                 v = _mm512_permutex2var_epi8(wlo, _mm512_load_si512(x.word), whi);
             }
         }
@@ -405,9 +409,12 @@ template <int P>
 QC_SIMD512 void Interior64(__m512i ap, __m512i ac, __m512i an, __m512i cp, __m512i cc, __m512i cn, __m512i bp,
                            __m512i bc, __m512i bn, __mmask64 gk, bool red, uint8_t* p, bool masked) {
     const __m512i toLeft = _mm512_load_si512(kShift64.left), toRight = _mm512_load_si512(kShift64.right);
-    const __m512i cl = _mm512_permutex2var_epi8(cp, toLeft, cc), cr = _mm512_permutex2var_epi8(cc, toRight, cn);
-    const __m512i al = _mm512_permutex2var_epi8(ap, toLeft, ac), ar = _mm512_permutex2var_epi8(ac, toRight, an);
-    const __m512i bl = _mm512_permutex2var_epi8(bp, toLeft, bc), br = _mm512_permutex2var_epi8(bc, toRight, bn);
+    const __m512i cl = _mm512_permutex2var_epi8(cp, toLeft, cc),
+                  cr = _mm512_permutex2var_epi8(cc, toRight, cn);
+    const __m512i al = _mm512_permutex2var_epi8(ap, toLeft, ac),
+                  ar = _mm512_permutex2var_epi8(ac, toRight, an);
+    const __m512i bl = _mm512_permutex2var_epi8(bp, toLeft, bc),
+                  br = _mm512_permutex2var_epi8(bc, toRight, bn);
     const __m512i h2 = simd::FloorAvg(cl, cr);
     const __m512i v2 = simd::FloorAvg(ac, bc);
     const __m512i cross = simd::FloorAvg4(cl, cr, ac, bc, h2, v2);
@@ -428,8 +435,8 @@ QC_SIMD512 void Interior64(__m512i ap, __m512i ac, __m512i an, __m512i cp, __m51
 // byte permutes of this block and the ones beside it), not three times at
 // unaligned offsets, which made this slower than AVX2 on a flushed image.
 template <int P>
-QC_TARGET512 void InteriorAvx512(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B,
-                                 uint8_t* d, int c, int n, bool belowInSource) {
+QC_TARGET512 void InteriorAvx512(const Geometry& g, int r, const uint8_t* A, const uint8_t* C,
+                                 const uint8_t* B, uint8_t* d, int c, int n, bool belowInSource) {
     const bool red = g.RedRow(r);
     // Lanes that hold native greens: the even ones when the run starts on one.
     const __mmask64 even = 0x5555555555555555u;
@@ -527,8 +534,8 @@ void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r
         int done = 0;
 #if QORCAM_CONV_SIMD
         if (UseAvx512() && n >= 64) {
-            InteriorAvx512<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s), drow + static_cast<size_t>(lo) * P,
-                              lo, n, K == SampleKind::Byte && !g.mirror);
+            InteriorAvx512<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
+                              drow + static_cast<size_t>(lo) * P, lo, n, K == SampleKind::Byte && !g.mirror);
             done = n;
         }
         if (UseSimd() && n - done >= 16)

@@ -1,8 +1,10 @@
-// Vector building blocks of the hot kernels (x86-64 with AVX2, internal).
+// Vector building blocks of the hot kernels (x86-64 with AVX2 or AVX-512,
+// internal).
 //
-// Every function here is compiled for AVX2 and called only after
-// UseSimd() said yes, so the library still runs, on its scalar code, on a
-// processor without it.
+// Every function here is compiled for AVX2 (or, the 64-byte ones, for
+// AVX-512 BW, VL and VBMI) and called only after UseSimd() (UseAvx512())
+// said yes, so the library still runs, on its scalar code, on a processor
+// without it.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +28,9 @@ namespace qorcam::conversion {
 bool UseSimd();
 // Makes every kernel take its scalar path (tests compare both paths).
 void ForceScalarKernels(bool scalar);
-// True when the processor stores bytes under a mask (AVX-512 BW and VL):
-// the Bayer and YUV kernels then write 32-bit pixels without reading their
+// True when the processor stores bytes under a mask (AVX-512 BW and VL)
+// and is not an AMD one (there merging was faster, see Simd.cpp): the
+// Bayer and YUV kernels then write 32-bit pixels without reading their
 // fourth byte back (5 to 15% faster on a flushed 4096x3000 image); the
 // cheap kernels keep reading it, as those reads bring the destination
 // lines in ahead of the stores (masked stores made Mono8 20% slower).
@@ -326,8 +329,8 @@ QC_SIMD512 __m512i FloorAvg(__m512i a, __m512i b) {
 // more unit.
 QC_SIMD512 __m512i FloorAvg4(__m512i a, __m512i b, __m512i c, __m512i d, __m512i h, __m512i v) {
     // 0x2A: ~(x & y) & ones; 0x28: (h ^ v) & that.
-    const __m512i none = _mm512_ternarylogic_epi32(_mm512_xor_si512(a, b), _mm512_xor_si512(c, d),
-                                                   _mm512_set1_epi8(1), 0x2A);
+    const __m512i none =
+        _mm512_ternarylogic_epi32(_mm512_xor_si512(a, b), _mm512_xor_si512(c, d), _mm512_set1_epi8(1), 0x2A);
     return _mm512_sub_epi8(_mm512_avg_epu8(h, v), _mm512_ternarylogic_epi32(h, v, none, 0x28));
 }
 
