@@ -88,8 +88,8 @@ int StorePrefetch() {
 
 // The source 4 KB ahead (a row or two of a 1920-pixel image), on the same
 // machine: Bayer 16-bit to 32 at 1920x1200 flushed 0.39 ms against 0.50,
-// Bayer 8-bit 5 to 10% and YUV 4:2:2 about 5% faster (2 KB: the same within
-// the spread, 1 KB less).
+// Bayer 8-bit 5 to 9% and YUV 4:2:2 4 to 8% faster (1 to 8 KB all within 4%
+// of each other).
 int SourcePrefetch() {
 #if QORCAM_CONV_SIMD
     static const int bytes = [] {
