@@ -434,17 +434,16 @@ QC_SIMD512 __m512i Entries16(const YuvLinear& f, int k, __m512i magnitude, __mma
 // 16-bit saturating sums, so the same clamps.
 template <int P>
 QC_TARGET512 int Yuv422Avx512(const YuvLinear& f, const uint8_t* s, uint8_t* d, int n, bool uyvy, bool mirror,
-                              bool masked, int prefetch) {
+                              bool masked, ptrdiff_t srcAhead, ptrdiff_t dstAhead) {
     const Yuv64Index& x = uyvy ? kUyvy64 : kYuyv64;
     const __mmask64 even = 0x5555555555555555u;
     const __m512i i128 = _mm512_set1_epi16(128);
-    const int ahead = SourcePrefetch();
     int i = 0;
     for (; i + 64 <= n; i += 64) {
-        if (ahead) {
-            _mm_prefetch(reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + ahead, _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + ahead + 64,
-                         _MM_HINT_T0);
+        if (srcAhead) {
+            const char* from = reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + srcAhead;
+            _mm_prefetch(from, _MM_HINT_T0);
+            _mm_prefetch(from + 64, _MM_HINT_T0);
         }
         const __m512i lo = simd::Load64(s + 2 * static_cast<size_t>(i)),
                       hi = simd::Load64(s + 2 * static_cast<size_t>(i) + 64);
@@ -467,9 +466,9 @@ QC_TARGET512 int Yuv422Avx512(const YuvLinear& f, const uint8_t* s, uint8_t* d, 
         const __m512i b = _mm512_packus_epi16(_mm512_adds_epi16(y0, _mm512_unpacklo_epi16(tb, tb)),
                                               _mm512_adds_epi16(y1, _mm512_unpackhi_epi16(tb, tb)));
         uint8_t* o = mirror ? d - static_cast<ptrdiff_t>(i + 64) * P : d + static_cast<size_t>(i) * P;
-        if (prefetch)
+        if (dstAhead)
             for (int q = 0; q < P; ++q)
-                _m_prefetchw(mirror ? o - prefetch + 64 * q : o + prefetch + 64 * q);
+                _m_prefetchw(o + dstAhead + 64 * q);
         simd::StoreBgr64<P>(o, b, g, r, masked, mirror);
     }
     return i;
@@ -522,9 +521,15 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
         return x;
     }
     if (a.id == ConvYuv422 || a.id == ConvYuv422Yuyv || a.id == ConvYCbCr422) {
-        if (a.yuvLinear && a.yuvLinear->fits16 && UseAvx512())
+        if (a.yuvLinear && a.yuvLinear->fits16 && UseAvx512()) {
+            // Prefetches go to the same bytes some rows on: the source is
+            // read top-down, the destination written bottom-up when flipped.
+            const bool flip = a.storeMode == StoreBmp || a.storeMode == StoreBmpLR;
             x = Yuv422Avx512<P>(*a.yuvLinear, s, mirror ? d + static_cast<size_t>(w) * P : d, w,
-                                a.id == ConvYuv422, mirror, masked, StorePrefetch());
+                                a.id == ConvYuv422, mirror, masked,
+                                RowsAhead(SourcePrefetch(), a.srcStride, false),
+                                RowsAhead(StorePrefetch(), a.dstStride, flip));
+        }
         for (; x + 32 <= w; x += 32) {
             __m256i b, g, r;
             Yuv422x32(a, s + 2 * static_cast<size_t>(x), a.id == ConvYuv422, b, g, r);

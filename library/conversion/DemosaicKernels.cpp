@@ -140,15 +140,13 @@ QC_TARGET512 int DecodeAvx512(const KernelArgs& a, const Geometry& g, const uint
     const DecodeIndex& x = g.mirror ? kDecodeRev : kDecode;
     // Source bytes of two samples.
     constexpr int kBytes = K == SampleKind::Byte ? 2 : (K == SampleKind::Word ? 4 : 3);
-    const int ahead = SourcePrefetch();
+    // The same columns some rows on in the order the rows are decoded.
+    const ptrdiff_t ahead = RowsAhead(SourcePrefetch(), a.srcStride, g.flip);
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
     for (; c + 64 <= hi; c += 64) {
         const size_t sx = static_cast<size_t>(g.mirror ? g.w - 64 - c : c);
         if (ahead) {
-            // The source lines this block reads, a few rows' worth ahead in
-            // the direction the decode goes.
-            const char* from =
-                reinterpret_cast<const char*>(row) + sx * kBytes / 2 + (g.mirror ? -ahead : ahead);
+            const char* from = reinterpret_cast<const char*>(row) + sx * kBytes / 2 + ahead;
             _mm_prefetch(from, _MM_HINT_T0);
             if (kBytes > 2) _mm_prefetch(from + 64, _MM_HINT_T0);
         }
@@ -435,17 +433,19 @@ QC_SIMD512 void Interior64(__m512i ap, __m512i ac, __m512i an, __m512i cp, __m51
 // byte permutes of this block and the ones beside it), not three times at
 // unaligned offsets, which made this slower than AVX2 on a flushed image.
 template <int P>
-QC_TARGET512 void InteriorAvx512(const Geometry& g, int r, const uint8_t* A, const uint8_t* C,
-                                 const uint8_t* B, uint8_t* d, int c, int n, bool belowInSource) {
+QC_TARGET512 void InteriorAvx512(const KernelArgs& a, const Geometry& g, int r, const uint8_t* A,
+                                 const uint8_t* C, const uint8_t* B, uint8_t* d, int c, int n,
+                                 bool belowInSource) {
     const bool red = g.RedRow(r);
     // Lanes that hold native greens: the even ones when the run starts on one.
     const __mmask64 even = 0x5555555555555555u;
     const __mmask64 gk = g.At(r, c) == SiteG ? even : static_cast<__mmask64>(~even);
     const bool masked = P == 4 && UseByteMaskedStores();
-    const int prefetch = StorePrefetch();
+    // The destination rows are written top-down.
+    const ptrdiff_t prefetch = RowsAhead(StorePrefetch(), a.dstStride, false);
     // B read where it lies in the source (8-bit samples in order): ask for
     // its lines ahead; decoded lines were asked for by the decode.
-    const int ahead = belowInSource ? SourcePrefetch() : 0;
+    const ptrdiff_t ahead = belowInSource ? RowsAhead(SourcePrefetch(), a.srcStride, g.flip) : 0;
     // The byte before the first block, in the last lane.
     const __mmask64 last = __mmask64{1} << 63;
     __m512i ap = _mm512_maskz_loadu_epi8(last, A - 64), cp = _mm512_maskz_loadu_epi8(last, C - 64),
@@ -473,11 +473,12 @@ QC_TARGET512 void InteriorAvx512(const Geometry& g, int r, const uint8_t* A, con
     }
     if (i == n) return;
     const int j = n - 64;
-    const uint8_t *a = A + j, *m = C + j, *b = B + j;
-    Interior64<P>(_mm512_maskz_loadu_epi8(last, a - 64), simd::Load64(a), _mm512_maskz_loadu_epi8(1, a + 64),
-                  _mm512_maskz_loadu_epi8(last, m - 64), simd::Load64(m), _mm512_maskz_loadu_epi8(1, m + 64),
-                  _mm512_maskz_loadu_epi8(last, b - 64), simd::Load64(b), _mm512_maskz_loadu_epi8(1, b + 64),
-                  (j & 1) ? static_cast<__mmask64>(~gk) : gk, red, d + static_cast<size_t>(j) * P, masked);
+    const uint8_t *la = A + j, *lc = C + j, *lb = B + j;
+    Interior64<P>(
+        _mm512_maskz_loadu_epi8(last, la - 64), simd::Load64(la), _mm512_maskz_loadu_epi8(1, la + 64),
+        _mm512_maskz_loadu_epi8(last, lc - 64), simd::Load64(lc), _mm512_maskz_loadu_epi8(1, lc + 64),
+        _mm512_maskz_loadu_epi8(last, lb - 64), simd::Load64(lb), _mm512_maskz_loadu_epi8(1, lb + 64),
+        (j & 1) ? static_cast<__mmask64>(~gk) : gk, red, d + static_cast<size_t>(j) * P, masked);
 }
 #endif
 
@@ -539,7 +540,7 @@ void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r
         int done = 0;
 #if QORCAM_CONV_SIMD
         if (UseAvx512() && n >= 64) {
-            InteriorAvx512<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
+            InteriorAvx512<P>(a, g, r, A + (lo - s), C + (lo - s), B + (lo - s),
                               drow + static_cast<size_t>(lo) * P, lo, n, K == SampleKind::Byte && !g.mirror);
             done = n;
         }

@@ -41,6 +41,17 @@ int StorePrefetch();
 // Bytes ahead of its loads at which a kernel asks for the source lines
 // (prefetcht0), 0 for none.
 int SourcePrefetch();
+// The signed distance from a byte of one row to the same byte of the row
+// whole rows later in the order rows are visited (backward: toward lower
+// addresses) that is at least bytes away; 0 when bytes is 0. Prefetching
+// there serves top-down and bottom-up, left-to-right and mirrored rows
+// alike.
+inline ptrdiff_t RowsAhead(int bytes, size_t stride, bool backward) {
+    if (bytes <= 0 || stride == 0) return 0;
+    const size_t rows = (static_cast<size_t>(bytes) + stride - 1) / stride;
+    const auto ahead = static_cast<ptrdiff_t>(rows * stride);
+    return backward ? -ahead : ahead;
+}
 // True when the 64-pixel kernels may run: UseSimd() and the processor has
 // AVX-512 BW, VL and VBMI (byte permutes across the whole register).
 bool UseAvx512();
