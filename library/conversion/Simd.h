@@ -35,11 +35,11 @@ void ForceScalarKernels(bool scalar);
 // cheap kernels keep reading it, as those reads bring the destination
 // lines in ahead of the stores (masked stores made Mono8 20% slower).
 bool UseByteMaskedStores();
-// Bytes ahead of its stores at which a kernel asks for the destination
-// lines to be brought in for writing (prefetchw), 0 for none: see Simd.cpp.
+// At least how many bytes ahead of its stores a kernel asks for the
+// destination lines to be brought in for writing (prefetchw), 0 for none;
+// the kernels round it up to whole rows (RowsAhead). See Simd.cpp.
 int StorePrefetch();
-// Bytes ahead of its loads at which a kernel asks for the source lines
-// (prefetcht0), 0 for none.
+// The same for the source lines it loads (prefetcht0).
 int SourcePrefetch();
 // The signed distance from a byte of one row to the same byte of the row
 // whole rows later in the order rows are visited (backward: toward lower
