@@ -9,6 +9,7 @@ namespace {
 std::atomic<bool> gForceScalar{false};
 std::atomic<bool> gForceMerged{false};
 std::atomic<bool> gForceAvx2{false};
+std::atomic<bool> gForceMasked{false};
 
 bool CpuHasAvx2() {
 #if QORCAM_CONV_SIMD
@@ -56,9 +57,20 @@ bool CpuHasAvx512Vbmi() {
 
 } // namespace
 
+bool CanStoreByteMasks() {
+    static const bool has = CpuHasByteMasks();
+    return has;
+}
+
 bool UseByteMaskedStores() {
-    static const bool has = CpuPrefersByteMasks();
-    return has && !gForceMerged.load(std::memory_order_relaxed);
+    static const bool prefers = CpuPrefersByteMasks();
+    if (!CanStoreByteMasks()) return false;
+    if (gForceMasked.load(std::memory_order_relaxed)) return true;
+    return prefers && !gForceMerged.load(std::memory_order_relaxed);
+}
+
+void ForceByteMaskedStores(bool masked) {
+    gForceMasked.store(masked, std::memory_order_relaxed);
 }
 
 void ForceMergedStores(bool merged) {

@@ -60,6 +60,11 @@ void ForceAvx2Kernels(bool avx2);
 // Tests: makes the 32-bit stores read and merge the fourth byte even where
 // the processor could store under a mask.
 void ForceMergedStores(bool merged);
+// True when the processor can store bytes under a mask, preferred or not.
+bool CanStoreByteMasks();
+// Tests: makes the Bayer and YUV kernels store under a byte mask where the
+// processor can, also where it prefers merging.
+void ForceByteMaskedStores(bool masked);
 
 #if QORCAM_CONV_SIMD
 namespace simd {
