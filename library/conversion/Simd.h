@@ -37,20 +37,20 @@ void ForceScalarKernels(bool scalar);
 bool UseByteMaskedStores();
 // At least how many bytes ahead of its stores a kernel asks for the
 // destination lines to be brought in for writing (prefetchw), 0 for none;
-// the kernels round it up to whole rows (RowsAhead). See Simd.cpp.
+// bottom-up the kernels round it up to whole rows (RowsAhead). See Simd.cpp.
 int StorePrefetch();
 // The same for the source lines it loads (prefetcht0).
 int SourcePrefetch();
-// The signed distance from a byte of one row to the same byte of the row
-// whole rows later in the order rows are visited (backward: toward lower
-// addresses) that is at least bytes away; 0 when bytes is 0. Prefetching
-// there serves top-down and bottom-up, left-to-right and mirrored rows
-// alike.
+// The signed distance at which to prefetch, at least bytes (0: none), for
+// rows of stride bytes visited top-down or, when backward, bottom-up.
+// Top-down the rows lie one after the other in the order they are visited,
+// so bytes on is where the kernel will be; bottom-up that place is in the
+// rows before in memory: the same bytes whole rows back.
 inline ptrdiff_t RowsAhead(int bytes, size_t stride, bool backward) {
     if (bytes <= 0 || stride == 0) return 0;
+    if (!backward) return bytes;
     const size_t rows = (static_cast<size_t>(bytes) + stride - 1) / stride;
-    const auto ahead = static_cast<ptrdiff_t>(rows * stride);
-    return backward ? -ahead : ahead;
+    return -static_cast<ptrdiff_t>(rows * stride);
 }
 // True when the 64-pixel kernels may run: UseSimd() and the processor has
 // AVX-512 BW, VL and VBMI (byte permutes across the whole register).
