@@ -144,6 +144,7 @@ bool CConv::MakeYuvTable() {
         data->isLinear = data->isLinear && FitLinear(row, data->linear.mul[k], data->linear.shift[k],
                                                      data->linear.negative[k]);
     }
+    if (data->isLinear) FitYuv16(data->table, data->linear);
     yuv_.store(data, std::memory_order_release);
     return true;
 }

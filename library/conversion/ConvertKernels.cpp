@@ -4,6 +4,8 @@
 #include "Parallel.h"
 #include "Simd.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace qorcam::conversion {
@@ -396,6 +398,82 @@ struct Masks32 {
 };
 constexpr Masks32 kRgb4Fwd(true, false), kRgb4Rev(true, true), kBgr4Fwd(false, false), kBgr4Rev(false, true);
 
+// Byte permutes of Yuv422x64: the Y, U and V bytes of 128 source bytes
+// (two registers) as 16-bit words, in the order the packs below put back
+// into pixel order.
+struct Yuv64Index {
+    alignas(64) uint8_t y[2][64]; // pixels 16k to 16k + 7 in lane k of y[0], 16k + 8 to 16k + 15 of y[1]
+    alignas(64) uint8_t u[64];    // group g's chroma at word g
+    alignas(64) uint8_t v[64];
+    constexpr Yuv64Index(bool uyvy) : y{}, u{}, v{} {
+        const int yOff = uyvy ? 1 : 0, uOff = uyvy ? 0 : 1, vOff = uyvy ? 2 : 3;
+        for (int w = 0; w < 32; ++w) {
+            const int lane = w / 8, j = w % 8;
+            y[0][2 * w] = static_cast<uint8_t>(2 * (16 * lane + j) + yOff);
+            y[1][2 * w] = static_cast<uint8_t>(2 * (16 * lane + 8 + j) + yOff);
+            u[2 * w] = static_cast<uint8_t>(4 * w + uOff);
+            v[2 * w] = static_cast<uint8_t>(4 * w + vOff);
+        }
+    }
+};
+constexpr Yuv64Index kUyvy64(true), kYuyv64(false);
+
+// Table row k for 32 chroma words, by the 16-bit form: n = c - 128,
+// magnitude ((|n| << pre) x mul) >> 16, sign that of n (flipped for a
+// negative row).
+QC_SIMD512 __m512i Entries16(const YuvLinear& f, int k, __m512i magnitude, __mmask32 negative) {
+    const __m512i m = _mm512_mulhi_epu16(_mm512_sll_epi16(magnitude, _mm_cvtsi32_si128(f.pre16[k])),
+                                         _mm512_set1_epi16(static_cast<short>(f.mul16[k])));
+    return _mm512_mask_sub_epi16(m, f.negative[k] ? static_cast<__mmask32>(~negative) : negative,
+                                 _mm512_setzero_si512(), m);
+}
+
+// 64 pixels of U Y V Y (uyvy) or Y U Y V from 128 bytes at s into pixels at
+// d (mirrored: in reverse order from d on), for as many whole blocks of 64
+// as n holds; returns the pixels done. The arithmetic is that of Yuv422x32:
+// 16-bit saturating sums, so the same clamps.
+template <int P>
+QC_TARGET512 int Yuv422Avx512(const YuvLinear& f, const uint8_t* s, uint8_t* d, int n, bool uyvy, bool mirror,
+                              bool masked, ptrdiff_t srcAhead, ptrdiff_t dstAhead) {
+    const Yuv64Index& x = uyvy ? kUyvy64 : kYuyv64;
+    const __mmask64 even = 0x5555555555555555u;
+    const __m512i i128 = _mm512_set1_epi16(128);
+    int i = 0;
+    for (; i + 64 <= n; i += 64) {
+        if (srcAhead) {
+            const char* from = reinterpret_cast<const char*>(s) + 2 * static_cast<size_t>(i) + srcAhead;
+            _mm_prefetch(from, _MM_HINT_T0);
+            _mm_prefetch(from + 64, _MM_HINT_T0);
+        }
+        const __m512i lo = simd::Load64(s + 2 * static_cast<size_t>(i)),
+                      hi = simd::Load64(s + 2 * static_cast<size_t>(i) + 64);
+        const __m512i y0 = _mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.y[0]), hi);
+        const __m512i y1 = _mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.y[1]), hi);
+        const __m512i un =
+            _mm512_sub_epi16(_mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.u), hi), i128);
+        const __m512i vn =
+            _mm512_sub_epi16(_mm512_maskz_permutex2var_epi8(even, lo, _mm512_load_si512(x.v), hi), i128);
+        const __m512i ua = _mm512_abs_epi16(un), va = _mm512_abs_epi16(vn);
+        const __mmask32 uneg = _mm512_movepi16_mask(un), vneg = _mm512_movepi16_mask(vn);
+        const __m512i tr = Entries16(f, 0, va, vneg);
+        const __m512i tg = _mm512_adds_epi16(Entries16(f, 1, va, vneg), Entries16(f, 2, ua, uneg));
+        const __m512i tb = Entries16(f, 3, ua, uneg);
+        // Each entry twice (the two pixels of its group), lined up with y0 and y1.
+        const __m512i r = _mm512_packus_epi16(_mm512_adds_epi16(y0, _mm512_unpacklo_epi16(tr, tr)),
+                                              _mm512_adds_epi16(y1, _mm512_unpackhi_epi16(tr, tr)));
+        const __m512i g = _mm512_packus_epi16(_mm512_subs_epi16(y0, _mm512_unpacklo_epi16(tg, tg)),
+                                              _mm512_subs_epi16(y1, _mm512_unpackhi_epi16(tg, tg)));
+        const __m512i b = _mm512_packus_epi16(_mm512_adds_epi16(y0, _mm512_unpacklo_epi16(tb, tb)),
+                                              _mm512_adds_epi16(y1, _mm512_unpackhi_epi16(tb, tb)));
+        uint8_t* o = mirror ? d - static_cast<ptrdiff_t>(i + 64) * P : d + static_cast<size_t>(i) * P;
+        if (dstAhead)
+            for (int q = 0; q < P; ++q)
+                _m_prefetchw(o + dstAhead + 64 * q);
+        simd::StoreBgr64<P>(o, b, g, r, masked, mirror);
+    }
+    return i;
+}
+
 // Converts the whole 16-pixel blocks of a row with vector code and returns
 // how many pixels it did (0 for formats it does not handle).
 template <int P>
@@ -443,6 +521,15 @@ __attribute__((target("avx2"))) int SimdRow(const KernelArgs& a, const uint8_t* 
         return x;
     }
     if (a.id == ConvYuv422 || a.id == ConvYuv422Yuyv || a.id == ConvYCbCr422) {
+        if (a.yuvLinear && a.yuvLinear->fits16 && UseAvx512()) {
+            // Prefetches go to the same bytes some rows on: the source is
+            // read top-down, the destination written bottom-up when flipped.
+            const bool flip = a.storeMode == StoreBmp || a.storeMode == StoreBmpLR;
+            x = Yuv422Avx512<P>(*a.yuvLinear, s, mirror ? d + static_cast<size_t>(w) * P : d, w,
+                                a.id == ConvYuv422, mirror, masked,
+                                RowsAhead(SourcePrefetch(), a.srcStride, false),
+                                RowsAhead(StorePrefetch(), a.dstStride, flip));
+        }
         for (; x + 32 <= w; x += 32) {
             __m256i b, g, r;
             Yuv422x32(a, s + 2 * static_cast<size_t>(x), a.id == ConvYuv422, b, g, r);
@@ -521,6 +608,37 @@ template <int P> void Convert(const KernelArgs& a) {
 }
 
 } // namespace
+
+void FitYuv16(const int32_t* table, YuvLinear& linear) {
+    linear.fits16 = false;
+    for (int k = 0; k < 4; ++k) {
+        const int32_t* row = table + 256 * k;
+        bool found = false;
+        for (int s = 16; s >= 8 && !found; --s) {
+            int64_t lo = 0, hi = 65535;
+            for (int64_t m = 1; m <= 128; ++m) {
+                const int64_t t = std::abs(static_cast<int64_t>(row[m == 128 ? 0 : 128 + m]));
+                lo = std::max(lo, (t * (int64_t{1} << s) + m - 1) / m);
+                hi = std::min(hi, ((t + 1) * (int64_t{1} << s) - 1) / m);
+            }
+            if (lo > hi) continue;
+            bool exact = true;
+            for (int i = 0; i < 256 && exact; ++i) {
+                const int64_t n = i - 128;
+                int64_t v = ((std::abs(n) << (16 - s)) * lo) >> 16;
+                if (n < 0) v = -v;
+                if (linear.negative[k]) v = -v;
+                exact = v == row[i];
+            }
+            if (!exact) continue;
+            linear.mul16[k] = static_cast<uint16_t>(lo);
+            linear.pre16[k] = static_cast<uint16_t>(16 - s);
+            found = true;
+        }
+        if (!found) return;
+    }
+    linear.fits16 = true;
+}
 
 void ConvertGeneric(const KernelArgs& args, int pixelBytes) {
     if (pixelBytes == 4)

@@ -93,11 +93,104 @@ __attribute__((target("avx2"))) int DecodeSimd(const KernelArgs& a, const Geomet
 }
 #endif
 
+#if QORCAM_CONV_SIMD
+// Byte permutes of the 64-column decode: sample j (of 64 in order, or of
+// the mirrored 64 when rev) from the two registers loaded for it.
+struct DecodeIndex {
+    alignas(64) uint8_t byte[64];  // bytes of one register
+    alignas(64) uint8_t swap[64];  // the two bytes of each 16-bit word swapped (in each 16-byte lane)
+    alignas(64) uint8_t word[64];  // low bytes of 64 16-bit words in two registers
+    alignas(64) uint8_t msb[64];   // bytes 3k and 3k + 2 of 96, loaded at 0 and 32
+    alignas(64) uint8_t lsbLo[64]; // 16-bit words of samples 0 to 31 (12p), loaded at 0 and 32
+    alignas(64) uint8_t lsbHi[64]; // and of samples 32 to 63
+    constexpr DecodeIndex(bool rev) : byte{}, swap{}, word{}, msb{}, lsbLo{}, lsbHi{} {
+        // q: byte of the 96 loaded at 0 (64 bytes) and 32 (64 bytes).
+        auto at = [](int q) { return static_cast<uint8_t>(q < 64 ? q : 64 + q - 32); };
+        for (int j = 0; j < 64; ++j) {
+            const int k = rev ? 63 - j : j;
+            byte[j] = static_cast<uint8_t>(k);
+            swap[j] = static_cast<uint8_t>((j ^ 1) & 15);
+            word[j] = static_cast<uint8_t>(2 * k);
+            msb[j] = at(3 * (k >> 1) + 2 * (k & 1));
+        }
+        // 12p: word w of sample k holds bytes 3(k/2), 3(k/2) + 1 (even k,
+        // shifted right by 4 below) or byte 3(k/2) + 2 and any (odd k).
+        for (int w = 0; w < 64; ++w) {
+            const int k = w % 32 + (w >= 32 ? 32 : 0);
+            const int q = 3 * (k >> 1) + ((k & 1) ? 2 : 0);
+            uint8_t* out = w < 32 ? lsbLo : lsbHi;
+            out[2 * (w % 32)] = at(q);
+            out[2 * (w % 32) + 1] = at((k & 1) ? q : q + 1);
+        }
+    }
+};
+inline constexpr DecodeIndex kDecode{false}, kDecodeRev{true};
+
+// Decodes destination columns [c, hi) with 64-column blocks; returns the
+// first column not done. The packed kinds start on an even source column
+// (DecodeSimd's rule, for the same blocks).
+template <SampleKind K>
+QC_TARGET512 int DecodeAvx512(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c, int hi,
+                              uint8_t* p, int s) {
+    if ((K == SampleKind::Packed || K == SampleKind::Packed12p) && c < hi &&
+        ((g.mirror ? g.w - 64 - c : c) & 1)) {
+        p[c - s] = Sample<K>(a, row, g.mirror ? g.w - 1 - c : c);
+        ++c;
+    }
+    const DecodeIndex& x = g.mirror ? kDecodeRev : kDecode;
+    // Source bytes of two samples.
+    constexpr int kBytes = K == SampleKind::Byte ? 2 : (K == SampleKind::Word ? 4 : 3);
+    // The same columns some rows on in the order the rows are decoded.
+    const ptrdiff_t ahead = RowsAhead(SourcePrefetch(), a.srcStride, g.flip);
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(a.shift));
+    for (; c + 64 <= hi; c += 64) {
+        const size_t sx = static_cast<size_t>(g.mirror ? g.w - 64 - c : c);
+        if (ahead) {
+            const char* from = reinterpret_cast<const char*>(row) + sx * kBytes / 2 + ahead;
+            _mm_prefetch(from, _MM_HINT_T0);
+            if (kBytes > 2) _mm_prefetch(from + 64, _MM_HINT_T0);
+        }
+        __m512i v;
+        if constexpr (K == SampleKind::Byte) {
+            // Decoded only when mirrored: read in order, the samples are used where they lie.
+            const __m512i in = simd::Load64(row + sx);
+            v = _mm512_permutex2var_epi8(in, _mm512_load_si512(x.byte), in);
+        } else if constexpr (K == SampleKind::Word) {
+            __m512i lo = simd::Load64(row + 2 * sx), hi2 = simd::Load64(row + 2 * sx + 64);
+            if (a.swapBytes) {
+                const __m512i sw = _mm512_load_si512(x.swap);
+                lo = _mm512_shuffle_epi8(lo, sw);
+                hi2 = _mm512_shuffle_epi8(hi2, sw);
+            }
+            v = _mm512_permutex2var_epi8(_mm512_srl_epi16(lo, shift), _mm512_load_si512(x.word),
+                                         _mm512_srl_epi16(hi2, shift));
+        } else {
+            const uint8_t* q = row + sx / 2 * 3;
+            const __m512i b0 = simd::Load64(q), b1 = simd::Load64(q + 32);
+            if constexpr (K == SampleKind::Packed) {
+                v = _mm512_permutex2var_epi8(b0, _mm512_load_si512(x.msb), b1);
+            } else {
+                // Even samples: (byte 3k >> 4 | byte 3k + 1 << 4), odd ones byte 3k + 2.
+                const __m512i by = _mm512_set1_epi32(0x00000004);
+                const __m512i wlo =
+                    _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbLo), b1), by);
+                const __m512i whi =
+                    _mm512_srlv_epi16(_mm512_permutex2var_epi8(b0, _mm512_load_si512(kDecode.lsbHi), b1), by);
+                v = _mm512_permutex2var_epi8(wlo, _mm512_load_si512(x.word), whi);
+            }
+        }
+        simd::Save64(p + (c - s), v);
+    }
+    return c;
+}
+#endif
+
 // Fills p[c - s] with the 8-bit sample that lands in the destination row
 // that source row row makes, column c, for every c of [c, hi).
 template <SampleKind K>
 void DecodeRange(const KernelArgs& a, const Geometry& g, const uint8_t* row, int c, int hi, uint8_t* p, int s) {
 #if QORCAM_CONV_SIMD
+    if (UseAvx512()) c = DecodeAvx512<K>(a, g, row, c, hi, p, s);
     if (UseSimd()) c = DecodeSimd<K>(a, g, row, c, hi, p, s);
 #endif
     for (; c < hi; ++c)
@@ -292,6 +385,103 @@ __attribute__((target("avx2"))) int InteriorSimd(const Geometry& g, int r, const
 }
 #endif
 
+#if QORCAM_CONV_SIMD
+// Byte j of left(x, y) is byte j - 1 of x:y (x the block before y), byte j
+// of right(y, z) byte j + 1 of y:z.
+struct Shift64 {
+    alignas(64) uint8_t left[64];
+    alignas(64) uint8_t right[64];
+    constexpr Shift64() : left{}, right{} {
+        for (int j = 0; j < 64; ++j) {
+            left[j] = static_cast<uint8_t>(63 + j);
+            right[j] = static_cast<uint8_t>(j + 1);
+        }
+    }
+};
+constexpr Shift64 kShift64{};
+
+// 64 interior pixels from the blocks of each line before (p), at (c) and
+// after (n) them: only the last byte of p and the first of n count. gk
+// marks the lanes of native greens.
+template <int P>
+QC_SIMD512 void Interior64(__m512i ap, __m512i ac, __m512i an, __m512i cp, __m512i cc, __m512i cn, __m512i bp,
+                           __m512i bc, __m512i bn, __mmask64 gk, bool red, uint8_t* p, bool masked) {
+    const __m512i toLeft = _mm512_load_si512(kShift64.left), toRight = _mm512_load_si512(kShift64.right);
+    const __m512i cl = _mm512_permutex2var_epi8(cp, toLeft, cc),
+                  cr = _mm512_permutex2var_epi8(cc, toRight, cn);
+    const __m512i al = _mm512_permutex2var_epi8(ap, toLeft, ac),
+                  ar = _mm512_permutex2var_epi8(ac, toRight, an);
+    const __m512i bl = _mm512_permutex2var_epi8(bp, toLeft, bc),
+                  br = _mm512_permutex2var_epi8(bc, toRight, bn);
+    const __m512i h2 = simd::FloorAvg(cl, cr);
+    const __m512i v2 = simd::FloorAvg(ac, bc);
+    const __m512i cross = simd::FloorAvg4(cl, cr, ac, bc, h2, v2);
+    const __m512i diag = simd::FloorAvg4(al, ar, bl, br, simd::FloorAvg(al, ar), simd::FloorAvg(bl, br));
+    const __m512i own = _mm512_mask_blend_epi8(gk, cc, h2); // the row's own colour
+    const __m512i green = _mm512_mask_blend_epi8(gk, cross, cc);
+    const __m512i other = _mm512_mask_blend_epi8(gk, diag, v2); // the colour of the rows above and below
+    if (red)
+        simd::StoreBgr64<P>(p, other, green, own, masked, false);
+    else
+        simd::StoreBgr64<P>(p, own, green, other, masked, false);
+}
+
+// An interior run of at least 64 pixels, as InteriorSimd computes it, in
+// 64-pixel blocks; a last partial block is done as the 64 pixels that end
+// the run, over pixels already written with the same bytes. Each line is
+// loaded once per block (the neighbours to the left and right come from
+// byte permutes of this block and the ones beside it), not three times at
+// unaligned offsets, which made this slower than AVX2 on a flushed image.
+template <int P>
+QC_TARGET512 void InteriorAvx512(const KernelArgs& a, const Geometry& g, int r, const uint8_t* A,
+                                 const uint8_t* C, const uint8_t* B, uint8_t* d, int c, int n,
+                                 bool belowInSource) {
+    const bool red = g.RedRow(r);
+    // Lanes that hold native greens: the even ones when the run starts on one.
+    const __mmask64 even = 0x5555555555555555u;
+    const __mmask64 gk = g.At(r, c) == SiteG ? even : static_cast<__mmask64>(~even);
+    const bool masked = P == 4 && UseByteMaskedStores();
+    // The destination rows are written top-down.
+    const ptrdiff_t prefetch = RowsAhead(StorePrefetch(), a.dstStride, false);
+    // B read where it lies in the source (8-bit samples in order): ask for
+    // its lines ahead; decoded lines were asked for by the decode.
+    const ptrdiff_t ahead = belowInSource ? RowsAhead(SourcePrefetch(), a.srcStride, g.flip) : 0;
+    // The byte before the first block, in the last lane.
+    const __mmask64 last = __mmask64{1} << 63;
+    __m512i ap = _mm512_maskz_loadu_epi8(last, A - 64), cp = _mm512_maskz_loadu_epi8(last, C - 64),
+            bp = _mm512_maskz_loadu_epi8(last, B - 64);
+    __m512i ac = simd::Load64(A), cc = simd::Load64(C), bc = simd::Load64(B);
+    int i = 0;
+    for (; i + 64 <= n; i += 64) {
+        // The next block, or at the end of the run its first byte (the
+        // run's interior always has one).
+        __m512i an, cn, bn;
+        if (i + 128 <= n) {
+            an = simd::Load64(A + i + 64), cn = simd::Load64(C + i + 64), bn = simd::Load64(B + i + 64);
+        } else {
+            an = _mm512_maskz_loadu_epi8(1, A + i + 64), cn = _mm512_maskz_loadu_epi8(1, C + i + 64);
+            bn = _mm512_maskz_loadu_epi8(1, B + i + 64);
+        }
+        uint8_t* p = d + static_cast<size_t>(i) * P;
+        if (ahead) _mm_prefetch(reinterpret_cast<const char*>(B) + i + ahead, _MM_HINT_T0);
+        if (prefetch)
+            for (int q = 0; q < P; ++q)
+                _m_prefetchw(p + prefetch + 64 * q);
+        Interior64<P>(ap, ac, an, cp, cc, cn, bp, bc, bn, gk, red, p, masked);
+        ap = ac, cp = cc, bp = bc;
+        ac = an, cc = cn, bc = bn;
+    }
+    if (i == n) return;
+    const int j = n - 64;
+    const uint8_t *la = A + j, *lc = C + j, *lb = B + j;
+    Interior64<P>(
+        _mm512_maskz_loadu_epi8(last, la - 64), simd::Load64(la), _mm512_maskz_loadu_epi8(1, la + 64),
+        _mm512_maskz_loadu_epi8(last, lc - 64), simd::Load64(lc), _mm512_maskz_loadu_epi8(1, lc + 64),
+        _mm512_maskz_loadu_epi8(last, lb - 64), simd::Load64(lb), _mm512_maskz_loadu_epi8(1, lb + 64),
+        (j & 1) ? static_cast<__mmask64>(~gk) : gk, red, d + static_cast<size_t>(j) * P, masked);
+}
+#endif
+
 template <int P>
 void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, const uint8_t* B, uint8_t* d,
               int c, int n) {
@@ -303,8 +493,12 @@ void Interior(const Geometry& g, int r, const uint8_t* A, const uint8_t* C, cons
         firstG ? InteriorRun<P, false, true>(A, C, B, d, n) : InteriorRun<P, false, false>(A, C, B, d, n);
 }
 
-// Columns of the interior done between two pieces of the line below.
+// Columns of the interior done between two pieces of the line below; the
+// 64-pixel kernels to 24 bits take pieces of 1024 (on the AMD machine of
+// bench/README.md, flushed, Bayer 10- to 16-bit and packed to 24 bits 5 to
+// 12% faster than with 512; to 32 bits it made no difference either way).
 constexpr int kPiece = 512;
+constexpr int kPiece24Wide = 1024;
 
 template <int P, SampleKind K>
 void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r, int s, int e) {
@@ -337,16 +531,22 @@ void DemosaicRow(const KernelArgs& a, const Geometry& g, LineCache& cache, int r
     }
     int lo = std::max(s, 1);
     const int hi = std::min(e, g.w - 1);
+    const int piece = P == 3 && UseAvx512() ? kPiece24Wide : kPiece;
     below.Upto(lo + 1);
     if (s == 0) EdgePixel(g, A, C, B, r, 0, s, drow);
     while (hi > lo) {
-        const int n = std::min(hi - lo, kPiece);
+        const int n = std::min(hi - lo, piece);
         below.Upto(lo + n + 1);
         int done = 0;
 #if QORCAM_CONV_SIMD
-        if (UseSimd())
-            done = InteriorSimd<P>(g, r, A + (lo - s), C + (lo - s), B + (lo - s),
-                                   drow + static_cast<size_t>(lo) * P, lo, n);
+        if (UseAvx512() && n >= 64) {
+            InteriorAvx512<P>(a, g, r, A + (lo - s), C + (lo - s), B + (lo - s),
+                              drow + static_cast<size_t>(lo) * P, lo, n, K == SampleKind::Byte && !g.mirror);
+            done = n;
+        }
+        if (UseSimd() && n - done >= 16)
+            done += InteriorSimd<P>(g, r, A + (lo + done - s), C + (lo + done - s), B + (lo + done - s),
+                                    drow + static_cast<size_t>(lo + done) * P, lo + done, n - done);
 #endif
         if (n > done)
             Interior<P>(g, r, A + (lo + done - s), C + (lo + done - s), B + (lo + done - s),

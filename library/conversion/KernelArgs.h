@@ -14,7 +14,17 @@ struct YuvLinear {
     int32_t mul[4] = {};
     int32_t shift[4] = {};
     bool negative[4] = {};
+    // The same in 16 bits, where every row has such a form (fits16): the
+    // magnitude is ((|i - 128| << pre16[k]) x mul16[k]) >> 16, pre16 0 to 8,
+    // mul16 below 65536.
+    bool fits16 = false;
+    uint16_t mul16[4] = {};
+    uint16_t pre16[4] = {};
 };
+
+// Finds the 16-bit form of the four table rows (256 entries each) whose
+// 32-bit form linear holds; sets linear.fits16.
+void FitYuv16(const int32_t* table, YuvLinear& linear);
 
 // One conversion, checked and resolved: width and height at least 1, sizes
 // within 32 bits, store mode and Bayer phase 0 to 3, the shift resolved.

@@ -1,8 +1,10 @@
-// Vector building blocks of the hot kernels (x86-64 with AVX2, internal).
+// Vector building blocks of the hot kernels (x86-64 with AVX2 or AVX-512,
+// internal).
 //
-// Every function here is compiled for AVX2 and called only after
-// UseSimd() said yes, so the library still runs, on its scalar code, on a
-// processor without it.
+// Every function here is compiled for AVX2 (or, the 64-byte ones, for
+// AVX-512 BW, VL and VBMI) and called only after UseSimd() (UseAvx512())
+// said yes, so the library still runs, on its scalar code, on a processor
+// without it.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,9 @@
 #define QORCAM_CONV_SIMD 1
 #include <immintrin.h>
 #define QC_SIMD __attribute__((target("avx2"), always_inline)) inline
+// AVX-512 with byte permutes (BW, VL, VBMI): 64 pixels per step.
+#define QC_TARGET512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi,prfchw")))
+#define QC_SIMD512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi"), always_inline)) inline
 #else
 #define QORCAM_CONV_SIMD 0
 #endif
@@ -23,15 +28,43 @@ namespace qorcam::conversion {
 bool UseSimd();
 // Makes every kernel take its scalar path (tests compare both paths).
 void ForceScalarKernels(bool scalar);
-// True when the processor stores bytes under a mask (AVX-512 BW and VL):
-// the Bayer and YUV kernels then write 32-bit pixels without reading their
+// True when the processor stores bytes under a mask (AVX-512 BW and VL)
+// and is not an AMD one (there merging was faster, see Simd.cpp): the
+// Bayer and YUV kernels then write 32-bit pixels without reading their
 // fourth byte back (5 to 15% faster on a flushed 4096x3000 image); the
 // cheap kernels keep reading it, as those reads bring the destination
 // lines in ahead of the stores (masked stores made Mono8 20% slower).
 bool UseByteMaskedStores();
+// At least how many bytes ahead of its stores a kernel asks for the
+// destination lines to be brought in for writing (prefetchw), 0 for none;
+// bottom-up the kernels round it up to whole rows (RowsAhead). See Simd.cpp.
+int StorePrefetch();
+// The same for the source lines it loads (prefetcht0).
+int SourcePrefetch();
+// The signed distance at which to prefetch, at least bytes (0: none), for
+// rows of stride bytes visited top-down or, when backward, bottom-up.
+// Top-down the rows lie one after the other in the order they are visited,
+// so bytes on is where the kernel will be; bottom-up that place is in the
+// rows before in memory: the same bytes whole rows back.
+inline ptrdiff_t RowsAhead(int bytes, size_t stride, bool backward) {
+    if (bytes <= 0 || stride == 0) return 0;
+    if (!backward) return bytes;
+    const size_t rows = (static_cast<size_t>(bytes) + stride - 1) / stride;
+    return -static_cast<ptrdiff_t>(rows * stride);
+}
+// True when the 64-pixel kernels may run: UseSimd() and the processor has
+// AVX-512 BW, VL and VBMI (byte permutes across the whole register).
+bool UseAvx512();
+// Tests: makes the vector kernels keep to AVX2 (both give the same bytes).
+void ForceAvx2Kernels(bool avx2);
 // Tests: makes the 32-bit stores read and merge the fourth byte even where
 // the processor could store under a mask.
 void ForceMergedStores(bool merged);
+// True when the processor can store bytes under a mask, preferred or not.
+bool CanStoreByteMasks();
+// Tests: makes the Bayer and YUV kernels store under a byte mask where the
+// processor can, also where it prefers merging.
+void ForceByteMaskedStores(bool masked);
 
 #if QORCAM_CONV_SIMD
 namespace simd {
@@ -290,6 +323,84 @@ QC_SIMD __m128i UnpackLsb(const uint8_t* s) {
         _mm_shuffle_epi8(a, _mm_setr_epi8(-1, 2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1)),
         _mm_shuffle_epi8(b, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, -1, 12, -1, 15)));
     return _mm_or_si128(_mm_and_si128(_mm_srli_epi16(even, 4), _mm_set1_epi16(0xFF)), odd);
+}
+
+// ---- 64 bytes per register (AVX-512 BW, VL, VBMI) ----
+
+QC_SIMD512 __m512i Load64(const uint8_t* p) {
+    return _mm512_loadu_si512(p);
+}
+QC_SIMD512 void Save64(uint8_t* p, __m512i v) {
+    _mm512_storeu_si512(p, v);
+}
+
+// floor((a + b) / 2) per byte.
+QC_SIMD512 __m512i FloorAvg(__m512i a, __m512i b) {
+    // 0x28: (a ^ b) & c, c the ones.
+    return _mm512_sub_epi8(_mm512_avg_epu8(a, b), _mm512_ternarylogic_epi32(a, b, _mm512_set1_epi8(1), 0x28));
+}
+
+// floor((a + b + c + d) / 4) per byte given h = FloorAvg(a, b) and
+// v = FloorAvg(c, d): the two halves dropped a bit each, both together one
+// more unit.
+QC_SIMD512 __m512i FloorAvg4(__m512i a, __m512i b, __m512i c, __m512i d, __m512i h, __m512i v) {
+    // 0x2A: ~(x & y) & ones; 0x28: (h ^ v) & that.
+    const __m512i none =
+        _mm512_ternarylogic_epi32(_mm512_xor_si512(a, b), _mm512_xor_si512(c, d), _mm512_set1_epi8(1), 0x2A);
+    return _mm512_sub_epi8(_mm512_avg_epu8(h, v), _mm512_ternarylogic_epi32(h, v, none, 0x28));
+}
+
+// Byte permutes that interleave 64-byte planes b, g, r into pixels: byte t
+// of output register o takes pixel (64 o + t) / P, colour (64 o + t) % P;
+// idx picks b or g (bit 6: g), kr marks the bytes of r, kx the fourth
+// bytes (P == 4), which the stores keep.
+template <int P> struct Interleave64 {
+    alignas(64) uint8_t idx[P][64];
+    uint64_t kr[P];
+    uint64_t kx = 0;
+    constexpr Interleave64(bool mirror) : idx{}, kr{} {
+        for (int o = 0; o < P; ++o) {
+            kr[o] = 0;
+            for (int t = 0; t < 64; ++t) {
+                const int j = 64 * o + t;
+                int pixel = j / P;
+                if (mirror) pixel = 63 - pixel;
+                const int colour = j % P;
+                idx[o][t] = static_cast<uint8_t>(pixel | (colour == 1 ? 64 : 0));
+                if (colour == 2) kr[o] |= uint64_t{1} << t;
+                if (colour == 3 && o == 0) kx |= uint64_t{1} << t;
+            }
+        }
+    }
+};
+inline constexpr Interleave64<3> kInterleave24{false}, kInterleave24Rev{true};
+inline constexpr Interleave64<4> kInterleave32{false}, kInterleave32Rev{true};
+
+// Stores 64 pixels from the 64-byte planes b, g, r: 192 bytes of B G R,
+// or 256 bytes of B G R x where x keeps the destination's old fourth byte
+// (stored under a byte mask when masked, else read and merged). With
+// mirror the pixels go in reverse order.
+template <int P>
+QC_SIMD512 void StoreBgr64(uint8_t* d, __m512i b, __m512i g, __m512i r, bool masked, bool mirror) {
+    const Interleave64<P>* mp;
+    if constexpr (P == 3)
+        mp = mirror ? &kInterleave24Rev : &kInterleave24;
+    else
+        mp = mirror ? &kInterleave32Rev : &kInterleave32;
+    const Interleave64<P>& m = *mp;
+    for (int o = 0; o < P; ++o) {
+        const __m512i idx = _mm512_load_si512(m.idx[o]);
+        __m512i v = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(b, idx, g), m.kr[o], idx, r);
+        uint8_t* p = d + 64 * o;
+        if constexpr (P == 4) {
+            if (masked) {
+                _mm512_mask_storeu_epi8(p, ~m.kx, v);
+                continue;
+            }
+            v = _mm512_mask_blend_epi8(m.kx, v, Load64(p));
+        }
+        Save64(p, v);
+    }
 }
 
 } // namespace simd

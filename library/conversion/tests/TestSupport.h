@@ -92,24 +92,33 @@ inline std::vector<uint8_t> RunReference(const Case& c, const std::vector<uint8_
 
 // Converts a random image with the kernel (serial and parallel; vector
 // paths with 32-bit pixels stored under a byte mask where the processor can,
-// and merged with their old fourth byte, and the scalar path) and the model, into destinations holding the same random
-// old content, and compares every byte, the unwritten ones included. The
-// parallel form can be left out where an image has too few rows to share.
+// and merged with their old fourth byte, the AVX2 path where the processor
+// runs wider ones, with either store, and the scalar path) and the model, into destinations holding the same
+// random old content, and compares every byte, the unwritten ones included. The parallel form can be left out
+// where an image has too few rows to share.
 inline ::testing::AssertionResult MatchesReference(Case c, std::mt19937& rng, bool alsoParallel = true) {
     const auto src = RandomBytes(RefSourceBytes(c.id, c.width, c.height), rng);
     const auto old = RandomBytes(RefDibBytes(c.dibMode, c.width, c.height), rng);
     const auto want = RunReference(c, src, old);
-    const char* const paths[] = {"", " merged stores", " scalar"};
-    for (int path = 0; path < 3; ++path)
+    const char* const paths[] = {"", " other store", " scalar", " AVX2", " AVX2 other store"};
+    // The store the processor prefers for 32-bit pixels runs on the first
+    // path; paths 1 and 4 run the other one where the processor has both.
+    const bool masked = UseByteMaskedStores();
+    for (int path = 0; path < 5; ++path)
         for (bool parallel : {false, true}) {
             if (parallel && !alsoParallel) continue;
-            // Without masked stores the first path is already the merged one.
-            if (path == 1 && (!UseByteMaskedStores() || c.dibMode != Dib32)) continue;
+            const bool other = path == 1 || path == 4;
+            if (other && (!CanStoreByteMasks() || c.dibMode != Dib32)) continue;
+            if ((path == 3 || path == 4) && !UseAvx512()) continue;
             c.parallel = parallel;
-            ForceMergedStores(path == 1);
+            ForceMergedStores(other && masked);
+            ForceByteMaskedStores(other && !masked);
             ForceScalarKernels(path == 2);
+            ForceAvx2Kernels(path == 3 || path == 4);
             const auto got = RunKernel(c, src, old);
+            ForceAvx2Kernels(false);
             ForceScalarKernels(false);
+            ForceByteMaskedStores(false);
             ForceMergedStores(false);
             for (size_t i = 0; i < want.size(); ++i)
                 if (got[i] != want[i])
