@@ -380,7 +380,7 @@ bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chr
         // While it polls, the sender of the answer wakes nobody: the reader
         // thread's watch is taken away meanwhile.
         const Clock::time_point start = Clock::now();
-        bool polling = pollEnd != Clock::time_point{} && start < pollEnd && pollGuard_.Allowed(start) &&
+        bool polling = pollEnd != Clock::time_point{} && start < pollEnd && ClientPollGuard().Allowed(start) &&
                        UnwatchForReader();
         const bool unwatched = polling;
         bool endedPolling = false;
@@ -401,7 +401,7 @@ bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chr
                 const ReadResult result = ReadAndHandle(&more);
                 if (result == ReadResult::End) break;
                 if (result == ReadResult::Data) continue;
-                if (Clock::now() < pollEnd && pollGuard_.Pause(turn)) continue;
+                if (Clock::now() < pollEnd && ClientPollGuard().Pause(turn)) continue;
                 polling = false;
             }
             if (!more) {

@@ -133,7 +133,6 @@ private:
     // thread waiting for its own answer. The inbox is used only under it.
     std::mutex receiveMutex_;
     MessageReader inbox_;
-    PollGuard pollGuard_; // under receiveMutex_
     std::thread reader_;
     std::mutex closeMutex_;
     std::mutex sendMutex_;

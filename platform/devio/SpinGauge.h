@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -24,7 +25,7 @@ namespace qorcam::devio {
 /// but every kProbeEvery-th wait still polls up to the ceiling, to notice
 /// when it became fast again (a wait that is slept through takes the
 /// wake-up's time on top, so its times alone would never show that). The
-/// first wait of a kind polls up to the ceiling. A wait that ended while
+/// first wait of a kind is slept for: what it took decides. A wait that ended while
 /// polling sets the estimate at once; one slept through moves it a quarter
 /// of the way (one stall counts at most 4 caps), so a single late answer
 /// stops the polling only for a few waits.
@@ -40,7 +41,7 @@ public:
 
     /// How long the next wait should poll before it sleeps (zero: sleep at once).
     Duration Budget() {
-        if (typical_ < Duration::zero()) return ceiling_;
+        if (typical_ < Duration::zero()) return Duration::zero();
         if (typical_ <= ceiling_) return std::min(cap_, 2 * typical_ + kSlack);
         if (++sinceProbe_ < kProbeEvery) return Duration::zero();
         sinceProbe_ = 0;
@@ -85,28 +86,53 @@ inline SpinGauge CallerGauge() {
 /// polled for may be one); when a turn took long, something else ran there:
 /// the processor is shared, and a polling thread would give it away for a
 /// whole time slice at every turn instead of being woken in time. After
-/// such a stall the thread does not poll for kQuiet. Not thread-safe.
+/// such a stall no thread of the guard polls for a while: 1 s, four times
+/// as long after each further stall (up to a minute) until a turn passes
+/// without one. A poll after a quiet time is the one that finds out whether
+/// the processor is still shared, so the back-off grows fast: under lasting
+/// load a few time slices are lost in all, not one at every request. Thread-safe (a lost update between two threads costs at most one
+/// turn's worth of the back-off).
 class PollGuard {
 public:
     using Clock = std::chrono::steady_clock;
-    /// A turn longer than this was a stall: a few system calls take a few microseconds.
-    static constexpr Clock::duration kStall = std::chrono::microseconds(25);
-    static constexpr Clock::duration kQuiet = std::chrono::milliseconds(50);
+    /// A turn longer than this was a stall: a few system calls take a few microseconds, a peer
+    /// that answers on the same processor some hundreds at most (the camera emulator takes 20-30 us
+    /// of processor time per answer on a virtual machine, the switches to it and back more); a
+    /// thread that computes, given the processor, holds it for its time slice, milliseconds.
+    static constexpr Clock::duration kStall = std::chrono::milliseconds(1);
+    static constexpr Clock::duration kQuiet = std::chrono::seconds(1);
+    static constexpr Clock::duration kLongestQuiet = std::chrono::seconds(60);
 
-    bool Allowed(Clock::time_point now) const { return now >= quietUntil_; }
+    bool Allowed(Clock::time_point now) const {
+        return now.time_since_epoch().count() >= quietUntil_.load(std::memory_order_relaxed);
+    }
 
     /// One turn's pause: yields the processor. False when the turn (from
-    /// turnStart) stalled; the thread then stops polling for a while.
+    /// turnStart) stalled; polling then stops for a while.
     bool Pause(Clock::time_point turnStart) {
         sched_yield();
         const auto now = Clock::now();
-        if (now - turnStart <= kStall) return true;
-        quietUntil_ = now + kQuiet;
+        if (now - turnStart <= kStall) {
+            if (quiet_.load(std::memory_order_relaxed) != kQuiet.count())
+                quiet_.store(kQuiet.count(), std::memory_order_relaxed);
+            return true;
+        }
+        const Clock::rep quiet = quiet_.load(std::memory_order_relaxed);
+        quietUntil_.store((now + Clock::duration(quiet)).time_since_epoch().count(), std::memory_order_relaxed);
+        quiet_.store(std::min(4 * quiet, kLongestQuiet.count()), std::memory_order_relaxed);
         return false;
     }
 
 private:
-    Clock::time_point quietUntil_{};
+    std::atomic<Clock::rep> quietUntil_{0};
+    std::atomic<Clock::rep> quiet_{kQuiet.count()};
 };
+
+/// The guard of a client process's waiting threads: a processor shared with
+/// other work shows in any of them.
+inline PollGuard& ClientPollGuard() {
+    static PollGuard guard;
+    return guard;
+}
 
 } // namespace qorcam::devio

@@ -40,15 +40,18 @@ Polls Waits(SpinGauge& gauge, int waits, SpinGauge::Duration took) {
 }
 
 TEST(SpinGauge, PollsOnlyForWaitsThatRecentlyEndedWithinItsCeiling) {
-    // A slow camera (answers in 2 ms) costs no polling but one probe up to the ceiling per 32 waits.
+    // The first wait of a kind is slept for.
     SpinGauge slow = ServiceGauge();
-    Waits(slow, 1, 2ms);
+    EXPECT_EQ(slow.Budget(), SpinGauge::Duration::zero());
+    // A slow camera (answers in 2 ms) costs no polling but one probe up to the ceiling per 32 waits.
+    slow.Record(2ms, false);
     const Polls probes = Waits(slow, 320, 2ms);
     EXPECT_LE(probes.count, 320 / static_cast<int>(SpinGauge::kProbeEvery) + 1);
     EXPECT_LE(probes.longest, Us(50));
 
     // A fast one is polled for every time, about twice as long as it takes, never past the cap.
     SpinGauge fast = ServiceGauge();
+    fast.Record(30us, false); // slept for: the wake-up's time on top
     const Polls always = Waits(fast, 100, 12us);
     EXPECT_EQ(always.count, 100);
     EXPECT_LE(always.longest, Us(100));
@@ -69,11 +72,11 @@ TEST(SpinGauge, PollsOnlyForWaitsThatRecentlyEndedWithinItsCeiling) {
 
     // The client's side polls only for shorter waits than the service's loop.
     SpinGauge caller = CallerGauge();
-    Waits(caller, 1, 30us);
+    caller.Record(30us, false);
     EXPECT_EQ(Waits(caller, 16, 30us).count, 0);
 }
 
-TEST(PollGuard, AStalledTurnStopsPollingForAWhile) {
+TEST(PollGuard, AStalledTurnStopsPollingForAWhileAndLongerAfterEachFurtherStall) {
     PollGuard guard;
     EXPECT_TRUE(guard.Allowed(PollGuard::Clock::now()));
     // A turn that began a millisecond ago: something else held the processor.
@@ -81,6 +84,12 @@ TEST(PollGuard, AStalledTurnStopsPollingForAWhile) {
     const auto after = PollGuard::Clock::now();
     EXPECT_FALSE(guard.Allowed(after));
     EXPECT_TRUE(guard.Allowed(after + PollGuard::kQuiet + 1ms));
+    // Stall after stall (a processor shared for good) backs off further each time, up to a limit.
+    for (int i = 0; i < 10; ++i)
+        EXPECT_FALSE(guard.Pause(PollGuard::Clock::now() - 1ms));
+    const auto later = PollGuard::Clock::now();
+    EXPECT_FALSE(guard.Allowed(later + 16 * PollGuard::kQuiet));
+    EXPECT_TRUE(guard.Allowed(later + PollGuard::kLongestQuiet + 1ms));
 }
 
 constexpr const char* kName = "\\\\.\\DEVIOPOLL";
