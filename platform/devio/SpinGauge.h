@@ -25,10 +25,10 @@ namespace qorcam::devio {
 /// but every kProbeEvery-th wait still polls up to the ceiling, to notice
 /// when it became fast again (a wait that is slept through takes the
 /// wake-up's time on top, so its times alone would never show that). The
-/// first wait of a kind is slept for: what it took decides. A wait that ended while
-/// polling sets the estimate at once; one slept through moves it a quarter
-/// of the way (one stall counts at most 4 caps), so a single late answer
-/// stops the polling only for a few waits.
+/// first wait of a kind is slept for: what it took decides. A wait that
+/// ended while polling sets the estimate at once; one slept through moves it
+/// a quarter of the way (one stall counts at most 4 caps), so a single late
+/// answer stops the polling only for a few waits.
 ///
 /// Not thread-safe: one owner (or its lock) uses it.
 class SpinGauge {
