@@ -1,7 +1,8 @@
 // gigecontrol_bench: register reads and camera opens through libQorCam.so against Aravis 0.8
 // on the same emulated camera, in one run; prints median and p99 read latency, open time and
 // the ratios (ours / Aravis: below 1 we are faster), and the context switches per read of the
-// application's threads and of the service's.
+// application's threads and of the service's, and the CPU time per read of the application and of the
+// service (and, for information, of the camera emulator).
 #include "GigeBenchRig.h"
 
 #include <arv.h>
@@ -44,7 +45,43 @@ struct Figures {
     int failures = 0;
     // Context switches (voluntary and not) during the reads: this process's threads, the service's.
     uint64_t ownSwitches = 0, serviceSwitches = 0;
+    // CPU time (user and system, ns) during the reads: this process, the service, the emulator.
+    uint64_t ownCpu = 0, serviceCpu = 0, cameraCpu = 0;
 };
+
+// CPU time so far (ns, user and system) of every live thread of a process, from the scheduler's own
+// count (/proc/<pid>/task/<tid>/schedstat: time on a CPU), which is exact where the tick-based
+// utime and stime of /proc/<pid>/stat would round 10 ms at a time.
+uint64_t CpuNs(int pid) {
+    if (pid <= 0) return 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    uint64_t total = 0;
+    while (dirent* e = dir ? ::readdir(dir) : nullptr) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream stat(tasks + "/" + e->d_name + "/schedstat");
+        uint64_t ns = 0;
+        if (stat >> ns) total += ns;
+    }
+    if (dir) ::closedir(dir);
+    return total;
+}
+
+// The camera emulator's process (any namespace), 0 when not found.
+int CameraPid() {
+    DIR* proc = ::opendir("/proc");
+    int found = 0;
+    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
+        const int pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.rfind("arv-fake-gv", 0) == 0) found = pid;
+    }
+    if (proc) ::closedir(proc);
+    return found;
+}
 
 // Context switches of every thread of a process so far.
 uint64_t Switches(int pid) {
@@ -87,7 +124,7 @@ struct Library {
     }
 };
 
-void Ours(Library& lib, uint64_t uid, int servicePid, int reads, Figures& f) {
+void Ours(Library& lib, uint64_t uid, int servicePid, int cameraPid, int reads, Figures& f) {
     // An application lists, then opens: the list refresh (one discovery
     // round) is timed alone, and the open that follows takes the camera
     // from that fresh list without a discovery round of its own.
@@ -104,6 +141,7 @@ void Ours(Library& lib, uint64_t uid, int servicePid, int reads, Figures& f) {
     }
     f.opens.push_back(Us(Clock::now() - t0) / 1000);
     const uint64_t own0 = Switches(getpid()), service0 = servicePid ? Switches(servicePid) : 0;
+    const uint64_t ownCpu0 = CpuNs(getpid()), serviceCpu0 = CpuNs(servicePid), cameraCpu0 = CpuNs(cameraPid);
     for (int i = 0; i < reads; ++i) {
         uint8_t value[4];
         uint32_t length = 4;
@@ -114,12 +152,15 @@ void Ours(Library& lib, uint64_t uid, int servicePid, int reads, Figures& f) {
         }
         f.reads.push_back(Us(Clock::now() - t));
     }
+    f.ownCpu += CpuNs(getpid()) - ownCpu0;
+    f.serviceCpu += CpuNs(servicePid) - serviceCpu0;
+    f.cameraCpu += CpuNs(cameraPid) - cameraCpu0;
     f.ownSwitches += Switches(getpid()) - own0;
     if (servicePid) f.serviceSwitches += Switches(servicePid) - service0;
     lib.close(camera);
 }
 
-void Aravis(const std::string& address, int reads, Figures& f) {
+void Aravis(const std::string& address, int cameraPid, int reads, Figures& f) {
     // Aravis's own discovery, timed alone as ours is.
     const auto l0 = Clock::now();
     arv_update_device_list();
@@ -138,6 +179,7 @@ void Aravis(const std::string& address, int reads, Figures& f) {
     }
     f.opens.push_back(Us(Clock::now() - t0) / 1000);
     const uint64_t own0 = Switches(getpid());
+    const uint64_t ownCpu0 = CpuNs(getpid()), cameraCpu0 = CpuNs(cameraPid);
     for (int i = 0; i < reads; ++i) {
         guint32 value = 0;
         const auto t = Clock::now();
@@ -148,6 +190,8 @@ void Aravis(const std::string& address, int reads, Figures& f) {
         }
         f.reads.push_back(Us(Clock::now() - t));
     }
+    f.ownCpu += CpuNs(getpid()) - ownCpu0;
+    f.cameraCpu += CpuNs(cameraPid) - cameraCpu0;
     f.ownSwitches += Switches(getpid()) - own0;
     g_object_unref(camera);
 }
@@ -173,10 +217,11 @@ int main(int argc, char** argv) {
         "%d rounds of one open and %d register reads each, contenders in turn; load average at start: %s\n",
         rounds, reads, LoadAverage().c_str());
     const int servicePid = ServicePid(rig->HostNamespace());
+    const int cameraPid = CameraPid();
     Figures ours, aravis;
     for (int round = 0; round < rounds; ++round) {
-        Ours(lib, uid, servicePid, reads, ours);
-        Aravis(rig->CameraAddress(), reads, aravis);
+        Ours(lib, uid, servicePid, cameraPid, reads, ours);
+        Aravis(rig->CameraAddress(), cameraPid, reads, aravis);
     }
     auto row = [](const char* name, const Figures& f) {
         std::printf("%-8s read median %8.1f us  p99 %8.1f us  open median %8.2f ms  list refresh %8.2f ms"
@@ -190,6 +235,11 @@ int main(int argc, char** argv) {
     std::printf("context switches per read: QorCam %.2f (application) + %.2f (service%s), Aravis %.2f\n",
                 perRead(ours.ownSwitches), perRead(ours.serviceSwitches), servicePid ? "" : " not found",
                 perRead(aravis.ownSwitches));
+    auto cpuPerRead = [&](uint64_t ns) { return perRead(ns) / 1000.0; };
+    std::printf("CPU per read: QorCam %.1f us (application %.1f + service %.1f), Aravis %.1f us;"
+                " emulator %.1f us (QorCam) / %.1f us (Aravis)\n",
+                cpuPerRead(ours.ownCpu + ours.serviceCpu), cpuPerRead(ours.ownCpu), cpuPerRead(ours.serviceCpu),
+                cpuPerRead(aravis.ownCpu), cpuPerRead(ours.cameraCpu), cpuPerRead(aravis.cameraCpu));
     const double a50 = Percentile(aravis.reads, 0.5), a99 = Percentile(aravis.reads, 0.99),
                  aOpen = Percentile(aravis.opens, 0.5);
     if (a50 > 0 && a99 > 0 && aOpen > 0) {

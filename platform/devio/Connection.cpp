@@ -548,6 +548,14 @@ void Connection::EnqueueLocked(std::vector<std::uint8_t> message) {
     if (!out_.empty()) UpdateInterestLocked(); // the loop sends the rest when there is room
 }
 
+namespace {
+thread_local std::uint64_t tAnswersSent = 0;
+} // namespace
+
+std::uint64_t AnswersSentOnThisThread() {
+    return tAnswersSent;
+}
+
 bool Connection::FlushLocked() {
     while (!out_.empty()) {
         const auto& front = out_.front();
@@ -563,6 +571,7 @@ bool Connection::FlushLocked() {
             if (host_->limits) host_->limits->Unqueue(info_->userId, front.size());
             out_.pop_front();
             outOffset_ = 0;
+            ++tAnswersSent;
             ResumeIfTakenLocked();
         }
     }

@@ -71,6 +71,11 @@ private:
 
 class WorkPool;
 
+/// Answers (first answers, completions) this thread has put into client
+/// sockets so far: the server's loop polls for a client's next request
+/// after a turn in which it answered one.
+std::uint64_t AnswersSentOnThisThread();
+
 /// One accepted client connection. It holds no thread of its own: the
 /// server's loop watches its socket and hands it to a worker of the server's
 /// pool whenever there is something to do (input to read, an end to carry

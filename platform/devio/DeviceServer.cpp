@@ -2,6 +2,7 @@
 #include "devio/DeviceServer.h"
 
 #include "devio/Connection.h"
+#include "devio/SpinGauge.h"
 #include "devio/UnixAddress.h"
 #include "devio/WorkPool.h"
 
@@ -153,6 +154,8 @@ constexpr std::chrono::milliseconds kAcceptPause{100};
 // Keys of the loop's own descriptors; connections use their ids (from 1).
 constexpr std::uint64_t kWakeKey = 0;
 constexpr std::uint64_t kListenKey = UINT64_MAX;
+// The longest the loop polls for something its owner says is due.
+constexpr std::chrono::microseconds kMaxDuePoll{100};
 // Descriptors watched for the server's owner: this bit and the watch's id.
 constexpr std::uint64_t kWatchBit = 1ull << 62;
 
@@ -197,6 +200,7 @@ struct DeviceServer::State {
     Clock::time_point acceptPausedUntil{};
     bool acceptPaused = false;
     std::uint64_t nextConnectionId = 1;
+    DueRoutine due; // set before Start; used by the loop only
 
     ~State();
     void Loop();
@@ -362,6 +366,12 @@ void DeviceServer::State::Accept() {
 void DeviceServer::State::Loop() {
     tLoopOf = this;
     epoll_event events[64];
+    // How soon clients sent their next request after the loop answered one.
+    SpinGauge nextRequest = ServiceGauge();
+    PollGuard guard;
+    std::uint64_t answered = detail::AnswersSentOnThisThread();
+    // After a turn in which the loop answered, when: the next request's time is learnt (none: epoch).
+    Clock::time_point answeredAt{};
     for (;;) {
         int timeout;
         {
@@ -382,7 +392,31 @@ void DeviceServer::State::Loop() {
             if (stopping && connections.empty()) return;
             timeout = TimeoutLocked();
         }
-        const int count = epoll_wait(epollFd, events, 64, timeout);
+        // Something due shortly is polled for rather than slept for.
+        const Clock::time_point now = Clock::now();
+        Clock::time_point pollEnd{};
+        if (host.readOnLoop && detail::AnswersSentOnThisThread() != answered) {
+            answered = detail::AnswersSentOnThisThread();
+            answeredAt = now;
+            pollEnd = now + nextRequest.Budget();
+        }
+        if (due) pollEnd = std::max(pollEnd, std::min(due(), now + kMaxDuePoll));
+        int count = 0;
+        bool polled = false;
+        while (pollEnd > now && guard.Allowed(now)) {
+            const Clock::time_point turn = Clock::now();
+            count = epoll_wait(epollFd, events, 64, 0);
+            if (count != 0) {
+                polled = count > 0;
+                break;
+            }
+            if (Clock::now() >= pollEnd || !guard.Pause(turn)) break;
+        }
+        if (count == 0) count = epoll_wait(epollFd, events, 64, timeout);
+        if (answeredAt != Clock::time_point{} && count > 0) {
+            nextRequest.Record(Clock::now() - answeredAt, polled);
+            answeredAt = {};
+        }
         if (count < 0 && errno != EINTR) {
             // Nothing sensible is left to wait on; do not spin.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -590,6 +624,11 @@ void DeviceServer::Unwatch(std::uint64_t id) {
     }
     std::lock_guard running(watch->running);
     watch->active = false;
+}
+
+void DeviceServer::SetDueRoutine(DueRoutine due) {
+    std::lock_guard lock(state_->mutex);
+    state_->due = std::move(due);
 }
 
 std::size_t DeviceServer::ConnectionCount() const {

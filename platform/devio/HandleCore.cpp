@@ -57,7 +57,7 @@ std::shared_ptr<HandleCore> HandleCore::Connect(std::string_view name, NtStatus*
 HandleCore::~HandleCore() {
     Close();
     close(fd_);
-    for (const int watch : {waitWatch_, readerWatch_, wakeUp_})
+    for (const int watch : {waitWatch_, readerWatch_, wakeUp_, readerWake_})
         if (watch >= 0) close(watch);
 }
 
@@ -65,7 +65,8 @@ bool HandleCore::SetUpWatches() {
     waitWatch_ = epoll_create1(EPOLL_CLOEXEC);
     readerWatch_ = epoll_create1(EPOLL_CLOEXEC);
     wakeUp_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (waitWatch_ < 0 || readerWatch_ < 0 || wakeUp_ < 0) return false;
+    readerWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (waitWatch_ < 0 || readerWatch_ < 0 || wakeUp_ < 0 || readerWake_ < 0) return false;
     // Exclusive watches are woken in the order they were added, and only
     // while a thread sleeps in them: waitWatch_ first.
     epoll_event socket{};
@@ -76,7 +77,27 @@ bool HandleCore::SetUpWatches() {
     wakeUp.data.u32 = 1;
     return epoll_ctl(waitWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0 &&
            epoll_ctl(waitWatch_, EPOLL_CTL_ADD, wakeUp_, &wakeUp) == 0 &&
-           epoll_ctl(readerWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0;
+           epoll_ctl(readerWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0 &&
+           epoll_ctl(readerWatch_, EPOLL_CTL_ADD, readerWake_, &wakeUp) == 0;
+}
+
+bool HandleCore::UnwatchForReader() {
+    // receiveMutex_ held. Not while the watch could not be given back before.
+    if (readerUnwatched_.load(std::memory_order_acquire)) return false;
+    return epoll_ctl(readerWatch_, EPOLL_CTL_DEL, fd_, nullptr) == 0;
+}
+
+void HandleCore::RewatchForReader() {
+    // receiveMutex_ held. Whatever arrived meanwhile makes the socket ready at once.
+    epoll_event socket{};
+    socket.events = EPOLLIN | EPOLLEXCLUSIVE;
+    socket.data.u32 = 0;
+    if (epoll_ctl(readerWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0) return;
+    // No room for the watch now (the system is out of memory): the reader
+    // thread reads at a slow pace and tries again until it is back.
+    readerUnwatched_.store(true, std::memory_order_release);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(readerWake_, &one, sizeof one);
 }
 
 std::unique_ptr<Overlapped> HandleCore::TakeRecord() {
@@ -167,6 +188,11 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
 
     FirstAnswer first = FirstAnswer::None;
     std::uint64_t id;
+    // A synchronous call that waits for its completion polls for it first
+    // while calls of its code were answered that fast lately.
+    const bool waitsForFinal = finalOnly && !posted;
+    std::chrono::nanoseconds poll{};
+    std::chrono::steady_clock::time_point sent{};
     {
         std::lock_guard lock(mutex_);
         if (!connected_ || closing_) {
@@ -179,6 +205,10 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
                                    region ? 0 : outputLength, std::this_thread::get_id(),
                                    posted ? nullptr : &first});
         overlapped.id_ = id;
+        if (waitsForFinal && !readerUnwatched_.load(std::memory_order_relaxed)) {
+            poll = gauges_.try_emplace(code, CallerGauge()).first->second.Budget();
+            sent = std::chrono::steady_clock::now();
+        }
     }
     if (!Send(static_cast<std::uint16_t>(wire::MessageType::Request), id, AsBytes(body),
               {static_cast<const std::uint8_t*>(input), inputLength}, -1, finalOnly ? wire::kFlagNoPending : 0)) {
@@ -194,7 +224,10 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
     // A posted request's answer, whenever it comes, goes to its record only.
     if (posted) return STATUS_PENDING;
     std::unique_lock lock(mutex_);
-    WaitFor(lock, [&] { return first != FirstAnswer::None; });
+    const bool whilePolling = WaitFor(lock, [&] { return first != FirstAnswer::None; }, poll);
+    if (sent != std::chrono::steady_clock::time_point{})
+        gauges_.try_emplace(code, CallerGauge()).first->second.Record(std::chrono::steady_clock::now() - sent,
+                                                                       whilePolling);
     return first == FirstAnswer::Pending ? STATUS_PENDING : overlapped.Status();
 }
 
@@ -322,7 +355,10 @@ void HandleCore::Close() {
     closed_ = true;
 }
 
-template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done) {
+template <class Done>
+bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chrono::nanoseconds poll) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point pollEnd = poll > Clock::duration::zero() ? Clock::now() + poll : Clock::time_point{};
     while (!done()) {
         const std::uint64_t idleSeen = readerIdle_;
         lock.unlock();
@@ -341,6 +377,13 @@ template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& loc
         // this thread holds it, what it waits for is still to come. It lets
         // go only with the socket read empty: what arrives later wakes the
         // reader thread, unless a waiting thread sleeps in waitWatch_.
+        // While it polls, the sender of the answer wakes nobody: the reader
+        // thread's watch is taken away meanwhile.
+        const Clock::time_point start = Clock::now();
+        bool polling = pollEnd != Clock::time_point{} && start < pollEnd && ClientPollGuard().Allowed(start) &&
+                       UnwatchForReader();
+        const bool unwatched = polling;
+        bool endedPolling = false;
         bool more = false;
         while (receive.owns_lock()) {
             bool finished;
@@ -348,7 +391,19 @@ template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& loc
                 std::lock_guard check(mutex_);
                 finished = done() || !connected_;
             }
-            if (finished && !more) break;
+            if (finished && !more) {
+                endedPolling = polling;
+                break;
+            }
+            if (!more && polling) {
+                // One look without waiting, then the processor to whoever else is ready on it.
+                const Clock::time_point turn = Clock::now();
+                const ReadResult result = ReadAndHandle(&more);
+                if (result == ReadResult::End) break;
+                if (result == ReadResult::Data) continue;
+                if (Clock::now() < pollEnd && ClientPollGuard().Pause(turn)) continue;
+                polling = false;
+            }
             if (!more) {
                 epoll_event events[2];
                 const int n = epoll_wait(waitWatch_, events, 2, -1);
@@ -371,11 +426,13 @@ template <class Done> void HandleCore::WaitFor(std::unique_lock<std::mutex>& loc
             // meets it too and completes whatever is still in flight.
             if (ReadAndHandle(&more) == ReadResult::End) break;
         }
+        if (unwatched) RewatchForReader();
         receive.unlock();
         lock.lock();
         changed_.wait(lock, done);
-        return;
+        return endedPolling;
     }
+    return false;
 }
 
 HandleCore::ReadResult HandleCore::ReadAndHandle(bool* more) {
@@ -418,8 +475,25 @@ void HandleCore::ReaderLoop() {
             ++readerIdle_;
         }
         changed_.notify_all();
-        epoll_event event;
-        if (epoll_wait(readerWatch_, &event, 1, -1) < 0 && errno != EINTR) break;
+        // Without its watch of the socket (it could not be given back) this
+        // thread looks every few milliseconds and tries to get it back.
+        const bool unwatched = readerUnwatched_.load(std::memory_order_acquire);
+        epoll_event events[2];
+        const int n = epoll_wait(readerWatch_, events, 2, unwatched ? kUnwatchedLookMs : -1);
+        if (n < 0 && errno != EINTR) break;
+        for (int i = 0; i < n; ++i)
+            if (events[i].data.u32 == 1) {
+                std::uint64_t count;
+                [[maybe_unused]] const auto read = ::read(readerWake_, &count, sizeof count);
+            }
+        if (unwatched) {
+            std::lock_guard receive(receiveMutex_);
+            epoll_event socket{};
+            socket.events = EPOLLIN | EPOLLEXCLUSIVE;
+            socket.data.u32 = 0;
+            if (epoll_ctl(readerWatch_, EPOLL_CTL_ADD, fd_, &socket) == 0 || errno == EEXIST)
+                readerUnwatched_.store(false, std::memory_order_release);
+        }
     }
     // Whatever ended the connection, nothing will answer the requests still
     // in flight: complete them here so no caller waits forever.

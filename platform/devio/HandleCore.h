@@ -5,8 +5,10 @@
 #include "devio/MessageReader.h"
 #include "devio/Overlapped.h"
 #include "devio/Protocol.h"
+#include "devio/SpinGauge.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -75,6 +77,8 @@ private:
     static constexpr int kCloseWaitMs = 5000;
     // Silent records kept for synchronous calls (one per thread calling at once).
     static constexpr std::size_t kSpareRecords = 16;
+    // How often the reader thread looks at the socket while it has no watch of it.
+    static constexpr int kUnwatchedLookMs = 10;
 
     explicit HandleCore(int fd)
         : fd_(fd), inbox_(sizeof(wire::CompletionBody) + wire::kMaxInlineOutputLength) {}
@@ -84,8 +88,17 @@ private:
     // Waits (mutex_ held through lock) until done() holds. When no other
     // thread is reading the socket, the waiting thread reads it itself and
     // hands out what arrives as the reader thread would, so its own answer
-    // reaches it without a hop through the reader thread.
-    template <class Done> void WaitFor(std::unique_lock<std::mutex>& lock, Done done);
+    // reaches it without a hop through the reader thread. It first polls the
+    // socket for up to `poll` before it sleeps; returns true when done() came
+    // about while it polled.
+    template <class Done>
+    bool WaitFor(std::unique_lock<std::mutex>& lock, Done done,
+                 std::chrono::nanoseconds poll = std::chrono::nanoseconds::zero());
+    // The reader thread's watch of the socket, taken away while a waiting
+    // thread polls the socket (an arrival would wake the reader thread, as no
+    // thread sleeps in waitWatch_ then) and given back before it lets go.
+    bool UnwatchForReader();
+    void RewatchForReader();
     // Reads once into the inbox and hands out every whole message; *more
     // tells whether the read may have left bytes in the socket.
     enum class ReadResult { Data, Empty, End };
@@ -109,6 +122,13 @@ private:
     int waitWatch_ = -1;
     int readerWatch_ = -1;
     int wakeUp_ = -1;
+    // In readerWatch_: makes the reader thread look again (its watch of the
+    // socket could not be given back; it then reads at a slow pace until it can).
+    int readerWake_ = -1;
+    std::atomic<bool> readerUnwatched_{false};
+    // Under mutex_: how long synchronous requests took, per control code, to
+    // decide whether the next one polls for its answer before it sleeps.
+    std::unordered_map<std::uint32_t, SpinGauge> gauges_;
     // Whoever reads the socket holds receiveMutex_: the reader thread, or a
     // thread waiting for its own answer. The inbox is used only under it.
     std::mutex receiveMutex_;

@@ -224,6 +224,15 @@ void GigeDriver::ProcessCommandQueue(GigeAdapter& a, Completions& done) {
     }
 }
 
+uint64_t GigeDriver::CommandAwaitingSince() const {
+    std::lock_guard lock(mutex_);
+    uint64_t since = 0;
+    for (const auto& a : adapters_)
+        for (const auto& c : a.awaitingAck)
+            since = std::max(since, c.lastSend);
+    return since;
+}
+
 void GigeDriver::ReArmOnAnswer(GigeDeviceEntry& e) {
     const uint64_t now = clock_.Now();
     if (e.lostTimeout) e.lostDue = now + clock_.MsToTicks(e.lostTimeout);

@@ -79,6 +79,9 @@ public:
     // before it unless the wake routine is called.
     uint64_t RunTimers();
     uint64_t NextTimerDue() const;
+    // When the most recently sent of the commands that await their camera's answer was sent, in the
+    // clock's ticks (0: none awaits one): a service may poll for the answer a while rather than sleep.
+    uint64_t CommandAwaitingSince() const;
     // Called (outside the lock) whenever a call arms a timer due before the time the last RunTimers
     // returned, so that a timer thread may sleep until then.
     void SetTimerWake(std::function<void()> wake);

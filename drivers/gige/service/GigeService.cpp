@@ -64,6 +64,9 @@ bool GigeService::Start(std::string* error) {
         [this](const devio::ConnectionInfo& info) { driver_->ConnectionClosed(info.id); },
         // The logic never waits in a request: each completes or pends at once.
         devio::DispatchMode::NeverWaits);
+    // A camera that answered its last commands within tens of microseconds is polled for, not slept for.
+    awaitedSince_ = 0;
+    server_->SetDueRoutine([this] { return AnswerDue(); });
     stop_ = false;
     Rescan();
     timerThread_ = std::thread([this] { TimerLoop(); });
@@ -129,6 +132,21 @@ void GigeService::StopPort(AdapterPort& port) {
     if (port.controlWatch != 0 && server_) server_->Unwatch(port.controlWatch);
     port.controlWatch = 0;
     port.Stop();
+}
+
+std::chrono::steady_clock::time_point GigeService::AnswerDue() {
+    using namespace std::chrono;
+    // The service's clock counts the steady clock's nanoseconds.
+    auto at = [](uint64_t ticks) { return steady_clock::time_point(duration_cast<steady_clock::duration>(nanoseconds(ticks))); };
+    const uint64_t since = driver_->CommandAwaitingSince();
+    if (since == awaitedSince_) return since != 0 ? pollUntil_ : steady_clock::time_point{};
+    const auto now = steady_clock::now();
+    // The command last awaited was answered (or sent again, or given up) by now.
+    if (awaitedSince_ != 0) answerGauge_.Record(now - at(awaitedSince_), now <= pollUntil_);
+    awaitedSince_ = since;
+    if (since == 0) return {};
+    pollUntil_ = at(since) + answerGauge_.Budget();
+    return pollUntil_;
 }
 
 bool GigeService::IsNetworkAdmin(const devio::ConnectionInfo& caller) {

@@ -5,6 +5,7 @@
 #include "GigeDriver.h"
 #include "PowerWatch.h"
 #include "devio/DeviceServer.h"
+#include "devio/SpinGauge.h"
 #include "net/NetlinkMonitor.h"
 
 #include <atomic>
@@ -56,6 +57,9 @@ private:
     void LinkLoop();
     // Whether the caller may configure the network.
     bool IsNetworkAdmin(const devio::ConnectionInfo& caller);
+    // On the device's loop, before it sleeps: until when it polls for a camera's answer to the
+    // command sent last (a time past: it sleeps), learnt from how soon answers came lately.
+    std::chrono::steady_clock::time_point AnswerDue();
 
     std::unique_ptr<GigeDriver> driver_;
     SteadyGigeClock clock_;
@@ -69,6 +73,10 @@ private:
     bool timerKicked_ = false; // under timerMutex_: a timer moved up since the loop last looked
     std::thread timerThread_;
     std::thread linkThread_;
+    // The device loop's only: the command whose answer it polled for, and until when.
+    devio::SpinGauge answerGauge_ = devio::ServiceGauge();
+    uint64_t awaitedSince_ = 0;
+    std::chrono::steady_clock::time_point pollUntil_{};
     PowerWatch power_;
     // The admin group, looked up again at most every few seconds.
     std::mutex adminMutex_;

@@ -259,13 +259,19 @@ TEST(Commands, ResendsWithTheSameIdThenFailWithoutAcknowledge) {
     p.cmdRetry = 2;
     CameraFixture f(p);
     f.OpenCamera();
+    EXPECT_EQ(f.driver.CommandAwaitingSince(), 0u);
     auto r = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
+    // The service polls for the answer from when the command went out.
+    const uint64_t firstSent = f.clock.now;
+    EXPECT_EQ(f.driver.CommandAwaitingSince(), firstSent);
     const SentUdp first = f.TakeSent()[0];
     f.Advance(200);
     EXPECT_TRUE(f.TakeSent().empty()) << "resent before the command time-out";
     f.Advance(20);
     auto again = f.TakeSent();
     ASSERT_EQ(again.size(), 1u);
+    EXPECT_GT(f.driver.CommandAwaitingSince(), firstSent + 200000) << "awaited anew from the resend";
+    EXPECT_LE(f.driver.CommandAwaitingSince(), f.clock.now);
     EXPECT_EQ(again[0].Id(), first.Id());
     EXPECT_NE(again[0].ipId, first.ipId);
     EXPECT_EQ(again[0].udp, first.udp);
@@ -275,6 +281,13 @@ TEST(Commands, ResendsWithTheSameIdThenFailWithoutAcknowledge) {
     f.Advance(220);
     EXPECT_EQ(r->status, STATUS_GIGE_NO_ACK);
     EXPECT_TRUE(f.TakeSent().empty());
+    EXPECT_EQ(f.driver.CommandAwaitingSince(), 0u) << "nothing awaited once the command failed";
+
+    auto answered = f.Call(IOCTL_GIGE_SendCmd, CommandBlock(1), 544);
+    EXPECT_NE(f.driver.CommandAwaitingSince(), 0u);
+    f.Answer(0, READREG_ACK, f.TakeSent().at(0).Id(), BigEndian32({5}));
+    EXPECT_EQ(answered->status, STATUS_SUCCESS);
+    EXPECT_EQ(f.driver.CommandAwaitingSince(), 0u) << "nothing awaited once the answer came";
 }
 
 // The timer thread sleeps until the time the last RunTimers gave, or until the logic wakes it; a
