@@ -11,14 +11,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qorcam::bench {
@@ -30,10 +34,8 @@ inline std::string LoadAverage() {
     return line;
 }
 
-// The rig's service: the QorGigEFilter process in the rig's host namespace; 0 when not found.
-inline int ServicePid(const std::string& hostNamespace) {
-    struct stat wanted {};
-    if (::stat(("/var/run/netns/" + hostNamespace).c_str(), &wanted) != 0) return 0;
+// The last process (by /proc order) whose name (comm) and pid `match` accepts; 0 when none.
+template <class Match> int FindProcess(Match match) {
     DIR* proc = ::opendir("/proc");
     int found = 0;
     while (dirent* e = proc ? ::readdir(proc) : nullptr) {
@@ -42,14 +44,96 @@ inline int ServicePid(const std::string& hostNamespace) {
         std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
         std::string name;
         std::getline(comm, name);
-        struct stat ns {};
-        if (name == "QorGigEFilter" && ::stat(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), &ns) == 0 &&
-            ns.st_ino == wanted.st_ino)
-            found = pid;
+        if (match(pid, name)) found = pid;
     }
     if (proc) ::closedir(proc);
     return found;
 }
+
+// The rig's service: the QorGigEFilter process in the rig's host namespace; 0 when not found.
+inline int ServicePid(const std::string& hostNamespace) {
+    struct stat wanted {};
+    if (::stat(("/var/run/netns/" + hostNamespace).c_str(), &wanted) != 0) return 0;
+    return FindProcess([&](int pid, const std::string& name) {
+        struct stat ns {};
+        return name == "QorGigEFilter" && ::stat(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), &ns) == 0 &&
+               ns.st_ino == wanted.st_ino;
+    });
+}
+
+// Per thread of a process: its name and the run time the scheduler gave it (ns,
+// /proc/<pid>/task/<tid>/schedstat), with its voluntary and involuntary context switches; and the
+// process's minor page faults. Taken before and after a contender's counted time, to show where the
+// CPU went ("-v" in the environment variable QORCAM_BENCH_THREADS prints it).
+struct ThreadTimes {
+    struct Thread {
+        int tid = 0;
+        std::string name;
+        uint64_t runNs = 0, switches = 0, preempted = 0;
+    };
+    std::vector<Thread> threads;
+    uint64_t minorFaults = 0;
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    static ThreadTimes Take(int pid) {
+        ThreadTimes t;
+        const std::string folder = "/proc/" + std::to_string(pid) + "/task";
+        DIR* dir = ::opendir(folder.c_str());
+        while (dirent* e = dir ? ::readdir(dir) : nullptr) {
+            const int tid = std::atoi(e->d_name);
+            if (tid <= 0) continue;
+            const std::string task = folder + "/" + e->d_name;
+            Thread th;
+            th.tid = tid;
+            th.name = Read(task + "/comm");
+            while (!th.name.empty() && th.name.back() == '\n')
+                th.name.pop_back();
+            std::istringstream(Read(task + "/schedstat")) >> th.runNs;
+            std::istringstream status(Read(task + "/status"));
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("voluntary_ctxt_switches:", 0) == 0) th.switches = std::stoull(line.substr(24));
+                if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) th.preempted = std::stoull(line.substr(27));
+            }
+            t.threads.push_back(th);
+        }
+        if (dir) ::closedir(dir);
+        const std::string stat = Read("/proc/" + std::to_string(pid) + "/stat");
+        const size_t end = stat.rfind(')');
+        if (end != std::string::npos) {
+            std::istringstream fields(stat.substr(end + 2));
+            std::string skip;
+            for (int i = 3; i < 10; ++i)
+                fields >> skip;
+            fields >> t.minorFaults;
+        }
+        return t;
+    }
+    // The threads' run time between before and this, per frame, largest first (threads that
+    // started in between count from zero).
+    void Print(const char* who, const ThreadTimes& before, uint64_t frames) const {
+        if (frames == 0) return;
+        std::vector<std::pair<double, std::string>> rows;
+        for (const Thread& th : threads) {
+            uint64_t run0 = 0, sw0 = 0, pre0 = 0;
+            for (const Thread& b : before.threads)
+                if (b.tid == th.tid) run0 = b.runNs, sw0 = b.switches, pre0 = b.preempted;
+            if (th.runNs == run0) continue;
+            char line[160];
+            std::snprintf(line, sizeof line, "%s %-16s %7.1f us/frame %6.2f switches/frame %6.2f preempted/frame",
+                          who, th.name.c_str(), double(th.runNs - run0) / 1e3 / double(frames),
+                          double(th.switches - sw0) / double(frames), double(th.preempted - pre0) / double(frames));
+            rows.emplace_back(double(th.runNs - run0), line);
+        }
+        std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& r : rows)
+            std::printf("    %s\n", r.second.c_str());
+        std::printf("    %s minor page faults %.2f/frame\n", who,
+                    double(minorFaults - before.minorFaults) / double(frames));
+    }
+};
 
 inline std::string OwnFolder() {
     char path[4096];

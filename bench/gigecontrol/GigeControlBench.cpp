@@ -49,57 +49,29 @@ struct Figures {
     uint64_t ownCpu = 0, serviceCpu = 0, cameraCpu = 0;
 };
 
-// CPU time so far (ns, user and system) of every live thread of a process, from the scheduler's own
-// count (/proc/<pid>/task/<tid>/schedstat: time on a CPU), which is exact where the tick-based
-// utime and stime of /proc/<pid>/stat would round 10 ms at a time.
+// CPU time so far (ns) of every live thread of a process, from the scheduler's own count
+// (schedstat: time on a CPU), which is exact where the tick-based utime and stime of
+// /proc/<pid>/stat would round 10 ms at a time.
 uint64_t CpuNs(int pid) {
     if (pid <= 0) return 0;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = ::opendir(tasks.c_str());
     uint64_t total = 0;
-    while (dirent* e = dir ? ::readdir(dir) : nullptr) {
-        if (e->d_name[0] == '.') continue;
-        std::ifstream stat(tasks + "/" + e->d_name + "/schedstat");
-        uint64_t ns = 0;
-        if (stat >> ns) total += ns;
-    }
-    if (dir) ::closedir(dir);
+    for (const ThreadTimes::Thread& t : ThreadTimes::Take(pid).threads)
+        total += t.runNs;
     return total;
 }
 
 // The camera emulator's process (any namespace), 0 when not found.
 int CameraPid() {
-    DIR* proc = ::opendir("/proc");
-    int found = 0;
-    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
-        const int pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
-        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name.rfind("arv-fake-gv", 0) == 0) found = pid;
-    }
-    if (proc) ::closedir(proc);
-    return found;
+    return FindProcess([](int, const std::string& name) { return name.rfind("arv-fake-gv", 0) == 0; });
 }
 
 // Context switches of every thread of a process so far.
 uint64_t Switches(int pid) {
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = ::opendir(tasks.c_str());
     uint64_t total = 0;
-    while (dirent* e = dir ? ::readdir(dir) : nullptr) {
-        if (e->d_name[0] == '.') continue;
-        std::ifstream status(tasks + "/" + e->d_name + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-                total += std::strtoull(line.substr(line.find(':') + 1).c_str(), nullptr, 10);
-    }
-    if (dir) ::closedir(dir);
+    for (const ThreadTimes::Thread& t : ThreadTimes::Take(pid).threads)
+        total += t.switches + t.preempted;
     return total;
 }
-
 
 struct Library {
     void* handle = nullptr;
