@@ -44,9 +44,13 @@ constexpr int64_t kSpinNanoseconds = 50'000;
 // waking a helper costs the caller: a helper that does not come then costs
 // the call at most a tenth.
 constexpr int64_t kWakeShare = 10;
-// One in this many of such calls still wakes helpers, so that what a
-// wake-up costs stays measured.
-constexpr int kWakeTrial = 8;
+// The parallel form is chosen when it took at most this share of the
+// serial time (in sixteenths): a gain smaller than that is noise.
+constexpr int64_t kParallelShare = 15;
+// The form that lost is tried again after this many calls, then after
+// twice as many each time it loses again, up to the last gap.
+constexpr int kFirstTrialGap = 8;
+constexpr int kLastTrialGap = 256;
 // Kernels and image sizes whose times are remembered at once; wake-ups
 // whose cost is remembered.
 constexpr int kPaceSlots = 32;
@@ -213,29 +217,37 @@ int CachedUsableCpus() {
     return std::max(1, std::min(mask, gQuotaCpus.load(std::memory_order_relaxed)));
 }
 
-// What a call of each kernel and image size takes on one thread (the least
-// of its last four times: other work only ever lengthens one), and what
-// the last wake-ups cost the caller (their median: one that the scheduler
-// stretched does not count).
+// What the last calls of each kernel and image size took in each form (the
+// least of the last four of a form: other work only ever lengthens one),
+// and what the last wake-ups cost the caller (their median: one that the
+// scheduler stretched does not count).
 class Paces {
 public:
-    // Whether a call of this kernel and image size is too short for a
-    // wake-up (but for one in kWakeTrial of them).
-    bool TooShort(unsigned kernel, int height, size_t rowBytes) {
+    // Whether a call of this kernel and image size runs in parallel: see
+    // PlanBands.
+    bool Parallel(unsigned kernel, int height, size_t rowBytes) {
         std::lock_guard<std::mutex> lock(lock_);
         Pace& p = Find(kernel, height, rowBytes);
-        int64_t least = 0;
-        for (int64_t t : p.last)
-            if (t > 0 && (least == 0 || t < least)) least = t;
-        const int64_t wake = WakeLocked();
-        if (least == 0 || wake == 0 || least >= kWakeShare * wake) return false;
-        return ++p.shortCalls % kWakeTrial != 0;
+        const bool preferred = detail::ParallelPays(Least(p.serial), Least(p.parallel), WakeLocked());
+        if (preferred != p.preferred) {
+            // The other form won: it is tried again soon.
+            p.preferred = preferred;
+            p.sinceTrial = 0;
+            p.gap = kFirstTrialGap;
+        }
+        if (++p.sinceTrial < p.gap) return preferred;
+        // Now and then the form that lost, ever more rarely while it keeps
+        // losing, so that a change of load is noticed.
+        p.sinceTrial = 0;
+        p.gap = std::min(2 * p.gap, kLastTrialGap);
+        return !preferred;
     }
-    void AddSerial(unsigned kernel, int height, size_t rowBytes, int64_t ns) {
+    void Add(bool parallel, unsigned kernel, int height, size_t rowBytes, int64_t ns) {
         std::lock_guard<std::mutex> lock(lock_);
         Pace& p = Find(kernel, height, rowBytes);
-        p.last[p.next] = std::max<int64_t>(ns, 1);
-        p.next = (p.next + 1) % 4;
+        Times& t = parallel ? p.parallel : p.serial;
+        t.last[t.next] = std::max<int64_t>(ns, 1);
+        t.next = (t.next + 1) % 4;
     }
     void AddWake(int64_t ns) {
         std::lock_guard<std::mutex> lock(lock_);
@@ -252,6 +264,16 @@ public:
     }
 
 private:
+    struct Times {
+        int64_t last[4] = {};
+        int next = 0;
+    };
+    static int64_t Least(const Times& t) {
+        int64_t least = 0;
+        for (int64_t v : t.last)
+            if (v > 0 && (least == 0 || v < least)) least = v;
+        return least;
+    }
     int64_t WakeLocked() const {
         int64_t sorted[kWakeTimes];
         int n = 0;
@@ -266,9 +288,12 @@ private:
         unsigned kernel = 0;
         int height = 0;
         size_t rowBytes = 0;
-        int64_t last[4] = {};
-        int next = 0;
-        unsigned shortCalls = 0;
+        Times serial, parallel;
+        // The form the times chose at the last call, the calls since the
+        // other one was last tried, and the calls between its trials.
+        bool preferred = false;
+        int sinceTrial = 0;
+        int gap = kFirstTrialGap;
         uint64_t used = 0;
     };
     Pace& Find(unsigned kernel, int height, size_t rowBytes) {
@@ -420,13 +445,7 @@ public:
         Wake(chosen[0]);
         const int64_t workAt = Nanoseconds();
         const int mine = job_.Work(call);
-        const int64_t doneAt = Nanoseconds();
         gPaces.AddWake(workAt - wakeAt);
-        // The caller's pace stands for the serial time (a little long: the
-        // threads share the memory bus).
-        if (plan.kernel != 0 && mine > 0)
-            gPaces.AddSerial(plan.kernel, height, plan.rowBytes,
-                             (doneAt - workAt) * static_cast<int64_t>(height) / mine);
         // The bands that helpers took: a short spin (they are near their
         // end if they run at all), then sleep.
         const int64_t until = Nanoseconds() + kSpinNanoseconds;
@@ -608,13 +627,25 @@ BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel) {
     if (plan.threads > 1 && kernel != 0) {
         plan.kernel = kernel;
         plan.rowBytes = rowBytes;
-        if (gPaces.TooShort(kernel, height, rowBytes)) plan.threads = 1;
+        if (!gPaces.Parallel(kernel, height, rowBytes)) plan.threads = 1;
     }
     return plan;
 }
 
+bool ParallelPays(int64_t serial, int64_t parallel, int64_t wake) {
+    // The serial form first, to know what the parallel one must beat.
+    if (serial <= 0) return false;
+    if (wake > 0 && serial < kWakeShare * wake) return false;
+    if (parallel <= 0) return true;
+    return parallel * 16 <= serial * kParallelShare;
+}
+
 void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds) {
-    gPaces.AddSerial(plan.kernel, height, plan.rowBytes, nanoseconds);
+    gPaces.Add(false, plan.kernel, height, plan.rowBytes, nanoseconds);
+}
+
+void RecordParallel(const BandPlan& plan, int height, int64_t nanoseconds) {
+    gPaces.Add(true, plan.kernel, height, plan.rowBytes, nanoseconds);
 }
 
 void RecordWakeForTests(int64_t nanoseconds) {

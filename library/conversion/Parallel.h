@@ -6,8 +6,9 @@
 // when it is ready for one, until none is left; the caller then waits only
 // for the bands already taken. A helper that the scheduler runs late thus
 // converts less, and one that never runs converts nothing: the parallel
-// form costs the caller one wake-up more than the serial one (and a call
-// too short for that runs serially, see PlanBands). Bands are a
+// form costs the caller one wake-up more than the serial one. Which form
+// runs is chosen from the times of both lately, per kernel and image size
+// (see PlanBands). Bands are a
 // few hundred kilobytes of output while much of the image is left and
 // shrink towards its end, so that the threads finish together; each is a
 // multiple of the rows the kernel asks for. Helpers never spin between
@@ -53,14 +54,25 @@ struct BandPlan {
     unsigned kernel = 0;
     size_t rowBytes = 0;
 };
-// With a kernel, a call whose serial time (the least of the last few, of
-// calls of the same kernel and image size) is below ten times what waking
-// a helper lately cost the caller runs serially, but for one in eight that
-// keeps the wake-up's cost measured; without a kernel (0) the plan is the
-// most threads the image and the processors allow.
+// With a kernel, the plan keeps the form that was faster lately for that
+// kernel and image size: the least of the last four times of each form
+// (whole calls, timed on the caller). The serial form runs until it has a
+// time, and whenever that time is below ten times what waking a helper
+// lately cost the caller (the median of the last few); otherwise the
+// parallel one runs until it has a time, and then whenever it took at most
+// 15/16 of the serial time. The form that lost still runs now and then:
+// after 8 calls, then after twice as many each time it loses again, up to
+// 256 (back to 8 when the choice changes), so that a change of load is
+// noticed. Without a kernel (0) the plan is the most threads the image and
+// the processors allow.
 BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel = 0);
-// The time of a call PlanBands gave a kernel to that ran serially.
+// The choice from the least times (0: none yet) of the serial and the
+// parallel form and the wake-up's cost: whether the parallel form pays.
+bool ParallelPays(int64_t serial, int64_t parallel, int64_t wake);
+// The time of a call PlanBands gave a kernel to, run serially or in
+// parallel.
 void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds);
+void RecordParallel(const BandPlan& plan, int height, int64_t nanoseconds);
 // Tests: a wake-up that cost this much.
 void RecordWakeForTests(int64_t nanoseconds);
 int64_t Nanoseconds();
@@ -98,8 +110,10 @@ void ForEachBand(int height, size_t rowBytes, int minRows, unsigned kernel, cons
         if (plan.kernel != 0) detail::RecordSerial(plan, height, detail::Nanoseconds() - start);
         return;
     }
+    const int64_t start = plan.kernel != 0 ? detail::Nanoseconds() : 0;
     detail::RunBands(
         height, plan, [](const void* p, int r0, int r1) { (*static_cast<const Rows*>(p))(r0, r1); }, &rows);
+    if (plan.kernel != 0) detail::RecordParallel(plan, height, detail::Nanoseconds() - start);
 }
 
 } // namespace qorcam::conversion

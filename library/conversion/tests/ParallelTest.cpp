@@ -202,10 +202,92 @@ TEST(ParallelPlan, TheRealProcessorsAreThoseAFreshReadCounts) {
         EXPECT_EQ(detail::PlanBands(8192, 8192, 2).threads, want) << i;
 }
 
+// The choice from given times (none measured here).
+TEST(ParallelPlan, TheParallelFormRunsOnlyWhenItWasMeasurablyFaster) {
+    struct Row {
+        int64_t serial, parallel, wake;
+        bool parallelPays;
+        const char* what;
+    } rows[] = {
+        {0, 0, 0, false, "nothing known: the serial form first"},
+        {0, 100'000, 0, false, "no serial time"},
+        {500'000, 0, 0, true, "no parallel time yet"},
+        {500'000, 0, 30'000, true, "long enough for a wake-up"},
+        {500'000, 300'000, 30'000, true, "faster"},
+        {500'000, 468'750, 30'000, true, "faster by a sixteenth"},
+        {500'000, 480'000, 30'000, false, "faster by less than a sixteenth"},
+        {500'000, 500'000, 30'000, false, "as fast"},
+        {500'000, 700'000, 30'000, false, "slower"},
+        {250'000, 100'000, 30'000, false, "too short for a wake-up, however fast"},
+        {299'999, 0, 30'000, false, "just too short"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(detail::ParallelPays(r.serial, r.parallel, r.wake), r.parallelPays) << r.what;
+}
+
+// The plan of one kernel and image size follows the times recorded for it:
+// the faster form, the other one tried again rarely and more rarely while
+// it keeps losing, and at once again when its time shows it faster. Other
+// image sizes, kernels and calls without a kernel keep their own choice.
+TEST(ParallelPlan, EachKernelKeepsTheFormThatWasFasterAndRetriesTheOtherRarely) {
+    Restore restore;
+    omp_set_num_threads(4);
+    SetBandRowsForTests(0);
+    FakeMachine machine{4, {}};
+    gMachine = &machine;
+    const detail::CpuReaders readers = FakeReaders();
+    detail::SetCpuReadersForTests(&readers);
+    const int h = 3000;
+    const size_t row = 12288;
+    const unsigned kernel = 77, other = 78;
+    auto plan = [&](int height, unsigned k) { return detail::PlanBands(height, row, 2, k); };
+    // Of `calls` calls, how many got helpers.
+    auto helpedCalls = [&](int calls, int height, unsigned k) {
+        int helped = 0;
+        for (int i = 0; i < calls; ++i)
+            helped += plan(height, k).threads > 1;
+        return helped;
+    };
+    auto took = [&](bool parallel, int64_t ns) {
+        detail::BandPlan p;
+        p.kernel = kernel, p.rowBytes = row;
+        (parallel ? detail::RecordParallel : detail::RecordSerial)(p, h, ns);
+    };
+    // The serial form until it has a time, then the parallel one.
+    EXPECT_EQ(helpedCalls(5, h, kernel), 0);
+    took(false, 1'000'000);
+    EXPECT_EQ(helpedCalls(5, h, kernel), 5);
+    // Parallel faster: the serial form only as a rare trial.
+    took(true, 600'000);
+    const int serialCalls = 64 - helpedCalls(64, h, kernel);
+    EXPECT_GE(serialCalls, 1);
+    EXPECT_LE(serialCalls, 4);
+    // Parallel slower in its last four calls: serial, with trials of the
+    // parallel form growing rarer (after 8 calls, then 16, 32, ...).
+    for (int i = 0; i < 4; ++i)
+        took(true, 1'100'000);
+    const int early = helpedCalls(64, h, kernel);
+    const int late = helpedCalls(512, h, kernel);
+    EXPECT_GE(early, 2);
+    EXPECT_LE(early, 4);
+    EXPECT_GE(late, 1);
+    EXPECT_LE(late, 3);
+    // One fast parallel call (the load went away): parallel at once.
+    took(true, 500'000);
+    EXPECT_GE(helpedCalls(8, h, kernel), 7);
+    // Nothing of this kernel counts for another image size or kernel, nor
+    // for a call without a kernel.
+    EXPECT_EQ(helpedCalls(4, h / 2, kernel), 0);
+    EXPECT_EQ(helpedCalls(4, h, other), 0);
+    EXPECT_EQ(helpedCalls(4, h, 0), 4);
+    detail::SetCpuReadersForTests(nullptr);
+    gMachine = nullptr;
+}
+
 // A kernel whose calls take little next to what waking a helper costs the
-// caller runs serially but for rare calls that measure the wake-up again
-// (times given here, not measured); a longer one, a different image size
-// and a call without a kernel keep their helpers.
+// caller runs serially, even when its parallel form was faster, but for
+// rare calls that measure the wake-up again; a longer one keeps its
+// helpers.
 TEST(ParallelPlan, CallsShortNextToTheWakeUpRunSeriallyButForRareTrials) {
     Restore restore;
     omp_set_num_threads(4);
@@ -217,36 +299,33 @@ TEST(ParallelPlan, CallsShortNextToTheWakeUpRunSeriallyButForRareTrials) {
     const int h = 3000;
     const size_t row = 12288;
     const unsigned shortKernel = 77, longKernel = 78;
-    auto helpedCalls = [&](int height, unsigned kernel) {
+    auto helpedCalls = [&](unsigned kernel) {
         int helped = 0;
-        for (int i = 0; i < 32; ++i)
-            helped += detail::PlanBands(height, row, 2, kernel).threads > 1;
+        for (int i = 0; i < 64; ++i)
+            helped += detail::PlanBands(h, row, 2, kernel).threads > 1;
         return helped;
     };
-    auto serialTook = [&](unsigned kernel, int64_t ns) {
+    auto took = [&](unsigned kernel, int64_t serial, int64_t parallel) {
         detail::BandPlan plan;
         plan.kernel = kernel, plan.rowBytes = row;
-        detail::RecordSerial(plan, h, ns);
+        detail::RecordSerial(plan, h, serial);
+        detail::RecordParallel(plan, h, parallel);
     };
-    // Nothing known yet: helpers.
-    EXPECT_EQ(helpedCalls(h, shortKernel), 32);
     for (int i = 0; i < 9; ++i)
         detail::RecordWakeForTests(30'000);
-    serialTook(shortKernel, 250'000); // 8 wake-ups' worth
-    serialTook(longKernel, 350'000);  // 12
-    const int rare = helpedCalls(h, shortKernel);
-    EXPECT_GE(rare, 2);
-    EXPECT_LE(rare, 6);
-    EXPECT_EQ(helpedCalls(h, longKernel), 32);
-    EXPECT_EQ(helpedCalls(h / 2, shortKernel), 32);
-    EXPECT_EQ(helpedCalls(h, 0), 32);
+    took(shortKernel, 250'000, 150'000); // 8 wake-ups' worth
+    took(longKernel, 350'000, 200'000);  // 12
+    const int rare = helpedCalls(shortKernel);
+    EXPECT_GE(rare, 1);
+    EXPECT_LE(rare, 4);
+    EXPECT_GE(helpedCalls(longKernel), 60);
     // The least of the last times counts: one slow call does not hide the
     // kernel's pace; wake-ups grown dear make the longer kernel short too.
-    serialTook(shortKernel, 900'000);
-    EXPECT_LE(helpedCalls(h, shortKernel), 6);
+    took(shortKernel, 900'000, 150'000);
+    EXPECT_LE(helpedCalls(shortKernel), 4);
     for (int i = 0; i < 5; ++i)
         detail::RecordWakeForTests(40'000);
-    EXPECT_LE(helpedCalls(h, longKernel), 6);
+    EXPECT_LE(helpedCalls(longKernel), 4);
     detail::SetCpuReadersForTests(nullptr);
     gMachine = nullptr;
 }
