@@ -119,6 +119,25 @@ detail::CpuReaders FakeReaders() {
     return r;
 }
 
+// Four fake processors, OpenMP allowing four threads and the plan's own band
+// sizes, for the length of a test (also one that stops at a failed ASSERT).
+struct FourFakeCpus {
+    Restore restore;
+    FakeMachine machine{4, {}};
+    detail::CpuReaders readers;
+    FourFakeCpus() {
+        omp_set_num_threads(4);
+        SetBandRowsForTests(0);
+        gMachine = &machine;
+        readers = FakeReaders();
+        detail::SetCpuReadersForTests(&readers);
+    }
+    ~FourFakeCpus() {
+        detail::SetCpuReadersForTests(nullptr);
+        gMachine = nullptr;
+    }
+};
+
 TEST(ParallelPlan, ThreadsFollowTheAffinityMaskAndTheGroupQuota) {
     const std::string v2 = "0::/user.slice/app.scope\n";
     const std::string v1 = "5:cpuset:/\n4:cpu,cpuacct:/box/job\n1:name=systemd:/box\n";
@@ -230,13 +249,7 @@ TEST(ParallelPlan, TheParallelFormRunsOnlyWhenItWasMeasurablyFaster) {
 // it keeps losing, and at once again when its time shows it faster. Other
 // image sizes, kernels and calls without a kernel keep their own choice.
 TEST(ParallelPlan, EachKernelKeepsTheFormThatWasFasterAndRetriesTheOtherRarely) {
-    Restore restore;
-    omp_set_num_threads(4);
-    SetBandRowsForTests(0);
-    FakeMachine machine{4, {}};
-    gMachine = &machine;
-    const detail::CpuReaders readers = FakeReaders();
-    detail::SetCpuReadersForTests(&readers);
+    FourFakeCpus cpus;
     const int h = 3000;
     const size_t row = 12288;
     const unsigned kernel = 77, other = 78;
@@ -280,8 +293,6 @@ TEST(ParallelPlan, EachKernelKeepsTheFormThatWasFasterAndRetriesTheOtherRarely) 
     EXPECT_EQ(helpedCalls(4, h / 2, kernel), 0);
     EXPECT_EQ(helpedCalls(4, h, other), 0);
     EXPECT_EQ(helpedCalls(4, h, 0), 4);
-    detail::SetCpuReadersForTests(nullptr);
-    gMachine = nullptr;
 }
 
 // A kernel whose calls take little next to what waking a helper costs the
@@ -289,13 +300,7 @@ TEST(ParallelPlan, EachKernelKeepsTheFormThatWasFasterAndRetriesTheOtherRarely) 
 // rare calls that measure the wake-up again; a longer one keeps its
 // helpers.
 TEST(ParallelPlan, CallsShortNextToTheWakeUpRunSeriallyButForRareTrials) {
-    Restore restore;
-    omp_set_num_threads(4);
-    SetBandRowsForTests(0);
-    FakeMachine machine{4, {}};
-    gMachine = &machine;
-    const detail::CpuReaders readers = FakeReaders();
-    detail::SetCpuReadersForTests(&readers);
+    FourFakeCpus cpus;
     const int h = 3000;
     const size_t row = 12288;
     const unsigned shortKernel = 77, longKernel = 78;
@@ -326,8 +331,6 @@ TEST(ParallelPlan, CallsShortNextToTheWakeUpRunSeriallyButForRareTrials) {
     for (int i = 0; i < 5; ++i)
         detail::RecordWakeForTests(40'000);
     EXPECT_LE(helpedCalls(longKernel), 4);
-    detail::SetCpuReadersForTests(nullptr);
-    gMachine = nullptr;
 }
 
 // The hand-out of bands, without a kernel: every row is converted exactly
@@ -335,13 +338,7 @@ TEST(ParallelPlan, CallsShortNextToTheWakeUpRunSeriallyButForRareTrials) {
 // helpers come late, take most of the image, or the calls of different
 // sizes follow each other faster than a helper wakes.
 TEST(ParallelBands, EveryRowOnceWhateverTheHelpersPace) {
-    Restore restore;
-    omp_set_num_threads(4);
-    SetBandRowsForTests(0);
-    FakeMachine machine{4, {}};
-    gMachine = &machine;
-    const detail::CpuReaders readers = FakeReaders();
-    detail::SetCpuReadersForTests(&readers);
+    FourFakeCpus cpus;
     struct {
         const char* what;
         int calls;
@@ -374,8 +371,6 @@ TEST(ParallelBands, EveryRowOnceWhateverTheHelpersPace) {
             ASSERT_EQ(wrong, 0) << c.what << ", call " << call << ", " << height << " rows of " << minRows;
             ASSERT_EQ(misplaced, 0) << c.what << ", call " << call << ", " << height << " rows of " << minRows;
         }
-    detail::SetCpuReadersForTests(nullptr);
-    gMachine = nullptr;
 }
 
 } // namespace
