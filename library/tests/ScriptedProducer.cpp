@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -180,6 +181,24 @@ class ScriptedStream : public CDataStream {
 public:
     ScriptedStream(CDevice* device, uint32_t index, const std::string& id, std::shared_ptr<DeviceState> state)
         : CDataStream(device, index, id), m_index(index), m_state(std::move(state)) {}
+    // A real transport stops its threads before its stream goes; this one's "driver" is the test's thread,
+    // which may still be inside a delivery when the buffer's consumer closes the stream.
+    ~ScriptedStream() override {
+        std::unique_lock<std::mutex> guard(Script().lock);
+        m_closing = true;
+        m_idle.wait(guard, [&] { return m_completing == 0; });
+    }
+    // Called under Script().lock: false once the stream is being closed.
+    bool BeginCompleting() {
+        if (m_closing) return false;
+        ++m_completing;
+        return true;
+    }
+    void EndCompleting() {
+        std::lock_guard<std::mutex> guard(Script().lock);
+        --m_completing;
+        m_idle.notify_all();
+    }
     void Read(uint64_t address, void* buffer, size_t* size) override {
         if (*size != 4) throw std::invalid_argument("Invalid register size");
         std::lock_guard<std::mutex> guard(Script().lock);
@@ -232,6 +251,9 @@ private:
     uint32_t m_index;
     std::shared_ptr<DeviceState> m_state;
     std::atomic<int> m_waiting{0};
+    bool m_closing = false; // guarded by Script().lock, as is m_completing
+    int m_completing = 0;
+    std::condition_variable m_idle;
 };
 
 class ScriptedDevice : public CDevice {
@@ -551,8 +573,11 @@ GC_API_EXPORT int ScriptedGenTL_CompleteOn(const char* path, uint64_t number, ui
                 stream =
                     dynamic_cast<ScriptedStream*>(device->OpenDataStream(streamIndex == 0 ? "DS0" : "DS1"));
         }
+        if (!stream || !stream->BeginCompleting()) return -1;
     }
-    return stream && stream->CompleteNext(status, bytes) ? 0 : -1;
+    const bool completed = stream->CompleteNext(status, bytes);
+    stream->EndCompleting();
+    return completed ? 0 : -1;
 }
 
 // How many consumers wait for the next buffer of a stream of an open device, or -1.

@@ -265,6 +265,40 @@ TEST(Stream, GapIsRequestedAgainAsOneRunAndFilledByLatePackets) {
     EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{12, 5, 1}));
 }
 
+TEST(Stream, TrailerAsksAgainOnlyWhenTheAnswerCouldHaveComeBeforeIt) {
+    StreamFixture f(true, 1); // one resend round
+    auto askedFor = [](const std::vector<SentUdp>& resends) {
+        std::vector<std::pair<uint32_t, uint32_t>> runs;
+        for (const SentUdp& s : resends)
+            runs.emplace_back(Get32(s.Body() + 4), Get32(s.Body() + 8));
+        return runs;
+    };
+    for (uint64_t trailerAfterMs : {0, 3}) {
+        SCOPED_TRACE(trailerAfterMs);
+        const uint64_t block = trailerAfterMs == 0 ? 1 : 2;
+        auto r = f.Buffer(10, 1000);
+        f.Leader(block);
+        for (uint32_t id = 1; id <= 10; ++id)
+            if (id != 3) f.Payload(block, id);
+        EXPECT_EQ(askedFor(f.Resends()), (std::vector<std::pair<uint32_t, uint32_t>>{{3, 3}})) << "at the gap";
+        f.Advance(trailerAfterMs);
+        f.Trailer(block);
+        if (trailerAfterMs == 0) {
+            // The camera answers after its trailer: the packet may still be on its way.
+            EXPECT_TRUE(f.Resends().empty());
+        } else {
+            // It had time to come before the trailer and did not: asked for again, once.
+            EXPECT_EQ(askedFor(f.Resends()), (std::vector<std::pair<uint32_t, uint32_t>>{{3, 3}}));
+        }
+        EXPECT_EQ(r->completions, 0);
+        f.Payload(block, 3);
+        ASSERT_EQ(r->status, STATUS_SUCCESS);
+        EXPECT_EQ(+InfoOf(*r, 1000).missingPackets, 0u);
+        EXPECT_EQ(r->Output()[2 * 100], 3);
+    }
+    EXPECT_EQ(f.Statistics(), (std::array<uint64_t, 3>{20, 3, 3}));
+}
+
 TEST(Stream, FramesTakenTogetherActAsTheSameFramesOneByOne) {
     // Two blocks, the first with a gap that late packets fill, the second with a lost packet it
     // completes without (no resend rounds): the same script frame by frame and as one batch.
