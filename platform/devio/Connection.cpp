@@ -26,6 +26,22 @@ namespace {
 // client that does not read them.
 constexpr int kFinalFlushMs = 2000;
 
+// Gives the heap's free memory back to the system. A sanitizer build has a heap of its own: the C
+// library's is never set up there, and trimming it from two threads at once crashes.
+void TrimHeap() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return;
+#else
+    malloc_trim(0);
+#endif
+#else
+    malloc_trim(0);
+#endif
+}
+
 } // namespace
 
 bool UserLimits::AddConnection(std::uint32_t user) {
@@ -101,7 +117,7 @@ Connection::~Connection() {
     if (!closed_ && fd_ >= 0) close(fd_);
     // A client that let many answers pile up leaves free memory in the heap;
     // it goes back to the system rather than staying with the service.
-    if (peakOutBytes_ >= kPauseReadingBytes) malloc_trim(0);
+    if (peakOutBytes_ >= kPauseReadingBytes) TrimHeap();
 }
 
 bool Connection::Attach() {
