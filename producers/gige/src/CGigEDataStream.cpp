@@ -46,7 +46,12 @@ thread_local const CGigEDataStream* t_waitingStream = nullptr;
 
 // How long the wait thread leaves the completions to consumers after one last fetched: a consumer that
 // takes a buffer and comes back for the next within this time is the one the service's answers wake.
+// At most 50 ms, and no more than the time of half the slots' frames: a consumer held up in its callback
+// leaves the service buffers for the other half while the wait thread catches up (unread completions
+// hold their slots).
 constexpr int64_t kConsumerGraceMs = 50;
+constexpr int64_t kMinConsumerGraceNs = 2000000;
+constexpr int64_t kGraceFrames = kSlots / 2;
 
 int64_t SteadyNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -541,22 +546,36 @@ bool CGigEDataStream::TakeOldest(const std::atomic<bool>* stop, std::chrono::ste
     if (stop) m_device->Driver().GetOverlappedResult(oldest->overlapped, nullptr, *stop, until);
     if (oldest->overlapped.IsPending()) return false;
     Complete(oldest);
+    // The time between completions, smoothed: what a frame takes at the stream's rate.
+    const int64_t now = SteadyNs();
+    const int64_t last = m_lastCompletionNs.exchange(now, std::memory_order_relaxed);
+    if (last != 0) {
+        const int64_t gap = now - last, mean = m_completionGapNs.load(std::memory_order_relaxed);
+        m_completionGapNs.store(mean == 0 ? gap : mean + (gap - mean) / 8, std::memory_order_relaxed);
+    }
     m_slots.Release();
     if (m_handOversOpen.load(std::memory_order_acquire)) PumpHandOvers();
     return true;
+}
+
+int64_t CGigEDataStream::ConsumerGraceNs() const {
+    const int64_t gap = m_completionGapNs.load(std::memory_order_relaxed);
+    if (gap == 0) return kConsumerGraceMs * 1000000;
+    return std::clamp<int64_t>(gap * kGraceFrames, kMinConsumerGraceNs, kConsumerGraceMs * 1000000);
 }
 
 bool CGigEDataStream::ConsumerFetches() const {
     if (!m_handOversOpen.load(std::memory_order_acquire)) return false;
     if (m_consumersFetching.load(std::memory_order_seq_cst) != 0) return true;
     const int64_t left = m_consumerLeftNs.load(std::memory_order_acquire);
-    return left != 0 && SteadyNs() - left < kConsumerGraceMs * 1000000;
+    return left != 0 && SteadyNs() - left < ConsumerGraceNs();
 }
 
 uint32_t CGigEDataStream::ConsumerGraceLeftMs() const {
-    if (m_consumersFetching.load(std::memory_order_seq_cst) != 0) return kConsumerGraceMs;
+    const int64_t grace = ConsumerGraceNs();
+    if (m_consumersFetching.load(std::memory_order_seq_cst) != 0) return static_cast<uint32_t>(grace / 1000000);
     const int64_t left = m_consumerLeftNs.load(std::memory_order_acquire);
-    const int64_t rest = left == 0 ? 0 : kConsumerGraceMs - (SteadyNs() - left) / 1000000;
+    const int64_t rest = left == 0 ? 0 : (grace - (SteadyNs() - left) + 999999) / 1000000;
     return static_cast<uint32_t>(std::clamp<int64_t>(rest, 1, kConsumerGraceMs));
 }
 
@@ -637,6 +656,8 @@ void CGigEDataStream::OnStarting() {
     m_stopWaiting = false;
     m_interruptWait = false;
     m_consumerLeftNs = 0;
+    m_lastCompletionNs = 0;
+    m_completionGapNs = 0;
     for (int i = 0; i < kSlots; ++i)
         m_slots.Release();
 }

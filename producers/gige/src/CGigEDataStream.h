@@ -74,6 +74,8 @@ private:
     bool ConsumerFetches() const;
     // Milliseconds until ConsumerFetches() may turn false (at least 1).
     uint32_t ConsumerGraceLeftMs() const;
+    // How long after a consumer left the completions stay its to take: a few frames at the stream's rate.
+    int64_t ConsumerGraceNs() const;
     size_t InputCount();
 
     // Where one buffer's block information goes and how many packets its block has: as the consumer
@@ -183,6 +185,9 @@ private:
     std::atomic<uint32_t> m_consumersFetching{0};
     // Steady-clock nanoseconds when a consumer last left FetchForConsumer; 0: none since a cancel.
     std::atomic<int64_t> m_consumerLeftNs{0};
+    // When the last completion was taken and the smoothed time between completions (0: not known yet).
+    std::atomic<int64_t> m_lastCompletionNs{0};
+    std::atomic<int64_t> m_completionGapNs{0};
     // Set while the wait thread holds the collect role; a consumer that finds it so asks it to let go
     // through m_interruptWait (also set to stop it).
     std::atomic<bool> m_waitThreadHolds{false};
