@@ -122,6 +122,16 @@ NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t
     return overlapped.core_->Result(overlapped, bytes, stop);
 }
 
+NtStatus DeviceHandle::GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes,
+                                           const std::atomic<bool>& stop,
+                                           std::chrono::steady_clock::time_point deadline) {
+    if (!overlapped.core_) {
+        if (bytes != nullptr) *bytes = overlapped.Information();
+        return overlapped.Status();
+    }
+    return overlapped.core_->Result(overlapped, bytes, stop, deadline);
+}
+
 void DeviceHandle::WakeWaiters() {
     if (const auto core = Core()) core->WakeWaiters();
 }

@@ -6,6 +6,7 @@
 #include "devio/Status.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -104,6 +105,9 @@ public:
     /// STATUS_PENDING once stop is true; whoever sets stop calls WakeWaiters.
     /// The waiting thread reads its completion from the socket itself.
     NtStatus GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop);
+    /// The same, returning STATUS_PENDING also once deadline has passed.
+    NtStatus GetOverlappedResult(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop,
+                                 std::chrono::steady_clock::time_point deadline);
     /// Makes every thread waiting in this handle look at its stop flag again.
     void WakeWaiters();
 

@@ -4,6 +4,7 @@
 #include "devio/DeviceName.h"
 #include "devio/UnixAddress.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -241,10 +242,18 @@ NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, bool w
     return overlapped.Status();
 }
 
-NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop) {
+NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop,
+                           std::chrono::steady_clock::time_point deadline) {
     if (overlapped.IsPending()) {
         std::unique_lock lock(mutex_);
-        WaitFor(lock, [&] { return !overlapped.IsPending() || stop.load(std::memory_order_acquire); });
+        const bool bounded = deadline != std::chrono::steady_clock::time_point::max();
+        WaitFor(
+            lock,
+            [&] {
+                return !overlapped.IsPending() || stop.load(std::memory_order_acquire) ||
+                       (bounded && std::chrono::steady_clock::now() >= deadline);
+            },
+            std::chrono::nanoseconds::zero(), deadline);
     }
     if (overlapped.IsPending()) return STATUS_PENDING;
     if (bytes != nullptr) *bytes = overlapped.Information();
@@ -356,9 +365,18 @@ void HandleCore::Close() {
 }
 
 template <class Done>
-bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chrono::nanoseconds poll) {
+bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chrono::nanoseconds poll,
+                         std::chrono::steady_clock::time_point deadline) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point pollEnd = poll > Clock::duration::zero() ? Clock::now() + poll : Clock::time_point{};
+    const bool bounded = deadline != Clock::time_point::max();
+    // Sleeps on changed_ until pred holds (or the deadline passed: done() tells that then).
+    auto sleep = [&](auto pred) {
+        if (bounded)
+            changed_.wait_until(lock, deadline, pred);
+        else
+            changed_.wait(lock, pred);
+    };
     while (!done()) {
         const std::uint64_t idleSeen = readerIdle_;
         lock.unlock();
@@ -369,7 +387,7 @@ bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chr
             // thread takes the socket over, to be woken by its answer itself rather than through the
             // reader thread (which would keep waking for every answer after this one).
             lock.lock();
-            changed_.wait(lock, [&] { return done() || readerIdle_ != idleSeen; });
+            sleep([&] { return done() || readerIdle_ != idleSeen; });
             continue;
         }
         // Only a thread that holds receiveMutex_ hands out answers, and it
@@ -405,8 +423,14 @@ bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chr
                 polling = false;
             }
             if (!more) {
+                int timeoutMs = -1;
+                if (bounded) {
+                    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                    timeoutMs = static_cast<int>(std::clamp<std::int64_t>(left, 0, 1000));
+                }
                 epoll_event events[2];
-                const int n = epoll_wait(waitWatch_, events, 2, -1);
+                const int n = epoll_wait(waitWatch_, events, 2, timeoutMs);
+                if (n == 0) continue; // the deadline may have passed: done() says
                 if (n < 0) {
                     if (errno == EINTR) continue;
                     break;
@@ -429,7 +453,7 @@ bool HandleCore::WaitFor(std::unique_lock<std::mutex>& lock, Done done, std::chr
         if (unwatched) RewatchForReader();
         receive.unlock();
         lock.lock();
-        changed_.wait(lock, done);
+        sleep(done);
         return endedPolling;
     }
     return false;

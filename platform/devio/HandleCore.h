@@ -48,7 +48,9 @@ public:
     NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, bool wait);
     /// Waits until the request has completed or stop is true (then
     /// STATUS_PENDING); WakeWaiters makes a waiter look at stop again.
-    NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop);
+    /// With a deadline, returns STATUS_PENDING once it has passed, too.
+    NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, const std::atomic<bool>& stop,
+                    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
     void WakeWaiters();
     void CancelThread(std::thread::id thread);
     /// Asks the service to cancel the record's request; false when it has none in flight here.
@@ -91,9 +93,11 @@ private:
     // reaches it without a hop through the reader thread. It first polls the
     // socket for up to `poll` before it sleeps; returns true when done() came
     // about while it polled.
+    // With a deadline it sleeps no longer than until then; done() must hold once it has passed.
     template <class Done>
     bool WaitFor(std::unique_lock<std::mutex>& lock, Done done,
-                 std::chrono::nanoseconds poll = std::chrono::nanoseconds::zero());
+                 std::chrono::nanoseconds poll = std::chrono::nanoseconds::zero(),
+                 std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
     // The reader thread's watch of the socket, taken away while a waiting
     // thread polls the socket (an arrival would wake the reader thread, as no
     // thread sleeps in waitWatch_ then) and given back before it lets go.

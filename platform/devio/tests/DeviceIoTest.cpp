@@ -397,6 +397,20 @@ TEST_F(DeviceIoTest, PostedRequestsReturnAtOnceAndEveryResultArrivesInTheRecord)
     stopped.join();
     EXPECT_EQ(second, STATUS_PENDING);
     EXPECT_TRUE(pended[1].IsPending());
+    // Waiters with a deadline give up once it has passed: the one reading the socket and the one
+    // waiting behind it alike; the request goes on.
+    stop = false;
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(30);
+    NtStatus timed[2] = {STATUS_UNSUCCESSFUL, STATUS_UNSUCCESSFUL};
+    std::thread a([&] { timed[0] = handle_.GetOverlappedResult(pended[1], nullptr, stop, deadline); });
+    std::thread b([&] { timed[1] = handle_.GetOverlappedResult(pended[1], nullptr, stop, deadline); });
+    a.join();
+    b.join();
+    EXPECT_GE(std::chrono::steady_clock::now(), deadline);
+    EXPECT_EQ(timed[0], STATUS_PENDING);
+    EXPECT_EQ(timed[1], STATUS_PENDING);
+    EXPECT_TRUE(pended[1].IsPending());
     ASSERT_TRUE(service_.CompleteNext(service_.Work(), STATUS_SUCCESS, {9}));
     EXPECT_EQ(handle_.GetOverlappedResult(pended[1], &bytes, true), STATUS_SUCCESS);
     EXPECT_EQ(outs[1], 9);

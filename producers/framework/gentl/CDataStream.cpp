@@ -177,9 +177,16 @@ bool CDataStream::TakeNextNewBuffer(void* buffer, size_t* size, uint64_t timeout
     std::unique_lock<std::mutex> held(m_lock);
     auto ready = [this] { return m_waitStop || !m_output.empty(); };
     const uint32_t ms = static_cast<uint32_t>(timeout);
+    const auto until = ms == 0xFFFFFFFFu ? std::chrono::steady_clock::time_point::max()
+                                         : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    if (ms != 0 && !ready()) {
+        held.unlock();
+        FetchForConsumer(until);
+        held.lock();
+    }
     if (ms == 0xFFFFFFFFu) {
         m_outputReady.wait(held, ready);
-    } else if (!m_outputReady.wait_for(held, std::chrono::milliseconds(ms), ready)) {
+    } else if (!m_outputReady.wait_until(held, until, ready)) {
         return false;
     }
     if (m_output.empty()) throw std::runtime_error("Wait terminated");

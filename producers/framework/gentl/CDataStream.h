@@ -4,6 +4,7 @@
 #include "gentl/CEventQueue.h"
 #include "gentl/ICommonBase.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -81,6 +82,10 @@ protected:
     virtual CBufferInfo* MakeBuffer(void* buffer, size_t size, void* userPointer);
     // Called after a buffer joined the input queue (from QueueBuffer and the flushes that fill it).
     virtual void OnBufferQueued() {}
+    // Called (no lock held) by a consumer about to wait for a new buffer while none is ready: a transport
+    // may take the next one from its driver on this thread (and Deliver it) rather than have another
+    // thread wake the consumer. Returns by `until` at the latest; the consumer then waits as usual.
+    virtual void FetchForConsumer(std::chrono::steady_clock::time_point until) { (void)until; }
     // Throws runtime_error "Invalid Device Handle" for a buffer that is not announced on this stream.
     void RequireOwnBuffer(CBufferInfo* buffer);
 

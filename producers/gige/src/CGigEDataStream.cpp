@@ -40,8 +40,29 @@ size_t LayoutRoom(size_t size) {
     return 16 + kInfoBytes + 2 + size / 512 + 1;
 }
 
-// The stream whose wait thread this is (null on every other thread).
+// The stream whose completions this thread takes now: its wait thread, or a consumer fetching (null on
+// every other thread).
 thread_local const CGigEDataStream* t_waitingStream = nullptr;
+
+// How long the wait thread leaves the completions to consumers after one last fetched: a consumer that
+// takes a buffer and comes back for the next within this time is the one the service's answers wake.
+// At most 50 ms, and no more than the time of half the slots' frames: a consumer held up in its callback
+// leaves the service buffers for the other half while the wait thread catches up (unread completions
+// hold their slots).
+constexpr int64_t kConsumerGraceMs = 50;
+constexpr int64_t kMinConsumerGraceNs = 2000000;
+constexpr int64_t kGraceFrames = kSlots / 2;
+
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Mark {
+    explicit Mark(const CGigEDataStream* stream) : previous(t_waitingStream) { t_waitingStream = stream; }
+    ~Mark() { t_waitingStream = previous; }
+    const CGigEDataStream* previous;
+};
 
 } // namespace
 
@@ -402,9 +423,10 @@ bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
     }
     if (status == devio::STATUS_PENDING) {
         AddToDriver(buffer);
-        // The wait thread looks for buffers with the service again after every hand-over of its own:
-        // only another thread's wakes it (an event set and read again is two system calls a frame).
-        if (t_waitingStream != this) m_requestPending.Set();
+        // The wait thread looks for buffers with the service again after every hand-over of its own or
+        // of a fetching consumer's (unless it sleeps until woken): only another thread's wakes it (an
+        // event set and read again is two system calls a frame).
+        if (t_waitingStream != this || m_waitSleepsLong.load(std::memory_order_seq_cst)) m_requestPending.Set();
         return true;
     }
     buffer->status = status;
@@ -499,6 +521,9 @@ void CGigEDataStream::ExecThread() {
                 std::lock_guard lock(m_handOverMutex);
                 CancelWithDriver();
             }
+            // The cancelled buffers come back through the wait thread unless a consumer fetches them.
+            m_consumerLeftNs = 0;
+            m_requestPending.Set();
             m_bufferQueued.Reset();
             m_cancelDone.Set();
             continue;
@@ -510,43 +535,145 @@ void CGigEDataStream::ExecThread() {
         m_handOversOpen = false;
         CancelWithDriver();
     }
+    // With hand-overs closed the wait thread takes every completion, whatever consumers do.
+    m_requestPending.Set();
     if (GetIndex() == 0) TearDownStream();
 }
 
-void CGigEDataStream::WaitThread() {
-    struct Mark {
-        explicit Mark(const CGigEDataStream* stream) { t_waitingStream = stream; }
-        ~Mark() { t_waitingStream = nullptr; }
-    } mark(this);
-    for (;;) {
-        const int woke = os::WaitAny({&m_waitStop, &m_requestPending}, os::kInfinite);
-        if (woke < 0) ReportError("Wait_Thread WaitForMultipleObjects error");
-        if (woke <= 0) break;
-        while (auto* oldest = static_cast<CGigEBufferInfo*>(OldestWithDriver())) {
-            // This thread reads the completion from the service's socket itself: no hand-over through
-            // the handle's reader thread.
-            m_device->Driver().GetOverlappedResult(oldest->overlapped, nullptr, m_stopWaiting);
-            if (oldest->overlapped.IsPending()) return; // stopped
-            Complete(oldest);
-            m_slots.Release();
-            if (m_handOversOpen.load(std::memory_order_acquire)) PumpHandOvers();
-        }
+bool CGigEDataStream::TakeOldest(const std::atomic<bool>* stop, std::chrono::steady_clock::time_point until) {
+    auto* oldest = static_cast<CGigEBufferInfo*>(OldestWithDriver());
+    if (!oldest) return false;
+    if (stop) m_device->Driver().GetOverlappedResult(oldest->overlapped, nullptr, *stop, until);
+    if (oldest->overlapped.IsPending()) return false;
+    Complete(oldest);
+    // The time between completions, smoothed: what a frame takes at the stream's rate.
+    const int64_t now = SteadyNs();
+    const int64_t last = m_lastCompletionNs.exchange(now, std::memory_order_relaxed);
+    if (last != 0) {
+        const int64_t gap = now - last, mean = m_completionGapNs.load(std::memory_order_relaxed);
+        m_completionGapNs.store(mean == 0 ? gap : mean + (gap - mean) / 8, std::memory_order_relaxed);
     }
+    m_slots.Release();
+    if (m_handOversOpen.load(std::memory_order_acquire)) PumpHandOvers();
+    return true;
+}
+
+int64_t CGigEDataStream::ConsumerGraceNs() const {
+    const int64_t gap = m_completionGapNs.load(std::memory_order_relaxed);
+    if (gap == 0) return kConsumerGraceMs * 1000000;
+    return std::clamp<int64_t>(gap * kGraceFrames, kMinConsumerGraceNs, kConsumerGraceMs * 1000000);
+}
+
+bool CGigEDataStream::ConsumerFetches() const {
+    if (!m_handOversOpen.load(std::memory_order_acquire)) return false;
+    if (m_consumersFetching.load(std::memory_order_seq_cst) != 0) return true;
+    const int64_t left = m_consumerLeftNs.load(std::memory_order_acquire);
+    return left != 0 && SteadyNs() - left < ConsumerGraceNs();
+}
+
+uint32_t CGigEDataStream::ConsumerGraceLeftMs() const {
+    const int64_t grace = ConsumerGraceNs();
+    if (m_consumersFetching.load(std::memory_order_seq_cst) != 0) return static_cast<uint32_t>(grace / 1000000);
+    const int64_t left = m_consumerLeftNs.load(std::memory_order_acquire);
+    const int64_t rest = left == 0 ? 0 : (grace - (SteadyNs() - left) + 999999) / 1000000;
+    return static_cast<uint32_t>(std::clamp<int64_t>(rest, 1, kConsumerGraceMs));
+}
+
+uint32_t CGigEDataStream::CollectOnWaitThread() {
+    while (!m_stopWaiting.load(std::memory_order_acquire)) {
+        if (!OldestWithDriver()) {
+            if (ConsumerFetches()) return ConsumerGraceLeftMs();
+            // Asleep until another thread hands a buffer over; marked before the look, so a hand-over
+            // either is seen here or sees the mark (and wakes this thread).
+            m_waitSleepsLong.store(true, std::memory_order_seq_cst);
+            if (!OldestWithDriver()) return os::kInfinite;
+            m_waitSleepsLong.store(false, std::memory_order_seq_cst);
+            continue;
+        }
+        if (!m_collectRole.TryTake()) return ConsumerGraceLeftMs(); // a consumer fetches
+        HeldRole held{m_collectRole};
+        m_waitThreadHolds.store(true, std::memory_order_seq_cst);
+        // Seen after the mark: a consumer that came meanwhile finds the mark and asks this thread to let go.
+        const bool consumer = ConsumerFetches();
+        // While consumers fetch, only what the handle's reader took meanwhile; else waiting for it.
+        const bool took = TakeOldest(consumer ? nullptr : &m_interruptWait, std::chrono::steady_clock::time_point::max());
+        m_waitThreadHolds.store(false, std::memory_order_seq_cst);
+        if (took) continue;
+        if (consumer) return ConsumerGraceLeftMs();
+        if (m_stopWaiting.load(std::memory_order_acquire)) break;
+        // A consumer asked for the socket.
+        m_interruptWait.store(false, std::memory_order_seq_cst);
+        return ConsumerGraceLeftMs();
+    }
+    return 0;
+}
+
+void CGigEDataStream::WaitThread() {
+    Mark mark(this);
+    uint32_t sleepMs = os::kInfinite;
+    for (;;) {
+        const int woke = os::WaitAny({&m_waitStop, &m_requestPending}, sleepMs);
+        m_waitSleepsLong.store(false, std::memory_order_seq_cst);
+        if (woke != os::kWaitTimeout || sleepMs == os::kInfinite) {
+            if (woke < 0) ReportError("Wait_Thread WaitForMultipleObjects error");
+            if (woke <= 0) break;
+        }
+        sleepMs = CollectOnWaitThread();
+        if (sleepMs == 0) return; // stopped
+    }
+}
+
+void CGigEDataStream::FetchForConsumer(std::chrono::steady_clock::time_point until) {
+    if (!m_handOversOpen.load(std::memory_order_acquire) || m_stopWaiting.load(std::memory_order_acquire)) return;
+    m_consumersFetching.fetch_add(1, std::memory_order_seq_cst);
+    struct Leave {
+        CGigEDataStream* self;
+        ~Leave() {
+            self->m_consumerLeftNs.store(SteadyNs(), std::memory_order_release);
+            self->m_consumersFetching.fetch_sub(1, std::memory_order_seq_cst);
+        }
+    } leave{this};
+    if (!m_collectRole.TryTake()) {
+        if (m_waitThreadHolds.load(std::memory_order_seq_cst)) {
+            m_interruptWait.store(true, std::memory_order_seq_cst);
+            m_device->Driver().WakeWaiters();
+        }
+        const auto bound = std::min(until, std::chrono::steady_clock::now() + std::chrono::hours(1));
+        if (!m_collectRole.TakeUntil(bound)) return;
+    }
+    HeldRole held{m_collectRole};
+    if (!m_handOversOpen.load(std::memory_order_acquire) || m_stopWaiting.load(std::memory_order_acquire)) return;
+    // A buffer delivered while this thread waited for its turn goes first.
+    size_t awaiting = 0, size = sizeof awaiting;
+    GetInfo(STREAM_INFO_NUM_AWAIT_DELIVERY, nullptr, &awaiting, &size);
+    if (awaiting != 0) return;
+    Mark mark(this);
+    TakeOldest(&m_stopWaiting, until);
 }
 
 void CGigEDataStream::OnStarting() {
     m_handOversOpen = false;
     m_stopWaiting = false;
+    m_interruptWait = false;
+    m_consumerLeftNs = 0;
+    m_lastCompletionNs = 0;
+    m_completionGapNs = 0;
     for (int i = 0; i < kSlots; ++i)
         m_slots.Release();
 }
 
 void CGigEDataStream::OnWaitStop() {
     m_stopWaiting = true;
+    m_interruptWait = true;
     m_device->Driver().WakeWaiters();
 }
 
 void CGigEDataStream::ReturnAfterStop(CBufferInfo* buffer) {
+    // A consumer that was fetching has let go (it stops at m_stopWaiting); what it took is no longer here.
+    while (!m_collectRole.TakeUntil(std::chrono::steady_clock::now() + std::chrono::hours(1))) {
+    }
+    HeldRole held{m_collectRole};
+    if (OldestWithDriver() != buffer) return;
     auto* gige = static_cast<CGigEBufferInfo*>(buffer);
     m_device->Driver().GetOverlappedResult(gige->overlapped, nullptr, true);
     Complete(gige);

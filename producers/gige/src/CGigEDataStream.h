@@ -6,6 +6,8 @@
 #include "gentl/CThreadedDataStream.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -18,7 +20,8 @@ class CGigEBufferInfo;
 // them, oldest first, into the output queue. A buffer goes to the service from the thread that makes
 // that possible: the consumer's that queues it while a slot is free, or the wait thread's that frees a
 // slot while buffers wait; the execution thread sets the stream up, hands over what was queued before
-// the start, and cancels. The wait thread reads its completions from the service's socket itself. "DS0" first sets up the camera's
+// the start, and cancels. Completions are read from the service's socket by a consumer waiting for a new
+// buffer, or else by the wait thread (see m_collectRole). "DS0" first sets up the camera's
 // stream channel 0 and the service's stream; a set-up failure is reported on the error event and the
 // stream then takes nothing. Every buffer handed over comes back: completed, failed or cancelled, with
 // its status in BUFFER_INFO_CUSTOM_STATUS.
@@ -44,6 +47,9 @@ protected:
     void OnStarting() override;
     void OnBufferQueued() override;
     void OnWaitStop() override;
+    // A consumer waiting for a new buffer reads the next completion from the service's socket itself, so
+    // the service's answer wakes it directly rather than the wait thread, which would wake it in turn.
+    void FetchForConsumer(std::chrono::steady_clock::time_point until) override;
 
 private:
     bool SetUpStream();
@@ -57,6 +63,19 @@ private:
     // A buffer whose request has ended: its status and bytes are taken, its image copied where needed,
     // and it goes to the output queue.
     void Complete(CGigEBufferInfo* buffer);
+    // The oldest buffer with the service, once its request has ended: completed, its slot freed and the
+    // next buffers handed over. Waits for it until `until` or `*stop` (no wait without stop); false when
+    // none ended. The collect role held.
+    bool TakeOldest(const std::atomic<bool>* stop, std::chrono::steady_clock::time_point until);
+    // The wait thread's part: takes completions while no consumer does. Returns how long to sleep before
+    // it looks again (kInfinite: until woken), 0 once stopped.
+    uint32_t CollectOnWaitThread();
+    // A consumer fetches now, or did less than kConsumerGraceMs ago, while hand-overs are open.
+    bool ConsumerFetches() const;
+    // Milliseconds until ConsumerFetches() may turn false (at least 1).
+    uint32_t ConsumerGraceLeftMs() const;
+    // How long after a consumer left the completions stay its to take: a few frames at the stream's rate.
+    int64_t ConsumerGraceNs() const;
     size_t InputCount();
 
     // Where one buffer's block information goes and how many packets its block has: as the consumer
@@ -126,6 +145,55 @@ private:
     std::atomic<bool> m_handOversOpen{false};
     // Set when the wait thread must stop waiting for a completion.
     std::atomic<bool> m_stopWaiting{false};
+    // Who takes the completions from the service: the wait thread, or a consumer waiting for a new
+    // buffer (FetchForConsumer), one at a time (the collect role). While consumers come back for their next buffer within
+    // kConsumerGraceMs they do, and the wait thread, which looks at that every so often, takes only
+    // completions the handle's reader has read meanwhile; otherwise it waits for them as before.
+    class CollectRole {
+    public:
+        bool TryTake() {
+            std::lock_guard lock(m_mutex);
+            if (m_taken) return false;
+            m_taken = true;
+            return true;
+        }
+        bool TakeUntil(std::chrono::steady_clock::time_point until) {
+            std::unique_lock lock(m_mutex);
+            if (!m_free.wait_until(lock, until, [this] { return !m_taken; })) return false;
+            m_taken = true;
+            return true;
+        }
+        void Give() {
+            {
+                std::lock_guard lock(m_mutex);
+                m_taken = false;
+            }
+            m_free.notify_one();
+        }
+
+    private:
+        std::mutex m_mutex;
+        std::condition_variable m_free;
+        bool m_taken = false;
+    };
+    // Gives the role back when it goes.
+    struct HeldRole {
+        CollectRole& role;
+        ~HeldRole() { role.Give(); }
+    };
+    CollectRole m_collectRole;
+    std::atomic<uint32_t> m_consumersFetching{0};
+    // Steady-clock nanoseconds when a consumer last left FetchForConsumer; 0: none since a cancel.
+    std::atomic<int64_t> m_consumerLeftNs{0};
+    // When the last completion was taken and the smoothed time between completions (0: not known yet).
+    std::atomic<int64_t> m_lastCompletionNs{0};
+    std::atomic<int64_t> m_completionGapNs{0};
+    // Set while the wait thread holds the collect role; a consumer that finds it so asks it to let go
+    // through m_interruptWait (also set to stop it).
+    std::atomic<bool> m_waitThreadHolds{false};
+    std::atomic<bool> m_interruptWait{false};
+    // Set while the wait thread sleeps until woken (nothing was with the service).
+    std::atomic<bool> m_waitSleepsLong{false};
 };
 
 } // namespace GenICam::Client

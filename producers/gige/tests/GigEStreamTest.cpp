@@ -236,6 +236,52 @@ TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
     EXPECT_EQ(queued, 1u);
 }
 
+TEST_F(GigEStream, AWaitingConsumerTakesItsBufferAndOneThatStopsAskingLeavesThemToTheStream) {
+    OpenStream();
+    std::vector<BUFFER_HANDLE> buffers;
+    for (int i = 0; i < 12; ++i) {
+        BUFFER_HANDLE b = nullptr;
+        ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+        buffers.push_back(b);
+    }
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    size_t value = 0, size = sizeof value;
+    auto info = [&](STREAM_INFO_CMD cmd) {
+        size = sizeof value;
+        EXPECT_EQ(gc->DSGetInfo(stream, cmd, nullptr, &value, &size), GC_ERR_SUCCESS);
+        return value;
+    };
+    // A consumer already waiting when the block completes gets it, and its slot takes the next buffer.
+    BUFFER_HANDLE got = nullptr;
+    std::thread consumer([&] { got = Next().BufferHandle; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(DeliverBlock(1));
+    consumer.join();
+    EXPECT_EQ(got, buffers[0]);
+    EXPECT_EQ(BufferValue<uint64_t>(got, BUFFER_INFO_FRAMEID), 1u);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    // One waiting with nothing coming gives up on time.
+    EVENT_NEW_BUFFER_DATA data{};
+    size_t dataSize = sizeof data;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(gc->EventGetData(newBuffer, &data, &dataSize, 50), GC_ERR_TIMEOUT);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(50));
+    EXPECT_LT(waited, std::chrono::seconds(2));
+    // Nobody asks now: the completions still reach the output queue and free their slots.
+    ASSERT_TRUE(DeliverBlock(2));
+    ASSERT_TRUE(DeliverBlock(3));
+    for (int i = 0; i < 400 && (info(STREAM_INFO_NUM_AWAIT_DELIVERY) != 2 || info(STREAM_INFO_NUM_QUEUED) != 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(info(STREAM_INFO_NUM_AWAIT_DELIVERY), 2u);
+    EXPECT_EQ(info(STREAM_INFO_NUM_QUEUED), 0u);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 9));
+    EXPECT_EQ(Next(0).BufferHandle, buffers[1]);
+    EXPECT_EQ(Next(0).BufferHandle, buffers[2]);
+}
+
 TEST_F(GigEStream, StoppingDeliversEveryHandedOverBufferAsCancelled) {
     for (ACQ_STOP_FLAGS flags : {ACQ_STOP_FLAGS_KILL, ACQ_STOP_FLAGS_DEFAULT}) {
         SCOPED_TRACE(flags);
