@@ -19,6 +19,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qorcam::conversion {
@@ -50,11 +51,11 @@ constexpr int64_t kParallelShare = 15;
 // The form that lost is tried again after this many calls, then after
 // twice as many each time it loses again, up to the last gap.
 constexpr int kFirstTrialGap = 8;
+constexpr int kLastTrialGap = 256;
 // Times kept of each form, and how many each needs before the plan
 // compares them (the two forms take turns until then).
 constexpr int kFormTimes = 5;
 constexpr int kSettleTimes = 3;
-constexpr int kLastTrialGap = 256;
 // Kernels and image sizes whose times are remembered at once; wake-ups
 // whose cost is remembered.
 constexpr int kPaceSlots = 32;
@@ -263,13 +264,14 @@ public:
         Pace& p = Find(kernel, height, rowBytes);
         Times& t = parallel ? p.parallel : p.serial;
         ns = std::max<int64_t>(ns, 1);
-        // A trial of the form that lost which beats the other's typical
-        // time: the next trial comes soon, as one call no longer turns the
-        // choice and the load may have changed.
+        // A trial of the form that lost which was faster than the other's
+        // typical time: the next trial comes soon, as one call no longer
+        // turns the choice and the load may have changed.
         if (parallel != p.preferred && p.serial.count >= kSettleTimes && p.parallel.count >= kSettleTimes) {
-            const int64_t serial = parallel ? Typical(p.serial, false) : ns;
-            const int64_t other = parallel ? ns : Typical(p.parallel, true);
-            if (detail::ParallelPays(Least(p.serial), serial, other, WakeLocked()) == parallel) {
+            const int64_t serial = Typical(p.serial, false);
+            const bool won = parallel ? ns < serial && detail::ParallelPays(Least(p.serial), serial, 0, WakeLocked())
+                                      : ns < Typical(p.parallel, true);
+            if (won) {
                 p.sinceTrial = 0;
                 p.gap = kFirstTrialGap;
             }
@@ -358,6 +360,10 @@ private:
 };
 
 Paces gPaces;
+
+// Set on a caller whose call started a helper thread: that call's time is
+// not kept (starting threads costs far more than a call's wake-up).
+thread_local bool tStartedHelpers = false;
 
 std::atomic<bool> gForked{false};
 
@@ -583,6 +589,7 @@ private:
             return false;
         }
         owner_ = getpid();
+        tStartedHelpers = true;
         ++running_;
         slots_[slot].started = true;
         started_ = true;
@@ -640,6 +647,7 @@ namespace detail {
 void SetCpuReadersForTests(const CpuReaders* readers) {
     gTestReaders.store(readers, std::memory_order_release);
     gPaces.Reset();
+    tStartedHelpers = false;
 }
 
 BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel) {
@@ -685,6 +693,8 @@ void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds) {
 }
 
 void RecordParallel(const BandPlan& plan, int height, int64_t nanoseconds) {
+    // A call that started helper threads says nothing of the next ones.
+    if (std::exchange(tStartedHelpers, false)) return;
     gPaces.Add(true, plan.kernel, height, plan.rowBytes, nanoseconds);
 }
 
@@ -697,6 +707,7 @@ int64_t Nanoseconds() {
 }
 
 int RunBands(int height, const BandPlan& plan, void (*body)(const void*, int, int), const void* ctx) {
+    tStartedHelpers = false;
     return Pool::Get().Run(height, plan, body, ctx);
 }
 

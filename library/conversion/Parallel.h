@@ -74,7 +74,7 @@ BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel = 0
 // parallel form pays (with no parallel time: whether it is worth a try).
 bool ParallelPays(int64_t serialLeast, int64_t serial, int64_t parallel, int64_t wake);
 // The time of a call PlanBands gave a kernel to, run serially or in
-// parallel.
+// parallel (not kept of a parallel call that started helper threads).
 void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds);
 void RecordParallel(const BandPlan& plan, int height, int64_t nanoseconds);
 // Tests: a wake-up that cost this much.
