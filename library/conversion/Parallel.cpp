@@ -19,6 +19,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qorcam::conversion {
@@ -51,6 +52,10 @@ constexpr int64_t kParallelShare = 15;
 // twice as many each time it loses again, up to the last gap.
 constexpr int kFirstTrialGap = 8;
 constexpr int kLastTrialGap = 256;
+// Times kept of each form, and how many each needs before the plan
+// compares them (the two forms take turns until then).
+constexpr int kFormTimes = 5;
+constexpr int kSettleTimes = 3;
 // Kernels and image sizes whose times are remembered at once; wake-ups
 // whose cost is remembered.
 constexpr int kPaceSlots = 32;
@@ -217,10 +222,15 @@ int CachedUsableCpus() {
     return std::max(1, std::min(mask, gQuotaCpus.load(std::memory_order_relaxed)));
 }
 
-// What the last calls of each kernel and image size took in each form (the
-// least of the last four of a form: other work only ever lengthens one),
-// and what the last wake-ups cost the caller (their median: one that the
-// scheduler stretched does not count).
+// What the last calls of each kernel and image size took in each form, and
+// what the last wake-ups cost the caller (their median: one that the
+// scheduler stretched does not count). The forms are compared by their
+// typical time, the median of the last five: the parallel form's times
+// spread more than the serial one's (a helper that comes late leaves the
+// caller the whole image and the wake-up on top), so the least of each
+// would pick it whenever one call in a few had its helper, however slow
+// the others were. The least serial time says whether a call is short
+// next to a wake-up.
 class Paces {
 public:
     // Whether a call of this kernel and image size runs in parallel: see
@@ -228,7 +238,14 @@ public:
     bool Parallel(unsigned kernel, int height, size_t rowBytes) {
         std::lock_guard<std::mutex> lock(lock_);
         Pace& p = Find(kernel, height, rowBytes);
-        const bool preferred = detail::ParallelPays(Least(p.serial), Least(p.parallel), WakeLocked());
+        const int64_t wake = WakeLocked();
+        const int64_t serialLeast = Least(p.serial), serial = Typical(p.serial, false);
+        // Until each form has a few times, the two take turns (the serial
+        // one first), unless the call is short next to a wake-up.
+        if ((p.serial.count < kSettleTimes || p.parallel.count < kSettleTimes) &&
+            detail::ParallelPays(serialLeast, serial, 0, wake))
+            return p.parallel.count < p.serial.count;
+        const bool preferred = detail::ParallelPays(serialLeast, serial, Typical(p.parallel, true), wake);
         if (preferred != p.preferred) {
             // The other form won: it is tried again soon.
             p.preferred = preferred;
@@ -246,8 +263,22 @@ public:
         std::lock_guard<std::mutex> lock(lock_);
         Pace& p = Find(kernel, height, rowBytes);
         Times& t = parallel ? p.parallel : p.serial;
-        t.last[t.next] = std::max<int64_t>(ns, 1);
-        t.next = (t.next + 1) % 4;
+        ns = std::max<int64_t>(ns, 1);
+        // A trial of the form that lost which was faster than the other's
+        // typical time: the next trial comes soon, as one call no longer
+        // turns the choice and the load may have changed.
+        if (parallel != p.preferred && p.serial.count >= kSettleTimes && p.parallel.count >= kSettleTimes) {
+            const int64_t serial = Typical(p.serial, false);
+            const bool won = parallel ? ns < serial && detail::ParallelPays(Least(p.serial), serial, 0, WakeLocked())
+                                      : ns < Typical(p.parallel, true);
+            if (won) {
+                p.sinceTrial = 0;
+                p.gap = kFirstTrialGap;
+            }
+        }
+        t.last[t.next] = ns;
+        t.next = (t.next + 1) % kFormTimes;
+        t.count = std::min(t.count + 1, kFormTimes);
     }
     void AddWake(int64_t ns) {
         std::lock_guard<std::mutex> lock(lock_);
@@ -265,14 +296,25 @@ public:
 
 private:
     struct Times {
-        int64_t last[4] = {};
+        int64_t last[kFormTimes] = {};
         int next = 0;
+        int count = 0; // times kept, at most kFormTimes
     };
     static int64_t Least(const Times& t) {
         int64_t least = 0;
-        for (int64_t v : t.last)
-            if (v > 0 && (least == 0 || v < least)) least = v;
+        for (int i = 0; i < t.count; ++i)
+            if (least == 0 || t.last[i] < least) least = t.last[i];
         return least;
+    }
+    // The median of the times kept (0: none); of an even count the upper
+    // or the lower middle one.
+    static int64_t Typical(const Times& t, bool upper) {
+        if (t.count == 0) return 0;
+        int64_t sorted[kFormTimes];
+        std::copy(t.last, t.last + t.count, sorted);
+        const int at = upper ? t.count / 2 : (t.count - 1) / 2;
+        std::nth_element(sorted, sorted + at, sorted + t.count);
+        return sorted[at];
     }
     int64_t WakeLocked() const {
         int64_t sorted[kWakeTimes];
@@ -318,6 +360,10 @@ private:
 };
 
 Paces gPaces;
+
+// Set on a caller whose call started a helper thread: that call's time is
+// not kept (starting threads costs far more than a call's wake-up).
+thread_local bool tStartedHelpers = false;
 
 std::atomic<bool> gForked{false};
 
@@ -543,6 +589,7 @@ private:
             return false;
         }
         owner_ = getpid();
+        tStartedHelpers = true;
         ++running_;
         slots_[slot].started = true;
         started_ = true;
@@ -600,6 +647,7 @@ namespace detail {
 void SetCpuReadersForTests(const CpuReaders* readers) {
     gTestReaders.store(readers, std::memory_order_release);
     gPaces.Reset();
+    tStartedHelpers = false;
 }
 
 BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel) {
@@ -632,10 +680,10 @@ BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel) {
     return plan;
 }
 
-bool ParallelPays(int64_t serial, int64_t parallel, int64_t wake) {
+bool ParallelPays(int64_t serialLeast, int64_t serial, int64_t parallel, int64_t wake) {
     // The serial form first, to know what the parallel one must beat.
-    if (serial <= 0) return false;
-    if (wake > 0 && serial < kWakeShare * wake) return false;
+    if (serialLeast <= 0 || serial <= 0) return false;
+    if (wake > 0 && serialLeast < kWakeShare * wake) return false;
     if (parallel <= 0) return true;
     return parallel * 16 <= serial * kParallelShare;
 }
@@ -645,6 +693,8 @@ void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds) {
 }
 
 void RecordParallel(const BandPlan& plan, int height, int64_t nanoseconds) {
+    // A call that started helper threads says nothing of the next ones.
+    if (std::exchange(tStartedHelpers, false)) return;
     gPaces.Add(true, plan.kernel, height, plan.rowBytes, nanoseconds);
 }
 
@@ -657,6 +707,7 @@ int64_t Nanoseconds() {
 }
 
 int RunBands(int height, const BandPlan& plan, void (*body)(const void*, int, int), const void* ctx) {
+    tStartedHelpers = false;
     return Pool::Get().Run(height, plan, body, ctx);
 }
 

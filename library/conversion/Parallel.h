@@ -55,22 +55,26 @@ struct BandPlan {
     size_t rowBytes = 0;
 };
 // With a kernel, the plan keeps the form that was faster lately for that
-// kernel and image size: the least of the last four times of each form
-// (whole calls, timed on the caller). The serial form runs until it has a
-// time, and whenever that time is below ten times what waking a helper
-// lately cost the caller (the median of the last few); otherwise the
-// parallel one runs until it has a time, and then whenever it took at most
-// 15/16 of the serial time. The form that lost still runs now and then:
-// after 8 calls, then after twice as many each time it loses again, up to
-// 256 (back to 8 when the choice changes), so that a change of load is
-// noticed. Without a kernel (0) the plan is the most threads the image and
-// the processors allow.
+// kernel and image size, by the typical time of each form: the median of
+// its last five times (whole calls, timed on the caller; of an even count
+// the lower middle one for the serial form, the upper for the parallel).
+// The serial form runs until it has a time, and whenever its least time is
+// below ten times what waking a helper lately cost the caller (the median
+// of the last few); otherwise the two forms take turns until each has
+// three times, and then the parallel one runs when its typical time is at
+// most 15/16 of the serial one's. The form that lost still runs now and
+// then: after 8 calls, then after twice as many each time it loses again,
+// up to 256 (back to 8 when the choice changes, or when a trial beat the
+// other form's typical time), so that a change of load is noticed. Without
+// a kernel (0) the plan is the most threads the image and the processors
+// allow.
 BandPlan PlanBands(int height, size_t rowBytes, int minRows, unsigned kernel = 0);
-// The choice from the least times (0: none yet) of the serial and the
-// parallel form and the wake-up's cost: whether the parallel form pays.
-bool ParallelPays(int64_t serial, int64_t parallel, int64_t wake);
+// The choice from the serial form's least and typical times, the parallel
+// form's typical time (0: none yet) and the wake-up's cost: whether the
+// parallel form pays (with no parallel time: whether it is worth a try).
+bool ParallelPays(int64_t serialLeast, int64_t serial, int64_t parallel, int64_t wake);
 // The time of a call PlanBands gave a kernel to, run serially or in
-// parallel.
+// parallel (not kept of a parallel call that started helper threads).
 void RecordSerial(const BandPlan& plan, int height, int64_t nanoseconds);
 void RecordParallel(const BandPlan& plan, int height, int64_t nanoseconds);
 // Tests: a wake-up that cost this much.
