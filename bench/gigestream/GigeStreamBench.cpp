@@ -40,11 +40,18 @@ using Clock = std::chrono::steady_clock;
 struct Case {
     const char* name;
     uint32_t width, height, pixelFormat, bytesPerPixel;
+    uint32_t buffers = 16;     // the image callback's buffers
+    bool onlyByName = false;   // run only when the fifth argument names it
 };
 constexpr Case kCases[] = {
     {"1024x1024 Mono8", 1024, 1024, 0x01080001, 1},
     {"2048x2048 Mono8", 2048, 2048, 0x01080001, 1},
     {"2048x2048 RGB8", 2048, 2048, 0x02180014, 3},
+    // A trickling stream: a frame of 6 packets per frame period, each frame a ring block of its own
+    // (a block is handed over 4 ms after it opened), so the ring fills by time, not by bytes. With a
+    // stop of the service (fourth argument), what the ring holds in time decides what it drops; the
+    // buffers take every frame of a stop of up to 1 s at 1 ms a frame.
+    {"512x16 Mono8 trickle", 512, 16, 0x01080001, 1, 1024, true},
 };
 
 // The CPU time the scheduler gave a process (all its threads, those that ended included), in ms with
@@ -155,17 +162,25 @@ void OnImage(HCAMERA, uint8_t*, uint32_t length, uint32_t, uint32_t, QORCAM_IMAG
     (length != 0 ? counts->complete : counts->incomplete)++;
 }
 
-// Our path as an application takes it: resources, the image callback with 16 buffers, start.
-// stallMs > 0: the service is stopped for that long once a second (SIGSTOP, SIGCONT), as a busy machine
+// Our path as an application takes it: resources, the image callback with the case's buffers, start.
+// How long the service runs between two stops: the rest of a second, or as long as the stop for stops
+// longer than half a second.
+int StallGapMs(int stallMs) {
+    return std::max(1000 - stallMs, stallMs);
+}
+
+// stallMs > 0: the service is stopped for that long (SIGSTOP, SIGCONT), then let run (StallGapMs), as a
+// busy machine
 // may hold its receive thread up, to show whether it catches up afterwards.
-bool Ours(Library& lib, HCAMERA camera, int servicePid, PacketSockets& ring, double seconds, int stallMs, Run& run) {
+bool Ours(Library& lib, HCAMERA camera, int servicePid, PacketSockets& ring, double seconds, int stallMs,
+          uint32_t buffers, Run& run) {
     auto alloc = lib.Fn<decltype(&QORCAM_ResourceAlloc)>("QORCAM_ResourceAlloc");
     auto release = lib.Fn<decltype(&QORCAM_ResourceRelease)>("QORCAM_ResourceRelease");
     auto setCallback = lib.Fn<decltype(&QORCAM_SetImageCallBack)>("QORCAM_SetImageCallBack");
     auto start = lib.Fn<decltype(&QORCAM_ImageStart)>("QORCAM_ImageStart");
     auto stop = lib.Fn<decltype(&QORCAM_ImageStop)>("QORCAM_ImageStop");
     Counts counts;
-    if (!alloc(camera) || !setCallback(camera, &counts, &OnImage, 16, FALSE) || !start(camera)) {
+    if (!alloc(camera) || !setCallback(camera, &counts, &OnImage, buffers, FALSE) || !start(camera)) {
         std::fprintf(stderr, "our stream did not start\n");
         return false;
     }
@@ -180,7 +195,7 @@ bool Ours(Library& lib, HCAMERA camera, int servicePid, PacketSockets& ring, dou
             ::kill(servicePid, SIGSTOP);
             std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
             ::kill(servicePid, SIGCONT);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1000 - std::min(stallMs, 900)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(StallGapMs(stallMs)));
         }
     } else {
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -207,7 +222,7 @@ bool Ours(Library& lib, HCAMERA camera, int servicePid, PacketSockets& ring, dou
 }
 
 // Aravis as its examples stream: a stream with 16 buffers popped and pushed back by this thread.
-bool Aravis(ArvCamera* camera, double seconds, Run& run) {
+bool Aravis(ArvCamera* camera, double seconds, uint32_t buffers, Run& run) {
     GError* error = nullptr;
     const guint payload = arv_camera_get_payload(camera, &error);
     ArvStream* stream = error ? nullptr : arv_camera_create_stream(camera, nullptr, nullptr, &error);
@@ -216,7 +231,7 @@ bool Aravis(ArvCamera* camera, double seconds, Run& run) {
         if (error) g_error_free(error);
         return false;
     }
-    for (int i = 0; i < 16; ++i)
+    for (uint32_t i = 0; i < buffers; ++i)
         arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
     arv_camera_start_acquisition(camera, &error);
     auto pump = [&](double s, uint64_t* complete, uint64_t* incomplete) {
@@ -265,7 +280,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
     const uint32_t periodUs = argc > 3 ? static_cast<uint32_t>(std::max(1000, std::atoi(argv[3]))) : 20000;
-    const int stallMs = argc > 4 ? std::clamp(std::atoi(argv[4]), 0, 900) : 0;
+    const int stallMs = argc > 4 ? std::clamp(std::atoi(argv[4]), 0, 2000) : 0;
     const std::string only = argc > 5 ? argv[5] : ""; // only the cases whose name holds it
     const auto rig = EnterHostRig("gigestream_bench");
     if (!rig) return 1;
@@ -281,13 +296,15 @@ int main(int argc, char** argv) {
     }
     std::printf("%d rounds of %.1f s per contender and case, frame period %u us; load average at start: %s\n",
                 rounds, seconds, periodUs, LoadAverage().c_str());
-    if (stallMs > 0) std::printf("our service stopped for %d ms once a second while it streams\n", stallMs);
+    if (stallMs > 0)
+        std::printf("our service stopped for %d ms, then let run for %d ms, over and over while it streams\n", stallMs,
+                    StallGapMs(stallMs));
     PacketSockets ring;
     if (!ring.Find(servicePid)) std::fprintf(stderr, "the service's packet sockets were not found\n");
     std::printf("%-18s %-7s %8s %8s %9s %12s %14s %10s %10s\n", "case", "who", "frames/s", "bad/s", "CPU ms/s",
                 "CPU ms/frame", "of it service", "ring drops", "packets");
     for (const Case& c : kCases) {
-        if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;
+        if (only.empty() ? c.onlyByName : std::string(c.name).find(only) == std::string::npos) continue;
         Run ours, aravis;
         bool ok = true;
         for (int round = 0; ok && round < rounds; ++round) {
@@ -295,7 +312,7 @@ int main(int argc, char** argv) {
             ok = lib.Fn<decltype(&QORCAM_Open)>("QORCAM_Open")(uid, &camera);
             ok = ok && lib.Write(camera, 0x100, c.width) && lib.Write(camera, 0x104, c.height) &&
                  lib.Write(camera, 0x128, c.pixelFormat) && lib.Write(camera, 0x138, periodUs);
-            ok = ok && Ours(lib, camera, servicePid, ring, seconds, stallMs, ours);
+            ok = ok && Ours(lib, camera, servicePid, ring, seconds, stallMs, c.buffers, ours);
             if (camera) lib.Fn<decltype(&QORCAM_Close)>("QORCAM_Close")(camera);
             if (!ok) break;
 
@@ -308,7 +325,7 @@ int main(int argc, char** argv) {
                 arv_device_write_register(device, 0x128, c.pixelFormat, nullptr);
                 arv_device_write_register(device, 0x138, periodUs, nullptr);
                 arv_camera_gv_set_packet_size(arv, 1500, nullptr);
-                ok = Aravis(arv, seconds, aravis);
+                ok = Aravis(arv, seconds, c.buffers, aravis);
                 g_object_unref(arv);
             } else {
                 std::fprintf(stderr, "Aravis open: %s\n", error ? error->message : "?");

@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <utility>
 
 #ifndef PACKET_IGNORE_OUTGOING
 #define PACKET_IGNORE_OUTGOING 23
@@ -20,6 +21,9 @@
 namespace qorcam::net {
 
 namespace {
+
+// How much later than its retire time a block may be handed over: the kernel's timer fires a little late.
+constexpr uint64_t kRetireSlackNs = 300000;
 
 uint64_t ClockNs(clockid_t id) {
     timespec t{};
@@ -130,6 +134,8 @@ int PacketSocket::Open(int interfaceIndex, const Options& o) {
     ringSize_ = size;
     blockSize_ = o.blockSize;
     blockCount_ = o.blockCount;
+    blockTimeoutMs_ = o.blockTimeoutMs;
+    burstUntilNs_ = 0;
     nextBlock_.store(0);
     if (!Membership(PACKET_MR_PROMISC, nullptr, true)) {
         int error = errno;
@@ -197,10 +203,30 @@ int PacketSocket::ReceiveBatch(const BatchHandler& frames, int timeoutMs) {
             timeoutMs);
     size_t next = nextBlock_.load(std::memory_order_relaxed);
     auto* block = reinterpret_cast<tpacket_block_desc*>(ring_ + next * blockSize_);
-    if ((__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) {
-        if (WaitReadable(timeoutMs) < 0) return -1;
+    auto ready = [&] {
+        return (__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) != 0;
+    };
+    if (!ready()) {
+        const uint64_t burstUntil = std::exchange(burstUntilNs_, 0);
+        const uint64_t now = burstUntil ? ClockNs(CLOCK_MONOTONIC) : 0;
+        if (burstUntil > now) {
+            // The last block handed over was full: a burst goes on, and the blocks it fills would wake
+            // the reader one by one. It sleeps instead until what came after that block has been
+            // handed over in any case (the next block's retire time), and takes together all the
+            // burst filled meanwhile; a wait of the caller's that ends sooner ends it.
+            uint64_t until = burstUntil;
+            if (timeoutMs >= 0) until = std::min(until, now + uint64_t(timeoutMs) * 1000000u);
+            const timespec t{time_t(until / 1000000000u), long(until % 1000000000u)};
+            while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+            }
+            if (!ready()) return 0; // the caller's wait is over; the next call waits on the socket
+        } else if (WaitReadable(timeoutMs) < 0) {
+            return -1;
+        }
     }
     int handed = 0;
+    bool lastFull = false;
+    uint64_t lastArrived = 0;
     // The ring stamps its blocks in real time; the steady clock is what the reader counts in.
     int64_t realToSteady = 0;
     bool offsetTaken = false;
@@ -250,6 +276,10 @@ int PacketSocket::ReceiveBatch(const BatchHandler& frames, int timeoutMs) {
             }
             offset += step;
         }
+        // Handed over full, not because its retire time ran out: the stream fills blocks faster than
+        // the retire time, and the next one follows soon.
+        lastFull = (block->hdr.bh1.block_status & TP_STATUS_BLK_TMO) == 0;
+        lastArrived = arrived;
         if (!batch_.empty()) frames(batch_, arrived);
         handed += static_cast<int>(batch_.size());
         __atomic_store_n(&block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
@@ -257,6 +287,9 @@ int PacketSocket::ReceiveBatch(const BatchHandler& frames, int timeoutMs) {
         nextBlock_.store(next, std::memory_order_release);
         handing_.store(false, std::memory_order_release);
     }
+    // The block after a full one is handed over at the latest its retire time after that one closed
+    // (a little later for the kernel's timer); a reader behind by more than that finds it at once.
+    if (lastFull) burstUntilNs_ = lastArrived + uint64_t(blockTimeoutMs_) * 1000000u + kRetireSlackNs;
     return handed;
 }
 

@@ -39,18 +39,23 @@ public:
     enum class Traffic { All, Stream, Control };
 
     struct Options {
-        /// Bytes per ring block (a power of two, page multiple). The reader wakes once per block, and
-        /// once more for the partly filled block a burst leaves: 2 MiB holds a whole 1 MiB image in
-        /// 1500-byte packets (about 1.15 MiB of ring), so such a frame costs one wake-up, not two.
-        size_t blockSize = 2u << 20;
-        /// 64 MiB: a few of the largest frames (2048x2048 RGB8 in 1500-byte packets is about 14 MiB of
-        /// ring) while the reader is held up, so a burst at line rate is not dropped by the kernel.
-        size_t blockCount = 32;
+        /// Bytes per ring block (a power of two, page multiple) and blocks in the ring. The kernel hands
+        /// a block over when it is full or when the retire time below has run out since it opened with
+        /// packets in it, whichever comes first; the next block opens at once. So a stream that trickles
+        /// (a few packets per retire time, as a camera's on a busy machine, or small frames at a high
+        /// rate) takes a whole block per retire time however little is in it, and the ring holds
+        /// blockCount retire times of it, not blockSize * blockCount bytes: 512 blocks of 128 KiB hold
+        /// 2 s of such a stream (32 blocks of 2 MiB, the same memory, held 128 ms, less than a busy
+        /// machine may keep the reader away). A stream at line rate fills blocks by bytes: 128 KiB is
+        /// about 80 packets of 1500 bytes; what the ring holds of it is the memory, 64 MiB, a few of the
+        /// largest frames (2048x2048 RGB8 in 1500-byte packets is about 14 MiB of ring).
+        size_t blockSize = 128u << 10;
+        size_t blockCount = 512;
         size_t frameSize = 2048; ///< largest capture per frame (bigger frames are cut)
         /// How long a partly filled block waits before it is handed over. Every hand-over wakes the
         /// reader, so a short time costs a wake-up every few milliseconds of a stream that doesn't
-        /// fill a block as fast (a 2 MiB block holds about 16 ms of a 1 Gbit/s link); a long one
-        /// holds back the end of a frame (older kernels round it up to their timer tick).
+        /// fill a block as fast; a long one holds back the end of a frame (older kernels round it up
+        /// to their timer tick).
         unsigned blockTimeoutMs = 4;
         Traffic traffic = Traffic::All; ///< `Control` receives without the ring (the sizes above unused)
         /// The destination ports of the stream share (`Stream` and `Control` alike).
@@ -79,7 +84,10 @@ public:
     /// at a time (one at a time without a ring), valid during the call, with
     /// the time the last of them reached the machine (steady clock, ns; the
     /// time of the call without a ring). A reader that is behind learns from
-    /// it how old what it handles is.
+    /// it how old what it handles is. After a full ring block (a burst that fills blocks faster than
+    /// their retire time) a call that finds nothing sleeps, within timeoutMs, until the block after it
+    /// must have been handed over, instead of waking for every block the burst fills; it returns 0
+    /// when nothing came by then.
     using BatchHandler = std::function<void(std::span<const std::span<const uint8_t>> frames, uint64_t arrivedNs)>;
     int ReceiveBatch(const BatchHandler& frames, int timeoutMs);
 
@@ -114,6 +122,8 @@ private:
     size_t ringSize_ = 0;
     size_t blockSize_ = 0;
     size_t blockCount_ = 0;
+    unsigned blockTimeoutMs_ = 0;
+    uint64_t burstUntilNs_ = 0; // after a full block: when the block after it is handed over at the latest
     std::atomic<size_t> nextBlock_{0};
     std::atomic<bool> handing_{false}; // a block is being handed out
     std::vector<std::array<uint8_t, 6>> multicast_;

@@ -1,10 +1,16 @@
-// PacketSocket: frames across a veth pair, own frames not echoed, vanishing interfaces.
+// PacketSocket: frames across a veth pair, own frames not echoed, a trickle held while unread, vanishing
+// interfaces.
 #include "net/PacketSocket.h"
 #include "NetNamespace.h"
 
 #include <gtest/gtest.h>
 
 #include <net/if.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 namespace qorcam::net::test {
@@ -141,6 +147,103 @@ TEST(PacketSocket, StreamAndControlSocketsShareTheTrafficWithoutOverlap) {
     }
     EXPECT_EQ(onStream[9], 0) << "ARP";
     EXPECT_EQ(onControl[9], 1) << "ARP";
+}
+
+// A reader held off (a busy machine, a stopped process) while a stream trickles: every few packets
+// fill a ring block of their own, handed over when the block's retire time runs out, so the ring
+// holds as many retire times of such a stream as it has blocks, however little is in them. Its
+// default ring takes over a second of it unread, dropping nothing, and then hands every frame over
+// once, in order.
+TEST(PacketSocket, DefaultRingHoldsOverASecondOfATricklingStreamUnread) {
+    NetNamespace ns;
+    if (!ns.Ok()) GTEST_SKIP() << ns.Reason();
+    PacketSocket::Options sender;
+    sender.traffic = PacketSocket::Traffic::Control; // sends without a ring of its own
+    PacketSocket a, b;
+    ASSERT_EQ(a.Open(static_cast<int>(if_nametoindex("qa0")), sender), 0);
+    ASSERT_EQ(b.Open(static_cast<int>(if_nametoindex("qb0"))), 0);
+    b.TakeStatistics();
+
+    // A frame a millisecond or slower (a loaded machine sleeps longer), for 1.2 s, nothing read.
+    auto frame = Frame(0x5A, 200);
+    uint32_t sent = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1200)) {
+        std::memcpy(frame.data() + 20, &sent, sizeof sent);
+        if (a.Send(frame)) ++sent;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_GT(sent, 0u);
+
+    uint32_t received = 0, blocks = 0;
+    bool ordered = true;
+    for (int i = 0; i < 200 && received < sent; ++i)
+        b.ReceiveBatch(
+            [&](std::span<const std::span<const uint8_t>> frames, uint64_t) {
+                ++blocks;
+                for (auto f : frames) {
+                    uint32_t n = 0;
+                    if (f.size() < 31 || f[30] != 0x5A) continue;
+                    std::memcpy(&n, f.data() + 20, sizeof n);
+                    ordered = ordered && n == received;
+                    ++received;
+                }
+            },
+            20);
+    const auto statistics = b.TakeStatistics();
+    EXPECT_EQ(statistics.drops, 0u) << sent << " frames sent, in " << blocks << " ring blocks";
+    EXPECT_EQ(statistics.freezes, 0u);
+    EXPECT_EQ(received, sent) << blocks << " ring blocks";
+    EXPECT_TRUE(ordered);
+}
+
+// Bursts that fill ring blocks faster than their retire time, read while they come: the reader takes
+// what a burst filled together rather than block by block, and still gets every frame once, in order,
+// the end of each burst included.
+TEST(PacketSocket, BurstsReadWhileTheyComeArriveWholeAndInOrder) {
+    NetNamespace ns;
+    if (!ns.Ok()) GTEST_SKIP() << ns.Reason();
+    PacketSocket::Options sender;
+    sender.traffic = PacketSocket::Traffic::Control;
+    PacketSocket a, b;
+    ASSERT_EQ(a.Open(static_cast<int>(if_nametoindex("qa0")), sender), 0);
+    ASSERT_EQ(b.Open(static_cast<int>(if_nametoindex("qb0"))), 0);
+    b.TakeStatistics();
+
+    constexpr uint32_t kBursts = 12, kPerBurst = 300; // about 450 KiB a burst, several blocks
+    std::atomic<uint32_t> sent{0};
+    std::atomic<bool> done{false};
+    std::thread send([&] {
+        auto frame = Frame(0x5B, 1514);
+        for (uint32_t burst = 0; burst < kBursts; ++burst) {
+            for (uint32_t i = 0; i < kPerBurst; ++i) {
+                const uint32_t n = sent.load();
+                std::memcpy(frame.data() + 20, &n, sizeof n);
+                if (a.Send(frame)) sent.store(n + 1);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(7));
+        }
+        done.store(true);
+    });
+    uint32_t received = 0;
+    bool ordered = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto take = [&](std::span<const uint8_t> f) {
+        uint32_t n = 0;
+        if (f.size() < 31 || f[30] != 0x5B) return;
+        std::memcpy(&n, f.data() + 20, sizeof n);
+        ordered = ordered && n == received;
+        ++received;
+    };
+    while (std::chrono::steady_clock::now() < deadline) {
+        b.Receive(take, 20);
+        if (done.load() && received >= sent.load()) break;
+    }
+    send.join();
+    EXPECT_GT(sent.load(), kBursts * kPerBurst / 2);
+    EXPECT_EQ(received, sent.load());
+    EXPECT_TRUE(ordered);
+    EXPECT_EQ(b.TakeStatistics().drops, 0u);
 }
 
 TEST(PacketSocket, SurvivesItsInterfaceGoing) {
