@@ -35,6 +35,19 @@ protected:
         EXPECT_EQ(gc->GCWritePort(stream, address, &value, &size), GC_ERR_SUCCESS);
         return size;
     }
+    // Twelve buffers queued and the acquisition started: ten go to the service, two wait for a slot.
+    std::vector<BUFFER_HANDLE> StartWithTwelveBuffers() {
+        std::vector<BUFFER_HANDLE> buffers;
+        for (int i = 0; i < 12; ++i) {
+            BUFFER_HANDLE b = nullptr;
+            EXPECT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
+            EXPECT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+            buffers.push_back(b);
+        }
+        EXPECT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+        EXPECT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+        return buffers;
+    }
     BUFFER_HANDLE Announce(void* memory, size_t size = kBufferSize) {
         BUFFER_HANDLE b = nullptr;
         EXPECT_EQ(gc->DSAnnounceBuffer(stream, memory, size, memory, &b), GC_ERR_SUCCESS);
@@ -213,15 +226,8 @@ TEST_F(GigEStream, ConsumerMemoryInItsOwnMemoryFileIsWrittenInPlace) {
 
 TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
     OpenStream();
-    std::vector<BUFFER_HANDLE> buffers;
-    for (int i = 0; i < 12; ++i) {
-        BUFFER_HANDLE b = nullptr;
-        ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
-        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
-        buffers.push_back(b);
-    }
-    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
-    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    const std::vector<BUFFER_HANDLE> buffers = StartWithTwelveBuffers();
+    ASSERT_FALSE(HasFailure());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(service.Pending(IOCTL_GIGE_GetStream), 10u);
     size_t queued = 0, size = sizeof queued;
@@ -238,15 +244,8 @@ TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
 
 TEST_F(GigEStream, AWaitingConsumerTakesItsBufferAndOneThatStopsAskingLeavesThemToTheStream) {
     OpenStream();
-    std::vector<BUFFER_HANDLE> buffers;
-    for (int i = 0; i < 12; ++i) {
-        BUFFER_HANDLE b = nullptr;
-        ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
-        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
-        buffers.push_back(b);
-    }
-    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
-    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    const std::vector<BUFFER_HANDLE> buffers = StartWithTwelveBuffers();
+    ASSERT_FALSE(HasFailure());
     size_t value = 0, size = sizeof value;
     auto info = [&](STREAM_INFO_CMD cmd) {
         size = sizeof value;
