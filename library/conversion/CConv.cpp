@@ -33,13 +33,8 @@ int32_t TableEntry(int i, double coefficient) {
 bool FitLinear(const int32_t* row, int32_t& mul, int32_t& shift, bool& negative) {
     negative = row[0] > 0 || row[255] < 0;
     for (int s = 24; s >= 8; --s) {
-        int64_t lo = 0, hi = INT32_MAX / 128;
-        for (int64_t m = 1; m <= 128; ++m) {
-            const int64_t t = std::abs(static_cast<int64_t>(row[128 + (m == 128 ? -128 : m)]));
-            lo = std::max(lo, (t * (int64_t{1} << s) + m - 1) / m);
-            hi = std::min(hi, ((t + 1) * (int64_t{1} << s) - 1) / m);
-        }
-        if (lo > hi) continue;
+        int64_t lo = 0, hi = 0;
+        if (!MultiplierRange(row, s, INT32_MAX / 128, lo, hi)) continue;
         bool exact = true;
         for (int i = 0; i < 256 && exact; ++i) {
             const int64_t n = i - 128;

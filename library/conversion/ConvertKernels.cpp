@@ -609,19 +609,25 @@ template <int P> void Convert(const KernelArgs& a) {
 
 } // namespace
 
+bool MultiplierRange(const int32_t* row, int shift, int64_t cap, int64_t& lo, int64_t& hi) {
+    lo = 0;
+    hi = cap;
+    for (int64_t m = 1; m <= 128; ++m) {
+        const int64_t t = std::abs(static_cast<int64_t>(row[m == 128 ? 0 : 128 + m]));
+        lo = std::max(lo, (t * (int64_t{1} << shift) + m - 1) / m);
+        hi = std::min(hi, ((t + 1) * (int64_t{1} << shift) - 1) / m);
+    }
+    return lo <= hi;
+}
+
 void FitYuv16(const int32_t* table, YuvLinear& linear) {
     linear.fits16 = false;
     for (int k = 0; k < 4; ++k) {
         const int32_t* row = table + 256 * k;
         bool found = false;
         for (int s = 16; s >= 8 && !found; --s) {
-            int64_t lo = 0, hi = 65535;
-            for (int64_t m = 1; m <= 128; ++m) {
-                const int64_t t = std::abs(static_cast<int64_t>(row[m == 128 ? 0 : 128 + m]));
-                lo = std::max(lo, (t * (int64_t{1} << s) + m - 1) / m);
-                hi = std::min(hi, ((t + 1) * (int64_t{1} << s) - 1) / m);
-            }
-            if (lo > hi) continue;
+            int64_t lo = 0, hi = 0;
+            if (!MultiplierRange(row, s, 65535, lo, hi)) continue;
             bool exact = true;
             for (int i = 0; i < 256 && exact; ++i) {
                 const int64_t n = i - 128;

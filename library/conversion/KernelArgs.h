@@ -22,6 +22,11 @@ struct YuvLinear {
     uint16_t pre16[4] = {};
 };
 
+// The multipliers m with (k x m) >> shift equal to |row[128 + k]| for k of
+// 1 to 128 (row[0] for 128), as [lo, hi], hi at most cap; false when there
+// are none.
+bool MultiplierRange(const int32_t* row, int shift, int64_t cap, int64_t& lo, int64_t& hi);
+
 // Finds the 16-bit form of the four table rows (256 entries each) whose
 // 32-bit form linear holds; sets linear.fits16.
 void FitYuv16(const int32_t* table, YuvLinear& linear);
