@@ -656,6 +656,9 @@ uint32_t CGigEDataStream::CollectOnWaitThread() {
         m_waitThreadHolds.store(true, std::memory_order_seq_cst);
         // Seen after the mark: a consumer that came meanwhile finds the mark and asks this thread to let go.
         const bool consumer = ConsumerFetches();
+        // No consumer fetches any more: buffers held back go over before this thread waits (nothing else
+        // might hand them over while no block comes).
+        if (!consumer && m_heldSinceNs.load(std::memory_order_relaxed) != 0) PumpHandOvers();
         // While consumers fetch, only what the handle's reader took meanwhile; else waiting for it.
         const bool took = TakeOldest(consumer ? nullptr : &m_interruptWait, std::chrono::steady_clock::time_point::max());
         m_waitThreadHolds.store(false, std::memory_order_seq_cst);
