@@ -110,7 +110,8 @@ public:
     /// Several requests posted as PostDeviceIoControl posts one, in their
     /// order, written to the service at once: it reads them in one go rather
     /// than waking for each. Each one's status is as PostDeviceIoControl
-    /// would return it; a refused one is not sent and leaves the others be.
+    /// would return it; a refused one is not sent and leaves the others be
+    /// (one without a record: STATUS_INVALID_PARAMETER).
     void PostDeviceIoControls(std::span<PostedRequest> requests);
 
     /// Overlapped read of up to length bytes into the caller's buffer.

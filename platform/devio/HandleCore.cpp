@@ -265,6 +265,10 @@ void HandleCore::SubmitPosted(const std::shared_ptr<HandleCore>& self, std::uint
         // goes out behind it (a cancel the service gets before its request is lost).
         std::lock_guard sending(sendMutex_);
         for (PostedRequest& request : requests) {
+            if (request.overlapped == nullptr) {
+                request.status = STATUS_INVALID_PARAMETER;
+                continue;
+            }
             wire::RequestBody body{};
             request.status =
                 Enter(self, kind, request.code, request.input, request.inputLength, request.output,

@@ -463,9 +463,16 @@ TEST_F(DeviceIoTest, RequestsPostedTogetherGoInOrderAndARefusedOneLeavesTheOther
         EXPECT_EQ(handle_.GetOverlappedResult(records[i], nullptr, true), STATUS_SUCCESS);
     EXPECT_EQ(outs[0], first);
     EXPECT_EQ(outs[1], second);
-    // A closed handle sends none of them.
-    DeviceHandle closed;
+    // One without a record is refused; a closed handle sends none of them.
     Overlapped unsent;
+    PostedRequest pair[2] = {{test::kEcho, "x", 2, echoed, sizeof echoed, nullptr, nullptr},
+                             {test::kEcho, "y", 2, echoed, sizeof echoed, nullptr, &unsent}};
+    handle_.PostDeviceIoControls(pair);
+    EXPECT_EQ(pair[0].status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(pair[1].status, STATUS_PENDING);
+    EXPECT_EQ(handle_.GetOverlappedResult(unsent, nullptr, true), STATUS_SUCCESS);
+    EXPECT_STREQ(echoed, "y");
+    DeviceHandle closed;
     PostedRequest one{test::kEcho, "x", 2, echoed, sizeof echoed, nullptr, &unsent};
     closed.PostDeviceIoControls(std::span(&one, 1));
     EXPECT_EQ(one.status, STATUS_INVALID_HANDLE);

@@ -159,7 +159,7 @@ private:
     // leaves: only then may other threads hand buffers over.
     std::atomic<bool> m_handOversOpen{false};
     // Steady-clock nanoseconds since queued buffers are held back from free slots (HoldBack); 0: none.
-    // Under m_handOverMutex.
+    // Written under m_handOverMutex.
     std::atomic<int64_t> m_heldSinceNs{0};
     // Set when the wait thread must stop waiting for a completion.
     std::atomic<bool> m_stopWaiting{false};
