@@ -341,6 +341,8 @@ TEST_F(GigEStream, BuffersAFetchingConsumerQueuesGoBackInBatchesInQueueOrder) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(DeliverBlock(1));
     ASSERT_TRUE(taken(1));
+    // Time for a hand-over, were there one, to reach the service.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const size_t pending = service.Pending(IOCTL_GIGE_GetStream);
     {
         std::lock_guard guard(lock);
@@ -384,6 +386,8 @@ TEST_F(GigEStream, StoppingWithBuffersHeldBackLeavesThemQueuedForTheNextStart) {
     ASSERT_EQ(got, buffers[0]);
     ASSERT_EQ(gc->DSQueueBuffer(stream, got), GC_ERR_SUCCESS);
     const auto queuedAt = std::chrono::steady_clock::now();
+    // Time for a hand-over, were there one, to reach the service.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const size_t pending = service.Pending(IOCTL_GIGE_GetStream);
     if (std::chrono::steady_clock::now() - queuedAt < std::chrono::milliseconds(40)) {
         EXPECT_EQ(pending, 9u);
