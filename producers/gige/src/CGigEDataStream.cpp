@@ -633,7 +633,11 @@ uint32_t CGigEDataStream::ConsumerGraceLeftMs() const {
     const int64_t grace = ConsumerGraceNs();
     if (m_consumersFetching.load(std::memory_order_seq_cst) != 0) return static_cast<uint32_t>(grace / 1000000);
     const int64_t left = m_consumerLeftNs.load(std::memory_order_acquire);
-    const int64_t rest = left == 0 ? 0 : (grace - (SteadyNs() - left) + 999999) / 1000000;
+    int64_t rest = left == 0 ? 0 : (grace - (SteadyNs() - left) + 999999) / 1000000;
+    // Buffers held back go over at the next look once their time is up, also while a consumer is held up
+    // in its callback: the service then runs on the slots it kept for no longer than that.
+    const int64_t held = m_heldSinceNs.load(std::memory_order_relaxed);
+    if (held != 0) rest = std::min<int64_t>(rest, (HoldBackNs() - (SteadyNs() - held) + 999999) / 1000000);
     return static_cast<uint32_t>(std::clamp<int64_t>(rest, 1, kConsumerGraceMs));
 }
 
