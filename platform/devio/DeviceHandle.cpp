@@ -93,6 +93,16 @@ NtStatus DeviceHandle::PostDeviceIoControl(std::uint32_t code, const void* input
                  &output, overlapped, true);
 }
 
+void DeviceHandle::PostDeviceIoControls(std::span<PostedRequest> requests) {
+    const auto core = Core();
+    if (!core) {
+        for (PostedRequest& request : requests)
+            request.status = STATUS_INVALID_HANDLE;
+        return;
+    }
+    core->SubmitPosted(core, static_cast<std::uint32_t>(RequestKind::DeviceControl), requests);
+}
+
 NtStatus DeviceHandle::ReadFile(void* output, std::size_t length, Overlapped& overlapped) {
     return Start(static_cast<std::uint32_t>(RequestKind::Read), 0, nullptr, 0, output, length, nullptr,
                  overlapped);

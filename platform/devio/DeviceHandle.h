@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string_view>
 
 namespace qorcam::devio {
@@ -21,6 +22,20 @@ struct RegionSpan {
     std::uint32_t region = 0; ///< id from DeviceHandle::RegisterRegion
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+};
+
+/// One request of DeviceHandle::PostDeviceIoControls: a control code, its
+/// input, and its output room (the region span when `region` is set, else
+/// the caller's buffer); `status` receives the outcome.
+struct PostedRequest {
+    std::uint32_t code = 0;
+    const void* input = nullptr;
+    std::size_t inputLength = 0;
+    void* output = nullptr;
+    std::size_t outputLength = 0;
+    const RegionSpan* region = nullptr;
+    Overlapped* overlapped = nullptr;
+    NtStatus status = STATUS_PENDING;
 };
 
 /// One open handle to a device: one connection to the service's socket.
@@ -91,6 +106,13 @@ public:
                                  std::size_t outputLength, Overlapped& overlapped);
     NtStatus PostDeviceIoControl(std::uint32_t code, const void* input, std::size_t inputLength,
                                  const RegionSpan& output, Overlapped& overlapped);
+
+    /// Several requests posted as PostDeviceIoControl posts one, in their
+    /// order, written to the service at once: it reads them in one go rather
+    /// than waking for each. Each one's status is as PostDeviceIoControl
+    /// would return it; a refused one is not sent and leaves the others be
+    /// (one without a record: STATUS_INVALID_PARAMETER).
+    void PostDeviceIoControls(std::span<PostedRequest> requests);
 
     /// Overlapped read of up to length bytes into the caller's buffer.
     NtStatus ReadFile(void* output, std::size_t length, Overlapped& overlapped);

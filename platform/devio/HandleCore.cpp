@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -144,11 +145,10 @@ bool HandleCore::Send(std::uint16_t type, std::uint64_t id, std::span<const std:
     return SendAll(fd_, message, passFd);
 }
 
-NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
-                            const void* input, std::size_t inputLength, void* output,
-                            std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped,
-                            bool finalOnly, bool posted) {
-    finalOnly = finalOnly || posted;
+NtStatus HandleCore::Enter(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
+                           const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
+                           const RegionSpan* region, Overlapped& overlapped, FirstAnswer* first,
+                           wire::RequestBody* body) {
     // A record whose request is still in flight cannot carry a second one:
     // the first completion would land in the second request's place.
     if (overlapped.core_ && overlapped.IsPending()) {
@@ -158,14 +158,14 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
             return STATUS_INVALID_PARAMETER;
     }
     NtStatus refused = STATUS_SUCCESS;
-    wire::RequestBody body{kind, code, static_cast<std::uint32_t>(inputLength), 0, 0, 0, 0};
+    *body = wire::RequestBody{kind, code, static_cast<std::uint32_t>(inputLength), 0, 0, 0, 0};
     if (inputLength > wire::kMaxInputLength || (input == nullptr && inputLength != 0)) {
         refused = STATUS_INVALID_PARAMETER;
     } else if (region != nullptr) {
-        body.outputMode = static_cast<std::uint32_t>(wire::OutputMode::Region);
-        body.regionId = region->region;
-        body.outputOffset = region->offset;
-        body.outputLength = region->length;
+        body->outputMode = static_cast<std::uint32_t>(wire::OutputMode::Region);
+        body->regionId = region->region;
+        body->outputOffset = region->offset;
+        body->outputLength = region->length;
         std::lock_guard lock(mutex_);
         const auto it = regionSizes_.find(region->region);
         if (it == regionSizes_.end() || region->offset > it->second ||
@@ -174,7 +174,7 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
     } else if (outputLength > wire::kMaxInlineOutputLength || (output == nullptr && outputLength != 0)) {
         refused = STATUS_INVALID_PARAMETER;
     } else {
-        body.outputLength = outputLength;
+        body->outputLength = outputLength;
     }
 
     if (!overlapped.silent_) overlapped.event_.Reset();
@@ -187,41 +187,65 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         return refused;
     }
 
+    std::lock_guard lock(mutex_);
+    if (!connected_ || closing_) {
+        const NtStatus status = closing_ || closed_ ? STATUS_INVALID_HANDLE : STATUS_DEVICE_NOT_CONNECTED;
+        Finish(overlapped, status);
+        return status;
+    }
+    const std::uint64_t id = nextId_++;
+    entries_.emplace(id, Entry{&overlapped, region ? nullptr : static_cast<std::uint8_t*>(output),
+                               region ? 0 : outputLength, std::this_thread::get_id(), first});
+    overlapped.id_ = id;
+    return STATUS_PENDING;
+}
+
+void HandleCore::SendRequests(std::span<const std::uint8_t> messages) {
+    bool sent;
+    {
+        std::lock_guard lock(sendMutex_);
+        sent = SendAll(fd_, messages);
+    }
+    if (!sent) SendFailed();
+}
+
+void HandleCore::SendFailed() {
+    // The service is gone: the reader sees the connection end and
+    // completes every request. (During Close the service still hands
+    // back the requests it has; the reader ends when it is done.)
+    std::unique_lock lock(mutex_);
+    if (!closing_) {
+        lock.unlock();
+        shutdown(fd_, SHUT_RDWR);
+    }
+}
+
+NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
+                            const void* input, std::size_t inputLength, void* output,
+                            std::size_t outputLength, const RegionSpan* region, Overlapped& overlapped,
+                            bool finalOnly, bool posted) {
+    finalOnly = finalOnly || posted;
     FirstAnswer first = FirstAnswer::None;
-    std::uint64_t id;
+    wire::RequestBody body{};
+    const NtStatus entered = Enter(self, kind, code, input, inputLength, output, outputLength, region,
+                                   overlapped, posted ? nullptr : &first, &body);
+    if (entered != STATUS_PENDING) return entered;
+    const std::uint64_t id = overlapped.id_;
     // A synchronous call that waits for its completion polls for it first
     // while calls of its code were answered that fast lately.
     const bool waitsForFinal = finalOnly && !posted;
     std::chrono::nanoseconds poll{};
     std::chrono::steady_clock::time_point sent{};
-    {
+    if (waitsForFinal) {
         std::lock_guard lock(mutex_);
-        if (!connected_ || closing_) {
-            const NtStatus status = closing_ || closed_ ? STATUS_INVALID_HANDLE : STATUS_DEVICE_NOT_CONNECTED;
-            Finish(overlapped, status);
-            return status;
-        }
-        id = nextId_++;
-        entries_.emplace(id, Entry{&overlapped, region ? nullptr : static_cast<std::uint8_t*>(output),
-                                   region ? 0 : outputLength, std::this_thread::get_id(),
-                                   posted ? nullptr : &first});
-        overlapped.id_ = id;
-        if (waitsForFinal && !readerUnwatched_.load(std::memory_order_relaxed)) {
+        if (!readerUnwatched_.load(std::memory_order_relaxed)) {
             poll = gauges_.try_emplace(code, CallerGauge()).first->second.Budget();
             sent = std::chrono::steady_clock::now();
         }
     }
-    if (!Send(static_cast<std::uint16_t>(wire::MessageType::Request), id, AsBytes(body),
-              {static_cast<const std::uint8_t*>(input), inputLength}, -1, finalOnly ? wire::kFlagNoPending : 0)) {
-        // The service is gone: the reader sees the connection end and
-        // completes every request. (During Close the service still hands
-        // back the requests it has; the reader ends when it is done.)
-        std::unique_lock lock(mutex_);
-        if (!closing_) {
-            lock.unlock();
-            shutdown(fd_, SHUT_RDWR);
-        }
-    }
+    SendRequests(BuildMessage(wire::MessageType::Request, id,
+                              {AsBytes(body), {static_cast<const std::uint8_t*>(input), inputLength}},
+                              finalOnly ? wire::kFlagNoPending : 0));
     // A posted request's answer, whenever it comes, goes to its record only.
     if (posted) return STATUS_PENDING;
     std::unique_lock lock(mutex_);
@@ -230,6 +254,35 @@ NtStatus HandleCore::Submit(const std::shared_ptr<HandleCore>& self, std::uint32
         gauges_.try_emplace(code, CallerGauge()).first->second.Record(std::chrono::steady_clock::now() - sent,
                                                                        whilePolling);
     return first == FirstAnswer::Pending ? STATUS_PENDING : overlapped.Status();
+}
+
+void HandleCore::SubmitPosted(const std::shared_ptr<HandleCore>& self, std::uint32_t kind,
+                              std::span<PostedRequest> requests) {
+    std::vector<std::uint8_t> messages;
+    bool sent = true;
+    {
+        // Held from the first request's entry to the write: a cancel of one of them, from whatever thread,
+        // goes out behind it (a cancel the service gets before its request is lost).
+        std::lock_guard sending(sendMutex_);
+        for (PostedRequest& request : requests) {
+            if (request.overlapped == nullptr) {
+                request.status = STATUS_INVALID_PARAMETER;
+                continue;
+            }
+            wire::RequestBody body{};
+            request.status =
+                Enter(self, kind, request.code, request.input, request.inputLength, request.output,
+                      request.outputLength, request.region, *request.overlapped, nullptr, &body);
+            if (request.status != STATUS_PENDING) continue;
+            const auto message = BuildMessage(
+                wire::MessageType::Request, request.overlapped->id_,
+                {AsBytes(body), {static_cast<const std::uint8_t*>(request.input), request.inputLength}},
+                wire::kFlagNoPending);
+            messages.insert(messages.end(), message.begin(), message.end());
+        }
+        if (!messages.empty()) sent = SendAll(fd_, messages);
+    }
+    if (!sent) SendFailed();
 }
 
 NtStatus HandleCore::Result(Overlapped& overlapped, std::uint64_t* bytes, bool wait) {

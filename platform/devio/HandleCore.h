@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -45,6 +46,11 @@ public:
                     const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
                     const RegionSpan* region, Overlapped& overlapped, bool finalOnly = false,
                     bool posted = false);
+    /// Posts every request as Submit with posted does, in one write: the
+    /// service reads them together. Each one's status (STATUS_PENDING once
+    /// sent, or why it was refused unsent) goes to its PostedRequest.
+    void SubmitPosted(const std::shared_ptr<HandleCore>& self, std::uint32_t kind,
+                      std::span<PostedRequest> requests);
     NtStatus Result(Overlapped& overlapped, std::uint64_t* bytes, bool wait);
     /// Waits until the request has completed or stop is true (then
     /// STATUS_PENDING); WakeWaiters makes a waiter look at stop again.
@@ -114,6 +120,16 @@ private:
     void CompleteLocked(Entry& entry, NtStatus status, std::uint64_t information, const std::uint8_t* data,
                         std::size_t length);
     static void Finish(Overlapped& overlapped, NtStatus status);
+    // Checks a request, readies its record and enters it among those in flight (its id in the record's
+    // id_, its request record in *body): STATUS_PENDING, or the status it was refused with (the record
+    // then finished with it). `first` receives its first answer (null: nobody waits for it).
+    NtStatus Enter(const std::shared_ptr<HandleCore>& self, std::uint32_t kind, std::uint32_t code,
+                   const void* input, std::size_t inputLength, void* output, std::size_t outputLength,
+                   const RegionSpan* region, Overlapped& overlapped, FirstAnswer* first,
+                   wire::RequestBody* body);
+    // Writes whole request messages; a failed write ends the connection.
+    void SendRequests(std::span<const std::uint8_t> messages);
+    void SendFailed();
     bool Send(std::uint16_t type, std::uint64_t id, std::span<const std::uint8_t> a = {},
               std::span<const std::uint8_t> b = {}, int passFd = -1, std::uint16_t flags = 0);
 

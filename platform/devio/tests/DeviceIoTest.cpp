@@ -18,7 +18,10 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <span>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -414,6 +417,125 @@ TEST_F(DeviceIoTest, PostedRequestsReturnAtOnceAndEveryResultArrivesInTheRecord)
     ASSERT_TRUE(service_.CompleteNext(service_.Work(), STATUS_SUCCESS, {9}));
     EXPECT_EQ(handle_.GetOverlappedResult(pended[1], &bytes, true), STATUS_SUCCESS);
     EXPECT_EQ(outs[1], 9);
+}
+
+TEST_F(DeviceIoTest, RequestsPostedTogetherGoInOrderAndARefusedOneLeavesTheOthersBe) {
+    auto region = Region::Create(4096);
+    ASSERT_TRUE(region);
+    std::uint32_t id = 0;
+    ASSERT_EQ(handle_.RegisterRegion(*region, &id), STATUS_SUCCESS);
+    region->Data()[3] = 0x0F;
+    const std::uint32_t first = 1, second = 2;
+    std::uint32_t outs[2] = {0, 0};
+    char echoed[8] = {};
+    const RegionSpan inside{id, 0, 8}, outside{id, 4000, 200};
+    Overlapped records[5];
+    PostedRequest requests[5] = {
+        {test::kPend, &first, sizeof first, &outs[0], sizeof outs[0], nullptr, &records[0]},
+        {test::kEcho, "ping", 5, echoed, sizeof echoed, nullptr, &records[1]},
+        {test::kInvert, nullptr, 0, nullptr, 0, &outside, &records[2]},
+        {test::kInvert, nullptr, 0, nullptr, 0, &inside, &records[3]},
+        {test::kPend, &second, sizeof second, &outs[1], sizeof outs[1], nullptr, &records[4]},
+    };
+    handle_.PostDeviceIoControls(requests);
+    for (int i : {0, 1, 3, 4})
+        EXPECT_EQ(requests[i].status, STATUS_PENDING) << i;
+    // Refused before sending, its record finished; the others went.
+    EXPECT_EQ(requests[2].status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(records[2].Status(), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(handle_.GetOverlappedResult(records[1], nullptr, true), STATUS_SUCCESS);
+    EXPECT_STREQ(echoed, "ping");
+    EXPECT_EQ(handle_.GetOverlappedResult(records[3], nullptr, true), STATUS_SUCCESS);
+    EXPECT_EQ(region->Data()[3], 0xF0);
+    // The pended ones reached the service in the order given.
+    ASSERT_TRUE(service_.WaitForQueued(service_.Work(), 2));
+    for (const std::uint32_t expected : {first, second}) {
+        RequestPtr r = service_.Work().Next();
+        ASSERT_TRUE(r);
+        std::uint32_t value = 0;
+        ASSERT_EQ(r->Input().size(), sizeof value);
+        std::memcpy(&value, r->Input().data(), sizeof value);
+        EXPECT_EQ(value, expected);
+        std::memcpy(r->Output().data(), &value, sizeof value);
+        r->Complete(STATUS_SUCCESS, sizeof value);
+    }
+    for (int i : {0, 4})
+        EXPECT_EQ(handle_.GetOverlappedResult(records[i], nullptr, true), STATUS_SUCCESS);
+    EXPECT_EQ(outs[0], first);
+    EXPECT_EQ(outs[1], second);
+    // One without a record is refused; a closed handle sends none of them.
+    Overlapped unsent;
+    PostedRequest pair[2] = {{test::kEcho, "x", 2, echoed, sizeof echoed, nullptr, nullptr},
+                             {test::kEcho, "y", 2, echoed, sizeof echoed, nullptr, &unsent}};
+    handle_.PostDeviceIoControls(pair);
+    EXPECT_EQ(pair[0].status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(pair[1].status, STATUS_PENDING);
+    EXPECT_EQ(handle_.GetOverlappedResult(unsent, nullptr, true), STATUS_SUCCESS);
+    EXPECT_STREQ(echoed, "y");
+    DeviceHandle closed;
+    PostedRequest one{test::kEcho, "x", 2, echoed, sizeof echoed, nullptr, &unsent};
+    closed.PostDeviceIoControls(std::span(&one, 1));
+    EXPECT_EQ(one.status, STATUS_INVALID_HANDLE);
+}
+
+TEST(DeviceIoBatch, RequestsPostedTogetherReachTheServiceInOneWrite) {
+    // A peer already waiting in its read gets every request of the batch in that one read: a service
+    // wakes once for them, not once each.
+    test::TestRoot root;
+    const char* name = "\\\\.\\DEVIOBATCH";
+    const std::filesystem::path path = DevicePath(name);
+    std::filesystem::create_directories(path.parent_path());
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.string().size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    DeviceHandle handle;
+    ASSERT_EQ(handle.Open(name), STATUS_SUCCESS);
+    const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(peer, 0);
+    std::vector<std::uint8_t> received(64 * 1024);
+    ssize_t firstRead = -1;
+    std::thread reader([&] { firstRead = recv(peer, received.data(), received.size(), 0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    constexpr std::uint32_t kCount = 4;
+    Overlapped records[kCount];
+    std::uint32_t inputs[kCount], outs[kCount];
+    PostedRequest requests[kCount];
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        inputs[i] = 100 + i;
+        requests[i] = {test::kPend,    &inputs[i], sizeof inputs[i], &outs[i],
+                       sizeof outs[i], nullptr,    &records[i]};
+    }
+    handle.PostDeviceIoControls(requests);
+    reader.join();
+    constexpr std::size_t kEach =
+        sizeof(wire::MessageHeader) + sizeof(wire::RequestBody) + sizeof(std::uint32_t);
+    ASSERT_EQ(firstRead, static_cast<ssize_t>(kCount * kEach));
+    std::uint64_t lastId = 0;
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        wire::MessageHeader header;
+        wire::RequestBody body;
+        std::uint32_t input;
+        std::memcpy(&header, received.data() + i * kEach, sizeof header);
+        std::memcpy(&body, received.data() + i * kEach + sizeof header, sizeof body);
+        std::memcpy(&input, received.data() + i * kEach + sizeof header + sizeof body, sizeof input);
+        EXPECT_EQ(header.type, static_cast<std::uint16_t>(wire::MessageType::Request));
+        EXPECT_EQ(header.flags, wire::kFlagNoPending);
+        EXPECT_GT(std::uint64_t{header.id}, lastId);
+        lastId = header.id;
+        EXPECT_EQ(body.code, test::kPend);
+        EXPECT_EQ(input, 100 + i);
+    }
+    // The peer goes: every posted request ends.
+    close(peer);
+    for (Overlapped& record : records)
+        EXPECT_EQ(handle.GetOverlappedResult(record, nullptr, true), STATUS_DEVICE_NOT_CONNECTED);
+    close(listener);
 }
 
 TEST_F(DeviceIoTest, AWaiterLeavingAfterALargeAnswerStrandsNothingBehindIt) {

@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <fcntl.h>
+#include <array>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
+#include <span>
 #include <stdexcept>
 
 namespace GenICam::Client {
@@ -52,6 +54,10 @@ thread_local const CGigEDataStream* t_waitingStream = nullptr;
 constexpr int64_t kConsumerGraceMs = 50;
 constexpr int64_t kMinConsumerGraceNs = 2000000;
 constexpr int64_t kGraceFrames = kSlots / 2;
+// Buffers queued while a consumer fetches wait in the input queue until this many slots are free, and
+// then go to the service together, in one write that its request loop reads in one wake-up rather than
+// one each: the service still holds the other slots' buffers meanwhile (at least six of ten).
+constexpr uint32_t kHandBackBatch = 4;
 
 int64_t SteadyNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -387,56 +393,78 @@ CGigEDataStream::BlockLayout CGigEDataStream::LayoutFor(const CGigEBufferInfo& b
     return {static_cast<uint32_t>((size + 15) & ~uint64_t{7}), static_cast<uint32_t>((size + perPacket - 1) / perPacket)};
 }
 
-bool CGigEDataStream::HandOver(CGigEBufferInfo* buffer) {
-    const bool images = GetIndex() == 0;
-    uint32_t status = devio::STATUS_INVALID_PARAMETER;
+bool CGigEDataStream::ReadyHandOver(CGigEBufferInfo* buffer, devio::PostedRequest* request,
+                                    devio::RegionSpan* span) {
     std::memset(buffer->block, 0, sizeof buffer->block);
     Put<uint16_t>(buffer->block, 0, static_cast<uint16_t>(m_port));
-    if (images) {
-        const BlockLayout layout = LayoutFor(*buffer);
-        const uint32_t infoOffset = layout.infoOffset, packets = layout.packets;
-        const uint64_t bitmapBytes = (uint64_t(packets) + 7) / 8;
-        const uint64_t needed = uint64_t(infoOffset) + kInfoBytes + 2 + bitmapBytes;
-        buffer->infoOffset = infoOffset;
-        buffer->packets = packets;
-        uint8_t* target = buffer->Target();
-        // The service needs the block information, two spare bytes and the bitmap behind the payload;
-        // a buffer without that room is never written here nor handed over.
-        if (target && needed <= (m_layoutWritten ? buffer->GetSize() : buffer->TargetSize())) {
-            uint8_t* info = target + infoOffset;
-            std::memset(info, 0, kInfoBytes + 2);
-            std::memset(info + kInfoBytes, 0xFF, packets / 8);
-            if (packets % 8) info[kInfoBytes + packets / 8] = static_cast<uint8_t>(0xFF00u >> (packets % 8));
-            Put<uint32_t>(buffer->block, 2, infoOffset);
-            Put<uint32_t>(buffer->block, 6, packets);
-            const devio::RegionSpan span{buffer->RegionId(), 0, std::max<uint64_t>(buffer->GetSize(), needed)};
-            // Sent without waiting for the service's first answer: every result, also a refusal,
-            // arrives in the record, where the wait thread takes it.
-            status = m_device->Driver().PostDeviceIoControl(IOCTL_GIGE_GetStream, buffer->block,
-                                                            sizeof buffer->block, span, buffer->overlapped);
-        } else {
-            status = devio::STATUS_BUFFER_TOO_SMALL;
-        }
-    } else {
-        status = m_device->Driver().PostDeviceIoControl(IOCTL_GIGE_GetStreamSync, buffer->block,
-                                                        sizeof buffer->block, nullptr, 0, buffer->overlapped);
-    }
-    if (status == devio::STATUS_PENDING) {
-        AddToDriver(buffer);
-        // The wait thread looks for buffers with the service again after every hand-over of its own or
-        // of a fetching consumer's (unless it sleeps until woken): only another thread's wakes it (an
-        // event set and read again is two system calls a frame).
-        if (t_waitingStream != this || m_waitSleepsLong.load(std::memory_order_seq_cst)) m_requestPending.Set();
+    *request = devio::PostedRequest{};
+    request->input = buffer->block;
+    request->inputLength = sizeof buffer->block;
+    request->overlapped = &buffer->overlapped;
+    if (GetIndex() != 0) {
+        request->code = IOCTL_GIGE_GetStreamSync;
         return true;
     }
+    const BlockLayout layout = LayoutFor(*buffer);
+    const uint32_t infoOffset = layout.infoOffset, packets = layout.packets;
+    const uint64_t bitmapBytes = (uint64_t(packets) + 7) / 8;
+    const uint64_t needed = uint64_t(infoOffset) + kInfoBytes + 2 + bitmapBytes;
+    buffer->infoOffset = infoOffset;
+    buffer->packets = packets;
+    uint8_t* target = buffer->Target();
+    // The service needs the block information, two spare bytes and the bitmap behind the payload;
+    // a buffer without that room is never written here nor handed over.
+    if (!target || needed > (m_layoutWritten ? buffer->GetSize() : buffer->TargetSize())) {
+        HandOverFailed(buffer, devio::STATUS_BUFFER_TOO_SMALL);
+        return false;
+    }
+    uint8_t* info = target + infoOffset;
+    std::memset(info, 0, kInfoBytes + 2);
+    std::memset(info + kInfoBytes, 0xFF, packets / 8);
+    if (packets % 8) info[kInfoBytes + packets / 8] = static_cast<uint8_t>(0xFF00u >> (packets % 8));
+    Put<uint32_t>(buffer->block, 2, infoOffset);
+    Put<uint32_t>(buffer->block, 6, packets);
+    *span = devio::RegionSpan{buffer->RegionId(), 0, std::max<uint64_t>(buffer->GetSize(), needed)};
+    request->code = IOCTL_GIGE_GetStream;
+    request->region = span;
+    return true;
+}
+
+void CGigEDataStream::HandOverFailed(CGigEBufferInfo* buffer, uint32_t status) {
     buffer->status = status;
     buffer->bytes = 0;
     buffer->incomplete = true;
-    ReportError(images ? "DataExec_Thread IOCTL_GIGE_GetStream error"
-                       : "SyncExec_Thread IOCTL_GIGE_GetStream error");
+    ReportError(GetIndex() == 0 ? "DataExec_Thread IOCTL_GIGE_GetStream error"
+                                : "SyncExec_Thread IOCTL_GIGE_GetStream error");
     Deliver(buffer, false);
     m_slots.Release();
-    return false;
+}
+
+void CGigEDataStream::HandOver(std::span<CGigEBufferInfo*> buffers) {
+    std::array<devio::PostedRequest, kSlots> requests;
+    std::array<devio::RegionSpan, kSlots> spans;
+    std::array<CGigEBufferInfo*, kSlots> ready;
+    size_t count = 0;
+    for (CGigEBufferInfo* buffer : buffers.first(std::min<size_t>(buffers.size(), kSlots)))
+        if (ReadyHandOver(buffer, &requests[count], &spans[count])) ready[count++] = buffer;
+    if (count == 0) return;
+    // Sent without waiting for the service's first answers, all in one write: every result, also a
+    // refusal, arrives in the buffer's record, where the wait thread or a fetching consumer takes it.
+    m_device->Driver().PostDeviceIoControls(std::span(requests.data(), count));
+    bool handed = false;
+    for (size_t i = 0; i < count; ++i) {
+        if (requests[i].status == devio::STATUS_PENDING) {
+            AddToDriver(ready[i]);
+            handed = true;
+        } else {
+            HandOverFailed(ready[i], requests[i].status);
+        }
+    }
+    // The wait thread looks for buffers with the service again after every hand-over of its own or
+    // of a fetching consumer's (unless it sleeps until woken): only another thread's wakes it (an
+    // event set and read again is two system calls a frame).
+    if (handed && (t_waitingStream != this || m_waitSleepsLong.load(std::memory_order_seq_cst)))
+        m_requestPending.Set();
 }
 
 void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
@@ -464,6 +492,21 @@ void CGigEDataStream::Complete(CGigEBufferInfo* buffer) {
     Deliver(buffer, true);
 }
 
+bool CGigEDataStream::HoldBack() const {
+    // Only while a consumer takes completions as they come (the service's answers then keep it busy
+    // enough that it holds the rest of the slots' buffers), and never longer than the time of a few
+    // frames at the stream's rate.
+    if (m_slots.Free() >= kHandBackBatch || !ConsumerFetches()) return false;
+    const int64_t since = m_heldSinceNs.load(std::memory_order_relaxed);
+    return since == 0 || SteadyNs() - since < HoldBackNs();
+}
+
+int64_t CGigEDataStream::HoldBackNs() const {
+    const int64_t gap = m_completionGapNs.load(std::memory_order_relaxed);
+    if (gap == 0) return kConsumerGraceMs * 1000000;
+    return std::clamp<int64_t>(gap * kHandBackBatch, kMinConsumerGraceNs, kConsumerGraceMs * 1000000);
+}
+
 void CGigEDataStream::PumpHandOvers() {
     // One thread hands buffers over at a time. A thread that finds another at it leaves the work to
     // that one, which looks again before it stops: a consumer queueing a buffer never sleeps on the
@@ -473,13 +516,28 @@ void CGigEDataStream::PumpHandOvers() {
         const uint32_t asked = m_pumpsAsked.load(std::memory_order_seq_cst);
         {
             std::lock_guard lock(m_handOverMutex);
-            while (m_handOversOpen.load(std::memory_order_acquire) && m_slots.TryAcquire()) {
-                CBufferInfo* next = PopInput();
-                if (!next) {
-                    m_slots.Release();
-                    break;
+            if (m_handOversOpen.load(std::memory_order_acquire)) {
+                if (HoldBack()) {
+                    // Queued buffers wait in the input queue, where a cancel, a flush or a stop finds them
+                    // as any queued buffer.
+                    if (m_heldSinceNs.load(std::memory_order_relaxed) == 0 && InputCount() != 0)
+                        m_heldSinceNs.store(SteadyNs(), std::memory_order_relaxed);
+                } else {
+                    std::array<CGigEBufferInfo*, kSlots> batch;
+                    size_t count = 0;
+                    while (count < batch.size() && m_slots.TryAcquire()) {
+                        CBufferInfo* next = PopInput();
+                        if (!next) {
+                            m_slots.Release();
+                            break;
+                        }
+                        batch[count++] = static_cast<CGigEBufferInfo*>(next);
+                    }
+                    if (count != 0) {
+                        m_heldSinceNs.store(0, std::memory_order_relaxed);
+                        HandOver(std::span(batch.data(), count));
+                    }
                 }
-                HandOver(static_cast<CGigEBufferInfo*>(next));
             }
         }
         m_pumping.store(false, std::memory_order_seq_cst);
@@ -575,11 +633,18 @@ uint32_t CGigEDataStream::ConsumerGraceLeftMs() const {
     const int64_t grace = ConsumerGraceNs();
     if (m_consumersFetching.load(std::memory_order_seq_cst) != 0) return static_cast<uint32_t>(grace / 1000000);
     const int64_t left = m_consumerLeftNs.load(std::memory_order_acquire);
-    const int64_t rest = left == 0 ? 0 : (grace - (SteadyNs() - left) + 999999) / 1000000;
+    int64_t rest = left == 0 ? 0 : (grace - (SteadyNs() - left) + 999999) / 1000000;
+    // Buffers held back go over at the next look once their time is up, also while a consumer is held up
+    // in its callback: the service then runs on the slots it kept for no longer than that.
+    const int64_t held = m_heldSinceNs.load(std::memory_order_relaxed);
+    if (held != 0) rest = std::min<int64_t>(rest, (HoldBackNs() - (SteadyNs() - held) + 999999) / 1000000);
     return static_cast<uint32_t>(std::clamp<int64_t>(rest, 1, kConsumerGraceMs));
 }
 
 uint32_t CGigEDataStream::CollectOnWaitThread() {
+    // Buffers held back go over at this look once no consumer fetches any more, or they waited long enough.
+    if (m_heldSinceNs.load(std::memory_order_relaxed) != 0 && m_handOversOpen.load(std::memory_order_acquire))
+        PumpHandOvers();
     while (!m_stopWaiting.load(std::memory_order_acquire)) {
         if (!OldestWithDriver()) {
             if (ConsumerFetches()) return ConsumerGraceLeftMs();
@@ -595,6 +660,9 @@ uint32_t CGigEDataStream::CollectOnWaitThread() {
         m_waitThreadHolds.store(true, std::memory_order_seq_cst);
         // Seen after the mark: a consumer that came meanwhile finds the mark and asks this thread to let go.
         const bool consumer = ConsumerFetches();
+        // No consumer fetches any more: buffers held back go over before this thread waits (nothing else
+        // might hand them over while no block comes).
+        if (!consumer && m_heldSinceNs.load(std::memory_order_relaxed) != 0) PumpHandOvers();
         // While consumers fetch, only what the handle's reader took meanwhile; else waiting for it.
         const bool took = TakeOldest(consumer ? nullptr : &m_interruptWait, std::chrono::steady_clock::time_point::max());
         m_waitThreadHolds.store(false, std::memory_order_seq_cst);
@@ -656,6 +724,7 @@ void CGigEDataStream::OnStarting() {
     m_stopWaiting = false;
     m_interruptWait = false;
     m_consumerLeftNs = 0;
+    m_heldSinceNs = 0;
     m_lastCompletionNs = 0;
     m_completionGapNs = 0;
     for (int i = 0; i < kSlots; ++i)

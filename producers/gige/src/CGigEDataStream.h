@@ -2,6 +2,7 @@
 #pragma once
 
 #include "HeldUdpPort.h"
+#include "devio/DeviceHandle.h"
 #include "devio/Region.h"
 #include "gentl/CThreadedDataStream.h"
 
@@ -10,6 +11,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <span>
 
 namespace GenICam::Client {
 
@@ -20,11 +22,11 @@ class CGigEBufferInfo;
 // them, oldest first, into the output queue. A buffer goes to the service from the thread that makes
 // that possible: the consumer's that queues it while a slot is free, or the wait thread's that frees a
 // slot while buffers wait; the execution thread sets the stream up, hands over what was queued before
-// the start, and cancels. Completions are read from the service's socket by a consumer waiting for a new
-// buffer, or else by the wait thread (see m_collectRole). "DS0" first sets up the camera's
-// stream channel 0 and the service's stream; a set-up failure is reported on the error event and the
-// stream then takes nothing. Every buffer handed over comes back: completed, failed or cancelled, with
-// its status in BUFFER_INFO_CUSTOM_STATUS.
+// the start, and cancels; while a consumer fetches, queued buffers go over in batches (HoldBack).
+// Completions are read from the service's socket by a consumer waiting for a new buffer, or else by the
+// wait thread (see m_collectRole). "DS0" first sets up the camera's stream channel 0 and the service's
+// stream; a set-up failure is reported on the error event and the stream then takes nothing. Every buffer
+// handed over comes back: completed, failed or cancelled, with its status in BUFFER_INFO_CUSTOM_STATUS.
 class CGigEDataStream : public CThreadedDataStream {
 public:
     CGigEDataStream(CGigEDevice* device, uint32_t index, std::string id);
@@ -54,10 +56,22 @@ protected:
 private:
     bool SetUpStream();
     void TearDownStream();
-    // Hands one buffer to the service; false when it came straight back. m_handOverMutex held.
-    bool HandOver(CGigEBufferInfo* buffer);
-    // While hand-overs are open: queued buffers go to the service as long as slots are free.
+    // Hands buffers (at most ten) to the service in one write; those it can't take come straight back.
+    // m_handOverMutex held.
+    void HandOver(std::span<CGigEBufferInfo*> buffers);
+    // Readies one buffer's request (its span in *span); false when the buffer can't go (it came back).
+    bool ReadyHandOver(CGigEBufferInfo* buffer, qorcam::devio::PostedRequest* request,
+                       qorcam::devio::RegionSpan* span);
+    // A buffer whose hand-over failed goes to the output queue incomplete, and its slot is freed.
+    void HandOverFailed(CGigEBufferInfo* buffer, uint32_t status);
+    // While hand-overs are open: queued buffers go to the service as long as slots are free, unless
+    // they are held back (HoldBack).
     void PumpHandOvers();
+    // Queued buffers wait client-side for now: a consumer fetches, fewer than a batch of slots are free,
+    // and they have not waited HoldBackNs() yet. m_handOverMutex held.
+    bool HoldBack() const;
+    // The longest a queued buffer is held back while slots are free: a few frames at the stream's rate.
+    int64_t HoldBackNs() const;
     // Asks the service to cancel every request of a buffer with it. m_handOverMutex held.
     void CancelWithDriver();
     // A buffer whose request has ended: its status and bytes are taken, its image copied where needed,
@@ -120,6 +134,7 @@ private:
                 if (m_free.compare_exchange_weak(n, n - 1, std::memory_order_acquire)) return true;
             return false;
         }
+        uint32_t Free() const { return m_free.load(std::memory_order_relaxed); }
         // False (and no change) beyond the maximum, as a semaphore's release.
         bool Release() {
             uint32_t n = m_free.load(std::memory_order_relaxed);
@@ -143,6 +158,9 @@ private:
     // Set by the execution thread once the stream is set up, cleared (under m_handOverMutex) when it
     // leaves: only then may other threads hand buffers over.
     std::atomic<bool> m_handOversOpen{false};
+    // Steady-clock nanoseconds since queued buffers are held back from free slots (HoldBack); 0: none.
+    // Written under m_handOverMutex.
+    std::atomic<int64_t> m_heldSinceNs{0};
     // Set when the wait thread must stop waiting for a completion.
     std::atomic<bool> m_stopWaiting{false};
     // Who takes the completions from the service: the wait thread, or a consumer waiting for a new

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace qorcam::testing {
@@ -279,6 +280,146 @@ TEST_F(GigEStream, AWaitingConsumerTakesItsBufferAndOneThatStopsAskingLeavesThem
     ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 9));
     EXPECT_EQ(Next(0).BufferHandle, buffers[1]);
     EXPECT_EQ(Next(0).BufferHandle, buffers[2]);
+}
+
+// A consumer that keeps fetching gets the buffers it queues back to the service in batches: they wait
+// while the service holds seven or more (it still has at least six when the next completion comes), then
+// go together. Every block still lands in the buffers in the order they were queued, none is lost, and
+// buffers held back go to the service even when no block comes any more.
+TEST_F(GigEStream, BuffersAFetchingConsumerQueuesGoBackInBatchesInQueueOrder) {
+    OpenStream();
+    std::vector<BUFFER_HANDLE> buffers;
+    for (int i = 0; i < 14; ++i) {
+        BUFFER_HANDLE b = nullptr;
+        ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
+        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
+        buffers.push_back(b);
+    }
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+
+    // The consumer: takes each block and queues its buffer again at once.
+    std::mutex lock;
+    std::vector<std::pair<BUFFER_HANDLE, uint64_t>> got;
+    std::chrono::steady_clock::time_point queuedAt{};
+    std::atomic<bool> quit{false};
+    std::thread consumer([&] {
+        while (!quit) {
+            EVENT_NEW_BUFFER_DATA data{};
+            size_t size = sizeof data;
+            if (gc->EventGetData(newBuffer, &data, &size, 200) != GC_ERR_SUCCESS) continue;
+            const auto id = BufferValue<uint64_t>(data.BufferHandle, BUFFER_INFO_FRAMEID);
+            const bool good = BufferValue<uint32_t>(data.BufferHandle, BUFFER_INFO_CUSTOM_STATUS) == 0;
+            EXPECT_EQ(gc->DSQueueBuffer(stream, data.BufferHandle), GC_ERR_SUCCESS);
+            std::lock_guard guard(lock);
+            got.emplace_back(data.BufferHandle, good ? id : 0);
+            queuedAt = std::chrono::steady_clock::now();
+        }
+    });
+    auto taken = [&](size_t n) {
+        for (int i = 0; i < 600; ++i) {
+            {
+                std::lock_guard guard(lock);
+                if (got.size() >= n) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    };
+    struct Quit {
+        std::atomic<bool>& quit;
+        std::thread& consumer;
+        ~Quit() {
+            quit = true;
+            consumer.join();
+        }
+    } quitting{quit, consumer};
+
+    // The first buffer queued back by the consumer, waiting before the block came, waits: the service
+    // still holds nine. (It may go once it waited the time of a few frames, 50 ms while the rate is not
+    // known yet.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(DeliverBlock(1));
+    ASSERT_TRUE(taken(1));
+    // Time for a hand-over, were there one, to reach the service.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const size_t pending = service.Pending(IOCTL_GIGE_GetStream);
+    {
+        std::lock_guard guard(lock);
+        if (std::chrono::steady_clock::now() - queuedAt < std::chrono::milliseconds(40)) {
+            EXPECT_EQ(pending, 9u);
+        }
+    }
+    // Blocks as fast as the service has requests for them: it never runs dry while the consumer keeps up.
+    constexpr uint64_t kBlocks = 40;
+    for (uint64_t block = 2; block <= kBlocks; ++block) {
+        ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 1)) << block;
+        ASSERT_TRUE(DeliverBlock(block));
+    }
+    ASSERT_TRUE(taken(kBlocks));
+    {
+        std::lock_guard guard(lock);
+        for (uint64_t k = 0; k < kBlocks; ++k) {
+            EXPECT_EQ(got[k].first, buffers[k % buffers.size()]) << k;
+            EXPECT_EQ(got[k].second, k + 1) << k;
+        }
+    }
+    // No block comes now: what was held back still goes to the service, and every buffer queued went.
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    EXPECT_EQ(service.Count(IOCTL_GIGE_GetStream), 10 + kBlocks);
+    size_t queued = 0, size = sizeof queued;
+    ASSERT_EQ(gc->DSGetInfo(stream, STREAM_INFO_NUM_QUEUED, nullptr, &queued, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(queued, buffers.size() - 10);
+}
+
+// A stop while queued buffers are held back: the buffers with the service come back cancelled in the
+// order they went, the held ones stay queued, none is lost, and the next start hands them over first.
+TEST_F(GigEStream, StoppingWithBuffersHeldBackLeavesThemQueuedForTheNextStart) {
+    OpenStream();
+    const std::vector<BUFFER_HANDLE> buffers = StartWithTwelveBuffers();
+    ASSERT_FALSE(HasFailure());
+    BUFFER_HANDLE got = nullptr;
+    std::thread consumer([&] { got = Next().BufferHandle; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(DeliverBlock(1));
+    consumer.join();
+    ASSERT_EQ(got, buffers[0]);
+    ASSERT_EQ(gc->DSQueueBuffer(stream, got), GC_ERR_SUCCESS);
+    const auto queuedAt = std::chrono::steady_clock::now();
+    // Time for a hand-over, were there one, to reach the service.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const size_t pending = service.Pending(IOCTL_GIGE_GetStream);
+    if (std::chrono::steady_clock::now() - queuedAt < std::chrono::milliseconds(40)) {
+        EXPECT_EQ(pending, 9u);
+    }
+    ASSERT_EQ(gc->DSStopAcquisition(stream, ACQ_STOP_FLAGS_DEFAULT), GC_ERR_SUCCESS);
+    EXPECT_EQ(service.Pending(IOCTL_GIGE_GetStream), 0u);
+
+    // Handed over: buffers 1..9, then 10, 11, 0 as far as slots were given to them.
+    const std::vector<BUFFER_HANDLE> order = {buffers[1], buffers[2],  buffers[3],  buffers[4],
+                                              buffers[5], buffers[6],  buffers[7],  buffers[8],
+                                              buffers[9], buffers[10], buffers[11], buffers[0]};
+    size_t cancelled = 0;
+    for (;; ++cancelled) {
+        EVENT_NEW_BUFFER_DATA data{};
+        size_t size = sizeof data;
+        if (gc->EventGetData(newBuffer, &data, &size, 100) != GC_ERR_SUCCESS) break;
+        ASSERT_LT(cancelled, order.size());
+        EXPECT_EQ(data.BufferHandle, order[cancelled]);
+        EXPECT_EQ(BufferValue<uint32_t>(data.BufferHandle, BUFFER_INFO_CUSTOM_STATUS), STATUS_CANCELLED);
+    }
+    size_t queued = 0, size = sizeof queued;
+    ASSERT_EQ(gc->DSGetInfo(stream, STREAM_INFO_NUM_QUEUED, nullptr, &queued, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(cancelled + queued, buffers.size());
+    EXPECT_GE(cancelled, 9u);
+
+    // The next start hands the held buffers over first, in their order.
+    const size_t before = service.Count(IOCTL_GIGE_GetStream);
+    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
+    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, queued));
+    EXPECT_EQ(service.Count(IOCTL_GIGE_GetStream), before + queued);
+    ASSERT_TRUE(DeliverBlock(2));
+    EXPECT_EQ(Next().BufferHandle, order[cancelled]);
 }
 
 TEST_F(GigEStream, StoppingDeliversEveryHandedOverBufferAsCancelled) {
