@@ -36,10 +36,11 @@ protected:
         EXPECT_EQ(gc->GCWritePort(stream, address, &value, &size), GC_ERR_SUCCESS);
         return size;
     }
-    // Twelve buffers queued and the acquisition started: ten go to the service, two wait for a slot.
-    std::vector<BUFFER_HANDLE> StartWithTwelveBuffers() {
+    // `count` buffers (more than ten) queued and the acquisition started: ten go to the service, the
+    // others wait for a slot.
+    std::vector<BUFFER_HANDLE> StartWithBuffers(int count = 12) {
         std::vector<BUFFER_HANDLE> buffers;
-        for (int i = 0; i < 12; ++i) {
+        for (int i = 0; i < count; ++i) {
             BUFFER_HANDLE b = nullptr;
             EXPECT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
             EXPECT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
@@ -227,7 +228,7 @@ TEST_F(GigEStream, ConsumerMemoryInItsOwnMemoryFileIsWrittenInPlace) {
 
 TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
     OpenStream();
-    const std::vector<BUFFER_HANDLE> buffers = StartWithTwelveBuffers();
+    const std::vector<BUFFER_HANDLE> buffers = StartWithBuffers();
     ASSERT_FALSE(HasFailure());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(service.Pending(IOCTL_GIGE_GetStream), 10u);
@@ -245,7 +246,7 @@ TEST_F(GigEStream, AtMostTenRequestsAreWithTheService) {
 
 TEST_F(GigEStream, AWaitingConsumerTakesItsBufferAndOneThatStopsAskingLeavesThemToTheStream) {
     OpenStream();
-    const std::vector<BUFFER_HANDLE> buffers = StartWithTwelveBuffers();
+    const std::vector<BUFFER_HANDLE> buffers = StartWithBuffers();
     ASSERT_FALSE(HasFailure());
     size_t value = 0, size = sizeof value;
     auto info = [&](STREAM_INFO_CMD cmd) {
@@ -288,15 +289,8 @@ TEST_F(GigEStream, AWaitingConsumerTakesItsBufferAndOneThatStopsAskingLeavesThem
 // buffers held back go to the service even when no block comes any more.
 TEST_F(GigEStream, BuffersAFetchingConsumerQueuesGoBackInBatchesInQueueOrder) {
     OpenStream();
-    std::vector<BUFFER_HANDLE> buffers;
-    for (int i = 0; i < 14; ++i) {
-        BUFFER_HANDLE b = nullptr;
-        ASSERT_EQ(gc->DSAllocAndAnnounceBuffer(stream, kBufferSize, nullptr, &b), GC_ERR_SUCCESS);
-        ASSERT_EQ(gc->DSQueueBuffer(stream, b), GC_ERR_SUCCESS);
-        buffers.push_back(b);
-    }
-    ASSERT_EQ(gc->DSStartAcquisition(stream, ACQ_START_FLAGS_DEFAULT, GENTL_INFINITE), GC_ERR_SUCCESS);
-    ASSERT_TRUE(service.WaitPending(IOCTL_GIGE_GetStream, 10));
+    const std::vector<BUFFER_HANDLE> buffers = StartWithBuffers(14);
+    ASSERT_FALSE(HasFailure());
 
     // The consumer: takes each block and queues its buffer again at once.
     std::mutex lock;
@@ -376,7 +370,7 @@ TEST_F(GigEStream, BuffersAFetchingConsumerQueuesGoBackInBatchesInQueueOrder) {
 // order they went, the held ones stay queued, none is lost, and the next start hands them over first.
 TEST_F(GigEStream, StoppingWithBuffersHeldBackLeavesThemQueuedForTheNextStart) {
     OpenStream();
-    const std::vector<BUFFER_HANDLE> buffers = StartWithTwelveBuffers();
+    const std::vector<BUFFER_HANDLE> buffers = StartWithBuffers();
     ASSERT_FALSE(HasFailure());
     BUFFER_HANDLE got = nullptr;
     std::thread consumer([&] { got = Next().BufferHandle; });
