@@ -26,18 +26,19 @@ namespace {
 // client that does not read them.
 constexpr int kFinalFlushMs = 2000;
 
-// Gives the heap's free memory back to the system. A sanitizer build has a heap of its own: the C
-// library's is never set up there, and trimming it from two threads at once crashes.
-void TrimHeap() {
+// A sanitizer build has a heap of its own: the C library's is never set up there, and trimming it
+// from two threads at once crashes.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    return;
+#define QORCAM_OWN_HEAP 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    return;
-#else
-    malloc_trim(0);
+#define QORCAM_OWN_HEAP 1
 #endif
-#else
+#endif
+
+// Gives the heap's free memory back to the system (the C library's heap only).
+void TrimHeap() {
+#ifndef QORCAM_OWN_HEAP
     malloc_trim(0);
 #endif
 }

@@ -8,6 +8,7 @@
 #include "GigeRecords.h"
 #include "GigeService.h"
 #include "gentl/InfoFillers.h"
+#include "os/Clock.h"
 #include "os/WaitAny.h"
 
 #include <algorithm>
@@ -60,8 +61,7 @@ constexpr int64_t kGraceFrames = kSlots / 2;
 constexpr uint32_t kHandBackBatch = 4;
 
 int64_t SteadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return static_cast<int64_t>(os::Clock::Real().NowNs());
 }
 
 struct Mark {
@@ -501,10 +501,14 @@ bool CGigEDataStream::HoldBack() const {
     return since == 0 || SteadyNs() - since < HoldBackNs();
 }
 
-int64_t CGigEDataStream::HoldBackNs() const {
+int64_t CGigEDataStream::FramesNs(int64_t frames) const {
     const int64_t gap = m_completionGapNs.load(std::memory_order_relaxed);
     if (gap == 0) return kConsumerGraceMs * 1000000;
-    return std::clamp<int64_t>(gap * kHandBackBatch, kMinConsumerGraceNs, kConsumerGraceMs * 1000000);
+    return std::clamp<int64_t>(gap * frames, kMinConsumerGraceNs, kConsumerGraceMs * 1000000);
+}
+
+int64_t CGigEDataStream::HoldBackNs() const {
+    return FramesNs(kHandBackBatch);
 }
 
 void CGigEDataStream::PumpHandOvers() {
@@ -617,9 +621,7 @@ bool CGigEDataStream::TakeOldest(const std::atomic<bool>* stop, std::chrono::ste
 }
 
 int64_t CGigEDataStream::ConsumerGraceNs() const {
-    const int64_t gap = m_completionGapNs.load(std::memory_order_relaxed);
-    if (gap == 0) return kConsumerGraceMs * 1000000;
-    return std::clamp<int64_t>(gap * kGraceFrames, kMinConsumerGraceNs, kConsumerGraceMs * 1000000);
+    return FramesNs(kGraceFrames);
 }
 
 bool CGigEDataStream::ConsumerFetches() const {

@@ -72,6 +72,8 @@ private:
     bool HoldBack() const;
     // The longest a queued buffer is held back while slots are free: a few frames at the stream's rate.
     int64_t HoldBackNs() const;
+    // The time of `frames` frames at the stream's rate, within 2-50 ms (50 ms before the rate is known).
+    int64_t FramesNs(int64_t frames) const;
     // Asks the service to cancel every request of a buffer with it. m_handOverMutex held.
     void CancelWithDriver();
     // A buffer whose request has ended: its status and bytes are taken, its image copied where needed,
